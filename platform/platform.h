@@ -189,6 +189,9 @@ public:
     // True when the process ended within the time-out; `exit_code` may be null.
     virtual bool wait_process(ProcessHandle process, uint32_t timeout_ms, uint32_t* exit_code) = 0;
     virtual void close_process(ProcessHandle process) = 0;
+    // TerminateProcess: ends the process at once, as a kill would (no clean-up
+    // runs in it; on POSIX this is SIGKILL).
+    virtual bool terminate_process(ProcessHandle process, uint32_t exit_code) = 0;
     virtual uint32_t current_process_id() = 0;
     // GetCommandLineA of this process, exactly as its starter gave it.
     virtual std::string command_line() = 0;

@@ -1,0 +1,106 @@
+#include "components/data_directories.h"
+
+#include <gtest/gtest.h>
+
+#include "components/testing/component_env.h"
+
+namespace sx {
+namespace {
+
+using testing::ComponentEnvironment;
+
+TEST(DataDirectories, SystemDirectorySources) {
+    ComponentEnvironment env;
+    const std::string given = env.scratch() / "given\\place";
+    const std::string program_files = env.scratch() / "Program Files";
+
+    // The installer's value is used as it is, and created.
+    ASSERT_TRUE(env.system_path().set(given));
+    FilePath found;
+    ASSERT_TRUE(system_data_directory(&found));
+    EXPECT_EQ(found.text(), given);
+    bool is_directory = false;
+    EXPECT_TRUE(FilePath(given).exists(&is_directory) && is_directory);
+
+    // Without it, the program files folder with two folders appended.
+    ASSERT_TRUE(env.system_path().remove());
+    ASSERT_TRUE(env.program_files().set(program_files));
+    ASSERT_TRUE(system_data_directory(&found));
+    EXPECT_EQ(found.text(), program_files + "\\Stellarix\\Stellarix Player\\");
+    EXPECT_TRUE(found.exists(&is_directory) && is_directory);
+
+    // A value that cannot become a directory falls through to the next source.
+    ASSERT_TRUE(testing::write_file(env.scratch() / "blocker", "x"));
+    ASSERT_TRUE(env.system_path().set(env.scratch() / "blocker\\inside"));
+    ASSERT_TRUE(system_data_directory(&found));
+    EXPECT_EQ(found.text(), program_files + "\\Stellarix\\Stellarix Player\\");
+
+    // Neither: no system directory, and only the user's is registered.
+    ASSERT_TRUE(env.system_path().remove());
+    ASSERT_TRUE(env.program_files().remove());
+    EXPECT_FALSE(system_data_directory(&found));
+    reset_component_directories();
+    register_component_directories();
+    EXPECT_FALSE(find_component_directory("Components-System", &found));
+    ASSERT_TRUE(find_component_directory("Components-User", &found));
+    EXPECT_EQ(found.text(), env.user_components());
+}
+
+TEST(DataDirectories, UserDirectorySources) {
+    ComponentEnvironment env;
+    ASSERT_TRUE(platform().set_environment_variable("SX_TEST_PROFILE", (env.scratch() / "profile").c_str()));
+    ASSERT_TRUE(env.user_shell_folders().set("%SX_TEST_PROFILE%\\Roaming", kRegExpandSz));
+    FilePath found;
+    ASSERT_TRUE(user_data_directory(&found));
+    EXPECT_EQ(found.text(), env.scratch() / "profile\\Roaming\\Stellarix\\Stellarix Player\\");
+    EXPECT_TRUE(found.exists());
+
+    // An unusable first value, then a missing one: the plain shell folder wins.
+    ASSERT_TRUE(testing::write_file(env.scratch() / "blocker", "x"));
+    ASSERT_TRUE(env.user_shell_folders().set(env.scratch() / "blocker"));
+    ASSERT_TRUE(env.shell_folders().set(env.scratch() / "shell"));
+    ASSERT_TRUE(user_data_directory(&found));
+    EXPECT_EQ(found.text(), env.scratch() / "shell\\Stellarix\\Stellarix Player\\");
+    ASSERT_TRUE(env.user_shell_folders().remove());
+    ASSERT_TRUE(user_data_directory(&found));
+    EXPECT_EQ(found.text(), env.scratch() / "shell\\Stellarix\\Stellarix Player\\");
+
+    ASSERT_TRUE(env.shell_folders().remove());
+    EXPECT_FALSE(user_data_directory(&found));
+
+    // The settings store's forms never fail: user, else system, else temp.
+    FilePath fallback;
+    fallback.set_to_user_data_directory();
+    EXPECT_EQ(fallback.text(), env.scratch() / "system");
+    ASSERT_TRUE(env.system_path().remove());
+    ASSERT_TRUE(env.program_files().remove());
+    fallback.set_to_user_data_directory();
+    FilePath temp;
+    temp.set_to_temp_directory();
+    EXPECT_FALSE(temp.empty());
+    EXPECT_EQ(fallback, temp);
+}
+
+TEST(ComponentDirectories, RegisteredOnceWithComponentsFolders) {
+    ComponentEnvironment env;
+    FilePath system;
+    FilePath user;
+    ASSERT_TRUE(find_component_directory("Components-System", &system));
+    ASSERT_TRUE(find_component_directory("Components-User", &user));
+    EXPECT_EQ(system.text(), env.system_components());
+    EXPECT_EQ(user.text(), env.user_components());
+    // Only the data directories are created, not the components folders.
+    EXPECT_TRUE(FilePath(env.scratch() / "system").exists());
+    EXPECT_FALSE(system.exists());
+
+    // Names are exact; a second registration keeps the first entries.
+    EXPECT_FALSE(find_component_directory("components-system", &system));
+    EXPECT_FALSE(find_component_directory("Components-Other", &system));
+    ASSERT_TRUE(env.system_path().set(env.scratch() / "elsewhere"));
+    register_component_directories();
+    ASSERT_TRUE(find_component_directory("Components-System", &system));
+    EXPECT_EQ(system.text(), env.system_components());
+}
+
+}  // namespace
+}  // namespace sx
