@@ -13,6 +13,9 @@ TEST(DataDirectories, SystemDirectorySources) {
     ComponentEnvironment env;
     const std::string given = env.scratch() / "given\\place";
     const std::string program_files = env.scratch() / "Program Files";
+    // The shell folders of a real machine exist; a value naming a folder that
+    // does not exist would have its last element replaced when appended to.
+    ASSERT_TRUE(FilePath(program_files + "\\").ensure_directory());
 
     // The installer's value is used as it is, and created.
     ASSERT_TRUE(env.system_path().set(given));
@@ -50,14 +53,15 @@ TEST(DataDirectories, UserDirectorySources) {
     ComponentEnvironment env;
     ASSERT_TRUE(platform().set_environment_variable("SX_TEST_PROFILE", (env.scratch() / "profile").c_str()));
     ASSERT_TRUE(env.user_shell_folders().set("%SX_TEST_PROFILE%\\Roaming", kRegExpandSz));
+    ASSERT_TRUE(FilePath(env.scratch() / "profile\\Roaming\\").ensure_directory());
+    ASSERT_TRUE(FilePath(env.scratch() / "shell\\").ensure_directory());
     FilePath found;
     ASSERT_TRUE(user_data_directory(&found));
     EXPECT_EQ(found.text(), env.scratch() / "profile\\Roaming\\Stellarix\\Stellarix Player\\");
     EXPECT_TRUE(found.exists());
 
-    // An unusable first value, then a missing one: the plain shell folder wins.
-    ASSERT_TRUE(testing::write_file(env.scratch() / "blocker", "x"));
-    ASSERT_TRUE(env.user_shell_folders().set(env.scratch() / "blocker"));
+    // A first value on a drive that does not exist, then a missing one: the plain shell folder wins.
+    ASSERT_TRUE(env.user_shell_folders().set("Q:\\sx-no-such-drive\\AppData"));
     ASSERT_TRUE(env.shell_folders().set(env.scratch() / "shell"));
     ASSERT_TRUE(user_data_directory(&found));
     EXPECT_EQ(found.text(), env.scratch() / "shell\\Stellarix\\Stellarix Player\\");

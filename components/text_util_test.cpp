@@ -94,7 +94,9 @@ TEST(RegistryStrings, ReadsAnyTypeUpToTheFirstZero) {
     for (const Case& c : cases) {
         std::string text = "unchanged";
         EXPECT_EQ(read_registry_string(kHkeyCurrentUser, path, c.name, &text), c.ok) << c.name;
-        if (c.ok) EXPECT_EQ(text, c.text) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(text, c.text) << c.name;
+        }
     }
     // Querying an open key directly, and a subkey that does not exist.
     std::string text;

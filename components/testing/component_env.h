@@ -27,6 +27,8 @@ public:
         had_search_list_ = read_file(kSearchListFile, &saved_search_list_);
         FilePath(kSearchListFile).delete_file();
         system_path_.set(scratch_ / "system");
+        // Shell folders exist on a real machine before anything is put in them.
+        FilePath(scratch_ / "appdata\\").ensure_directory();
         user_shell_.set(scratch_ / "appdata");
         reset_component_directories();
         register_component_directories();
