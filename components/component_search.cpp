@@ -66,8 +66,8 @@ bool IndexReader::read_component(IndexRecord* record) {
     while (next_line(&line)) {
         size_t equals = line.find('=');
         std::string key = trim_spaces(line.substr(0, equals));
-        std::string value = equals == std::string::npos ? std::string()
-                                                        : trim_spaces(line.substr(equals + 1));
+        std::string value =
+            equals == std::string::npos ? std::string() : trim_spaces(line.substr(equals + 1));
         if (key.empty() && value.empty()) continue;
         key = to_lower(key);
 

@@ -112,8 +112,7 @@ void FilePath::set_to_system_data_directory() {
     }
 }
 
-bool FilePath::make_unique_file(const char* prefix, const char* extension,
-                                bool in_temp_directory) {
+bool FilePath::make_unique_file(const char* prefix, const char* extension, bool in_temp_directory) {
     if (in_temp_directory) set_to_temp_directory();
     bool is_directory = false;
     if (!exists(&is_directory) || !is_directory) return false;

@@ -37,8 +37,7 @@ std::string expand_environment(const std::string& text) {
     uint32_t needed = os.expand_environment_strings(text.c_str(), probe, 1);
     if (needed == 0) return text;
     std::vector<char> buffer(static_cast<size_t>(needed) + 1, '\0');
-    uint32_t written =
-        os.expand_environment_strings(text.c_str(), buffer.data(), needed + 1);
+    uint32_t written = os.expand_environment_strings(text.c_str(), buffer.data(), needed + 1);
     // The environment may have grown between the two calls; an expansion that
     // no longer fits is not used.
     if (written == 0 || written > needed + 1) return text;

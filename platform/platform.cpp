@@ -87,8 +87,7 @@ std::vector<std::string> split_command_line(const std::string& line) {
 }
 
 std::string quote_argument(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
-        return argument;
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
     std::string out = "\"";
     size_t slashes = 0;
     for (char c : argument) {

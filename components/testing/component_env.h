@@ -16,14 +16,16 @@ constexpr const char* kSearchListFile = "c:\\ComponentSearch.txt";
 class ComponentEnvironment {
 public:
     ComponentEnvironment()
-        : system_path_(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath"),
+        : system_path_(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\",
+                       "SystemDataPath"),
           program_files_(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir"),
           user_shell_(kHkeyCurrentUser,
                       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
                       "AppData"),
           shell_(kHkeyCurrentUser,
-                 "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "AppData") {
+                 "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                 "AppData") {
         had_search_list_ = read_file(kSearchListFile, &saved_search_list_);
         FilePath(kSearchListFile).delete_file();
         system_path_.set(scratch_ / "system");

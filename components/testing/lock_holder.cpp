@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: sx_lock_holder FILE READY_MARKER [HOLD_MS]\n");
         return 64;
     }
-    const unsigned hold_ms = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 60000;
+    const unsigned hold_ms =
+        argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 60000;
     sx::FileLockHolder lock = sx::acquire_lock(sx::FilePath(argv[1]), 5000);
     if (!lock) return 2;
     std::FILE* marker = sx::FilePath(argv[2]).open_stream("wb");

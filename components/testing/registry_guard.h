@@ -33,7 +33,8 @@ public:
             os.reg_set_value(key, name_.c_str(), type_, data_.data(),
                              static_cast<uint32_t>(data_.size()));
         } else {
-            if (os.reg_open_key(root_, subkey_.c_str(), kKeyAllAccess, &key) != kErrorSuccess) return;
+            if (os.reg_open_key(root_, subkey_.c_str(), kKeyAllAccess, &key) != kErrorSuccess)
+                return;
             os.reg_delete_value(key, name_.c_str());
         }
         os.reg_close_key(key);
@@ -54,7 +55,8 @@ public:
     bool remove() const {
         Platform& os = platform();
         RegKey key = 0;
-        if (os.reg_open_key(root_, subkey_.c_str(), kKeyAllAccess, &key) != kErrorSuccess) return true;
+        if (os.reg_open_key(root_, subkey_.c_str(), kKeyAllAccess, &key) != kErrorSuccess)
+            return true;
         long result = os.reg_delete_value(key, name_.c_str());
         os.reg_close_key(key);
         return result == kErrorSuccess || result == kErrorFileNotFound;

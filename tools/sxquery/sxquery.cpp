@@ -39,7 +39,8 @@ int list() {
     std::printf("components: %zu\n", database.size());
     for (const auto& [name, info] : database) {
         std::printf("  %s version %d\n", name.c_str(), info.version);
-        for (const auto& [key, path] : info.files) std::printf("    %s = %s\n", key.c_str(), path.c_str());
+        for (const auto& [key, path] : info.files)
+            std::printf("    %s = %s\n", key.c_str(), path.c_str());
     }
     return 0;
 }
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
     if (command == "file" && argc == 4) {
         int size = sx::find_component_file(argv[2], argv[3], nullptr, 0);
         if (size <= 0) {
-            std::fprintf(stderr, "sxquery: component %s has no file under key %s\n", argv[2], argv[3]);
+            std::fprintf(stderr, "sxquery: component %s has no file under key %s\n", argv[2],
+                         argv[3]);
             return 1;
         }
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');

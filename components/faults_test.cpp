@@ -1,0 +1,131 @@
+// Failure paths of the component services, reached by making one platform
+// call fail, and the lock's retry schedule on a clock the test controls.
+#include <gtest/gtest.h>
+
+#include "components/component_search.h"
+#include "components/file_lock.h"
+#include "components/file_path.h"
+#include "components/testing/component_env.h"
+#include "components/text_util.h"
+#include "platform/testing/faulty_platform.h"
+
+namespace sx {
+namespace {
+
+using testing::ScratchDir;
+
+// Time stands still except when the code sleeps.
+class VirtualClock : public FaultyPlatform {
+public:
+    explicit VirtualClock(uint32_t start) : now_(start) {}
+    uint32_t tick_count() override { return now_; }
+    void sleep_ms(uint32_t milliseconds) override {
+        sleeps_.push_back(milliseconds);
+        now_ += milliseconds;
+    }
+    const std::vector<uint32_t>& sleeps() const { return sleeps_; }
+
+private:
+    uint32_t now_;
+    std::vector<uint32_t> sleeps_;
+};
+
+TEST(LockSchedule, AttemptsEveryHundredMillisecondsUntilTheTimeOut) {
+    ScratchDir scratch;
+    struct Case {
+        unsigned timeout;
+        uint32_t start;
+        int attempts;
+    };
+    const Case cases[] = {
+        {0, 1000, 1},   {1, 1000, 1},     {100, 1000, 1},        {101, 1000, 2},
+        {250, 1000, 3}, {1000, 1000, 10}, {250, 0xFFFFFFA0u, 3},  // across the counter's wrap
+    };
+    for (const Case& c : cases) {
+        VirtualClock clock(c.start);
+        clock.fail_lock(".lock");
+        ScopedPlatform use(&clock);
+        EXPECT_FALSE(acquire_lock(FilePath(scratch / "compindx.dat"), c.timeout));
+        EXPECT_EQ(clock.calls(Call::open_lock_file), c.attempts) << c.timeout;
+        for (uint32_t sleep : clock.sleeps()) EXPECT_EQ(sleep, 100u);
+    }
+    // A lock that frees up on the third attempt is taken.
+    VirtualClock clock(5);
+    clock.fail_lock(".lock").failures = 2;
+    ScopedPlatform use(&clock);
+    EXPECT_TRUE(acquire_lock(FilePath(scratch / "compindx.dat"), 250));
+    EXPECT_EQ(clock.calls(Call::open_lock_file), 3);
+}
+
+TEST(ComponentSearchFaults, AnUnreadableIndexOrLockStillLeavesTheOthers) {
+    testing::ComponentEnvironment env;
+    ASSERT_TRUE(env.write_index(env.system_components(), "component=a\nversion=1\ncomponentend\n"));
+    ASSERT_TRUE(env.write_index(env.user_components(), "component=b\nversion=2\ncomponentend\n"));
+    VirtualClock clock(0);
+    ScopedPlatform use(&clock);
+    // The user index cannot be opened: only the system component is known.
+    clock.fail_open_file(env.user_components() + "compindx.dat");
+    EXPECT_EQ(component_version("a"), 1);
+    EXPECT_EQ(component_version("b"), 0);
+    clock.clear_rules();
+    // No lock can be had anywhere: each index is read anyway after its wait.
+    clock.fail_lock(".lock");
+    EXPECT_EQ(component_version("b"), 2);
+    EXPECT_EQ(clock.sleeps().size(), 2u * 3u);  // two indexes, three waits each
+}
+
+TEST(FilePathFaults, CopyFailuresLeaveNoDestination) {
+    ScratchDir scratch;
+    std::string payload(100000, 'p');
+    ASSERT_TRUE(testing::write_file(scratch / "src", payload));
+    const FilePath source(scratch / "src");
+    const FilePath destination(scratch / "dst");
+
+    FaultyPlatform faults;
+    ScopedPlatform use(&faults);
+    faults.fail_open_file(scratch / "dst", "w");
+    EXPECT_FALSE(source.copy_to(destination, true));
+    EXPECT_FALSE(destination.exists());
+
+    if (FaultyPlatform::supports_disk_full()) {
+        faults.clear_rules();
+        faults.fail_after_writes(scratch / "dst", 40000);  // the disk fills during the second block
+        EXPECT_FALSE(source.copy_to(destination, true));
+        EXPECT_FALSE(destination.exists());
+    }
+    faults.clear_rules();
+    EXPECT_TRUE(source.copy_to(destination, false));
+}
+
+TEST(FilePathFaults, UniqueFileCreationErrorsOtherThanExistsStop) {
+    ScratchDir scratch;
+    FaultyPlatform faults;
+    ScopedPlatform use(&faults);
+    faults.add_rule(FaultRule(Call::create_new_file, "sx"));
+    FilePath path(scratch.path());
+    EXPECT_FALSE(path.make_unique_file("sx", "tmp", false));
+    EXPECT_EQ(faults.calls(Call::create_new_file), 1);
+    EXPECT_EQ(path, scratch.path());
+}
+
+TEST(RegistryFaults, UnopenableKeysAndFailedQueriesGiveNothing) {
+    FaultyPlatform faults;
+    ScopedPlatform use(&faults);
+    std::string text = "unchanged";
+    faults.fail_registry_open("Explorer");
+    EXPECT_FALSE(read_registry_string(
+        kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+        "AppData", &text));
+    EXPECT_EQ(text, "unchanged");
+    faults.clear_rules();
+    faults.fail_query_value("AppData");
+    EXPECT_FALSE(read_registry_string(
+        kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+        "AppData", &text));
+    // Without a user data directory nothing is registered as present for it.
+    FilePath found;
+    EXPECT_FALSE(user_data_directory(&found));
+}
+
+}  // namespace
+}  // namespace sx
