@@ -37,28 +37,37 @@ TEST(IndexFormat, Records) {
         std::vector<IndexRecord> expected;
     };
     const Case cases[] = {
-        {"plain record", "component = interpreter1\nversion = 3\ninstalled_local = run;player\\viewer.exe\ncomponentend\n",
+        {"plain record",
+         "component = interpreter1\nversion = 3\ninstalled_local = "
+         "run;player\\viewer.exe\ncomponentend\n",
          {{"INTERPRETER1", 3, Files{{"run", "player\\viewer.exe"}}}}},
         {"keys in any case, CR LF, blanks and junk lines",
-         "\r\n  junk line\r\nCOMPONENT=Mixed\r\n\tVersion\t=\t12 \r\nInstalled_Local = Key ; sub\\f.dll \r\nother = 1\r\nComponentEnd\r\n",
+         "\r\n  junk line\r\nCOMPONENT=Mixed\r\n\tVersion\t=\t12 \r\nInstalled_Local = Key ; "
+         "sub\\f.dll \r\nother = 1\r\nComponentEnd\r\n",
          {{"MIXED", 12, Files{{"Key", "sub\\f.dll"}}}}},
         {"no version gives 0; later version wins; non-number is 0",
-         "component=a\ncomponentend\ncomponent=b\nversion=1\nversion=7\ncomponentend\ncomponent=c\nversion=x9\ncomponentend\n",
+         "component=a\ncomponentend\ncomponent=b\nversion=1\nversion=7\ncomponentend\ncomponent="
+         "c\nversion=x9\ncomponentend\n",
          {{"A", 0, {}}, {"B", 7, {}}, {"C", 0, {}}}},
         {"installed_local forms",
          "component=f\ninstalled_local=viewer.exe\ninstalled_local=;lead\ninstalled_local=trail;\n"
          "installed_local=k;first\ninstalled_local=k;second\ninstalled_local=a;b;c\ncomponentend\n",
          {{"F", 0, Files{{"viewer.exe", "viewer.exe"}, {"k", "first"}, {"a", "b;c"}}}}},
         {"empty component value does not start a record; nested component ignored",
-         "component=\nversion=5\ncomponentend\ncomponent = x\ncomponent = y\nversion=2\ncomponentend\n",
+         "component=\nversion=5\ncomponentend\ncomponent = x\ncomponent = "
+         "y\nversion=2\ncomponentend\n",
          {{"X", 2, {}}}},
-        {"unfinished record dropped", "component=a\ncomponentend\ncomponent=b\nversion=1\n", {{"A", 0, {}}}},
+        {"unfinished record dropped",
+         "component=a\ncomponentend\ncomponent=b\nversion=1\n",
+         {{"A", 0, {}}}},
         {"last line without a line break is not read", "component=a\nversion=1\ncomponentend", {}},
         {"CR alone ends lines", "component=a\rversion=4\rcomponentend\r", {{"A", 4, {}}}},
-        {"value keeps case, key lower-cased", "Component=abc\nINSTALLED_LOCAL=RUN;X.EXE\ncomponentend\n",
+        {"value keeps case, key lower-cased",
+         "Component=abc\nINSTALLED_LOCAL=RUN;X.EXE\ncomponentend\n",
          {{"ABC", 0, Files{{"RUN", "X.EXE"}}}}},
         {"equals inside value", "component=a=b\ncomponentend\n", {{"A=B", 0, {}}}},
-        {"NUL bytes and binary", std::string(kBinary, sizeof kBinary - 1),
+        {"NUL bytes and binary",
+         std::string(kBinary, sizeof kBinary - 1),
          {{std::string("Z\0Z", 3), 0, {}}}},
     };
     for (const Case& c : cases) {
@@ -81,7 +90,8 @@ TEST(IndexFormat, HugeLinesAndNoLineBreaks) {
 }
 
 std::string record(const std::string& name, int version, const std::string& files = "") {
-    return "component=" + name + "\nversion=" + std::to_string(version) + "\n" + files + "componentend\n";
+    return "component=" + name + "\nversion=" + std::to_string(version) + "\n" + files +
+           "componentend\n";
 }
 
 std::string run_path(const char* component) {
@@ -95,12 +105,15 @@ TEST(ComponentSearch, TieBreaksAcrossDirectories) {
     const std::string extra1 = env.scratch() / "extra1\\";
     const std::string extra2 = env.scratch() / "extra2\\";
     const std::string f = "installed_local=run;bin\\p.exe\n";
-    ASSERT_TRUE(env.write_index(env.system_components(),
-                                record("equal", 2, f) + record("userwins", 2, f) + record("sysonly", 1, f) +
-                                    record("listwins", 1, f) + record("samefile", 1, f) + record("samefile", 1, "installed_local=run;second.exe\n") +
-                                    record("upgraded", 1, f) + record("upgraded", 2, "installed_local=run;newer.exe\n")));
-    ASSERT_TRUE(env.write_index(env.user_components(),
-                                record("Equal", 2, f) + record("UserWins", 3, f) + record("useronly", 5, f)));
+    ASSERT_TRUE(env.write_index(
+        env.system_components(),
+        record("equal", 2, f) + record("userwins", 2, f) + record("sysonly", 1, f) +
+            record("listwins", 1, f) + record("samefile", 1, f) +
+            record("samefile", 1, "installed_local=run;second.exe\n") + record("upgraded", 1, f) +
+            record("upgraded", 2, "installed_local=run;newer.exe\n")));
+    ASSERT_TRUE(env.write_index(
+        env.user_components(),
+        record("Equal", 2, f) + record("UserWins", 3, f) + record("useronly", 5, f)));
     ASSERT_TRUE(env.write_index(extra1, record("listwins", 4, f) + record("equal", 2, f)));
     ASSERT_TRUE(env.write_index(extra2, record("listwins", 9, "")));
     // Lines are trimmed; a last line without a line break is not used.
@@ -138,8 +151,9 @@ TEST(ComponentSearch, TieBreaksAcrossDirectories) {
 
 TEST(ComponentSearch, FindComponentFileSizeProtocol) {
     ComponentEnvironment env;
-    ASSERT_TRUE(env.write_index(env.system_components(),
-                                record("player", 1, "installed_local=run;viewer.exe\ninstalled_local=RUN;other.exe\n")));
+    ASSERT_TRUE(env.write_index(
+        env.system_components(),
+        record("player", 1, "installed_local=run;viewer.exe\ninstalled_local=RUN;other.exe\n")));
     const std::string expected = env.system_components() + "viewer.exe";
     const int needed = static_cast<int>(expected.size()) + 1;
 
@@ -147,7 +161,8 @@ TEST(ComponentSearch, FindComponentFileSizeProtocol) {
     EXPECT_EQ(find_component_file("PLAYER", "run", nullptr, 1000), needed);
     std::vector<char> buffer(needed + 8, '#');
     EXPECT_EQ(find_component_file("player", "run", buffer.data(), needed - 1), needed);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(needed + 8, '#'));  // untouched
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()),
+              std::string(needed + 8, '#'));  // untouched
     EXPECT_EQ(find_component_file("player", "run", buffer.data(), needed), needed);
     EXPECT_EQ(std::string(buffer.data()), expected);
     EXPECT_EQ(buffer[needed], '#');  // nothing beyond the zero

@@ -51,7 +51,8 @@ TEST(DataDirectories, SystemDirectorySources) {
 
 TEST(DataDirectories, UserDirectorySources) {
     ComponentEnvironment env;
-    ASSERT_TRUE(platform().set_environment_variable("SX_TEST_PROFILE", (env.scratch() / "profile").c_str()));
+    ASSERT_TRUE(platform().set_environment_variable("SX_TEST_PROFILE",
+                                                    (env.scratch() / "profile").c_str()));
     ASSERT_TRUE(env.user_shell_folders().set("%SX_TEST_PROFILE%\\Roaming", kRegExpandSz));
     ASSERT_TRUE(FilePath(env.scratch() / "profile\\Roaming\\").ensure_directory());
     ASSERT_TRUE(FilePath(env.scratch() / "shell\\").ensure_directory());
@@ -60,7 +61,8 @@ TEST(DataDirectories, UserDirectorySources) {
     EXPECT_EQ(found.text(), env.scratch() / "profile\\Roaming\\Stellarix\\Stellarix Player\\");
     EXPECT_TRUE(found.exists());
 
-    // A first value on a drive that does not exist, then a missing one: the plain shell folder wins.
+    // A first value on a drive that does not exist, then a missing one: the plain shell folder
+    // wins.
     ASSERT_TRUE(env.user_shell_folders().set("Q:\\sx-no-such-drive\\AppData"));
     ASSERT_TRUE(env.shell_folders().set(env.scratch() / "shell"));
     ASSERT_TRUE(user_data_directory(&found));

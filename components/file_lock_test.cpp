@@ -42,7 +42,8 @@ TEST(FileLock, MissingFolderFailsAtOnce) {
 // A lock held by another process: the holder is a real child process.
 class HeldLock {
 public:
-    explicit HeldLock(const std::string& file, const std::string& marker, unsigned hold_ms = 60000) {
+    explicit HeldLock(const std::string& file, const std::string& marker,
+                      unsigned hold_ms = 60000) {
         const std::string command = quote_argument(testing::host_path(SX_LOCK_HOLDER)) + " " +
                                     quote_argument(file) + " " + quote_argument(marker) + " " +
                                     std::to_string(hold_ms);
@@ -67,8 +68,9 @@ private:
 
 TEST(FileLock, BetweenProcesses) {
     ComponentEnvironment env;
-    ASSERT_TRUE(env.write_index(env.system_components(),
-                                "component=held\nversion=4\ninstalled_local=run;held.exe\ncomponentend\n"));
+    ASSERT_TRUE(
+        env.write_index(env.system_components(),
+                        "component=held\nversion=4\ninstalled_local=run;held.exe\ncomponentend\n"));
     const std::string index = env.system_components() + "compindx.dat";
     HeldLock holder(index, env.scratch() / "ready");
     ASSERT_TRUE(holder.ready());

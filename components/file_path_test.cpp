@@ -62,14 +62,14 @@ TEST(FilePathAppend, FollowsTheDiskState) {
         std::string expected;
     };
     const Case cases[] = {
-        {data, false, "x", data + "\\x"},                  // existing directory: descend
-        {data + "\\a.txt", false, "x", data + "\\x"},      // file name: replaced
+        {data, false, "x", data + "\\x"},              // existing directory: descend
+        {data + "\\a.txt", false, "x", data + "\\x"},  // file name: replaced
         {data + "\\", true, "x", data + "\\x\\"},
         {data, true, "x", data + "\\x\\"},
         {"", false, "x", "x"},
-        {root + "missing", false, "x", root + "x"},        // missing directory: replaced
-        {root + "file.txt", false, "y", root + "y"},       // existing file: replaced
-        {root + "file.txt", true, "d\\", root + "d\\"},     // no second separator
+        {root + "missing", false, "x", root + "x"},      // missing directory: replaced
+        {root + "file.txt", false, "y", root + "y"},     // existing file: replaced
+        {root + "file.txt", true, "d\\", root + "d\\"},  // no second separator
         {data + "\\", false, "sub\\deeper.txt", data + "\\sub\\deeper.txt"},
         {data, false, "..\\up", data + "\\..\\up"},
     };

@@ -73,7 +73,8 @@ TEST(RegistryStrings, ReadsAnyTypeUpToTheFirstZero) {
     const char* path = "Software\\SxTest\\RegistryStrings";
     ASSERT_EQ(os.reg_create_key(kHkeyCurrentUser, path, &key, nullptr), kErrorSuccess);
     const std::string counted = "counted";  // stored without its zero
-    ASSERT_EQ(os.reg_set_value(key, "Counted", kRegSz, counted.data(), counted.size()), kErrorSuccess);
+    ASSERT_EQ(os.reg_set_value(key, "Counted", kRegSz, counted.data(), counted.size()),
+              kErrorSuccess);
     ASSERT_EQ(os.reg_set_value(key, "Zeroed", kRegSz, "zeroed", 7), kErrorSuccess);
     ASSERT_EQ(os.reg_set_value(key, "Multi", kRegMultiSz, "one\0two\0", 9), kErrorSuccess);
     const uint32_t dword = 0x00434241;  // "ABC" in little-endian bytes
@@ -102,7 +103,8 @@ TEST(RegistryStrings, ReadsAnyTypeUpToTheFirstZero) {
     std::string text;
     EXPECT_TRUE(read_registry_string(key, nullptr, "Counted", &text));
     EXPECT_EQ(text, "counted");
-    EXPECT_FALSE(read_registry_string(kHkeyCurrentUser, "Software\\SxTest\\Nope", "Counted", &text));
+    EXPECT_FALSE(
+        read_registry_string(kHkeyCurrentUser, "Software\\SxTest\\Nope", "Counted", &text));
     os.reg_close_key(key);
 }
 
