@@ -7,8 +7,8 @@ namespace {
 const char kHexDigits[] = "0123456789ABCDEF";
 
 bool kept_unencoded(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '*' || c == '-' || c == '.' || c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' ||
+           c == '-' || c == '.' || c == '_';
 }
 
 int hex_value(char c) {

@@ -30,8 +30,7 @@ void read_settings_stream(std::FILE* stream, SettingsMap* values) {
         if (trimmed.empty() || trimmed[0] == '#') continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
-        const std::string key =
-            upper_case(percent_decode(trim_spaces(line.substr(0, equals))));
+        const std::string key = upper_case(percent_decode(trim_spaces(line.substr(0, equals))));
         if (!valid_setting_key(key)) continue;
         values->emplace(key, percent_decode(trim_spaces(line.substr(equals + 1))));
     }

@@ -1,0 +1,198 @@
+#include "bytecode/ext_bytecode_header.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "launcher/error_catalogue.h"
+#include "launcher/message_box_recorder.h"
+
+namespace sx {
+namespace {
+
+using Reqs = std::vector<ComponentRequirement>;
+
+TEST(SplitToken, SplitsAtTheFirstSeparator) {
+    struct Case {
+        std::string text;
+        const char* separators;
+        bool ok;
+        std::string token;
+        std::string rest;
+    };
+    const Case cases[] = {
+        {"a b", " ", true, "a", "b"},
+        {"a  b", " ", true, "a", " b"},  // adjacent separators: the next token is empty
+        {" b", " ", true, "", "b"},
+        {"abc", " ", true, "abc", ""},   // no separator: the whole text
+        {"", " ", false, "", ""},        // nothing left
+        {" ", " ", true, "", ""},
+        {"viewer:4:5", ":", true, "viewer", "4:5"},
+        {"a;b:c", ":;", true, "a", "b:c"},  // any separator of the set
+        {"a\tb c", " ", true, "a\tb", "c"},  // only the given separators count
+    };
+    for (const Case& c : cases) {
+        std::string text = c.text;
+        std::string token = "unchanged";
+        bool ok = split_token(&text, c.separators, &token);
+        EXPECT_EQ(ok, c.ok) << '"' << c.text << '"';
+        if (c.ok) {
+            EXPECT_EQ(token, c.token) << '"' << c.text << '"';
+        }
+        EXPECT_EQ(text, c.rest) << '"' << c.text << '"';
+    }
+}
+
+TEST(ReadDecimal, BehavesLikeAtolOnThirtyTwoBits) {
+    const std::pair<std::string, int32_t> cases[] = {
+        {"42", 42},
+        {"  42x", 42},
+        {"-7", -7},
+        {"+3", 3},
+        {"abc", 0},
+        {"", 0},
+        {"- 3", 0},
+        {"2147483647", INT32_MAX},
+        {"2147483648", INT32_MAX},
+        {"99999999999999999999999", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"-2147483649", INT32_MIN},
+        {"0012", 12},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(read_decimal(text), expected) << text;
+}
+
+struct HeaderCase {
+    const char* name;
+    std::string line;
+    HeaderStatus status;
+    int format;
+    int32_t header_version;
+    ComponentRequirement run;
+    Reqs requirements;
+};
+
+TEST(ReadAppletHeader, AcceptedHeaders) {
+    const ComponentRequirement viewer4{"viewer", 4};
+    const HeaderCase cases[] = {
+        {"older form", "Stellarix3D: 1 3", HeaderStatus::ok, 1, 0, {"interpreter1", 3},
+         {{"interpreter1", 3}}},
+        {"attributes", "Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"",
+         HeaderStatus::ok, 1, 12, viewer4, {{"pixmill", 2}, {"sound kit", 1}, viewer4}},
+        {"lower-case name, no version", "Stellarix3D: 1 12 x run=viewer", HeaderStatus::ok, 1,
+         12, {"viewer", 0}, {{"viewer", 0}}},
+        {"no RUN", "Stellarix3D: 1 12 x REQ=pixmill:2", HeaderStatus::ok, 1, 12, {"", 0},
+         {{"pixmill", 2}, {"", 0}}},
+        {"empty format field", "Stellarix3D:  1 3", HeaderStatus::ok, 0, 0, {"interpreter1", 1},
+         {{"interpreter1", 1}}},
+        {"older form ignores attributes", "Stellarix3D: 2 4 x RUN=viewer:9", HeaderStatus::ok, 2,
+         0, {"interpreter1", 4}, {{"interpreter1", 4}}},
+        {"negative version is the older form", "Stellarix3D: 0 -3", HeaderStatus::ok, 0, 0,
+         {"interpreter1", -3}, {{"interpreter1", -3}}},
+        {"fourth field only", "Stellarix3D: 1 10 x", HeaderStatus::ok, 1, 10, {"", 0}, {{"", 0}}},
+        {"later RUN replaces earlier", "Stellarix3D: 1 12 x RUN=a:1 REQ=b:2 RUN=c:3",
+         HeaderStatus::ok, 1, 12, {"c", 3}, {{"b", 2}, {"c", 3}}},
+        {"quoted name, spaced equals", "Stellarix3D: 1 12 x \"Req\" =  \"a b:3\" Run = v:5",
+         HeaderStatus::ok, 1, 12, {"v", 5}, {{"a b", 3}, {"v", 5}}},
+        {"unknown and valueless attributes", "Stellarix3D: 1 12 x FLAG \"\" RUN=v:2 W=\"q r\" Z=",
+         HeaderStatus::ok, 1, 12, {"v", 2}, {{"v", 2}}},
+        // White space after "=" is skipped, so the next attribute becomes the value.
+        {"value after a spaced equals", "Stellarix3D: 1 12 x Z= RUN=v:2", HeaderStatus::ok, 1, 12,
+         {"", 0}, {{"", 0}}},
+        {"empty and odd values", "Stellarix3D: 1 12 x REQ=\"\" REQ=a: REQ=b:c:3 REQ=:7 RUN=v:x",
+         HeaderStatus::ok, 1, 12, {"v", 0}, {{"", 0}, {"a", 0}, {"b", 0}, {"", 7}, {"v", 0}}},
+        {"tab is not a field separator", "Stellarix3D: 1 12 x\tRUN=v:2", HeaderStatus::ok, 1, 12,
+         {"", 0}, {{"", 0}}},
+        {"white space between attributes", "Stellarix3D: 1 12 x  \tREQ=a:1\r\nRUN=v:2  ",
+         HeaderStatus::ok, 1, 12, {"v", 2}, {{"a", 1}, {"v", 2}}},
+        {"huge version", "Stellarix3D: 1 99999999999 x RUN=v:99999999999", HeaderStatus::ok, 1,
+         INT32_MAX, {"v", INT32_MAX}, {{"v", INT32_MAX}}},
+    };
+    for (const HeaderCase& c : cases) {
+        AppletHeader header;
+        ASSERT_EQ(read_applet_header(c.line, &header), c.status) << c.name;
+        EXPECT_FALSE(header.unsupported) << c.name;
+        EXPECT_EQ(header.format, c.format) << c.name;
+        EXPECT_EQ(header.header_version, c.header_version) << c.name;
+        EXPECT_EQ(header.run, c.run) << c.name;
+        EXPECT_EQ(header.requirements, c.requirements) << c.name;
+    }
+}
+
+TEST(ReadAppletHeader, RefusedHeaders) {
+    const std::pair<std::string, HeaderStatus> cases[] = {
+        {"", HeaderStatus::not_an_applet},
+        {"stellarix3d: 1 3", HeaderStatus::not_an_applet},
+        {"Stellarix3D 1 3", HeaderStatus::not_an_applet},
+        {" Stellarix3D: 1 3", HeaderStatus::not_an_applet},
+        {"Stellarix3D:", HeaderStatus::not_an_applet},
+        {"Stellarix3D: 1", HeaderStatus::not_an_applet},
+        {"Stellarix3D: 1 12", HeaderStatus::not_an_applet},   // no fourth field
+        {"Stellarix3D: 1 12 ", HeaderStatus::not_an_applet},  // an empty rest is no field
+        {"Stellarix3D: 1 12 x \"RUN=v:1", HeaderStatus::not_an_applet},
+        {"Stellarix3D: 1 12 x RUN=\"v:1", HeaderStatus::not_an_applet},
+        {"Stellarix3D: 1 7 x", HeaderStatus::unsupported_version},
+        {"Stellarix3D: 1 5", HeaderStatus::unsupported_version},
+        {"Stellarix3D: 1 9 x RUN=v:1", HeaderStatus::unsupported_version},
+    };
+    for (const auto& [line, status] : cases) {
+        AppletHeader header;
+        EXPECT_EQ(read_applet_header(line, &header), status) << line;
+    }
+}
+
+TEST(ReadAppletHeader, FormatOutsideZeroToTwoIsUnsupportedAndNothingElseIsRead) {
+    // The rest of these lines would be refused if it were read.
+    for (const char* line : {"Stellarix3D: 3 12 x RUN=viewer:4", "Stellarix3D: -1 7",
+                             "Stellarix3D: 3", "Stellarix3D: 12 12 x \"open"}) {
+        AppletHeader header;
+        header.requirements.push_back({"stale", 1});
+        ASSERT_EQ(read_applet_header(line, &header), HeaderStatus::ok) << line;
+        EXPECT_TRUE(header.unsupported) << line;
+        EXPECT_TRUE(header.requirements.empty()) << line;
+        EXPECT_TRUE(header.run.name.empty()) << line;
+    }
+}
+
+TEST(ParseAppletHeader, GoodHeadersReturnWithoutAMessage) {
+    MessageBoxRecorder recorder;
+    AppletHeader header;
+    EXPECT_TRUE(parse_applet_header("Stellarix3D: 1 12 x RUN=viewer:4", &header));
+    EXPECT_TRUE(parse_applet_header("Stellarix3D: 7 12", &header));
+    EXPECT_TRUE(header.unsupported);
+    EXPECT_TRUE(recorder.boxes().empty());
+}
+
+#if defined(_WIN32)
+constexpr int kExitMinusOne = -1;
+#else
+constexpr int kExitMinusOne = 255;
+#endif
+
+// The reader's report ends the program; the shutdown callback shows which
+// box was up at that moment.
+void print_last_caption(void* recorder) {
+    const auto& boxes = static_cast<MessageBoxRecorder*>(recorder)->boxes();
+    if (!boxes.empty()) std::fputs(boxes.back().caption.c_str(), stderr);
+}
+
+void parse_with_recorder(const char* line) {
+    MessageBoxRecorder recorder;
+    register_shutdown_callback(print_last_caption, &recorder);
+    AppletHeader header;
+    parse_applet_header(line, &header);
+}
+
+TEST(ParseAppletHeaderDeathTest, BadHeadersEndTheProgramThroughTheCatalogue) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(parse_with_recorder("stellarix3d: 1 3"), testing::ExitedWithCode(kExitMinusOne),
+                "^Stellarix 3D Player: Not an applet file$");
+    EXPECT_EXIT(parse_with_recorder("Stellarix3D: 1 7 x"), testing::ExitedWithCode(kExitMinusOne),
+                "^Stellarix 3D Player: Unsupported file version number$");
+}
+
+}  // namespace
+}  // namespace sx

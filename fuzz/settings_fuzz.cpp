@@ -1,0 +1,47 @@
+// Settings files and the percent decoding take bytes from any editor or disk.
+// The reader must accept everything; what it keeps must be valid keys and
+// must survive a write and a second read unchanged.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "components/settings_encoding.h"
+#include "components/settings_store.h"
+
+namespace {
+
+std::FILE* stream_over(const void* data, size_t size) {
+    std::FILE* stream = std::tmpfile();
+    if (!stream) std::abort();
+    if (size && std::fwrite(data, 1, size, stream) != size) std::abort();
+    std::rewind(stream);
+    return stream;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+
+    const std::string decoded = sx::percent_decode(text);
+    if (decoded.size() > text.size()) std::abort();
+    if (sx::percent_decode(sx::percent_encode(text)) != text) std::abort();
+
+    std::FILE* in = stream_over(data, size);
+    sx::SettingsMap values;
+    sx::read_settings_stream(in, &values);
+    std::fclose(in);
+    for (const auto& entry : values)
+        if (!sx::valid_setting_key(entry.first) || sx::upper_case(entry.first) != entry.first)
+            std::abort();
+
+    std::FILE* out = std::tmpfile();
+    if (!out || !sx::write_settings_stream(out, values)) std::abort();
+    std::rewind(out);
+    sx::SettingsMap again;
+    sx::read_settings_stream(out, &again);
+    std::fclose(out);
+    if (again != values) std::abort();
+    return 0;
+}

@@ -1,0 +1,111 @@
+/*
+ * ruvane: NURBS curves and trimmed-surface tessellation, as the player loads it.
+ *
+ * Call order: component_client_interface_version, component_client_init with
+ * the host table (all memory comes from its allocate/release slots), then the
+ * curve and tessellation functions, then component_client_shutdown.
+ * The library is not reentrant: one thread at a time.
+ *
+ * Records are laid out as 32-bit words and IEEE doubles; the win32 build checks
+ * the offsets at compile time (nurbs/ruvane_module.cpp).
+ */
+#ifndef SX_INCLUDE_RUVANE_H
+#define SX_INCLUDE_RUVANE_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#include "component_services.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define RUVANE_API __declspec(dllexport)
+#else
+#define RUVANE_API __attribute__((visibility("default")))
+#endif
+
+/* A NURBS curve as the caller describes it; also every trim curve. */
+typedef struct CurveDesc {
+    int32_t order;         /* degree + 1 */
+    int32_t count;         /* number of control points */
+    const double* points;  /* count triples x, y, z */
+    const double* weights; /* count weights */
+    int32_t reserved;      /* not read */
+    const double* knots;   /* count + order knots, non-decreasing */
+} CurveDesc;
+
+/* One closed trim loop: curves joined end to start. */
+typedef struct TrimLoopDesc {
+    int32_t count;
+    const CurveDesc* curves;
+} TrimLoopDesc;
+
+typedef struct TrimmedSurfaceDesc {
+    int32_t u_order;
+    int32_t v_order;
+    int32_t u_knot_count;
+    int32_t v_knot_count;
+    const double* u_knots;
+    const double* v_knots;
+    int32_t reserved;
+    /* nu x nv points, nu = u_knot_count - u_order, nv = v_knot_count - v_order;
+       point (i, j) is entry j * nu + i (u runs fastest) */
+    const double* points;
+    const double* weights; /* one per control point, same order */
+    int32_t outer_count;
+    const CurveDesc* outer_curves;
+    int32_t inner_count;
+    const TrimLoopDesc* inner_loops;
+} TrimmedSurfaceDesc;
+
+typedef struct TessVertex {
+    double position[3]; /* S(u, v) */
+    double u;           /* metric-plane coordinates */
+    double v;
+    double reserved;  /* always 0.0 */
+    double normal[3]; /* unit surface normal */
+} TessVertex;
+
+typedef struct TessTriangle {
+    TessVertex vertex[3];
+    double face_normal[3];
+} TessTriangle;
+
+/* Called once per triangle; the record is valid only during the call. */
+typedef void (*TriangleSink)(const TessTriangle* triangle, void* user);
+
+/* Opaque: a kept curve and the storage it lives in. */
+typedef struct CurveHandle CurveHandle;
+
+/* Tessellation status values written through the status argument. */
+enum {
+    RUVANE_TESS_OK = 0,
+    RUVANE_TESS_BAD_SURFACE = 1,
+    RUVANE_TESS_BAD_OUTER_CURVE = 2,
+    RUVANE_TESS_BAD_HOLE_CURVE = 3,
+    RUVANE_TESS_NO_TRIANGLES = 4,
+    RUVANE_TESS_SKIPPED_TRIANGLES = 5
+};
+
+RUVANE_API int32_t component_client_interface_version(void);
+RUVANE_API bool component_client_init(const ComponentServices* services);
+RUVANE_API void component_client_shutdown(void);
+
+RUVANE_API bool ruvane_create_nurbs_curve(const CurveDesc* desc, CurveHandle** out);
+RUVANE_API bool ruvane_evaluate_nurbs_curve(CurveHandle* const* handle, double u, double point[3]);
+RUVANE_API bool ruvane_destroy_nurbs_curve(CurveHandle** handle);
+
+RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink, const TrimmedSurfaceDesc* surface,
+                                        int32_t* status, double surface_tolerance,
+                                        double trim_tolerance, double param_tolerance, void* user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

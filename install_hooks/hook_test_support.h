@@ -1,0 +1,157 @@
+// Registry helpers for the tests of the install hooks: exact reads of counted
+// values, and clean-up of everything the hooks write.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sx::hooks {
+
+struct ExpectedValue {
+    RegKey root;
+    std::string key;
+    const char* name;  // null: the default value
+    std::string data;
+};
+
+struct ReadValue {
+    bool found = false;
+    uint32_t type = 0;
+    std::string data;  // every byte the registry holds, no zero added
+};
+
+inline ReadValue read_value(RegKey root, const std::string& subkey, const char* name) {
+    Platform& os = platform();
+    ReadValue value;
+    RegKey key = 0;
+    if (os.reg_open_key(root, subkey.c_str(), kKeyQueryValue, &key) != kErrorSuccess) return value;
+    uint32_t size = 0;
+    if (os.reg_query_value(key, name, &value.type, nullptr, &size) == kErrorSuccess) {
+        value.data.resize(size);
+        value.found =
+            os.reg_query_value(key, name, &value.type, value.data.data(), &size) == kErrorSuccess;
+        value.data.resize(size);
+    }
+    os.reg_close_key(key);
+    return value;
+}
+
+inline bool write_value(RegKey root, const std::string& subkey, const char* name,
+                        const std::string& data) {
+    Platform& os = platform();
+    RegKey key = 0;
+    if (os.reg_create_key(root, subkey.c_str(), &key, nullptr) != kErrorSuccess) return false;
+    const bool ok = os.reg_set_value(key, name, kRegSz, data.data(),
+                                     static_cast<uint32_t>(data.size())) == kErrorSuccess;
+    os.reg_close_key(key);
+    return ok;
+}
+
+inline bool key_exists(RegKey root, const std::string& subkey) {
+    RegKey key = 0;
+    if (platform().reg_open_key(root, subkey.c_str(), kKeyRead, &key) != kErrorSuccess)
+        return false;
+    platform().reg_close_key(key);
+    return true;
+}
+
+inline size_t value_names(RegKey root, const std::string& subkey) {
+    Platform& os = platform();
+    RegKey key = 0;
+    if (os.reg_open_key(root, subkey.c_str(), kKeyRead, &key) != kErrorSuccess) return 0;
+    size_t count = 0;
+    for (;; ++count) {
+        char name[512];
+        uint32_t name_size = sizeof name;
+        uint32_t type = 0, data_size = 0;
+        if (os.reg_enum_value(key, static_cast<uint32_t>(count), name, &name_size, &type, nullptr,
+                              &data_size) != kErrorSuccess)
+            break;
+    }
+    os.reg_close_key(key);
+    return count;
+}
+
+// Each value is REG_SZ and holds exactly the text's bytes: the byte count is
+// the text length, with no terminating zero.
+inline void expect_values(const std::vector<ExpectedValue>& expected) {
+    for (const ExpectedValue& e : expected) {
+        const ReadValue value = read_value(e.root, e.key, e.name);
+        const std::string where = e.key + " : " + (e.name ? e.name : "(default)");
+        EXPECT_TRUE(value.found) << where;
+        EXPECT_EQ(value.type, kRegSz) << where;
+        EXPECT_EQ(value.data.size(), e.data.size()) << where;
+        EXPECT_EQ(value.data, e.data) << where;
+    }
+}
+
+// The association as the shell must find it for a launcher at `launcher`.
+inline std::vector<ExpectedValue> association_for(const std::string& launcher) {
+    return {
+        {kHkeyClassesRoot, ".sxvm", nullptr, "StellarixBytecode"},
+        {kHkeyClassesRoot, ".sxvm", "Content Type", "application/x-Stellarix-3D-Applet"},
+        {kHkeyClassesRoot, "StellarixBytecode", nullptr, "Stellarix Bytecode File"},
+        {kHkeyClassesRoot, "StellarixBytecode\\DefaultIcon", nullptr, launcher + ",1"},
+        {kHkeyClassesRoot, "StellarixBytecode\\shell\\open\\command", nullptr,
+         "\"" + launcher + "\" \"%1\""},
+        {kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3D", "SkiffPath", launcher},
+    };
+}
+
+inline constexpr char kTestUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stellarix 3D Player";
+inline constexpr char kTestOlderUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stellarix3D Player";
+
+// The Add/Remove Programs entry, all seven values.
+inline std::vector<ExpectedValue> uninstall_entry_for(const std::string& uninstaller,
+                                                      const std::string& location) {
+    const char* key = kTestUninstallKey;
+    return {
+        {kHkeyLocalMachine, key, "DisplayName", "Stellarix 3D Player Version 2.2.1"},
+        {kHkeyLocalMachine, key, "DisplayVersion", "Version 2.2.1"},
+        {kHkeyLocalMachine, key, "Publisher", "Stellarix Software"},
+        {kHkeyLocalMachine, key, "UninstallString", uninstaller},
+        {kHkeyLocalMachine, key, "InstallLocation", location},
+        {kHkeyLocalMachine, key, "HelpLink", "https://www.stellarix.example/support/"},
+        {kHkeyLocalMachine, key, "URLInfoAbout", "https://www.stellarix.example/"},
+    };
+}
+
+// Deleted bottom-up with a bound, independently of the hooks' own removal.
+inline void remove_key_tree(RegKey root, const std::string& subkey, int depth = 0) {
+    Platform& os = platform();
+    RegKey key = 0;
+    if (depth > 64 || os.reg_open_key(root, subkey.c_str(), kKeyRead, &key) != kErrorSuccess)
+        return;
+    std::vector<std::string> children;
+    for (uint32_t i = 0;; ++i) {
+        char name[512];
+        uint32_t size = sizeof name;
+        if (os.reg_enum_key(key, i, name, &size) != kErrorSuccess) break;
+        children.emplace_back(name, size);
+    }
+    os.reg_close_key(key);
+    for (const std::string& child : children)
+        remove_key_tree(root, subkey + "\\" + child, depth + 1);
+    os.reg_delete_key(root, subkey.c_str());
+}
+
+inline void clear_hook_registry() {
+    remove_key_tree(kHkeyClassesRoot, ".sxvm");
+    remove_key_tree(kHkeyClassesRoot, "StellarixBytecode");
+    remove_key_tree(kHkeyLocalMachine, kTestOlderUninstallKey);
+    remove_key_tree(kHkeyLocalMachine, kTestUninstallKey);
+    RegKey key = 0;
+    if (platform().reg_open_key(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3D",
+                                kKeyAllAccess, &key) == kErrorSuccess) {
+        platform().reg_delete_value(key, "SkiffPath");
+        platform().reg_close_key(key);
+    }
+}
+
+}  // namespace sx::hooks

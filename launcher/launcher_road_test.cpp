@@ -1,0 +1,338 @@
+// The launcher as a user meets it: the built program is started on applet
+// files in a prepared environment (data directories, component indexes, the
+// stand-in player), and what it shows, its exit code and the command line
+// the player received are checked.
+//
+// Natively a message box is a "caption: text" line on standard error; under
+// Wine it is a real window, which a watcher reads and closes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "components/data_directories.h"
+#include "components/text_util.h"
+#include "components/file_path.h"
+#include "launcher/error_catalogue.h"
+#include "launcher/launcher.h"
+#include "launcher/message_box_recorder.h"
+#include "launcher/road_support.h"
+#include "platform/platform.h"
+#include "platform/testing/test_support.h"
+
+namespace sx {
+namespace {
+
+using road::Box;
+using road::Launch;
+using road::Road;
+
+const std::string kErrorCaption = "Error";
+const std::string kNotUpToDate = "Your Stellarix Player is not up to date.\n";
+const std::string kLocate1 = "Unable to locate the Stellarix Player 1.\n";
+const std::string kLocate2 = "Unable to locate the Stellarix Player 2.\n";
+const std::string kCannotStart = "Unable to open the Stellarix Player.\n";
+
+Box error_box(const std::string& text) { return Box{kErrorCaption, text, kMbIconError}; }
+
+Box catalogue_box(int code) {
+    return Box{error_row(code)->title, error_row(code)->text + ".", kMbIconError};
+}
+
+// An index record with one "run" file.
+std::string player_record(const std::string& name, int version, const std::string& run_path) {
+    return "component = " + name + "\nversion = " + std::to_string(version) +
+           "\ninstalled_local = run;" + run_path + "\ncomponentend\n";
+}
+
+std::string plain_record(const std::string& name, int version) {
+    return "component = " + name + "\nversion = " + std::to_string(version) + "\ncomponentend\n";
+}
+
+class LauncherRoad : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(road_.ready()) << road_.problem(); }
+
+    void expect_failure(const Launch& launch, const std::vector<Box>& boxes) {
+        EXPECT_TRUE(launch.ended);
+        EXPECT_EQ(launch.exit_code, road::kFailureExitCode);
+        road::expect_boxes(launch, boxes);
+        EXPECT_FALSE(launch.player_ran) << launch.player_command_line;
+    }
+
+    void expect_player(const Launch& launch, const std::string& arguments) {
+        EXPECT_TRUE(launch.ended);
+        EXPECT_EQ(launch.exit_code, 0u);
+        road::expect_boxes(launch, {});
+        ASSERT_TRUE(launch.player_ran);
+        EXPECT_EQ(launch.player_command_line, "\"" + road_.player_path() + "\" " + arguments);
+    }
+
+    Road road_;
+};
+
+TEST_F(LauncherRoad, CommandLineAPassesTheQuotedNameOnUnchanged) {
+    road_.install_player(road_.system_components(), "interpreter1", 3);
+    const std::string applet = "C:\\My Applets\\demo.sxvm";
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 3\nbytecode"));
+    expect_player(road_.launch("\"C:\\My Applets\\demo.sxvm\""), "\"C:\\My Applets\\demo.sxvm\"");
+    road_.remove_later("C:\\My Applets");
+}
+
+TEST_F(LauncherRoad, CommandLineBCarriesFurtherArgumentsAndNamesARelativeFile) {
+    road_.install_player(road_.system_components(), "interpreter1", 3);
+    // A bare name is found in the current directory the launcher inherits.
+    FilePath applet(platform().current_directory() + "\\");
+    applet.append_file("demo.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet.text(), "Stellarix3D: 1 3\n"));
+    road_.remove_later(applet.text());
+    expect_player(road_.launch("demo.sxvm -x"), "demo.sxvm -x");
+}
+
+TEST_F(LauncherRoad, TestLaunchArgumentsReachThePlayer) {
+    road_.install_player(road_.user_components(), "viewer", 4);
+    const std::string applet = road_.file("test applet.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 2 12 x RUN=viewer:4\n"));
+    const std::string arguments = "\"" + applet + "\" -renderer opengl";
+    expect_player(road_.launch(arguments), arguments);
+}
+
+// The header lines of the reader's own examples, through the whole program.
+TEST_F(LauncherRoad, HeaderExamples) {
+    road_.install_player(road_.system_components(), "viewer", 4);
+    road_.add_record(road_.system_components(), player_record("interpreter1", 3, "player\\sxplayer.exe"));
+    road_.add_record(road_.system_components(), plain_record("pixmill", 2));
+    road_.add_record(road_.user_components(), plain_record("sound kit", 1));
+
+    struct Case {
+        const char* header;
+        bool starts;
+        std::vector<Box> boxes;
+    };
+    const Case cases[] = {
+        {"Stellarix3D: 1 3", true, {}},
+        {"Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"", true, {}},
+        {"Stellarix3D: 3 12 x RUN=viewer:4", false, {}},
+        {"Stellarix3D: 1 7 x", false,
+         {Box{error_row(14)->title, error_row(14)->text + ".", kMbIconError}}},
+        {"Stellarix3D: 1 12", false, {catalogue_box(12)}},
+        {"stellarix3d: 1 3", false, {catalogue_box(12)}},
+        {"Stellarix3D: 1 12 x run=viewer", true, {}},
+        // No "RUN": the empty run component is not found.
+        {"Stellarix3D: 1 12 x REQ=pixmill:2", false, {error_box(kLocate1)}},
+        {"Stellarix3D: 1 12 x REQ=pixmill:3 RUN=viewer:1", false, {error_box(kNotUpToDate)}},
+        {"Stellarix3D: 1 12 x RUN=viewer:5", false, {error_box(kNotUpToDate)}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        const std::string applet = road_.file("h" + std::to_string(++n) + ".sxvm");
+        ASSERT_TRUE(road_.write_applet(applet, std::string(c.header) + "\r\nrest"));
+        const Launch launch = road_.launch("\"" + applet + "\"");
+        if (c.starts) {
+            expect_player(launch, "\"" + applet + "\"");
+        } else {
+            expect_failure(launch, c.boxes);
+        }
+    }
+}
+
+TEST_F(LauncherRoad, EveryFailureOfTheStartUp) {
+    const std::string components = road_.system_components();
+    road_.install_player(components, "viewer", 4);
+    road_.add_record(components, plain_record("norun", 2));
+    road_.add_record(components, player_record("lost", 1, "gone\\player.exe"));
+
+    const std::string missing = road_.file("missing.sxvm");
+    const std::string empty = road_.file("empty.sxvm");
+    const std::string unterminated = road_.file("unterminated.sxvm");
+    const std::string long_name = road_.file(std::string(1500, 'n') + ".sxvm");
+    ASSERT_TRUE(road_.write_applet(empty, ""));
+    ASSERT_TRUE(road_.write_applet(unterminated, "Stellarix3D: 1 12 x RUN=viewer:4"));
+
+    struct Case {
+        const char* name;
+        std::string header;  // empty: no applet file is written
+        std::string arguments;
+        std::vector<Box> boxes;
+    };
+    const Case cases[] = {
+        {"file cannot be opened", "", "\"" + missing + "\"",
+         {error_box("Unable to open " + missing + ".\n")}},
+        {"blank command line", "", "", {error_box("Unable to open .\n")}},
+        {"only white space", "", " \t ", {error_box("Unable to open .\n")}},
+        {"empty file", "", "\"" + empty + "\"",
+         {error_box("Error reading file " + empty + ".\n")}},
+        {"no line break after the header", "", "\"" + unterminated + "\"",
+         {error_box("Error reading file " + unterminated + ".\n")}},
+        {"format outside 0 to 2", "Stellarix3D: 5 3", "", {}},
+        {"component not installed, version 1", "Stellarix3D: 1 12 x REQ=absent:1 RUN=viewer:4",
+         "", {error_box(kNotUpToDate)}},
+        {"component not installed, version 0", "Stellarix3D: 1 12 x REQ=absent:0 RUN=absent", "",
+         {error_box(kLocate1)}},
+        {"installed version lower", "Stellarix3D: 1 12 x RUN=viewer:9", "",
+         {error_box(kNotUpToDate)}},
+        {"no run file", "Stellarix3D: 1 12 x RUN=norun:2", "", {error_box(kLocate1)}},
+        {"run file missing on disk", "Stellarix3D: 1 12 x RUN=lost:1", "",
+         {error_box(kCannotStart)}},
+        // The message buffer holds 1023 characters; the name is cut to fit.
+        {"very long file name", "", "\"" + long_name + "\"",
+         {error_box(("Unable to open " + long_name).substr(0, kErrorMessageBufferSize - 1))}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string arguments = c.arguments;
+        if (!c.header.empty()) {
+            const std::string applet = road_.file("f" + std::to_string(++n) + ".sxvm");
+            ASSERT_TRUE(road_.write_applet(applet, c.header + "\n"));
+            arguments = "\"" + applet + "\"";
+        }
+        expect_failure(road_.launch(arguments), c.boxes);
+    }
+}
+
+// The component search waits 250 ms for each index lock and then reads the
+// index anyway; the launcher makes one query per requirement and two for the
+// player's path.
+TEST_F(LauncherRoad, PlayerStartsWhileAnotherProcessHoldsTheIndexLock) {
+    const std::string components = road_.system_components();
+    road_.install_player(components, "viewer", 4);
+    const std::string applet = road_.file("locked.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
+
+    road::LockHolder holder(components + "compindx.dat", road_.file("held"), 20000);
+    ASSERT_TRUE(holder.holding());
+    const uint32_t start = platform().tick_count();
+    const Launch launch = road_.launch("\"" + applet + "\"");
+    const uint32_t elapsed = platform().tick_count() - start;
+    expect_player(launch, "\"" + applet + "\"");
+    // Three queries, each waiting out the lock.
+    EXPECT_GE(elapsed, 3u * 200u);
+    EXPECT_TRUE(holder.still_holding());
+}
+
+#if defined(SX_SXINSTALL_FILE) && defined(SX_SKIFFHOOK_FILE)
+// What the shell does when the user opens an applet: it looks the file type
+// up, takes the type's open command and puts the file's path for "%1".
+std::string shell_open_command(const std::string& applet, std::string* icon) {
+    std::string type, command;
+    if (!read_registry_string(kHkeyClassesRoot, ".sxvm", nullptr, &type) ||
+        !read_registry_string(kHkeyClassesRoot, (type + "\\shell\\open\\command").c_str(),
+                              nullptr, &command)) {
+        return std::string();
+    }
+    read_registry_string(kHkeyClassesRoot, (type + "\\DefaultIcon").c_str(), nullptr, icon);
+    const size_t at = command.find("%1");
+    if (at != std::string::npos) command.replace(at, 2, applet);
+    return command;
+}
+
+uint32_t run_sxinstall(const std::string& arguments, std::string* errors) {
+    uint32_t exit_code = 1;
+    const std::string command =
+        quote_argument(road::built_program(SX_SXINSTALL_FILE)) + " " + arguments;
+    EXPECT_TRUE(test::run_program(command, &exit_code, errors)) << command;
+    return exit_code;
+}
+
+TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
+    // The launcher component with its install hook, installed as the
+    // player's installer would, and the player's component.
+    const std::string player_folder = road_.file("Player Files") + "\\";
+    std::string errors;
+    ASSERT_EQ(run_sxinstall("install --name skiff --version 1 --dir " +
+                                quote_argument(player_folder) + " --file " +
+                                quote_argument("skiff=Stellarix3D.exe:" +
+                                               road::built_program(SX_LAUNCHER_FILE)) +
+                                " --file " +
+                                quote_argument("skiffhook=skiffhook.dll:" +
+                                               road::built_program(SX_SKIFFHOOK_FILE)) +
+                                " --hook skiffhook",
+                            &errors),
+              0u)
+        << errors;
+    ASSERT_EQ(run_sxinstall("install --name viewer --version 4 --dir " +
+                                quote_argument(road_.system_components()) + " --file " +
+                                quote_argument("run=player\\sxplayer.exe:" +
+                                               road::built_program(SX_PLAYER_FILE)),
+                            &errors),
+              0u)
+        << errors;
+
+#if !defined(_WIN32)
+    // sxinstall copies file contents only, so on Linux the installed programs
+    // lose their execute permission; copy them again the way CopyFileA does.
+    for (const auto& [from, to] :
+         {std::pair{road::built_program(SX_LAUNCHER_FILE), player_folder + "Stellarix3D.exe"},
+          std::pair{road::built_program(SX_PLAYER_FILE),
+                    road_.system_components() + "player\\sxplayer.exe"}}) {
+        ASSERT_TRUE(platform().delete_file(to.c_str())) << to;
+        ASSERT_TRUE(platform().copy_file(from.c_str(), to.c_str(), true)) << to;
+    }
+#endif
+    const std::string applet = road_.file("My Applets\\shell demo.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4 REQ=viewer:2\n"));
+    std::string icon;
+    const std::string command = shell_open_command(applet, &icon);
+    const std::string launcher = player_folder + "Stellarix3D.exe";
+    EXPECT_EQ(command, "\"" + launcher + "\" \"" + applet + "\"");
+    EXPECT_EQ(icon, launcher + ",1");
+
+    const Launch launch = road_.launch_command(command);
+    EXPECT_TRUE(launch.ended);
+    EXPECT_EQ(launch.exit_code, 0u);
+    road::expect_boxes(launch, {});
+    ASSERT_TRUE(launch.player_ran);
+    EXPECT_EQ(launch.player_command_line, "\"" + road_.system_components() +
+                                              "player\\sxplayer.exe\" \"" + applet + "\"");
+}
+#endif
+
+// The index changes between the two lookups of the player's path: the second
+// search no longer finds it. The system index becomes unreadable after two
+// openings (the version query, then the first lookup).
+TEST_F(LauncherRoad, SecondLookupOfThePlayerFails) {
+    road_.install_player(road_.system_components(), "viewer", 4);
+    const std::string applet = road_.file("second.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
+    reset_component_directories();
+    MessageBoxRecorder platform_double;
+    platform_double.fail_open_file("system data\\components\\compindx.dat", "", 2);
+    EXPECT_EQ(launcher_main("\"" + applet + "\""), -1);
+    const std::vector<RecordedBox> expected = {{kLocate2, kErrorCaption, kMbIconError}};
+    EXPECT_EQ(platform_double.boxes(), expected);
+    EXPECT_EQ(platform_double.injected(Call::open_file), 1);
+    reset_component_directories();
+}
+
+// The player's file is there but it cannot be started.
+class StartRefused : public MessageBoxRecorder {
+public:
+    bool start_process(const char* command_line, ProcessHandle* out) override {
+        command_lines_.push_back(command_line);
+        return MessageBoxRecorder::start_process(command_line, out);
+    }
+    std::vector<std::string> command_lines_;
+};
+
+TEST_F(LauncherRoad, RefusedStartIsReportedWithTheExactCommand) {
+    road_.install_player(road_.system_components(), "viewer", 4);
+    const std::string applet = road_.file("refused.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
+    reset_component_directories();
+    StartRefused platform_double;
+    platform_double.fail_start_process("");
+    const std::string command_line = " \"" + applet + "\"  -a\t-b ";
+    EXPECT_EQ(launcher_main(command_line), -1);
+    ASSERT_EQ(platform_double.command_lines_.size(), 1u);
+    EXPECT_EQ(platform_double.command_lines_[0],
+              "\"" + road_.player_path() + "\" " + command_line);
+    const std::vector<RecordedBox> expected = {{kCannotStart, kErrorCaption, kMbIconError}};
+    EXPECT_EQ(platform_double.boxes(), expected);
+    reset_component_directories();
+}
+
+}  // namespace
+}  // namespace sx

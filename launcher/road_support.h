@@ -1,0 +1,123 @@
+// Test support for running the built launcher in a prepared environment: a
+// temporary tree holding the system and per-user data directories (the
+// registry points at them while a Road lives), component indexes, the
+// stand-in player, applet files, and the capture of message boxes and of the
+// player's command line.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/testing/test_support.h"
+
+namespace sx::road {
+
+// -1 as the launcher's parent sees it.
+#if defined(_WIN32)
+constexpr uint32_t kFailureExitCode = 0xFFFFFFFFu;
+#else
+constexpr uint32_t kFailureExitCode = 255;
+#endif
+
+struct Box {
+    std::string caption;
+    std::string text;
+    uint32_t icon = 0;  // 0x10, 0x30 or 0x40; 0 when it could not be told
+    bool operator==(const Box&) const = default;
+    friend void PrintTo(const Box& box, std::ostream* out) {
+        *out << "{\"" << box.caption << "\", \"" << box.text << "\", 0x" << std::hex << box.icon
+             << std::dec << "}";
+    }
+};
+
+struct Launch {
+    bool ended = false;
+    uint32_t exit_code = 0;
+    // Under Wine: the boxes read from the windows. Natively: none, but the
+    // standard error text in `stderr_text`.
+    std::vector<Box> boxes;
+    std::string stderr_text;
+    bool player_ran = false;
+    std::string player_command_line;
+};
+
+// Checks the boxes a launch showed: caption, text and (under Wine) icon.
+void expect_boxes(const Launch& launch, const std::vector<Box>& expected);
+
+// The Windows path of a program built beside the tests.
+std::string built_program(const char* linux_or_windows_path);
+
+class Road {
+public:
+    Road();
+    ~Road();
+    Road(const Road&) = delete;
+    Road& operator=(const Road&) = delete;
+
+    bool ready() const { return problem_.empty(); }
+    const std::string& problem() const { return problem_; }
+
+    // Component directories, with their trailing backslash; they exist.
+    const std::string& system_components() const { return system_components_; }
+    const std::string& user_components() const { return user_components_; }
+    std::string file(const std::string& name) const { return temp_.file(name); }
+
+    // Copies the stand-in player into `directory`\player\sxplayer.exe and
+    // records it as the "run" file of `name`.
+    void install_player(const std::string& directory, const std::string& name, int version);
+    const std::string& player_path() const { return player_path_; }
+    // Appends index text to `directory`\compindx.dat.
+    void add_record(const std::string& directory, const std::string& text);
+
+    // Writes an applet file, creating its folder.
+    bool write_applet(const std::string& path, const std::string& content);
+    // Removed with the Road.
+    void remove_later(const std::string& path) { leftovers_.push_back(path); }
+
+    // Starts the launcher with `arguments` after its quoted program name and
+    // waits for it (and, when it succeeded, for the player's record).
+    Launch launch(const std::string& arguments);
+    // The same with a whole command line, as the shell would give it.
+    Launch launch_command(const std::string& command_line);
+
+private:
+    struct SavedValue {
+        RegKey root;
+        std::string subkey;
+        std::string name;
+        bool existed = false;
+        uint32_t type = 0;
+        std::vector<char> data;
+    };
+    bool set_value(RegKey root, const std::string& subkey, const std::string& name,
+                   const std::string& value);
+
+    test::TemporaryDirectory temp_;
+    std::string problem_;
+    std::string system_components_;
+    std::string user_components_;
+    std::string player_path_;
+    std::vector<SavedValue> saved_;
+    std::vector<std::string> leftovers_;
+    int launches_ = 0;
+};
+
+// Another process holding the lock of a file (its ".lock" companion).
+class LockHolder {
+public:
+    LockHolder(const std::string& file, const std::string& ready_marker, uint32_t hold_ms);
+    ~LockHolder();
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+    bool holding() const { return holding_; }
+    bool still_holding();
+
+private:
+    ProcessHandle process_ = nullptr;
+    bool holding_ = false;
+};
+
+}  // namespace sx::road

@@ -1,0 +1,398 @@
+// Building curves and surfaces: validation, clipping to a parameter range by
+// knot insertion, knot cleaning, and the segment tools built on them.
+#include <cmath>
+
+#include "nurbs/nurbs.h"
+
+namespace ruvane {
+
+namespace {
+
+bool finite(double x) { return std::isfinite(x); }
+
+// Inserts `ubar` once into the B-spline sequence K[0..nk-1], Q[0..nq-1]
+// (Boehm); the arrays must have room for one more entry. Requires that ubar
+// lies strictly inside the knots' last span boundary and has multiplicity below p.
+void insert_knot(double* K, int* nk, Point4* Q, int* nq, int p, double ubar) {
+    int k = *nk - 2;
+    while (k > 0 && !(K[k] <= ubar && ubar < K[k + 1])) --k;
+    int s = 0;
+    for (int i = 0; i < *nk; ++i) {
+        if (K[i] == ubar) ++s;
+    }
+    for (int i = *nq; i >= k - s + 1; --i) Q[i] = Q[i - 1];
+    for (int i = k - s; i >= k - p + 1; --i) {
+        const double alpha = (ubar - K[i]) / (K[i + p] - K[i]);
+        Q[i] = combine_points(alpha, Q[i], 1.0 - alpha, Q[i - 1]);
+    }
+    for (int i = *nk; i > k + 1; --i) K[i] = K[i - 1];
+    K[k + 1] = ubar;
+    ++*nk;
+    ++*nq;
+}
+
+int multiplicity(const double* K, int nk, double x) {
+    int s = 0;
+    for (int i = 0; i < nk; ++i) {
+        if (K[i] == x) ++s;
+    }
+    return s;
+}
+
+// Clamps the sequence K[0..n+p+1], Q[0..n] to [a, b] (inside its domain),
+// writing the result to outK / outQ (which may be K / Q). Work arrays need
+// room for n + p + 2 + 2p knots and n + 1 + 2p points. Returns the new
+// highest point index.
+int clip_sequence(const double* K, const Point4* Q, int n, int p, double a, double b, double* WK,
+                  Point4* WQ, double* outK, Point4* outQ) {
+    int nk = n + p + 2;
+    int nq = n + 1;
+    for (int i = 0; i < nk; ++i) WK[i] = K[i];
+    for (int i = 0; i < nq; ++i) WQ[i] = Q[i];
+    for (int times = p - multiplicity(WK, nk, a); times > 0; --times)
+        insert_knot(WK, &nk, WQ, &nq, p, a);
+    for (int times = p - multiplicity(WK, nk, b); times > 0; --times)
+        insert_knot(WK, &nk, WQ, &nq, p, b);
+    int r = 0;
+    for (int i = 0; i < nk; ++i) {
+        if (WK[i] == a) r = i;
+    }
+    int l = nk - 1;
+    for (int i = nk - 1; i >= 0; --i) {
+        if (WK[i] == b) l = i;
+    }
+    const int count = l - r + p;
+    for (int i = 0; i < count; ++i) outQ[i] = WQ[r - p + i];
+    int k = 0;
+    for (int i = 0; i <= p; ++i) outK[k++] = a;
+    for (int i = r + 1; i <= l - 1; ++i) outK[k++] = WK[i];
+    for (int i = 0; i <= p; ++i) outK[k++] = b;
+    return count - 1;
+}
+
+bool clamped_at(const double* K, int m, int p, double a, double b) {
+    for (int i = 0; i <= p; ++i) {
+        if (K[i] != a || K[m - i] != b) return false;
+    }
+    return true;
+}
+
+// Knot cleaning of one sequence in place; returns the new highest point index
+// and sets *m to the new highest knot index.
+int clean_sequence(double* K, int* m, Point4* Q, int n, int p) {
+    // End runs longer than p + 1: their extra knots carry only points whose
+    // basis functions vanish everywhere.
+    int run = 1;
+    while (run <= *m && K[run] == K[0]) ++run;
+    if (run > p + 1) {
+        const int drop = run - p - 1;
+        for (int i = 0; i + drop <= *m; ++i) K[i] = K[i + drop];
+        for (int i = 0; i + drop <= n; ++i) Q[i] = Q[i + drop];
+        *m -= drop;
+        n -= drop;
+    }
+    run = 1;
+    while (run <= *m && K[*m - run] == K[*m]) ++run;
+    if (run > p + 1) {
+        const int drop = run - p - 1;
+        *m -= drop;
+        n -= drop;
+    }
+    // Interior runs above multiplicity p.
+    int e = 1;
+    while (e < *m) {
+        if (K[e] == K[0]) {
+            ++e;
+            continue;
+        }
+        int h = 1;
+        while (e + h <= *m && K[e + h] == K[e]) ++h;
+        if (e + h - 1 >= *m) break;  // the end run
+        if (h > p) {
+            const int extra = h - p;
+            Point4 sum = Q[e - 1];
+            for (int i = e; i <= e + extra - 1; ++i) sum = combine_points(1.0, sum, 1.0, Q[i]);
+            const double scale = 1.0 / (extra + 1);
+            Q[e - 1] = combine_points(scale, sum, 0.0, sum);
+            for (int i = e; i + extra <= n; ++i) Q[i] = Q[i + extra];
+            for (int i = e; i + extra <= *m; ++i) K[i] = K[i + extra];
+            n -= extra;
+            *m -= extra;
+            h = p;
+        }
+        e += h;
+    }
+    return n;
+}
+
+Status clip_curve(Curve* cur, double V0, double V1) {
+    const int p = cur->p;
+    const int n = cur->pol->n;
+    const int m = cur->knt->m;
+    double* U = cur->knt->U;
+    if (clamped_at(U, m, p, V0, V1)) return kOk;
+    PrivatePool work;
+    double* WK = S_GETR1D(m + 2 * p + 1, work.get());
+    if (WK == nullptr) return kFail;
+    Point4* WQ = S_GETC1D(n + 2 * p + 1, work.get());
+    if (WQ == nullptr) return kFail;
+    const int n2 = clip_sequence(U, cur->pol->Pw, n, p, V0, V1, WK, WQ, U, cur->pol->Pw);
+    cur->pol->n = n2;
+    cur->knt->m = n2 + p + 1;
+    return kOk;
+}
+
+// Clip of a surface in place along u (direction 1) or v (direction 2).
+Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
+    ControlNet* net = sur->net;
+    KnotVector* knt = direction == 1 ? sur->uknt : sur->vknt;
+    const int p = direction == 1 ? sur->p : sur->q;
+    const int n = direction == 1 ? net->n : net->m;     // along the clipped direction
+    const int rows = direction == 1 ? net->m : net->n;  // across it
+    if (clamped_at(knt->U, knt->m, p, a, b)) return kOk;
+    PrivatePool work;
+    double* WK = S_GETR1D(knt->m + 2 * p + 1, work.get());
+    double* K0 = WK == nullptr ? nullptr : S_GETR1D(knt->m, work.get());
+    double* K1 = K0 == nullptr ? nullptr : S_GETR1D(knt->m, work.get());
+    Point4* WQ = K1 == nullptr ? nullptr : S_GETC1D(n + 2 * p + 1, work.get());
+    Point4* G = WQ == nullptr ? nullptr : S_GETC1D(n, work.get());
+    if (G == nullptr) return kFail;
+    for (int i = 0; i <= knt->m; ++i) K0[i] = knt->U[i];
+    int n2 = n;
+    for (int r = 0; r <= rows; ++r) {
+        for (int i = 0; i <= n; ++i) G[i] = direction == 1 ? net->Pw[i][r] : net->Pw[r][i];
+        n2 = clip_sequence(K0, G, n, p, a, b, WK, WQ, K1, G);
+        for (int i = 0; i <= n2; ++i) {
+            if (direction == 1) {
+                net->Pw[i][r] = G[i];
+            } else {
+                net->Pw[r][i] = G[i];
+            }
+        }
+    }
+    const int m2 = n2 + p + 1;
+    for (int i = 0; i <= m2; ++i) knt->U[i] = K1[i];
+    knt->m = m2;
+    if (direction == 1) {
+        net->n = n2;
+    } else {
+        net->m = n2;
+    }
+    return kOk;
+}
+
+Status clean_surface_direction(Surface* sur, int direction) {
+    ControlNet* net = sur->net;
+    KnotVector* knt = direction == 1 ? sur->uknt : sur->vknt;
+    const int p = direction == 1 ? sur->p : sur->q;
+    const int n = direction == 1 ? net->n : net->m;
+    const int rows = direction == 1 ? net->m : net->n;
+    PrivatePool work;
+    double* K = S_GETR1D(knt->m, work.get());
+    Point4* G = K == nullptr ? nullptr : S_GETC1D(n, work.get());
+    if (G == nullptr) return kFail;
+    int n2 = n;
+    int m2 = knt->m;
+    for (int r = 0; r <= rows; ++r) {
+        for (int i = 0; i <= knt->m; ++i) K[i] = knt->U[i];
+        for (int i = 0; i <= n; ++i) G[i] = direction == 1 ? net->Pw[i][r] : net->Pw[r][i];
+        m2 = knt->m;
+        n2 = clean_sequence(K, &m2, G, n, p);
+        for (int i = 0; i <= n2; ++i) {
+            if (direction == 1) {
+                net->Pw[i][r] = G[i];
+            } else {
+                net->Pw[r][i] = G[i];
+            }
+        }
+    }
+    for (int i = 0; i <= m2; ++i) knt->U[i] = K[i];
+    knt->m = m2;
+    if (direction == 1) {
+        net->n = n2;
+    } else {
+        net->m = n2;
+    }
+    return kOk;
+}
+
+bool degree_ok(int M) { return M >= 1 && M <= kMaxDegree; }
+bool weight_ok(double w) { return w >= kMinWeight && w <= kMaxWeight; }  // false for NaN
+
+// Homogeneous point from a caller's point and weight; false when a coordinate
+// is not finite or would overflow once weighted.
+bool make_point(const Point3& P, double w, bool rational, Point4* out) {
+    if (rational) {
+        *out = {w * P.x, w * P.y, w * P.z, w};
+    } else {
+        *out = {P.x, P.y, P.z, kNonRationalW};
+    }
+    return finite(out->x) && finite(out->y) && finite(out->z);
+}
+
+}  // namespace
+
+Status N_IGSVKB(const double* T, int m, int p, double V0, double V1) {
+    bool ok = T != nullptr && p >= 1 && m - p - 1 >= p && finite(V0) && finite(V1);
+    if (ok) ok = T[p] <= V0 && V0 < V1 && T[m - p] >= V1;
+    for (int i = 0; ok && i < m; ++i) ok = T[i] <= T[i + 1];
+    if (ok) ok = finite(T[0]) && finite(T[m]);
+    if (!ok) {
+        set_error(kErrKnots, "N_IGSVKB");
+        return kFail;
+    }
+    return kOk;
+}
+
+Status N_IGSCCP(Curve* cur, double V0, double V1) { return clip_curve(cur, V0, V1); }
+
+Status N_IGSCSK(Curve* cur) {
+    int m = cur->knt->m;
+    cur->pol->n = clean_sequence(cur->knt->U, &m, cur->pol->Pw, cur->pol->n, cur->p);
+    cur->knt->m = m;
+    return kOk;
+}
+
+Status N_IGSSCP(Surface* sur, double U0, double U1, double V0, double V1) {
+    if (clip_surface_direction(sur, 1, U0, U1) != kOk) return kFail;
+    return clip_surface_direction(sur, 2, V0, V1);
+}
+
+Status N_IGSSSK(Surface* sur) {
+    if (clean_surface_direction(sur, 1) != kOk) return kFail;
+    return clean_surface_direction(sur, 2);
+}
+
+Status N_IGS126(int K, int M, const double* T, const double* W, const Point3* P, double V0,
+                double V1, Curve* cur, Pool* pool) {
+    if (!degree_ok(M)) {
+        set_error(kErrDegree, "N_IGS126");
+        return kFail;
+    }
+    if (K < 0 || W == nullptr || P == nullptr || cur == nullptr) {
+        set_error(kErrKnots, "N_IGSVKB");
+        return kFail;
+    }
+    bool rational = false;
+    for (int i = 0; i <= K; ++i) {
+        if (!weight_ok(W[i])) {
+            set_error(kErrWeight, "N_IGS126");
+            return kFail;
+        }
+        if (W[i] != W[0]) rational = true;
+    }
+    if (N_IGSVKB(T, K + M + 1, M, V0, V1) != kOk) return kFail;
+    // Points that cannot be stored as finite homogeneous values are refused
+    // like a bad weight: the curve could not be evaluated anywhere.
+    for (int i = 0; i <= K; ++i) {
+        Point4 unused;
+        if (!make_point(P[i], W[i], rational, &unused)) {
+            set_error(kErrWeight, "N_IGS126");
+            return kFail;
+        }
+    }
+    if (curve_storage(cur, K, K + M + 1, "N_IGS126", pool) != kOk) return kFail;
+    cur->p = static_cast<std::int16_t>(M);
+    for (int i = 0; i <= K + M + 1; ++i) cur->knt->U[i] = T[i];
+    bool planar = true;
+    for (int i = 0; i <= K; ++i) {
+        make_point(P[i], W[i], rational, &cur->pol->Pw[i]);
+        if (P[i].z != 0.0) planar = false;
+    }
+    if (planar) {
+        for (int i = 0; i <= K; ++i) cur->pol->Pw[i].z = kPlanarZ;
+    }
+    if (N_IGSCCP(cur, V0, V1) != kOk) return kFail;
+    return N_IGSCSK(cur);
+}
+
+Status N_IGS128(int K1, int K2, int M1, int M2, const double* S, const double* T,
+                const double* const* W, const Point3* const* P, double U0, double U1, double V0,
+                double V1, Surface* sur, Pool* pool) {
+    if (!degree_ok(M1) || !degree_ok(M2)) {
+        set_error(kErrDegree, "N_IGS128");
+        return kFail;
+    }
+    if (K1 < 0 || K2 < 0 || W == nullptr || P == nullptr || sur == nullptr) {
+        set_error(kErrKnots, "N_IGSVKB");
+        return kFail;
+    }
+    bool rational = false;
+    for (int i = 0; i <= K1; ++i) {
+        for (int j = 0; j <= K2; ++j) {
+            if (!weight_ok(W[i][j])) {
+                set_error(kErrWeight, "N_IGS128");
+                return kFail;
+            }
+            if (W[i][j] != W[0][0]) rational = true;
+        }
+    }
+    if (N_IGSVKB(S, K1 + M1 + 1, M1, U0, U1) != kOk) return kFail;
+    if (N_IGSVKB(T, K2 + M2 + 1, M2, V0, V1) != kOk) return kFail;
+    for (int i = 0; i <= K1; ++i) {
+        for (int j = 0; j <= K2; ++j) {
+            Point4 unused;
+            if (!make_point(P[i][j], W[i][j], rational, &unused)) {
+                set_error(kErrWeight, "N_IGS128");
+                return kFail;
+            }
+        }
+    }
+    if (surface_storage(sur, K1, K2, K1 + M1 + 1, K2 + M2 + 1, "N_IGS128", pool) != kOk) {
+        return kFail;
+    }
+    sur->p = static_cast<std::int16_t>(M1);
+    sur->q = static_cast<std::int16_t>(M2);
+    for (int i = 0; i <= K1 + M1 + 1; ++i) sur->uknt->U[i] = S[i];
+    for (int j = 0; j <= K2 + M2 + 1; ++j) sur->vknt->U[j] = T[j];
+    for (int i = 0; i <= K1; ++i) {
+        for (int j = 0; j <= K2; ++j) make_point(P[i][j], W[i][j], rational, &sur->net->Pw[i][j]);
+    }
+    if (N_IGSSCP(sur, U0, U1, V0, V1) != kOk) return kFail;
+    return N_IGSSSK(sur);
+}
+
+Status N_TOOCCP(const Curve& src, double a, double b, Curve* dst, Pool* pool) {
+    const KnotVector& knt = *src.knt;
+    const int p = src.p;
+    if (!(a < b) || !(knt.U[p] <= a) || !(b <= knt.U[knt.m - p])) {
+        set_error(kErrOrderedSet, "N_TOOCCP");
+        return kFail;
+    }
+    const int n = src.pol->n;
+    if (dst != &src) {
+        if (curve_storage(dst, n, knt.m, "N_TOOCCP", pool) != kOk) return kFail;
+        dst->p = src.p;
+        for (int i = 0; i <= knt.m; ++i) dst->knt->U[i] = knt.U[i];
+        for (int i = 0; i <= n; ++i) dst->pol->Pw[i] = src.pol->Pw[i];
+    }
+    if (clip_curve(dst, a, b) != kOk) return kFail;
+    return N_IGSCSK(dst);
+}
+
+Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, Surface* dst,
+                Pool* pool) {
+    const KnotVector& U = *src.uknt;
+    const KnotVector& V = *src.vknt;
+    if (!(u0 < u1) || !(v0 < v1) || !(U.U[src.p] <= u0) || !(u1 <= U.U[U.m - src.p]) ||
+        !(V.U[src.q] <= v0) || !(v1 <= V.U[V.m - src.q])) {
+        set_error(kErrOrderedSet, "N_TOOSSG");
+        return kFail;
+    }
+    const int n = src.net->n;
+    const int m = src.net->m;
+    if (dst != &src) {
+        if (surface_storage(dst, n, m, U.m, V.m, "N_TOOSSG", pool) != kOk) return kFail;
+        dst->p = src.p;
+        dst->q = src.q;
+        for (int i = 0; i <= U.m; ++i) dst->uknt->U[i] = U.U[i];
+        for (int j = 0; j <= V.m; ++j) dst->vknt->U[j] = V.U[j];
+        for (int i = 0; i <= n; ++i) {
+            for (int j = 0; j <= m; ++j) dst->net->Pw[i][j] = src.net->Pw[i][j];
+        }
+    }
+    if (N_IGSSCP(dst, u0, u1, v0, v1) != kOk) return kFail;
+    return N_IGSSSK(dst);
+}
+
+}  // namespace ruvane

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "nurbs/geometry.h"
+#include "nurbs/ruvane_test_host.h"
+#include "nurbs/storage.h"
+
+namespace {
+
+using namespace ruvane;
+
+class Conventions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ruvane_test::install_counting_host();
+        ruvane_test::arm(0);
+    }
+    void TearDown() override {
+        pool_release_all(&pool_);
+        EXPECT_EQ(ruvane_test::counters().live, 0);
+    }
+    Pool pool_;
+};
+
+TEST_F(Conventions, DivisionGuardExamples) {
+    struct Case {
+        double a, b;
+        int expect;
+    } cases[] = {
+        {1, 0, 1},          {0, 0, 1},           {0, 5, 0},   {0, -1e-300, 0}, {1e300, 1e-10, 1},
+        {-1e300, 1e-10, 1}, {1e-300, 1e10, 1},   {1, 3, 0},   {DBL_MAX, 1, 1}, {DBL_MAX / 4, 1, 0},
+        {DBL_MIN, 1, 1},    {DBL_MIN * 4, 1, 0}, {NAN, 1, 1}, {1, NAN, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(guard_div(c.a, c.b), c.expect) << c.a << " / " << c.b;
+    }
+}
+
+TEST_F(Conventions, NormalisingAndDistances) {
+    Point3 zero = {0, 0, 0};
+    set_error(0, " ");
+    EXPECT_EQ(G_VECNIP(&zero), kFail);
+    EXPECT_EQ(error_record().code, 17);
+    EXPECT_STREQ(error_record().routine, "G_VECNIP");
+    EXPECT_EQ(zero.x, 0.0);
+    Point3 tiny = {1e-320, 0, 0};
+    EXPECT_EQ(G_VECNIP(&tiny), kFail);
+    EXPECT_EQ(tiny.x, 1e-320);
+    Point3 v = {3, 0, -4};
+    ASSERT_EQ(G_VECNIP(&v), kOk);
+    EXPECT_DOUBLE_EQ(v.x, 0.6);
+    EXPECT_DOUBLE_EQ(v.z, -0.8);
+
+    struct Case {
+        Point3 p, a, b;
+        double segment, line;
+    } cases[] = {
+        {{1, 2, 0}, {0, 0, 0}, {4, 0, 0}, 2, 2},                             // foot inside
+        {{-3, 4, 0}, {0, 0, 0}, {4, 0, 0}, 5, 4},                            // before A
+        {{7, 0, 4}, {0, 0, 0}, {4, 0, 0}, 5, 4},                             // after B
+        {{0, 3, 4}, {1, 1, 1}, {1, 1, 1 + 5e-8}, std::sqrt(1 + 4 + 9), -1},  // A ~ B
+    };
+    for (const Case& c : cases) {
+        double d = -1;
+        ASSERT_EQ(G_DISPAB(c.p, c.a, c.b, &d), kOk);
+        EXPECT_NEAR(d, c.segment, 1e-7);
+        if (c.line >= 0) {
+            ASSERT_EQ(G_DISQAB(c.p, c.a, c.b, &d), kOk);
+            EXPECT_NEAR(d, c.line, 1e-12);
+        }
+    }
+    double d = 0;
+    EXPECT_EQ(G_DISQAB({1, 1, 1}, {2, 2, 2}, {2, 2, 2}, &d), kFail);
+    EXPECT_EQ(error_record().code, 11);
+    EXPECT_STREQ(error_record().routine, "G_DISQAB");
+}
+
+TEST_F(Conventions, BernsteinPolynomials) {
+    for (int n = 0; n <= 28; n += 3) {
+        for (double t : {0.0, 0.2, 0.5, 0.9, 1.0}) {
+            double values[29];
+            ASSERT_EQ(B_ALLBER(n, t, values), kOk);
+            for (int k = 0; k <= n; ++k) {
+                long double binom = 1;
+                for (int i = 1; i <= k; ++i) binom = binom * (n - k + i) / i;
+                const long double ref =
+                    binom * std::pow(static_cast<long double>(t), k) * std::pow(1.0L - t, n - k);
+                EXPECT_NEAR(values[k], static_cast<double>(ref), 1e-14) << n << " " << k;
+            }
+        }
+    }
+    double values[4];
+    EXPECT_EQ(B_ALLBER(3, 1.0000001, values), kFail);
+    EXPECT_EQ(error_record().code, 6);
+    EXPECT_STREQ(error_record().routine, "B_ALLBER");
+}
+
+TEST_F(Conventions, LuSolvesSystemsAndRefusesSmallPivots) {
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<double> coef(-1.0, 1.0);
+    for (int size = 1; size <= 8; ++size) {
+        std::vector<std::vector<double>> A(size, std::vector<double>(size));
+        std::vector<double> b(size);
+        for (int i = 0; i < size; ++i) {
+            for (int j = 0; j < size; ++j) A[i][j] = coef(rng) + (i == j ? size : 0);
+            b[i] = coef(rng);
+        }
+        auto LU = A;
+        std::vector<double*> rows;
+        for (auto& r : LU) rows.push_back(r.data());
+        ASSERT_EQ(M_LUDCMP(rows.data(), size), kOk);
+        std::vector<double> x = b;
+        ASSERT_EQ(M_FORBAC(rows.data(), size, x.data()), kOk);
+        for (int i = 0; i < size; ++i) {
+            long double r = -static_cast<long double>(b[i]);
+            for (int j = 0; j < size; ++j) r += static_cast<long double>(A[i][j]) * x[j];
+            EXPECT_NEAR(static_cast<double>(r), 0.0, 1e-13) << size;
+        }
+    }
+    double r0[] = {1e-10, 1};
+    double r1[] = {1, 1};
+    double* rows[] = {r0, r1};
+    EXPECT_EQ(M_LUDCMP(rows, 2), kFail);
+    EXPECT_EQ(error_record().code, 11);
+    EXPECT_STREQ(error_record().routine, "M_LUDCMP");
+}
+
+TEST_F(Conventions, PoolReleaseRules) {
+    Pool empty;
+    pool_release_all(&empty);
+    pool_release_all(&empty);
+    EXPECT_EQ(ruvane_test::counters().live, 0);
+
+    double* a = S_GETR1D(9, &pool_);
+    double* b = S_GETR1D(9, &pool_);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(ruvane_test::counters().live, 4);  // two blocks, two nodes
+    pool_release_block(&pool_, kListR1D, a);
+    EXPECT_EQ(ruvane_test::counters().live, 2);
+    pool_release_block(&pool_, kListR1D, a);      // not in the pool any more
+    pool_release_block(&pool_, kListR2DRows, b);  // wrong list: left alone
+    EXPECT_EQ(ruvane_test::counters().live, 2);
+    pool_release_block(&pool_, b);
+    EXPECT_EQ(ruvane_test::counters().live, 0);
+    ASSERT_NE(S_GETNET(3, 4, &pool_), nullptr);
+    pool_release_all(&pool_);
+    pool_release_all(&pool_);
+    EXPECT_EQ(ruvane_test::counters().live, 0);
+}
+
+// Every allocator leaves the pool as it was when any of its host calls fails.
+TEST_F(Conventions, AllocatorFailuresLeaveNothingBehind) {
+    struct Alloc {
+        const char* name;
+        void* (*call)(Pool*);
+    } allocs[] = {
+        {"S_GETR1D", [](Pool* p) -> void* { return S_GETR1D(5, p); }},
+        {"S_GETR2D", [](Pool* p) -> void* { return S_GETR2D(5, 2, p); }},
+        {"S_GETC2D", [](Pool* p) -> void* { return S_GETC2D(2, 5, p); }},
+        {"S_GETI2P", [](Pool* p) -> void* { return S_GETI2P(2, 5, p); }},
+        {"S_GETKNT", [](Pool* p) -> void* { return S_GETKNT(5, p); }},
+        {"S_GETPOL", [](Pool* p) -> void* { return S_GETPOL(5, p); }},
+        {"S_GETNET", [](Pool* p) -> void* { return S_GETNET(5, 3, p); }},
+        {"S_GETCUR", [](Pool* p) -> void* { return S_GETCUR(5, 8, 2, p); }},
+        {"S_GETSUR", [](Pool* p) -> void* { return S_GETSUR(3, 3, 1, 1, 5, 5, p); }},
+    };
+    for (const Alloc& a : allocs) {
+        ruvane_test::arm(0);
+        ASSERT_NE(a.call(&pool_), nullptr) << a.name;
+        const long needed = ruvane_test::counters().calls;
+        pool_release_all(&pool_);
+        for (long n = 1; n <= needed; ++n) {
+            ruvane_test::arm(n);
+            set_error(0, " ");
+            EXPECT_EQ(a.call(&pool_), nullptr) << a.name << " failing call " << n;
+            EXPECT_EQ(error_record().code, 15);
+            EXPECT_EQ(ruvane_test::counters().live, 0) << a.name << " failing call " << n;
+            for (PoolNode* head : pool_.head) EXPECT_EQ(head, nullptr) << a.name;
+        }
+    }
+    // Negative and absurd sizes never reach the host.
+    ruvane_test::arm(0);
+    EXPECT_EQ(S_GETR1D(-2, &pool_), nullptr);
+    EXPECT_EQ(S_GETR2D(INT_MAX, INT_MAX, &pool_), nullptr);
+    EXPECT_EQ(S_GETC1D(INT_MAX - 1, &pool_), nullptr);
+    EXPECT_EQ(ruvane_test::counters().calls, 0);
+    EXPECT_STREQ(error_record().routine, "S_GETC1D");
+}
+
+TEST_F(Conventions, OrderedSetKeepsSortedDistinctValues) {
+    std::mt19937 rng(6);
+    std::uniform_real_distribution<double> unit(0.0, 10.0);
+    OrderedSet set;
+    ASSERT_EQ(ordered_set_init(&set, 0.0, 10.0, 7, &pool_), kOk);
+    std::vector<double> inserted;
+    for (int k = 0; k < 300; ++k) {
+        double x =
+            k % 3 == 0 && !inserted.empty() ? inserted[k % inserted.size()] + 1e-13 : unit(rng);
+        if (k == 5) x = 10.0;
+        if (k == 6) x = 0.0;
+        if (k == 7) x = 10.0 / 7.0;  // a bucket border
+        ASSERT_EQ(M_UPRHAS(&set, x), kOk);
+        inserted.push_back(x);
+    }
+    std::sort(inserted.begin(), inserted.end());
+    std::vector<double> distinct;
+    for (double x : inserted) {
+        if (distinct.empty() || x - distinct.back() > 1e-12) distinct.push_back(x);
+    }
+    ASSERT_EQ(set.count, static_cast<int>(distinct.size()));
+    std::vector<double> values(set.count);
+    ordered_set_values(set, values.data());
+    for (size_t i = 0; i < values.size(); ++i) EXPECT_NEAR(values[i], distinct[i], 1e-12);
+    EXPECT_EQ(M_UPRHAS(&set, 10.5), kFail);
+    EXPECT_EQ(error_record().code, 14);
+    EXPECT_STREQ(error_record().routine, "M_UPRHAS");
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+// Evaluation: curve points, reversal, surface points, derivatives, normals,
+// iso-curves and component access.
+#include <cfloat>
+#include <cmath>
+
+#include "nurbs/nurbs.h"
+
+namespace ruvane {
+
+namespace {
+
+// sum_k N[k] * Pw[k], keeping the sentinels of the points.
+Point4 weighted_sum(const double* N, const Point4* const* points, int count) {
+    Point4 r = {0.0, 0.0, 0.0, 0.0};
+    bool planar = false;
+    bool nonrational = false;
+    for (int k = 0; k < count; ++k) {
+        const Point4& P = *points[k];
+        r.x += N[k] * P.x;
+        r.y += N[k] * P.y;
+        if (P.z == kPlanarZ) {
+            planar = true;
+        } else {
+            r.z += N[k] * P.z;
+        }
+        if (P.w == kNonRationalW) {
+            nonrational = true;
+        } else {
+            r.w += N[k] * P.w;
+        }
+    }
+    if (planar) r.z = kPlanarZ;
+    if (nonrational) r.w = kNonRationalW;
+    return r;
+}
+
+bool clamped_ends(const KnotVector& knt, int p) {
+    const double* U = knt.U;
+    for (int i = 1; i <= p; ++i) {
+        if (U[i] != U[0] || U[knt.m - i] != U[knt.m]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Status N_CUREVN(const Curve& cur, int side, double u, Point4* Cw) {
+    if (check_range(*cur.knt, "N_CUREVN", u) != kOk) return kFail;
+    const int p = cur.p;
+    double N[kMaxDegree + 1];
+    int s = 0;
+    if (N_KNTALB(*cur.knt, p, u, side, N, &s) != kOk) return kFail;
+    const Point4* pts[kMaxDegree + 1];
+    for (int k = 0; k <= p; ++k) pts[k] = &cur.pol->Pw[s - p + k];
+    *Cw = weighted_sum(N, pts, p + 1);
+    return kOk;
+}
+
+Status N_CURREV(const Curve* src, Curve* dst, Pool* pool) {
+    const int n = src->pol->n;
+    const int m = src->knt->m;
+    const int p = src->p;
+    const double* U = src->knt->U;
+    const double t = U[0] + U[m];
+    // Clamped end runs stay untouched: t - U[m] need not give back U[0] exactly.
+    const bool clamped = clamped_ends(*src->knt, p);
+    if (src == dst) {
+        Point4* Pw = dst->pol->Pw;
+        for (int i = 0; i <= n / 2; ++i) {
+            const Point4 tmp = Pw[i];
+            Pw[i] = Pw[n - i];
+            Pw[n - i] = tmp;
+        }
+        double* V = dst->knt->U;
+        const int first = clamped ? p + 1 : 0;
+        for (int i = first; i <= m / 2; ++i) {
+            const double a = V[i];
+            const double b = V[m - i];
+            V[i] = t - b;
+            V[m - i] = t - a;
+        }
+        return kOk;
+    }
+    if (curve_storage(dst, n, m, "N_CURREV", pool) != kOk) return kFail;
+    dst->p = src->p;
+    for (int i = 0; i <= n; ++i) dst->pol->Pw[i] = src->pol->Pw[n - i];
+    double* V = dst->knt->U;
+    if (clamped) {
+        for (int i = 0; i <= p; ++i) {
+            V[i] = U[i];
+            V[m - i] = U[m - i];
+        }
+        for (int i = 1; i <= m - 2 * p - 1; ++i) V[m - p - i] = t - U[p + i];
+    } else {
+        for (int i = 0; i <= m; ++i) V[i] = t - U[m - i];
+    }
+    return kOk;
+}
+
+Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, int selector,
+                Point3** skl) {
+    if (f < 0 || g < 0 || f > kMaxDegree || g > kMaxDegree) {
+        set_error(kErrSelector, "N_SURDER");
+        return kFail;
+    }
+    const int p = sur.p;
+    const int q = sur.q;
+    const int P = p + 1;
+    const int Q = q + 1;
+    const bool triangular = selector == 1 && f == g;
+    const bool rational = sur.net->Pw[0][0].w != kNonRationalW;
+    const std::size_t du_bytes = sizeof(double) * (f + 1) * P;
+    const std::size_t dv_bytes = sizeof(double) * (g + 1) * Q;
+    const std::size_t local_bytes = sizeof(Point4) * P * Q;
+    const std::size_t table_bytes =
+        rational ? sizeof(double) * (f + 1) * (g + 1) * P * Q : sizeof(Point3) * Q;
+    double* du = static_cast<double*>(host_allocate(du_bytes));
+    double* dv = static_cast<double*>(host_allocate(dv_bytes));
+    Point4* local = static_cast<Point4*>(host_allocate(local_bytes));
+    void* table = host_allocate(table_bytes);
+    Status status = kOk;
+    if (du == nullptr || dv == nullptr || local == nullptr || table == nullptr) {
+        set_error(kErrStorage, "N_SURDER");
+        status = kFail;
+    }
+    int su = 0;
+    int sv = 0;
+    if (status == kOk && (N_KNTABD(*sur.uknt, p, u, side, f, du, &su) != kOk ||
+                          N_KNTABD(*sur.vknt, q, v, side, g, dv, &sv) != kOk)) {
+        status = kFail;
+    }
+    if (status == kOk) {
+        // Derivatives are formed from differences to one reference point: the
+        // derivative coefficients sum to zero, so control points that coincide
+        // (a collapsed edge) give an exactly zero derivative.
+        for (int i = 0; i < P; ++i) {
+            for (int j = 0; j < Q; ++j) {
+                const Point4& Pw = sur.net->Pw[su - p + i][sv - q + j];
+                const Point3 c = project_point(Pw);
+                local[i * Q + j] = {c.x, c.y, c.z, rational ? Pw.w : 1.0};
+            }
+        }
+        // Rational points pass through a division, so coinciding points may
+        // differ in their last bits; such differences are rounding, not shape.
+        const Point3 ref = {local[0].x, local[0].y, local[0].z};
+        auto difference = [](double value, double base) {
+            const double d = value - base;
+            return std::fabs(d) <= 8.0 * DBL_EPSILON * std::fabs(base) ? 0.0 : d;
+        };
+        for (int e = 0; e < P * Q; ++e) {
+            local[e].x = difference(local[e].x, ref.x);
+            local[e].y = difference(local[e].y, ref.y);
+            local[e].z = difference(local[e].z, ref.z);
+        }
+        if (rational) {
+            double* R = static_cast<double*>(table);
+            double weights[(kMaxDegree + 1) * (kMaxDegree + 1)];
+            for (int e = 0; e < P * Q; ++e) weights[e] = local[e].w;
+            if (N_KNTASD(p, q, f, g, triangular, du, dv, weights, R) != kOk) {
+                status = kFail;
+            } else {
+                for (int k = 0; k <= f; ++k) {
+                    for (int l = 0; l <= g; ++l) {
+                        if (triangular && k + l > f) continue;
+                        const double* Rkl = R + static_cast<std::size_t>(k * (g + 1) + l) * P * Q;
+                        Point3 s = {0.0, 0.0, 0.0};
+                        for (int e = 0; e < P * Q; ++e) {
+                            s.x += Rkl[e] * local[e].x;
+                            s.y += Rkl[e] * local[e].y;
+                            s.z += Rkl[e] * local[e].z;
+                        }
+                        skl[k][l] = s;
+                    }
+                }
+            }
+        } else {
+            Point3* temp = static_cast<Point3*>(table);
+            for (int k = 0; k <= f; ++k) {
+                for (int j = 0; j < Q; ++j) {
+                    Point3 s = {0.0, 0.0, 0.0};
+                    for (int i = 0; i < P; ++i) {
+                        const double c = du[k * P + i];
+                        s.x += c * local[i * Q + j].x;
+                        s.y += c * local[i * Q + j].y;
+                        s.z += c * local[i * Q + j].z;
+                    }
+                    temp[j] = s;
+                }
+                for (int l = 0; l <= g; ++l) {
+                    if (triangular && k + l > f) continue;
+                    Point3 s = {0.0, 0.0, 0.0};
+                    for (int j = 0; j < Q; ++j) {
+                        const double c = dv[l * Q + j];
+                        s.x += c * temp[j].x;
+                        s.y += c * temp[j].y;
+                        s.z += c * temp[j].z;
+                    }
+                    skl[k][l] = s;
+                }
+            }
+        }
+        if (status == kOk) skl[0][0] = vec_add(skl[0][0], ref);
+    }
+    host_release(du);
+    host_release(dv);
+    host_release(local);
+    host_release(table);
+    return status;
+}
+
+Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
+    if (check_range(*sur.uknt, "N_SUREVN", u) != kOk) return kFail;
+    if (check_range(*sur.vknt, "N_SUREVN", v) != kOk) return kFail;
+    const int p = sur.p;
+    const int q = sur.q;
+    double Nu[kMaxDegree + 1];
+    double Nv[kMaxDegree + 1];
+    int su = 0;
+    int sv = 0;
+    if (N_KNTALB(*sur.uknt, p, u, side, Nu, &su) != kOk) return kFail;
+    if (N_KNTALB(*sur.vknt, q, v, side, Nv, &sv) != kOk) return kFail;
+    Point4 rows[kMaxDegree + 1];
+    const Point4* row_ptr[kMaxDegree + 1];
+    const Point4* col[kMaxDegree + 1];
+    for (int j = 0; j <= q; ++j) {
+        for (int i = 0; i <= p; ++i) col[i] = &sur.net->Pw[su - p + i][sv - q + j];
+        rows[j] = weighted_sum(Nu, col, p + 1);
+        row_ptr[j] = &rows[j];
+    }
+    *S = project_point(weighted_sum(Nv, row_ptr, q + 1));
+    return kOk;
+}
+
+Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,
+                Point3* normal) {
+    if (check_range(*sur.uknt, "N_SURNOR", u) != kOk) return kFail;
+    if (check_range(*sur.vknt, "N_SURNOR", v) != kOk) return kFail;
+    Point3 row0[2];
+    Point3 row1[2];
+    Point3* skl[2] = {row0, row1};
+    if (N_SURDER(sur, side, u, v, 1, 1, 1, skl) != kOk) return kFail;
+    Point3 tu = row1[0];
+    Point3 tv = row0[1];
+    if (G_VECNIP(&tu) != kOk) return kFail;
+    if (G_VECNIP(&tv) != kOk) return kFail;
+    Point3 n = vec_cross(tu, tv);
+    if (vec_length(n) < kMinTolerance * 0.01) {
+        set_error(kErrDegenerate, "N_SURNOR");
+        return kFail;
+    }
+    if (G_VECNIP(&n) != kOk) return kFail;
+    *S = row0[0];
+    *Su = tu;
+    *Sv = tv;
+    *normal = n;
+    return kOk;
+}
+
+Status N_TOOSCX(const Surface& src, int direction, double t, Curve* dst, Pool* pool) {
+    if (direction != 1 && direction != 2) {
+        set_error(kErrSelector, "N_TOOSCX");
+        return kFail;
+    }
+    const KnotVector& fixed = direction == 1 ? *src.uknt : *src.vknt;
+    const KnotVector& along = direction == 1 ? *src.vknt : *src.uknt;
+    const int pf = direction == 1 ? src.p : src.q;
+    const int pa = direction == 1 ? src.q : src.p;
+    const int count = direction == 1 ? src.net->m : src.net->n;  // highest index along
+    if (check_range(fixed, "N_TOOSCX", t) != kOk) return kFail;
+    double N[kMaxDegree + 1];
+    int s = 0;
+    if (N_KNTALB(fixed, pf, t, 1, N, &s) != kOk) return kFail;
+    if (curve_storage(dst, count, along.m, "N_TOOSCX", pool) != kOk) return kFail;
+    dst->p = static_cast<std::int16_t>(pa);
+    for (int i = 0; i <= along.m; ++i) dst->knt->U[i] = along.U[i];
+    const Point4* pts[kMaxDegree + 1];
+    for (int j = 0; j <= count; ++j) {
+        for (int k = 0; k <= pf; ++k) {
+            pts[k] = direction == 1 ? &src.net->Pw[s - pf + k][j] : &src.net->Pw[j][s - pf + k];
+        }
+        dst->pol->Pw[j] = weighted_sum(N, pts, pf + 1);
+    }
+    return kOk;
+}
+
+Status U_CURCMP(const Curve& cur, int* n, int* p, int* m, Point4** Pw, double** U) {
+    if (cur.pol == nullptr || cur.knt == nullptr) {
+        set_error(kErrTool, "U_CURCMP");
+        return kFail;
+    }
+    if (n) *n = cur.pol->n;
+    if (p) *p = cur.p;
+    if (m) *m = cur.knt->m;
+    if (Pw) *Pw = cur.pol->Pw;
+    if (U) *U = cur.knt->U;
+    return kOk;
+}
+
+Status U_SURCMP(const Surface& sur, int* n, int* m, int* p, int* q, double** U, double** V,
+                Point4*** Pw) {
+    if (sur.net == nullptr || sur.uknt == nullptr || sur.vknt == nullptr) {
+        set_error(kErrTool, "U_SURCMP");
+        return kFail;
+    }
+    if (n) *n = sur.net->n;
+    if (m) *m = sur.net->m;
+    if (p) *p = sur.p;
+    if (q) *q = sur.q;
+    if (U) *U = sur.uknt->U;
+    if (V) *V = sur.vknt->U;
+    if (Pw) *Pw = sur.net->Pw;
+    return kOk;
+}
+
+Status U_MAPCPL(const Surface& sur, const Curve& cur, Point3* out) {
+    const double u0 = sur.uknt->U[0];
+    const double u1 = sur.uknt->U[sur.uknt->m];
+    const double v0 = sur.vknt->U[0];
+    const double v1 = sur.vknt->U[sur.vknt->m];
+    for (int i = 0; i <= cur.pol->n; ++i) {
+        const Point3 c = project_point(cur.pol->Pw[i]);
+        const double u = std::fmin(std::fmax(c.x, u0), u1);
+        const double v = std::fmin(std::fmax(c.y, v0), v1);
+        if (!(u == u) || !(v == v) || N_SUREVN(sur, 1, u, v, &out[i]) != kOk) {
+            set_error(kErrTool, "U_MAPCPL");
+            return kFail;
+        }
+    }
+    return kOk;
+}
+
+}  // namespace ruvane

@@ -1,0 +1,369 @@
+// The driver and the front end on fixed examples: statuses, the tolerance
+// limits, orientation and normal negation, skipped triangles at a pole, the
+// polygons of boundary loops, snapping and corner splits, and storage
+// failures at every allocation.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "nurbs/ruvane_test_host.h"
+#include "nurbs/tessellation/tess_driver.h"
+#include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tessellation.h"
+
+namespace {
+
+using namespace tess_fixtures;
+
+struct Seen {
+    std::vector<TessTriangle> tris;
+    std::vector<std::vector<std::pair<double, double>>> loops;
+    std::vector<std::pair<double, double>> vertices;  // used vertices of the raw mesh
+    int raw_triangles = 0;
+    int tessellations = 0;
+};
+
+void on_loop(void* ctx, int loop, bool, const double* u, const double* v, int n) {
+    Seen& s = *static_cast<Seen*>(ctx);
+    if (loop == 0) s.loops.clear();
+    s.loops.emplace_back();
+    for (int i = 0; i < n; ++i) s.loops.back().push_back({u[i], v[i]});
+}
+
+void on_mesh(void* ctx, const double* u, const double* v, int last, int* const* rings,
+             const int* counts) {
+    Seen& s = *static_cast<Seen*>(ctx);
+    ++s.tessellations;
+    s.vertices.clear();
+    s.raw_triangles = 0;
+    for (int j = 0; j <= last; ++j) {
+        if (rings[j][0] == -1) continue;
+        s.vertices.push_back({u[j], v[j]});
+        for (int k = 0; k < counts[j]; ++k)
+            if (j < rings[j][k] && j < rings[j][k + 1]) ++s.raw_triangles;
+    }
+}
+
+void collect(const TessTriangle* t, void* user) { static_cast<Seen*>(user)->tris.push_back(*t); }
+
+struct Call {
+    bool result;
+    int32_t status;
+    Seen seen;
+};
+
+Call run(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
+    ruvane_test::install_counting_host();
+    ruvane_test::arm(0);
+    Call c{false, -7, {}};
+    ruvane::set_tess_loop_observer(on_loop, &c.seen);
+    ruvane::set_tess_mesh_observer(on_mesh, &c.seen);
+    Desc d(s);
+    c.result = ruvane_tesselate_ruvane(collect, d.get(), &c.status, A, B, C, &c.seen);
+    ruvane::set_tess_loop_observer(nullptr, nullptr);
+    ruvane::set_tess_mesh_observer(nullptr, nullptr);
+    EXPECT_EQ(ruvane_test::counters().live, 0);
+    return c;
+}
+
+// A flat rectangular patch [0, 4] x [0, 2] in z = 0 over parameters [0, 1]^2.
+Surface flat_patch() {
+    Surface s;
+    s.u_order = s.v_order = 2;
+    s.u_knots = {0, 0, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    s.points = {0, 0, 0, 4, 0, 0, 0, 2, 0, 4, 2, 0};
+    s.weights = {1, 1, 1, 1};
+    return s;
+}
+
+// A curved patch, so that trim curves need real polygonisation.
+Surface dome() {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = {0, 0, 0, 1, 1, 1};
+    s.v_knots = {0, 0, 0, 1, 1, 1};
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i)
+            s.points.insert(s.points.end(), {2.0 * i, 2.0 * j, (i == 1 && j == 1) ? 2.0 : 0.0});
+    s.weights.assign(9, 1.0);
+    return s;
+}
+
+TEST(TessDriver, ToleranceBelowTheMinimumEndsWithoutTriangles) {
+    Surface s = dome();
+    s.outer = circle(0.5, 0.5, 0.3, 0.3, true, false);
+    struct Case {
+        double A, B;
+        const char* routine;
+    } cases[] = {{5e-8, 0.01, "N_TESSUB"}, {0.01, 5e-8, "N_TESPTC"}};
+    for (const Case& k : cases) {
+        const Call c = run(s, k.A, k.B);
+        EXPECT_TRUE(c.result);
+        EXPECT_EQ(c.status, 0);
+        EXPECT_TRUE(c.seen.tris.empty());
+        EXPECT_EQ(c.seen.tessellations, 0);
+        EXPECT_EQ(ruvane::error_record().code, 19);
+        EXPECT_STREQ(ruvane::error_record().routine, k.routine);
+    }
+    // At the minimum itself the tolerances are accepted.
+    Surface flat = flat_patch();
+    flat.outer = rectangle(0.1, 0.1, 0.9, 0.9, true);
+    const Call ok = run(flat, 1e-7, 1e-7);
+    EXPECT_EQ(ok.seen.tessellations, 1);
+    EXPECT_EQ(ok.seen.tris.size(), 2u);
+}
+
+TEST(TessDriver, PlanarPatchIsOneCellOfCornersAndTrimPoints) {
+    Surface s = flat_patch();
+    s.outer = rectangle(0, 0, 1, 1, true);
+    s.holes.push_back(circle(0.5, 0.5, 0.2, 0.3, false, true));
+    const Call c = run(s);
+    ASSERT_EQ(c.seen.tessellations, 1);
+    ASSERT_EQ(c.seen.loops.size(), 2u);
+    // Used vertices: the four domain corners and every hole polygon point.
+    std::vector<std::pair<double, double>> expected{{0, 0}, {4, 0}, {0, 2}, {4, 2}};
+    for (auto p : c.seen.loops[1]) expected.push_back(p);
+    std::vector<std::pair<double, double>> got = c.seen.vertices;
+    std::sort(expected.begin(), expected.end());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_GT(c.seen.loops[1].size(), 8u);
+}
+
+TEST(TessDriver, ClockwiseOuterLoopNegatesEveryFaceNormal) {
+    Surface ccw = dome(), cw = dome();
+    ccw.outer = circle(0.5, 0.5, 0.4, 0.4, true, false);
+    cw.outer = circle(0.5, 0.5, 0.4, 0.4, false, false);
+    const Call a = run(ccw), b = run(cw);
+    ASSERT_EQ(a.status, 0);
+    ASSERT_EQ(b.status, 0);
+    ASSERT_FALSE(a.seen.tris.empty());
+    ASSERT_EQ(a.seen.tris.size(), b.seen.tris.size());
+    auto key = [](const TessTriangle& t) {
+        std::array<std::pair<double, double>, 3> k;
+        for (int i = 0; i < 3; ++i) k[i] = {t.vertex[i].u, t.vertex[i].v};
+        std::sort(k.begin(), k.end());
+        return k;
+    };
+    auto sorted = [&](std::vector<TessTriangle> v) {
+        std::sort(v.begin(), v.end(), [&](auto& x, auto& y) { return key(x) < key(y); });
+        return v;
+    };
+    const auto x = sorted(a.seen.tris), y = sorted(b.seen.tris);
+    for (size_t t = 0; t < x.size(); ++t) {
+        ASSERT_EQ(key(x[t]), key(y[t])) << "same mesh either way";
+        for (int k = 0; k < 3; ++k) {
+            // Mean of the vertex normals, times the double nearest 1/3.
+            const double mean = (x[t].vertex[0].normal[k] + x[t].vertex[1].normal[k] +
+                                 x[t].vertex[2].normal[k]) *
+                                (1.0 / 3.0);
+            EXPECT_EQ(x[t].face_normal[k], mean);
+            EXPECT_EQ(y[t].face_normal[k], -x[t].face_normal[k]);
+        }
+        EXPECT_GT(x[t].face_normal[2], 0.0);  // the dome's normal points up
+        for (const TessVertex& v : x[t].vertex) EXPECT_EQ(v.reserved, 0.0);
+    }
+}
+
+TEST(TessDriver, TrianglesAtAPoleAreSkippedAndTheRestDelivered) {
+    // A cone: the whole v = 0 row is the apex at the origin, so the normal
+    // there fails exactly.
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 2;
+    s.u_knots = {0, 0, 0, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    s.points = {0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 3, 3, 4, 0, 3, 4};
+    s.weights.assign(6, 1.0);
+    s.outer = rectangle(0, 0, 1, 1, true);
+    const Call c = run(s, 0.02);
+    ASSERT_TRUE(c.result);
+    ASSERT_EQ(c.seen.tessellations, 1);
+    EXPECT_EQ(c.status, 5);
+    // Exactly the triangles with a vertex at the apex are missing.
+    int at_apex = 0;
+    for (auto [u, v] : c.seen.vertices) at_apex += v == 0.0;
+    EXPECT_GE(at_apex, 2);
+    EXPECT_GT(c.seen.tris.size(), 0u);
+    EXPECT_LT(static_cast<int>(c.seen.tris.size()), c.seen.raw_triangles);
+    for (const TessTriangle& t : c.seen.tris)
+        for (const TessVertex& v : t.vertex) {
+            EXPECT_GT(v.v, 0.0);
+            EXPECT_NEAR(std::hypot(v.normal[0], v.normal[1], v.normal[2]), 1.0, 1e-12);
+        }
+}
+
+TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
+    const double L = (4.0 + 2.0 * std::sqrt(8.0) + 4.0) / 3.0;  // the dome's Lu = Lv
+    for (bool ccw : {true, false}) {
+        Surface s = dome();
+        s.outer = rectangle(0, 0, 1, 1, ccw);
+        const double C = 1e-4;
+        const Call c = run(s, 0.01, 0.01, C);
+        ASSERT_EQ(c.seen.loops.size(), 1u);
+        const double x = 3.1 * C * L;  // 3.1 C', C' = C * max(Lu, Lv)
+        if (ccw) {
+            const std::vector<std::pair<double, double>> expected{
+                {-x, -x}, {L + x, -x}, {L + x, L + x}, {-x, L + x}};
+            ASSERT_EQ(c.seen.loops[0].size(), expected.size());
+            for (size_t i = 0; i < expected.size(); ++i) {
+                EXPECT_NEAR(c.seen.loops[0][i].first, expected[i].first, 1e-12);
+                EXPECT_NEAR(c.seen.loops[0][i].second, expected[i].second, 1e-12);
+            }
+        } else {
+            // Walked the other way the corners are not moved diagonally, but
+            // the loop still runs round the whole domain.
+            for (auto [u, v] : c.seen.loops[0])
+                EXPECT_TRUE(u <= 0 || u >= L || v <= 0 || v >= L) << u << " " << v;
+        }
+        EXPECT_EQ(c.status, 0);
+        double area = 0;
+        for (const TessTriangle& t : c.seen.tris)
+            area += 0.5 * ((t.vertex[1].u - t.vertex[0].u) * (t.vertex[2].v - t.vertex[0].v) -
+                           (t.vertex[1].v - t.vertex[0].v) * (t.vertex[2].u - t.vertex[0].u));
+        EXPECT_NEAR(area, L * L, 1e-9);
+    }
+}
+
+TEST(TessDriver, PointsNearTheDomainEdgeSnapAndCornersSplit) {
+    Surface s = flat_patch();
+    const double C = 1e-3;
+    // 6 C from u_min is snapped onto it, 8 C is kept; the polyline's interior
+    // knots are corners (degree 1), so every point is a piece end.
+    s.outer = {polyline({{6 * C, 0.3}, {0.6, 0.3}, {0.6, 0.7}, {8 * C, 0.7}, {6 * C, 0.3}})};
+    const Call c = run(s, 0.01, 0.01, C);
+    ASSERT_EQ(c.seen.loops.size(), 1u);
+    const auto& l = c.seen.loops[0];
+    ASSERT_EQ(l.size(), 4u);
+    EXPECT_EQ(l[0].first, 0.0);
+    EXPECT_EQ(l[1].first, 0.6 * 4);
+    EXPECT_DOUBLE_EQ(l[3].first, 8 * C * 4);
+    // A circle with double knots: the quarter points once each.
+    Surface d = dome();
+    d.outer = circle(0.5, 0.5, 0.25, 0.25, true, false);
+    const Call e = run(d, 0.01, 0.01, 1e-6);
+    ASSERT_EQ(e.seen.loops.size(), 1u);
+    const auto& m = e.seen.loops[0];
+    for (size_t i = 0; i < m.size(); ++i) EXPECT_NE(m[i], m[(i + 1) % m.size()]);
+    // Metric scales of the dome: mean control-polygon length of its rows.
+    const double L = (4.0 + 2.0 * std::sqrt(8.0) + 4.0) / 3.0;
+    int top = 0;
+    for (auto [u, v] : m) top += std::fabs(u - 0.5 * L) < 1e-12 && std::fabs(v - 0.75 * L) < 1e-12;
+    EXPECT_EQ(top, 1);
+}
+
+TEST(TessDriver, OrientationTest) {
+    auto loop = [](std::vector<std::pair<double, double>> p) { return LoopCurves{polyline(p)}; };
+    struct Case {
+        const char* name;
+        LoopCurves curves;
+        bool clockwise;
+    } cases[] = {
+        {"counter-clockwise square", loop({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}), false},
+        {"clockwise square", loop({{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}}), true},
+        {"counter-clockwise, leftmost point repeated across curves",
+         {line(0, 0, 0, 0), line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1),
+          line(0, 1, 0, 0)},
+         false},
+        {"clockwise rectangle as lines", rectangle(0, 0, 2, 1, false), true},
+        {"counter-clockwise circle", circle(0, 0, 1, 1, true, true), false},
+        {"clockwise circle", circle(0, 0, 1, 1, false, false), true},
+        {"all points within 1e-6", loop({{0, 0}, {5e-7, 0}, {5e-7, 5e-7}, {0, 0}}), true},
+        {"empty", {}, true},
+    };
+    for (const Case& k : cases) {
+        std::vector<CurveDesc> d;
+        for (const Curve& c : k.curves)
+            d.push_back(CurveDesc{c.order, static_cast<int32_t>(c.weights.size()), c.points.data(),
+                                  c.weights.data(), 0, c.knots.data()});
+        EXPECT_EQ(ruvane::loop_orientation(d.data(), static_cast<int>(d.size())), k.clockwise)
+            << k.name;
+    }
+}
+
+TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
+    Surface good = dome();
+    good.outer = circle(0.5, 0.5, 0.3, 0.3, true, false);
+    good.holes.push_back(circle(0.5, 0.5, 0.1, 0.1, false, false));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        void (*spoil)(Surface&);
+        int status;
+    } cases[] = {
+        {"surface degree 29", [](Surface& s) { s.u_order = 30; }, 1},
+        {"surface weight below 1e-4", [](Surface& s) { s.weights[4] = 9e-5; }, 1},
+        {"surface knots decreasing", [](Surface& s) { s.u_knots = {0, 0, 0, 1, 0.5, 1}; }, 1},
+        {"too few surface knots", [](Surface& s) { s.v_knots = {0, 0, 1}; }, 1},
+        {"outer curve knots not covering [0, 1]",
+         [](Surface& s) { s.outer[0].knots.back() = 0.9; }, 2},
+        {"outer curve weight 0", [](Surface& s) { s.outer[0].weights[1] = 0; }, 2},
+        {"hole curve degree 0", [](Surface& s) { s.holes[0][0].order = 1; }, 3},
+        {"hole curve knots not covering [0, 1]",
+         [](Surface& s) { s.holes[0][0].knots.front() = 0.1; }, 3},
+    };
+    for (const Case& k : cases) {
+        Surface s = good;
+        k.spoil(s);
+        const Call c = run(s);
+        EXPECT_TRUE(c.result) << k.name;
+        EXPECT_EQ(c.status, k.status) << k.name;
+        EXPECT_TRUE(c.seen.tris.empty()) << k.name;
+    }
+    // Not a number in the control net: never a crash, never a triangle.
+    Surface s = good;
+    s.points[12] = nan;
+    const Call c = run(s);
+    EXPECT_TRUE(c.result);
+    EXPECT_TRUE(c.seen.tris.empty());
+    // A null description, sink or status.
+    int32_t status = -1;
+    EXPECT_TRUE(ruvane_tesselate_ruvane(collect, nullptr, &status, 0.01, 0.01, 1e-6, nullptr));
+    EXPECT_EQ(status, 1);
+    Desc d(good);
+    EXPECT_TRUE(ruvane_tesselate_ruvane(nullptr, d.get(), nullptr, 0.01, 0.01, 1e-6, nullptr));
+}
+
+TEST(TessDriver, StorageFailureAtAnyAllocationIsCleanAndReported) {
+    Surface s = dome();
+    s.outer = circle(0.5, 0.5, 0.4, 0.4, true, true);
+    s.holes.push_back(rectangle(0.4, 0.4, 0.6, 0.6, false));
+    ruvane_test::install_counting_host();
+    ruvane_test::arm(0);
+    Desc d(s);
+    Seen full;
+    int32_t status = -1;
+    ASSERT_TRUE(ruvane_tesselate_ruvane(collect, d.get(), &status, 0.05, 0.05, 1e-6, &full));
+    const long total = ruvane_test::counters().calls;
+    ASSERT_GT(total, 50);
+    // The first allocation is the driver's own copy of the knots.
+    ruvane_test::arm(1);
+    status = -1;
+    Seen none;
+    EXPECT_FALSE(ruvane_tesselate_ruvane(collect, d.get(), &status, 0.05, 0.05, 1e-6, &none));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ruvane_test::counters().live, 0);
+    // Failing any later allocation: no crash, no leak, and never a partial
+    // mesh from an attempt that failed.
+    const long stride = std::max(1L, total / 400);
+    for (long k = 2; k <= total; k += stride) {
+        ruvane_test::arm(k);
+        Seen seen;
+        status = -1;
+        const bool result =
+            ruvane_tesselate_ruvane(collect, d.get(), &status, 0.05, 0.05, 1e-6, &seen);
+        EXPECT_EQ(ruvane_test::counters().live, 0) << "allocation " << k;
+        if (!result || status == 1 || status == 2 || status == 3 || status == 4) {
+            EXPECT_TRUE(seen.tris.empty()) << "allocation " << k;
+        }
+        if (result && status == 0 && !seen.tris.empty()) {
+            EXPECT_EQ(seen.tris.size(), full.tris.size()) << "allocation " << k;
+        }
+    }
+    ruvane_test::arm(0);
+}
+
+}  // namespace

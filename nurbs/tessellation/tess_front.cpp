@@ -1,0 +1,674 @@
+// N_TESSUR and its front end: trim curves split at corners, pieces along the
+// domain edge recognised, the others turned into polylines by N_TESPTC, and
+// the polygons moved to the metric plane, where a unit of length is roughly a
+// unit of model length.
+#include <cfloat>
+#include <cmath>
+
+#include "nurbs/tessellation/tessellation.h"
+
+namespace ruvane {
+
+TessGlobals g_tess = {};
+
+namespace {
+
+using tess::Loop;
+using tess::LoopSet;
+using tess::Scratch;
+using tess::Table;
+
+TessLoopObserver g_observer = nullptr;
+void* g_observer_context = nullptr;
+TessMeshObserver g_mesh_observer = nullptr;
+void* g_mesh_observer_context = nullptr;
+
+// Longest run of N_TESPTC's starting steps: the deviation test refines each
+// interval anyway, so a finer start only costs time on long curves.
+constexpr int kMaxStartSteps = 4096;
+// Refinement steps of one interval before it is taken as it is.
+constexpr int kMaxBisections = 200;
+// Longest polyline of one trim curve piece.
+constexpr int kMaxPolylinePoints = 1 << 20;
+
+Point3 curve_point(const Curve& c, double t, bool* ok) {
+    Point4 w;
+    if (N_CUREVN(c, 1, t, &w) != kOk) {
+        *ok = false;
+        return {0, 0, 0};
+    }
+    return project_point(w);
+}
+
+double clamp(double x, double lo, double hi) { return std::fmin(std::fmax(x, lo), hi); }
+
+// Surface point at the (u, v) of a trim curve point, clamped into the domain.
+bool surface_at(const Surface& sur, double u, double v, Point3* S) {
+    u = clamp(u, sur.uknt->U[0], sur.uknt->U[sur.uknt->m]);
+    v = clamp(v, sur.vknt->U[0], sur.vknt->U[sur.vknt->m]);
+    if (!(u == u) || !(v == v)) return false;
+    return N_SUREVN(sur, 1, u, v, S) == kOk;
+}
+
+// Deviation of the surface image of the piece on [t0, t1] from its chord,
+// through the cubic Bezier curve that interpolates four samples.
+bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, double* dev) {
+    const double ts[4] = {t0, (2.0 * t0 + t1) / 3.0, (t0 + 2.0 * t1) / 3.0, t1};
+    Point3 uv[4], S[4];
+    for (int k = 0; k < 4; ++k) {
+        bool ok = true;
+        uv[k] = curve_point(piece, ts[k], &ok);
+        if (!ok || !surface_at(sur, uv[k].x, uv[k].y, &S[k])) return false;
+    }
+    const double c1 = vec_distance(S[1], S[0]), c2 = vec_distance(S[2], S[1]);
+    const double c3 = vec_distance(S[3], S[2]);
+    const double total = c1 + c2 + c3;
+    double s1 = 1.0 / 3.0, s2 = 2.0 / 3.0;
+    if (guard_div(c1, total) == 0 && guard_div(c1 + c2, total) == 0) {
+        s1 = c1 / total;
+        s2 = (c1 + c2) / total;
+    }
+    double rows[4][4] = {{1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}};
+    if (B_ALLBER(3, s1, rows[1]) != kOk || B_ALLBER(3, s2, rows[2]) != kOk) return false;
+    double* a[4] = {rows[0], rows[1], rows[2], rows[3]};
+    if (M_LUDCMP(a, 4) != kOk) return false;
+    double x[4] = {S[0].x, S[1].x, S[2].x, S[3].x};
+    double y[4] = {S[0].y, S[1].y, S[2].y, S[3].y};
+    double z[4] = {S[0].z, S[1].z, S[2].z, S[3].z};
+    if (M_FORBAC(a, 4, x) != kOk || M_FORBAC(a, 4, y) != kOk || M_FORBAC(a, 4, z) != kOk)
+        return false;
+    const Point3 Q[4] = {{x[0], y[0], z[0]}, {x[1], y[1], z[1]}, {x[2], y[2], z[2]},
+                         {x[3], y[3], z[3]}};
+    double d1a = 0.0, d1b = 0.0;
+    if (G_DISPAB(Q[1], S[0], S[3], &d1a) != kOk || G_DISPAB(Q[2], S[0], S[3], &d1b) != kOk)
+        return false;
+    Point3 mid;
+    if (!surface_at(sur, 0.5 * (uv[0].x + uv[3].x), 0.5 * (uv[0].y + uv[3].y), &mid)) return false;
+    const Point3 half = vec_add(vec_add(vec_scale(Q[0], 0.125), vec_scale(Q[1], 0.375)),
+                                vec_add(vec_scale(Q[2], 0.375), vec_scale(Q[3], 0.125)));
+    const double d2 = vec_distance(mid, half);
+    *dev = std::fmax(std::fmax(d1a, d1b), d2);
+    return *dev == *dev;
+}
+
+// Splits a curve at every interior knot whose multiplicity reaches the
+// degree (a corner). Pieces get their own points and clamped knots.
+Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) {
+    const int p = cur.p, n = cur.pol->n, m = cur.knt->m;
+    const double* U = cur.knt->U;
+    // Count corners first.
+    int corners = 0;
+    for (int k = p + 1; k <= m - p - 1;) {
+        int s = 1;
+        while (k + s <= m - p - 1 && U[k + s] == U[k]) ++s;
+        if (s >= p) ++corners;
+        k += s;
+    }
+    Curve** list = S_GETCUA(corners, pool);
+    if (!list) return kFail;
+    if (corners == 0) {
+        list[0] = const_cast<Curve*>(&cur);
+        *pieces = list;
+        *count = 1;
+        return kOk;
+    }
+    int first_point = 0, made = 0;
+    double start = U[0];
+    auto make = [&](int a, int b, double t_end) {
+        int interior = 0;
+        for (int i = 0; i <= m; ++i)
+            if (U[i] > start && U[i] < t_end) ++interior;
+        const int pts = b - a + 1;
+        const int knots = 2 * (p + 1) + interior;
+        if (knots != pts + p + 1) {
+            set_error(kErrDegenerate, "N_TESSUR");
+            return false;
+        }
+        Curve* c = S_GETCUR(pts - 1, knots - 1, p, pool);
+        if (!c) return false;
+        for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
+        int x = 0;
+        for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
+        for (int i = 0; i <= m; ++i)
+            if (U[i] > start && U[i] < t_end) c->knt->U[x++] = U[i];
+        for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
+        list[made++] = c;
+        return true;
+    };
+    for (int k = p + 1; k <= m - p - 1;) {
+        int s = 1;
+        while (k + s <= m - p - 1 && U[k + s] == U[k]) ++s;
+        if (s >= p) {
+            if (!make(first_point, k - 1, U[k])) return kFail;
+            first_point = k - 1 + (s - p);
+            start = U[k];
+        }
+        k += s;
+    }
+    if (!make(first_point, n, U[m])) return kFail;
+    *pieces = list;
+    *count = made;
+    return kOk;
+}
+
+struct EdgeInfo {
+    int side = 0;  // 0: not on an edge; 1 u_min, 2 u_max, 3 v_min, 4 v_max
+    bool start_corner = false;
+    bool end_corner = false;
+};
+
+EdgeInfo edge_test(const Curve& piece, double C) {
+    EdgeInfo e;
+    const int n = piece.pol->n;
+    const Point3 a = project_point(piece.pol->Pw[0]);
+    const Point3 b = project_point(piece.pol->Pw[n]);
+    const Point3 a2{a.x, a.y, 0}, b2{b.x, b.y, 0};
+    for (int i = 1; i < n; ++i) {
+        const Point3 q = project_point(piece.pol->Pw[i]);
+        double d = 0.0;
+        if (G_DISQAB({q.x, q.y, 0}, a2, b2, &d) != kOk || d > C) return e;
+    }
+    const TessGlobals& g = g_tess;
+    const double bound[5] = {0, g.u_min, g.u_max, g.v_min, g.v_max};
+    // Corner (u, v) at which a counter-clockwise walk along each side starts
+    // and ends: side 1 runs down from corner 3, side 2 up from corner 2,
+    // side 3 right from corner 1, side 4 left from corner 4.
+    const double start_u[5] = {0, g.u_min, g.u_max, g.u_min, g.u_max};
+    const double start_v[5] = {0, g.v_max, g.v_min, g.v_min, g.v_max};
+    const double end_u[5] = {0, g.u_min, g.u_max, g.u_max, g.u_min};
+    const double end_v[5] = {0, g.v_min, g.v_max, g.v_min, g.v_max};
+    for (int side = 1; side <= 4; ++side) {
+        const bool along_u = side <= 2;  // side fixes u
+        const double ca = along_u ? a.x : a.y, cb = along_u ? b.x : b.y;
+        if (std::fabs(ca - bound[side]) > C || std::fabs(cb - bound[side]) > C) continue;
+        e.side = side;
+        e.start_corner = std::hypot(a.x - start_u[side], a.y - start_v[side]) <= C;
+        e.end_corner = std::hypot(b.x - end_u[side], b.y - end_v[side]) <= C;
+    }
+    return e;
+}
+
+// Moves (u, v) outward by X across side `side`.
+void push_out(int side, double X, double* u, double* v) {
+    switch (side) {
+        case 1: *u -= X; break;
+        case 2: *u += X; break;
+        case 3: *v -= X; break;
+        case 4: *v += X; break;
+    }
+}
+
+// The side next to `side` at its end corner.
+int next_side(int side) {
+    static const int next[5] = {0, 3, 4, 2, 1};
+    return next[side];
+}
+
+// How far (u, v) lies outside the domain across `side` (negative inside).
+double outside_by(int side, double u, double v) {
+    const TessGlobals& g = g_tess;
+    switch (side) {
+        case 1: return g.u_min - u;
+        case 2: return u - g.u_max;
+        case 3: return g.v_min - v;
+        default: return v - g.v_max;
+    }
+}
+
+double polygon_length(const Curve& c) {
+    double len = 0.0;
+    for (int i = 1; i <= c.pol->n; ++i)
+        len += vec_distance(project_point(c.pol->Pw[i - 1]), project_point(c.pol->Pw[i]));
+    return len;
+}
+
+struct Builder {
+    Scratch& s;
+    Loop& loop;
+    bool push(double u, double v) { return loop.u.push(s, u) && loop.v.push(s, v); }
+    int size() const { return loop.u.size; }
+    void drop(int k) {
+        loop.u.size -= k;
+        loop.v.size -= k;
+    }
+};
+
+// Builds one loop's polygon in the parameter plane.
+Status build_loop(const Surface& sur, Curve* const* curves, int last_curve, bool outer, double B,
+                  double C, Scratch& s, Loop& loop, Pool* pool) {
+    Builder out{s, loop};
+    const double X = 30.0 * C;
+    auto no_storage = [] {
+        set_error(kErrStorage, "N_TESSUR");
+        return kFail;
+    };
+    bool started = false;
+    for (int c = 0; c <= last_curve; ++c) {
+        Curve** pieces = nullptr;
+        int count = 0;
+        if (split_corners(*curves[c], pool, &pieces, &count) != kOk) return kFail;
+        int first = 0;
+        if (outer && c == 0 && count > 1 && polygon_length(*pieces[0]) <= 0.1 * C) first = 1;
+        for (int k = first; k < count; ++k) {
+            const Curve& piece = *pieces[k];
+            const bool last_piece = c == last_curve && k == count - 1;
+            const EdgeInfo e = edge_test(piece, C);
+            const Point3 a = project_point(piece.pol->Pw[0]);
+            const Point3 b = project_point(piece.pol->Pw[piece.pol->n]);
+            if (!started) {
+                double u = a.x, v = a.y;
+                if (outer && e.side != 0 && e.start_corner) {
+                    // Diagonally out of the corner the walk starts from.
+                    push_out(e.side, X, &u, &v);
+                    push_out(next_side(next_side(next_side(e.side))), X, &u, &v);
+                }
+                if (!out.push(u, v)) return no_storage();
+                started = true;
+            }
+            if (e.side != 0) {
+                double su = a.x, sv = a.y;
+                push_out(e.side, X, &su, &sv);
+                // A previous piece on the same edge ended here: continue its run.
+                const int n = out.size();
+                if (n >= 2 && loop.u[n - 2] == su && loop.v[n - 2] == sv) out.drop(2);
+                const int m = out.size();
+                if (m == 0 || outside_by(e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
+                    if (!out.push(su, sv)) return no_storage();
+                double eu = b.x, ev = b.y;
+                push_out(e.side, X, &eu, &ev);
+                if (e.end_corner) push_out(next_side(e.side), X, &eu, &ev);
+                if (!out.push(eu, ev)) return no_storage();
+                if (!e.end_corner && !out.push(b.x, b.y)) return no_storage();
+                continue;
+            }
+            double* pu = nullptr;
+            double* pv = nullptr;
+            int pts = 0;
+            if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
+            if (pts == 1 && last_piece) {
+                bool ok = true;
+                const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
+                if (!ok || out.size() <= 3) {
+                    set_error(kErrDegenerate, "N_TESSUR");
+                    return kFail;
+                }
+                loop.u[out.size() - 1] = endp.x;
+                loop.v[out.size() - 1] = endp.y;
+                continue;
+            }
+            for (int i = 1; i < pts; ++i)
+                if (!out.push(pu[i], pv[i])) return no_storage();
+        }
+    }
+    return kOk;
+}
+
+// Snap, straighten, map to the metric plane and clamp one polygon.
+void finish_loop(Loop& loop, double C, double c_prime) {
+    const TessGlobals& g = g_tess;
+    const int n = loop.u.size;
+    const double snap = 7.0 * C;
+    for (int i = 0; i < n; ++i) {
+        if (std::fabs(loop.u[i] - g.u_min) <= snap) loop.u[i] = g.u_min;
+        if (std::fabs(loop.u[i] - g.u_max) <= snap) loop.u[i] = g.u_max;
+        if (std::fabs(loop.v[i] - g.v_min) <= snap) loop.v[i] = g.v_min;
+        if (std::fabs(loop.v[i] - g.v_max) <= snap) loop.v[i] = g.v_max;
+    }
+    // Runs lying exactly on a bound between two points outside across it
+    // are moved onto the mean of those two neighbours.
+    for (int b = 0; b < 4 && n >= 3; ++b) {
+        Table<double>& x = b < 2 ? loop.u : loop.v;
+        const double bound = b == 0 ? g.u_min : b == 1 ? g.u_max : b == 2 ? g.v_min : g.v_max;
+        auto outside = [&](double y) { return (b % 2 == 0) ? y < bound : y > bound; };
+        for (int i = 0; i < n;) {
+            if (x[i] != bound) {
+                ++i;
+                continue;
+            }
+            int j = i;
+            while (j + 1 < n && x[j + 1] == bound) ++j;
+            const int before = (i - 1 + n) % n, after = (j + 1) % n;
+            if (j - i + 1 < n && outside(x[before]) && outside(x[after])) {
+                const double mean = (x[before] + x[after]) * 0.5;
+                for (int k = i; k <= j; ++k) x[k] = mean;
+            }
+            i = j + 1;
+        }
+    }
+    const double mg = 0.001 * c_prime;
+    for (int i = 0; i < n; ++i) {
+        double u = g.su * (loop.u[i] - g.u_min);
+        double v = g.sv * (loop.v[i] - g.v_min);
+        if (u < 0.0) u = -3.1 * c_prime;
+        else if (u > g.Lu + mg) u = g.Lu + 3.1 * c_prime;
+        if (v < 0.0) v = -3.1 * c_prime;
+        else if (v > g.Lv + mg) v = g.Lv + 3.1 * c_prime;
+        loop.u[i] = u;
+        loop.v[i] = v;
+    }
+    // Repeated points (the closing one included) carry no edge.
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        if (kept > 0 && loop.u[i] == loop.u[kept - 1] && loop.v[i] == loop.v[kept - 1]) continue;
+        loop.u[kept] = loop.u[i];
+        loop.v[kept] = loop.v[i];
+        ++kept;
+    }
+    while (kept > 1 && loop.u[kept - 1] == loop.u[0] && loop.v[kept - 1] == loop.v[0]) --kept;
+    loop.u.size = loop.v.size = kept;
+    tess::update_box(loop);
+}
+
+}  // namespace
+
+void set_tess_loop_observer(TessLoopObserver observer, void* context) {
+    g_observer = observer;
+    g_observer_context = context;
+}
+
+void set_tess_mesh_observer(TessMeshObserver observer, void* context) {
+    g_mesh_observer = observer;
+    g_mesh_observer_context = context;
+}
+
+void notify_mesh(const double* u, const double* v, int last, int* const* rings, const int* counts) {
+    if (g_mesh_observer) g_mesh_observer(g_mesh_observer_context, u, v, last, rings, counts);
+}
+
+Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
+                int* count, Pool* pool) {
+    if (!(B >= kMinTolerance)) {
+        set_error(kErrTolerance, "N_TESPTC");
+        return kFail;
+    }
+    const int n = piece.pol->n, p = piece.p;
+    const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
+    // A line on a flat rectangular bilinear patch is exact as it is.
+    if (p == 1 && sur.net->n == 1 && sur.net->m == 1) {
+        const Point3 o = project_point(sur.net->Pw[0][0]);
+        const Point3 eu = vec_sub(project_point(sur.net->Pw[1][0]), o);
+        const Point3 ev = vec_sub(project_point(sur.net->Pw[0][1]), o);
+        const double dot = vec_dot(eu, ev), len = vec_length(eu) * vec_length(ev);
+        if (guard_div(dot, len) == 0 && std::fabs(dot / len) < 0.002) {
+            double* pu = S_GETR1D(n, pool);
+            double* pv = S_GETR1D(n, pool);
+            if (!pu || !pv) return kFail;
+            for (int i = 0; i <= n; ++i) {
+                const Point3 q = project_point(piece.pol->Pw[i]);
+                pu[i] = q.x;
+                pv[i] = q.y;
+            }
+            *u = pu;
+            *v = pv;
+            *count = n + 1;
+            return kOk;
+        }
+    }
+    // Working tolerance, reduced for pieces small on the surface.
+    double d = 0.0;
+    {
+        PrivatePool scratch;
+        Point3* mapped = S_GETP1D(n, scratch.get());
+        if (!mapped) return kFail;
+        if (U_MAPCPL(sur, piece, mapped) != kOk) return kFail;
+        Point3 lo = mapped[0], hi = mapped[0];
+        for (int i = 1; i <= n; ++i) {
+            lo = {std::fmin(lo.x, mapped[i].x), std::fmin(lo.y, mapped[i].y),
+                  std::fmin(lo.z, mapped[i].z)};
+            hi = {std::fmax(hi.x, mapped[i].x), std::fmax(hi.y, mapped[i].y),
+                  std::fmax(hi.z, mapped[i].z)};
+        }
+        d = vec_distance(lo, hi);
+    }
+    const TessGlobals& g = g_tess;
+    const double K = std::fmax(g.u_max - g.u_min, g.v_max - g.v_min);
+    const double L = std::fmax(g.Lu, g.Lv);
+    double w = B;
+    if (guard_div(K, L) == 0) {
+        const double ratio = K / L;
+        if (B * ratio > 0.01 * d && guard_div(0.01 * d, ratio) == 0) w = 0.01 * d / ratio;
+    }
+    if (w < kMinTolerance) w = kMinTolerance;
+    const double h = 0.5 * w;
+    // Length on the surface, from p samples per knot span.
+    double length = 0.0;
+    {
+        bool ok = true;
+        Point3 prev_uv = curve_point(piece, t_first, &ok);
+        Point3 prev;
+        if (!ok || !surface_at(sur, prev_uv.x, prev_uv.y, &prev)) {
+            set_error(kErrDivision, "N_TESPTC");
+            return kFail;
+        }
+        for (int i = p; i < piece.knt->m - p; ++i) {
+            const double a = piece.knt->U[i], b = piece.knt->U[i + 1];
+            if (!(b > a)) continue;
+            for (int k = 1; k <= p; ++k) {
+                const Point3 uv = curve_point(piece, a + (b - a) * k / p, &ok);
+                Point3 S;
+                if (!ok || !surface_at(sur, uv.x, uv.y, &S)) {
+                    set_error(kErrDivision, "N_TESPTC");
+                    return kFail;
+                }
+                length += vec_distance(prev, S);
+                prev = S;
+            }
+        }
+    }
+    double steps = std::floor(length / std::sqrt(w));
+    if (!(steps >= 1.0)) steps = 1.0;
+    if (steps > kMaxStartSteps) steps = kMaxStartSteps;
+    const int N = static_cast<int>(steps);
+    const int R = N < 10 ? 3 * N : 2 * N;
+    Scratch s;
+    Table<double> pu, pv;
+    auto no_storage = [] {
+        set_error(kErrStorage, "N_TESPTC");
+        return kFail;
+    };
+    if (!pu.reserve(s, R + 1) || !pv.reserve(s, R + 1)) return no_storage();
+    bool ok = true;
+    const Point3 first = curve_point(piece, t_first, &ok);
+    if (!ok) return kFail;
+    const double du_lo = sur.uknt->U[0], du_hi = sur.uknt->U[sur.uknt->m];
+    const double dv_lo = sur.vknt->U[0], dv_hi = sur.vknt->U[sur.vknt->m];
+    if (!pu.push(s, clamp(first.x, du_lo, du_hi)) || !pv.push(s, clamp(first.y, dv_lo, dv_hi)))
+        return no_storage();
+    const double range = t_end - t_first;
+    double t0 = t_first, q = range / N, smallest = q;
+    // Deviation of [t0, t1]; when it cannot be computed, the distance of the
+    // end images stands in, and a tiny interval that still fails is an error.
+    auto measure = [&](double a, double b, double* dev) {
+        if (deviation(sur, piece, a, b, dev)) return true;
+        bool fine = true;
+        const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
+        Point3 Sa, Sb;
+        if (!fine || !surface_at(sur, ua.x, ua.y, &Sa) || !surface_at(sur, ub.x, ub.y, &Sb))
+            return false;
+        *dev = vec_distance(Sa, Sb);
+        return true;
+    };
+    auto unavailable = [] {
+        set_error(kErrDivision, "N_TESPTC");
+        return kFail;
+    };
+    while (t0 < t_end) {
+        double t1 = std::fmin(t0 + q, t_end);
+        double dev = 0.0;
+        if (!measure(t0, t1, &dev)) return unavailable();
+        int guard = 0;
+        while (dev < h && t1 != t_end && ++guard < 1000000) {
+            t1 = std::fmin(t1 + q, t_end);
+            if (!measure(t0, t1, &dev)) return unavailable();
+        }
+        q = t1 - t0;
+        for (int it = 0; it < kMaxBisections; ++it) {
+            if (dev >= w) {
+                q *= 0.5;
+                t1 -= q;
+            } else if (dev < h && t1 != t_end) {
+                q *= 0.5;
+                t1 = std::fmin(t1 + q, t_end);
+            } else {
+                break;
+            }
+            smallest = std::fmin(smallest, q);
+            if (!(q > range * 1e-15)) break;  // as fine as the parameter allows
+            if (!measure(t0, t1, &dev)) return unavailable();
+        }
+        if (!(t1 > t0)) t1 = std::fmin(t0 + smallest, t_end);
+        if (t_end - t1 <= 0.01 * smallest) t1 = t_end;
+        const Point3 pt = curve_point(piece, t1, &ok);
+        if (!ok) return kFail;
+        const double cu = clamp(pt.x, du_lo, du_hi), cv = clamp(pt.y, dv_lo, dv_hi);
+        const int last = pu.size - 1;
+        if (t1 != t_end && std::fabs(cu - pu[last]) < kZeroTest &&
+            std::fabs(cv - pv[last]) < kZeroTest) {
+            t0 = t1;
+            continue;
+        }
+        if (!pu.push(s, cu) || !pv.push(s, cv)) return no_storage();
+        // An interval that never meets the tolerance (a surface that cannot
+        // be evaluated sensibly along the curve) would crawl at the finest
+        // step; such a curve cannot be polygonised.
+        if (pu.size > kMaxPolylinePoints) return unavailable();
+        t0 = t1;
+    }
+    // Ends exactly at the piece's last point.
+    const Point3 last_pt = curve_point(piece, t_end, &ok);
+    if (!ok) return kFail;
+    pu[pu.size - 1] = last_pt.x;
+    pv[pv.size - 1] = last_pt.y;
+    if (pu.size == 1) {
+        if (!pu.push(s, last_pt.x) || !pv.push(s, last_pt.y)) return no_storage();
+    }
+    double* ru = S_GETR1D(pu.size - 1, pool);
+    double* rv = S_GETR1D(pu.size - 1, pool);
+    if (!ru || !rv) return kFail;
+    for (int i = 0; i < pu.size; ++i) {
+        ru[i] = pu[i];
+        rv[i] = pv[i];
+    }
+    *u = ru;
+    *v = rv;
+    *count = pu.size;
+    return kOk;
+}
+
+Status N_TESSUR(Surface* sur, Curve* const* const* outer, Curve* const* const* const* holes,
+                int last_group, const int* outer_last, const int* hole_last,
+                const int* const* hole_curve_last, double B, double A, double C, double** u,
+                double** v, int* last, int*** rings, int** counts, Pool* pool) {
+    PrivatePool priv;
+    Scratch s;
+    if (!(C >= 0.0)) C = 0.0;
+    TessGlobals& g = g_tess;
+    const ControlNet& net = *sur->net;
+    g.u_min = sur->uknt->U[0];
+    g.u_max = sur->uknt->U[sur->uknt->m];
+    g.v_min = sur->vknt->U[0];
+    g.v_max = sur->vknt->U[sur->vknt->m];
+    g.Lu = g.Lv = g.Lu_max = g.Lv_max = 0.0;
+    for (int j = 0; j <= net.m; ++j) {
+        double len = 0.0;
+        for (int i = 1; i <= net.n; ++i)
+            len += vec_distance(project_point(net.Pw[i - 1][j]), project_point(net.Pw[i][j]));
+        g.Lu += len / (net.m + 1);
+        g.Lu_max = std::fmax(g.Lu_max, len);
+    }
+    for (int i = 0; i <= net.n; ++i) {
+        double len = 0.0;
+        for (int j = 1; j <= net.m; ++j)
+            len += vec_distance(project_point(net.Pw[i][j - 1]), project_point(net.Pw[i][j]));
+        g.Lv += len / (net.n + 1);
+        g.Lv_max = std::fmax(g.Lv_max, len);
+    }
+    g.area = g.Lu_max * g.Lv_max;
+    if (guard_div(g.Lu, g.u_max - g.u_min) != 0 || guard_div(g.Lv, g.v_max - g.v_min) != 0 ||
+        !(g.Lu > 0.0) || !(g.Lv > 0.0)) {
+        set_error(kErrDivision, "N_TESSUR");
+        return kFail;
+    }
+    g.su = g.Lu / (g.u_max - g.u_min);
+    g.sv = g.Lv / (g.v_max - g.v_min);
+
+    LoopSet loops;
+    auto no_storage = [] {
+        set_error(kErrStorage, "N_TESSUR");
+        return kFail;
+    };
+    for (int grp = 0; grp <= last_group; ++grp) {
+        for (int h = -1; h <= hole_last[grp]; ++h) {
+            Loop loop;
+            loop.group = grp;
+            loop.outer = h < 0;
+            if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
+            const Status st =
+                h < 0 ? build_loop(*sur, outer[grp], outer_last[grp], true, B, C, s, loop,
+                                   priv.get())
+                      : build_loop(*sur, holes[grp][h], hole_curve_last[grp][h], false, B, C, s,
+                                   loop, priv.get());
+            if (st != kOk) return kFail;
+            if (!loops.loops.push(s, loop)) return no_storage();
+        }
+    }
+    g.c_prime = C * std::fmax(g.Lu, g.Lv);
+    for (int k = 0; k < loops.loops.size; ++k) {
+        finish_loop(loops.loops[k], C, g.c_prime);
+        if (loops.loops[k].outer && loops.loops[k].u.size < 3) {
+            set_error(kErrDegenerate, "N_TESSUR");
+            return kFail;
+        }
+    }
+
+    tess::CellGrid grid;
+    tess::VertexTable verts;
+    if (N_TESSUB(sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
+    if (g_observer)
+        for (int k = 0; k < loops.loops.size; ++k)
+            g_observer(g_observer_context, k, loops.loops[k].outer, loops.loops[k].u.data,
+                       loops.loops[k].v.data, loops.loops[k].u.size);
+    tess::Rings r;
+    if (N_TESDEL(s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
+
+    const int count = verts.u.size;
+    if (count == 0) {
+        set_error(kErrDegenerate, "N_TESSUR");
+        return kFail;
+    }
+    // Result check: nothing may stray outside the outer polygon's box.
+    if (last_group == 0) {
+        const Loop& o = loops.loops[0];
+        const double e = 1.2 * g.c_prime;
+        for (int k = 0; k < count; ++k) {
+            if (r.entries[r.start[k]] == -1) continue;
+            if (verts.u[k] < o.umin - e || verts.u[k] > o.umax + e || verts.v[k] < o.vmin - e ||
+                verts.v[k] > o.vmax + e) {
+                set_error(kErrDegenerate, "N_TESSUR");
+                return kFail;
+            }
+        }
+    }
+    double* ou = S_GETR1D(count - 1, pool);
+    double* ov = S_GETR1D(count - 1, pool);
+    int** lists = S_GETI1P(count - 1, pool);
+    int* cnt = S_GETI1D(count - 1, pool);
+    int* entries = S_GETI1D(r.entries.size - 1, pool);
+    if (!ou || !ov || !lists || !cnt || !entries) return kFail;
+    for (int k = 0; k < r.entries.size; ++k) entries[k] = r.entries[k];
+    for (int k = 0; k < count; ++k) {
+        ou[k] = verts.u[k];
+        ov[k] = verts.v[k];
+        lists[k] = entries + r.start[k];
+        cnt[k] = r.count[k];
+    }
+    *u = ou;
+    *v = ov;
+    *last = count - 1;
+    *rings = lists;
+    *counts = cnt;
+    (void)no_storage;
+    return kOk;
+}
+
+}  // namespace ruvane

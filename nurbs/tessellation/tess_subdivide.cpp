@@ -1,0 +1,437 @@
+// N_TESSUB: adaptive subdivision of the metric plane into cells whose piece of
+// surface is flat within the surface tolerance, the corner grid of the cell
+// vertices, and the seam partners of closed surfaces.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "nurbs/tessellation/tessellation.h"
+
+namespace ruvane {
+
+namespace {
+
+using tess::CellGrid;
+using tess::Leaf;
+using tess::LoopSet;
+using tess::Scratch;
+using tess::Table;
+using tess::VertexTable;
+
+// Beyond this many cell corners the surface cannot be made flat within the
+// tolerance in any reasonable memory: the subdivision gives up as if storage
+// had run out, instead of working for hours.
+constexpr int kMaxCorners = 1500000;
+constexpr double kCoincide = 1e-7;  // control points closer than this are one point
+
+struct Cell {
+    double ua, ub, va, vb;
+    int16_t code;
+};
+
+Point3 net_point(const ControlNet& net, int i, int j) { return project_point(net.Pw[i][j]); }
+
+// Closed-surface test of a control net: direction 1 compares the first and
+// last points of every u row, direction 2 of every v column.
+bool net_closed(const ControlNet& net, int direction) {
+    if (direction == 1) {
+        for (int j = 0; j <= net.m; ++j)
+            if (vec_distance(net_point(net, 0, j), net_point(net, net.n, j)) > kCoincide)
+                return false;
+        return true;
+    }
+    for (int i = 0; i <= net.n; ++i)
+        if (vec_distance(net_point(net, i, 0), net_point(net, i, net.m)) > kCoincide) return false;
+    return true;
+}
+
+// Whether a curve's control polygon lies within A of the chord of its ends.
+bool curve_straight(const Curve& cur, double A) {
+    const int n = cur.pol->n;
+    const Point3 a = project_point(cur.pol->Pw[0]);
+    const Point3 b = project_point(cur.pol->Pw[n]);
+    for (int i = 1; i < n; ++i) {
+        double d = 0.0;
+        if (G_DISPAB(project_point(cur.pol->Pw[i]), a, b, &d) != kOk || d > A) return false;
+    }
+    return true;
+}
+
+struct Flatness {
+    bool flat;
+    int direction;  // 1: cut at constant v, 2: cut at constant u
+};
+
+// The flatness test of a cell's piece of surface.
+Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
+                  double vb, double A, Pool* pool) {
+    const ControlNet& net = *piece.net;
+    const int n = net.n, m = net.m;
+    for (int direction = 1; direction <= 2; ++direction) {
+        if (!net_closed(net, direction)) continue;
+        // Closed onto itself: either the piece wraps round (cut it across the
+        // wrap), or it has collapsed onto a curve that must be straight.
+        for (int i = 0; i <= n; ++i)
+            for (int j = 0; j <= m; ++j) {
+                const bool apart =
+                    direction == 1
+                        ? (i > 0 && vec_distance(net_point(net, i - 1, j), net_point(net, i, j)) >
+                                        kCoincide)
+                        : (j > 0 && vec_distance(net_point(net, i, j - 1), net_point(net, i, j)) >
+                                        kCoincide);
+                if (apart) return {false, direction == 1 ? 2 : 1};
+            }
+        Curve iso;
+        const double t = direction == 1 ? piece.uknt->U[0] : piece.vknt->U[0];
+        if (N_TOOSCX(piece, direction, t, &iso, pool) != kOk) return {false, direction};
+        if (curve_straight(iso, A)) return {true, 0};
+        return {false, direction};
+    }
+    const Point3 c00 = net_point(net, 0, 0), cn0 = net_point(net, n, 0);
+    const Point3 c0m = net_point(net, 0, m), cnm = net_point(net, n, m);
+    const Point3 centre =
+        vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
+    // Corner normals from the two net edges meeting at each corner, oriented
+    // as (along u) x (along v).
+    Point3 normals[4] = {
+        vec_cross(vec_sub(net_point(net, 1, 0), c00), vec_sub(net_point(net, 0, 1), c00)),
+        vec_cross(vec_sub(cn0, net_point(net, n - 1, 0)), vec_sub(net_point(net, n, 1), cn0)),
+        vec_cross(vec_sub(net_point(net, 1, m), c0m), vec_sub(c0m, net_point(net, 0, m - 1))),
+        vec_cross(vec_sub(cnm, net_point(net, n - 1, m)), vec_sub(cnm, net_point(net, n, m - 1))),
+    };
+    auto mean_normal = [&](Point3* out) {
+        int ref = 0;
+        for (int k = 1; k < 4; ++k)
+            if (vec_length(normals[k]) > vec_length(normals[ref])) ref = k;
+        Point3 sum{0, 0, 0};
+        for (int k = 0; k < 4; ++k) {
+            Point3 nk = normals[k];
+            if (vec_dot(nk, normals[ref]) < 0.0) nk = vec_scale(nk, -1.0);
+            sum = vec_add(sum, vec_scale(nk, 0.25));
+        }
+        *out = sum;
+        return G_VECNIP(out) == kOk;
+    };
+    Point3 normal;
+    if (!mean_normal(&normal)) {
+        const double du = 0.01 * (ub - ua), dv = 0.01 * (vb - va);
+        const double us[4] = {ua + du, ub - du, ua + du, ub - du};
+        const double vs[4] = {va + dv, va + dv, vb - dv, vb - dv};
+        bool ok = true;
+        for (int k = 0; k < 4 && ok; ++k) {
+            Point3 S, Su, Sv;
+            ok = N_SURNOR(sur, 1, us[k], vs[k], &S, &Su, &Sv, &normals[k]) == kOk;
+        }
+        if (!ok || !mean_normal(&normal)) {
+            // No usable normal: the piece is flat only when it has shrunk to
+            // within A of a point; otherwise cut its longer side.
+            double reach = 0.0, along_u = 0.0, along_v = 0.0;
+            for (int i = 0; i <= n; ++i)
+                for (int j = 0; j <= m; ++j) {
+                    reach = std::fmax(reach, vec_distance(net_point(net, i, j), centre));
+                    if (i > 0)
+                        along_u = std::fmax(
+                            along_u, vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
+                    if (j > 0)
+                        along_v = std::fmax(
+                            along_v, vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
+                }
+            if (reach <= A) return {true, 0};
+            return {false, along_u > along_v ? 2 : 1};
+        }
+    }
+    // Plane test.
+    bool in_plane = true;
+    for (int i = 0; i <= n && in_plane; ++i)
+        for (int j = 0; j <= m && in_plane; ++j)
+            in_plane = std::fabs(vec_dot(vec_sub(net_point(net, i, j), centre), normal)) <= A;
+    if (!in_plane) {
+        double spread_u = 0.0, spread_v = 0.0;
+        for (int j = 0; j <= m; ++j) {
+            double lo = DBL_MAX, hi = -DBL_MAX;
+            for (int i = 0; i <= n; ++i) {
+                const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
+                lo = std::fmin(lo, d);
+                hi = std::fmax(hi, d);
+            }
+            spread_u += (hi - lo) / (m + 1);
+        }
+        for (int i = 0; i <= n; ++i) {
+            double lo = DBL_MAX, hi = -DBL_MAX;
+            for (int j = 0; j <= m; ++j) {
+                const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
+                lo = std::fmin(lo, d);
+                hi = std::fmax(hi, d);
+            }
+            spread_v += (hi - lo) / (n + 1);
+        }
+        return {false, spread_u > spread_v ? 2 : 1};
+    }
+    // Edge test: the boundary lines of the net must be straight within A.
+    double worst_u = 0.0, worst_v = 0.0;
+    auto worst = [&](const Point3& p, const Point3& a, const Point3& b, double* w) {
+        double d = 0.0;
+        if (G_DISPAB(p, a, b, &d) != kOk) d = DBL_MAX;
+        *w = std::fmax(*w, d);
+    };
+    for (int i = 1; i < n; ++i) {
+        worst(net_point(net, i, 0), c00, cn0, &worst_u);
+        worst(net_point(net, i, m), c0m, cnm, &worst_u);
+    }
+    for (int j = 1; j < m; ++j) {
+        worst(net_point(net, 0, j), c00, c0m, &worst_v);
+        worst(net_point(net, n, j), cn0, cnm, &worst_v);
+    }
+    if (worst_u > A || worst_v > A) return {false, worst_u > worst_v ? 2 : 1};
+    return {true, 0};
+}
+
+// Maps a knot vector linearly onto [0, L], the end runs exactly.
+void map_knots(KnotVector& knt, int p, double L) {
+    const double a = knt.U[0], b = knt.U[knt.m];
+    if (a == 0.0 && b == L) return;
+    const double scale = (L - 0.0) / (b - a);
+    for (int i = 0; i <= knt.m; ++i) {
+        if (i <= p) knt.U[i] = 0.0;
+        else if (i >= knt.m - p) knt.U[i] = L;
+        else knt.U[i] = scale * (knt.U[i] - a);
+    }
+}
+
+// Index of x among sorted distinct values, within the zero test; -1 if none.
+int find_value(const double* values, int count, double x) {
+    int lo = 0, hi = count - 1;
+    while (lo <= hi) {
+        // Interpolation guess, kept inside [lo, hi].
+        int mid = (lo + hi) / 2;
+        if (values[hi] > values[lo]) {
+            const double f = (x - values[lo]) / (values[hi] - values[lo]);
+            if (f >= 0.0 && f <= 1.0) mid = lo + static_cast<int>(f * (hi - lo));
+        }
+        if (std::fabs(values[mid] - x) <= kZeroTest) return mid;
+        if (values[mid] < x) lo = mid + 1;
+        else hi = mid - 1;
+    }
+    for (int k = lo - 1; k <= lo + 1; ++k)
+        if (k >= 0 && k < count && std::fabs(values[k] - x) <= kZeroTest) return k;
+    return -1;
+}
+
+int initial_vertex_capacity(double r) {
+    const long q = static_cast<long>(std::floor(r / 4.0));
+    if (q <= 5) return 12;
+    if (q < 20000) return static_cast<int>(2 * q);
+    return static_cast<int>(q);
+}
+
+}  // namespace
+
+Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch& s,
+                CellGrid& grid, VertexTable& verts) {
+    if (A < kMinTolerance) {
+        set_error(kErrTolerance, "N_TESSUB");
+        return kFail;
+    }
+    const double Lu = g_tess.Lu, Lv = g_tess.Lv;
+    map_knots(*sur->uknt, sur->p, Lu);
+    map_knots(*sur->vknt, sur->q, Lv);
+
+    double r = g_tess.area / A;
+    if (!(r <= 500000.0)) r = 500000.0;
+    const int vertex_cap = initial_vertex_capacity(r);
+    const int stack_cap = 2 * std::max(4, static_cast<int>(std::floor(4.0 * std::log(std::fmax(r, 1.0)))));
+    const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
+
+    Table<double> raw_u, raw_v;  // corners in creation order
+    Table<Cell> stack;
+    Table<Cell> leaves;
+    auto storage_failed = [] {
+        set_error(kErrStorage, "N_TESSUB");
+        return kFail;
+    };
+    if (!raw_u.reserve(s, vertex_cap) || !raw_v.reserve(s, vertex_cap) ||
+        !stack.reserve(s, stack_cap))
+        return storage_failed();
+    auto add_corner = [&](double u, double v) { return raw_u.push(s, u) && raw_v.push(s, v); };
+    if (!add_corner(0, 0) || !add_corner(Lu, 0) || !add_corner(0, Lv) || !add_corner(Lu, Lv))
+        return storage_failed();
+    auto classify = [&](double ua, double ub, double va, double vb) {
+        return static_cast<int16_t>(tess::classify_cell(loops, ua, ub, va, vb, c_prime));
+    };
+    if (!stack.push(s, Cell{0, Lu, 0, Lv, classify(0, Lu, 0, Lv)})) return storage_failed();
+
+    const double margin = 20.0 * c_prime;
+    bool split_any = false;
+    while (stack.size > 0) {
+        const Cell c = stack[--stack.size];
+        bool final_cell = c.code == -1 || c.ub - c.ua < kZeroTest || c.vb - c.va < kZeroTest;
+        Flatness f{true, 0};
+        if (!final_cell) {
+            PrivatePool scratch;
+            Surface piece;
+            if (N_TOOSSG(*sur, c.ua, c.ub, c.va, c.vb, &piece, scratch.get()) != kOk) return kFail;
+            f = flatness(*sur, piece, c.ua, c.ub, c.va, c.vb, A, scratch.get());
+            final_cell = f.flat;
+        }
+        if (final_cell) {
+            if (!leaves.push(s, c)) return storage_failed();
+            continue;
+        }
+        if (raw_u.size > kMaxCorners) return storage_failed();
+        split_any = true;
+        // Cut line, kept 20 C' away from the nearest extreme of a trim loop
+        // so that cells do not end a hair's breadth from a loop.
+        const bool at_v = f.direction == 1;
+        const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
+        double line = 0.5 * (lo + hi);
+        if (0.5 * (hi - lo) > margin) {
+            double best = at_v ? Lv : Lu;
+            double nearest = 0.0;
+            bool nearest_is_min = false, found = false;
+            for (int k = 0; k < loops.loops.size; ++k) {
+                const tess::Loop& l = loops.loops[k];
+                const double ext[2] = {at_v ? l.vmin : l.umin, at_v ? l.vmax : l.umax};
+                for (int e = 0; e < 2; ++e) {
+                    const double d = std::fabs(ext[e] - line);
+                    if (d < best) {
+                        best = d;
+                        nearest = ext[e];
+                        nearest_is_min = e == 0;
+                        found = true;
+                    }
+                }
+            }
+            if (found && best < margin) {
+                if (nearest_is_min && nearest - margin > lo) line = nearest - margin;
+                else if (!nearest_is_min && nearest + margin < hi) line = nearest + margin;
+            }
+        }
+        Cell a = c, b = c;
+        if (at_v) {
+            a.vb = line;
+            b.va = line;
+            if (!add_corner(c.ua, line) || !add_corner(c.ub, line)) return storage_failed();
+        } else {
+            a.ub = line;
+            b.ua = line;
+            if (!add_corner(line, c.va) || !add_corner(line, c.vb)) return storage_failed();
+        }
+        a.code = classify(a.ua, a.ub, a.va, a.vb);
+        b.code = classify(b.ua, b.ub, b.va, b.vb);
+        if (!stack.push(s, b) || !stack.push(s, a)) return storage_failed();
+    }
+
+    // Seam partners of closed surfaces: the same v (or u) on both sides.
+    const bool closed_u = net_closed(*sur->net, 1);
+    const bool closed_v = net_closed(*sur->net, 2);
+
+    // Corner grid.
+    {
+        PrivatePool sets;
+        OrderedSet su, sv;
+        if (ordered_set_init(&su, 0.0, Lu, buckets, sets.get()) != kOk ||
+            ordered_set_init(&sv, 0.0, Lv, buckets, sets.get()) != kOk)
+            return kFail;
+        for (int k = 0; k < raw_u.size; ++k)
+            if (M_UPRHAS(&su, raw_u[k]) != kOk || M_UPRHAS(&sv, raw_v[k]) != kOk) return kFail;
+        if (!grid.us.resize(s, su.count, 0.0) || !grid.vs.resize(s, sv.count, 0.0))
+            return storage_failed();
+        ordered_set_values(su, grid.us.data);
+        ordered_set_values(sv, grid.vs.data);
+    }
+    const int nu = grid.us.size, nv = grid.vs.size;
+    if (static_cast<long>(nu) * nv > (1L << 28)) return storage_failed();
+    if (!grid.index.resize(s, nu * nv, -1)) return storage_failed();
+    verts.u.clear();
+    verts.v.clear();
+    if (!verts.u.reserve(s, raw_u.size) || !verts.v.reserve(s, raw_u.size)) return storage_failed();
+    for (int k = 0; k < raw_u.size; ++k) {
+        const int i = find_value(grid.us.data, nu, raw_u[k]);
+        const int j = find_value(grid.vs.data, nv, raw_v[k]);
+        if (i < 0 || j < 0) {
+            set_error(kErrDivision, "N_TESSUB");
+            return kFail;
+        }
+        int& slot = grid.index[j * nu + i];
+        if (slot >= 0) continue;
+        slot = verts.u.size;
+        if (!verts.u.push(s, grid.us[i]) || !verts.v.push(s, grid.vs[j])) return storage_failed();
+    }
+    auto add_partner = [&](int i, int j) {
+        int& slot = grid.index[j * nu + i];
+        if (slot >= 0) return true;
+        slot = verts.u.size;
+        return verts.u.push(s, grid.us[i]) && verts.v.push(s, grid.vs[j]);
+    };
+    if (closed_u)
+        for (int j = 0; j < nv; ++j) {
+            const bool left = grid.index[j * nu] >= 0, right = grid.index[j * nu + nu - 1] >= 0;
+            if (left != right && !add_partner(left ? nu - 1 : 0, j)) return storage_failed();
+        }
+    if (closed_v)
+        for (int i = 0; i < nu; ++i) {
+            const bool low = grid.index[i] >= 0, high = grid.index[(nv - 1) * nu + i] >= 0;
+            if (low != high && !add_partner(i, low ? nv - 1 : 0)) return storage_failed();
+        }
+
+    grid.leaves.clear();
+    if (!grid.leaves.reserve(s, leaves.size)) return storage_failed();
+    for (int k = 0; k < leaves.size; ++k) {
+        const Cell& c = leaves[k];
+        Leaf leaf{c.ua,
+                  c.ub,
+                  c.va,
+                  c.vb,
+                  find_value(grid.us.data, nu, c.ua),
+                  find_value(grid.us.data, nu, c.ub),
+                  find_value(grid.vs.data, nv, c.va),
+                  find_value(grid.vs.data, nv, c.vb),
+                  c.code};
+        if (leaf.i0 < 0 || leaf.i1 < 0 || leaf.j0 < 0 || leaf.j1 < 0) {
+            set_error(kErrDivision, "N_TESSUB");
+            return kFail;
+        }
+        // The grid's values are the boxes from here on, so neighbouring cells
+        // agree exactly on shared sides.
+        leaf.ua = grid.us[leaf.i0];
+        leaf.ub = grid.us[leaf.i1];
+        leaf.va = grid.vs[leaf.j0];
+        leaf.vb = grid.vs[leaf.j1];
+        if (leaf.i0 == leaf.i1 || leaf.j0 == leaf.j1) continue;  // thinner than the zero test
+        grid.leaves.push(s, leaf);
+    }
+    // Row by row, from each cell's lower-left corner.
+    std::sort(grid.leaves.data, grid.leaves.data + grid.leaves.size,
+              [](const Leaf& a, const Leaf& b) {
+                  return a.j0 != b.j0 ? a.j0 < b.j0 : a.i0 < b.i0;
+              });
+
+    if (!split_any) {
+        // One cell: the polygons are cut to the domain and thinned instead.
+        if (grid.leaves.size == 1) grid.leaves[0].code = 2;
+        for (int k = 0; k < loops.loops.size; ++k) {
+            tess::Loop& l = loops.loops[k];
+            for (int i = 0; i < l.u.size; ++i) {
+                l.u[i] = std::fmin(std::fmax(l.u[i], 0.0), Lu);
+                l.v[i] = std::fmin(std::fmax(l.v[i], 0.0), Lv);
+            }
+            for (int i = 1; i < l.u.size && l.u.size > 3;) {
+                const double du = l.u[i] - l.u[i - 1], dv = l.v[i] - l.v[i - 1];
+                if (du * du + dv * dv <= c_prime * c_prime) {
+                    for (int x = i + 1; x < l.u.size; ++x) {
+                        l.u[x - 1] = l.u[x];
+                        l.v[x - 1] = l.v[x];
+                    }
+                    --l.u.size;
+                    --l.v.size;
+                } else {
+                    ++i;
+                }
+            }
+            tess::update_box(l);
+        }
+    }
+    return kOk;
+}
+
+}  // namespace ruvane

@@ -1,0 +1,510 @@
+// Properties of whole tessellations over many generated trimmed surfaces:
+// planar patches, bicubic bumps, rational cylinders and tori (seams), surfaces
+// with poles; trim loops of lines, arcs and splines in both orientations, with
+// holes, along the domain edge, with corner knots, at several scales. Every
+// result goes through the independent mesh checker and the surface checks.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "nurbs/ruvane_test_host.h"
+#include "nurbs/tessellation/mesh_check.h"
+#include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tessellation.h"
+
+namespace {
+
+using namespace tess_fixtures;
+using mesh_check::P2;
+using mesh_check::Poly;
+
+// What one call of the driver produced, with the views the hooks give.
+struct Outcome {
+    bool result = false;
+    int32_t status = -1;
+    std::vector<TessTriangle> delivered;
+    std::vector<Poly> loops;     // metric plane, as triangulated
+    std::vector<bool> outer;     // per loop
+    mesh_check::Mesh raw;        // all triangles of the vertex table
+    int tessellations = 0;       // successful N_TESSUR runs seen
+};
+
+void on_loop(void* ctx, int loop, bool outer, const double* u, const double* v, int n) {
+    Outcome& r = *static_cast<Outcome*>(ctx);
+    if (loop == 0) {
+        r.loops.clear();
+        r.outer.clear();
+    }
+    Poly p;
+    for (int i = 0; i < n; ++i) p.push_back({u[i], v[i]});
+    r.loops.push_back(p);
+    r.outer.push_back(outer);
+}
+
+// The extraction rule, written again here: (j, d, e) from consecutive ring
+// entries, kept only from the smallest vertex.
+void on_mesh(void* ctx, const double* u, const double* v, int last, int* const* rings,
+             const int* counts) {
+    Outcome& r = *static_cast<Outcome*>(ctx);
+    ++r.tessellations;
+    r.raw = {};
+    for (int k = 0; k <= last; ++k) r.raw.vertex.push_back({u[k], v[k]});
+    for (int j = 0; j <= last; ++j) {
+        if (rings[j][0] == -1) continue;
+        for (int k = 0; k < counts[j]; ++k) {
+            const int d = rings[j][k], e = rings[j][k + 1];
+            if (j < d && j < e) r.raw.tri.push_back({j, d, e});
+        }
+    }
+}
+
+void sink(const TessTriangle* t, void* user) {
+    static_cast<Outcome*>(user)->delivered.push_back(*t);
+}
+
+Outcome tessellate(const Surface& s, double A, double B, double C) {
+    Outcome r;
+    ruvane_test::install_counting_host();
+    ruvane_test::arm(0);
+    ruvane::set_tess_loop_observer(on_loop, &r);
+    ruvane::set_tess_mesh_observer(on_mesh, &r);
+    Desc d(s);
+    r.result = ruvane_tesselate_ruvane(sink, d.get(), &r.status, A, B, C, &r);
+    ruvane::set_tess_loop_observer(nullptr, nullptr);
+    ruvane::set_tess_mesh_observer(nullptr, nullptr);
+    EXPECT_EQ(ruvane_test::counters().live, 0) << s.name << ": host blocks left over";
+    return r;
+}
+
+double dist3(const double* a, const std::array<double, 3>& b) {
+    return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                     (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// Distance from P to the triangle ABC in space.
+double point_triangle(const std::array<double, 3>& p, const double* a, const double* b,
+                      const double* c) {
+    auto sub = [](const double* x, const double* y) {
+        return std::array<double, 3>{x[0] - y[0], x[1] - y[1], x[2] - y[2]};
+    };
+    auto dot = [](std::array<double, 3> x, std::array<double, 3> y) {
+        return x[0] * y[0] + x[1] * y[1] + x[2] * y[2];
+    };
+    const auto ab = sub(b, a), ac = sub(c, a);
+    const auto ap = std::array<double, 3>{p[0] - a[0], p[1] - a[1], p[2] - a[2]};
+    // Closest point by barycentric projection, clamped through the edges.
+    const double d00 = dot(ab, ab), d01 = dot(ab, ac), d11 = dot(ac, ac);
+    const double d20 = dot(ap, ab), d21 = dot(ap, ac);
+    const double den = d00 * d11 - d01 * d01;
+    if (den > 0) {
+        const double v = (d11 * d20 - d01 * d21) / den, w = (d00 * d21 - d01 * d20) / den;
+        if (v >= 0 && w >= 0 && v + w <= 1) {
+            const std::array<double, 3> q{a[0] + v * ab[0] + w * ac[0], a[1] + v * ab[1] + w * ac[1],
+                                          a[2] + v * ab[2] + w * ac[2]};
+            return std::sqrt((p[0] - q[0]) * (p[0] - q[0]) + (p[1] - q[1]) * (p[1] - q[1]) +
+                             (p[2] - q[2]) * (p[2] - q[2]));
+        }
+    }
+    auto seg = [&](const double* x, const double* y) {
+        const auto xy = sub(y, x);
+        const std::array<double, 3> xp{p[0] - x[0], p[1] - x[1], p[2] - x[2]};
+        double t = dot(xy, xy) > 0 ? dot(xp, xy) / dot(xy, xy) : 0;
+        t = std::clamp(t, 0.0, 1.0);
+        const std::array<double, 3> q{x[0] + t * xy[0], x[1] + t * xy[1], x[2] + t * xy[2]};
+        return std::sqrt((p[0] - q[0]) * (p[0] - q[0]) + (p[1] - q[1]) * (p[1] - q[1]) +
+                         (p[2] - q[2]) * (p[2] - q[2]));
+    };
+    return std::min({seg(a, b), seg(b, c), seg(c, a)});
+}
+
+// Every property a result must have. `size` is the model size.
+void check_result(const Surface& s, const Outcome& r, double A, double C, double size) {
+    SCOPED_TRACE(s.name);
+    ASSERT_TRUE(r.result);
+    ASSERT_EQ(r.tessellations, 1) << "no tessellation succeeded (status " << r.status
+                                  << ", last error " << ruvane::error_record().code << " in "
+                                  << ruvane::error_record().routine << ")";
+    if (s.has_pole) {
+        EXPECT_TRUE(r.status == 0 || r.status == 5) << r.status;
+    } else {
+        EXPECT_EQ(r.status, 0);
+    }
+    ASSERT_FALSE(r.loops.empty());
+    const Eval ev{s};
+    const auto [lu, lv] = ev.lengths();
+    mesh_check::Options o;
+    o.lu = lu;
+    o.lv = lv;
+    // Points may move by a hundredth of C' onto cell lines.
+    o.tol = std::max(1e-9 * std::max(lu, lv), 0.02 * C * std::max(lu, lv));
+    o.area_rel = 1e-6;
+    // The outer loop first, then holes, as the checker expects.
+    std::vector<Poly> loops = r.loops;
+    EXPECT_EQ(mesh_check::check(r.raw, loops, o), "");
+    EXPECT_GT(r.raw.tri.size(), 0u);
+
+    // Delivered triangles: all raw ones unless a vertex could not be evaluated.
+    if (r.status == 0) {
+        EXPECT_EQ(r.delivered.size(), r.raw.tri.size());
+    }
+    if (r.status == 5) {
+        EXPECT_LT(r.delivered.size(), r.raw.tri.size());
+    }
+
+    const double u0 = s.u_knots.front(), u1 = s.u_knots.back();
+    const double v0 = s.v_knots.front(), v1 = s.v_knots.back();
+    auto param = [&](double mu, double mv) {
+        return std::pair<double, double>{u0 + mu / lu * (u1 - u0), v0 + mv / lv * (v1 - v0)};
+    };
+    // Triangles around each vertex, to measure the distance from a surface
+    // sample to the mesh near it (a cell beside a pole maps one of its
+    // triangles onto a line, and the surface there lies on the other).
+    std::map<std::pair<double, double>, std::vector<int>> around;
+    for (size_t t = 0; t < r.delivered.size(); ++t)
+        for (const TessVertex& x : r.delivered[t].vertex) around[{x.u, x.v}].push_back(static_cast<int>(t));
+    int far = 0, flipped = 0, wound = 0;
+    double worst = 0;
+    for (const TessTriangle& t : r.delivered) {
+        const TessVertex* x = t.vertex;
+        std::set<int> near;
+        for (int k = 0; k < 3; ++k)
+            for (int o : around[{x[k].u, x[k].v}]) near.insert(o);
+        // Vertices lie on the surface.
+        for (int k = 0; k < 3; ++k) {
+            const auto [pu, pv] = param(x[k].u, x[k].v);
+            if (dist3(x[k].position, ev.at(pu, pv)) > 1e-9 * size) ++far;
+        }
+        // Surface within a small multiple of A of the triangle.
+        const double cu[4] = {(x[0].u + x[1].u + x[2].u) / 3, (x[0].u + x[1].u) / 2,
+                              (x[1].u + x[2].u) / 2, (x[2].u + x[0].u) / 2};
+        const double cv[4] = {(x[0].v + x[1].v + x[2].v) / 3, (x[0].v + x[1].v) / 2,
+                              (x[1].v + x[2].v) / 2, (x[2].v + x[0].v) / 2};
+        for (int k = 0; k < 4; ++k) {
+            const auto [pu, pv] = param(cu[k], cv[k]);
+            double d = 1e300;
+            for (int o : near) {
+                const TessVertex* y = r.delivered[o].vertex;
+                d = std::min(d, point_triangle(ev.at(pu, pv), y[0].position, y[1].position,
+                                               y[2].position));
+            }
+            worst = std::max(worst, d);
+        }
+        // Face normal against the surface normal: negated exactly when the
+        // outer loop was given clockwise.
+        // At a degenerate point (a pole) the normal is not defined, so
+        // triangles touching one are left out of the sign checks.
+        bool degenerate = false;
+        for (int k = 0; k < 3; ++k) {
+            const auto [qu, qv] = param(x[k].u, x[k].v);
+            const auto nk = ev.normal(qu, qv);
+            degenerate = degenerate || std::sqrt(nk[0] * nk[0] + nk[1] * nk[1] + nk[2] * nk[2]) <
+                                           1e-16 * size * size;
+        }
+        const auto [pu, pv] = param(cu[0], cv[0]);
+        const auto n = ev.normal(pu, pv);
+        const double nl = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (nl > 0 && !degenerate) {
+            const double dot =
+                (t.face_normal[0] * n[0] + t.face_normal[1] * n[1] + t.face_normal[2] * n[2]) / nl;
+            if ((s.outer_clockwise ? -dot : dot) <= 0) {
+                ++flipped;
+            }
+            // Counter-clockwise in the metric plane means along Su x Sv.
+            const double* a = x[0].position;
+            const double* b = x[1].position;
+            const double* c = x[2].position;
+            const double g[3] = {(b[1] - a[1]) * (c[2] - a[2]) - (b[2] - a[2]) * (c[1] - a[1]),
+                                 (b[2] - a[2]) * (c[0] - a[0]) - (b[0] - a[0]) * (c[2] - a[2]),
+                                 (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0])};
+            const double gl = std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]);
+            // Only for well-shaped triangles: a sliver across a curved cell
+            // may fold within the surface tolerance.
+            double longest = 0;
+            for (int k = 0; k < 3; ++k)
+                longest = std::max(longest, std::hypot(x[(k + 1) % 3].u - x[k].u,
+                                                       x[(k + 1) % 3].v - x[k].v));
+            const double area2 = std::fabs((x[1].u - x[0].u) * (x[2].v - x[0].v) -
+                                           (x[1].v - x[0].v) * (x[2].u - x[0].u));
+            const bool shapely = area2 > 0.1 * longest * longest;
+            if (shapely && gl > 1e-9 * size * size && (g[0] * n[0] + g[1] * n[1] + g[2] * n[2]) <= 0) {
+                ++wound;
+            }
+        }
+    }
+    EXPECT_EQ(far, 0) << "vertices off the surface";
+    EXPECT_LE(worst, 4 * A + 1e-9 * size) << "surface farther than 4 A from its triangles";
+    EXPECT_EQ(flipped, 0) << "face normals against the negation rule";
+    EXPECT_EQ(wound, 0) << "triangles wound against the surface normal";
+
+    // Closed directions: the same vertices on both sides of the seam.
+    auto seam = [&](bool along_u) {
+        std::set<double> lo, hi;
+        std::vector<char> used(r.raw.vertex.size(), 0);
+        for (const auto& t : r.raw.tri)
+            for (int k : t) used[k] = 1;
+        const double end = along_u ? lu : lv;
+        for (size_t k = 0; k < r.raw.vertex.size(); ++k) {
+            if (!used[k]) continue;
+            const double side = along_u ? r.raw.vertex[k].u : r.raw.vertex[k].v;
+            const double other = along_u ? r.raw.vertex[k].v : r.raw.vertex[k].u;
+            if (std::fabs(side) <= 1e-9 * end) lo.insert(other);
+            if (std::fabs(side - end) <= 1e-9 * end) hi.insert(other);
+        }
+        EXPECT_EQ(lo, hi) << "crack at the " << (along_u ? "u" : "v") << " seam";
+        // Both sides map to the same points of the closed surface.
+        for (double o : lo) {
+            const auto a = along_u ? param(0, o) : param(o, 0);
+            const auto b = along_u ? param(end, o) : param(o, end);
+            const auto pa = ev.at(a.first, a.second);
+            EXPECT_LT(dist3(pa.data(), ev.at(b.first, b.second)), 1e-6 * size);
+        }
+    };
+    if (s.closed_u && s.outer.size() == 4 && s.holes.empty()) {
+        seam(true);
+    }
+    if (s.closed_v && s.outer.size() == 4 && s.holes.empty()) {
+        seam(false);
+    }
+}
+
+// --- Families -------------------------------------------------------------------
+
+struct Gen {
+    std::mt19937 rng;
+    double uniform(double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); }
+    bool coin() { return uniform(0, 1) < 0.5; }
+
+    void set_domain(Surface& s, int nu, int nv, double u0, double u1, double v0, double v1) {
+        s.u_knots = clamped_knots(nu, s.u_order, u0, u1);
+        s.v_knots = clamped_knots(nv, s.v_order, v0, v1);
+    }
+
+    Surface planar(double scale) {
+        Surface s;
+        s.name = "planar patch";
+        s.u_order = s.v_order = 2;
+        const double ox = uniform(-5, 5) * scale, oy = uniform(-5, 5) * scale;
+        const double a[3] = {uniform(3, 10) * scale, uniform(-2, 2) * scale, uniform(-2, 2) * scale};
+        double b[3] = {uniform(-2, 2) * scale, uniform(3, 10) * scale, uniform(-2, 2) * scale};
+        if (coin()) {  // rectangular: the exact-line shortcut applies
+            const double k = (a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) /
+                             (a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+            for (int i = 0; i < 3; ++i) b[i] -= k * a[i];
+        }
+        const double o[3] = {ox, oy, uniform(-1, 1) * scale};
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 2; ++i)
+                for (int c = 0; c < 3; ++c) s.points.push_back(o[c] + i * a[c] + j * b[c]);
+        s.weights.assign(4, 1.0);
+        return s;
+    }
+
+    Surface bump(double scale) {
+        Surface s;
+        s.name = "bicubic bump";
+        s.u_order = s.v_order = 4;
+        const int n = 6;
+        const double h = uniform(0.5, 4);
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                const double x = 10.0 * i / (n - 1), y = 8.0 * j / (n - 1);
+                const double z = (i > 0 && i < n - 1 && j > 0 && j < n - 1) ? h * uniform(-1, 1) : 0;
+                s.points.insert(s.points.end(), {x * scale, y * scale, z * scale});
+                s.weights.push_back(coin() ? 1.0 : uniform(0.5, 2.0));
+            }
+        return s;
+    }
+
+    // Circle of nine rational control points in the xy plane.
+    static void circle_row(double r, double z, std::vector<double>& pts, std::vector<double>& ws,
+                           double wz) {
+        const double s2 = std::sqrt(0.5);
+        const double px[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1};
+        const double py[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+        const double w[9] = {1, s2, 1, s2, 1, s2, 1, s2, 1};
+        for (int k = 0; k < 9; ++k) {
+            pts.insert(pts.end(), {r * px[k], r * py[k], z});
+            ws.push_back(w[k] * wz);
+        }
+    }
+
+    Surface cylinder(double scale) {
+        Surface s;
+        s.name = "rational cylinder";
+        s.u_order = 3;
+        s.v_order = 2;
+        s.closed_u = true;
+        const double r = uniform(1, 5) * scale, h = uniform(2, 12) * scale;
+        circle_row(r, 0, s.points, s.weights, 1);
+        circle_row(r, h, s.points, s.weights, 1);
+        return s;
+    }
+
+    Surface torus(double scale) {
+        Surface s;
+        s.name = "torus";
+        s.u_order = s.v_order = 3;
+        s.closed_u = s.closed_v = true;
+        const double R = uniform(4, 8) * scale, r = uniform(0.5, 3) * scale;
+        const double s2 = std::sqrt(0.5);
+        const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1};
+        const double cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+        const double w[9] = {1, s2, 1, s2, 1, s2, 1, s2, 1};
+        for (int j = 0; j < 9; ++j)      // tube circle (v)
+            for (int i = 0; i < 9; ++i) {  // around the axis (u)
+                const double rad = R + r * cx[j];
+                s.points.insert(s.points.end(), {rad * cx[i], rad * cy[i], r * cy[j]});
+                s.weights.push_back(w[i] * w[j]);
+            }
+        return s;
+    }
+
+    // A sphere: poles at both ends of v, closed in u.
+    Surface sphere(double scale) {
+        Surface s;
+        s.name = "sphere with poles";
+        s.u_order = s.v_order = 3;
+        s.closed_u = true;
+        s.has_pole = true;
+        const double R = uniform(1, 6) * scale, s2 = std::sqrt(0.5);
+        const double vr[5] = {0, 1, 1, 1, 0}, vz[5] = {-1, -1, 0, 1, 1};
+        const double vw[5] = {1, s2, 1, s2, 1};
+        for (int j = 0; j < 5; ++j) {
+            std::vector<double> pts, ws;
+            circle_row(R * vr[j], R * vz[j], pts, ws, vw[j]);
+            s.points.insert(s.points.end(), pts.begin(), pts.end());
+            s.weights.insert(s.weights.end(), ws.begin(), ws.end());
+        }
+        return s;
+    }
+
+    // Gives the surface its knots over a random parameter domain.
+    void knots_for(Surface& s, int nu, int nv, double pscale) {
+        const double u0 = uniform(-3, 3) * pscale, v0 = uniform(-3, 3) * pscale;
+        const double du = uniform(0.5, 4) * pscale, dv = uniform(0.5, 4) * pscale;
+        if (s.u_order == 3 && nu == 9)
+            s.u_knots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+        else
+            s.u_knots = clamped_knots(nu, s.u_order, 0, 1);
+        if (s.v_order == 3 && nv == 9)
+            s.v_knots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+        else if (s.v_order == 3 && nv == 5)
+            s.v_knots = {0, 0, 0, .5, .5, 1, 1, 1};
+        else
+            s.v_knots = clamped_knots(nv, s.v_order, 0, 1);
+        for (double& k : s.u_knots) k = u0 + du * k;
+        for (double& k : s.v_knots) k = v0 + dv * k;
+    }
+
+    // Trim loops, built in the unit square and mapped onto the domain.
+    void trim(Surface& s, int variant) {
+        const double u0 = s.u_knots.front(), u1 = s.u_knots.back();
+        const double v0 = s.v_knots.front(), v1 = s.v_knots.back();
+        auto mu = [&](double x) { return u0 + x * (u1 - u0); };
+        auto mv = [&](double y) { return v0 + y * (v1 - v0); };
+        auto map_loop = [&](LoopCurves l) {
+            for (Curve& c : l)
+                for (size_t k = 0; k < c.points.size(); k += 3) {
+                    c.points[k] = mu(c.points[k]);
+                    c.points[k + 1] = mv(c.points[k + 1]);
+                }
+            return l;
+        };
+        const bool ccw = coin();
+        s.outer_clockwise = !ccw;
+        double centre_u = 0.5, centre_v = 0.5;
+        switch (variant) {
+            case 0:  // the domain boundary
+                s.outer = map_loop(rectangle(0, 0, 1, 1, ccw));
+                s.name += ", boundary loop";
+                break;
+            case 1:  // circle, as one curve with corner knots or as arcs
+                centre_u = uniform(0.4, 0.6);
+                centre_v = uniform(0.4, 0.6);
+                s.outer = map_loop(circle(centre_u, centre_v, uniform(0.2, 0.38),
+                                          uniform(0.2, 0.38), ccw, coin()));
+                s.name += ", circle loop";
+                break;
+            case 2: {  // spline star
+                std::vector<double> radius;
+                const int n = 5 + static_cast<int>(uniform(0, 8));
+                for (int i = 0; i < n; ++i) radius.push_back(uniform(0.25, 0.45));
+                s.outer = map_loop({star_spline(0.5, 0.5, radius, 1, 1, ccw)});
+                s.name += ", spline loop";
+                break;
+            }
+            case 3: {  // polyline touching and running along the domain edge
+                const double a = uniform(0.1, 0.4), b = uniform(0.55, 0.9);
+                std::vector<std::pair<double, double>> p{{a, 0}, {b, 0}, {1, uniform(0.3, 0.7)},
+                                                         {b, 1}, {0, uniform(0.5, 0.9)}, {a, 0}};
+                if (!ccw) std::reverse(p.begin(), p.end());
+                s.outer = map_loop({polyline(p)});
+                s.name += ", loop along the edge";
+                break;
+            }
+            default:  // boundary with holes
+                s.outer = map_loop(rectangle(0, 0, 1, 1, ccw));
+                s.name += ", boundary loop with holes";
+                break;
+        }
+        if (variant >= 4 || (variant == 1 && coin())) {
+            const int holes = 1 + static_cast<int>(uniform(0, 3));
+            for (int h = 0; h < holes; ++h) {
+                // Holes well inside the outer loop: at its centre for a circle.
+                double cx = 0.25 + 0.25 * h, cy = uniform(0.3, 0.7);
+                const double r = variant >= 4 ? 0.08 : 0.03;
+                if (variant == 1) {
+                    if (h > 0) break;
+                    cx = centre_u;
+                    cy = centre_v;
+                }
+                if (coin())
+                    s.holes.push_back(map_loop(circle(cx, cy, r, r, coin(), coin())));
+                else
+                    s.holes.push_back(map_loop(rectangle(cx - r, cy - r, cx + r, cy + r, coin())));
+            }
+            s.name += ", holes";
+        }
+    }
+};
+
+int case_count(int fallback) {
+    if (const char* e = std::getenv("RUVANE_TESS_CASES")) return std::max(1, std::atoi(e));
+    return fallback;
+}
+
+TEST(TessSurfaces, GeneratedFamiliesKeepEveryProperty) {
+    Gen g{std::mt19937(2026)};
+    const int count = case_count(60);
+    const double scales[3] = {1.0, 1e-3, 1e4};
+    for (int n = 0; n < count; ++n) {
+        const int family = n % 5;
+        const double scale = scales[(n / 5) % 3];
+        const double pscale = (n / 15) % 2 ? 1.0 : 100.0;
+        Surface s;
+        int nu = 0, nv = 0;
+        switch (family) {
+            case 0: s = g.planar(scale); nu = nv = 2; break;
+            case 1: s = g.bump(scale); nu = nv = 6; break;
+            case 2: s = g.cylinder(scale); nu = 9; nv = 2; break;
+            case 3: s = g.torus(scale); nu = nv = 9; break;
+            default: s = g.sphere(scale); nu = 9; nv = 5; break;
+        }
+        g.knots_for(s, nu, nv, pscale);
+        const bool closed = s.closed_u || s.closed_v;
+        const int variant = closed ? (g.coin() ? 0 : 4) : static_cast<int>(g.uniform(0, 5));
+        g.trim(s, variant);
+        s.name += " #" + std::to_string(n) + " scale " + std::to_string(scale);
+        const double size = 10 * scale;
+        const double A = 2e-3 * size, B = 2e-3 * size;
+        const double C = 1e-6 * (s.u_knots.back() - s.u_knots.front());
+        const Outcome r = tessellate(s, A, B, C);
+        check_result(s, r, A, C, size);
+        if (::testing::Test::HasFatalFailure() || ::testing::Test::HasFailure()) break;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,437 @@
+// The Win32 side of the seam against the real system (Wine in CI): the
+// contracts that the rest of the system relies on and that the POSIX
+// emulation copies, checked where they come from.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sx {
+namespace {
+
+Platform& os() { return native_platform(); }
+
+// The registry key and folder of this test run; removed at the end.
+std::string run_suffix() { return std::to_string(GetCurrentProcessId()); }
+const std::string kTestKey = "Software\\SxPlatformWin32Test";
+
+std::string scratch_directory() {
+    static std::string directory = [] {
+        char temp[MAX_PATH];
+        uint32_t length = os().get_temp_path(temp, sizeof temp);
+        std::string path = std::string(temp, length) + "sx_win32_test_" + run_suffix() + "\\";
+        CreateDirectoryA(path.c_str(), nullptr);
+        return path;
+    }();
+    return directory;
+}
+
+bool read_whole_file(const std::string& path, std::string* content) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    content->clear();
+    char buffer[512];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, count);
+    std::fclose(file);
+    return true;
+}
+
+bool write_whole_file(const std::string& path, const std::string& content) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+bool exists(const std::string& path) {
+    return os().get_file_attributes(path.c_str()) != kInvalidFileAttributes;
+}
+
+// Waits for a file another process creates; process start-up under Wine can
+// take seconds on a loaded machine.
+bool wait_for_file(const std::string& path) {
+    for (int i = 0; i < 600; ++i) {
+        if (exists(path)) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+const std::string kHelper = SX_WIN32_HELPER;
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = kTestKey + "\\" + run_suffix();
+        ASSERT_EQ(os().reg_create_key(kHkeyCurrentUser, path_.c_str(), &key_, nullptr),
+                  kErrorSuccess);
+    }
+    void TearDown() override {
+        os().reg_close_key(key_);
+        RegDeleteTreeless(path_);
+    }
+    // Deletes the test key bottom-up with the seam's own NT rules.
+    static void RegDeleteTreeless(const std::string& path) {
+        RegKey key;
+        if (os().reg_open_key(kHkeyCurrentUser, path.c_str(), kKeyRead, &key) == kErrorSuccess) {
+            char name[256];
+            for (;;) {
+                uint32_t size = sizeof name;
+                if (os().reg_enum_key(key, 0, name, &size) != kErrorSuccess) break;
+                RegDeleteTreeless(path + "\\" + name);
+            }
+            os().reg_close_key(key);
+        }
+        os().reg_delete_key(kHkeyCurrentUser, path.c_str());
+    }
+    std::string path_;
+    RegKey key_ = 0;
+};
+
+TEST_F(RegistryTest, ValuesKeepTheirTypeAndExactByteCount) {
+    const uint32_t dword = 0x12345678;
+    struct Case {
+        const char* name;
+        uint32_t type;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        // A counted string without its zero, as the system writes REG_SZ.
+        {"Counted", kRegSz, "C:\\Program Files\\Stellarix"},
+        {"Expand", kRegExpandSz, std::string("%TEMP%\\x\0", 9)},
+        {"Dword", kRegDword, std::string(reinterpret_cast<const char*>(&dword), 4)},
+        {"Multi", kRegMultiSz, std::string("one\0two words\0\0", 15)},
+        {"Binary", kRegBinary, std::string("\0\1\2\0\xff", 5)},
+        {"", kRegSz, "default value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t n = static_cast<uint32_t>(c.bytes.size());
+        ASSERT_EQ(os().reg_set_value(key_, c.name, c.type, c.bytes.data(), n), kErrorSuccess);
+
+        uint32_t type = 0, size = 0;
+        EXPECT_EQ(os().reg_query_value(key_, c.name, &type, nullptr, &size), kErrorSuccess);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(size, n);
+
+        std::vector<char> exact(n);
+        size = n;
+        EXPECT_EQ(os().reg_query_value(key_, c.name, &type, exact.data(), &size), kErrorSuccess);
+        EXPECT_EQ(size, n);
+        EXPECT_EQ(std::string(exact.data(), size), c.bytes);
+
+        std::vector<char> small(n - 1);
+        size = n - 1;
+        EXPECT_EQ(os().reg_query_value(key_, c.name, &type, small.data(), &size), kErrorMoreData);
+        EXPECT_EQ(size, n) << "the size needed comes back with ERROR_MORE_DATA";
+    }
+    // Names compare without regard to case; a null name is the default value.
+    uint32_t size = 0;
+    EXPECT_EQ(os().reg_query_value(key_, "COUNTED", nullptr, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(size, cases[0].bytes.size());
+    EXPECT_EQ(os().reg_query_value(key_, nullptr, nullptr, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(size, cases[5].bytes.size());
+    EXPECT_EQ(os().reg_query_value(key_, "Missing", nullptr, nullptr, &size), kErrorFileNotFound);
+}
+
+TEST_F(RegistryTest, EnumerateAndDelete) {
+    bool created = false;
+    RegKey child;
+    for (const char* name : {"Beta", "alpha", "Gamma"}) {
+        ASSERT_EQ(os().reg_create_key(key_, name, &child, &created), kErrorSuccess);
+        EXPECT_TRUE(created) << name;
+        os().reg_close_key(child);
+    }
+    ASSERT_EQ(os().reg_create_key(key_, "BETA", &child, &created), kErrorSuccess);
+    EXPECT_FALSE(created) << "an existing key, whatever its case";
+    ASSERT_EQ(os().reg_create_key(child, "Leaf", nullptr, nullptr), kErrorSuccess);
+    os().reg_close_key(child);
+
+    std::vector<std::string> names;
+    char name[64];
+    for (uint32_t i = 0;; ++i) {
+        uint32_t size = sizeof name;
+        long result = os().reg_enum_key(key_, i, name, &size);
+        if (result == kErrorNoMoreItems) break;
+        ASSERT_EQ(result, kErrorSuccess);
+        EXPECT_EQ(size, std::strlen(name));
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Gamma", "alpha"}));
+
+    uint32_t tiny = 3;
+    EXPECT_EQ(os().reg_enum_key(key_, 0, name, &tiny), kErrorMoreData);
+
+    // A key with subkeys stays (NT rules); without them it goes.
+    EXPECT_EQ(os().reg_delete_key(key_, "Beta"), kErrorAccessDenied);
+    EXPECT_EQ(os().reg_delete_key(key_, "beta\\leaf"), kErrorSuccess);
+    EXPECT_EQ(os().reg_delete_key(key_, "Beta"), kErrorSuccess);
+    EXPECT_EQ(os().reg_open_key(key_, "Beta", kKeyRead, &child), kErrorFileNotFound);
+
+    // Values: enumeration reports names, types and sizes; deletion is by name.
+    const uint32_t one = 1;
+    ASSERT_EQ(os().reg_set_value(key_, "First", kRegDword, &one, 4), kErrorSuccess);
+    ASSERT_EQ(os().reg_set_value(key_, "Second", kRegSz, "abc", 3), kErrorSuccess);
+    std::vector<std::pair<std::string, uint32_t>> values;
+    for (uint32_t i = 0;; ++i) {
+        uint32_t name_size = sizeof name, type = 0, data_size = 0;
+        long result = os().reg_enum_value(key_, i, name, &name_size, &type, nullptr, &data_size);
+        if (result == kErrorNoMoreItems) break;
+        ASSERT_EQ(result, kErrorSuccess);
+        values.emplace_back(std::string(name, name_size), type * 100 + data_size);
+    }
+    std::sort(values.begin(), values.end());
+    EXPECT_EQ(values, (std::vector<std::pair<std::string, uint32_t>>{{"First", 404},
+                                                                      {"Second", 103}}));
+    EXPECT_EQ(os().reg_delete_value(key_, "first"), kErrorSuccess);
+    EXPECT_EQ(os().reg_delete_value(key_, "First"), kErrorFileNotFound);
+    uint32_t name_size = sizeof name;
+    EXPECT_EQ(os().reg_enum_value(key_, 1, name, &name_size, nullptr, nullptr, nullptr),
+              kErrorNoMoreItems);
+}
+
+TEST(Win32Files, CreateReplaceListAndRemove) {
+    const std::string dir = scratch_directory() + "files\\";
+    ASSERT_TRUE(os().create_directory(dir.c_str()));
+    EXPECT_FALSE(os().create_directory(dir.c_str())) << "already there";
+    EXPECT_EQ(os().get_file_attributes(dir.c_str()) & kFileAttributeDirectory,
+              kFileAttributeDirectory);
+
+    const std::string target = dir + "index.dat";
+    EXPECT_EQ(os().create_new_file(target.c_str()), CreateNewResult::created);
+    EXPECT_EQ(os().create_new_file(target.c_str()), CreateNewResult::exists);
+    EXPECT_EQ(os().create_new_file((dir + "no\\such\\x").c_str()), CreateNewResult::failed);
+
+    // Durable write, then replace the old file in one step.
+    const std::string temp = dir + "index.tmp";
+    std::FILE* stream = os().open_file(temp.c_str(), "wb");
+    ASSERT_NE(stream, nullptr);
+    std::fputs("new contents", stream);
+    EXPECT_TRUE(os().flush_file(stream));
+    std::fclose(stream);
+    ASSERT_TRUE(os().replace_file(temp.c_str(), target.c_str()));
+    std::string content;
+    ASSERT_TRUE(read_whole_file(target, &content));
+    EXPECT_EQ(content, "new contents");
+    EXPECT_FALSE(exists(temp));
+    // The target need not exist.
+    ASSERT_TRUE(write_whole_file(temp, "second"));
+    ASSERT_TRUE(os().replace_file(temp.c_str(), (dir + "fresh.dat").c_str()));
+
+    EXPECT_TRUE(os().copy_file(target.c_str(), (dir + "copy.dat").c_str(), true));
+    EXPECT_FALSE(os().copy_file(target.c_str(), (dir + "copy.dat").c_str(), true));
+    EXPECT_TRUE(os().copy_file((dir + "fresh.dat").c_str(), (dir + "copy.dat").c_str(), false));
+    ASSERT_TRUE(read_whole_file(dir + "copy.dat", &content));
+    EXPECT_EQ(content, "second");
+    EXPECT_TRUE(os().move_file((dir + "copy.dat").c_str(), (dir + "moved.dat").c_str()));
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(os().list_directory((dir + "*.*").c_str(), &names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "fresh.dat", "index.dat", "moved.dat"}));
+    EXPECT_FALSE(os().list_directory((dir + "missing\\*.*").c_str(), &names));
+
+    EXPECT_FALSE(os().remove_directory(dir.c_str())) << "not empty";
+    for (const char* name : {"fresh.dat", "index.dat", "moved.dat"})
+        EXPECT_TRUE(os().delete_file((dir + name).c_str())) << name;
+    EXPECT_FALSE(os().delete_file((dir + "moved.dat").c_str()));
+    EXPECT_TRUE(os().remove_directory(dir.c_str()));
+    EXPECT_FALSE(exists(dir));
+}
+
+TEST(Win32Files, TempAndSystemDirectoriesFollowTheSizeProtocol) {
+    char buffer[MAX_PATH];
+    uint32_t length = os().get_temp_path(buffer, sizeof buffer);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, std::strlen(buffer));
+    EXPECT_EQ(buffer[length - 1], '\\');
+    EXPECT_GT(os().get_temp_path(buffer, 2), 2u) << "too small: the size needed";
+
+    length = os().get_system_directory(buffer, sizeof buffer);
+    ASSERT_GT(length, 3u);
+    EXPECT_EQ(length, std::strlen(buffer));
+    EXPECT_EQ(buffer[1], ':');
+    EXPECT_NE(os().get_file_attributes(buffer) & kFileAttributeDirectory, 0u);
+    EXPECT_GT(os().get_system_directory(buffer, 2), 2u);
+}
+
+TEST(Win32Locks, ExclusiveWithinOneProcessAndGoneOnClose) {
+    const std::string path = scratch_directory() + "one.lock";
+    LockHandle first = os().open_lock_file(path.c_str());
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(exists(path));
+    EXPECT_EQ(os().open_lock_file(path.c_str()), nullptr);
+    os().close_lock_file(first);
+    EXPECT_FALSE(exists(path));
+    LockHandle again = os().open_lock_file(path.c_str());
+    EXPECT_NE(again, nullptr);
+    os().close_lock_file(again);
+}
+
+TEST(Win32Locks, AnotherProcessHoldsTheLockUntilItIsKilled) {
+    const std::string lock = scratch_directory() + "held.lock";
+    const std::string ready = scratch_directory() + "held.ready";
+    ProcessHandle holder = nullptr;
+    ASSERT_TRUE(os().start_process(
+        ("\"" + kHelper + "\" hold-lock \"" + lock + "\" \"" + ready + "\"").c_str(), &holder));
+    ASSERT_TRUE(wait_for_file(ready)) << "the helper never took the lock";
+
+    EXPECT_EQ(os().open_lock_file(lock.c_str()), nullptr);
+    EXPECT_FALSE(os().wait_process(holder, 0, nullptr)) << "still running";
+
+    ASSERT_TRUE(os().terminate_process(holder, 9));
+    uint32_t code = 0;
+    ASSERT_TRUE(os().wait_process(holder, 30000, &code));
+    EXPECT_EQ(code, 9u);
+    os().close_process(holder);
+
+    // The system closed the killed holder's handle: the file went with it.
+    EXPECT_FALSE(exists(lock));
+    LockHandle mine = os().open_lock_file(lock.c_str());
+    EXPECT_NE(mine, nullptr);
+    os().close_lock_file(mine);
+    std::remove(ready.c_str());
+}
+
+TEST(Win32Locks, AHolderThatEndsWithoutClosingLeavesNothing) {
+    const std::string lock = scratch_directory() + "exit.lock";
+    ProcessHandle holder = nullptr;
+    ASSERT_TRUE(
+        os().start_process(("\"" + kHelper + "\" lock-and-exit \"" + lock + "\" 5").c_str(), &holder));
+    uint32_t code = 0;
+    ASSERT_TRUE(os().wait_process(holder, 60000, &code));
+    os().close_process(holder);
+    EXPECT_EQ(code, 5u) << "101: the helper could not take the lock";
+    EXPECT_FALSE(exists(lock));
+}
+
+TEST(Win32Processes, TheChildReadsBackItsExactCommandLine) {
+    ASSERT_NE(os().get_file_attributes(kHelper.c_str()), kInvalidFileAttributes) << kHelper;
+    // Tails appended to "<helper>" command-line OUT, spacing and quotes kept.
+    const std::vector<std::string> tails = {
+        "",
+        "  two   spaces",
+        " \"quoted arg\" plain",
+        " -renderer \"Soft Raster\"",
+        " back\\\\slash \"trailing\\\\\" \\\"q\\\"",
+        "\t tab",
+    };
+    int index = 0;
+    for (const std::string& tail : tails) {
+        SCOPED_TRACE(tail);
+        const std::string out = scratch_directory() + "cmdline" + std::to_string(index++) + ".txt";
+        const std::string line = "\"" + kHelper + "\" command-line " + out + tail;
+        ProcessHandle child = nullptr;
+        ASSERT_TRUE(os().start_process(line.c_str(), &child));
+        uint32_t code = 1;
+        ASSERT_TRUE(os().wait_process(child, 60000, &code));
+        os().close_process(child);
+        ASSERT_EQ(code, 0u);
+
+        std::string written;
+        ASSERT_TRUE(read_whole_file(out, &written));
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t end; (end = written.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(written.substr(start, end - start));
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], line);
+        // The C runtime's argv of the child and our own splitter agree.
+        std::vector<std::string> runtime_argv(lines.begin() + 1, lines.end());
+        std::vector<std::string> ours = split_command_line(line);
+        ASSERT_EQ(runtime_argv.size(), ours.size());
+        for (size_t i = 1; i < ours.size(); ++i) EXPECT_EQ(runtime_argv[i], ours[i]) << i;
+        std::remove(out.c_str());
+    }
+}
+
+TEST(Win32Processes, ExitCodesAndFailures) {
+    for (uint32_t expected : {0u, 3u, 255u}) {
+        ProcessHandle child = nullptr;
+        ASSERT_TRUE(os().start_process(
+            ("\"" + kHelper + "\" exit " + std::to_string(expected)).c_str(), &child));
+        uint32_t code = 1000;
+        ASSERT_TRUE(os().wait_process(child, 60000, &code));
+        EXPECT_EQ(code, expected);
+        os().close_process(child);
+    }
+    ProcessHandle none = nullptr;
+    EXPECT_FALSE(os().start_process("\"C:\\no such dir\\nothing.exe\" x", &none));
+}
+
+TEST(Win32Modules, PathsLibrariesAndThreads) {
+    const std::string program = os().program_path();
+    ASSERT_GE(program.size(), 4u);
+    EXPECT_EQ(program.substr(program.size() - 4), ".exe");
+    EXPECT_NE(program.find("platform_win32_test"), std::string::npos) << program;
+    static int anchor;
+    EXPECT_EQ(os().module_path(&anchor), program) << "statically linked: the program itself";
+
+    ModuleHandle kernel = os().load_library("kernel32.dll");
+    ASSERT_NE(kernel, nullptr);
+    void* tick = os().find_symbol(kernel, "GetTickCount");
+    ASSERT_NE(tick, nullptr);
+    std::string kernel_path = os().module_path(tick);
+    for (char& c : kernel_path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(kernel_path.find("kernel32.dll"), std::string::npos) << kernel_path;
+    EXPECT_EQ(os().find_symbol(kernel, "NoSuchExport"), nullptr);
+    os().free_library(kernel);
+    EXPECT_EQ(os().load_library("C:\\no such dir\\missing.dll"), nullptr);
+
+    static volatile long ran = 0;
+    static long argument = 42;
+    ThreadHandle thread = os().start_thread(
+        [](void* value) -> uint32_t {
+            ran = *static_cast<long*>(value);
+            return 7;
+        },
+        &argument);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_TRUE(os().wait_thread(thread, 30000));
+    os().close_thread(thread);
+    EXPECT_EQ(ran, 42);
+}
+
+TEST(Win32System, EnvironmentVersionAndTime) {
+    ASSERT_TRUE(os().set_environment_variable("SX_WIN32_TEST", "abc"));
+    std::string value;
+    ASSERT_TRUE(os().get_environment_variable("SX_WIN32_TEST", &value));
+    EXPECT_EQ(value, "abc");
+    char expanded[32];
+    EXPECT_EQ(os().expand_environment_strings("<%SX_WIN32_TEST%>", expanded, sizeof expanded), 6u)
+        << "the size needed includes the zero";
+    EXPECT_STREQ(expanded, "<abc>");
+    EXPECT_EQ(os().expand_environment_strings("%SX_WIN32_UNSET%", expanded, sizeof expanded), 17u)
+        << "an unknown name stays as it is";
+    EXPECT_GE(os().expand_environment_strings("<%SX_WIN32_TEST%>", expanded, 3), 6u);
+
+    const std::string longer(1000, 'x');
+    ASSERT_TRUE(os().set_environment_variable("SX_WIN32_TEST", longer.c_str()));
+    ASSERT_TRUE(os().get_environment_variable("SX_WIN32_TEST", &value));
+    EXPECT_EQ(value, longer);
+    ASSERT_TRUE(os().set_environment_variable("SX_WIN32_TEST", nullptr));
+    EXPECT_FALSE(os().get_environment_variable("SX_WIN32_TEST", &value));
+
+    OsVersion version = os().os_version();
+    EXPECT_EQ(version.platform_id, 2u);
+    EXPECT_GE(version.major, 5u);
+    EXPECT_EQ(os().current_process_id(), GetCurrentProcessId());
+    EXPECT_EQ(os().command_line(), std::string(GetCommandLineA()));
+
+    const uint32_t before = os().tick_count();
+    os().sleep_ms(100);
+    EXPECT_GE(os().tick_count() - before, 80u) << "slept at least about as long as asked";
+}
+
+}  // namespace
+}  // namespace sx

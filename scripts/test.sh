@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Every test of the project, from a fresh Debian 12 machine:
+#   1. the packages (scripts/install-deps.sh),
+#   2. native: build and ctest,
+#   3. native-asan: the same under AddressSanitizer (leaks included) and
+#      UndefinedBehaviorSanitizer,
+#   4. win32: the product build; its tests under Wine, inside xvfb-run,
+#   5. win64: the Windows-side tests built for 64-bit Windows and run under
+#      64-bit Wine, when this machine cannot run the 32-bit ones (a kernel
+#      without 32-bit program support),
+#   6. fuzz: each libFuzzer target for a short while.
+# Every stage runs even after another failed; the exit status is non-zero
+# when any failed. Environment:
+#   SX_BUILD_ROOT     build folders (default: build, as the presets)
+#   SX_WIN64_TESTS    auto (default), 1 (always) or 0 (never)
+#   SX_WIN64_TARGETS  test programs of the win64 stage
+#   SX_FUZZ_SECONDS   seconds per fuzz target (default 20; 0 skips the stage)
+#   SX_JOBS           parallel build and test jobs (default 2)
+set -uo pipefail
+
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+build_root=${SX_BUILD_ROOT:-build}
+jobs=${SX_JOBS:-2}
+fuzz_seconds=${SX_FUZZ_SECONDS:-20}
+win64_mode=${SX_WIN64_TESTS:-auto}
+win64_targets=${SX_WIN64_TARGETS:-platform_win32_test components_test}
+# Wine wants a home, and CI may come without one.
+export HOME=${HOME:-/root}
+[ -d "$HOME" ] || mkdir -p "$HOME"
+
+summary=()
+failed_stages=0
+total_passed=0
+total_failed=0
+total_skipped=0
+run_start=$SECONDS
+
+stage_result() {  # name, status, seconds, note
+  local word=ok
+  [ "$2" -eq 0 ] || { word=FAILED; failed_stages=$((failed_stages + 1)); }
+  summary+=("$(printf '%-12s %-7s %5ss  %s' "$1" "$word" "$3" "$4")")
+  echo "=== $1: $word in $3 s${4:+ ($4)}"
+}
+
+# Runs ctest (through the words of $launcher, if any) and adds its counts to
+# the totals.
+launcher=()
+run_ctest() {  # log file, ctest arguments...
+  local log=$1
+  shift
+  "${launcher[@]}" ctest "$@" </dev/null 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  local total failed skipped
+  total=$(sed -n 's/.*tests passed, [0-9]* tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+  failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of.*/\1/p' "$log" | tail -1)
+  skipped=$(grep -c '(Skipped)$' "$log")
+  if [ -n "$total" ]; then
+    total_passed=$((total_passed + total - failed - skipped))
+    total_failed=$((total_failed + failed))
+    total_skipped=$((total_skipped + skipped))
+  fi
+  if [ -z "$total" ] || [ "$total" -eq 0 ]; then
+    echo "ctest ran no test" >&2
+    return 1
+  fi
+  return "$status"
+}
+
+configure_build() {  # build dir, cmake configure arguments...
+  local dir=$1
+  shift
+  cmake -S "$source_dir" -B "$dir" "$@" && cmake --build "$dir" -j"$jobs"
+}
+
+echo "=== packages"
+start=$SECONDS
+bash scripts/install-deps.sh </dev/null
+status=$?
+stage_result packages $status $((SECONDS - start)) ""
+if [ $status -ne 0 ]; then
+  printf '%s\n' "${summary[@]}"
+  exit 1
+fi
+mkdir -p "$build_root"
+logs=$build_root/test-logs
+mkdir -p "$logs"
+
+# -- native
+echo "=== native"
+start=$SECONDS
+note=""
+if configure_build "$build_root/native" --preset native; then
+  run_ctest "$logs/native.log" --test-dir "$build_root/native" -j"$jobs" --output-on-failure
+  status=$?
+else
+  status=1
+  note="build failed"
+fi
+stage_result native $status $((SECONDS - start)) "$note"
+
+# -- native under the sanitizers
+echo "=== native-asan"
+start=$SECONDS
+note=""
+if configure_build "$build_root/native-asan" --preset native-asan; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest "$logs/native-asan.log" --test-dir "$build_root/native-asan" -j"$jobs" \
+      --output-on-failure
+  status=$?
+else
+  status=1
+  note="build failed"
+fi
+stage_result native-asan $status $((SECONDS - start)) "$note"
+
+# -- win32, the product; its tests under Wine with a display
+echo "=== win32"
+start=$SECONDS
+note=""
+win32_unusable=""
+if configure_build "$build_root/win32" --preset win32; then
+  launcher=(xvfb-run -a -s "-screen 0 1024x768x24")
+  run_ctest "$logs/win32.log" --test-dir "$build_root/win32" -j"$jobs" --output-on-failure
+  status=$?
+  launcher=()
+  if [ -f "$build_root/win32/wineprefix/.sx-unusable" ]; then
+    win32_unusable=$(head -1 "$build_root/win32/wineprefix/.sx-unusable")
+    note="built; Wine tests SKIPPED: $win32_unusable"
+  fi
+else
+  status=1
+  note="build failed"
+fi
+stage_result win32 $status $((SECONDS - start)) "$note"
+
+# -- win64: the Windows side for real where 32-bit Wine cannot run
+if [ "$win64_mode" = 1 ] || { [ "$win64_mode" = auto ] && [ -n "$win32_unusable" ]; }; then
+  echo "=== win64 (${win64_targets})"
+  start=$SECONDS
+  note=""
+  dir=$build_root/win64
+  pattern="^($(echo "$win64_targets" | tr ' ' '|'))\$"
+  if cmake -S "$source_dir" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-x86_64.cmake" \
+       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSX_BENCH=OFF &&
+     cmake --build "$dir" -j"$jobs" --target $win64_targets; then
+    launcher=(xvfb-run -a -s "-screen 0 1024x768x24")
+    run_ctest "$logs/win64.log" --test-dir "$dir" -R "$pattern" -j"$jobs" --output-on-failure
+    status=$?
+    launcher=()
+    if [ -f "$dir/wineprefix/.sx-unusable" ]; then
+      status=1
+      note="64-bit Wine cannot run either: $(head -1 "$dir/wineprefix/.sx-unusable")"
+    fi
+  else
+    status=1
+    note="build failed"
+  fi
+  stage_result win64 $status $((SECONDS - start)) "$note"
+fi
+
+# -- fuzz smoke
+if [ -f fuzz/CMakeLists.txt ] && [ "$fuzz_seconds" != 0 ]; then
+  echo "=== fuzz (${fuzz_seconds} s per target)"
+  start=$SECONDS
+  note=""
+  status=0
+  dir=$build_root/fuzz
+  if configure_build "$dir" --preset fuzz; then
+    count=0
+    for fuzzer in "$dir"/fuzz/*_fuzz; do
+      [ -x "$fuzzer" ] || continue
+      name=$(basename "$fuzzer")
+      seeds=fuzz/corpus/${name%_fuzz}
+      work=$(mktemp -d)
+      echo "--- $name"
+      # New inputs go to a scratch folder; the checked-in seeds are only read.
+      if ! "$fuzzer" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 \
+             -print_final_stats=1 -artifact_prefix="$logs/$name-" \
+             "$work" $( [ -d "$seeds" ] && echo "$seeds" ) </dev/null > "$logs/$name.log" 2>&1; then
+        status=1
+        note="$note $name failed (see $logs/$name.log)"
+        tail -40 "$logs/$name.log"
+      else
+        grep -E 'stat::number_of_executed_runs' "$logs/$name.log" | sed "s/^/$name: /"
+      fi
+      rm -rf "$work"
+      count=$((count + 1))
+    done
+    [ $count -gt 0 ] || { status=1; note="no fuzz target built"; }
+    [ -n "$note" ] || note="$count targets"
+  else
+    status=1
+    note="build failed"
+  fi
+  stage_result fuzz $status $((SECONDS - start)) "$note"
+fi
+
+echo
+echo "=== summary ($(( SECONDS - run_start )) s in all)"
+printf '%s\n' "${summary[@]}"
+echo "ctest: $total_passed passed, $total_failed failed, $total_skipped skipped"
+[ $failed_stages -eq 0 ]

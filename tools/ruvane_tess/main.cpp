@@ -1,0 +1,147 @@
+// ruvane-tess: tessellates a trimmed NURBS surface described in a JSON file
+// through the component's C interface, as a player would, and writes the
+// mesh as OBJ or PLY. See README.md for the file format.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "include/ruvane.h"
+#include "tools/ruvane_tess/mesh_writer.h"
+#include "tools/ruvane_tess/surface_json.h"
+
+namespace {
+
+// Every text the tool prints.
+constexpr const char* kUsage =
+    "usage: ruvane-tess INPUT.json [-o OUTPUT.obj|OUTPUT.ply] [--format obj|ply]\n"
+    "                  [--surface-tolerance X] [--trim-tolerance X] [--param-tolerance X]\n";
+constexpr const char* kCannotRead = "ruvane-tess: cannot read %s\n";
+constexpr const char* kBadInput = "ruvane-tess: %s: %s\n";
+constexpr const char* kBadNumber = "ruvane-tess: %s needs a number\n";
+constexpr const char* kCannotWrite = "ruvane-tess: cannot write %s\n";
+constexpr const char* kInitFailed = "ruvane-tess: the component refused its host table\n";
+constexpr const char* kLibraryFailed = "ruvane-tess: the tessellator ran out of memory\n";
+constexpr const char* kResult = "status %d (%s), %zu triangles, %.3f ms\n";
+constexpr const char* kNoMesh = "no triangles: the tessellator failed with every loop orientation";
+constexpr const char* kStatusText[] = {
+    "triangles delivered",
+    "surface rejected",
+    "outer trim curve rejected",
+    "hole trim curve rejected",
+    "triangle list not extracted",
+    "some triangles skipped: vertex not evaluated",
+};
+
+void* host_allocate(size_t size) { return std::malloc(size); }
+void host_release(void* block) { std::free(block); }
+
+void collect(const TessTriangle* t, void* user) { static_cast<ruvane_tess::Mesh*>(user)->add(*t); }
+
+bool ends_with(const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string input, output, format;
+    double overrides[3] = {0, 0, 0};
+    bool given[3] = {false, false, false};
+    static const char* const kToleranceFlags[3] = {"--surface-tolerance", "--trim-tolerance",
+                                                   "--param-tolerance"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        int flag = -1;
+        for (int k = 0; k < 3; ++k)
+            if (a == kToleranceFlags[k]) flag = k;
+        if (flag >= 0) {
+            char* end = nullptr;
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, kBadNumber, a.c_str());
+                return 1;
+            }
+            overrides[flag] = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0') {
+                std::fprintf(stderr, kBadNumber, a.c_str());
+                return 1;
+            }
+            given[flag] = true;
+        } else if ((a == "-o" || a == "--format") && i + 1 < argc) {
+            (a == "-o" ? output : format) = argv[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fputs(kUsage, stderr);
+            return 1;
+        } else if (input.empty()) {
+            input = a;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 1;
+        }
+    }
+    if (input.empty() || (!format.empty() && format != "obj" && format != "ply")) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    if (format.empty()) format = ends_with(output, ".ply") ? "ply" : "obj";
+
+    std::ifstream in(input, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        std::fprintf(stderr, kCannotRead, input.c_str());
+        return 1;
+    }
+    ruvane_tess::SurfaceData surface;
+    std::string error;
+    if (!ruvane_tess::read_surface_description(text.str(), surface, error)) {
+        std::fprintf(stderr, kBadInput, input.c_str(), error.c_str());
+        return 1;
+    }
+    if (given[0]) surface.tolerances.surface = overrides[0];
+    if (given[1]) surface.tolerances.trim = overrides[1];
+    if (given[2]) surface.tolerances.param = overrides[2];
+
+    // The player's side of the protocol: version, host table, work, shutdown.
+    ComponentServices host{};
+    host.table_version = 2;
+    host.allocate = host_allocate;
+    host.release = host_release;
+    (void)component_client_interface_version();
+    if (!component_client_init(&host)) {
+        std::fputs(kInitFailed, stderr);
+        return 2;
+    }
+    const ruvane_tess::SurfaceRecords records(surface);
+    ruvane_tess::Mesh mesh;
+    int32_t status = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = ruvane_tesselate_ruvane(collect, records.get(), &status,
+                                            surface.tolerances.surface, surface.tolerances.trim,
+                                            surface.tolerances.param, &mesh);
+    const auto stop = std::chrono::steady_clock::now();
+    component_client_shutdown();
+    if (!ok) {
+        std::fputs(kLibraryFailed, stderr);
+        return 2;
+    }
+    const double ms = std::chrono::duration<double, std::milli>(stop - start).count();
+    const char* meaning = status >= 0 && status <= 5 ? kStatusText[status] : "?";
+    if (status == 0 && mesh.faces.empty()) meaning = kNoMesh;
+    std::printf(kResult, static_cast<int>(status), meaning, mesh.faces.size(), ms);
+    if (!output.empty()) {
+        std::ofstream out(output, std::ios::binary);
+        if (format == "ply") ruvane_tess::write_ply(mesh, out);
+        else ruvane_tess::write_obj(mesh, out);
+        out.flush();
+        if (!out) {
+            std::fprintf(stderr, kCannotWrite, output.c_str());
+            return 1;
+        }
+    }
+    return (status == 0 || status == 5) && !mesh.faces.empty() ? 0 : 2;
+}

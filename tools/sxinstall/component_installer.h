@@ -1,0 +1,69 @@
+// sxinstall's work: copying a component's files into a component directory,
+// keeping that directory's "compindx.dat" and calling the component's install
+// hooks the way the player's own installer does.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "components/component_search.h"
+#include "components/file_path.h"
+
+namespace sx::install {
+
+extern const char kIndexFileName[];
+
+// One file of a component: its key in the index, its path relative to the
+// component directory and, when it is to be copied, where it comes from.
+struct ComponentFile {
+    std::string key;
+    std::string relative_path;
+    FilePath source;  // empty: already in place (copied with a folder)
+};
+
+struct InstallRequest {
+    std::string name;
+    int version = 0;
+    FilePath directory;                // the component directory
+    std::vector<FilePath> folders;     // copied whole into the directory
+    std::vector<ComponentFile> files;  // the index entries
+    std::vector<std::string> hooks;    // keys of entries that are hook libraries
+    unsigned lock_timeout_ms = 10000;  // wait for readers and other installers
+};
+
+// Texts that can stand in an index line: no line breaks, no white space at
+// either end, not empty; keys also without ";".
+bool valid_component_name(const std::string& name);
+bool valid_file_key(const std::string& key);
+// A relative path inside the component directory: no drive, no leading
+// separator, no empty, "." or ".." element. "/" counts as "\".
+bool valid_relative_path(const std::string& path);
+
+// `file` (relative to the component directory) as seen from the folder that
+// holds `hook` (also relative to it): "..\" for every level up.
+std::string path_relative_to_hook(const std::string& hook, const std::string& file);
+
+// The index text of the records, one "key = value" per line.
+std::string format_index(const std::vector<IndexRecord>& records);
+
+// Reads every complete record of an index; a missing index gives none. False
+// only when the index exists but cannot be read.
+bool read_index(const FilePath& index, std::vector<IndexRecord>* records);
+// Replaces the index in one step (sibling file, flush, replace): a reader sees
+// the old index or the new one. Call with the index's lock held.
+bool write_index(const FilePath& index, const std::vector<IndexRecord>& records);
+
+// The folder as a directory path (with its trailing backslash).
+FilePath as_directory(const FilePath& folder);
+
+// "Components-System" (or "Components-User") as the components find it.
+bool default_component_directory(bool per_user, FilePath* directory);
+
+// Each gives false with a message for the user on failure.
+bool install_component(const InstallRequest& request, std::string* error);
+bool remove_component(const FilePath& directory, const std::string& name, std::string* error,
+                      unsigned lock_timeout_ms = 10000);
+bool list_components(const FilePath& directory, std::vector<IndexRecord>* records,
+                     std::string* error);
+
+}  // namespace sx::install
