@@ -17,7 +17,9 @@ constexpr int kUnsupportedVersion = 14;
 
 bool is_white(char c) { return c != '\0' && std::strchr(kWhiteSpace, c) != nullptr; }
 
-char to_upper_ascii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char to_upper_ascii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string upper(std::string text) {
     for (char& c : text) c = to_upper_ascii(c);

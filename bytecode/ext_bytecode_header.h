@@ -12,8 +12,8 @@
 namespace sx {
 
 struct ComponentRequirement {
-    std::string name;      // as written in the header
-    int32_t version = 0;   // minimum required
+    std::string name;     // as written in the header
+    int32_t version = 0;  // minimum required
 
     bool operator==(const ComponentRequirement&) const = default;
 };

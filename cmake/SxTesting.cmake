@@ -162,5 +162,5 @@ endfunction()
 if(BUILD_TESTING AND SX_WIN32)
   sx_check_imports(sx_imports_probe)
   set_tests_properties(sx_imports_probe_imports PROPERTIES
-    PASS_REGULAR_EXPRESSION "MinGW runtime.*libstdc\\+\\+")
+    PASS_REGULAR_EXPRESSION "forbidden imports: [^\n]*libstdc\\+\\+")
 endif()

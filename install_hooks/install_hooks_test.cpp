@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "components/file_path.h"
-#include "components/maker_info.h"
 #include "include/install_hook.h"
 #include "install_hooks/hook_registration.h"
 #include "install_hooks/hook_test_support.h"

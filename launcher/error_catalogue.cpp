@@ -200,14 +200,14 @@ int show_error_v(int code, long number, const char* source_file, int source_line
     if (!row) return 0;
     std::string message =
         format_error_message(code, number, source_file, source_line, format, arguments);
-    int result = platform().message_box(message.c_str(), row->title.c_str(),
-                                        error_box_flags(row->icon));
+    int result =
+        platform().message_box(message.c_str(), row->title.c_str(), error_box_flags(row->icon));
     if (row->end != ErrorEnd::resume) terminate_program(-1);
     return result;
 }
 
-int show_error(int code, long number, const char* source_file, int source_line,
-               const char* format, ...) {
+int show_error(int code, long number, const char* source_file, int source_line, const char* format,
+               ...) {
     va_list arguments;
     va_start(arguments, format);
     int result = show_error_v(code, number, source_file, source_line, format, arguments);

@@ -42,8 +42,8 @@ std::string format_error_message(int code, long number, const char* source_file,
 // Shows the message of `code` and, for the codes that end the program, calls
 // terminate_program(-1). Otherwise gives the message box's result; codes
 // outside 1 to 20 show nothing and give 0.
-int show_error(int code, long number, const char* source_file, int source_line,
-               const char* format, ...)
+int show_error(int code, long number, const char* source_file, int source_line, const char* format,
+               ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 5, 6)))
 #endif

@@ -41,8 +41,7 @@ TEST(ErrorMessage, DetailLevelsDecideWhatIsAdded) {
         {"16 without details", message(16, 0, nullptr, 0, nullptr), obsolescent + "."},
         {"20: the details are the whole text", message(20, 0, nullptr, 0, "%s", "abc"), "abc"},
         {"20 with a number", message(20, 9, nullptr, 0, "%s", "abc"), "abc\n\n[9]"},
-        {"18: number and position", message(18, 5, "x", 7, nullptr),
-         statistics + ".\n\n[5] x:7"},
+        {"18: number and position", message(18, 5, "x", 7, nullptr), statistics + ".\n\n[5] x:7"},
         // Detail 2 with a source file shows the number even when it is 0.
         {"2: position with number 0", message(2, 0, "m.cpp", 12, "%s", "bad"),
          system_error + ":\n\nbad\n\n[0] m.cpp:12"},

@@ -71,7 +71,7 @@ std::string command_line_after_program(const std::string& full_command_line) {
     } else {
         while (i < s.size() && static_cast<unsigned char>(s[i]) > ' ') ++i;
     }
-    while (i < s.size() && s[i] != '\0' && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ') ++i;
     return s.substr(i);
 }
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "components/data_directories.h"
-#include "components/text_util.h"
 #include "components/file_path.h"
+#include "components/text_util.h"
 #include "launcher/error_catalogue.h"
 #include "launcher/launcher.h"
 #include "launcher/message_box_recorder.h"
@@ -101,7 +101,8 @@ TEST_F(LauncherRoad, TestLaunchArgumentsReachThePlayer) {
 // The header lines of the reader's own examples, through the whole program.
 TEST_F(LauncherRoad, HeaderExamples) {
     road_.install_player(road_.system_components(), "viewer", 4);
-    road_.add_record(road_.system_components(), player_record("interpreter1", 3, "player\\sxplayer.exe"));
+    road_.add_record(road_.system_components(),
+                     player_record("interpreter1", 3, "player\\sxplayer.exe"));
     road_.add_record(road_.system_components(), plain_record("pixmill", 2));
     road_.add_record(road_.user_components(), plain_record("sound kit", 1));
 
@@ -114,7 +115,8 @@ TEST_F(LauncherRoad, HeaderExamples) {
         {"Stellarix3D: 1 3", true, {}},
         {"Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"", true, {}},
         {"Stellarix3D: 3 12 x RUN=viewer:4", false, {}},
-        {"Stellarix3D: 1 7 x", false,
+        {"Stellarix3D: 1 7 x",
+         false,
          {Box{error_row(14)->title, error_row(14)->text + ".", kMbIconError}}},
         {"Stellarix3D: 1 12", false, {catalogue_box(12)}},
         {"stellarix3d: 1 3", false, {catalogue_box(12)}},
@@ -158,26 +160,39 @@ TEST_F(LauncherRoad, EveryFailureOfTheStartUp) {
         std::vector<Box> boxes;
     };
     const Case cases[] = {
-        {"file cannot be opened", "", "\"" + missing + "\"",
+        {"file cannot be opened",
+         "",
+         "\"" + missing + "\"",
          {error_box("Unable to open " + missing + ".\n")}},
         {"blank command line", "", "", {error_box("Unable to open .\n")}},
         {"only white space", "", " \t ", {error_box("Unable to open .\n")}},
-        {"empty file", "", "\"" + empty + "\"",
-         {error_box("Error reading file " + empty + ".\n")}},
-        {"no line break after the header", "", "\"" + unterminated + "\"",
+        {"empty file", "", "\"" + empty + "\"", {error_box("Error reading file " + empty + ".\n")}},
+        {"no line break after the header",
+         "",
+         "\"" + unterminated + "\"",
          {error_box("Error reading file " + unterminated + ".\n")}},
         {"format outside 0 to 2", "Stellarix3D: 5 3", "", {}},
-        {"component not installed, version 1", "Stellarix3D: 1 12 x REQ=absent:1 RUN=viewer:4",
-         "", {error_box(kNotUpToDate)}},
-        {"component not installed, version 0", "Stellarix3D: 1 12 x REQ=absent:0 RUN=absent", "",
+        {"component not installed, version 1",
+         "Stellarix3D: 1 12 x REQ=absent:1 RUN=viewer:4",
+         "",
+         {error_box(kNotUpToDate)}},
+        {"component not installed, version 0",
+         "Stellarix3D: 1 12 x REQ=absent:0 RUN=absent",
+         "",
          {error_box(kLocate1)}},
-        {"installed version lower", "Stellarix3D: 1 12 x RUN=viewer:9", "",
+        {"installed version lower",
+         "Stellarix3D: 1 12 x RUN=viewer:9",
+         "",
          {error_box(kNotUpToDate)}},
         {"no run file", "Stellarix3D: 1 12 x RUN=norun:2", "", {error_box(kLocate1)}},
-        {"run file missing on disk", "Stellarix3D: 1 12 x RUN=lost:1", "",
+        {"run file missing on disk",
+         "Stellarix3D: 1 12 x RUN=lost:1",
+         "",
          {error_box(kCannotStart)}},
         // The message buffer holds 1023 characters; the name is cut to fit.
-        {"very long file name", "", "\"" + long_name + "\"",
+        {"very long file name",
+         "",
+         "\"" + long_name + "\"",
          {error_box(("Unable to open " + long_name).substr(0, kErrorMessageBufferSize - 1))}},
     };
     int n = 0;
@@ -213,14 +228,15 @@ TEST_F(LauncherRoad, PlayerStartsWhileAnotherProcessHoldsTheIndexLock) {
     EXPECT_TRUE(holder.still_holding());
 }
 
-#if defined(SX_SXINSTALL_FILE) && defined(SX_SKIFFHOOK_FILE)
+#if defined(SX_SXINSTALL_FILE) && defined(SX_SKIFFHOOK_FILE) && \
+    (defined(_WIN32) || defined(SX_SXREG_FILE))
 // What the shell does when the user opens an applet: it looks the file type
 // up, takes the type's open command and puts the file's path for "%1".
 std::string shell_open_command(const std::string& applet, std::string* icon) {
     std::string type, command;
     if (!read_registry_string(kHkeyClassesRoot, ".sxvm", nullptr, &type) ||
-        !read_registry_string(kHkeyClassesRoot, (type + "\\shell\\open\\command").c_str(),
-                              nullptr, &command)) {
+        !read_registry_string(kHkeyClassesRoot, (type + "\\shell\\open\\command").c_str(), nullptr,
+                              &command)) {
         return std::string();
     }
     read_registry_string(kHkeyClassesRoot, (type + "\\DefaultIcon").c_str(), nullptr, icon);
@@ -237,24 +253,47 @@ uint32_t run_sxinstall(const std::string& arguments, std::string* errors) {
     return exit_code;
 }
 
+// The registry tool a person uses to set a machine up: reg.exe on Windows,
+// its stand-in over the emulated registry elsewhere.
+uint32_t run_registry_tool(const std::string& arguments, std::string* errors) {
+#if defined(_WIN32)
+    const std::string tool = "reg";
+#else
+    const std::string tool = quote_argument(road::built_program(SX_SXREG_FILE));
+#endif
+    uint32_t exit_code = 1;
+    EXPECT_TRUE(test::run_program(tool + " " + arguments, &exit_code, errors)) << arguments;
+    return exit_code;
+}
+
 TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
-    // The launcher component with its install hook, installed as the
-    // player's installer would, and the player's component.
-    const std::string player_folder = road_.file("Player Files") + "\\";
+    // The machine's data directory, set as its installer would.
+    const std::string machine_data = road_.file("machine data") + "\\";
+    const std::string components = machine_data + "components\\";
     std::string errors;
-    ASSERT_EQ(run_sxinstall("install --name skiff --version 1 --dir " +
-                                quote_argument(player_folder) + " --file " +
-                                quote_argument("skiff=Stellarix3D.exe:" +
-                                               road::built_program(SX_LAUNCHER_FILE)) +
-                                " --file " +
-                                quote_argument("skiffhook=skiffhook.dll:" +
-                                               road::built_program(SX_SKIFFHOOK_FILE)) +
-                                " --hook skiffhook",
-                            &errors),
+    ASSERT_EQ(run_registry_tool(
+                  "add " + quote_argument("HKLM\\SOFTWARE\\Stellarix\\Stellarix Player") +
+                      " /v SystemDataPath /t REG_SZ /d " + quote_argument(machine_data) + " /f",
+                  &errors),
               0u)
         << errors;
-    ASSERT_EQ(run_sxinstall("install --name viewer --version 4 --dir " +
-                                quote_argument(road_.system_components()) + " --file " +
+
+    // The launcher component with its install hook, installed as the
+    // player's installer would, and the player's component in the system's
+    // component directory (sxinstall's default).
+    const std::string player_folder = road_.file("Player Files") + "\\";
+    ASSERT_EQ(
+        run_sxinstall(
+            "install --name skiff --version 1 --dir " + quote_argument(player_folder) + " --file " +
+                quote_argument("skiff=Stellarix3D.exe:" + road::built_program(SX_LAUNCHER_FILE)) +
+                " --file " +
+                quote_argument("skiffhook=skiffhook.dll:" +
+                               road::built_program(SX_SKIFFHOOK_FILE)) +
+                " --hook skiffhook",
+            &errors),
+        0u)
+        << errors;
+    ASSERT_EQ(run_sxinstall("install --name viewer --version 4 --file " +
                                 quote_argument("run=player\\sxplayer.exe:" +
                                                road::built_program(SX_PLAYER_FILE)),
                             &errors),
@@ -266,8 +305,7 @@ TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
     // lose their execute permission; copy them again the way CopyFileA does.
     for (const auto& [from, to] :
          {std::pair{road::built_program(SX_LAUNCHER_FILE), player_folder + "Stellarix3D.exe"},
-          std::pair{road::built_program(SX_PLAYER_FILE),
-                    road_.system_components() + "player\\sxplayer.exe"}}) {
+          std::pair{road::built_program(SX_PLAYER_FILE), components + "player\\sxplayer.exe"}}) {
         ASSERT_TRUE(platform().delete_file(to.c_str())) << to;
         ASSERT_TRUE(platform().copy_file(from.c_str(), to.c_str(), true)) << to;
     }
@@ -285,8 +323,8 @@ TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
     EXPECT_EQ(launch.exit_code, 0u);
     road::expect_boxes(launch, {});
     ASSERT_TRUE(launch.player_ran);
-    EXPECT_EQ(launch.player_command_line, "\"" + road_.system_components() +
-                                              "player\\sxplayer.exe\" \"" + applet + "\"");
+    EXPECT_EQ(launch.player_command_line,
+              "\"" + components + "player\\sxplayer.exe\" \"" + applet + "\"");
 }
 #endif
 
@@ -304,6 +342,43 @@ TEST_F(LauncherRoad, SecondLookupOfThePlayerFails) {
     const std::vector<RecordedBox> expected = {{kLocate2, kErrorCaption, kMbIconError}};
     EXPECT_EQ(platform_double.boxes(), expected);
     EXPECT_EQ(platform_double.injected(Call::open_file), 1);
+    reset_component_directories();
+}
+
+// The installer rewrites the index between the two lookups and the player's
+// path grows: the second answer no longer fits the buffer the first one
+// sized, nothing is written into it, and that is no path to start.
+class IndexGrows : public MessageBoxRecorder {
+public:
+    IndexGrows(std::string index, std::string text)
+        : index_(std::move(index)), text_(std::move(text)) {}
+    std::FILE* open_file(const char* path, const char* mode) override {
+        if (path && index_ == path && ++openings_ == 3) {
+            EXPECT_TRUE(test::write_file(index_, text_));
+        }
+        return MessageBoxRecorder::open_file(path, mode);
+    }
+    bool start_process(const char* command_line, ProcessHandle* out) override {
+        ADD_FAILURE() << "started " << command_line;
+        return MessageBoxRecorder::start_process(command_line, out);
+    }
+
+private:
+    const std::string index_;
+    const std::string text_;
+    int openings_ = 0;
+};
+
+TEST_F(LauncherRoad, PlayerPathThatGrowsBetweenTheLookupsIsNotStarted) {
+    road_.install_player(road_.system_components(), "viewer", 4);
+    const std::string applet = road_.file("grows.sxvm");
+    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
+    reset_component_directories();
+    IndexGrows platform_double(road_.system_components() + "compindx.dat",
+                               player_record("viewer", 4, "a much longer folder\\sxplayer.exe"));
+    EXPECT_EQ(launcher_main("\"" + applet + "\""), -1);
+    const std::vector<RecordedBox> expected = {{kLocate2, kErrorCaption, kMbIconError}};
+    EXPECT_EQ(platform_double.boxes(), expected);
     reset_component_directories();
 }
 
@@ -327,8 +402,7 @@ TEST_F(LauncherRoad, RefusedStartIsReportedWithTheExactCommand) {
     const std::string command_line = " \"" + applet + "\"  -a\t-b ";
     EXPECT_EQ(launcher_main(command_line), -1);
     ASSERT_EQ(platform_double.command_lines_.size(), 1u);
-    EXPECT_EQ(platform_double.command_lines_[0],
-              "\"" + road_.player_path() + "\" " + command_line);
+    EXPECT_EQ(platform_double.command_lines_[0], "\"" + road_.player_path() + "\" " + command_line);
     const std::vector<RecordedBox> expected = {{kCannotStart, kErrorCaption, kMbIconError}};
     EXPECT_EQ(platform_double.boxes(), expected);
     reset_component_directories();

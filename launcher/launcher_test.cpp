@@ -33,7 +33,8 @@ TEST(CommandLineAfterProgram, IsWhatWinMainReceives) {
         {"\"unclosed program", ""},
         {"", ""},
     };
-    for (const auto& [line, rest] : cases) EXPECT_EQ(command_line_after_program(line), rest) << line;
+    for (const auto& [line, rest] : cases)
+        EXPECT_EQ(command_line_after_program(line), rest) << line;
 }
 
 }  // namespace

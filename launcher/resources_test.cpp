@@ -39,7 +39,9 @@ uint32_t le16(const std::string& s, size_t at) {
 }
 uint32_t le32(const std::string& s, size_t at) { return le16(s, at) | le16(s, at + 2) << 16; }
 
-size_t row_bytes(int width, int bits) { return ((static_cast<size_t>(width) * bits + 31) / 32) * 4; }
+size_t row_bytes(int width, int bits) {
+    return ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
+}
 
 // Reads an .ico file and checks each image's own header against its
 // directory entry; the images are given back in file order.
@@ -82,8 +84,9 @@ std::vector<Image> read_icon_file(const std::string& path) {
         bool opaque = false, transparent = false;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const bool bit = static_cast<uint8_t>(data[mask + y * row_bytes(width, 1) + x / 8]) &
-                                 (0x80 >> (x % 8));
+                const bool bit =
+                    static_cast<uint8_t>(data[mask + y * row_bytes(width, 1) + x / 8]) &
+                    (0x80 >> (x % 8));
                 (bit ? transparent : opaque) = true;
             }
         }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "components/file_path.h"
@@ -42,15 +41,6 @@ bool wait_for_file(const std::string& path, uint32_t timeout_ms) {
     return true;
 }
 
-std::string as_stderr(const std::vector<Box>& boxes) {
-    std::string text;
-    for (const Box& box : boxes) {
-        text += box.caption + ": " + box.text;
-        if (text.empty() || text.back() != '\n') text += '\n';
-    }
-    return text;
-}
-
 #if defined(_WIN32)
 
 // Tells which of the system's message box icons a static control shows:
@@ -68,15 +58,20 @@ uint32_t identify_icon(HWND control) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(control);
+    // Another process's window DC shows nothing here; the screen shows what
+    // the box painted.
+    POINT origin = {0, 0};
+    ClientToScreen(control, &origin);
+    HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     void* bits = nullptr;
     HBITMAP capture = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, capture);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
     GdiFlush();
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    std::vector<uint32_t> captured(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + count);
+    std::vector<uint32_t> captured(static_cast<uint32_t*>(bits),
+                                   static_cast<uint32_t*>(bits) + count);
 
     bool uniform = true;
     for (uint32_t pixel : captured) uniform = uniform && pixel == captured[0];
@@ -85,8 +80,8 @@ uint32_t identify_icon(HWND control) {
         LPCSTR id;
         uint32_t flag;
     };
-    const Candidate candidates[] = {{IDI_HAND, 0x10}, {IDI_EXCLAMATION, 0x30},
-                                    {IDI_ASTERISK, 0x40}, {IDI_QUESTION, 0x20}};
+    const Candidate candidates[] = {
+        {IDI_HAND, 0x10}, {IDI_EXCLAMATION, 0x30}, {IDI_ASTERISK, 0x40}, {IDI_QUESTION, 0x20}};
     uint32_t best = 0;
     uint64_t best_score = UINT64_MAX, second = UINT64_MAX;
     for (const Candidate& candidate : candidates) {
@@ -114,9 +109,8 @@ uint32_t identify_icon(HWND control) {
     SelectObject(memory, old);
     DeleteObject(capture);
     DeleteDC(memory);
-    ReleaseDC(control, screen);
+    ReleaseDC(nullptr, screen);
     // A blank capture (not painted yet) or a tie tells nothing.
-    std::fprintf(stderr, "DEBUG uniform=%d best=%u score=%llu second=%llu\n", uniform, best, (unsigned long long)best_score, (unsigned long long)second);
     if (uniform || best_score == second) return 0;
     return best;
 }
@@ -154,17 +148,16 @@ BOOL CALLBACK read_box(HWND window, LPARAM argument) {
     std::vector<char> text(4096, '\0');
     GetDlgItemTextA(window, 0xFFFF, text.data(), static_cast<int>(text.size()));
     box.text = text.data();
-    {
-        HWND child = nullptr;
-        while ((child = FindWindowExA(window, child, nullptr, nullptr)) != nullptr) {
-            char cn[64] = {};
-            GetClassNameA(child, cn, sizeof cn);
-            RECT r; GetClientRect(child, &r);
-            std::fprintf(stderr, "DEBUG child %s id=%d style=%lx size=%ldx%ld\n", cn, GetDlgCtrlID(child),
-                         (long)GetWindowLongA(child, GWL_STYLE), r.right, r.bottom);
-        }
-    }
     if (HWND icon = icon_control(window)) {
+        // A box wider or taller than the screen may be centred so that its
+        // icon lies off the screen; bring it to the top left corner.
+        RECT on_screen;
+        GetWindowRect(icon, &on_screen);
+        if (on_screen.left < 0 || on_screen.top < 0 ||
+            on_screen.right > GetSystemMetrics(SM_CXSCREEN) ||
+            on_screen.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+            SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        }
         for (int attempt = 0; attempt < 40 && box.icon == 0; ++attempt) {
             box.icon = identify_icon(icon);
             if (box.icon == 0) Sleep(50);
@@ -205,6 +198,17 @@ bool run_watching(const std::string& command_line, Launch* launch) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+#else
+
+std::string as_stderr(const std::vector<Box>& boxes) {
+    std::string text;
+    for (const Box& box : boxes) {
+        text += box.caption + ": " + box.text;
+        if (text.empty() || text.back() != '\n') text += '\n';
+    }
+    return text;
 }
 
 #endif
@@ -293,8 +297,8 @@ void Road::install_player(const std::string& directory, const std::string& name,
     const std::string folder = directory + "player\\";
     ASSERT_TRUE(ensure_folder(folder));
     player_path_ = folder + "sxplayer.exe";
-    ASSERT_TRUE(platform().copy_file(built_program(SX_PLAYER_FILE).c_str(), player_path_.c_str(),
-                                     false))
+    ASSERT_TRUE(
+        platform().copy_file(built_program(SX_PLAYER_FILE).c_str(), player_path_.c_str(), false))
         << player_path_;
     add_record(directory, "component = " + name + "\nversion = " + std::to_string(version) +
                               "\ninstalled_local = run;player\\sxplayer.exe\ncomponentend\n");
@@ -326,8 +330,8 @@ Launch Road::launch_command(const std::string& command) {
 #if defined(_WIN32)
     EXPECT_TRUE(run_watching(command, &launch)) << command;
 #else
-    launch.ended = test::run_program(command, &launch.exit_code, &launch.stderr_text,
-                                     kLaunchTimeoutMs);
+    launch.ended =
+        test::run_program(command, &launch.exit_code, &launch.stderr_text, kLaunchTimeoutMs);
     EXPECT_TRUE(launch.ended) << command;
 #endif
     // The launcher does not wait for the player; a failed launch has started
@@ -339,8 +343,7 @@ Launch Road::launch_command(const std::string& command) {
     return launch;
 }
 
-LockHolder::LockHolder(const std::string& file, const std::string& ready_marker,
-                       uint32_t hold_ms) {
+LockHolder::LockHolder(const std::string& file, const std::string& ready_marker, uint32_t hold_ms) {
     const std::string command = "\"" + built_program(SX_LOCK_HOLDER_FILE) + "\" \"" + file +
                                 "\" \"" + ready_marker + "\" " + std::to_string(hold_ms);
     if (!platform().start_process(command.c_str(), &process_)) return;

@@ -30,15 +30,16 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
     Surface sur;
 
     // Copy and build the surface.
-    const int p = d->u_order - 1, q = d->v_order - 1;
-    if (p < 1 || p > kMaxDegree || q < 1 || q > kMaxDegree) {
+    if (d->u_order < 2 || d->u_order > kMaxDegree + 1 || d->v_order < 2 ||
+        d->v_order > kMaxDegree + 1) {
         set_error(kErrDegree, "N_IGS128");
         *status = RUVANE_TESS_BAD_SURFACE;
         return Attempt::kDone;
     }
-    const long nu = static_cast<long>(d->u_knot_count) - d->u_order;
-    const long nv = static_cast<long>(d->v_knot_count) - d->v_order;
-    if (nu < d->u_order || nv < d->v_order || nu * nv > (1L << 22) || d->u_knots == nullptr ||
+    const int p = d->u_order - 1, q = d->v_order - 1;
+    const long long nu = static_cast<long long>(d->u_knot_count) - d->u_order;
+    const long long nv = static_cast<long long>(d->v_knot_count) - d->v_order;
+    if (nu < d->u_order || nv < d->v_order || nu * nv > (1LL << 22) || d->u_knots == nullptr ||
         d->v_knots == nullptr || d->points == nullptr || d->weights == nullptr) {
         set_error(kErrKnots, "N_IGSVKB");
         *status = RUVANE_TESS_BAD_SURFACE;
@@ -51,9 +52,9 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
     if (!uk || !vk || !W || !P) return Attempt::kNoMemory;
     for (int i = 0; i < d->u_knot_count; ++i) uk[i] = d->u_knots[i];
     for (int j = 0; j < d->v_knot_count; ++j) vk[j] = d->v_knots[j];
-    for (long j = 0; j < nv; ++j)
-        for (long i = 0; i < nu; ++i) {
-            const long k = j * nu + i;
+    for (long long j = 0; j < nv; ++j)
+        for (long long i = 0; i < nu; ++i) {
+            const long long k = j * nu + i;
             W[i][j] = d->weights[k];
             P[i][j] = {d->points[3 * k], d->points[3 * k + 1], d->points[3 * k + 2]};
         }

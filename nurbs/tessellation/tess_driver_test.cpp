@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "nurbs/ruvane_test_host.h"
@@ -319,6 +320,24 @@ TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
     const Call c = run(s);
     EXPECT_TRUE(c.result);
     EXPECT_TRUE(c.seen.tris.empty());
+    // Counts that would make the driver read far past the caller's arrays
+    // are refused before any read.
+    for (int32_t bad : {INT32_MIN, -1, 0, 1, INT32_MAX}) {
+        Desc d(good);
+        d.edit().u_order = bad;
+        int32_t st = -1;
+        EXPECT_TRUE(ruvane_tesselate_ruvane(collect, d.get(), &st, 0.01, 0.01, 1e-6, nullptr));
+        EXPECT_EQ(st, 1) << bad;
+        Desc e(good);
+        e.edit().v_knot_count = bad;
+        EXPECT_TRUE(ruvane_tesselate_ruvane(collect, e.get(), &st, 0.01, 0.01, 1e-6, nullptr));
+        EXPECT_EQ(st, 1) << bad;
+    }
+    Desc huge(good);
+    huge.edit().u_knot_count = huge.edit().v_knot_count = 1 << 20;
+    int32_t st = -1;
+    EXPECT_TRUE(ruvane_tesselate_ruvane(collect, huge.get(), &st, 0.01, 0.01, 1e-6, nullptr));
+    EXPECT_EQ(st, 1);
     // A null description, sink or status.
     int32_t status = -1;
     EXPECT_TRUE(ruvane_tesselate_ruvane(collect, nullptr, &status, 0.01, 0.01, 1e-6, nullptr));

@@ -28,8 +28,11 @@ void* g_mesh_observer_context = nullptr;
 constexpr int kMaxStartSteps = 4096;
 // Refinement steps of one interval before it is taken as it is.
 constexpr int kMaxBisections = 200;
-// Longest polyline of one trim curve piece.
-constexpr int kMaxPolylinePoints = 1 << 20;
+// Longest polyline of one trim curve piece, and the most deviation
+// measurements spent on it: a piece that needs more (one that races far out
+// of the domain and back) cannot be followed within the tolerance.
+constexpr int kMaxPolylinePoints = 1 << 16;
+constexpr int kMaxDeviations = 100000;
 
 Point3 curve_point(const Curve& c, double t, bool* ok) {
     Point4 w;
@@ -478,7 +481,9 @@ Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, do
     double t0 = t_first, q = range / N, smallest = q;
     // Deviation of [t0, t1]; when it cannot be computed, the distance of the
     // end images stands in, and a tiny interval that still fails is an error.
+    int budget = kMaxDeviations;
     auto measure = [&](double a, double b, double* dev) {
+        if (--budget < 0) return false;
         if (deviation(sur, piece, a, b, dev)) return true;
         bool fine = true;
         const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
@@ -496,8 +501,11 @@ Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, do
         double t1 = std::fmin(t0 + q, t_end);
         double dev = 0.0;
         if (!measure(t0, t1, &dev)) return unavailable();
-        int guard = 0;
-        while (dev < h && t1 != t_end && ++guard < 1000000) {
+        // Reach out while the piece stays well within the tolerance; the
+        // reach doubles each time, so that a long straight stretch after a
+        // fine bend costs a few steps, not thousands.
+        while (dev < h && t1 != t_end) {
+            q *= 2.0;
             t1 = std::fmin(t1 + q, t_end);
             if (!measure(t0, t1, &dev)) return unavailable();
         }

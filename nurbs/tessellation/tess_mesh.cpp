@@ -512,13 +512,24 @@ private:
         int outside = -1;
         for (int c = 0; c < cycles_.size; ++c)
             if (outside < 0 || cycles_[c] < cycles_[outside]) outside = c;
+        // Connected parts of the graph: a component's outer cycle belongs to
+        // the smallest face of another component around it.
+        if (!part_.resize(s_, 0, 0) || !part_.resize(s_, nodes_.size, 0)) return 15;
+        for (int i = 0; i < nodes_.size; ++i) part_[i] = i;
+        auto root = [&](int i) {
+            while (part_[i] != i) i = part_[i] = part_[part_[i]];
+            return i;
+        };
+        for (int x = 0; x < segs_.size; ++x) part_[root(segs_[x].a)] = root(segs_[x].b);
         if (!owner_.resize(s_, 0, 0) || !owner_.resize(s_, cycles_.size, -1)) return 15;
         for (int c = 0; c < cycles_.size; ++c) {
             if (c == outside || cycles_[c] > 0.0) continue;
-            const Node& p = nodes_[cycle_nodes_[cycle_start_[c]]];
+            const int first = cycle_nodes_[cycle_start_[c]];
+            const Node& p = nodes_[first];
             int best = -1;
             for (int f = 0; f < cycles_.size; ++f) {
                 if (cycles_[f] <= 0.0) continue;
+                if (root(cycle_nodes_[cycle_start_[f]]) == root(first)) continue;
                 if (!inside_cycle(f, p.u, p.v)) continue;
                 if (best < 0 || cycles_[f] < cycles_[best]) best = f;
             }
@@ -641,7 +652,9 @@ private:
             if (!fits) return false;
         }
         // No front edge crosses the new edges, no front node lies on them or
-        // inside the triangle.
+        // inside the triangle. The piece is a face of the cell cut by the
+        // trim polygons, so every trim edge it touches is on its front until
+        // a triangle takes it: testing the front covers the trim edges too.
         for (int x = 0; x < front_.size; ++x) {
             const Node& p = nodes_[front_[x].a];
             const Node& q = nodes_[front_[x].b];
@@ -789,6 +802,7 @@ private:
     Table<int> cycle_start_, cycle_nodes_;
     Table<double> cycles_;  // signed area per cycle
     Table<int> owner_;
+    Table<int> part_;
     Table<int> face_cycles_;
     Table<FrontEdge> front_;
     Table<int> degree_;

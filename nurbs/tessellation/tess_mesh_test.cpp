@@ -145,10 +145,11 @@ std::vector<std::array<int, 3>> canonical(std::vector<std::array<int, 3>> t) {
 }
 
 void expect_valid(const Result& r, const std::vector<Poly>& loops, double lu, double lv,
-                  const char* name) {
+                  const char* name, bool simple_loops = true) {
     ASSERT_EQ(r.rc, 0) << name;
     ASSERT_EQ(r.ring_rc, 0) << name;
     mesh_check::Options o;
+    o.check_area = simple_loops;
     o.lu = lu;
     o.lv = lv;
     o.tol = 1e-7;
@@ -248,6 +249,26 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
         const Result r = run(cells, loops);
         const std::string name = "random case " + std::to_string(n);
         expect_valid(r, loops, 8, 8, name.c_str());
+        if (::testing::Test::HasFailure()) break;
+    }
+}
+
+// Loops of random points cross themselves: the mesh must still be valid,
+// covering the even-odd region of the single loop.
+TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int count = 60;
+    if (const char* e = std::getenv("RUVANE_TESS_CASES")) count = std::max(1, std::atoi(e));
+    for (int n = 0; n < count; ++n) {
+        std::vector<Box> cells;
+        subdivide({0, 8, 0, 8}, 6, [&](Box, int) { return unit(rng) < 0.7; }, cells);
+        Poly loop;
+        const int pts = 4 + static_cast<int>(unit(rng) * 12);
+        for (int i = 0; i < pts; ++i) loop.push_back({-1 + 10 * unit(rng), -1 + 10 * unit(rng)});
+        const Result r = run(cells, {loop});
+        const std::string name = "crossing loop " + std::to_string(n);
+        expect_valid(r, {loop}, 8, 8, name.c_str(), false);
         if (::testing::Test::HasFailure()) break;
     }
 }

@@ -340,7 +340,8 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
         ordered_set_values(sv, grid.vs.data);
     }
     const int nu = grid.us.size, nv = grid.vs.size;
-    if (static_cast<long>(nu) * nv > (1L << 28)) return storage_failed();
+    // The grid is dense: beyond this it would not fit a 32-bit process.
+    if (static_cast<long long>(nu) * nv > (1LL << 24)) return storage_failed();
     if (!grid.index.resize(s, nu * nv, -1)) return storage_failed();
     verts.u.clear();
     verts.v.clear();

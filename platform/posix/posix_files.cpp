@@ -124,6 +124,23 @@ bool find_program(const std::string& windows_program, std::string* host_program)
     if (ends_with_exe(windows_program))
         names.push_back(windows_program.substr(0, windows_program.size() - 4));
     const bool bare = windows_program.find_first_of("\\/:") == std::string::npos;
+    if (bare) {
+        // The starting program's own folder comes first, as on Windows.
+        char self[4096];
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n > 0) {
+            std::string dir(self, static_cast<size_t>(n));
+            dir.resize(dir.find_last_of('/') + 1);
+            const std::string windows_dir = to_windows_path(dir) + "\\";
+            for (const std::string& name : names) {
+                std::string host;
+                if (to_host_path(windows_dir + name, &host) && runnable(host)) {
+                    *host_program = host;
+                    return true;
+                }
+            }
+        }
+    }
     for (const std::string& name : names) {
         std::string host;
         if (to_host_path(name, &host) && runnable(host)) {

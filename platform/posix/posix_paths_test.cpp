@@ -64,8 +64,8 @@ TEST(PosixPaths, TranslationTable) {
 
 TEST(PosixPaths, RootIsPrimed) {
     Platform& p = platform();
-    for (const char* dir : {"C:\\Windows", "C:\\Windows\\System32", "C:\\Windows\\Temp",
-                            "C:\\Program Files"})
+    for (const char* dir :
+         {"C:\\Windows", "C:\\Windows\\System32", "C:\\Windows\\Temp", "C:\\Program Files"})
         EXPECT_EQ(p.get_file_attributes(dir), kFileAttributeDirectory) << dir;
     std::string roaming = "C:\\Users\\" + user_name() + "\\AppData\\Roaming";
     EXPECT_EQ(p.get_file_attributes(roaming.c_str()), kFileAttributeDirectory);
@@ -250,7 +250,8 @@ TEST_F(PosixFiles, CopyMoveReplace) {
     ASSERT_TRUE(test::read_file(file("dst"), &content));
     EXPECT_EQ(content, "new");
     EXPECT_EQ(p.get_file_attributes(file("new").c_str()), kInvalidFileAttributes);
-    EXPECT_TRUE(p.replace_file(file("MOVED").c_str(), file("fresh").c_str()));  // `to` need not exist
+    EXPECT_TRUE(
+        p.replace_file(file("MOVED").c_str(), file("fresh").c_str()));  // `to` need not exist
     EXPECT_FALSE(p.replace_file(file("missing").c_str(), file("dst").c_str()));
 }
 
@@ -297,9 +298,9 @@ TEST(PosixPaths, PatternMatch) {
         const char* name;
         bool match;
     } cases[] = {
-        {"*.*", "noext", true},  {"*.dat", "X.DAT", true},  {"*.dat", "x.dat.lock", false},
-        {"a?c", "abc", true},    {"a?c", "ac", false},      {"*b*", "abc", true},
-        {"*", "", true},         {"abc", "abd", false},     {"a*c*e", "abXcYe", true},
+        {"*.*", "noext", true}, {"*.dat", "X.DAT", true}, {"*.dat", "x.dat.lock", false},
+        {"a?c", "abc", true},   {"a?c", "ac", false},     {"*b*", "abc", true},
+        {"*", "", true},        {"abc", "abd", false},    {"a*c*e", "abXcYe", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(match_pattern(c.pattern, c.name), c.match) << c.pattern << " " << c.name;

@@ -224,8 +224,8 @@ public:
     long reg_enum_key(RegKey key, uint32_t index, char* name, uint32_t* name_size) override {
         return Registry::instance().enum_key(key, index, name, name_size);
     }
-    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size,
-                        uint32_t* type, void* data, uint32_t* data_size) override {
+    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
+                        void* data, uint32_t* data_size) override {
         return Registry::instance().enum_value(key, index, name, name_size, type, data, data_size);
     }
 
@@ -389,10 +389,15 @@ public:
             int fd = open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
             if (fd < 0) return nullptr;
             switch (lock_descriptor(fd, host)) {
-                case LockAttempt::locked: return new LockHandleTag{fd, host};
-                case LockAttempt::stale: close(fd); continue;
+                case LockAttempt::locked:
+                    return new LockHandleTag{fd, host};
+                case LockAttempt::stale:
+                    close(fd);
+                    continue;
                 case LockAttempt::busy:
-                case LockAttempt::failed: close(fd); return nullptr;
+                case LockAttempt::failed:
+                    close(fd);
+                    return nullptr;
             }
         }
         return nullptr;
@@ -521,8 +526,7 @@ public:
             uint32_t pause = 1;
             for (;;) {
                 int status;
-                pid_t r = waitpid(process->pid, &status,
-                                  timeout_ms == kWaitInfinite ? 0 : WNOHANG);
+                pid_t r = waitpid(process->pid, &status, timeout_ms == kWaitInfinite ? 0 : WNOHANG);
                 if (r == process->pid) {
                     process->reaped = true;
                     process->exit_code = exit_code_of(status);
@@ -651,8 +655,8 @@ public:
             auto done = [&] { return thread->state->done; };
             if (timeout_ms == kWaitInfinite)
                 thread->state->finished.wait(lock, done);
-            else if (!thread->state->finished.wait_for(
-                         lock, std::chrono::milliseconds(timeout_ms), done))
+            else if (!thread->state->finished.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                                       done))
                 return false;
         }
         if (thread->thread.joinable()) thread->thread.join();

@@ -118,7 +118,8 @@ TEST_F(Processes, CommandLineRebuiltWhenNotOurs) {
 
 TEST_F(Processes, ProgramNamesAndExitCodes) {
     std::string upper = child_program();
-    for (size_t i = upper.rfind('\\'); i < upper.size(); ++i) upper[i] = static_cast<char>(toupper(upper[i]));
+    for (size_t i = upper.rfind('\\'); i < upper.size(); ++i)
+        upper[i] = static_cast<char>(toupper(upper[i]));
     struct Case {
         std::string line;
         long code;
@@ -127,8 +128,13 @@ TEST_F(Processes, ProgramNamesAndExitCodes) {
         {child_program() + " exit 7", 7},
         {child_program() + " exit 255", 255},
         {child_program() + ".exe exit 9", 9},  // "x.exe" runs the native "x"
-        {upper + ".EXE exit 4", 4},             // in any case
+        {upper + ".EXE exit 4", 4},            // in any case
         {child_program() + ".missing exit 0", -1},
+        // A bare name: the starting program's folder first (the child sits
+        // beside this test).
+        {"sx_posix_child exit 5", 5},
+        {"SX_POSIX_CHILD.EXE exit 6", 6},
+        {"sx_posix_child.exe exit 6", 6},
         {"", -1},
         {"   ", -1},
     };
@@ -201,8 +207,8 @@ TEST_F(Processes, LocksAreExclusiveAndGoWithTheHolder) {
 TEST_F(Processes, KilledHolderNeverBlocks) {
     const std::string lock_path = file("index.lock");
     ProcessHandle holder;
-    ASSERT_TRUE(p.start_process((child_program() + " hold-lock \"" + lock_path + "\"").c_str(),
-                                &holder));
+    ASSERT_TRUE(
+        p.start_process((child_program() + " hold-lock \"" + lock_path + "\"").c_str(), &holder));
     std::string text;
     ASSERT_TRUE(wait_output(&text));
     EXPECT_EQ(p.open_lock_file(lock_path.c_str()), nullptr);
@@ -270,8 +276,8 @@ TEST_F(Processes, MessageBoxWritesToStandardError) {
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(p.set_environment_variable("SX_MESSAGE_BOX_ANSWER", c.answer));
-        const std::string line = child_program() + " message-box " + std::to_string(c.flags) +
-                                 " " + quote_argument(c.caption) + " " + quote_argument(c.text);
+        const std::string line = child_program() + " message-box " + std::to_string(c.flags) + " " +
+                                 quote_argument(c.caption) + " " + quote_argument(c.text);
         uint32_t code = 0;
         std::string err;
         ASSERT_TRUE(test::run_program(line, &code, &err)) << line;

@@ -87,8 +87,7 @@ public:
     std::string column_blob(int i) {
         const void* b = sqlite3_column_blob(stmt_, i);
         int n = sqlite3_column_bytes(stmt_, i);
-        return b ? std::string(static_cast<const char*>(b), static_cast<size_t>(n))
-                 : std::string();
+        return b ? std::string(static_cast<const char*>(b), static_cast<size_t>(n)) : std::string();
     }
 
 private:
@@ -213,9 +212,15 @@ struct Registry::State {
     long resolve(RegKey key, int64_t* id, uint32_t* access) {
         *access = kKeyAllAccess;
         switch (key) {
-            case kHkeyLocalMachine: *id = kIdLocalMachine; return kErrorSuccess;
-            case kHkeyCurrentUser: *id = kIdCurrentUser; return kErrorSuccess;
-            case kHkeyUsers: *id = kIdUsers; return kErrorSuccess;
+            case kHkeyLocalMachine:
+                *id = kIdLocalMachine;
+                return kErrorSuccess;
+            case kHkeyCurrentUser:
+                *id = kIdCurrentUser;
+                return kErrorSuccess;
+            case kHkeyUsers:
+                *id = kIdUsers;
+                return kErrorSuccess;
             case kHkeyClassesRoot: {
                 // HKEY_CLASSES_ROOT is HKLM\Software\Classes; made on first use.
                 int64_t software = find_child(kIdLocalMachine, "Software");
@@ -226,7 +231,8 @@ struct Registry::State {
                 *id = classes;
                 return kErrorSuccess;
             }
-            default: break;
+            default:
+                break;
         }
         auto it = handles.find(key);
         if (it == handles.end()) return kErrorInvalidHandle;

@@ -109,7 +109,8 @@ TEST_F(Registry, NamesIgnoreAsciiCaseAndKeepTheirs) {
     EXPECT_EQ(type, kRegDword);
     char name[32];
     uint32_t name_size = sizeof name;
-    ASSERT_EQ(p.reg_enum_value(key_, 0, name, &name_size, nullptr, nullptr, nullptr), kErrorSuccess);
+    ASSERT_EQ(p.reg_enum_value(key_, 0, name, &name_size, nullptr, nullptr, nullptr),
+              kErrorSuccess);
     EXPECT_STREQ(name, "MixedName");  // the first spelling stays
     name_size = sizeof name;
     EXPECT_EQ(p.reg_enum_value(key_, 1, name, &name_size, nullptr, nullptr, nullptr),
@@ -118,7 +119,8 @@ TEST_F(Registry, NamesIgnoreAsciiCaseAndKeepTheirs) {
     ASSERT_EQ(set("\xc9t\xe9", kRegSz, "a"), kErrorSuccess);
     ASSERT_EQ(set("\xe9t\xe9", kRegSz, "b"), kErrorSuccess);
     name_size = sizeof name;
-    EXPECT_EQ(p.reg_enum_value(key_, 2, name, &name_size, nullptr, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(p.reg_enum_value(key_, 2, name, &name_size, nullptr, nullptr, nullptr),
+              kErrorSuccess);
 
     RegKey sub, again;
     bool created = false;

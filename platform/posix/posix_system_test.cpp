@@ -35,14 +35,14 @@ TEST_F(Environment, ExpandTable) {
     } cases[] = {
         {"plain", "plain"},
         {"%SX_T_NAME%", "value"},
-        {"a%sx_t_name%b", "avalueb"},           // names ignore case
+        {"a%sx_t_name%b", "avalueb"},  // names ignore case
         {"%SX_T_MIXED%\\x", "mixed\\x"},
-        {"%SX_T_UNKNOWN%", "%SX_T_UNKNOWN%"},   // unknown references stay
+        {"%SX_T_UNKNOWN%", "%SX_T_UNKNOWN%"},  // unknown references stay
         {"%SX_T_UNKNOWN%SX_T_NAME%", "%SX_T_UNKNOWN%SX_T_NAME%"},
         {"%SX_T_EMPTY%|", "|"},
         {"100%", "100%"},
         {"%%", "%%"},
-        {"%SX_T_NAME", "%SX_T_NAME"},            // unfinished
+        {"%SX_T_NAME", "%SX_T_NAME"},  // unfinished
         {"%SX_T_NAME%%SX_T_NAME%", "valuevalue"},
         {"", ""},
         // A fresh Windows' variables when the Linux environment lacks them.
@@ -79,7 +79,8 @@ TEST_F(Environment, VariablesIgnoreCase) {
 TEST_F(Environment, TempPath) {
     const char* saved_tmp = getenv("TMP");
     const char* saved_temp = getenv("TEMP");
-    const std::string keep_tmp = saved_tmp ? saved_tmp : "", keep_temp = saved_temp ? saved_temp : "";
+    const std::string keep_tmp = saved_tmp ? saved_tmp : "",
+                      keep_temp = saved_temp ? saved_temp : "";
     unsetenv("TMP");
     unsetenv("TEMP");
     char buffer[64];
@@ -93,8 +94,14 @@ TEST_F(Environment, TempPath) {
     setenv("TMP", "/var/tmp", 1);  // a Linux path gets its Windows name
     n = p.get_temp_path(buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, n), "Z:\\var\\tmp\\");
-    if (saved_tmp) setenv("TMP", keep_tmp.c_str(), 1); else unsetenv("TMP");
-    if (saved_temp) setenv("TEMP", keep_temp.c_str(), 1); else unsetenv("TEMP");
+    if (saved_tmp)
+        setenv("TMP", keep_tmp.c_str(), 1);
+    else
+        unsetenv("TMP");
+    if (saved_temp)
+        setenv("TEMP", keep_temp.c_str(), 1);
+    else
+        unsetenv("TEMP");
 }
 
 TEST(SystemFacts, VersionAndSystemDirectory) {

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "message-box" && argc >= 5)
-        return p.message_box(argv[4], argv[3], static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));
+        return p.message_box(argv[4], argv[3],
+                             static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));
     if (mode == "exit" && argc >= 3) return std::atoi(argv[2]);
     return 2;
 }

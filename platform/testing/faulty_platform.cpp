@@ -215,8 +215,7 @@ bool FaultyPlatform::supports_disk_full() {
 
 // -- Registry.
 
-long FaultyPlatform::reg_open_key(RegKey parent, const char* subkey, uint32_t access,
-                                  RegKey* out) {
+long FaultyPlatform::reg_open_key(RegKey parent, const char* subkey, uint32_t access, RegKey* out) {
     const std::string path = join_key(key_path(parent), subkey);
     if (const FaultRule* r = strike(Call::reg_open_key, path)) return r->error;
     long rc = inner_->reg_open_key(parent, subkey, access, out);
@@ -224,8 +223,7 @@ long FaultyPlatform::reg_open_key(RegKey parent, const char* subkey, uint32_t ac
     return rc;
 }
 
-long FaultyPlatform::reg_create_key(RegKey parent, const char* subkey, RegKey* out,
-                                    bool* created) {
+long FaultyPlatform::reg_create_key(RegKey parent, const char* subkey, RegKey* out, bool* created) {
     const std::string path = join_key(key_path(parent), subkey);
     if (const FaultRule* r = strike(Call::reg_create_key, path)) return r->error;
     long rc = inner_->reg_create_key(parent, subkey, out, created);
@@ -378,8 +376,7 @@ void FaultyPlatform::sleep_ms(uint32_t milliseconds) {
     inner_->sleep_ms(milliseconds);
 }
 
-uint32_t FaultyPlatform::expand_environment_strings(const char* source, char* dest,
-                                                    uint32_t size) {
+uint32_t FaultyPlatform::expand_environment_strings(const char* source, char* dest, uint32_t size) {
     if (strike(Call::expand_environment_strings, text_of(source))) return 0;
     return inner_->expand_environment_strings(source, dest, size);
 }
@@ -401,8 +398,7 @@ bool FaultyPlatform::start_process(const char* command_line, ProcessHandle* out)
            inner_->start_process(command_line, out);
 }
 
-bool FaultyPlatform::wait_process(ProcessHandle process, uint32_t timeout_ms,
-                                  uint32_t* exit_code) {
+bool FaultyPlatform::wait_process(ProcessHandle process, uint32_t timeout_ms, uint32_t* exit_code) {
     return !strike(Call::wait_process, "") && inner_->wait_process(process, timeout_ms, exit_code);
 }
 

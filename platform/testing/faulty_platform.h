@@ -24,15 +24,52 @@
 namespace sx {
 
 enum class Call {
-    reg_open_key, reg_create_key, reg_close_key, reg_query_value, reg_set_value,
-    reg_delete_value, reg_delete_key, reg_enum_key, reg_enum_value,
-    get_file_attributes, create_directory, remove_directory, delete_file, get_temp_path,
-    list_directory, open_file, create_new_file, flush_file, replace_file, copy_file, move_file,
-    current_directory, open_lock_file, close_lock_file, tick_count, sleep_ms,
-    expand_environment_strings, get_environment_variable, set_environment_variable,
-    start_process, wait_process, close_process, terminate_process, current_process_id,
-    command_line, program_path, module_path, start_thread, wait_thread, close_thread,
-    load_library, find_symbol, free_library, message_box, get_system_directory, os_version,
+    reg_open_key,
+    reg_create_key,
+    reg_close_key,
+    reg_query_value,
+    reg_set_value,
+    reg_delete_value,
+    reg_delete_key,
+    reg_enum_key,
+    reg_enum_value,
+    get_file_attributes,
+    create_directory,
+    remove_directory,
+    delete_file,
+    get_temp_path,
+    list_directory,
+    open_file,
+    create_new_file,
+    flush_file,
+    replace_file,
+    copy_file,
+    move_file,
+    current_directory,
+    open_lock_file,
+    close_lock_file,
+    tick_count,
+    sleep_ms,
+    expand_environment_strings,
+    get_environment_variable,
+    set_environment_variable,
+    start_process,
+    wait_process,
+    close_process,
+    terminate_process,
+    current_process_id,
+    command_line,
+    program_path,
+    module_path,
+    start_thread,
+    wait_thread,
+    close_thread,
+    load_library,
+    find_symbol,
+    free_library,
+    message_box,
+    get_system_directory,
+    os_version,
     count_  // number of operations
 };
 
@@ -41,14 +78,14 @@ struct FaultRule {
         : call(c), match(std::move(match_text)), mode(std::move(mode_text)) {}
 
     Call call;
-    std::string match;            // substring of the subject; empty: every call
-    std::string mode;             // open_file: substring of the mode ("w", "a", ...)
-    int good_calls = 0;           // matching calls that still succeed first
-    int failures = -1;            // matching calls that then fail; -1: all later ones
+    std::string match;                // substring of the subject; empty: every call
+    std::string mode;                 // open_file: substring of the mode ("w", "a", ...)
+    int good_calls = 0;               // matching calls that still succeed first
+    int failures = -1;                // matching calls that then fail; -1: all later ones
     long error = kErrorAccessDenied;  // what failing registry calls return
-    long write_limit = -1;        // open_file: >= 0 gives a stream that fails after
-                                  // this many bytes (disk full) instead of no stream
-    int seen = 0;                 // matching calls so far (kept by the platform)
+    long write_limit = -1;            // open_file: >= 0 gives a stream that fails after
+                                      // this many bytes (disk full) instead of no stream
+    int seen = 0;                     // matching calls so far (kept by the platform)
 };
 
 class FaultyPlatform : public Platform {
@@ -94,8 +131,8 @@ public:
     long reg_delete_value(RegKey key, const char* name) override;
     long reg_delete_key(RegKey parent, const char* subkey) override;
     long reg_enum_key(RegKey key, uint32_t index, char* name, uint32_t* name_size) override;
-    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size,
-                        uint32_t* type, void* data, uint32_t* data_size) override;
+    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
+                        void* data, uint32_t* data_size) override;
     uint32_t get_file_attributes(const char* path) override;
     bool create_directory(const char* path) override;
     bool remove_directory(const char* path) override;

@@ -102,11 +102,11 @@ void parse(const std::string& text, SurfaceData& s) {
     s.v_order = order_of(j["v_order"], "v_order");
     s.u_knots = numbers(j["u_knots"], "u_knots");
     s.v_knots = numbers(j["v_knots"], "v_knots");
-    const long nu = static_cast<long>(s.u_knots.size()) - s.u_order;
-    const long nv = static_cast<long>(s.v_knots.size()) - s.v_order;
+    const long long nu = static_cast<long long>(s.u_knots.size()) - s.u_order;
+    const long long nv = static_cast<long long>(s.v_knots.size()) - s.v_order;
     if (nu < 1) fail("u_knots needs more entries than u_order");
     if (nv < 1) fail("v_knots needs more entries than v_order");
-    if (static_cast<unsigned long>(nu * nv) > kMaxPoints) fail("the control net is too large");
+    if (nu * nv > static_cast<long long>(kMaxPoints)) fail("the control net is too large");
     s.points = points(j["points"], "points", false);
     if (s.points.size() != static_cast<size_t>(3 * nu * nv))
         fail("points must hold (u knots - u_order) x (v knots - v_order) = " +

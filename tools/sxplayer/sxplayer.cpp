@@ -32,8 +32,8 @@ int main() {
     const std::string command_line = sx::platform().command_line();
     std::FILE* record = sx::platform().open_file(record_path().c_str(), "wb");
     if (!record) return 1;
-    bool written = std::fwrite(command_line.data(), 1, command_line.size(), record) ==
-                   command_line.size();
+    bool written =
+        std::fwrite(command_line.data(), 1, command_line.size(), record) == command_line.size();
     if (std::fclose(record) != 0 || !written) return 1;
     return 0;
 }

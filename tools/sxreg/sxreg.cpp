@@ -96,8 +96,8 @@ struct TypeName {
     uint32_t type;
 };
 constexpr TypeName kTypes[] = {
-    {"REG_NONE", kRegNone},       {"REG_SZ", kRegSz},         {"REG_EXPAND_SZ", kRegExpandSz},
-    {"REG_BINARY", kRegBinary},   {"REG_DWORD", kRegDword},   {"REG_MULTI_SZ", kRegMultiSz},
+    {"REG_NONE", kRegNone},     {"REG_SZ", kRegSz},       {"REG_EXPAND_SZ", kRegExpandSz},
+    {"REG_BINARY", kRegBinary}, {"REG_DWORD", kRegDword}, {"REG_MULTI_SZ", kRegMultiSz},
     {"REG_QWORD", 11},
 };
 
@@ -277,7 +277,8 @@ bool encode_data(uint32_t type, const Options& o, std::string* bytes, std::strin
 std::string display_data(uint32_t type, const std::string& bytes) {
     switch (type) {
         case kRegSz:
-        case kRegExpandSz: return bytes.substr(0, bytes.find('\0'));
+        case kRegExpandSz:
+            return bytes.substr(0, bytes.find('\0'));
         case kRegDword:
             if (bytes.size() == 4) {
                 uint32_t v = 0;
@@ -299,7 +300,8 @@ std::string display_data(uint32_t type, const std::string& bytes) {
             }
             return out;
         }
-        default: break;
+        default:
+            break;
     }
     return hex_bytes(bytes, true, nullptr);
 }
@@ -416,8 +418,10 @@ private:
         if (o.has_v || o.ve || o.has_d || o.has_t) {
             const std::string name = o.has_v ? o.v : "";
             uint32_t size = 0;
-            if (!o.f && p_.reg_query_value(k, name.c_str(), nullptr, nullptr, &size) == kErrorSuccess &&
-                !ask(in_, out_, format(text::kOverwriteValue, name.empty() ? text::kDefaultName : name))) {
+            if (!o.f &&
+                p_.reg_query_value(k, name.c_str(), nullptr, nullptr, &size) == kErrorSuccess &&
+                !ask(in_, out_,
+                     format(text::kOverwriteValue, name.empty() ? text::kDefaultName : name))) {
                 p_.reg_close_key(k);
                 out_ << text::kCancelled << "\n";
                 return 1;
@@ -554,7 +558,8 @@ private:
             uint32_t size = 0;
             rc = p_.reg_query_value(k, name.c_str(), nullptr, nullptr, &size);
             if (rc == kErrorSuccess && !o.f &&
-                !ask(in_, out_, format(text::kDeleteValue, name.empty() ? text::kDefaultName : name))) {
+                !ask(in_, out_,
+                     format(text::kDeleteValue, name.empty() ? text::kDefaultName : name))) {
                 p_.reg_close_key(k);
                 out_ << text::kCancelled << "\n";
                 return 1;

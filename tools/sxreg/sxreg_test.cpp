@@ -65,17 +65,35 @@ TEST_F(Sxreg, AddStoresTypesAsWindowsDoes) {
         uint32_t type;
         std::string bytes;
     } cases[] = {
-        {{"/v", "Text", "/d", "C:\\Program Files"}, "Text", kRegSz, std::string("C:\\Program Files\0", 17)},
+        {{"/v", "Text", "/d", "C:\\Program Files"},
+         "Text",
+         kRegSz,
+         std::string("C:\\Program Files\0", 17)},
         {{"/ve", "/d", "default"}, "", kRegSz, std::string("default\0", 8)},
         {{"/v", "Empty"}, "Empty", kRegSz, std::string("\0", 1)},
-        {{"/v", "Exp", "/t", "reg_expand_sz", "/d", "%TEMP%\\x"}, "Exp", kRegExpandSz,
+        {{"/v", "Exp", "/t", "reg_expand_sz", "/d", "%TEMP%\\x"},
+         "Exp",
+         kRegExpandSz,
          std::string("%TEMP%\\x\0", 9)},
-        {{"/v", "Dec", "/t", "REG_DWORD", "/d", "4294967295"}, "Dec", kRegDword, "\xff\xff\xff\xff"},
-        {{"/v", "Hex", "/t", "REG_DWORD", "/d", "0x1234"}, "Hex", kRegDword, std::string("\x34\x12\0\0", 4)},
-        {{"/v", "Bin", "/t", "REG_BINARY", "/d", "00ff7F"}, "Bin", kRegBinary, std::string("\0\xff\x7f", 3)},
-        {{"/v", "Multi", "/t", "REG_MULTI_SZ", "/d", "a\\0bc"}, "Multi", kRegMultiSz,
+        {{"/v", "Dec", "/t", "REG_DWORD", "/d", "4294967295"},
+         "Dec",
+         kRegDword,
+         "\xff\xff\xff\xff"},
+        {{"/v", "Hex", "/t", "REG_DWORD", "/d", "0x1234"},
+         "Hex",
+         kRegDword,
+         std::string("\x34\x12\0\0", 4)},
+        {{"/v", "Bin", "/t", "REG_BINARY", "/d", "00ff7F"},
+         "Bin",
+         kRegBinary,
+         std::string("\0\xff\x7f", 3)},
+        {{"/v", "Multi", "/t", "REG_MULTI_SZ", "/d", "a\\0bc"},
+         "Multi",
+         kRegMultiSz,
          std::string("a\0bc\0\0", 6)},
-        {{"/v", "Sep", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "x#y#z"}, "Sep", kRegMultiSz,
+        {{"/v", "Sep", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "x#y#z"},
+         "Sep",
+         kRegMultiSz,
          std::string("x\0y\0z\0\0", 7)},
         {{"/v", "NoItems", "/t", "REG_MULTI_SZ"}, "NoItems", kRegMultiSz, std::string("\0", 1)},
     };
@@ -112,7 +130,8 @@ TEST_F(Sxreg, AddRefusesBadInputAndAsksBeforeOverwriting) {
         {{"add", key_, "/v", "x", "/t", "REG_BINARY", "/d", "abc", "/f"},
          "ERROR: Invalid value for a REG_BINARY: abc\n"},
         {{"add", key_, "/v", "x", "/t", "REG_TEXT", "/f"}, "ERROR: Invalid type: REG_TEXT\n"},
-        {{"add", key_, "/v", "x", "/ve", "/f"}, "ERROR: Invalid syntax.\nType \"sxreg ADD /?\" for usage.\n"},
+        {{"add", key_, "/v", "x", "/ve", "/f"},
+         "ERROR: Invalid syntax.\nType \"sxreg ADD /?\" for usage.\n"},
         {{"add", key_, "/v"}, "ERROR: Invalid syntax.\nType \"sxreg ADD /?\" for usage.\n"},
         {{"frob", key_}, "ERROR: Invalid syntax.\nType \"sxreg FROB /?\" for usage.\n"},
     };
@@ -148,7 +167,8 @@ TEST_F(Sxreg, QueryPrintsLikeReg) {
                         "    Blob    REG_BINARY    01AB\n"
                         "    List    REG_MULTI_SZ    a\\0b\n"
                         "    (Default)    REG_EXPAND_SZ    %X%\n"
-                        "\n" + full_ + "\\Sub\n");
+                        "\n" +
+                        full_ + "\\Sub\n");
     ASSERT_EQ(sxreg({"query", key_, "/v", "count"}), 0);
     EXPECT_EQ(out_, "\n" + full_ + "\n    Count    REG_DWORD    0x2a\n");
     ASSERT_EQ(sxreg({"query", key_ + "\\Sub", "/ve"}), 0);
@@ -211,18 +231,22 @@ TEST_F(Sxreg, ExportKeepsExactBytes) {
     ASSERT_TRUE(test::read_file(file, &content));
     EXPECT_EQ(content,
               "Windows Registry Editor Version 5.00\r\n\r\n"
-              "[" + full_ + "]\r\n"
-              "\"Text\"=\"say \\\"hi\\\" C:\\\\x\"\r\n"
-              "\"Counted\"=hex(1):61,62\r\n"
-              "\"Dword\"=dword:80000001\r\n"
-              "\"Expand\"=hex(2):25,41,25,00\r\n"
-              "\"Multi\"=hex(7):61,00,00\r\n"
-              "\"Bin\"=hex:0a,ff\r\n"
-              "@=\"d\"\r\n"
-              "\r\n"
-              "[" + full_ + "\\Sub]\r\n"
-              "\"n\"=dword:00000000\r\n"
-              "\r\n");
+              "[" +
+                  full_ +
+                  "]\r\n"
+                  "\"Text\"=\"say \\\"hi\\\" C:\\\\x\"\r\n"
+                  "\"Counted\"=hex(1):61,62\r\n"
+                  "\"Dword\"=dword:80000001\r\n"
+                  "\"Expand\"=hex(2):25,41,25,00\r\n"
+                  "\"Multi\"=hex(7):61,00,00\r\n"
+                  "\"Bin\"=hex:0a,ff\r\n"
+                  "@=\"d\"\r\n"
+                  "\r\n"
+                  "[" +
+                  full_ +
+                  "\\Sub]\r\n"
+                  "\"n\"=dword:00000000\r\n"
+                  "\r\n");
     // An existing file is replaced only when allowed.
     EXPECT_EQ(sxreg({"export", key_ + "\\Sub", file}, "n\n"), 1);
     ASSERT_TRUE(test::read_file(file, &content));
@@ -265,11 +289,13 @@ TEST(SxregProgram, ExitCodeAndErrorText) {
     EXPECT_EQ(code, 1u);
     EXPECT_EQ(err, "ERROR: The system was unable to find the specified registry key or value.\n");
     ASSERT_TRUE(test::run_program(
-        program + " add \"HKLM\\Software\\SxregProgramTest\" /v \"a b\" /d \"x y\" /f", &code, &err));
+        program + " add \"HKLM\\Software\\SxregProgramTest\" /v \"a b\" /d \"x y\" /f", &code,
+        &err));
     EXPECT_EQ(code, 0u) << err;
     RegKey k;
-    ASSERT_EQ(platform().reg_open_key(kHkeyLocalMachine, "Software\\SxregProgramTest", kKeyRead, &k),
-              kErrorSuccess);
+    ASSERT_EQ(
+        platform().reg_open_key(kHkeyLocalMachine, "Software\\SxregProgramTest", kKeyRead, &k),
+        kErrorSuccess);
     char buffer[16];
     uint32_t size = sizeof buffer;
     EXPECT_EQ(platform().reg_query_value(k, "a b", nullptr, buffer, &size), kErrorSuccess);
