@@ -89,7 +89,9 @@ bool copy_into(const FilePath& directory, const FilePath& source, const std::str
         *error = "cannot create the folder " + parent.text();
         return false;
     }
-    if (!source.copy_to(destination, true)) {
+    // CopyFileA keeps what the file system knows of the file (on Linux its
+    // execute permission, which installed programs need).
+    if (!platform().copy_file(source.c_str(), destination.c_str(), false)) {
         *error = "cannot copy " + source.text() + " to " + destination.text();
         return false;
     }
