@@ -30,16 +30,15 @@ void tessellate(benchmark::State& state, const ruvane_tess::SurfaceData* s, doub
     int32_t status = 0;
     for (auto _ : state) {
         triangles = 0;
-        const bool ok = ruvane_tesselate_ruvane(count, records.get(), &status,
-                                                s->tolerances.surface * scale,
-                                                s->tolerances.trim * scale, s->tolerances.param,
-                                                &triangles);
+        const bool ok =
+            ruvane_tesselate_ruvane(count, records.get(), &status, s->tolerances.surface * scale,
+                                    s->tolerances.trim * scale, s->tolerances.param, &triangles);
         if (!ok) state.SkipWithError("out of memory");
     }
     state.counters["triangles"] = static_cast<double>(triangles);
-    state.counters["triangles/s"] = benchmark::Counter(
-        static_cast<double>(triangles) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+    state.counters["triangles/s"] =
+        benchmark::Counter(static_cast<double>(triangles) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
     state.counters["status"] = status;
 }
 
@@ -66,8 +65,10 @@ int main(int argc, char** argv) {
         }
         surfaces.push_back(std::move(s));
         for (double scale : {1.0, 1.0 / 3.0, 0.1}) {
-            const std::string label =
-                std::string(name) + "/tolerance x" + (scale == 1.0 ? "1" : scale < 0.2 ? "0.1" : "0.33");
+            const std::string label = std::string(name) + "/tolerance x" +
+                                      (scale == 1.0  ? "1"
+                                       : scale < 0.2 ? "0.1"
+                                                     : "0.33");
             benchmark::RegisterBenchmark(label.c_str(), tessellate, &surfaces.back(), scale)
                 ->Unit(benchmark::kMillisecond);
         }

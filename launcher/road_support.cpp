@@ -163,6 +163,7 @@ BOOL CALLBACK read_box(HWND window, LPARAM argument) {
             if (box.icon == 0) Sleep(50);
         }
     }
+    box.topmost = (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     watch->boxes.push_back(box);
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
@@ -222,6 +223,7 @@ void expect_boxes(const Launch& launch, const std::vector<Box>& expected) {
         EXPECT_EQ(launch.boxes[i].caption, expected[i].caption);
         EXPECT_EQ(launch.boxes[i].text, expected[i].text);
         EXPECT_EQ(launch.boxes[i].icon, expected[i].icon) << expected[i].caption;
+        EXPECT_EQ(launch.boxes[i].topmost, expected[i].topmost) << expected[i].caption;
     }
 #else
     // Only the player may add to standard error, and it writes nothing there.

@@ -26,10 +26,12 @@ struct Box {
     std::string caption;
     std::string text;
     uint32_t icon = 0;  // 0x10, 0x30 or 0x40; 0 when it could not be told
+    // Above every other window (what MB_SYSTEMMODAL gives).
+    bool topmost = false;
     bool operator==(const Box&) const = default;
     friend void PrintTo(const Box& box, std::ostream* out) {
         *out << "{\"" << box.caption << "\", \"" << box.text << "\", 0x" << std::hex << box.icon
-             << std::dec << "}";
+             << std::dec << (box.topmost ? ", topmost}" : "}");
     }
 };
 

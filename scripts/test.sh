@@ -13,7 +13,7 @@
 # when any failed. Environment:
 #   SX_BUILD_ROOT     build folders (default: build, as the presets)
 #   SX_WIN64_TESTS    auto (default), 1 (always) or 0 (never)
-#   SX_WIN64_TARGETS  test programs of the win64 stage
+#   SX_WIN64_TARGETS  test programs of the win64 stage (default: all of them)
 #   SX_FUZZ_SECONDS   seconds per fuzz target (default 20; 0 skips the stage)
 #   SX_JOBS           parallel build and test jobs (default 2)
 #   SX_STAGES         the stages to run (default: native native-asan win32 win64 fuzz)
@@ -25,7 +25,7 @@ build_root=${SX_BUILD_ROOT:-build}
 jobs=${SX_JOBS:-2}
 fuzz_seconds=${SX_FUZZ_SECONDS:-20}
 win64_mode=${SX_WIN64_TESTS:-auto}
-win64_targets=${SX_WIN64_TARGETS:-platform_win32_test components_test}
+win64_targets=${SX_WIN64_TARGETS:-all}
 stages=" ${SX_STAGES:-native native-asan win32 win64 fuzz} "
 want() { [[ "$stages" == *" $1 "* ]]; }
 # Wine wants a home, and CI may come without one.
@@ -151,7 +151,8 @@ if want win64 && { [ "$win64_mode" = 1 ] || { [ "$win64_mode" = auto ] && [ -n "
   start=$SECONDS
   note=""
   dir=$build_root/win64
-  pattern="^($(echo "$win64_targets" | tr ' ' '|'))\$"
+  pattern="."
+  [ "$win64_targets" = all ] || pattern="^($(echo "$win64_targets" | tr ' ' '|'))\$"
   if cmake -S "$source_dir" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-x86_64.cmake" \
        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSX_BENCH=OFF &&
      cmake --build "$dir" -j"$jobs" --target $win64_targets -- -k; then

@@ -25,7 +25,9 @@ struct Mesh {
     std::vector<std::array<int, 3>> tri;
 };
 
-inline double cross(P2 a, P2 b, P2 c) { return (b.u - a.u) * (c.v - a.v) - (b.v - a.v) * (c.u - a.u); }
+inline double cross(P2 a, P2 b, P2 c) {
+    return (b.u - a.u) * (c.v - a.v) - (b.v - a.v) * (c.u - a.u);
+}
 
 inline double signed_area(const Poly& p) {
     double a = 0;
@@ -41,10 +43,14 @@ inline Poly clip_to_box(const Poly& in, double u0, double u1, double v0, double 
     for (int side = 0; side < 4 && !cur.empty(); ++side) {
         auto inside = [&](P2 p) {
             switch (side) {
-                case 0: return p.u >= u0;
-                case 1: return p.u <= u1;
-                case 2: return p.v >= v0;
-                default: return p.v <= v1;
+                case 0:
+                    return p.u >= u0;
+                case 1:
+                    return p.u <= u1;
+                case 2:
+                    return p.v >= v0;
+                default:
+                    return p.v <= v1;
             }
         };
         auto meet = [&](P2 a, P2 b) {
@@ -148,10 +154,12 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
         if (g.u < -o.tol || g.u > o.lu + o.tol || g.v < -o.tol || g.v > o.lv + o.tol)
             fail("triangle outside the domain");
         for (int k = 0; k < 3; ++k)
-            if (++directed[{tr[k], tr[(k + 1) % 3]}] > 1) fail("an edge has two triangles on one side");
+            if (++directed[{tr[k], tr[(k + 1) % 3]}] > 1)
+                fail("an edge has two triangles on one side");
     }
     const double expected = region_area(loops, o);
-    if (o.check_area && std::fabs(area - expected) > o.area_rel * std::max(expected, 1e-300) + 1e-12 * scale * scale) {
+    if (o.check_area && std::fabs(area - expected) >
+                            o.area_rel * std::max(expected, 1e-300) + 1e-12 * scale * scale) {
         std::ostringstream s;
         s.precision(12);
         s << "mesh area " << area << " differs from the region's " << expected;
@@ -202,8 +210,10 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
                     continue;
                 }
                 const double r = q[s] / p[s];
-                if (p[s] < 0) t0 = std::max(t0, r);
-                else t1 = std::min(t1, r);
+                if (p[s] < 0)
+                    t0 = std::max(t0, r);
+                else
+                    t1 = std::min(t1, r);
             }
             if (out || t1 - t0 <= 1e-9) continue;
             const P2 ca{a.u + t0 * du, a.v + t0 * dv}, cb{a.u + t1 * du, a.v + t1 * dv};
@@ -216,7 +226,8 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
                 double best = o.tol;
                 for (size_t x = 0; x < m.vertex.size(); ++x) {
                     if (!used[x]) continue;
-                    const double d = std::hypot(m.vertex[x].u - ends[e].u, m.vertex[x].v - ends[e].v);
+                    const double d =
+                        std::hypot(m.vertex[x].u - ends[e].u, m.vertex[x].v - ends[e].v);
                     if (d <= best) {
                         best = d;
                         endv[e] = static_cast<int>(x);

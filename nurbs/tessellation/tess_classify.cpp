@@ -71,9 +71,7 @@ int classify_one(const Loop& loop, double ua, double ub, double va, double vb, d
     // the cell's boundary: it meets the enlarged box without lying strictly
     // inside the shrunk one.
     const double sa = ua + t, sb = ub - t, ta = va + t, tb = vb - t;
-    auto strictly_inside = [&](double u, double v) {
-        return u > sa && u < sb && v > ta && v < tb;
-    };
+    auto strictly_inside = [&](double u, double v) { return u > sa && u < sb && v > ta && v < tb; };
     for (int i = 0, j = n - 1; i < n; j = i++) {
         const double pu = loop.u[j], pv = loop.v[j], qu = loop.u[i], qv = loop.v[i];
         if (strictly_inside(pu, pv) && strictly_inside(qu, qv)) continue;
@@ -123,8 +121,10 @@ bool inside_region(const LoopSet& set, double u, double v) {
         const int group = set.loops[k].group;
         bool in = false, in_hole = false;
         for (; k < set.loops.size && set.loops[k].group == group; ++k) {
-            if (set.loops[k].outer) in = in || inside_loop(set.loops[k], u, v);
-            else in_hole = in_hole || inside_loop(set.loops[k], u, v);
+            if (set.loops[k].outer)
+                in = in || inside_loop(set.loops[k], u, v);
+            else
+                in_hole = in_hole || inside_loop(set.loops[k], u, v);
         }
         if (in && !in_hole) return true;
     }

@@ -22,8 +22,8 @@ bool usable(const CurveDesc& c) {
 
 enum class Attempt { kDone, kRetry, kNoMemory };
 
-Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status, double A,
-                double B, double C, void* user, bool flip_outer, bool flip_holes) {
+Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status, double A, double B,
+                double C, void* user, bool flip_outer, bool flip_holes) {
     *status = RUVANE_TESS_OK;
     PrivatePool owner;
     Pool* pool = owner.get();
@@ -217,9 +217,9 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
             continue;
         }
         for (int x = 0; x < 3; ++x) {
-            double f = (out.vertex[0].normal[x] + out.vertex[1].normal[x] +
-                        out.vertex[2].normal[x]) *
-                       third;
+            double f =
+                (out.vertex[0].normal[x] + out.vertex[1].normal[x] + out.vertex[2].normal[x]) *
+                third;
             if (outer_test) f = -f;
             out.face_normal[x] = f;
         }
@@ -298,13 +298,17 @@ extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
     try {
         // The four orientation choices, tried in this order while the
         // tessellator fails; it fails before delivering any triangle.
-        static const bool flips[4][2] = {{false, false}, {false, true}, {true, false}, {true, true}};
+        static const bool flips[4][2] = {
+            {false, false}, {false, true}, {true, false}, {true, true}};
         for (const auto& f : flips) {
             switch (ruvane::attempt(sink, surface, status, surface_tolerance, trim_tolerance,
                                     param_tolerance, user, f[0], f[1])) {
-                case ruvane::Attempt::kDone: return true;
-                case ruvane::Attempt::kNoMemory: return false;
-                case ruvane::Attempt::kRetry: break;
+                case ruvane::Attempt::kDone:
+                    return true;
+                case ruvane::Attempt::kNoMemory:
+                    return false;
+                case ruvane::Attempt::kRetry:
+                    break;
             }
         }
         *status = RUVANE_TESS_OK;

@@ -158,9 +158,9 @@ TEST(TessDriver, ClockwiseOuterLoopNegatesEveryFaceNormal) {
         ASSERT_EQ(key(x[t]), key(y[t])) << "same mesh either way";
         for (int k = 0; k < 3; ++k) {
             // Mean of the vertex normals, times the double nearest 1/3.
-            const double mean = (x[t].vertex[0].normal[k] + x[t].vertex[1].normal[k] +
-                                 x[t].vertex[2].normal[k]) *
-                                (1.0 / 3.0);
+            const double mean =
+                (x[t].vertex[0].normal[k] + x[t].vertex[1].normal[k] + x[t].vertex[2].normal[k]) *
+                (1.0 / 3.0);
             EXPECT_EQ(x[t].face_normal[k], mean);
             EXPECT_EQ(y[t].face_normal[k], -x[t].face_normal[k]);
         }
@@ -266,8 +266,7 @@ TEST(TessDriver, OrientationTest) {
         {"counter-clockwise square", loop({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}), false},
         {"clockwise square", loop({{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}}), true},
         {"counter-clockwise, leftmost point repeated across curves",
-         {line(0, 0, 0, 0), line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1),
-          line(0, 1, 0, 0)},
+         {line(0, 0, 0, 0), line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1), line(0, 1, 0, 0)},
          false},
         {"clockwise rectangle as lines", rectangle(0, 0, 2, 1, false), true},
         {"counter-clockwise circle", circle(0, 0, 1, 1, true, true), false},
@@ -298,9 +297,13 @@ TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
         {"surface degree 29", [](Surface& s) { s.u_order = 30; }, 1},
         {"surface weight below 1e-4", [](Surface& s) { s.weights[4] = 9e-5; }, 1},
         {"surface knots decreasing", [](Surface& s) { s.u_knots = {0, 0, 0, 1, 0.5, 1}; }, 1},
-        {"too few surface knots", [](Surface& s) { s.v_knots = {0, 0, 1}; }, 1},
-        {"outer curve knots not covering [0, 1]",
-         [](Surface& s) { s.outer[0].knots.back() = 0.9; }, 2},
+        {"too few surface knots",
+         [](Surface& s) {
+             s.v_knots = {0, 0, 1};
+         },
+         1},
+        {"outer curve knots not covering [0, 1]", [](Surface& s) { s.outer[0].knots.back() = 0.9; },
+         2},
         {"outer curve weight 0", [](Surface& s) { s.outer[0].weights[1] = 0; }, 2},
         {"hole curve degree 0", [](Surface& s) { s.holes[0][0].order = 1; }, 3},
         {"hole curve knots not covering [0, 1]",

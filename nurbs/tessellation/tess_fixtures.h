@@ -72,8 +72,12 @@ public:
 
 private:
     static CurveDesc curve(const Curve& c) {
-        return CurveDesc{c.order, static_cast<int32_t>(c.weights.size()), c.points.data(),
-                         c.weights.data(), 0, c.knots.data()};
+        return CurveDesc{c.order,
+                         static_cast<int32_t>(c.weights.size()),
+                         c.points.data(),
+                         c.weights.data(),
+                         0,
+                         c.knots.data()};
     }
     std::vector<CurveDesc> outer_;
     std::vector<std::vector<CurveDesc>> holes_;
@@ -115,8 +119,7 @@ inline LoopCurves circle(double cu, double cv, double ru, double rv, bool ccw, b
         pts.insert(pts.end(), {cu + ru * px[i], cv + rv * py[i], 0});
         ws.push_back(w[i]);
     }
-    if (!as_arcs)
-        return {Curve{3, pts, ws, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}}};
+    if (!as_arcs) return {Curve{3, pts, ws, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}}};
     LoopCurves arcs;
     for (int a = 0; a < 4; ++a)
         arcs.push_back(Curve{3,

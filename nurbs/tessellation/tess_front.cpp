@@ -80,8 +80,8 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
     double z[4] = {S[0].z, S[1].z, S[2].z, S[3].z};
     if (M_FORBAC(a, 4, x) != kOk || M_FORBAC(a, 4, y) != kOk || M_FORBAC(a, 4, z) != kOk)
         return false;
-    const Point3 Q[4] = {{x[0], y[0], z[0]}, {x[1], y[1], z[1]}, {x[2], y[2], z[2]},
-                         {x[3], y[3], z[3]}};
+    const Point3 Q[4] = {
+        {x[0], y[0], z[0]}, {x[1], y[1], z[1]}, {x[2], y[2], z[2]}, {x[3], y[3], z[3]}};
     double d1a = 0.0, d1b = 0.0;
     if (G_DISPAB(Q[1], S[0], S[3], &d1a) != kOk || G_DISPAB(Q[2], S[0], S[3], &d1b) != kOk)
         return false;
@@ -194,10 +194,18 @@ EdgeInfo edge_test(const Curve& piece, double C) {
 // Moves (u, v) outward by X across side `side`.
 void push_out(int side, double X, double* u, double* v) {
     switch (side) {
-        case 1: *u -= X; break;
-        case 2: *u += X; break;
-        case 3: *v -= X; break;
-        case 4: *v += X; break;
+        case 1:
+            *u -= X;
+            break;
+        case 2:
+            *u += X;
+            break;
+        case 3:
+            *v -= X;
+            break;
+        case 4:
+            *v += X;
+            break;
     }
 }
 
@@ -211,10 +219,14 @@ int next_side(int side) {
 double outside_by(int side, double u, double v) {
     const TessGlobals& g = g_tess;
     switch (side) {
-        case 1: return g.u_min - u;
-        case 2: return u - g.u_max;
-        case 3: return g.v_min - v;
-        default: return v - g.v_max;
+        case 1:
+            return g.u_min - u;
+        case 2:
+            return u - g.u_max;
+        case 3:
+            return g.v_min - v;
+        default:
+            return v - g.v_max;
     }
 }
 
@@ -342,10 +354,14 @@ void finish_loop(Loop& loop, double C, double c_prime) {
     for (int i = 0; i < n; ++i) {
         double u = g.su * (loop.u[i] - g.u_min);
         double v = g.sv * (loop.v[i] - g.v_min);
-        if (u < 0.0) u = -3.1 * c_prime;
-        else if (u > g.Lu + mg) u = g.Lu + 3.1 * c_prime;
-        if (v < 0.0) v = -3.1 * c_prime;
-        else if (v > g.Lv + mg) v = g.Lv + 3.1 * c_prime;
+        if (u < 0.0)
+            u = -3.1 * c_prime;
+        else if (u > g.Lu + mg)
+            u = g.Lu + 3.1 * c_prime;
+        if (v < 0.0)
+            v = -3.1 * c_prime;
+        else if (v > g.Lv + mg)
+            v = g.Lv + 3.1 * c_prime;
         loop.u[i] = u;
         loop.v[i] = v;
     }
@@ -611,11 +627,10 @@ Status N_TESSUR(Surface* sur, Curve* const* const* outer, Curve* const* const* c
             loop.group = grp;
             loop.outer = h < 0;
             if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
-            const Status st =
-                h < 0 ? build_loop(*sur, outer[grp], outer_last[grp], true, B, C, s, loop,
-                                   priv.get())
-                      : build_loop(*sur, holes[grp][h], hole_curve_last[grp][h], false, B, C, s,
-                                   loop, priv.get());
+            const Status st = h < 0 ? build_loop(*sur, outer[grp], outer_last[grp], true, B, C, s,
+                                                 loop, priv.get())
+                                    : build_loop(*sur, holes[grp][h], hole_curve_last[grp][h],
+                                                 false, B, C, s, loop, priv.get());
             if (st != kOk) return kFail;
             if (!loops.loops.push(s, loop)) return no_storage();
         }

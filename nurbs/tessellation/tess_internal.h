@@ -37,9 +37,9 @@ struct Leaf {
 
 // What the subdivision hands to the triangulation.
 struct CellGrid {
-    Table<double> us;     // distinct u' of the corner grid, ascending
-    Table<double> vs;     // distinct v' of the corner grid, ascending
-    Table<int> index;     // us.size x vs.size vertex indices (u fastest), -1 when empty
+    Table<double> us;  // distinct u' of the corner grid, ascending
+    Table<double> vs;  // distinct v' of the corner grid, ascending
+    Table<int> index;  // us.size x vs.size vertex indices (u fastest), -1 when empty
     Table<Leaf> leaves;
     int at(int i, int j) const { return index[j * us.size + i]; }
 };

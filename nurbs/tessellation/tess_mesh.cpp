@@ -133,8 +133,8 @@ double distance_inside_segment(const Node& p, const Node& a, const Node& b) {
 
 class CellTriangulator {
 public:
-    CellTriangulator(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTable& verts,
-                     double eps, Table<Tri>& tris)
+    CellTriangulator(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTable& verts, double eps,
+                     Table<Tri>& tris)
         : s_(s), set_(set), grid_(grid), verts_(verts), eps_(eps), tris_(tris) {}
 
     int run() {
@@ -165,8 +165,10 @@ private:
         if (hi < 0) return x;
         while (hi - lo > 1) {
             const int mid = (lo + hi) / 2;
-            if (lines[mid] <= x) lo = mid;
-            else hi = mid;
+            if (lines[mid] <= x)
+                lo = mid;
+            else
+                hi = mid;
         }
         const double best =
             std::fabs(lines[lo] - x) <= std::fabs(lines[hi] - x) ? lines[lo] : lines[hi];
@@ -321,8 +323,8 @@ private:
             for (int k = 0; k < set_.loops.size; ++k) {
                 const Loop& loop = set_.loops[k];
                 if (loop.u.size < 2) continue;
-                if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ ||
-                    loop.vmax < va_ - eps_ || loop.vmin > vb_ + eps_)
+                if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
+                    loop.vmin > vb_ + eps_)
                     continue;
                 for (int i = 0; i < loop.u.size; ++i)
                     if (!N_TESLPI(k, i)) return 15;
@@ -709,11 +711,15 @@ private:
             if (!local_.push(s_, Tri{a, b, w})) return 15;
             remove_front(x);
             int r = find_front(w, a);
-            if (r >= 0) remove_front(r);
-            else if (!add_front(a, w)) return 15;
+            if (r >= 0)
+                remove_front(r);
+            else if (!add_front(a, w))
+                return 15;
             r = find_front(b, w);
-            if (r >= 0) remove_front(r);
-            else if (!add_front(w, b)) return 15;
+            if (r >= 0)
+                remove_front(r);
+            else if (!add_front(w, b))
+                return 15;
         }
         if (!keep && local_.size > first_tri) {
             // The face lies wholly on one side of every polygon, so the
@@ -741,8 +747,8 @@ private:
                 const int va = nodes_[lt.a].vertex, vb = nodes_[lt.b].vertex,
                           vc = nodes_[lt.c].vertex;
                 if (va == vb || vb == vc || va == vc) return 17;
-                if (!tris_.push(s_, Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex,
-                                        nodes_[lt.c].vertex}))
+                if (!tris_.push(s_,
+                                Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex, nodes_[lt.c].vertex}))
                     return 15;
             }
         }

@@ -162,9 +162,11 @@ void expect_valid(const Result& r, const std::vector<Poly>& loops, double lu, do
 TEST(TessMesh, HandMadeSubdivisions) {
     std::vector<Box> single{{0, 4, 0, 4}};
     std::vector<Box> refined;  // one corner refined three levels: hanging vertices
-    subdivide({0, 4, 0, 4}, 6, [](Box b, int) { return b.ua < 1.5 && b.va < 1.5; }, refined);
+    subdivide(
+        {0, 4, 0, 4}, 6, [](Box b, int) { return b.ua < 1.5 && b.va < 1.5; }, refined);
     std::vector<Box> uniform;
-    subdivide({0, 4, 0, 4}, 4, [](Box, int) { return true; }, uniform);
+    subdivide(
+        {0, 4, 0, 4}, 4, [](Box, int) { return true; }, uniform);
     const Poly around = rect(-0.1, -0.1, 4.1, 4.1);
     struct Case {
         const char* name;
@@ -178,7 +180,8 @@ TEST(TessMesh, HandMadeSubdivisions) {
         {"hole on grid lines, refined", &refined, {around, rect(0.5, 0.5, 2, 1, false)}},
         {"outer loop along the domain edge", &refined, {rect(0, 0, 4, 3)}},
         {"outer loop through grid corners", &uniform, {{{0, 0}, {4, 0}, {0, 4}}}},
-        {"two holes, one touching a cell edge", &refined,
+        {"two holes, one touching a cell edge",
+         &refined,
          {circle(2, 2, 1.95, 50), circle(1, 1, 0.4, 20, false), rect(2, 2.2, 3, 2.8, false)}},
         {"clockwise outer loop", &uniform, {circle(2, 2, 1.7, 33, false)}},
         {"thin sliver region", &uniform, {{{0.1, 1.0}, {3.9, 1.0}, {3.9, 1.0001}, {0.1, 1.0001}}}},
@@ -211,8 +214,9 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
     for (int n = 0; n < count; ++n) {
         std::vector<Box> cells;
         const double split_p = 0.55 + 0.4 * unit(rng);
-        subdivide({0, 8, 0, 8}, 2 + static_cast<int>(unit(rng) * 7),
-                  [&](Box, int depth) { return depth > 5 || unit(rng) < split_p; }, cells);
+        subdivide(
+            {0, 8, 0, 8}, 2 + static_cast<int>(unit(rng) * 7),
+            [&](Box, int depth) { return depth > 5 || unit(rng) < split_p; }, cells);
         std::vector<Poly> loops;
         Poly outer;
         const int pts = 8 + static_cast<int>(unit(rng) * 60);
@@ -232,10 +236,10 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
         const int holes = static_cast<int>(unit(rng) * 3);
         for (int h = 0; h < holes; ++h) {
             const double hu = cu - 1 + 2 * unit(rng), hv = cv - 1 + 2 * unit(rng);
-            Poly hole = unit(rng) < 0.5 ? circle(hu, hv, 0.2 + 0.3 * unit(rng), 5 + h * 7)
-                                        : rect(std::round(hu * 4) / 4, std::round(hv * 4) / 4,
-                                               std::round(hu * 4) / 4 + 0.5,
-                                               std::round(hv * 4) / 4 + 0.25);
+            Poly hole = unit(rng) < 0.5
+                            ? circle(hu, hv, 0.2 + 0.3 * unit(rng), 5 + h * 7)
+                            : rect(std::round(hu * 4) / 4, std::round(hv * 4) / 4,
+                                   std::round(hu * 4) / 4 + 0.5, std::round(hv * 4) / 4 + 0.25);
             if (unit(rng) < 0.5) std::reverse(hole.begin(), hole.end());
             // Keep holes apart from one another and inside the outer loop.
             bool ok = mesh_check::point_in({outer}, hole[0]);
@@ -262,7 +266,8 @@ TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
     if (const char* e = std::getenv("RUVANE_TESS_CASES")) count = std::max(1, std::atoi(e));
     for (int n = 0; n < count; ++n) {
         std::vector<Box> cells;
-        subdivide({0, 8, 0, 8}, 6, [&](Box, int) { return unit(rng) < 0.7; }, cells);
+        subdivide(
+            {0, 8, 0, 8}, 6, [&](Box, int) { return unit(rng) < 0.7; }, cells);
         Poly loop;
         const int pts = 4 + static_cast<int>(unit(rng) * 12);
         for (int i = 0; i < pts; ++i) loop.push_back({-1 + 10 * unit(rng), -1 + 10 * unit(rng)});

@@ -16,8 +16,10 @@ void* Scratch::get(size_t bytes) {
 void Scratch::put(void* block) {
     if (!block) return;
     Header* h = static_cast<Header*>(block) - 1;
-    if (h->prev) h->prev->next = h->next;
-    else head_ = h->next;
+    if (h->prev)
+        h->prev->next = h->next;
+    else
+        head_ = h->next;
     if (h->next) h->next->prev = h->prev;
     host_release(h);
 }

@@ -27,6 +27,29 @@ constexpr double kCoincide = 1e-7;  // control points closer than this are one p
 struct Cell {
     double ua, ub, va, vb;
     int16_t code;
+    // The cell's piece of surface, cut from its parent's piece (much smaller
+    // than the whole net deep in the subdivision), in its own pool.
+    bool has_piece;
+    Surface piece;
+    Pool pool;
+};
+
+// Releases the pools of the cells still waiting when the subdivision ends,
+// on every path.
+struct StackPools {
+    Table<Cell>& stack;
+    ~StackPools() {
+        for (int k = 0; k < stack.size; ++k)
+            if (stack[k].has_piece) pool_release_all(&stack[k].pool);
+    }
+};
+
+struct CellPool {
+    Cell& cell;
+    ~CellPool() {
+        if (cell.has_piece) pool_release_all(&cell.pool);
+        cell.has_piece = false;
+    }
 };
 
 Point3 net_point(const ControlNet& net, int i, int j) { return project_point(net.Pw[i][j]); }
@@ -73,12 +96,11 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
         // wrap), or it has collapsed onto a curve that must be straight.
         for (int i = 0; i <= n; ++i)
             for (int j = 0; j <= m; ++j) {
-                const bool apart =
-                    direction == 1
-                        ? (i > 0 && vec_distance(net_point(net, i - 1, j), net_point(net, i, j)) >
-                                        kCoincide)
-                        : (j > 0 && vec_distance(net_point(net, i, j - 1), net_point(net, i, j)) >
-                                        kCoincide);
+                const bool apart = direction == 1
+                                       ? (i > 0 && vec_distance(net_point(net, i - 1, j),
+                                                                net_point(net, i, j)) > kCoincide)
+                                       : (j > 0 && vec_distance(net_point(net, i, j - 1),
+                                                                net_point(net, i, j)) > kCoincide);
                 if (apart) return {false, direction == 1 ? 2 : 1};
             }
         Curve iso;
@@ -89,8 +111,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     }
     const Point3 c00 = net_point(net, 0, 0), cn0 = net_point(net, n, 0);
     const Point3 c0m = net_point(net, 0, m), cnm = net_point(net, n, m);
-    const Point3 centre =
-        vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
+    const Point3 centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
     // Corner normals from the two net edges meeting at each corner, oriented
     // as (along u) x (along v).
     Point3 normals[4] = {
@@ -192,9 +213,12 @@ void map_knots(KnotVector& knt, int p, double L) {
     if (a == 0.0 && b == L) return;
     const double scale = (L - 0.0) / (b - a);
     for (int i = 0; i <= knt.m; ++i) {
-        if (i <= p) knt.U[i] = 0.0;
-        else if (i >= knt.m - p) knt.U[i] = L;
-        else knt.U[i] = scale * (knt.U[i] - a);
+        if (i <= p)
+            knt.U[i] = 0.0;
+        else if (i >= knt.m - p)
+            knt.U[i] = L;
+        else
+            knt.U[i] = scale * (knt.U[i] - a);
     }
 }
 
@@ -209,8 +233,10 @@ int find_value(const double* values, int count, double x) {
             if (f >= 0.0 && f <= 1.0) mid = lo + static_cast<int>(f * (hi - lo));
         }
         if (std::fabs(values[mid] - x) <= kZeroTest) return mid;
-        if (values[mid] < x) lo = mid + 1;
-        else hi = mid - 1;
+        if (values[mid] < x)
+            lo = mid + 1;
+        else
+            hi = mid - 1;
     }
     for (int k = lo - 1; k <= lo + 1; ++k)
         if (k >= 0 && k < count && std::fabs(values[k] - x) <= kZeroTest) return k;
@@ -226,8 +252,8 @@ int initial_vertex_capacity(double r) {
 
 }  // namespace
 
-Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch& s,
-                CellGrid& grid, VertexTable& verts) {
+Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch& s, CellGrid& grid,
+                VertexTable& verts) {
     if (A < kMinTolerance) {
         set_error(kErrTolerance, "N_TESSUB");
         return kFail;
@@ -239,7 +265,8 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
     double r = g_tess.area / A;
     if (!(r <= 500000.0)) r = 500000.0;
     const int vertex_cap = initial_vertex_capacity(r);
-    const int stack_cap = 2 * std::max(4, static_cast<int>(std::floor(4.0 * std::log(std::fmax(r, 1.0)))));
+    const int stack_cap =
+        2 * std::max(4, static_cast<int>(std::floor(4.0 * std::log(std::fmax(r, 1.0)))));
     const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
 
     Table<double> raw_u, raw_v;  // corners in creation order
@@ -258,23 +285,40 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
     auto classify = [&](double ua, double ub, double va, double vb) {
         return static_cast<int16_t>(tess::classify_cell(loops, ua, ub, va, vb, c_prime));
     };
-    if (!stack.push(s, Cell{0, Lu, 0, Lv, classify(0, Lu, 0, Lv)})) return storage_failed();
+    StackPools pending{stack};
+    // Gives a new cell its piece, unless it will never be tested.
+    auto cut = [&](Cell& c, const Surface& from) {
+        c.has_piece = false;
+        c.piece = Surface{};
+        c.pool = Pool{};
+        if (c.code == -1 || c.ub - c.ua < kZeroTest || c.vb - c.va < kZeroTest) return true;
+        c.has_piece = true;
+        return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, &c.pool) == kOk;
+    };
+    {
+        Cell root{0, Lu, 0, Lv, classify(0, Lu, 0, Lv), false, Surface{}, Pool{}};
+        if (!cut(root, *sur) || !stack.push(s, root)) {
+            if (root.has_piece) pool_release_all(&root.pool);
+            return kFail;
+        }
+    }
 
     const double margin = 20.0 * c_prime;
     bool split_any = false;
     while (stack.size > 0) {
-        const Cell c = stack[--stack.size];
-        bool final_cell = c.code == -1 || c.ub - c.ua < kZeroTest || c.vb - c.va < kZeroTest;
+        Cell c = stack[--stack.size];
+        CellPool owned{c};
+        bool final_cell = !c.has_piece;
         Flatness f{true, 0};
         if (!final_cell) {
             PrivatePool scratch;
-            Surface piece;
-            if (N_TOOSSG(*sur, c.ua, c.ub, c.va, c.vb, &piece, scratch.get()) != kOk) return kFail;
-            f = flatness(*sur, piece, c.ua, c.ub, c.va, c.vb, A, scratch.get());
+            f = flatness(*sur, c.piece, c.ua, c.ub, c.va, c.vb, A, scratch.get());
             final_cell = f.flat;
         }
         if (final_cell) {
-            if (!leaves.push(s, c)) return storage_failed();
+            Cell leaf = c;
+            leaf.has_piece = false;  // the piece goes with the cell's pool
+            if (!leaves.push(s, leaf)) return storage_failed();
             continue;
         }
         if (raw_u.size > kMaxCorners) return storage_failed();
@@ -302,8 +346,10 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
                 }
             }
             if (found && best < margin) {
-                if (nearest_is_min && nearest - margin > lo) line = nearest - margin;
-                else if (!nearest_is_min && nearest + margin < hi) line = nearest + margin;
+                if (nearest_is_min && nearest - margin > lo)
+                    line = nearest - margin;
+                else if (!nearest_is_min && nearest + margin < hi)
+                    line = nearest + margin;
             }
         }
         Cell a = c, b = c;
@@ -318,7 +364,22 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
         }
         a.code = classify(a.ua, a.ub, a.va, a.vb);
         b.code = classify(b.ua, b.ub, b.va, b.vb);
-        if (!stack.push(s, b) || !stack.push(s, a)) return storage_failed();
+        if (!cut(b, c.piece)) {
+            if (b.has_piece) pool_release_all(&b.pool);
+            return kFail;
+        }
+        if (!stack.push(s, b)) {
+            if (b.has_piece) pool_release_all(&b.pool);
+            return storage_failed();
+        }
+        if (!cut(a, c.piece)) {
+            if (a.has_piece) pool_release_all(&a.pool);
+            return kFail;
+        }
+        if (!stack.push(s, a)) {
+            if (a.has_piece) pool_release_all(&a.pool);
+            return storage_failed();
+        }
     }
 
     // Seam partners of closed surfaces: the same v (or u) on both sides.
@@ -402,10 +463,9 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
         grid.leaves.push(s, leaf);
     }
     // Row by row, from each cell's lower-left corner.
-    std::sort(grid.leaves.data, grid.leaves.data + grid.leaves.size,
-              [](const Leaf& a, const Leaf& b) {
-                  return a.j0 != b.j0 ? a.j0 < b.j0 : a.i0 < b.i0;
-              });
+    std::sort(
+        grid.leaves.data, grid.leaves.data + grid.leaves.size,
+        [](const Leaf& a, const Leaf& b) { return a.j0 != b.j0 ? a.j0 < b.j0 : a.i0 < b.i0; });
 
     if (!split_any) {
         // One cell: the polygons are cut to the domain and thinned instead.

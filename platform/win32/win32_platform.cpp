@@ -145,8 +145,8 @@ public:
         return result;
     }
 
-    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size,
-                        uint32_t* type, void* data, uint32_t* data_size) override {
+    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
+                        void* data, uint32_t* data_size) override {
         DWORD name_length = name_size ? *name_size : 0;
         DWORD value_type = 0;
         DWORD byte_count = data_size ? *data_size : 0;
@@ -222,9 +222,7 @@ public:
         return CopyFileA(from, to, fail_if_exists ? TRUE : FALSE) != 0;
     }
 
-    bool move_file(const char* from, const char* to) override {
-        return MoveFileA(from, to) != 0;
-    }
+    bool move_file(const char* from, const char* to) override { return MoveFileA(from, to) != 0; }
 
     std::string current_directory() override {
         DWORD needed = GetCurrentDirectoryA(0, nullptr);

@@ -191,8 +191,8 @@ TEST_F(RegistryTest, EnumerateAndDelete) {
         values.emplace_back(std::string(name, name_size), type * 100 + data_size);
     }
     std::sort(values.begin(), values.end());
-    EXPECT_EQ(values, (std::vector<std::pair<std::string, uint32_t>>{{"First", 404},
-                                                                      {"Second", 103}}));
+    EXPECT_EQ(values,
+              (std::vector<std::pair<std::string, uint32_t>>{{"First", 404}, {"Second", 103}}));
     EXPECT_EQ(os().reg_delete_value(key_, "first"), kErrorSuccess);
     EXPECT_EQ(os().reg_delete_value(key_, "First"), kErrorFileNotFound);
     uint32_t name_size = sizeof name;
@@ -306,8 +306,8 @@ TEST(Win32Locks, AnotherProcessHoldsTheLockUntilItIsKilled) {
 TEST(Win32Locks, AHolderThatEndsWithoutClosingLeavesNothing) {
     const std::string lock = scratch_directory() + "exit.lock";
     ProcessHandle holder = nullptr;
-    ASSERT_TRUE(
-        os().start_process(("\"" + kHelper + "\" lock-and-exit \"" + lock + "\" 5").c_str(), &holder));
+    ASSERT_TRUE(os().start_process(("\"" + kHelper + "\" lock-and-exit \"" + lock + "\" 5").c_str(),
+                                   &holder));
     uint32_t code = 0;
     ASSERT_TRUE(os().wait_process(holder, 60000, &code));
     os().close_process(holder);

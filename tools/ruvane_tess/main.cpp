@@ -28,12 +28,9 @@ constexpr const char* kLibraryFailed = "ruvane-tess: the tessellator ran out of 
 constexpr const char* kResult = "status %d (%s), %zu triangles, %.3f ms\n";
 constexpr const char* kNoMesh = "no triangles: the tessellator failed with every loop orientation";
 constexpr const char* kStatusText[] = {
-    "triangles delivered",
-    "surface rejected",
-    "outer trim curve rejected",
-    "hole trim curve rejected",
-    "triangle list not extracted",
-    "some triangles skipped: vertex not evaluated",
+    "triangles delivered",         "surface rejected",
+    "outer trim curve rejected",   "hole trim curve rejected",
+    "triangle list not extracted", "some triangles skipped: vertex not evaluated",
 };
 
 void* host_allocate(size_t size) { return std::malloc(size); }
@@ -120,9 +117,9 @@ int main(int argc, char** argv) {
     ruvane_tess::Mesh mesh;
     int32_t status = 0;
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = ruvane_tesselate_ruvane(collect, records.get(), &status,
-                                            surface.tolerances.surface, surface.tolerances.trim,
-                                            surface.tolerances.param, &mesh);
+    const bool ok =
+        ruvane_tesselate_ruvane(collect, records.get(), &status, surface.tolerances.surface,
+                                surface.tolerances.trim, surface.tolerances.param, &mesh);
     const auto stop = std::chrono::steady_clock::now();
     component_client_shutdown();
     if (!ok) {
@@ -135,8 +132,10 @@ int main(int argc, char** argv) {
     std::printf(kResult, static_cast<int>(status), meaning, mesh.faces.size(), ms);
     if (!output.empty()) {
         std::ofstream out(output, std::ios::binary);
-        if (format == "ply") ruvane_tess::write_ply(mesh, out);
-        else ruvane_tess::write_obj(mesh, out);
+        if (format == "ply")
+            ruvane_tess::write_ply(mesh, out);
+        else
+            ruvane_tess::write_obj(mesh, out);
         out.flush();
         if (!out) {
             std::fprintf(stderr, kCannotWrite, output.c_str());

@@ -5,7 +5,8 @@
 namespace ruvane_tess {
 
 int Mesh::vertex(const TessVertex& v, bool flip) {
-    auto [it, fresh] = index_[flip].emplace(std::make_pair(v.u, v.v), static_cast<int>(positions.size()));
+    auto [it, fresh] =
+        index_[flip].emplace(std::make_pair(v.u, v.v), static_cast<int>(positions.size()));
     if (fresh) {
         positions.push_back({v.position[0], v.position[1], v.position[2]});
         const double s = flip ? -1.0 : 1.0;

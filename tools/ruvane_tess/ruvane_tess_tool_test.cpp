@@ -63,12 +63,14 @@ TEST(RuvaneTessReader, RefusesInconsistentFiles) {
         {"[4, 2, 0]]", "[4, 2, 0], [5, 5, 5]]", "points must hold"},
         {"[4, 2, 0]]", "[4, 2]]", "entries must be [x, y, z]"},
         {"\"u_knots\": [0, 0, 1, 1]", "\"u_knots\": [0, 0]", "u_knots needs more entries"},
-        {"[0, 0, 0.25, 0.5, 0.75, 1, 1]", "[0, 0, 0.25, 0.5, 1, 1]", "as many knots as control points plus order"},
+        {"[0, 0, 0.25, 0.5, 0.75, 1, 1]", "[0, 0, 0.25, 0.5, 1, 1]",
+         "as many knots as control points plus order"},
         {"\"weights\": [1, 1, 1, 1]", "\"weights\": [1, 1, 1]", "one weight per control point"},
         {"\"weights\": [1, 1, 1, 1]", "\"weights\": [1, 1, \"x\", 1]", "must be a number"},
         {"\"inner_loops\": [[", "\"inner_loops\": [7, [", "must be an array of curves"},
         {"\"outer_curves\": [{\"order\": 2,", "\"outer_curves\": [{", "lacks \"order\""},
-        {"\"surface_tolerance\": 0.01", "\"surface_tolerance\": \"fine\"", "surface_tolerance must be a number"},
+        {"\"surface_tolerance\": 0.01", "\"surface_tolerance\": \"fine\"",
+         "surface_tolerance must be a number"},
         {"{", "[", "not valid JSON"},
     };
     for (const Case& c : cases) {
@@ -99,8 +101,10 @@ TessVertex vertex(double u, double v, double x, double y, double nz) {
 
 TEST(RuvaneTessWriter, SharesVerticesAndTurnsNegatedFaces) {
     Mesh m;
-    TessTriangle a{{vertex(0, 0, 0, 0, 1), vertex(1, 0, 1, 0, 1), vertex(0, 1, 0, 1, 1)}, {0, 0, 1}};
-    TessTriangle b{{vertex(1, 0, 1, 0, 1), vertex(1, 1, 1, 1, 1), vertex(0, 1, 0, 1, 1)}, {0, 0, 1}};
+    TessTriangle a{{vertex(0, 0, 0, 0, 1), vertex(1, 0, 1, 0, 1), vertex(0, 1, 0, 1, 1)},
+                   {0, 0, 1}};
+    TessTriangle b{{vertex(1, 0, 1, 0, 1), vertex(1, 1, 1, 1, 1), vertex(0, 1, 0, 1, 1)},
+                   {0, 0, 1}};
     m.add(a);
     m.add(b);
     EXPECT_EQ(m.positions.size(), 4u);

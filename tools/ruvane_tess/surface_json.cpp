@@ -53,7 +53,8 @@ std::vector<double> points(const json& j, const std::string& what, bool planar_o
     for (size_t i = 0; i < j.size(); ++i) {
         const json& p = j[i];
         if (!p.is_array() || (p.size() != 3 && !(planar_ok && p.size() == 2)))
-            fail(what + (planar_ok ? " entries must be [u, v] or [u, v, z]" : " entries must be [x, y, z]"));
+            fail(what + (planar_ok ? " entries must be [u, v] or [u, v, z]"
+                                   : " entries must be [x, y, z]"));
         out.push_back(number(p[0], what));
         out.push_back(number(p[1], what));
         out.push_back(p.size() == 3 ? number(p[2], what) : 0.0);
@@ -141,8 +142,9 @@ void parse(const std::string& text, SurfaceData& s) {
 }
 
 CurveDesc record(const CurveData& c) {
-    return CurveDesc{c.order, static_cast<int32_t>(c.weights.size()), c.points.data(),
-                     c.weights.data(), 0, c.knots.data()};
+    return CurveDesc{
+        c.order,       static_cast<int32_t>(c.weights.size()), c.points.data(), c.weights.data(), 0,
+        c.knots.data()};
 }
 
 }  // namespace
