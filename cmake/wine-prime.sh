@@ -42,6 +42,7 @@ if [ -n "$emulator" ]; then
   exit 0
 fi
 if ! probe=$("$loader" --version 2>&1); then
+  probe=$(echo "$probe" | sed 's/^.*: [0-9]*: //')  # the shell's own "script: line:" prefix
   {
     echo "this machine cannot run Wine's $bits-bit loader $loader: $probe"
     if [ "$bits" = 32 ]; then

@@ -199,7 +199,7 @@ if want fuzz && [ -f fuzz/CMakeLists.txt ] && [ "$fuzz_seconds" != 0 ]; then
         note="$note $name failed (see $logs/$name.log)"
         tail -40 "$logs/$name.log"
       else
-        grep -E 'stat::number_of_executed_runs' "$logs/$name.log" | sed "s/^/$name: /"
+        grep -E 'stat::(number_of_executed_units|new_units_added)' "$logs/$name.log" | sed "s/^/$name: /"
       fi
       rm -rf "$work"
       count=$((count + 1))
