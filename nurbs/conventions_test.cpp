@@ -15,18 +15,7 @@ namespace {
 
 using namespace ruvane;
 
-class Conventions : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ruvane_test::install_counting_host();
-        ruvane_test::arm(0);
-    }
-    void TearDown() override {
-        pool_release_all(&pool_);
-        EXPECT_EQ(ruvane_test::counters().live, 0);
-    }
-    Pool pool_;
-};
+class Conventions : public ruvane_test::CountingHostTest {};
 
 TEST_F(Conventions, DivisionGuardExamples) {
     struct Case {

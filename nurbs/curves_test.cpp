@@ -16,17 +16,8 @@ namespace {
 using namespace ruvane;
 using ruvane_test::CurveData;
 
-class Curves : public ::testing::Test {
+class Curves : public ruvane_test::CountingHostTest {
 protected:
-    void SetUp() override {
-        ruvane_test::install_counting_host();
-        ruvane_test::arm(0);
-    }
-    void TearDown() override {
-        pool_release_all(&pool_);
-        EXPECT_EQ(ruvane_test::counters().live, 0);
-    }
-
     // Builds through N_IGS126 over [v0, v1].
     Status build(const CurveData& c, Curve* cur, double v0 = 0.0, double v1 = 1.0) {
         std::vector<Point3> pts;
@@ -49,8 +40,6 @@ protected:
         EXPECT_LE(std::fabs(got.y - static_cast<double>(ref.y)), tol) << what;
         EXPECT_LE(std::fabs(got.z - static_cast<double>(ref.z)), tol) << what;
     }
-
-    Pool pool_;
 };
 
 // Random curves of every degree 1..7, clamped or not, rational or not, planar

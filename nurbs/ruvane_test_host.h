@@ -1,11 +1,14 @@
 // A host for the tests: a ComponentServices table whose allocator counts live
-// blocks and can be told to fail on its N-th call.
+// blocks and can be told to fail on its N-th call, and a fixture built on it.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "include/component_services.h"
 #include "include/ruvane.h"
+#include "nurbs/storage.h"
 
 namespace ruvane_test {
 
@@ -54,5 +57,20 @@ inline void arm(long fail_at) {
     counters().calls = 0;
     counters().fail_at = fail_at;
 }
+
+// A fixture on the counting host: each test starts with the host installed and
+// nothing armed, and must end with its pool released and no block left live.
+class CountingHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        install_counting_host();
+        arm(0);
+    }
+    void TearDown() override {
+        ruvane::pool_release_all(&pool_);
+        EXPECT_EQ(counters().live, 0);
+    }
+    ruvane::Pool pool_;
+};
 
 }  // namespace ruvane_test

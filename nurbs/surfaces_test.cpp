@@ -35,17 +35,8 @@ SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool r
     return s;
 }
 
-class Surfaces : public ::testing::Test {
+class Surfaces : public ruvane_test::CountingHostTest {
 protected:
-    void SetUp() override {
-        ruvane_test::install_counting_host();
-        ruvane_test::arm(0);
-    }
-    void TearDown() override {
-        pool_release_all(&pool_);
-        EXPECT_EQ(ruvane_test::counters().live, 0);
-    }
-
     // Builds through N_IGS128 over [u0, u1] x [v0, v1], rows arranged as the
     // routine takes them (first index along u).
     Status build(const SurfaceData& s, Surface* sur, double u0, double u1, double v0, double v1) {
@@ -69,7 +60,6 @@ protected:
         return build(s, sur, s.uknots[s.p], s.uknots[s.nu], s.vknots[s.q], s.vknots[s.nv]);
     }
 
-    Pool pool_;
     std::vector<std::vector<Point3>> rows_p_;
     std::vector<std::vector<double>> rows_w_;
     std::vector<const Point3*> ptr_p_;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "platform/posix/posix_internal.h"
 
@@ -248,6 +249,40 @@ struct Registry::State {
         handles[h] = Handle{id, access};
         return h;
     }
+
+    // How every operation on a key begins: take the lock, open the database,
+    // start one transaction and resolve the handle inside it, then check the
+    // access bit `required` (none if 0). `status` is kErrorSuccess or the error
+    // the operation returns. The lock and the transaction last as long as this
+    // object; the transaction rolls back unless committed.
+    class KeyOperation {
+    public:
+        KeyOperation(State& state, RegKey key, bool write, uint32_t required = 0)
+            : state_(state), lock_(state.mutex) {
+            status = begin(key, write, required);
+        }
+
+        bool commit() { return transaction_->commit(); }
+
+        long status = kErrorSuccess;
+        int64_t id = 0;
+        uint32_t access = 0;
+
+    private:
+        long begin(RegKey key, bool write, uint32_t required) {
+            if (!state_.open()) return kErrorRegistryIoFailed;
+            transaction_.emplace(state_.db, write);
+            if (!transaction_->active()) return kErrorRegistryIoFailed;
+            long rc = state_.resolve(key, &id, &access);
+            if (rc != kErrorSuccess) return rc;
+            if (required && !(access & required)) return kErrorAccessDenied;
+            return kErrorSuccess;
+        }
+
+        State& state_;
+        std::lock_guard<std::mutex> lock_;
+        std::optional<Transaction> transaction_;
+    };
 };
 
 Registry::Registry(std::string database_path) : state_(new State) {
@@ -271,25 +306,20 @@ long Registry::open_key(RegKey parent, const char* subkey, uint32_t access, RegK
     if (!out) return kErrorInvalidParameter;
     std::vector<std::string> parts;
     if (!split_key_path(subkey, &parts)) return kErrorBadPathname;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
     // HKEY_CLASSES_ROOT may have to be made, so this may write.
-    Transaction t(state_->db, parent == kHkeyClassesRoot);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t parent_access;
-    long rc = state_->resolve(parent, &id, &parent_access);
-    if (rc != kErrorSuccess) return rc;
+    State::KeyOperation op(*state_, parent, parent == kHkeyClassesRoot);
+    if (op.status != kErrorSuccess) return op.status;
     if (parts.empty() && parent >= kHkeyClassesRoot && parent <= kHkeyUsers) {
-        t.commit();
+        op.commit();
         *out = parent;
         return kErrorSuccess;
     }
+    int64_t id = op.id;
     for (const std::string& part : parts) {
         id = state_->find_child(id, part);
         if (!id) return kErrorFileNotFound;
     }
-    if (!t.commit()) return kErrorRegistryIoFailed;
+    if (!op.commit()) return kErrorRegistryIoFailed;
     *out = state_->new_handle(id, access);
     return kErrorSuccess;
 }
@@ -298,19 +328,14 @@ long Registry::create_key(RegKey parent, const char* subkey, RegKey* out, bool* 
     if (!out) return kErrorInvalidParameter;
     std::vector<std::string> parts;
     if (!split_key_path(subkey, &parts)) return kErrorBadPathname;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, true);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t parent_access;
-    long rc = state_->resolve(parent, &id, &parent_access);
-    if (rc != kErrorSuccess) return rc;
+    State::KeyOperation op(*state_, parent, true);
+    if (op.status != kErrorSuccess) return op.status;
+    int64_t id = op.id;
     bool made = false;
     for (const std::string& part : parts) {
         int64_t child = state_->find_child(id, part);
         if (!child) {
-            if (!made && !(parent_access & kKeyCreateSubKey)) return kErrorAccessDenied;
+            if (!made && !(op.access & kKeyCreateSubKey)) return kErrorAccessDenied;
             child = state_->add_child(id, part);
             if (!child) return kErrorRegistryIoFailed;
             made = true;
@@ -319,7 +344,7 @@ long Registry::create_key(RegKey parent, const char* subkey, RegKey* out, bool* 
         }
         id = child;
     }
-    if (!t.commit()) return kErrorRegistryIoFailed;
+    if (!op.commit()) return kErrorRegistryIoFailed;
     *out = state_->new_handle(id, kKeyAllAccess);
     if (created) *created = made;
     return kErrorSuccess;
@@ -334,23 +359,16 @@ long Registry::close_key(RegKey key) {
 long Registry::query_value(RegKey key, const char* name, uint32_t* type, void* data,
                            uint32_t* size) {
     if (data && !size) return kErrorInvalidParameter;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, key == kHkeyClassesRoot);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t access;
-    long rc = state_->resolve(key, &id, &access);
-    if (rc != kErrorSuccess) return rc;
-    if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
+    State::KeyOperation op(*state_, key, key == kHkeyClassesRoot, kKeyQueryValue);
+    if (op.status != kErrorSuccess) return op.status;
     Statement s(state_->db, "SELECT type, data FROM reg_value WHERE key = ? AND name = ?");
-    s.bind(1, id).bind(2, value_name(name));
+    s.bind(1, op.id).bind(2, value_name(name));
     int step = s.step();
     if (step == SQLITE_DONE) return kErrorFileNotFound;
     if (step != SQLITE_ROW) return kErrorRegistryIoFailed;
     const uint32_t stored_type = static_cast<uint32_t>(s.column_int(0));
     const std::string bytes = s.column_blob(1);
-    t.commit();
+    op.commit();
     if (type) *type = stored_type;
     const uint32_t needed = static_cast<uint32_t>(bytes.size());
     if (!data) {
@@ -369,52 +387,33 @@ long Registry::query_value(RegKey key, const char* name, uint32_t* type, void* d
 long Registry::set_value(RegKey key, const char* name, uint32_t type, const void* data,
                          uint32_t size) {
     if (!data && size) return kErrorInvalidParameter;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, true);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t access;
-    long rc = state_->resolve(key, &id, &access);
-    if (rc != kErrorSuccess) return rc;
-    if (!(access & kKeySetValue)) return kErrorAccessDenied;
+    State::KeyOperation op(*state_, key, true, kKeySetValue);
+    if (op.status != kErrorSuccess) return op.status;
     Statement s(state_->db,
                 "INSERT INTO reg_value(key, name, type, data) VALUES(?, ?, ?, ?)"
                 " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
-    s.bind(1, id).bind(2, value_name(name)).bind(3, static_cast<int64_t>(type));
+    s.bind(1, op.id).bind(2, value_name(name)).bind(3, static_cast<int64_t>(type));
     s.bind_blob(4, data, size);
     if (s.step() != SQLITE_DONE) return kErrorRegistryIoFailed;
-    return t.commit() ? kErrorSuccess : kErrorRegistryIoFailed;
+    return op.commit() ? kErrorSuccess : kErrorRegistryIoFailed;
 }
 
 long Registry::delete_value(RegKey key, const char* name) {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, true);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t access;
-    long rc = state_->resolve(key, &id, &access);
-    if (rc != kErrorSuccess) return rc;
-    if (!(access & kKeySetValue)) return kErrorAccessDenied;
+    State::KeyOperation op(*state_, key, true, kKeySetValue);
+    if (op.status != kErrorSuccess) return op.status;
     Statement s(state_->db, "DELETE FROM reg_value WHERE key = ? AND name = ?");
-    s.bind(1, id).bind(2, value_name(name));
+    s.bind(1, op.id).bind(2, value_name(name));
     if (s.step() != SQLITE_DONE) return kErrorRegistryIoFailed;
     if (sqlite3_changes(state_->db) == 0) return kErrorFileNotFound;
-    return t.commit() ? kErrorSuccess : kErrorRegistryIoFailed;
+    return op.commit() ? kErrorSuccess : kErrorRegistryIoFailed;
 }
 
 long Registry::delete_key(RegKey parent, const char* subkey) {
     std::vector<std::string> parts;
     if (!split_key_path(subkey, &parts)) return kErrorBadPathname;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, true);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t access;
-    long rc = state_->resolve(parent, &id, &access);
-    if (rc != kErrorSuccess) return rc;
+    State::KeyOperation op(*state_, parent, true);
+    if (op.status != kErrorSuccess) return op.status;
+    int64_t id = op.id;
     for (const std::string& part : parts) {
         id = state_->find_child(id, part);
         if (!id) return kErrorFileNotFound;
@@ -433,29 +432,22 @@ long Registry::delete_key(RegKey parent, const char* subkey) {
     Statement key(state_->db, "DELETE FROM reg_key WHERE id = ?");
     key.bind(1, id);
     if (values.step() != SQLITE_DONE || key.step() != SQLITE_DONE) return kErrorRegistryIoFailed;
-    return t.commit() ? kErrorSuccess : kErrorRegistryIoFailed;
+    return op.commit() ? kErrorSuccess : kErrorRegistryIoFailed;
 }
 
 long Registry::enum_key(RegKey key, uint32_t index, char* name, uint32_t* name_size) {
     if (!name || !name_size) return kErrorInvalidParameter;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, key == kHkeyClassesRoot);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t access;
-    long rc = state_->resolve(key, &id, &access);
-    if (rc != kErrorSuccess) return rc;
-    if (!(access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
+    State::KeyOperation op(*state_, key, key == kHkeyClassesRoot, kKeyEnumerateSubKeys);
+    if (op.status != kErrorSuccess) return op.status;
     Statement s(state_->db,
                 "SELECT name FROM reg_key WHERE parent = ? ORDER BY name COLLATE NOCASE, id"
                 " LIMIT 1 OFFSET ?");
-    s.bind(1, id).bind(2, static_cast<int64_t>(index));
+    s.bind(1, op.id).bind(2, static_cast<int64_t>(index));
     int step = s.step();
     if (step == SQLITE_DONE) return kErrorNoMoreItems;
     if (step != SQLITE_ROW) return kErrorRegistryIoFailed;
     std::string found = s.column_text(0);
-    t.commit();
+    op.commit();
     if (*name_size <= found.size()) return kErrorMoreData;
     std::memcpy(name, found.c_str(), found.size() + 1);
     *name_size = static_cast<uint32_t>(found.size());
@@ -465,26 +457,19 @@ long Registry::enum_key(RegKey key, uint32_t index, char* name, uint32_t* name_s
 long Registry::enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size,
                           uint32_t* type, void* data, uint32_t* data_size) {
     if (!name || !name_size || (data && !data_size)) return kErrorInvalidParameter;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->open()) return kErrorRegistryIoFailed;
-    Transaction t(state_->db, key == kHkeyClassesRoot);
-    if (!t.active()) return kErrorRegistryIoFailed;
-    int64_t id;
-    uint32_t access;
-    long rc = state_->resolve(key, &id, &access);
-    if (rc != kErrorSuccess) return rc;
-    if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
+    State::KeyOperation op(*state_, key, key == kHkeyClassesRoot, kKeyQueryValue);
+    if (op.status != kErrorSuccess) return op.status;
     Statement s(state_->db,
                 "SELECT name, type, data FROM reg_value WHERE key = ? ORDER BY id"
                 " LIMIT 1 OFFSET ?");
-    s.bind(1, id).bind(2, static_cast<int64_t>(index));
+    s.bind(1, op.id).bind(2, static_cast<int64_t>(index));
     int step = s.step();
     if (step == SQLITE_DONE) return kErrorNoMoreItems;
     if (step != SQLITE_ROW) return kErrorRegistryIoFailed;
     const std::string found = s.column_text(0);
     const uint32_t stored_type = static_cast<uint32_t>(s.column_int(1));
     const std::string bytes = s.column_blob(2);
-    t.commit();
+    op.commit();
     if (*name_size <= found.size()) return kErrorMoreData;
     std::memcpy(name, found.c_str(), found.size() + 1);
     *name_size = static_cast<uint32_t>(found.size());
