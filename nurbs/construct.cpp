@@ -142,6 +142,34 @@ Status clip_curve(Curve* cur, double V0, double V1) {
     return kOk;
 }
 
+// Rows of a control net along u (direction 1) or v (direction 2): the
+// clipping and cleaning of a surface work on one row at a time.
+void gather_row(const ControlNet* net, int direction, int r, int n, Point4* G) {
+    for (int i = 0; i <= n; ++i) G[i] = direction == 1 ? net->Pw[i][r] : net->Pw[r][i];
+}
+
+void scatter_row(ControlNet* net, int direction, int r, int n, const Point4* G) {
+    for (int i = 0; i <= n; ++i) {
+        if (direction == 1) {
+            net->Pw[i][r] = G[i];
+        } else {
+            net->Pw[r][i] = G[i];
+        }
+    }
+}
+
+// Stores the new knot vector of a direction and the net's new count there.
+void store_direction(KnotVector* knt, const double* K, int m2, ControlNet* net, int direction,
+                     int n2) {
+    for (int i = 0; i <= m2; ++i) knt->U[i] = K[i];
+    knt->m = m2;
+    if (direction == 1) {
+        net->n = n2;
+    } else {
+        net->m = n2;
+    }
+}
+
 // Clip of a surface in place along u (direction 1) or v (direction 2).
 Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     ControlNet* net = sur->net;
@@ -160,24 +188,11 @@ Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     for (int i = 0; i <= knt->m; ++i) K0[i] = knt->U[i];
     int n2 = n;
     for (int r = 0; r <= rows; ++r) {
-        for (int i = 0; i <= n; ++i) G[i] = direction == 1 ? net->Pw[i][r] : net->Pw[r][i];
+        gather_row(net, direction, r, n, G);
         n2 = clip_sequence(K0, G, n, p, a, b, WK, WQ, K1, G);
-        for (int i = 0; i <= n2; ++i) {
-            if (direction == 1) {
-                net->Pw[i][r] = G[i];
-            } else {
-                net->Pw[r][i] = G[i];
-            }
-        }
+        scatter_row(net, direction, r, n2, G);
     }
-    const int m2 = n2 + p + 1;
-    for (int i = 0; i <= m2; ++i) knt->U[i] = K1[i];
-    knt->m = m2;
-    if (direction == 1) {
-        net->n = n2;
-    } else {
-        net->m = n2;
-    }
+    store_direction(knt, K1, n2 + p + 1, net, direction, n2);
     return kOk;
 }
 
@@ -195,24 +210,12 @@ Status clean_surface_direction(Surface* sur, int direction) {
     int m2 = knt->m;
     for (int r = 0; r <= rows; ++r) {
         for (int i = 0; i <= knt->m; ++i) K[i] = knt->U[i];
-        for (int i = 0; i <= n; ++i) G[i] = direction == 1 ? net->Pw[i][r] : net->Pw[r][i];
+        gather_row(net, direction, r, n, G);
         m2 = knt->m;
         n2 = clean_sequence(K, &m2, G, n, p);
-        for (int i = 0; i <= n2; ++i) {
-            if (direction == 1) {
-                net->Pw[i][r] = G[i];
-            } else {
-                net->Pw[r][i] = G[i];
-            }
-        }
+        scatter_row(net, direction, r, n2, G);
     }
-    for (int i = 0; i <= m2; ++i) knt->U[i] = K[i];
-    knt->m = m2;
-    if (direction == 1) {
-        net->n = n2;
-    } else {
-        net->m = n2;
-    }
+    store_direction(knt, K, m2, net, direction, n2);
     return kOk;
 }
 
