@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "components/data_directories.h"
 #include "components/file_lock.h"
@@ -63,6 +64,9 @@ bool IndexReader::read_component(IndexRecord* record) {
     if (!stream_) return false;
     std::string line;
     bool in_record = false;
+    // The keys of the record's entries, beside them: a record may list tens of
+    // thousands of files, and searching the list for each would be quadratic.
+    std::unordered_set<std::string> file_keys;
     while (next_line(&line)) {
         size_t equals = line.find('=');
         std::string key = trim_spaces(line.substr(0, equals));
@@ -74,6 +78,7 @@ bool IndexReader::read_component(IndexRecord* record) {
         if (!in_record) {
             if (key == "component" && !value.empty()) {
                 *record = IndexRecord();
+                file_keys.clear();
                 record->name = to_upper(value);
                 in_record = true;
             }
@@ -92,9 +97,8 @@ bool IndexReader::read_component(IndexRecord* record) {
                 file_key = trim_spaces(value.substr(0, semicolon));
                 relative = trim_spaces(value.substr(semicolon + 1));
             }
-            bool known = false;
-            for (const auto& entry : record->files) known = known || entry.first == file_key;
-            if (!known) record->files.emplace_back(file_key, relative);
+            // The first entry of a key is kept.
+            if (file_keys.insert(file_key).second) record->files.emplace_back(file_key, relative);
         } else if (key == "componentend") {
             return true;
         }

@@ -17,6 +17,9 @@ namespace {
 // The new contents are written beside the file and moved over it only when
 // complete, so a crash or a full disk never leaves a half-written store.
 const char kRewriteSuffix[] = ".new";
+// Where a file can only be rewritten in place, its old contents wait here
+// until the new contents are complete.
+const char kBackupSuffix[] = ".old";
 
 const char* const kFalseWords[] = {"FALSE", "NO", "OFF", "N", "F", "0"};
 const char* const kTrueWords[] = {"TRUE", "YES", "ON", "Y", "T", "1"};
@@ -80,15 +83,48 @@ bool SettingsFile::open_settings(bool writable) {
     return true;
 }
 
-bool SettingsFile::write_back() {
-    const FilePath sibling(path_.text() + kRewriteSuffix);
-    std::FILE* out = sibling.open_stream("wb");
+namespace {
+
+// Writes the whole file and makes it durable.
+bool write_settings_file(const FilePath& path, const SettingsMap& values) {
+    std::FILE* out = path.open_stream("wb");
     if (!out) return false;
-    bool ok = write_settings_stream(out, values_);
+    bool ok = write_settings_stream(out, values);
     ok = ok && platform().flush_file(out);
     ok = (std::fclose(out) == 0) && ok;
-    ok = ok && platform().replace_file(sibling.c_str(), path_.c_str());
-    if (!ok) sibling.delete_file();
+    return ok;
+}
+
+// For systems that cannot replace a file in one step (Windows 95/98 lack
+// MoveFileExA). The writer holds the file's lock, so no reader sees it half
+// written; a copy beside it keeps the old contents until the new ones are
+// complete and puts them back when they cannot be.
+bool rewrite_in_place(const FilePath& path, const SettingsMap& values) {
+    const FilePath backup(path.text() + kBackupSuffix);
+    const bool existed = path.exists();
+    if (existed && !platform().copy_file(path.c_str(), backup.c_str(), false)) return false;
+    if (write_settings_file(path, values)) {
+        if (existed) backup.delete_file();
+        return true;
+    }
+    if (!existed) {
+        path.delete_file();
+    } else if (platform().copy_file(backup.c_str(), path.c_str(), false)) {
+        backup.delete_file();  // otherwise the old contents stay beside the file
+    }
+    return false;
+}
+
+}  // namespace
+
+bool SettingsFile::write_back() {
+    const FilePath sibling(path_.text() + kRewriteSuffix);
+    long error = kErrorSuccess;
+    bool ok = write_settings_file(sibling, values_) &&
+              platform().replace_file(sibling.c_str(), path_.c_str(), &error);
+    if (!ok && error == kErrorCallNotImplemented) ok = rewrite_in_place(path_, values_);
+    // Still there unless it replaced the file.
+    sibling.delete_file();
     return ok;
 }
 

@@ -222,6 +222,51 @@ TEST(SettingsFile, RewriteThatCannotFinishLeavesTheOldFile) {
     }
 }
 
+// Where the system has no one-step replace (Windows 95/98), the store is
+// rewritten in place behind a copy of the old file.
+TEST(SettingsFile, RewriteWithoutReplaceKeepsValuesOrTheOldFile) {
+    const std::string original = "OLD=1\n";
+    struct Case {
+        const char* what;
+        void (*arm)(FaultyPlatform&);
+        bool written;
+    };
+    std::vector<Case> cases = {
+        {"replace not implemented", [](FaultyPlatform&) {}, true},
+        {"no copy of the old file", [](FaultyPlatform& f) { f.fail_copy_file("SXRegistry.dat"); },
+         false},
+    };
+    if (FaultyPlatform::supports_disk_full())
+        cases.push_back({"disk fills up in place",
+                         [](FaultyPlatform& f) {
+                             FaultRule& r = f.fail_after_writes("SXRegistry.dat", 3);
+                             r.mode = "w";
+                             r.good_calls = 1;  // the complete copy beside it is written
+                         },
+                         false});
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        const std::string path = scratch / "SXRegistry.dat";
+        ASSERT_TRUE(write_file(path, original));
+        FaultyPlatform faulty;
+        faulty.fail_replace_file("SXRegistry.dat", kErrorCallNotImplemented);
+        c.arm(faulty);
+        {
+            ScopedPlatform scope(&faulty);
+            SettingsFile file{FilePath(path)};
+            ASSERT_TRUE(file.open_settings(true)) << c.what;
+            ASSERT_TRUE(file.set_setting_value("new", "a b"));
+            EXPECT_EQ(file.close_settings(), c.written) << c.what;
+        }
+        EXPECT_EQ(faulty.injected(Call::replace_file), 1) << c.what;
+        std::string after;
+        ASSERT_TRUE(read_file(path, &after));
+        EXPECT_EQ(after, c.written ? "NEW=a%20b\nOLD=1\n" : original) << c.what;
+        for (const char* suffix : {".new", ".old", ".lock"})
+            EXPECT_FALSE(FilePath(path + suffix).exists()) << c.what << suffix;
+    }
+}
+
 // The override file is outside every test folder; keep what was there.
 class OverrideFileGuard {
 public:
@@ -318,9 +363,9 @@ int run_child_role(const std::string& role) {
                 if (point_ == "flush") stall();
                 return FaultyPlatform::flush_file(stream);
             }
-            bool replace_file(const char* from, const char* to) override {
+            bool replace_file(const char* from, const char* to, long* error) override {
                 if (point_ == "replace") stall();
-                return FaultyPlatform::replace_file(from, to);
+                return FaultyPlatform::replace_file(from, to, error);
             }
 
         private:

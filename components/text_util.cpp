@@ -79,8 +79,9 @@ std::string format_text_v(const char* format, va_list arguments) {
         if (needed < 0) return std::string();
         if (static_cast<size_t>(needed) < buffer.size()) return std::string(buffer.data(), needed);
         if (buffer.size() >= kFormatLimit) {
-            // vsnprintf has already cut the text to what fits.
-            return std::string(buffer.data(), std::strlen(buffer.data()));
+            // vsnprintf has already cut the text to what fits; its length is
+            // counted, not searched for, as the text may hold zero bytes.
+            return std::string(buffer.data(), buffer.size() - 1);
         }
         buffer.assign(buffer.size() * 2, '\0');
     }

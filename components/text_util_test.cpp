@@ -63,6 +63,10 @@ TEST(FormatText, GrowsUpToTheLimitThenCuts) {
     std::string cut = format_text("%s", huge.c_str());
     EXPECT_EQ(cut.size(), 65535u);
     EXPECT_EQ(cut, huge.substr(0, 65535));
+    // A zero byte inside a cut text does not shorten it.
+    cut = format_text("%c%s", 0, huge.c_str());
+    ASSERT_EQ(cut.size(), 65535u);
+    EXPECT_TRUE(cut[0] == '\0' && cut.compare(1, 65534, huge, 0, 65534) == 0);
     // The shared buffer stays usable for short texts afterwards.
     EXPECT_EQ(format_text("%05.1f|%x", 3.14159, 255u), "003.1|ff");
 }

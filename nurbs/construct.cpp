@@ -239,7 +239,10 @@ Status N_IGSVKB(const double* T, int m, int p, double V0, double V1) {
     bool ok = T != nullptr && p >= 1 && m - p - 1 >= p && finite(V0) && finite(V1);
     if (ok) ok = T[p] <= V0 && V0 < V1 && T[m - p] >= V1;
     for (int i = 0; ok && i < m; ++i) ok = T[i] <= T[i + 1];
-    if (ok) ok = finite(T[0]) && finite(T[m]);
+    // Clipping and evaluation divide by differences of knots. The knots do not
+    // decrease, so every such difference lies between 0 and the whole span
+    // (rounding keeps that order): a finite span keeps them all finite.
+    if (ok) ok = finite(T[0]) && finite(T[m]) && finite(T[m] - T[0]);
     if (!ok) {
         set_error(kErrKnots, "N_IGSVKB");
         return kFail;

@@ -170,6 +170,7 @@ TEST_F(Conventions, AllocatorFailuresLeaveNothingBehind) {
             set_error(0, " ");
             EXPECT_EQ(a.call(&pool_), nullptr) << a.name << " failing call " << n;
             EXPECT_EQ(error_record().code, 15);
+            EXPECT_STREQ(error_record().routine, a.name) << "failing call " << n;
             EXPECT_EQ(ruvane_test::counters().live, 0) << a.name << " failing call " << n;
             for (PoolNode* head : pool_.head) EXPECT_EQ(head, nullptr) << a.name;
         }

@@ -324,6 +324,13 @@ TEST_F(Curves, InvalidDescriptionsAreRefusedWithTheirCode) {
          4,
          "N_IGSVKB"},
         {"NaN knot", {1, {0, 0, NAN, 1}, {1, 1}, std::vector<double>(6, 0.0)}, 4, "N_IGSVKB"},
+        {"knot span overflows",
+         {2,
+          {-1.5e308, -1.5e308, 0, 1.5e308, 1.5e308, 1.5e308},
+          {1, 1, 1},
+          {0, 0, 0, 1, 1, 0, 1, 1, 0}},
+         4,
+         "N_IGSVKB"},
         {"infinite point", {1, {0, 0, 1, 1}, {1, 1}, {0, 0, 0, INFINITY, 0, 0}}, 5, "N_IGS126"},
     };
     for (const Rejection& r : cases) {

@@ -169,16 +169,13 @@ Curve* S_GETCUS(Pool* pool) { return take_record<Curve>(pool, kListCUS, "S_GETCU
 
 Curve* S_GETCUR(int n, int m, int p, Pool* pool) {
     Polygon* pol = S_GETPOL(n, pool);
-    if (pol == nullptr) return nullptr;
-    KnotVector* knt = S_GETKNT(m, pool);
-    if (knt == nullptr) {
-        release_polygon(pool, pol);
-        return nullptr;
-    }
-    Curve* cur = S_GETCUS(pool);
+    KnotVector* knt = pol == nullptr ? nullptr : S_GETKNT(m, pool);
+    Curve* cur = knt == nullptr ? nullptr : S_GETCUS(pool);
     if (cur == nullptr) {
         release_polygon(pool, pol);
         release_knots(pool, knt);
+        // The record names this allocator, not the inner one that ran out.
+        set_error(kErrStorage, "S_GETCUR");
         return nullptr;
     }
     cur->pol = pol;
@@ -269,14 +266,14 @@ Surface* S_GETSUS(Pool* pool) { return take_record<Surface>(pool, kListSUS, "S_G
 
 Surface* S_GETSUR(int n, int m, int p, int q, int mu, int mv, Pool* pool) {
     ControlNet* net = S_GETNET(n, m, pool);
-    if (net == nullptr) return nullptr;
-    KnotVector* uknt = S_GETKNT(mu, pool);
+    KnotVector* uknt = net == nullptr ? nullptr : S_GETKNT(mu, pool);
     KnotVector* vknt = uknt == nullptr ? nullptr : S_GETKNT(mv, pool);
     Surface* sur = vknt == nullptr ? nullptr : S_GETSUS(pool);
     if (sur == nullptr) {
         release_net(pool, net);
         release_knots(pool, uknt);
         release_knots(pool, vknt);
+        set_error(kErrStorage, "S_GETSUR");
         return nullptr;
     }
     sur->net = net;

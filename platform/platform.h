@@ -34,6 +34,7 @@ enum : long {
     kErrorNotEnoughMemory = 8,
     kErrorSharingViolation = 32,
     kErrorDiskFull = 112,
+    kErrorCallNotImplemented = 120,  // the system lacks the call (Windows 95/98)
     kErrorInvalidParameter = 87,
     kErrorMoreData = 234,
     kErrorNoMoreItems = 259,
@@ -158,8 +159,10 @@ public:
     // Makes the data written to `stream` durable (fflush + fsync/FlushFileBuffers).
     virtual bool flush_file(std::FILE* stream) = 0;
     // Replaces `to` by `from` in one step: a reader sees the old file or the
-    // new one, never a mix. `to` need not exist.
-    virtual bool replace_file(const char* from, const char* to) = 0;
+    // new one, never a mix. `to` need not exist. On failure `error` (may be
+    // null) receives the Win32 error code: kErrorCallNotImplemented where the
+    // system has no such replace (MoveFileExA on Windows 95/98).
+    virtual bool replace_file(const char* from, const char* to, long* error = nullptr) = 0;
     // CopyFileA-like copy used by installers; `fail_if_exists` as Win32.
     virtual bool copy_file(const char* from, const char* to, bool fail_if_exists) = 0;
     virtual bool move_file(const char* from, const char* to) = 0;

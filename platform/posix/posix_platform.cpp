@@ -333,14 +333,20 @@ public:
         return fd >= 0 && fsync(fd) == 0;
     }
 
-    bool replace_file(const char* from, const char* to) override {
+    bool replace_file(const char* from, const char* to, long* error = nullptr) override {
         std::string source, target;
-        if (!translate(from, &source) || !translate(to, &target)) return false;
-        if (is_host_directory(source) || is_host_directory(target)) return false;
-        if (rename(source.c_str(), target.c_str()) != 0) return false;
-        // The new name is durable only once its directory is.
-        sync_directory(parent_of(target));
-        return true;
+        long failure = kErrorAccessDenied;
+        if (translate(from, &source) && translate(to, &target) && !is_host_directory(source) &&
+            !is_host_directory(target)) {
+            if (rename(source.c_str(), target.c_str()) == 0) {
+                // The new name is durable only once its directory is.
+                sync_directory(parent_of(target));
+                return true;
+            }
+            if (errno == ENOENT) failure = kErrorFileNotFound;
+        }
+        if (error) *error = failure;
+        return false;
     }
 
     bool copy_file(const char* from, const char* to, bool fail_if_exists) override {

@@ -193,8 +193,10 @@ FaultRule& FaultyPlatform::fail_lock(const std::string& path, int good_calls) {
 FaultRule& FaultyPlatform::fail_copy_file(const std::string& path) {
     return add_rule(FaultRule{Call::copy_file, path});
 }
-FaultRule& FaultyPlatform::fail_replace_file(const std::string& path) {
-    return add_rule(FaultRule{Call::replace_file, path});
+FaultRule& FaultyPlatform::fail_replace_file(const std::string& path, long error) {
+    FaultRule r{Call::replace_file, path};
+    r.error = error;
+    return add_rule(r);
 }
 FaultRule& FaultyPlatform::fail_start_process(const std::string& command_line) {
     return add_rule(FaultRule{Call::start_process, command_line});
@@ -335,9 +337,12 @@ bool FaultyPlatform::flush_file(std::FILE* stream) {
     return inner_->flush_file(stream);
 }
 
-bool FaultyPlatform::replace_file(const char* from, const char* to) {
-    return !strike(Call::replace_file, text_of(from), text_of(to)) &&
-           inner_->replace_file(from, to);
+bool FaultyPlatform::replace_file(const char* from, const char* to, long* error) {
+    if (const FaultRule* r = strike(Call::replace_file, text_of(from), text_of(to))) {
+        if (error) *error = r->error;
+        return false;
+    }
+    return inner_->replace_file(from, to, error);
 }
 
 bool FaultyPlatform::copy_file(const char* from, const char* to, bool fail_if_exists) {

@@ -82,7 +82,7 @@ struct FaultRule {
     std::string mode;                 // open_file: substring of the mode ("w", "a", ...)
     int good_calls = 0;               // matching calls that still succeed first
     int failures = -1;                // matching calls that then fail; -1: all later ones
-    long error = kErrorAccessDenied;  // what failing registry calls return
+    long error = kErrorAccessDenied;  // what failing registry calls and replaces report
     long write_limit = -1;            // open_file: >= 0 gives a stream that fails after
                                       // this many bytes (disk full) instead of no stream
     int seen = 0;                     // matching calls so far (kept by the platform)
@@ -112,7 +112,7 @@ public:
     FaultRule& fail_delete_file(const std::string& path);
     FaultRule& fail_lock(const std::string& path, int good_calls = 0);
     FaultRule& fail_copy_file(const std::string& path);
-    FaultRule& fail_replace_file(const std::string& path);
+    FaultRule& fail_replace_file(const std::string& path, long error = kErrorAccessDenied);
     FaultRule& fail_start_process(const std::string& command_line);
     // A stream opened for writing that stops accepting data after `bytes`
     // bytes, as on a full disk: the data before reach the file, the rest is
@@ -142,7 +142,7 @@ public:
     std::FILE* open_file(const char* path, const char* mode) override;
     CreateNewResult create_new_file(const char* path) override;
     bool flush_file(std::FILE* stream) override;
-    bool replace_file(const char* from, const char* to) override;
+    bool replace_file(const char* from, const char* to, long* error = nullptr) override;
     bool copy_file(const char* from, const char* to, bool fail_if_exists) override;
     bool move_file(const char* from, const char* to) override;
     std::string current_directory() override;

@@ -207,13 +207,16 @@ public:
         return FlushFileBuffers(file) != 0;
     }
 
-    bool replace_file(const char* from, const char* to) override {
+    bool replace_file(const char* from, const char* to, long* error = nullptr) override {
         for (int attempt = 1;; ++attempt) {
             if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                 return true;
-            DWORD error = GetLastError();
-            bool in_use = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-            if (!in_use || attempt == kReplaceAttempts) return false;
+            DWORD last = GetLastError();
+            bool in_use = last == ERROR_SHARING_VIOLATION || last == ERROR_ACCESS_DENIED;
+            if (!in_use || attempt == kReplaceAttempts) {
+                if (error) *error = static_cast<long>(last);
+                return false;
+            }
             Sleep(kReplaceRetryDelayMs);
         }
     }
