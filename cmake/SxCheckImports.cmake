@@ -1,10 +1,13 @@
-# cmake -DSX_OBJDUMP=... -DSX_FILE=x.dll -P SxCheckImports.cmake
+# cmake -DSX_OBJDUMP=... -DSX_FILE=x.dll [-DSX_MIN_WINDOWS=6.0] -P SxCheckImports.cmake
 # Fails when the PE file imports a MinGW runtime DLL: the deliverables link
 # libgcc, libstdc++ and winpthreads statically and must load on a machine
-# that has only the system's own DLLs.
+# that has only the system's own DLLs. Names the newest Windows function the
+# file imports, and fails when it is newer than SX_MIN_WINDOWS: the loader
+# refuses a file whose imports the system lacks, with no message of ours.
 if(NOT SX_OBJDUMP OR NOT SX_FILE)
   message(FATAL_ERROR "usage: cmake -DSX_OBJDUMP=objdump -DSX_FILE=file -P SxCheckImports.cmake")
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/SxWindowsApis.cmake)
 execute_process(COMMAND ${SX_OBJDUMP} -p ${SX_FILE}
                 OUTPUT_VARIABLE dump ERROR_VARIABLE errors RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -30,9 +33,53 @@ endforeach()
 list(REMOVE_DUPLICATES imports)
 list(JOIN imports ", " shown)
 message(STATUS "${SX_FILE} imports: ${shown}")
+
+# Imported function names: the lines "<address> <hint> <name>" of the import
+# tables in the dump.
+string(REGEX MATCHALL "\n\t[0-9a-f]+[ \t]+[0-9]+[ \t]+[A-Za-z_][A-Za-z0-9_@]*" entries "${dump}")
+if(NOT entries)
+  message(FATAL_ERROR "no imported function found in ${SX_FILE}")
+endif()
+foreach(pair IN LISTS SX_WINDOWS_API_VERSIONS)
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 name)
+  list(GET pair 1 version)
+  set(since_${name} ${version})
+endforeach()
+set(newest_version 4.0)
+set(newest "")
+set(too_new "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE ".* " "" name "${entry}")
+  if(NOT DEFINED since_${name})
+    continue()
+  endif()
+  set(version ${since_${name}})
+  sx_windows_version_name(${version} version_name)
+  if(SX_MIN_WINDOWS AND version VERSION_GREATER SX_MIN_WINDOWS)
+    list(APPEND too_new "${name} (${version_name})")
+  endif()
+  if(version VERSION_GREATER newest_version)
+    set(newest_version ${version})
+    set(newest "${name} (${version_name})")
+  endif()
+endforeach()
+if(newest)
+  message(STATUS "newest Windows function imported: ${newest}")
+else()
+  message(STATUS "newest Windows function imported: none newer than Windows NT 4.0")
+endif()
+
 if(forbidden)
   list(JOIN forbidden ", " shown)
   # One unwrapped line for ctest's output checks.
   message(STATUS "forbidden imports: ${shown}")
   message(FATAL_ERROR "${SX_FILE} imports MinGW runtime DLLs: ${shown}")
+endif()
+if(too_new)
+  list(REMOVE_DUPLICATES too_new)
+  list(JOIN too_new ", " shown)
+  sx_windows_version_name(${SX_MIN_WINDOWS} minimum)
+  message(STATUS "imports newer than ${minimum}: ${shown}")
+  message(FATAL_ERROR "${SX_FILE} would not load on ${minimum}: it imports ${shown}")
 endif()

@@ -14,7 +14,9 @@
 # sx_check_imports(target)
 #   win32 build: a ctest that fails when the PE file of `target` imports a
 #   MinGW runtime DLL (libgcc, libstdc++, libwinpthread, ...): a deliverable
-#   must run with nothing beside it. Does nothing natively.
+#   must run with nothing beside it. It also names the newest Windows function
+#   the file imports and fails when that is newer than SX_MIN_WINDOWS, the
+#   oldest Windows the deliverables support. Does nothing natively.
 #
 # The win32 tests share one Wine prefix under the build folder. The fixture
 # test `wine_prefix_setup` primes it once and starts a persistent wineserver
@@ -24,6 +26,10 @@
 # reason rather than passing or failing.
 
 set(SX_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The static C++ runtime of the POSIX-thread toolchain imports GetTickCount64
+# (its thread library), so nothing older than Windows Vista can load our files.
+set(SX_MIN_WINDOWS 6.0 CACHE STRING
+    "Oldest Windows version (major.minor) the deliverables must load on")
 # Exit status of cmake/wine-run.sh when Wine cannot run programs here.
 set(SX_WINE_SKIP_CODE 77)
 
@@ -58,6 +64,9 @@ if(BUILD_TESTING)
     # imports the shared C++ runtime, and its check is expected to fail.
     add_library(sx_imports_probe SHARED ${SX_CMAKE_DIR}/imports_probe.cpp)
     set_target_properties(sx_imports_probe PROPERTIES LINK_OPTIONS "")
+    # And a DLL linked as the deliverables are that calls a Windows 8
+    # function must fail the version check.
+    add_library(sx_windows_api_probe SHARED ${SX_CMAKE_DIR}/windows_api_probe.cpp)
   else()
     find_package(GTest REQUIRED)
     set(SX_GTEST_LIBS GTest::gtest)
@@ -155,7 +164,8 @@ function(sx_check_imports target)
   endif()
   add_test(NAME ${target}_imports
            COMMAND ${CMAKE_COMMAND} -DSX_OBJDUMP=${CMAKE_OBJDUMP}
-                   -DSX_FILE=$<TARGET_FILE:${target}> -P ${SX_CMAKE_DIR}/SxCheckImports.cmake)
+                   -DSX_FILE=$<TARGET_FILE:${target}> -DSX_MIN_WINDOWS=${SX_MIN_WINDOWS}
+                   -P ${SX_CMAKE_DIR}/SxCheckImports.cmake)
   set_tests_properties(${target}_imports PROPERTIES LABELS imports TIMEOUT 60)
 endfunction()
 
@@ -163,4 +173,7 @@ if(BUILD_TESTING AND SX_WIN32)
   sx_check_imports(sx_imports_probe)
   set_tests_properties(sx_imports_probe_imports PROPERTIES
     PASS_REGULAR_EXPRESSION "forbidden imports: [^\n]*libstdc\\+\\+")
+  sx_check_imports(sx_windows_api_probe)
+  set_tests_properties(sx_windows_api_probe_imports PROPERTIES
+    PASS_REGULAR_EXPRESSION "imports newer than [^\n]*GetSystemTimePreciseAsFileTime \\(Windows 8\\)")
 endif()

@@ -123,7 +123,7 @@ bool SettingsFile::write_back() {
     bool ok = write_settings_file(sibling, values_) &&
               platform().replace_file(sibling.c_str(), path_.c_str(), &error);
     if (!ok && error == kErrorCallNotImplemented) ok = rewrite_in_place(path_, values_);
-    // Still there unless it replaced the file.
+    // Gone already when it replaced the file.
     sibling.delete_file();
     return ok;
 }
