@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""A small mutation check: do the tests notice when the code is wrong?
+
+A fixed random sample (fixed seed) of simple mutants of the component
+services, the launcher and the ruvane core (nurbs/ without tessellation/):
+  cmp    a comparison flipped (< >= , > <= , == !=),
+  drop   one statement removed,
+  const  an integer constant changed by one.
+Each mutant is applied to a snapshot of a commit (never to the working
+tree), the test programs that exercise its folder are rebuilt (native build,
+through ccache when present) and run with a timeout; the mutant is killed
+a mutant that does not compile is no mutant at all and is replaced by the
+next one of the sample; one that compiles is killed when a test fails or
+times out, otherwise it survived.
+
+  mutation.py sample [--count N] [--seed S] > mutants.json
+      picks the sample from the working tree's sources.
+  mutation.py run mutants.json [--rev REV] [--results out.json]
+      applies each mutant to a snapshot of REV (default HEAD). A mutant is
+      found by its line's text, so a sample taken before a change still
+      applies after it when its line survived; a mutant whose line is gone
+      is reported as such.
+"""
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+
+# Folders sampled, and the ctests that exercise each of them.
+SUITES = {
+    "components": ["components_test", "sxinstall_test", "install_hooks_test"],
+    "launcher": ["launcher_test", "launcher_road_test"],
+    "nurbs": ["ruvane_core_test"],
+}
+# Test support, tessellation (another suite's) and the Windows-only entry.
+SKIP_FILES = re.compile(r"(_test\.cpp$|/testing/|^nurbs/tessellation/|_winmain\.cpp$|"
+                        r"^launcher/road_support\.cpp$)")
+
+COMPARISONS = {" < ": " >= ", " >= ": " < ", " > ": " <= ", " <= ": " > ",
+               " == ": " != ", " != ": " == "}
+STATEMENT = re.compile(r"^\s+(?!return\b|case\b|default\b|break\b|continue\b|goto\b|"
+                       r"using\b|typedef\b|static_assert\b)[A-Za-z_*(+\-][^;]*;\s*$")
+NUMBER = re.compile(r"(?<![\w.])(\d+)(?![\w.'])")
+STRING = re.compile(r'"(?:[^"\\]|\\.)*"|\'(?:[^\'\\]|\\.)*\'')
+
+
+def masked(line):
+    """The line with string/char literals and a trailing comment blanked out."""
+    code = STRING.sub(lambda m: " " * len(m.group(0)), line)
+    cut = code.find("//")
+    if cut >= 0:
+        code = code[:cut] + " " * (len(code) - cut)
+    return code
+
+
+def source_files(root):
+    out = subprocess.run(["git", "-C", root, "ls-files", *SUITES], check=True,
+                         capture_output=True, text=True).stdout
+    return [p for p in out.splitlines() if p.endswith(".cpp") and not SKIP_FILES.search(p)]
+
+
+def candidates_of(path, lines):
+    found = []
+    in_block_comment = False
+    for number, line in enumerate(lines):
+        stripped = line.strip()
+        if in_block_comment:
+            in_block_comment = "*/" not in stripped
+            continue
+        if stripped.startswith("/*"):
+            in_block_comment = "*/" not in stripped
+            continue
+        if not stripped or stripped.startswith(("//", "#")):
+            continue
+        code = masked(line)
+        for old, new in COMPARISONS.items():
+            start = code.find(old)
+            while start >= 0:
+                found.append(("cmp", number, line[:start] + new + line[start + len(old):]))
+                start = code.find(old, start + 1)
+        previous = lines[number - 1].rstrip() if number else ""
+        if STATEMENT.match(code) and previous.endswith((";", "{", "}", ":")):
+            indent = line[: len(line) - len(line.lstrip())]
+            found.append(("drop", number, indent + ";  // dropped\n"))
+        for match in NUMBER.finditer(code):
+            value = int(match.group(1))
+            for changed in ([value + 1, value - 1] if value > 0 else [value + 1]):
+                found.append(("const", number,
+                              line[: match.start()] + str(changed) + line[match.end():]))
+    return [{"file": path, "kind": kind, "line": number + 1, "before": lines[number],
+             "after": after} for kind, number, after in found]
+
+
+def sample(args):
+    # An equal share per folder, so that the big numerical core does not
+    # crowd out the smaller ones; then one shuffled order.
+    rng = random.Random(args.seed)
+    pools = {suite: [] for suite in SUITES}
+    for path in source_files(ROOT):
+        with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+            pools[path.split("/")[0]] += candidates_of(path, f.readlines())
+    chosen = []
+    for suite, pool in pools.items():
+        rng.shuffle(pool)
+        # Twice the share: some do not compile and are replaced by the next.
+        chosen += pool[: 2 * -(-args.count // len(SUITES))]
+    rng.shuffle(chosen)
+    json.dump({"seed": args.seed, "wanted": args.count,
+               "pool": {suite: len(pool) for suite, pool in pools.items()},
+               "mutants": chosen}, sys.stdout, indent=1)
+    print()
+
+
+def sh(command, cwd, timeout, log):
+    try:
+        done = subprocess.run(command, cwd=cwd, stdout=log, stderr=subprocess.STDOUT,
+                              timeout=timeout)
+        return done.returncode
+    except subprocess.TimeoutExpired:
+        return "timeout"
+
+
+def snapshot(rev, work):
+    source = os.path.join(work, "src")
+    if os.path.isdir(source):
+        shutil.rmtree(source)
+    os.makedirs(source)
+    archive = subprocess.run(["git", "-C", ROOT, "archive", rev], check=True,
+                             capture_output=True).stdout
+    subprocess.run(["tar", "-x", "-C", source], input=archive, check=True)
+    return source
+
+
+def locate(text, mutant):
+    """Line index of the mutant's line: its recorded line if unchanged, else
+    the nearest line with the same text."""
+    index = mutant["line"] - 1
+    if index < len(text) and text[index] == mutant["before"]:
+        return index
+    hits = [i for i, line in enumerate(text) if line == mutant["before"]]
+    return min(hits, key=lambda i: abs(i - index)) if hits else None
+
+
+def run(args):
+    with open(args.mutants, encoding="utf-8") as f:
+        plan = json.load(f)
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    source = snapshot(args.rev, work)
+    # Two levels below the sources, like build/native: with ccache's base_dir
+    # the compile lines match an ordinary build's and its objects are reused.
+    build = os.path.join(source, "build", "mutation")
+    os.environ.setdefault("CCACHE_BASEDIR", os.path.dirname(ROOT))
+    os.environ.setdefault("CCACHE_NOHASHDIR", "1")
+    log_path = os.path.join(work, "mutation.log")
+    log = open(log_path, "a", encoding="utf-8")
+    env_launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"] \
+        if shutil.which("ccache") else []
+    if sh(["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+           "-DSX_BENCH=OFF", *env_launcher], source, 600, log) != 0:
+        sys.exit(f"configure failed, see {log_path}")
+    all_tests = sorted({t for tests in SUITES.values() for t in tests})
+    if sh(["cmake", "--build", build, "-j2", "--target", *all_tests], source, 3600, log) != 0:
+        sys.exit(f"the unmutated tree does not build, see {log_path}")
+    for suite, tests in SUITES.items():
+        if run_tests(build, tests, args.test_timeout, log) != 0:
+            sys.exit(f"the {suite} tests fail without any mutant, see {log_path}")
+
+    results = []
+    counts = {"killed": 0, "survived": 0, "no-build": 0, "gone": 0}
+    for mutant in plan["mutants"]:
+        if counts["killed"] + counts["survived"] + counts["gone"] >= plan["wanted"]:
+            break
+        path = os.path.join(source, mutant["file"])
+        tests = SUITES[mutant["file"].split("/")[0]]
+        outcome = try_mutant(path, mutant, build, tests, args, log)
+        counts[outcome] += 1
+        results.append(dict(mutant, outcome=outcome))
+        print(f"{len(results):4} {outcome:9} {mutant['kind']:5} {mutant['file']}:{mutant['line']}",
+              flush=True)
+    with open(args.results, "w", encoding="utf-8") as f:
+        json.dump({"rev": args.rev, "counts": counts, "results": results}, f, indent=1)
+    tried = counts["killed"] + counts["survived"]
+    print(f"mutants: {tried} compiled and tested, {counts['killed']} killed, "
+          f"{counts['survived']} survived, {counts['gone']} whose line is gone, "
+          f"{counts['no-build']} did not compile (replaced)")
+
+
+def try_mutant(path, mutant, build, tests, args, log):
+    with open(path, encoding="utf-8") as f:
+        text = f.readlines()
+    index = locate(text, mutant)
+    if index is None:
+        return "gone"
+    original = list(text)
+    text[index] = mutant["after"]
+    try:
+        with open(path, "w", encoding="utf-8") as f:
+            f.writelines(text)
+        log.write(f"\n### {mutant['kind']} {mutant['file']}:{index + 1}\n-{mutant['before']}"
+                  f"+{mutant['after']}")
+        log.flush()
+        built = sh(["cmake", "--build", build, "-j2", "--target", *tests], build,
+                   args.build_timeout, log)
+        if built != 0:
+            return "no-build"
+        return "survived" if run_tests(build, tests, args.test_timeout, log) == 0 else "killed"
+    finally:
+        with open(path, "w", encoding="utf-8") as f:
+            f.writelines(original)
+
+
+def run_tests(build, tests, timeout, log):
+    pattern = "^(" + "|".join(tests) + ")$"
+    return sh(["ctest", "--test-dir", build, "-R", pattern, "--timeout", str(timeout),
+               "--stop-on-failure", "-j2"], build, timeout * len(tests) + 60, log)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    pick = commands.add_parser("sample")
+    pick.add_argument("--count", type=int, default=100)
+    pick.add_argument("--seed", type=int, default=20261207)
+    go = commands.add_parser("run")
+    go.add_argument("mutants")
+    go.add_argument("--rev", default="HEAD")
+    go.add_argument("--work", default=os.path.join(ROOT, "build", "mutation"))
+    go.add_argument("--results", default="mutation-results.json")
+    go.add_argument("--build-timeout", type=int, default=600)
+    go.add_argument("--test-timeout", type=int, default=180)
+    args = parser.parse_args()
+    sample(args) if args.command == "sample" else run(args)
+
+
+if __name__ == "__main__":
+    main()
