@@ -6,6 +6,7 @@ Test code is
   - every *_test.cpp / *_test.h file,
   - everything under a folder named testing/ (test doubles, fixtures, helper
     programs the tests start),
+  - the programs and modules only tests start or load (test_*, testing_*),
   - the fuzz targets (fuzz/),
   - any header that only test code includes (found by following the
     #include lines until nothing changes), since it exists only for tests.
@@ -24,15 +25,26 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
 def tracked_sources(root):
-    out = subprocess.run(["git", "-C", root, "ls-files"], check=True,
-                         capture_output=True, text=True).stdout
-    return [p for p in out.splitlines() if p.endswith(SOURCE_SUFFIXES)]
+    try:
+        out = subprocess.run(["git", "-C", root, "ls-files", "--cached", "--others",
+                              "--exclude-standard"], check=True,
+                             capture_output=True, text=True).stdout
+        paths = out.splitlines()
+    except (OSError, subprocess.CalledProcessError):
+        # Not a checkout: every file but the build folders.
+        paths = []
+        for folder, subfolders, names in os.walk(root):
+            subfolders[:] = [d for d in subfolders if d != "build" and not d.startswith(".")]
+            paths += [os.path.relpath(os.path.join(folder, n), root) for n in names]
+    return sorted(p for p in set(paths)
+                  if p.endswith(SOURCE_SUFFIXES) and os.path.isfile(os.path.join(root, p)))
 
 
 def is_test_by_name(path):
     parts = path.split("/")
     name = parts[-1]
     return (re.search(r"_test\.(cpp|h)$", name) is not None
+            or name.startswith(("test_", "testing_"))
             or "testing" in parts[:-1] or parts[0] == "fuzz")
 
 

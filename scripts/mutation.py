@@ -15,11 +15,12 @@ times out, otherwise it survived.
 
   mutation.py sample [--count N] [--seed S] > mutants.json
       picks the sample from the working tree's sources.
-  mutation.py run mutants.json [--rev REV] [--results out.json]
-      applies each mutant to a snapshot of REV (default HEAD). A mutant is
-      found by its line's text, so a sample taken before a change still
-      applies after it when its line survived; a mutant whose line is gone
-      is reported as such.
+  mutation.py run mutants.json [--rev REV]... [--results out.json]
+      applies each mutant to a snapshot of each REV (default HEAD), so that
+      two suites meet exactly the same mutants. A mutant is found by its
+      line's text, so a sample taken before a change still applies after it
+      when its line survived; a mutant whose line is gone is reported as
+      such.
 """
 import argparse
 import json
@@ -127,15 +128,24 @@ def sh(command, cwd, timeout, log):
         return "timeout"
 
 
-def snapshot(rev, work):
-    source = os.path.join(work, "src")
+def snapshot(rev, work, name):
+    """The tree of `rev` in work/name, kept (with its build) while the
+    revision is the same."""
+    source = os.path.join(work, name)
+    commit = subprocess.run(["git", "-C", ROOT, "rev-parse", rev], check=True,
+                            capture_output=True, text=True).stdout.strip()
+    marker = os.path.join(source, ".mutation-rev")
+    if os.path.isfile(marker) and open(marker, encoding="utf-8").read() == commit:
+        return source, commit
     if os.path.isdir(source):
         shutil.rmtree(source)
     os.makedirs(source)
-    archive = subprocess.run(["git", "-C", ROOT, "archive", rev], check=True,
+    archive = subprocess.run(["git", "-C", ROOT, "archive", commit], check=True,
                              capture_output=True).stdout
     subprocess.run(["tar", "-x", "-C", source], input=archive, check=True)
-    return source
+    with open(marker, "w", encoding="utf-8") as f:
+        f.write(commit)
+    return source, commit
 
 
 def locate(text, mutant):
@@ -148,49 +158,75 @@ def locate(text, mutant):
     return min(hits, key=lambda i: abs(i - index)) if hits else None
 
 
+def prepare(rev, work, name, test_timeout, log, log_path):
+    source, commit = snapshot(rev, work, name)
+    # Two levels below the sources, like build/native: with ccache's base_dir
+    # the compile lines match an ordinary build's and its objects are reused.
+    build = os.path.join(source, "build", "mutation")
+    launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"] \
+        if shutil.which("ccache") else []
+    if sh(["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+           "-DSX_BENCH=OFF", *launcher], source, 600, log) != 0:
+        sys.exit(f"configure of {rev} failed, see {log_path}")
+    all_tests = sorted({t for tests in SUITES.values() for t in tests})
+    if sh(["cmake", "--build", build, "-j2", "--target", *all_tests], source, 7200, log) != 0:
+        sys.exit(f"{rev} does not build unmutated, see {log_path}")
+    for suite, tests in SUITES.items():
+        if run_tests(build, tests, test_timeout, log) != 0:
+            sys.exit(f"the {suite} tests of {rev} fail without any mutant, see {log_path}")
+    return {"rev": rev, "commit": commit, "source": source, "build": build}
+
+
 def run(args):
+    """Each mutant is tried on every revision given, so that suites can be
+    compared on exactly the same mutants; a mutant counts once it compiled
+    in all of them."""
     with open(args.mutants, encoding="utf-8") as f:
         plan = json.load(f)
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
-    source = snapshot(args.rev, work)
-    # Two levels below the sources, like build/native: with ccache's base_dir
-    # the compile lines match an ordinary build's and its objects are reused.
-    build = os.path.join(source, "build", "mutation")
     os.environ.setdefault("CCACHE_BASEDIR", os.path.dirname(ROOT))
     os.environ.setdefault("CCACHE_NOHASHDIR", "1")
     log_path = os.path.join(work, "mutation.log")
     log = open(log_path, "a", encoding="utf-8")
-    env_launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"] \
-        if shutil.which("ccache") else []
-    if sh(["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-           "-DSX_BENCH=OFF", *env_launcher], source, 600, log) != 0:
-        sys.exit(f"configure failed, see {log_path}")
-    all_tests = sorted({t for tests in SUITES.values() for t in tests})
-    if sh(["cmake", "--build", build, "-j2", "--target", *all_tests], source, 3600, log) != 0:
-        sys.exit(f"the unmutated tree does not build, see {log_path}")
-    for suite, tests in SUITES.items():
-        if run_tests(build, tests, args.test_timeout, log) != 0:
-            sys.exit(f"the {suite} tests fail without any mutant, see {log_path}")
+    revs = args.rev or ["HEAD"]
+    trees = [prepare(rev, work, "src" if i == 0 else f"src{i + 1}", args.test_timeout, log,
+                     log_path) for i, rev in enumerate(revs)]
 
     results = []
-    counts = {"killed": 0, "survived": 0, "no-build": 0, "gone": 0}
+    counted = 0
     for mutant in plan["mutants"]:
-        if counts["killed"] + counts["survived"] + counts["gone"] >= plan["wanted"]:
+        if counted >= plan["wanted"]:
             break
-        path = os.path.join(source, mutant["file"])
         tests = SUITES[mutant["file"].split("/")[0]]
-        outcome = try_mutant(path, mutant, build, tests, args, log)
-        counts[outcome] += 1
-        results.append(dict(mutant, outcome=outcome))
-        print(f"{len(results):4} {outcome:9} {mutant['kind']:5} {mutant['file']}:{mutant['line']}",
-              flush=True)
+        outcomes = [try_mutant(os.path.join(tree["source"], mutant["file"]), mutant,
+                               tree["build"], tests, args, log) for tree in trees]
+        if all(o in ("killed", "survived") for o in outcomes):
+            counted += 1
+        results.append(dict(mutant, outcomes=outcomes))
+        print(f"{len(results):4} {' '.join(f'{o:9}' for o in outcomes)} {mutant['kind']:5} "
+              f"{mutant['file']}:{mutant['line']}", flush=True)
+    summary = summarise(trees, results)
     with open(args.results, "w", encoding="utf-8") as f:
-        json.dump({"rev": args.rev, "counts": counts, "results": results}, f, indent=1)
-    tried = counts["killed"] + counts["survived"]
-    print(f"mutants: {tried} compiled and tested, {counts['killed']} killed, "
-          f"{counts['survived']} survived, {counts['gone']} whose line is gone, "
-          f"{counts['no-build']} did not compile (replaced)")
+        json.dump({"trees": trees, "summary": summary, "results": results}, f, indent=1)
+    print("\n".join(summary))
+
+
+def summarise(trees, results):
+    both = [r for r in results if all(o in ("killed", "survived") for o in r["outcomes"])]
+    lines = [f"mutants tested on every revision: {len(both)} "
+             f"(skipped: {len(results) - len(both)} that did not compile or whose line is gone)"]
+    for i, tree in enumerate(trees):
+        killed = sum(r["outcomes"][i] == "killed" for r in both)
+        lines.append(f"{tree['rev']} ({tree['commit'][:10]}): {killed} killed, "
+                     f"{len(both) - killed} survived")
+    if len(trees) == 2:
+        lost = [r for r in both if r["outcomes"] == ["killed", "survived"]]
+        gained = [r for r in both if r["outcomes"] == ["survived", "killed"]]
+        lines.append(f"killed only by {trees[0]['rev']}: {len(lost)}; "
+                     f"only by {trees[1]['rev']}: {len(gained)}")
+        lines += [f"  lost: {r['kind']} {r['file']}:{r['line']}" for r in lost]
+    return lines
 
 
 def try_mutant(path, mutant, build, tests, args, log):
@@ -204,7 +240,7 @@ def try_mutant(path, mutant, build, tests, args, log):
     try:
         with open(path, "w", encoding="utf-8") as f:
             f.writelines(text)
-        log.write(f"\n### {mutant['kind']} {mutant['file']}:{index + 1}\n-{mutant['before']}"
+        log.write(f"\n### {mutant['kind']} {path}:{index + 1}\n-{mutant['before']}"
                   f"+{mutant['after']}")
         log.flush()
         built = sh(["cmake", "--build", build, "-j2", "--target", *tests], build,
@@ -215,6 +251,9 @@ def try_mutant(path, mutant, build, tests, args, log):
     finally:
         with open(path, "w", encoding="utf-8") as f:
             f.writelines(original)
+        # The restored file must look changed to make, or the mutant's
+        # objects would stay in the next build.
+        os.utime(path)
 
 
 def run_tests(build, tests, timeout, log):
@@ -232,7 +271,8 @@ def main():
     pick.add_argument("--seed", type=int, default=20261207)
     go = commands.add_parser("run")
     go.add_argument("mutants")
-    go.add_argument("--rev", default="HEAD")
+    go.add_argument("--rev", action="append",
+                    help="revision to test (repeat to compare suites; default HEAD)")
     go.add_argument("--work", default=os.path.join(ROOT, "build", "mutation"))
     go.add_argument("--results", default="mutation-results.json")
     go.add_argument("--build-timeout", type=int, default=600)

@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-namespace sx::hooks {
+namespace sx::testing {
 
 struct ExpectedValue {
     RegKey root;
@@ -154,4 +154,4 @@ inline void clear_hook_registry() {
     }
 }
 
-}  // namespace sx::hooks
+}  // namespace sx::testing
