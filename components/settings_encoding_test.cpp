@@ -71,7 +71,7 @@ TEST(SettingsEncoding, KeyRule) {
     };
     for (const auto& c : cases) EXPECT_EQ(valid_setting_key(c.key), c.valid) << c.key;
     EXPECT_FALSE(valid_setting_key(std::string("a\0b", 3)));
-    EXPECT_EQ(upper_case("a/b.c-d_e f\xE9"), "A/B.C-D_E F\xE9");
+    EXPECT_EQ(ascii_upper("a/b.c-d_e f\xE9"), "A/B.C-D_E F\xE9");
 }
 
 }  // namespace
