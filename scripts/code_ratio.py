@@ -31,8 +31,9 @@ def tracked_sources(root):
                              capture_output=True, text=True).stdout
         paths = out.splitlines()
     except (OSError, subprocess.CalledProcessError):
-        # Not a checkout: every file but the build folders.
         paths = []
+    if not paths:
+        # Not a checkout: every file but the build folders.
         for folder, subfolders, names in os.walk(root):
             subfolders[:] = [d for d in subfolders if d != "build" and not d.startswith(".")]
             paths += [os.path.relpath(os.path.join(folder, n), root) for n in names]
