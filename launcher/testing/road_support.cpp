@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "components/file_path.h"
+#include "components/registry.h"
 
 namespace sx::testing {
 namespace {
@@ -117,13 +118,10 @@ bool Road::set_value(RegKey root, const std::string& subkey, const std::string& 
     saved.root = root;
     saved.subkey = subkey;
     saved.name = name;
-    uint32_t size = 0;
-    if (platform().reg_query_value(key, name.c_str(), &saved.type, nullptr, &size) ==
-        kErrorSuccess) {
-        saved.data.resize(size);
-        saved.existed = platform().reg_query_value(key, name.c_str(), &saved.type,
-                                                   saved.data.data(), &size) == kErrorSuccess;
-    }
+    RegistryValue old;
+    saved.existed = read_registry_value(key, name.c_str(), &old) == kErrorSuccess;
+    saved.type = old.type;
+    saved.data.assign(old.data.begin(), old.data.end());
     saved_.push_back(saved);
     const bool ok = platform().reg_set_value(key, name.c_str(), kRegSz, value.c_str(),
                                              static_cast<uint32_t>(value.size())) == kErrorSuccess;
