@@ -27,6 +27,8 @@ namespace {
 using testing::Box;
 using testing::Launch;
 using testing::Road;
+using testing::MessageBoxRecorder;
+using testing::RecordedBox;
 
 const std::string kErrorCaption = "Error";
 const std::string kNotUpToDate = "Your Stellarix Player is not up to date.\n";
