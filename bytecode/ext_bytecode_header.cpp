@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "launcher/error_catalogue.h"
+#include "platform/ascii_case.h"
 
 namespace sx {
 namespace {
@@ -16,15 +17,6 @@ constexpr int kNotAnAppletFile = 12;
 constexpr int kUnsupportedVersion = 14;
 
 bool is_white(char c) { return c != '\0' && std::strchr(kWhiteSpace, c) != nullptr; }
-
-char to_upper_ascii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) c = to_upper_ascii(c);
-    return text;
-}
 
 // Reads NAME[=value] pairs from `rest`. False when a quoted name or value has
 // no closing quote.
@@ -147,7 +139,7 @@ HeaderStatus read_applet_header(const std::string& line, AppletHeader* header) {
         std::vector<std::pair<std::string, std::string>> attributes;
         if (!read_attributes(attribute_text, &attributes)) return HeaderStatus::not_an_applet;
         for (auto& [name, value] : attributes) {
-            std::string key = upper(name);
+            std::string key = ascii_upper(name);
             if (key == "RUN") {
                 header->run = requirement_from(std::move(value));
             } else if (key == "REQ") {

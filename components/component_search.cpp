@@ -1,35 +1,25 @@
 #include "components/component_search.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_set>
 
+#include "components/component_index.h"
 #include "components/data_directories.h"
 #include "components/file_lock.h"
 #include "components/text_util.h"
+#include "platform/ascii_case.h"
 
 namespace sx {
 
 namespace {
 
-constexpr const char* kIndexName = "compindx.dat";
 constexpr const char* kSearchListPath = "c:\\ComponentSearch.txt";
 constexpr unsigned kIndexLockWaitMs = 250;
 
 // No record line can meaningfully be longer than this; a longer line is read
 // to its end and dropped, so a damaged index cannot exhaust memory.
 constexpr size_t kMaxIndexLine = 1 << 20;
-
-std::string to_upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string to_lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 struct IndexFile {
     std::FILE* stream = nullptr;
@@ -73,13 +63,13 @@ bool IndexReader::read_component(IndexRecord* record) {
         std::string value =
             equals == std::string::npos ? std::string() : trim_spaces(line.substr(equals + 1));
         if (key.empty() && value.empty()) continue;
-        key = to_lower(key);
+        key = ascii_lower(key);
 
         if (!in_record) {
             if (key == "component" && !value.empty()) {
                 *record = IndexRecord();
                 file_keys.clear();
-                record->name = to_upper(value);
+                record->name = ascii_upper(value);
                 in_record = true;
             }
             continue;
@@ -123,7 +113,7 @@ std::vector<FilePath> build_search_list() {
 
 void scan_directory(ComponentDatabase* database, const FilePath& directory) {
     FilePath index_path(directory);
-    index_path.append_file(kIndexName);
+    index_path.append_file(kIndexFileName);
 
     // The lock only makes us wait a little for a writer; the index is read
     // whether or not it was obtained.
@@ -160,14 +150,14 @@ ComponentDatabase build_component_database() {
 int component_version(const char* name) {
     if (!name) return 0;
     ComponentDatabase database = build_component_database();
-    auto it = database.find(to_upper(name));
+    auto it = database.find(ascii_upper(name));
     return it == database.end() ? 0 : it->second.version;
 }
 
 int find_component_file(const char* name, const char* key, char* buffer, int buffer_size) {
     if (!name || !key) return 0;
     ComponentDatabase database = build_component_database();
-    auto component = database.find(to_upper(name));
+    auto component = database.find(ascii_upper(name));
     if (component == database.end()) return 0;
     auto file = component->second.files.find(key);
     if (file == component->second.files.end()) return 0;

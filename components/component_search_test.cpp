@@ -177,20 +177,5 @@ TEST(ComponentSearch, FindComponentFileSizeProtocol) {
               static_cast<int>((env.system_components() + "other.exe").size()) + 1);
 }
 
-TEST(ComponentSearch, MissingSourcesContributeNothing) {
-    ComponentEnvironment env;
-    EXPECT_EQ(component_version("anything"), 0);
-    // A listed directory without a trailing backslash that does not exist has
-    // its last element replaced; blank lines name the current directory.
-    ASSERT_TRUE(env.write_index(env.scratch() / "", record("viaparent", 6)));
-    ASSERT_TRUE(env.write_search_list("\n" + env.scratch() / "no-such-dir" + "\n"));
-    EXPECT_EQ(component_version("viaparent"), 6);
-    // The search list itself can hold anything.
-    std::string junk;
-    for (int i = 0; i < 256; ++i) junk.push_back(static_cast<char>(i));
-    ASSERT_TRUE(env.write_search_list(junk + "\n" + junk));
-    EXPECT_EQ(component_version("viaparent"), 0);
-}
-
 }  // namespace
 }  // namespace sx

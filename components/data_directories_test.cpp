@@ -49,44 +49,6 @@ TEST(DataDirectories, SystemDirectorySources) {
     EXPECT_EQ(found.text(), env.user_components());
 }
 
-TEST(DataDirectories, UserDirectorySources) {
-    ComponentEnvironment env;
-    ASSERT_TRUE(platform().set_environment_variable("SX_TEST_PROFILE",
-                                                    (env.scratch() / "profile").c_str()));
-    ASSERT_TRUE(env.user_shell_folders().set("%SX_TEST_PROFILE%\\Roaming", kRegExpandSz));
-    ASSERT_TRUE(FilePath(env.scratch() / "profile\\Roaming\\").ensure_directory());
-    ASSERT_TRUE(FilePath(env.scratch() / "shell\\").ensure_directory());
-    FilePath found;
-    ASSERT_TRUE(user_data_directory(&found));
-    EXPECT_EQ(found.text(), env.scratch() / "profile\\Roaming\\Stellarix\\Stellarix Player\\");
-    EXPECT_TRUE(found.exists());
-
-    // A first value on a drive that does not exist, then a missing one: the plain shell folder
-    // wins.
-    ASSERT_TRUE(env.user_shell_folders().set("Q:\\sx-no-such-drive\\AppData"));
-    ASSERT_TRUE(env.shell_folders().set(env.scratch() / "shell"));
-    ASSERT_TRUE(user_data_directory(&found));
-    EXPECT_EQ(found.text(), env.scratch() / "shell\\Stellarix\\Stellarix Player\\");
-    ASSERT_TRUE(env.user_shell_folders().remove());
-    ASSERT_TRUE(user_data_directory(&found));
-    EXPECT_EQ(found.text(), env.scratch() / "shell\\Stellarix\\Stellarix Player\\");
-
-    ASSERT_TRUE(env.shell_folders().remove());
-    EXPECT_FALSE(user_data_directory(&found));
-
-    // The settings store's forms never fail: user, else system, else temp.
-    FilePath fallback;
-    fallback.set_to_user_data_directory();
-    EXPECT_EQ(fallback.text(), env.scratch() / "system");
-    ASSERT_TRUE(env.system_path().remove());
-    ASSERT_TRUE(env.program_files().remove());
-    fallback.set_to_user_data_directory();
-    FilePath temp;
-    temp.set_to_temp_directory();
-    EXPECT_FALSE(temp.empty());
-    EXPECT_EQ(fallback, temp);
-}
-
 TEST(ComponentDirectories, RegisteredOnceWithComponentsFolders) {
     ComponentEnvironment env;
     FilePath system;

@@ -8,27 +8,13 @@
 #include "components/testing/component_env.h"
 #include "components/text_util.h"
 #include "platform/testing/faulty_platform.h"
+#include "platform/testing/virtual_clock.h"
 
 namespace sx {
 namespace {
 
 using testing::ScratchDir;
-
-// Time stands still except when the code sleeps.
-class VirtualClock : public FaultyPlatform {
-public:
-    explicit VirtualClock(uint32_t start) : now_(start) {}
-    uint32_t tick_count() override { return now_; }
-    void sleep_ms(uint32_t milliseconds) override {
-        sleeps_.push_back(milliseconds);
-        now_ += milliseconds;
-    }
-    const std::vector<uint32_t>& sleeps() const { return sleeps_; }
-
-private:
-    uint32_t now_;
-    std::vector<uint32_t> sleeps_;
-};
+using testing::VirtualClock;
 
 TEST(LockSchedule, AttemptsEveryHundredMillisecondsUntilTheTimeOut) {
     ScratchDir scratch;
@@ -95,36 +81,6 @@ TEST(FilePathFaults, CopyFailuresLeaveNoDestination) {
     }
     faults.clear_rules();
     EXPECT_TRUE(source.copy_to(destination, false));
-}
-
-TEST(FilePathFaults, UniqueFileCreationErrorsOtherThanExistsStop) {
-    ScratchDir scratch;
-    FaultyPlatform faults;
-    ScopedPlatform use(&faults);
-    faults.add_rule(FaultRule(Call::create_new_file, "sx"));
-    FilePath path(scratch.path());
-    EXPECT_FALSE(path.make_unique_file("sx", "tmp", false));
-    EXPECT_EQ(faults.calls(Call::create_new_file), 1);
-    EXPECT_EQ(path, scratch.path());
-}
-
-TEST(RegistryFaults, UnopenableKeysAndFailedQueriesGiveNothing) {
-    FaultyPlatform faults;
-    ScopedPlatform use(&faults);
-    std::string text = "unchanged";
-    faults.fail_registry_open("Explorer");
-    EXPECT_FALSE(read_registry_string(
-        kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "AppData", &text));
-    EXPECT_EQ(text, "unchanged");
-    faults.clear_rules();
-    faults.fail_query_value("AppData");
-    EXPECT_FALSE(read_registry_string(
-        kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "AppData", &text));
-    // Without a user data directory nothing is registered as present for it.
-    FilePath found;
-    EXPECT_FALSE(user_data_directory(&found));
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ bool FilePath::make_unique_file(const char* prefix, const char* extension, bool 
     if (!exists(&is_directory) || !is_directory) return false;
 
     std::string suffix = trim_spaces(extension ? extension : "");
-    if (!suffix.empty() && suffix[0] != '.') suffix.insert(0, ".");
+    if (!suffix.empty() && suffix[0] != '.') suffix = "." + suffix;
     const std::string head = prefix ? prefix : "";
 
     const uint32_t start = static_cast<uint32_t>(std::time(nullptr));

@@ -40,12 +40,6 @@ TEST(FilePathText, PureTextOperations) {
     }
 }
 
-TEST(FilePathText, ComparesBytewise) {
-    EXPECT_EQ(FilePath("C:\\Data"), FilePath("C:\\Data"));
-    EXPECT_NE(FilePath("C:\\Data"), FilePath("c:\\data"));
-    EXPECT_NE(FilePath("C:\\Data"), FilePath("C:\\Data\\"));
-}
-
 // The append rules depend on what exists on disk, so they run in a scratch
 // folder holding a directory "Data" and nothing else.
 TEST(FilePathAppend, FollowsTheDiskState) {
@@ -117,45 +111,6 @@ TEST(FilePathDirectories, EnsureCreateAndRemove) {
     // What does not exist is already gone.
     EXPECT_TRUE(FilePath(scratch / "new").remove_directory());
     EXPECT_TRUE(FilePath(scratch / "plain").delete_file());
-}
-
-TEST(FilePathFiles, StreamsOpenOnlyNamedPaths) {
-    EXPECT_EQ(FilePath("").open_stream("r"), nullptr);
-    ScratchDir scratch;
-    EXPECT_EQ(FilePath(scratch / "absent.txt").open_stream("r"), nullptr);
-    std::FILE* out = FilePath(scratch / "present.txt").open_stream("wb");
-    ASSERT_NE(out, nullptr);
-    std::fputs("hello", out);
-    std::fclose(out);
-    std::string content;
-    ASSERT_TRUE(read_file(scratch / "present.txt", &content));
-    EXPECT_EQ(content, "hello");
-}
-
-TEST(FilePathFiles, MakeUniqueFileNamesAndExtensions) {
-    ScratchDir scratch;
-    std::set<std::string> names;
-    const char* extensions[] = {"tmp", ".tmp", "  tmp\t", nullptr, "", " \n"};
-    const char* expected_suffix[] = {".tmp", ".tmp", ".tmp", "", "", ""};
-    for (size_t i = 0; i < std::size(extensions); ++i) {
-        FilePath path(scratch.path());
-        ASSERT_TRUE(path.make_unique_file("sx", extensions[i], false)) << i;
-        const std::string name = path.file_name();
-        // prefix + eight upper-case hexadecimal digits + extension
-        ASSERT_EQ(name.size(), 2 + 8 + std::string(expected_suffix[i]).size()) << name;
-        EXPECT_EQ(name.substr(0, 2), "sx");
-        EXPECT_EQ(name.substr(10), expected_suffix[i]);
-        for (char c : name.substr(2, 8)) EXPECT_TRUE(isdigit(c) || (c >= 'A' && c <= 'F')) << name;
-        EXPECT_TRUE(path.exists());
-        EXPECT_TRUE(names.insert(name).second) << "same name twice: " << name;
-    }
-    // The folder must exist and be a folder.
-    FilePath missing(scratch / "missing\\");
-    EXPECT_FALSE(missing.make_unique_file("sx", "tmp", false));
-    FilePath temp;
-    ASSERT_TRUE(temp.make_unique_file("sxq", "tmp", true));
-    EXPECT_TRUE(temp.exists());
-    EXPECT_TRUE(temp.delete_file());
 }
 
 TEST(FilePathFiles, CopyToRespectsOverwriteAndCopiesExactly) {

@@ -42,22 +42,5 @@ TEST(InstallHookArguments, FindsTheFirstEntryOfTheKeyBesideTheLibrary) {
     }
 }
 
-TEST(InstallHookArguments, BadArgumentsFindNothing) {
-    const char* names[] = {"skiff", nullptr};
-    const char* values[] = {"a.exe", "b.exe"};
-    const char* null_values[] = {nullptr, nullptr};
-    FilePath file;
-    EXPECT_FALSE(find_install_entry("C:\\h.dll", 0, names, values, "skiff", &file));
-    EXPECT_FALSE(find_install_entry("C:\\h.dll", -1, names, values, "skiff", &file));
-    EXPECT_FALSE(find_install_entry(nullptr, 1, names, values, "skiff", &file));
-    EXPECT_FALSE(find_install_entry("C:\\h.dll", 1, nullptr, values, "skiff", &file));
-    EXPECT_FALSE(find_install_entry("C:\\h.dll", 1, names, nullptr, "skiff", &file));
-    EXPECT_FALSE(find_install_entry("C:\\h.dll", 1, names, null_values, "skiff", &file));
-    // A null name is passed over, not dereferenced.
-    const char* later_names[] = {nullptr, "skiff"};
-    EXPECT_TRUE(find_install_entry("C:\\h.dll", 2, later_names, values, "skiff", &file));
-    EXPECT_EQ(file.text(), "C:\\b.exe");
-}
-
 }  // namespace
 }  // namespace sx

@@ -66,16 +66,10 @@ std::string percent_decode(const std::string& text) {
     return out;
 }
 
-std::string upper_case(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 bool valid_setting_key(const std::string& key) {
     if (key.empty() || key.front() == '/' || key.back() == '/') return false;
     char previous = 0;
-    for (char c : upper_case(key)) {
+    for (char c : ascii_upper(key)) {
         const bool allowed = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                              c == '-' || c == '_' || c == ' ' || c == '/';
         if (!allowed) return false;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/ascii_case.h"
+
 namespace sx {
 
 // Keeps ASCII letters, digits and "*-._"; every other byte becomes "%XX"
@@ -17,9 +19,6 @@ std::string percent_decode(const std::string& text);
 
 // percent_encode, except that a space becomes "+" (query strings).
 std::string form_encode(const std::string& text);
-
-// ASCII upper case, byte by byte (the "C" locale's toupper).
-std::string upper_case(std::string text);
 
 // A key is valid when, upper-cased, it is non-empty, uses only
 // "A-Z 0-9 . - _ space /", neither begins nor ends with "/" and never has two

@@ -33,7 +33,7 @@ void read_settings_stream(std::FILE* stream, SettingsMap* values) {
         if (trimmed.empty() || trimmed[0] == '#') continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
-        const std::string key = upper_case(percent_decode(trim_spaces(line.substr(0, equals))));
+        const std::string key = ascii_upper(percent_decode(trim_spaces(line.substr(0, equals))));
         if (!valid_setting_key(key)) continue;
         values->emplace(key, percent_decode(trim_spaces(line.substr(equals + 1))));
     }
@@ -119,10 +119,9 @@ bool rewrite_in_place(const FilePath& path, const SettingsMap& values) {
 
 bool SettingsFile::write_back() {
     const FilePath sibling(path_.text() + kRewriteSuffix);
-    long error = kErrorSuccess;
-    bool ok = write_settings_file(sibling, values_) &&
-              platform().replace_file(sibling.c_str(), path_.c_str(), &error);
-    if (!ok && error == kErrorCallNotImplemented) ok = rewrite_in_place(path_, values_);
+    bool ok = write_settings_file(sibling, values_);
+    if (ok && !platform().replace_file(sibling.c_str(), path_.c_str()))
+        ok = platform().last_error() == kErrorCallNotImplemented && rewrite_in_place(path_, values_);
     // Gone already when it replaced the file.
     sibling.delete_file();
     return ok;
@@ -141,22 +140,22 @@ bool SettingsFile::close_settings() {
 }
 
 bool SettingsFile::has_setting(const std::string& key) const {
-    return values_.count(upper_case(key)) != 0;
+    return values_.count(ascii_upper(key)) != 0;
 }
 
 std::string SettingsFile::get_setting_value(const std::string& key) const {
-    const auto found = values_.find(upper_case(key));
+    const auto found = values_.find(ascii_upper(key));
     return found == values_.end() ? std::string() : found->second;
 }
 
 bool SettingsFile::set_setting_value(const std::string& key, const std::string& value) {
     if (!writable_ || !valid_setting_key(key)) return false;
-    values_[upper_case(key)] = value;
+    values_[ascii_upper(key)] = value;
     return true;
 }
 
 bool SettingsFile::get_setting_bool(const std::string& key, bool default_value) const {
-    const std::string value = upper_case(get_setting_value(key));
+    const std::string value = ascii_upper(get_setting_value(key));
     for (const char* word : kFalseWords)
         if (value == word) return false;
     for (const char* word : kTrueWords)

@@ -123,41 +123,6 @@ TEST(SettingsFile, WritesSortedEncodedEntriesAndReadsThemBack) {
     EXPECT_EQ(again.values().size(), 3u);
 }
 
-TEST(SettingsFile, ReopeningClosesAndRewritesFirst) {
-    ScratchDir scratch;
-    const std::string path = scratch / "SXRegistry.dat";
-    ASSERT_TRUE(write_file(path, "# kept only as entries\nold=1\n"));
-    SettingsFile file{FilePath(path)};
-    ASSERT_TRUE(file.open_settings(true));
-    EXPECT_TRUE(file.holds_lock());
-    EXPECT_TRUE(file.set_setting_value("new", "2"));
-    ASSERT_TRUE(file.open_settings(false));  // writes, then reads back
-    EXPECT_FALSE(file.writable());
-    EXPECT_EQ(file.get_setting_value("old"), "1");
-    EXPECT_EQ(file.get_setting_value("new"), "2");
-    std::string written;
-    ASSERT_TRUE(read_file(path, &written));
-    EXPECT_EQ(written, "NEW=2\nOLD=1\n");
-}
-
-TEST(SettingsFile, OpenFailures) {
-    ScratchDir scratch;
-    // The file's folder is missing: the lock cannot be had, nothing is made.
-    SettingsFile missing_folder{FilePath(scratch / "none\\SXRegistry.dat")};
-    EXPECT_FALSE(missing_folder.open_settings(true));
-    EXPECT_FALSE(FilePath(scratch / "none\\").exists());
-    // The path is a folder.
-    ASSERT_TRUE(FilePath(scratch / "folder\\").ensure_directory());
-    SettingsFile folder{FilePath(scratch / "folder")};
-    EXPECT_FALSE(folder.open_settings(false));
-    EXPECT_FALSE(folder.loaded());
-    // A missing file opened read-only is an empty store and is not created.
-    SettingsFile absent{FilePath(scratch / "absent.dat")};
-    EXPECT_TRUE(absent.open_settings(false));
-    EXPECT_TRUE(absent.values().empty());
-    EXPECT_FALSE(FilePath(scratch / "absent.dat").exists());
-}
-
 // Two first writers of a missing file: the second must wait for the first to
 // close, or one of them would overwrite the other's values.
 TEST(SettingsFile, WriterOfANewFileKeepsTheLockUntilClosed) {
@@ -363,9 +328,9 @@ int run_child_role(const std::string& role) {
                 if (point_ == "flush") stall();
                 return FaultyPlatform::flush_file(stream);
             }
-            bool replace_file(const char* from, const char* to, long* error) override {
+            bool replace_file(const char* from, const char* to) override {
                 if (point_ == "replace") stall();
-                return FaultyPlatform::replace_file(from, to, error);
+                return FaultyPlatform::replace_file(from, to);
             }
 
         private:

@@ -5,30 +5,19 @@
 #include <cstring>
 #include <vector>
 
+#include "components/registry.h"
+
 namespace sx {
 
 bool read_registry_string(RegKey root, const char* subkey, const char* value_name,
                           std::string* text) {
-    Platform& os = platform();
-    RegKey key = root;
-    if (subkey) {
-        if (os.reg_open_key(root, subkey, kKeyQueryValue, &key) != kErrorSuccess) return false;
-    }
-    bool ok = false;
-    uint32_t type = 0;
-    uint32_t size = 0;
-    if (os.reg_query_value(key, value_name, &type, nullptr, &size) == kErrorSuccess) {
-        // One spare zero byte, so a counted string stored without its zero
-        // still ends inside the buffer.
-        std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
-        uint32_t got = size;
-        if (os.reg_query_value(key, value_name, &type, buffer.data(), &got) == kErrorSuccess) {
-            *text = std::string(buffer.data());
-            ok = true;
-        }
-    }
-    if (subkey) os.reg_close_key(key);
-    return ok;
+    RegistryKey opened;
+    if (subkey && opened.open(root, subkey, kKeyQueryValue) != kErrorSuccess) return false;
+    RegistryValue value;
+    if (read_registry_value(subkey ? opened.get() : root, value_name, &value) != kErrorSuccess)
+        return false;
+    *text = registry_value_text(value);
+    return true;
 }
 
 std::string expand_environment(const std::string& text) {
@@ -62,14 +51,12 @@ bool read_text_line(std::FILE* stream, std::string* line) {
 namespace {
 constexpr size_t kFormatStart = 1024;
 constexpr size_t kFormatLimit = 65536;
-std::vector<char>& format_buffer() {
-    static std::vector<char> buffer(kFormatStart);
-    return buffer;
-}
 }  // namespace
 
-std::string format_text_v(const char* format, va_list arguments) {
-    std::vector<char>& buffer = format_buffer();
+FormatBuffer::FormatBuffer() : buffer_(kFormatStart) {}
+
+std::string format_text_v(FormatBuffer& storage, const char* format, va_list arguments) {
+    std::vector<char>& buffer = storage.buffer_;
     for (;;) {
         va_list copy;
         va_copy(copy, arguments);
@@ -85,6 +72,11 @@ std::string format_text_v(const char* format, va_list arguments) {
         }
         buffer.assign(buffer.size() * 2, '\0');
     }
+}
+
+std::string format_text_v(const char* format, va_list arguments) {
+    FormatBuffer storage;
+    return format_text_v(storage, format, arguments);
 }
 
 std::string format_text(const char* format, ...) {

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -23,14 +24,28 @@ std::string expand_environment(const std::string& text);
 // without a line break is never used.
 bool read_text_line(std::FILE* stream, std::string* line);
 
-// printf-style formatting into one buffer shared by the process (grown from
-// 1024 up to 65536 bytes; longer texts are cut to 65535 characters).
+// The room format_text works in: 1024 bytes at first, doubled while a text
+// does not fit, up to 65536 (longer texts are cut to 65535 characters). It
+// stays grown for the next call made with it. Threads never share one: each
+// format_text call has its own, and a caller that formats often may keep one
+// of its own and pass it.
+class FormatBuffer {
+public:
+    FormatBuffer();
+
+private:
+    friend std::string format_text_v(FormatBuffer& storage, const char* format, va_list arguments);
+    std::vector<char> buffer_;
+};
+
+// printf-style formatting into a FormatBuffer.
 std::string format_text(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 std::string format_text_v(const char* format, va_list arguments);
+std::string format_text_v(FormatBuffer& storage, const char* format, va_list arguments);
 
 // White space as the system trims it: " \t\n\v\f\r".
 bool is_trim_space(char c);

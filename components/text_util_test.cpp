@@ -46,12 +46,6 @@ TEST(ReadTextLine, LineEndsAndUnterminatedLastLine) {
     for (const Case& c : cases) EXPECT_EQ(lines_of(c.content), c.lines) << c.content;
 }
 
-TEST(TextHelpers, TrimUsesTheSystemsWhiteSpace) {
-    EXPECT_EQ(trim_spaces(" \t\n\v\f\rx y\r\f\v\n\t "), "x y");
-    EXPECT_EQ(trim_spaces("   "), "");
-    EXPECT_EQ(trim_spaces("\xA0x\xA0"), "\xA0x\xA0");
-}
-
 TEST(FormatText, GrowsUpToTheLimitThenCuts) {
     EXPECT_EQ(format_text("%s=%d", "n", 42), "n=42");
     for (size_t length : {0u, 1022u, 1023u, 1024u, 1025u, 5000u, 65535u}) {
@@ -110,18 +104,6 @@ TEST(RegistryStrings, ReadsAnyTypeUpToTheFirstZero) {
     EXPECT_FALSE(
         read_registry_string(kHkeyCurrentUser, "Software\\SxTest\\Nope", "Counted", &text));
     os.reg_close_key(key);
-}
-
-TEST(ExpandEnvironment, ExpandsKnownNamesAndKeepsTheRest) {
-    ASSERT_TRUE(platform().set_environment_variable("SX_TEST_EXPAND", "C:\\Some Where"));
-    EXPECT_EQ(expand_environment("%SX_TEST_EXPAND%\\x"), "C:\\Some Where\\x");
-    EXPECT_EQ(expand_environment("%sx_test_expand%"), "C:\\Some Where");
-    EXPECT_EQ(expand_environment("no references"), "no references");
-    EXPECT_EQ(expand_environment("%SX_TEST_NOT_SET_ANYWHERE%"), "%SX_TEST_NOT_SET_ANYWHERE%");
-    EXPECT_EQ(expand_environment(""), "");
-    std::string long_value(5000, 'v');
-    ASSERT_TRUE(platform().set_environment_variable("SX_TEST_EXPAND", long_value.c_str()));
-    EXPECT_EQ(expand_environment("[%SX_TEST_EXPAND%]"), "[" + long_value + "]");
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sx::read_settings_stream(in, &values);
     std::fclose(in);
     for (const auto& entry : values)
-        if (!sx::valid_setting_key(entry.first) || sx::upper_case(entry.first) != entry.first)
+        if (!sx::valid_setting_key(entry.first) || sx::ascii_upper(entry.first) != entry.first)
             std::abort();
 
     std::FILE* out = std::tmpfile();

@@ -6,8 +6,8 @@
 #include "components/file_path.h"
 #include "include/install_hook.h"
 #include "install_hooks/hook_registration.h"
-#include "install_hooks/hook_test_support.h"
 #include "install_hooks/hook_texts.h"
+#include "install_hooks/testing/hook_test_support.h"
 #include "platform/platform.h"
 #include "platform/testing/faulty_platform.h"
 #include "platform/testing/test_support.h"
@@ -19,27 +19,13 @@ extern "C" void sx_c_installer_call(component_install_initialize_function entry,
 namespace sx::hooks {
 namespace {
 
-using test::host_to_windows_path;
+using namespace sx::testing;
 
 class InstallHooks : public ::testing::Test {
 protected:
     void SetUp() override { clear_hook_registry(); }
     void TearDown() override { clear_hook_registry(); }
 };
-
-TEST_F(InstallHooks, AKeyThatCannotBeCreatedStopsTheAssociation) {
-    FaultyPlatform faulty;
-    faulty.fail_registry_create("DefaultIcon");
-    {
-        ScopedPlatform scope(&faulty);
-        EXPECT_FALSE(register_applet_association(FilePath("C:\\P\\Stellarix3D.exe")));
-    }
-    const auto expected = association_for("C:\\P\\Stellarix3D.exe");
-    expect_values({expected[0], expected[1], expected[2]});
-    for (size_t i = 3; i < expected.size(); ++i)
-        EXPECT_FALSE(read_value(expected[i].root, expected[i].key, expected[i].name).found)
-            << expected[i].key;
-}
 
 TEST_F(InstallHooks, TreeRemovalEndsAtASubkeyThatStays) {
     const std::string older = kOlderUninstallKey;

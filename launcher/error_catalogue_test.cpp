@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "launcher/message_box_recorder.h"
 #include "platform/platform.h"
+#include "platform/testing/message_box_recorder.h"
 
 namespace sx {
 namespace {
+
+using testing::MessageBoxRecorder;
+using testing::RecordedBox;
 
 std::string message(int code, long number, const char* file, int line, const char* format, ...) {
     va_list arguments;
@@ -53,16 +56,6 @@ TEST(ErrorMessage, DetailLevelsDecideWhatIsAdded) {
         {"21 is no code", message(21, 0, nullptr, 0, "%s", "x"), ""},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.name;
-}
-
-TEST(ErrorMessage, AddressTextsNameTheMakersPages) {
-    const std::string download = error_row(14)->text;
-    EXPECT_EQ(download.rfind("Please install the latest version of this player from ", 0), 0u);
-    const size_t page = download.find("/player .  The applet has a version number");
-    EXPECT_NE(page, std::string::npos) << download;
-    EXPECT_NE(error_row(16)->text.find("/player and is recommended"), std::string::npos);
-    EXPECT_NE(error_row(19)->text.find(" to download a newer version of Stellarix Studio"),
-              std::string::npos);
 }
 
 TEST(ErrorMessage, LongDetailsAreCutToTheBuffer) {
@@ -136,7 +129,7 @@ TEST(ShowErrorDeathTest, ClosingCodesEndTheProgramWithMinusOne) {
                 show_error(code, 0, "f.cpp", 1, nullptr);
                 std::fputs("returned\n", stderr);
             },
-            testing::ExitedWithCode(kExitMinusOne), "^shut down\n$")
+            ::testing::ExitedWithCode(kExitMinusOne), "^shut down\n$")
             << code;
     }
     // A failed message box does not change the end action.
@@ -146,7 +139,7 @@ TEST(ShowErrorDeathTest, ClosingCodesEndTheProgramWithMinusOne) {
             recorder.set_result(0);
             show_error(12, 0, nullptr, 0, nullptr);
         },
-        testing::ExitedWithCode(kExitMinusOne), "");
+        ::testing::ExitedWithCode(kExitMinusOne), "");
 }
 
 struct Nested {
@@ -171,8 +164,8 @@ void end_with_nested_terminate() {
 
 TEST(TerminateProgramDeathTest, CallbacksRunOnceNewestFirstAndTheFirstCodeIsKept) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(end_with_nested_terminate(), testing::ExitedWithCode(3), "^third;second;first;$");
-    EXPECT_EXIT(terminate_program(0), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(end_with_nested_terminate(), ::testing::ExitedWithCode(3), "^third;second;first;$");
+    EXPECT_EXIT(terminate_program(0), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -16,17 +16,19 @@
 #include "components/text_util.h"
 #include "launcher/error_catalogue.h"
 #include "launcher/launcher.h"
-#include "launcher/message_box_recorder.h"
-#include "launcher/road_support.h"
+#include "launcher/testing/road_support.h"
 #include "platform/platform.h"
+#include "platform/testing/message_box_recorder.h"
 #include "platform/testing/test_support.h"
 
 namespace sx {
 namespace {
 
-using road::Box;
-using road::Launch;
-using road::Road;
+using testing::Box;
+using testing::Launch;
+using testing::Road;
+using testing::MessageBoxRecorder;
+using testing::RecordedBox;
 
 const std::string kErrorCaption = "Error";
 const std::string kNotUpToDate = "Your Stellarix Player is not up to date.\n";
@@ -57,47 +59,21 @@ protected:
 
     void expect_failure(const Launch& launch, const std::vector<Box>& boxes) {
         EXPECT_TRUE(launch.ended);
-        EXPECT_EQ(launch.exit_code, road::kFailureExitCode);
-        road::expect_boxes(launch, boxes);
+        EXPECT_EQ(launch.exit_code, testing::kFailureExitCode);
+        testing::expect_boxes(launch, boxes);
         EXPECT_FALSE(launch.player_ran) << launch.player_command_line;
     }
 
     void expect_player(const Launch& launch, const std::string& arguments) {
         EXPECT_TRUE(launch.ended);
         EXPECT_EQ(launch.exit_code, 0u);
-        road::expect_boxes(launch, {});
+        testing::expect_boxes(launch, {});
         ASSERT_TRUE(launch.player_ran);
         EXPECT_EQ(launch.player_command_line, "\"" + road_.player_path() + "\" " + arguments);
     }
 
     Road road_;
 };
-
-TEST_F(LauncherRoad, CommandLineAPassesTheQuotedNameOnUnchanged) {
-    road_.install_player(road_.system_components(), "interpreter1", 3);
-    const std::string applet = "C:\\My Applets\\demo.sxvm";
-    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 3\nbytecode"));
-    expect_player(road_.launch("\"C:\\My Applets\\demo.sxvm\""), "\"C:\\My Applets\\demo.sxvm\"");
-    road_.remove_later("C:\\My Applets");
-}
-
-TEST_F(LauncherRoad, CommandLineBCarriesFurtherArgumentsAndNamesARelativeFile) {
-    road_.install_player(road_.system_components(), "interpreter1", 3);
-    // A bare name is found in the current directory the launcher inherits.
-    FilePath applet(platform().current_directory() + "\\");
-    applet.append_file("demo.sxvm");
-    ASSERT_TRUE(road_.write_applet(applet.text(), "Stellarix3D: 1 3\n"));
-    road_.remove_later(applet.text());
-    expect_player(road_.launch("demo.sxvm -x"), "demo.sxvm -x");
-}
-
-TEST_F(LauncherRoad, TestLaunchArgumentsReachThePlayer) {
-    road_.install_player(road_.user_components(), "viewer", 4);
-    const std::string applet = road_.file("test applet.sxvm");
-    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 2 12 x RUN=viewer:4\n"));
-    const std::string arguments = "\"" + applet + "\" -renderer opengl";
-    expect_player(road_.launch(arguments), arguments);
-}
 
 // The header lines of the reader's own examples, through the whole program.
 TEST_F(LauncherRoad, HeaderExamples) {
@@ -207,26 +183,6 @@ TEST_F(LauncherRoad, EveryFailureOfTheStartUp) {
     }
 }
 
-// The component search waits 250 ms for each index lock and then reads the
-// index anyway; the launcher makes one query per requirement and two for the
-// player's path.
-TEST_F(LauncherRoad, PlayerStartsWhileAnotherProcessHoldsTheIndexLock) {
-    const std::string components = road_.system_components();
-    road_.install_player(components, "viewer", 4);
-    const std::string applet = road_.file("locked.sxvm");
-    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
-
-    road::LockHolder holder(components + "compindx.dat", road_.file("held"), 20000);
-    ASSERT_TRUE(holder.holding());
-    const uint32_t start = platform().tick_count();
-    const Launch launch = road_.launch("\"" + applet + "\"");
-    const uint32_t elapsed = platform().tick_count() - start;
-    expect_player(launch, "\"" + applet + "\"");
-    // Three queries, each waiting out the lock.
-    EXPECT_GE(elapsed, 3u * 200u);
-    EXPECT_TRUE(holder.still_holding());
-}
-
 #if defined(SX_SXINSTALL_FILE) && defined(SX_SKIFFHOOK_FILE) && \
     (defined(_WIN32) || defined(SX_SXREG_FILE))
 // What the shell does when the user opens an applet: it looks the file type
@@ -247,8 +203,8 @@ std::string shell_open_command(const std::string& applet, std::string* icon) {
 uint32_t run_sxinstall(const std::string& arguments, std::string* errors) {
     uint32_t exit_code = 1;
     const std::string command =
-        quote_argument(road::built_program(SX_SXINSTALL_FILE)) + " " + arguments;
-    EXPECT_TRUE(test::run_program(command, &exit_code, errors)) << command;
+        quote_argument(testing::built_program(SX_SXINSTALL_FILE)) + " " + arguments;
+    EXPECT_TRUE(testing::run_program(command, &exit_code, errors)) << command;
     return exit_code;
 }
 
@@ -258,10 +214,10 @@ uint32_t run_registry_tool(const std::string& arguments, std::string* errors) {
 #if defined(_WIN32)
     const std::string tool = "reg";
 #else
-    const std::string tool = quote_argument(road::built_program(SX_SXREG_FILE));
+    const std::string tool = quote_argument(testing::built_program(SX_SXREG_FILE));
 #endif
     uint32_t exit_code = 1;
-    EXPECT_TRUE(test::run_program(tool + " " + arguments, &exit_code, errors)) << arguments;
+    EXPECT_TRUE(testing::run_program(tool + " " + arguments, &exit_code, errors)) << arguments;
     return exit_code;
 }
 
@@ -281,20 +237,20 @@ TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
     // player's installer would, and the player's component in the system's
     // component directory (sxinstall's default).
     const std::string player_folder = road_.file("Player Files") + "\\";
-    ASSERT_EQ(
-        run_sxinstall(
-            "install --name skiff --version 1 --dir " + quote_argument(player_folder) + " --file " +
-                quote_argument("skiff=Stellarix3D.exe:" + road::built_program(SX_LAUNCHER_FILE)) +
-                " --file " +
-                quote_argument("skiffhook=skiffhook.dll:" +
-                               road::built_program(SX_SKIFFHOOK_FILE)) +
-                " --hook skiffhook",
-            &errors),
-        0u)
+    ASSERT_EQ(run_sxinstall("install --name skiff --version 1 --dir " +
+                                quote_argument(player_folder) + " --file " +
+                                quote_argument("skiff=Stellarix3D.exe:" +
+                                               testing::built_program(SX_LAUNCHER_FILE)) +
+                                " --file " +
+                                quote_argument("skiffhook=skiffhook.dll:" +
+                                               testing::built_program(SX_SKIFFHOOK_FILE)) +
+                                " --hook skiffhook",
+                            &errors),
+              0u)
         << errors;
     ASSERT_EQ(run_sxinstall("install --name viewer --version 4 --file " +
                                 quote_argument("run=player\\sxplayer.exe:" +
-                                               road::built_program(SX_PLAYER_FILE)),
+                                               testing::built_program(SX_PLAYER_FILE)),
                             &errors),
               0u)
         << errors;
@@ -310,7 +266,7 @@ TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
     const Launch launch = road_.launch_command(command);
     EXPECT_TRUE(launch.ended);
     EXPECT_EQ(launch.exit_code, 0u);
-    road::expect_boxes(launch, {});
+    testing::expect_boxes(launch, {});
     ASSERT_TRUE(launch.player_ran);
     EXPECT_EQ(launch.player_command_line,
               "\"" + components + "player\\sxplayer.exe\" \"" + applet + "\"");
@@ -343,7 +299,7 @@ public:
         : index_(std::move(index)), text_(std::move(text)) {}
     std::FILE* open_file(const char* path, const char* mode) override {
         if (path && index_ == path && ++openings_ == 3) {
-            EXPECT_TRUE(test::write_file(index_, text_));
+            EXPECT_TRUE(testing::write_file(index_, text_));
         }
         return MessageBoxRecorder::open_file(path, mode);
     }

@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "nurbs/geometry.h"
-#include "nurbs/ruvane_test_host.h"
 #include "nurbs/storage.h"
+#include "nurbs/testing/ruvane_test_host.h"
 
 namespace {
 
 using namespace ruvane;
 
-class Conventions : public ruvane_test::CountingHostTest {};
+class Conventions : public sx::testing::CountingHostTest {};
 
 TEST_F(Conventions, DivisionGuardExamples) {
     struct Case {
@@ -29,45 +29,6 @@ TEST_F(Conventions, DivisionGuardExamples) {
     for (const Case& c : cases) {
         EXPECT_EQ(guard_div(c.a, c.b), c.expect) << c.a << " / " << c.b;
     }
-}
-
-TEST_F(Conventions, NormalisingAndDistances) {
-    Point3 zero = {0, 0, 0};
-    set_error(0, " ");
-    EXPECT_EQ(G_VECNIP(&zero), kFail);
-    EXPECT_EQ(error_record().code, 17);
-    EXPECT_STREQ(error_record().routine, "G_VECNIP");
-    EXPECT_EQ(zero.x, 0.0);
-    Point3 tiny = {1e-320, 0, 0};
-    EXPECT_EQ(G_VECNIP(&tiny), kFail);
-    EXPECT_EQ(tiny.x, 1e-320);
-    Point3 v = {3, 0, -4};
-    ASSERT_EQ(G_VECNIP(&v), kOk);
-    EXPECT_DOUBLE_EQ(v.x, 0.6);
-    EXPECT_DOUBLE_EQ(v.z, -0.8);
-
-    struct Case {
-        Point3 p, a, b;
-        double segment, line;
-    } cases[] = {
-        {{1, 2, 0}, {0, 0, 0}, {4, 0, 0}, 2, 2},                             // foot inside
-        {{-3, 4, 0}, {0, 0, 0}, {4, 0, 0}, 5, 4},                            // before A
-        {{7, 0, 4}, {0, 0, 0}, {4, 0, 0}, 5, 4},                             // after B
-        {{0, 3, 4}, {1, 1, 1}, {1, 1, 1 + 5e-8}, std::sqrt(1 + 4 + 9), -1},  // A ~ B
-    };
-    for (const Case& c : cases) {
-        double d = -1;
-        ASSERT_EQ(G_DISPAB(c.p, c.a, c.b, &d), kOk);
-        EXPECT_NEAR(d, c.segment, 1e-7);
-        if (c.line >= 0) {
-            ASSERT_EQ(G_DISQAB(c.p, c.a, c.b, &d), kOk);
-            EXPECT_NEAR(d, c.line, 1e-12);
-        }
-    }
-    double d = 0;
-    EXPECT_EQ(G_DISQAB({1, 1, 1}, {2, 2, 2}, {2, 2, 2}, &d), kFail);
-    EXPECT_EQ(error_record().code, 11);
-    EXPECT_STREQ(error_record().routine, "G_DISQAB");
 }
 
 TEST_F(Conventions, BernsteinPolynomials) {
@@ -124,24 +85,24 @@ TEST_F(Conventions, PoolReleaseRules) {
     Pool empty;
     pool_release_all(&empty);
     pool_release_all(&empty);
-    EXPECT_EQ(ruvane_test::counters().live, 0);
+    EXPECT_EQ(sx::testing::counters().live, 0);
 
     double* a = S_GETR1D(9, &pool_);
     double* b = S_GETR1D(9, &pool_);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(ruvane_test::counters().live, 4);  // two blocks, two nodes
+    EXPECT_EQ(sx::testing::counters().live, 4);  // two blocks, two nodes
     pool_release_block(&pool_, kListR1D, a);
-    EXPECT_EQ(ruvane_test::counters().live, 2);
+    EXPECT_EQ(sx::testing::counters().live, 2);
     pool_release_block(&pool_, kListR1D, a);      // not in the pool any more
     pool_release_block(&pool_, kListR2DRows, b);  // wrong list: left alone
-    EXPECT_EQ(ruvane_test::counters().live, 2);
+    EXPECT_EQ(sx::testing::counters().live, 2);
     pool_release_block(&pool_, b);
-    EXPECT_EQ(ruvane_test::counters().live, 0);
+    EXPECT_EQ(sx::testing::counters().live, 0);
     ASSERT_NE(S_GETNET(3, 4, &pool_), nullptr);
     pool_release_all(&pool_);
     pool_release_all(&pool_);
-    EXPECT_EQ(ruvane_test::counters().live, 0);
+    EXPECT_EQ(sx::testing::counters().live, 0);
 }
 
 // Every allocator leaves the pool as it was when any of its host calls fails.
@@ -161,26 +122,26 @@ TEST_F(Conventions, AllocatorFailuresLeaveNothingBehind) {
         {"S_GETSUR", [](Pool* p) -> void* { return S_GETSUR(3, 3, 1, 1, 5, 5, p); }},
     };
     for (const Alloc& a : allocs) {
-        ruvane_test::arm(0);
+        sx::testing::arm(0);
         ASSERT_NE(a.call(&pool_), nullptr) << a.name;
-        const long needed = ruvane_test::counters().calls;
+        const long needed = sx::testing::counters().calls;
         pool_release_all(&pool_);
         for (long n = 1; n <= needed; ++n) {
-            ruvane_test::arm(n);
+            sx::testing::arm(n);
             set_error(0, " ");
             EXPECT_EQ(a.call(&pool_), nullptr) << a.name << " failing call " << n;
             EXPECT_EQ(error_record().code, 15);
             EXPECT_STREQ(error_record().routine, a.name) << "failing call " << n;
-            EXPECT_EQ(ruvane_test::counters().live, 0) << a.name << " failing call " << n;
+            EXPECT_EQ(sx::testing::counters().live, 0) << a.name << " failing call " << n;
             for (PoolNode* head : pool_.head) EXPECT_EQ(head, nullptr) << a.name;
         }
     }
     // Negative and absurd sizes never reach the host.
-    ruvane_test::arm(0);
+    sx::testing::arm(0);
     EXPECT_EQ(S_GETR1D(-2, &pool_), nullptr);
     EXPECT_EQ(S_GETR2D(INT_MAX, INT_MAX, &pool_), nullptr);
     EXPECT_EQ(S_GETC1D(INT_MAX - 1, &pool_), nullptr);
-    EXPECT_EQ(ruvane_test::counters().calls, 0);
+    EXPECT_EQ(sx::testing::counters().calls, 0);
     EXPECT_STREQ(error_record().routine, "S_GETC1D");
 }
 

@@ -8,35 +8,31 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 #include "include/ruvane.h"
 #include "nurbs/nurbs.h"
-#include "nurbs/ruvane_test_host.h"
-#include "nurbs/ruvane_test_reference.h"
+#include "nurbs/testing/ruvane_test_host.h"
+#include "nurbs/testing/ruvane_test_reference.h"
+#include "platform/platform.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
 using namespace ruvane;
 
-CurveDesc desc_of(const ruvane_test::CurveData& c) {
+CurveDesc desc_of(const sx::testing::CurveData& c) {
     return CurveDesc{c.p + 1, c.count(), c.points.data(), c.weights.data(), 0, c.knots.data()};
 }
 
-const ruvane_test::CurveData kQuadratic{
+const sx::testing::CurveData kQuadratic{
     2, {0, 0, 0, 1, 1, 1}, {1, 1, 1}, {0, 0, 0, 1, 1, 0, 2, 0, 0}};
 
 class CurveServices : public ::testing::Test {
 protected:
     void SetUp() override {
-        ruvane_test::install_counting_host();
-        ruvane_test::arm(0);
+        sx::testing::install_counting_host();
+        sx::testing::arm(0);
     }
-    void TearDown() override { EXPECT_EQ(ruvane_test::counters().live, 0); }
+    void TearDown() override { EXPECT_EQ(sx::testing::counters().live, 0); }
 };
 
 TEST_F(CurveServices, CreateEvaluateDestroy) {
@@ -68,37 +64,6 @@ TEST_F(CurveServices, CreateEvaluateDestroy) {
     double point[3];
     EXPECT_FALSE(ruvane_evaluate_nurbs_curve(&handle, 0.5, point));
     EXPECT_FALSE(ruvane_evaluate_nurbs_curve(nullptr, 0.5, point));
-}
-
-// Values strictly inside +-1e-9 are stored as 0: a curve whose z values are
-// that small is planar, and knots that small count as 0. The bounds stay.
-TEST_F(CurveServices, TinyValuesAreSnappedToZero) {
-    struct Case {
-        const char* name;
-        std::vector<double> knots;
-        std::vector<double> points;
-        bool ok;
-        double z_at_half;
-    } cases[] = {
-        {"tiny z", {0, 0, 0, 1, 1, 1}, {0, 0, 9e-10, 1, 1, -9e-10, 2, 0, 5e-10}, true, 0.0},
-        {"bound kept", {0, 0, 0, 1, 1, 1}, {0, 0, 1e-9, 1, 1, 1e-9, 2, 0, 1e-9}, true, 1e-9},
-        {"tiny knot", {0, 0, 5e-10, 1, 1, 1}, {0, 0, 0, 1, 1, 0, 2, 0, 0}, true, 0.0},
-        {"knot at the bound", {0, 0, 1e-9, 1, 1, 1}, {0, 0, 0, 1, 1, 0, 2, 0, 0}, false, 0.0},
-    };
-    for (const Case& c : cases) {
-        const std::vector<double> weights = {1, 1, 1};
-        const CurveDesc desc{3, 3, c.points.data(), weights.data(), 0, c.knots.data()};
-        CurveHandle* handle = nullptr;
-        ASSERT_EQ(ruvane_create_nurbs_curve(&desc, &handle), c.ok) << c.name;
-        if (!c.ok) {
-            EXPECT_EQ(handle, nullptr);
-            continue;
-        }
-        double point[3];
-        ASSERT_TRUE(ruvane_evaluate_nurbs_curve(&handle, 0.5, point));
-        EXPECT_DOUBLE_EQ(point[2], c.z_at_half) << c.name;
-        ruvane_destroy_nurbs_curve(&handle);
-    }
 }
 
 TEST_F(CurveServices, UnsafeDescriptionsAreRefusedUnread) {
@@ -161,135 +126,48 @@ TEST_F(CurveServices, RefusalsRecordTheFirstFailedCheck) {
 TEST_F(CurveServices, EveryAllocationFailureInCreationIsClean) {
     std::mt19937 rng(40);
     // Unclamped and rational, so clipping and its private pool are exercised.
-    const auto c = ruvane_test::random_curve(rng, 3, false, true, false);
+    const auto c = sx::testing::random_curve(rng, 3, false, true, false);
     const CurveDesc desc = desc_of(c);
-    ruvane_test::arm(0);
+    sx::testing::arm(0);
     CurveHandle* handle = nullptr;
     ASSERT_TRUE(ruvane_create_nurbs_curve(&desc, &handle));
-    const long needed = ruvane_test::counters().calls;
+    const long needed = sx::testing::counters().calls;
     ASSERT_GT(needed, 8);
     double expect[3];
     ASSERT_TRUE(ruvane_evaluate_nurbs_curve(&handle, 0.3, expect));
     ruvane_destroy_nurbs_curve(&handle);
     for (long n = 1; n <= needed + 1; ++n) {
-        ruvane_test::arm(n);
+        sx::testing::arm(n);
         set_error(0, " ");
         handle = nullptr;
         const bool ok = ruvane_create_nurbs_curve(&desc, &handle);
         EXPECT_EQ(ok, n > needed) << "failing call " << n;
         if (!ok) {
             EXPECT_EQ(handle, nullptr);
-            EXPECT_EQ(ruvane_test::counters().live, 0) << "failing call " << n;
+            EXPECT_EQ(sx::testing::counters().live, 0) << "failing call " << n;
             if (n > 1) {  // the first call is the handle itself, before any routine runs
                 EXPECT_EQ(error_record().code, 15) << "failing call " << n;
             }
             continue;
         }
         // Evaluation needs no memory at all.
-        ruvane_test::arm(1);
+        sx::testing::arm(1);
         double point[3];
         ASSERT_TRUE(ruvane_evaluate_nurbs_curve(&handle, 0.3, point));
-        EXPECT_EQ(ruvane_test::counters().calls, 0);
+        EXPECT_EQ(sx::testing::counters().calls, 0);
         EXPECT_EQ(point[0], expect[0]);
         ruvane_destroy_nurbs_curve(&handle);
     }
 }
 
-// The same for a surface: every failing call in N_IGS128 and in the normal
-// evaluation (whose working arrays come straight from the host).
-TEST_F(CurveServices, EveryAllocationFailureInSurfaceWorkIsClean) {
-    const double knots[] = {-1, 0, 0, 0, 0.5, 1, 1, 1, 2};  // unclamped ends: clipping
-    const int nu = 5, nv = 5;
-    std::vector<std::vector<Point3>> pts(nu, std::vector<Point3>(nv));
-    std::vector<std::vector<double>> wts(nu, std::vector<double>(nv));
-    std::vector<const Point3*> prow;
-    std::vector<const double*> wrow;
-    for (int i = 0; i < nu; ++i) {
-        for (int j = 0; j < nv; ++j) {
-            pts[i][j] = {double(i), double(j), std::sin(i + 2.0 * j)};
-            wts[i][j] = 1.0 + 0.1 * ((i + j) % 3);
-        }
-        prow.push_back(pts[i].data());
-        wrow.push_back(wts[i].data());
-    }
-    auto create = [&](Pool* pool, Surface* sur) {
-        return N_IGS128(nu - 1, nv - 1, 3, 3, knots, knots, wrow.data(), prow.data(), 0.0, 1.0, 0.0,
-                        1.0, sur, pool);
-    };
-    Pool pool;
-    Surface sur;
-    ruvane_test::arm(0);
-    ASSERT_EQ(create(&pool, &sur), kOk);
-    const long needed = ruvane_test::counters().calls;
-    Point3 S, tu, tv, n0;
-    ruvane_test::arm(0);
-    ASSERT_EQ(N_SURNOR(sur, 1, 0.3, 0.6, &S, &tu, &tv, &n0), kOk);
-    const long eval_needed = ruvane_test::counters().calls;
-    EXPECT_EQ(eval_needed, 4);
-    const long live = ruvane_test::counters().live;
-    for (long n = 1; n <= eval_needed; ++n) {
-        ruvane_test::arm(n);
-        Point3 normal = {9, 9, 9};
-        EXPECT_EQ(N_SURNOR(sur, 1, 0.3, 0.6, &S, &tu, &tv, &normal), kFail) << n;
-        EXPECT_EQ(error_record().code, 15);
-        EXPECT_STREQ(error_record().routine, "N_SURDER");
-        EXPECT_EQ(normal.x, 9.0);
-        EXPECT_EQ(ruvane_test::counters().live, live) << n;
-    }
-    pool_release_all(&pool);
-    for (long n = 1; n <= needed; ++n) {
-        Pool p;
-        Surface s;
-        ruvane_test::arm(n);
-        set_error(0, " ");
-        EXPECT_EQ(create(&p, &s), kFail) << "failing call " << n;
-        EXPECT_EQ(error_record().code, 15) << "failing call " << n;
-        pool_release_all(&p);
-        EXPECT_EQ(ruvane_test::counters().live, 0) << "failing call " << n;
-    }
-}
-
-TEST(ComponentServicesCopy, TwelfthSlotOnlyFromVersionTwo) {
-    int marker = 0;
-    for (int version : {0, 1, 2, 3}) {
-        // A table that really ends where its version says it does.
-        const size_t size =
-            version >= 2 ? sizeof(ComponentServices) : offsetof(ComponentServices, host_slot_2c);
-        auto* table = static_cast<ComponentServices*>(std::malloc(size));
-        std::memset(table, 0, size);
-        table->table_version = version;
-        table->allocate = ruvane_test::counting_allocate;
-        table->host_slot_28 = &marker;
-        if (version >= 2) table->host_slot_2c = &marker;
-        ComponentServices copy;
-        std::memset(&copy, 0xAB, sizeof copy);
-        copy_component_services(table, &copy);
-        EXPECT_EQ(copy.table_version, version);
-        EXPECT_EQ(copy.allocate, ruvane_test::counting_allocate);
-        EXPECT_EQ(copy.host_slot_28, &marker);
-        EXPECT_EQ(copy.host_slot_2c, version >= 2 ? &marker : nullptr);
-        std::free(table);
-    }
-    EXPECT_FALSE(component_client_init(nullptr));
-}
-
 // The real shared library, loaded as the player loads it and driven through
 // a host table.
 TEST(RuvaneLibrary, LoadsAndServesCurvesThroughTheHost) {
-#if defined(_WIN32)
-    std::string path = RUVANE_LIBRARY_PATH;
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // Wine's view of the Linux root
-    for (char& ch : path) {
-        if (ch == '/') ch = '\\';
-    }
-    HMODULE lib = LoadLibraryA(path.c_str());
+    sx::Platform& os = sx::platform();
+    const std::string path = sx::testing::host_to_windows_path(RUVANE_LIBRARY_PATH);
+    sx::ModuleHandle lib = os.load_library(path.c_str());
     ASSERT_NE(lib, nullptr) << path;
-    auto sym = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(lib, name)); };
-#else
-    void* lib = dlopen(RUVANE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto sym = [&](const char* name) { return dlsym(lib, name); };
-#endif
+    auto sym = [&](const char* name) { return os.find_symbol(lib, name); };
     using VersionFn = int32_t (*)();
     using InitFn = bool (*)(const ComponentServices*);
     using ShutdownFn = void (*)();
@@ -309,13 +187,13 @@ TEST(RuvaneLibrary, LoadsAndServesCurvesThroughTheHost) {
     CurveHandle* handle = nullptr;
     EXPECT_FALSE(create(&desc, &handle)) << "no host memory before init";
 
-    ruvane_test::arm(0);
-    ComponentServices table = ruvane_test::counting_table();
+    sx::testing::arm(0);
+    ComponentServices table = sx::testing::counting_table();
     ASSERT_TRUE(init(&table));
     table.allocate = nullptr;  // the library keeps its own copy
-    const long live = ruvane_test::counters().live;
+    const long live = sx::testing::counters().live;
     ASSERT_TRUE(create(&desc, &handle));
-    EXPECT_GT(ruvane_test::counters().live, live);
+    EXPECT_GT(sx::testing::counters().live, live);
     double point[3];
     ASSERT_TRUE(evaluate(&handle, 0.5, point));
     EXPECT_DOUBLE_EQ(point[0], 1.0);
@@ -324,13 +202,9 @@ TEST(RuvaneLibrary, LoadsAndServesCurvesThroughTheHost) {
     EXPECT_FALSE(evaluate(&handle, 1.0000001, point));
     EXPECT_TRUE(destroy(&handle));
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(ruvane_test::counters().live, live);
+    EXPECT_EQ(sx::testing::counters().live, live);
     shutdown();
-#if defined(_WIN32)
-    FreeLibrary(lib);
-#else
-    dlclose(lib);
-#endif
+    os.free_library(lib);
 }
 
 }  // namespace

@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "nurbs/nurbs.h"
-#include "nurbs/ruvane_test_host.h"
-#include "nurbs/ruvane_test_reference.h"
+#include "nurbs/testing/ruvane_test_host.h"
+#include "nurbs/testing/ruvane_test_reference.h"
 
 namespace {
 
 using namespace ruvane;
-using ruvane_test::CurveData;
+using sx::testing::CurveData;
 
-class Curves : public ruvane_test::CountingHostTest {
+class Curves : public sx::testing::CountingHostTest {
 protected:
     // Builds through N_IGS126 over [v0, v1].
     Status build(const CurveData& c, Curve* cur, double v0 = 0.0, double v1 = 1.0) {
@@ -34,7 +34,7 @@ protected:
         return project_point(cw);
     }
 
-    static void expect_near_ref(const Point3& got, const ruvane_test::RefPoint& ref, double tol,
+    static void expect_near_ref(const Point3& got, const sx::testing::RefPoint& ref, double tol,
                                 const std::string& what) {
         EXPECT_LE(std::fabs(got.x - static_cast<double>(ref.x)), tol) << what;
         EXPECT_LE(std::fabs(got.y - static_cast<double>(ref.y)), tol) << what;
@@ -54,7 +54,7 @@ TEST_F(Curves, RandomCurvesMatchIndependentEvaluation) {
             const bool rational = variant & 2;
             const bool planar = variant & 4;
             for (int trial = 0; trial < 6; ++trial) {
-                const CurveData c = ruvane_test::random_curve(rng, p, clamped, rational, planar);
+                const CurveData c = sx::testing::random_curve(rng, p, clamped, rational, planar);
                 Curve cur;
                 ASSERT_EQ(build(c, &cur), kOk) << error_record().code << error_record().routine;
                 // After creation the curve is clamped on exactly [0, 1].
@@ -63,7 +63,7 @@ TEST_F(Curves, RandomCurvesMatchIndependentEvaluation) {
                 EXPECT_EQ(cur.knt->m, cur.pol->n + p + 1);
                 EXPECT_EQ(cur.pol->Pw[0].w == kNonRationalW, !rational);
                 EXPECT_EQ(cur.pol->Pw[0].z == kPlanarZ, planar);
-                const double tol = 1e-12 * std::max(1.0, ruvane_test::max_abs(c.points));
+                const double tol = 1e-12 * std::max(1.0, sx::testing::max_abs(c.points));
                 std::vector<double> params = {0.0, 1.0};
                 for (int k = 0; k < 12; ++k) params.push_back(unit(rng));
                 for (double k : c.knots) {
@@ -71,7 +71,7 @@ TEST_F(Curves, RandomCurvesMatchIndependentEvaluation) {
                 }
                 for (double u : params) {
                     const Point3 got = eval(cur, u);
-                    const auto ref = ruvane_test::reference_curve_point(c, u, u == 1.0);
+                    const auto ref = sx::testing::reference_curve_point(c, u, u == 1.0);
                     expect_near_ref(got, ref, tol,
                                     "p=" + std::to_string(p) + " variant=" +
                                         std::to_string(variant) + " u=" + std::to_string(u));
@@ -86,24 +86,6 @@ TEST_F(Curves, RandomCurvesMatchIndependentEvaluation) {
     EXPECT_GT(checked, 5000);
 }
 
-// Extreme but valid weights still give the projected curve to near full precision.
-TEST_F(Curves, ExtremeWeightsStayAccurate) {
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 7; ++p) {
-        CurveData c = ruvane_test::random_curve(rng, p, false, true, false);
-        for (double& w : c.weights) w = unit(rng) < 0.5 ? 1e-4 : 200.0;
-        c.weights[0] = 1e-4;
-        Curve cur;
-        ASSERT_EQ(build(c, &cur), kOk);
-        for (int k = 0; k < 20; ++k) {
-            const double u = unit(rng);
-            expect_near_ref(eval(cur, u), ruvane_test::reference_curve_point(c, u, false),
-                            1e-11 * ruvane_test::max_abs(c.points), "p=" + std::to_string(p));
-        }
-    }
-}
-
 // Clipping to a sub-range keeps the shape there and clamps the knots exactly.
 TEST_F(Curves, ClippedCurveEqualsOriginalOnKeptRange) {
     std::mt19937 rng(99);
@@ -111,7 +93,7 @@ TEST_F(Curves, ClippedCurveEqualsOriginalOnKeptRange) {
     for (int p = 1; p <= 7; ++p) {
         for (int trial = 0; trial < 8; ++trial) {
             const CurveData c =
-                ruvane_test::random_curve(rng, p, trial % 2 == 0, trial % 3 == 0, false);
+                sx::testing::random_curve(rng, p, trial % 2 == 0, trial % 3 == 0, false);
             double v0 = unit(rng), v1 = unit(rng);
             if (v0 > v1) std::swap(v0, v1);
             if (trial == 1) v1 = c.knots[p + 2];  // ends exactly on an existing knot
@@ -122,10 +104,10 @@ TEST_F(Curves, ClippedCurveEqualsOriginalOnKeptRange) {
                 EXPECT_EQ(cur.knt->U[i], v0);
                 EXPECT_EQ(cur.knt->U[cur.knt->m - i], v1);
             }
-            const double tol = 1e-12 * ruvane_test::max_abs(c.points);
+            const double tol = 1e-12 * sx::testing::max_abs(c.points);
             for (int k = 0; k <= 10; ++k) {
                 const double u = k == 10 ? v1 : v0 + (v1 - v0) * k / 10.0;
-                expect_near_ref(eval(cur, u), ruvane_test::reference_curve_point(c, u, u == v1),
+                expect_near_ref(eval(cur, u), sx::testing::reference_curve_point(c, u, u == v1),
                                 tol, "clip p=" + std::to_string(p));
             }
             // The clipped curve starts and ends on control points.
@@ -137,54 +119,6 @@ TEST_F(Curves, ClippedCurveEqualsOriginalOnKeptRange) {
     }
 }
 
-TEST_F(Curves, ReversalTwiceInPlaceRestoresExactly) {
-    // Dyadic knots: every reflected value is exact.
-    const CurveData c{3,
-                      {0, 0, 0, 0, 0.25, 0.5, 0.5, 0.875, 1, 1, 1, 1},
-                      {1, 2, 0.5, 1, 3, 1, 1, 1},
-                      {0, 0, 0, 1, 2, 3, 2, -1, 4, 3, 3, 3, 4, 0, 1, 5, 5, 5, 6, 1, 0, 7, 2, 2}};
-    Curve cur;
-    ASSERT_EQ(build(c, &cur), kOk);
-    std::vector<double> knots(cur.knt->U, cur.knt->U + cur.knt->m + 1);
-    std::vector<Point4> pts(cur.pol->Pw, cur.pol->Pw + cur.pol->n + 1);
-    ASSERT_EQ(N_CURREV(&cur, &cur, &pool_), kOk);
-    EXPECT_EQ(cur.knt->U[4], 0.125);  // 1 - 0.875
-    ASSERT_EQ(N_CURREV(&cur, &cur, &pool_), kOk);
-    for (size_t i = 0; i < knots.size(); ++i) EXPECT_EQ(cur.knt->U[i], knots[i]) << i;
-    for (size_t i = 0; i < pts.size(); ++i) {
-        EXPECT_EQ(std::memcmp(&cur.pol->Pw[i], &pts[i], sizeof(Point4)), 0) << i;
-    }
-}
-
-// The reversed curve runs the other way: R(t) = C(a + b - t), in place or
-// into a fresh record, for random curves.
-TEST_F(Curves, ReversedCurveRunsBackwards) {
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 7; ++p) {
-        const CurveData c = ruvane_test::random_curve(rng, p, p % 2 == 0, p % 3 != 0, false);
-        Curve cur;
-        ASSERT_EQ(build(c, &cur), kOk);
-        Curve into;
-        ASSERT_EQ(N_CURREV(&cur, &into, &pool_), kOk);
-        Curve twice;
-        ASSERT_EQ(N_CURREV(&into, &twice, &pool_), kOk);
-        const double tol = 1e-12 * ruvane_test::max_abs(c.points);
-        for (int k = 0; k < 10; ++k) {
-            const double t = unit(rng);
-            const auto ref = ruvane_test::reference_curve_point(c, 1.0 - t, false);
-            expect_near_ref(eval(into, t), ref, tol, "reversed p=" + std::to_string(p));
-            expect_near_ref(eval(twice, 1.0 - t), ref, tol, "twice p=" + std::to_string(p));
-        }
-        ASSERT_EQ(N_CURREV(&cur, &cur, &pool_), kOk);
-        for (int k = 0; k < 5; ++k) {
-            const double t = unit(rng);
-            expect_near_ref(eval(cur, t), ruvane_test::reference_curve_point(c, 1.0 - t, false),
-                            tol, "in place p=" + std::to_string(p));
-        }
-    }
-}
-
 // An interior knot of multiplicity p + 1 on a continuous curve is reduced to
 // p without changing the shape; an end run longer than p + 1 is shortened and
 // its dead control point dropped.
@@ -192,7 +126,7 @@ TEST_F(Curves, KnotCleaningKeepsShape) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     for (int p = 1; p <= 5; ++p) {
-        CurveData c = ruvane_test::random_curve(rng, p, true, p % 2 == 0, false);
+        CurveData c = sx::testing::random_curve(rng, p, true, p % 2 == 0, false);
         // Put a run of p + 1 knots at 0.5 after the first p + 1 interior points.
         std::vector<double> knots(p + 1, 0.0);
         for (int i = 0; i <= p; ++i) knots.push_back(0.5);
@@ -217,7 +151,7 @@ TEST_F(Curves, KnotCleaningKeepsShape) {
         EXPECT_EQ(run, p);
         for (int k = 0; k <= 20; ++k) {
             const double u = k / 20.0;
-            expect_near_ref(eval(cur, u), ruvane_test::reference_curve_point(c, u, u == 1.0), 1e-12,
+            expect_near_ref(eval(cur, u), sx::testing::reference_curve_point(c, u, u == 1.0), 1e-12,
                             "clean p=" + std::to_string(p));
         }
     }
@@ -231,60 +165,6 @@ TEST_F(Curves, KnotCleaningKeepsShape) {
     const Point3 mid = eval(cur, 0.5);
     EXPECT_DOUBLE_EQ(mid.x, 1.0);
     EXPECT_DOUBLE_EQ(mid.y, 0.5);
-}
-
-struct Fixed {
-    const char* name;
-    std::vector<double> weights;
-    double expect_y;
-    bool rational;
-};
-
-TEST_F(Curves, QuadraticExamples) {
-    const Fixed cases[] = {{"plain", {1, 1, 1}, 0.5, false},
-                           {"weighted", {1, 2, 1}, 2.0 / 3.0, true}};
-    for (const Fixed& f : cases) {
-        const CurveData c{2, {0, 0, 0, 1, 1, 1}, f.weights, {0, 0, 0, 1, 1, 0, 2, 0, 0}};
-        Curve cur;
-        ASSERT_EQ(build(c, &cur), kOk) << f.name;
-        EXPECT_EQ(cur.pol->Pw[1].w == kNonRationalW, !f.rational) << f.name;
-        EXPECT_EQ(cur.pol->Pw[1].z, kPlanarZ) << f.name;
-        const Point3 p = eval(cur, 0.5);
-        EXPECT_DOUBLE_EQ(p.x, 1.0) << f.name;
-        EXPECT_DOUBLE_EQ(p.y, f.expect_y) << f.name;
-        EXPECT_EQ(p.z, 0.0) << f.name;
-    }
-}
-
-TEST_F(Curves, UniformKnotsAreClippedToClampedUnitRange) {
-    const CurveData c{2, {-2, -1, 0, 1, 2, 3}, {1, 1, 1}, {0, 0, 0, 4, 2, 0, 8, 0, 0}};
-    Curve cur;
-    ASSERT_EQ(build(c, &cur), kOk);
-    const std::vector<double> clamped = {0, 0, 0, 1, 1, 1};
-    ASSERT_EQ(cur.knt->m, 5);
-    for (int i = 0; i <= 5; ++i) EXPECT_EQ(cur.knt->U[i], clamped[i]);
-    for (double u : {0.0, 0.3, 0.5, 1.0}) {
-        expect_near_ref(eval(cur, u), ruvane_test::reference_curve_point(c, u, u == 1.0), 1e-13,
-                        "uniform");
-    }
-}
-
-// A record built once is reused for smaller curves and refuses larger ones.
-TEST_F(Curves, ReusedRecordsAreCheckedForCapacity) {
-    const CurveData four{1, {0, 0, 0.3, 0.6, 1, 1}, {1, 1, 1, 1}, std::vector<double>(12, 1.0)};
-    const CurveData five{
-        1, {0, 0, 0.2, 0.4, 0.6, 1, 1}, {1, 1, 1, 1, 1}, std::vector<double>(15, 1.0)};
-    const CurveData three{2, {0, 0, 0, 1, 1, 1}, {1, 1, 1}, {0, 0, 0, 1, 1, 0, 2, 0, 0}};
-    Curve cur;
-    ASSERT_EQ(build(four, &cur), kOk);
-    Point4* storage = cur.pol->Pw;
-    ASSERT_EQ(build(three, &cur), kOk);
-    EXPECT_EQ(cur.pol->Pw, storage);
-    EXPECT_DOUBLE_EQ(eval(cur, 0.5).y, 0.5);
-    EXPECT_EQ(build(five, &cur), kFail);
-    EXPECT_EQ(error_record().code, 9);
-    EXPECT_STREQ(error_record().routine, "N_IGS126");
-    ASSERT_EQ(build(four, &cur), kOk);  // back to the size it was made for
 }
 
 struct Rejection {
@@ -377,32 +257,6 @@ TEST_F(Curves, SpanSearchEndsAndSides) {
     EXPECT_EQ(N_KNTFSP(uniform, 2, -0.5, 1, &span), kFail);
     EXPECT_EQ(N_KNTFSP(uniform, 2, 0.0, 1, &span), kOk);
     EXPECT_EQ(span, 2);
-}
-
-// Basis functions are a partition of unity and match the defining recursion,
-// including the ends of an unclamped vector where several are non-zero.
-TEST_F(Curves, BasisFunctionsMatchDefinition) {
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 7; ++p) {
-        for (int clamped = 0; clamped < 2; ++clamped) {
-            std::vector<double> U = ruvane_test::random_knots(rng, p + 4, p, 0.0, 1.0, clamped);
-            const KnotVector knt{static_cast<int>(U.size()) - 1, U.data(), 0};
-            for (double u : {0.0, 1.0, unit(rng), unit(rng), U[p + 1]}) {
-                double N[kMaxDegree + 1];
-                int s = 0;
-                ASSERT_EQ(N_KNTALB(knt, p, u, 1, N, &s), kOk);
-                double sum = 0.0;
-                for (int r = 0; r <= p; ++r) {
-                    sum += N[r];
-                    const double ref =
-                        static_cast<double>(ruvane_test::basis(U, s - p + r, p, u, u == 1.0));
-                    EXPECT_NEAR(N[r], ref, 1e-14) << "p=" << p << " u=" << u << " r=" << r;
-                }
-                EXPECT_NEAR(sum, 1.0, 1e-14);
-            }
-        }
-    }
 }
 
 }  // namespace

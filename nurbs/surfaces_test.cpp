@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "nurbs/nurbs.h"
-#include "nurbs/ruvane_test_host.h"
-#include "nurbs/ruvane_test_reference.h"
+#include "nurbs/testing/ruvane_test_host.h"
+#include "nurbs/testing/ruvane_test_reference.h"
 
 namespace {
 
 using namespace ruvane;
-using ruvane_test::SurfaceData;
+using sx::testing::SurfaceData;
 
 SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool rational,
                            bool planar) {
@@ -24,8 +24,8 @@ SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool r
     s.q = q;
     s.nu = p + 1 + extra(rng);
     s.nv = q + 1 + extra(rng);
-    s.uknots = ruvane_test::random_knots(rng, s.nu, p, 0.0, 2.0, clamped);
-    s.vknots = ruvane_test::random_knots(rng, s.nv, q, -1.0, 1.0, clamped);
+    s.uknots = sx::testing::random_knots(rng, s.nu, p, 0.0, 2.0, clamped);
+    s.vknots = sx::testing::random_knots(rng, s.nv, q, -1.0, 1.0, clamped);
     for (int e = 0; e < s.nu * s.nv; ++e) {
         s.weights.push_back(rational ? weight(rng) : 1.0);
         s.points.push_back(coord(rng));
@@ -35,7 +35,7 @@ SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool r
     return s;
 }
 
-class Surfaces : public ruvane_test::CountingHostTest {
+class Surfaces : public sx::testing::CountingHostTest {
 protected:
     // Builds through N_IGS128 over [u0, u1] x [v0, v1], rows arranged as the
     // routine takes them (first index along u).
@@ -66,7 +66,7 @@ protected:
     std::vector<const double*> ptr_w_;
 };
 
-double scale_of(const SurfaceData& s) { return std::max(1.0, ruvane_test::max_abs(s.points)); }
+double scale_of(const SurfaceData& s) { return std::max(1.0, sx::testing::max_abs(s.points)); }
 
 TEST_F(Surfaces, RandomSurfacesMatchIndependentEvaluation) {
     std::mt19937 rng(1206);
@@ -94,7 +94,7 @@ TEST_F(Surfaces, RandomSurfacesMatchIndependentEvaluation) {
                 double v = v0 + (v1 - v0) * unit(rng);
                 if (k == 0) u = u0, v = v0;
                 if (k == 1) u = u1, v = v1;
-                const auto ref = ruvane_test::reference_surface_point(s, u, v, u == u1, v == v1);
+                const auto ref = sx::testing::reference_surface_point(s, u, v, u == u1, v == v1);
                 Point3 a, b;
                 ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
                 Point3 row0[2], row1[2];
@@ -165,32 +165,6 @@ TEST_F(Surfaces, DerivativesMatchFiniteDifferences) {
     }
 }
 
-TEST_F(Surfaces, NormalsAreUnitAndOrthogonalToTangents) {
-    std::mt19937 rng(31);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 7; ++p) {
-        const SurfaceData s =
-            random_surface(rng, p, 1 + (p + 2) % 7, p % 2 == 0, p % 3 != 0, false);
-        Surface sur;
-        ASSERT_EQ(build(s, &sur), kOk);
-        const double u0 = sur.uknt->U[0], u1 = sur.uknt->U[sur.uknt->m];
-        const double v0 = sur.vknt->U[0], v1 = sur.vknt->U[sur.vknt->m];
-        for (int k = 0; k < 10; ++k) {
-            const double u = u0 + (u1 - u0) * unit(rng);
-            const double v = v0 + (v1 - v0) * unit(rng);
-            Point3 S, tu, tv, n;
-            ASSERT_EQ(N_SURNOR(sur, 1, u, v, &S, &tu, &tv, &n), kOk);
-            EXPECT_NEAR(vec_length(n), 1.0, 1e-14);
-            EXPECT_NEAR(vec_length(tu), 1.0, 1e-14);
-            EXPECT_NEAR(vec_length(tv), 1.0, 1e-14);
-            EXPECT_NEAR(vec_dot(n, tu), 0.0, 1e-13);
-            EXPECT_NEAR(vec_dot(n, tv), 0.0, 1e-13);
-            // Orientation: n follows Su x Sv.
-            EXPECT_GT(vec_dot(n, vec_cross(tu, tv)), 0.0);
-        }
-    }
-}
-
 // A bilinear patch whose v = 0 edge collapses to one point (a pole), and one
 // whose tangents are parallel at a corner.
 TEST_F(Surfaces, DegeneratePointsFailWithCode17) {
@@ -233,81 +207,6 @@ TEST_F(Surfaces, DegeneratePointsFailWithCode17) {
         EXPECT_EQ(N_SURNOR(sur, 1, u, -1.0, &S, &tu, &tv, &n), kFail) << u;
         EXPECT_EQ(error_record().code, 17);
     }
-}
-
-TEST_F(Surfaces, OutOfRangeAndInvalidSurfaces) {
-    SurfaceData s;
-    s.p = s.q = 1;
-    s.nu = s.nv = 2;
-    s.uknots = s.vknots = {0, 0, 1, 1};
-    s.weights = {1, 1, 1, 1};
-    s.points = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 1};
-    Surface sur;
-    ASSERT_EQ(build(s, &sur), kOk);
-    Point3 S, tu, tv, n;
-    EXPECT_EQ(N_SURNOR(sur, 1, 1.0000001, 0.5, &S, &tu, &tv, &n), kFail);
-    EXPECT_EQ(error_record().code, 6);
-    EXPECT_STREQ(error_record().routine, "N_SURNOR");
-    EXPECT_EQ(N_SUREVN(sur, 1, 0.5, NAN, &S), kFail);
-    EXPECT_EQ(error_record().code, 6);
-
-    SurfaceData bad = s;
-    bad.weights[3] = 0.00009;
-    Surface other;
-    EXPECT_EQ(build(bad, &other), kFail);
-    EXPECT_EQ(error_record().code, 5);
-    EXPECT_STREQ(error_record().routine, "N_IGS128");
-    bad = s;
-    bad.vknots = {0, 0, 1, 0.5};
-    EXPECT_EQ(build(bad, &other, 0, 1, 0, 1), kFail);
-    EXPECT_EQ(error_record().code, 4);
-    bad = s;
-    bad.q = 29;
-    EXPECT_EQ(build(bad, &other, 0, 1, 0, 1), kFail);
-    EXPECT_EQ(error_record().code, 3);
-    EXPECT_STREQ(error_record().routine, "N_IGS128");
-}
-
-// Segments and iso-curves used by the tessellator reproduce the surface.
-TEST_F(Surfaces, SegmentsAndIsoCurvesReproduceTheSurface) {
-    std::mt19937 rng(8);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 4; ++p) {
-        const SurfaceData s = random_surface(rng, p, 5 - p, true, p % 2 == 0, false);
-        Surface sur;
-        ASSERT_EQ(build(s, &sur), kOk);
-        const double tol = 1e-12 * scale_of(s);
-        // Piece [0.5, 1.5] x [-0.2, 0.7]
-        Surface piece;
-        ASSERT_EQ(N_TOOSSG(sur, 0.5, 1.5, -0.2, 0.7, &piece, &pool_), kOk);
-        EXPECT_EQ(piece.uknt->U[0], 0.5);
-        EXPECT_EQ(piece.vknt->U[piece.vknt->m], 0.7);
-        for (int k = 0; k < 8; ++k) {
-            const double u = 0.5 + unit(rng), v = -0.2 + 0.9 * unit(rng);
-            Point3 a, b;
-            ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
-            ASSERT_EQ(N_SUREVN(piece, 1, std::min(u, 1.5), std::min(v, 0.7), &b), kOk);
-            EXPECT_LE(vec_distance(a, b), tol) << p;
-        }
-        // Reusing the piece for a second, smaller cell.
-        ASSERT_EQ(N_TOOSSG(sur, 0.0, 0.25, 0.0, 1.0, &piece, &pool_), kOk);
-        for (int dir = 1; dir <= 2; ++dir) {
-            const double t = dir == 1 ? 1.3 : 0.4;
-            Curve iso;
-            ASSERT_EQ(N_TOOSCX(sur, dir, t, &iso, &pool_), kOk);
-            for (int k = 0; k < 6; ++k) {
-                const double r = dir == 1 ? -1.0 + 2.0 * unit(rng) : 2.0 * unit(rng);
-                Point4 cw;
-                ASSERT_EQ(N_CUREVN(iso, 1, r, &cw), kOk);
-                Point3 a;
-                ASSERT_EQ(N_SUREVN(sur, 1, dir == 1 ? t : r, dir == 1 ? r : t, &a), kOk);
-                EXPECT_LE(vec_distance(a, project_point(cw)), tol) << "dir " << dir;
-            }
-        }
-    }
-    Curve iso;
-    EXPECT_EQ(N_TOOSCX(Surface{}, 3, 0.0, &iso, &pool_), kFail);
-    EXPECT_EQ(error_record().code, 13);
 }
 
 }  // namespace

@@ -217,4 +217,5 @@ echo
 echo "=== summary ($(( SECONDS - run_start )) s in all)"
 printf '%s\n' "${summary[@]}"
 echo "ctest: $total_passed passed, $total_failed failed, $total_skipped skipped"
+python3 scripts/code_ratio.py || echo "test-to-code ratio: not counted"
 [ $failed_stages -eq 0 ]

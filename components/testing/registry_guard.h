@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "components/registry.h"
 #include "platform/platform.h"
 
 namespace sx::testing {
@@ -13,17 +14,12 @@ class RegistryValueGuard {
 public:
     RegistryValueGuard(RegKey root, std::string subkey, std::string name)
         : root_(root), subkey_(std::move(subkey)), name_(std::move(name)) {
-        Platform& os = platform();
-        RegKey key = 0;
-        if (os.reg_open_key(root_, subkey_.c_str(), kKeyQueryValue, &key) != kErrorSuccess) return;
-        uint32_t size = 0;
-        if (os.reg_query_value(key, name_.c_str(), &type_, nullptr, &size) == kErrorSuccess) {
-            data_.resize(size);
-            had_value_ = os.reg_query_value(key, name_.c_str(), &type_, data_.data(), &size) ==
-                         kErrorSuccess;
-            data_.resize(size);
-        }
-        os.reg_close_key(key);
+        RegistryKey key;
+        RegistryValue saved;
+        if (key.open(root_, subkey_.c_str(), kKeyQueryValue) != kErrorSuccess) return;
+        had_value_ = read_registry_value(key.get(), name_.c_str(), &saved) == kErrorSuccess;
+        type_ = saved.type;
+        data_.assign(saved.data.begin(), saved.data.end());
     }
     ~RegistryValueGuard() {
         Platform& os = platform();

@@ -9,11 +9,13 @@
 
 namespace sx::testing {
 
-using test::read_file;
-using test::write_file;
+using testing::read_file;
+using testing::write_file;
 
 // A Linux path of the build (a helper program's location) in Windows form.
-inline std::string host_path(const std::string& path) { return test::host_to_windows_path(path); }
+inline std::string host_path(const std::string& path) {
+    return testing::host_to_windows_path(path);
+}
 
 // The platform's temporary folder as a FilePath with a trailing backslash,
 // the form the component services extend.
@@ -25,7 +27,7 @@ public:
     std::string operator/(const std::string& relative) const { return path_.text() + relative; }
 
 private:
-    test::TemporaryDirectory directory_;
+    testing::TemporaryDirectory directory_;
     FilePath path_;
 };
 

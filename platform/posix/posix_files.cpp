@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii_case.h"
 #include "platform/posix/posix_internal.h"
 
 extern char** environ;
@@ -45,7 +46,7 @@ bool default_environment(const std::string& name, std::string* value) {
         {"OS", "Windows_NT"},
     };
     for (const Default& d : defaults) {
-        if (strcasecmp(d.name, name.c_str()) == 0) {
+        if (equals_ignoring_ascii_case(d.name, name)) {
             *value = d.value;
             return true;
         }
@@ -64,7 +65,7 @@ bool lookup_environment(const std::string& name, std::string* value, bool with_d
     for (char** e = environ; e && *e; ++e) {
         const char* eq = strchr(*e, '=');
         if (eq && static_cast<size_t>(eq - *e) == name.size() &&
-            strncasecmp(*e, name.c_str(), name.size()) == 0) {
+            equals_ignoring_ascii_case(std::string_view(*e, name.size()), name)) {
             *value = eq + 1;
             return true;
         }
@@ -117,7 +118,7 @@ bool find_program(const std::string& windows_program, std::string* host_program)
         return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p.c_str(), X_OK) == 0;
     };
     auto ends_with_exe = [](const std::string& s) {
-        return s.size() > 4 && strcasecmp(s.c_str() + s.size() - 4, ".exe") == 0;
+        return s.size() > 4 && ends_with_ignoring_ascii_case(s, ".exe");
     };
     std::vector<std::string> names = {windows_program};
     // An index written for Windows names "player.exe"; the Linux build is "player".

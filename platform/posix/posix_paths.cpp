@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii_case.h"
 #include "platform/posix/posix_internal.h"
 
 namespace sx::posix {
@@ -38,8 +39,6 @@ bool make_dirs(const std::string& path) {
     if (slash != std::string::npos && slash > 0 && !make_dirs(path.substr(0, slash))) return false;
     return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
 }
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool has_drive(const std::string& p) {
     return p.size() >= 2 && p[1] == ':' &&
@@ -225,7 +224,7 @@ bool to_host_path(const std::string& windows_path, std::string* host_path) {
     bool relative = false;
     size_t pos = 0;
     if (has_drive(path)) {
-        const char letter = lower(path[0]);
+        const char letter = ascii_lower(path[0]);
         if (letter != 'z') result = winroot() + "/drive_" + letter;
         pos = path.size() > 2 && path[2] == '\\' ? 3 : 2;
     } else if (path[0] == '\\') {
@@ -248,7 +247,7 @@ bool to_host_path(const std::string& windows_path, std::string* host_path) {
             resolving = false;
             if (DIR* d = opendir(dir.c_str())) {
                 while (struct dirent* e = readdir(d)) {
-                    if (strcasecmp(e->d_name, name.c_str()) == 0) {
+                    if (equals_ignoring_ascii_case(e->d_name, name)) {
                         candidate = join(e->d_name);
                         resolving = true;
                         break;
@@ -309,7 +308,8 @@ bool match_pattern(const std::string& pattern, const std::string& name) {
     if (pattern == "*.*" || pattern == "*") return true;
     size_t p = 0, n = 0, star = std::string::npos, mark = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || ascii_lower(pattern[p]) == ascii_lower(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/ascii_case.h"
 #include "platform/posix/posix_internal.h"
 
 extern char** environ;
@@ -71,16 +72,67 @@ bool is_host_directory(const std::string& host) {
     return host_stat(host, &st) && S_ISDIR(st.st_mode);
 }
 
-bool translate(const char* windows_path, std::string* host) {
-    return windows_path && to_host_path(windows_path, host);
-}
-
 std::string parent_of(const std::string& host) {
     size_t slash = host.find_last_of('/');
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return host.substr(0, slash);
 }
+
+// Why the last file operation of this thread failed, as GetLastError keeps it.
+thread_local long t_last_error = kErrorSuccess;
+
+// Records the reason of a failure; false, so that a failing path can end with
+// `return fail(...)`.
+bool fail(long error) {
+    t_last_error = error;
+    return false;
+}
+
+// The Win32 code for what errno says went wrong with `host`.
+long error_from_errno(int error, const std::string& host) {
+    switch (error) {
+        case ENOENT:
+            // Windows tells a missing file from a missing folder on the way.
+            return is_host_directory(parent_of(host)) ? kErrorFileNotFound : kErrorPathNotFound;
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case EBUSY:
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case EEXIST:
+            return kErrorAlreadyExists;
+        case ENOTEMPTY:
+            return kErrorDirNotEmpty;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case EXDEV:
+            return kErrorNotSameDevice;
+        case ENAMETOOLONG:
+            return kErrorInvalidName;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        default:
+            return kErrorGenFailure;
+    }
+}
+
+bool fail_errno(const std::string& host) { return fail(error_from_errno(errno, host)); }
+
+bool translate(const char* windows_path, std::string* host) {
+    if (windows_path && to_host_path(windows_path, host)) return true;
+    return fail(windows_path ? kErrorInvalidName : kErrorInvalidParameter);
+}
+
+// What a link stands for: a directory when its target is one (a dangling
+// link stands for a file).
+bool link_to_directory(const std::string& host) { return is_host_directory(host); }
 
 bool sync_directory(const std::string& dir) {
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -118,20 +170,29 @@ bool copy_host_file(const std::string& from, const std::string& to) {
         return false;
     }
     bool ok = true;
+    int error = 0;
     char buffer[65536];
     for (;;) {
         ssize_t n = read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
+        if (n < 0) {
+            ok = false;
+            error = errno;
+        }
         if (n <= 0) break;
         if (!write_all(out, buffer, static_cast<size_t>(n))) {
             ok = false;
+            error = errno;
             break;
         }
     }
-    ok = close(out) == 0 && ok;
+    if (close(out) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     close(in);
     if (!ok) unlink(to.c_str());
+    errno = error;  // why it failed, for the caller
     return ok;
 }
 
@@ -167,12 +228,6 @@ uint32_t copy_out(const std::string& text, char* buffer, uint32_t size) {
     if (!buffer || size <= length) return length + 1;
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return length;
-}
-
-std::string ascii_lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 uint32_t exit_code_of(int status) {
@@ -233,27 +288,53 @@ public:
     uint32_t get_file_attributes(const char* path) override {
         std::string host;
         struct stat st;
-        if (!translate(path, &host) || !host_stat(host, &st)) return kInvalidFileAttributes;
+        if (!translate(path, &host)) return kInvalidFileAttributes;
+        if (lstat(host.c_str(), &st) != 0) {
+            fail_errno(host);
+            return kInvalidFileAttributes;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            // The link's own attributes: whoever walks a tree sees a link and
+            // can remove it without going where it points.
+            return kFileAttributeReparsePoint |
+                   (link_to_directory(host) ? kFileAttributeDirectory : kFileAttributeArchive);
+        }
         if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
-        uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as for any written file
-        if (access(host.c_str(), W_OK) != 0) attributes |= 0x1;  // FILE_ATTRIBUTE_READONLY
+        uint32_t attributes = kFileAttributeArchive;  // as for any written file
+        if (access(host.c_str(), W_OK) != 0) attributes |= kFileAttributeReadonly;
         return attributes;
     }
 
     bool create_directory(const char* path) override {
         std::string host;
-        return translate(path, &host) && mkdir(host.c_str(), 0777) == 0;
+        if (!translate(path, &host)) return false;
+        return mkdir(host.c_str(), 0777) == 0 || fail_errno(host);
     }
 
     bool remove_directory(const char* path) override {
         std::string host;
-        return translate(path, &host) && rmdir(host.c_str()) == 0;
+        struct stat st;
+        if (!translate(path, &host)) return false;
+        if (lstat(host.c_str(), &st) != 0) return fail_errno(host);
+        if (S_ISLNK(st.st_mode)) {
+            // RemoveDirectoryA on a directory link removes the link alone.
+            if (!link_to_directory(host)) return fail(kErrorDirectory);
+            return unlink(host.c_str()) == 0 || fail_errno(host);
+        }
+        if (!S_ISDIR(st.st_mode)) return fail(kErrorDirectory);
+        if (rmdir(host.c_str()) == 0) return true;
+        return fail(errno == EEXIST ? kErrorDirNotEmpty : error_from_errno(errno, host));
     }
 
     bool delete_file(const char* path) override {
         std::string host;
-        if (!translate(path, &host) || is_host_directory(host)) return false;
-        return unlink(host.c_str()) == 0;
+        struct stat st;
+        if (!translate(path, &host)) return false;
+        if (lstat(host.c_str(), &st) != 0) return fail_errno(host);
+        // DeleteFileA refuses directories, and links that stand for one.
+        if (S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && link_to_directory(host)))
+            return fail(kErrorAccessDenied);
+        return unlink(host.c_str()) == 0 || fail_errno(host);
     }
 
     uint32_t get_temp_path(char* buffer, uint32_t size) override {
@@ -270,16 +351,16 @@ public:
     }
 
     bool list_directory(const char* pattern, std::vector<std::string>* names) override {
-        if (!pattern || !names) return false;
+        if (!pattern || !names) return fail(kErrorInvalidParameter);
         std::string text = pattern;
         size_t cut = text.find_last_of("\\/");
         std::string dir = cut == std::string::npos ? "." : text.substr(0, cut + 1);
         std::string mask = cut == std::string::npos ? text : text.substr(cut + 1);
-        if (text.size() == 2 && text[1] == ':') return false;
+        if (text.size() == 2 && text[1] == ':') return fail(kErrorInvalidName);
         std::string host;
-        if (!to_host_path(dir, &host)) return false;
+        if (!to_host_path(dir, &host)) return fail(kErrorInvalidName);
         DIR* d = opendir(host.c_str());
-        if (!d) return false;
+        if (!d) return fail(errno == ENOENT ? kErrorPathNotFound : error_from_errno(errno, host));
         names->clear();
         std::vector<std::string> rest;
         bool dot = false, dotdot = false;
@@ -298,14 +379,19 @@ public:
         if (dot) names->push_back(".");
         if (dotdot) names->push_back("..");
         names->insert(names->end(), rest.begin(), rest.end());
-        return !names->empty();
+        return !names->empty() || fail(kErrorFileNotFound);
     }
 
     std::FILE* open_file(const char* path, const char* mode) override {
         std::string host;
-        if (!mode || !translate(path, &host)) return nullptr;
+        if (!mode) {
+            fail(kErrorInvalidParameter);
+            return nullptr;
+        }
+        if (!translate(path, &host)) return nullptr;
         if (is_host_directory(host)) {
             errno = EACCES;
+            fail(kErrorAccessDenied);
             return nullptr;
         }
         // The C runtime's mode letters that mean something here, plus close
@@ -313,40 +399,46 @@ public:
         std::string posix_mode;
         for (const char* m = mode; *m; ++m)
             if (std::strchr("rwa+bx", *m)) posix_mode += *m;
-        if (posix_mode.empty() || !std::strchr("rwa", posix_mode[0])) return nullptr;
+        if (posix_mode.empty() || !std::strchr("rwa", posix_mode[0])) {
+            fail(kErrorInvalidParameter);
+            return nullptr;
+        }
         posix_mode += 'e';
-        return std::fopen(host.c_str(), posix_mode.c_str());
+        std::FILE* stream = std::fopen(host.c_str(), posix_mode.c_str());
+        if (!stream) fail_errno(host);
+        return stream;
     }
 
     CreateNewResult create_new_file(const char* path) override {
         std::string host;
         if (!translate(path, &host)) return CreateNewResult::failed;
         int fd = open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) return errno == EEXIST ? CreateNewResult::exists : CreateNewResult::failed;
+        if (fd < 0) {
+            const int error = errno;
+            // _open with _O_EXCL reports an existing file as such.
+            fail(error == EEXIST ? kErrorFileExists : error_from_errno(error, host));
+            return error == EEXIST ? CreateNewResult::exists : CreateNewResult::failed;
+        }
         close(fd);
         return CreateNewResult::created;
     }
 
     bool flush_file(std::FILE* stream) override {
-        if (!stream || std::fflush(stream) != 0) return false;
+        if (!stream) return fail(kErrorInvalidHandle);
+        if (std::fflush(stream) != 0) return fail(error_from_errno(errno, std::string()));
         int fd = fileno(stream);
-        return fd >= 0 && fsync(fd) == 0;
+        if (fd < 0) return fail(kErrorInvalidHandle);
+        return fsync(fd) == 0 || fail(error_from_errno(errno, std::string()));
     }
 
-    bool replace_file(const char* from, const char* to, long* error = nullptr) override {
+    bool replace_file(const char* from, const char* to) override {
         std::string source, target;
-        long failure = kErrorAccessDenied;
-        if (translate(from, &source) && translate(to, &target) && !is_host_directory(source) &&
-            !is_host_directory(target)) {
-            if (rename(source.c_str(), target.c_str()) == 0) {
-                // The new name is durable only once its directory is.
-                sync_directory(parent_of(target));
-                return true;
-            }
-            if (errno == ENOENT) failure = kErrorFileNotFound;
-        }
-        if (error) *error = failure;
-        return false;
+        if (!translate(from, &source) || !translate(to, &target)) return false;
+        if (is_host_directory(source) || is_host_directory(target)) return fail(kErrorAccessDenied);
+        if (rename(source.c_str(), target.c_str()) != 0) return fail_errno(source);
+        // The new name is durable only once its directory is.
+        sync_directory(parent_of(target));
+        return true;
     }
 
     bool copy_file(const char* from, const char* to, bool fail_if_exists) override {
@@ -354,36 +446,42 @@ public:
         if (!translate(from, &source) || !translate(to, &target)) return false;
         struct stat st;
         if (host_stat(target, &st)) {
-            if (fail_if_exists || S_ISDIR(st.st_mode)) return false;
+            if (fail_if_exists) return fail(kErrorFileExists);
+            if (S_ISDIR(st.st_mode)) return fail(kErrorAccessDenied);
             // Copying a file onto itself would truncate it before reading.
-            if (same_file(source, target)) return false;
+            if (same_file(source, target)) return fail(kErrorSharingViolation);
         }
-        return copy_host_file(source, target);
+        return copy_host_file(source, target) || fail_errno(source);
     }
 
     bool move_file(const char* from, const char* to) override {
         std::string source, target;
         if (!translate(from, &source) || !translate(to, &target)) return false;
         struct stat st;
-        if (!host_stat(source, &st)) return false;
+        if (lstat(source.c_str(), &st) != 0) return fail_errno(source);
         if (same_file(source, target)) {
             // Only the case of the name changes.
             target = parent_of(target) + "/" + last_component(to);
-            return rename(source.c_str(), target.c_str()) == 0;
+            return rename(source.c_str(), target.c_str()) == 0 || fail_errno(source);
         }
-        if (host_stat(target, &st)) return false;  // MoveFileA never replaces
+        struct stat existing;
+        if (lstat(target.c_str(), &existing) == 0) return fail(kErrorAlreadyExists);
         if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
             return true;
         if (errno == EINVAL || errno == ENOSYS) {
             if (rename(source.c_str(), target.c_str()) == 0) return true;
         }
         // Across file systems a file is copied, as MoveFileA does between volumes.
-        if (errno == EXDEV && S_ISREG(st.st_mode) && copy_host_file(source, target))
-            return unlink(source.c_str()) == 0;
-        return false;
+        if (errno == EXDEV && S_ISREG(st.st_mode)) {
+            if (!copy_host_file(source, target)) return fail_errno(target);
+            return unlink(source.c_str()) == 0 || fail_errno(source);
+        }
+        return fail(errno == EEXIST ? kErrorAlreadyExists : error_from_errno(errno, target));
     }
 
     std::string current_directory() override { return to_windows_path("."); }
+
+    long last_error() override { return t_last_error; }
 
     // -- Locks.
     LockHandle open_lock_file(const char* path) override {
@@ -393,7 +491,10 @@ public:
         // bound only guards against a path that keeps changing.
         for (int attempt = 0; attempt < 100; ++attempt) {
             int fd = open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-            if (fd < 0) return nullptr;
+            if (fd < 0) {
+                fail_errno(host);
+                return nullptr;
+            }
             switch (lock_descriptor(fd, host)) {
                 case LockAttempt::locked:
                     return new LockHandleTag{fd, host};
@@ -401,11 +502,17 @@ public:
                     close(fd);
                     continue;
                 case LockAttempt::busy:
+                    // Share mode 0 on Windows: the holder's open refuses ours.
+                    close(fd);
+                    fail(kErrorSharingViolation);
+                    return nullptr;
                 case LockAttempt::failed:
                     close(fd);
+                    fail(kErrorAccessDenied);
                     return nullptr;
             }
         }
+        fail(kErrorSharingViolation);
         return nullptr;
     }
 
@@ -450,7 +557,8 @@ public:
         for (bool removed = true; removed;) {
             removed = false;
             for (char** e = environ; e && *e; ++e) {
-                if (strncasecmp(*e, name, length) == 0 && (*e)[length] == '=') {
+                if (std::strlen(*e) > length && (*e)[length] == '=' &&
+                    equals_ignoring_ascii_case(std::string_view(*e, length), name)) {
                     unsetenv(std::string(*e, length).c_str());
                     removed = true;
                     break;
@@ -691,7 +799,7 @@ public:
         const std::string given = path;
         const bool bare = given.find_first_of("\\/:") == std::string::npos;
         std::vector<std::string> names = {given};
-        if (given.size() > 4 && strcasecmp(given.c_str() + given.size() - 4, ".dll") == 0) {
+        if (given.size() > 4 && ends_with_ignoring_ascii_case(given, ".dll")) {
             // A Windows library name: its Linux build is lib<name>.so or <name>.so.
             const std::string stem = given.substr(0, given.size() - 4);
             size_t cut = stem.find_last_of("\\/:");

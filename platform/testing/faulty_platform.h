@@ -23,53 +23,11 @@
 
 namespace sx {
 
+// One value per operation of the seam, in the order of its list.
 enum class Call {
-    reg_open_key,
-    reg_create_key,
-    reg_close_key,
-    reg_query_value,
-    reg_set_value,
-    reg_delete_value,
-    reg_delete_key,
-    reg_enum_key,
-    reg_enum_value,
-    get_file_attributes,
-    create_directory,
-    remove_directory,
-    delete_file,
-    get_temp_path,
-    list_directory,
-    open_file,
-    create_new_file,
-    flush_file,
-    replace_file,
-    copy_file,
-    move_file,
-    current_directory,
-    open_lock_file,
-    close_lock_file,
-    tick_count,
-    sleep_ms,
-    expand_environment_strings,
-    get_environment_variable,
-    set_environment_variable,
-    start_process,
-    wait_process,
-    close_process,
-    terminate_process,
-    current_process_id,
-    command_line,
-    program_path,
-    module_path,
-    start_thread,
-    wait_thread,
-    close_thread,
-    load_library,
-    find_symbol,
-    free_library,
-    message_box,
-    get_system_directory,
-    os_version,
+#define SX_PLATFORM_OPERATION(result, name, parameters, arguments, failure, subject) name,
+#include "platform/platform_operations.h"
+#undef SX_PLATFORM_OPERATION
     count_  // number of operations
 };
 
@@ -82,7 +40,8 @@ struct FaultRule {
     std::string mode;                 // open_file: substring of the mode ("w", "a", ...)
     int good_calls = 0;               // matching calls that still succeed first
     int failures = -1;                // matching calls that then fail; -1: all later ones
-    long error = kErrorAccessDenied;  // what failing registry calls and replaces report
+    long error = kErrorAccessDenied;  // what failing registry calls return, and
+                                      // last_error() after a failing file call
     long write_limit = -1;            // open_file: >= 0 gives a stream that fails after
                                       // this many bytes (disk full) instead of no stream
     int seen = 0;                     // matching calls so far (kept by the platform)
@@ -120,61 +79,69 @@ public:
     FaultRule& fail_after_writes(const std::string& path, long bytes);
     static bool supports_disk_full();
 
-    // -- Platform.
-    long reg_open_key(RegKey parent, const char* subkey, uint32_t access, RegKey* out) override;
-    long reg_create_key(RegKey parent, const char* subkey, RegKey* out, bool* created) override;
-    long reg_close_key(RegKey key) override;
-    long reg_query_value(RegKey key, const char* name, uint32_t* type, void* data,
-                         uint32_t* size) override;
-    long reg_set_value(RegKey key, const char* name, uint32_t type, const void* data,
-                       uint32_t size) override;
-    long reg_delete_value(RegKey key, const char* name) override;
-    long reg_delete_key(RegKey parent, const char* subkey) override;
-    long reg_enum_key(RegKey key, uint32_t index, char* name, uint32_t* name_size) override;
-    long reg_enum_value(RegKey key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
-                        void* data, uint32_t* data_size) override;
-    uint32_t get_file_attributes(const char* path) override;
-    bool create_directory(const char* path) override;
-    bool remove_directory(const char* path) override;
-    bool delete_file(const char* path) override;
-    uint32_t get_temp_path(char* buffer, uint32_t size) override;
-    bool list_directory(const char* pattern, std::vector<std::string>* names) override;
-    std::FILE* open_file(const char* path, const char* mode) override;
-    CreateNewResult create_new_file(const char* path) override;
-    bool flush_file(std::FILE* stream) override;
-    bool replace_file(const char* from, const char* to, long* error = nullptr) override;
-    bool copy_file(const char* from, const char* to, bool fail_if_exists) override;
-    bool move_file(const char* from, const char* to) override;
-    std::string current_directory() override;
-    LockHandle open_lock_file(const char* path) override;
-    void close_lock_file(LockHandle lock) override;
-    uint32_t tick_count() override;
-    void sleep_ms(uint32_t milliseconds) override;
-    uint32_t expand_environment_strings(const char* source, char* dest, uint32_t size) override;
-    bool get_environment_variable(const char* name, std::string* value) override;
-    bool set_environment_variable(const char* name, const char* value) override;
-    bool start_process(const char* command_line, ProcessHandle* out) override;
-    bool wait_process(ProcessHandle process, uint32_t timeout_ms, uint32_t* exit_code) override;
-    void close_process(ProcessHandle process) override;
-    bool terminate_process(ProcessHandle process, uint32_t exit_code) override;
-    uint32_t current_process_id() override;
-    std::string command_line() override;
-    std::string program_path() override;
-    std::string module_path(const void* address) override;
-    ThreadHandle start_thread(ThreadProc proc, void* argument) override;
-    bool wait_thread(ThreadHandle thread, uint32_t timeout_ms) override;
-    void close_thread(ThreadHandle thread) override;
-    ModuleHandle load_library(const char* path) override;
-    void* find_symbol(ModuleHandle module, const char* name) override;
-    void free_library(ModuleHandle module) override;
-    int message_box(const char* text, const char* caption, uint32_t flags) override;
-    uint32_t get_system_directory(char* buffer, uint32_t size) override;
-    OsVersion os_version() override;
+    // -- Platform: every operation, generated from the list of the seam.
+#define SX_PLATFORM_OPERATION(result, name, parameters, arguments, failure, subject) \
+    result name parameters override;
+#include "platform/platform_operations.h"
+#undef SX_PLATFORM_OPERATION
 
 private:
+    // What a call acts on, matched against the rules' texts.
+    struct Subject {
+        Subject(std::string first = std::string(), std::string second = std::string(),
+                const char* open_mode = nullptr)
+            : text(std::move(first)), other(std::move(second)), mode(open_mode) {}
+        std::string text;
+        std::string other;  // the second path of copy, move and replace
+        const char* mode;   // open_file's mode
+    };
+    template <Call C>
+    struct Op {};
+    struct ErrorCode {};  // the call's result is the rule's error code
+    struct Never {};      // the call is counted but never made to fail
+
+    // The one body of every operation: count, maybe fail, else forward.
+    template <Call C, class Failure, class Forward, class... Args>
+    auto run(Op<C> op, const Subject& subject, Failure failure, Forward forward, Args... args);
+    // Operations that do more than forward; the rest take the generic one.
+    template <Call C, class Forward, class... Args>
+    auto pass(Op<C>, const FaultRule*, Forward& forward, Args...) {
+        return forward();
+    }
+    template <class Forward>
+    long pass(Op<Call::reg_open_key>, const FaultRule*, Forward& forward, RegKey parent,
+              const char* subkey, uint32_t, RegKey* out);
+    template <class Forward>
+    long pass(Op<Call::reg_create_key>, const FaultRule*, Forward& forward, RegKey parent,
+              const char* subkey, RegKey* out, bool*);
+    template <class Forward>
+    long pass(Op<Call::reg_close_key>, const FaultRule*, Forward& forward, RegKey key);
+    template <class Forward>
+    std::FILE* pass(Op<Call::open_file>, const FaultRule* rule, Forward& forward, const char*,
+                    const char* mode);
+    template <class Forward>
+    bool pass(Op<Call::flush_file>, const FaultRule*, Forward& forward, std::FILE* stream);
+    template <class Forward>
+    long pass(Op<Call::last_error>, const FaultRule*, Forward& forward);
+    // A rule on open_file with a write limit lets the call through.
+    static bool lets_through(Call call, const FaultRule& rule);
+
+    // The subjects named in the list of operations.
+    Subject on_key(RegKey key, const char* subkey = nullptr) const;
+    Subject on_value(RegKey key, const char* name) const;
+    Subject on_path(const char* path) const;
+    Subject on_paths(const char* first, const char* second) const;
+    Subject on_texts(const char* first, const char* second) const {
+        return on_paths(first, second);
+    }
+    Subject on_text(const char* text) const { return on_path(text); }
+    Subject on_file(const char* path, const char* mode) const;
+    static constexpr ErrorCode error_code{};
+    static constexpr Never never{};
+    const Subject nothing{};
+
     // Counts the call and finds the rule that makes it fail, if any.
-    const FaultRule* strike(Call call, const std::string& subject,
-                            const std::string& other = std::string(), const char* mode = nullptr);
+    const FaultRule* strike(Call call, const Subject& subject);
     std::string key_path(RegKey key) const;
     void remember(RegKey key, const std::string& path);
 
@@ -183,6 +150,9 @@ private:
     int calls_[static_cast<int>(Call::count_)] = {};
     int injected_[static_cast<int>(Call::count_)] = {};
     std::map<RegKey, std::string> key_names_;
+    // last_error() after a call this platform made fail.
+    bool error_injected_ = false;
+    long injected_error_ = kErrorSuccess;
 };
 
 }  // namespace sx

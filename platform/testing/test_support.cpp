@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-namespace sx::test {
+namespace sx::testing {
 
 std::string host_to_windows_path(const std::string& linux_path) {
     std::string out = "Z:";
@@ -125,4 +125,4 @@ bool run_program(const std::string& command_line, uint32_t* exit_code, std::stri
     return ended;
 }
 
-}  // namespace sx::test
+}  // namespace sx::testing

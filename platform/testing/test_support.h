@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace sx::test {
+namespace sx::testing {
 
 // The Windows name of a Linux path: "Z:" followed by the path with
 // backslashes. Both builds see the Linux root as drive Z: (Wine maps it so).
@@ -57,4 +57,4 @@ private:
 bool run_program(const std::string& command_line, uint32_t* exit_code, std::string* stderr_text,
                  uint32_t timeout_ms = 60000);
 
-}  // namespace sx::test
+}  // namespace sx::testing

@@ -1,14 +1,11 @@
 // A second process for platform_win32_test.
 //
-//   helper exit CODE                  ends with CODE
 //   helper hold-lock LOCK READY       takes LOCK, creates READY, waits to be killed
-//   helper lock-and-exit LOCK CODE    takes LOCK, ends with CODE (0 if LOCK was taken)
 //   helper command-line OUT ARGS...   writes its command line, then each argv
 //                                     element, into OUT, one per line
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -32,7 +29,6 @@ bool write_lines(const char* path, int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc < 3) return 100;
     sx::Platform& os = sx::native_platform();
-    if (std::strcmp(argv[1], "exit") == 0) return std::atoi(argv[2]);
     if (std::strcmp(argv[1], "hold-lock") == 0 && argc == 4) {
         sx::LockHandle lock = os.open_lock_file(argv[2]);
         if (!lock) return 101;
@@ -41,13 +37,6 @@ int main(int argc, char** argv) {
         std::fclose(ready);
         Sleep(INFINITE);
         return 0;
-    }
-    if (std::strcmp(argv[1], "lock-and-exit") == 0 && argc == 4) {
-        sx::LockHandle lock = os.open_lock_file(argv[2]);
-        if (!lock) return 101;
-        // Ends without closing: the system closes the handle, which must
-        // remove the file just as an orderly close does.
-        return std::atoi(argv[3]);
     }
     if (std::strcmp(argv[1], "command-line") == 0)
         return write_lines(argv[2], argc, argv) ? 0 : 103;

@@ -77,6 +77,26 @@ DWORD WINAPI thread_trampoline(LPVOID parameter) {
     return start.proc(start.argument);
 }
 
+// The C runtime's calls fail through CreateFileA and leave its code behind;
+// one that failed before reaching the system (a bad mode) leaves only errno.
+void keep_runtime_error() {
+    if (GetLastError() != ERROR_SUCCESS) return;
+    switch (errno) {
+        case ENOENT:
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            break;
+        case EEXIST:
+            SetLastError(ERROR_FILE_EXISTS);
+            break;
+        case EACCES:
+            SetLastError(ERROR_ACCESS_DENIED);
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            break;
+    }
+}
+
 class Win32Platform final : public Platform {
 public:
     // -- Registry.
@@ -190,12 +210,19 @@ public:
     }
 
     std::FILE* open_file(const char* path, const char* mode) override {
-        return std::fopen(path, mode);
+        SetLastError(ERROR_SUCCESS);
+        std::FILE* stream = std::fopen(path, mode);
+        if (!stream) keep_runtime_error();
+        return stream;
     }
 
     CreateNewResult create_new_file(const char* path) override {
+        SetLastError(ERROR_SUCCESS);
         int fd = _open(path, _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (fd == -1) return errno == EEXIST ? CreateNewResult::exists : CreateNewResult::failed;
+        if (fd == -1) {
+            keep_runtime_error();
+            return errno == EEXIST ? CreateNewResult::exists : CreateNewResult::failed;
+        }
         _close(fd);
         return CreateNewResult::created;
     }
@@ -207,16 +234,13 @@ public:
         return FlushFileBuffers(file) != 0;
     }
 
-    bool replace_file(const char* from, const char* to, long* error = nullptr) override {
+    bool replace_file(const char* from, const char* to) override {
         for (int attempt = 1;; ++attempt) {
             if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                 return true;
-            DWORD last = GetLastError();
-            bool in_use = last == ERROR_SHARING_VIOLATION || last == ERROR_ACCESS_DENIED;
-            if (!in_use || attempt == kReplaceAttempts) {
-                if (error) *error = static_cast<long>(last);
-                return false;
-            }
+            DWORD error = GetLastError();
+            bool in_use = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+            if (!in_use || attempt == kReplaceAttempts) return false;
             Sleep(kReplaceRetryDelayMs);
         }
     }
@@ -236,6 +260,8 @@ public:
         directory.resize(length);
         return directory;
     }
+
+    long last_error() override { return static_cast<long>(GetLastError()); }
 
     // -- Locks. Share mode 0 makes the file exclusive to one open handle in
     // the whole system; delete-on-close removes it when the holder closes it

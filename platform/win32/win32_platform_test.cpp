@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,13 +42,6 @@ bool read_whole_file(const std::string& path, std::string* content) {
     while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, count);
     std::fclose(file);
     return true;
-}
-
-bool write_whole_file(const std::string& path, const std::string& content) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fclose(file) == 0 && ok;
 }
 
 bool exists(const std::string& path) {
@@ -200,71 +192,6 @@ TEST_F(RegistryTest, EnumerateAndDelete) {
               kErrorNoMoreItems);
 }
 
-TEST(Win32Files, CreateReplaceListAndRemove) {
-    const std::string dir = scratch_directory() + "files\\";
-    ASSERT_TRUE(os().create_directory(dir.c_str()));
-    EXPECT_FALSE(os().create_directory(dir.c_str())) << "already there";
-    EXPECT_EQ(os().get_file_attributes(dir.c_str()) & kFileAttributeDirectory,
-              kFileAttributeDirectory);
-
-    const std::string target = dir + "index.dat";
-    EXPECT_EQ(os().create_new_file(target.c_str()), CreateNewResult::created);
-    EXPECT_EQ(os().create_new_file(target.c_str()), CreateNewResult::exists);
-    EXPECT_EQ(os().create_new_file((dir + "no\\such\\x").c_str()), CreateNewResult::failed);
-
-    // Durable write, then replace the old file in one step.
-    const std::string temp = dir + "index.tmp";
-    std::FILE* stream = os().open_file(temp.c_str(), "wb");
-    ASSERT_NE(stream, nullptr);
-    std::fputs("new contents", stream);
-    EXPECT_TRUE(os().flush_file(stream));
-    std::fclose(stream);
-    ASSERT_TRUE(os().replace_file(temp.c_str(), target.c_str()));
-    std::string content;
-    ASSERT_TRUE(read_whole_file(target, &content));
-    EXPECT_EQ(content, "new contents");
-    EXPECT_FALSE(exists(temp));
-    // The target need not exist.
-    ASSERT_TRUE(write_whole_file(temp, "second"));
-    ASSERT_TRUE(os().replace_file(temp.c_str(), (dir + "fresh.dat").c_str()));
-
-    EXPECT_TRUE(os().copy_file(target.c_str(), (dir + "copy.dat").c_str(), true));
-    EXPECT_FALSE(os().copy_file(target.c_str(), (dir + "copy.dat").c_str(), true));
-    EXPECT_TRUE(os().copy_file((dir + "fresh.dat").c_str(), (dir + "copy.dat").c_str(), false));
-    ASSERT_TRUE(read_whole_file(dir + "copy.dat", &content));
-    EXPECT_EQ(content, "second");
-    EXPECT_TRUE(os().move_file((dir + "copy.dat").c_str(), (dir + "moved.dat").c_str()));
-
-    std::vector<std::string> names;
-    ASSERT_TRUE(os().list_directory((dir + "*.*").c_str(), &names));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "fresh.dat", "index.dat", "moved.dat"}));
-    EXPECT_FALSE(os().list_directory((dir + "missing\\*.*").c_str(), &names));
-
-    EXPECT_FALSE(os().remove_directory(dir.c_str())) << "not empty";
-    for (const char* name : {"fresh.dat", "index.dat", "moved.dat"})
-        EXPECT_TRUE(os().delete_file((dir + name).c_str())) << name;
-    EXPECT_FALSE(os().delete_file((dir + "moved.dat").c_str()));
-    EXPECT_TRUE(os().remove_directory(dir.c_str()));
-    EXPECT_FALSE(exists(dir));
-}
-
-TEST(Win32Files, TempAndSystemDirectoriesFollowTheSizeProtocol) {
-    char buffer[MAX_PATH];
-    uint32_t length = os().get_temp_path(buffer, sizeof buffer);
-    ASSERT_GT(length, 0u);
-    EXPECT_EQ(length, std::strlen(buffer));
-    EXPECT_EQ(buffer[length - 1], '\\');
-    EXPECT_GT(os().get_temp_path(buffer, 2), 2u) << "too small: the size needed";
-
-    length = os().get_system_directory(buffer, sizeof buffer);
-    ASSERT_GT(length, 3u);
-    EXPECT_EQ(length, std::strlen(buffer));
-    EXPECT_EQ(buffer[1], ':');
-    EXPECT_NE(os().get_file_attributes(buffer) & kFileAttributeDirectory, 0u);
-    EXPECT_GT(os().get_system_directory(buffer, 2), 2u);
-}
-
 TEST(Win32Locks, ExclusiveWithinOneProcessAndGoneOnClose) {
     const std::string path = scratch_directory() + "one.lock";
     LockHandle first = os().open_lock_file(path.c_str());
@@ -301,18 +228,6 @@ TEST(Win32Locks, AnotherProcessHoldsTheLockUntilItIsKilled) {
     EXPECT_NE(mine, nullptr);
     os().close_lock_file(mine);
     std::remove(ready.c_str());
-}
-
-TEST(Win32Locks, AHolderThatEndsWithoutClosingLeavesNothing) {
-    const std::string lock = scratch_directory() + "exit.lock";
-    ProcessHandle holder = nullptr;
-    ASSERT_TRUE(os().start_process(("\"" + kHelper + "\" lock-and-exit \"" + lock + "\" 5").c_str(),
-                                   &holder));
-    uint32_t code = 0;
-    ASSERT_TRUE(os().wait_process(holder, 60000, &code));
-    os().close_process(holder);
-    EXPECT_EQ(code, 5u) << "101: the helper could not take the lock";
-    EXPECT_FALSE(exists(lock));
 }
 
 TEST(Win32Processes, TheChildReadsBackItsExactCommandLine) {
@@ -353,84 +268,6 @@ TEST(Win32Processes, TheChildReadsBackItsExactCommandLine) {
         for (size_t i = 1; i < ours.size(); ++i) EXPECT_EQ(runtime_argv[i], ours[i]) << i;
         std::remove(out.c_str());
     }
-}
-
-TEST(Win32Processes, ExitCodesAndFailures) {
-    for (uint32_t expected : {0u, 3u, 255u}) {
-        ProcessHandle child = nullptr;
-        ASSERT_TRUE(os().start_process(
-            ("\"" + kHelper + "\" exit " + std::to_string(expected)).c_str(), &child));
-        uint32_t code = 1000;
-        ASSERT_TRUE(os().wait_process(child, 60000, &code));
-        EXPECT_EQ(code, expected);
-        os().close_process(child);
-    }
-    ProcessHandle none = nullptr;
-    EXPECT_FALSE(os().start_process("\"C:\\no such dir\\nothing.exe\" x", &none));
-}
-
-TEST(Win32Modules, PathsLibrariesAndThreads) {
-    const std::string program = os().program_path();
-    ASSERT_GE(program.size(), 4u);
-    EXPECT_EQ(program.substr(program.size() - 4), ".exe");
-    EXPECT_NE(program.find("platform_win32_test"), std::string::npos) << program;
-    static int anchor;
-    EXPECT_EQ(os().module_path(&anchor), program) << "statically linked: the program itself";
-
-    ModuleHandle kernel = os().load_library("kernel32.dll");
-    ASSERT_NE(kernel, nullptr);
-    void* tick = os().find_symbol(kernel, "GetTickCount");
-    ASSERT_NE(tick, nullptr);
-    std::string kernel_path = os().module_path(tick);
-    for (char& c : kernel_path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_NE(kernel_path.find("kernel32.dll"), std::string::npos) << kernel_path;
-    EXPECT_EQ(os().find_symbol(kernel, "NoSuchExport"), nullptr);
-    os().free_library(kernel);
-    EXPECT_EQ(os().load_library("C:\\no such dir\\missing.dll"), nullptr);
-
-    static volatile long ran = 0;
-    static long argument = 42;
-    ThreadHandle thread = os().start_thread(
-        [](void* value) -> uint32_t {
-            ran = *static_cast<long*>(value);
-            return 7;
-        },
-        &argument);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_TRUE(os().wait_thread(thread, 30000));
-    os().close_thread(thread);
-    EXPECT_EQ(ran, 42);
-}
-
-TEST(Win32System, EnvironmentVersionAndTime) {
-    ASSERT_TRUE(os().set_environment_variable("SX_WIN32_TEST", "abc"));
-    std::string value;
-    ASSERT_TRUE(os().get_environment_variable("SX_WIN32_TEST", &value));
-    EXPECT_EQ(value, "abc");
-    char expanded[32];
-    EXPECT_EQ(os().expand_environment_strings("<%SX_WIN32_TEST%>", expanded, sizeof expanded), 6u)
-        << "the size needed includes the zero";
-    EXPECT_STREQ(expanded, "<abc>");
-    EXPECT_EQ(os().expand_environment_strings("%SX_WIN32_UNSET%", expanded, sizeof expanded), 17u)
-        << "an unknown name stays as it is";
-    EXPECT_GE(os().expand_environment_strings("<%SX_WIN32_TEST%>", expanded, 3), 6u);
-
-    const std::string longer(1000, 'x');
-    ASSERT_TRUE(os().set_environment_variable("SX_WIN32_TEST", longer.c_str()));
-    ASSERT_TRUE(os().get_environment_variable("SX_WIN32_TEST", &value));
-    EXPECT_EQ(value, longer);
-    ASSERT_TRUE(os().set_environment_variable("SX_WIN32_TEST", nullptr));
-    EXPECT_FALSE(os().get_environment_variable("SX_WIN32_TEST", &value));
-
-    OsVersion version = os().os_version();
-    EXPECT_EQ(version.platform_id, 2u);
-    EXPECT_GE(version.major, 5u);
-    EXPECT_EQ(os().current_process_id(), GetCurrentProcessId());
-    EXPECT_EQ(os().command_line(), std::string(GetCommandLineA()));
-
-    const uint32_t before = os().tick_count();
-    os().sleep_ms(100);
-    EXPECT_GE(os().tick_count() - before, 80u) << "slept at least about as long as asked";
 }
 
 }  // namespace

@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "components/component_index.h"
 #include "components/data_directories.h"
 #include "components/file_lock.h"
-#include "components/settings_encoding.h"
 #include "components/text_util.h"
 #include "include/install_hook.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 
 namespace sx::install {
 
-const char kIndexFileName[] = "compindx.dat";
-
 namespace {
-
-const char kRewriteSuffix[] = ".new";
-const char kLineEnd[] = "\r\n";
 
 bool has_line_break(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
@@ -134,7 +130,7 @@ bool call_hook(const FilePath& directory, const InstallRequest& request, const s
 }
 
 bool same_component(const IndexRecord& record, const std::string& name) {
-    return upper_case(record.name) == upper_case(name);
+    return equals_ignoring_ascii_case(record.name, name);
 }
 
 }  // namespace
@@ -166,43 +162,6 @@ std::string path_relative_to_hook(const std::string& hook, const std::string& fi
     std::vector<std::string> out(hook_dir.size() - common, "..");
     out.insert(out.end(), target.begin() + static_cast<long>(common), target.end());
     return join_elements(out);
-}
-
-std::string format_index(const std::vector<IndexRecord>& records) {
-    std::string text;
-    for (const IndexRecord& record : records) {
-        text += "component = " + record.name + kLineEnd;
-        text += "version = " + std::to_string(record.version) + kLineEnd;
-        for (const auto& [key, path] : record.files)
-            text += "installed_local = " + key + ";" + path + kLineEnd;
-        text += std::string("componentend") + kLineEnd;
-    }
-    return text;
-}
-
-bool read_index(const FilePath& index, std::vector<IndexRecord>* records) {
-    records->clear();
-    if (!index.exists()) return true;
-    std::FILE* stream = index.open_stream("r");
-    if (!stream) return false;
-    IndexReader reader(stream);
-    IndexRecord record;
-    while (reader.read_component(&record)) records->push_back(record);
-    std::fclose(stream);
-    return true;
-}
-
-bool write_index(const FilePath& index, const std::vector<IndexRecord>& records) {
-    const std::string text = format_index(records);
-    const FilePath sibling(index.text() + kRewriteSuffix);
-    std::FILE* out = sibling.open_stream("wb");
-    if (!out) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    ok = ok && platform().flush_file(out);
-    ok = (std::fclose(out) == 0) && ok;
-    ok = ok && platform().replace_file(sibling.c_str(), index.c_str());
-    if (!ok) sibling.delete_file();
-    return ok;
 }
 
 FilePath as_directory(const FilePath& folder) {
@@ -276,7 +235,7 @@ bool install_component(const InstallRequest& request, std::string* error) {
             for (const auto& [source, relative] : found) {
                 // A folder copied from another component directory brings
                 // its index along; ours is written below.
-                if (upper_case(relative).rfind(upper_case(kIndexFileName), 0) == 0) continue;
+                if (starts_with_ignoring_ascii_case(relative, kIndexFileName)) continue;
                 if (!copy_into(directory, source, relative, error)) return false;
             }
         }

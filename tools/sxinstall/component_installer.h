@@ -6,12 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "components/component_index.h"
 #include "components/component_search.h"
 #include "components/file_path.h"
 
 namespace sx::install {
-
-extern const char kIndexFileName[];
 
 // One file of a component: its key in the index, its path relative to the
 // component directory and, when it is to be copied, where it comes from.
@@ -42,16 +41,6 @@ bool valid_relative_path(const std::string& path);
 // `file` (relative to the component directory) as seen from the folder that
 // holds `hook` (also relative to it): "..\" for every level up.
 std::string path_relative_to_hook(const std::string& hook, const std::string& file);
-
-// The index text of the records, one "key = value" per line.
-std::string format_index(const std::vector<IndexRecord>& records);
-
-// Reads every complete record of an index; a missing index gives none. False
-// only when the index exists but cannot be read.
-bool read_index(const FilePath& index, std::vector<IndexRecord>* records);
-// Replaces the index in one step (sibling file, flush, replace): a reader sees
-// the old index or the new one. Call with the index's lock held.
-bool write_index(const FilePath& index, const std::vector<IndexRecord>& records);
 
 // The folder as a directory path (with its trailing backslash).
 FilePath as_directory(const FilePath& folder);

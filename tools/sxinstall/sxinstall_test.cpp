@@ -11,7 +11,7 @@
 #include "components/file_lock.h"
 #include "components/testing/component_env.h"
 #include "components/testing/scratch.h"
-#include "install_hooks/hook_test_support.h"
+#include "install_hooks/testing/hook_test_support.h"
 #include "platform/platform.h"
 #include "platform/testing/test_support.h"
 
@@ -52,25 +52,6 @@ TEST(SxinstallPaths, RelativePathRules) {
     EXPECT_FALSE(valid_file_key(""));
     EXPECT_FALSE(valid_component_name(" x"));
     EXPECT_FALSE(valid_component_name("x\r"));
-}
-
-TEST(SxinstallPaths, EntriesAreGivenRelativeToTheHooksFolder) {
-    const struct {
-        const char* hook;
-        const char* file;
-        const char* expected;
-    } cases[] = {
-        {"skiffhook.dll", "Stellarix3D.exe", "Stellarix3D.exe"},
-        {"skiffhook.dll", "bin\\x.exe", "bin\\x.exe"},
-        {"Uninstall\\purgehook.dll", "Uninstall\\uninstaller.exe", "uninstaller.exe"},
-        {"Uninstall\\purgehook.dll", "Stellarix3D.exe", "..\\Stellarix3D.exe"},
-        {"a\\b\\h.dll", "a\\c\\d.exe", "..\\c\\d.exe"},
-        {"a\\b\\h.dll", "a\\b\\h.dll", "h.dll"},
-        // A file named like the hook's folder is not inside it.
-        {"a\\h.dll", "a", "..\\a"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(path_relative_to_hook(c.hook, c.file), c.expected) << c.hook << " " << c.file;
 }
 
 // An installed component as the component search (the launcher's view) sees it.
@@ -134,7 +115,8 @@ TEST(Sxinstall, ReinstallReplacesTheRecordInPlaceAndRemoveDeletesIt) {
     EXPECT_EQ(index,
               "component = FIRST\r\nversion = 1\r\ninstalled_local = key;first.bin\r\n"
               "componentend\r\n"
-              "component = SECOND\r\nversion = 7\r\ninstalled_local = run;second.bin\r\n"
+              "component = SECOND\r\nversion = 7\r\ninstalled_local = "
+              "run;second.bin\r\n"
               "componentend\r\n"
               "component = THIRD\r\nversion = 1\r\ninstalled_local = key;third.bin\r\n"
               "componentend\r\n");
@@ -206,12 +188,12 @@ TEST(Sxinstall, RefusesBadRequestsAndKeepsTheIndexWhenItCannotWrite) {
 // ---------------------------------------------------------------------------
 // The program, with the real hook libraries, as a user or the demo runs it.
 
-std::string program(const char* file) { return test::host_to_windows_path(file); }
+std::string program(const char* file) { return testing::host_to_windows_path(file); }
 
 uint32_t run_sxinstall(const std::string& arguments, std::string* errors) {
     uint32_t exit_code = 999;
-    EXPECT_TRUE(test::run_program(quote_argument(program(SX_SXINSTALL_FILE)) + " " + arguments,
-                                  &exit_code, errors));
+    EXPECT_TRUE(testing::run_program(quote_argument(program(SX_SXINSTALL_FILE)) + " " + arguments,
+                                     &exit_code, errors));
     return exit_code;
 }
 
@@ -223,9 +205,9 @@ std::map<std::string, std::string> exported_values(const std::string& key,
     std::map<std::string, std::string> values;
     uint32_t code = 1;
     std::string errors;
-    EXPECT_TRUE(test::run_program(quote_argument(program(SX_SXREG_FILE)) + " export " +
-                                      quote_argument(key) + " " + quote_argument(file) + " /y",
-                                  &code, &errors));
+    EXPECT_TRUE(testing::run_program(quote_argument(program(SX_SXREG_FILE)) + " export " +
+                                         quote_argument(key) + " " + quote_argument(file) + " /y",
+                                     &code, &errors));
     EXPECT_EQ(code, 0u) << errors;
     std::string text;
     EXPECT_TRUE(read_file(file, &text));
@@ -271,11 +253,11 @@ std::map<std::string, std::string> exported_values(const std::string& key,
 
 // Checks the values through the registry API and, natively, through sxreg as
 // a user would look at them.
-void expect_registry(const std::vector<hooks::ExpectedValue>& expected,
+void expect_registry(const std::vector<testing::ExpectedValue>& expected,
                      [[maybe_unused]] const std::string& export_file) {
-    hooks::expect_values(expected);
+    testing::expect_values(expected);
 #ifdef SX_SXREG_FILE
-    for (const hooks::ExpectedValue& e : expected) {
+    for (const testing::ExpectedValue& e : expected) {
         const std::string root = e.root == kHkeyClassesRoot ? "HKCR\\" : "HKLM\\";
         EXPECT_EQ(exported_values(root + e.key, export_file)[e.name ? e.name : "@"], e.data)
             << e.key;
@@ -285,8 +267,8 @@ void expect_registry(const std::vector<hooks::ExpectedValue>& expected,
 
 class SxinstallHooks : public ::testing::Test {
 protected:
-    void SetUp() override { hooks::clear_hook_registry(); }
-    void TearDown() override { hooks::clear_hook_registry(); }
+    void SetUp() override { testing::clear_hook_registry(); }
+    void TearDown() override { testing::clear_hook_registry(); }
     ScratchDir scratch_;
 };
 
@@ -301,41 +283,8 @@ TEST_F(SxinstallHooks, LauncherComponentWithSkiffhookAssociatesApplets) {
             " --hook skiffhook",
         &errors);
     ASSERT_EQ(code, 0u) << errors;
-    expect_registry(hooks::association_for(directory + "Stellarix3D.exe"), scratch_ / "export.reg");
-}
-
-TEST_F(SxinstallHooks, UninstallerComponentWithPurgehookReplacesTheOlderEntry) {
-    const std::string older = hooks::kTestOlderUninstallKey;
-    for (const char* sub : {"", "\\one", "\\one\\two", "\\one\\two\\three", "\\four"})
-        ASSERT_TRUE(hooks::write_value(kHkeyLocalMachine, older + sub, "old", "value"));
-
-    const std::string directory = scratch_ / "Player\\";
-    ASSERT_TRUE(write_file(scratch_ / "uninstaller", "uninstaller program"));
-    std::string errors;
-    const uint32_t code = run_sxinstall(
-        "install --name uninstaller --dir " + quote_argument(directory) + " --file " +
-            quote_argument("uninstaller=Uninstall\\uninstaller.exe:" + (scratch_ / "uninstaller")) +
-            " --file " +
-            quote_argument("purgehook=Uninstall/purgehook.dll:" + program(SX_PURGEHOOK_FILE)) +
-            " --hook purgehook",
-        &errors);
-    ASSERT_EQ(code, 0u) << errors;
-
-    EXPECT_FALSE(hooks::key_exists(kHkeyLocalMachine, older));
-    expect_registry(
-        hooks::uninstall_entry_for(directory + "Uninstall\\uninstaller.exe", scratch_ / "Player"),
-        scratch_ / "export.reg");
-    EXPECT_EQ(hooks::value_names(kHkeyLocalMachine, hooks::kTestUninstallKey), 7u);
-}
-
-TEST_F(SxinstallHooks, CommandLineMistakesAreReported) {
-    std::string errors;
-    EXPECT_EQ(run_sxinstall("", &errors), 2u);
-    EXPECT_EQ(run_sxinstall("install --dir " + quote_argument(scratch_ / "c"), &errors), 2u);
-    EXPECT_NE(errors.find("--name"), std::string::npos) << errors;
-    EXPECT_EQ(run_sxinstall("install --name x --file nocolon=a.exe --dir C:\\x", &errors), 2u);
-    EXPECT_EQ(run_sxinstall("remove nothing --dir " + quote_argument(scratch_ / "c"), &errors), 1u);
-    EXPECT_EQ(run_sxinstall("--help", &errors), 0u);
+    expect_registry(testing::association_for(directory + "Stellarix3D.exe"),
+                    scratch_ / "export.reg");
 }
 
 }  // namespace

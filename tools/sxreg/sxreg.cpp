@@ -5,6 +5,8 @@
 #include <istream>
 #include <ostream>
 
+#include "components/registry.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 
 namespace sx::sxreg {
@@ -51,15 +53,6 @@ std::string format(const char* pattern, const std::string& argument) {
     return buffer;
 }
 
-bool iequals(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 struct Root {
     const char* short_name;
     const char* long_name;
@@ -84,7 +77,9 @@ bool parse_key(const std::string& text, KeyName* key) {
     const size_t cut = text.find('\\');
     const std::string root = text.substr(0, cut);
     for (const Root& r : kRoots)
-        if (iequals(root, r.short_name) || iequals(root, r.long_name)) key->root = &r;
+        if (equals_ignoring_ascii_case(root, r.short_name) ||
+            equals_ignoring_ascii_case(root, r.long_name))
+            key->root = &r;
     if (!key->root) return false;
     key->subkey = cut == std::string::npos ? "" : text.substr(cut + 1);
     while (!key->subkey.empty() && key->subkey.back() == '\\') key->subkey.pop_back();
@@ -126,7 +121,7 @@ bool parse_options(const std::vector<std::string>& args, size_t first, bool s_ta
         if (is_switch) {
             is_switch = false;
             for (const char* known : {"v", "t", "d", "s", "ve", "va", "f", "y"})
-                if (iequals(name, known)) is_switch = true;
+                if (equals_ignoring_ascii_case(name, known)) is_switch = true;
         }
         if (!is_switch) {
             o->words.push_back(a);
@@ -139,23 +134,23 @@ bool parse_options(const std::vector<std::string>& args, size_t first, bool s_ta
             return true;
         };
         bool ok = true;
-        if (iequals(name, "v"))
+        if (equals_ignoring_ascii_case(name, "v"))
             ok = value(&o->has_v, &o->v);
-        else if (iequals(name, "t"))
+        else if (equals_ignoring_ascii_case(name, "t"))
             ok = value(&o->has_t, &o->t);
-        else if (iequals(name, "d"))
+        else if (equals_ignoring_ascii_case(name, "d"))
             ok = value(&o->has_d, &o->d);
-        else if (iequals(name, "s") && s_takes_value)
+        else if (equals_ignoring_ascii_case(name, "s") && s_takes_value)
             ok = value(&o->has_sep, &o->sep);
-        else if (iequals(name, "s"))
+        else if (equals_ignoring_ascii_case(name, "s"))
             o->s = true;
-        else if (iequals(name, "ve"))
+        else if (equals_ignoring_ascii_case(name, "ve"))
             o->ve = true;
-        else if (iequals(name, "va"))
+        else if (equals_ignoring_ascii_case(name, "va"))
             o->va = true;
-        else if (iequals(name, "f"))
+        else if (equals_ignoring_ascii_case(name, "f"))
             o->f = true;
-        else if (iequals(name, "y"))
+        else if (equals_ignoring_ascii_case(name, "y"))
             o->y = true;
         else
             ok = false;
@@ -171,7 +166,7 @@ bool ask(std::istream& in, std::ostream& out, const std::string& question) {
         out << "\n";
         return false;
     }
-    return iequals(answer, "y") || iequals(answer, "yes");
+    return equals_ignoring_ascii_case(answer, "y") || equals_ignoring_ascii_case(answer, "yes");
 }
 
 bool parse_number(const std::string& s, uint64_t limit, uint64_t* value) {
@@ -184,7 +179,7 @@ bool parse_number(const std::string& s, uint64_t limit, uint64_t* value) {
     }
     uint64_t v = 0;
     for (; i < s.size(); ++i) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s[i])));
+        const char c = ascii_lower(s[i]);
         int digit;
         if (c >= '0' && c <= '9')
             digit = c - '0';
@@ -312,12 +307,12 @@ public:
         : in_(in), out_(out), err_(err), p_(platform()) {}
 
     int run(const std::vector<std::string>& args) {
-        if (args.empty() || args[0] == "/?" || args[0] == "-?" || iequals(args[0], "help")) {
+        if (args.empty() || args[0] == "/?" || args[0] == "-?" ||
+            equals_ignoring_ascii_case(args[0], "help")) {
             out_ << text::kUsage;
             return args.empty() ? 1 : 0;
         }
-        command_ = args[0];
-        for (char& c : command_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        command_ = ascii_upper(args[0]);
         Options o;
         const bool is_add = command_ == "ADD";
         if (args.size() > 1 && args[1] == "/?") {
@@ -368,11 +363,12 @@ private:
             long rc = p_.reg_enum_value(k, i, name, &name_size, &type, nullptr, &size);
             if (rc == kErrorNoMoreItems) return kErrorSuccess;
             if (rc != kErrorSuccess) return rc;
-            Value v{std::string(name, name_size), type, std::string(size, '\0')};
-            rc = p_.reg_query_value(k, v.name.c_str(), &v.type, v.bytes.data(), &size);
+            RegistryValue value;
+            const std::string value_name(name, name_size);
+            rc = read_registry_value(k, value_name.c_str(), &value);
             if (rc != kErrorSuccess) return rc;
-            v.bytes.resize(size);
-            values->push_back(v);
+            values->push_back(
+                Value{value_name, value.type, std::string(value.data.begin(), value.data.end())});
         }
     }
     // The name as it was written (names match ignoring case).
@@ -380,7 +376,8 @@ private:
         std::vector<Value> values;
         read_values(k, &values);
         for (const Value& v : values)
-            if (v.name.size() == name.size() && iequals(v.name, name.c_str())) return v.name;
+            if (v.name.size() == name.size() && equals_ignoring_ascii_case(v.name, name.c_str()))
+                return v.name;
         return name;
     }
     long read_subkeys(RegKey k, std::vector<std::string>* names) {
@@ -401,7 +398,7 @@ private:
         if (o.has_t) {
             bool known = false;
             for (const TypeName& t : kTypes)
-                if (iequals(o.t, t.name)) {
+                if (equals_ignoring_ascii_case(o.t, t.name)) {
                     type = t.type;
                     known = true;
                 }
@@ -412,44 +409,41 @@ private:
         if (!encode_data(type, o, &bytes, &error)) return fail(error);
         if (key.subkey.empty() && !o.has_v && !o.ve) return fail(text::kInvalidKey);
 
-        RegKey k;
-        long rc = p_.reg_create_key(key.root->key, key.subkey.c_str(), &k, nullptr);
+        RegistryKey k;
+        long rc = k.create(key.root->key, key.subkey.c_str());
         if (rc != kErrorSuccess) return fail_code(rc);
         if (o.has_v || o.ve || o.has_d || o.has_t) {
             const std::string name = o.has_v ? o.v : "";
             uint32_t size = 0;
             if (!o.f &&
-                p_.reg_query_value(k, name.c_str(), nullptr, nullptr, &size) == kErrorSuccess &&
+                p_.reg_query_value(k.get(), name.c_str(), nullptr, nullptr, &size) ==
+                    kErrorSuccess &&
                 !ask(in_, out_,
                      format(text::kOverwriteValue, name.empty() ? text::kDefaultName : name))) {
-                p_.reg_close_key(k);
                 out_ << text::kCancelled << "\n";
                 return 1;
             }
-            rc = p_.reg_set_value(k, name.c_str(), type, bytes.data(),
+            rc = p_.reg_set_value(k.get(), name.c_str(), type, bytes.data(),
                                   static_cast<uint32_t>(bytes.size()));
         }
-        p_.reg_close_key(k);
         return rc == kErrorSuccess ? done() : fail_code(rc);
     }
 
     int query(const KeyName& key, const Options& o) {
         if ((o.has_v && o.ve) || o.has_t || o.has_d || o.va || o.f || o.y) return syntax_error();
-        RegKey k;
-        long rc = p_.reg_open_key(key.root->key, key.subkey.c_str(), kKeyRead, &k);
+        RegistryKey k;
+        long rc = k.open(key.root->key, key.subkey.c_str(), kKeyRead);
         if (rc != kErrorSuccess) return fail_code(rc);
         unsigned matches = 0;
         if (o.has_v || o.ve) {
             // One value, in this key (and with /s in every key below).
-            rc = query_one(k, key.full(), o.has_v ? o.v : "", o.s, &matches);
-            p_.reg_close_key(k);
+            rc = query_one(k.get(), key.full(), o.has_v ? o.v : "", o.s, &matches);
             if (rc != kErrorSuccess) return fail_code(rc);
             if (o.s) out_ << "\n" << format(text::kMatches, std::to_string(matches)) << "\n";
             if (!matches) return fail(text::kNotFound);
             return 0;
         }
-        rc = query_all(k, key.full(), o.s);
-        p_.reg_close_key(k);
+        rc = query_all(k.get(), key.full(), o.s);
         return rc == kErrorSuccess ? 0 : fail_code(rc);
     }
 
@@ -460,15 +454,12 @@ private:
 
     long query_one(RegKey k, const std::string& path, const std::string& name, bool recurse,
                    unsigned* matches) {
-        uint32_t type = 0, size = 0;
-        long rc = p_.reg_query_value(k, name.c_str(), &type, nullptr, &size);
+        RegistryValue value;
+        long rc = read_registry_value(k, name.c_str(), &value);
         if (rc == kErrorSuccess) {
-            std::string bytes(size, '\0');
-            rc = p_.reg_query_value(k, name.c_str(), &type, bytes.data(), &size);
-            if (rc != kErrorSuccess) return rc;
-            bytes.resize(size);
             out_ << "\n" << path << "\n";
-            print_value(stored_name(k, name), type, bytes);
+            print_value(stored_name(k, name), value.type,
+                        std::string(value.data.begin(), value.data.end()));
             ++*matches;
         } else if (rc == kErrorFileNotFound && name.empty() && !recurse) {
             out_ << "\n" << path << "\n";
@@ -482,10 +473,9 @@ private:
         rc = read_subkeys(k, &subkeys);
         if (rc != kErrorSuccess) return rc;
         for (const std::string& sub : subkeys) {
-            RegKey child;
-            if (p_.reg_open_key(k, sub.c_str(), kKeyRead, &child) != kErrorSuccess) continue;
-            rc = query_one(child, path + "\\" + sub, name, true, matches);
-            p_.reg_close_key(child);
+            RegistryKey child;
+            if (child.open(k, sub.c_str(), kKeyRead) != kErrorSuccess) continue;
+            rc = query_one(child.get(), path + "\\" + sub, name, true, matches);
             if (rc != kErrorSuccess) return rc;
         }
         return kErrorSuccess;
@@ -505,68 +495,53 @@ private:
             return kErrorSuccess;
         }
         for (const std::string& sub : subkeys) {
-            RegKey child;
-            if (p_.reg_open_key(k, sub.c_str(), kKeyRead, &child) != kErrorSuccess) continue;
-            rc = query_all(child, path + "\\" + sub, true);
-            p_.reg_close_key(child);
+            RegistryKey child;
+            if (child.open(k, sub.c_str(), kKeyRead) != kErrorSuccess) continue;
+            rc = query_all(child.get(), path + "\\" + sub, true);
             if (rc != kErrorSuccess) return rc;
         }
         return kErrorSuccess;
     }
 
-    // Deletes a key with everything below it (reg.exe's delete is whole).
-    long delete_tree(RegKey parent, const std::string& name) {
-        RegKey k;
-        long rc = p_.reg_open_key(parent, name.c_str(), kKeyAllAccess, &k);
-        if (rc != kErrorSuccess) return rc;
-        std::vector<std::string> subkeys;
-        rc = read_subkeys(k, &subkeys);
-        for (size_t i = 0; rc == kErrorSuccess && i < subkeys.size(); ++i)
-            rc = delete_tree(k, subkeys[i]);
-        p_.reg_close_key(k);
-        return rc == kErrorSuccess ? p_.reg_delete_key(parent, name.c_str()) : rc;
-    }
-
     int remove(const KeyName& key, const Options& o) {
         const int forms = (o.has_v ? 1 : 0) + (o.ve ? 1 : 0) + (o.va ? 1 : 0);
         if (forms > 1 || o.has_t || o.has_d || o.s || o.y) return syntax_error();
-        RegKey k;
-        long rc = p_.reg_open_key(key.root->key, key.subkey.c_str(), kKeyAllAccess, &k);
+        RegistryKey k;
+        long rc = k.open(key.root->key, key.subkey.c_str(), kKeyAllAccess);
         if (rc != kErrorSuccess) return fail_code(rc);
         if (forms == 0) {
-            p_.reg_close_key(k);
+            k.close();
             if (key.subkey.empty()) return fail(text::kInvalidKey);
             if (!o.f && !ask(in_, out_, format(text::kDeleteKey, key.full()))) {
                 out_ << text::kCancelled << "\n";
                 return 1;
             }
-            rc = delete_tree(key.root->key, key.subkey);
-            return rc == kErrorSuccess ? done() : fail_code(rc);
+            // reg.exe's delete takes the key with everything below it.
+            return delete_registry_tree(key.root->key, key.subkey, kKeyAllAccess, &rc)
+                       ? done()
+                       : fail_code(rc);
         }
         if (o.va) {
             if (!o.f && !ask(in_, out_, format(text::kDeleteAll, key.full()))) {
-                p_.reg_close_key(k);
                 out_ << text::kCancelled << "\n";
                 return 1;
             }
             std::vector<Value> values;
-            rc = read_values(k, &values);
+            rc = read_values(k.get(), &values);
             for (size_t i = 0; rc == kErrorSuccess && i < values.size(); ++i)
-                rc = p_.reg_delete_value(k, values[i].name.c_str());
+                rc = p_.reg_delete_value(k.get(), values[i].name.c_str());
         } else {
             const std::string name = o.has_v ? o.v : "";
             uint32_t size = 0;
-            rc = p_.reg_query_value(k, name.c_str(), nullptr, nullptr, &size);
+            rc = p_.reg_query_value(k.get(), name.c_str(), nullptr, nullptr, &size);
             if (rc == kErrorSuccess && !o.f &&
                 !ask(in_, out_,
                      format(text::kDeleteValue, name.empty() ? text::kDefaultName : name))) {
-                p_.reg_close_key(k);
                 out_ << text::kCancelled << "\n";
                 return 1;
             }
-            if (rc == kErrorSuccess) rc = p_.reg_delete_value(k, name.c_str());
+            if (rc == kErrorSuccess) rc = p_.reg_delete_value(k.get(), name.c_str());
         }
-        p_.reg_close_key(k);
         return rc == kErrorSuccess ? done() : fail_code(rc);
     }
 
@@ -587,11 +562,10 @@ private:
         }
         *out += "\r\n";
         for (const std::string& sub : subkeys) {
-            RegKey child;
-            rc = p_.reg_open_key(k, sub.c_str(), kKeyRead, &child);
+            RegistryKey child;
+            rc = child.open(k, sub.c_str(), kKeyRead);
             if (rc != kErrorSuccess) return rc;
-            rc = export_tree(child, path + "\\" + sub, out);
-            p_.reg_close_key(child);
+            rc = export_tree(child.get(), path + "\\" + sub, out);
             if (rc != kErrorSuccess) return rc;
         }
         return kErrorSuccess;
@@ -605,13 +579,14 @@ private:
             for (char c : file) windows += c == '/' ? '\\' : c;
             file = windows;
         }
-        RegKey k;
-        long rc = p_.reg_open_key(key.root->key, key.subkey.c_str(), kKeyRead, &k);
-        if (rc != kErrorSuccess) return fail_code(rc);
         std::string content = std::string(text::kRegFileHeader) + "\r\n\r\n";
-        rc = export_tree(k, key.full(), &content);
-        p_.reg_close_key(k);
-        if (rc != kErrorSuccess) return fail_code(rc);
+        {
+            RegistryKey k;
+            long rc = k.open(key.root->key, key.subkey.c_str(), kKeyRead);
+            if (rc != kErrorSuccess) return fail_code(rc);
+            rc = export_tree(k.get(), key.full(), &content);
+            if (rc != kErrorSuccess) return fail_code(rc);
+        }
         const uint32_t attributes = p_.get_file_attributes(file.c_str());
         if (attributes != kInvalidFileAttributes && !o.y &&
             !ask(in_, out_, format(text::kOverwriteFile, file))) {

@@ -117,41 +117,6 @@ TEST_F(Sxreg, AddStoresTypesAsWindowsDoes) {
     p.reg_close_key(k);
 }
 
-TEST_F(Sxreg, AddRefusesBadInputAndAsksBeforeOverwriting) {
-    struct Case {
-        std::vector<std::string> args;
-        const char* error;
-    } cases[] = {
-        {{"add", "HKXX\\Software", "/v", "x", "/f"}, "ERROR: Invalid key name.\n"},
-        {{"add", key_, "/v", "x", "/t", "REG_DWORD", "/d", "12z", "/f"},
-         "ERROR: Invalid value for a REG_DWORD: 12z\n"},
-        {{"add", key_, "/v", "x", "/t", "REG_DWORD", "/d", "4294967296", "/f"},
-         "ERROR: Invalid value for a REG_DWORD: 4294967296\n"},
-        {{"add", key_, "/v", "x", "/t", "REG_BINARY", "/d", "abc", "/f"},
-         "ERROR: Invalid value for a REG_BINARY: abc\n"},
-        {{"add", key_, "/v", "x", "/t", "REG_TEXT", "/f"}, "ERROR: Invalid type: REG_TEXT\n"},
-        {{"add", key_, "/v", "x", "/ve", "/f"},
-         "ERROR: Invalid syntax.\nType \"sxreg ADD /?\" for usage.\n"},
-        {{"add", key_, "/v"}, "ERROR: Invalid syntax.\nType \"sxreg ADD /?\" for usage.\n"},
-        {{"frob", key_}, "ERROR: Invalid syntax.\nType \"sxreg FROB /?\" for usage.\n"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(sxreg(c.args), 1);
-        EXPECT_EQ(err_, c.error);
-    }
-    uint32_t type;
-    std::string bytes;
-    EXPECT_FALSE(stored("x", &type, &bytes));
-
-    ASSERT_EQ(sxreg({"add", key_, "/v", "kept", "/d", "old"}), 0);
-    EXPECT_EQ(sxreg({"add", key_, "/v", "kept", "/d", "new"}, "n\n"), 1);
-    ASSERT_TRUE(stored("kept", &type, &bytes));
-    EXPECT_EQ(bytes, std::string("old\0", 4));
-    EXPECT_EQ(sxreg({"add", key_, "/v", "KEPT", "/d", "new"}, "yes\n"), 0);
-    ASSERT_TRUE(stored("kept", &type, &bytes));
-    EXPECT_EQ(bytes, std::string("new\0", 4));
-}
-
 TEST_F(Sxreg, QueryPrintsLikeReg) {
     set_raw("Name", kRegSz, std::string("text\0", 5));
     set_raw("Count", kRegDword, std::string("\x2a\0\0\0", 4));
@@ -184,35 +149,6 @@ TEST_F(Sxreg, QueryPrintsLikeReg) {
     EXPECT_EQ(err_, "ERROR: The system was unable to find the specified registry key or value.\n");
 }
 
-TEST_F(Sxreg, DeleteValuesAndTrees) {
-    ASSERT_EQ(sxreg({"add", key_ + "\\a\\b", "/v", "deep", "/d", "1"}), 0);
-    ASSERT_EQ(sxreg({"add", key_, "/v", "one", "/d", "1"}), 0);
-    ASSERT_EQ(sxreg({"add", key_, "/v", "two", "/d", "2"}), 0);
-    ASSERT_EQ(sxreg({"add", key_, "/ve", "/d", "d"}), 0);
-    uint32_t type;
-    std::string bytes;
-
-    EXPECT_EQ(sxreg({"delete", key_, "/v", "one"}, "no\n"), 1);  // asked, refused
-    EXPECT_TRUE(stored("one", &type, &bytes));
-    EXPECT_EQ(sxreg({"delete", key_, "/v", "ONE", "/f"}), 0);
-    EXPECT_FALSE(stored("one", &type, &bytes));
-    EXPECT_EQ(sxreg({"delete", key_, "/v", "one", "/f"}), 1);
-    EXPECT_EQ(err_, "ERROR: The system was unable to find the specified registry key or value.\n");
-    EXPECT_EQ(sxreg({"delete", key_, "/ve", "/f"}), 0);
-    EXPECT_FALSE(stored("", &type, &bytes));
-    EXPECT_TRUE(stored("two", &type, &bytes));
-    EXPECT_EQ(sxreg({"delete", key_, "/va", "/f"}), 0);
-    EXPECT_FALSE(stored("two", &type, &bytes));
-    EXPECT_TRUE(stored("deep", &type, &bytes, "\\a\\b"));  // /va leaves subkeys alone
-
-    // A whole key goes with everything below it.
-    EXPECT_EQ(sxreg({"delete", key_, "/f"}), 0);
-    EXPECT_FALSE(stored("deep", &type, &bytes, "\\a\\b"));
-    EXPECT_EQ(sxreg({"query", key_}), 1);
-    EXPECT_EQ(sxreg({"delete", "HKCU", "/f"}), 1);
-    EXPECT_EQ(err_, "ERROR: Invalid key name.\n");
-}
-
 TEST_F(Sxreg, ExportKeepsExactBytes) {
     set_raw("Text", kRegSz, std::string("say \"hi\" C:\\x\0", 14));
     set_raw("Counted", kRegSz, "ab");  // would gain a zero as "ab": hex instead
@@ -223,12 +159,12 @@ TEST_F(Sxreg, ExportKeepsExactBytes) {
     set_raw("", kRegSz, std::string("d\0", 2));
     ASSERT_EQ(sxreg({"add", key_ + "\\Sub", "/v", "n", "/t", "REG_DWORD", "/d", "0", "/f"}), 0);
 
-    test::TemporaryDirectory temp;
+    testing::TemporaryDirectory temp;
     ASSERT_TRUE(temp.ok());
     const std::string file = temp.file("out.reg");
     ASSERT_EQ(sxreg({"export", key_, file}), 0) << err_;
     std::string content;
-    ASSERT_TRUE(test::read_file(file, &content));
+    ASSERT_TRUE(testing::read_file(file, &content));
     EXPECT_EQ(content,
               "Windows Registry Editor Version 5.00\r\n\r\n"
               "[" +
@@ -249,59 +185,11 @@ TEST_F(Sxreg, ExportKeepsExactBytes) {
                   "\r\n");
     // An existing file is replaced only when allowed.
     EXPECT_EQ(sxreg({"export", key_ + "\\Sub", file}, "n\n"), 1);
-    ASSERT_TRUE(test::read_file(file, &content));
+    ASSERT_TRUE(testing::read_file(file, &content));
     EXPECT_NE(content.find("Counted"), std::string::npos);
     EXPECT_EQ(sxreg({"export", key_ + "\\Sub", file, "/y"}), 0);
-    ASSERT_TRUE(test::read_file(file, &content));
+    ASSERT_TRUE(testing::read_file(file, &content));
     EXPECT_EQ(content.find("Counted"), std::string::npos);
-}
-
-TEST(SxregFormat, LongHexListsWrap) {
-    const std::string data = sxreg::reg_file_data(kRegBinary, std::string(40, '\x11'));
-    // Every line but the last ends in ",\" and no line is longer than 80.
-    size_t start = 0, lines = 0;
-    std::string joined;
-    while (start < data.size()) {
-        size_t end = data.find("\r\n", start);
-        const std::string line = data.substr(start, end == std::string::npos ? end : end - start);
-        EXPECT_LE(line.size(), 80u);
-        ++lines;
-        if (end == std::string::npos) {
-            joined += line;
-            break;
-        }
-        EXPECT_EQ(line.substr(line.size() - 2), ",\\");
-        joined += line.substr(0, line.size() - 1);
-        start = end + 4;  // the continuation is indented by two spaces
-        EXPECT_EQ(data.substr(end + 2, 2), "  ");
-    }
-    EXPECT_GT(lines, 1u);
-    std::string expected = "hex:";
-    for (int i = 0; i < 40; ++i) expected += i ? ",11" : "11";
-    EXPECT_EQ(joined, expected);
-}
-
-TEST(SxregProgram, ExitCodeAndErrorText) {
-    const std::string program = test::host_to_windows_path(SX_SXREG_FILE);
-    uint32_t code = 0;
-    std::string err;
-    ASSERT_TRUE(test::run_program(program + " query HKLM\\Software\\SxregNoSuchKey", &code, &err));
-    EXPECT_EQ(code, 1u);
-    EXPECT_EQ(err, "ERROR: The system was unable to find the specified registry key or value.\n");
-    ASSERT_TRUE(test::run_program(
-        program + " add \"HKLM\\Software\\SxregProgramTest\" /v \"a b\" /d \"x y\" /f", &code,
-        &err));
-    EXPECT_EQ(code, 0u) << err;
-    RegKey k;
-    ASSERT_EQ(
-        platform().reg_open_key(kHkeyLocalMachine, "Software\\SxregProgramTest", kKeyRead, &k),
-        kErrorSuccess);
-    char buffer[16];
-    uint32_t size = sizeof buffer;
-    EXPECT_EQ(platform().reg_query_value(k, "a b", nullptr, buffer, &size), kErrorSuccess);
-    EXPECT_EQ(std::string(buffer, size), std::string("x y\0", 4));
-    platform().reg_close_key(k);
-    platform().reg_delete_key(kHkeyLocalMachine, "Software\\SxregProgramTest");
 }
 
 }  // namespace

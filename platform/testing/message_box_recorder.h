@@ -10,7 +10,7 @@
 #include "platform/platform.h"
 #include "platform/testing/faulty_platform.h"
 
-namespace sx {
+namespace sx::testing {
 
 struct RecordedBox {
     std::string text;
@@ -41,4 +41,4 @@ private:
     ScopedPlatform installed_;  // last: uninstalled before anything else goes
 };
 
-}  // namespace sx
+}  // namespace sx::testing

@@ -12,8 +12,9 @@
 
 #include "platform/platform.h"
 #include "platform/testing/test_support.h"
+#include "platform/testing/window_watch.h"
 
-namespace sx::road {
+namespace sx::testing {
 
 // -1 as the launcher's parent sees it.
 #if defined(_WIN32)
@@ -22,18 +23,7 @@ constexpr uint32_t kFailureExitCode = 0xFFFFFFFFu;
 constexpr uint32_t kFailureExitCode = 255;
 #endif
 
-struct Box {
-    std::string caption;
-    std::string text;
-    uint32_t icon = 0;  // 0x10, 0x30 or 0x40; 0 when it could not be told
-    // Above every other window (what MB_SYSTEMMODAL gives).
-    bool topmost = false;
-    bool operator==(const Box&) const = default;
-    friend void PrintTo(const Box& box, std::ostream* out) {
-        *out << "{\"" << box.caption << "\", \"" << box.text << "\", 0x" << std::hex << box.icon
-             << std::dec << (box.topmost ? ", topmost}" : "}");
-    }
-};
+using Box = ShownBox;
 
 struct Launch {
     bool ended = false;
@@ -97,7 +87,7 @@ private:
     bool set_value(RegKey root, const std::string& subkey, const std::string& name,
                    const std::string& value);
 
-    test::TemporaryDirectory temp_;
+    TemporaryDirectory temp_;
     std::string problem_;
     std::string system_components_;
     std::string user_components_;
@@ -107,19 +97,4 @@ private:
     int launches_ = 0;
 };
 
-// Another process holding the lock of a file (its ".lock" companion).
-class LockHolder {
-public:
-    LockHolder(const std::string& file, const std::string& ready_marker, uint32_t hold_ms);
-    ~LockHolder();
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-    bool holding() const { return holding_; }
-    bool still_holding();
-
-private:
-    ProcessHandle process_ = nullptr;
-    bool holding_ = false;
-};
-
-}  // namespace sx::road
+}  // namespace sx::testing

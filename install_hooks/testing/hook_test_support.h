@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "components/registry.h"
 #include "platform/platform.h"
 
-namespace sx::hooks {
+namespace sx::testing {
 
 struct ExpectedValue {
     RegKey root;
@@ -25,18 +26,13 @@ struct ReadValue {
 };
 
 inline ReadValue read_value(RegKey root, const std::string& subkey, const char* name) {
-    Platform& os = platform();
     ReadValue value;
-    RegKey key = 0;
-    if (os.reg_open_key(root, subkey.c_str(), kKeyQueryValue, &key) != kErrorSuccess) return value;
-    uint32_t size = 0;
-    if (os.reg_query_value(key, name, &value.type, nullptr, &size) == kErrorSuccess) {
-        value.data.resize(size);
-        value.found =
-            os.reg_query_value(key, name, &value.type, value.data.data(), &size) == kErrorSuccess;
-        value.data.resize(size);
-    }
-    os.reg_close_key(key);
+    RegistryKey key;
+    RegistryValue read;
+    if (key.open(root, subkey.c_str(), kKeyQueryValue) != kErrorSuccess) return value;
+    value.found = read_registry_value(key.get(), name, &read) == kErrorSuccess;
+    value.type = read.type;
+    value.data.assign(read.data.begin(), read.data.end());
     return value;
 }
 
@@ -154,4 +150,4 @@ inline void clear_hook_registry() {
     }
 }
 
-}  // namespace sx::hooks
+}  // namespace sx::testing

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-namespace ruvane_test {
+namespace sx::testing {
 
 using Real = long double;
 
@@ -135,4 +135,4 @@ inline double max_abs(const std::vector<double>& values) {
     return m;
 }
 
-}  // namespace ruvane_test
+}  // namespace sx::testing
