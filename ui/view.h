@@ -33,10 +33,13 @@ struct ListRow {
     intptr_t value = 0;  // the caller's own datum, kept with the row
 };
 
+// Exit code reported when a started program's end could not be observed.
+constexpr uint32_t kExitUnknown = 0xFFFFFFFFu;
+
 // Outcome of running a program and waiting for it.
 struct RunResult {
     bool started = false;    // false: the program could not be started
-    uint32_t exit_code = 0;  // valid when started
+    uint32_t exit_code = 0;  // valid when started; kExitUnknown when not observed
 };
 
 class DialogView {
