@@ -181,7 +181,12 @@ int32_t bar_fill_width(int32_t client_width, float progress) {
 AdWindow* ad_window_create(uint32_t parent) {
     AdWindow* w = host_new<AdWindow>();
     w->parent = parent;
-    w->handle = surface_create(parent, w, &w->client_width, &w->client_height);
+    try {
+        w->handle = surface_create(parent, w, &w->client_width, &w->client_height);
+    } catch (...) {
+        host_delete(w);
+        throw;
+    }
     if (!w->handle) {
         host_delete(w);
         return nullptr;

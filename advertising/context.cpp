@@ -15,26 +15,33 @@ constexpr int32_t kPathBufferSize = 260;
 
 uint32_t now() { return sx::platform().tick_count(); }
 
+// Loads the picture and remembers its file; null when it cannot be loaded.
+AdImage* load_picture(ad_context* c, const char* path, Rgb blend) {
+    AdImage* image = load_ad_image(path, blend);
+    if (!image) return nullptr;
+    try {
+        c->picture_path.assign(path);
+    } catch (...) {
+        free_ad_image(image);
+        throw;
+    }
+    return image;
+}
+
 // Picture choice: the player's file, else the installed default picture.
 AdImage* choose_picture(ad_context* c, Rgb blend) {
     c->ad_id = 0;
     c->delay = 0;
     c->click_url.assign("");
     if (!c->image_path.empty()) {
-        if (AdImage* image = load_ad_image(c->image_path.c_str(), blend)) {
-            c->picture_path.assign(c->image_path.c_str());
-            return image;
-        }
+        if (AdImage* image = load_picture(c, c->image_path.c_str(), blend)) return image;
     }
     const ComponentServices& host = host_table();
     char path[kPathBufferSize] = {};
     if (!c->no_default && host.find_component_item &&
         host.find_component_item(kComponentName, kDefaultAdKey, path, kPathBufferSize) != 0) {
         path[kPathBufferSize - 1] = '\0';
-        if (AdImage* image = load_ad_image(path, blend)) {
-            c->picture_path.assign(path);
-            return image;
-        }
+        if (AdImage* image = load_picture(c, path, blend)) return image;
     }
     c->ad_id = -1;
     return nullptr;

@@ -32,6 +32,8 @@ struct AdExchange {
 
 }  // namespace ad
 
+#pragma push_macro("si_value")
+#undef si_value
 struct ad_context {
     uint32_t si_value = 0;
     ad::HostText bu_text;
@@ -72,6 +74,7 @@ struct ad_context {
     ad::AdExchange exchange;
     uint8_t answer_parsed = 0;
 };
+#pragma pop_macro("si_value")
 
 namespace ad {
 

@@ -36,6 +36,8 @@ void surface_delete_bitmap(Surface* surface, FrameBitmap* bitmap);
 
 // The off-screen layer of that size, ready to be drawn on (pixels null on failure).
 Canvas surface_layer(Surface* surface, Layer layer, int width, int height);
+// The layer as last drawn, without changing it (empty when never drawn).
+Canvas surface_current_layer(const Surface* surface, Layer layer);
 // Copies the layer to the window with its top at row `y`.
 void surface_present(Surface* surface, Layer layer, int y);
 

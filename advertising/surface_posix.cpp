@@ -52,6 +52,8 @@ void surface_delete_bitmap(Surface*, FrameBitmap* bitmap) {
     *bitmap = FrameBitmap{};
 }
 
+Canvas surface_current_layer(const Surface* s, Layer layer) { return s->canvases[slot(layer)]; }
+
 Canvas surface_layer(Surface* s, Layer layer, int width, int height) {
     Canvas& c = s->canvases[slot(layer)];
     if (c.width != width || c.height != height || !c.pixels) {

@@ -45,6 +45,10 @@ typedef int32_t (*ad_open_url_fn)(void* host_data, const char* url, const char* 
 typedef void (*ad_reserved_fn)(void);
 typedef void (*ad_click_fn)(void* argument);
 
+/* The C library's <signal.h> defines si_value as a macro; the record's field
+ * keeps its name regardless. */
+#pragma push_macro("si_value")
+#undef si_value
 typedef struct ad_init_info {
     uint32_t parent_window; /* 0: the applet window; the ad becomes its child */
     uint32_t si_value;      /* 4 */
@@ -54,6 +58,7 @@ typedef struct ad_init_info {
     ad_open_url_fn open_url;
     void* host_data; /* 24: handed back to fetch_url and open_url */
 } ad_init_info;
+#pragma pop_macro("si_value")
 
 typedef struct ad_start_params {
     uint8_t timed;          /* 0: non-zero when the picture has a minimum time */

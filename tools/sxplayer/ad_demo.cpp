@@ -79,7 +79,13 @@ bool save_screenshot(Run* run) {
         rgb.push_back(static_cast<unsigned char>(p >> 8));
         rgb.push_back(static_cast<unsigned char>(p));
     }
-    return stbi_write_png(run->options->screenshot.c_str(), w, h, 3, rgb.data(), w * 3) != 0;
+    std::FILE* file = sx::platform().open_file(run->options->screenshot.c_str(), "wb");
+    if (!file) return false;
+    auto write = [](void* stream, void* data, int size) {
+        std::fwrite(data, 1, static_cast<size_t>(size), static_cast<std::FILE*>(stream));
+    };
+    const bool encoded = stbi_write_png_to_func(write, file, w, h, 3, rgb.data(), w * 3) != 0;
+    return std::fclose(file) == 0 && encoded;
 }
 
 bool tick(void* argument) {
@@ -154,7 +160,7 @@ int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& h
 }  // namespace
 
 int run_ad_demo(const AdDemoOptions& o) {
-    std::FILE* log = o.log.empty() ? stdout : std::fopen(o.log.c_str(), "w");
+    std::FILE* log = o.log.empty() ? stdout : sx::platform().open_file(o.log.c_str(), "w");
     if (!log) return 2;
     // As the player does at start: the component search looks in these.
     sx::register_component_directories();
