@@ -163,8 +163,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 // Exported undecorated (see stellarix.def): the Control Panel looks it up by
 // its plain name.
-extern "C" LONG CALLBACK CPlApplet(HWND owner, UINT message, LPARAM lparam1,
-                                                          LPARAM lparam2) {
+extern "C" LONG CALLBACK CPlApplet(HWND owner, UINT message, LPARAM lparam1, LPARAM lparam2) {
     (void)lparam1;
     try {
         return sx::cpl::applet_message(owner, message, lparam2);
