@@ -180,6 +180,18 @@ RECT client_rect_of(HWND dialog, int id) {
     return rect;
 }
 
+constexpr char kTestApplet[] = "C:\\Test Applets\\rasterizer test.sxvm";
+
+// This program, copied into a folder whose name has blanks, as the launcher.
+std::string install_launcher_copy() {
+    const std::string folder = artifact("Launcher Folder");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const std::string copy = folder + "\\test launcher.exe";
+    return CopyFileA(self, copy.c_str(), FALSE) ? copy : std::string();
+}
+
 TEST_F(LoadedApplet, DrivenSheetStoresTheNewOrderAndTheReportCopies) {
     test::store_value(kRasterizersValue, kRegSz, "t3d,eol");
     test::store_value(kLastVideoCardValue, kRegSz, "Card of the test");
@@ -191,6 +203,12 @@ TEST_F(LoadedApplet, DrivenSheetStoresTheNewOrderAndTheReportCopies) {
     std::vector<std::pair<std::string, int>> rows;
     RECT edit{}, ok{}, copy{};
     bool page_shot = false, report_shot = false, apply_enabled = false;
+    bool disabled_while_testing = false, enabled_after_test = false;
+    std::string launch_line;
+    const std::string launcher = install_launcher_copy();
+    ASSERT_FALSE(launcher.empty());
+    test::store_value(kLauncherPathValue, kRegSz, launcher);
+    test::store_value(kTestAppletValue, kRegSz, kTestApplet);
     Script script;
     script.steps = {
         [&] {
@@ -232,6 +250,24 @@ TEST_F(LoadedApplet, DrivenSheetStoresTheNewOrderAndTheReportCopies) {
         },
         [&] {
             stored_after_apply = test::stored_value(kRasterizersValue).bytes;
+            // Row 3 is "OpenGL ICD".
+            ListView_SetItemState(list, 3, LVIS_SELECTED | LVIS_FOCUSED,
+                                  LVIS_SELECTED | LVIS_FOCUSED);
+            PostMessageA(GetDlgItem(page, IDC_TEST_SELECTED), BM_CLICK, 0, 0);
+            return true;
+        },
+        [&] {
+            // Ticks keep coming while the page waits for the launcher.
+            if (!IsWindowEnabled(sheet)) disabled_while_testing = true;
+            char text[1024] = "";
+            GetDlgItemTextA(page, IDC_LAST_RASTERIZER, text, sizeof text);
+            if (std::string(text) != "OpenGL ICD") return false;
+            GetDlgItemTextA(page, IDC_VIDEO_CARD, text, sizeof text);
+            launch_line = text;
+            enabled_after_test = IsWindowEnabled(sheet) != FALSE;
+            return true;
+        },
+        [&] {
             PostMessageA(GetDlgItem(page, IDC_SHOW_CONFIG), BM_CLICK, 0, 0);
             return true;
         },
@@ -275,8 +311,23 @@ TEST_F(LoadedApplet, DrivenSheetStoresTheNewOrderAndTheReportCopies) {
     EXPECT_EQ(stored.type, kRegSz);
     EXPECT_EQ(stored.bytes, "t3d,d3d_sw,eol");  // 14 bytes, no terminating zero
 
+    // The launcher by its short path (no blanks), then the applet and the
+    // switch, exactly.
+    EXPECT_TRUE(disabled_while_testing);
+    EXPECT_TRUE(enabled_after_test);
+    ASSERT_EQ(launch_line.rfind('"', 0), 0u) << launch_line;
+    const size_t close = launch_line.find('"', 1);
+    ASSERT_NE(close, std::string::npos);
+    const std::string short_launcher = launch_line.substr(1, close - 1);
+    EXPECT_EQ(short_launcher.find(' '), std::string::npos) << short_launcher;
+    char long_form[MAX_PATH] = "";
+    GetLongPathNameA(short_launcher.c_str(), long_form, sizeof long_form);
+    EXPECT_STRCASEEQ(long_form, launcher.c_str());
+    EXPECT_EQ(launch_line.substr(close + 1),
+              std::string(" \"") + kTestApplet + "\" -renderer ogl_icd");
+
     EXPECT_EQ(shown_report.rfind("Windows ", 0), 0u) << shown_report;
-    EXPECT_NE(shown_report.find("Video Card: Card of the test\r\n"), std::string::npos);
+    EXPECT_NE(shown_report.find("Last Used Renderer: OpenGL ICD\r\n"), std::string::npos);
     EXPECT_EQ(copied, shown_report);
 
     // After the resize: margins kept, the buttons on either side of the
@@ -289,3 +340,17 @@ TEST_F(LoadedApplet, DrivenSheetStoresTheNewOrderAndTheReportCopies) {
 
 }  // namespace
 }  // namespace sx::cpl
+
+// Started by the page's test launch, this program stands in for the
+// launcher: it records what the player would (the rasterizer it was told to
+// use) and, as the video card, the command line it was given.
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[2]) == "-renderer") {
+        sx::cpl::test::store_value(sx::cpl::kLastRasterizerValue, sx::kRegSz, argv[3]);
+        sx::cpl::test::store_value(sx::cpl::kLastVideoCardValue, sx::kRegSz, GetCommandLineA());
+        Sleep(500);  // long enough for the test to see the sheet disabled
+        return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
