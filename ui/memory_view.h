@@ -49,8 +49,13 @@ public:
 
     void set_list_event_sink(ListEventSink sink) { sink_ = std::move(sink); }
 
-    // The state of control `id`; created on first use.
-    ControlState& control(int id) { return controls_[id]; }
+    // The state of control `id`; created on first use, disabled when the
+    // whole dialog already is.
+    ControlState& control(int id) {
+        auto [entry, added] = controls_.try_emplace(id);
+        if (added) entry->second.enabled = dialog_enabled_;
+        return entry->second;
+    }
     bool dialog_enabled() const { return dialog_enabled_; }
     int changed_count() const { return changed_count_; }
     bool ended() const { return ended_; }

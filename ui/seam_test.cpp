@@ -83,6 +83,9 @@ TEST(FakeDialogGestures, SpinAndSliderReportLikeTheControls) {
     dialog.slide(6, 1200);  // the thumb stops at the end of the range
     EXPECT_EQ(page.seen[4].position, 1000);
     EXPECT_EQ(dialog.view().slider_position(6), 1000);
+    dialog.view().disable_all();
+    EXPECT_FALSE(dialog.view().enabled(6));
+    EXPECT_FALSE(dialog.view().enabled(77));  // a control not touched before
 }
 
 TEST(TerminalView, ParsesAnswers) {
