@@ -56,8 +56,9 @@ void* get_entry(void* handle, const char* name) {
 int32_t find_item(const char* component, const char* key, char* buffer, int32_t size) {
     EXPECT_STREQ(component, "advertising");
     EXPECT_EQ(size, 260);
-    const std::string& value =
-        std::strcmp(key, "default_ad") == 0 ? g_record.default_ad : std::string();
+    const std::string& value = std::strcmp(key, "default_ad") == 0 ? g_record.default_ad
+                               : std::strcmp(key, "library") == 0  ? g_record.library
+                                                                   : std::string();
     if (value.empty() || value.size() + 1 > static_cast<size_t>(size)) return 0;
     std::memcpy(buffer, value.c_str(), value.size() + 1);
     return static_cast<int32_t>(value.size() + 1);

@@ -24,6 +24,7 @@ struct HostRecord {
     int unloads = 0;
     std::string hidden_entry;  // get_component_entry pretends it is missing
     std::string default_ad;    // what find_component_item gives for "default_ad"
+    std::string library;       // and for "library"
 };
 
 // The record of the table handed out last.

@@ -1,8 +1,14 @@
 // The ad window's layout, scaling, bar, blending and animation, read pixel
 // by pixel from the layers it draws.
+#include <algorithm>
+
 #include "advertising/surface.h"
 #include "advertising/tests/ad_test_host.h"
 #include "platform/testing/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace adtest {
 namespace {
@@ -141,6 +147,75 @@ TEST_F(Window, AnimationAdvancesOneFramePerHeartbeatAndLoops) {
     advertising_heartbeat(c);
     EXPECT_EQ(c->window->full_repaints, full);
 }
+
+}  // namespace
+}  // namespace adtest
+
+namespace adtest {
+namespace {
+
+TEST_F(Window, MessageIsCentredButNeverLeftOfFive) {
+    struct Case {
+        int width;
+        const char* text;
+        bool centred;
+    } cases[] = {{400, "Hi", true}, {60, "A message far wider than its strip", false}};
+    for (const Case& k : cases) {
+        ad_context* c = start(parent(k.width, 300), nullptr, 0, -1, /*show_bar=*/0);
+        advertising_set_message(c, k.text);
+        int left = k.width, right = -1;
+        for (int y = c->window->picture_height; y < 300; ++y) {
+            for (int x = 0; x < k.width; ++x) {
+                if (pixel(c, x, y) == kStrip) continue;
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+        ASSERT_GE(right, 0) << k.text;
+        if (k.centred) {
+            EXPECT_NEAR((left + right) / 2.0, k.width / 2.0, 2.0) << k.text;
+        } else {
+            EXPECT_GE(left, 5);
+            EXPECT_LE(left, 7);  // the first glyph's own side bearing
+        }
+    }
+}
+
+#ifdef _WIN32
+TEST_F(Window, FingerOverAClickablePictureAndClicksFromTheWindow) {
+    host().library = sx::test::host_to_windows_path(ADVERTISING_LIBRARY_PATH);
+    static int clicks = 0;
+    ad_init_info info{parent(400, 300), 0, "", nullptr, nullptr, nullptr, nullptr};
+    ad_context* c = advertising_init(&info);
+    contexts_.push_back(c);
+    ad_start_params2 p{};
+    p.no_default = 1;
+    p.click_fn = [](void*) { ++clicks; };
+    p.finger_cursor = 1;
+    advertising_start_ad2(c, &p);
+    HWND child =
+        GetWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(parents_.back())), GW_CHILD);
+    ASSERT_NE(child, nullptr);
+    char name[16] = {};
+    GetClassNameA(child, name, sizeof name);
+    EXPECT_STREQ(name, "Static");
+    EXPECT_EQ(GetPropA(child, "ImageWindowPointer"), c->window);
+    HMODULE library = LoadLibraryA(host().library.c_str());
+    HCURSOR finger = LoadCursorA(library, "CURSOR_FINGERPOINT");
+    ASSERT_NE(finger, nullptr);
+    SendMessageA(child, WM_SETCURSOR, reinterpret_cast<WPARAM>(child),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), finger);
+    SendMessageA(child, WM_LBUTTONUP, 0, 0);
+    SendMessageA(child, WM_RBUTTONUP, 0, 0);
+    EXPECT_EQ(clicks, 2);
+    c->window->clickable = 0;
+    SendMessageA(child, WM_SETCURSOR, reinterpret_cast<WPARAM>(child),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)));
+    FreeLibrary(library);
+}
+#endif
 
 }  // namespace
 }  // namespace adtest
