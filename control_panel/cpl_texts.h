@@ -45,4 +45,37 @@ inline constexpr char kCommandTooLong[] =
     "test.  Please reinstall the player in a folder with a shorter path.";
 inline constexpr char kTestCommandFormat[] = "\"%s\" \"%s\" -renderer %s";
 
+// Stereo page.
+inline constexpr char kStereoEnableSetting[] = "Stereo/Enable";
+inline constexpr char kEyeSeparationSetting[] = "Stereo/EyeSeparation";
+inline constexpr char kStereoNote[] =
+    "NOTE:\n\nOpenGL 3D Stereo support requires that OpenGL is the rasterizer that is selected "
+    "by the Stellarix graphics system at runtime.  This will require that you have appropriate "
+    "OpenGL drivers for your system, and that OpenGL is at the top of the rasterizer list (or "
+    "that it is the only rasterizer enabled).\n\nIn addition, this feature requires that your "
+    "OpenGL implementation supports stereo graphics modes, and that you have appropriate "
+    "hardware, such as stereographic glasses.";
+
+// Advanced page.
+inline constexpr char kOverlaySignedSetting[] = "OverlaySignedStatus";
+inline constexpr char kProcessorUsageSetting[] = "ProcessorUsage";
+inline constexpr char kAlwaysInstallValue[] = "AlwaysInstall";
+inline constexpr char kSignedStatusRow[] = "Display the signed/unsigned status of the applet";
+inline constexpr char kAlwaysInstallRow[] = "Automatically install necessary components";
+
+// About page.
+inline constexpr char kLegalComponent[] = "legalinfo";
+inline constexpr char kLegalFileKey[] = "legalinfo";
+inline constexpr char kLegalFileMissing[] = "Error reading legal info file.";
+inline constexpr char kTitleFontFace[] = "MS Sans Serif";
+inline constexpr char kWebSiteAddress[] = "http://www.stellarix.example/";
+inline constexpr char kHtmlFileType[] = ".htm";
+inline constexpr char kOpenCommandSuffix[] = "\\shell\\open\\command";
+
+// Install hook.
+inline constexpr char kTestAppletEntry[] = "fish";
+inline constexpr char kPanelFileName[] = "stellarix.cpl";
+inline constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+inline constexpr char kPanelRemovalValue[] = "Remove Stellarix control panel";
+
 }  // namespace sx::cpl
