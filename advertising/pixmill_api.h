@@ -14,6 +14,9 @@ typedef void* (*pixmill_open_fn)(pixmill_read_fn read, pixmill_seek_fn seek, voi
 typedef int32_t (*pixmill_size_fn)(void* image);  // height, width, frames
 typedef uint32_t (*pixmill_duration_fn)(void* image, int32_t frame);
 typedef int32_t (*pixmill_has_alpha_fn)(void* image);
+// Fills width x height pixels of red, green, blue and one alpha byte each.
+// Rows come bottom-up, as a device-independent bitmap stores them: the ad
+// window copies them into its bitmaps in the order given.
 typedef bool (*pixmill_load_fn)(void* image, uint8_t* colour, uint8_t* alpha, int32_t frame);
 typedef void (*pixmill_close_fn)(void* image);
 typedef int32_t (*pixmill_save_fn)(const char* path, int32_t width, int32_t height,
