@@ -7,9 +7,11 @@
 #include <string>
 
 #include "components/data_directories.h"
+#include "control_panel/about_page.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/rasterizers_page.h"
 #include "control_panel/resource.h"
+#include "control_panel/settings_pages.h"
 #include "control_panel/sheet_template.h"
 #include "control_panel/win32/report_dialog.h"
 #include "control_panel/win32/short_path.h"
@@ -18,11 +20,13 @@
 namespace sx::cpl {
 namespace {
 
-// The library's state from load to unload: where its resources are, and the
-// text of the last configuration report.
+// The library's state from load to unload: where its resources are, the
+// text of the last configuration report, and what the pages remember between
+// showings of the sheet.
 struct AppletModule {
     HINSTANCE instance = nullptr;
     std::string report;
+    PanelMemory memory;
 };
 AppletModule g_module;
 
@@ -45,13 +49,6 @@ public:
 
 private:
     HWND window_ = nullptr;
-};
-
-// A page whose settings come with a later version: its template is shown,
-// nothing is read or written.
-class TemplateOnlyPage : public ui::Page {
-public:
-    bool init(ui::DialogView&) override { return true; }
 };
 
 int CALLBACK sheet_callback(HWND, UINT message, LPARAM lparam) {
@@ -93,7 +90,9 @@ void run_settings_sheet(HWND owner) {
     ControlsContext context(g_module.instance);
     ui::init_common_controls();
     SheetRasterizersPage rasterizers;
-    TemplateOnlyPage stereo, advanced, about;
+    StereoPage stereo(panel_settings_path());
+    AdvancedPage advanced(panel_settings_path(), g_module.memory);
+    AboutPage about;
     const struct {
         int template_id;
         ui::Page* page;
