@@ -1,13 +1,10 @@
-// Registry helpers shared by the panel's tests: the player's key is wiped
-// before and after each test, since under Wine every test shares one
-// registry.
+// Registry helpers of the panel's tests. The player's key is wiped around
+// each test: under Wine every test shares one registry.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "control_panel/cpl_texts.h"
 #include "platform/platform.h"
@@ -27,42 +24,28 @@ inline StoredValue stored_value(const char* name) {
         return value;
     char buffer[2048];
     uint32_t size = sizeof buffer;
-    if (platform().reg_query_value(key, name, &value.type, buffer, &size) == kErrorSuccess) {
-        value.found = true;
-        value.bytes.assign(buffer, size);
-    }
+    value.found = platform().reg_query_value(key, name, &value.type, buffer, &size) == 0;
+    if (value.found) value.bytes.assign(buffer, size);
     platform().reg_close_key(key);
     return value;
 }
 
 inline void store_value(const char* name, uint32_t type, const std::string& bytes) {
     RegKey key = 0;
-    ASSERT_EQ(platform().reg_create_key(kHkeyLocalMachine, kPlayerKey, &key, nullptr),
-              kErrorSuccess);
-    EXPECT_EQ(platform().reg_set_value(key, name, type, bytes.data(),
-                                       static_cast<uint32_t>(bytes.size())),
-              kErrorSuccess);
+    ASSERT_EQ(platform().reg_create_key(kHkeyLocalMachine, kPlayerKey, &key, nullptr), 0);
+    EXPECT_EQ(platform().reg_set_value(key, name, type, bytes.data(), uint32_t(bytes.size())), 0);
     platform().reg_close_key(key);
 }
 
 inline void wipe_player_key() {
     RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyAllAccess, &key) !=
-        kErrorSuccess)
-        return;
+    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyAllAccess, &key) != 0) return;
     for (const char* name :
          {kRasterizersValue, kLastRasterizerValue, kLastVideoCardValue, kVideoCardOpenGlValue,
           kVideoCardDirect3DValue, kLauncherPathValue, kTestAppletValue})
         platform().reg_delete_value(key, name);
     platform().reg_close_key(key);
 }
-
-// Messages as a Notify receives them.
-struct Shown {
-    std::string text, caption;
-    uint32_t flags = 0;
-    bool operator==(const Shown&) const = default;
-};
 
 class PlayerKeyTest : public ::testing::Test {
 protected:
