@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "advertising/exchange.h"
+
 #include "platform/platform.h"
 
 namespace ad {
@@ -100,11 +102,6 @@ void store_parameters(ad_context* c, StartParameters& p) {
     c->strip_colour = p.strip_colour;
 }
 
-void reset_exchange(ad_context* c) {
-    c->exchange.status = 0;
-    c->answer_parsed = 0;
-}
-
 }  // namespace
 
 ad_context* create_context(const ad_init_info& info) {
@@ -126,10 +123,17 @@ ad_context* create_context(const ad_init_info& info) {
     c->exchange.ad_id = &c->ad_id;
     c->state = kStateInitialised;
     c->applet_info_set = 0;
+    try {
+        register_exchange(c);
+    } catch (...) {
+        host_delete(c);
+        throw;
+    }
     return c;
 }
 
 void destroy_context(ad_context* c) {
+    retire_exchange(c);
     ad_window_destroy(c->window);
     c->window = nullptr;
     c->state = kStateShutDown;
@@ -139,6 +143,7 @@ void destroy_context(ad_context* c) {
 void start_showing(ad_context* c, StartParameters& p) {
     store_parameters(c, p);
     reset_exchange(c);
+    read_distribution_id(c);
     // The picture is decoded with the colour it will stand on.
     AdImage* image = choose_picture(c, blending_colour(c));
     try {
@@ -167,6 +172,8 @@ void heartbeat(ad_context* c) {
         if (f >= 1.0f) c->state = kStateShowing;
     } else if (c->state == kStateShowing) {
         if (c->window) ad_window_set_progress(c->window, c->progress);
+    } else if (c->state == kStateRemoved) {
+        exchange_step(c);
     }
 }
 

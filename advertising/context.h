@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 
 #include "advertising/ad_window.h"
 #include "advertising/host_memory.h"
@@ -22,12 +24,32 @@ struct OptionalColour {
     Rgb colour;
 };
 
+enum RequestStatus : int32_t { kRequestAnswered = 0, kRequestFailed = 1, kRequestPending = 2 };
+
+struct RequestEntry {
+    int32_t status = kRequestPending;
+    HostText answer_path;
+    uint32_t send_serial = 0;  // the send during which it completed; 0: later
+};
+
+using RequestTable = std::map<uint32_t, RequestEntry, std::less<uint32_t>,
+                              HostAllocator<std::pair<const uint32_t, RequestEntry>>>;
+
 // The report to the ad server after a showing.
 struct AdExchange {
     ad_context* context = nullptr;
     int32_t* ad_id = nullptr;
+    RequestTable request_table;
     int32_t status = 0;  // 0 not sent, 1 waiting, 2 done
     uint32_t current_request = 0;
+    // The player may complete a request inside fetch_url itself; such a
+    // completion is stamped with the send under way so it is not taken for
+    // an old entry of a reused handle.
+    uint32_t send_serial = 0;
+    bool sending = false;
+    // What the player hands back to fetch_done instead of our address, so
+    // that a completion after shutdown finds nothing instead of freed memory.
+    uintptr_t token = 0;
 };
 
 }  // namespace ad
