@@ -10,6 +10,7 @@
 #define STB_IMAGE_WRITE_STATIC
 #include "stb_image_write.h"
 #include "tools/sxplayer/applet_window.h"
+#include "tools/sxplayer/fetcher.h"
 #include "tools/sxplayer/host_services.h"
 
 namespace sxplayer {
@@ -63,11 +64,15 @@ struct Run {
     bool shot_taken = false;
     bool failed = false;
     int after_removal = 0;
+    uint32_t removed_at = 0;
+    Fetcher* fetcher = nullptr;
 };
 
 constexpr char kLoadingMessage[] = "Loading applet...";
 constexpr char kStartingMessage[] = "Starting applet...";
 constexpr int kHeartbeatsAfterRemoval = 3;
+// After the removal the report gets its own time and this much more.
+constexpr uint32_t kReportGraceMs = 3000;
 
 bool save_screenshot(Run* run) {
     std::vector<uint32_t> pixels;
@@ -93,8 +98,16 @@ bool tick(void* argument) {
     const AdDemoOptions& o = *run->options;
     const uint32_t elapsed = sx::platform().tick_count() - run->start;
     if (run->stage == 2) {
+        // Completions first, so the heartbeat right after sees them.
+        run->fetcher->poll();
         run->ad->heartbeat(run->context);
-        return ++run->after_removal < kHeartbeatsAfterRemoval;
+        if (++run->after_removal < kHeartbeatsAfterRemoval) return true;
+        const uint32_t waited = sx::platform().tick_count() - run->removed_at;
+        if (run->fetcher->busy() && waited < uint32_t(o.fetch_timeout_ms) + kReportGraceMs) {
+            return true;
+        }
+        if (run->fetcher->busy()) std::fprintf(run->log, "report still pending\n");
+        return false;
     }
     const float progress = elapsed >= uint32_t(o.run_ms) ? 1.0f : float(elapsed) / o.run_ms;
     run->ad->set_progress(run->context, progress);
@@ -114,14 +127,22 @@ bool tick(void* argument) {
     if (elapsed >= uint32_t(o.run_ms) && remain <= 0.0) {
         run->ad->remove(run->context, "demo");
         run->stage = 2;
+        run->removed_at = sx::platform().tick_count();
         std::fprintf(run->log, "removed, child windows %d\n", child_window_count(run->window));
     }
     return true;
 }
 
-int32_t open_url(void*, const char* url, const char* target) {
-    std::printf("open %s in %s\n", url, target);
+int32_t open_url(void* host_data, const char* url, const char* target) {
+    Run* run = static_cast<Run*>(host_data);
+    const bool opened = open_in_browser(url ? url : "");
+    std::fprintf(run->log, "open %s in %s: %s\n", url, target,
+                 opened ? "browser started" : "no browser to start");
     return 0;
+}
+
+uint32_t fetch_url(void* host_data, const char* url, ad_fetch_done_fn done, void* argument) {
+    return static_cast<Run*>(host_data)->fetcher->fetch_url(url, done, argument);
 }
 
 int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& host,
@@ -130,8 +151,10 @@ int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& h
         std::fprintf(log, "advertising refused to start (pixmill missing?)\n");
         return 3;
     }
+    Fetcher fetcher(o.fetch_timeout_ms, log);
     Run run{&o, &ad, nullptr, create_applet_window(o.width, o.height), log, 0};
-    ad_init_info info{run.window, 1, "sxplayer", nullptr, nullptr, open_url, nullptr};
+    run.fetcher = &fetcher;
+    ad_init_info info{run.window, 1, "sxplayer", fetch_url, nullptr, open_url, &run};
     run.context = run.window ? ad.ad_init(&info) : nullptr;
     if (!run.context) {
         ad.shutdown();
@@ -144,6 +167,7 @@ int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& h
     p.show_bar = 1;
     p.delay_ms = o.delay_ms;
     p.finger_cursor = 1;
+    p.report = o.report ? 1 : 0;
     ad.set_message(run.context, kLoadingMessage);
     run.start = sx::platform().tick_count();
     ad.start_ad2(run.context, &p);

@@ -15,6 +15,8 @@ struct AdDemoOptions {
     int period_ms = 50;      // heartbeat timer
     std::string screenshot;  // PNG of the applet window while the ad is up
     std::string log;         // a line per event; empty: standard output
+    bool report = false;     // report the showing to the ad server after removal
+    int fetch_timeout_ms = 5000;
 };
 
 // Returns the process exit code: 0 when every step worked.

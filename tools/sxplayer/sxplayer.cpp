@@ -7,6 +7,10 @@
 // window while pretending to load an applet, and removes it (ad_demo.h).
 //   sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]
 //                      [--screenshot FILE.png] [--log FILE]
+//                      [--report 0|1] [--fetch-timeout MS]
+// With --report 1 the library reports the showing after removal; the player
+// downloads the answer from the address in the "BaseURLs/Scripts" setting
+// (only addresses on this machine: the stand-in ad server).
 //
 // The record goes to the file named by SXPLAYER_RECORD, or else to
 // "sxplayer-command-line.txt" beside the program. It holds the command line's
@@ -53,6 +57,10 @@ bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOpti
             o->screenshot = value;
         } else if (name == "--log") {
             o->log = value;
+        } else if (name == "--report") {
+            o->report = value == "1";
+        } else if (name == "--fetch-timeout") {
+            o->fetch_timeout_ms = std::atoi(value.c_str());
         } else {
             return false;
         }
