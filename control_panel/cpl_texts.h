@@ -29,6 +29,9 @@ inline constexpr char kSheetCaption[] = "Stellarix 3D Player Settings";
 inline constexpr char kKeyCreateFailed[] = "Failed to create Stellarix3D Registry Key.";
 inline constexpr char kListCreateFailed[] = "Couldn't create rasterizers list registry entry.";
 inline constexpr char kNothingChecked[] = "You must select at least one rasterizer.";
+// Our own: a list that could not be written is never reported as saved.
+inline constexpr char kListSaveFailed[] =
+    "The rasterizer list could not be saved.  You may need administrator rights to change it.";
 
 // Rasterizers page.
 inline constexpr char kResetQuestion[] = "Are you sure you wish to reset to the default values?";

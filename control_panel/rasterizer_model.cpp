@@ -212,8 +212,13 @@ bool store_enabled_rasterizers(const std::vector<RasterizerRow>& rows, const Not
         notify(kNothingChecked, kPanelCaption, kMbOk | kMbIconWarning);
         return false;
     }
+    // A list that did not reach the registry is not saved: the user is told,
+    // and the sheet stays open with the changes rather than losing them.
     PlayerKey key;
-    if (key.ok()) write_list_text(key.get(), format_rasterizer_list(ids));
+    if (!key.ok() || !write_list_text(key.get(), format_rasterizer_list(ids))) {
+        notify(kListSaveFailed, kErrorCaption, kMbOk | kMbIconError);
+        return false;
+    }
     return true;
 }
 

@@ -53,8 +53,8 @@ using Notify = std::function<void(const char* text, const char* caption, uint32_
 // been shown and `ids` is empty): the page must then be view-only.
 bool load_enabled_rasterizers(std::vector<std::string>* ids, const Notify& notify);
 
-// Stores the checked rows as the enabled list. False (after the warning) when
-// no row is checked; write failures are silent and count as saved.
+// Stores the checked rows as the enabled list. False, after a message, when
+// no row is checked or the list could not be written.
 bool store_enabled_rasterizers(const std::vector<RasterizerRow>& rows, const Notify& notify);
 
 // The rows "&Use Defaults" restores.

@@ -105,8 +105,8 @@ TEST_F(RasterizerRegistry, WithoutWriteAccessBothMessagesAndAnEmptyList) {
     EXPECT_TRUE(ids.empty());
     EXPECT_EQ(shown_, (Ids{"Stellarix Error|Failed to create Stellarix3D Registry Key.|0",
                            "Stellarix Error|Couldn't create rasterizers list registry entry.|0"}));
-    EXPECT_TRUE(store_enabled_rasterizers({{"OpenGL ICD", true}}, recorder()));  // silent
-    EXPECT_EQ(shown_.size(), 2u);
+    EXPECT_FALSE(store_enabled_rasterizers({{"OpenGL ICD", true}}, recorder()));
+    EXPECT_EQ(shown_.back(), std::string("Stellarix Error|") + kListSaveFailed + "|16");
 }
 
 TEST_F(RasterizerRegistry, LastRasterizerAndVideoCard) {

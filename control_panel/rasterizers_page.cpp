@@ -76,7 +76,8 @@ bool RasterizersPage::init(ui::DialogView& view) {
     const bool loaded =
         load_enabled_rasterizers(&enabled, [this](const char* text, const char* caption,
                                                   uint32_t flags) { tell(text, caption, flags); });
-    if (!loaded) view.disable_all();
+    view_only_ = !loaded;
+    if (view_only_) view.disable_all();
 
     fill_rows(merge_rasterizer_rows(enabled, offered));
     refresh_last_used();
@@ -112,6 +113,7 @@ void RasterizersPage::scroll(int id, const ui::ScrollEvent& event) {
 }
 
 ui::ApplyResult RasterizersPage::apply() {
+    if (view_only_) return ui::ApplyResult::saved;
     const bool saved =
         store_enabled_rasterizers(rows(), [this](const char* text, const char* caption,
                                                  uint32_t flags) { tell(text, caption, flags); });

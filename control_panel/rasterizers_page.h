@@ -60,6 +60,9 @@ private:
     RasterizersPageServices services_;
     ui::DialogView* view_ = nullptr;
     std::optional<ui::CheckList> list_;
+    // Set when the list could not be loaded: the page then only shows, and
+    // never stores or refuses the sheet's OK.
+    bool view_only_ = false;
 };
 
 }  // namespace sx::cpl

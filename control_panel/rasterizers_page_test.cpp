@@ -97,6 +97,9 @@ TEST_F(RasterizersPageTest, WithoutWriteAccessThePageIsViewOnly) {
     EXPECT_EQ(view().questions.size(), 2u);
     EXPECT_FALSE(view().dialog_enabled());
     EXPECT_EQ(page_.rows(), merge_rasterizer_rows({}, parse_rasterizer_list(offered_rasterizers)));
+    // Nothing is checked, yet OK closes the sheet: a page that only shows never refuses.
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::saved);
+    EXPECT_EQ(view().questions.size(), 2u);
 }
 
 TEST_F(RasterizersPageTest, TestLaunchByShortPathThenFieldsShowWhatThePlayerWrote) {
