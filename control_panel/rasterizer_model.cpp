@@ -89,13 +89,20 @@ private:
 bool read_list_text(std::string* text) {
     PlayerKey key;
     if (!key.ok()) return false;
-    char buffer[kListBufferSize];
+    std::vector<char> buffer(kListBufferSize);
     uint32_t type = 0;
-    uint32_t size = sizeof buffer;
-    if (platform().reg_query_value(key.get(), kRasterizersValue, &type, buffer, &size) !=
-        kErrorSuccess)
-        return false;
-    *text = counted_text(buffer, std::min(size, kListBufferSize));
+    uint32_t size = kListBufferSize;
+    long status =
+        platform().reg_query_value(key.get(), kRasterizersValue, &type, buffer.data(), &size);
+    // A list longer than the usual buffer is still the user's list: read it
+    // whole rather than take it for missing and overwrite it with the default.
+    if (status == kErrorMoreData && size > buffer.size()) {
+        buffer.resize(size);
+        status =
+            platform().reg_query_value(key.get(), kRasterizersValue, &type, buffer.data(), &size);
+    }
+    if (status != kErrorSuccess) return false;
+    *text = counted_text(buffer.data(), std::min<uint32_t>(size, uint32_t(buffer.size())));
     return true;
 }
 

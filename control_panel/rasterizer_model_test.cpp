@@ -75,7 +75,12 @@ TEST_F(RasterizerRegistry, FirstLoadWritesTheDefaultOnce) {
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, default_rasterizers);  // no zero byte
     EXPECT_FALSE(stored_value(kVideoCardOpenGlValue).found);
     EXPECT_FALSE(stored_value(kVideoCardDirect3DValue).found);
-    // An empty list is a list: read, not replaced.
+    // A long list and an empty one are lists: read, not replaced.
+    const std::string long_list = std::string(1100, ',') + "ogl,eol";
+    store_value(kRasterizersValue, kRegSz, long_list);
+    ASSERT_TRUE(load_enabled_rasterizers(&ids, recorder()));
+    EXPECT_EQ(ids, Ids{"ogl"});
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, long_list);
     store_value(kRasterizersValue, kRegSz, "");
     store_value(kVideoCardOpenGlValue, kRegSz, "card");
     ASSERT_TRUE(load_enabled_rasterizers(&ids, recorder()));
