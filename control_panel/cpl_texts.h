@@ -75,6 +75,10 @@ inline constexpr char kWebSiteAddress[] = "http://www.stellarix.example/";
 inline constexpr char kHtmlFileType[] = ".htm";
 inline constexpr char kOpenCommandSuffix[] = "\\shell\\open\\command";
 
+// Our own: settings that could not be stored are never counted as saved.
+inline constexpr char kSettingsSaveFailed[] =
+    "The settings could not be saved.  You may need administrator rights to change them.";
+
 // Install hook.
 inline constexpr char kTestAppletEntry[] = "fish";
 inline constexpr char kPanelFileName[] = "stellarix.cpl";
