@@ -1,5 +1,7 @@
 #include "control_panel/cpl_hook.h"
 
+#include <cctype>
+
 #include "components/file_path.h"
 #include "components/install_hook.h"
 #include "control_panel/cpl_texts.h"
@@ -29,6 +31,21 @@ bool system_copy_path(FilePath* destination) {
     return true;
 }
 
+bool same_path(const FilePath& a, const FilePath& b) {
+    if (a.text().size() != b.text().size()) return false;
+    for (size_t i = 0; i < a.text().size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a.text()[i])) !=
+            std::tolower(static_cast<unsigned char>(b.text()[i])))
+            return false;
+    return true;
+}
+
+// A library installed into the system directory itself is already in
+// place: copying a file onto itself would empty it.
+bool put_in_place(const FilePath& library, const FilePath& destination) {
+    return same_path(library, destination) || library.copy_to(destination, true);
+}
+
 void cancel_scheduled_removal() {
     RegKey key = 0;
     if (platform().reg_open_key(kHkeyLocalMachine, kRunOnceKey, kKeyAllAccess, &key) !=
@@ -51,7 +68,7 @@ void install_control_panel(const char* library_path, int count, const char* cons
     FilePath destination;
     // A copy in use by the Control Panel fails: the old one stays, and so
     // does any removal scheduled for it.
-    if (system_copy_path(&destination) && library.copy_to(destination, true))
+    if (system_copy_path(&destination) && put_in_place(library, destination))
         cancel_scheduled_removal();
 }
 

@@ -95,5 +95,18 @@ TEST_F(InstallHookTest, CopyFailingHalfWayLeavesNoCopyAndKeepsTheRemoval) {
     EXPECT_EQ(sx::cpl::test::stored_value(kTestAppletValue).bytes, temp_.file("x\\t.sxvm"));
 }
 
+TEST_F(InstallHookTest, ALibraryInstalledInTheSystemDirectoryIsLeftWhole) {
+    ASSERT_TRUE(sx::test::write_file(copy(), library_));
+    test::PanelTestPlatform os(temp_.file("SYS"));
+    {
+        ScopedPlatform scope(&os);
+        install_control_panel(copy().c_str(), 0, nullptr, nullptr);
+    }
+    std::string kept;
+    ASSERT_TRUE(sx::test::read_file(copy(), &kept));
+    EXPECT_TRUE(kept == library_);
+    EXPECT_FALSE(removal_scheduled());
+}
+
 }  // namespace
 }  // namespace sx::cpl

@@ -25,6 +25,13 @@ double clamp_unit(double ratio) {
     return ratio > 1.0 ? 1.0 : ratio;
 }
 
+// A store that cannot be written (a folder the user may not change, another
+// writer holding it) is reported, and the sheet stays open with the values.
+ui::ApplyResult refuse_unsaved(ui::DialogView& view) {
+    view.ask(kSettingsSaveFailed, kErrorCaption, ui::Buttons::ok, ui::Icon::error);
+    return ui::ApplyResult::invalid;
+}
+
 std::string format_double(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%f", value);
@@ -85,13 +92,12 @@ void StereoPage::scroll(int id, const ui::ScrollEvent&) {
 ui::ApplyResult StereoPage::apply() {
     if (!view_) return ui::ApplyResult::saved;
     SettingsFile store(settings_);
-    store.open_settings(true);
+    if (!store.open_settings(true)) return refuse_unsaved(*view_);
     store.set_setting_bool(kStereoEnableSetting, view_->checked(IDC_STEREO_ENABLE));
     const int position = view_->slider_position(IDC_EYE_SEPARATION);
     store.set_setting_value(kEyeSeparationSetting,
                             format_double(position_to_eye_separation(position)));
-    store.close_settings();
-    return ui::ApplyResult::saved;
+    return store.close_settings() ? ui::ApplyResult::saved : refuse_unsaved(*view_);
 }
 
 // -- Advanced page.
@@ -149,12 +155,11 @@ ui::ApplyResult AdvancedPage::apply() {
         platform().reg_close_key(key);
     }
     SettingsFile store(settings_);
-    store.open_settings(true);
+    if (!store.open_settings(true)) return refuse_unsaved(*view_);
     store.set_setting_bool(kOverlaySignedSetting, list_->is_checked(signed_row_));
     store.set_setting_value(kProcessorUsageSetting,
                             std::to_string(view_->slider_position(IDC_PROCESSOR_USAGE)));
-    store.close_settings();
-    return ui::ApplyResult::saved;
+    return store.close_settings() ? ui::ApplyResult::saved : refuse_unsaved(*view_);
 }
 
 }  // namespace sx::cpl

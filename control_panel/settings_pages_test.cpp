@@ -176,5 +176,25 @@ TEST_F(SettingsPageTest, AdvancedKeepsTheLastFlagWhenTheUserKeyIsClosed) {
     EXPECT_EQ(stored(kProcessorUsageSetting), "4");
 }
 
+TEST_F(SettingsPageTest, AStoreThatCannotBeWrittenKeepsTheSheetOpen) {
+    PanelMemory memory;
+    StereoPage stereo(store_path());
+    AdvancedPage advanced(store_path(), memory);
+    for (ui::Page* page : {static_cast<ui::Page*>(&stereo), static_cast<ui::Page*>(&advanced)}) {
+        store(kProcessorUsageSetting, "2");
+        sx::test::FakeDialog dialog(*page);
+        ASSERT_TRUE(dialog.open());
+        FaultyPlatform faulty(&platform());
+        faulty.fail_lock(kSettingsFileName);
+        ScopedPlatform scope(&faulty);
+        EXPECT_EQ(dialog.apply(), ui::ApplyResult::invalid);
+        ASSERT_EQ(dialog.view().questions.size(), 1u);
+        EXPECT_EQ(dialog.view().questions[0].text, kSettingsSaveFailed);
+        EXPECT_EQ(dialog.view().questions[0].icon, ui::Icon::error);
+    }
+    EXPECT_EQ(stored(kProcessorUsageSetting), "2");
+    EXPECT_EQ(stored(kEyeSeparationSetting), "(none)");
+}
+
 }  // namespace
 }  // namespace sx::cpl
