@@ -11,30 +11,39 @@
 namespace sx::cpl {
 namespace {
 
-class InstallHookTest : public sx::cpl::test::PlayerKeyTest {
+class InstallHookTest : public test::PlayerKeyTest {
 protected:
     void SetUp() override {
-        sx::cpl::test::PlayerKeyTest::SetUp();
-        ASSERT_TRUE(temp_.ok());
+        test::PlayerKeyTest::SetUp();
         ASSERT_TRUE(FilePath(temp_.file("sys")).create_directory());
         ASSERT_TRUE(FilePath(temp_.file("x")).create_directory());
-        // Three blocks of the copy and a bit.
-        library_.assign(3 * 32768 + 123, '\0');
+        library_.resize(3 * 32768 + 123);  // three blocks of the copy and a bit
         for (size_t i = 0; i < library_.size(); ++i) library_[i] = char(i * 7 + i / 251);
         ASSERT_TRUE(sx::test::write_file(library(), library_));
-        ASSERT_TRUE(removal_.set("cmd /c del stellarix.cpl"));
     }
     std::string library() { return temp_.file("x\\stellarix.cpl"); }
     std::string copy() { return temp_.file("sys\\stellarix.cpl"); }
-    bool removal_scheduled() {
+    // Runs the hook; true when the removal is still scheduled afterwards.
+    bool install(test::PanelTestPlatform& os, const std::string& from,
+                 std::vector<const char*> names = {}, std::vector<const char*> values = {}) {
+        EXPECT_TRUE(removal_.set("cmd /c del stellarix.cpl"));
+        {
+            ScopedPlatform scope(&os);
+            install_control_panel(from.c_str(), int(names.size()), names.data(), values.data());
+        }
         RegKey key = 0;
+        uint32_t type = 0, size = 0;
         if (platform().reg_open_key(kHkeyLocalMachine, kRunOnceKey, kKeyRead, &key) != 0)
             return false;
-        uint32_t type = 0, size = 0;
         const bool found = platform().reg_query_value(key, kPanelRemovalValue, &type, nullptr,
                                                       &size) == kErrorSuccess;
         platform().reg_close_key(key);
         return found;
+    }
+    std::string copied() {
+        std::string bytes = "(none)";
+        sx::test::read_file(copy(), &bytes);
+        return bytes;
     }
 
     sx::test::TemporaryDirectory temp_;
@@ -53,30 +62,18 @@ TEST_F(InstallHookTest, RecordsTheFirstFishAndCopiesThePanel) {
         {{"other", "fish", "fish"}, {"x.sxvm", "first.sxvm", "second.sxvm"}, "first.sxvm"},
     };
     for (const auto& c : cases) {
-        sx::cpl::test::wipe_player_key();
-        ASSERT_TRUE(removal_.set("cmd /c del stellarix.cpl"));
+        test::wipe_player_key();
         FilePath(copy()).delete_file();
         test::PanelTestPlatform os(temp_.file("sys"));
-        {
-            ScopedPlatform scope(&os);
-            install_control_panel(library().c_str(), int(c.names.size()), c.names.data(),
-                                  c.values.data());
-        }
-        const auto recorded = sx::cpl::test::stored_value(kTestAppletValue);
-        if (c.applet) {
-            EXPECT_EQ(recorded.type, kRegSz);
-            EXPECT_EQ(recorded.bytes, temp_.file(std::string("x\\") + c.applet));  // no zero
-        } else {
-            EXPECT_FALSE(recorded.found) << recorded.bytes;
-        }
-        std::string copied;
-        ASSERT_TRUE(sx::test::read_file(copy(), &copied));
-        EXPECT_TRUE(copied == library_);
-        EXPECT_FALSE(removal_scheduled());
+        EXPECT_FALSE(install(os, library(), c.names, c.values));
+        const auto recorded = test::stored_value(kTestAppletValue);
+        EXPECT_EQ(recorded.bytes, c.applet ? temp_.file(std::string("x\\") + c.applet) : "");
+        EXPECT_EQ(recorded.type, c.applet ? kRegSz : 0u);
+        EXPECT_TRUE(copied() == library_);
     }
 }
 
-TEST_F(InstallHookTest, CopyFailingHalfWayLeavesNoCopyAndKeepsTheRemoval) {
+TEST_F(InstallHookTest, FailedCopyLeavesNothingAndACopyOntoItselfNothingLost) {
     test::PanelTestPlatform os(temp_.file("sys"));
     // Where streams can be made to fill up, after one and a half blocks;
     // elsewhere the destination is created and then refuses its first block.
@@ -84,28 +81,14 @@ TEST_F(InstallHookTest, CopyFailingHalfWayLeavesNoCopyAndKeepsTheRemoval) {
         os.fail_after_writes(copy(), 32768 + 16384);
     else
         os.broken_file = copy();
-    const char* names[] = {"fish"};
-    const char* values[] = {"t.sxvm"};
-    {
-        ScopedPlatform scope(&os);
-        install_control_panel(library().c_str(), 1, names, values);
-    }
-    EXPECT_FALSE(FilePath(copy()).exists());
-    EXPECT_TRUE(removal_scheduled());
-    EXPECT_EQ(sx::cpl::test::stored_value(kTestAppletValue).bytes, temp_.file("x\\t.sxvm"));
-}
+    EXPECT_TRUE(install(os, library()));
+    EXPECT_EQ(copied(), "(none)");
 
-TEST_F(InstallHookTest, ALibraryInstalledInTheSystemDirectoryIsLeftWhole) {
+    // Installed into the system directory itself (named in other letters).
     ASSERT_TRUE(sx::test::write_file(copy(), library_));
-    test::PanelTestPlatform os(temp_.file("SYS"));
-    {
-        ScopedPlatform scope(&os);
-        install_control_panel(copy().c_str(), 0, nullptr, nullptr);
-    }
-    std::string kept;
-    ASSERT_TRUE(sx::test::read_file(copy(), &kept));
-    EXPECT_TRUE(kept == library_);
-    EXPECT_FALSE(removal_scheduled());
+    test::PanelTestPlatform same(temp_.file("SYS"));
+    EXPECT_FALSE(install(same, copy()));
+    EXPECT_TRUE(copied() == library_);
 }
 
 }  // namespace
