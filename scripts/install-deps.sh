@@ -11,6 +11,9 @@ packages=(
   libbenchmark-dev                            # bench/
   libsqlite3-dev sqlite3                      # the emulated registry
   nlohmann-json3-dev                          # tool input files
+  fonts-liberation                            # text of the emulated screen (Arial metrics)
+  libstb-dev                                  # PNG pictures and screenshots in tests and stand-ins
+  libcurl4-openssl-dev                        # the stand-in player's downloads
   g++-mingw-w64-i686 mingw-w64-i686-dev       # the product: 32-bit Windows
   g++-mingw-w64-x86-64                        # 64-bit Windows test build (see scripts/test.sh)
   wine wine32:i386 wine64                     # running the Windows tests

@@ -2,14 +2,27 @@
 // file: it records the exact command line it was started with and exits, so
 // that tests (and the demo install) can see what the player would have got.
 //
+// Started with --show-ad it is instead the host of the ad library: it loads
+// "advertising" through the component search, shows its picture in an applet
+// window while pretending to load an applet, and removes it (ad_demo.h).
+//   sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]
+//                      [--screenshot FILE.png] [--log FILE]
+//                      [--report 0|1] [--fetch-timeout MS]
+// With --report 1 the library reports the showing after removal; the player
+// downloads the answer from the address in the "BaseURLs/Scripts" setting
+// (only addresses on this machine: the stand-in ad server).
+//
 // The record goes to the file named by SXPLAYER_RECORD, or else to
 // "sxplayer-command-line.txt" beside the program. It holds the command line's
 // bytes and nothing else.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "components/file_path.h"
 #include "platform/platform.h"
+#include "tools/sxplayer/ad_demo.h"
 
 namespace {
 
@@ -26,10 +39,45 @@ std::string record_path() {
     return beside.text();
 }
 
+constexpr char kShowAdSwitch[] = "--show-ad";
+
+// Fills the options from the switches after --show-ad; false on an unknown one.
+bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOptions* o) {
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        if (i + 1 >= args.size()) return false;
+        const std::string& value = args[++i];
+        if (name == "--picture") {
+            o->picture = value;
+        } else if (name == "--delay") {
+            o->delay_ms = std::atoi(value.c_str());
+        } else if (name == "--run") {
+            o->run_ms = std::atoi(value.c_str());
+        } else if (name == "--screenshot") {
+            o->screenshot = value;
+        } else if (name == "--log") {
+            o->log = value;
+        } else if (name == "--report") {
+            o->report = value == "1";
+        } else if (name == "--fetch-timeout") {
+            o->fetch_timeout_ms = std::atoi(value.c_str());
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main() {
     const std::string command_line = sx::platform().command_line();
+    const std::vector<std::string> args = sx::split_command_line(command_line);
+    if (args.size() >= 2 && args[1] == kShowAdSwitch) {
+        sxplayer::AdDemoOptions options;
+        if (!parse_ad_options(args, &options)) return 2;
+        return sxplayer::run_ad_demo(options);
+    }
     std::FILE* record = sx::platform().open_file(record_path().c_str(), "wb");
     if (!record) return 1;
     bool written =

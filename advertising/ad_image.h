@@ -1,0 +1,34 @@
+// A decoded picture: its frames, already blended with the background.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "advertising/canvas.h"
+#include "advertising/host_memory.h"
+
+namespace ad {
+
+struct AdFrame {
+    HostBuffer pixels;  // width x height x 3: red, green, blue, rows as pixmill gives them
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t duration = 0;  // milliseconds
+};
+
+struct AdImage {
+    Rgb blend;
+    std::vector<AdFrame, HostAllocator<AdFrame>> frames;
+    std::size_t cursor = 0;  // the next frame to show
+};
+
+// One colour byte of a pixel with alpha `a` over the blending byte `b`.
+uint8_t blend_byte(uint8_t v, uint8_t a, uint8_t b);
+
+// Decodes the picture file through pixmill. Null when the file cannot be
+// opened or decoded or when no frame could be loaded; throws
+// std::bad_alloc when memory runs out.
+AdImage* load_ad_image(const char* path, Rgb blend);
+void free_ad_image(AdImage* image);
+
+}  // namespace ad

@@ -1,0 +1,63 @@
+// A host whose allocate fails at call N, for every N along a whole road:
+// nothing may crash, no exception may leave an export, and every block the
+// library took must come back.
+#include <cstdio>
+
+#include "advertising/tests/ad_test_host.h"
+
+namespace adtest {
+namespace {
+
+// The road: init, a showing with an animated picture, messages and
+// heartbeats, a restart, removal, shutdown. Returns the allocate calls made.
+long run_road(long fail_at, Clock* clock, uint32_t parent_window) {
+    ComponentServices table = make_host_table();
+    host().fail_at = fail_at;
+    host().default_ad = anim_gif_path();
+    if (!component_client_init(&table)) return host().allocate_calls;
+    ad_init_info info{parent_window, 1, "bu", nullptr, nullptr, nullptr, nullptr};
+    ad_context* c = advertising_init(&info);
+    advertising_set_applet_info(c, 1, 2, "sv", 3);
+    ad_start_params2 p{};
+    p.timed = 1;
+    p.show_bar = 1;
+    p.delay_ms = 500;
+    p.click_url = "http://ads.invalid/";
+    p.has_background = 1;
+    advertising_set_message(c, "early");
+    advertising_start_ad2(c, &p);
+    for (int beat = 0; beat < 6; ++beat) {
+        clock->now += 250;
+        advertising_set_progress(c, beat / 5.0f);
+        advertising_set_message(c, beat % 2 ? "odd" : "even");
+        advertising_heartbeat(c);
+    }
+    ad_start_params again{};
+    again.show_bar = 1;
+    advertising_start_ad(c, &again);
+    advertising_heartbeat(c);
+    advertising_remove(c, "ic");
+    advertising_heartbeat(c);
+    advertising_shutdown(c);
+    component_client_shutdown();
+    return host().allocate_calls;
+}
+
+TEST(AllocationFailure, EveryFailingCallLosesNothing) {
+    Clock clock;
+    sx::ScopedPlatform platform(&clock);
+    const uint32_t parent_window = make_parent(400, 300);
+    const long total = run_road(0, &clock, parent_window);
+    ASSERT_GT(total, 20);
+    std::printf("the road makes %ld allocate calls\n", total);
+    EXPECT_TRUE(host().live.empty());
+    for (long n = 1; n <= total; ++n) {
+        run_road(n, &clock, parent_window);
+        ASSERT_TRUE(host().live.empty()) << host().live.size() << " blocks lost failing call " << n;
+        ASSERT_EQ(host().loads, host().unloads) << n;
+    }
+    destroy_parent(parent_window);
+}
+
+}  // namespace
+}  // namespace adtest

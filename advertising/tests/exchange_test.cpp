@@ -1,0 +1,241 @@
+// The report after a showing: request text, answer files, the completions
+// the player delivers (also at awkward moments) and the upgrades file.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "advertising/exchange.h"
+#include "advertising/tests/ad_test_host.h"
+#include "components/testing/component_env.h"
+
+namespace adtest {
+namespace {
+
+struct Fetch {
+    std::vector<std::string> urls;
+    uint32_t next_handle = 41;
+    // What the player does inside fetch_url: nothing, or complete at once.
+    bool complete_inside = false;
+    std::string answer_path;
+    ad_fetch_done_fn done = nullptr;
+    void* done_argument = nullptr;
+};
+
+uint32_t fetch_url(void* host_data, const char* url, ad_fetch_done_fn done, void* argument) {
+    Fetch* f = static_cast<Fetch*>(host_data);
+    f->urls.push_back(url);
+    f->done = done;
+    f->done_argument = argument;
+    const uint32_t handle = f->next_handle++;
+    if (f->complete_inside) done(argument, handle, 1, f->answer_path.c_str());
+    return handle;
+}
+
+class Exchange : public AdTest {
+protected:
+    void SetUp() override {
+        AdTest::SetUp();
+        system_ = env_.scratch() / "system\\";
+        user_ = env_.scratch() / "appdata\\Stellarix\\Stellarix Player\\";
+        ASSERT_TRUE(sx::FilePath(system_).ensure_directory());
+        ASSERT_TRUE(sx::FilePath(user_).ensure_directory());
+    }
+    // A removed showing with report on, ready for heartbeats.
+    ad_context* removed(bool applet_info, uint8_t report = 1) {
+        ad_init_info info{0, 7, "bu", fetch_url, nullptr, nullptr, &fetch_};
+        ad_context* c = advertising_init(&info);
+        contexts_.push_back(c);
+        if (applet_info) advertising_set_applet_info(c, 1, 2, "sv", 3);
+        ad_start_params p{};
+        p.report = report;
+        p.no_default = 1;
+        advertising_start_ad(c, &p);
+        advertising_remove(c, "ic");
+        return c;
+    }
+    std::string upgrades() {
+        std::string text;
+        sx::test::read_file(system_ + ad::kCriticalUpgradesFileName, &text);
+        return text;
+    }
+    std::string answer(const std::string& content) {
+        const std::string path = env_.scratch() / "answer.txt";
+        sx::test::write_file(path, content);
+        return path;
+    }
+
+    sx::testing::ComponentEnvironment env_;
+    std::string system_, user_;
+    Fetch fetch_;
+};
+
+TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
+    ad_init_info info{0, 4294967295u, "caf\xE9 b", nullptr, nullptr, nullptr, nullptr};
+    ad_context* c = advertising_init(&info);
+    contexts_.push_back(c);
+    advertising_set_applet_info(c, -3, 12, "  my applet\t", 9);
+    c->ad_id = -1;
+    c->shown_ms = 1500;
+    c->distribution_id = 77;
+    c->ic_text.assign("a&b=c");
+    const std::string tail =
+        "adserver5?PR=5&OS=Win32&AD=-1&AV=1500&SV=my+applet&SD=9&PD=77&CR=-3&AP=12&SI=-1"
+        "&BU=caf%E9+b&IC=a%26b%3Dc";
+    EXPECT_EQ(ad::build_request_text(c, "http://h/cgi"), "NOREMAP:http://h/cgi/" + tail);
+    EXPECT_EQ(ad::build_request_text(c, "http://h/cgi/"), "NOREMAP:http://h/cgi/" + tail);
+}
+
+TEST_F(Exchange, AnswerFilesGiveTheCriticalUpgrades) {
+    const std::string twelve = "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n";
+    struct Case {
+        std::string answer, expected;
+    } cases[] = {
+        {"x\n0\n1\n1\nfoo\n7\n", "7 foo\n"},
+        {"x\n0\n1\n1\nfoo\n7", ""},  // the last read reaches the end
+        {"x\r\n2\r\n" + twelve + "2\r\n1\r\nbar baz\r\n-4\r\n0\r\nskip\r\n5\r\n", "-4 bar baz\n"},
+        {"x\n1000\n2\n1\na\n1\n1\nb\n2\n", "1 a\n2 b\n"},  // 1000 skips nothing
+        {"x\n-1\n1\n3\nq\n 8z\n", "8 q\n"},
+        {"x\n0\n2\n1\none\n1\n1\ntwo", "1 one\n"},  // lines acted on stay
+        {"x\n0\n1\n1\n" + std::string(5000, 'n') + "\n9\n", "9 " + std::string(1023, 'n') + "\n"},
+    };
+    for (const Case& k : cases) {
+        sx::FilePath(system_ + ad::kCriticalUpgradesFileName).delete_file();
+        fetch_.answer_path = answer(k.answer);
+        fetch_.complete_inside = true;
+        ad_context* c = removed(true);
+        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
+        EXPECT_EQ(c->exchange.status, 2);
+        EXPECT_EQ(upgrades(), k.expected) << k.answer.substr(0, 40);
+    }
+}
+
+TEST_F(Exchange, NoRequestWithoutReportOrBeforeTheAppletInfo) {
+    ad_context* silent = removed(true, 0);
+    ad_context* late = removed(false);
+    for (int i = 0; i < 5; ++i) {
+        advertising_heartbeat(silent);
+        advertising_heartbeat(late);
+    }
+    EXPECT_TRUE(fetch_.urls.empty());
+    advertising_set_applet_info(late, 1, 1, "x", 1);
+    advertising_heartbeat(late);
+    ASSERT_EQ(fetch_.urls.size(), 1u);
+    EXPECT_EQ(late->exchange.status, 1);
+    // The player answers from a later event; the next heartbeat finishes.
+    fetch_.done(fetch_.done_argument, late->exchange.current_request, 0, nullptr);
+    advertising_heartbeat(late);
+    EXPECT_EQ(late->exchange.status, 2);
+}
+
+TEST_F(Exchange, CompletionInsideFetchUrlIsNotLost) {
+    fetch_.answer_path = answer("x\n0\n1\n1\nearly\n3\n");
+    fetch_.complete_inside = true;
+    ad_context* c = removed(true);
+    advertising_heartbeat(c);
+    advertising_heartbeat(c);
+    EXPECT_EQ(c->exchange.status, 2);
+    EXPECT_EQ(upgrades(), "3 early\n");
+}
+
+TEST_F(Exchange, LateAndUnknownCompletionsAreIgnored) {
+    ad_context* c = removed(true);
+    advertising_heartbeat(c);
+    ASSERT_EQ(c->exchange.status, 1);
+    const std::string path = answer("x\n0\n1\n1\nlate\n1\n");
+    fetch_.done(fetch_.done_argument, c->exchange.current_request + 100, 1, path.c_str());
+    advertising_heartbeat(c);
+    EXPECT_EQ(c->exchange.status, 1);
+    EXPECT_EQ(c->exchange.request_table.size(), 1u);
+    // After shutdown the argument names nothing; under the address
+    // sanitizer a write through it would be reported.
+    ad_fetch_done_fn done = fetch_.done;
+    void* argument = fetch_.done_argument;
+    const uint32_t handle = c->exchange.current_request;
+    advertising_shutdown(c);
+    contexts_.clear();
+    done(argument, handle, 1, path.c_str());
+    EXPECT_EQ(upgrades(), "");
+}
+
+TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
+    const std::string old = "1 kept\n";
+    ASSERT_TRUE(sx::test::write_file(system_ + ad::kCriticalUpgradesFileName, old));
+    ASSERT_TRUE(sx::test::write_file(user_ + ad::kCriticalUpgradesFileName, old));
+    if (sx::FaultyPlatform::supports_disk_full()) {
+        clock_.fail_after_writes("upgrades_critical.dat.new", 3);
+    } else {
+        clock_.add_rule(sx::FaultRule(sx::Call::flush_file));  // the disk fills at the flush
+    }
+    EXPECT_FALSE(ad::append_critical_upgrades("2 lost\n", 7));
+    std::string user_text;
+    sx::test::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
+    EXPECT_EQ(upgrades(), old);
+    EXPECT_EQ(user_text, old);
+    clock_.clear_rules();
+    // When the system folder refuses, the user folder takes the line.
+    clock_.fail_open_file(system_ + "upgrades_critical.dat.new", "w");
+    EXPECT_TRUE(ad::append_critical_upgrades("3 new\n", 6));
+    sx::test::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
+    EXPECT_EQ(user_text, old + "3 new\n");
+    EXPECT_EQ(upgrades(), old);
+}
+
+TEST_F(Exchange, HostileAnswersStayBounded) {
+    std::string thousand = "x\n0\n500\n";
+    std::string expected;
+    for (int i = 0; i < 500; ++i) {
+        thousand += (i % 2 ? "1\nu" : "0\nu") + std::to_string(i) + "\n" + std::to_string(i) + "\n";
+        if (i % 2) expected += std::to_string(i) + " u" + std::to_string(i) + "\n";
+    }
+    std::string binary(70000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
+    const std::string huge = "x\n0\n2147483647\n" + std::string(3 << 20, '1');
+    struct Case {
+        std::string answer, expected;
+        bool exact;  // random bytes may still hold a record or two
+    } cases[] = {
+        {thousand, expected, true}, {binary, "", false}, {huge, "", true}, {"x\n0\n", "", true}};
+    for (const Case& k : cases) {
+        sx::test::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
+        fetch_.answer_path = answer(k.answer);
+        fetch_.complete_inside = true;
+        const long calls_before = host().allocate_calls;
+        ad_context* c = removed(true);
+        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
+        EXPECT_EQ(c->exchange.status, 2);
+        const std::string text = upgrades();
+        EXPECT_EQ(text.substr(0, 6), "0 old\n");
+        if (k.exact) {
+            EXPECT_EQ(text, "0 old\n" + k.expected);
+        }
+        EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
+    }
+}
+
+TEST_F(Exchange, DistributionIdSkipsCommentsAndPrefersTheUserFile) {
+    struct Case {
+        std::string user, system;
+        int32_t expected;
+    } cases[] = {
+        {"# c\n\n   -42abc\n7\n", "5\n", -42},
+        {"", "  # only\n \t+13", 13},
+        {"x9\n", "5\n", 0},
+        {"#none\n", "5\n", 99},  // no number line: the value stays
+    };
+    for (const Case& k : cases) {
+        sx::FilePath(user_ + "dist.id").delete_file();
+        if (!k.user.empty()) sx::test::write_file(user_ + "dist.id", k.user);
+        sx::test::write_file(system_ + "dist.id", k.system);
+        ad_init_info info{0, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+        ad_context* c = advertising_init(&info);
+        contexts_.push_back(c);
+        c->distribution_id = 99;
+        ad_start_params p{};
+        p.no_default = 1;
+        advertising_start_ad(c, &p);
+        EXPECT_EQ(c->distribution_id, k.expected) << k.user;
+    }
+}
+
+}  // namespace
+}  // namespace adtest

@@ -1,0 +1,186 @@
+// The exports' lifecycle: states, the heartbeat clock, delays, texts and the
+// counted pixmill binding.
+#include "advertising/pixmill_api.h"
+#include "advertising/tests/ad_test_host.h"
+
+namespace adtest {
+namespace {
+
+class Lifecycle : public AdTest {};
+
+TEST_F(Lifecycle, DelayRemainFollowsTheHeartbeatClock) {
+    EXPECT_EQ(advertising_delay_remain(nullptr), -1.0);
+    const uint32_t p = parent(400, 300);
+    ad_context* timed = start(p, nullptr, 1, 4000);
+    ad_context* untimed = start(p, nullptr, 0, 4000);
+    ad_context* no_delay = start(p, nullptr, 1, 0);
+    struct Case {
+        uint32_t after_ms;
+        ad_context* context;
+        double expected;
+    } cases[] = {
+        {0, timed, 4.0},    {1000, timed, 3.0},   {3999, timed, 0.001}, {4000, timed, 0.0},
+        {9000, timed, 0.0}, {1000, untimed, 0.0}, {0, no_delay, 0.0},   {1000, no_delay, 0.0},
+    };
+    const uint32_t t0 = clock_.now;
+    for (const Case& c : cases) {
+        clock_.now = t0 + c.after_ms;
+        EXPECT_NEAR(advertising_delay_remain(c.context), c.expected, 1e-9) << c.after_ms;
+    }
+    EXPECT_EQ(timed->state, ad::kStateTimed);  // only a heartbeat moves the state
+    clock_.now = t0 + 3999;
+    advertising_heartbeat(timed);
+    EXPECT_EQ(timed->state, ad::kStateTimed);
+    clock_.now = t0 + 4000;
+    advertising_heartbeat(timed);
+    EXPECT_EQ(timed->state, ad::kStateShowing);
+    EXPECT_EQ(advertising_delay_remain(timed), 0.0);
+}
+
+TEST_F(Lifecycle, TimedShowingWithoutDelayEndsAtTheFirstHeartbeat) {
+    ad_init_info info{parent(400, 300), 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+    ad_context* c = advertising_init(&info);
+    contexts_.push_back(c);
+    ASSERT_NE(c, nullptr);
+    EXPECT_STREQ(c->bu_text.c_str(), "");
+    ad_start_params p{};
+    p.timed = 1;
+    p.no_default = 1;
+    advertising_start_ad(c, &p);
+    EXPECT_EQ(c->delay_param, -1);
+    EXPECT_EQ(c->finger_cursor, 1);
+    EXPECT_EQ(c->state, ad::kStateTimed);
+    EXPECT_EQ(advertising_delay_remain(c), 0.0);
+    advertising_heartbeat(c);
+    EXPECT_EQ(c->state, ad::kStateShowing);
+}
+
+TEST_F(Lifecycle, BarNeverRunsAheadOfTheMinimumTime) {
+    struct Case {
+        float progress;
+        float shown;
+    } cases[] = {{1.0f, 0.25f}, {0.1f, 0.1f}};
+    for (const Case& k : cases) {
+        ad_context* c = start(parent(400, 300), nullptr, 1, 4000);
+        advertising_set_progress(c, k.progress);
+        EXPECT_EQ(c->window->progress, 0.0f) << "nothing is drawn before a heartbeat";
+        clock_.now += 1000;
+        advertising_heartbeat(c);
+        EXPECT_FLOAT_EQ(c->window->progress, k.shown);
+        EXPECT_EQ(c->state, ad::kStateTimed);
+        clock_.now += 3000;
+        advertising_heartbeat(c);
+        EXPECT_EQ(c->state, ad::kStateShowing);
+        EXPECT_FLOAT_EQ(c->window->progress, k.progress);
+    }
+}
+
+TEST_F(Lifecycle, RemoveKeepsTheTextWhenGivenNoneAndDestroysTheWindow) {
+    const uint32_t p = parent(400, 300);
+    ad_context* c = start(p, nullptr, 0, -1);
+    ASSERT_NE(c->window, nullptr);
+    clock_.now += 1234;
+    advertising_remove(c, "first");
+    EXPECT_STREQ(c->ic_text.c_str(), "first");
+    EXPECT_EQ(c->shown_ms, 1234u);
+    EXPECT_EQ(c->window, nullptr);
+    EXPECT_EQ(c->state, ad::kStateRemoved);
+    advertising_remove(c, nullptr);
+    EXPECT_STREQ(c->ic_text.c_str(), "first");
+    advertising_heartbeat(c);  // the removed state draws nothing
+    EXPECT_EQ(c->window, nullptr);
+}
+
+TEST_F(Lifecycle, SecondStartReusesTheWindowAndResetsTheExchange) {
+    ad_context* c = start(parent(400, 300), nullptr, 0, -1);
+    ad::AdWindow* first = c->window;
+    c->exchange.status = 2;
+    c->answer_parsed = 1;
+    ad_start_params p{};
+    p.show_bar = 1;
+    p.no_default = 1;
+    advertising_start_ad(c, &p);
+    EXPECT_EQ(c->window, first);
+    EXPECT_EQ(c->exchange.status, 0);
+    EXPECT_EQ(c->answer_parsed, 0);
+    EXPECT_EQ(c->ad_id, -1);  // no picture at all
+}
+
+TEST_F(Lifecycle, SameMessageTwiceRepaintsTheStripOnce) {
+    ad_context* c = start(parent(400, 300), nullptr, 0, -1);
+    const uint32_t before = c->window->strip_repaints;
+    advertising_set_message(c, "Loading");
+    advertising_set_message(c, "Loading");
+    EXPECT_EQ(c->window->strip_repaints, before + 1);
+    advertising_set_message(c, nullptr);
+    EXPECT_EQ(c->window->strip_repaints, before + 2);
+    EXPECT_STREQ(c->message.c_str(), "");
+}
+
+TEST_F(Lifecycle, NullHandlesAndRecordsDoNothing) {
+    advertising_set_applet_info(nullptr, 1, 2, "x", 3);
+    advertising_start_ad(nullptr, nullptr);
+    advertising_heartbeat(nullptr);
+    advertising_remove(nullptr, "x");
+    advertising_shutdown(nullptr);
+    EXPECT_EQ(advertising_init(nullptr), nullptr);
+    ad_context* c = start(parent(400, 300), nullptr, 0, -1);
+    advertising_start_ad2(c, nullptr);
+    EXPECT_EQ(c->state, ad::kStateShowing);
+}
+
+TEST_F(Lifecycle, ClickOpensTheUrlOrCallsTheFunction) {
+    static std::vector<std::string> opened;
+    static int calls = 0;
+    opened.clear();
+    ad_init_info info{parent(400, 300),
+                      0,
+                      "",
+                      nullptr,
+                      nullptr,
+                      [](void*, const char* url, const char* target) -> int32_t {
+                          opened.push_back(std::string(url) + "|" + target);
+                          return 0;
+                      },
+                      nullptr};
+    ad_context* c = advertising_init(&info);
+    contexts_.push_back(c);
+    ad_start_params2 p{};
+    p.no_default = 1;
+    p.click_url = "http://ads.invalid/x";
+    p.click_fn = [](void*) { ++calls; };
+    advertising_start_ad2(c, &p);
+    ad::ad_window_clicked(c->window);
+    EXPECT_EQ(opened, std::vector<std::string>{"http://ads.invalid/x|_new"});
+    EXPECT_FALSE(c->window->clickable);  // finger_cursor 0
+    p.click_url = nullptr;
+    p.finger_cursor = 1;
+    advertising_start_ad2(c, &p);
+    ad::ad_window_clicked(c->window);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(c->window->clickable);
+    EXPECT_TRUE(ad::ad_window_shows_finger(c->window, true));
+    EXPECT_FALSE(ad::ad_window_shows_finger(c->window, false));
+}
+
+TEST(PixmillBinding, IsCountedAndFailsWhenAnEntryIsMissing) {
+    ComponentServices table = make_host_table();
+    ASSERT_TRUE(component_client_init(&table));
+    ASSERT_TRUE(component_client_init(&table));
+    EXPECT_EQ(host().loads, 1);
+    component_client_shutdown();
+    EXPECT_EQ(host().unloads, 0);
+    component_client_shutdown();
+    EXPECT_EQ(host().unloads, 1);
+
+    host().hidden_entry = "pixmill_get_format";
+    EXPECT_FALSE(component_client_init(&table));
+    EXPECT_EQ(host().loads, 2);
+    EXPECT_EQ(host().unloads, 2);
+    EXPECT_EQ(ad::pixmill(), nullptr);
+    host().hidden_entry.clear();
+    EXPECT_FALSE(component_client_init(nullptr));
+}
+
+}  // namespace
+}  // namespace adtest

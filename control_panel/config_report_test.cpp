@@ -1,0 +1,91 @@
+#include "control_panel/config_report.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "components/data_directories.h"
+#include "control_panel/cpl_test_support.h"
+#include "platform/testing/test_support.h"
+
+namespace sx::cpl {
+namespace {
+
+// The index files are those of the machine: put aside and restored.
+class ConfigReport : public test::PlayerKeyTest {
+protected:
+    void SetUp() override {
+        test::PlayerKeyTest::SetUp();
+        reset_component_directories();
+        register_component_directories();
+        for (const char* name : {"Components-System", "Components-User"}) {
+            FilePath path;
+            ASSERT_TRUE(find_component_directory(name, &path) && path.ensure_directory());
+            path.append_file("compindx.dat");
+            saved_.push_back({path.text(), sx::test::read_file(path.text(), &content_[name])});
+            path.delete_file();
+        }
+    }
+    void TearDown() override {
+        const char* names[] = {"Components-System", "Components-User"};
+        for (size_t i = 0; i < saved_.size(); ++i) {
+            FilePath(saved_[i].first).delete_file();
+            if (saved_[i].second) sx::test::write_file(saved_[i].first, content_[names[i]]);
+        }
+        test::PlayerKeyTest::TearDown();
+    }
+    std::string report(const OsVersion& version) {
+        std::string text = "left from the last press";
+        build_config_report(version, &text);
+        return text;
+    }
+    std::vector<std::pair<std::string, bool>> saved_;
+    std::map<std::string, std::string> content_;
+};
+
+TEST_F(ConfigReport, WholeTextOn98WithoutIndexFiles) {
+    test::store_value(kLastRasterizerValue, kRegSz, "t3d");
+    test::store_value(kLastVideoCardValue, kRegSz, "Card 9");
+    EXPECT_EQ(report({4, 10, 0, 1, ""}),
+              "Windows 95/98, Version 4.10\r\n"
+              "Last Used Renderer: Stellarix Software Rasterizer\r\n"
+              "Video Card: Card 9\r\n\r\n" +
+                  saved_[0].first + "\r\nfile does not exist\r\n\r\n\r\n" + saved_[1].first +
+                  "\r\nfile does not exist\r\n\r\n\r\n");
+}
+
+TEST_F(ConfigReport, ServicePackOnNtOnly) {
+    RegKey key = 0;
+    ASSERT_EQ(platform().reg_create_key(kHkeyLocalMachine, kWindowsVersionKey, &key, nullptr), 0);
+    uint32_t old = 0, type = 0, size = sizeof old;
+    const bool had = platform().reg_query_value(key, kServicePackValue, &type, &old, &size) == 0;
+    const uint32_t pack = 0x00070600;  // only the low word counts
+    platform().reg_set_value(key, kServicePackValue, kRegDword, &pack, sizeof pack);
+    EXPECT_EQ(report({4, 0, 1381, 2, ""}).rfind("Windows NT/2000, Version 4.0 SP1536\r\n", 0), 0u);
+    EXPECT_EQ(report({4, 10, 0, 1, ""}).rfind("Windows 95/98, Version 4.10\r\n", 0), 0u);
+    EXPECT_EQ(report({3, 11, 0, 0, ""}).rfind("Windows ????, Version 3.11\r\n", 0), 0u);
+    platform().reg_delete_value(key, kServicePackValue);
+    EXPECT_EQ(report({5, 0, 2195, 2, ""}).rfind("Windows NT/2000, Version 5.0\r\n", 0), 0u);
+    if (had) platform().reg_set_value(key, kServicePackValue, type, &old, size);
+    platform().reg_close_key(key);
+}
+
+TEST_F(ConfigReport, IndexFileLines) {
+    const struct {
+        const char* content;
+        const char* lines;
+    } cases[] = {
+        {"a 1\n\rb 2\n\r", "a 1\r\nb 2\r\n"},
+        {"a 1\r\nb 2\r\nlast", "a 1\r\nb 2\r\n"},
+        {"a\r\rb\n\nc\r", "a\r\n\r\nb\r\n\r\nc\r\n"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(sx::test::write_file(saved_[1].first, c.content));
+        const std::string tail = saved_[1].first + "\r\n" + c.lines + "\r\n\r\n";
+        const std::string text = report({4, 10, 0, 1, ""});
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail);
+    }
+}
+
+}  // namespace
+}  // namespace sx::cpl

@@ -1,0 +1,95 @@
+#include "control_panel/cpl_hook.h"
+
+#include <gtest/gtest.h>
+
+#include "components/file_path.h"
+#include "components/testing/registry_guard.h"
+#include "control_panel/cpl_test_platform.h"
+#include "control_panel/cpl_test_support.h"
+#include "platform/testing/test_support.h"
+
+namespace sx::cpl {
+namespace {
+
+class InstallHookTest : public test::PlayerKeyTest {
+protected:
+    void SetUp() override {
+        test::PlayerKeyTest::SetUp();
+        ASSERT_TRUE(FilePath(temp_.file("sys")).create_directory());
+        ASSERT_TRUE(FilePath(temp_.file("x")).create_directory());
+        library_.resize(3 * 32768 + 123);  // three blocks of the copy and a bit
+        for (size_t i = 0; i < library_.size(); ++i) library_[i] = char(i * 7 + i / 251);
+        ASSERT_TRUE(sx::test::write_file(library(), library_));
+    }
+    std::string library() { return temp_.file("x\\stellarix.cpl"); }
+    std::string copy() { return temp_.file("sys\\stellarix.cpl"); }
+    // Runs the hook; true when the removal is still scheduled afterwards.
+    bool install(test::PanelTestPlatform& os, const std::string& from,
+                 std::vector<const char*> names = {}, std::vector<const char*> values = {}) {
+        EXPECT_TRUE(removal_.set("cmd /c del stellarix.cpl"));
+        {
+            ScopedPlatform scope(&os);
+            install_control_panel(from.c_str(), int(names.size()), names.data(), values.data());
+        }
+        RegKey key = 0;
+        uint32_t type = 0, size = 0;
+        if (platform().reg_open_key(kHkeyLocalMachine, kRunOnceKey, kKeyRead, &key) != 0)
+            return false;
+        const bool found = platform().reg_query_value(key, kPanelRemovalValue, &type, nullptr,
+                                                      &size) == kErrorSuccess;
+        platform().reg_close_key(key);
+        return found;
+    }
+    std::string copied() {
+        std::string bytes = "(none)";
+        sx::test::read_file(copy(), &bytes);
+        return bytes;
+    }
+
+    sx::test::TemporaryDirectory temp_;
+    std::string library_;
+    testing::RegistryValueGuard removal_{kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue};
+};
+
+TEST_F(InstallHookTest, RecordsTheFirstFishAndCopiesThePanel) {
+    const struct {
+        std::vector<const char*> names, values;
+        const char* applet;  // relative to the library's folder; nullptr: not recorded
+    } cases[] = {
+        {{"fish"}, {"sub\\test.sxvm"}, "sub\\test.sxvm"},
+        {{}, {}, nullptr},
+        {{"FISH", "Fish"}, {"a.sxvm", "b.sxvm"}, nullptr},
+        {{"other", "fish", "fish"}, {"x.sxvm", "first.sxvm", "second.sxvm"}, "first.sxvm"},
+    };
+    for (const auto& c : cases) {
+        test::wipe_player_key();
+        FilePath(copy()).delete_file();
+        test::PanelTestPlatform os(temp_.file("sys"));
+        EXPECT_FALSE(install(os, library(), c.names, c.values));
+        const auto recorded = test::stored_value(kTestAppletValue);
+        EXPECT_EQ(recorded.bytes, c.applet ? temp_.file(std::string("x\\") + c.applet) : "");
+        EXPECT_EQ(recorded.type, c.applet ? kRegSz : 0u);
+        EXPECT_TRUE(copied() == library_);
+    }
+}
+
+TEST_F(InstallHookTest, FailedCopyLeavesNothingAndACopyOntoItselfNothingLost) {
+    test::PanelTestPlatform os(temp_.file("sys"));
+    // Where streams can be made to fill up, after one and a half blocks;
+    // elsewhere the destination is created and then refuses its first block.
+    if (FaultyPlatform::supports_disk_full())
+        os.fail_after_writes(copy(), 32768 + 16384);
+    else
+        os.broken_file = copy();
+    EXPECT_TRUE(install(os, library()));
+    EXPECT_EQ(copied(), "(none)");
+
+    // Installed into the system directory itself (named in other letters).
+    ASSERT_TRUE(sx::test::write_file(copy(), library_));
+    test::PanelTestPlatform same(temp_.file("SYS"));
+    EXPECT_FALSE(install(same, copy()));
+    EXPECT_TRUE(copied() == library_);
+}
+
+}  // namespace
+}  // namespace sx::cpl

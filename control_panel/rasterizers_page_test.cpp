@@ -1,0 +1,151 @@
+#include "control_panel/rasterizers_page.h"
+
+#include <gtest/gtest.h>
+
+#include "control_panel/cpl_test_support.h"
+#include "control_panel/resource.h"
+#include "platform/testing/faulty_platform.h"
+#include "ui/testing/fake_dialog.h"
+
+namespace sx::cpl {
+namespace {
+
+using test::store_value;
+using test::stored_value;
+using Rows = std::vector<RasterizerRow>;
+
+constexpr char kLongLauncher[] = "C:\\Program Files\\Stellarix Player\\Stellarix3D.exe";
+constexpr char kApplet[] = "C:\\Program Files\\Stellarix Player\\test applet.sxvm";
+
+class RasterizersPageTest : public test::PlayerKeyTest {
+protected:
+    RasterizersPageTest()
+        : page_({.shorten_path =
+                     [](std::string* path) {
+                         if (*path == kLongLauncher) *path = "C:\\PROGRA~1\\STELLA~1\\STELLA~1.EXE";
+                         return true;
+                     },
+                 .show_report = [this](const std::string& text) { reports_.push_back(text); },
+                 .report = &report_}),
+          dialog_(page_, {IDC_RASTERIZER_LIST, IDC_RASTERIZER_SPIN, IDC_RASTERIZER_DESCRIPTION,
+                          IDC_VIDEO_CARD, IDC_LAST_RASTERIZER, IDC_TEST_SELECTED, IDC_SHOW_CONFIG,
+                          IDC_USE_DEFAULTS}) {}
+
+    void open(const char* stored) {
+        store_value(kRasterizersValue, kRegSz, stored);
+        ASSERT_TRUE(dialog_.open());
+        ASSERT_TRUE(view().strays.empty());
+    }
+    sx::test::FakeView& view() { return dialog_.view(); }
+    int selected() { return view().list_selected(IDC_RASTERIZER_LIST); }
+    void select(int row) { dialog_.click_row(IDC_RASTERIZER_LIST, row, false); }
+    void spin(bool up) { dialog_.press_spin(IDC_RASTERIZER_SPIN, up); }
+    std::string last_question() {
+        return view().questions.empty() ? "" : view().questions.back().text;
+    }
+
+    std::string report_;
+    std::vector<std::string> reports_;
+    RasterizersPage page_;
+    sx::test::FakeDialog dialog_;
+};
+
+TEST_F(RasterizersPageTest, MovesKeepTextAndMarkTogetherAndStopAtTheEnds) {
+    open("t3d,eol");
+    const Rows before = page_.rows();
+    EXPECT_EQ(view().text(IDC_RASTERIZER_DESCRIPTION), find_rasterizer_by_id("t3d")->description);
+    spin(true);  // the top row cannot go up
+    select(int(before.size()) - 1);
+    spin(false);  // nor the bottom one down
+    EXPECT_EQ(page_.rows(), before);
+    EXPECT_EQ(view().changed_count(), 0);
+    select(0);
+    spin(false);
+    Rows expected = before;
+    std::swap(expected[0], expected[1]);
+    EXPECT_EQ(page_.rows(), expected);
+    EXPECT_EQ(selected(), 1);
+    EXPECT_EQ(view().changed_count(), 1);
+    EXPECT_EQ(view().control(IDC_RASTERIZER_SPIN).spin_position, 1);
+}
+
+TEST_F(RasterizersPageTest, ResetThenCancelLeavesTheRegistry) {
+    open("ogl,eol");
+    view().answers = {ui::Answer::yes};
+    dialog_.click(IDC_USE_DEFAULTS);
+    EXPECT_EQ(page_.rows(), reset_rasterizer_rows());
+    EXPECT_EQ(selected(), -1);
+    EXPECT_EQ(view().questions.at(0).caption, "Stellarix");
+    EXPECT_EQ(view().questions.at(0).buttons, ui::Buttons::yes_no);
+    dialog_.cancel();
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl,eol");
+}
+
+TEST_F(RasterizersPageTest, ApplyWithNothingCheckedIsRefused) {
+    open("t3d,eol");
+    dialog_.press_key(IDC_RASTERIZER_LIST, ui::kKeySpace);
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::invalid);
+    EXPECT_EQ(last_question(), "You must select at least one rasterizer.");
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "t3d,eol");
+}
+
+TEST_F(RasterizersPageTest, WithoutWriteAccessThePageIsViewOnly) {
+    FaultyPlatform faulty;
+    faulty.fail_registry_create("Stellarix3D");
+    ScopedPlatform scope(&faulty);
+    ASSERT_TRUE(dialog_.open());
+    EXPECT_EQ(view().questions.size(), 2u);
+    EXPECT_FALSE(view().dialog_enabled());
+    EXPECT_EQ(page_.rows(), merge_rasterizer_rows({}, parse_rasterizer_list(offered_rasterizers)));
+    // Nothing is checked, yet OK closes the sheet: a page that only shows never refuses.
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::saved);
+    EXPECT_EQ(view().questions.size(), 2u);
+}
+
+TEST_F(RasterizersPageTest, TestLaunchByShortPathThenFieldsShowWhatThePlayerWrote) {
+    open("d3d_hw,ogl_icd,eol");
+    store_value(kLauncherPathValue, kRegSz, kLongLauncher);
+    store_value(kTestAppletValue, kRegSz, kApplet);
+    select(1);
+    view().run_results = {{.started = true, .exit_code = 0}};
+    view().while_running = [](const std::string&) {
+        store_value(kLastRasterizerValue, kRegSz, "ogl_icd");
+        store_value(kLastVideoCardValue, kRegSz, "Card During Test");
+    };
+    dialog_.click(IDC_TEST_SELECTED);
+    EXPECT_EQ(
+        view().command_lines,
+        std::vector<std::string>{"\"C:\\PROGRA~1\\STELLA~1\\STELLA~1.EXE\" \"C:\\Program "
+                                 "Files\\Stellarix Player\\test applet.sxvm\" -renderer ogl_icd"});
+    EXPECT_EQ(view().text(IDC_LAST_RASTERIZER), "OpenGL ICD");
+    EXPECT_EQ(view().text(IDC_VIDEO_CARD), "Card During Test");
+}
+
+TEST_F(RasterizersPageTest, TestLaunchThatCannotStartTellsWhy) {
+    open("ogl_icd,eol");
+    store_value(kLauncherPathValue, kRegSz, kLongLauncher);
+    dialog_.click(IDC_TEST_SELECTED);
+    EXPECT_EQ(last_question(), kNoTestApplet);
+    // A line that would not fit in the launcher's buffer is not cut short.
+    store_value(kTestAppletValue, kRegSz, "C:\\" + std::string(250, 'a'));
+    store_value(kLauncherPathValue, kRegSz, "C:\\" + std::string(760, 'p'));
+    dialog_.click(IDC_TEST_SELECTED);
+    EXPECT_EQ(last_question(), kCommandTooLong);
+    EXPECT_EQ(view().questions.back().caption, "Stellarix Error.");
+    EXPECT_TRUE(view().command_lines.empty());
+    std::string line;
+    EXPECT_TRUE(build_test_command(std::string(1004, 'x'), "", "t3d", &line));  // 1023 bytes
+    EXPECT_FALSE(build_test_command(std::string(1005, 'x'), "", "t3d", &line));
+}
+
+TEST_F(RasterizersPageTest, EachReportPressRebuildsTheText) {
+    open("t3d,eol");
+    dialog_.click(IDC_SHOW_CONFIG);
+    dialog_.click(IDC_SHOW_CONFIG);
+    ASSERT_EQ(reports_.size(), 2u);
+    EXPECT_EQ(reports_[0], reports_[1]);
+    EXPECT_EQ(report_.find("Video Card:"), report_.rfind("Video Card:"));
+}
+
+}  // namespace
+}  // namespace sx::cpl

@@ -1,0 +1,208 @@
+#include "tools/sxplayer/ad_demo.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "components/data_directories.h"
+#include "include/advertising.h"
+#include "platform/platform.h"
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#include "stb_image_write.h"
+#include "tools/sxplayer/applet_window.h"
+#include "tools/sxplayer/fetcher.h"
+#include "tools/sxplayer/host_services.h"
+
+namespace sxplayer {
+
+namespace {
+
+struct AdLibrary {
+    decltype(&component_client_interface_version) interface_version;
+    decltype(&component_client_init) init;
+    decltype(&component_client_shutdown) shutdown;
+    decltype(&advertising_init) ad_init;
+    decltype(&advertising_set_applet_info) set_applet_info;
+    decltype(&advertising_start_ad2) start_ad2;
+    decltype(&advertising_set_progress) set_progress;
+    decltype(&advertising_set_message) set_message;
+    decltype(&advertising_heartbeat) heartbeat;
+    decltype(&advertising_delay_remain) delay_remain;
+    decltype(&advertising_remove) remove;
+    decltype(&advertising_shutdown) ad_shutdown;
+};
+
+template <class Fn>
+bool entry(const ComponentServices& host, void* component, const char* name, Fn* out) {
+    *out = reinterpret_cast<Fn>(host.get_component_entry(component, name));
+    return *out != nullptr;
+}
+
+bool bind(const ComponentServices& h, void* c, AdLibrary* a) {
+    return entry(h, c, "component_client_interface_version", &a->interface_version) &&
+           entry(h, c, "component_client_init", &a->init) &&
+           entry(h, c, "component_client_shutdown", &a->shutdown) &&
+           entry(h, c, "advertising_init", &a->ad_init) &&
+           entry(h, c, "advertising_set_applet_info", &a->set_applet_info) &&
+           entry(h, c, "advertising_start_ad2", &a->start_ad2) &&
+           entry(h, c, "advertising_set_progress", &a->set_progress) &&
+           entry(h, c, "advertising_set_message", &a->set_message) &&
+           entry(h, c, "advertising_heartbeat", &a->heartbeat) &&
+           entry(h, c, "advertising_delay_remain", &a->delay_remain) &&
+           entry(h, c, "advertising_remove", &a->remove) &&
+           entry(h, c, "advertising_shutdown", &a->ad_shutdown);
+}
+
+struct Run {
+    const AdDemoOptions* options;
+    const AdLibrary* ad;
+    ad_context* context;
+    uint32_t window;
+    std::FILE* log;
+    uint32_t start;
+    int stage = 0;  // 0 loading, 1 starting, 2 removed
+    bool shot_taken = false;
+    bool failed = false;
+    int after_removal = 0;
+    uint32_t removed_at = 0;
+    Fetcher* fetcher = nullptr;
+};
+
+constexpr char kLoadingMessage[] = "Loading applet...";
+constexpr char kStartingMessage[] = "Starting applet...";
+constexpr int kHeartbeatsAfterRemoval = 3;
+// After the removal the report gets its own time and this much more.
+constexpr uint32_t kReportGraceMs = 3000;
+
+bool save_screenshot(Run* run) {
+    std::vector<uint32_t> pixels;
+    int w = 0, h = 0;
+    if (!capture_window(run->window, &pixels, &w, &h)) return false;
+    std::vector<unsigned char> rgb;
+    for (uint32_t p : pixels) {
+        rgb.push_back(static_cast<unsigned char>(p >> 16));
+        rgb.push_back(static_cast<unsigned char>(p >> 8));
+        rgb.push_back(static_cast<unsigned char>(p));
+    }
+    std::FILE* file = sx::platform().open_file(run->options->screenshot.c_str(), "wb");
+    if (!file) return false;
+    auto write = [](void* stream, void* data, int size) {
+        std::fwrite(data, 1, static_cast<size_t>(size), static_cast<std::FILE*>(stream));
+    };
+    const bool encoded = stbi_write_png_to_func(write, file, w, h, 3, rgb.data(), w * 3) != 0;
+    return std::fclose(file) == 0 && encoded;
+}
+
+bool tick(void* argument) {
+    Run* run = static_cast<Run*>(argument);
+    const AdDemoOptions& o = *run->options;
+    const uint32_t elapsed = sx::platform().tick_count() - run->start;
+    if (run->stage == 2) {
+        // Completions first, so the heartbeat right after sees them.
+        run->fetcher->poll();
+        run->ad->heartbeat(run->context);
+        if (++run->after_removal < kHeartbeatsAfterRemoval) return true;
+        const uint32_t waited = sx::platform().tick_count() - run->removed_at;
+        if (run->fetcher->busy() && waited < uint32_t(o.fetch_timeout_ms) + kReportGraceMs) {
+            return true;
+        }
+        if (run->fetcher->busy()) std::fprintf(run->log, "report still pending\n");
+        return false;
+    }
+    const float progress = elapsed >= uint32_t(o.run_ms) ? 1.0f : float(elapsed) / o.run_ms;
+    run->ad->set_progress(run->context, progress);
+    if (run->stage == 0 && elapsed * 2 >= uint32_t(o.run_ms)) {
+        run->ad->set_message(run->context, kStartingMessage);
+        run->stage = 1;
+    }
+    run->ad->heartbeat(run->context);
+    const double remain = run->ad->delay_remain(run->context);
+    std::fprintf(run->log, "tick %u progress %.3f remain %.3f\n", elapsed, progress, remain);
+    if (!o.screenshot.empty() && !run->shot_taken && elapsed * 4 >= uint32_t(o.run_ms) * 3) {
+        run->shot_taken = true;
+        const bool saved = save_screenshot(run);
+        std::fprintf(run->log, "screenshot %s\n", saved ? "saved" : "failed");
+        run->failed |= !saved;
+    }
+    if (elapsed >= uint32_t(o.run_ms) && remain <= 0.0) {
+        run->ad->remove(run->context, "demo");
+        run->stage = 2;
+        run->removed_at = sx::platform().tick_count();
+        std::fprintf(run->log, "removed, child windows %d\n", child_window_count(run->window));
+    }
+    return true;
+}
+
+int32_t open_url(void* host_data, const char* url, const char* target) {
+    Run* run = static_cast<Run*>(host_data);
+    const bool opened = open_in_browser(url ? url : "");
+    std::fprintf(run->log, "open %s in %s: %s\n", url, target,
+                 opened ? "browser started" : "no browser to start");
+    return 0;
+}
+
+uint32_t fetch_url(void* host_data, const char* url, ad_fetch_done_fn done, void* argument) {
+    return static_cast<Run*>(host_data)->fetcher->fetch_url(url, done, argument);
+}
+
+int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& host,
+         std::FILE* log) {
+    if (ad.interface_version() != 1 || !ad.init(&host)) {
+        std::fprintf(log, "advertising refused to start (pixmill missing?)\n");
+        return 3;
+    }
+    Fetcher fetcher(o.fetch_timeout_ms, log);
+    Run run{&o, &ad, nullptr, create_applet_window(o.width, o.height), log, 0};
+    run.fetcher = &fetcher;
+    ad_init_info info{run.window, 1, "sxplayer", fetch_url, nullptr, open_url, &run};
+    run.context = run.window ? ad.ad_init(&info) : nullptr;
+    if (!run.context) {
+        ad.shutdown();
+        return 4;
+    }
+    ad.set_applet_info(run.context, 1, 1, "demo", 1);
+    ad_start_params2 p{};
+    p.timed = 1;
+    p.image_path = o.picture.empty() ? nullptr : o.picture.c_str();
+    p.show_bar = 1;
+    p.delay_ms = o.delay_ms;
+    p.finger_cursor = 1;
+    p.report = o.report ? 1 : 0;
+    ad.set_message(run.context, kLoadingMessage);
+    run.start = sx::platform().tick_count();
+    ad.start_ad2(run.context, &p);
+    ad.set_message(run.context, kLoadingMessage);
+    std::fprintf(log, "started, child windows %d\n", child_window_count(run.window));
+    run_timer_loop(run.window, o.period_ms, tick, &run);
+    ad.ad_shutdown(run.context);
+    ad.shutdown();
+    destroy_applet_window(run.window);
+    std::fprintf(log, "shut down\n");
+    return run.failed ? 5 : 0;
+}
+
+}  // namespace
+
+int run_ad_demo(const AdDemoOptions& o) {
+    std::FILE* log = o.log.empty() ? stdout : sx::platform().open_file(o.log.c_str(), "w");
+    if (!log) return 2;
+    // As the player does at start: the component search looks in these.
+    sx::register_component_directories();
+    const ComponentServices host = host_services();
+    void* component = host.load_component("advertising", 1, 1);
+    AdLibrary ad{};
+    int code = 1;
+    if (!component) {
+        std::fprintf(log, "advertising not found through the component search\n");
+    } else if (!bind(host, component, &ad)) {
+        std::fprintf(log, "advertising lacks an entry point\n");
+    } else {
+        code = show(o, ad, host, log);
+    }
+    if (component) host.unload_component(component);
+    std::fprintf(log, "exit %d\n", code);
+    if (log != stdout) std::fclose(log);
+    return code;
+}
+
+}  // namespace sxplayer

@@ -1,0 +1,95 @@
+// Downloads with libcurl's multi interface: advance() never blocks, so the
+// player's timer drives the transfer.
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "tools/sxplayer/fetcher.h"
+
+namespace sxplayer {
+
+namespace {
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+size_t write_answer(char* data, size_t size, size_t count, void* stream) {
+    return std::fwrite(data, size, count, static_cast<std::FILE*>(stream)) * size;
+}
+
+class CurlTransfer : public Transfer {
+public:
+    CurlTransfer(std::FILE* file)
+        : file_(file), multi_(curl_multi_init()), easy_(curl_easy_init()) {}
+    ~CurlTransfer() override {
+        if (multi_ && easy_) curl_multi_remove_handle(multi_, easy_);
+        if (easy_) curl_easy_cleanup(easy_);
+        if (multi_) curl_multi_cleanup(multi_);
+        if (file_) std::fclose(file_);
+    }
+    bool start(const std::string& url, int timeout_ms) {
+        if (!multi_ || !easy_ || !file_) return false;
+        curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, write_answer);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, file_);
+        curl_easy_setopt(easy_, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms));
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
+        return curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+    }
+    State advance() override {
+        if (state_ != running) return state_;
+        int still = 0;
+        if (curl_multi_perform(multi_, &still) != CURLM_OK) return finish(false);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+            if (message->msg == CURLMSG_DONE) return finish(message->data.result == CURLE_OK);
+        }
+        return running;
+    }
+
+private:
+    State finish(bool ok) {
+        ok = (std::fclose(file_) == 0) && ok;
+        file_ = nullptr;
+        state_ = ok ? succeeded : failed;
+        return state_;
+    }
+    std::FILE* file_;
+    CURLM* multi_;
+    CURL* easy_;
+    State state_ = running;
+};
+
+}  // namespace
+
+std::unique_ptr<Transfer> start_transfer(const std::string& url, const std::string& answer_path,
+                                         int timeout_ms) {
+    static CurlGlobal global;
+    auto transfer =
+        std::make_unique<CurlTransfer>(sx::platform().open_file(answer_path.c_str(), "wb"));
+    if (!transfer->start(url, timeout_ms)) return nullptr;
+    return transfer;
+}
+
+bool open_in_browser(const std::string& url) {
+    // xdg-open finds the desktop's browser; without it there is nothing to start.
+    for (const char* directory : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+        const std::string program = std::string(directory) + "xdg-open";
+        if (access(program.c_str(), X_OK) != 0) continue;
+        const pid_t child = fork();
+        if (child == 0) {
+            execl(program.c_str(), "xdg-open", url.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child > 0;
+    }
+    return false;
+}
+
+}  // namespace sxplayer

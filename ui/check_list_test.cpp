@@ -1,0 +1,102 @@
+#include "ui/check_list.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "ui/testing/fake_view.h"
+
+namespace sx::ui {
+namespace {
+
+using Kind = ListEvent::Kind;
+using Act = ListAction::Kind;
+
+ListEvent key(int virtual_key) { return {.kind = Kind::key_down, .key = virtual_key}; }
+ListEvent click_on(int row, bool icon) {
+    return {.kind = Kind::click, .hit_row = row, .on_icon = icon};
+}
+ListEvent click_off(int bounds) { return {.kind = Kind::click, .bounds_row = bounds}; }
+ListEvent focus(int bounds) { return {.kind = Kind::set_focus, .bounds_row = bounds}; }
+ListEvent changed(int row, bool selected) {
+    return {.kind = Kind::item_changed, .row = row, .selected = selected};
+}
+
+TEST(CheckListRules, DecideTable) {
+    struct Case {
+        const char* what;
+        ListEvent event;
+        int selected;
+        int rows;
+        Act kind;
+        int row;  // only compared for toggle, select and selection_changed
+        bool handled;
+    };
+    const Case cases[] = {
+        {"space toggles the selected row", key(kKeySpace), 1, 3, Act::toggle, 1, true},
+        {"space without selection", key(kKeySpace), -1, 3, Act::none, -1, true},
+        {"space with a stale selection", key(kKeySpace), 3, 3, Act::none, -1, true},
+        {"another key", key('A'), 1, 3, Act::none, -1, true},
+        {"click on the check image", click_on(2, true), 0, 3, Act::toggle, 2, true},
+        {"click on the text", click_on(2, false), 0, 3, Act::none, -1, true},
+        {"click below, inside a row's bounds", click_off(1), 0, 3, Act::select, 1, true},
+        {"click below all rows", click_off(-1), 0, 3, Act::select, 2, true},
+        {"click with a stale bounds row", click_off(7), 0, 3, Act::select, 2, true},
+        {"click on a row past the end", click_on(5, true), -1, 3, Act::select, 2, true},
+        {"click into an empty list", click_off(-1), -1, 0, Act::none, -1, true},
+        {"focus with a selection", focus(-1), 0, 3, Act::none, -1, true},
+        {"focus without selection, in bounds", focus(0), -1, 3, Act::select, 0, true},
+        {"focus without selection, below rows", focus(-1), -1, 3, Act::select, 2, true},
+        {"focus on an empty list", focus(-1), -1, 0, Act::none, -1, true},
+        {"row became selected", changed(1, true), 1, 3, Act::selection_changed, 1, true},
+        {"row lost the selection", changed(1, false), -1, 3, Act::none, -1, false},
+        {"anything else", ListEvent{}, 0, 3, Act::none, -1, false},
+    };
+    for (const Case& c : cases) {
+        const ListAction action = decide(c.event, c.selected, c.rows);
+        EXPECT_EQ(action.kind, c.kind) << c.what;
+        EXPECT_EQ(action.handled, c.handled) << c.what;
+        if (c.kind != Act::none) {
+            EXPECT_EQ(action.row, c.row) << c.what;
+        }
+    }
+}
+
+// The operations over a view, with the notifications they send.
+class CheckListOps : public ::testing::Test {
+protected:
+    CheckListOps() : list_(view_, 7, [this](int id, int code) { sent_.push_back({id, code}); }) {
+        view_.set_list_event_sink([this](int, const ListEvent& e) { list_.handle(e); });
+        list_.set_up();
+        list_.add_row("a", false, 10);
+        list_.add_row("b", true, 20);
+        list_.add_row("c", false, 30);
+    }
+    test::FakeView view_;
+    std::vector<std::pair<int, int>> sent_;
+    CheckList list_;
+};
+
+TEST_F(CheckListOps, SetCheckedSwapAndReadBack) {
+    list_.set_checked(2, true);
+    ASSERT_EQ(sent_.size(), 1u);
+    EXPECT_EQ(sent_[0], std::make_pair(7, CLN_CHECKCHANGED));
+    list_.set_checked(9, true);  // no such row: nothing happens, nothing is sent
+    EXPECT_EQ(sent_.size(), 1u);
+
+    list_.swap_rows(0, 1);
+    EXPECT_EQ(list_.row_text(0), "b");
+    EXPECT_TRUE(list_.is_checked(0));
+    EXPECT_EQ(list_.row_value(0), 20);
+    EXPECT_EQ(list_.row_text(1), "a");
+    EXPECT_FALSE(list_.is_checked(1));
+    EXPECT_EQ(list_.row_value(1), 10);
+    EXPECT_EQ(sent_.size(), 1u);  // swapping is silent
+
+    const int row = list_.add_row(std::string(1500, 'x'), false);
+    EXPECT_EQ(list_.row_text(row).size(), size_t(kCheckListTextLimit));
+}
+
+}  // namespace
+}  // namespace sx::ui

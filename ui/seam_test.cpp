@@ -1,0 +1,134 @@
+// Page logic through the in-memory dialog, and the terminal view.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "ui/terminal_view.h"
+#include "ui/testing/fake_dialog.h"
+#include "ui/testing/sample_page.h"
+
+namespace sx::test {
+namespace {
+
+class SampleSeam : public ::testing::Test {
+protected:
+    SampleSeam()
+        : dialog_(page_,
+                  {IDC_SAMPLE_NAME, IDC_SAMPLE_AGREE, IDC_SAMPLE_OPTIONS, IDC_SAMPLE_CHOICE}) {}
+    void SetUp() override { ASSERT_TRUE(dialog_.open()); }
+    FakeView& view() { return dialog_.view(); }
+    ui::ControlState& options() { return view().control(IDC_SAMPLE_OPTIONS); }
+
+    SamplePage page_;
+    FakeDialog dialog_;
+};
+
+// The same gestures as the real dialog's test (win32/dialog_test.cpp).
+TEST_F(SampleSeam, SetTextToggleCheckClickRowsPressOk) {
+    EXPECT_EQ(view().text(IDC_SAMPLE_NAME), "hello");
+    EXPECT_EQ(view().text(IDC_SAMPLE_CHOICE), "first");  // selecting row 0 described it
+    dialog_.type_text(IDC_SAMPLE_NAME, "world");
+    dialog_.toggle_check(IDC_SAMPLE_AGREE);
+    dialog_.click_row(IDC_SAMPLE_OPTIONS, 0, true);   // toggles row 0 on
+    dialog_.click_row(IDC_SAMPLE_OPTIONS, 1, false);  // selects row 1 only
+    EXPECT_EQ(view().text(IDC_SAMPLE_CHOICE), "second");
+    dialog_.click_row(IDC_SAMPLE_OPTIONS, 0, false);
+    dialog_.click_below_rows(IDC_SAMPLE_OPTIONS);  // the last row
+    EXPECT_EQ(view().text(IDC_SAMPLE_CHOICE), "second");
+    EXPECT_TRUE(dialog_.press_ok());
+
+    EXPECT_EQ(page_.agree_clicks, 1);
+    EXPECT_EQ(page_.mark_changes, 1);
+    ASSERT_TRUE(page_.stored.has_value());
+    EXPECT_EQ(page_.stored->name, "world");
+    EXPECT_TRUE(page_.stored->agreed);
+    EXPECT_EQ(page_.stored->marks, (std::vector<bool>{true, true}));
+    EXPECT_EQ(view().end_result(), ui::kIdOk);
+    EXPECT_TRUE(view().strays.empty());
+    dialog_.close();
+    EXPECT_TRUE(page_.destroyed_seen);
+}
+
+TEST_F(SampleSeam, SpaceTogglesAndApplyMayRefuse) {
+    dialog_.press_key(IDC_SAMPLE_OPTIONS, ui::kKeySpace);  // row 0 is selected
+    EXPECT_TRUE(options().rows[0].checked);
+    EXPECT_EQ(view().changed_count(), 1);
+    dialog_.type_text(IDC_SAMPLE_NAME, "");
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::invalid);
+    EXPECT_FALSE(page_.stored.has_value());
+    dialog_.type_text(IDC_SAMPLE_NAME, "x");
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::saved);
+}
+
+TEST(FakeDialogGestures, SpinAndSliderReportLikeTheControls) {
+    struct Recorder : ui::Page {
+        std::vector<ui::ScrollEvent> seen;
+        bool init(ui::DialogView& view) override {
+            view.set_spin_range(5, 2, 0);
+            view.set_spin_position(5, 1);
+            view.set_slider_range(6, 0, 1000);
+            return true;
+        }
+        void scroll(int, const ui::ScrollEvent& event) override { seen.push_back(event); }
+    } page;
+    FakeDialog dialog(page);
+    dialog.open();
+    dialog.press_spin(5, true);
+    ASSERT_EQ(page.seen.size(), 2u);
+    EXPECT_EQ(page.seen[1].code, ui::kScrollEnd);
+    EXPECT_EQ(page.seen[1].position, 0);  // up reports the top end
+    dialog.view().set_spin_position(5, 1);
+    dialog.press_spin(5, false);
+    EXPECT_EQ(page.seen[3].position, 2);
+    dialog.slide(6, 1200);  // the thumb stops at the end of the range
+    EXPECT_EQ(page.seen[4].position, 1000);
+    EXPECT_EQ(dialog.view().slider_position(6), 1000);
+    dialog.view().disable_all();
+    EXPECT_FALSE(dialog.view().enabled(6));
+    EXPECT_FALSE(dialog.view().enabled(77));  // a control not touched before
+}
+
+TEST(TerminalView, ParsesAnswers) {
+    struct Case {
+        const char* line;
+        ui::Buttons buttons;
+        ui::Answer answer;
+    };
+    const Case cases[] = {
+        {"y", ui::Buttons::yes_no, ui::Answer::yes},
+        {"  YES \r", ui::Buttons::yes_no, ui::Answer::yes},
+        {"No", ui::Buttons::yes_no, ui::Answer::no},
+        {"yess", ui::Buttons::yes_no, ui::Answer::failed},
+        {"c", ui::Buttons::ok_cancel, ui::Answer::cancel},
+        {"yes", ui::Buttons::ok_cancel, ui::Answer::failed},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ui::parse_answer(c.line, c.buttons), c.answer) << c.line;
+}
+
+TEST(TerminalView, AsksUntilAnsweredAndFailsAtTheEnd) {
+    std::istringstream in("maybe\nn\n");
+    std::ostringstream out;
+    ui::TerminalView view(in, out);
+    EXPECT_EQ(view.ask("Remove it?", "Stellarix", ui::Buttons::yes_no, ui::Icon::question),
+              ui::Answer::no);
+    EXPECT_EQ(out.str(), "Stellarix: Remove it?\n[y/n] [y/n] ");
+    EXPECT_EQ(view.ask("Again?", "Stellarix", ui::Buttons::yes_no, ui::Icon::question),
+              ui::Answer::failed);
+}
+
+TEST(TerminalView, RunsAndWaits) {
+    std::istringstream in;
+    std::ostringstream out;
+    ui::TerminalView view(in, out);
+#ifdef _WIN32
+    const ui::RunResult ran = view.run_and_wait("cmd.exe /c exit 3");
+#else
+    const ui::RunResult ran = view.run_and_wait("Z:\\bin\\sh -c \"exit 3\"");
+#endif
+    EXPECT_TRUE(ran.started);
+    EXPECT_EQ(ran.exit_code, 3u);
+    EXPECT_FALSE(view.run_and_wait("Z:\\no\\such\\program.exe").started);
+}
+
+}  // namespace
+}  // namespace sx::test

@@ -1,0 +1,41 @@
+#include "ui/testing/fake_view.h"
+
+namespace sx::test {
+
+ui::Answer FakeView::ask(const std::string& text, const std::string& caption, ui::Buttons buttons,
+                         ui::Icon icon) {
+    questions.push_back({text, caption, buttons, icon});
+    if (answers.empty()) return default_answer;
+    const ui::Answer answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+ui::RunResult FakeView::run_and_wait(const std::string& command_line) {
+    command_lines.push_back(command_line);
+    ui::RunResult result;
+    if (!run_results.empty()) {
+        result = run_results.front();
+        run_results.pop_front();
+    }
+    if (result.started && while_running) while_running(command_line);
+    return result;
+}
+
+bool FakeView::shell_open(const std::string& target) {
+    opened.push_back(target);
+    return shell_succeeds;
+}
+
+bool FakeView::copy_to_clipboard(const std::string& text) {
+    if (!clipboard_available) return false;
+    clipboard = text;
+    ++clipboard_writes;
+    return true;
+}
+
+void FakeView::touch(int id) {
+    if (!known_.empty() && known_.count(id) == 0) strays.push_back(id);
+}
+
+}  // namespace sx::test

@@ -1,0 +1,212 @@
+// The sample page in real dialogs, driven through real controls from a timer
+// while the dialog's own modal loop runs: the same logic as seam_test.cpp.
+#include "ui/win32/dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "ui/testing/sample_page.h"
+
+namespace sx::test {
+namespace {
+
+// A page that tells the test its window and counts its applies.
+struct DrivenPage : SamplePage {
+    HWND window = nullptr;
+    int applies = 0;
+    bool init(ui::DialogView& view) override {
+        window = static_cast<ui::Win32View&>(view).window();
+        return SamplePage::init(view);
+    }
+    ui::ApplyResult apply() override {
+        ++applies;
+        return SamplePage::apply();
+    }
+};
+
+// One step per timer tick, so that what a step posts is handled before the
+// next; `give_up` closes the window after the steps so a failure cannot hang.
+struct Script {
+    std::vector<std::function<void()>> steps;
+    std::function<void()> give_up;
+    size_t next = 0;
+    int idle = 0;
+    bool busy = false;  // a step that pumps messages itself is running
+};
+Script* g_script = nullptr;
+
+VOID CALLBACK script_tick(HWND, UINT, UINT_PTR, DWORD) {
+    Script& s = *g_script;
+    if (s.busy) return;
+    s.busy = true;
+    if (s.next < s.steps.size()) {
+        s.steps[s.next++]();
+    } else if (++s.idle == 100) {
+        s.give_up();
+    }
+    s.busy = false;
+}
+
+template <class Run>
+void run_script(Script& script, Run run) {
+    g_script = &script;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 30, script_tick);
+    run();
+    KillTimer(nullptr, timer);
+}
+
+HINSTANCE self() { return GetModuleHandleA(nullptr); }
+
+RECT row_rect(HWND list, int row, int part) {
+    RECT rect{};
+    rect.left = part;
+    SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect));
+    return rect;
+}
+
+// A real click: the cursor moves to the point, the button goes down and up.
+void click_at(HWND list, int x, int y) {
+    POINT screen{x, y};
+    ClientToScreen(list, &screen);
+    SetCursorPos(screen.x, screen.y);
+    PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    PostMessageA(list, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+void click_part(HWND list, int row, int part) {
+    const RECT r = row_rect(list, row, part);
+    click_at(list, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+std::string item_text(HWND dialog, int id) {
+    char text[256] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+void click_button(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
+
+class RealDialog : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(ui::init_common_controls()); }
+    DrivenPage page_;
+    Script script_;
+};
+
+TEST_F(RealDialog, SetTextToggleCheckClickRowsPressOk) {
+    HWND list = nullptr;
+    std::string choice;
+    script_.steps = {
+        [&] {
+            list = GetDlgItem(page_.window, IDC_SAMPLE_OPTIONS);
+            RECT client;
+            GetClientRect(list, &client);
+            EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), client.right * 9 / 10);
+            auto images =
+                reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+            EXPECT_EQ(ImageList_GetImageCount(images), 2);  // both marks loaded
+            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_NAME), "hello");
+            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_CHOICE), "first");
+            SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "world");
+            click_button(page_.window, IDC_SAMPLE_AGREE);
+        },
+        [&] { click_part(list, 0, LVIR_ICON); },   // toggles row 0 on
+        [&] { click_part(list, 1, LVIR_LABEL); },  // selects row 1 only
+        [&] {
+            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_CHOICE), "second");
+            click_part(list, 0, LVIR_LABEL);
+        },
+        [&] { click_at(list, 5, row_rect(list, 1, LVIR_BOUNDS).bottom + 8); },  // below: last row
+        [&] {
+            choice = item_text(page_.window, IDC_SAMPLE_CHOICE);
+            click_button(page_.window, IDOK);
+        },
+    };
+    script_.give_up = [&] { EndDialog(page_.window, -2); };
+    INT_PTR result = 0;
+    run_script(script_, [&] { result = ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
+
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(page_.agree_clicks, 1);
+    EXPECT_EQ(page_.mark_changes, 1);
+    EXPECT_EQ(choice, "second");
+    ASSERT_TRUE(page_.stored.has_value());
+    EXPECT_EQ(page_.stored->name, "world");
+    EXPECT_TRUE(page_.stored->agreed);
+    EXPECT_EQ(page_.stored->marks, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(page_.destroyed_seen);
+}
+
+TEST_F(RealDialog, SheetPageMarksChangedAndMayRefuseToApply) {
+    constexpr int kApplyButton = 0x3021;
+    HWND sheet = nullptr;
+    bool apply_at_start = true, apply_after_click = false, open_after_refusal = false;
+    script_.steps = {
+        [&] {
+            sheet = GetParent(page_.window);
+            apply_at_start = IsWindowEnabled(GetDlgItem(sheet, kApplyButton));
+            click_button(page_.window, IDC_SAMPLE_AGREE);
+            apply_after_click = IsWindowEnabled(GetDlgItem(sheet, kApplyButton));
+            SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "");
+            SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);  // refused: stays open
+        },
+        [&] {
+            open_after_refusal = IsWindowVisible(sheet);
+            SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "kept");
+            SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+        },
+    };
+    script_.give_up = [&] { PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0); };
+    PROPSHEETPAGEA record = ui::sheet_page_record(self(), IDD_SAMPLE, page_);
+    PROPSHEETHEADERA header{};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_PROPSHEETPAGE;
+    header.pszCaption = "Sample sheet";
+    header.nPages = 1;
+    header.ppsp = &record;
+    run_script(script_, [&] { PropertySheetA(&header); });
+
+    EXPECT_FALSE(apply_at_start);
+    EXPECT_TRUE(apply_after_click);
+    EXPECT_TRUE(open_after_refusal);
+    EXPECT_EQ(page_.applies, 2);
+    ASSERT_TRUE(page_.stored.has_value());
+    EXPECT_EQ(page_.stored->name, "kept");
+    EXPECT_TRUE(page_.stored->agreed);
+}
+
+// While a started program runs the dialog takes no input, but the thread's
+// messages (here a timer's) are still dispatched.
+int g_ticks = 0;
+int g_ticks_enabled = 0;
+HWND g_watched = nullptr;
+VOID CALLBACK count_tick(HWND, UINT, UINT_PTR, DWORD) {
+    ++g_ticks;
+    if (IsWindowEnabled(g_watched)) ++g_ticks_enabled;
+}
+
+TEST_F(RealDialog, RunAndWaitKeepsDispatching) {
+    ui::RunResult ran;
+    bool enabled_after = false;
+    script_.steps = {[&] {
+        g_watched = page_.window;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 5, count_tick);
+        ran = ui::view_of(page_.window)->run_and_wait("cmd.exe /c exit 3");
+        KillTimer(nullptr, timer);
+        enabled_after = IsWindowEnabled(page_.window);
+        EndDialog(page_.window, IDCANCEL);
+    }};
+    script_.give_up = [&] { EndDialog(page_.window, -2); };
+    run_script(script_, [&] { ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
+
+    EXPECT_TRUE(ran.started);
+    EXPECT_EQ(ran.exit_code, 3u);
+    EXPECT_GT(g_ticks, 0);
+    EXPECT_EQ(g_ticks_enabled, 0);
+    EXPECT_TRUE(enabled_after);
+}
+
+}  // namespace
+}  // namespace sx::test
