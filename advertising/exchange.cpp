@@ -24,7 +24,7 @@ constexpr int32_t kSkippedRecordLines = 6;
 constexpr int32_t kMaxSkippedRecords = 1000;
 constexpr char kRewriteSuffix[] = ".new";
 // Long enough for a player that is appending at the same moment.
-constexpr unsigned kUpgradeLockWaitMs = 2000;
+constexpr unsigned kUpgradeLockWaitMs = 500;
 constexpr std::size_t kCopyChunk = 4096;
 // Upgrade lines are gathered up to this size before the file is rewritten.
 constexpr std::size_t kUpgradeBatch = 64 * 1024;

@@ -1,6 +1,7 @@
 #include "control_panel/cpl_hook.h"
 
 #include <cctype>
+#include <string>
 
 #include "components/file_path.h"
 #include "components/install_hook.h"
@@ -26,7 +27,11 @@ bool system_copy_path(FilePath* destination) {
     char buffer[kSystemDirectoryLimit + 1] = {};
     const uint32_t length = platform().get_system_directory(buffer, kSystemDirectoryLimit);
     if (length == 0 || length >= kSystemDirectoryLimit) return false;
-    destination->set(buffer);
+    // Always a folder, even where it does not exist: the copy goes inside
+    // it or nowhere, never beside it.
+    std::string folder(buffer);
+    if (folder.back() != '\\') folder += '\\';
+    destination->set(folder);
     destination->append_file(kPanelFileName);
     return true;
 }

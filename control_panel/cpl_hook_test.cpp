@@ -83,6 +83,10 @@ TEST_F(InstallHookTest, FailedCopyLeavesNothingAndACopyOntoItselfNothingLost) {
         os.broken_file = copy();
     EXPECT_TRUE(install(os, library()));
     EXPECT_EQ(copied(), "(none)");
+    // A system folder that is missing takes no copy, nor does its parent.
+    test::PanelTestPlatform missing(temp_.file("gone"));
+    EXPECT_TRUE(install(missing, library()));
+    EXPECT_FALSE(FilePath(temp_.file("stellarix.cpl")).exists());
 
     // Installed into the system directory itself (named in other letters).
     ASSERT_TRUE(sx::test::write_file(copy(), library_));
