@@ -184,6 +184,13 @@ def run(args):
     in all of them."""
     with open(args.mutants, encoding="utf-8") as f:
         plan = json.load(f)
+    if args.killed_in:
+        # Only the mutants an earlier run killed: do the new suites still?
+        with open(args.killed_in, encoding="utf-8") as f:
+            earlier = json.load(f)["results"]
+        plan["mutants"] = [{k: v for k, v in r.items() if k != "outcomes"}
+                           for r in earlier if r["outcomes"][0] == "killed"]
+        plan["wanted"] = len(plan["mutants"])
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
     os.environ.setdefault("CCACHE_BASEDIR", os.path.dirname(ROOT))
@@ -191,8 +198,10 @@ def run(args):
     log_path = os.path.join(work, "mutation.log")
     log = open(log_path, "a", encoding="utf-8")
     revs = args.rev or ["HEAD"]
-    trees = [prepare(rev, work, "src" if i == 0 else f"src{i + 1}", args.test_timeout, log,
-                     log_path) for i, rev in enumerate(revs)]
+    names = args.names.split(",") if args.names else \
+        ["src" if i == 0 else f"src{i + 1}" for i in range(len(revs))]
+    trees = [prepare(rev, work, name, args.test_timeout, log, log_path)
+             for rev, name in zip(revs, names)]
 
     results = []
     counted = 0
@@ -289,6 +298,10 @@ def main():
                     help="revision to test (repeat to compare suites; default HEAD)")
     go.add_argument("--work", default=os.path.join(ROOT, "build", "mutation"))
     go.add_argument("--results", default="mutation-results.json")
+    go.add_argument("--names", help="folders of the trees under --work, comma-separated "
+                    "(default src, src2, ...); a tree is kept while its revision is the same")
+    go.add_argument("--killed-in", metavar="RESULTS",
+                    help="try only the mutants the first revision of RESULTS killed")
     go.add_argument("--only-killed", action="store_true",
                     help="try later revisions only on mutants the first one killed")
     go.add_argument("--build-timeout", type=int, default=600)

@@ -115,8 +115,7 @@ TEST(Sxinstall, ReinstallReplacesTheRecordInPlaceAndRemoveDeletesIt) {
     EXPECT_EQ(index,
               "component = FIRST\r\nversion = 1\r\ninstalled_local = key;first.bin\r\n"
               "componentend\r\n"
-              "component = SECOND\r\nversion = 7\r\ninstalled_local = "
-              "run;second.bin\r\n"
+              "component = SECOND\r\nversion = 7\r\ninstalled_local = run;second.bin\r\n"
               "componentend\r\n"
               "component = THIRD\r\nversion = 1\r\ninstalled_local = key;third.bin\r\n"
               "componentend\r\n");
