@@ -12,7 +12,7 @@
 namespace sx::cpl {
 namespace {
 
-using AboutPageTest = sx::test::TempDirTest;
+using AboutPageTest = sx::testing::TempDirTest;
 
 TEST_F(AboutPageTest, TitleFontAndEveryLineOfTheLegalText) {
     const struct {
@@ -27,10 +27,10 @@ TEST_F(AboutPageTest, TitleFontAndEveryLineOfTheLegalText) {
     };
     for (const auto& c : cases) {
         if (c.file) {
-            ASSERT_TRUE(sx::test::write_file(file("legal"), c.file));
+            ASSERT_TRUE(sx::testing::write_file(file("legal"), c.file));
         }
         AboutPage page([&] { return c.file ? file("legal") : std::string(); });
-        sx::test::FakeDialog dialog(page, {IDC_ABOUT_TITLE, IDC_ABOUT_LEGAL, IDC_WEB_SITE});
+        sx::testing::FakeDialog dialog(page, {IDC_ABOUT_TITLE, IDC_ABOUT_LEGAL, IDC_WEB_SITE});
         ASSERT_TRUE(dialog.open());
         const auto& title = dialog.view().control(IDC_ABOUT_TITLE);
         EXPECT_EQ(title.font_face + std::to_string(title.font_height) + "/" +
@@ -63,10 +63,10 @@ TEST_F(AboutPageTest, WebSiteFallsBackOnTheHtmlBrowser) {
     } runs[] = {{true, true, {}}, {false, true, {fallback}}, {false, false, {}}};
     for (const auto& run : runs) {
         ASSERT_TRUE(run.type ? type.set("sxtestpage") : type.remove());
-        test::PanelTestPlatform os(dir());
+        testing::PanelTestPlatform os(dir());
         ScopedPlatform scope(&os);
         AboutPage page([] { return std::string(); });
-        sx::test::FakeDialog dialog(page);
+        sx::testing::FakeDialog dialog(page);
         ASSERT_TRUE(dialog.open());
         dialog.view().shell_succeeds = run.shell;
         EXPECT_TRUE(dialog.click(IDC_WEB_SITE));

@@ -12,17 +12,17 @@ namespace sx::cpl {
 namespace {
 
 // The index files are those of the machine: put aside and restored.
-class ConfigReport : public test::PlayerKeyTest {
+class ConfigReport : public testing::PlayerKeyTest {
 protected:
     void SetUp() override {
-        test::PlayerKeyTest::SetUp();
+        testing::PlayerKeyTest::SetUp();
         reset_component_directories();
         register_component_directories();
         for (const char* name : {"Components-System", "Components-User"}) {
             FilePath path;
             ASSERT_TRUE(find_component_directory(name, &path) && path.ensure_directory());
             path.append_file("compindx.dat");
-            saved_.push_back({path.text(), sx::test::read_file(path.text(), &content_[name])});
+            saved_.push_back({path.text(), sx::testing::read_file(path.text(), &content_[name])});
             path.delete_file();
         }
     }
@@ -30,9 +30,9 @@ protected:
         const char* names[] = {"Components-System", "Components-User"};
         for (size_t i = 0; i < saved_.size(); ++i) {
             FilePath(saved_[i].first).delete_file();
-            if (saved_[i].second) sx::test::write_file(saved_[i].first, content_[names[i]]);
+            if (saved_[i].second) sx::testing::write_file(saved_[i].first, content_[names[i]]);
         }
-        test::PlayerKeyTest::TearDown();
+        testing::PlayerKeyTest::TearDown();
     }
     std::string report(const OsVersion& version) {
         std::string text = "left from the last press";
@@ -44,8 +44,8 @@ protected:
 };
 
 TEST_F(ConfigReport, WholeTextOn98WithoutIndexFiles) {
-    test::store_value(kLastRasterizerValue, kRegSz, "t3d");
-    test::store_value(kLastVideoCardValue, kRegSz, "Card 9");
+    testing::store_value(kLastRasterizerValue, kRegSz, "t3d");
+    testing::store_value(kLastVideoCardValue, kRegSz, "Card 9");
     EXPECT_EQ(report({4, 10, 0, 1, ""}),
               "Windows 95/98, Version 4.10\r\n"
               "Last Used Renderer: Stellarix Software Rasterizer\r\n"
@@ -80,7 +80,7 @@ TEST_F(ConfigReport, IndexFileLines) {
         {"a\r\rb\n\nc\r", "a\r\n\r\nb\r\n\r\nc\r\n"},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(sx::test::write_file(saved_[1].first, c.content));
+        ASSERT_TRUE(sx::testing::write_file(saved_[1].first, c.content));
         const std::string tail = saved_[1].first + "\r\n" + c.lines + "\r\n\r\n";
         const std::string text = report({4, 10, 0, 1, ""});
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail);

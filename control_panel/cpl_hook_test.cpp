@@ -11,20 +11,20 @@
 namespace sx::cpl {
 namespace {
 
-class InstallHookTest : public test::PlayerKeyTest {
+class InstallHookTest : public testing::PlayerKeyTest {
 protected:
     void SetUp() override {
-        test::PlayerKeyTest::SetUp();
+        testing::PlayerKeyTest::SetUp();
         ASSERT_TRUE(FilePath(temp_.file("sys")).create_directory());
         ASSERT_TRUE(FilePath(temp_.file("x")).create_directory());
         library_.resize(3 * 32768 + 123);  // three blocks of the copy and a bit
         for (size_t i = 0; i < library_.size(); ++i) library_[i] = char(i * 7 + i / 251);
-        ASSERT_TRUE(sx::test::write_file(library(), library_));
+        ASSERT_TRUE(sx::testing::write_file(library(), library_));
     }
     std::string library() { return temp_.file("x\\stellarix.cpl"); }
     std::string copy() { return temp_.file("sys\\stellarix.cpl"); }
     // Runs the hook; true when the removal is still scheduled afterwards.
-    bool install(test::PanelTestPlatform& os, const std::string& from,
+    bool install(testing::PanelTestPlatform& os, const std::string& from,
                  std::vector<const char*> names = {}, std::vector<const char*> values = {}) {
         EXPECT_TRUE(removal_.set("cmd /c del stellarix.cpl"));
         {
@@ -42,11 +42,11 @@ protected:
     }
     std::string copied() {
         std::string bytes = "(none)";
-        sx::test::read_file(copy(), &bytes);
+        sx::testing::read_file(copy(), &bytes);
         return bytes;
     }
 
-    sx::test::TemporaryDirectory temp_;
+    sx::testing::TemporaryDirectory temp_;
     std::string library_;
     testing::RegistryValueGuard removal_{kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue};
 };
@@ -62,11 +62,11 @@ TEST_F(InstallHookTest, RecordsTheFirstFishAndCopiesThePanel) {
         {{"other", "fish", "fish"}, {"x.sxvm", "first.sxvm", "second.sxvm"}, "first.sxvm"},
     };
     for (const auto& c : cases) {
-        test::wipe_player_key();
+        testing::wipe_player_key();
         FilePath(copy()).delete_file();
-        test::PanelTestPlatform os(temp_.file("sys"));
+        testing::PanelTestPlatform os(temp_.file("sys"));
         EXPECT_FALSE(install(os, library(), c.names, c.values));
-        const auto recorded = test::stored_value(kTestAppletValue);
+        const auto recorded = testing::stored_value(kTestAppletValue);
         EXPECT_EQ(recorded.bytes, c.applet ? temp_.file(std::string("x\\") + c.applet) : "");
         EXPECT_EQ(recorded.type, c.applet ? kRegSz : 0u);
         EXPECT_TRUE(copied() == library_);
@@ -74,7 +74,7 @@ TEST_F(InstallHookTest, RecordsTheFirstFishAndCopiesThePanel) {
 }
 
 TEST_F(InstallHookTest, FailedCopyLeavesNothingAndACopyOntoItselfNothingLost) {
-    test::PanelTestPlatform os(temp_.file("sys"));
+    testing::PanelTestPlatform os(temp_.file("sys"));
     // Where streams can be made to fill up, after one and a half blocks;
     // elsewhere the destination is created and then refuses its first block.
     if (FaultyPlatform::supports_disk_full())
@@ -84,13 +84,13 @@ TEST_F(InstallHookTest, FailedCopyLeavesNothingAndACopyOntoItselfNothingLost) {
     EXPECT_TRUE(install(os, library()));
     EXPECT_EQ(copied(), "(none)");
     // A system folder that is missing takes no copy, nor does its parent.
-    test::PanelTestPlatform missing(temp_.file("gone"));
+    testing::PanelTestPlatform missing(temp_.file("gone"));
     EXPECT_TRUE(install(missing, library()));
     EXPECT_FALSE(FilePath(temp_.file("stellarix.cpl")).exists());
 
     // Installed into the system directory itself (named in other letters).
-    ASSERT_TRUE(sx::test::write_file(copy(), library_));
-    test::PanelTestPlatform same(temp_.file("SYS"));
+    ASSERT_TRUE(sx::testing::write_file(copy(), library_));
+    testing::PanelTestPlatform same(temp_.file("SYS"));
     EXPECT_FALSE(install(same, copy()));
     EXPECT_TRUE(copied() == library_);
 }

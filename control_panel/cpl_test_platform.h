@@ -8,7 +8,8 @@
 
 #include "platform/testing/faulty_platform.h"
 
-namespace sx::cpl::test {
+namespace sx::testing {
+using namespace sx::cpl;
 
 class PanelTestPlatform : public FaultyPlatform {
 public:
@@ -42,4 +43,4 @@ private:
     std::string system_directory_;
 };
 
-}  // namespace sx::cpl::test
+}  // namespace sx::testing

@@ -9,7 +9,8 @@
 #include "control_panel/cpl_texts.h"
 #include "platform/platform.h"
 
-namespace sx::cpl::test {
+namespace sx::testing {
+using namespace sx::cpl;
 
 struct StoredValue {
     bool found = false;
@@ -53,4 +54,4 @@ protected:
     void TearDown() override { wipe_player_key(); }
 };
 
-}  // namespace sx::cpl::test
+}  // namespace sx::testing

@@ -8,8 +8,8 @@
 namespace sx::cpl {
 namespace {
 
-using test::store_value;
-using test::stored_value;
+using testing::store_value;
+using testing::stored_value;
 using Ids = std::vector<std::string>;
 using Rows = std::vector<RasterizerRow>;
 
@@ -56,7 +56,7 @@ TEST(RasterizerList, MergesEnabledBeforeOffered) {
     EXPECT_EQ(collect_enabled_ids(hidden_dotf), Ids{"ogl"});
 }
 
-class RasterizerRegistry : public test::PlayerKeyTest {
+class RasterizerRegistry : public testing::PlayerKeyTest {
 protected:
     Notify recorder() {
         return [this](const char* text, const char* caption, uint32_t flags) {

@@ -10,14 +10,14 @@
 namespace sx::cpl {
 namespace {
 
-using test::store_value;
-using test::stored_value;
+using testing::store_value;
+using testing::stored_value;
 using Rows = std::vector<RasterizerRow>;
 
 constexpr char kLongLauncher[] = "C:\\Program Files\\Stellarix Player\\Stellarix3D.exe";
 constexpr char kApplet[] = "C:\\Program Files\\Stellarix Player\\test applet.sxvm";
 
-class RasterizersPageTest : public test::PlayerKeyTest {
+class RasterizersPageTest : public testing::PlayerKeyTest {
 protected:
     RasterizersPageTest()
         : page_({.shorten_path =
@@ -36,7 +36,7 @@ protected:
         ASSERT_TRUE(dialog_.open());
         ASSERT_TRUE(view().strays.empty());
     }
-    sx::test::FakeView& view() { return dialog_.view(); }
+    sx::testing::FakeView& view() { return dialog_.view(); }
     int selected() { return view().list_selected(IDC_RASTERIZER_LIST); }
     void select(int row) { dialog_.click_row(IDC_RASTERIZER_LIST, row, false); }
     void spin(bool up) { dialog_.press_spin(IDC_RASTERIZER_SPIN, up); }
@@ -47,7 +47,7 @@ protected:
     std::string report_;
     std::vector<std::string> reports_;
     RasterizersPage page_;
-    sx::test::FakeDialog dialog_;
+    sx::testing::FakeDialog dialog_;
 };
 
 TEST_F(RasterizersPageTest, MovesKeepTextAndMarkTogetherAndStopAtTheEnds) {

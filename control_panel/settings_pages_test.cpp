@@ -13,10 +13,10 @@
 namespace sx::cpl {
 namespace {
 
-class SettingsPageTest : public test::TempDirTest {
+class SettingsPageTest : public testing::TempDirTest {
 protected:
     void SetUp() override {
-        test::TempDirTest::SetUp();
+        testing::TempDirTest::SetUp();
         always_install_.remove();
     }
     FilePath path() { return FilePath(file(kSettingsFileName)); }
@@ -55,7 +55,7 @@ TEST_F(SettingsPageTest, StereoSliderIsLogarithmicAndTruncates) {
     for (const auto& c : loads) {
         if (c.stored) store(kEyeSeparationSetting, c.stored);
         StereoPage page(path());
-        sx::test::FakeDialog dialog(page, {IDC_STEREO_ENABLE, IDC_EYE_SEPARATION,
+        sx::testing::FakeDialog dialog(page, {IDC_STEREO_ENABLE, IDC_EYE_SEPARATION,
                                            IDC_EYE_DEFAULT_LABEL, IDC_STEREO_WARNING});
         ASSERT_TRUE(dialog.open());
         auto& view = dialog.view();
@@ -71,7 +71,7 @@ TEST_F(SettingsPageTest, StereoSliderIsLogarithmicAndTruncates) {
     } saves[] = {{0, "1.000000"}, {1000, "175.000000"}, {311, "4.984078"}, {500, "13.228757"}};
     for (const auto& c : saves) {
         StereoPage page(path());
-        sx::test::FakeDialog dialog(page);
+        sx::testing::FakeDialog dialog(page);
         ASSERT_TRUE(dialog.open());
         dialog.toggle_check(IDC_STEREO_ENABLE);  // each pass flips what the last one stored
         dialog.slide(IDC_EYE_SEPARATION, c.position);
@@ -90,7 +90,7 @@ TEST_F(SettingsPageTest, AdvancedClampsTheProcessorUsage) {
     for (const auto& c : cases) {
         if (c.stored) store(kProcessorUsageSetting, c.stored);
         AdvancedPage page(path(), memory_);
-        sx::test::FakeDialog dialog(page);
+        sx::testing::FakeDialog dialog(page);
         ASSERT_TRUE(dialog.open());
         EXPECT_EQ(dialog.view().slider_position(IDC_PROCESSOR_USAGE), c.position) << c.stored;
         EXPECT_EQ(dialog.view().control(IDC_USAGE_DEFAULT_LABEL).under_tick, 2);
@@ -102,7 +102,7 @@ TEST_F(SettingsPageTest, AdvancedOkOnAnUntouchedPageRewritesItsThreeValues) {
     store(kOverlaySignedSetting, "TRUE");
     ASSERT_TRUE(always_install_.set(std::string("\1\0\0\0", 4), kRegDword));
     AdvancedPage page(path(), memory_);
-    sx::test::FakeDialog dialog(page);
+    sx::testing::FakeDialog dialog(page);
     ASSERT_TRUE(dialog.open());
     auto& view = dialog.view();
     ASSERT_EQ(view.list_row_count(IDC_ADVANCED_LIST), 2);
@@ -127,7 +127,7 @@ TEST_F(SettingsPageTest, AdvancedKeepsTheLastFlagWhenTheUserKeyIsClosed) {
     faulty.fail_registry_create("HKEY_CURRENT_USER\\" + std::string(kPlayerKey));
     ScopedPlatform scope(&faulty);
     AdvancedPage page(path(), memory_);
-    sx::test::FakeDialog dialog(page);
+    sx::testing::FakeDialog dialog(page);
     ASSERT_TRUE(dialog.open());
     EXPECT_TRUE(dialog.view().list_row(IDC_ADVANCED_LIST, 1).checked);
     EXPECT_EQ(dialog.apply(), ui::ApplyResult::saved);
@@ -140,7 +140,7 @@ TEST_F(SettingsPageTest, AStoreThatCannotBeWrittenKeepsTheSheetOpen) {
     AdvancedPage advanced(path(), memory_);
     for (ui::Page* page : {static_cast<ui::Page*>(&stereo), static_cast<ui::Page*>(&advanced)}) {
         store(kProcessorUsageSetting, "2");
-        sx::test::FakeDialog dialog(*page);
+        sx::testing::FakeDialog dialog(*page);
         ASSERT_TRUE(dialog.open());
         FaultyPlatform faulty(&platform());
         faulty.fail_lock(kSettingsFileName);

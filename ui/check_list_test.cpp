@@ -73,7 +73,7 @@ protected:
         list_.add_row("b", true, 20);
         list_.add_row("c", false, 30);
     }
-    test::FakeView view_;
+    testing::FakeView view_;
     std::vector<std::pair<int, int>> sent_;
     CheckList list_;
 };

@@ -7,7 +7,7 @@
 #include "ui/testing/fake_dialog.h"
 #include "ui/testing/sample_page.h"
 
-namespace sx::test {
+namespace sx::testing {
 namespace {
 
 class SampleSeam : public ::testing::Test {
@@ -131,4 +131,4 @@ TEST(TerminalView, RunsAndWaits) {
 }
 
 }  // namespace
-}  // namespace sx::test
+}  // namespace sx::testing

@@ -40,7 +40,7 @@ void* load_component(const char* name, int32_t a, int32_t b) {
     EXPECT_EQ(b, 1);
     ++g_record.loads;
     return sx::platform().load_library(
-        sx::test::host_to_windows_path(PIXMILL_LIBRARY_PATH_LINUX).c_str());
+        sx::testing::host_to_windows_path(PIXMILL_LIBRARY_PATH_LINUX).c_str());
 }
 
 void unload_component(void* handle) {
@@ -105,11 +105,11 @@ bool write_png(const std::string& path, int width, int height, const std::vector
     if (!stbi_write_png_to_func(append, &bytes, width, height, 4, rgba.data(), width * 4)) {
         return false;
     }
-    return sx::test::write_file(path, bytes);
+    return sx::testing::write_file(path, bytes);
 }
 
 std::string anim_gif_path() {
-    return sx::test::host_to_windows_path(std::string(AD_TEST_DATA_DIR) + "/anim.gif");
+    return sx::testing::host_to_windows_path(std::string(AD_TEST_DATA_DIR) + "/anim.gif");
 }
 
 void AdTest::SetUp() {

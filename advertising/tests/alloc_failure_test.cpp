@@ -68,9 +68,9 @@ TEST(AllocationFailure, EveryFailingCallLosesNothing) {
     sx::ScopedPlatform platform(&clock);
     const uint32_t parent_window = make_parent(400, 300);
     // One record, not critical: the upgrades file is left alone.
-    sx::FilePath(sx::test::host_to_windows_path(AD_ARTIFACT_DIR) + "\\").ensure_directory();
-    answer.path = sx::test::host_to_windows_path(std::string(AD_ARTIFACT_DIR) + "/answer.txt");
-    ASSERT_TRUE(sx::test::write_file(answer.path, "x\n0\n1\n0\nfoo\n7\n"));
+    sx::FilePath(sx::testing::host_to_windows_path(AD_ARTIFACT_DIR) + "\\").ensure_directory();
+    answer.path = sx::testing::host_to_windows_path(std::string(AD_ARTIFACT_DIR) + "/answer.txt");
+    ASSERT_TRUE(sx::testing::write_file(answer.path, "x\n0\n1\n0\nfoo\n7\n"));
     const long total = run_road(0, &clock, parent_window);
     ASSERT_GT(total, 20);
     std::printf("the road makes %ld allocate calls\n", total);

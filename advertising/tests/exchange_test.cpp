@@ -55,12 +55,12 @@ protected:
     }
     std::string upgrades() {
         std::string text;
-        sx::test::read_file(system_ + ad::kCriticalUpgradesFileName, &text);
+        sx::testing::read_file(system_ + ad::kCriticalUpgradesFileName, &text);
         return text;
     }
     std::string answer(const std::string& content) {
         const std::string path = env_.scratch() / "answer.txt";
-        sx::test::write_file(path, content);
+        sx::testing::write_file(path, content);
         return path;
     }
 
@@ -151,8 +151,8 @@ TEST_F(Exchange, LateAndUnknownCompletionsAreIgnored) {
 
 TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
     const std::string old = "1 kept\n";
-    ASSERT_TRUE(sx::test::write_file(system_ + ad::kCriticalUpgradesFileName, old));
-    ASSERT_TRUE(sx::test::write_file(user_ + ad::kCriticalUpgradesFileName, old));
+    ASSERT_TRUE(sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, old));
+    ASSERT_TRUE(sx::testing::write_file(user_ + ad::kCriticalUpgradesFileName, old));
     if (sx::FaultyPlatform::supports_disk_full()) {
         clock_.fail_after_writes("upgrades_critical.dat.new", 3);
     } else {
@@ -160,14 +160,14 @@ TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
     }
     EXPECT_FALSE(ad::append_critical_upgrades("2 lost\n", 7));
     std::string user_text;
-    sx::test::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
+    sx::testing::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
     EXPECT_EQ(upgrades(), old);
     EXPECT_EQ(user_text, old);
     clock_.clear_rules();
     // When the system folder refuses, the user folder takes the line.
     clock_.fail_open_file(system_ + "upgrades_critical.dat.new", "w");
     EXPECT_TRUE(ad::append_critical_upgrades("3 new\n", 6));
-    sx::test::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
+    sx::testing::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
     EXPECT_EQ(user_text, old + "3 new\n");
     EXPECT_EQ(upgrades(), old);
 }
@@ -188,7 +188,7 @@ TEST_F(Exchange, HostileAnswersStayBounded) {
     } cases[] = {
         {thousand, expected, true}, {binary, "", false}, {huge, "", true}, {"x\n0\n", "", true}};
     for (const Case& k : cases) {
-        sx::test::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
+        sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
         fetch_.answer_path = answer(k.answer);
         fetch_.complete_inside = true;
         const long calls_before = host().allocate_calls;
@@ -216,8 +216,8 @@ TEST_F(Exchange, DistributionIdSkipsCommentsAndPrefersTheUserFile) {
     };
     for (const Case& k : cases) {
         sx::FilePath(user_ + "dist.id").delete_file();
-        if (!k.user.empty()) sx::test::write_file(user_ + "dist.id", k.user);
-        sx::test::write_file(system_ + "dist.id", k.system);
+        if (!k.user.empty()) sx::testing::write_file(user_ + "dist.id", k.user);
+        sx::testing::write_file(system_ + "dist.id", k.system);
         ad_init_info info{0, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
         ad_context* c = advertising_init(&info);
         contexts_.push_back(c);

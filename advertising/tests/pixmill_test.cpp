@@ -58,16 +58,16 @@ TEST_F(Pixmill, DecodesTheAnimationWithDurationsRowsBottomUp) {
 }
 
 TEST_F(Pixmill, ReadsPngAndRejectsWhatItCannotDecode) {
-    sx::test::TemporaryDirectory dir;
+    sx::testing::TemporaryDirectory dir;
     ASSERT_TRUE(write_png(dir.file("a.png"), 2, 2,
                           {1, 2, 3, 255, 4, 5, 6, 0, 7, 8, 9, 255, 10, 11, 12, 128}));
-    ASSERT_TRUE(sx::test::write_file(dir.file("junk.png"), "not a picture at all"));
+    ASSERT_TRUE(sx::testing::write_file(dir.file("junk.png"), "not a picture at all"));
     std::string bmp(54, '\0');  // a 1 x 1, 24-bit BMP of colour (30, 20, 10)
     const unsigned char header[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
                                     0,   0,   0,  1, 0, 0, 0, 1, 0, 0, 0,  1, 0, 24, 0};
     std::memcpy(&bmp[0], header, sizeof header);
     bmp += std::string("\x0a\x14\x1e\x00", 4);
-    ASSERT_TRUE(sx::test::write_file(dir.file("b.bmp"), bmp));
+    ASSERT_TRUE(sx::testing::write_file(dir.file("b.bmp"), bmp));
 
     Decoded png, b, junk;
     ASSERT_TRUE(decode(dir.file("a.png"), &png));

@@ -17,7 +17,7 @@ std::string component_record(const std::string& name, const std::string& files) 
 }
 
 bool install(const std::string& from_linux, const std::string& directory, const std::string& name) {
-    return sx::FilePath(sx::test::host_to_windows_path(from_linux))
+    return sx::FilePath(sx::testing::host_to_windows_path(from_linux))
         .copy_to(sx::FilePath(directory + name), true);
 }
 
@@ -42,7 +42,7 @@ void install_ad_components(sx::testing::ComponentEnvironment& env) {
 TEST_F(Road, SxplayerShowsAndRemovesTheDefaultAd) {
     sx::testing::ComponentEnvironment env;
     install_ad_components(env);
-    const std::string artifacts = sx::test::host_to_windows_path(AD_ARTIFACT_DIR);
+    const std::string artifacts = sx::testing::host_to_windows_path(AD_ARTIFACT_DIR);
     sx::FilePath(artifacts + "\\").ensure_directory();
     const std::string shot = artifacts + "\\ad_screenshot.png";
     const std::string log = artifacts + "\\ad_road.log";
@@ -50,12 +50,12 @@ TEST_F(Road, SxplayerShowsAndRemovesTheDefaultAd) {
     uint32_t code = 99;
     std::string errors;
     ASSERT_TRUE(
-        sx::test::run_program(sx::quote_argument(sx::test::host_to_windows_path(SXPLAYER_PATH)) +
+        sx::testing::run_program(sx::quote_argument(sx::testing::host_to_windows_path(SXPLAYER_PATH)) +
                                   " --show-ad --delay 600 --run 1200 --screenshot " +
                                   sx::quote_argument(shot) + " --log " + sx::quote_argument(log),
                               &code, &errors));
     std::string text;
-    ASSERT_TRUE(sx::test::read_file(log, &text));
+    ASSERT_TRUE(sx::testing::read_file(log, &text));
     EXPECT_EQ(code, 0u) << text << errors;
     EXPECT_NE(text.find("started, child windows 1"), std::string::npos) << text;
     EXPECT_NE(text.find("screenshot saved"), std::string::npos) << text;
@@ -111,11 +111,11 @@ public:
     StandInServer(const std::string& mode, const std::string& extra) {
         const std::string base = std::string(AD_ARTIFACT_DIR) + "/adserver-" + mode;
         port_file_ = base + ".port";
-        log_ = sx::test::host_to_windows_path(base + ".log");
-        sx::FilePath(sx::test::host_to_windows_path(AD_ARTIFACT_DIR) + "\\").ensure_directory();
-        sx::FilePath(sx::test::host_to_windows_path(port_file_)).delete_file();
+        log_ = sx::testing::host_to_windows_path(base + ".log");
+        sx::FilePath(sx::testing::host_to_windows_path(AD_ARTIFACT_DIR) + "\\").ensure_directory();
+        sx::FilePath(sx::testing::host_to_windows_path(port_file_)).delete_file();
         const std::string command =
-            sx::quote_argument(sx::test::host_to_windows_path(SXADSERVER_PATH)) + " --mode " +
+            sx::quote_argument(sx::testing::host_to_windows_path(SXADSERVER_PATH)) + " --mode " +
             mode + " --max-requests 1 --time-limit 20000" + " --port-file " +
             sx::quote_argument(port_file_) + " --log " + sx::quote_argument(base + ".log") + extra;
         // Wine starts a host program without giving a handle to it; the
@@ -123,7 +123,7 @@ public:
         if (!sx::platform().start_process(command.c_str(), &process_)) process_ = nullptr;
         for (int i = 0; port_ == 0 && i < 100; ++i) {
             std::string text;
-            if (sx::test::read_file(sx::test::host_to_windows_path(port_file_), &text)) {
+            if (sx::testing::read_file(sx::testing::host_to_windows_path(port_file_), &text)) {
                 port_ = std::atoi(text.c_str());
             }
             if (port_ == 0) sx::platform().sleep_ms(50);
@@ -140,7 +140,7 @@ public:
     int port() const { return port_; }
     std::string requests() const {
         std::string text;
-        sx::test::read_file(log_, &text);
+        sx::testing::read_file(log_, &text);
         return text;
     }
 
@@ -151,7 +151,7 @@ private:
 };
 
 TEST_F(Road, SxplayerReportsToTheStandInServer) {
-    if (!sx::FilePath(sx::test::host_to_windows_path(SXADSERVER_PATH)).exists()) {
+    if (!sx::FilePath(sx::testing::host_to_windows_path(SXADSERVER_PATH)).exists()) {
         GTEST_SKIP() << "no native stand-in ad server at " << SXADSERVER_PATH;
     }
     sx::testing::ComponentEnvironment env;
@@ -177,20 +177,20 @@ TEST_F(Road, SxplayerReportsToTheStandInServer) {
         sx::FilePath(upgrades_path).delete_file();
         StandInServer server(k.mode, k.server_options);
         ASSERT_NE(server.port(), 0);
-        ASSERT_TRUE(sx::test::write_file(
+        ASSERT_TRUE(sx::testing::write_file(
             user + "SXRegistry.dat",
             "BaseURLs/Scripts=http://127.0.0.1:" + std::to_string(server.port()) + "/cgi\n"));
-        const std::string log = sx::test::host_to_windows_path(std::string(AD_ARTIFACT_DIR) +
+        const std::string log = sx::testing::host_to_windows_path(std::string(AD_ARTIFACT_DIR) +
                                                                "/report-" + k.mode + ".log");
         uint32_t code = 99;
         std::string errors;
-        ASSERT_TRUE(sx::test::run_program(
-            sx::quote_argument(sx::test::host_to_windows_path(SXPLAYER_PATH)) +
+        ASSERT_TRUE(sx::testing::run_program(
+            sx::quote_argument(sx::testing::host_to_windows_path(SXPLAYER_PATH)) +
                 " --show-ad --delay 200 --run 300 --report 1 --fetch-timeout " + k.fetch_timeout +
                 " --log " + sx::quote_argument(log),
             &code, &errors));
         std::string text;
-        ASSERT_TRUE(sx::test::read_file(log, &text));
+        ASSERT_TRUE(sx::testing::read_file(log, &text));
         EXPECT_EQ(code, 0u) << text << errors;
         EXPECT_NE(text.find("removed, child windows 0"), std::string::npos) << text;
         EXPECT_NE(text.find("fetch 1 NOREMAP:http://127.0.0.1:" + std::to_string(server.port()) +
@@ -204,7 +204,7 @@ TEST_F(Road, SxplayerReportsToTheStandInServer) {
                   std::string::npos)
             << server.requests();
         std::string upgrades;
-        const bool exists = sx::test::read_file(upgrades_path, &upgrades);
+        const bool exists = sx::testing::read_file(upgrades_path, &upgrades);
         if (k.upgrades) {
             EXPECT_EQ(upgrades, k.upgrades);
         } else if (std::string(k.mode) != "garbage") {

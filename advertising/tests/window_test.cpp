@@ -110,7 +110,7 @@ TEST_F(Window, NoBarMeansAStripColouredStrip) {
 }
 
 TEST_F(Window, TransparentPixelsTakeTheBackgroundExactly) {
-    sx::test::TemporaryDirectory dir;
+    sx::testing::TemporaryDirectory dir;
     const std::string png = dir.file("alpha.png");
     // Transparent black, half-covered orange, opaque blue.
     ASSERT_TRUE(write_png(png, 3, 1, {0, 0, 0, 0, 200, 100, 0, 128, 0, 0, 255, 255}));
@@ -183,7 +183,7 @@ TEST_F(Window, MessageIsCentredButNeverLeftOfFive) {
 
 #ifdef _WIN32
 TEST_F(Window, FingerOverAClickablePictureAndClicksFromTheWindow) {
-    host().library = sx::test::host_to_windows_path(ADVERTISING_LIBRARY_PATH);
+    host().library = sx::testing::host_to_windows_path(ADVERTISING_LIBRARY_PATH);
     static int clicks = 0;
     ad_init_info info{parent(400, 300), 0, "", nullptr, nullptr, nullptr, nullptr};
     ad_context* c = advertising_init(&info);

@@ -111,9 +111,9 @@ std::string install_launcher_copy() {
     return CopyFileA(self, copy.c_str(), FALSE) ? copy : std::string();
 }
 
-using test::store_value;
-using test::stored_value;
-using CplApplet = test::PlayerKeyTest;
+using testing::store_value;
+using testing::stored_value;
+using CplApplet = testing::PlayerKeyTest;
 
 TEST_F(CplApplet, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     HMODULE module = LoadLibraryA(SX_CPL_FILE);

@@ -72,10 +72,10 @@ bool save_screenshot(HWND window, const char* name) {
     return saved;
 }
 
-class LoadedPanel : public test::PlayerKeyTest {
+class LoadedPanel : public testing::PlayerKeyTest {
 protected:
     void SetUp() override {
-        test::PlayerKeyTest::SetUp();
+        testing::PlayerKeyTest::SetUp();
         ASSERT_TRUE(data_path_.set(data_.path()));
         ASSERT_TRUE(always_install_.remove());
         module_ = LoadLibraryA(SX_CPL_FILE);
@@ -83,14 +83,14 @@ protected:
     }
     void TearDown() override {
         if (module_) FreeLibrary(module_);
-        test::PlayerKeyTest::TearDown();
+        testing::PlayerKeyTest::TearDown();
     }
     template <typename Function>
     Function entry(const char* name) {
         return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
     }
 
-    sx::test::TemporaryDirectory data_;
+    sx::testing::TemporaryDirectory data_;
     // Where the player's data directories are looked up first.
     testing::RegistryValueGuard data_path_{
         kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath"};
@@ -101,7 +101,7 @@ protected:
 TEST_F(LoadedPanel, StereoChangesReachTheSystemSettingsFile) {
     auto applet = entry<LONG(CALLBACK*)(HWND, UINT, LPARAM, LPARAM)>("CPlApplet");
     ASSERT_NE(applet, nullptr);
-    test::store_value(kRasterizersValue, kRegSz, "t3d,eol");
+    testing::store_value(kRasterizersValue, kRegSz, "t3d,eol");
     ASSERT_EQ(applet(nullptr, CPL_INIT, 0, 0), 1);
     HWND sheet = nullptr, stereo = nullptr;
     std::vector<std::string> shown;  // a control's text on each page
@@ -188,11 +188,11 @@ TEST_F(LoadedPanel, InstallHookCopiesThePanelUnlessTheOldCopyIsInUse) {
         RegCloseKey(key);
     }
     std::string original, copied;
-    ASSERT_TRUE(sx::test::read_file(SX_CPL_FILE, &original));
-    ASSERT_TRUE(sx::test::read_file(copy, &copied));
+    ASSERT_TRUE(sx::testing::read_file(SX_CPL_FILE, &original));
+    ASSERT_TRUE(sx::testing::read_file(copy, &copied));
     EXPECT_TRUE(copied == original);
     const std::string library = SX_CPL_FILE;
-    EXPECT_EQ(test::stored_value(kTestAppletValue).bytes,
+    EXPECT_EQ(testing::stored_value(kTestAppletValue).bytes,
               library.substr(0, library.rfind('\\') + 1) + "sub\\t.sxvm");
     DeleteFileA(copy.c_str());
 }

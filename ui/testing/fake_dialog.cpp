@@ -1,6 +1,6 @@
 #include "ui/testing/fake_dialog.h"
 
-namespace sx::test {
+namespace sx::testing {
 
 FakeDialog::FakeDialog(ui::Page& page, std::initializer_list<int> controls)
     : page_(page), view_(controls) {
@@ -85,4 +85,4 @@ void FakeDialog::press_spin(int id, bool up) {
     page_.scroll(id, {.vertical = true, .code = ui::kScrollEnd, .position = position});
 }
 
-}  // namespace sx::test
+}  // namespace sx::testing

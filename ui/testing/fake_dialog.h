@@ -10,7 +10,7 @@
 #include "ui/page.h"
 #include "ui/testing/fake_view.h"
 
-namespace sx::test {
+namespace sx::testing {
 
 // Notification code of an edit control whose text changed (the system's own).
 constexpr int kEditChanged = 0x300;
@@ -57,4 +57,4 @@ private:
     bool open_ = false;
 };
 
-}  // namespace sx::test
+}  // namespace sx::testing

@@ -1,6 +1,6 @@
 #include "ui/testing/fake_view.h"
 
-namespace sx::test {
+namespace sx::testing {
 
 ui::Answer FakeView::ask(const std::string& text, const std::string& caption, ui::Buttons buttons,
                          ui::Icon icon) {
@@ -38,4 +38,4 @@ void FakeView::touch(int id) {
     if (!known_.empty() && known_.count(id) == 0) strays.push_back(id);
 }
 
-}  // namespace sx::test
+}  // namespace sx::testing

@@ -11,7 +11,7 @@
 
 #include "ui/memory_view.h"
 
-namespace sx::test {
+namespace sx::testing {
 
 class FakeView : public ui::MemoryView {
 public:
@@ -59,4 +59,4 @@ private:
     std::set<int> known_;
 };
 
-}  // namespace sx::test
+}  // namespace sx::testing

@@ -10,7 +10,7 @@
 #include "ui/page.h"
 #include "ui/testing/sample_ids.h"
 
-namespace sx::test {
+namespace sx::testing {
 
 class SamplePage : public ui::Page {
 public:
@@ -88,4 +88,4 @@ private:
     std::optional<ui::CheckList> options_;
 };
 
-}  // namespace sx::test
+}  // namespace sx::testing

@@ -9,7 +9,7 @@
 
 #include "ui/testing/sample_page.h"
 
-namespace sx::test {
+namespace sx::testing {
 namespace {
 
 // A page that tells the test its window and counts its applies.
@@ -209,4 +209,4 @@ TEST_F(RealDialog, RunAndWaitKeepsDispatching) {
 }
 
 }  // namespace
-}  // namespace sx::test
+}  // namespace sx::testing
