@@ -101,11 +101,18 @@ class BatchingSink {
 public:
     explicit BatchingSink(UpgradeSink* sink) : sink_(sink), buffer_(kUpgradeBatch) {}
     ~BatchingSink() { flush(); }
+    // A name is at most one line long, so a line always fits an empty batch.
     void add(int32_t number, const char* name) {
-        const std::string line = std::to_string(number) + " " + name + "\n";
-        if (used_ + line.size() > kUpgradeBatch) flush();
-        std::memcpy(buffer_.data() + used_, line.data(), line.size());
-        used_ += line.size();
+        char head[16];
+        const std::size_t head_size =
+            static_cast<std::size_t>(std::snprintf(head, sizeof head, "%d ", number));
+        const std::size_t name_size = std::strlen(name);
+        if (used_ + head_size + name_size + 1 > kUpgradeBatch) flush();
+        unsigned char* at = buffer_.data() + used_;
+        std::memcpy(at, head, head_size);
+        std::memcpy(at + head_size, name, name_size);
+        at[head_size + name_size] = '\n';
+        used_ += head_size + name_size + 1;
     }
     void flush() {
         if (used_ > 0) sink_->commit(reinterpret_cast<const char*>(buffer_.data()), used_);

@@ -182,11 +182,21 @@ TEST_F(Exchange, HostileAnswersStayBounded) {
     std::string binary(70000, '\0');
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
     const std::string huge = "x\n0\n2147483647\n" + std::string(3 << 20, '1');
+    // More critical lines than one batch holds: several rewrites, all kept.
+    std::string long_names = "x\n0\n100\n", long_expected;
+    for (int i = 0; i < 100; ++i) {
+        const std::string name(1000, char('a' + i % 26));
+        long_names += "1\n" + name + "\n" + std::to_string(i) + "\n";
+        long_expected += std::to_string(i) + " " + name + "\n";
+    }
     struct Case {
         std::string answer, expected;
         bool exact;  // random bytes may still hold a record or two
-    } cases[] = {
-        {thousand, expected, true}, {binary, "", false}, {huge, "", true}, {"x\n0\n", "", true}};
+    } cases[] = {{thousand, expected, true},
+                 {binary, "", false},
+                 {huge, "", true},
+                 {"x\n0\n", "", true},
+                 {long_names, long_expected, true}};
     for (const Case& k : cases) {
         sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
         fetch_.answer_path = answer(k.answer);
