@@ -2,10 +2,12 @@
 // its trim loops, runs the tessellator (retrying with the other orientation
 // choices when it fails), evaluates every triangle vertex on the surface and
 // hands the triangles to the caller one at a time.
+#include <cfloat>
 #include <cmath>
 
 #include "include/ruvane.h"
 #include "nurbs/curve_desc.h"
+#include "nurbs/fp_state.h"
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tessellation.h"
 
@@ -21,6 +23,44 @@ bool usable(const CurveDesc& c) {
 }
 
 enum class Attempt { kDone, kRetry, kNoMemory };
+
+// Below this |Su x Sv| marks a degenerate point (a pole, an apex, a collapsed
+// edge). In the metric plane the tangents have about unit length, so the
+// bound does not depend on the size of the part.
+constexpr double kDegenerateNormal = 1e-6;
+
+enum class Normal : std::int16_t { kFailed = 0, kRegular = 1, kDegenerate = 2 };
+
+// The point and unit normal at (u, v), the normal formed as N_SURNOR forms
+// it. At a degenerate point the point is still given; the tangents there are
+// rounding noise, and a normal made of them can point anywhere.
+Normal surface_normal(const Surface& sur, double u, double v, Point3* S, Point3* n) {
+    Point3 row0[2];
+    Point3 row1[2];
+    Point3* skl[2] = {row0, row1};
+    if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Normal::kFailed;
+    *S = row0[0];
+    Point3 tu = row1[0], tv = row0[1];
+    if (vec_length(vec_cross(tu, tv)) < kDegenerateNormal) return Normal::kDegenerate;
+    if (G_VECNIP(&tu) != kOk || G_VECNIP(&tv) != kOk) return Normal::kDegenerate;
+    Point3 m = vec_cross(tu, tv);
+    if (vec_length(m) < kMinTolerance * 0.01 || G_VECNIP(&m) != kOk) return Normal::kDegenerate;
+    *n = m;
+    return Normal::kRegular;
+}
+
+// The normal at a degenerate vertex as approached from inside one of its
+// triangles: at the nearest regular point on the way from the vertex to the
+// triangle's centroid (cu, cv). False when there is none.
+bool limit_normal(const Surface& sur, double u, double v, double cu, double cv, Point3* n) {
+    static const double kSteps[] = {1e-4, 1e-3, 1e-2, 0.1, 0.5};
+    for (double f : kSteps) {
+        Point3 S;
+        if (surface_normal(sur, u + f * (cu - u), v + f * (cv - v), &S, n) == Normal::kRegular)
+            return true;
+    }
+    return false;
+}
 
 Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status, double A, double B,
                 double C, void* user, bool flip_outer, bool flip_holes) {
@@ -144,7 +184,8 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
     int* counts = nullptr;
     if (N_TESSUR(&sur, outer, holes, 0, outer_last, hole_last, hole_curve_last, B, A, C, &u, &v,
                  &last, &rings, &counts, pool) != kOk)
-        return Attempt::kRetry;
+        // Another orientation cannot lift the cell-corner limit.
+        return error_record().code == kErrCapacity ? Attempt::kDone : Attempt::kRetry;
     notify_mesh(u, v, last, rings, counts);
 
     // Triangles from the rings, each once from its smallest vertex.
@@ -172,35 +213,43 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
         }
     }
 
-    // Every vertex is evaluated once; -1 not yet, 0 failed, 1 done.
+    // Every vertex is evaluated once: its point, and its normal unless the
+    // point is degenerate (then each triangle gets the normal approached
+    // from its own inside).
     Point3* points = S_GETP1D(last, pool);
     Point3* normals = S_GETP1D(last, pool);
     std::int16_t* state = S_GETF1D(last, pool);
     if (state)
         for (int k = 0; k <= last; ++k) state[k] = -1;
     auto evaluate = [&](int k, Point3* S, Point3* n) {
+        Normal got;
         if (points && normals && state && state[k] >= 0) {
             *S = points[k];
             *n = normals[k];
-            return state[k] == 1;
+            got = static_cast<Normal>(state[k]);
+        } else {
+            got = surface_normal(sur, u[k], v[k], S, n);
+            if (points && normals && state) {
+                points[k] = *S;
+                normals[k] = *n;
+                state[k] = static_cast<std::int16_t>(got);
+            }
         }
-        Point3 Su, Sv;
-        const bool ok = N_SURNOR(sur, 1, u[k], v[k], S, &Su, &Sv, n) == kOk;
-        if (points && normals && state) {
-            points[k] = *S;
-            normals[k] = *n;
-            state[k] = ok ? 1 : 0;
-        }
-        return ok;
+        return got;
     };
     const double third = 1.0 / 3.0;
     TessTriangle out;
     for (int t = 0; t < made; ++t) {
         bool ok = true;
+        const int* corner = &tri[3 * t];
+        const double cu = (u[corner[0]] + u[corner[1]] + u[corner[2]]) / 3.0;
+        const double cv = (v[corner[0]] + v[corner[1]] + v[corner[2]]) / 3.0;
         for (int c = 0; c < 3 && ok; ++c) {
-            const int k = tri[3 * t + c];
-            Point3 S, n;
-            ok = evaluate(k, &S, &n);
+            const int k = corner[c];
+            Point3 S{}, n{};
+            const Normal got = evaluate(k, &S, &n);
+            ok = got == Normal::kRegular ||
+                 (got == Normal::kDegenerate && limit_normal(sur, u[k], v[k], cu, cv, &n));
             TessVertex& tv = out.vertex[c];
             tv.position[0] = S.x;
             tv.position[1] = S.y;
@@ -229,6 +278,15 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
 }
 
 }  // namespace
+
+const char* refused_tolerance(double surface, double trim, double param) {
+    // Written so that NaN fails every test.
+    auto usable = [](double x, double minimum) { return x >= minimum && x <= DBL_MAX; };
+    if (!usable(surface, kMinTolerance)) return "N_TESSUB";
+    if (!usable(trim, kMinTolerance)) return "N_TESPTC";
+    if (!usable(param, DBL_MIN)) return "N_TESSUR";
+    return nullptr;
+}
 
 bool loop_orientation(const CurveDesc* curves, int count) {
     // Position in the loop as (curve, point); curves that cannot be read are
@@ -282,17 +340,47 @@ bool loop_orientation(const CurveDesc* curves, int count) {
 
 }  // namespace ruvane
 
+namespace {
+
+// The caller's sink runs under the caller's floating-point state.
+struct HostSink {
+    TriangleSink sink;
+    void* user;
+    const ruvane::FpState* host;
+};
+
+void call_host_sink(const TessTriangle* triangle, void* context) {
+    const HostSink* h = static_cast<const HostSink*>(context);
+    ruvane::HostFpScope scope(*h->host);
+    h->sink(triangle, h->user);
+}
+
+}  // namespace
+
 extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
                                                    const TrimmedSurfaceDesc* surface,
                                                    int32_t* status, double surface_tolerance,
                                                    double trim_tolerance, double param_tolerance,
                                                    void* user) {
+    ruvane::FpStateGuard fp;
+    HostSink host_sink{sink, user, &fp.host()};
+    if (sink) {
+        sink = call_host_sink;
+        user = &host_sink;
+    }
     int32_t ignored = 0;
     if (status == nullptr) status = &ignored;
     *status = RUVANE_TESS_OK;
     if (surface == nullptr) {
         ruvane::set_error(ruvane::kErrKnots, "N_IGSVKB");
         *status = RUVANE_TESS_BAD_SURFACE;
+        return true;
+    }
+    if (const char* routine =
+            ruvane::refused_tolerance(surface_tolerance, trim_tolerance, param_tolerance)) {
+        // Refused at once: no orientation choice can make such a tolerance
+        // work, and NaN would otherwise slip through every comparison.
+        ruvane::set_error(ruvane::kErrTolerance, routine);
         return true;
     }
     try {

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "include/ruvane.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -21,7 +22,7 @@ using tess::VertexTable;
 // Beyond this many cell corners the surface cannot be made flat within the
 // tolerance in any reasonable memory: the subdivision gives up as if storage
 // had run out, instead of working for hours.
-constexpr int kMaxCorners = 1500000;
+constexpr int kMaxCorners = RUVANE_TESS_CORNER_LIMIT;
 constexpr double kCoincide = 1e-7;  // control points closer than this are one point
 
 struct Cell {
@@ -321,7 +322,12 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
             if (!leaves.push(s, leaf)) return storage_failed();
             continue;
         }
-        if (raw_u.size > kMaxCorners) return storage_failed();
+        if (raw_u.size > kMaxCorners) {
+            // Not storage: the surface tolerance asks for more cells than a
+            // mesh can sensibly hold. Its own code lets the caller say so.
+            set_error(kErrCapacity, "N_TESSUB");
+            return kFail;
+        }
         split_any = true;
         // Cut line, kept 20 C' away from the nearest extreme of a trim loop
         // so that cells do not end a hair's breadth from a loop.
