@@ -1,0 +1,306 @@
+// occt-compare: meshes every face of generated models with ruvane (through
+// its C interface, as a player does) and with BRepMesh at the same linear
+// deflection, measures both meshes the same way against the true geometry,
+// and writes the report.
+//
+//   occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]
+#include <sys/utsname.h>
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepGProp.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <Poly_HArray1OfTriangle.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TColgp_HArray1OfPnt.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "bench/occt_export.h"
+#include "bench/occt_measure.h"
+#include "bench/occt_models.h"
+#include "bench/occt_report.h"
+#include "include/ruvane.h"
+
+namespace fs = std::filesystem;
+using namespace occt_bench;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    bool quick = false;
+    std::string out = "bench/results";
+    std::string work = ".";
+    std::string revision = "unknown";
+};
+
+// Tolerances as fractions of the model's bounding-box diagonal.
+constexpr double kFactors[3] = {1e-2, 3e-3, 1e-3};
+// Small meshes are timed several times and the best time kept.
+constexpr double kTimedMs = 60;
+constexpr int kMaxRepeats = 8;
+
+void* host_allocate(size_t size) { return std::malloc(size); }
+void host_release(void* block) { std::free(block); }
+
+// Keeps ruvane's triangle corners as delivered (u, v, x, y, z); the mesh is
+// built after the timed call so that the timing holds only the sink's copy.
+struct RuvaneSink {
+    std::vector<double> corners;
+    static void add(const TessTriangle* t, void* user) {
+        auto& c = static_cast<RuvaneSink*>(user)->corners;
+        for (const TessVertex& v : t->vertex)
+            c.insert(c.end(), {v.u, v.v, v.position[0], v.position[1], v.position[2]});
+    }
+};
+
+// Joins the corners by metric-plane position, which the tessellator gives
+// exactly the same for a shared vertex.
+Mesh weld(const std::vector<double>& corners) {
+    Mesh mesh;
+    std::map<std::pair<double, double>, int> index;
+    for (size_t c = 0; c + 15 <= corners.size(); c += 15) {
+        std::array<int, 3> tri;
+        for (int k = 0; k < 3; ++k) {
+            const double* v = &corners[c + 5 * k];
+            auto [it, fresh] =
+                index.emplace(std::make_pair(v[0], v[1]), static_cast<int>(mesh.nodes.size()));
+            if (fresh) mesh.nodes.emplace_back(v[2], v[3], v[4]);
+            tri[k] = it->second;
+        }
+        mesh.triangles.push_back(tri);
+    }
+    return mesh;
+}
+
+// Runs `once` until kTimedMs have passed (at most kMaxRepeats times) and
+// returns the best time in ms.
+template <typename F>
+double best_time(F once) {
+    double best = 1e300, total = 0;
+    for (int k = 0; k < kMaxRepeats && total < kTimedMs; ++k) {
+        const auto start = Clock::now();
+        once();
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        best = std::min(best, ms);
+        total += ms;
+    }
+    return best;
+}
+
+void score(Run& run, const Mesh& mesh, const SurfaceProbe& surface, const EdgeProbe& edges,
+           double area) {
+    run.triangles = static_cast<long>(mesh.triangles.size());
+    if (mesh.triangles.empty()) return;
+    const Quality q = measure(mesh, surface, edges);
+    run.deviation = q.deviation;
+    run.boundary = q.boundary;
+    run.coverage = area > 0 ? q.area / area : 0;
+}
+
+Run mesh_with_ruvane(const FaceRecord& record, double d, Mesh& mesh) {
+    Run run;
+    std::unique_ptr<RuvaneSink> sink;
+    bool ok = false;
+    int32_t status = -1;
+    run.ms = best_time([&] {
+        sink = std::make_unique<RuvaneSink>();
+        ok =
+            ruvane_tesselate_ruvane(RuvaneSink::add, record.get(), &status, d, d, 1e-6, sink.get());
+    });
+    run.status = ok ? status : -1;
+    mesh = weld(sink->corners);
+    run.failed = !ok || status != RUVANE_TESS_OK || mesh.triangles.empty();
+    return run;
+}
+
+Run mesh_with_brepmesh(const TopoDS_Face& face, double d, Mesh& mesh) {
+    Run run;
+    run.ms = best_time([&] {
+        BRepTools::Clean(face);
+        BRepMesh_IncrementalMesh mesher(face, d, false, 0.5, false);
+    });
+    TopLoc_Location where;
+    const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, where);
+    mesh = Mesh{};
+    // Through the exported copies only (see occt_compat/).
+    const Handle(TColgp_HArray1OfPnt) nodes = tri.IsNull() ? nullptr : tri->MapNodeArray();
+    const Handle(Poly_HArray1OfTriangle) triangles =
+        tri.IsNull() ? nullptr : tri->MapTriangleArray();
+    if (!nodes.IsNull() && !triangles.IsNull()) {
+        for (int i = nodes->Lower(); i <= nodes->Upper(); ++i)
+            mesh.nodes.push_back(nodes->Value(i).Transformed(where.Transformation()));
+        for (int i = triangles->Lower(); i <= triangles->Upper(); ++i) {
+            int a, b, c;
+            triangles->Value(i).Get(a, b, c);
+            mesh.triangles.push_back({a - 1, b - 1, c - 1});
+        }
+    }
+    run.status = 0;
+    run.failed = mesh.triangles.empty();
+    return run;
+}
+
+const char* surface_kind(const TopoDS_Face& face) {
+    static const char* const names[] = {"plane",     "cylinder", "cone",    "sphere",
+                                        "torus",     "bezier",   "bspline", "revolution",
+                                        "extrusion", "offset",   "other"};
+    const int type = BRepAdaptor_Surface(face).GetType();
+    return names[std::clamp(type, 0, 10)];
+}
+
+void run_face(const TopoDS_Face& original, const TopoDS_Face& face, const Options& options,
+              FaceResult& result) {
+    result.kind = surface_kind(original);
+    FaceRecord record;
+    if (!record.build(face, result.export_error)) return;
+    result.holes = record.get()->inner_count;
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(face, props);
+    result.area = props.Mass();
+    double u0, u1, v0, v1;
+    BRepTools::UVBounds(face, u0, u1, v0, v1);
+    const SurfaceProbe surface(BRep_Tool::Surface(face), u0, u1, v0, v1);
+    const TopoDS_Face copy = TopoDS::Face(BRepBuilderAPI_Copy(face, true, false).Shape());
+    for (int t = 0; t < 3; ++t) {
+        const double d = result.tolerance[t];
+        const EdgeProbe edges(face, d / 50);
+        Mesh mesh;
+        result.ruvane[t] = mesh_with_ruvane(record, d, mesh);
+        score(result.ruvane[t], mesh, surface, edges, result.area);
+        if (result.ruvane[t].failed) {
+            // Kept for the tessellator's developers: ruvane-tess reads it.
+            const fs::path dir = fs::path(options.work) / "failed_faces";
+            fs::create_directories(dir);
+            std::ofstream json(dir / (result.model + "_face" + std::to_string(result.face) +
+                                      "_tol" + std::to_string(t) + ".json"));
+            record.write_json(json, d, d);
+        }
+        result.occt[t] = mesh_with_brepmesh(copy, d, mesh);
+        score(result.occt[t], mesh, surface, edges, result.area);
+    }
+}
+
+void run_model(const Model& model, const Options& options, Report& report) {
+    Bnd_Box box;
+    BRepBndLib::Add(model.shape, box);
+    const double diagonal = std::sqrt(box.SquareExtent());
+    // A broken model would measure the modeller rather than the meshers.
+    if (!BRepCheck_Analyzer(model.shape).IsValid())
+        std::printf("%s: the model is not a valid shape\n", model.name.c_str());
+    BRepBuilderAPI_NurbsConvert convert(model.shape, true);
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(model.shape, TopAbs_FACE, faces);
+    report.models.push_back(model.name);
+    report.descriptions.push_back(model.what);
+    report.diagonals.push_back(diagonal);
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        const TopoDS_Face original = TopoDS::Face(faces(i));
+        const TopoDS_Face converted = TopoDS::Face(convert.ModifiedShape(original));
+        FaceResult result;
+        result.model = model.name;
+        result.face = i - 1;
+        for (int t = 0; t < 3; ++t) result.tolerance[t] = kFactors[t] * diagonal;
+        run_face(original, converted, options, result);
+        const Run& r = result.ruvane[2];
+        const Run& o = result.occt[2];
+        std::printf(
+            "%-18s face %3d %-10s holes %2d | ruvane %8.2f ms %7ld tri status %2d | "
+            "BRepMesh %8.2f ms %7ld tri%s%s\n",
+            model.name.c_str(), result.face, result.kind.c_str(), result.holes, r.ms, r.triangles,
+            r.status, o.ms, o.triangles,
+            result.export_error.empty() ? "" : " | not exported: ", result.export_error.c_str());
+        std::fflush(stdout);
+        report.faces.push_back(std::move(result));
+    }
+}
+
+std::string machine_text() {
+    std::string cpu = "unknown processor";
+    std::ifstream info("/proc/cpuinfo");
+    for (std::string line; std::getline(info, line);)
+        if (line.rfind("model name", 0) == 0) {
+            cpu = line.substr(line.find(':') + 2);
+            break;
+        }
+    utsname u{};
+    uname(&u);
+    return cpu + ", " + std::to_string(std::max(1u, std::thread::hardware_concurrency())) +
+           " logical cores, " + u.sysname + " " + u.release + " " + u.machine;
+}
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--quick")
+            o.quick = true;
+        else if ((a == "--out" || a == "--work" || a == "--revision") && i + 1 < argc)
+            (a == "--out" ? o.out : a == "--work" ? o.work : o.revision) = argv[++i];
+        else
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fputs("usage: occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]\n",
+                   stderr);
+        return 1;
+    }
+    ComponentServices host{};
+    host.table_version = 2;
+    host.allocate = host_allocate;
+    host.release = host_release;
+    if (!component_client_init(&host)) return 2;
+
+    Report report;
+    report.machine = machine_text();
+    report.revision = options.revision;
+    std::copy(std::begin(kFactors), std::end(kFactors), report.factors);
+    const std::time_t now = std::time(nullptr);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    report.date = date;
+    for (const Model& model : make_models(options.quick)) run_model(model, options, report);
+    component_client_shutdown();
+
+    fs::create_directories(options.out);
+    fs::create_directories(options.work);
+    const std::string stem = options.quick ? "occt_compare_quick" : "occt_compare";
+    std::ofstream md(fs::path(options.out) / (stem + ".md"));
+    write_markdown(report, md);
+    std::ofstream csv(fs::path(options.out) / (stem + "_faces.csv"));
+    write_csv(report, csv);
+    const std::string data = (fs::path(options.work) / (stem + "_chart.dat")).string();
+    std::ofstream dat(data), gp(fs::path(options.work) / (stem + ".gp"));
+    write_chart(report, data, dat, gp,
+                fs::absolute(fs::path(options.out) / (stem + ".png")).string());
+    return md && csv && dat && gp ? 0 : 1;
+}
