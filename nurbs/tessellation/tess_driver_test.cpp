@@ -61,12 +61,9 @@ Call run(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
     ruvane_test::install_counting_host();
     ruvane_test::arm(0);
     Call c{false, -7, {}};
-    ruvane::set_tess_loop_observer(on_loop, &c.seen);
-    ruvane::set_tess_mesh_observer(on_mesh, &c.seen);
+    ForwardingObserver watch(on_loop, on_mesh, &c.seen);
     Desc d(s);
-    c.result = ruvane_tesselate_ruvane(collect, d.get(), &c.status, A, B, C, &c.seen);
-    ruvane::set_tess_loop_observer(nullptr, nullptr);
-    ruvane::set_tess_mesh_observer(nullptr, nullptr);
+    c.result = tessellate_observed(collect, d.get(), &c.status, A, B, C, &c.seen, &watch);
     EXPECT_EQ(ruvane_test::counters().live, 0);
     return c;
 }

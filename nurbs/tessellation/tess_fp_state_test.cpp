@@ -133,8 +133,7 @@ TEST(TessFpState, ExportsGiveIdenticalResultsUnderHostileHostStates) {
         const bool made = ruvane_create_nurbs_curve(&cd, &handle);
         for (size_t k = 0; made && k < params.size(); ++k) {
             double p[3];
-            if (ruvane_evaluate_nurbs_curve(&handle, params[k], p))
-                out.insert(out.end(), p, p + 3);
+            if (ruvane_evaluate_nurbs_curve(&handle, params[k], p)) out.insert(out.end(), p, p + 3);
         }
         ruvane_destroy_nurbs_curve(&handle);
         _mm_setcsr(saved);

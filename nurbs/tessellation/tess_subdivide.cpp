@@ -253,17 +253,17 @@ int initial_vertex_capacity(double r) {
 
 }  // namespace
 
-Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch& s, CellGrid& grid,
-                VertexTable& verts) {
+Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A, double c_prime,
+                Scratch& s, CellGrid& grid, VertexTable& verts) {
     if (A < kMinTolerance) {
         set_error(kErrTolerance, "N_TESSUB");
         return kFail;
     }
-    const double Lu = g_tess.Lu, Lv = g_tess.Lv;
+    const double Lu = g.Lu, Lv = g.Lv;
     map_knots(*sur->uknt, sur->p, Lu);
     map_knots(*sur->vknt, sur->q, Lv);
 
-    double r = g_tess.area / A;
+    double r = g.area / A;
     if (!(r <= 500000.0)) r = 500000.0;
     const int vertex_cap = initial_vertex_capacity(r);
     const int stack_cap =

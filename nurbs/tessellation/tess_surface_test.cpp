@@ -69,12 +69,9 @@ Outcome tessellate(const Surface& s, double A, double B, double C) {
     Outcome r;
     ruvane_test::install_counting_host();
     ruvane_test::arm(0);
-    ruvane::set_tess_loop_observer(on_loop, &r);
-    ruvane::set_tess_mesh_observer(on_mesh, &r);
+    ForwardingObserver watch(on_loop, on_mesh, &r);
     Desc d(s);
-    r.result = ruvane_tesselate_ruvane(sink, d.get(), &r.status, A, B, C, &r);
-    ruvane::set_tess_loop_observer(nullptr, nullptr);
-    ruvane::set_tess_mesh_observer(nullptr, nullptr);
+    r.result = tessellate_observed(sink, d.get(), &r.status, A, B, C, &r, &watch);
     EXPECT_EQ(ruvane_test::counters().live, 0) << s.name << ": host blocks left over";
     return r;
 }
