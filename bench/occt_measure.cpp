@@ -286,36 +286,46 @@ double EdgeProbe::distance(const gp_Pnt& p) const {
     return best;
 }
 
+// The area a triangle covers on the surface: the triangle cut into
+// kCoverSteps^2 smaller ones whose corners are carried to the surface. The
+// chord height then hardly counts (its share of the area shrinks with the
+// square of the steps), so what is missing shows as a gap in the mesh.
+constexpr int kCoverSteps = 4;
+
+double covered_area(const gp_Pnt& a, const gp_Pnt& b, const gp_Pnt& c,
+                    const SurfaceProbe& surface) {
+    constexpr int k = kCoverSteps;
+    gp_Pnt lifted[k + 1][k + 1];
+    for (int i = 0; i <= k; ++i)
+        for (int j = 0; i + j <= k; ++j) {
+            const gp_Pnt p(a.XYZ() + (b.XYZ() - a.XYZ()) * (double(i) / k) +
+                           (c.XYZ() - a.XYZ()) * (double(j) / k));
+            surface.distance(p, &lifted[i][j]);
+        }
+    double area = 0;
+    for (int i = 0; i < k; ++i)
+        for (int j = 0; i + j < k; ++j) {
+            area += triangle_area(lifted[i][j], lifted[i + 1][j], lifted[i][j + 1]);
+            if (i + j + 1 < k)
+                area += triangle_area(lifted[i + 1][j], lifted[i + 1][j + 1], lifted[i][j + 1]);
+        }
+    return area;
+}
+
 Quality measure(const Mesh& mesh, const SurfaceProbe& surface, const EdgeProbe& edges) {
     Quality q;
     const auto& n = mesh.nodes;
-    std::vector<gp_Pnt> foot(n.size());
     std::vector<char> used(n.size(), 0);
-    for (const auto& t : mesh.triangles)
-        for (int k = 0; k < 3; ++k) used[t[k]] = 1;
-    for (size_t i = 0; i < n.size(); ++i)
-        if (used[i]) q.deviation = std::max(q.deviation, surface.distance(n[i], &foot[i]));
-    const auto edge = all_edges(mesh);
-    std::vector<gp_Pnt> mid_foot(edge.size());
-    for (size_t e = 0; e < edge.size(); ++e)
-        q.deviation = std::max(
-            q.deviation, surface.distance(midpoint(n[edge[e][0]], n[edge[e][1]]), &mid_foot[e]));
-    const auto mid = [&](int a, int b) -> const gp_Pnt& {
-        const std::array<int, 2> key{std::min(a, b), std::max(a, b)};
-        return mid_foot[std::lower_bound(edge.begin(), edge.end(), key) - edge.begin()];
-    };
     for (const auto& t : mesh.triangles) {
         const gp_Pnt centroid((n[t[0]].XYZ() + n[t[1]].XYZ() + n[t[2]].XYZ()) / 3.0);
         q.deviation = std::max(q.deviation, surface.distance(centroid));
-        // The area the triangle covers on the surface: its corners and its
-        // edge midpoints carried to the surface, as four triangles. Unlike
-        // the flat area this hardly shrinks with the chord height, so
-        // what is missing shows as a gap in the mesh.
-        const gp_Pnt &a = foot[t[0]], &b = foot[t[1]], &c = foot[t[2]];
-        const gp_Pnt &ab = mid(t[0], t[1]), &bc = mid(t[1], t[2]), &ca = mid(t[2], t[0]);
-        q.area += triangle_area(a, ab, ca) + triangle_area(b, bc, ab) + triangle_area(c, ca, bc) +
-                  triangle_area(ab, bc, ca);
+        q.area += covered_area(n[t[0]], n[t[1]], n[t[2]], surface);
+        for (int k = 0; k < 3; ++k) used[t[k]] = 1;
     }
+    for (size_t i = 0; i < n.size(); ++i)
+        if (used[i]) q.deviation = std::max(q.deviation, surface.distance(n[i]));
+    for (const auto& e : all_edges(mesh))
+        q.deviation = std::max(q.deviation, surface.distance(midpoint(n[e[0]], n[e[1]])));
     for (const auto& e : open_edges(mesh))
         for (const gp_Pnt& p : {n[e[0]], n[e[1]], midpoint(n[e[0]], n[e[1]])})
             q.boundary = std::max(q.boundary, edges.distance(p));

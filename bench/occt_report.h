@@ -28,6 +28,7 @@ struct FaceResult {
     double tolerance[3] = {0, 0, 0};  // the linear deflection of each run
     std::string export_error;         // non-empty when the face could not be written
     Run ruvane[3], occt[3];
+    Run original[3];  // BRepMesh on the face before the NURBS conversion
 };
 
 struct Report {
