@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include "nurbs/ruvane_test_host.h"
 #include "nurbs/tessellation/tess_driver.h"
@@ -313,6 +314,77 @@ TEST(TessDriver, DegeneratePointsGetTheirLimitNormalAndKeepEveryTriangle) {
             EXPECT_NEAR(expected, 4 * kPi * 16, 1e-3 * expected);  // the integration itself
         }
         EXPECT_NEAR(area, expected, 0.01 * expected) << k.name;
+    }
+}
+
+// Distance from p to the polyline q.
+double polyline_distance(const std::array<double, 3>& p,
+                         const std::vector<std::array<double, 3>>& q) {
+    double best = 1e300;
+    for (size_t k = 1; k < q.size(); ++k) {
+        double d[3], e[3], t = 0, dd = 0;
+        for (int c = 0; c < 3; ++c) {
+            d[c] = q[k][c] - q[k - 1][c];
+            e[c] = p[c] - q[k - 1][c];
+            t += d[c] * e[c];
+            dd += d[c] * d[c];
+        }
+        t = dd > 0 ? std::clamp(t / dd, 0.0, 1.0) : 0.0;
+        best = std::min(best, std::hypot(e[0] - t * d[0], e[1] - t * d[1], e[2] - t * d[2]));
+    }
+    return best;
+}
+
+TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
+    // A bicubic face whose knots crowd at one end: a straight line in the
+    // parameter plane runs there much faster on the part than elsewhere.
+    Surface s;
+    s.u_order = s.v_order = 4;
+    s.u_knots = {0, 0, 0, 0, 0.44, 0.45, 0.46, 1, 1, 1, 1};
+    s.v_knots = {0, 0, 0, 0, 0.02, 0.03, 1, 1, 1, 1};
+    const int nu = 7, nv = 6;
+    for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; ++i) {
+            const double x = 10.0 * i / (nu - 1), y = 8.0 * j / (nv - 1);
+            s.points.insert(s.points.end(), {x, y, 2.0 * std::sin(0.6 * x) * std::cos(0.5 * y)});
+            s.weights.push_back(1.0);
+        }
+    s.outer = circle(0.45, 0.5, 0.42, 0.4, true, true);
+    // The true edge: the trim circle's image, finely sampled.
+    const Eval e{s};
+    std::vector<std::array<double, 3>> edge;
+    for (int k = 0; k <= 20000; ++k) {
+        const double a = 2 * kPi * k / 20000;
+        edge.push_back(e.at(0.45 + 0.42 * std::cos(a), 0.5 + 0.4 * std::sin(a)));
+    }
+    for (double D : {0.1, 0.01}) {
+        const Call c = run(s, D, D);
+        ASSERT_EQ(c.status, 0);
+        ASSERT_GT(c.seen.tris.size(), 10u);
+        // Boundary edges of the mesh: used by one triangle only.
+        std::map<std::pair<std::array<double, 3>, std::array<double, 3>>, int> uses;
+        auto P = [](const TessVertex& v) {
+            return std::array<double, 3>{v.position[0], v.position[1], v.position[2]};
+        };
+        for (const TessTriangle& t : c.seen.tris)
+            for (int k = 0; k < 3; ++k) {
+                auto a = P(t.vertex[k]), b = P(t.vertex[(k + 1) % 3]);
+                if (b < a) std::swap(a, b);
+                ++uses[{a, b}];
+            }
+        double worst = 0;
+        int boundary = 0;
+        for (const auto& [ab, n] : uses) {
+            if (n != 1) continue;
+            ++boundary;
+            for (double f : {0.0, 0.25, 0.5, 0.75}) {
+                std::array<double, 3> p;
+                for (int q = 0; q < 3; ++q) p[q] = ab.first[q] + f * (ab.second[q] - ab.first[q]);
+                worst = std::max(worst, polyline_distance(p, edge));
+            }
+        }
+        EXPECT_GT(boundary, 20) << D;
+        EXPECT_LE(worst, D) << "boundary strays " << worst / D << " D from the true edge";
     }
 }
 
