@@ -16,6 +16,7 @@ add_library(occt_bench_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/occt_measure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/occt_export.cpp
   ${CMAKE_CURRENT_LIST_DIR}/occt_models.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/occt_meshers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/occt_report.cpp)
 target_include_directories(occt_bench_core PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
 target_include_directories(occt_bench_core SYSTEM PUBLIC ${OpenCASCADE_INCLUDE_DIR})
@@ -23,7 +24,7 @@ if(NOT EXISTS ${OpenCASCADE_INCLUDE_DIR}/NCollection_AliasedArray.hxx)
   # Missing from Debian's 7.6.3 packages; see the stand-in's comment.
   target_include_directories(occt_bench_core SYSTEM PUBLIC ${CMAKE_CURRENT_LIST_DIR}/occt_compat)
 endif()
-target_link_libraries(occt_bench_core PUBLIC ${occt_bench_libraries})
+target_link_libraries(occt_bench_core PUBLIC ${occt_bench_libraries} ruvane)
 
 add_executable(occt_compare ${CMAKE_CURRENT_LIST_DIR}/occt_compare.cpp)
 set_target_properties(occt_compare PROPERTIES OUTPUT_NAME occt-compare)

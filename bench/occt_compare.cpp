@@ -39,6 +39,7 @@
 
 #include "bench/occt_export.h"
 #include "bench/occt_measure.h"
+#include "bench/occt_meshers.h"
 #include "bench/occt_models.h"
 #include "bench/occt_report.h"
 #include "include/ruvane.h"
@@ -47,8 +48,6 @@ namespace fs = std::filesystem;
 using namespace occt_bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Options {
     bool quick = false;
@@ -59,57 +58,9 @@ struct Options {
 
 // Tolerances as fractions of the model's bounding-box diagonal.
 constexpr double kFactors[3] = {1e-2, 3e-3, 1e-3};
-// Small meshes are timed several times and the best time kept.
-constexpr double kTimedMs = 60;
-constexpr int kMaxRepeats = 8;
 
 void* host_allocate(size_t size) { return std::malloc(size); }
 void host_release(void* block) { std::free(block); }
-
-// Keeps ruvane's triangle corners as delivered (u, v, x, y, z); the mesh is
-// built after the timed call so that the timing holds only the sink's copy.
-struct RuvaneSink {
-    std::vector<double> corners;
-    static void add(const TessTriangle* t, void* user) {
-        auto& c = static_cast<RuvaneSink*>(user)->corners;
-        for (const TessVertex& v : t->vertex)
-            c.insert(c.end(), {v.u, v.v, v.position[0], v.position[1], v.position[2]});
-    }
-};
-
-// Joins the corners by metric-plane position, which the tessellator gives
-// exactly the same for a shared vertex.
-Mesh weld(const std::vector<double>& corners) {
-    Mesh mesh;
-    std::map<std::pair<double, double>, int> index;
-    for (size_t c = 0; c + 15 <= corners.size(); c += 15) {
-        std::array<int, 3> tri;
-        for (int k = 0; k < 3; ++k) {
-            const double* v = &corners[c + 5 * k];
-            auto [it, fresh] =
-                index.emplace(std::make_pair(v[0], v[1]), static_cast<int>(mesh.nodes.size()));
-            if (fresh) mesh.nodes.emplace_back(v[2], v[3], v[4]);
-            tri[k] = it->second;
-        }
-        mesh.triangles.push_back(tri);
-    }
-    return mesh;
-}
-
-// Runs `once` until kTimedMs have passed (at most kMaxRepeats times) and
-// returns the best time in ms.
-template <typename F>
-double best_time(F once) {
-    double best = 1e300, total = 0;
-    for (int k = 0; k < kMaxRepeats && total < kTimedMs; ++k) {
-        const auto start = Clock::now();
-        once();
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        best = std::min(best, ms);
-        total += ms;
-    }
-    return best;
-}
 
 void score(Run& run, const Mesh& mesh, const SurfaceProbe& surface, const EdgeProbe& edges,
            double area) {
@@ -119,49 +70,6 @@ void score(Run& run, const Mesh& mesh, const SurfaceProbe& surface, const EdgePr
     run.deviation = q.deviation;
     run.boundary = q.boundary;
     run.coverage = area > 0 ? q.area / area : 0;
-}
-
-Run mesh_with_ruvane(const FaceRecord& record, double d, Mesh& mesh) {
-    Run run;
-    std::unique_ptr<RuvaneSink> sink;
-    bool ok = false;
-    int32_t status = -1;
-    run.ms = best_time([&] {
-        sink = std::make_unique<RuvaneSink>();
-        ok =
-            ruvane_tesselate_ruvane(RuvaneSink::add, record.get(), &status, d, d, 1e-6, sink.get());
-    });
-    run.status = ok ? status : -1;
-    mesh = weld(sink->corners);
-    run.failed = !ok || status != RUVANE_TESS_OK || mesh.triangles.empty();
-    return run;
-}
-
-Run mesh_with_brepmesh(const TopoDS_Face& face, double d, Mesh& mesh) {
-    Run run;
-    run.ms = best_time([&] {
-        BRepTools::Clean(face);
-        BRepMesh_IncrementalMesh mesher(face, d, false, 0.5, false);
-    });
-    TopLoc_Location where;
-    const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, where);
-    mesh = Mesh{};
-    // Through the exported copies only (see occt_compat/).
-    const Handle(TColgp_HArray1OfPnt) nodes = tri.IsNull() ? nullptr : tri->MapNodeArray();
-    const Handle(Poly_HArray1OfTriangle) triangles =
-        tri.IsNull() ? nullptr : tri->MapTriangleArray();
-    if (!nodes.IsNull() && !triangles.IsNull()) {
-        for (int i = nodes->Lower(); i <= nodes->Upper(); ++i)
-            mesh.nodes.push_back(nodes->Value(i).Transformed(where.Transformation()));
-        for (int i = triangles->Lower(); i <= triangles->Upper(); ++i) {
-            int a, b, c;
-            triangles->Value(i).Get(a, b, c);
-            mesh.triangles.push_back({a - 1, b - 1, c - 1});
-        }
-    }
-    run.status = 0;
-    run.failed = mesh.triangles.empty();
-    return run;
 }
 
 const char* surface_kind(const TopoDS_Face& face) {

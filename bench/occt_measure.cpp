@@ -178,7 +178,8 @@ double SurfaceProbe::descend(const gp_Pnt& p, double u, double v, gp_Pnt& foot) 
     foot = surface_->Value(u, v);
     double best = p.Distance(foot);
     double mu = 1e-3;
-    for (int it = 0; it < 80 && best > 0; ++it) {
+    const double enough = 1e-12 * cell_;  // an improvement below this ends the search
+    for (int it = 0, misses = 0; it < 60 && best > 0 && misses < 6; ++it) {
         gp_Pnt s;
         gp_Vec su, sv;
         surface_->D1(u, v, s, su, sv);
@@ -196,14 +197,12 @@ double SurfaceProbe::descend(const gp_Pnt& p, double u, double v, gp_Pnt& foot) 
         const gp_Pnt q = surface_->Value(nu, nv);
         const double d = p.Distance(q);
         if (d < best) {
-            foot = q;
-            const bool settled =
-                std::abs(nu - u) <= 1e-15 * (u1_ - u0_) && std::abs(nv - v) <= 1e-15 * (v1_ - v0_);
-            best = d, u = nu, v = nv, mu = std::max(mu / 4, 1e-9);
-            if (settled) break;
+            const bool done = best - d <= enough;
+            foot = q, best = d, u = nu, v = nv, mu = std::max(mu / 4, 1e-9), misses = 0;
+            if (done) break;
         } else {
             mu *= 8;
-            if (mu > 1e8) break;
+            ++misses;
         }
     }
     return best;

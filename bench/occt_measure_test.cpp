@@ -9,6 +9,7 @@
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepTools.hxx>
 #include <BRep_Tool.hxx>
 #include <GeomConvert.hxx>
 #include <Geom_SphericalSurface.hxx>
@@ -21,10 +22,13 @@
 #include <gp_Pln.hxx>
 
 #include <cmath>
+#include <cstdlib>
 #include <tuple>
 
 #include "bench/occt_export.h"
 #include "bench/occt_measure.h"
+#include "bench/occt_meshers.h"
+#include "include/ruvane.h"
 
 namespace occt_bench {
 namespace {
@@ -179,6 +183,62 @@ TEST(OcctMeasure, ExportedLoopsFollowTheFace) {
                 }
         }
     EXPECT_EQ(with_hole, 2);  // the hole shows in the top and the bottom face
+}
+
+TEST(OcctMeshers, WeldJoinsCornersThatShareTheirParameters) {
+    // Two triangles of the unit square sharing the diagonal (0,0)-(1,1).
+    const std::vector<double> corners = {
+        0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0,  //
+        0, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 1, 0, 1, 0,
+    };
+    const Mesh mesh = weld(corners);
+    ASSERT_EQ(mesh.nodes.size(), 4u);
+    ASSERT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(open_edges(mesh).size(), 4u);
+    EXPECT_EQ(mesh.nodes[mesh.triangles[1][2]].Y(), 1.0);
+}
+
+// Both meshers, as the comparison runs them, on faces of known area: the
+// plate's faces with the round hole (200 - 9 pi) and a sphere (64 pi).
+TEST(OcctMeshers, BothMeshersCoverFacesOfKnownArea) {
+    ComponentServices host{};
+    host.table_version = 2;
+    host.allocate = [](size_t n) { return std::malloc(n); };
+    host.release = [](void* p) { std::free(p); };
+    ASSERT_TRUE(component_client_init(&host));
+    const TopoDS_Shape plate = BRepAlgoAPI_Cut(
+        BRepPrimAPI_MakeBox(20, 10, 2).Shape(),
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, -1), gp::DZ()), 3, 4).Shape());
+    const double d = 0.08;
+    int checked = 0;
+    for (const auto& [shape, area] :
+         {std::pair{BRepBuilderAPI_NurbsConvert(plate).Shape(), 200 - 9 * M_PI},
+          std::pair{BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeSphere(4).Shape()).Shape(),
+                    64 * M_PI}})
+        for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
+            const TopoDS_Face face = TopoDS::Face(ex.Current());
+            FaceRecord record;
+            std::string why;
+            ASSERT_TRUE(record.build(face, why)) << why;
+            if (area < 200 && record.get()->inner_count != 1) continue;
+            double u0, u1, v0, v1;
+            BRepTools::UVBounds(face, u0, u1, v0, v1);
+            const SurfaceProbe surface(BRep_Tool::Surface(face), u0, u1, v0, v1);
+            const EdgeProbe edges(face, d / 50);
+            for (int mesher = 0; mesher < 2; ++mesher) {
+                Mesh mesh;
+                const occt_bench::Run run = mesher == 0 ? mesh_with_ruvane(record, d, mesh)
+                                                        : mesh_with_brepmesh(face, d, mesh);
+                ASSERT_FALSE(run.failed) << mesher;
+                const Quality q = measure(mesh, surface, edges);
+                EXPECT_LE(q.deviation, 1.5 * d) << mesher;
+                EXPECT_LE(q.boundary, d) << mesher;
+                EXPECT_NEAR(q.area / area, 1, 0.01) << mesher;
+                ++checked;
+            }
+        }
+    component_client_shutdown();
+    EXPECT_EQ(checked, 6);
 }
 
 }  // namespace
