@@ -1,6 +1,8 @@
 #include "bench/occt_models.h"
 
+#include <BRepAdaptor_Curve.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
@@ -30,8 +32,11 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Wire.hxx>
 #include <cmath>
 #include <functional>
+#include <gp_Circ.hxx>
+#include <gp_Pln.hxx>
 
 namespace occt_bench {
 
@@ -204,6 +209,48 @@ TopoDS_Shape crowded_knots_rational() {
         {blob(0.006, 0.006, 0.004, 0.004, 0.15, true), blob(0.5, 0.5, 0.2, 0.15, 0.2, true)});
 }
 
+// A machined part: a slab with a round boss, a bore through both, the boss
+// blended into the slab and the slab's upright edges rounded.
+TopoDS_Shape bracket() {
+    TopoDS_Shape body =
+        BRepAlgoAPI_Fuse(
+            BRepPrimAPI_MakeBox(60, 40, 10).Shape(),
+            BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(30, 20, 0), gp::DZ()), 10, 25).Shape())
+            .Shape();
+    body = BRepAlgoAPI_Cut(
+               body, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(30, 20, -1), gp::DZ()), 5, 30).Shape())
+               .Shape();
+    BRepFilletAPI_MakeFillet fillet(body);
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(body, TopAbs_EDGE, edges);
+    for (int i = 1; i <= edges.Extent(); ++i) {
+        const TopoDS_Edge& e = TopoDS::Edge(edges(i));
+        const BRepAdaptor_Curve c(e);
+        const gp_Pnt mid = c.Value(0.5 * (c.FirstParameter() + c.LastParameter()));
+        if (c.GetType() == GeomAbs_Circle && std::abs(c.Circle().Radius() - 10) < 1e-6 &&
+            std::abs(mid.Z() - 10) < 1e-6)
+            fillet.Add(3, e);
+        else if (c.GetType() == GeomAbs_Line && std::abs(c.Line().Direction().Z()) > 0.999 &&
+                 c.LastParameter() - c.FirstParameter() < 10 + 1e-6)
+            fillet.Add(5, e);
+    }
+    return fillet.Shape();
+}
+
+// A plate face pierced by a 20 x 20 grid of round holes: trim work.
+TopoDS_Shape perforated_plate() {
+    BRepBuilderAPI_MakeFace make(gp_Pln(), 0, 100, 0, 100);
+    for (int i = 0; i < 20; ++i)
+        for (int j = 0; j < 20; ++j) {
+            gp_Circ circle(gp_Ax2(gp_Pnt(2.5 + 5 * i, 2.5 + 5 * j, 0), gp::DZ()),
+                           1.2 + 0.02 * ((i * 7 + j) % 9));
+            TopoDS_Wire hole =
+                BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(circle).Edge()).Wire();
+            make.Add(TopoDS::Wire(hole.Reversed()));
+        }
+    return make.Face();
+}
+
 }  // namespace
 
 std::vector<Model> make_models(bool quick) {
@@ -226,6 +273,8 @@ std::vector<Model> make_models(bool quick) {
         {"cylinder_holes", "cylinder r=15 h=50 with three radial holes", false,
          cylinder_with_holes},
         {"plate_holes", "100x60x8 plate with six round holes", false, plate_with_holes},
+        {"bracket", "slab with a filleted boss, a bore and rounded edges", false, bracket},
+        {"perforated_plate", "plane face with 400 round holes", false, perforated_plate},
         {"torus", "torus R=30 r=8", true, [] { return BRepPrimAPI_MakeTorus(30, 8).Shape(); }},
         {"revolved_spline", "spline profile revolved a full turn", false, revolved_spline},
         {"lofted_spline", "loft through four closed spline sections", false, lofted_spline},
