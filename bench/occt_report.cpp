@@ -122,10 +122,18 @@ void write_goals(const Report& report, std::ostream& out) {
         const double time = ratio(p.ruvane.ms, p.occt.ms);
         const double size =
             ratio(static_cast<double>(p.ruvane.triangles), static_cast<double>(p.occt.triangles));
+        // The totals follow the largest faces; the median shows the typical one.
+        std::vector<double> per_face;
+        for (const FaceResult& f : report.faces)
+            if (f.export_error.empty() && f.occt[t].ms > 0)
+                per_face.push_back(f.ruvane[t].ms / f.occt[t].ms);
+        std::sort(per_face.begin(), per_face.end());
+        const double median = per_face.empty() ? 0 : per_face[per_face.size() / 2];
         out << format(
-            "- D = %g diagonal: time ratio %.2f (goal 0.3: %s), triangle ratio %.2f "
-            "(goal 0.7: %s), %d of %d faces meet every per-face goal.\n",
-            report.factors[t], time, time <= 0.3 ? "met" : "missed", size,
+            "- D = %g diagonal: time ratio %.2f (goal 0.3: %s; median over the faces "
+            "%.2f), triangle ratio %.2f (goal 0.7: %s), %d of %d faces meet every "
+            "per-face goal.\n",
+            report.factors[t], time, time <= 0.3 ? "met" : "missed", median, size,
             size <= 0.7 ? "met" : "missed", p.ruvane.meeting, p.ruvane.faces);
     }
 }
