@@ -2,6 +2,7 @@
 // domain edge recognised, the others turned into polylines by N_TESPTC, and
 // the polygons moved to the metric plane, where a unit of length is roughly a
 // unit of model length.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -110,10 +111,13 @@ Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) 
     }
     int first_point = 0, made = 0;
     double start = U[0];
+    // The knots strictly inside (start, t_end), found by bisection in the
+    // sorted vector: a scan of all knots per piece made curves with many
+    // corners quadratic.
     auto make = [&](int a, int b, double t_end) {
-        int interior = 0;
-        for (int i = 0; i <= m; ++i)
-            if (U[i] > start && U[i] < t_end) ++interior;
+        const double* lo = std::upper_bound(U, U + m + 1, start);
+        const double* hi = std::lower_bound(lo, U + m + 1, t_end);
+        const int interior = static_cast<int>(hi - lo);
         const int pts = b - a + 1;
         const int knots = 2 * (p + 1) + interior;
         if (knots != pts + p + 1) {
@@ -125,8 +129,7 @@ Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) 
         for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
         int x = 0;
         for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
-        for (int i = 0; i <= m; ++i)
-            if (U[i] > start && U[i] < t_end) c->knt->U[x++] = U[i];
+        for (const double* k = lo; k < hi; ++k) c->knt->U[x++] = *k;
         for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
         list[made++] = c;
         return true;
@@ -620,6 +623,10 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
             set_error(kErrDegenerate, "N_TESSUR");
             return kFail;
         }
+        // Padded for the snapping of points onto grid lines (a hundredth of
+        // C') that the triangulation does later.
+        const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
+        if (!tess::index_loop(s, loops.loops[k], pad)) return no_storage();
     }
 
     tess::CellGrid grid;

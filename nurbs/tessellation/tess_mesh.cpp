@@ -326,8 +326,21 @@ private:
                 if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
                     loop.vmin > vb_ + eps_)
                     continue;
-                for (int i = 0; i < loop.u.size; ++i)
-                    if (!N_TESLPI(k, i)) return kErrStorage;
+                if (loop.index.nu == 0) {
+                    for (int i = 0; i < loop.u.size; ++i)
+                        if (!N_TESLPI(k, i)) return kErrStorage;
+                    continue;
+                }
+                // Only the segments near the cell, in loop order as above.
+                near_.clear();
+                bool stored = true;
+                for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
+                                  [&](int i) { stored = stored && near_.push(s_, i); });
+                if (!stored) return kErrStorage;
+                std::sort(near_.data, near_.data + near_.size);
+                const int* end = std::unique(near_.data, near_.data + near_.size);
+                for (const int* i = near_.data; i < end; ++i)
+                    if (!N_TESLPI(k, *i)) return kErrStorage;
             }
             const int rc = split_segments();
             if (rc) return rc;
@@ -818,6 +831,7 @@ private:
     Table<int> cand_;
     Table<double> cand_sigma_;
     Table<int> order_keys_;
+    Table<int> near_;
 };
 
 }  // namespace

@@ -24,6 +24,10 @@ using tess::VertexTable;
 // had run out, instead of working for hours.
 constexpr int kMaxCorners = RUVANE_TESS_CORNER_LIMIT;
 constexpr double kCoincide = 1e-7;  // control points closer than this are one point
+// A flat cell holding more trim polygon points than this is split as well:
+// triangulating one cell costs the square of the points in it, so a long
+// loop through a few large cells would make the whole run quadratic.
+constexpr int kMaxCellTrimPoints = 96;
 
 struct Cell {
     double ua, ub, va, vb;
@@ -34,6 +38,23 @@ struct Cell {
     Surface piece;
     Pool pool;
 };
+
+// Whether the cell holds more than kMaxCellTrimPoints trim polygon points
+// and is still large enough to be split for that.
+bool crowded(const LoopSet& loops, const Cell& c, double smallest) {
+    if (c.code == 1 || c.code == -1) return false;
+    if (c.ub - c.ua < smallest && c.vb - c.va < smallest) return false;
+    int n = 0;
+    for (int k = 0; k < loops.loops.size; ++k) {
+        const tess::Loop& l = loops.loops[k];
+        if (l.umax < c.ua || l.umin > c.ub || l.vmax < c.va || l.vmin > c.vb) continue;
+        for (int i = 0; i < l.u.size; ++i)
+            if (l.u[i] >= c.ua && l.u[i] <= c.ub && l.v[i] >= c.va && l.v[i] <= c.vb &&
+                ++n > kMaxCellTrimPoints)
+                return true;
+    }
+    return false;
+}
 
 // Releases the pools of the cells still waiting when the subdivision ends,
 // on every path.
@@ -315,6 +336,10 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
             PrivatePool scratch;
             f = flatness(*sur, c.piece, c.ua, c.ub, c.va, c.vb, A, scratch.get());
             final_cell = f.flat;
+            if (final_cell && crowded(loops, c, 2.0 * margin)) {
+                final_cell = false;
+                f.direction = c.ub - c.ua > c.vb - c.va ? 2 : 1;  // across the longer side
+            }
         }
         if (final_cell) {
             Cell leaf = c;
@@ -496,6 +521,7 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
                 }
             }
             tess::update_box(l);
+            l.index.nu = l.index.nv = 0;  // numbering changed: scan instead
         }
     }
     return kOk;
