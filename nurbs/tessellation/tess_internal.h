@@ -9,6 +9,20 @@
 
 namespace ruvane::tess {
 
+// A computed value rounded to double. Where the compiler keeps intermediates
+// in wider registers (the x87 stack), one copy of a value may be rounded on
+// its way through memory while another is not, and the same expression then
+// compares unequal to itself; the triangulation's sector and side tests
+// compare such values exactly.
+inline double to_double(double x) {
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+    volatile double y = x;
+    return y;
+#else
+    return x;
+#endif
+}
+
 // Buckets of a loop's segments (point i to point i + 1) over its box, so
 // that a cell or a ray meets the few segments near it instead of all of
 // them. Each segment sits in every bucket its box, padded, overlaps; points

@@ -94,20 +94,20 @@ struct CrossingMap {
     }
 };
 
-double cross(double au, double av, double bu, double bv) { return au * bv - av * bu; }
+double cross(double au, double av, double bu, double bv) { return to_double(au * bv - av * bu); }
 
 // Angle of (du, dv) in [0, 2*pi).
 double direction(double du, double dv) {
-    double a = std::atan2(dv, du);
-    if (a < 0.0) a += kTwoPi;
+    double a = to_double(std::atan2(dv, du));
+    if (a < 0.0) a = to_double(a + kTwoPi);
     return a;
 }
 
 // Counter-clockwise turn from angle `from` to angle `to`, in [0, 2*pi).
 double ccw_turn(double from, double to) {
-    double d = to - from;
-    while (d < 0.0) d += kTwoPi;
-    while (d >= kTwoPi) d -= kTwoPi;
+    double d = to_double(to - from);
+    while (d < 0.0) d = to_double(d + kTwoPi);
+    while (d >= kTwoPi) d = to_double(d - kTwoPi);
     return d;
 }
 
