@@ -210,7 +210,7 @@ void write_chart(const Report& report, const std::string& data_path, std::ostrea
             return names[m] == "all" || f.model == names[m];
         };
         data << m << " " << names[m];
-        double worst[4] = {0, 0, 0, 0};
+        double worst[6] = {0, 0, 0, 0, 0, 0};
         for (int t = 0; t < 3; ++t) {
             const Pair p = tally(report, t, pick);
             data << format(" %.4f %.4f", ratio(p.ruvane.ms, p.occt.ms),
@@ -220,21 +220,24 @@ void write_chart(const Report& report, const std::string& data_path, std::ostrea
             worst[1] = std::max(worst[1], p.occt.worst_deviation);
             worst[2] = std::max(worst[2], p.ruvane.worst_boundary);
             worst[3] = std::max(worst[3], p.occt.worst_boundary);
+            worst[4] = std::max(worst[4], 100 * std::abs(p.ruvane.worst_coverage - 1));
+            worst[5] = std::max(worst[5], 100 * std::abs(p.occt.worst_coverage - 1));
         }
-        data << format(" %.4f %.4f %.4f %.4f\n", worst[0], worst[1], worst[2], worst[3]);
+        data << format(" %.4f %.4f %.4f %.4f %.4f %.4f\n", worst[0], worst[1], worst[2], worst[3],
+                       worst[4], worst[5]);
     }
     const std::string legend[3] = {format("D = %g diagonal", report.factors[0]),
                                    format("D = %g diagonal", report.factors[1]),
                                    format("D = %g diagonal", report.factors[2])};
-    script << "set terminal pngcairo size 1500,1000 font 'DejaVu Sans,10' noenhanced\n"
-           << "set output '" << png_path << "'\n"
-           << "set multiplot layout 2,2 title 'ruvane against BRepMesh: " << report.machine << ", "
-           << report.date << "'\n"
-           << "set style data histogram\nset style histogram cluster gap 1\n"
-           << "set style fill solid 0.85 border -1\nset boxwidth 0.9\n"
-           << "set xtics rotate by -35 scale 0\nset grid ytics\nset key outside top center "
-              "horizontal\n"
-           << "set yrange [0:*]\n";
+    script
+        << "set terminal pngcairo size 1500,1500 font 'DejaVu Sans,10' noenhanced\n"
+        << "set output '" << png_path << "'\n"
+        << "set multiplot layout 3,2 title 'ruvane against BRepMesh: " << report.machine << ", "
+        << report.date << "'\n"
+        << "set style data histogram\nset style histogram cluster gap 1\n"
+        << "set style fill solid 0.85 border -1\nset boxwidth 0.9\n"
+        << "set xtics rotate by -35 scale 0\nset grid ytics\nset key inside top left opaque box\n"
+        << "set yrange [0:*]\n";
     const std::string f = "'" + data_path + "'";
     script << "set title 'time ratio ruvane / BRepMesh (goal 0.3)'\n"
            << "plot " << f << " using 3:xtic(2) title '" << legend[0] << "', '' using 5 title '"
@@ -250,6 +253,10 @@ void write_chart(const Report& report, const std::string& data_path, std::ostrea
            << "1 with lines dt 2 lc rgb 'black' title 'goal'\n"
            << "set title 'worst boundary distance to the true edges / D (clipped at 3)'\n"
            << "plot " << f << " using 11:xtic(2) title 'ruvane', '' using 12 title 'BRepMesh', "
+           << "1 with lines dt 2 lc rgb 'black' title 'goal'\n"
+           << "set yrange [0:5]\n"
+           << "set title 'worst coverage error in %, all tolerances (clipped at 5)'\n"
+           << "plot " << f << " using 13:xtic(2) title 'ruvane', '' using 14 title 'BRepMesh', "
            << "1 with lines dt 2 lc rgb 'black' title 'goal'\n"
            << "unset multiplot\n";
 }
