@@ -23,11 +23,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <tuple>
 
 #include "bench/occt_export.h"
 #include "bench/occt_measure.h"
 #include "bench/occt_meshers.h"
+#include "bench/occt_report.h"
 #include "include/ruvane.h"
 
 namespace occt_bench {
@@ -239,6 +241,59 @@ TEST(OcctMeshers, BothMeshersCoverFacesOfKnownArea) {
         }
     component_client_shutdown();
     EXPECT_EQ(checked, 6);
+}
+
+TEST(OcctMeasure, SphereEdgesAreTheSeamAndThePoles) {
+    // The sphere's face is bounded by its seam meridian (y = 0, x >= 0) and
+    // the two poles: (0, r, 0) lies r sqrt 2 from all of them.
+    const double r = 4;
+    const TopoDS_Shape sphere =
+        BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeSphere(r).Shape()).Shape();
+    const EdgeProbe edges(TopoDS::Face(TopExp_Explorer(sphere, TopAbs_FACE).Current()), 1e-5);
+    struct Case {
+        gp_Pnt p;
+        double expected;
+    } cases[] = {
+        {{0, 0, r}, 0}, {{0, 0, -r - 1}, 1}, {{r, 0, 0}, 0}, {{0, r, 0}, r * std::sqrt(2.0)}};
+    for (const Case& c : cases) EXPECT_NEAR(edges.distance(c.p), c.expected, 1e-4);
+}
+
+TEST(OcctReport, GoalsAndTotals) {
+    const double d = 0.1;
+    struct Case {
+        occt_bench::Run run;
+        bool meets;
+    } cases[] = {
+        {{false, 0, 1, 10, 0.1, 0.1, 0.9901}, true},  // at the limits
+        {{false, 0, 1, 10, 0.1001, 0, 1}, false},     // deviation over
+        {{false, 0, 1, 10, 0, 0.1001, 1}, false},     // boundary over
+        {{false, 0, 1, 10, 0, 0, 0.9899}, false},     // a gap
+        {{false, 0, 1, 10, 0, 0, 1.0101}, false},     // an overlap
+        {{true, 5, 1, 10, 0, 0, 1}, false},           // status 5
+    };
+    for (const Case& c : cases) EXPECT_EQ(meets_goals(c.run, d), c.meets) << c.run.deviation;
+
+    // Two faces: 3 + 1 ms against 4 + 4 ms, 30 + 10 against 50 + 50 triangles.
+    Report report;
+    report.models = {"m"};
+    report.descriptions = {"two faces"};
+    report.diagonals = {10};
+    report.factors[0] = report.factors[1] = report.factors[2] = 0.01;
+    for (int k = 0; k < 2; ++k) {
+        FaceResult f;
+        f.model = "m";
+        for (int t = 0; t < 3; ++t) {
+            f.tolerance[t] = d;
+            f.ruvane[t] = {false, 0, k ? 1.0 : 3.0, k ? 10 : 30, 0, 0, 1};
+            f.occt[t] = f.original[t] = {false, 0, 4, 50, 0, 0, 1};
+        }
+        report.faces.push_back(f);
+    }
+    std::ostringstream out;
+    write_markdown(report, out);
+    EXPECT_NE(out.str().find("| 0.01 | 2 | 4.0 / 8.0 | **0.50** | 40 / 100 | **0.40** |"),
+              std::string::npos)
+        << out.str();
 }
 
 }  // namespace
