@@ -293,7 +293,8 @@ TEST(TessMesh, SegmentIndexAnswersAsTheFullScan) {
         LoopSet scanned, indexed;
         Loop outer, hole;
         for (int k = 0; k < n; ++k) {  // a wavy star and a small hole, both long
-            const double a = 2 * M_PI * k / n, r = 0.4 + 0.08 * std::sin(17 * a);
+            const double a = 2 * 3.14159265358979323846 * k / n;
+            const double r = 0.4 + 0.08 * std::sin(17 * a);
             ASSERT_TRUE(outer.u.push(s, 0.5 + r * std::cos(a)) &&
                         outer.v.push(s, 0.5 + r * std::sin(a)));
             ASSERT_TRUE(hole.u.push(s, 0.5 + 0.1 * std::cos(-a)) &&
