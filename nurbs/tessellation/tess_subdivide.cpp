@@ -376,11 +376,15 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
                     }
                 }
             }
+            // Compared as stored: a position that is above the edge only
+            // in a wider register would make one half the whole cell again.
+            const double below = tess::to_double(nearest - margin);
+            const double above = tess::to_double(nearest + margin);
             if (found && best < margin) {
-                if (nearest_is_min && nearest - margin > lo)
-                    line = nearest - margin;
-                else if (!nearest_is_min && nearest + margin < hi)
-                    line = nearest + margin;
+                if (nearest_is_min && below > lo)
+                    line = below;
+                else if (!nearest_is_min && above < hi)
+                    line = above;
             }
         }
         Cell a = c, b = c;
