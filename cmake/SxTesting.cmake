@@ -67,6 +67,22 @@ if(BUILD_TESTING)
     # And a DLL linked as the deliverables are that calls a Windows 8
     # function must fail the version check.
     add_library(sx_windows_api_probe SHARED ${SX_CMAKE_DIR}/windows_api_probe.cpp)
+
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+      # Every object of the 32-bit product computes with SSE2 (the toolchain
+      # file sets the flags; a target option could undo them). The second
+      # test shows the check can fail: one x87 source must be caught.
+      add_test(NAME i686_sse2_flags
+               COMMAND ${CMAKE_COMMAND} -DCOMPILE_COMMANDS=${CMAKE_BINARY_DIR}/compile_commands.json
+                       -P ${SX_CMAKE_DIR}/check_sse2_flags.cmake)
+      file(WRITE ${CMAKE_BINARY_DIR}/sse2_probe_commands.json
+           "[{\"directory\": \"/\", \"file\": \"a.cpp\", \"command\": \"g++ -msse2 -mfpmath=sse -c a.cpp\"},\n"
+           " {\"directory\": \"/\", \"file\": \"b.cpp\", \"command\": \"g++ -msse2 -mfpmath=sse -mfpmath=387 -c b.cpp\"}]\n")
+      add_test(NAME i686_sse2_flags_probe
+               COMMAND ${CMAKE_COMMAND} -DCOMPILE_COMMANDS=${CMAKE_BINARY_DIR}/sse2_probe_commands.json
+                       -P ${SX_CMAKE_DIR}/check_sse2_flags.cmake)
+      set_tests_properties(i686_sse2_flags_probe PROPERTIES WILL_FAIL ON)
+    endif()
   else()
     find_package(GTest REQUIRED)
     set(SX_GTEST_LIBS GTest::gtest)

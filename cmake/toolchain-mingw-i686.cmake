@@ -11,6 +11,8 @@ set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 # Pentium 4 / Athlon 64.
 set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
 set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+# The compile commands let a test check those flags on every source.
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -104,6 +104,16 @@ RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink, const TrimmedSurfaceD
                                         int32_t* status, double surface_tolerance,
                                         double trim_tolerance, double param_tolerance, void* user);
 
+/* The library's error record: the code of the last error any routine
+   recorded (0 when none has yet) and, when routine is not null, its
+   eight-character routine name, terminated (9 bytes). Nothing clears it; a
+   caller that wants the cause of one call's failure compares codes, e.g. 19
+   (a tolerance refused: NaN, infinite, below 1e-7, or a parameter tolerance
+   that is zero, negative or denormal) or 9 with "N_TESSUB" (the subdivision
+   reached its cell-corner limit, RUVANE_TESS_CORNER_LIMIT). */
+enum { RUVANE_TESS_CORNER_LIMIT = 1500000 };
+RUVANE_API int32_t ruvane_last_error(char* routine);
+
 #ifdef __cplusplus
 }
 #endif

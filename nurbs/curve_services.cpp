@@ -3,6 +3,7 @@
 
 #include "include/ruvane.h"
 #include "nurbs/curve_desc.h"
+#include "nurbs/fp_state.h"
 
 // One curve kept for the caller: its pool and the curve record living in it.
 struct CurveHandle {
@@ -23,6 +24,7 @@ void release_handle(CurveHandle* handle) {
 extern "C" {
 
 RUVANE_API bool ruvane_create_nurbs_curve(const CurveDesc* desc, CurveHandle** out) {
+    ruvane::FpStateGuard fp;
     if (out == nullptr) return false;
     *out = nullptr;
     if (desc == nullptr) return false;
@@ -38,6 +40,7 @@ RUVANE_API bool ruvane_create_nurbs_curve(const CurveDesc* desc, CurveHandle** o
 }
 
 RUVANE_API bool ruvane_evaluate_nurbs_curve(CurveHandle* const* handle, double u, double point[3]) {
+    ruvane::FpStateGuard fp;
     if (handle == nullptr || *handle == nullptr || point == nullptr) return false;
     ruvane::Point4 cw;
     if (ruvane::N_CUREVN((*handle)->curve, 1, u, &cw) != ruvane::kOk) return false;
@@ -49,6 +52,7 @@ RUVANE_API bool ruvane_evaluate_nurbs_curve(CurveHandle* const* handle, double u
 }
 
 RUVANE_API bool ruvane_destroy_nurbs_curve(CurveHandle** handle) {
+    ruvane::FpStateGuard fp;
     if (handle != nullptr && *handle != nullptr) {
         release_handle(*handle);
         *handle = nullptr;

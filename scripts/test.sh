@@ -4,11 +4,15 @@
 #   2. native: build and ctest,
 #   3. native-asan: the same under AddressSanitizer (leaks included) and
 #      UndefinedBehaviorSanitizer,
-#   4. win32: the product build; its tests under Wine, inside xvfb-run,
-#   5. win64: the Windows-side tests built for 64-bit Windows and run under
+#   4. fp-variants: the ruvane suites built natively with x87 arithmetic
+#      (-mfpmath=387) and, where the processor has FMA, with fused
+#      multiply-add contraction: decisions that hang on rounding show up
+#      here even where 32-bit programs cannot run,
+#   5. win32: the product build; its tests under Wine, inside xvfb-run,
+#   6. win64: the Windows-side tests built for 64-bit Windows and run under
 #      64-bit Wine, when this machine cannot run the 32-bit ones (a kernel
 #      without 32-bit program support),
-#   6. fuzz: each libFuzzer target for a short while.
+#   7. fuzz: each libFuzzer target for a short while.
 # Every stage runs even after another failed; the exit status is non-zero
 # when any failed. Environment:
 #   SX_BUILD_ROOT     build folders (default: build, as the presets)
@@ -16,7 +20,8 @@
 #   SX_WIN64_TARGETS  test programs of the win64 stage (default: all of them)
 #   SX_FUZZ_SECONDS   seconds per fuzz target (default 20; 0 skips the stage)
 #   SX_JOBS           parallel build and test jobs (default 2)
-#   SX_STAGES         the stages to run (default: native native-asan win32 win64 fuzz)
+#   SX_STAGES         the stages to run (default: native native-asan fp-variants win32 win64
+#                     fuzz)
 set -uo pipefail
 
 cd "$(dirname "$0")/.."
@@ -26,7 +31,7 @@ jobs=${SX_JOBS:-2}
 fuzz_seconds=${SX_FUZZ_SECONDS:-20}
 win64_mode=${SX_WIN64_TESTS:-auto}
 win64_targets=${SX_WIN64_TARGETS:-all}
-stages=" ${SX_STAGES:-native native-asan win32 win64 fuzz} "
+stages=" ${SX_STAGES:-native native-asan fp-variants win32 win64 fuzz} "
 want() { [[ "$stages" == *" $1 "* ]]; }
 # Wine wants a home, and CI may come without one.
 export HOME=${HOME:-/root}
@@ -121,6 +126,37 @@ else
   note="build failed"
 fi
 stage_result native-asan $status $((SECONDS - start)) "$note"
+fi
+
+# -- the ruvane suites under other floating-point code generation
+if want fp-variants; then
+echo "=== fp-variants"
+start=$SECONDS
+note=""
+status=0
+variants=("x87:-mfpmath=387")
+if grep -qw fma /proc/cpuinfo; then
+  variants+=("fma:-mfma -ffp-contract=fast")
+else
+  note="no FMA on this processor: fma variant not run; "
+fi
+ruvane_targets="ruvane_core_test ruvane_tess_test ruvane_tess_tool_test ruvane_tess"
+for variant in "${variants[@]}"; do
+  name=${variant%%:*}
+  flags=${variant#*:}
+  dir=$build_root/native-$name
+  echo "--- $name ($flags)"
+  if cmake -S "$source_dir" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSX_BENCH=OFF \
+       -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" &&
+     cmake --build "$dir" -j"$jobs" --target $ruvane_targets; then
+    run_ctest "$logs/native-$name.log" --test-dir "$dir" -R '^ruvane_' -j"$jobs" \
+      --output-on-failure || { status=1; note="$note$name failed; "; }
+  else
+    status=1
+    note="$note$name build failed; "
+  fi
+done
+stage_result fp-variants $status $((SECONDS - start)) "${note}${#variants[@]} variants"
 fi
 
 # -- win32, the product; its tests under Wine with a display

@@ -1,5 +1,6 @@
 // Cells against trim polygons: the classification that steers the
 // subdivision and the even-odd region test of the triangulation.
+#include <algorithm>
 #include <cmath>
 
 #include "nurbs/tessellation/tess_internal.h"
@@ -19,6 +20,61 @@ void update_box(Loop& loop) {
         loop.vmin = std::fmin(loop.vmin, loop.v[i]);
         loop.vmax = std::fmax(loop.vmax, loop.v[i]);
     }
+}
+
+int SegmentIndex::column(double u) const {
+    const double c = std::floor((u - u0) / du);
+    return c < 0 ? 0 : c >= nu - 1 ? nu - 1 : static_cast<int>(c);
+}
+
+int SegmentIndex::row(double v) const {
+    const double r = std::floor((v - v0) / dv);
+    return r < 0 ? 0 : r >= nv - 1 ? nv - 1 : static_cast<int>(r);
+}
+
+bool index_loop(Scratch& s, Loop& loop, double pad) {
+    SegmentIndex& x = loop.index;
+    x.nu = x.nv = 0;
+    const int n = loop.u.size;
+    if (n < 64) return true;
+    update_box(loop);
+    const int side = std::min(512, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n)))));
+    const double wu = loop.umax - loop.umin, wv = loop.vmax - loop.vmin;
+    if (!(wu > 0.0) || !(wv > 0.0)) return true;
+    x.u0 = loop.umin;
+    x.v0 = loop.vmin;
+    x.du = wu / side;
+    x.dv = wv / side;
+    x.nu = x.nv = side;
+    const int buckets = side * side;
+    if (!x.start.resize(s, 0, 0) || !x.start.resize(s, buckets + 1, 0)) return false;
+    // Two passes: count per bucket, then fill in segment order.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < n; ++i) {
+            const int j = i + 1 < n ? i + 1 : 0;
+            const int c0 = x.column(std::fmin(loop.u[i], loop.u[j]) - pad);
+            const int c1 = x.column(std::fmax(loop.u[i], loop.u[j]) + pad);
+            const int r0 = x.row(std::fmin(loop.v[i], loop.v[j]) - pad);
+            const int r1 = x.row(std::fmax(loop.v[i], loop.v[j]) + pad);
+            for (int r = r0; r <= r1; ++r)
+                for (int c = c0; c <= c1; ++c) {
+                    const int b = r * side + c;
+                    if (pass == 0)
+                        ++x.start[b + 1];
+                    else
+                        x.items[x.start[b]++] = i;
+                }
+        }
+        if (pass == 0) {
+            for (int b = 0; b < buckets; ++b) x.start[b + 1] += x.start[b];
+            if (!x.items.resize(s, 0, 0) || !x.items.resize(s, x.start[buckets], 0)) return false;
+        } else {
+            // Filling moved each offset to the next bucket's; shift back.
+            for (int b = buckets; b > 0; --b) x.start[b] = x.start[b - 1];
+            x.start[0] = 0;
+        }
+    }
+    return true;
 }
 
 namespace {
@@ -51,11 +107,29 @@ bool inside_loop(const Loop& loop, double u, double v) {
     if (u < loop.umin || u > loop.umax || v < loop.vmin || v > loop.vmax) return false;
     bool in = false;
     const int n = loop.u.size;
-    for (int i = 0, j = n - 1; i < n; j = i++) {
-        const double ui = loop.u[i], vi = loop.v[i], uj = loop.u[j], vj = loop.v[j];
-        if ((vi > v) != (vj > v)) {
-            const double x = ui + (v - vi) / (vj - vi) * (uj - ui);
-            if (u < x) in = !in;
+    const SegmentIndex& index = loop.index;
+    if (index.nu == 0) {
+        for (int i = 0, j = n - 1; i < n; j = i++) {
+            const double ui = loop.u[i], vi = loop.v[i], uj = loop.u[j], vj = loop.v[j];
+            if ((vi > v) != (vj > v)) {
+                const double x = ui + (v - vi) / (vj - vi) * (uj - ui);
+                if (u < x) in = !in;
+            }
+        }
+        return in;
+    }
+    // The ray's row of buckets, from the point's column on; a segment is
+    // counted only in the bucket that holds its crossing, so once.
+    const int row = index.row(v);
+    for (int c = index.column(u); c < index.nu; ++c) {
+        const int b = row * index.nu + c;
+        for (int k = index.start[b]; k < index.start[b + 1]; ++k) {
+            const int i = index.items[k], j = i + 1 < n ? i + 1 : 0;
+            const double ui = loop.u[i], vi = loop.v[i], uj = loop.u[j], vj = loop.v[j];
+            if ((vi > v) != (vj > v)) {
+                const double x = ui + (v - vi) / (vj - vi) * (uj - ui);
+                if (u < x && index.column(x) == c) in = !in;
+            }
         }
     }
     return in;
@@ -72,11 +146,14 @@ int classify_one(const Loop& loop, double ua, double ub, double va, double vb, d
     // inside the shrunk one.
     const double sa = ua + t, sb = ub - t, ta = va + t, tb = vb - t;
     auto strictly_inside = [&](double u, double v) { return u > sa && u < sb && v > ta && v < tb; };
-    for (int i = 0, j = n - 1; i < n; j = i++) {
-        const double pu = loop.u[j], pv = loop.v[j], qu = loop.u[i], qv = loop.v[i];
-        if (strictly_inside(pu, pv) && strictly_inside(qu, qv)) continue;
-        if (segment_meets_box(pu, pv, qu, qv, ua - t, ub + t, va - t, vb + t)) return 0;
-    }
+    bool crossed = false;
+    for_segments_near(loop, ua - t, ub + t, va - t, vb + t, [&](int i) {
+        const int j = i + 1 < n ? i + 1 : 0;
+        const double pu = loop.u[i], pv = loop.v[i], qu = loop.u[j], qv = loop.v[j];
+        if (crossed || (strictly_inside(pu, pv) && strictly_inside(qu, qv))) return;
+        if (segment_meets_box(pu, pv, qu, qv, ua - t, ub + t, va - t, vb + t)) crossed = true;
+    });
+    if (crossed) return 0;
     // No edge near the boundary: the polygon lies wholly inside or wholly
     // outside the cell, and all corners share one side of it.
     if (strictly_inside(loop.u[0], loop.v[0])) return 2;

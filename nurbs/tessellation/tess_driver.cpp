@@ -2,10 +2,12 @@
 // its trim loops, runs the tessellator (retrying with the other orientation
 // choices when it fails), evaluates every triangle vertex on the surface and
 // hands the triangles to the caller one at a time.
+#include <cfloat>
 #include <cmath>
 
 #include "include/ruvane.h"
 #include "nurbs/curve_desc.h"
+#include "nurbs/fp_state.h"
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tessellation.h"
 
@@ -20,35 +22,96 @@ bool usable(const CurveDesc& c) {
     return c.count >= 1 && c.count <= kMaxDescCount && c.points != nullptr;
 }
 
-enum class Attempt { kDone, kRetry, kNoMemory };
+// What an attempt, or one step of it, came to.
+enum class Attempt { kGoOn, kDone, kRetry, kNoMemory };
 
-Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status, double A, double B,
-                double C, void* user, bool flip_outer, bool flip_holes) {
-    *status = RUVANE_TESS_OK;
-    PrivatePool owner;
-    Pool* pool = owner.get();
-    Surface sur;
+// Below this |Su x Sv| marks a degenerate point (a pole, an apex, a collapsed
+// edge). In the metric plane the tangents have about unit length, so the
+// bound does not depend on the size of the part.
+constexpr double kDegenerateNormal = 1e-6;
 
-    // Copy and build the surface.
-    if (d->u_order < 2 || d->u_order > kMaxDegree + 1 || d->v_order < 2 ||
-        d->v_order > kMaxDegree + 1) {
-        set_error(kErrDegree, "N_IGS128");
-        *status = RUVANE_TESS_BAD_SURFACE;
-        return Attempt::kDone;
+enum class Normal : std::int16_t { kFailed = 0, kRegular = 1, kDegenerate = 2 };
+
+// The point and unit normal at (u, v), the normal formed as N_SURNOR forms
+// it. At a degenerate point the point is still given; the tangents there are
+// rounding noise, and a normal made of them can point anywhere.
+Normal surface_normal(const Surface& sur, double u, double v, Point3* S, Point3* n) {
+    Point3 row0[2];
+    Point3 row1[2];
+    Point3* skl[2] = {row0, row1};
+    if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Normal::kFailed;
+    *S = row0[0];
+    Point3 tu = row1[0], tv = row0[1];
+    if (vec_length(vec_cross(tu, tv)) < kDegenerateNormal) return Normal::kDegenerate;
+    if (G_VECNIP(&tu) != kOk || G_VECNIP(&tv) != kOk) return Normal::kDegenerate;
+    Point3 m = vec_cross(tu, tv);
+    if (vec_length(m) < kMinTolerance * 0.01 || G_VECNIP(&m) != kOk) return Normal::kDegenerate;
+    *n = m;
+    return Normal::kRegular;
+}
+
+// The normal at a degenerate vertex as approached from inside one of its
+// triangles: at the nearest regular point on the way from the vertex to the
+// triangle's centroid (cu, cv). False when there is none.
+bool limit_normal(const Surface& sur, double u, double v, double cu, double cv, Point3* n) {
+    static const double kSteps[] = {1e-4, 1e-3, 1e-2, 0.1, 0.5};
+    for (double f : kSteps) {
+        Point3 S;
+        if (surface_normal(sur, u + f * (cu - u), v + f * (cv - v), &S, n) == Normal::kRegular)
+            return true;
     }
+    return false;
+}
+
+// One attempt of the driver: the copies of the description, the loop tables
+// and the mesh, all in the attempt's own pool.
+struct Work {
+    TessContext& ctx;
+    const TrimmedSurfaceDesc* d;
+    int32_t* status;
+    Pool* pool;
+    Surface sur{};
+    // One boundary group: its outer loop and its holes.
+    Curve*** outer = nullptr;
+    Curve**** holes = nullptr;
+    int* outer_last = nullptr;
+    int* hole_last = nullptr;
+    int** hole_curve_last = nullptr;
+    bool outer_test = false;  // orientation test of the given outer loop
+    // The tessellation and its triangles (vertex triples).
+    double* u = nullptr;
+    double* v = nullptr;
+    int last = -1;
+    int** rings = nullptr;
+    int* counts = nullptr;
+    int* tri = nullptr;
+    int made = 0;
+};
+
+// Ends the attempt with a status (and, for the checks made here rather than
+// in a library routine, the error record the routine would have written).
+Attempt done(Work& w, int32_t status, int code = 0, const char* routine = nullptr) {
+    if (routine) set_error(code, routine);
+    *w.status = status;
+    return Attempt::kDone;
+}
+
+// Copies the surface description into the pool and builds the surface.
+Attempt build_surface(Work& w) {
+    const TrimmedSurfaceDesc* d = w.d;
+    if (d->u_order < 2 || d->u_order > kMaxDegree + 1 || d->v_order < 2 ||
+        d->v_order > kMaxDegree + 1)
+        return done(w, RUVANE_TESS_BAD_SURFACE, kErrDegree, "N_IGS128");
     const int p = d->u_order - 1, q = d->v_order - 1;
     const long long nu = static_cast<long long>(d->u_knot_count) - d->u_order;
     const long long nv = static_cast<long long>(d->v_knot_count) - d->v_order;
     if (nu < d->u_order || nv < d->v_order || nu * nv > (1LL << 22) || d->u_knots == nullptr ||
-        d->v_knots == nullptr || d->points == nullptr || d->weights == nullptr) {
-        set_error(kErrKnots, "N_IGSVKB");
-        *status = RUVANE_TESS_BAD_SURFACE;
-        return Attempt::kDone;
-    }
-    double* uk = S_GETR1D(d->u_knot_count - 1, pool);
-    double* vk = S_GETR1D(d->v_knot_count - 1, pool);
-    double** W = S_GETR2D(static_cast<int>(nu) - 1, static_cast<int>(nv) - 1, pool);
-    Point3** P = S_GETP2D(static_cast<int>(nu) - 1, static_cast<int>(nv) - 1, pool);
+        d->v_knots == nullptr || d->points == nullptr || d->weights == nullptr)
+        return done(w, RUVANE_TESS_BAD_SURFACE, kErrKnots, "N_IGSVKB");
+    double* uk = S_GETR1D(d->u_knot_count - 1, w.pool);
+    double* vk = S_GETR1D(d->v_knot_count - 1, w.pool);
+    double** W = S_GETR2D(static_cast<int>(nu) - 1, static_cast<int>(nv) - 1, w.pool);
+    Point3** P = S_GETP2D(static_cast<int>(nu) - 1, static_cast<int>(nv) - 1, w.pool);
     if (!uk || !vk || !W || !P) return Attempt::kNoMemory;
     for (int i = 0; i < d->u_knot_count; ++i) uk[i] = d->u_knots[i];
     for (int j = 0; j < d->v_knot_count; ++j) vk[j] = d->v_knots[j];
@@ -59,176 +122,197 @@ Attempt attempt(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
             P[i][j] = {d->points[3 * k], d->points[3 * k + 1], d->points[3 * k + 2]};
         }
     if (N_IGS128(static_cast<int>(nu) - 1, static_cast<int>(nv) - 1, p, q, uk, vk, W, P, uk[0],
-                 uk[d->u_knot_count - 1], vk[0], vk[d->v_knot_count - 1], &sur, pool) != kOk) {
-        *status = RUVANE_TESS_BAD_SURFACE;
-        return Attempt::kDone;
-    }
+                 uk[d->u_knot_count - 1], vk[0], vk[d->v_knot_count - 1], &w.sur, w.pool) != kOk)
+        return done(w, RUVANE_TESS_BAD_SURFACE);
+    return Attempt::kGoOn;
+}
 
-    // Loop tables: one boundary group.
+// Copies the curves of one loop into its slots, reversed when `reverse`.
+DescCopy place_loop(Work& w, const CurveDesc* descs, int count, bool reverse, Curve** slots) {
+    for (int i = 0; i < count; ++i) {
+        Curve* cur = S_GETCUS(w.pool);
+        if (!cur) return DescCopy::kNoStorage;
+        const int slot = reverse ? count - 1 - i : i;
+        const DescCopy r = copy_curve_desc(&descs[i], cur, w.pool);
+        if (r != DescCopy::kOk) return r;
+        if (reverse && N_CURREV(cur, cur, w.pool) != kOk) return DescCopy::kRejected;
+        slots[slot] = cur;
+    }
+    return DescCopy::kOk;
+}
+
+// The loop tables of the one boundary group: the outer loop made
+// counter-clockwise and every hole clockwise, unless a flip inverts that.
+Attempt build_loops(Work& w, bool flip_outer, bool flip_holes) {
+    const TrimmedSurfaceDesc* d = w.d;
     const int outer_count = d->outer_count > 0 ? d->outer_count : 0;
     const int hole_count = d->inner_count > 0 ? d->inner_count : 0;
-    if ((outer_count > 0 && d->outer_curves == nullptr) || outer_count > kMaxDescCount) {
-        set_error(kErrKnots, "N_IGSVKB");
-        *status = RUVANE_TESS_BAD_OUTER_CURVE;
-        return Attempt::kDone;
-    }
-    if ((hole_count > 0 && d->inner_loops == nullptr) || hole_count > kMaxDescCount) {
-        set_error(kErrKnots, "N_IGSVKB");
-        *status = RUVANE_TESS_BAD_HOLE_CURVE;
-        return Attempt::kDone;
-    }
-    Curve*** outer = S_GETCUB(0, pool);
-    Curve** outer_curves = S_GETCUA(outer_count > 0 ? outer_count - 1 : 0, pool);
-    Curve**** holes = S_GETCUC(0, pool);
-    Curve*** hole_tables = S_GETCUB(hole_count > 0 ? hole_count - 1 : 0, pool);
-    int* outer_last = S_GETI1D(0, pool);
-    int* hole_last = S_GETI1D(0, pool);
-    int** hole_curve_last = S_GETI1P(0, pool);
-    int* curve_last = S_GETI1D(hole_count > 0 ? hole_count - 1 : 0, pool);
-    if (!outer || !outer_curves || !holes || !hole_tables || !outer_last || !hole_last ||
-        !hole_curve_last || !curve_last)
+    if ((outer_count > 0 && d->outer_curves == nullptr) || outer_count > kMaxDescCount)
+        return done(w, RUVANE_TESS_BAD_OUTER_CURVE, kErrKnots, "N_IGSVKB");
+    if ((hole_count > 0 && d->inner_loops == nullptr) || hole_count > kMaxDescCount)
+        return done(w, RUVANE_TESS_BAD_HOLE_CURVE, kErrKnots, "N_IGSVKB");
+    w.outer = S_GETCUB(0, w.pool);
+    Curve** outer_curves = S_GETCUA(outer_count > 0 ? outer_count - 1 : 0, w.pool);
+    w.holes = S_GETCUC(0, w.pool);
+    Curve*** hole_tables = S_GETCUB(hole_count > 0 ? hole_count - 1 : 0, w.pool);
+    w.outer_last = S_GETI1D(0, w.pool);
+    w.hole_last = S_GETI1D(0, w.pool);
+    w.hole_curve_last = S_GETI1P(0, w.pool);
+    int* curve_last = S_GETI1D(hole_count > 0 ? hole_count - 1 : 0, w.pool);
+    if (!w.outer || !outer_curves || !w.holes || !hole_tables || !w.outer_last || !w.hole_last ||
+        !w.hole_curve_last || !curve_last)
         return Attempt::kNoMemory;
-    outer[0] = outer_curves;
-    holes[0] = hole_tables;
-    outer_last[0] = outer_count - 1;
-    hole_last[0] = hole_count - 1;
-    hole_curve_last[0] = curve_last;
+    w.outer[0] = outer_curves;
+    w.holes[0] = hole_tables;
+    w.outer_last[0] = outer_count - 1;
+    w.hole_last[0] = hole_count - 1;
+    w.hole_curve_last[0] = curve_last;
 
-    // Places the curves of one loop, reversed when `reverse` says so.
-    auto place = [&](const CurveDesc* descs, int count, bool reverse, Curve** slots) {
-        for (int i = 0; i < count; ++i) {
-            Curve* cur = S_GETCUS(pool);
-            if (!cur) return DescCopy::kNoStorage;
-            const int slot = reverse ? count - 1 - i : i;
-            const DescCopy r = copy_curve_desc(&descs[i], cur, pool);
-            if (r != DescCopy::kOk) return r;
-            if (reverse && N_CURREV(cur, cur, pool) != kOk) return DescCopy::kRejected;
-            slots[slot] = cur;
-        }
-        return DescCopy::kOk;
-    };
-    const bool outer_test = loop_orientation(d->outer_curves, outer_count);
-    const bool o = flip_outer ? !outer_test : outer_test;
-    DescCopy r = place(d->outer_curves, outer_count, o, outer_curves);
+    w.outer_test = loop_orientation(d->outer_curves, outer_count);
+    DescCopy r =
+        place_loop(w, d->outer_curves, outer_count, w.outer_test != flip_outer, outer_curves);
     if (r == DescCopy::kNoStorage) return Attempt::kNoMemory;
-    if (r == DescCopy::kRejected) {
-        *status = RUVANE_TESS_BAD_OUTER_CURVE;
-        return Attempt::kDone;
-    }
+    if (r == DescCopy::kRejected) return done(w, RUVANE_TESS_BAD_OUTER_CURVE);
     for (int h = 0; h < hole_count; ++h) {
         const TrimLoopDesc& loop = d->inner_loops[h];
         const int count = loop.count > 0 ? loop.count : 0;
-        if ((count > 0 && loop.curves == nullptr) || count > kMaxDescCount) {
-            set_error(kErrKnots, "N_IGSVKB");
-            *status = RUVANE_TESS_BAD_HOLE_CURVE;
-            return Attempt::kDone;
-        }
-        Curve** slots = S_GETCUA(count > 0 ? count - 1 : 0, pool);
+        if ((count > 0 && loop.curves == nullptr) || count > kMaxDescCount)
+            return done(w, RUVANE_TESS_BAD_HOLE_CURVE, kErrKnots, "N_IGSVKB");
+        Curve** slots = S_GETCUA(count > 0 ? count - 1 : 0, w.pool);
         if (!slots) return Attempt::kNoMemory;
         hole_tables[h] = slots;
         curve_last[h] = count - 1;
-        bool oh = loop_orientation(loop.curves, count);
-        if (flip_holes) oh = !oh;
-        r = place(loop.curves, count, !oh, slots);
+        const bool oh = loop_orientation(loop.curves, count) != flip_holes;
+        r = place_loop(w, loop.curves, count, !oh, slots);
         if (r == DescCopy::kNoStorage) return Attempt::kNoMemory;
-        if (r == DescCopy::kRejected) {
-            *status = RUVANE_TESS_BAD_HOLE_CURVE;
-            return Attempt::kDone;
-        }
+        if (r == DescCopy::kRejected) return done(w, RUVANE_TESS_BAD_HOLE_CURVE);
     }
+    return Attempt::kGoOn;
+}
 
-    double* u = nullptr;
-    double* v = nullptr;
-    int last = -1;
-    int** rings = nullptr;
-    int* counts = nullptr;
-    if (N_TESSUR(&sur, outer, holes, 0, outer_last, hole_last, hole_curve_last, B, A, C, &u, &v,
-                 &last, &rings, &counts, pool) != kOk)
-        return Attempt::kRetry;
-    notify_mesh(u, v, last, rings, counts);
-
-    // Triangles from the rings, each once from its smallest vertex.
-    const int room = 2 * last + 1;
-    int* tri = S_GETI1D(3 * room - 1, pool);
-    if (!tri) {
-        *status = RUVANE_TESS_NO_TRIANGLES;
-        return Attempt::kDone;
-    }
-    int made = 0;
-    for (int j = 0; j <= last; ++j) {
-        const int* list = rings[j];
+// Triangles from the rings, each once from its smallest vertex.
+bool extract_triangles(Work& w) {
+    const int room = 2 * w.last + 1;
+    w.tri = S_GETI1D(3 * room - 1, w.pool);
+    if (!w.tri) return false;
+    w.made = 0;
+    for (int j = 0; j <= w.last; ++j) {
+        const int* list = w.rings[j];
         if (list[0] == -1) continue;
-        for (int k = 0; k < counts[j]; ++k) {
+        for (int k = 0; k < w.counts[j]; ++k) {
             const int a = list[k], b = list[k + 1];
             if (!(j < a && j < b)) continue;
-            if (made == room) {
-                *status = RUVANE_TESS_NO_TRIANGLES;
-                return Attempt::kDone;
-            }
-            tri[3 * made] = j;
-            tri[3 * made + 1] = a;
-            tri[3 * made + 2] = b;
-            ++made;
+            if (w.made == room) return false;
+            w.tri[3 * w.made] = j;
+            w.tri[3 * w.made + 1] = a;
+            w.tri[3 * w.made + 2] = b;
+            ++w.made;
         }
     }
+    return true;
+}
 
-    // Every vertex is evaluated once; -1 not yet, 0 failed, 1 done.
-    Point3* points = S_GETP1D(last, pool);
-    Point3* normals = S_GETP1D(last, pool);
-    std::int16_t* state = S_GETF1D(last, pool);
-    if (state)
-        for (int k = 0; k <= last; ++k) state[k] = -1;
-    auto evaluate = [&](int k, Point3* S, Point3* n) {
-        if (points && normals && state && state[k] >= 0) {
+// Per vertex: its point, and its normal unless the point is degenerate
+// (then each triangle gets the normal approached from its own inside).
+// Without room for the cache every vertex is evaluated afresh.
+struct VertexCache {
+    Point3* points;
+    Point3* normals;
+    std::int16_t* state;  // -1 not yet, else a Normal
+
+    Normal get(const Work& w, int k, Point3* S, Point3* n) {
+        if (state && state[k] >= 0) {
             *S = points[k];
             *n = normals[k];
-            return state[k] == 1;
+            return static_cast<Normal>(state[k]);
         }
-        Point3 Su, Sv;
-        const bool ok = N_SURNOR(sur, 1, u[k], v[k], S, &Su, &Sv, n) == kOk;
-        if (points && normals && state) {
+        const Normal got = surface_normal(w.sur, w.u[k], w.v[k], S, n);
+        if (state) {
             points[k] = *S;
             normals[k] = *n;
-            state[k] = ok ? 1 : 0;
+            state[k] = static_cast<std::int16_t>(got);
         }
-        return ok;
-    };
+        return got;
+    }
+};
+
+// Fills one triangle record; false when a vertex has no normal at all.
+bool fill_triangle(const Work& w, VertexCache& cache, const int* corner, TessTriangle* out) {
+    const double cu = (w.u[corner[0]] + w.u[corner[1]] + w.u[corner[2]]) / 3.0;
+    const double cv = (w.v[corner[0]] + w.v[corner[1]] + w.v[corner[2]]) / 3.0;
+    for (int c = 0; c < 3; ++c) {
+        const int k = corner[c];
+        Point3 S{}, n{};
+        const Normal got = cache.get(w, k, &S, &n);
+        if (got == Normal::kFailed) return false;
+        if (got == Normal::kDegenerate && !limit_normal(w.sur, w.u[k], w.v[k], cu, cv, &n))
+            return false;
+        TessVertex& tv = out->vertex[c];
+        tv.position[0] = S.x;
+        tv.position[1] = S.y;
+        tv.position[2] = S.z;
+        tv.u = w.u[k];
+        tv.v = w.v[k];
+        tv.reserved = 0.0;
+        tv.normal[0] = n.x;
+        tv.normal[1] = n.y;
+        tv.normal[2] = n.z;
+    }
     const double third = 1.0 / 3.0;
+    for (int x = 0; x < 3; ++x) {
+        const double f =
+            (out->vertex[0].normal[x] + out->vertex[1].normal[x] + out->vertex[2].normal[x]) *
+            third;
+        out->face_normal[x] = w.outer_test ? -f : f;
+    }
+    return true;
+}
+
+// Evaluates every triangle on the surface and hands it to the sink.
+void deliver_triangles(Work& w, TriangleSink sink, void* user) {
+    VertexCache cache{S_GETP1D(w.last, w.pool), S_GETP1D(w.last, w.pool), S_GETF1D(w.last, w.pool)};
+    if (!cache.points || !cache.normals) cache.state = nullptr;
+    if (cache.state)
+        for (int k = 0; k <= w.last; ++k) cache.state[k] = -1;
     TessTriangle out;
-    for (int t = 0; t < made; ++t) {
-        bool ok = true;
-        for (int c = 0; c < 3 && ok; ++c) {
-            const int k = tri[3 * t + c];
-            Point3 S, n;
-            ok = evaluate(k, &S, &n);
-            TessVertex& tv = out.vertex[c];
-            tv.position[0] = S.x;
-            tv.position[1] = S.y;
-            tv.position[2] = S.z;
-            tv.u = u[k];
-            tv.v = v[k];
-            tv.reserved = 0.0;
-            tv.normal[0] = n.x;
-            tv.normal[1] = n.y;
-            tv.normal[2] = n.z;
-        }
-        if (!ok) {
-            *status = RUVANE_TESS_SKIPPED_TRIANGLES;
+    for (int t = 0; t < w.made; ++t) {
+        if (!fill_triangle(w, cache, &w.tri[3 * t], &out)) {
+            *w.status = RUVANE_TESS_SKIPPED_TRIANGLES;
             continue;
-        }
-        for (int x = 0; x < 3; ++x) {
-            double f =
-                (out.vertex[0].normal[x] + out.vertex[1].normal[x] + out.vertex[2].normal[x]) *
-                third;
-            if (outer_test) f = -f;
-            out.face_normal[x] = f;
         }
         if (sink) sink(&out, user);
     }
+}
+
+Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
+                void* user, bool flip_outer, bool flip_holes) {
+    *status = RUVANE_TESS_OK;
+    PrivatePool owner;
+    Work w{ctx, d, status, owner.get()};
+    Attempt r = build_surface(w);
+    if (r != Attempt::kGoOn) return r;
+    r = build_loops(w, flip_outer, flip_holes);
+    if (r != Attempt::kGoOn) return r;
+    if (N_TESSUR(ctx, &w.sur, w.outer, w.holes, 0, w.outer_last, w.hole_last, w.hole_curve_last,
+                 &w.u, &w.v, &w.last, &w.rings, &w.counts, w.pool) != kOk)
+        // Another orientation cannot lift the cell-corner limit.
+        return error_record().code == kErrCapacity ? Attempt::kDone : Attempt::kRetry;
+    if (ctx.observer) ctx.observer->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
+    if (!extract_triangles(w)) return done(w, RUVANE_TESS_NO_TRIANGLES);
+    deliver_triangles(w, sink, user);
     return Attempt::kDone;
 }
 
 }  // namespace
+
+const char* refused_tolerance(double surface, double trim, double param) {
+    // Written so that NaN fails every test.
+    auto usable = [](double x, double minimum) { return x >= minimum && x <= DBL_MAX; };
+    if (!usable(surface, kMinTolerance)) return "N_TESSUB";
+    if (!usable(trim, kMinTolerance)) return "N_TESPTC";
+    if (!usable(param, DBL_MIN)) return "N_TESSUR";
+    return nullptr;
+}
 
 bool loop_orientation(const CurveDesc* curves, int count) {
     // Position in the loop as (curve, point); curves that cannot be read are
@@ -282,17 +366,39 @@ bool loop_orientation(const CurveDesc* curves, int count) {
 
 }  // namespace ruvane
 
-extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
-                                                   const TrimmedSurfaceDesc* surface,
-                                                   int32_t* status, double surface_tolerance,
-                                                   double trim_tolerance, double param_tolerance,
-                                                   void* user) {
+namespace {
+
+// The caller's sink runs under the caller's floating-point state.
+struct HostSink {
+    TriangleSink sink;
+    void* user;
+    const ruvane::FpState* host;
+};
+
+void call_host_sink(const TessTriangle* triangle, void* context) {
+    const HostSink* h = static_cast<const HostSink*>(context);
+    ruvane::HostFpScope scope(*h->host);
+    h->sink(triangle, h->user);
+}
+
+}  // namespace
+
+namespace ruvane {
+
+bool tessellate_surface(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* surface,
+                        int32_t* status, void* user) {
     int32_t ignored = 0;
     if (status == nullptr) status = &ignored;
     *status = RUVANE_TESS_OK;
     if (surface == nullptr) {
-        ruvane::set_error(ruvane::kErrKnots, "N_IGSVKB");
+        set_error(kErrKnots, "N_IGSVKB");
         *status = RUVANE_TESS_BAD_SURFACE;
+        return true;
+    }
+    if (const char* routine = refused_tolerance(ctx.tol.surface, ctx.tol.trim, ctx.tol.parameter)) {
+        // Refused at once: no orientation choice can make such a tolerance
+        // work, and NaN would otherwise slip through every comparison.
+        set_error(kErrTolerance, routine);
         return true;
     }
     try {
@@ -301,13 +407,13 @@ extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
         static const bool flips[4][2] = {
             {false, false}, {false, true}, {true, false}, {true, true}};
         for (const auto& f : flips) {
-            switch (ruvane::attempt(sink, surface, status, surface_tolerance, trim_tolerance,
-                                    param_tolerance, user, f[0], f[1])) {
-                case ruvane::Attempt::kDone:
+            switch (attempt(ctx, sink, surface, status, user, f[0], f[1])) {
+                case Attempt::kDone:
                     return true;
-                case ruvane::Attempt::kNoMemory:
+                case Attempt::kNoMemory:
                     return false;
-                case ruvane::Attempt::kRetry:
+                case Attempt::kRetry:
+                case Attempt::kGoOn:
                     break;
             }
         }
@@ -318,4 +424,22 @@ extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
         // standard allocation failure.
         return false;
     }
+}
+
+}  // namespace ruvane
+
+extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
+                                                   const TrimmedSurfaceDesc* surface,
+                                                   int32_t* status, double surface_tolerance,
+                                                   double trim_tolerance, double param_tolerance,
+                                                   void* user) {
+    ruvane::FpStateGuard fp;
+    HostSink host_sink{sink, user, &fp.host()};
+    if (sink) {
+        sink = call_host_sink;
+        user = &host_sink;
+    }
+    ruvane::TessContext ctx;
+    ctx.tol = {trim_tolerance, surface_tolerance, param_tolerance};
+    return ruvane::tessellate_surface(ctx, sink, surface, status, user);
 }

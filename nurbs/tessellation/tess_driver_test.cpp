@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <map>
 
-#include "nurbs/ruvane_test_host.h"
+#include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tess_fixtures.h"
 #include "nurbs/tessellation/tessellation.h"
@@ -56,16 +59,13 @@ struct Call {
 };
 
 Call run(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
-    ruvane_test::install_counting_host();
-    ruvane_test::arm(0);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
     Call c{false, -7, {}};
-    ruvane::set_tess_loop_observer(on_loop, &c.seen);
-    ruvane::set_tess_mesh_observer(on_mesh, &c.seen);
+    ForwardingObserver watch(on_loop, on_mesh, &c.seen);
     Desc d(s);
-    c.result = ruvane_tesselate_ruvane(collect, d.get(), &c.status, A, B, C, &c.seen);
-    ruvane::set_tess_loop_observer(nullptr, nullptr);
-    ruvane::set_tess_mesh_observer(nullptr, nullptr);
-    EXPECT_EQ(ruvane_test::counters().live, 0);
+    c.result = tessellate_observed(collect, d.get(), &c.status, A, B, C, &c.seen, &watch);
+    EXPECT_EQ(sx::testing::counters().live, 0);
     return c;
 }
 
@@ -96,18 +96,32 @@ Surface dome() {
 TEST(TessDriver, ToleranceBelowTheMinimumEndsWithoutTriangles) {
     Surface s = dome();
     s.outer = circle(0.5, 0.5, 0.3, 0.3, true, false);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double denormal = std::numeric_limits<double>::denorm_min() * 1000;
     struct Case {
-        double A, B;
+        double A, B, C;
         const char* routine;
-    } cases[] = {{5e-8, 0.01, "N_TESSUB"}, {0.01, 5e-8, "N_TESPTC"}};
+    } cases[] = {
+        {5e-8, 0.01, 1e-6, "N_TESSUB"},  {0.01, 5e-8, 1e-6, "N_TESPTC"},
+        {nan, 0.01, 1e-6, "N_TESSUB"},   {-nan, 0.01, 1e-6, "N_TESSUB"},
+        {inf, 0.01, 1e-6, "N_TESSUB"},   {0.0, 0.01, 1e-6, "N_TESSUB"},
+        {-0.01, 0.01, 1e-6, "N_TESSUB"}, {denormal, 0.01, 1e-6, "N_TESSUB"},
+        {0.01, nan, 1e-6, "N_TESPTC"},   {0.01, inf, 1e-6, "N_TESPTC"},
+        {0.01, -0.0, 1e-6, "N_TESPTC"},  {0.01, 0.01, nan, "N_TESSUR"},
+        {0.01, 0.01, inf, "N_TESSUR"},   {0.01, 0.01, 0.0, "N_TESSUR"},
+        {0.01, 0.01, -1e-6, "N_TESSUR"}, {0.01, 0.01, denormal, "N_TESSUR"},
+    };
     for (const Case& k : cases) {
-        const Call c = run(s, k.A, k.B);
+        ruvane::set_error(0, "none");
+        const Call c = run(s, k.A, k.B, k.C);
         EXPECT_TRUE(c.result);
         EXPECT_EQ(c.status, 0);
         EXPECT_TRUE(c.seen.tris.empty());
         EXPECT_EQ(c.seen.tessellations, 0);
-        EXPECT_EQ(ruvane::error_record().code, 19);
-        EXPECT_STREQ(ruvane::error_record().routine, k.routine);
+        char routine[9] = "x";
+        EXPECT_EQ(ruvane_last_error(routine), 19) << k.A << " " << k.B << " " << k.C;
+        EXPECT_STREQ(routine, k.routine);
     }
     // At the minimum itself the tolerances are accepted.
     Surface flat = flat_patch();
@@ -169,32 +183,209 @@ TEST(TessDriver, ClockwiseOuterLoopNegatesEveryFaceNormal) {
     }
 }
 
-TEST(TessDriver, TrianglesAtAPoleAreSkippedAndTheRestDelivered) {
-    // A cone: the whole v = 0 row is the apex at the origin, so the normal
-    // there fails exactly.
+// Surfaces with a degenerate point: where the tangents vanish the normal is
+// the one approached from inside the face, and no triangle is lost.
+struct PoleCase {
+    const char* name;
     Surface s;
-    s.u_order = 3;
-    s.v_order = 2;
-    s.u_knots = {0, 0, 0, 1, 1, 1};
-    s.v_knots = {0, 0, 1, 1};
-    s.points = {0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 3, 3, 4, 0, 3, 4};
-    s.weights.assign(6, 1.0);
-    s.outer = rectangle(0, 0, 1, 1, true);
-    const Call c = run(s, 0.02);
-    ASSERT_TRUE(c.result);
-    ASSERT_EQ(c.seen.tessellations, 1);
-    EXPECT_EQ(c.status, 5);
-    // Exactly the triangles with a vertex at the apex are missing.
-    int at_apex = 0;
-    for (auto [u, v] : c.seen.vertices) at_apex += v == 0.0;
-    EXPECT_GE(at_apex, 2);
-    EXPECT_GT(c.seen.tris.size(), 0u);
-    EXPECT_LT(static_cast<int>(c.seen.tris.size()), c.seen.raw_triangles);
-    for (const TessTriangle& t : c.seen.tris)
-        for (const TessVertex& v : t.vertex) {
-            EXPECT_GT(v.v, 0.0);
-            EXPECT_NEAR(std::hypot(v.normal[0], v.normal[1], v.normal[2]), 1.0, 1e-12);
+    double A;
+    std::array<double, 3> pole;
+};
+
+std::vector<PoleCase> pole_cases() {
+    const double s2 = std::sqrt(0.5);
+    std::vector<PoleCase> out;
+    {  // a sphere of radius 4: poles at both ends of v
+        Surface s;
+        s.u_order = s.v_order = 3;
+        s.u_knots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+        s.v_knots = {0, 0, 0, .5, .5, 1, 1, 1};
+        const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+        const double w[9] = {1, s2, 1, s2, 1, s2, 1, s2, 1};
+        const double vr[5] = {0, 1, 1, 1, 0}, vz[5] = {-1, -1, 0, 1, 1}, vw[5] = {1, s2, 1, s2, 1};
+        for (int j = 0; j < 5; ++j)
+            for (int i = 0; i < 9; ++i) {
+                s.points.insert(s.points.end(), {4 * vr[j] * cx[i], 4 * vr[j] * cy[i], 4 * vz[j]});
+                s.weights.push_back(w[i] * vw[j]);
+            }
+        s.outer = rectangle(0, 0, 1, 1, true);
+        out.push_back({"sphere", s, 0.01, {0, 0, 4}});
+        out.push_back({"sphere, south pole", s, 0.01, {0, 0, -4}});
+    }
+    {  // a cone: the whole v = 0 row is the apex
+        Surface s;
+        s.u_order = 3;
+        s.v_order = 2;
+        s.u_knots = {0, 0, 0, 1, 1, 1};
+        s.v_knots = {0, 0, 1, 1};
+        s.points = {0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 3, 3, 4, 0, 3, 4};
+        s.weights.assign(6, 1.0);
+        s.outer = rectangle(0, 0, 1, 1, true);
+        out.push_back({"cone apex", s, 0.02, {0, 0, 0}});
+    }
+    {  // the corner of a filleted box: a sphere octant, one edge collapsed
+        Surface s;
+        s.u_order = s.v_order = 3;
+        s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
+        const double cx[3] = {1, 1, 0}, cy[3] = {0, 1, 1}, w[3] = {1, s2, 1};
+        const double r[3] = {1, 1, 0}, z[3] = {0, 1, 1};
+        for (int j = 0; j < 3; ++j)
+            for (int i = 0; i < 3; ++i) {
+                s.points.insert(s.points.end(), {2 * r[j] * cx[i], 2 * r[j] * cy[i], 2 * z[j]});
+                s.weights.push_back(w[i] * w[j]);
+            }
+        s.outer = rectangle(0, 0, 1, 1, true);
+        out.push_back({"filleted corner", s, 0.002, {0, 0, 2}});
+    }
+    {  // a triangle made as a bilinear quad with two corners at one point
+        Surface s;
+        s.u_knots = s.v_knots = {0, 0, 1, 1};
+        s.points = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 2, 0};
+        s.weights.assign(4, 1.0);
+        s.outer = rectangle(0, 0, 1, 1, true);
+        out.push_back({"degenerate quad", s, 0.01, {0, 2, 0}});
+    }
+    return out;
+}
+
+// Area of the surface by the midpoint rule over its parameter domain, from
+// the independent evaluator.
+double true_area(const Surface& s) {
+    const Eval e{s};
+    const int n = 400;
+    const double u0 = s.u_knots.front(), du = (s.u_knots.back() - u0) / n;
+    const double v0 = s.v_knots.front(), dv = (s.v_knots.back() - v0) / n;
+    double area = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const double u = u0 + (i + 0.5) * du, v = v0 + (j + 0.5) * dv;
+            const auto a = e.at(u - 0.5 * du, v), b = e.at(u + 0.5 * du, v);
+            const auto c = e.at(u, v - 0.5 * dv), d = e.at(u, v + 0.5 * dv);
+            const double su[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+            const double sv[3] = {d[0] - c[0], d[1] - c[1], d[2] - c[2]};
+            area += std::hypot(su[1] * sv[2] - su[2] * sv[1], su[2] * sv[0] - su[0] * sv[2],
+                               su[0] * sv[1] - su[1] * sv[0]);
         }
+    return area;
+}
+
+double angle_degrees(const double* a, const std::array<double, 3>& b) {
+    const double d = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    const double la = std::hypot(a[0], a[1], a[2]), lb = std::hypot(b[0], b[1], b[2]);
+    return std::acos(std::clamp(d / (la * lb), -1.0, 1.0)) * 180 / kPi;
+}
+
+TEST(TessDriver, DegeneratePointsGetTheirLimitNormalAndKeepEveryTriangle) {
+    for (const PoleCase& k : pole_cases()) {
+        const Call c = run(k.s, k.A);
+        ASSERT_TRUE(c.result) << k.name;
+        EXPECT_EQ(c.status, 0) << k.name;
+        EXPECT_EQ(static_cast<int>(c.seen.tris.size()), c.seen.raw_triangles) << k.name;
+        double area = 0;
+        int at_pole = 0;
+        const Eval e{k.s};
+        const auto [Lu, Lv] = e.lengths();
+        const double u0 = k.s.u_knots.front(), su = (k.s.u_knots.back() - u0) / Lu;
+        const double v0 = k.s.v_knots.front(), sv = (k.s.v_knots.back() - v0) / Lv;
+        for (const TessTriangle& t : c.seen.tris) {
+            const double* p[3] = {t.vertex[0].position, t.vertex[1].position, t.vertex[2].position};
+            const double a[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+            const double b[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+            area += 0.5 * std::hypot(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                                     a[0] * b[1] - a[1] * b[0]);
+            const double cu = (t.vertex[0].u + t.vertex[1].u + t.vertex[2].u) / 3;
+            const double cv = (t.vertex[0].v + t.vertex[1].v + t.vertex[2].v) / 3;
+            for (const TessVertex& v : t.vertex) {
+                ASSERT_NEAR(std::hypot(v.normal[0], v.normal[1], v.normal[2]), 1.0, 1e-9) << k.name;
+                if (std::hypot(v.position[0] - k.pole[0], v.position[1] - k.pole[1],
+                               v.position[2] - k.pole[2]) > 1e-9)
+                    continue;
+                ++at_pole;
+                // The regular normal next to the pole, a hundredth of the way
+                // towards the triangle's centroid.
+                const double nu = v.u + 0.01 * (cu - v.u), nv = v.v + 0.01 * (cv - v.v);
+                const auto regular = e.normal(u0 + nu * su, v0 + nv * sv);
+                EXPECT_LT(angle_degrees(v.normal, regular), 2.0) << k.name << " at " << v.u;
+            }
+        }
+        EXPECT_GE(at_pole, 2) << k.name;
+        const double expected = true_area(k.s);
+        if (std::strncmp(k.name, "sphere", 6) == 0) {
+            EXPECT_NEAR(expected, 4 * kPi * 16, 1e-3 * expected);  // the integration itself
+        }
+        EXPECT_NEAR(area, expected, 0.01 * expected) << k.name;
+    }
+}
+
+// Distance from p to the polyline q.
+double polyline_distance(const std::array<double, 3>& p,
+                         const std::vector<std::array<double, 3>>& q) {
+    double best = 1e300;
+    for (size_t k = 1; k < q.size(); ++k) {
+        double d[3], e[3], t = 0, dd = 0;
+        for (int c = 0; c < 3; ++c) {
+            d[c] = q[k][c] - q[k - 1][c];
+            e[c] = p[c] - q[k - 1][c];
+            t += d[c] * e[c];
+            dd += d[c] * d[c];
+        }
+        t = dd > 0 ? std::clamp(t / dd, 0.0, 1.0) : 0.0;
+        best = std::min(best, std::hypot(e[0] - t * d[0], e[1] - t * d[1], e[2] - t * d[2]));
+    }
+    return best;
+}
+
+TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
+    // A bicubic face whose knots crowd at one end: a straight line in the
+    // parameter plane runs there much faster on the part than elsewhere.
+    Surface s;
+    s.u_order = s.v_order = 4;
+    s.u_knots = {0, 0, 0, 0, 0.44, 0.45, 0.46, 1, 1, 1, 1};
+    s.v_knots = {0, 0, 0, 0, 0.02, 0.03, 1, 1, 1, 1};
+    const int nu = 7, nv = 6;
+    for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; ++i) {
+            const double x = 10.0 * i / (nu - 1), y = 8.0 * j / (nv - 1);
+            s.points.insert(s.points.end(), {x, y, 2.0 * std::sin(0.6 * x) * std::cos(0.5 * y)});
+            s.weights.push_back(1.0);
+        }
+    s.outer = circle(0.45, 0.5, 0.42, 0.4, true, true);
+    // The true edge: the trim circle's image, finely sampled.
+    const Eval e{s};
+    std::vector<std::array<double, 3>> edge;
+    for (int k = 0; k <= 20000; ++k) {
+        const double a = 2 * kPi * k / 20000;
+        edge.push_back(e.at(0.45 + 0.42 * std::cos(a), 0.5 + 0.4 * std::sin(a)));
+    }
+    for (double D : {0.1, 0.01}) {
+        const Call c = run(s, D, D);
+        ASSERT_EQ(c.status, 0);
+        ASSERT_GT(c.seen.tris.size(), 10u);
+        // Boundary edges of the mesh: used by one triangle only.
+        std::map<std::pair<std::array<double, 3>, std::array<double, 3>>, int> uses;
+        auto P = [](const TessVertex& v) {
+            return std::array<double, 3>{v.position[0], v.position[1], v.position[2]};
+        };
+        for (const TessTriangle& t : c.seen.tris)
+            for (int k = 0; k < 3; ++k) {
+                auto a = P(t.vertex[k]), b = P(t.vertex[(k + 1) % 3]);
+                if (b < a) std::swap(a, b);
+                ++uses[{a, b}];
+            }
+        double worst = 0;
+        int boundary = 0;
+        for (const auto& [ab, n] : uses) {
+            if (n != 1) continue;
+            ++boundary;
+            for (double f : {0.0, 0.25, 0.5, 0.75}) {
+                std::array<double, 3> p;
+                for (int q = 0; q < 3; ++q) p[q] = ab.first[q] + f * (ab.second[q] - ab.first[q]);
+                worst = std::max(worst, polyline_distance(p, edge));
+            }
+        }
+        EXPECT_GT(boundary, 20) << D;
+        EXPECT_LE(worst, D) << "boundary strays " << worst / D << " D from the true edge";
+    }
 }
 
 TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
@@ -353,31 +544,31 @@ TEST(TessDriver, StorageFailureAtAnyAllocationIsCleanAndReported) {
     Surface s = dome();
     s.outer = circle(0.5, 0.5, 0.4, 0.4, true, true);
     s.holes.push_back(rectangle(0.4, 0.4, 0.6, 0.6, false));
-    ruvane_test::install_counting_host();
-    ruvane_test::arm(0);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
     Desc d(s);
     Seen full;
     int32_t status = -1;
     ASSERT_TRUE(ruvane_tesselate_ruvane(collect, d.get(), &status, 0.05, 0.05, 1e-6, &full));
-    const long total = ruvane_test::counters().calls;
+    const long total = sx::testing::counters().calls;
     ASSERT_GT(total, 50);
     // The first allocation is the driver's own copy of the knots.
-    ruvane_test::arm(1);
+    sx::testing::arm(1);
     status = -1;
     Seen none;
     EXPECT_FALSE(ruvane_tesselate_ruvane(collect, d.get(), &status, 0.05, 0.05, 1e-6, &none));
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(ruvane_test::counters().live, 0);
+    EXPECT_EQ(sx::testing::counters().live, 0);
     // Failing any later allocation: no crash, no leak, and never a partial
     // mesh from an attempt that failed.
     const long stride = std::max(1L, total / 400);
     for (long k = 2; k <= total; k += stride) {
-        ruvane_test::arm(k);
+        sx::testing::arm(k);
         Seen seen;
         status = -1;
         const bool result =
             ruvane_tesselate_ruvane(collect, d.get(), &status, 0.05, 0.05, 1e-6, &seen);
-        EXPECT_EQ(ruvane_test::counters().live, 0) << "allocation " << k;
+        EXPECT_EQ(sx::testing::counters().live, 0) << "allocation " << k;
         if (!result || status == 1 || status == 2 || status == 3 || status == 4) {
             EXPECT_TRUE(seen.tris.empty()) << "allocation " << k;
         }
@@ -385,7 +576,7 @@ TEST(TessDriver, StorageFailureAtAnyAllocationIsCleanAndReported) {
             EXPECT_EQ(seen.tris.size(), full.tris.size()) << "allocation " << k;
         }
     }
-    ruvane_test::arm(0);
+    sx::testing::arm(0);
 }
 
 }  // namespace

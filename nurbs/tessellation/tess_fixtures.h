@@ -12,10 +12,43 @@
 #include <vector>
 
 #include "include/ruvane.h"
+#include "nurbs/tessellation/tessellation.h"
 
 namespace tess_fixtures {
 
 constexpr double kPi = 3.14159265358979323846;
+
+// Hands the tessellator's observer hooks to two plain functions.
+class ForwardingObserver : public ruvane::TessObserver {
+public:
+    using LoopFn = void (*)(void*, int, bool, const double*, const double*, int);
+    using MeshFn = void (*)(void*, const double*, const double*, int, int* const*, const int*);
+    ForwardingObserver(LoopFn loop, MeshFn mesh, void* context)
+        : loop_(loop), mesh_(mesh), context_(context) {}
+    void on_loop(int loop, bool outer, const double* u, const double* v, int count) override {
+        loop_(context_, loop, outer, u, v, count);
+    }
+    void on_mesh(const double* u, const double* v, int last, int* const* rings,
+                 const int* counts) override {
+        mesh_(context_, u, v, last, rings, counts);
+    }
+
+private:
+    LoopFn loop_;
+    MeshFn mesh_;
+    void* context_;
+};
+
+// The driver as the export runs it (A surface, B trim, C parameter
+// tolerance), watched by `observer`.
+inline bool tessellate_observed(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
+                                double A, double B, double C, void* user,
+                                ruvane::TessObserver* observer) {
+    ruvane::TessContext ctx;
+    ctx.tol = {B, A, C};
+    ctx.observer = observer;
+    return ruvane::tessellate_surface(ctx, sink, d, status, user);
+}
 
 struct Curve {
     int order = 2;

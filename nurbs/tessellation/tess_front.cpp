@@ -2,6 +2,7 @@
 // domain edge recognised, the others turned into polylines by N_TESPTC, and
 // the polygons moved to the metric plane, where a unit of length is roughly a
 // unit of model length.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -9,19 +10,12 @@
 
 namespace ruvane {
 
-TessGlobals g_tess = {};
-
 namespace {
 
 using tess::Loop;
 using tess::LoopSet;
 using tess::Scratch;
 using tess::Table;
-
-TessLoopObserver g_observer = nullptr;
-void* g_observer_context = nullptr;
-TessMeshObserver g_mesh_observer = nullptr;
-void* g_mesh_observer_context = nullptr;
 
 // Longest run of N_TESPTC's starting steps: the deviation test refines each
 // interval anyway, so a finer start only costs time on long curves.
@@ -117,10 +111,13 @@ Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) 
     }
     int first_point = 0, made = 0;
     double start = U[0];
+    // The knots strictly inside (start, t_end), found by bisection in the
+    // sorted vector: a scan of all knots per piece made curves with many
+    // corners quadratic.
     auto make = [&](int a, int b, double t_end) {
-        int interior = 0;
-        for (int i = 0; i <= m; ++i)
-            if (U[i] > start && U[i] < t_end) ++interior;
+        const double* lo = std::upper_bound(U, U + m + 1, start);
+        const double* hi = std::lower_bound(lo, U + m + 1, t_end);
+        const int interior = static_cast<int>(hi - lo);
         const int pts = b - a + 1;
         const int knots = 2 * (p + 1) + interior;
         if (knots != pts + p + 1) {
@@ -132,8 +129,7 @@ Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) 
         for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
         int x = 0;
         for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
-        for (int i = 0; i <= m; ++i)
-            if (U[i] > start && U[i] < t_end) c->knt->U[x++] = U[i];
+        for (const double* k = lo; k < hi; ++k) c->knt->U[x++] = *k;
         for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
         list[made++] = c;
         return true;
@@ -160,7 +156,7 @@ struct EdgeInfo {
     bool end_corner = false;
 };
 
-EdgeInfo edge_test(const Curve& piece, double C) {
+EdgeInfo edge_test(const SurfaceMeasures& g, const Curve& piece, double C) {
     EdgeInfo e;
     const int n = piece.pol->n;
     const Point3 a = project_point(piece.pol->Pw[0]);
@@ -171,7 +167,6 @@ EdgeInfo edge_test(const Curve& piece, double C) {
         double d = 0.0;
         if (G_DISQAB({q.x, q.y, 0}, a2, b2, &d) != kOk || d > C) return e;
     }
-    const TessGlobals& g = g_tess;
     const double bound[5] = {0, g.u_min, g.u_max, g.v_min, g.v_max};
     // Corner (u, v) at which a counter-clockwise walk along each side starts
     // and ends: side 1 runs down from corner 3, side 2 up from corner 2,
@@ -216,8 +211,7 @@ int next_side(int side) {
 }
 
 // How far (u, v) lies outside the domain across `side` (negative inside).
-double outside_by(int side, double u, double v) {
-    const TessGlobals& g = g_tess;
+double outside_by(const SurfaceMeasures& g, int side, double u, double v) {
     switch (side) {
         case 1:
             return g.u_min - u;
@@ -249,8 +243,9 @@ struct Builder {
 };
 
 // Builds one loop's polygon in the parameter plane.
-Status build_loop(const Surface& sur, Curve* const* curves, int last_curve, bool outer, double B,
-                  double C, Scratch& s, Loop& loop, Pool* pool) {
+Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* curves,
+                  int last_curve, bool outer, double B, double C, Scratch& s, Loop& loop,
+                  Pool* pool) {
     Builder out{s, loop};
     const double X = 30.0 * C;
     auto no_storage = [] {
@@ -267,7 +262,7 @@ Status build_loop(const Surface& sur, Curve* const* curves, int last_curve, bool
         for (int k = first; k < count; ++k) {
             const Curve& piece = *pieces[k];
             const bool last_piece = c == last_curve && k == count - 1;
-            const EdgeInfo e = edge_test(piece, C);
+            const EdgeInfo e = edge_test(g, piece, C);
             const Point3 a = project_point(piece.pol->Pw[0]);
             const Point3 b = project_point(piece.pol->Pw[piece.pol->n]);
             if (!started) {
@@ -287,7 +282,7 @@ Status build_loop(const Surface& sur, Curve* const* curves, int last_curve, bool
                 const int n = out.size();
                 if (n >= 2 && loop.u[n - 2] == su && loop.v[n - 2] == sv) out.drop(2);
                 const int m = out.size();
-                if (m == 0 || outside_by(e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
+                if (m == 0 || outside_by(g, e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
                     if (!out.push(su, sv)) return no_storage();
                 double eu = b.x, ev = b.y;
                 push_out(e.side, X, &eu, &ev);
@@ -299,7 +294,7 @@ Status build_loop(const Surface& sur, Curve* const* curves, int last_curve, bool
             double* pu = nullptr;
             double* pv = nullptr;
             int pts = 0;
-            if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
+            if (N_TESPTC(g, sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
             if (pts == 1 && last_piece) {
                 bool ok = true;
                 const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
@@ -319,8 +314,7 @@ Status build_loop(const Surface& sur, Curve* const* curves, int last_curve, bool
 }
 
 // Snap, straighten, map to the metric plane and clamp one polygon.
-void finish_loop(Loop& loop, double C, double c_prime) {
-    const TessGlobals& g = g_tess;
+void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime) {
     const int n = loop.u.size;
     const double snap = 7.0 * C;
     for (int i = 0; i < n; ++i) {
@@ -380,22 +374,8 @@ void finish_loop(Loop& loop, double C, double c_prime) {
 
 }  // namespace
 
-void set_tess_loop_observer(TessLoopObserver observer, void* context) {
-    g_observer = observer;
-    g_observer_context = context;
-}
-
-void set_tess_mesh_observer(TessMeshObserver observer, void* context) {
-    g_mesh_observer = observer;
-    g_mesh_observer_context = context;
-}
-
-void notify_mesh(const double* u, const double* v, int last, int* const* rings, const int* counts) {
-    if (g_mesh_observer) g_mesh_observer(g_mesh_observer_context, u, v, last, rings, counts);
-}
-
-Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
-                int* count, Pool* pool) {
+Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
+                double** u, double** v, int* count, Pool* pool) {
     if (!(B >= kMinTolerance)) {
         set_error(kErrTolerance, "N_TESPTC");
         return kFail;
@@ -439,7 +419,6 @@ Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, do
         }
         d = vec_distance(lo, hi);
     }
-    const TessGlobals& g = g_tess;
     const double K = std::fmax(g.u_max - g.u_min, g.v_max - g.v_min);
     const double L = std::fmax(g.Lu, g.Lv);
     double w = B;
@@ -579,14 +558,16 @@ Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, do
     return kOk;
 }
 
-Status N_TESSUR(Surface* sur, Curve* const* const* outer, Curve* const* const* const* holes,
-                int last_group, const int* outer_last, const int* hole_last,
-                const int* const* hole_curve_last, double B, double A, double C, double** u,
-                double** v, int* last, int*** rings, int** counts, Pool* pool) {
+Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
+                Curve* const* const* const* holes, int last_group, const int* outer_last,
+                const int* hole_last, const int* const* hole_curve_last, double** u, double** v,
+                int* last, int*** rings, int** counts, Pool* pool) {
     PrivatePool priv;
     Scratch s;
+    const double A = ctx.tol.surface, B = ctx.tol.trim;
+    double C = ctx.tol.parameter;
     if (!(C >= 0.0)) C = 0.0;
-    TessGlobals& g = g_tess;
+    SurfaceMeasures& g = ctx.measures;
     const ControlNet& net = *sur->net;
     g.u_min = sur->uknt->U[0];
     g.u_max = sur->uknt->U[sur->uknt->m];
@@ -627,9 +608,9 @@ Status N_TESSUR(Surface* sur, Curve* const* const* outer, Curve* const* const* c
             loop.group = grp;
             loop.outer = h < 0;
             if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
-            const Status st = h < 0 ? build_loop(*sur, outer[grp], outer_last[grp], true, B, C, s,
-                                                 loop, priv.get())
-                                    : build_loop(*sur, holes[grp][h], hole_curve_last[grp][h],
+            const Status st = h < 0 ? build_loop(g, *sur, outer[grp], outer_last[grp], true, B, C,
+                                                 s, loop, priv.get())
+                                    : build_loop(g, *sur, holes[grp][h], hole_curve_last[grp][h],
                                                  false, B, C, s, loop, priv.get());
             if (st != kOk) return kFail;
             if (!loops.loops.push(s, loop)) return no_storage();
@@ -637,22 +618,26 @@ Status N_TESSUR(Surface* sur, Curve* const* const* outer, Curve* const* const* c
     }
     g.c_prime = C * std::fmax(g.Lu, g.Lv);
     for (int k = 0; k < loops.loops.size; ++k) {
-        finish_loop(loops.loops[k], C, g.c_prime);
+        finish_loop(g, loops.loops[k], C, g.c_prime);
         if (loops.loops[k].outer && loops.loops[k].u.size < 3) {
             set_error(kErrDegenerate, "N_TESSUR");
             return kFail;
         }
+        // Padded for the snapping of points onto grid lines (a hundredth of
+        // C') that the triangulation does later.
+        const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
+        if (!tess::index_loop(s, loops.loops[k], pad)) return no_storage();
     }
 
     tess::CellGrid grid;
     tess::VertexTable verts;
-    if (N_TESSUB(sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
-    if (g_observer)
+    if (N_TESSUB(g, sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
+    if (ctx.observer)
         for (int k = 0; k < loops.loops.size; ++k)
-            g_observer(g_observer_context, k, loops.loops[k].outer, loops.loops[k].u.data,
-                       loops.loops[k].v.data, loops.loops[k].u.size);
+            ctx.observer->on_loop(k, loops.loops[k].outer, loops.loops[k].u.data,
+                                  loops.loops[k].v.data, loops.loops[k].u.size);
     tess::Rings r;
-    if (N_TESDEL(s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
+    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
 
     const int count = verts.u.size;
     if (count == 0) {

@@ -9,6 +9,33 @@
 
 namespace ruvane::tess {
 
+// A computed value rounded to double. Where the compiler keeps intermediates
+// in wider registers (the x87 stack), one copy of a value may be rounded on
+// its way through memory while another is not, and the same expression then
+// compares unequal to itself; the triangulation's sector and side tests
+// compare such values exactly.
+inline double to_double(double x) {
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+    volatile double y = x;
+    return y;
+#else
+    return x;
+#endif
+}
+
+// Buckets of a loop's segments (point i to point i + 1) over its box, so
+// that a cell or a ray meets the few segments near it instead of all of
+// them. Each segment sits in every bucket its box, padded, overlaps; points
+// may later move by less than the pad without the index going stale.
+struct SegmentIndex {
+    int nu = 0, nv = 0;  // buckets along u and v; 0 when the loop has none
+    double u0 = 0, v0 = 0, du = 1, dv = 1;
+    Table<int> start;  // nu * nv + 1 offsets into items (v rows, u fastest)
+    Table<int> items;  // segment numbers, ascending within a bucket
+    int column(double u) const;
+    int row(double v) const;
+};
+
 // One trim polygon in the metric plane. The last point is not repeated.
 struct Loop {
     Table<double> u;
@@ -18,9 +45,32 @@ struct Loop {
     bool outer = false;
     // Mesh vertex given to each point by the triangulation, -1 until then.
     Table<int> vertex;
+    SegmentIndex index;
 };
 
 void update_box(Loop& loop);
+
+// Builds the loop's segment index (long loops only; short ones are scanned)
+// with segment boxes padded by `pad`. False on storage failure.
+bool index_loop(Scratch& s, Loop& loop, double pad);
+
+// Calls f(i) for every segment i whose padded box may meet the box
+// [ua, ub] x [va, vb]: each at least once, some more than once; for a loop
+// without an index, every segment once in order.
+template <class F>
+void for_segments_near(const Loop& loop, double ua, double ub, double va, double vb, F f) {
+    const SegmentIndex& x = loop.index;
+    if (x.nu == 0) {
+        for (int i = 0; i < loop.u.size; ++i) f(i);
+        return;
+    }
+    const int i0 = x.column(ua), i1 = x.column(ub), j0 = x.row(va), j1 = x.row(vb);
+    for (int j = j0; j <= j1; ++j)
+        for (int i = i0; i <= i1; ++i) {
+            const int b = j * x.nu + i;
+            for (int k = x.start[b]; k < x.start[b + 1]; ++k) f(x.items[k]);
+        }
+}
 
 // The trim polygons of all boundary groups, outer loop of a group first.
 struct LoopSet {

@@ -94,20 +94,20 @@ struct CrossingMap {
     }
 };
 
-double cross(double au, double av, double bu, double bv) { return au * bv - av * bu; }
+double cross(double au, double av, double bu, double bv) { return to_double(au * bv - av * bu); }
 
 // Angle of (du, dv) in [0, 2*pi).
 double direction(double du, double dv) {
-    double a = std::atan2(dv, du);
-    if (a < 0.0) a += kTwoPi;
+    double a = to_double(std::atan2(dv, du));
+    if (a < 0.0) a = to_double(a + kTwoPi);
     return a;
 }
 
 // Counter-clockwise turn from angle `from` to angle `to`, in [0, 2*pi).
 double ccw_turn(double from, double to) {
-    double d = to - from;
-    while (d < 0.0) d += kTwoPi;
-    while (d >= kTwoPi) d -= kTwoPi;
+    double d = to_double(to - from);
+    while (d < 0.0) d = to_double(d + kTwoPi);
+    while (d >= kTwoPi) d = to_double(d - kTwoPi);
     return d;
 }
 
@@ -138,7 +138,7 @@ public:
         : s_(s), set_(set), grid_(grid), verts_(verts), eps_(eps), tris_(tris) {}
 
     int run() {
-        if (!crossings_.init(s_, 1024)) return 15;
+        if (!crossings_.init(s_, 1024)) return kErrStorage;
         for (int k = 0; k < set_.loops.size; ++k) {
             Loop& loop = set_.loops[k];
             // A polygon point within eps of a grid line is put on it, so that
@@ -148,7 +148,7 @@ public:
                 loop.v[i] = snap(grid_.vs, loop.v[i]);
             }
             update_box(loop);
-            if (!loop.vertex.resize(s_, loop.u.size, -1)) return 15;
+            if (!loop.vertex.resize(s_, loop.u.size, -1)) return kErrStorage;
         }
         for (int c = 0; c < grid_.leaves.size; ++c) {
             const Leaf& leaf = grid_.leaves[c];
@@ -311,13 +311,13 @@ private:
         segs_.clear();
         // Boundary vertices from the corner grid, counter-clockwise.
         for (int i = leaf.i0; i <= leaf.i1; ++i)
-            if (!grid_node(i, leaf.j0)) return 15;
+            if (!grid_node(i, leaf.j0)) return kErrStorage;
         for (int j = leaf.j0 + 1; j <= leaf.j1; ++j)
-            if (!grid_node(leaf.i1, j)) return 15;
+            if (!grid_node(leaf.i1, j)) return kErrStorage;
         for (int i = leaf.i1 - 1; i >= leaf.i0; --i)
-            if (!grid_node(i, leaf.j1)) return 15;
+            if (!grid_node(i, leaf.j1)) return kErrStorage;
         for (int j = leaf.j1 - 1; j > leaf.j0; --j)
-            if (!grid_node(leaf.i0, j)) return 15;
+            if (!grid_node(leaf.i0, j)) return kErrStorage;
         const bool plain = leaf.code == 1;
         if (!plain) {
             for (int k = 0; k < set_.loops.size; ++k) {
@@ -326,8 +326,21 @@ private:
                 if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
                     loop.vmin > vb_ + eps_)
                     continue;
-                for (int i = 0; i < loop.u.size; ++i)
-                    if (!N_TESLPI(k, i)) return 15;
+                if (loop.index.nu == 0) {
+                    for (int i = 0; i < loop.u.size; ++i)
+                        if (!N_TESLPI(k, i)) return kErrStorage;
+                    continue;
+                }
+                // Only the segments near the cell, in loop order as above.
+                near_.clear();
+                bool stored = true;
+                for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
+                                  [&](int i) { stored = stored && near_.push(s_, i); });
+                if (!stored) return kErrStorage;
+                std::sort(near_.data, near_.data + near_.size);
+                const int* end = std::unique(near_.data, near_.data + near_.size);
+                for (const int* i = near_.data; i < end; ++i)
+                    if (!N_TESLPI(k, *i)) return kErrStorage;
             }
             const int rc = split_segments();
             if (rc) return rc;
@@ -335,7 +348,7 @@ private:
         // Cell boundary pieces between consecutive boundary nodes.
         order_.clear();
         for (int i = 0; i < nodes_.size; ++i)
-            if (nodes_[i].s >= 0.0 && !order_.push(s_, i)) return 15;
+            if (nodes_[i].s >= 0.0 && !order_.push(s_, i)) return kErrStorage;
         for (int x = 1; x < order_.size; ++x) {  // insertion sort: nearly sorted
             const int key = order_[x];
             int y = x - 1;
@@ -348,19 +361,19 @@ private:
         const int polygon_segs = segs_.size;
         for (int x = 0; x < order_.size; ++x) {
             const int a = order_[x], b = order_[(x + 1) % order_.size];
-            if (a != b && !segs_.push(s_, Seg{a, b})) return 15;
+            if (a != b && !segs_.push(s_, Seg{a, b})) return kErrStorage;
         }
         if (plain) {
             // The whole cell lies in the region: one face, its boundary.
             cycles_.clear();
             cycle_nodes_.clear();
-            if (!cycle_start_.resize(s_, 0, 0)) return 15;
-            if (!cycle_start_.push(s_, 0)) return 15;
+            if (!cycle_start_.resize(s_, 0, 0)) return kErrStorage;
+            if (!cycle_start_.push(s_, 0)) return kErrStorage;
             for (int x = 0; x < order_.size; ++x)
-                if (!cycle_nodes_.push(s_, order_[x])) return 15;
-            if (!cycle_start_.push(s_, cycle_nodes_.size)) return 15;
+                if (!cycle_nodes_.push(s_, order_[x])) return kErrStorage;
+            if (!cycle_start_.push(s_, cycle_nodes_.size)) return kErrStorage;
             face_cycles_.clear();
-            if (!face_cycles_.push(s_, 0)) return 15;
+            if (!face_cycles_.push(s_, 0)) return kErrStorage;
             return triangulate_face(true);
         }
         (void)polygon_segs;
@@ -391,7 +404,7 @@ private:
                 if (den == 0.0) continue;
                 const double t = cross(c.u - a.u, c.v - a.v, d.u - c.u, d.v - c.v) / den;
                 const double u = a.u + t * (b.u - a.u), v = a.v + t * (b.v - a.v);
-                if (add_node(u, v, -1) < 0) return 15;
+                if (add_node(u, v, -1) < 0) return kErrStorage;
             }
         }
         // Split every piece at the nodes lying on it.
@@ -406,7 +419,8 @@ private:
                 if (i == sg.a || i == sg.b) continue;
                 if (distance_inside_segment(nodes_[i], a, b) > eps_) continue;
                 const double t = ((nodes_[i].u - a.u) * du + (nodes_[i].v - a.v) * dv) / len2;
-                if (!params_.push(s_, t) || !param_nodes_.resize(s_, params_.size, 0)) return 15;
+                if (!params_.push(s_, t) || !param_nodes_.resize(s_, params_.size, 0))
+                    return kErrStorage;
                 param_nodes_[params_.size - 1] = i;
             }
             // Sort the nodes along the piece.
@@ -425,7 +439,7 @@ private:
             int prev = sg.a;
             for (int p = 0; p <= params_.size; ++p) {
                 const int next = p < params_.size ? param_nodes_[p] : sg.b;
-                if (next != prev && !split_.push(s_, Seg{prev, next})) return 15;
+                if (next != prev && !split_.push(s_, Seg{prev, next})) return kErrStorage;
                 prev = next;
             }
         }
@@ -438,7 +452,7 @@ private:
             for (int y = 0; y < segs_.size && !repeated; ++y)
                 repeated = (segs_[y].a == sg.a && segs_[y].b == sg.b) ||
                            (segs_[y].a == sg.b && segs_[y].b == sg.a);
-            if (!repeated && !segs_.push(s_, sg)) return 15;
+            if (!repeated && !segs_.push(s_, sg)) return kErrStorage;
         }
         return 0;
     }
@@ -453,14 +467,15 @@ private:
             const Node& b = nodes_[sg.b];
             if (!halves_.push(s_, Half{sg.a, sg.b, -1, -1, direction(b.u - a.u, b.v - a.v)}) ||
                 !halves_.push(s_, Half{sg.b, sg.a, -1, -1, direction(a.u - b.u, a.v - b.v)}))
-                return 15;
+                return kErrStorage;
         }
         // Outgoing half-edges of every node, sorted counter-clockwise.
-        if (!out_start_.resize(s_, 0, 0) || !out_start_.resize(s_, nodes_.size + 1, 0)) return 15;
+        if (!out_start_.resize(s_, 0, 0) || !out_start_.resize(s_, nodes_.size + 1, 0))
+            return kErrStorage;
         for (int h = 0; h < halves_.size; ++h) ++out_start_[halves_[h].from + 1];
         for (int i = 0; i < nodes_.size; ++i) out_start_[i + 1] += out_start_[i];
-        if (!out_.resize(s_, 0, 0) || !out_.resize(s_, halves_.size, 0)) return 15;
-        if (!fill_.resize(s_, 0, 0) || !fill_.resize(s_, nodes_.size, 0)) return 15;
+        if (!out_.resize(s_, 0, 0) || !out_.resize(s_, halves_.size, 0)) return kErrStorage;
+        if (!fill_.resize(s_, 0, 0) || !fill_.resize(s_, nodes_.size, 0)) return kErrStorage;
         for (int h = 0; h < halves_.size; ++h) {
             const int f = halves_[h].from;
             out_[out_start_[f] + fill_[f]++] = h;
@@ -483,7 +498,7 @@ private:
             int pos = -1;
             for (int x = out_start_[b]; x < out_start_[b + 1]; ++x)
                 if (out_[x] == twin) pos = x;
-            if (pos < 0) return 17;
+            if (pos < 0) return kErrDegenerate;
             const int prev = pos == out_start_[b] ? out_start_[b + 1] - 1 : pos - 1;
             halves_[h].next = out_[prev];
         }
@@ -491,23 +506,23 @@ private:
         cycle_start_.clear();
         cycle_nodes_.clear();
         cycles_.clear();
-        if (!cycle_start_.push(s_, 0)) return 15;
+        if (!cycle_start_.push(s_, 0)) return kErrStorage;
         for (int h = 0; h < halves_.size; ++h) {
             if (halves_[h].cycle >= 0) continue;
             const int id = cycles_.size;
             double area = 0.0;
             int e = h, guard = 0;
             do {
-                if (++guard > halves_.size) return 17;
+                if (++guard > halves_.size) return kErrDegenerate;
                 halves_[e].cycle = id;
                 const Node& a = nodes_[halves_[e].from];
                 const Node& b = nodes_[halves_[e].to];
                 area += cross(a.u - ua_, a.v - va_, b.u - ua_, b.v - va_);
-                if (!cycle_nodes_.push(s_, halves_[e].from)) return 15;
+                if (!cycle_nodes_.push(s_, halves_[e].from)) return kErrStorage;
                 e = halves_[e].next;
             } while (e != h);
             if (!cycle_start_.push(s_, cycle_nodes_.size) || !cycles_.push(s_, 0.5 * area))
-                return 15;
+                return kErrStorage;
         }
         // The most negative cycle runs around the cell boundary outside; other
         // negative cycles bound components floating inside a face.
@@ -516,14 +531,14 @@ private:
             if (outside < 0 || cycles_[c] < cycles_[outside]) outside = c;
         // Connected parts of the graph: a component's outer cycle belongs to
         // the smallest face of another component around it.
-        if (!part_.resize(s_, 0, 0) || !part_.resize(s_, nodes_.size, 0)) return 15;
+        if (!part_.resize(s_, 0, 0) || !part_.resize(s_, nodes_.size, 0)) return kErrStorage;
         for (int i = 0; i < nodes_.size; ++i) part_[i] = i;
         auto root = [&](int i) {
             while (part_[i] != i) i = part_[i] = part_[part_[i]];
             return i;
         };
         for (int x = 0; x < segs_.size; ++x) part_[root(segs_[x].a)] = root(segs_[x].b);
-        if (!owner_.resize(s_, 0, 0) || !owner_.resize(s_, cycles_.size, -1)) return 15;
+        if (!owner_.resize(s_, 0, 0) || !owner_.resize(s_, cycles_.size, -1)) return kErrStorage;
         for (int c = 0; c < cycles_.size; ++c) {
             if (c == outside || cycles_[c] > 0.0) continue;
             const int first = cycle_nodes_[cycle_start_[c]];
@@ -540,9 +555,9 @@ private:
         for (int f = 0; f < cycles_.size; ++f) {
             if (cycles_[f] <= 0.0) continue;
             face_cycles_.clear();
-            if (!face_cycles_.push(s_, f)) return 15;
+            if (!face_cycles_.push(s_, f)) return kErrStorage;
             for (int c = 0; c < cycles_.size; ++c)
-                if (owner_[c] == f && !face_cycles_.push(s_, c)) return 15;
+                if (owner_[c] == f && !face_cycles_.push(s_, c)) return kErrStorage;
             const int rc = triangulate_face(false);
             if (rc) return rc;
         }
@@ -679,14 +694,14 @@ private:
 
     int triangulate_face(bool keep) {
         front_.clear();
-        if (!degree_.resize(s_, 0, 0) || !degree_.resize(s_, nodes_.size, 0)) return 15;
+        if (!degree_.resize(s_, 0, 0) || !degree_.resize(s_, nodes_.size, 0)) return kErrStorage;
         int boundary = 0;
         for (int x = 0; x < face_cycles_.size; ++x) {
             const int c = face_cycles_[x];
             const int b = cycle_start_[c], e = cycle_start_[c + 1];
             for (int i = b; i < e; ++i) {
                 const int p = cycle_nodes_[i], q = cycle_nodes_[i + 1 < e ? i + 1 : b];
-                if (p != q && !add_front(p, q)) return 15;
+                if (p != q && !add_front(p, q)) return kErrStorage;
                 ++boundary;
             }
         }
@@ -697,29 +712,29 @@ private:
         int stalled = 0;
         while (front_.size > 0) {
             const int x = front_.size - 1 - stalled;
-            if (x < 0) return 17;  // no front edge can advance
+            if (x < 0) return kErrDegenerate;  // no front edge can advance
             const int a = front_[x].a, b = front_[x].b;
             const int w = best_vertex(a, b);
-            if (w == -2) return 11;
-            if (w == -3) return 15;
+            if (w == -2) return kErrDivision;
+            if (w == -3) return kErrStorage;
             if (w < 0) {
                 ++stalled;
                 continue;
             }
-            if (--budget < 0) return 17;
+            if (--budget < 0) return kErrDegenerate;
             stalled = 0;
-            if (!local_.push(s_, Tri{a, b, w})) return 15;
+            if (!local_.push(s_, Tri{a, b, w})) return kErrStorage;
             remove_front(x);
             int r = find_front(w, a);
             if (r >= 0)
                 remove_front(r);
             else if (!add_front(a, w))
-                return 15;
+                return kErrStorage;
             r = find_front(b, w);
             if (r >= 0)
                 remove_front(r);
             else if (!add_front(w, b))
-                return 15;
+                return kErrStorage;
         }
         if (!keep && local_.size > first_tri) {
             // The face lies wholly on one side of every polygon, so the
@@ -746,10 +761,10 @@ private:
                 const Tri& lt = local_[t];
                 const int va = nodes_[lt.a].vertex, vb = nodes_[lt.b].vertex,
                           vc = nodes_[lt.c].vertex;
-                if (va == vb || vb == vc || va == vc) return 17;
+                if (va == vb || vb == vc || va == vc) return kErrDegenerate;
                 if (!tris_.push(s_,
                                 Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex, nodes_[lt.c].vertex}))
-                    return 15;
+                    return kErrStorage;
             }
         }
         local_.size = first_tri;
@@ -816,6 +831,7 @@ private:
     Table<int> cand_;
     Table<double> cand_sigma_;
     Table<int> order_keys_;
+    Table<int> near_;
 };
 
 }  // namespace
@@ -829,7 +845,7 @@ int triangulate_cells(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTabl
 int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rings) {
     // Fan edges d -> e around every vertex, grouped by vertex.
     Table<int> first, fan_d, fan_e;
-    if (!first.resize(s, vertex_count + 1, 0)) return 15;
+    if (!first.resize(s, vertex_count + 1, 0)) return kErrStorage;
     for (int t = 0; t < tris.size; ++t) {
         ++first[tris[t].a + 1];
         ++first[tris[t].b + 1];
@@ -840,7 +856,7 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
     Table<int> fill;
     if (!fill.resize(s, vertex_count, 0) || !fan_d.resize(s, total, 0) ||
         !fan_e.resize(s, total, 0))
-        return 15;
+        return kErrStorage;
     auto put = [&](int j, int d, int e) {
         const int x = first[j] + fill[j]++;
         fan_d[x] = d;
@@ -853,22 +869,22 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
         put(tr.c, tr.a, tr.b);
     }
     if (!rings.start.resize(s, vertex_count, 0) || !rings.count.resize(s, vertex_count, 0))
-        return 15;
+        return kErrStorage;
     rings.entries.clear();
     Table<char> used;
     for (int j = 0; j < vertex_count; ++j) {
         const int b = first[j], e = first[j + 1];
         rings.start[j] = rings.entries.size;
         if (b == e) {
-            if (!rings.entries.push(s, -1)) return 15;
+            if (!rings.entries.push(s, -1)) return kErrStorage;
             rings.count[j] = 0;
             continue;
         }
         // Two triangles with the same fan edge overlap.
         for (int x = b; x < e; ++x)
             for (int y = x + 1; y < e; ++y)
-                if (fan_d[x] == fan_d[y] || fan_e[x] == fan_e[y]) return 17;
-        if (!used.resize(s, e - b, 0)) return 15;
+                if (fan_d[x] == fan_d[y] || fan_e[x] == fan_e[y]) return kErrDegenerate;
+        if (!used.resize(s, e - b, 0)) return kErrStorage;
         for (int x = 0; x < e - b; ++x) used[x] = 0;
         int placed = 0;
         bool first_fan = true;
@@ -885,14 +901,14 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
             if (start < 0)
                 for (int x = b; x < e && start < 0; ++x)
                     if (!used[x - b]) start = x;
-            if (!first_fan && !rings.entries.push(s, j)) return 15;
+            if (!first_fan && !rings.entries.push(s, j)) return kErrStorage;
             first_fan = false;
-            if (!rings.entries.push(s, fan_d[start])) return 15;
+            if (!rings.entries.push(s, fan_d[start])) return kErrStorage;
             int x = start;
             while (x >= 0) {
                 used[x - b] = 1;
                 ++placed;
-                if (!rings.entries.push(s, fan_e[x])) return 15;
+                if (!rings.entries.push(s, fan_e[x])) return kErrStorage;
                 int next = -1;
                 for (int y = b; y < e; ++y)
                     if (!used[y - b] && fan_d[y] == fan_e[x]) next = y;
@@ -908,17 +924,18 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
 
 namespace ruvane {
 
-Status N_TESDEL(tess::Scratch& s, tess::LoopSet& loops, const tess::CellGrid& grid,
-                tess::VertexTable& verts, double c_prime, tess::Rings& rings) {
+Status N_TESDEL(const SurfaceMeasures& g, tess::Scratch& s, tess::LoopSet& loops,
+                const tess::CellGrid& grid, tess::VertexTable& verts, double c_prime,
+                tess::Rings& rings) {
     // Coincidence distance: a hundredth of C', but well below the thinnest
     // cell so that a cell's corners never merge.
-    double thinnest = std::fmax(g_tess.Lu, g_tess.Lv);
+    double thinnest = std::fmax(g.Lu, g.Lv);
     for (int k = 0; k < grid.leaves.size; ++k) {
         const tess::Leaf& l = grid.leaves[k];
         thinnest = std::fmin(thinnest, std::fmin(l.ub - l.ua, l.vb - l.va));
     }
     double eps = std::fmin(0.01 * c_prime, 0.001 * thinnest);
-    eps = std::fmax(eps, 1e-13 * std::fmax(g_tess.Lu, g_tess.Lv));
+    eps = std::fmax(eps, 1e-13 * std::fmax(g.Lu, g.Lv));
     tess::Table<tess::Tri> tris;
     int rc = tess::triangulate_cells(s, loops, grid, verts, eps, tris);
     if (rc == 0) rc = tess::build_rings(s, verts.u.size, tris, rings);

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "include/ruvane.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -21,8 +22,12 @@ using tess::VertexTable;
 // Beyond this many cell corners the surface cannot be made flat within the
 // tolerance in any reasonable memory: the subdivision gives up as if storage
 // had run out, instead of working for hours.
-constexpr int kMaxCorners = 1500000;
+constexpr int kMaxCorners = RUVANE_TESS_CORNER_LIMIT;
 constexpr double kCoincide = 1e-7;  // control points closer than this are one point
+// A flat cell holding more trim polygon points than this is split as well:
+// triangulating one cell costs the square of the points in it, so a long
+// loop through a few large cells would make the whole run quadratic.
+constexpr int kMaxCellTrimPoints = 96;
 
 struct Cell {
     double ua, ub, va, vb;
@@ -33,6 +38,23 @@ struct Cell {
     Surface piece;
     Pool pool;
 };
+
+// Whether the cell holds more than kMaxCellTrimPoints trim polygon points
+// and is still large enough to be split for that.
+bool crowded(const LoopSet& loops, const Cell& c, double smallest) {
+    if (c.code == 1 || c.code == -1) return false;
+    if (c.ub - c.ua < smallest && c.vb - c.va < smallest) return false;
+    int n = 0;
+    for (int k = 0; k < loops.loops.size; ++k) {
+        const tess::Loop& l = loops.loops[k];
+        if (l.umax < c.ua || l.umin > c.ub || l.vmax < c.va || l.vmin > c.vb) continue;
+        for (int i = 0; i < l.u.size; ++i)
+            if (l.u[i] >= c.ua && l.u[i] <= c.ub && l.v[i] >= c.va && l.v[i] <= c.vb &&
+                ++n > kMaxCellTrimPoints)
+                return true;
+    }
+    return false;
+}
 
 // Releases the pools of the cells still waiting when the subdivision ends,
 // on every path.
@@ -252,17 +274,17 @@ int initial_vertex_capacity(double r) {
 
 }  // namespace
 
-Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch& s, CellGrid& grid,
-                VertexTable& verts) {
+Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A, double c_prime,
+                Scratch& s, CellGrid& grid, VertexTable& verts) {
     if (A < kMinTolerance) {
         set_error(kErrTolerance, "N_TESSUB");
         return kFail;
     }
-    const double Lu = g_tess.Lu, Lv = g_tess.Lv;
+    const double Lu = g.Lu, Lv = g.Lv;
     map_knots(*sur->uknt, sur->p, Lu);
     map_knots(*sur->vknt, sur->q, Lv);
 
-    double r = g_tess.area / A;
+    double r = g.area / A;
     if (!(r <= 500000.0)) r = 500000.0;
     const int vertex_cap = initial_vertex_capacity(r);
     const int stack_cap =
@@ -314,6 +336,10 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
             PrivatePool scratch;
             f = flatness(*sur, c.piece, c.ua, c.ub, c.va, c.vb, A, scratch.get());
             final_cell = f.flat;
+            if (final_cell && crowded(loops, c, 2.0 * margin)) {
+                final_cell = false;
+                f.direction = c.ub - c.ua > c.vb - c.va ? 2 : 1;  // across the longer side
+            }
         }
         if (final_cell) {
             Cell leaf = c;
@@ -321,7 +347,12 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
             if (!leaves.push(s, leaf)) return storage_failed();
             continue;
         }
-        if (raw_u.size > kMaxCorners) return storage_failed();
+        if (raw_u.size > kMaxCorners) {
+            // Not storage: the surface tolerance asks for more cells than a
+            // mesh can sensibly hold. Its own code lets the caller say so.
+            set_error(kErrCapacity, "N_TESSUB");
+            return kFail;
+        }
         split_any = true;
         // Cut line, kept 20 C' away from the nearest extreme of a trim loop
         // so that cells do not end a hair's breadth from a loop.
@@ -345,11 +376,15 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
                     }
                 }
             }
+            // Compared as stored: a position that is above the edge only
+            // in a wider register would make one half the whole cell again.
+            const double below = tess::to_double(nearest - margin);
+            const double above = tess::to_double(nearest + margin);
             if (found && best < margin) {
-                if (nearest_is_min && nearest - margin > lo)
-                    line = nearest - margin;
-                else if (!nearest_is_min && nearest + margin < hi)
-                    line = nearest + margin;
+                if (nearest_is_min && below > lo)
+                    line = below;
+                else if (!nearest_is_min && above < hi)
+                    line = above;
             }
         }
         Cell a = c, b = c;
@@ -490,6 +525,7 @@ Status N_TESSUB(Surface* sur, LoopSet& loops, double A, double c_prime, Scratch&
                 }
             }
             tess::update_box(l);
+            l.index.nu = l.index.nv = 0;  // numbering changed: scan instead
         }
     }
     return kOk;

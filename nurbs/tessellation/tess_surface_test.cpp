@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-#include "nurbs/ruvane_test_host.h"
+#include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/tessellation/mesh_check.h"
 #include "nurbs/tessellation/tess_fixtures.h"
 #include "nurbs/tessellation/tessellation.h"
@@ -67,15 +67,12 @@ void sink(const TessTriangle* t, void* user) {
 
 Outcome tessellate(const Surface& s, double A, double B, double C) {
     Outcome r;
-    ruvane_test::install_counting_host();
-    ruvane_test::arm(0);
-    ruvane::set_tess_loop_observer(on_loop, &r);
-    ruvane::set_tess_mesh_observer(on_mesh, &r);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    ForwardingObserver watch(on_loop, on_mesh, &r);
     Desc d(s);
-    r.result = ruvane_tesselate_ruvane(sink, d.get(), &r.status, A, B, C, &r);
-    ruvane::set_tess_loop_observer(nullptr, nullptr);
-    ruvane::set_tess_mesh_observer(nullptr, nullptr);
-    EXPECT_EQ(ruvane_test::counters().live, 0) << s.name << ": host blocks left over";
+    r.result = tessellate_observed(sink, d.get(), &r.status, A, B, C, &r, &watch);
+    EXPECT_EQ(sx::testing::counters().live, 0) << s.name << ": host blocks left over";
     return r;
 }
 

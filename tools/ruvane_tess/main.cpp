@@ -10,6 +10,7 @@
 #include <string>
 
 #include "include/ruvane.h"
+#include "tools/ruvane_tess/loop_check.h"
 #include "tools/ruvane_tess/mesh_writer.h"
 #include "tools/ruvane_tess/surface_json.h"
 
@@ -26,7 +27,17 @@ constexpr const char* kCannotWrite = "ruvane-tess: cannot write %s\n";
 constexpr const char* kInitFailed = "ruvane-tess: the component refused its host table\n";
 constexpr const char* kLibraryFailed = "ruvane-tess: the tessellator ran out of memory\n";
 constexpr const char* kResult = "status %d (%s), %zu triangles, %.3f ms\n";
-constexpr const char* kNoMesh = "no triangles: the tessellator failed with every loop orientation";
+constexpr const char* kNoMesh = "no triangles";
+constexpr const char* kEveryOrientation = "the tessellator failed with every loop orientation";
+constexpr const char* kRefused =
+    "ruvane-tess: tolerance refused (surface %g, trim %g, param %g): surface and trim must be "
+    "finite and at least 1e-7, param finite, positive and not denormal\n";
+constexpr const char* kCornerLimit =
+    "ruvane-tess: the subdivision reached its limit of %d cell corners; raise "
+    "--surface-tolerance (now %g)\n";
+constexpr const char* kFailedAt = "ruvane-tess: %s (error %d in %s)\n";
+constexpr const char* kWarning = "ruvane-tess: warning: %s\n";
+constexpr const char* kNotWritten = "ruvane-tess: nothing tessellated, %s not written\n";
 constexpr const char* kStatusText[] = {
     "triangles delivered",         "surface rejected",
     "outer trim curve rejected",   "hole trim curve rejected",
@@ -41,6 +52,20 @@ void collect(const TessTriangle* t, void* user) { static_cast<ruvane_tess::Mesh*
 bool ends_with(const std::string& s, const char* tail) {
     const size_t n = std::strlen(tail);
     return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// The cause of an empty result, from the status and the library's error
+// record (fresh in this process, so it belongs to this call).
+void explain_failure(int32_t status, int32_t error, const char* routine,
+                     const ruvane_tess::Tolerances& t) {
+    if (error == 19 && status == 0)
+        std::fprintf(stderr, kRefused, t.surface, t.trim, t.param);
+    else if (error == 9 && std::strcmp(routine, "N_TESSUB") == 0)
+        std::fprintf(stderr, kCornerLimit, static_cast<int>(RUVANE_TESS_CORNER_LIMIT), t.surface);
+    else if (error != 0)
+        std::fprintf(stderr, kFailedAt,
+                     status >= 1 && status <= 5 ? kStatusText[status] : kEveryOrientation, error,
+                     routine);
 }
 
 }  // namespace
@@ -121,16 +146,24 @@ int main(int argc, char** argv) {
         ruvane_tesselate_ruvane(collect, records.get(), &status, surface.tolerances.surface,
                                 surface.tolerances.trim, surface.tolerances.param, &mesh);
     const auto stop = std::chrono::steady_clock::now();
-    component_client_shutdown();
     if (!ok) {
+        component_client_shutdown();
         std::fputs(kLibraryFailed, stderr);
         return 2;
     }
+    char routine[9] = "";
+    const int32_t error_code = ruvane_last_error(routine);
     const double ms = std::chrono::duration<double, std::milli>(stop - start).count();
     const char* meaning = status >= 0 && status <= 5 ? kStatusText[status] : "?";
     if (status == 0 && mesh.faces.empty()) meaning = kNoMesh;
     std::printf(kResult, static_cast<int>(status), meaning, mesh.faces.size(), ms);
-    if (!output.empty()) {
+    if (mesh.faces.empty()) explain_failure(status, error_code, routine, surface.tolerances);
+    for (const std::string& w : ruvane_tess::check_loops(surface))
+        std::fprintf(stderr, kWarning, w.c_str());
+    component_client_shutdown();
+    if (!output.empty() && mesh.faces.empty()) {
+        std::fprintf(stderr, kNotWritten, output.c_str());
+    } else if (!output.empty()) {
         std::ofstream out(output, std::ios::binary);
         if (format == "ply")
             ruvane_tess::write_ply(mesh, out);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "nurbs/testing/ruvane_test_host.h"
+#include "tools/ruvane_tess/loop_check.h"
 #include "tools/ruvane_tess/mesh_writer.h"
 #include "tools/ruvane_tess/surface_json.h"
 
@@ -90,6 +91,55 @@ TEST(RuvaneTessWriter, SharesVerticesAndTurnsNegatedFaces) {
     EXPECT_NE(ply.str().find("element vertex 4\n"), std::string::npos);
     EXPECT_NE(ply.str().find("element face 2\n"), std::string::npos);
     EXPECT_NE(ply.str().find("\n3 1 3 2\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Loops the library takes without a word, and the warnings the tool gives.
+TEST(RuvaneTessLoops, WarnsAboutOpenAndSelfCrossingLoops) {
+    sx::testing::install_counting_host();
+    auto line = [](double u0, double v0, double u1, double v1) {
+        return ruvane_tess::CurveData{2, {u0, v0, 0, u1, v1, 0}, {1, 1}, {0, 0, 1, 1}};
+    };
+    using Loop = std::vector<ruvane_tess::CurveData>;
+    const Loop square{line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1), line(0, 1, 0, 0)};
+    const Loop open{line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1), line(0, 1, 0, 0.2)};
+    const Loop bow{line(0, 0, 1, 1), line(1, 1, 1, 0), line(1, 0, 0, 1), line(0, 1, 0, 0)};
+    // A 400-sided polygon with two neighbouring points swapped: a crossing.
+    std::vector<std::pair<double, double>> ring;
+    for (int k = 0; k < 400; ++k)
+        ring.push_back(
+            {std::cos(k * 3.14159265358979 / 200), std::sin(k * 3.14159265358979 / 200)});
+    std::swap(ring[100], ring[101]);
+    Loop spike;
+    for (int k = 0; k < 400; ++k) {
+        const auto [u0, v0] = ring[k];
+        const auto [u1, v1] = ring[(k + 1) % 400];
+        spike.push_back(line(u0, v0, u1, v1));
+    }
+    struct Case {
+        const char* name;
+        Loop outer;
+        std::vector<Loop> holes;
+        std::vector<std::string> starts;  // beginnings of the expected warnings
+    } cases[] = {
+        {"closed square", square, {}, {}},
+        {"open outer loop", open, {}, {"the outer loop is open: curve 3 ends at (0, 0.2)"}},
+        {"bow tie hole", square, {square, bow}, {"hole 1 crosses itself"}},
+        {"long loop with a crossing", spike, {}, {"the outer loop crosses itself"}},
+    };
+    for (const Case& c : cases) {
+        ruvane_tess::SurfaceData s;
+        s.outer = c.outer;
+        s.holes = c.holes;
+        const std::vector<std::string> got = ruvane_tess::check_loops(s);
+        ASSERT_EQ(got.size(), c.starts.size()) << c.name << (got.empty() ? "" : ": " + got[0]);
+        for (size_t k = 0; k < got.size(); ++k)
+            EXPECT_EQ(got[k].rfind(c.starts[k], 0), 0u) << c.name << ": " << got[k];
+    }
+    EXPECT_EQ(sx::testing::counters().live, 0);
 }
 
 }  // namespace

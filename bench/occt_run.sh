@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The comparison of ruvane with OpenCASCADE's mesher, from one command:
+#   bash bench/occt_run.sh            all models, writes bench/results/occt_compare.*
+#   bash bench/occt_run.sh --quick    a few faces, writes bench/results/occt_compare_quick.*
+# Installs what it needs (Debian packages), configures a native build with
+# -DSX_BENCH_OCCT=ON in build/occt-bench, checks the measures, runs the
+# comparison and draws the chart.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+mode=()
+stem=occt_compare
+if [ "${1:-}" = "--quick" ]; then
+  mode=(--quick)
+  stem=occt_compare_quick
+fi
+
+# The project's own build dependencies, then the kernel and the chart tool,
+# which only this benchmark uses.
+bash "$root/scripts/install-deps.sh"
+packages=(libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
+          libtbb-dev gnuplot-nox)
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    "${missing[@]}" </dev/null
+fi
+
+build=${OCCT_BENCH_BUILD:-$root/build/occt-bench}
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake --preset native -S "$root" -B "$build" -DSX_BENCH_OCCT=ON "${launcher[@]}" >/dev/null
+cmake --build "$build" -j2 --target occt_compare occt_measure_test
+"$build/bench/occt_measure_test" --gtest_brief=1
+
+revision=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+if ! git -C "$root" diff --quiet HEAD -- nurbs include 2>/dev/null; then
+  revision="$revision with uncommitted library changes"
+fi
+work="$build/occt-work"
+"$build/bench/occt-compare" "${mode[@]}" --out "$root/bench/results" --work "$work" \
+  --revision "$revision"
+gnuplot "$work/$stem.gp"
+echo
+sed -n '/^## Summary/,/^## /p' "$root/bench/results/$stem.md" | sed '$d'
+echo "report: bench/results/$stem.md, chart: bench/results/$stem.png"
