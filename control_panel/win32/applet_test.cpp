@@ -231,8 +231,8 @@ TEST_F(CplApplet, AnswersAndItsDrivenSheetStoresTestsAndReports) {
 // card, the command line it was given.
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[2]) == "-renderer") {
-        sx::cpl::test::store_value(sx::cpl::kLastRasterizerValue, sx::kRegSz, argv[3]);
-        sx::cpl::test::store_value(sx::cpl::kLastVideoCardValue, sx::kRegSz, GetCommandLineA());
+        sx::testing::store_value(sx::cpl::kLastRasterizerValue, sx::kRegSz, argv[3]);
+        sx::testing::store_value(sx::cpl::kLastVideoCardValue, sx::kRegSz, GetCommandLineA());
         Sleep(500);  // long enough for the test to see the sheet disabled
         return 0;
     }
