@@ -15,9 +15,9 @@ const char kUsage[] =
     "usage:\n"
     "  sxinstall install --name NAME [--version N] [--dir DIR | --user]\n"
     "                    [--from FOLDER]... [--file KEY=RELPATH:SOURCE]...\n"
-    "                    [--entry KEY=RELPATH]... [--hook KEY]...\n"
+    "                    [--entry KEY=RELPATH]... [--hook KEY]... [--force]\n"
     "  sxinstall list [--dir DIR | --user]\n"
-    "  sxinstall remove NAME [--dir DIR | --user]\n"
+    "  sxinstall remove NAME [--dir DIR | --user] [--force]\n"
     "\n"
     "install  copies the component's files into the component directory and\n"
     "         adds (or replaces) its record in compindx.dat:\n"
@@ -28,6 +28,8 @@ const char kUsage[] =
     "                           and call its component_install_initialize\n"
     "list     prints the components of compindx.dat and their files\n"
     "remove   deletes a component's record and its files\n"
+    "--force  lets install overwrite, and remove delete, files that another\n"
+    "         component's record lists\n"
     "\n"
     "DIR defaults to the system components directory (--user: the per-user\n"
     "one). Paths are Windows paths (C:\\x\\y); a path starting with / is a\n"
@@ -90,6 +92,8 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--force") {
+            request.force = true;
         } else if (arg == "--user") {
             per_user = true;
         } else if (arg == "--dir" && has_value) {
@@ -145,7 +149,8 @@ int main(int argc, char** argv) {
     }
     if (command == "remove") {
         if (remove_name.empty()) return usage_error("remove needs the component's name");
-        if (!sx::install::remove_component(request.directory, remove_name, &error))
+        if (!sx::install::remove_component(request.directory, remove_name, &error, 10000,
+                                           request.force))
             return failure(error);
         std::printf("removed %s from %s\n", remove_name.c_str(), request.directory.c_str());
         return 0;
