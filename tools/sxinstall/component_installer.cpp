@@ -301,6 +301,12 @@ void recover_interrupted(const FilePath& directory, const FilePath& index,
     directory.for_each_entry(sweep_entry, nullptr);
 }
 
+std::string index_read_error(const FilePath& index) {
+    if (index.is_special_file())
+        return "cannot read the index " + index.text() + ": not a regular file";
+    return "cannot read the index " + index.text() + system_reason();
+}
+
 // Waits for other installers only: a directory where the lock cannot be made
 // at all (read-only, missing) is reported at once with the system's reason.
 FileLockHolder lock_index(const FilePath& index, unsigned timeout_ms, std::string* error) {
@@ -426,7 +432,7 @@ bool install_component(const InstallRequest& request, std::string* error) {
         FileLockHolder lock = lock_index(index, request.lock_timeout_ms, error);
         if (!lock) return false;
         if (!read_index(index, &records)) {
-            *error = "cannot read the index " + index.text() + system_reason();
+            *error = index_read_error(index);
             return false;
         }
         recover_interrupted(directory, index, records);
@@ -545,7 +551,7 @@ bool remove_component(const FilePath& folder, const std::string& name, std::stri
     if (!lock) return false;
     std::vector<IndexRecord> records;
     if (!read_index(index, &records)) {
-        *error = "cannot read the index " + index.text() + system_reason();
+        *error = index_read_error(index);
         return false;
     }
     recover_interrupted(directory, index, records);
@@ -589,7 +595,7 @@ bool list_components(const FilePath& folder, std::vector<IndexRecord>* records,
     // Like every reader: wait a little for a writer, then read anyway.
     FileLockHolder lock = acquire_lock(index, 250);
     if (!read_index(index, records)) {
-        *error = "cannot read the index " + index.text();
+        *error = index_read_error(index);
         return false;
     }
     return true;

@@ -51,8 +51,9 @@ sx::FilePath path_argument(std::string text) {
     return sx::FilePath(base + text);
 }
 
+// A wrong command line: one line saying what is wrong, exit code 2.
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "sxinstall: %s\n\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "sxinstall: %s (sxinstall --help shows the usage)\n", message.c_str());
     return 2;
 }
 
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage_error("no command");
     const std::string command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;
     }
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         const bool has_value = i + 1 < args.size();
         auto value = [&]() { return args[++i]; };
-        if (arg == "--help" || arg == "-h") {
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--force") {
