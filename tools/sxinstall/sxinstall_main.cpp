@@ -118,6 +118,10 @@ int main(int argc, char** argv) {
             std::string rest;
             if (!split_at(text, '=', &file.key, &rest))
                 return usage_error(arg + " needs KEY=RELPATH: " + text);
+            // "K=C:\x:S" would otherwise split at the drive's colon.
+            if (rest.size() >= 2 && rest[1] == ':')
+                return usage_error(arg + ": RELPATH is relative to the component directory, not " +
+                                   rest.substr(0, rest.find(':', 2)));
             if (arg == "--file") {
                 // The relative path has no ':', so the first one ends it.
                 std::string source;

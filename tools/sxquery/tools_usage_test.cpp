@@ -64,7 +64,7 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
 
     const std::string sxinstall = SX_SXINSTALL_FILE, sxquery = SX_SXQUERY_FILE,
                       sxreg = SX_SXREG_FILE, tess = SX_RUVANE_TESS_FILE,
-                      launcher = SX_LAUNCHER_FILE;
+                      launcher = SX_LAUNCHER_FILE, player = SX_PLAYER_FILE;
     const struct {
         std::string command;
         int code;
@@ -94,6 +94,11 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
         {sxinstall + " install --name evil --dir " + scratch +
              "/comps2 --file x=COMPINDX.DAT:/etc/hostname",
          1, "reserved", false},
+        {sxinstall + " install --name x --dir " + scratch + "/comps2 --file 'x=C:\\evil.txt:src'",
+         2, "not C:\\evil.txt", false},
+        {player + " --help", 0, "usage", true},
+        {player + " --show-ad --bogus", 2, "wrong use", false},
+        {player + " applet.sxvm", 0, "", false},  // no record asked for
         {launcher + " " + scratch + "/applet.sxvm", 255, "not a regular file", false},
         {launcher + " /nonexistent/x.sxvm", 255, "Z:\\nonexistent\\x.sxvm", false},
     };
@@ -108,6 +113,11 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
         }
         EXPECT_LT(o.seconds, 5.0) << c.command;
     }
+    // A host path for the record is the player's drive Z:.
+    const Outcome recorded =
+        run(scratch, "env SXPLAYER_RECORD=" + scratch + "/record " + player + " x.sxvm -a");
+    EXPECT_EQ(recorded.code, 0) << recorded.err;
+    EXPECT_NE(slurp(scratch + "/record").find("x.sxvm -a"), std::string::npos);
     chmod((scratch + "/readonly").c_str(), 0755);
     std::system(("rm -rf '" + scratch + "'").c_str());
 }
