@@ -23,20 +23,6 @@ TEST(AppletFileArgument, TakesTheFirstNameQuotedOrNot) {
     for (const auto& [line, name] : cases) EXPECT_EQ(applet_file_argument(line), name) << line;
 }
 
-TEST(NativeAppletPath, HostPathsAreDriveZ) {
-    const std::pair<std::string, std::string> cases[] = {
-#ifdef _WIN32
-        {"/tmp/x.sxvm", "/tmp/x.sxvm"},
-#else
-        {"/tmp/x.sxvm", "Z:\\tmp\\x.sxvm"}, {"/a b/c/", "Z:\\a b\\c\\"},
-#endif
-        {"C:\\x.sxvm", "C:\\x.sxvm"},
-        {"rel/x.sxvm", "rel/x.sxvm"},
-        {"", ""},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(native_applet_path(in), out) << in;
-}
-
 TEST(CommandLineAfterProgram, IsWhatWinMainReceives) {
     const std::pair<std::string, std::string> cases[] = {
         {"Stellarix3D \"C:\\My Applets\\demo.sxvm\"", "\"C:\\My Applets\\demo.sxvm\""},

@@ -117,30 +117,6 @@ TEST_F(Sxreg, AddStoresTypesAsWindowsDoes) {
     p.reg_close_key(k);
 }
 
-TEST_F(Sxreg, SwitchesAreValidatedAsRegDoes) {
-    const struct {
-        std::vector<std::string> args;
-        int code;
-    } cases[] = {
-        {{"add", key_, "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a##b", "/s", "##", "/f"}, 1},
-        {{"add", key_, "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a#b", "/s", "", "/f"}, 1},
-        {{"add", key_, "/v", "m", "/f", "/f"}, 1},
-        {{"query", key_, "/s", "/s"}, 1},
-        {{"add", key_, "/v", std::string(16384, 'n'), "/d", "x", "/f"}, 1},
-        {{"add", key_, "/v", std::string(16383, 'n'), "/d", "x", "/f"}, 0},
-        {{"query", key_}, 0},
-        {{"add", key_, "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a#b", "/s", "#", "/f"}, 0},
-        {{"--help"}, 0},
-        {{"query", "-h"}, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(sxreg(c.args), c.code) << c.args[0] << " " << c.args.back() << ": " << err_;
-        if (c.code == 1) {
-            EXPECT_NE(err_.find("Invalid syntax"), std::string::npos) << err_;
-        }
-    }
-}
-
 TEST_F(Sxreg, QueryPrintsLikeReg) {
     set_raw("Name", kRegSz, std::string("text\0", 5));
     set_raw("Count", kRegDword, std::string("\x2a\0\0\0", 4));
