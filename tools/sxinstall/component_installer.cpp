@@ -524,11 +524,25 @@ bool install_component(const InstallRequest& request, std::string* error) {
         if (call_hook(directory, request, hook, error)) continue;
         // A component whose hook failed is not installed: its record and
         // the files no other record names go again.
+        // Only our record is put back: another installer may have changed
+        // the index since.
         FileLockHolder lock = acquire_lock(index, request.lock_timeout_ms);
-        if (lock && write_index(index, previous)) {
+        std::vector<IndexRecord> now;
+        if (!lock || !read_index(index, &now)) return false;
+        const auto before =
+            std::find_if(previous.begin(), previous.end(),
+                         [&](const IndexRecord& r) { return same_component(r, request.name); });
+        const auto ours = std::find_if(now.begin(), now.end(), [&](const IndexRecord& r) {
+            return same_component(r, request.name);
+        });
+        if (ours != now.end() && before != previous.end())
+            *ours = *before;
+        else if (ours != now.end())
+            now.erase(ours);
+        if (write_index(index, now)) {
             for (const std::string& path : journal.moves) {
                 const bool listed_before =
-                    std::any_of(previous.begin(), previous.end(), [&](const IndexRecord& r) {
+                    std::any_of(now.begin(), now.end(), [&](const IndexRecord& r) {
                         return std::any_of(r.files.begin(), r.files.end(),
                                            [&](const std::pair<std::string, std::string>& f) {
                                                return same_path(f.second, path);
