@@ -119,6 +119,35 @@ TEST_F(Curves, ClippedCurveEqualsOriginalOnKeptRange) {
     }
 }
 
+// The reversed curve runs the other way: R(t) = C(a + b - t), in place or
+// into a fresh record, for random curves.
+TEST_F(Curves, ReversedCurveRunsBackwards) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 7; ++p) {
+        const CurveData c = sx::testing::random_curve(rng, p, p % 2 == 0, p % 3 != 0, false);
+        Curve cur;
+        ASSERT_EQ(build(c, &cur), kOk);
+        Curve into;
+        ASSERT_EQ(N_CURREV(&cur, &into, &pool_), kOk);
+        Curve twice;
+        ASSERT_EQ(N_CURREV(&into, &twice, &pool_), kOk);
+        const double tol = 1e-12 * sx::testing::max_abs(c.points);
+        for (int k = 0; k < 10; ++k) {
+            const double t = unit(rng);
+            const auto ref = sx::testing::reference_curve_point(c, 1.0 - t, false);
+            expect_near_ref(eval(into, t), ref, tol, "reversed p=" + std::to_string(p));
+            expect_near_ref(eval(twice, 1.0 - t), ref, tol, "twice p=" + std::to_string(p));
+        }
+        ASSERT_EQ(N_CURREV(&cur, &cur, &pool_), kOk);
+        for (int k = 0; k < 5; ++k) {
+            const double t = unit(rng);
+            expect_near_ref(eval(cur, t), sx::testing::reference_curve_point(c, 1.0 - t, false),
+                            tol, "in place p=" + std::to_string(p));
+        }
+    }
+}
+
 // An interior knot of multiplicity p + 1 on a continuous curve is reduced to
 // p without changing the shape; an end run longer than p + 1 is shortened and
 // its dead control point dropped.

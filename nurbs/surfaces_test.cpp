@@ -209,4 +209,46 @@ TEST_F(Surfaces, DegeneratePointsFailWithCode17) {
     }
 }
 
+// Segments and iso-curves used by the tessellator reproduce the surface.
+TEST_F(Surfaces, SegmentsAndIsoCurvesReproduceTheSurface) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 4; ++p) {
+        const SurfaceData s = random_surface(rng, p, 5 - p, true, p % 2 == 0, false);
+        Surface sur;
+        ASSERT_EQ(build(s, &sur), kOk);
+        const double tol = 1e-12 * scale_of(s);
+        // Piece [0.5, 1.5] x [-0.2, 0.7]
+        Surface piece;
+        ASSERT_EQ(N_TOOSSG(sur, 0.5, 1.5, -0.2, 0.7, &piece, &pool_), kOk);
+        EXPECT_EQ(piece.uknt->U[0], 0.5);
+        EXPECT_EQ(piece.vknt->U[piece.vknt->m], 0.7);
+        for (int k = 0; k < 8; ++k) {
+            const double u = 0.5 + unit(rng), v = -0.2 + 0.9 * unit(rng);
+            Point3 a, b;
+            ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
+            ASSERT_EQ(N_SUREVN(piece, 1, std::min(u, 1.5), std::min(v, 0.7), &b), kOk);
+            EXPECT_LE(vec_distance(a, b), tol) << p;
+        }
+        // Reusing the piece for a second, smaller cell.
+        ASSERT_EQ(N_TOOSSG(sur, 0.0, 0.25, 0.0, 1.0, &piece, &pool_), kOk);
+        for (int dir = 1; dir <= 2; ++dir) {
+            const double t = dir == 1 ? 1.3 : 0.4;
+            Curve iso;
+            ASSERT_EQ(N_TOOSCX(sur, dir, t, &iso, &pool_), kOk);
+            for (int k = 0; k < 6; ++k) {
+                const double r = dir == 1 ? -1.0 + 2.0 * unit(rng) : 2.0 * unit(rng);
+                Point4 cw;
+                ASSERT_EQ(N_CUREVN(iso, 1, r, &cw), kOk);
+                Point3 a;
+                ASSERT_EQ(N_SUREVN(sur, 1, dir == 1 ? t : r, dir == 1 ? r : t, &a), kOk);
+                EXPECT_LE(vec_distance(a, project_point(cw)), tol) << "dir " << dir;
+            }
+        }
+    }
+    Curve iso;
+    EXPECT_EQ(N_TOOSCX(Surface{}, 3, 0.0, &iso, &pool_), kFail);
+    EXPECT_EQ(error_record().code, 13);
+}
+
 }  // namespace
