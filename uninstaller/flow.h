@@ -67,4 +67,15 @@ private:
     ui::DialogView* view_ = nullptr;
 };
 
+// The working dialog: centred, and deaf to Escape and the close box while
+// the removal runs.
+class WorkingPage : public ui::Page {
+public:
+    bool init(ui::DialogView& view) override {
+        view.center();
+        return true;
+    }
+    bool command(int, int) override { return true; }
+};
+
 }  // namespace sx
