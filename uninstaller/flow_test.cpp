@@ -120,6 +120,11 @@ public:
         *out = nullptr;
         return false;
     }
+    std::vector<std::string> boxes;
+    int message_box(const char* text, const char* caption, uint32_t) override {
+        boxes.push_back(std::string(caption) + ": " + text);
+        return kIdOk;
+    }
 };
 
 int removals = 0;
@@ -170,6 +175,8 @@ TEST(UninstallerFlow, TempFileFailureIsReported) {
     ScriptedHost host;
     EXPECT_EQ(run_uninstaller("u.exe -q", host, count_removal), -1);
     EXPECT_TRUE(os.started.empty());
+    EXPECT_EQ(os.boxes,
+              std::vector<std::string>{"Error: Unable to create file in temp directory."});
 }
 
 TEST(UninstallerFlow, SecondStageDialogsAndRemoval) {
