@@ -232,7 +232,8 @@ TEST(UninstallerProgram, QuietRoadRemovesThePlayer) {
     const std::string copy = match[1];
     EXPECT_TRUE(FilePath(copy).exists());
     // The second stage runs on its own; give it time to finish.
-    for (int i = 0; i < 300 && FilePath(player).exists(); ++i) platform().sleep_ms(100);
+    for (int i = 0; i < 300 && FilePath(scratch.path() + "\\Stellarix").exists(); ++i)
+        platform().sleep_ms(100);
     EXPECT_FALSE(FilePath(player).exists());
     EXPECT_FALSE(FilePath(scratch.path() + "\\Stellarix").exists());
     RegistryKey gone;
