@@ -10,6 +10,8 @@
 #include "components/registry.h"
 #include "components/testing/registry_guard.h"
 #include "components/testing/scratch.h"
+#include "components/text_util.h"
+#include "platform/testing/faulty_platform.h"
 #include "uninstaller/uninstaller_texts.h"
 #ifndef _WIN32
 #include <unistd.h>
@@ -316,6 +318,23 @@ TEST_F(RemovalTest, NetscapeDirectoryChoiceAndAbsence) {
                   texts::kNetscapeInstallValue, v.value);
     ASSERT_TRUE(find_netscape_directory(&directory));
     EXPECT_EQ(directory, "C:\\v10");
+}
+
+TEST_F(RemovalTest, ControlPanelInUseIsLeftToTheNextStart) {
+    testing::RegistryValueGuard pending(kHkeyLocalMachine, texts::kRunOnceKey,
+                                        texts::kRunOnceControlPanel);
+    put_file(cpl_path());
+    FaultyPlatform os;
+    os.add_rule(FaultRule(Call::delete_file, "stellarix.cpl")).error = kErrorSharingViolation;
+    {
+        ScopedPlatform scoped(&os);
+        remove_player();
+    }
+    std::string command;
+    ASSERT_TRUE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
+                                     texts::kRunOnceControlPanel, &command));
+    EXPECT_EQ(command, "cmd.exe /c del \"" + cpl_path() + "\"");
+    EXPECT_TRUE(FilePath(cpl_path()).exists());
 }
 
 TEST(DeleteCommand, ShellByPlatform) {
