@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sstream>
 
 #include "components/registry.h"
 #include "components/testing/registry_guard.h"
@@ -12,7 +11,6 @@
 #include "platform/testing/faulty_platform.h"
 #include "platform/testing/test_support.h"
 #include "ui/testing/fake_dialog.h"
-#include "uninstaller/native/terminal_host.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/resource.h"
 #include "uninstaller/uninstaller_texts.h"
@@ -192,16 +190,6 @@ TEST(UninstallerFlow, SecondStageDialogsAndRemoval) {
         EXPECT_EQ(host.shown, c.shown) << c.line;
         EXPECT_EQ(host.working, 0) << "the working dialog goes before the end";
     }
-}
-
-TEST(UninstallerTerminal, PromptsAnswerTheDialogs) {
-    std::istringstream in("n\ny\n");
-    std::ostringstream out;
-    TerminalHost host(in, out);
-    EXPECT_EQ(host.show_dialog(IDD_WELCOME, ""), 0);
-    EXPECT_EQ(host.show_dialog(IDD_BROWSERS, "close them"), 1);
-    EXPECT_NE(out.str().find(texts::kWelcomeText), std::string::npos);
-    EXPECT_NE(out.str().find("close them"), std::string::npos);
 }
 
 // The real program: "-q" copies itself to the temporary directory, the copy
