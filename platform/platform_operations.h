@@ -132,6 +132,10 @@ SX_PLATFORM_OPERATION(bool, wait_process,
                       (ProcessHandle process, uint32_t timeout_ms, uint32_t* exit_code),
                       (process, timeout_ms, exit_code), false, nothing)
 SX_PLATFORM_OPERATION(void, close_process, (ProcessHandle process), (process), never, nothing)
+// OpenProcess(SYNCHRONIZE) on a process id and a wait for it: true when the
+// process has ended (or no longer exists) within the time-out.
+SX_PLATFORM_OPERATION(bool, wait_process_id, (uint32_t process_id, uint32_t timeout_ms),
+                      (process_id, timeout_ms), false, nothing)
 // TerminateProcess: ends the process at once, as a kill would (no clean-up
 // runs in it; on POSIX this is SIGKILL).
 SX_PLATFORM_OPERATION(bool, terminate_process, (ProcessHandle process, uint32_t exit_code),

@@ -209,6 +209,21 @@ std::string last_component(const char* windows_path) {
     return cut == std::string::npos ? p : p.substr(cut + 1);
 }
 
+// A process that has ended but whose parent has not yet collected it.
+bool is_zombie(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    std::FILE* f = std::fopen(path, "re");
+    if (!f) return true;
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    // The state follows the name, which is in parentheses and may hold any
+    // character: read after the last closing one.
+    const char* close = read ? std::strrchr(line, ')') : nullptr;
+    return close && close[1] == ' ' && (close[2] == 'Z' || close[2] == 'X');
+}
+
 uint64_t monotonic_ms() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -455,7 +470,12 @@ public:
             // Copying a file onto itself would truncate it before reading.
             if (same_file(source, target)) return fail(kErrorSharingViolation);
         }
-        return copy_host_file(source, target) || fail_errno(source);
+        if (!copy_host_file(source, target)) return fail_errno(source);
+        // CopyFileA carries the attributes over; here that includes the
+        // permission to run, so a copied program can be started.
+        struct stat source_st;
+        if (host_stat(source, &source_st)) chmod(target.c_str(), source_st.st_mode & 0777);
+        return true;
     }
 
     bool move_file(const char* from, const char* to) override {
@@ -698,6 +718,20 @@ public:
     }
 
     uint32_t current_process_id() override { return static_cast<uint32_t>(getpid()); }
+
+    bool wait_process_id(uint32_t process_id, uint32_t timeout_ms) override {
+        const pid_t pid = static_cast<pid_t>(process_id);
+        const uint64_t start = monotonic_ms();
+        uint32_t pause = 1;
+        // Not our child in general, so it cannot be reaped here: a process
+        // that is gone or only a zombie has ended.
+        while (kill(pid, 0) == 0 && !is_zombie(pid)) {
+            if (timeout_ms != kWaitInfinite && monotonic_ms() - start >= timeout_ms) return false;
+            sleep_for_ms(pause);
+            if (pause < 50) pause *= 2;
+        }
+        return true;
+    }
 
     std::string command_line() override {
         static const std::string line = [] {

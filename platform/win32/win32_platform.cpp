@@ -344,6 +344,15 @@ public:
         if (process) CloseHandle(to_handle(process));
     }
 
+    bool wait_process_id(uint32_t process_id, uint32_t timeout_ms) override {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+        // No such process any more: there is nothing to wait for.
+        if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+        const bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
+        CloseHandle(process);
+        return ended;
+    }
+
     bool terminate_process(ProcessHandle process, uint32_t exit_code) override {
         return TerminateProcess(to_handle(process), exit_code) != 0;
     }

@@ -1,0 +1,347 @@
+// The removal against whole environments: everything the player owns goes,
+// everything beside it stays, and hostile registry values spare the system.
+#include "uninstaller/removal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "components/registry.h"
+#include "components/testing/registry_guard.h"
+#include "components/testing/scratch.h"
+#include "components/text_util.h"
+#include "platform/testing/faulty_platform.h"
+#include "uninstaller/uninstaller_texts.h"
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "platform/posix/posix_internal.h"
+#endif
+
+namespace sx {
+namespace {
+
+using testing::RegistryValueGuard;
+using testing::ScratchDir;
+namespace texts = uninstaller_texts;
+
+void put_value(RegKey root, const std::string& key, const char* name, const std::string& text) {
+    RegistryKey opened;
+    ASSERT_EQ(opened.create(root, key.c_str()), kErrorSuccess) << key;
+    ASSERT_EQ(platform().reg_set_value(opened.get(), name, kRegSz, text.c_str(),
+                                       static_cast<uint32_t>(text.size() + 1)),
+              kErrorSuccess);
+}
+
+void put_file(const std::string& path) {
+    FilePath parent(path);
+    parent.to_parent();
+    FilePath(parent.text() + "\\").ensure_directory();
+    ASSERT_TRUE(testing::write_file(path, "x")) << path;
+}
+
+void list_files(const std::string& directory, std::vector<std::string>* out) {
+    std::vector<std::string> names;
+    if (!platform().list_directory((directory + "\\*.*").c_str(), &names)) return;
+    for (const std::string& name : names) {
+        if (name == "." || name == "..") continue;
+        const std::string path = directory + "\\" + name;
+        out->push_back(path);
+        const uint32_t attributes = platform().get_file_attributes(path.c_str());
+        if ((attributes & kFileAttributeDirectory) && !(attributes & kFileAttributeReparsePoint))
+            list_files(path, out);
+    }
+}
+
+void list_keys(RegKey root, const std::string& path, std::vector<std::string>* out) {
+    RegistryKey key;
+    if (key.open(root, path.c_str(), kKeyRead) != kErrorSuccess) return;
+    out->push_back(std::to_string(root) + "\\" + path);
+    for (uint32_t index = 0;; ++index) {
+        char name[300] = {};
+        uint32_t size = sizeof name;
+        if (platform().reg_enum_key(key.get(), index, name, &size) != kErrorSuccess) break;
+        list_keys(root, path + "\\" + name, out);
+    }
+}
+
+std::string under(RegKey root, const std::string& path) {
+    return std::to_string(root) + "\\" + path;
+}
+
+// What the removal deletes, as prefixes of the listed names.
+bool gone(const std::string& entry, const std::vector<std::string>& removed) {
+    for (const std::string& prefix : removed) {
+        if (entry == prefix || entry.compare(0, prefix.size() + 1, prefix + "\\") == 0) return true;
+    }
+    return false;
+}
+
+constexpr const char* kUninstallKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stellarix 3D Player";
+constexpr const char* kProfileKey =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-77-";
+
+class RemovalTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const char* n : {"1", "2"})
+            delete_registry_tree(kHkeyLocalMachine, kProfileKey + std::string(n));
+        for (const auto& [root, key] : decoy_keys_) delete_registry_tree(root, key);
+        delete_registry_tree(kHkeyLocalMachine, texts::kNetscapeMachineKey);
+        delete_registry_tree(kHkeyCurrentUser, "Software\\Netscape");
+        FilePath(cpl_path()).delete_file();
+    }
+
+    static std::string cpl_path() {
+        char buffer[260] = {};
+        platform().get_system_directory(buffer, sizeof buffer);
+        return std::string(buffer) + "\\stellarix.cpl";
+    }
+
+    std::string base() const {
+        return scratch_.path().text().substr(0, scratch_.path().text().size() - 1);
+    }
+
+    // The player installed for two profiles, with a decoy beside each of
+    // its parts.
+    void build_environment() {
+        const std::string b = base();
+        system_path_.set(b + "\\Program Files\\Stellarix\\Stellarix Player");
+        app_data_.set(b + "\\alice\\AppData\\Roaming");
+        for (const char* file :
+             {"\\Program Files\\Stellarix\\Stellarix Player\\components\\compindx.dat",
+              "\\Program Files\\Stellarix\\Stellarix Player\\uninstaller.exe",
+              "\\Program Files\\Stellarix\\Stellarix Player\\a\\b\\c\\deep.dat",
+              "\\Program Files\\Stellarix\\Other Product\\keep.txt",
+              "\\Program Files\\Other Maker\\keep.txt",
+              "\\alice\\AppData\\Roaming\\Stellarix\\Stellarix Player\\components\\compindx.dat",
+              "\\alice\\AppData\\Roaming\\Other\\keep.txt",
+              "\\alice\\Stellarix\\Stellarix Player\\settings.txt", "\\alice\\Documents\\keep.txt",
+              "\\bob\\Documents\\keep.txt", "\\outside\\keep.txt",
+              "\\nav10\\Program\\Plugins\\NPVelum.dll", "\\nav10\\Program\\Plugins\\NPAXVelum.dll",
+              "\\nav10\\Program\\Plugins\\other.dll", "\\nav473\\Program\\Plugins\\NPVelum.dll",
+              "\\ie\\npsx.dll", "\\ie\\sxext.dll", "\\ie\\other.dll"})
+            put_file(b + file);
+        put_file(cpl_path());
+        put_value(kHkeyLocalMachine, kProfileKey + std::string("1"), "ProfileImagePath",
+                  b + "\\alice");
+        put_value(kHkeyLocalMachine, kProfileKey + std::string("2"), "ProfileImagePath",
+                  b + "\\bob");
+        put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\4.73\\Main",
+                  texts::kNetscapeInstallValue, b + "\\nav473");
+        put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\10\\Main",
+                  texts::kNetscapeInstallValue, b + "\\nav10\\");
+        put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\4.5\\Main",
+                  texts::kNetscapeInstallValue, b + "\\nav473");
+        put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b + "\\ie\\npsx.dll");
+        put_value(kHkeyLocalMachine, texts::kIeExtensionKey, "Location", b + "\\ie\\sxext.dll");
+        for (const auto& [root, key] : player_keys_)
+            put_value(root, key + "\\Sub\\Deeper", "v", "1");
+        for (const auto& [root, key] : decoy_keys_) put_value(root, key, "v", "1");
+#ifndef _WIN32
+        // A link inside the player's folder that points outside it.
+        std::string host_link, host_target;
+        ASSERT_TRUE(posix::to_host_path(b + "\\Program Files\\Stellarix\\Stellarix Player\\out",
+                                        &host_link));
+        ASSERT_TRUE(posix::to_host_path(b + "\\outside", &host_target));
+        ASSERT_EQ(symlink(host_target.c_str(), host_link.c_str()), 0);
+#endif
+    }
+
+    std::vector<std::string> snapshot() const {
+        std::vector<std::string> all;
+        list_files(base(), &all);
+        if (FilePath(cpl_path()).exists()) all.push_back(cpl_path());
+        for (const auto* keys : {&player_keys_, &decoy_keys_})
+            for (const auto& [root, key] : *keys) list_keys(root, key, &all);
+        list_keys(kHkeyLocalMachine, "SOFTWARE\\Stellarix", &all);
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        return all;
+    }
+
+    ScratchDir scratch_;
+    RegistryValueGuard system_path_{kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\",
+                                    "SystemDataPath"};
+    RegistryValueGuard app_data_{
+        kHkeyCurrentUser,
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "AppData"};
+    std::vector<std::pair<RegKey, std::string>> player_keys_ = {
+        {kHkeyClassesRoot, ".sxv"},
+        {kHkeyClassesRoot, ".sxvm"},
+        {kHkeyClassesRoot, ".sgv"},
+        {kHkeyClassesRoot, ".sgvm"},
+        {kHkeyClassesRoot, "StellarixBytecode"},
+        {kHkeyClassesRoot, "StellarixSGVM"},
+        {kHkeyCurrentUser, "SOFTWARE\\Stellarix\\Stellarix3D"},
+        {kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3D"},
+        {kHkeyLocalMachine, "SOFTWARE\\Stellarix\\ActiveXStellarix"},
+        {kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.sxvm"},
+        {kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.sgvm"},
+        {kHkeyLocalMachine,
+         "SOFTWARE\\Microsoft\\Internet "
+         "Explorer\\Plugins\\MIME\\application/x-Stellarix-3D-Applet"},
+        {kHkeyLocalMachine, kUninstallKey}};
+    std::vector<std::pair<RegKey, std::string>> decoy_keys_ = {
+        {kHkeyClassesRoot, ".sxvq"},
+        {kHkeyClassesRoot, "StellarixBytecodeOld"},
+        {kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3DTools"},
+        {kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.other"},
+        {kHkeyLocalMachine, std::string(kUninstallKey) + " Old"}};
+};
+
+TEST_F(RemovalTest, RemovesExactlyThePlayersFilesAndKeys) {
+    build_environment();
+    if (HasFatalFailure()) return;
+    const std::vector<std::string> before = snapshot();
+    const std::string b = base();
+    std::vector<std::string> removed = {b + "\\Program Files\\Stellarix\\Stellarix Player",
+                                        b + "\\alice\\AppData\\Roaming\\Stellarix",
+                                        b + "\\alice\\Stellarix",
+                                        b + "\\nav10\\Program\\Plugins\\NPVelum.dll",
+                                        b + "\\nav10\\Program\\Plugins\\NPAXVelum.dll",
+                                        b + "\\ie\\npsx.dll",
+                                        b + "\\ie\\sxext.dll",
+                                        cpl_path()};
+    for (const auto& [root, key] : player_keys_) removed.push_back(under(root, key));
+    std::vector<std::string> expected;
+    for (const std::string& entry : before)
+        if (!gone(entry, removed)) expected.push_back(entry);
+    ASSERT_GT(before.size(), expected.size() + 20) << "the environment holds the player";
+
+    remove_player();
+
+    EXPECT_EQ(snapshot(), expected);
+    RegistryKey run_once;
+    if (run_once.open(kHkeyLocalMachine, uninstaller_texts::kRunOnceKey, kKeyQueryValue) ==
+        kErrorSuccess) {
+        RegistryValue value;
+        EXPECT_NE(
+            read_registry_value(run_once.get(), uninstaller_texts::kRunOnceControlPanel, &value),
+            kErrorSuccess)
+            << "a deleted control panel needs no later removal";
+    }
+}
+
+// Each hostile value points the removal at a folder that must stay whole.
+TEST_F(RemovalTest, HostileValuesLeaveProtectedFoldersWhole) {
+    char system[260] = {};
+    platform().get_system_directory(system, sizeof system);
+    FilePath windows(system);
+    windows.to_parent();
+    FilePath temp;
+    temp.set_to_temp_directory();
+    const std::string b = base();
+    const std::string marker_names[] = {b + "\\alice\\keep.txt", windows.text() + "\\sx-marker.txt",
+                                        temp.text() + "sx-marker.txt"};
+    for (const std::string& marker : marker_names) put_file(marker);
+    put_file(b + "\\folder\\inside.txt");
+    put_value(kHkeyLocalMachine, kProfileKey + std::string("1"), "ProfileImagePath", b + "\\alice");
+    put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b + "\\folder");
+
+    const struct {
+        const char* what;
+        std::string system_data_path;
+        std::string profile_path;
+    } cases[] = {
+        {"drive root", "C:\\", b + "\\alice"},
+        {"Windows directory", windows.text(), b + "\\alice"},
+        {"temporary directory", temp.text(), b + "\\alice"},
+        {"profile root", b + "\\alice", b + "\\alice"},
+        {"profile root by dots", b + "\\alice\\x\\..", b + "\\alice"},
+        {"profiles' parent", b, b + "\\alice"},
+        {"profile path C:\\Users", b + "\\alice", "C:\\Users"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(system_path_.set(c.system_data_path));
+        put_value(kHkeyLocalMachine, kProfileKey + std::string("2"), "ProfileImagePath",
+                  c.profile_path);
+        remove_player();
+        for (const std::string& marker : marker_names)
+            EXPECT_TRUE(FilePath(marker).exists()) << c.what << ": " << marker;
+        EXPECT_TRUE(FilePath(b + "\\folder\\inside.txt").exists()) << c.what;
+    }
+    for (const std::string& marker : marker_names) FilePath(marker).delete_file();
+}
+
+TEST(ProtectedFolders, CoversRootsTheFoldersAndTheirAncestors) {
+    ProtectedFolders protect;
+    protect.add("C:\\Windows\\System32");
+    protect.add("\\\\server\\share\\home");
+    const struct {
+        const char* path;
+        bool covered;
+    } cases[] = {
+        {"C:\\", true},
+        {"c:", true},
+        {"D:\\", true},
+        {"C:\\Windows", true},
+        {"C:\\WINDOWS\\system32\\", true},
+        {"C:\\Windows\\System32\\Stellarix", false},
+        {"C:\\Windows\\System32\\..\\..\\", true},
+        {"C:\\Win", false},
+        {"C:\\Windows\\.\\System32\\.", true},
+        {"C:\\Windows\\System32.\\", true},
+        {"relative\\dir", true},
+        {"", true},
+        {"\\\\server\\share", true},
+        {"\\\\server\\share\\home\\Stellarix", false},
+        {"\\\\server\\other\\x", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(protect.covers(c.path), c.covered) << c.path;
+}
+
+TEST_F(RemovalTest, NetscapeDirectoryChoiceAndAbsence) {
+    std::string directory;
+    EXPECT_FALSE(find_netscape_directory(&directory)) << "no Netscape recorded";
+    // Without a directory the bare names in the current directory stay.
+    const std::string current = platform().current_directory();
+    const std::string bare = current + (current.back() == '\\' ? "" : "\\") + "NPVelum.dll";
+    put_file(bare);
+    remove_player();
+    EXPECT_TRUE(FilePath(bare).exists());
+    FilePath(bare).delete_file();
+
+    put_value(kHkeyCurrentUser, "Software\\Netscape\\Netscape Navigator\\Main",
+              texts::kNetscapeInstallValue, "C:\\user-nav");
+    ASSERT_TRUE(find_netscape_directory(&directory));
+    EXPECT_EQ(directory, "C:\\user-nav");
+    const struct {
+        const char* version;
+        const char* value;
+    } versions[] = {{"4.5", "C:\\v45"}, {"10", "C:\\v10"}, {"4.73", "C:\\v473"}, {"0", "C:\\v0"}};
+    for (const auto& v : versions)
+        put_value(kHkeyLocalMachine,
+                  std::string(texts::kNetscapeMachineKey) + "\\" + v.version + "\\Main",
+                  texts::kNetscapeInstallValue, v.value);
+    ASSERT_TRUE(find_netscape_directory(&directory));
+    EXPECT_EQ(directory, "C:\\v10");
+}
+
+TEST_F(RemovalTest, ControlPanelInUseIsLeftToTheNextStart) {
+    testing::RegistryValueGuard pending(kHkeyLocalMachine, texts::kRunOnceKey,
+                                        texts::kRunOnceControlPanel);
+    put_file(cpl_path());
+    FaultyPlatform os;
+    os.add_rule(FaultRule(Call::delete_file, "stellarix.cpl")).error = kErrorSharingViolation;
+    {
+        ScopedPlatform scoped(&os);
+        remove_player();
+    }
+    std::string command;
+    ASSERT_TRUE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
+                                     texts::kRunOnceControlPanel, &command));
+    EXPECT_EQ(command, "cmd.exe /c del \"" + cpl_path() + "\"");
+    EXPECT_TRUE(FilePath(cpl_path()).exists());
+}
+
+TEST(DeleteCommand, ShellByPlatform) {
+    EXPECT_EQ(delete_command("C:\\T\\a b.exe", 2), "cmd.exe /c del \"C:\\T\\a b.exe\"");
+    EXPECT_EQ(delete_command("C:\\T\\x.exe", 1), "command.com /c del \"C:\\T\\x.exe\"");
+    EXPECT_EQ(delete_command("C:\\T\\x.exe", 3), "command.com /c del \"C:\\T\\x.exe\"");
+}
+
+}  // namespace
+}  // namespace sx
