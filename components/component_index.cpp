@@ -28,6 +28,7 @@ std::string format_index(const std::vector<IndexRecord>& records) {
 bool read_index(const FilePath& index, std::vector<IndexRecord>* records) {
     records->clear();
     if (!index.exists()) return true;
+    if (index.is_special_file()) return false;
     std::FILE* stream = index.open_stream("r");
     if (!stream) return false;
     IndexReader reader(stream);

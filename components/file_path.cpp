@@ -20,6 +20,11 @@ bool FilePath::exists(bool* is_directory) const {
     return true;
 }
 
+bool FilePath::is_special_file() const {
+    const uint32_t attributes = platform().get_file_attributes(text_.c_str());
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDevice) != 0;
+}
+
 void FilePath::to_parent() {
     if (text_.empty()) return;
     if (text_.back() == '\\') text_.pop_back();
@@ -52,6 +57,9 @@ void FilePath::append_dir(const std::string& name) {
 
 std::FILE* FilePath::open_stream(const char* mode) const {
     if (text_.empty()) return nullptr;
+    // Opening a pipe waits for a writer and a device never ends: every
+    // reader of outside files is spared both.
+    if (mode[0] == 'r' && is_special_file()) return nullptr;
     return platform().open_file(text_.c_str(), mode);
 }
 

@@ -29,6 +29,9 @@ public:
     // True when the system reports attributes for the path; `is_directory`
     // (may be null) is set from the directory attribute.
     bool exists(bool* is_directory = nullptr) const;
+    // Something that exists but is neither a directory nor a file that can be
+    // read to its end (a pipe, a device, or a link to one).
+    bool is_special_file() const;
     void to_parent();
     std::string file_name() const;
     void append_file(const std::string& name);

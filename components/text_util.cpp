@@ -33,7 +33,7 @@ std::string expand_environment(const std::string& text) {
     return std::string(buffer.data());
 }
 
-bool read_text_line(std::FILE* stream, std::string* line) {
+bool read_text_line(std::FILE* stream, std::string* line, size_t max_length) {
     line->clear();
     for (;;) {
         int c = std::fgetc(stream);
@@ -44,6 +44,7 @@ bool read_text_line(std::FILE* stream, std::string* line) {
             if (next != partner && next != EOF) std::ungetc(next, stream);
             return true;
         }
+        if (line->size() >= max_length) return false;
         line->push_back(static_cast<char>(c));
     }
 }

@@ -21,8 +21,9 @@ std::string expand_environment(const std::string& text);
 
 // Reads one line. CR, LF, CR LF and LF CR each end a line. The result is
 // false at the end of the stream, even when characters were read: a final line
-// without a line break is never used.
-bool read_text_line(std::FILE* stream, std::string* line);
+// without a line break is never used. A line longer than `max_length` also
+// gives false, so a file without line breaks is not read into memory whole.
+bool read_text_line(std::FILE* stream, std::string* line, size_t max_length = 1024 * 1024);
 
 // The room format_text works in: 1024 bytes at first, doubled while a text
 // does not fit, up to 65536 (longer texts are cut to 65535 characters). It

@@ -46,6 +46,15 @@ TEST(ReadTextLine, LineEndsAndUnterminatedLastLine) {
     for (const Case& c : cases) EXPECT_EQ(lines_of(c.content), c.lines) << c.content;
 }
 
+// A line at the bound is read; one byte more ends the reading there, so a
+// file without line breaks never fills memory.
+TEST(ReadTextLine, StopsAtTheLengthBound) {
+    const size_t bound = 1024 * 1024;
+    EXPECT_EQ(lines_of(std::string(bound, 'a') + "\nb\n"),
+              (std::vector<std::string>{std::string(bound, 'a'), "b"}));
+    EXPECT_EQ(lines_of(std::string(bound + 1, 'a') + "\nb\n"), std::vector<std::string>{});
+}
+
 TEST(FormatText, GrowsUpToTheLimitThenCuts) {
     EXPECT_EQ(format_text("%s=%d", "n", 42), "n=42");
     for (size_t length : {0u, 1022u, 1023u, 1024u, 1025u, 5000u, 65535u}) {

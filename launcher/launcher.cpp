@@ -9,6 +9,7 @@
 #include "components/data_directories.h"
 #include "components/file_path.h"
 #include "components/text_util.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 
 namespace sx {
@@ -18,12 +19,15 @@ namespace {
 constexpr char kErrorCaption[] = "Error";
 constexpr char kUnableToOpen[] = "Unable to open %s.\n";
 constexpr char kErrorReadingFile[] = "Error reading file %s.\n";
+constexpr char kNotRegularFile[] = "Unable to open %s: not a regular file.\n";
 constexpr char kNotUpToDate[] = "Your Stellarix Player is not up to date.\n";
 constexpr char kUnableToLocate1[] = "Unable to locate the Stellarix Player 1.\n";
 constexpr char kUnableToLocate2[] = "Unable to locate the Stellarix Player 2.\n";
 constexpr char kUnableToStart[] = "Unable to open the Stellarix Player.\n";
 
 constexpr char kRunFileKey[] = "run";
+// An applet's header is one line; a longer one is not an applet.
+constexpr size_t kMaxHeaderLine = 1024 * 1024;
 constexpr size_t kMessageBufferSize = 1024;
 constexpr int kFailure = -1;
 
@@ -48,6 +52,19 @@ int fail(const char* format, ...) {
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
+
+std::string native_applet_path(const std::string& name) {
+#ifdef _WIN32
+    return name;
+#else
+    // Host paths are drive Z:, as for the Windows programs under emulation.
+    if (name.empty() || name[0] != '/') return name;
+    std::string path = "Z:" + name;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+#endif
+}
 
 std::string applet_file_argument(const std::string& command_line) {
     size_t i = 0;
@@ -80,12 +97,14 @@ int launcher_main(const std::string& command_line) {
 
     // A blank command line names no file; it ends like a file that cannot be
     // opened (an empty path opens nothing).
-    const std::string name = applet_file_argument(command_line);
+    const std::string name = native_applet_path(applet_file_argument(command_line));
 
+    // A pipe or device would keep the launcher waiting for a header line.
+    if (FilePath(name).is_special_file()) return fail(kNotRegularFile, name.c_str());
     std::FILE* stream = FilePath(name).open_stream("r");
     if (!stream) return fail(kUnableToOpen, name.c_str());
     std::string line;
-    bool have_line = read_text_line(stream, &line);
+    bool have_line = read_text_line(stream, &line, kMaxHeaderLine);
     std::fclose(stream);
     if (!have_line) return fail(kErrorReadingFile, name.c_str());
 
@@ -93,9 +112,14 @@ int launcher_main(const std::string& command_line) {
     if (!parse_applet_header(line, &header)) return kFailure;  // already reported
     if (header.unsupported) return kFailure;
 
-    for (const ComponentRequirement& requirement : header.requirements) {
-        if (component_version(requirement.name.c_str()) < requirement.version) {
-            return fail("%s", kNotUpToDate);
+    // Every component directory's index is read once, however many
+    // requirements the header lists.
+    if (!header.requirements.empty()) {
+        const ComponentDatabase installed = build_component_database();
+        for (const ComponentRequirement& requirement : header.requirements) {
+            const auto found = installed.find(ascii_upper(requirement.name));
+            const int version = found == installed.end() ? 0 : found->second.version;
+            if (version < requirement.version) return fail("%s", kNotUpToDate);
         }
     }
 

@@ -17,6 +17,11 @@ int launcher_main(const std::string& command_line);
 // everything up to the first space or tab.
 std::string applet_file_argument(const std::string& command_line);
 
+// In the native build a host path ("/tmp/x.sxvm") is taken as drive Z:, the
+// way the Windows build sees host files under emulation; anything else is
+// returned as it is.
+std::string native_applet_path(const std::string& name);
+
 // The part of a full command line that follows the program name, without the
 // white space that separates them (what WinMain receives).
 std::string command_line_after_program(const std::string& full_command_line);

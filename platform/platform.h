@@ -83,6 +83,9 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr uint32_t kFileAttributeReadonly = 0x1u;
 constexpr uint32_t kFileAttributeDirectory = 0x10u;
 constexpr uint32_t kFileAttributeArchive = 0x20u;
+// Not a file that can be read to its end: a pipe, a device, a socket (or a
+// link to one). Reading it may never finish.
+constexpr uint32_t kFileAttributeDevice = 0x40u;
 // A link (symbolic link or junction): removing it never touches its target.
 constexpr uint32_t kFileAttributeReparsePoint = 0x400u;
 

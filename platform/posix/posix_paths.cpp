@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -145,6 +146,11 @@ bool prime_root(const std::string& root) {
     return ok;
 }
 
+std::string getcwd_string() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string("?");
+}
+
 const std::string& winroot() {
     static const std::string root = [] {
         std::string r;
@@ -153,7 +159,15 @@ const std::string& winroot() {
         else
             r = default_winroot();
         while (r.size() > 1 && r.back() == '/') r.pop_back();
-        prime_root(r);
+        // Said once, on standard error: every later failure of a file or
+        // registry call would otherwise hide the real cause.
+        if (r[0] != '/')
+            std::fprintf(stderr, "SX_WINROOT=%s is not an absolute path; taken from %s\n",
+                         r.c_str(), getcwd_string().c_str());
+        errno = 0;
+        if (!prime_root(r) || access(r.c_str(), W_OK) != 0)
+            std::fprintf(stderr, "cannot prepare the emulated Windows root %s: %s\n", r.c_str(),
+                         errno ? std::strerror(errno) : "not a usable folder");
         // Compare against the real path so that current_directory() can
         // recognise folders inside the root.
         if (char* real = realpath(r.c_str(), nullptr)) {

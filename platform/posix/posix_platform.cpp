@@ -311,10 +311,14 @@ public:
         if (S_ISLNK(st.st_mode)) {
             // The link's own attributes: whoever walks a tree sees a link and
             // can remove it without going where it points.
-            return kFileAttributeReparsePoint |
+            struct stat target;
+            const bool special = stat(host.c_str(), &target) == 0 && !S_ISREG(target.st_mode) &&
+                                 !S_ISDIR(target.st_mode);
+            return kFileAttributeReparsePoint | (special ? kFileAttributeDevice : 0u) |
                    (link_to_directory(host) ? kFileAttributeDirectory : kFileAttributeArchive);
         }
         if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
+        if (!S_ISREG(st.st_mode)) return kFileAttributeDevice;
         uint32_t attributes = kFileAttributeArchive;  // as for any written file
         if (access(host.c_str(), W_OK) != 0) attributes |= kFileAttributeReadonly;
         return attributes;

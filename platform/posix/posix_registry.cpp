@@ -141,6 +141,18 @@ bool split_key_path(const char* subkey, std::vector<std::string>* parts) {
     return true;
 }
 
+// What advapi32 accepts: longer names and deeper trees could be written but
+// not enumerated back by callers that size their buffers by these limits.
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+constexpr int kMaxKeyDepth = 512;
+
+bool names_fit(const std::vector<std::string>& parts) {
+    for (const std::string& part : parts)
+        if (part.size() > kMaxKeyNameLength) return false;
+    return true;
+}
+
 std::string value_name(const char* name) { return name ? std::string(name) : std::string(); }
 
 }  // namespace
@@ -200,6 +212,20 @@ struct Registry::State {
         Statement s(db, "SELECT id FROM reg_key WHERE parent = ? AND name = ?");
         s.bind(1, parent).bind(2, name);
         return s.step() == SQLITE_ROW ? s.column_int(0) : 0;
+    }
+
+    // Levels below the hive's root key (which is level 0).
+    int depth(int64_t id) {
+        int levels = 0;
+        while (levels <= kMaxKeyDepth) {
+            Statement s(db, "SELECT parent FROM reg_key WHERE id = ?");
+            s.bind(1, id);
+            if (s.step() != SQLITE_ROW) break;
+            id = s.column_int(0);
+            if (id == 0) break;
+            ++levels;
+        }
+        return levels;
     }
 
     int64_t add_child(int64_t parent, const std::string& name) {
@@ -306,6 +332,7 @@ long Registry::open_key(RegKey parent, const char* subkey, uint32_t access, RegK
     if (!out) return kErrorInvalidParameter;
     std::vector<std::string> parts;
     if (!split_key_path(subkey, &parts)) return kErrorBadPathname;
+    if (!names_fit(parts)) return kErrorInvalidParameter;
     // HKEY_CLASSES_ROOT may have to be made, so this may write.
     State::KeyOperation op(*state_, parent, parent == kHkeyClassesRoot);
     if (op.status != kErrorSuccess) return op.status;
@@ -328,9 +355,12 @@ long Registry::create_key(RegKey parent, const char* subkey, RegKey* out, bool* 
     if (!out) return kErrorInvalidParameter;
     std::vector<std::string> parts;
     if (!split_key_path(subkey, &parts)) return kErrorBadPathname;
+    if (!names_fit(parts)) return kErrorInvalidParameter;
     State::KeyOperation op(*state_, parent, true);
     if (op.status != kErrorSuccess) return op.status;
     int64_t id = op.id;
+    if (state_->depth(id) + static_cast<int>(parts.size()) > kMaxKeyDepth)
+        return kErrorInvalidParameter;
     bool made = false;
     for (const std::string& part : parts) {
         int64_t child = state_->find_child(id, part);
@@ -387,6 +417,7 @@ long Registry::query_value(RegKey key, const char* name, uint32_t* type, void* d
 long Registry::set_value(RegKey key, const char* name, uint32_t type, const void* data,
                          uint32_t size) {
     if (!data && size) return kErrorInvalidParameter;
+    if (value_name(name).size() > kMaxValueNameLength) return kErrorInvalidParameter;
     State::KeyOperation op(*state_, key, true, kKeySetValue);
     if (op.status != kErrorSuccess) return op.status;
     Statement s(state_->db,

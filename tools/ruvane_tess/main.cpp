@@ -21,6 +21,7 @@ constexpr const char* kUsage =
     "usage: ruvane-tess INPUT.json [-o OUTPUT.obj|OUTPUT.ply] [--format obj|ply]\n"
     "                  [--surface-tolerance X] [--trim-tolerance X] [--param-tolerance X]\n";
 constexpr const char* kCannotRead = "ruvane-tess: cannot read %s\n";
+constexpr const char* kWrongUse = "ruvane-tess: %s (ruvane-tess --help shows the usage)\n";
 constexpr const char* kBadInput = "ruvane-tess: %s: %s\n";
 constexpr const char* kBadNumber = "ruvane-tess: %s needs a number\n";
 constexpr const char* kCannotWrite = "ruvane-tess: cannot write %s\n";
@@ -48,6 +49,12 @@ void* host_allocate(size_t size) { return std::malloc(size); }
 void host_release(void* block) { std::free(block); }
 
 void collect(const TessTriangle* t, void* user) { static_cast<ruvane_tess::Mesh*>(user)->add(*t); }
+
+// A wrong command line: one line saying what is wrong, exit code 2.
+int wrong_use(const std::string& why) {
+    std::fprintf(stderr, kWrongUse, why.c_str());
+    return 2;
+}
 
 bool ends_with(const std::string& s, const char* tail) {
     const size_t n = std::strlen(tail);
@@ -78,6 +85,10 @@ int main(int argc, char** argv) {
                                                    "--param-tolerance"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "-h" || a == "--help" || a == "/?") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         int flag = -1;
         for (int k = 0; k < 3; ++k)
             if (a == kToleranceFlags[k]) flag = k;
@@ -85,30 +96,27 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             if (i + 1 >= argc) {
                 std::fprintf(stderr, kBadNumber, a.c_str());
-                return 1;
+                return 2;
             }
             overrides[flag] = std::strtod(argv[++i], &end);
             if (end == argv[i] || *end != '\0') {
                 std::fprintf(stderr, kBadNumber, a.c_str());
-                return 1;
+                return 2;
             }
             given[flag] = true;
         } else if ((a == "-o" || a == "--format") && i + 1 < argc) {
             (a == "-o" ? output : format) = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
-            std::fputs(kUsage, stderr);
-            return 1;
+            return wrong_use("unknown option " + a);
         } else if (input.empty()) {
             input = a;
         } else {
-            std::fputs(kUsage, stderr);
-            return 1;
+            return wrong_use("more than one input: " + a);
         }
     }
-    if (input.empty() || (!format.empty() && format != "obj" && format != "ply")) {
-        std::fputs(kUsage, stderr);
-        return 1;
-    }
+    if (input.empty()) return wrong_use("no input file");
+    if (!format.empty() && format != "obj" && format != "ply")
+        return wrong_use("unknown format " + format);
     if (format.empty()) format = ends_with(output, ".ply") ? "ply" : "obj";
 
     std::ifstream in(input, std::ios::binary);

@@ -28,6 +28,7 @@ struct InstallRequest {
     std::vector<ComponentFile> files;  // the index entries
     std::vector<std::string> hooks;    // keys of entries that are hook libraries
     unsigned lock_timeout_ms = 10000;  // wait for readers and other installers
+    bool force = false;                // take over files other components list
 };
 
 // Texts that can stand in an index line: no line breaks, no white space at
@@ -51,7 +52,7 @@ bool default_component_directory(bool per_user, FilePath* directory);
 // Each gives false with a message for the user on failure.
 bool install_component(const InstallRequest& request, std::string* error);
 bool remove_component(const FilePath& directory, const std::string& name, std::string* error,
-                      unsigned lock_timeout_ms = 10000);
+                      unsigned lock_timeout_ms = 10000, bool force = false);
 bool list_components(const FilePath& directory, std::vector<IndexRecord>* records,
                      std::string* error);
 

@@ -15,9 +15,9 @@ const char kUsage[] =
     "usage:\n"
     "  sxinstall install --name NAME [--version N] [--dir DIR | --user]\n"
     "                    [--from FOLDER]... [--file KEY=RELPATH:SOURCE]...\n"
-    "                    [--entry KEY=RELPATH]... [--hook KEY]...\n"
+    "                    [--entry KEY=RELPATH]... [--hook KEY]... [--force]\n"
     "  sxinstall list [--dir DIR | --user]\n"
-    "  sxinstall remove NAME [--dir DIR | --user]\n"
+    "  sxinstall remove NAME [--dir DIR | --user] [--force]\n"
     "\n"
     "install  copies the component's files into the component directory and\n"
     "         adds (or replaces) its record in compindx.dat:\n"
@@ -28,6 +28,8 @@ const char kUsage[] =
     "                           and call its component_install_initialize\n"
     "list     prints the components of compindx.dat and their files\n"
     "remove   deletes a component's record and its files\n"
+    "--force  lets install overwrite, and remove delete, files that another\n"
+    "         component's record lists\n"
     "\n"
     "DIR defaults to the system components directory (--user: the per-user\n"
     "one). Paths are Windows paths (C:\\x\\y); a path starting with / is a\n"
@@ -49,8 +51,9 @@ sx::FilePath path_argument(std::string text) {
     return sx::FilePath(base + text);
 }
 
+// A wrong command line: one line saying what is wrong, exit code 2.
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "sxinstall: %s\n\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "sxinstall: %s (sxinstall --help shows the usage)\n", message.c_str());
     return 2;
 }
 
@@ -73,7 +76,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage_error("no command");
     const std::string command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;
     }
@@ -87,9 +90,11 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         const bool has_value = i + 1 < args.size();
         auto value = [&]() { return args[++i]; };
-        if (arg == "--help" || arg == "-h") {
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--force") {
+            request.force = true;
         } else if (arg == "--user") {
             per_user = true;
         } else if (arg == "--dir" && has_value) {
@@ -113,6 +118,10 @@ int main(int argc, char** argv) {
             std::string rest;
             if (!split_at(text, '=', &file.key, &rest))
                 return usage_error(arg + " needs KEY=RELPATH: " + text);
+            // "K=C:\x:S" would otherwise split at the drive's colon.
+            if (rest.size() >= 2 && rest[1] == ':')
+                return usage_error(arg + ": RELPATH is relative to the component directory, not " +
+                                   rest.substr(0, rest.find(':', 2)));
             if (arg == "--file") {
                 // The relative path has no ':', so the first one ends it.
                 std::string source;
@@ -145,7 +154,8 @@ int main(int argc, char** argv) {
     }
     if (command == "remove") {
         if (remove_name.empty()) return usage_error("remove needs the component's name");
-        if (!sx::install::remove_component(request.directory, remove_name, &error))
+        if (!sx::install::remove_component(request.directory, remove_name, &error, 10000,
+                                           request.force))
             return failure(error);
         std::printf("removed %s from %s\n", remove_name.c_str(), request.directory.c_str());
         return 0;

@@ -12,9 +12,8 @@
 // downloads the answer from the address in the "BaseURLs/Scripts" setting
 // (only addresses on this machine: the stand-in ad server).
 //
-// The record goes to the file named by SXPLAYER_RECORD, or else to
-// "sxplayer-command-line.txt" beside the program. It holds the command line's
-// bytes and nothing else.
+// The record goes to the file named by SXPLAYER_RECORD (natively a host path
+// is drive Z:), or nowhere. It holds the command line's bytes and nothing else.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,16 +26,26 @@
 namespace {
 
 constexpr char kRecordVariable[] = "SXPLAYER_RECORD";
-constexpr char kDefaultRecordName[] = "sxplayer-command-line.txt";
+constexpr char kUsage[] =
+    "usage: sxplayer APPLET [ARGUMENTS]...\n"
+    "         records its exact command line in the file named by SXPLAYER_RECORD\n"
+    "         (nothing without it)\n"
+    "       sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]\n"
+    "                          [--screenshot FILE.png] [--log FILE]\n"
+    "                          [--report 0|1] [--fetch-timeout MS]\n";
 
+// Empty when the record is not wanted.
 std::string record_path() {
     std::string path;
-    if (sx::platform().get_environment_variable(kRecordVariable, &path) && !path.empty()) {
-        return path;
+    if (!sx::platform().get_environment_variable(kRecordVariable, &path)) return std::string();
+#ifndef _WIN32
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path)
+            if (c == '/') c = '\\';
+        path = "Z:" + path;
     }
-    sx::FilePath beside(sx::platform().program_path());
-    beside.append_file(kDefaultRecordName);
-    return beside.text();
+#endif
+    return path;
 }
 
 constexpr char kShowAdSwitch[] = "--show-ad";
@@ -73,15 +82,29 @@ bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOpti
 int main() {
     const std::string command_line = sx::platform().command_line();
     const std::vector<std::string> args = sx::split_command_line(command_line);
+    if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help" || args[1] == "/?")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (args.size() >= 2 && args[1] == kShowAdSwitch) {
         sxplayer::AdDemoOptions options;
-        if (!parse_ad_options(args, &options)) return 2;
+        if (!parse_ad_options(args, &options)) {
+            std::fputs("sxplayer: wrong use of --show-ad (sxplayer --help shows the usage)\n",
+                       stderr);
+            return 2;
+        }
         return sxplayer::run_ad_demo(options);
     }
-    std::FILE* record = sx::platform().open_file(record_path().c_str(), "wb");
-    if (!record) return 1;
-    bool written =
-        std::fwrite(command_line.data(), 1, command_line.size(), record) == command_line.size();
-    if (std::fclose(record) != 0 || !written) return 1;
+    const std::string path = record_path();
+    if (path.empty()) return 0;
+    std::FILE* record = sx::platform().open_file(path.c_str(), "wb");
+    bool written = record && std::fwrite(command_line.data(), 1, command_line.size(), record) ==
+                                 command_line.size();
+    written = record && std::fclose(record) == 0 && written;
+    if (!written) {
+        std::fprintf(stderr, "sxplayer: cannot write the record %s (system error %ld)\n",
+                     path.c_str(), sx::platform().last_error());
+        return 1;
+    }
     return 0;
 }

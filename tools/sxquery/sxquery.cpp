@@ -15,19 +15,23 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: sxquery list\n"
-                 "       sxquery version NAME\n"
-                 "       sxquery file NAME KEY\n");
+const char kUsage[] =
+    "usage: sxquery list\n"
+    "       sxquery version NAME\n"
+    "       sxquery file NAME KEY\n";
+
+int usage_error(const char* why) {
+    std::fprintf(stderr, "sxquery: %s (sxquery --help shows the usage)\n", why);
     return 2;
 }
 
 int list() {
+    int found = 0;
     for (const char* name : {"Components-System", "Components-User"}) {
         sx::FilePath directory;
         if (sx::find_component_directory(name, &directory)) {
             std::printf("%s: %s\n", name, directory.c_str());
+            ++found;
         } else {
             std::printf("%s: (none)\n", name);
         }
@@ -42,20 +46,30 @@ int list() {
         for (const auto& [key, path] : info.files)
             std::printf("    %s = %s\n", key.c_str(), path.c_str());
     }
+    if (found == 0) {
+        std::fprintf(stderr, "sxquery: no component directory is registered\n");
+        return 1;
+    }
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage();
-    sx::register_component_directories();
+    if (argc < 2) return usage_error("no command");
     const std::string command = argv[1];
+    if (command == "-h" || command == "--help" || command == "/?") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    sx::register_component_directories();
     if (command == "list" && argc == 2) return list();
     if (command == "version" && argc == 3) {
         int version = sx::component_version(argv[2]);
         std::printf("%d\n", version);
-        return version != 0 ? 0 : 1;
+        if (version != 0) return 0;
+        std::fprintf(stderr, "sxquery: no component %s is installed\n", argv[2]);
+        return 1;
     }
     if (command == "file" && argc == 4) {
         int size = sx::find_component_file(argv[2], argv[3], nullptr, 0);
@@ -69,5 +83,5 @@ int main(int argc, char** argv) {
         std::printf("%s\n", buffer.data());
         return 0;
     }
-    return usage();
+    return usage_error(("wrong use of " + command).c_str());
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
+#include <utility>
 
 #include "components/registry.h"
 #include "platform/ascii_case.h"
@@ -111,6 +112,9 @@ struct Options {
     std::string v, t, d, sep;
 };
 
+// The longest value name the registry keeps.
+constexpr size_t kMaxValueNameLength = 16383;
+
 bool parse_options(const std::vector<std::string>& args, size_t first, bool s_takes_value,
                    Options* o) {
     for (size_t i = first; i < args.size(); ++i) {
@@ -133,25 +137,28 @@ bool parse_options(const std::vector<std::string>& args, size_t first, bool s_ta
             *out = args[++i];
             return true;
         };
+        // A switch given twice is refused, as is a separator that is not
+        // exactly one character.
+        auto flag = [](bool* set) { return !std::exchange(*set, true); };
         bool ok = true;
         if (equals_ignoring_ascii_case(name, "v"))
-            ok = value(&o->has_v, &o->v);
+            ok = value(&o->has_v, &o->v) && o->v.size() <= kMaxValueNameLength;
         else if (equals_ignoring_ascii_case(name, "t"))
             ok = value(&o->has_t, &o->t);
         else if (equals_ignoring_ascii_case(name, "d"))
             ok = value(&o->has_d, &o->d);
         else if (equals_ignoring_ascii_case(name, "s") && s_takes_value)
-            ok = value(&o->has_sep, &o->sep);
+            ok = value(&o->has_sep, &o->sep) && o->sep.size() == 1;
         else if (equals_ignoring_ascii_case(name, "s"))
-            o->s = true;
+            ok = flag(&o->s);
         else if (equals_ignoring_ascii_case(name, "ve"))
-            o->ve = true;
+            ok = flag(&o->ve);
         else if (equals_ignoring_ascii_case(name, "va"))
-            o->va = true;
+            ok = flag(&o->va);
         else if (equals_ignoring_ascii_case(name, "f"))
-            o->f = true;
+            ok = flag(&o->f);
         else if (equals_ignoring_ascii_case(name, "y"))
-            o->y = true;
+            ok = flag(&o->y);
         else
             ok = false;
         if (!ok) return false;
@@ -307,15 +314,15 @@ public:
         : in_(in), out_(out), err_(err), p_(platform()) {}
 
     int run(const std::vector<std::string>& args) {
-        if (args.empty() || args[0] == "/?" || args[0] == "-?" ||
-            equals_ignoring_ascii_case(args[0], "help")) {
+        if (args.empty() || args[0] == "/?" || args[0] == "-?" || args[0] == "-h" ||
+            args[0] == "--help" || equals_ignoring_ascii_case(args[0], "help")) {
             out_ << text::kUsage;
             return args.empty() ? 1 : 0;
         }
         command_ = ascii_upper(args[0]);
         Options o;
         const bool is_add = command_ == "ADD";
-        if (args.size() > 1 && args[1] == "/?") {
+        if (args.size() > 1 && (args[1] == "/?" || args[1] == "-h" || args[1] == "--help")) {
             out_ << text::kUsage;
             return 0;
         }

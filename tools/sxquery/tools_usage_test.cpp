@@ -1,0 +1,129 @@
+// What a user meets first, run through every tool as a real process: the
+// help switches, a wrong command line, and inputs that used to hang or to
+// fail with the wrong reason.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs `command` through the shell with a 20 s limit, under a fresh root.
+Outcome run(const std::string& scratch, const std::string& command) {
+    const std::string out = scratch + "/out", err = scratch + "/err";
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(("SX_WINROOT='" + scratch + "/root' timeout 20 " + command +
+                                    " >" + out + " 2>" + err + " </dev/null")
+                                       .c_str());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err), took.count()};
+}
+
+TEST(ToolsUsage, EveryToolFollowsOneConvention) {
+    char pattern[] = "/tmp/sxusage-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string scratch = pattern;
+    ASSERT_EQ(mkdir((scratch + "/root").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((scratch + "/comps").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((scratch + "/readonly").c_str(), 0555), 0);
+    ASSERT_EQ(symlink("/dev/zero", (scratch + "/comps/compindx.dat").c_str()), 0);
+    ASSERT_EQ(mkfifo((scratch + "/applet.sxvm").c_str(), 0644), 0);
+    const bool root_user = geteuid() == 0;  // read-only folders do not stop it
+
+    const std::string sxinstall = SX_SXINSTALL_FILE, sxquery = SX_SXQUERY_FILE,
+                      sxreg = SX_SXREG_FILE, tess = SX_RUVANE_TESS_FILE,
+                      launcher = SX_LAUNCHER_FILE, player = SX_PLAYER_FILE;
+    // The registry's limits, met through sxreg: 255-character key names,
+    // 16,383-character value names, 512 levels below the hive.
+    const std::string key = "HKCU\\Software\\SxUsage";
+    std::string levels_512 = key, levels_513;
+    for (int i = 0; i < 510; ++i) levels_512 += "\\d";
+    levels_513 = levels_512 + "\\d";
+    const struct {
+        std::string command;
+        int code;
+        std::string says;  // in the output of interest
+        bool on_stdout;    // usage texts go to standard output
+    } cases[] = {
+        {sxinstall + " --help", 0, "usage", true},
+        {sxinstall + " -h", 0, "usage", true},
+        {sxinstall + " '/?'", 0, "usage", true},
+        {sxinstall + " frobnicate", 2, "unknown command", false},
+        {sxquery + " --help", 0, "usage", true},
+        {sxquery + " -h", 0, "usage", true},
+        {sxquery + " '/?'", 0, "usage", true},
+        {sxquery + " frobnicate", 2, "wrong use", false},
+        {sxquery + " version nosuchcomponent", 1, "no component nosuchcomponent", false},
+        {sxreg + " --help", 0, "REG", true},
+        {sxreg + " -h", 0, "REG", true},
+        {sxreg + " '/?'", 0, "REG", true},
+        {sxreg + " add '" + key + "\\" + std::string(256, 'k') + "' /f", 1, "ERROR", false},
+        {sxreg + " add '" + key + "' /v " + std::string(16384, 'n') + " /d x /f", 1, "syntax",
+         false},
+        {sxreg + " add '" + key + "' /v " + std::string(16383, 'n') + " /d x /f", 0, "completed",
+         true},
+        {sxreg + " query '" + key + "'", 0, std::string(16383, 'n') + "    REG_SZ    x", true},
+        {sxreg + " add '" + key + "' /v m /t REG_MULTI_SZ /d a##b /s '##' /f", 1, "syntax", false},
+        {sxreg + " add '" + key + "' /f /f", 1, "syntax", false},
+        {sxreg + " add '" + levels_512 + "' /f", 0, "completed", true},
+        {sxreg + " add '" + levels_513 + "' /f", 1, "ERROR", false},
+        {tess + " --help", 0, "usage", true},
+        {tess + " -h", 0, "usage", true},
+        {tess + " '/?'", 0, "usage", true},
+        {tess + " --bogus", 2, "unknown option --bogus", false},
+        {tess, 2, "no input", false},
+        {sxinstall + " list --dir " + scratch + "/comps", 1, "cannot read the index", false},
+        {sxinstall + " install --name x --dir " + scratch + "/readonly --entry k=f", 1,
+         "system error", false},
+        {sxinstall + " install --name evil --dir " + scratch +
+             "/comps2 --file x=COMPINDX.DAT:/etc/hostname",
+         1, "reserved", false},
+        {sxinstall + " install --name x --dir " + scratch + "/comps2 --file 'x=C:\\evil.txt:src'",
+         2, "not C:\\evil.txt", false},
+        {player + " --help", 0, "usage", true},
+        {player + " --show-ad --bogus", 2, "wrong use", false},
+        {player + " applet.sxvm", 0, "", false},  // no record asked for
+        {launcher + " " + scratch + "/applet.sxvm", 255, "not a regular file", false},
+        {launcher + " /nonexistent/x.sxvm", 255, "Z:\\nonexistent\\x.sxvm", false},
+    };
+    for (const auto& c : cases) {
+        if (root_user && c.command.find("readonly") != std::string::npos) continue;
+        const Outcome o = run(scratch, c.command);
+        EXPECT_EQ(o.code, c.code) << c.command << "\n" << o.err;
+        const std::string& text = c.on_stdout ? o.out : o.err;
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.command << "\n" << text;
+        if (c.code != 0 && c.command.compare(0, sxreg.size(), sxreg) != 0) {
+            EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << c.command << o.err;
+        }
+        EXPECT_LT(o.seconds, 5.0) << c.command;
+    }
+    // A host path for the record is the player's drive Z:.
+    const Outcome recorded =
+        run(scratch, "env SXPLAYER_RECORD=" + scratch + "/record " + player + " x.sxvm -a");
+    EXPECT_EQ(recorded.code, 0) << recorded.err;
+    EXPECT_NE(slurp(scratch + "/record").find("x.sxvm -a"), std::string::npos);
+    chmod((scratch + "/readonly").c_str(), 0755);
+    std::system(("rm -rf '" + scratch + "'").c_str());
+}
+
+}  // namespace
