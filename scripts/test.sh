@@ -196,7 +196,7 @@ if want win64 && { [ "$win64_mode" = 1 ] || { [ "$win64_mode" = auto ] && [ -n "
        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSX_BENCH=OFF &&
      cmake --build "$dir" -j"$jobs" --target $win64_targets -- -k; then
     launcher=(xvfb-run -a -s "-screen 0 1024x768x24")
-    run_ctest "$logs/win64.log" --test-dir "$dir" -R "$pattern" -j"$jobs" --output-on-failure
+    run_ctest "$logs/win64.log" --test-dir "$dir" -R "$pattern" -j1 --output-on-failure
     status=$?
     launcher=()
     if [ -f "$dir/wineprefix/.sx-unusable" ]; then
