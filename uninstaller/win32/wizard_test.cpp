@@ -1,0 +1,286 @@
+// uninstaller.exe driven through its real dialogs, as a user would: each
+// dialog's texts, buttons, default button and place are read from its
+// windows and saved as a PNG; Enter on the welcome dialog cancels and changes
+// nothing; Next on it and on the browser warning runs the copy in the
+// temporary directory, which removes the player and says so.
+// The test reads the image of another process, which needs Vista calls.
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "components/registry.h"
+#include "components/testing/registry_guard.h"
+#include "components/text_util.h"
+#include "platform/testing/test_support.h"
+#include "uninstaller/flow.h"
+#include "uninstaller/resource.h"
+#include "uninstaller/uninstaller_texts.h"
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include "stb_image_write.h"
+
+namespace sx {
+namespace {
+
+namespace texts = uninstaller_texts;
+
+// The client area's pixels as they are on the screen (another process's
+// window DC shows nothing; without a window manager nobody draws the frame).
+std::vector<unsigned char> capture(HWND window, int* w, int* h) {
+    RECT r;
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    *w = r.right - r.left, *h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), *w, -*h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    unsigned char* bgra = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS,
+                                      reinterpret_cast<void**>(&bgra), nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, *w, *h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::vector<unsigned char> rgba(bgra, bgra + *w * *h * 4);
+    for (size_t i = 0; i < rgba.size(); i += 4) std::swap(rgba[i], rgba[i + 2]), rgba[i + 3] = 255;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return rgba;
+}
+
+// Saved among the build's artifacts once two captures a moment apart agree:
+// the other process paints when it gets to it.
+bool save_screenshot(HWND window, int dialog) {
+    std::vector<unsigned char> last, now;
+    int w = 0, h = 0;
+    for (int i = 0; i < 30 && IsWindowVisible(window); ++i, last = now) {
+        Sleep(100);
+        now = capture(window, &w, &h);
+        if (now == last) break;
+    }
+    CreateDirectoryA(SX_ARTIFACT_DIR, nullptr);
+    const std::string file =
+        std::string(SX_ARTIFACT_DIR) + "\\uninstaller_" + std::to_string(dialog) + ".png";
+    return !now.empty() && stbi_write_png(file.c_str(), w, h, 4, now.data(), w * 4) != 0;
+}
+
+// The four dialogs share their caption; their controls tell them apart.
+int dialog_id(HWND dialog) {
+    if (GetDlgItem(dialog, IDC_BROWSER_TEXT)) return IDD_BROWSERS;
+    if (GetDlgItem(dialog, IDC_OK_BUTTON)) return IDD_FINISHED;
+    if (GetDlgItem(dialog, IDC_NEXT_BUTTON)) return IDD_WELCOME;
+    return IDD_WORKING;
+}
+
+// The dialog once it shows; null after the time-out, or as soon as the
+// `instead` dialog shows.
+HWND wait_dialog(int id, int timeout_ms, int instead = 0) {
+    for (int waited = 0; waited < timeout_ms; waited += 5) {
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, "#32770", texts::kCaption))) {
+            if (!IsWindowVisible(window)) continue;
+            if (dialog_id(window) == id) return window;
+            if (dialog_id(window) == instead) return nullptr;
+        }
+        Sleep(5);
+    }
+    return nullptr;
+}
+
+std::string item_text(HWND dialog, int id) {
+    char text[2048] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+struct Face {
+    int dialog;
+    int text_control;
+    std::string text;
+    std::vector<std::pair<int, std::string>> buttons;
+    int default_button;  // 0: none
+};
+
+const Face& face(int dialog) {
+    static const std::vector<std::pair<int, std::string>> cancel_next = {
+        {IDC_CANCEL_BUTTON, "Cancel"}, {IDC_NEXT_BUTTON, "Next >"}};
+    static const Face faces[] = {
+        {IDD_WELCOME, IDC_BODY, texts::kWelcomeText, cancel_next, IDC_CANCEL_BUTTON},
+        {IDD_WORKING, IDC_BODY, "The Stellarix Player is being uninstalled.", {}, 0},
+        {IDD_FINISHED, IDC_BODY, texts::kFinishedText, {{IDC_OK_BUTTON, "OK"}}, IDC_OK_BUTTON},
+        {IDD_BROWSERS, IDC_BROWSER_TEXT, browser_message(true, true), cancel_next,
+         IDC_CANCEL_BUTTON}};
+    return faces[dialog - IDD_WELCOME];
+}
+
+// Waits for the dialog, checks what the user sees and keeps a screenshot;
+// null when it never came.
+HWND expect_dialog(int id, int timeout_ms = 20000) {
+    HWND dialog = wait_dialog(id, timeout_ms);
+    if (!dialog) {
+        ADD_FAILURE() << "dialog " << id << " never shown";
+        return nullptr;
+    }
+    const Face& f = face(id);
+    char caption[128] = "";
+    GetWindowTextA(dialog, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Stellarix Player Uninstaller");
+    EXPECT_EQ(item_text(dialog, IDC_HEADING), "The Stellarix Player Uninstaller") << id;
+    EXPECT_EQ(item_text(dialog, f.text_control), f.text) << id;
+    for (const auto& [button, label] : f.buttons) {
+        EXPECT_EQ(item_text(dialog, button), label) << id;
+        const LONG style = GetWindowLongA(GetDlgItem(dialog, button), GWL_STYLE) & 0xF;
+        EXPECT_EQ(style == BS_DEFPUSHBUTTON, button == f.default_button) << id << " " << label;
+    }
+    const bool has_system_menu = (GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU) != 0;
+    EXPECT_EQ(has_system_menu, id != IDD_WORKING) << id;
+    // Centred on the desktop, whatever the dialog's size.
+    RECT desk, r;
+    GetWindowRect(GetDesktopWindow(), &desk);
+    GetWindowRect(dialog, &r);
+    EXPECT_EQ(r.left, desk.left + (desk.right - desk.left - (r.right - r.left)) / 2) << id;
+    EXPECT_EQ(r.top, desk.top + (desk.bottom - desk.top - (r.bottom - r.top)) / 2) << id;
+    EXPECT_TRUE(save_screenshot(dialog, id)) << id;
+    return dialog;
+}
+
+void press(HWND dialog, int button) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class UninstallerWizard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(run_once_.remove());
+        ASSERT_TRUE(system_path_.set(player_));
+        ASSERT_TRUE(CreateDirectoryA((scratch_.path() + "\\Stellarix").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(player_.c_str(), nullptr));
+        ASSERT_TRUE(testing::write_file(player_ + "\\part.dat", "x"));
+        ASSERT_TRUE(testing::write_file(scratch_.file("keep.txt"), "x"));
+    }
+
+    HANDLE start() {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        std::string line = std::string("\"") + SX_UNINSTALLER_FILE + "\"";
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return nullptr;
+        CloseHandle(process.hThread);
+        return process.hProcess;
+    }
+
+    static DWORD finish(HANDLE process) {
+        DWORD code = 1234;
+        if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) TerminateProcess(process, 99);
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process);
+        return code;
+    }
+
+    testing::TemporaryDirectory scratch_;
+    std::string player_ = scratch_.path() + "\\Stellarix\\Stellarix Player";
+    testing::RegistryValueGuard system_path_{
+        kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath"};
+    testing::RegistryValueGuard run_once_{kHkeyLocalMachine, texts::kRunOnceKey,
+                                          texts::kRunOnceUninstaller};
+};
+
+TEST_F(UninstallerWizard, EnterOnTheWelcomeCancelsAndChangesNothing) {
+    HANDLE process = start();
+    ASSERT_NE(process, nullptr);
+    if (HWND welcome = expect_dialog(IDD_WELCOME)) PostMessageA(welcome, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(finish(process), 0u);
+    EXPECT_TRUE(exists(player_ + "\\part.dat"));
+    std::string command;
+    EXPECT_FALSE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
+                                      texts::kRunOnceUninstaller, &command))
+        << command;
+}
+
+// Hidden top-level windows stand for running browsers: the check finds
+// hidden windows as well, and these cover nothing in the screenshots.
+LRESULT CALLBACK browser_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(w, m, wp, lp);
+}
+
+TEST_F(UninstallerWizard, NextThroughEveryDialogRemovesThePlayerFromTheCopy) {
+    WNDCLASSA ie_class{};
+    ie_class.lpfnWndProc = browser_procedure;
+    ie_class.hInstance = GetModuleHandleA(nullptr);
+    ie_class.lpszClassName = "IEFrame";
+    ASSERT_NE(RegisterClassA(&ie_class), 0);
+    HWND ie = CreateWindowA("IEFrame", "Home", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                            ie_class.hInstance, nullptr);
+    HWND netscape = CreateWindowA("STATIC", "Start Page - Netscape", WS_OVERLAPPED, 0, 0, 50, 50,
+                                  nullptr, nullptr, ie_class.hInstance, nullptr);
+    ASSERT_TRUE(ie && netscape);
+    // Enough files that the removal lasts while the working dialog shows.
+    for (int i = 0; i < 1500; ++i)
+        ASSERT_TRUE(testing::write_file(player_ + "\\part" + std::to_string(i) + ".dat", "x"));
+
+    HANDLE first = start();
+    ASSERT_NE(first, nullptr);
+    if (HWND welcome = expect_dialog(IDD_WELCOME)) press(welcome, IDC_NEXT_BUTTON);
+    if (HWND browsers = expect_dialog(IDD_BROWSERS)) press(browsers, IDC_NEXT_BUTTON);
+    EXPECT_EQ(finish(first), 0u);
+    DestroyWindow(ie);
+    DestroyWindow(netscape);
+    UnregisterClassA("IEFrame", ie_class.hInstance);
+
+    // The working dialog lasts as long as the removal; seeing it at all
+    // depends on the machine's speed, so only its face is checked when seen.
+    if (wait_dialog(IDD_WORKING, 20000, IDD_FINISHED)) expect_dialog(IDD_WORKING);
+    HWND finished = expect_dialog(IDD_FINISHED);
+    ASSERT_NE(finished, nullptr);
+    EXPECT_FALSE(exists(player_));
+    EXPECT_FALSE(exists(scratch_.path() + "\\Stellarix")) << "the emptied parent goes too";
+    EXPECT_TRUE(exists(scratch_.file("keep.txt")));
+
+    // The second stage is the copy in the temporary directory, which the
+    // RunOnce value deletes at the next start.
+    DWORD id = 0;
+    GetWindowThreadProcessId(finished, &id);
+    HANDLE second = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
+    ASSERT_NE(second, nullptr);
+    char image[MAX_PATH] = "";
+    DWORD size = sizeof image;
+    QueryFullProcessImageNameA(second, 0, image, &size);
+    char temp[MAX_PATH] = "", long_temp[MAX_PATH] = "";
+    GetTempPathA(sizeof temp, temp);
+    GetLongPathNameA(temp, long_temp, sizeof long_temp);
+    const std::string copy = image;
+    EXPECT_TRUE(std::regex_match(copy, std::regex(R"(.*\\stxuninst[0-9A-F]{8}\.exe)"))) << copy;
+    EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, copy.c_str(),
+                             static_cast<int>(strlen(long_temp)), long_temp, -1),
+              CSTR_EQUAL)
+        << copy << " not in " << long_temp;
+    std::string command;
+    EXPECT_TRUE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
+                                     texts::kRunOnceUninstaller, &command));
+    char long_copy[MAX_PATH] = "";
+    const size_t quote = command.find('"');
+    GetLongPathNameA(command.substr(quote + 1, command.size() - quote - 2).c_str(), long_copy,
+                     sizeof long_copy);
+    EXPECT_EQ(command.substr(0, quote), "cmd.exe /c del ");
+    EXPECT_STRCASEEQ(long_copy, copy.c_str()) << command;
+
+    press(finished, IDC_OK_BUTTON);
+    EXPECT_EQ(finish(second), 0u);
+    DeleteFileA(copy.c_str());
+}
+
+}  // namespace
+}  // namespace sx
