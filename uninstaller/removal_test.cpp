@@ -1,11 +1,13 @@
-// The removal against whole environments: everything the player owns goes,
+// The removal against whole environments: the player installed the way its
+// installer does it (the component installer and its hooks), with unrelated
+// files and keys beside each part. Everything the player owns goes,
 // everything beside it stays, and hostile registry values spare the system.
 #include "uninstaller/removal.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
+#include <iterator>
 
 #include "components/registry.h"
 #include "components/testing/registry_guard.h"
@@ -13,7 +15,9 @@
 #include "components/text_util.h"
 #include "platform/testing/faulty_platform.h"
 #include "uninstaller/uninstaller_texts.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 
 #include "platform/posix/posix_internal.h"
@@ -41,6 +45,57 @@ void put_file(const std::string& path) {
     ASSERT_TRUE(testing::write_file(path, "x")) << path;
 }
 
+#ifdef _WIN32
+using UnixName = char*(CDECL*)(const wchar_t*);
+UnixName wine_unix_name() {
+    return reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+}
+#endif
+
+// Wine 8.0 shows a host symbolic link as a directory reparse point, but none
+// of its calls removes one (RemoveDirectoryA, DeleteFileA and delete-on-close
+// all fail): there the link, and so the folder that holds it, stay.
+bool links_stay() {
+#ifdef _WIN32
+    return wine_unix_name() != nullptr;
+#else
+    return false;
+#endif
+}
+
+// A directory link at `link` to `target` (both Windows paths). Under Wine
+// neither CreateSymbolicLinkW (it reports success and makes nothing) nor
+// FSCTL_SET_REPARSE_POINT (not supported) makes one: the host's ln does.
+bool make_directory_link(const std::string& link, const std::string& target) {
+    std::string host[2];
+#ifdef _WIN32
+    UnixName unix_name = wine_unix_name();
+    if (!unix_name) {  // Windows itself
+        using MakeLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
+        auto make = reinterpret_cast<MakeLink>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+        return make && make(link.c_str(), target.c_str(), 1);
+    }
+    for (int i = 0; i < 2; ++i) {
+        const std::string& path = i == 0 ? target : link;
+        char* name = unix_name(std::wstring(path.begin(), path.end()).c_str());
+        if (!name) return false;
+        host[i] = name;
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    uint32_t code = 0;
+    testing::run_program("/bin/ln -s " + quote_argument(host[0]) + " " + quote_argument(host[1]),
+                         &code, nullptr);
+#else
+    if (!posix::to_host_path(target, &host[0]) || !posix::to_host_path(link, &host[1]) ||
+        symlink(host[0].c_str(), host[1].c_str()) != 0)
+        return false;
+#endif
+    const uint32_t attributes = platform().get_file_attributes(link.c_str());
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeReparsePoint);
+}
+
 void list_files(const std::string& directory, std::vector<std::string>* out) {
     std::vector<std::string> names;
     if (!platform().list_directory((directory + "\\*.*").c_str(), &names)) return;
@@ -54,10 +109,23 @@ void list_files(const std::string& directory, std::vector<std::string>* out) {
     }
 }
 
+std::string under(RegKey root, const std::string& path) {
+    return std::to_string(root) + "\\" + path;
+}
+
+// The key, each value with its data (as "key\:name=data"), and the subkeys.
 void list_keys(RegKey root, const std::string& path, std::vector<std::string>* out) {
     RegistryKey key;
     if (key.open(root, path.c_str(), kKeyRead) != kErrorSuccess) return;
-    out->push_back(std::to_string(root) + "\\" + path);
+    out->push_back(under(root, path));
+    for (uint32_t index = 0;; ++index) {
+        char name[300] = {}, data[4096] = {};
+        uint32_t size = sizeof name, type = 0, data_size = sizeof data;
+        if (platform().reg_enum_value(key.get(), index, name, &size, &type, data, &data_size) !=
+            kErrorSuccess)
+            break;
+        out->push_back(under(root, path) + "\\:" + name + "=" + std::string(data, data_size));
+    }
     for (uint32_t index = 0;; ++index) {
         char name[300] = {};
         uint32_t size = sizeof name;
@@ -66,8 +134,17 @@ void list_keys(RegKey root, const std::string& path, std::vector<std::string>* o
     }
 }
 
-std::string under(RegKey root, const std::string& path) {
-    return std::to_string(root) + "\\" + path;
+// Every class key whose name could be the player's (".s..." or "Stellarix...").
+void list_classes(std::vector<std::string>* out) {
+    for (uint32_t index = 0;; ++index) {
+        char name[300] = {};
+        uint32_t size = sizeof name;
+        if (platform().reg_enum_key(kHkeyClassesRoot, index, name, &size) != kErrorSuccess) break;
+        std::string lower = name;
+        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        if (lower.rfind(".s", 0) == 0 || lower.rfind("stellarix", 0) == 0)
+            list_keys(kHkeyClassesRoot, name, out);
+    }
 }
 
 // What the removal deletes, as prefixes of the listed names.
@@ -76,6 +153,17 @@ bool gone(const std::string& entry, const std::vector<std::string>& removed) {
         if (entry == prefix || entry.compare(0, prefix.size() + 1, prefix + "\\") == 0) return true;
     }
     return false;
+}
+
+std::string program(const char* file) { return testing::host_to_windows_path(file); }
+
+// The component installer as the player's installer runs it.
+void sxinstall(const std::string& arguments) {
+    uint32_t code = 99;
+    std::string errors;
+    ASSERT_TRUE(testing::run_program(
+        quote_argument(program(SX_SXINSTALL_FILE)) + " install " + arguments, &code, &errors));
+    ASSERT_EQ(code, 0u) << arguments << ": " << errors;
 }
 
 constexpr const char* kUninstallKey =
@@ -88,7 +176,8 @@ protected:
     void TearDown() override {
         for (const char* n : {"1", "2"})
             delete_registry_tree(kHkeyLocalMachine, kProfileKey + std::string(n));
-        for (const auto& [root, key] : decoy_keys_) delete_registry_tree(root, key);
+        for (const auto* keys : {&player_keys_, &decoy_keys_})
+            for (const auto& [root, key] : *keys) delete_registry_tree(root, key);
         delete_registry_tree(kHkeyLocalMachine, texts::kNetscapeMachineKey);
         delete_registry_tree(kHkeyCurrentUser, "Software\\Netscape");
         FilePath(cpl_path()).delete_file();
@@ -104,19 +193,16 @@ protected:
         return scratch_.path().text().substr(0, scratch_.path().text().size() - 1);
     }
 
-    // The player installed for two profiles, with a decoy beside each of
-    // its parts.
+    // The player installed for two profiles (one without the player's
+    // folder), with a decoy beside each of its parts.
     void build_environment() {
         const std::string b = base();
         system_path_.set(b + "\\Program Files\\Stellarix\\Stellarix Player");
         app_data_.set(b + "\\alice\\AppData\\Roaming");
         for (const char* file :
-             {"\\Program Files\\Stellarix\\Stellarix Player\\components\\compindx.dat",
-              "\\Program Files\\Stellarix\\Stellarix Player\\uninstaller.exe",
-              "\\Program Files\\Stellarix\\Stellarix Player\\a\\b\\c\\deep.dat",
+             {"\\setup\\launcher.exe", "\\setup\\data.bin", "\\setup\\test.sxvm",
               "\\Program Files\\Stellarix\\Other Product\\keep.txt",
               "\\Program Files\\Other Maker\\keep.txt",
-              "\\alice\\AppData\\Roaming\\Stellarix\\Stellarix Player\\components\\compindx.dat",
               "\\alice\\AppData\\Roaming\\Other\\keep.txt",
               "\\alice\\Stellarix\\Stellarix Player\\settings.txt", "\\alice\\Documents\\keep.txt",
               "\\bob\\Documents\\keep.txt", "\\outside\\keep.txt",
@@ -124,7 +210,27 @@ protected:
               "\\nav10\\Program\\Plugins\\other.dll", "\\nav473\\Program\\Plugins\\NPVelum.dll",
               "\\ie\\npsx.dll", "\\ie\\sxext.dll", "\\ie\\other.dll"})
             put_file(b + file);
+        sxinstall("--name skiff --version 2 --file " +
+                  quote_argument("skiff=Stellarix3D.exe:" + b + "\\setup\\launcher.exe") +
+                  " --file " + quote_argument("hook=skiffhook.dll:" + program(SX_SKIFFHOOK_FILE)) +
+                  " --hook hook");
+        sxinstall("--name uninstaller --file " +
+                  quote_argument("uninstaller=Uninstall\\uninstaller.exe:" +
+                                 std::string(SX_UNINSTALLER_FILE)) +
+                  " --file " +
+                  quote_argument("hook=Uninstall\\purgehook.dll:" + program(SX_PURGEHOOK_FILE)) +
+                  " --hook hook");
+        sxinstall("--name sceneparts --user --file " +
+                  quote_argument("parts=parts\\data.bin:" + b + "\\setup\\data.bin"));
+#ifdef SX_CPL_FILE
+        // The control panel's hook puts the panel into the system directory.
+        sxinstall("--name cpl --file " +
+                  quote_argument("cpl=stellarix.cpl:" + std::string(SX_CPL_FILE)) + " --file " +
+                  quote_argument("fish=Applets\\test.sxvm:" + b + "\\setup\\test.sxvm") +
+                  " --hook cpl");
+#else
         put_file(cpl_path());
+#endif
         put_value(kHkeyLocalMachine, kProfileKey + std::string("1"), "ProfileImagePath",
                   b + "\\alice");
         put_value(kHkeyLocalMachine, kProfileKey + std::string("2"), "ProfileImagePath",
@@ -135,30 +241,33 @@ protected:
                   texts::kNetscapeInstallValue, b + "\\nav10\\");
         put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\4.5\\Main",
                   texts::kNetscapeInstallValue, b + "\\nav473");
+        // What the browser plug-in installers write, outside this system.
         put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b + "\\ie\\npsx.dll");
         put_value(kHkeyLocalMachine, texts::kIeExtensionKey, "Location", b + "\\ie\\sxext.dll");
         for (const auto& [root, key] : player_keys_)
             put_value(root, key + "\\Sub\\Deeper", "v", "1");
         for (const auto& [root, key] : decoy_keys_) put_value(root, key, "v", "1");
-#ifndef _WIN32
         // A link inside the player's folder that points outside it.
-        std::string host_link, host_target;
-        ASSERT_TRUE(posix::to_host_path(b + "\\Program Files\\Stellarix\\Stellarix Player\\out",
-                                        &host_link));
-        ASSERT_TRUE(posix::to_host_path(b + "\\outside", &host_target));
-        ASSERT_EQ(symlink(host_target.c_str(), host_link.c_str()), 0);
-#endif
+        ASSERT_TRUE(make_directory_link(b + "\\Program Files\\Stellarix\\Stellarix Player\\out",
+                                        b + "\\outside"));
     }
 
     std::vector<std::string> snapshot() const {
         std::vector<std::string> all;
         list_files(base(), &all);
         if (FilePath(cpl_path()).exists()) all.push_back(cpl_path());
-        for (const auto* keys : {&player_keys_, &decoy_keys_})
-            for (const auto& [root, key] : *keys) list_keys(root, key, &all);
-        list_keys(kHkeyLocalMachine, "SOFTWARE\\Stellarix", &all);
+        list_classes(&all);
+        for (const auto& [root, key] : std::vector<std::pair<RegKey, std::string>>{
+                 {kHkeyLocalMachine, "SOFTWARE\\Stellarix"},
+                 {kHkeyCurrentUser, "SOFTWARE\\Stellarix"},
+                 {kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"},
+                 {kHkeyLocalMachine, texts::kRunOnceKey},
+                 {kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins"},
+                 {kHkeyLocalMachine,
+                  "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"},
+                 {kHkeyLocalMachine, "Software\\Netscape"}})
+            list_keys(root, key, &all);
         std::sort(all.begin(), all.end());
-        all.erase(std::unique(all.begin(), all.end()), all.end());
         return all;
     }
 
@@ -187,6 +296,7 @@ protected:
     std::vector<std::pair<RegKey, std::string>> decoy_keys_ = {
         {kHkeyClassesRoot, ".sxvq"},
         {kHkeyClassesRoot, "StellarixBytecodeOld"},
+        {kHkeyCurrentUser, "SOFTWARE\\Stellarix\\Stellarix3DTools"},
         {kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3DTools"},
         {kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.other"},
         {kHkeyLocalMachine, std::string(kUninstallKey) + " Old"}};
@@ -207,22 +317,34 @@ TEST_F(RemovalTest, RemovesExactlyThePlayersFilesAndKeys) {
                                         cpl_path()};
     for (const auto& [root, key] : player_keys_) removed.push_back(under(root, key));
     std::vector<std::string> expected;
+    const std::string player = b + "\\Program Files\\Stellarix\\Stellarix Player";
     for (const std::string& entry : before)
-        if (!gone(entry, removed)) expected.push_back(entry);
-    ASSERT_GT(before.size(), expected.size() + 20) << "the environment holds the player";
+        if (!gone(entry, removed) ||
+            (links_stay() && (entry == player || entry == player + "\\out")))
+            expected.push_back(entry);
+    // What the installer and its hooks put there, so that the comparison
+    // below is about the real thing.
+    for (
+        const std::string& part :
+        {b + "\\Program Files\\Stellarix\\Stellarix Player\\components\\Uninstall\\uninstaller.exe",
+         b + "\\Program Files\\Stellarix\\Stellarix Player\\components\\compindx.dat",
+         b + "\\alice\\AppData\\Roaming\\Stellarix\\Stellarix Player\\components\\parts\\data.bin",
+         under(kHkeyClassesRoot, "StellarixBytecode\\shell\\open\\command"),
+         under(kHkeyLocalMachine, kUninstallKey) + "\\:UninstallString=" + b +
+             "\\Program Files\\Stellarix\\Stellarix Player\\components\\Uninstall\\uninstaller.exe",
+         cpl_path()})
+        EXPECT_TRUE(std::binary_search(before.begin(), before.end(), part)) << part;
 
     remove_player();
 
-    EXPECT_EQ(snapshot(), expected);
-    RegistryKey run_once;
-    if (run_once.open(kHkeyLocalMachine, uninstaller_texts::kRunOnceKey, kKeyQueryValue) ==
-        kErrorSuccess) {
-        RegistryValue value;
-        EXPECT_NE(
-            read_registry_value(run_once.get(), uninstaller_texts::kRunOnceControlPanel, &value),
-            kErrorSuccess)
-            << "a deleted control panel needs no later removal";
-    }
+    const std::vector<std::string> after = snapshot();
+    std::vector<std::string> lost, left;
+    std::set_difference(expected.begin(), expected.end(), after.begin(), after.end(),
+                        std::back_inserter(lost));
+    std::set_difference(after.begin(), after.end(), expected.begin(), expected.end(),
+                        std::back_inserter(left));
+    EXPECT_EQ(lost, std::vector<std::string>()) << "not the player's, yet removed";
+    EXPECT_EQ(left, std::vector<std::string>()) << "the player's, yet left";
 }
 
 // Each hostile value points the removal at a folder that must stay whole.
