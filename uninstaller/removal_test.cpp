@@ -51,6 +51,20 @@ UnixName wine_unix_name() {
     return reinterpret_cast<UnixName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
 }
+
+// Starts a host program (Wine starts those as well) and gives it a moment:
+// Wine does not say when it has ended.
+void run_host_program(std::string line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return;
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
 #endif
 
 // Wine 8.0 shows a host symbolic link as a directory reparse point, but none
@@ -64,36 +78,38 @@ bool links_stay() {
 #endif
 }
 
-// A directory link at `link` to `target` (both Windows paths). Under Wine
-// neither CreateSymbolicLinkW (it reports success and makes nothing) nor
-// FSCTL_SET_REPARSE_POINT (not supported) makes one: the host's ln does.
-bool make_directory_link(const std::string& link, const std::string& target) {
-    std::string host[2];
+// The host's name of a Windows path.
+bool host_name(const std::string& path, std::string* host) {
 #ifdef _WIN32
     UnixName unix_name = wine_unix_name();
-    if (!unix_name) {  // Windows itself
-        using MakeLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
-        auto make = reinterpret_cast<MakeLink>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
-        return make && make(link.c_str(), target.c_str(), 1);
-    }
-    for (int i = 0; i < 2; ++i) {
-        const std::string& path = i == 0 ? target : link;
-        char* name = unix_name(std::wstring(path.begin(), path.end()).c_str());
-        if (!name) return false;
-        host[i] = name;
-        HeapFree(GetProcessHeap(), 0, name);
-    }
-    uint32_t code = 0;
-    testing::run_program("/bin/ln -s " + quote_argument(host[0]) + " " + quote_argument(host[1]),
-                         &code, nullptr);
+    char* name = unix_name ? unix_name(std::wstring(path.begin(), path.end()).c_str()) : nullptr;
+    if (!name) return false;
+    *host = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return true;
 #else
-    if (!posix::to_host_path(target, &host[0]) || !posix::to_host_path(link, &host[1]) ||
-        symlink(host[0].c_str(), host[1].c_str()) != 0)
-        return false;
+    return posix::to_host_path(path, host);
 #endif
-    const uint32_t attributes = platform().get_file_attributes(link.c_str());
-    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeReparsePoint);
+}
+
+// A directory link at `link` to `target`, made on the host: under Wine
+// neither CreateSymbolicLinkW (it reports success and makes nothing) nor
+// FSCTL_SET_REPARSE_POINT (not supported) makes one, but Wine starts host
+// programs.
+bool make_directory_link(const std::string& link, const std::string& target) {
+    std::string host_link, host_target;
+    if (!host_name(link, &host_link) || !host_name(target, &host_target)) return false;
+#ifdef _WIN32
+    run_host_program("/bin/ln -s " + quote_argument(host_target) + " " + quote_argument(host_link));
+#else
+    if (symlink(host_target.c_str(), host_link.c_str()) != 0) return false;
+#endif
+    for (int i = 0; i < 100; ++i, platform().sleep_ms(20)) {
+        const uint32_t attributes = platform().get_file_attributes(link.c_str());
+        if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReparsePoint))
+            return true;
+    }
+    return false;
 }
 
 void list_files(const std::string& directory, std::vector<std::string>* out) {
@@ -181,6 +197,15 @@ protected:
         delete_registry_tree(kHkeyLocalMachine, texts::kNetscapeMachineKey);
         delete_registry_tree(kHkeyCurrentUser, "Software\\Netscape");
         FilePath(cpl_path()).delete_file();
+#ifdef _WIN32
+        std::string link;
+        if (links_stay() && host_name(link_path(), &link))
+            run_host_program("/bin/rm -f " + quote_argument(link));
+#endif
+    }
+
+    std::string link_path() const {
+        return base() + "\\Program Files\\Stellarix\\Stellarix Player\\out";
     }
 
     static std::string cpl_path() {
@@ -248,8 +273,7 @@ protected:
             put_value(root, key + "\\Sub\\Deeper", "v", "1");
         for (const auto& [root, key] : decoy_keys_) put_value(root, key, "v", "1");
         // A link inside the player's folder that points outside it.
-        ASSERT_TRUE(make_directory_link(b + "\\Program Files\\Stellarix\\Stellarix Player\\out",
-                                        b + "\\outside"));
+        ASSERT_TRUE(make_directory_link(link_path(), b + "\\outside"));
     }
 
     std::vector<std::string> snapshot() const {
@@ -319,8 +343,7 @@ TEST_F(RemovalTest, RemovesExactlyThePlayersFilesAndKeys) {
     std::vector<std::string> expected;
     const std::string player = b + "\\Program Files\\Stellarix\\Stellarix Player";
     for (const std::string& entry : before)
-        if (!gone(entry, removed) ||
-            (links_stay() && (entry == player || entry == player + "\\out")))
+        if (!gone(entry, removed) || (links_stay() && (entry == player || entry == link_path())))
             expected.push_back(entry);
     // What the installer and its hooks put there, so that the comparison
     // below is about the real thing.
