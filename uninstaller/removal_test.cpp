@@ -463,6 +463,13 @@ TEST_F(RemovalTest, NetscapeDirectoryChoiceAndAbsence) {
                   texts::kNetscapeInstallValue, v.value);
     ASSERT_TRUE(find_netscape_directory(&directory));
     EXPECT_EQ(directory, "C:\\v10");
+    // A directory without its closing backslash (the full environment has one).
+    const std::string plugin = base() + "\\v10\\Program\\Plugins\\NPAXVelum.dll";
+    put_file(plugin);
+    put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\10\\Main",
+              texts::kNetscapeInstallValue, base() + "\\v10");
+    remove_player();
+    EXPECT_FALSE(FilePath(plugin).exists());
 }
 
 TEST_F(RemovalTest, ControlPanelInUseIsLeftToTheNextStart) {
