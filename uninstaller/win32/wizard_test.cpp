@@ -81,16 +81,16 @@ int dialog_id(HWND dialog) {
 // The dialog once it shows; null after the time-out, or as soon as the
 // `instead` dialog shows.
 HWND wait_dialog(int id, int timeout_ms, int instead = 0) {
-    for (int waited = 0; waited < timeout_ms; waited += 5) {
+    for (int waited = 0;; waited += 5) {
         HWND window = nullptr;
         while ((window = FindWindowExA(nullptr, window, "#32770", texts::kCaption))) {
             if (!IsWindowVisible(window)) continue;
             if (dialog_id(window) == id) return window;
             if (dialog_id(window) == instead) return nullptr;
         }
+        if (waited >= timeout_ms) return nullptr;
         Sleep(5);
     }
-    return nullptr;
 }
 
 std::string item_text(HWND dialog, int id) {
@@ -170,11 +170,11 @@ protected:
         ASSERT_TRUE(testing::write_file(scratch_.file("keep.txt"), "x"));
     }
 
-    HANDLE start() {
+    HANDLE start(const std::string& arguments = "") {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        std::string line = std::string("\"") + SX_UNINSTALLER_FILE + "\"";
+        std::string line = std::string("\"") + SX_UNINSTALLER_FILE + "\"" + arguments;
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &process))
             return nullptr;
@@ -209,6 +209,25 @@ TEST_F(UninstallerWizard, EnterOnTheWelcomeCancelsAndChangesNothing) {
     EXPECT_FALSE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
                                       texts::kRunOnceUninstaller, &command))
         << command;
+}
+
+// The second stage started by hand for a first stage that waits in its
+// welcome dialog: nothing goes until Cancel ends the first.
+TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
+    HANDLE first = start();
+    ASSERT_NE(first, nullptr);
+    HWND welcome = wait_dialog(IDD_WELCOME, 20000);
+    ASSERT_NE(welcome, nullptr);
+    HANDLE second = start(" 1 " + std::to_string(GetProcessId(first)));
+    ASSERT_NE(second, nullptr);
+    Sleep(2000);
+    EXPECT_TRUE(exists(player_ + "\\part.dat")) << "removed while the first stage runs";
+    EXPECT_EQ(wait_dialog(IDD_WORKING, 0), nullptr) << "working while the first stage runs";
+    press(welcome, IDC_CANCEL_BUTTON);
+    EXPECT_EQ(finish(first), 0u);
+    if (HWND finished = wait_dialog(IDD_FINISHED, 20000)) press(finished, IDC_OK_BUTTON);
+    EXPECT_EQ(finish(second), 0u);
+    EXPECT_FALSE(exists(player_));
 }
 
 // Hidden top-level windows stand for running browsers: the check finds
