@@ -12,13 +12,14 @@
 # Prints one line per step with its outcome and time; exits 1 when any step
 # failed. Windows appear on the display; without one the script runs itself
 # under xvfb-run.
-#   road/road-wine.sh DIST SXOPEN.EXE [KEEP_FOLDER]
-# KEEP_FOLDER receives the applets, the player's record and pictures.
+#   road/road-wine.sh DIST SXOPEN.EXE [KEEP_FOLDER [SXADSERVER]]
+# KEEP_FOLDER receives the player's record, log and pictures; SXADSERVER (the
+# native stand-in ad server) receives the ad's report on loopback.
 set -uo pipefail
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-[ $# -ge 2 ] || { sed -n '2,19p' "$0" >&2; exit 2; }
+[ $# -ge 2 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
 top=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(cd "$1" && pwd) || exit 2
 sxopen=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -27,6 +28,8 @@ source "$top/cmake/wine-common.sh"
 loader=$(sx_wine_loader 32)
 work=$(mktemp -d /tmp/sxroad.XXXXXX)
 keep=${3:-}
+adserver=${4:-}
+server_pid=""
 out=${keep:-$work/out}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -43,7 +46,16 @@ end() {  # status, note
 }
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 wine_run() { "$loader" "$@" </dev/null; }
+# What a Windows console program printed, without its carriage returns.
+wine_text() { "$loader" "$@" </dev/null | tr -d '\r'; }
+# Registry keys of the player (with their values) and values that name it.
+player_registry() {
+  awk '/^\[/ { header = $0; ours = tolower($0) ~ /stellarix|\.sxvm/; if (ours) print; next }
+       ours && NF && !/^#/ { print "  " $0; next }
+       tolower($0) ~ /stellarix|\.sxvm/ { print header ": " $0 }' "$WINEPREFIX"/*.reg
+}
 cleanup() {
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null
   wineserver -k 2>/dev/null
   rm -rf "$work/prefix"
   [ -n "$keep" ] || rm -rf "$work"
@@ -76,8 +88,8 @@ for line in "${sx_components[@]}"; do
   wine_run "$dist/tools/sxinstall.exe" install --name "$name" --version "$version" --force \
     "${arguments[@]}" || { status=1; echo "sxinstall failed for $name"; }
 done
-command=$(wine_run reg query 'HKCR\StellarixBytecode\shell\open\command' /ve 2>/dev/null |
-  sed -n 's/.*REG_SZ[[:space:]]*//p' | tr -d '\r')
+command=$(wine_text reg query 'HKCR\StellarixBytecode\shell\open\command' /ve 2>/dev/null |
+  sed -n 's/.*REG_SZ[[:space:]]*//p')
 echo "association: $command"
 case $command in
   "\"$components\\skiff\\Stellarix3D.exe\" \"%1\"") ;;
@@ -85,30 +97,59 @@ case $command in
 esac
 [ -f "$WINEPREFIX/drive_c/windows/system32/stellarix.cpl" ] ||
   { status=1; echo "the control panel hook did not copy stellarix.cpl"; }
+test_applet=$(wine_text reg query 'HKLM\SOFTWARE\Stellarix\Stellarix3D' /v TestSXVMPath |
+  sed -n 's/.*REG_SZ[[:space:]]*//p')
+[ "$test_applet" = "$components\controlpanel\test_ball.sxvm" ] ||
+  { status=1; echo "TestSXVMPath is '$test_applet'"; }
 end $status "${#sx_components[@]} components, hooks run"
 
 # -- 3. open a sample applet through the association
 begin open
 status=0
-applet=$out/road applet.sxvm
-printf 'Stellarix3D: 1 12 x RUN=viewer:4 REQ=viewer:2 REQ=ruvane:1 REQ=advertising:1\r\n' >"$applet"
+system_data="$WINEPREFIX/drive_c/Program Files/Stellarix/Stellarix Player"
+if [ -n "$adserver" ]; then
+  "$adserver" --port-file "$work/port" --log "$out/adserver.log" --max-requests 4 \
+    --time-limit 120000 >/dev/null &
+  server_pid=$!
+  for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+  # The system settings file points the ad's report at the stand-in server.
+  printf 'BaseURLs/Scripts=http://127.0.0.1:%s/cgi\n' "$(cat "$work/port")" \
+    >"$system_data/SXRegistry.dat"
+fi
+applet=$top/samples/vase.sxvm
 record=$out/player-command-line.txt
-rm -f "$record"
-shown=$(SXPLAYER_RECORD=$(winpath "$record") wine_run "$sxopen" "$(winpath "$applet")" 20000)
+rm -f "$record" "$out"/sxplayer.log "$out"/scene.obj "$out"/scene.png "$out"/ad.png
+shown=$(SXPLAYER_RECORD=$(winpath "$record") SXPLAYER_OUTPUT=$(winpath "$out") \
+  wine_text "$sxopen" "$(winpath "$applet")" 20000)
 echo "$shown"
 [ "$shown" = "exit: 0" ] || { status=1; echo "the launcher did not end cleanly"; }
-for _ in $(seq 100); do [ -s "$record" ] && break; sleep 0.1; done
+# The launcher does not wait for the player; the player's log ends with its
+# outcome.
+for _ in $(seq 600); do grep -q '^player exit' "$out/sxplayer.log" 2>/dev/null && break; sleep 0.1; done
 echo "player started with: $(cat "$record" 2>/dev/null)"
 grep -qF "$(winpath "$applet")" "$record" 2>/dev/null ||
   { status=1; echo "the player was not started on the applet"; }
-end $status "launcher -> player"
+grep -v '^tick ' "$out/sxplayer.log" 2>/dev/null | tr -d '\r' | sed 's/^/player: /'
+tr -d '\r' <"$out/sxplayer.log" 2>/dev/null | grep -qx 'player exit 0' ||
+  { status=1; echo "the player failed"; }
+for picture in scene.obj scene.png ad.png; do
+  [ -s "$out/$picture" ] || { status=1; echo "no $picture"; }
+done
+note="launcher -> player; pictures in $out"
+if [ -n "$adserver" ]; then
+  grep -q 'GET /cgi/adserver5?' "$out/adserver.log" 2>/dev/null ||
+    { status=1; echo "the ad server got no report"; }
+  echo "upgrades_critical.dat: $(cat "$system_data/upgrades_critical.dat" 2>/dev/null)"
+  grep -q 'Critical Fix' "$system_data/upgrades_critical.dat" 2>/dev/null ||
+    { status=1; echo "the critical upgrades were not stored"; }
+  note="$note; reported"
+fi
+end $status "$note"
 
-# -- 4. the failure road: a requirement the installation does not meet
+# -- 4. the failure road: a component the installation does not have
 begin too-old
 status=0
-old=$out/needs newer.sxvm
-printf 'Stellarix3D: 1 12 x RUN=viewer:9\r\n' >"$old"
-shown=$(wine_run "$sxopen" "$(winpath "$old")" 20000)
+shown=$(wine_text "$sxopen" "$(winpath "$top/samples/stereo.sxvm")" 20000)
 echo "$shown"
 grep -q '^box: .*: Your Stellarix Player is not up to date\.\\n$' <<<"$shown" ||
   { status=1; echo "no message box with the expected text"; }
@@ -129,16 +170,23 @@ done
 wine_run wineboot -r >/dev/null 2>&1
 wineserver -k
 wineserver -w
-left=$(cd "$WINEPREFIX" && { find drive_c -iname '*stellarix*' -o -iname 'sxplayer*' \
-  -o -iname 'compindx.dat*' -o -iname 'uninstaller*.exe' | grep -v '^drive_c/windows/system32/uninstaller.exe$'
-  grep -il 'stellarix\|\.sxvm' ./*.reg; })
-if [ -n "$left" ]; then
+left=$(cd "$WINEPREFIX" && find drive_c -iname '*stellarix*' -o -iname 'sxplayer*' \
+  -o -iname 'compindx.dat*' -o -iname 'uninstaller*.exe' |
+  grep -v '^drive_c/windows/system32/uninstaller.exe$')
+registry=$(player_registry)
+note="nothing of the player left"
+# The uninstaller removes the player's own keys and keeps the maker's key
+# above them; left empty, it holds nothing of the player.
+if [[ "$registry" =~ ^\[Software\\\\Stellarix\]\ [0-9]+$ ]]; then
+  registry=""
+  note="$note (but the empty key HKLM\\Software\\Stellarix)"
+fi
+if [ -n "$left$registry" ]; then
   status=1
   echo "left behind:"
-  echo "$left"
-  grep -i -n 'stellarix\|\.sxvm' "$WINEPREFIX"/*.reg | head -20
+  printf '%s\n' "$left" "$registry"
 fi
-end $status "nothing of the player left"
+end $status "$note"
 
 echo
 echo "=== the road under Wine"
