@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "platform/testing/test_support.h"
+#include "tools/sxplayer/render.h"
+#include "tools/sxplayer/scene.h"
+
+namespace sxplayer {
+namespace {
+
+TEST(AppletBody, FollowsTheFirstLineWhateverItsEnd) {
+    const struct {
+        const char* text;
+        const char* body;
+    } cases[] = {
+        {"head\n{b}", "{b}"},   {"head\r\n{b}", "{b}"},
+        {"head\n\r{b}", "{b}"}, {"head\r\r{b}", "\r{b}"},  // two CRs end two lines
+        {"head", ""},           {"head\n", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(applet_body(c.text), c.body) << c.text;
+}
+
+constexpr char kPatch[] = R"("u_order":2,"v_order":2,"u_knots":[0,0,1,1],"v_knots":[0,0,1,1],)"
+                          R"("points":[[0,0,0],[1,0,0],[0,1,0],[1,1,0]],"outer_curves":[)"
+                          R"({"order":2,"points":[[0,0],[1,0]],"knots":[0,0,1,1]},)"
+                          R"({"order":2,"points":[[1,0],[1,1]],"knots":[0,0,1,1]},)"
+                          R"({"order":2,"points":[[1,1],[0,1]],"knots":[0,0,1,1]},)"
+                          R"({"order":2,"points":[[0,1],[0,0]],"knots":[0,0,1,1]}])";
+
+TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
+    const std::string patch = std::string("{") + kPatch + "}";
+    const struct {
+        std::string body;
+        SceneRead result;
+        const char* error;  // part of the reason
+    } cases[] = {
+        {"<bytecode>", SceneRead::no_scene, ""},
+        {"  \n", SceneRead::no_scene, ""},
+        {"{\"surfaces\":[", SceneRead::invalid, "not valid JSON"},
+        {"{\"surfaces\":[]}", SceneRead::invalid, "no \"surfaces\""},
+        {"{\"surfaces\":[3]}", SceneRead::invalid, "surface 1: not an object"},
+        {"{\"surfaces\":[" + patch + ",{\"u_order\":2}]}", SceneRead::invalid, "surface 2: "},
+        {"{\"name\":\"two\",\"surfaces\":[" + patch + ",{\"name\":\"b\",\"color\":[300,-4,9]," +
+             kPatch + "}]}",
+         SceneRead::ok, ""},
+    };
+    for (const auto& c : cases) {
+        Scene scene;
+        std::string error;
+        EXPECT_EQ(parse_scene(c.body, &scene, &error), c.result) << c.body;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    Scene scene;
+    std::string error;
+    ASSERT_EQ(parse_scene(cases[6].body, &scene, &error), SceneRead::ok);
+    ASSERT_EQ(scene.parts.size(), 2u);
+    EXPECT_EQ(scene.name, "two");
+    EXPECT_EQ(scene.parts[0].name, "surface1");
+    EXPECT_EQ(scene.parts[1].name, "b");
+    EXPECT_EQ(scene.parts[1].colour, (Colour{255, 0, 9}));  // clamped
+    EXPECT_EQ(scene.parts[1].surface.outer.size(), 4u);
+}
+
+// A horizontal square at height z, two triangles, normals up or down.
+ScenePart square(double z, Colour colour, double normal_z) {
+    ScenePart p;
+    p.colour = colour;
+    p.mesh.positions = {{-1, -1, z}, {1, -1, z}, {1, 1, z}, {-1, 1, z}};
+    p.mesh.normals.assign(4, {0, 0, normal_z});
+    p.mesh.faces = {{0, 1, 2}, {0, 2, 3}};
+    return p;
+}
+
+std::array<int, 3> pixel(const Picture& p, int x, int y) {
+    const uint8_t* v = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
+    return {v[0], v[1], v[2]};
+}
+
+TEST(RenderScene, NearerSurfaceHidesFartherOneAndInsidesAreDarker) {
+    Scene empty;
+    const Picture backdrop = render_scene(empty, 80, 60);
+    ASSERT_EQ(backdrop.rgb.size(), 80u * 60 * 3);
+    EXPECT_EQ(pixel(backdrop, 40, 0), (std::array<int, 3>{222, 228, 236}));
+    EXPECT_EQ(pixel(backdrop, 40, 59), (std::array<int, 3>{248, 250, 252}));
+
+    // The red square is drawn first but lies above: from above it hides the blue one.
+    Scene scene;
+    scene.parts = {square(0.5, {255, 0, 0}, 1), square(0, {0, 0, 255}, 1)};
+    const Picture up = render_scene(scene, 80, 60);
+    const std::array<int, 3> centre = pixel(up, 40, 30);
+    EXPECT_GT(centre[0], 150);
+    EXPECT_EQ(centre[2], 0);
+    EXPECT_EQ(pixel(up, 0, 0), pixel(backdrop, 0, 0));  // fitted with a margin
+
+    // Seen from its back (normals down) the same face is the darker inside.
+    scene.parts = {square(0.5, {255, 0, 0}, -1)};
+    const Picture down = render_scene(scene, 80, 60);
+    const std::array<int, 3> inside = pixel(down, 40, 30);
+    EXPECT_NEAR(inside[0], centre[0] * 0.55, 2.0);
+}
+
+TEST(WriteSceneObj, NumbersVerticesAcrossParts) {
+    sx::testing::TemporaryDirectory dir;
+    Scene scene;
+    scene.name = "pair";
+    scene.parts = {square(0, {1, 2, 3}, 1), square(1, {1, 2, 3}, 1)};
+    scene.parts[0].name = "a";
+    scene.parts[1].name = "b";
+    ASSERT_TRUE(write_scene_obj(scene, dir.file("pair.obj")));
+    std::string text;
+    ASSERT_TRUE(sx::testing::read_file(dir.file("pair.obj"), &text));
+    EXPECT_NE(text.find("o a\nv -1 -1 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("f 1//1 2//2 3//3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("o b\nv -1 -1 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("f 5//5 7//7 8//8\n"), std::string::npos) << text;
+    EXPECT_FALSE(write_scene_obj(scene, dir.file("no such folder\\pair.obj")));
+}
+
+}  // namespace
+}  // namespace sxplayer
