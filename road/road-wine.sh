@@ -7,7 +7,9 @@
 #      call (sxopen: ShellExecuteEx, "open"): launcher, then player;
 #   4. an applet that needs a newer player: the launcher's real message box
 #      is read and its OK button pressed;
-#   5. the uninstaller, quiet; then nothing of the player may remain in the
+#   5. a test launch from the control panel's Rasterizers page (the panel
+#      the hook copied to system32, opened as the Control Panel does);
+#   6. the uninstaller, quiet; then nothing of the player may remain in the
 #      prefix's files or registry.
 # Prints one line per step with its outcome and time; exits 1 when any step
 # failed. Windows appear on the display; without one the script runs itself
@@ -19,7 +21,7 @@ set -uo pipefail
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-[ $# -ge 2 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
+[ $# -ge 2 ] || { sed -n '2,19p' "$0" >&2; exit 2; }
 top=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(cd "$1" && pwd) || exit 2
 sxopen=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -156,7 +158,24 @@ grep -q '^box: .*: Your Stellarix Player is not up to date\.\\n$' <<<"$shown" ||
 grep -qx 'exit: -1' <<<"$shown" || { status=1; echo "the launcher's exit code is not -1"; }
 end $status "message box read and closed"
 
-# -- 5. uninstall, then nothing may remain
+# -- 5. a test launch from the control panel's Rasterizers page
+begin panel
+status=0
+record=$out/panel/player-command-line.txt
+mkdir -p "$out/panel"
+rm -f "$record" "$out/panel/sxplayer.log"
+shown=$(SXPLAYER_RECORD=$(winpath "$record") SXPLAYER_OUTPUT=$(winpath "$out/panel") \
+  wine_text "$sxopen" --test-launch 'C:\windows\system32\stellarix.cpl' 0)
+echo "$shown"
+# The page waits for the launcher only; the player plays the test applet on.
+for _ in $(seq 600); do grep -q '^player exit' "$out/panel/sxplayer.log" 2>/dev/null && break; sleep 0.1; done
+echo "player started with: $(cat "$record" 2>/dev/null)"
+grep -qE 'test_ball\.sxvm" -renderer [a-z0-9_]+$' "$record" 2>/dev/null ||
+  { status=1; echo "the test launch did not start the player on the test applet"; }
+grep -q '^box: ' <<<"$shown" && { status=1; echo "the panel showed a message"; }
+end $status "the panel's test launch started the player"
+
+# -- 6. uninstall, then nothing may remain
 begin uninstall
 status=0
 wine_run "C:\\Program Files\\Stellarix\\Stellarix Player\\components\\Uninstall\\uninstaller.exe" -q ||
