@@ -110,7 +110,7 @@ install_all() {
     inst --name ruvane --version 1 --file "library=ruvane.dll:$(bin nurbs/libruvane.so)" &&
     inst --name advertising --version 1 \
       --file "library=advertising.dll:$(bin advertising/libadvertising.so)" \
-      --file "default_ad=ad\\default.gif:$top/advertising/tests/data/anim.gif" &&
+      --file "default_ad=ad\\default.gif:$top/samples/ad.gif" &&
     inst --name pixmill --version 1 --file "library=pixmill.dll:$(bin tools/pixmill/libpixmill.so)" &&
     inst --name legalinfo --version 1 --file "legal=legal\\legal.txt:$top/samples/legal.txt" &&
     inst --name controlpanel --version 1 \
