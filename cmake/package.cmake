@@ -72,10 +72,9 @@ sx_release(stellarix controlpanel)
 sx_release(uninstaller Uninstall)
 sx_release(purgehook Uninstall)
 sx_release(sxinstall tools)
-# The default picture is the animated one the ad window is tested with; the
-# legal text and the test applet are the samples'.
-install(FILES ${PROJECT_SOURCE_DIR}/advertising/tests/data/anim.gif
-        DESTINATION "${SX_RELEASE_COMPONENTS}/advertising" RENAME default_ad.gif)
+# The default picture, the legal text and the test applet are the samples'.
+install(FILES ${PROJECT_SOURCE_DIR}/samples/ad.gif DESTINATION "${SX_RELEASE_COMPONENTS}/advertising"
+        RENAME default_ad.gif)
 install(FILES ${PROJECT_SOURCE_DIR}/samples/legal.txt DESTINATION "${SX_RELEASE_COMPONENTS}/legal")
 install(FILES ${PROJECT_SOURCE_DIR}/samples/test_ball.sxvm
         DESTINATION "${SX_RELEASE_COMPONENTS}/controlpanel")
