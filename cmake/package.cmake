@@ -92,6 +92,11 @@ if(BUILD_TESTING)
            COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/road/check_release.py
                    --version ${SX_PRODUCT_VERSION} ${sx_files})
   set_tests_properties(release_version_info PROPERTIES LABELS imports TIMEOUT 60)
+  # The check must be able to fail: the import probe has no version resource.
+  add_test(NAME release_version_info_probe
+           COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/road/check_release.py
+                   --version ${SX_PRODUCT_VERSION} $<TARGET_FILE:sx_imports_probe>)
+  set_tests_properties(release_version_info_probe PROPERTIES LABELS imports TIMEOUT 60 WILL_FAIL ON)
 endif()
 
 # The road under Wine opens applets through the shell with this helper.
