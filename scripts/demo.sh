@@ -94,7 +94,9 @@ clean_previous() {
   # A rerun starts from nothing of the player.
   for name in "${components[@]}"; do "$sxinstall" remove "$name" --force >/dev/null 2>&1 || true; done
   "$sxreg" delete 'HKLM\SOFTWARE\Stellarix' /f >/dev/null 2>&1 || true
-  rm -rf "$out"
+  # Only what the road writes: the output folder may be the user's own.
+  rm -rf "$out/test-launch"
+  rm -f "$out"/{scene.png,scene.obj,ad.png,sxplayer.log,adserver.port,adserver.log,stereo.err}
   mkdir -p "$out"
 }
 step "Prepare the emulated Windows" clean_previous

@@ -114,17 +114,20 @@ int write_pictures(const Scene& scene, const std::string& output, std::FILE* log
     return code;
 }
 
+// Without an output folder an applet that is not played says nothing: the
+// player then stays the silent recorder that tests of the launcher start.
 int play(const std::string& applet, const std::string& output, std::FILE* log) {
     std::string text;
     if (!read_applet(applet, &text)) {
-        std::fprintf(log, "cannot read the applet %s: nothing to play\n", applet.c_str());
+        if (!output.empty())
+            std::fprintf(log, "cannot read the applet %s: nothing to play\n", applet.c_str());
         return kPlayed;
     }
     Scene scene;
     std::string error;
     const SceneRead read = parse_scene(applet_body(text), &scene, &error);
     if (read == SceneRead::no_scene) {
-        std::fprintf(log, "the applet holds no scene: nothing to play\n");
+        if (!output.empty()) std::fprintf(log, "the applet holds no scene: nothing to play\n");
         return kPlayed;
     }
     if (read == SceneRead::invalid) {
@@ -157,7 +160,7 @@ int play(const std::string& applet, const std::string& output, std::FILE* log) {
     while (loading.step()) {
     }
     std::fprintf(log, "ad: %s; loaded in %lu ms\n",
-                 ad_code == 0   ? "shown, removed and reported"
+                 ad_code == 0   ? "shown and removed, the report made (fetch line above)"
                  : ad_code == 1 ? "advertising missing, played without it"
                                 : "failed",
                  static_cast<unsigned long>(sx::platform().tick_count() - start));
@@ -187,8 +190,10 @@ int play_applet(const std::string& applet, const std::string& output) {
     }
     const int code = play(applet, folder, log);
     // The last line: whoever waits for the player reads its outcome here.
-    std::fprintf(log, "player exit %d\n", code);
-    if (log != stdout) std::fclose(log);
+    if (log != stdout) {
+        std::fprintf(log, "player exit %d\n", code);
+        std::fclose(log);
+    }
     return code;
 }
 
