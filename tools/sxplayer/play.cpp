@@ -134,6 +134,8 @@ int play(const std::string& applet, const std::string& output, std::FILE* log) {
         std::fprintf(log, "the applet's scene is broken: %s\n", error.c_str());
         return kBadScene;
     }
+    // What the launcher passed on (the control panel's "-renderer ID" too).
+    std::fprintf(log, "started as: %s\n", sx::platform().command_line().c_str());
     std::fprintf(log, "scene %s: %lu surfaces\n", scene.name.c_str(),
                  static_cast<unsigned long>(scene.parts.size()));
     // As the player does at start: the component search looks in these.

@@ -33,6 +33,15 @@ bool entry(const ComponentServices& host, void* module, const char* name, Fn* ou
     return *out != nullptr;
 }
 
+// Names go into the log, the ad's message and the OBJ file's "o" lines:
+// printable characters only, no blanks, and not too many of them.
+std::string clean_name(const std::string& name) {
+    constexpr size_t kMaxName = 40;
+    std::string clean;
+    for (char c : name.substr(0, kMaxName)) clean += (c > ' ' && c < 0x7F) ? c : '_';
+    return clean.empty() ? "_" : clean;
+}
+
 }  // namespace
 
 std::string applet_body(const std::string& text) {
@@ -59,13 +68,17 @@ SceneRead parse_scene(const std::string& body, Scene* scene, std::string* error)
         *error = "the scene names no \"surfaces\"";
         return SceneRead::invalid;
     }
-    scene->name = j.value("name", std::string("scene"));
+    const auto name = j.find("name");
+    scene->name = clean_name(name != j.end() && name->is_string() ? name->get<std::string>()
+                                                                  : std::string("scene"));
     scene->parts.clear();
     for (const nlohmann::json& s : *surfaces) {
         ScenePart part;
         const size_t index = scene->parts.size();
-        part.name =
-            s.is_object() ? s.value("name", "surface" + std::to_string(index + 1)) : std::string();
+        const auto given = s.is_object() ? s.find("name") : s.end();
+        part.name = clean_name(given != s.end() && given->is_string()
+                                   ? given->get<std::string>()
+                                   : "surface" + std::to_string(index + 1));
         part.colour = colour_of(s, index);
         std::string why;
         if (!s.is_object() || !ruvane_tess::read_surface_description(s.dump(), part.surface, why)) {

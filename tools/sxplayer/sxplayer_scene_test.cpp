@@ -39,8 +39,8 @@ TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
         {"{\"surfaces\":[]}", SceneRead::invalid, "no \"surfaces\""},
         {"{\"surfaces\":[3]}", SceneRead::invalid, "surface 1: not an object"},
         {"{\"surfaces\":[" + patch + ",{\"u_order\":2}]}", SceneRead::invalid, "surface 2: "},
-        {"{\"name\":\"two\",\"surfaces\":[" + patch + ",{\"name\":\"b\",\"color\":[300,-4,9]," +
-             kPatch + "}]}",
+        {"{\"name\":\"two\",\"surfaces\":[" + patch +
+             ",{\"name\":\"b c\\nv 1\",\"color\":[300,-4,9]," + kPatch + "}]}",
          SceneRead::ok, ""},
     };
     for (const auto& c : cases) {
@@ -55,7 +55,7 @@ TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
     ASSERT_EQ(scene.parts.size(), 2u);
     EXPECT_EQ(scene.name, "two");
     EXPECT_EQ(scene.parts[0].name, "surface1");
-    EXPECT_EQ(scene.parts[1].name, "b");
+    EXPECT_EQ(scene.parts[1].name, "b_c_v_1");  // nothing that could break a file's lines
     EXPECT_EQ(scene.parts[1].colour, (Colour{255, 0, 9}));  // clamped
     EXPECT_EQ(scene.parts[1].surface.outer.size(), 4u);
 }
