@@ -187,7 +187,7 @@ int play_applet(const std::string& applet, const std::string& output) {
     if (!folder.empty()) {
         if (folder.back() != '\\') folder += '\\';
         sx::FilePath(folder).ensure_directory();
-        log = sx::platform().open_file((folder + kLogName).c_str(), "w");
+        log = sx::platform().open_file((folder + kLogName).c_str(), "wb");  // LF lines everywhere
         if (!log) return kPictureFailed;
     }
     const int code = play(applet, folder, log);

@@ -129,7 +129,7 @@ int Tessellator::tessellate(ScenePart* part) {
 }
 
 bool write_scene_obj(const Scene& scene, const std::string& path) {
-    std::FILE* f = sx::platform().open_file(path.c_str(), "w");
+    std::FILE* f = sx::platform().open_file(path.c_str(), "wb");  // LF lines in both builds
     if (!f) return false;
     bool ok = std::fprintf(f, "# %s, tessellated by ruvane\n", scene.name.c_str()) > 0;
     unsigned long base = 1;
