@@ -56,13 +56,17 @@ step() {
   "$@" >"$output" 2>&1 || status=$?
   sed 's/^/   /' "$output"
   rm -f "$output"
+  local line
   if [ "$status" -eq 0 ]; then
-    printf '[ ok ] %s (%d ms)\n' "$title" $(($(now_ms) - start))
+    line=$(printf '[ ok ] %s (%d ms)' "$title" $(($(now_ms) - start)))
   else
-    printf '[FAIL] %s (%d ms, exit %d)\n' "$title" $(($(now_ms) - start)) "$status"
+    line=$(printf '[FAIL] %s (%d ms, exit %d)' "$title" $(($(now_ms) - start)) "$status")
     failures=$((failures + 1))
   fi
+  echo "$line"
+  summary+=("$line")
 }
+summary=()
 
 win_path() { local p=${1//\//\\}; echo "Z:$p"; }           # a host path as drive Z:
 host_path() { local p=${1//\\//}; echo "$root/drive_c/${p:3}"; }  # C:\x -> the root's drive C
@@ -101,6 +105,12 @@ clean_previous() {
 }
 step "Prepare the emulated Windows" clean_previous
 
+# The association (skiffhook), the Add/Remove Programs entry (purgehook) and
+# the control panel's test applet (its hook).
+hook_keys=('HKCR\.sxvm' 'HKCR\StellarixBytecode\shell\open\command'
+  'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Stellarix 3D Player'
+  'HKLM\SOFTWARE\Stellarix\Stellarix3D')
+panel_copy="$root/drive_c/Windows/System32/stellarix.cpl"
 install_all() {
   local player
   player=$(bin tools/sxplayer/sxplayer)
@@ -124,6 +134,14 @@ install_all() {
     return 1
   echo "into $system_dir/components:"
   "$sxquery" list | sed 's/^/  /'
+  echo "what the install hooks did:"
+  local key
+  for key in "${hook_keys[@]}"; do
+    "$sxreg" query "$key" >/dev/null 2>&1 || { echo "  $key: missing"; return 1; }
+    echo "  $key: written"
+  done
+  [ -f "$panel_copy" ] || { echo "  no control panel copy in the system folder"; return 1; }
+  echo "  the control panel copied into C:\Windows\System32"
 }
 step "Install the player's components (sxinstall)" install_all
 
@@ -222,18 +240,20 @@ if [ $full -eq 1 ]; then
     # The uninstaller's copy does the removal after the first one ends.
     for _ in $(seq 300); do [ ! -e "$system_dir/components" ] && break; sleep 0.1; done
     echo "left of the player:"
-    echo "  system data directory: $(ls -A "$system_dir" 2>/dev/null | tr '\n' ' ' || true)"
-    echo "  component index: $("$sxinstall" list 2>&1 | tr '\n' ' ')"
+    echo "  files in the system data directory: $(find "$system_dir" -mindepth 1 2>/dev/null | wc -l)"
+    echo "  the component search finds $("$sxquery" list | sed -n 's/^components: //p') components"
     local key left=0
-    for key in 'HKCR\.sxvm' 'HKLM\SOFTWARE\Stellarix\Stellarix3D' \
-      'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Stellarix3D'; do
+    for key in "${hook_keys[@]}"; do
       if "$sxreg" query "$key" >/dev/null 2>&1; then echo "  $key: still there"; left=1; else echo "  $key: gone"; fi
     done
+    if [ -e "$panel_copy" ]; then echo "  the control panel copy: still there"; left=1; fi
     [ $left -eq 0 ] && [ ! -e "$system_dir/components" ]
   }
   step "Uninstall (uninstaller -q)" uninstall
 fi
 
+printf '\nSummary:\n'
+printf '  %s\n' "${summary[@]}"
 printf '\nPictures and the mesh are in %s:\n' "$out"
 ls -l "$out"/scene.png "$out"/ad.png "$out"/scene.obj 2>/dev/null | awk '{print "  " $NF " (" $5 " bytes)"}'
 if [ $failures -eq 0 ]; then echo "The road went as it should."; else echo "$failures step(s) failed."; fi
