@@ -75,10 +75,17 @@ void draw_triangle(Target& t, const Camera& cam, const ScreenVertex (&v)[3], con
     const double area =
         (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
     if (std::fabs(area) < 1e-12) return;
-    const int x0 = std::max(0, int(std::floor(std::min({v[0].x, v[1].x, v[2].x}))));
-    const int x1 = std::min(t.width - 1, int(std::ceil(std::max({v[0].x, v[1].x, v[2].x}))));
-    const int y0 = std::max(0, int(std::floor(std::min({v[0].y, v[1].y, v[2].y}))));
-    const int y1 = std::min(t.height - 1, int(std::ceil(std::max({v[0].y, v[1].y, v[2].y}))));
+    // Clamped as doubles first: a huge or non-finite coordinate must not
+    // reach an int conversion.
+    for (const ScreenVertex& p : v)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.depth)) return;
+    auto clamp_to = [](double value, int size) {
+        return int(std::clamp(value, 0.0, double(size - 1)));
+    };
+    const int x0 = clamp_to(std::floor(std::min({v[0].x, v[1].x, v[2].x})), t.width);
+    const int x1 = clamp_to(std::ceil(std::max({v[0].x, v[1].x, v[2].x})), t.width);
+    const int y0 = clamp_to(std::floor(std::min({v[0].y, v[1].y, v[2].y})), t.height);
+    const int y1 = clamp_to(std::ceil(std::max({v[0].y, v[1].y, v[2].y})), t.height);
     for (int y = y0; y <= y1; ++y) {
         for (int x = x0; x <= x1; ++x) {
             const double px = x + 0.5, py = y + 0.5;
