@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "components/testing/component_env.h"
 #include "platform/testing/test_support.h"
+#include "tools/sxplayer/host_services.h"
 #include "tools/sxplayer/render.h"
 #include "tools/sxplayer/scene.h"
 
@@ -58,6 +62,44 @@ TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
     EXPECT_EQ(scene.parts[1].name, "b_c_v_1");  // nothing that could break a file's lines
     EXPECT_EQ(scene.parts[1].colour, (Colour{255, 0, 9}));  // clamped
     EXPECT_EQ(scene.parts[1].surface.outer.size(), 4u);
+}
+
+// The player's road to ruvane: the component search, the platform's library
+// loading and the exports by name, then the triangles of a 10 x 6 patch with
+// an elliptic hole (semi-axes 2.5 and 1.5) back through the sink.
+TEST(Tessellator, LoadsRuvaneAsAnInstalledComponent) {
+    sx::testing::ComponentEnvironment env;
+    std::string error;
+    EXPECT_FALSE(Tessellator(host_services()).load(&error));
+    EXPECT_EQ(error, "ruvane not found through the component search");
+
+    const std::string dir = env.system_components();
+    ASSERT_TRUE(env.write_index(
+        dir, "component=ruvane\nversion=1\ninstalled_local=library;ruvane.dll\ncomponentend\n"));
+    ASSERT_TRUE(sx::FilePath(sx::testing::host_to_windows_path(RUVANE_LIBRARY))
+                    .copy_to(sx::FilePath(dir + "ruvane.dll"), true));
+    std::string json;
+    ASSERT_TRUE(
+        sx::testing::read_file(sx::testing::host_to_windows_path(PLANAR_HOLE_SAMPLE), &json));
+    Scene scene;
+    ASSERT_EQ(parse_scene("{\"surfaces\":[" + json + "]}", &scene, &error), SceneRead::ok) << error;
+    Tessellator tessellator(host_services());
+    ASSERT_TRUE(tessellator.load(&error)) << error;
+    ASSERT_EQ(tessellator.tessellate(&scene.parts[0]), 0);
+
+    const ruvane_tess::Mesh& mesh = scene.parts[0].mesh;
+    ASSERT_GT(mesh.faces.size(), 20u);
+    double area = 0;
+    for (const auto& f : mesh.faces) {
+        const auto &a = mesh.positions[size_t(f[0])], &b = mesh.positions[size_t(f[1])],
+                   &c = mesh.positions[size_t(f[2])];
+        area += ((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1])) / 2;
+        // No triangle's centre lies in the hole.
+        const double u = ((a[0] + b[0] + c[0]) / 3 - 5) / 2.5,
+                     v = ((a[1] + b[1] + c[1]) / 3 - 3) / 1.5;
+        EXPECT_GT(u * u + v * v, 0.95);
+    }
+    EXPECT_NEAR(std::fabs(area), 60 - std::acos(-1.0) * 2.5 * 1.5, 0.1);
 }
 
 // A horizontal square at height z, two triangles, normals up or down.
