@@ -8,7 +8,9 @@
 #      (-mfpmath=387) and, where the processor has FMA, with fused
 #      multiply-add contraction: decisions that hang on rounding show up
 #      here even where 32-bit programs cannot run,
-#   5. win32: the product build; its tests under Wine, inside xvfb-run,
+#   5. win32: the product build; its tests under Wine, inside xvfb-run; then
+#      the release package (scripts/package.sh) and the road under Wine on it
+#      (road/road-wine.sh),
 #   6. win64: the Windows-side tests built for 64-bit Windows and run under
 #      64-bit Wine, when this machine cannot run the 32-bit ones (a kernel
 #      without 32-bit program support),
@@ -176,6 +178,18 @@ if configure_build "$build_root/win32" --preset win32; then
   if [ -f "$build_root/win32/wineprefix/.sx-unusable" ]; then
     win32_unusable=$(head -1 "$build_root/win32/wineprefix/.sx-unusable")
     note="built; Wine tests SKIPPED: $win32_unusable"
+  else
+    # The release package, and the typical road on it in a clean prefix.
+    echo "--- package and the road under Wine"
+    if SX_BUILD_ROOT=$build_root bash scripts/package.sh "$build_root/dist" \
+         >"$logs/package.log" 2>&1 &&
+       bash road/road-wine.sh "$build_root/dist" "$build_root/win32/sxopen.exe" "$logs/road" \
+         "$(ls "$build_root/native/tools/sxadserver/sxadserver" 2>/dev/null)" </dev/null 2>&1 | tee "$logs/road-wine.log"; then
+      note="road under Wine ok"
+    else
+      status=1
+      note="package or road under Wine FAILED (see $logs/package.log, $logs/road-wine.log)"
+    fi
   fi
 else
   status=1

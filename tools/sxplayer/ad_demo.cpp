@@ -6,12 +6,10 @@
 #include "components/data_directories.h"
 #include "include/advertising.h"
 #include "platform/platform.h"
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include "stb_image_write.h"
 #include "tools/sxplayer/applet_window.h"
 #include "tools/sxplayer/fetcher.h"
 #include "tools/sxplayer/host_services.h"
+#include "tools/sxplayer/png_file.h"
 
 namespace sxplayer {
 
@@ -66,6 +64,8 @@ struct Run {
     int after_removal = 0;
     uint32_t removed_at = 0;
     Fetcher* fetcher = nullptr;
+    bool loaded = false;                  // the Loading's work is done
+    std::string message = std::string();  // last message given to the library
 };
 
 constexpr char kLoadingMessage[] = "Loading applet...";
@@ -78,19 +78,42 @@ bool save_screenshot(Run* run) {
     std::vector<uint32_t> pixels;
     int w = 0, h = 0;
     if (!capture_window(run->window, &pixels, &w, &h)) return false;
-    std::vector<unsigned char> rgb;
+    std::vector<uint8_t> rgb;
+    rgb.reserve(pixels.size() * 3);
     for (uint32_t p : pixels) {
-        rgb.push_back(static_cast<unsigned char>(p >> 16));
-        rgb.push_back(static_cast<unsigned char>(p >> 8));
-        rgb.push_back(static_cast<unsigned char>(p));
+        rgb.push_back(static_cast<uint8_t>(p >> 16));
+        rgb.push_back(static_cast<uint8_t>(p >> 8));
+        rgb.push_back(static_cast<uint8_t>(p));
     }
-    std::FILE* file = sx::platform().open_file(run->options->screenshot.c_str(), "wb");
-    if (!file) return false;
-    auto write = [](void* stream, void* data, int size) {
-        std::fwrite(data, 1, static_cast<size_t>(size), static_cast<std::FILE*>(stream));
-    };
-    const bool encoded = stbi_write_png_to_func(write, file, w, h, 3, rgb.data(), w * 3) != 0;
-    return std::fclose(file) == 0 && encoded;
+    return write_png(run->options->screenshot, rgb, w, h);
+}
+
+void show_message(Run* run, const std::string& message) {
+    if (message == run->message) return;
+    run->message = message;
+    run->ad->set_message(run->context, message.c_str());
+}
+
+// Progress of the load; sets `ready` once it is over and `shot_due` once the
+// ad is worth a screenshot (the bar part-filled, or the load over).
+float advance_loading(Run* run, uint32_t elapsed, bool* ready, bool* shot_due) {
+    const AdDemoOptions& o = *run->options;
+    if (o.loading) {
+        if (!run->loaded) run->loaded = !o.loading->step();
+        const float progress = float(o.loading->fraction());
+        show_message(run, run->loaded ? kStartingMessage : o.loading->message());
+        *ready = run->loaded;
+        *shot_due = run->loaded || progress >= 0.5f;
+        return progress;
+    }
+    const float progress = elapsed >= uint32_t(o.run_ms) ? 1.0f : float(elapsed) / o.run_ms;
+    if (run->stage == 0 && elapsed * 2 >= uint32_t(o.run_ms)) {
+        show_message(run, kStartingMessage);
+        run->stage = 1;
+    }
+    *ready = elapsed >= uint32_t(o.run_ms);
+    *shot_due = elapsed * 4 >= uint32_t(o.run_ms) * 3;
+    return progress;
 }
 
 bool tick(void* argument) {
@@ -109,22 +132,22 @@ bool tick(void* argument) {
         if (run->fetcher->busy()) std::fprintf(run->log, "report still pending\n");
         return false;
     }
-    const float progress = elapsed >= uint32_t(o.run_ms) ? 1.0f : float(elapsed) / o.run_ms;
+    bool ready = false, shot_due = false;
+    const float progress = advance_loading(run, elapsed, &ready, &shot_due);
     run->ad->set_progress(run->context, progress);
-    if (run->stage == 0 && elapsed * 2 >= uint32_t(o.run_ms)) {
-        run->ad->set_message(run->context, kStartingMessage);
-        run->stage = 1;
-    }
     run->ad->heartbeat(run->context);
     const double remain = run->ad->delay_remain(run->context);
     std::fprintf(run->log, "tick %u progress %.3f remain %.3f\n", elapsed, progress, remain);
-    if (!o.screenshot.empty() && !run->shot_taken && elapsed * 4 >= uint32_t(o.run_ms) * 3) {
+    // With a real load, the bar shows the shorter of the load and the
+    // minimum time: wait until that is half full too.
+    if (o.loading && remain * 2000.0 > o.delay_ms) shot_due = false;
+    if (!o.screenshot.empty() && !run->shot_taken && shot_due) {
         run->shot_taken = true;
         const bool saved = save_screenshot(run);
         std::fprintf(run->log, "screenshot %s\n", saved ? "saved" : "failed");
         run->failed |= !saved;
     }
-    if (elapsed >= uint32_t(o.run_ms) && remain <= 0.0) {
+    if (ready && remain <= 0.0) {
         run->ad->remove(run->context, "demo");
         run->stage = 2;
         run->removed_at = sx::platform().tick_count();
@@ -168,10 +191,12 @@ int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& h
     p.delay_ms = o.delay_ms;
     p.finger_cursor = 1;
     p.report = o.report ? 1 : 0;
-    ad.set_message(run.context, kLoadingMessage);
+    const std::string first = o.loading ? o.loading->message() : kLoadingMessage;
+    ad.set_message(run.context, first.c_str());
     run.start = sx::platform().tick_count();
     ad.start_ad2(run.context, &p);
-    ad.set_message(run.context, kLoadingMessage);
+    ad.set_message(run.context, first.c_str());
+    run.message = first;
     std::fprintf(log, "started, child windows %d\n", child_window_count(run.window));
     run_timer_loop(run.window, o.period_ms, tick, &run);
     ad.ad_shutdown(run.context);
@@ -184,7 +209,9 @@ int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& h
 }  // namespace
 
 int run_ad_demo(const AdDemoOptions& o) {
-    std::FILE* log = o.log.empty() ? stdout : sx::platform().open_file(o.log.c_str(), "w");
+    std::FILE* log = o.log_stream    ? o.log_stream
+                     : o.log.empty() ? stdout
+                                     : sx::platform().open_file(o.log.c_str(), "w");
     if (!log) return 2;
     // As the player does at start: the component search looks in these.
     sx::register_component_directories();
@@ -201,7 +228,7 @@ int run_ad_demo(const AdDemoOptions& o) {
     }
     if (component) host.unload_component(component);
     std::fprintf(log, "exit %d\n", code);
-    if (log != stdout) std::fclose(log);
+    if (log != stdout && log != o.log_stream) std::fclose(log);
     return code;
 }
 

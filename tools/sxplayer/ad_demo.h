@@ -3,9 +3,21 @@
 // "loads", take a screenshot, remove the picture and shut down.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace sxplayer {
+
+// The applet's loading as the ad follows it: one piece of work per
+// heartbeat, its progress on the bar and its message in the strip.
+class Loading {
+public:
+    virtual ~Loading() = default;
+    // Does the next piece of work; false once everything is done.
+    virtual bool step() = 0;
+    virtual double fraction() const = 0;  // 0 to 1
+    virtual std::string message() const = 0;
+};
 
 struct AdDemoOptions {
     std::string picture;  // empty: the library's default picture
@@ -17,9 +29,12 @@ struct AdDemoOptions {
     std::string log;         // a line per event; empty: standard output
     bool report = false;     // report the showing to the ad server after removal
     int fetch_timeout_ms = 5000;
+    std::FILE* log_stream = nullptr;  // used instead of `log` when set
+    Loading* loading = nullptr;       // null: a pretend load lasting run_ms
 };
 
-// Returns the process exit code: 0 when every step worked.
+// Returns the process exit code: 0 when every step worked, 1 when the
+// library is missing (nothing was shown).
 int run_ad_demo(const AdDemoOptions& options);
 
 }  // namespace sxplayer

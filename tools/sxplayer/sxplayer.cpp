@@ -1,19 +1,41 @@
 // The stand-in player. It is what the launcher starts as a component's "run"
-// file: it records the exact command line it was started with and exits, so
-// that tests (and the demo install) can see what the player would have got.
+// file.
 //
-// Started with --show-ad it is instead the host of the ad library: it loads
-// "advertising" through the component search, shows its picture in an applet
-// window while pretending to load an applet, and removes it (ad_demo.h).
+//   sxplayer APPLET [ARGUMENTS]...
+// 1. Records the exact command line (its bytes and nothing else) in the file
+//    named by SXPLAYER_RECORD, when that variable is set.
+// 2. Plays the applet when its body (what follows the header line) is a
+//    scene: a JSON object naming trimmed NURBS surfaces (scene.h; samples/
+//    holds some). It loads "advertising" and "ruvane" through the component
+//    search, shows the ad in a 400x300 applet window, tessellates one surface
+//    per heartbeat with the progress on the ad's bar ("Loading NAME: surface
+//    K of N"), removes the ad after at least 1.5 s and lets it report to the
+//    server in the "BaseURLs/Scripts" setting (loopback addresses only); the
+//    answer's critical upgrades land in "upgrades_critical.dat" of the system
+//    data directory. Any other applet (or one that cannot be read) is not
+//    played.
+// 3. With SXPLAYER_OUTPUT naming a folder (a Windows path; natively a host
+//    path is drive Z:), it writes there:
+//      sxplayer.log  a line per event; the last one is "player exit N"
+//      scene.obj     the tessellated scene, an object per surface
+//      scene.png     a shaded 800x600 picture of it
+//      ad.png        the applet window with the ad, its bar half full or more
+//    Without it nothing is written and the log goes to standard output.
+// Exit codes: 0 played (or nothing to play), 1 the record could not be
+// written, 3 a broken scene, 4 ruvane missing, 5 the ad failed, 6 a surface
+// gave no triangle, 7 an output file could not be written. The launcher does
+// not wait for the player: the log's last line tells the outcome.
+//
+// Started with --show-ad it is instead the host of the ad library alone: it
+// loads "advertising" through the component search, shows its picture in an
+// applet window while pretending to load an applet, and removes it
+// (ad_demo.h).
 //   sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]
 //                      [--screenshot FILE.png] [--log FILE]
 //                      [--report 0|1] [--fetch-timeout MS]
 // With --report 1 the library reports the showing after removal; the player
 // downloads the answer from the address in the "BaseURLs/Scripts" setting
 // (only addresses on this machine: the stand-in ad server).
-//
-// The record goes to the file named by SXPLAYER_RECORD (natively a host path
-// is drive Z:), or nowhere. It holds the command line's bytes and nothing else.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,22 +44,26 @@
 #include "components/file_path.h"
 #include "platform/platform.h"
 #include "tools/sxplayer/ad_demo.h"
+#include "tools/sxplayer/play.h"
 
 namespace {
 
 constexpr char kRecordVariable[] = "SXPLAYER_RECORD";
+constexpr char kOutputVariable[] = "SXPLAYER_OUTPUT";
 constexpr char kUsage[] =
     "usage: sxplayer APPLET [ARGUMENTS]...\n"
     "         records its exact command line in the file named by SXPLAYER_RECORD\n"
-    "         (nothing without it)\n"
+    "         (nothing without it), then plays the applet when its body is a scene,\n"
+    "         writing sxplayer.log, scene.obj, scene.png and ad.png into the folder\n"
+    "         named by SXPLAYER_OUTPUT (without it: nothing, the log on stdout)\n"
     "       sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]\n"
     "                          [--screenshot FILE.png] [--log FILE]\n"
     "                          [--report 0|1] [--fetch-timeout MS]\n";
 
-// Empty when the record is not wanted.
-std::string record_path() {
+// The path in `variable`; empty when it is not set.
+std::string path_variable(const char* variable) {
     std::string path;
-    if (!sx::platform().get_environment_variable(kRecordVariable, &path)) return std::string();
+    if (!sx::platform().get_environment_variable(variable, &path)) return std::string();
 #ifndef _WIN32
     if (!path.empty() && path[0] == '/') {
         for (char& c : path)
@@ -77,6 +103,18 @@ bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOpti
     return true;
 }
 
+bool write_record(const std::string& path, const std::string& command_line) {
+    std::FILE* record = sx::platform().open_file(path.c_str(), "wb");
+    bool written = record && std::fwrite(command_line.data(), 1, command_line.size(), record) ==
+                                 command_line.size();
+    written = record && std::fclose(record) == 0 && written;
+    if (!written) {
+        std::fprintf(stderr, "sxplayer: cannot write the record %s (system error %ld)\n",
+                     path.c_str(), sx::platform().last_error());
+    }
+    return written;
+}
+
 }  // namespace
 
 int main() {
@@ -95,16 +133,7 @@ int main() {
         }
         return sxplayer::run_ad_demo(options);
     }
-    const std::string path = record_path();
-    if (path.empty()) return 0;
-    std::FILE* record = sx::platform().open_file(path.c_str(), "wb");
-    bool written = record && std::fwrite(command_line.data(), 1, command_line.size(), record) ==
-                                 command_line.size();
-    written = record && std::fclose(record) == 0 && written;
-    if (!written) {
-        std::fprintf(stderr, "sxplayer: cannot write the record %s (system error %ld)\n",
-                     path.c_str(), sx::platform().last_error());
-        return 1;
-    }
-    return 0;
+    const std::string path = path_variable(kRecordVariable);
+    if (!path.empty() && !write_record(path, command_line)) return 1;
+    return args.size() >= 2 ? sxplayer::play_applet(args[1], path_variable(kOutputVariable)) : 0;
 }

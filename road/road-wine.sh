@@ -1,0 +1,216 @@
+#!/usr/bin/env bash
+# The typical road under Wine, on the release package, in a clean prefix:
+#   1. a new Wine prefix (timed);
+#   2. the components of dist/ installed with the release's sxinstall.exe,
+#      the install hooks included (skiffhook writes the ".sxvm" association);
+#   3. a sample applet opened through that association by the shell's own
+#      call (sxopen: ShellExecuteEx, "open"): launcher, then player;
+#   4. an applet that needs a newer player: the launcher's real message box
+#      is read and its OK button pressed;
+#   5. a test launch from the control panel's Rasterizers page (the panel
+#      the hook copied to system32, opened as the Control Panel does);
+#   6. the uninstaller, quiet; then nothing of the player may remain in the
+#      prefix's files or registry.
+# Prints one line per step with its outcome and time; exits 1 when any step
+# failed. Windows appear on the display; without one the script runs itself
+# under xvfb-run.
+#   road/road-wine.sh DIST SXOPEN.EXE [KEEP_FOLDER [SXADSERVER]]
+# KEEP_FOLDER receives the player's record, log and pictures; SXADSERVER (the
+# native stand-in ad server) receives the ad's report on loopback.
+set -uo pipefail
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+[ $# -ge 2 ] || { sed -n '2,19p' "$0" >&2; exit 2; }
+top=$(cd "$(dirname "$0")/.." && pwd)
+dist=$(cd "$1" && pwd) || exit 2
+sxopen=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+source "$top/road/components.sh"
+source "$top/cmake/wine-common.sh"
+loader=$(sx_wine_loader 32)
+work=$(mktemp -d /tmp/sxroad.XXXXXX)
+keep=${3:-}
+adserver=${4:-}
+server_pid=""
+out=${keep:-$work/out}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+export WINEPREFIX=$work/prefix WINEARCH=win32
+
+failures=0
+summary=()
+step_start=$SECONDS
+begin() { step_name=$1; step_start=$SECONDS; echo "--- $1"; }
+end() {  # status, note
+  local word=ok
+  [ "$1" -eq 0 ] || { word=FAILED; failures=$((failures + 1)); }
+  summary+=("$(printf '%-10s %-6s %4ss  %s' "$step_name" "$word" $((SECONDS - step_start)) "$2")")
+}
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+wine_run() { "$loader" "$@" </dev/null; }
+# What a Windows console program printed, without its carriage returns.
+wine_text() { "$loader" "$@" </dev/null | tr -d '\r'; }
+# Registry keys of the player (with their values) and values that name it.
+player_registry() {
+  awk '/^\[/ { header = $0; ours = tolower($0) ~ /stellarix|\.sxvm/; if (ours) print; next }
+       ours && NF && !/^#/ { print "  " $0; next }
+       tolower($0) ~ /stellarix|\.sxvm/ { print header ": " $0 }' "$WINEPREFIX"/*.reg
+}
+cleanup() {
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null
+  wineserver -k 2>/dev/null
+  rm -rf "$work/prefix"
+  [ -n "$keep" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+# -- 1. a clean prefix
+begin prefix
+status=0
+wine_run wineboot -i >/dev/null 2>&1 &&
+  wine_run reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >/dev/null 2>&1 || status=1
+wineserver -w
+# One server for the rest of the road: each Wine start then costs little.
+wineserver -p </dev/null >/dev/null 2>&1
+end $status "new prefix $WINEPREFIX"
+
+# -- 2. install
+begin install
+status=0
+components="C:\\Program Files\\Stellarix\\Stellarix Player\\components"
+source_dir=$dist/$sx_release_components
+for line in "${sx_components[@]}"; do
+  read -r name version hook entries <<<"$line"
+  arguments=()
+  for entry in $entries; do
+    arguments+=(--file "$entry:$(winpath "$source_dir/${entry#*=}")")
+  done
+  [ "$hook" = - ] || arguments+=(--hook "$hook")
+  wine_run "$dist/tools/sxinstall.exe" install --name "$name" --version "$version" --force \
+    "${arguments[@]}" || { status=1; echo "sxinstall failed for $name"; }
+done
+command=$(wine_text reg query 'HKCR\StellarixBytecode\shell\open\command' /ve 2>/dev/null |
+  sed -n 's/.*REG_SZ[[:space:]]*//p')
+echo "association: $command"
+case $command in
+  "\"$components\\skiff\\Stellarix3D.exe\" \"%1\"") ;;
+  *) status=1; echo "the .sxvm association is not the launcher's" ;;
+esac
+[ -f "$WINEPREFIX/drive_c/windows/system32/stellarix.cpl" ] ||
+  { status=1; echo "the control panel hook did not copy stellarix.cpl"; }
+test_applet=$(wine_text reg query 'HKLM\SOFTWARE\Stellarix\Stellarix3D' /v TestSXVMPath |
+  sed -n 's/.*REG_SZ[[:space:]]*//p')
+[ "$test_applet" = "$components\controlpanel\test_ball.sxvm" ] ||
+  { status=1; echo "TestSXVMPath is '$test_applet'"; }
+end $status "${#sx_components[@]} components, hooks run"
+
+# -- 3. open a sample applet through the association
+begin open
+status=0
+system_data="$WINEPREFIX/drive_c/Program Files/Stellarix/Stellarix Player"
+if [ -n "$adserver" ]; then
+  "$adserver" --port-file "$work/port" --log "$out/adserver.log" --max-requests 4 \
+    --time-limit 120000 >/dev/null &
+  server_pid=$!
+  for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+  # The system settings file points the ad's report at the stand-in server.
+  printf 'BaseURLs/Scripts=http://127.0.0.1:%s/cgi\n' "$(cat "$work/port")" \
+    >"$system_data/SXRegistry.dat"
+fi
+applet=$top/samples/vase.sxvm
+record=$out/player-command-line.txt
+rm -f "$record" "$out"/sxplayer.log "$out"/scene.obj "$out"/scene.png "$out"/ad.png
+shown=$(SXPLAYER_RECORD=$(winpath "$record") SXPLAYER_OUTPUT=$(winpath "$out") \
+  wine_text "$sxopen" "$(winpath "$applet")" 20000)
+echo "$shown"
+[ "$shown" = "exit: 0" ] || { status=1; echo "the launcher did not end cleanly"; }
+# The launcher does not wait for the player; the player's log ends with its
+# outcome.
+for _ in $(seq 600); do grep -q '^player exit' "$out/sxplayer.log" 2>/dev/null && break; sleep 0.1; done
+echo "player started with: $(cat "$record" 2>/dev/null)"
+grep -qF "$(winpath "$applet")" "$record" 2>/dev/null ||
+  { status=1; echo "the player was not started on the applet"; }
+grep -v '^tick ' "$out/sxplayer.log" 2>/dev/null | tr -d '\r' | sed 's/^/player: /'
+tr -d '\r' <"$out/sxplayer.log" 2>/dev/null | grep -qx 'player exit 0' ||
+  { status=1; echo "the player failed"; }
+for picture in scene.obj scene.png ad.png; do
+  [ -s "$out/$picture" ] || { status=1; echo "no $picture"; }
+done
+note="launcher -> player; pictures in $out"
+if [ -n "$adserver" ]; then
+  grep -q 'GET /cgi/adserver5?' "$out/adserver.log" 2>/dev/null ||
+    { status=1; echo "the ad server got no report"; }
+  echo "upgrades_critical.dat: $(cat "$system_data/upgrades_critical.dat" 2>/dev/null)"
+  grep -q 'Critical Fix' "$system_data/upgrades_critical.dat" 2>/dev/null ||
+    { status=1; echo "the critical upgrades were not stored"; }
+  note="$note; reported"
+fi
+end $status "$note"
+
+# -- 4. the failure road: a component the installation does not have
+begin too-old
+status=0
+shown=$(wine_text "$sxopen" "$(winpath "$top/samples/stereo.sxvm")" 20000)
+echo "$shown"
+grep -q '^box: .*: Your Stellarix Player is not up to date\.\\n$' <<<"$shown" ||
+  { status=1; echo "no message box with the expected text"; }
+grep -qx 'exit: -1' <<<"$shown" || { status=1; echo "the launcher's exit code is not -1"; }
+end $status "message box read and closed"
+
+# -- 5. a test launch from the control panel's Rasterizers page
+begin panel
+status=0
+record=$out/panel/player-command-line.txt
+mkdir -p "$out/panel"
+rm -f "$record" "$out/panel/sxplayer.log"
+shown=$(SXPLAYER_RECORD=$(winpath "$record") SXPLAYER_OUTPUT=$(winpath "$out/panel") \
+  wine_text "$sxopen" --test-launch 'C:\windows\system32\stellarix.cpl' 0)
+echo "$shown"
+# The page waits for the launcher only; the player plays the test applet on.
+for _ in $(seq 600); do grep -q '^player exit' "$out/panel/sxplayer.log" 2>/dev/null && break; sleep 0.1; done
+echo "player started with: $(cat "$record" 2>/dev/null)"
+# In a clean prefix the page shows the built-in list, first row "Direct 3D
+# with Acceleration".
+grep -qE 'test_ball\.sxvm" -renderer d3d_hw$' "$record" 2>/dev/null ||
+  { status=1; echo "the test launch did not start the player on the test applet"; }
+grep -q '^box: ' <<<"$shown" && { status=1; echo "the panel showed a message"; }
+end $status "the panel's test launch started the player"
+
+# -- 6. uninstall, then nothing may remain
+begin uninstall
+status=0
+wine_run "C:\\Program Files\\Stellarix\\Stellarix Player\\components\\Uninstall\\uninstaller.exe" -q ||
+  { status=1; echo "the uninstaller failed"; }
+# The second stage runs on from a temporary copy.
+for _ in $(seq 300); do
+  [ -e "$WINEPREFIX/drive_c/Program Files/Stellarix" ] || break
+  sleep 0.1
+done
+# A restart carries out the RunOnce commands (the temporary copy's removal).
+wine_run wineboot -r >/dev/null 2>&1
+wineserver -k
+wineserver -w
+left=$(cd "$WINEPREFIX" && find drive_c -iname '*stellarix*' -o -iname 'sxplayer*' \
+  -o -iname 'compindx.dat*' -o -iname 'uninstaller*.exe' |
+  grep -v '^drive_c/windows/system32/uninstaller.exe$')
+registry=$(player_registry)
+note="nothing of the player left"
+# The uninstaller removes the player's own keys and keeps the maker's key
+# above them; left empty, it holds nothing of the player.
+if [[ "$registry" =~ ^\[Software\\\\Stellarix\]\ [0-9]+$ ]]; then
+  registry=""
+  note="$note (but the empty key HKLM\\Software\\Stellarix)"
+fi
+if [ -n "$left$registry" ]; then
+  status=1
+  echo "left behind:"
+  printf '%s\n' "$left" "$registry"
+fi
+end $status "$note"
+
+echo
+echo "=== the road under Wine"
+printf '%s\n' "${summary[@]}"
+echo "applets and records: $out"
+[ "$failures" -eq 0 ]
