@@ -124,7 +124,7 @@ install_all() {
       --file "library=advertising.dll:$(bin advertising/libadvertising.so)" \
       --file "default_ad=ad\\default.gif:$top/samples/ad.gif" &&
     inst --name pixmill --version 1 --file "library=pixmill.dll:$(bin tools/pixmill/libpixmill.so)" &&
-    inst --name legalinfo --version 1 --file "legal=legal\\legal.txt:$top/samples/legal.txt" &&
+    inst --name legalinfo --version 1 --file "legalinfo=legal\\legal.txt:$top/samples/legal.txt" &&
     inst --name controlpanel --version 1 \
       --file "cpl=stellarix.cpl:$(bin control_panel/native/stellarix.cpl)" \
       --file "fish=test\\test_ball.sxvm:$top/samples/test_ball.sxvm" --hook cpl &&
