@@ -109,20 +109,15 @@ TEST_F(Lifecycle, RestartMessagesRemoveAndNulls) {
     EXPECT_EQ(advertising_init(nullptr), nullptr);
 }
 
+std::vector<std::string> g_opened;
+int32_t record_open(void*, const char* url, const char* target) {
+    g_opened.push_back(std::string(url) + "|" + target);
+    return 0;
+}
+
 TEST_F(Lifecycle, ClickOpensTheUrlOrCallsTheFunction) {
-    static std::vector<std::string> opened;
     static int calls = 0;
-    opened.clear();
-    ad_init_info info{parent(400, 300),
-                      0,
-                      "",
-                      nullptr,
-                      nullptr,
-                      [](void*, const char* url, const char* target) -> int32_t {
-                          opened.push_back(std::string(url) + "|" + target);
-                          return 0;
-                      },
-                      nullptr};
+    ad_init_info info{parent(400, 300), 0, "", nullptr, nullptr, record_open, nullptr};
     ad_context* c = advertising_init(&info);
     contexts_.push_back(c);
     ad_start_params2 p{};
@@ -131,7 +126,7 @@ TEST_F(Lifecycle, ClickOpensTheUrlOrCallsTheFunction) {
     p.click_fn = [](void*) { ++calls; };
     advertising_start_ad2(c, &p);
     ad::ad_window_clicked(c->window);
-    EXPECT_EQ(opened, std::vector<std::string>{"http://ads.invalid/x|_new"});
+    EXPECT_EQ(g_opened, std::vector<std::string>{"http://ads.invalid/x|_new"});
     EXPECT_FALSE(c->window->clickable);  // finger_cursor 0
     p.click_url = nullptr;
     p.finger_cursor = 1;

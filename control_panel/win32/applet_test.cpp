@@ -26,6 +26,7 @@ namespace sx::cpl {
 namespace {
 
 using Applet = LONG(CALLBACK*)(HWND, UINT, LPARAM, LPARAM);
+using sx::testing::dialog_text;
 using sx::testing::save_screenshot;
 using testing::store_value;
 using testing::stored_value;
@@ -37,12 +38,6 @@ constexpr int kApplyButton = 0x3021;
 std::string artifact(const char* name) {
     CreateDirectoryA(SX_ARTIFACT_DIR, nullptr);
     return std::string(SX_ARTIFACT_DIR) + "\\" + name;
-}
-
-std::string dialog_text(HWND dialog, int id) {
-    char text[4096] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
 }
 
 std::string clipboard_text() {

@@ -49,12 +49,6 @@ bool click_part(HWND list, int row, int part) {
     return click_at(list, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
-std::string item_text(HWND dialog, int id) {
-    char text[256] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
 void click_button(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
 
 class RealDialog : public ::testing::Test {
@@ -76,8 +70,8 @@ TEST_F(RealDialog, SetTextToggleCheckClickRowsPressOk) {
             auto images =
                 reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
             EXPECT_EQ(ImageList_GetImageCount(images), 2);  // both marks loaded
-            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_NAME), "hello");
-            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_CHOICE), "first");
+            EXPECT_EQ(dialog_text(page_.window, IDC_SAMPLE_NAME), "hello");
+            EXPECT_EQ(dialog_text(page_.window, IDC_SAMPLE_CHOICE), "first");
             SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "world");
             click_button(page_.window, IDC_SAMPLE_AGREE);
             return true;
@@ -85,12 +79,12 @@ TEST_F(RealDialog, SetTextToggleCheckClickRowsPressOk) {
         [&] { return click_part(list, 0, LVIR_ICON); },   // toggles row 0 on
         [&] { return click_part(list, 1, LVIR_LABEL); },  // selects row 1 only
         [&] {
-            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_CHOICE), "second");
+            EXPECT_EQ(dialog_text(page_.window, IDC_SAMPLE_CHOICE), "second");
             return click_part(list, 0, LVIR_LABEL);
         },
         [&] { return click_at(list, 5, row_rect(list, 1, LVIR_BOUNDS).bottom + 8); },  // below
         [&] {
-            choice = item_text(page_.window, IDC_SAMPLE_CHOICE);
+            choice = dialog_text(page_.window, IDC_SAMPLE_CHOICE);
             click_button(page_.window, IDOK);
             return true;
         },

@@ -40,6 +40,12 @@ void TimerScript::run(const std::function<void()>& modal, UINT period_ms) {
     g_script = nullptr;
 }
 
+std::string dialog_text(HWND dialog, int id) {
+    char text[4096] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
 bool save_screenshot(HWND window, const std::string& png_path) {
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);

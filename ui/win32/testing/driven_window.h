@@ -24,6 +24,9 @@ struct TimerScript {
     void run(const std::function<void()>& modal, UINT period_ms = 30);
 };
 
+// The text of a dialog's control.
+std::string dialog_text(HWND dialog, int id);
+
 // The window as it is on the screen.
 bool save_screenshot(HWND window, const std::string& png_path);
 
