@@ -17,7 +17,6 @@ protected:
                   {IDC_SAMPLE_NAME, IDC_SAMPLE_AGREE, IDC_SAMPLE_OPTIONS, IDC_SAMPLE_CHOICE}) {}
     void SetUp() override { ASSERT_TRUE(dialog_.open()); }
     FakeView& view() { return dialog_.view(); }
-    ui::ControlState& options() { return view().control(IDC_SAMPLE_OPTIONS); }
 
     SamplePage page_;
     FakeDialog dialog_;
@@ -47,17 +46,6 @@ TEST_F(SampleSeam, SetTextToggleCheckClickRowsPressOk) {
     EXPECT_TRUE(view().strays.empty());
     dialog_.close();
     EXPECT_TRUE(page_.destroyed_seen);
-}
-
-TEST_F(SampleSeam, SpaceTogglesAndApplyMayRefuse) {
-    dialog_.press_key(IDC_SAMPLE_OPTIONS, ui::kKeySpace);  // row 0 is selected
-    EXPECT_TRUE(options().rows[0].checked);
-    EXPECT_EQ(view().changed_count(), 1);
-    dialog_.type_text(IDC_SAMPLE_NAME, "");
-    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::invalid);
-    EXPECT_FALSE(page_.stored.has_value());
-    dialog_.type_text(IDC_SAMPLE_NAME, "x");
-    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::saved);
 }
 
 // The in-memory controls keep positions inside their ranges, as the real
