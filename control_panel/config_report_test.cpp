@@ -2,45 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
-#include "components/data_directories.h"
+#include "components/testing/component_env.h"
 #include "control_panel/cpl_test_support.h"
-#include "platform/testing/test_support.h"
 
 namespace sx::cpl {
 namespace {
 
-// The index files are those of the machine: put aside and restored.
 class ConfigReport : public testing::PlayerKeyTest {
 protected:
-    void SetUp() override {
-        testing::PlayerKeyTest::SetUp();
-        reset_component_directories();
-        register_component_directories();
-        for (const char* name : {"Components-System", "Components-User"}) {
-            FilePath path;
-            ASSERT_TRUE(find_component_directory(name, &path) && path.ensure_directory());
-            path.append_file("compindx.dat");
-            saved_.push_back({path.text(), sx::testing::read_file(path.text(), &content_[name])});
-            path.delete_file();
-        }
-    }
-    void TearDown() override {
-        const char* names[] = {"Components-System", "Components-User"};
-        for (size_t i = 0; i < saved_.size(); ++i) {
-            FilePath(saved_[i].first).delete_file();
-            if (saved_[i].second) sx::testing::write_file(saved_[i].first, content_[names[i]]);
-        }
-        testing::PlayerKeyTest::TearDown();
-    }
     std::string report(const OsVersion& version) {
         std::string text = "left from the last press";
         build_config_report(version, &text);
         return text;
     }
-    std::vector<std::pair<std::string, bool>> saved_;
-    std::map<std::string, std::string> content_;
+    sx::testing::ComponentEnvironment env_;  // index folders of the test's own
+    const std::string system_index_ = env_.system_components() + "compindx.dat";
+    const std::string user_index_ = env_.user_components() + "compindx.dat";
 };
 
 TEST_F(ConfigReport, WholeTextOn98WithoutIndexFiles) {
@@ -50,7 +27,7 @@ TEST_F(ConfigReport, WholeTextOn98WithoutIndexFiles) {
               "Windows 95/98, Version 4.10\r\n"
               "Last Used Renderer: Stellarix Software Rasterizer\r\n"
               "Video Card: Card 9\r\n\r\n" +
-                  saved_[0].first + "\r\nfile does not exist\r\n\r\n\r\n" + saved_[1].first +
+                  system_index_ + "\r\nfile does not exist\r\n\r\n\r\n" + user_index_ +
                   "\r\nfile does not exist\r\n\r\n\r\n");
 }
 
@@ -80,8 +57,8 @@ TEST_F(ConfigReport, IndexFileLines) {
         {"a\r\rb\n\nc\r", "a\r\n\r\nb\r\n\r\nc\r\n"},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(sx::testing::write_file(saved_[1].first, c.content));
-        const std::string tail = saved_[1].first + "\r\n" + c.lines + "\r\n\r\n";
+        ASSERT_TRUE(env_.write_index(env_.user_components(), c.content));
+        const std::string tail = user_index_ + "\r\n" + c.lines + "\r\n\r\n";
         const std::string text = report({4, 10, 0, 1, ""});
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail);
     }

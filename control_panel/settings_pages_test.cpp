@@ -56,7 +56,7 @@ TEST_F(SettingsPageTest, StereoSliderIsLogarithmicAndTruncates) {
         if (c.stored) store(kEyeSeparationSetting, c.stored);
         StereoPage page(path());
         sx::testing::FakeDialog dialog(page, {IDC_STEREO_ENABLE, IDC_EYE_SEPARATION,
-                                           IDC_EYE_DEFAULT_LABEL, IDC_STEREO_WARNING});
+                                              IDC_EYE_DEFAULT_LABEL, IDC_STEREO_WARNING});
         ASSERT_TRUE(dialog.open());
         auto& view = dialog.view();
         EXPECT_EQ(view.slider_position(IDC_EYE_SEPARATION), c.position) << c.stored;

@@ -173,12 +173,6 @@ TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
 }
 
 TEST_F(Exchange, HostileAnswersStayBounded) {
-    std::string thousand = "x\n0\n500\n";
-    std::string expected;
-    for (int i = 0; i < 500; ++i) {
-        thousand += (i % 2 ? "1\nu" : "0\nu") + std::to_string(i) + "\n" + std::to_string(i) + "\n";
-        if (i % 2) expected += std::to_string(i) + " u" + std::to_string(i) + "\n";
-    }
     std::string binary(70000, '\0');
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
     const std::string huge = "x\n0\n2147483647\n" + std::string(3 << 20, '1');
@@ -192,8 +186,7 @@ TEST_F(Exchange, HostileAnswersStayBounded) {
     struct Case {
         std::string answer, expected;
         bool exact;  // random bytes may still hold a record or two
-    } cases[] = {{thousand, expected, true},
-                 {binary, "", false},
+    } cases[] = {{binary, "", false},
                  {huge, "", true},
                  {"x\n0\n", "", true},
                  {long_names, long_expected, true}};

@@ -1,26 +1,35 @@
 // stellarix.cpl as the Control Panel loads it: the entry point's answers,
-// then the real sheet driven from a timer inside its modal loop. A row is
-// toggled with the space bar and moved up, Apply writes the list, a test
-// launch starts this very program as the launcher, and the report dialog
-// copies its text. Screenshots of the page and the report are saved as PNG.
+// then the real sheet driven from a timer inside its modal loop. On the
+// Rasterizers page a row is toggled with the space bar and moved up, Apply
+// writes the list, a test launch starts this very program as the launcher,
+// and the report dialog copies its text; the Stereo page's changes reach the
+// system settings file; the exported install hook copies the panel. Every
+// page and the report are saved as PNG screenshots.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <cpl.h>
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <string>
+#include <vector>
 
+#include "components/settings_store.h"
+#include "components/testing/registry_guard.h"
 #include "control_panel/cpl_test_support.h"
 #include "control_panel/resource.h"
-
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include "stb_image_write.h"
+#include "include/install_hook.h"
+#include "platform/testing/test_support.h"
+#include "ui/win32/testing/driven_window.h"
 
 namespace sx::cpl {
 namespace {
 
 using Applet = LONG(CALLBACK*)(HWND, UINT, LPARAM, LPARAM);
+using sx::testing::dialog_text;
+using sx::testing::save_screenshot;
+using testing::store_value;
+using testing::stored_value;
 constexpr char kSheetTitle[] = "Stellarix 3D Player Settings";
 constexpr char kReportTitle[] = "Configuration Data";
 constexpr char kTestApplet[] = "C:\\Test Applets\\rasterizer test.sxvm";
@@ -29,65 +38,6 @@ constexpr int kApplyButton = 0x3021;
 std::string artifact(const char* name) {
     CreateDirectoryA(SX_ARTIFACT_DIR, nullptr);
     return std::string(SX_ARTIFACT_DIR) + "\\" + name;
-}
-
-// The window's pixels as they are on the screen, as a PNG file.
-bool save_screenshot(HWND window, const char* name) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT r;
-    GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-    unsigned char* bgra = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS,
-                                      reinterpret_cast<void**>(&bgra), nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    for (int i = 0; i < w * h * 4; i += 4) std::swap(bgra[i], bgra[i + 2]), bgra[i + 3] = 255;
-    const bool saved = stbi_write_png(artifact(name).c_str(), w, h, 4, bgra, w * 4) != 0;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return saved;
-}
-
-// Steps run one per timer tick in whatever modal loop runs; a step returning
-// false is retried (its window is not there yet). When the steps are done or
-// one never succeeds, whatever is open is closed, so a failure cannot hang.
-struct Script {
-    std::vector<std::function<bool()>> steps;
-    size_t next = 0;
-    int retries = 0;
-    bool busy = false;
-} * g_script;
-
-VOID CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
-    Script& s = *g_script;
-    if (s.busy) return;
-    s.busy = true;
-    if (s.next < s.steps.size() && s.steps[s.next]()) {
-        ++s.next, s.retries = 0;
-    } else if (s.next >= s.steps.size() || ++s.retries > 200) {
-        if (s.next < s.steps.size()) ADD_FAILURE() << "step " << s.next << " never succeeded";
-        s.next = s.steps.size();
-        if (HWND w = FindWindowA("#32770", kReportTitle)) PostMessageA(w, WM_COMMAND, IDOK, 0);
-        if (HWND w = FindWindowA("#32770", kSheetTitle))
-            PostMessageA(w, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    }
-    s.busy = false;
-}
-
-std::string dialog_text(HWND dialog, int id) {
-    char text[4096] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
-void select_row(HWND list, int row) {
-    ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 std::string clipboard_text() {
@@ -111,24 +61,53 @@ std::string install_launcher_copy() {
     return CopyFileA(self, copy.c_str(), FALSE) ? copy : std::string();
 }
 
-using testing::store_value;
-using testing::stored_value;
-using CplApplet = testing::PlayerKeyTest;
+class LoadedPanel : public testing::PlayerKeyTest {
+protected:
+    void SetUp() override {
+        testing::PlayerKeyTest::SetUp();
+        ASSERT_TRUE(data_path_.set(data_.path()));
+        ASSERT_TRUE(always_install_.remove());
+        module_ = LoadLibraryA(SX_CPL_FILE);
+        ASSERT_NE(module_, nullptr) << SX_CPL_FILE;
+        applet_ = entry<Applet>("CPlApplet");
+        ASSERT_NE(applet_, nullptr);
+        script_.close = [] {
+            if (HWND w = FindWindowA("#32770", kReportTitle)) PostMessageA(w, WM_COMMAND, IDOK, 0);
+            if (HWND w = FindWindowA("#32770", kSheetTitle))
+                PostMessageA(w, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        };
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+        testing::PlayerKeyTest::TearDown();
+    }
+    template <typename Function>
+    Function entry(const char* name) {
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+    void run_sheet() {
+        script_.run([&] { EXPECT_EQ(applet_(nullptr, CPL_DBLCLK, 0, 0), 0); }, 50);
+    }
 
-TEST_F(CplApplet, AnswersAndItsDrivenSheetStoresTestsAndReports) {
-    HMODULE module = LoadLibraryA(SX_CPL_FILE);
-    ASSERT_NE(module, nullptr) << SX_CPL_FILE;
-    auto applet =
-        reinterpret_cast<Applet>(reinterpret_cast<void*>(GetProcAddress(module, "CPlApplet")));
-    ASSERT_NE(applet, nullptr);
-    EXPECT_EQ(applet(nullptr, CPL_INIT, 0, 0), 1);
-    EXPECT_EQ(applet(nullptr, CPL_GETCOUNT, 0, 0), 1);
+    sx::testing::TemporaryDirectory data_;
+    // Where the player's data directories are looked up first.
+    testing::RegistryValueGuard data_path_{
+        kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath"};
+    testing::RegistryValueGuard always_install_{kHkeyCurrentUser, kPlayerKey, kAlwaysInstallValue};
+    HMODULE module_ = nullptr;
+    Applet applet_ = nullptr;
+    sx::testing::TimerScript script_;
+};
+
+TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
+    EXPECT_EQ(applet_(nullptr, CPL_INIT, 0, 0), 1);
+    EXPECT_EQ(applet_(nullptr, CPL_GETCOUNT, 0, 0), 1);
     CPLINFO info{-1, -1, -1, -1};
-    EXPECT_EQ(applet(nullptr, CPL_INQUIRE, 0, reinterpret_cast<LPARAM>(&info)), 0);
+    EXPECT_EQ(applet_(nullptr, CPL_INQUIRE, 0, reinterpret_cast<LPARAM>(&info)), 0);
     EXPECT_EQ(info.idIcon * 100 + info.idName * 10 + info.idInfo + info.lData, 10312);
-    EXPECT_EQ(applet(nullptr, 77, 0, 0), 0);
+    EXPECT_EQ(applet_(nullptr, 77, 0, 0), 0);
     char name[64] = "";
-    LoadStringA(module, info.idName, name, sizeof name);
+    LoadStringA(module_, info.idName, name, sizeof name);
     EXPECT_STREQ(name, "Stellarix");
 
     const std::string launcher = install_launcher_copy();
@@ -139,44 +118,42 @@ TEST_F(CplApplet, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     int tabs = 0;
     bool apply_enabled = false, disabled_while_testing = false, shots = true;
     std::string stored, launch_line, shown, copied;
-    RECT edit{}, ok{}, copy{};
+    RECT edit{}, ok{}, copy{}, client{};
     POINT origin{0, 0};
-    RECT client{};
-    Script script{{
+    auto select_row = [&](int row) {
+        ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+    };
+    script_.steps = {
         [&] {
             if (!(sheet = FindWindowA("#32770", kSheetTitle))) return false;
             tabs = TabCtrl_GetItemCount(PropSheet_GetTabControl(sheet));
             page = PropSheet_GetCurrentPageHwnd(sheet);
             list = GetDlgItem(page, IDC_RASTERIZER_LIST);
-            select_row(list, 2);  // "Direct 3D without Acceleration", unchecked
+            select_row(2);  // "Direct 3D without Acceleration", unchecked
             SetFocus(list);
             SendMessageA(list, WM_KEYDOWN, VK_SPACE, 0);
-            RECT spin;  // then the up arrow of the up-down control
-            GetClientRect(GetDlgItem(page, IDC_RASTERIZER_SPIN), &spin);
-            PostMessageA(GetDlgItem(page, IDC_RASTERIZER_SPIN), WM_LBUTTONDOWN, MK_LBUTTON,
-                         MAKELPARAM(spin.right / 2, 2));
-            PostMessageA(GetDlgItem(page, IDC_RASTERIZER_SPIN), WM_LBUTTONUP, 0,
-                         MAKELPARAM(spin.right / 2, 2));
-            return true;
+            HWND spin = GetDlgItem(page, IDC_RASTERIZER_SPIN);  // then its up arrow
+            RECT r;
+            GetClientRect(spin, &r);
+            PostMessageA(spin, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(r.right / 2, 2));
+            return PostMessageA(spin, WM_LBUTTONUP, 0, MAKELPARAM(r.right / 2, 2)) != FALSE;
         },
         [&] {
             apply_enabled = IsWindowEnabled(GetDlgItem(sheet, kApplyButton));
-            shots &= save_screenshot(sheet, "rasterizers_page.png");
-            PropSheet_PressButton(sheet, PSBTN_APPLYNOW);  // the sheet posts it to itself
-            return true;
+            shots &= save_screenshot(sheet, artifact("rasterizers_page.png"));
+            return PropSheet_PressButton(sheet, PSBTN_APPLYNOW);  // the sheet posts it to itself
         },
         [&] {
             stored = stored_value(kRasterizersValue).bytes;
-            select_row(list, 3);  // "OpenGL ICD"
-            PostMessageA(GetDlgItem(page, IDC_TEST_SELECTED), BM_CLICK, 0, 0);
-            return true;
+            select_row(3);  // "OpenGL ICD"
+            return PostMessageA(GetDlgItem(page, IDC_TEST_SELECTED), BM_CLICK, 0, 0) != FALSE;
         },
         [&] {  // ticks go on while the page waits for the launcher
             disabled_while_testing |= !IsWindowEnabled(sheet);
             if (dialog_text(page, IDC_LAST_RASTERIZER) != "OpenGL ICD") return false;
             launch_line = dialog_text(page, IDC_VIDEO_CARD);
-            PostMessageA(GetDlgItem(page, IDC_SHOW_CONFIG), BM_CLICK, 0, 0);
-            return true;
+            return PostMessageA(GetDlgItem(page, IDC_SHOW_CONFIG), BM_CLICK, 0, 0) != FALSE;
         },
         [&] {
             if (!(report = FindWindowA("#32770", kReportTitle))) return false;
@@ -189,16 +166,11 @@ TEST_F(CplApplet, AnswersAndItsDrivenSheetStoresTestsAndReports) {
             GetWindowRect(GetDlgItem(report, IDC_REPORT_TEXT), &edit);
             GetWindowRect(GetDlgItem(report, IDOK), &ok);
             GetWindowRect(GetDlgItem(report, IDC_REPORT_COPY), &copy);
-            shots &= save_screenshot(report, "config_report.png");
-            PostMessageA(report, WM_COMMAND, IDOK, 0);
-            return true;
+            shots &= save_screenshot(report, artifact("config_report.png"));
+            return PostMessageA(report, WM_COMMAND, IDOK, 0) != FALSE;
         },
-    }};
-    g_script = &script;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 50, tick);
-    EXPECT_EQ(applet(nullptr, CPL_DBLCLK, 0, 0), 0);
-    KillTimer(nullptr, timer);
-    FreeLibrary(module);
+    };
+    run_sheet();
 
     EXPECT_EQ(tabs, 4);
     EXPECT_TRUE(apply_enabled);
@@ -221,6 +193,97 @@ TEST_F(CplApplet, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     EXPECT_EQ(copy.left - ok.right, edit.left - origin.x);
     EXPECT_EQ(ok.right - origin.x, (client.right - (edit.left - origin.x)) / 2);
     EXPECT_TRUE(shots);
+}
+
+TEST_F(LoadedPanel, StereoChangesReachTheSystemSettingsFile) {
+    store_value(kRasterizersValue, kRegSz, "t3d,eol");
+    ASSERT_EQ(applet_(nullptr, CPL_INIT, 0, 0), 1);
+    HWND sheet = nullptr, stereo = nullptr;
+    std::vector<std::string> shown;  // a control's text on each page
+    int shots = 0, slider_before = -1;
+    bool checked = false, apply_enabled = false;
+    const struct {
+        int probe;
+        const char* file;
+    } pages[] = {{IDC_RASTERIZER_LIST, "page_rasterizers.png"},
+                 {IDC_STEREO_ENABLE, "page_stereo.png"},
+                 {IDC_USAGE_DEFAULT_LABEL, "page_advanced.png"},
+                 {IDC_ABOUT_LEGAL, "page_about.png"}};
+    script_.steps = {[&] { return (sheet = FindWindowA("#32770", kSheetTitle)) != nullptr; }};
+    for (int i : {0, 1, 2, 3, 1}) {
+        script_.steps.push_back([&, i] { return PropSheet_SetCurSel(sheet, nullptr, i) != FALSE; });
+        script_.steps.push_back([&, i] {
+            HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+            if (!page || !GetDlgItem(page, pages[i].probe)) return false;
+            shown.push_back(dialog_text(page, pages[i].probe));
+            shots += save_screenshot(sheet, artifact(pages[i].file));
+            if (i == 1) stereo = page;
+            return true;
+        });
+    }
+    script_.steps.push_back([&] {
+        HWND slider = GetDlgItem(stereo, IDC_EYE_SEPARATION);
+        slider_before = int(SendMessageA(slider, TBM_GETPOS, 0, 0));
+        SendMessageA(GetDlgItem(stereo, IDC_STEREO_ENABLE), BM_CLICK, 0, 0);
+        checked = IsDlgButtonChecked(stereo, IDC_STEREO_ENABLE) == BST_CHECKED;
+        SendMessageA(slider, TBM_SETPOS, TRUE, 1000);
+        SendMessageA(stereo, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), LPARAM(slider));
+        apply_enabled = IsWindowEnabled(GetDlgItem(sheet, kApplyButton)) != FALSE;
+        return PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_APPLYNOW, 0) != FALSE;
+    });
+    script_.steps.push_back([&] { return !IsWindowEnabled(GetDlgItem(sheet, kApplyButton)); });
+    run_sheet();
+    ASSERT_EQ(script_.next, script_.steps.size());
+
+    EXPECT_EQ(shots, 5);
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"", "Enable OpenGL 3D Stereo support", "Default",
+                                        kLegalFileMissing, "Enable OpenGL 3D Stereo support"}));
+    EXPECT_EQ(slider_before, 311);
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(apply_enabled);
+    SettingsFile settings(FilePath(data_.file(kSettingsFileName)));
+    ASSERT_TRUE(settings.open_settings(false));
+    EXPECT_EQ(settings.get_setting_value(kStereoEnableSetting), "TRUE");
+    EXPECT_EQ(settings.get_setting_value(kEyeSeparationSetting), "175.000000");
+    // The Advanced page was shown, so it was applied as well.
+    EXPECT_EQ(settings.get_setting_value(kProcessorUsageSetting), "4");
+    EXPECT_EQ(settings.get_setting_value(kOverlaySignedSetting), "FALSE");
+}
+
+// RunOnce values are read in this process: Wine carries them out when a
+// wineserver starts afresh.
+TEST_F(LoadedPanel, InstallHookCopiesThePanelUnlessTheOldCopyIsInUse) {
+    auto hook = entry<component_install_initialize_function>(SX_INSTALL_HOOK_ENTRY_NAME);
+    ASSERT_NE(hook, nullptr);
+    testing::RegistryValueGuard removal(kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue);
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    const std::string copy = std::string(system) + "\\stellarix.cpl";
+    const char* names[] = {"fish"};
+    const char* values[] = {"sub\\t.sxvm"};
+    for (bool in_use : {false, true}) {
+        ASSERT_TRUE(removal.set("cmd /c del stellarix.cpl"));
+        HANDLE held =
+            in_use ? CreateFileA(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                   : INVALID_HANDLE_VALUE;
+        hook(SX_CPL_FILE, 1, names, values);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, &key), 0);
+        EXPECT_EQ(RegQueryValueExA(key, kPanelRemovalValue, nullptr, nullptr, nullptr, nullptr) ==
+                      ERROR_SUCCESS,
+                  in_use);
+        RegCloseKey(key);
+    }
+    std::string original, copied;
+    ASSERT_TRUE(sx::testing::read_file(SX_CPL_FILE, &original));
+    ASSERT_TRUE(sx::testing::read_file(copy, &copied));
+    EXPECT_TRUE(copied == original);
+    const std::string library = SX_CPL_FILE;
+    EXPECT_EQ(stored_value(kTestAppletValue).bytes,
+              library.substr(0, library.rfind('\\') + 1) + "sub\\t.sxvm");
+    DeleteFileA(copy.c_str());
 }
 
 }  // namespace

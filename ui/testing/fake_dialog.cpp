@@ -40,7 +40,7 @@ bool FakeDialog::click_row(int list, int row, bool on_icon) {
 }
 
 // A click into the empty part of a list first takes the selection away.
-bool FakeDialog::click_below_rows(int list, int bounds_row) {
+bool FakeDialog::click_below_rows(int list) {
     ui::ControlState& state = view_.control(list);
     const int previous = state.selected;
     state.selected = -1;
@@ -49,17 +49,12 @@ bool FakeDialog::click_below_rows(int list, int bounds_row) {
             .kind = ui::ListEvent::Kind::item_changed, .row = previous, .selected = false};
         page_.list_event(list, lost);
     }
-    ui::ListEvent event{.kind = ui::ListEvent::Kind::click, .bounds_row = bounds_row};
+    ui::ListEvent event{.kind = ui::ListEvent::Kind::click, .bounds_row = -1};
     return page_.list_event(list, event);
 }
 
 bool FakeDialog::press_key(int list, int key) {
     ui::ListEvent event{.kind = ui::ListEvent::Kind::key_down, .key = key};
-    return page_.list_event(list, event);
-}
-
-bool FakeDialog::focus_list(int list, int bounds_row) {
-    ui::ListEvent event{.kind = ui::ListEvent::Kind::set_focus, .bounds_row = bounds_row};
     return page_.list_event(list, event);
 }
 

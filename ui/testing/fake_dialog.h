@@ -33,15 +33,12 @@ public:
     bool toggle_check(int id);                        // an automatic check box
     bool type_text(int id, const std::string& text);  // an edit control
     bool press_ok() { return page_.command(ui::kIdOk, ui::kButtonClicked); }
-    bool press_cancel() { return page_.command(ui::kIdCancel, ui::kButtonClicked); }
 
     // Lists: the control moves its own selection first, then reports the
-    // gesture. `on_icon` clicks the row's check image rather than its text;
-    // `bounds_row` is the row whose bounds hold the cursor (-1: none).
+    // gesture. `on_icon` clicks the row's check image rather than its text.
     bool click_row(int list, int row, bool on_icon);
-    bool click_below_rows(int list, int bounds_row = -1);
+    bool click_below_rows(int list);
     bool press_key(int list, int key);
-    bool focus_list(int list, int bounds_row = -1);
 
     // A slider dragged to `position`; an up-down arrow pressed.
     void slide(int id, int position);

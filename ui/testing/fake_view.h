@@ -3,7 +3,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -27,22 +26,17 @@ public:
     // `strays`, as a real dialog would silently ignore it.
     explicit FakeView(std::initializer_list<int> controls) : known_(controls) {}
 
-    // Questions: each takes the next scripted answer, else `default_answer`.
+    // Questions: each takes the next scripted answer, else fails.
     std::vector<Question> questions;
     std::deque<ui::Answer> answers;
-    ui::Answer default_answer = ui::Answer::failed;
 
     // Programs: each takes the next scripted result, else "not started".
-    // `while_running` runs in the middle of every run (a program's effects).
     std::vector<std::string> command_lines;
     std::deque<ui::RunResult> run_results;
-    std::function<void(const std::string& command_line)> while_running;
 
     std::vector<std::string> opened;  // targets handed to the shell
     bool shell_succeeds = true;
     std::string clipboard;
-    int clipboard_writes = 0;
-    bool clipboard_available = true;
 
     std::vector<int> strays;  // ids the dialog does not have, in call order
 

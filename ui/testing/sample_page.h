@@ -23,7 +23,6 @@ public:
     std::optional<Stored> stored;  // what the last OK or apply kept
     int agree_clicks = 0;
     int mark_changes = 0;
-    int selection_changes = 0;
     bool destroyed_seen = false;
 
     bool init(ui::DialogView& view) override {
@@ -71,7 +70,6 @@ private:
             ++mark_changes;
             view_->changed();
         } else if (code == ui::CLN_SELCHANGED) {
-            ++selection_changes;
             const int row = options_->selected_index();
             view_->set_text(IDC_SAMPLE_CHOICE, row < 0 ? "N/A" : options_->row_text(row));
         }

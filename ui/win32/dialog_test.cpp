@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 #include "ui/testing/sample_page.h"
+#include "ui/win32/testing/driven_window.h"
 
 namespace sx::testing {
 namespace {
@@ -26,37 +26,6 @@ struct DrivenPage : SamplePage {
     }
 };
 
-// One step per timer tick, so that what a step posts is handled before the
-// next; `give_up` closes the window after the steps so a failure cannot hang.
-struct Script {
-    std::vector<std::function<void()>> steps;
-    std::function<void()> give_up;
-    size_t next = 0;
-    int idle = 0;
-    bool busy = false;  // a step that pumps messages itself is running
-};
-Script* g_script = nullptr;
-
-VOID CALLBACK script_tick(HWND, UINT, UINT_PTR, DWORD) {
-    Script& s = *g_script;
-    if (s.busy) return;
-    s.busy = true;
-    if (s.next < s.steps.size()) {
-        s.steps[s.next++]();
-    } else if (++s.idle == 100) {
-        s.give_up();
-    }
-    s.busy = false;
-}
-
-template <class Run>
-void run_script(Script& script, Run run) {
-    g_script = &script;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 30, script_tick);
-    run();
-    KillTimer(nullptr, timer);
-}
-
 HINSTANCE self() { return GetModuleHandleA(nullptr); }
 
 RECT row_rect(HWND list, int row, int part) {
@@ -67,23 +36,17 @@ RECT row_rect(HWND list, int row, int part) {
 }
 
 // A real click: the cursor moves to the point, the button goes down and up.
-void click_at(HWND list, int x, int y) {
+bool click_at(HWND list, int x, int y) {
     POINT screen{x, y};
     ClientToScreen(list, &screen);
     SetCursorPos(screen.x, screen.y);
     PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
-    PostMessageA(list, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+    return PostMessageA(list, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
-void click_part(HWND list, int row, int part) {
+bool click_part(HWND list, int row, int part) {
     const RECT r = row_rect(list, row, part);
-    click_at(list, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
-}
-
-std::string item_text(HWND dialog, int id) {
-    char text[256] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
+    return click_at(list, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
 void click_button(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
@@ -92,7 +55,7 @@ class RealDialog : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(ui::init_common_controls()); }
     DrivenPage page_;
-    Script script_;
+    TimerScript script_;
 };
 
 TEST_F(RealDialog, SetTextToggleCheckClickRowsPressOk) {
@@ -107,26 +70,28 @@ TEST_F(RealDialog, SetTextToggleCheckClickRowsPressOk) {
             auto images =
                 reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
             EXPECT_EQ(ImageList_GetImageCount(images), 2);  // both marks loaded
-            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_NAME), "hello");
-            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_CHOICE), "first");
+            EXPECT_EQ(dialog_text(page_.window, IDC_SAMPLE_NAME), "hello");
+            EXPECT_EQ(dialog_text(page_.window, IDC_SAMPLE_CHOICE), "first");
             SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "world");
             click_button(page_.window, IDC_SAMPLE_AGREE);
+            return true;
         },
-        [&] { click_part(list, 0, LVIR_ICON); },   // toggles row 0 on
-        [&] { click_part(list, 1, LVIR_LABEL); },  // selects row 1 only
+        [&] { return click_part(list, 0, LVIR_ICON); },   // toggles row 0 on
+        [&] { return click_part(list, 1, LVIR_LABEL); },  // selects row 1 only
         [&] {
-            EXPECT_EQ(item_text(page_.window, IDC_SAMPLE_CHOICE), "second");
-            click_part(list, 0, LVIR_LABEL);
+            EXPECT_EQ(dialog_text(page_.window, IDC_SAMPLE_CHOICE), "second");
+            return click_part(list, 0, LVIR_LABEL);
         },
-        [&] { click_at(list, 5, row_rect(list, 1, LVIR_BOUNDS).bottom + 8); },  // below: last row
+        [&] { return click_at(list, 5, row_rect(list, 1, LVIR_BOUNDS).bottom + 8); },  // below
         [&] {
-            choice = item_text(page_.window, IDC_SAMPLE_CHOICE);
+            choice = dialog_text(page_.window, IDC_SAMPLE_CHOICE);
             click_button(page_.window, IDOK);
+            return true;
         },
     };
-    script_.give_up = [&] { EndDialog(page_.window, -2); };
+    script_.close = [&] { EndDialog(page_.window, -2); };
     INT_PTR result = 0;
-    run_script(script_, [&] { result = ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
+    script_.run([&] { result = ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
 
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(page_.agree_clicks, 1);
@@ -151,14 +116,16 @@ TEST_F(RealDialog, SheetPageMarksChangedAndMayRefuseToApply) {
             apply_after_click = IsWindowEnabled(GetDlgItem(sheet, kApplyButton));
             SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "");
             SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);  // refused: stays open
+            return true;
         },
         [&] {
             open_after_refusal = IsWindowVisible(sheet);
             SetDlgItemTextA(page_.window, IDC_SAMPLE_NAME, "kept");
             SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+            return true;
         },
     };
-    script_.give_up = [&] { PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0); };
+    script_.close = [&] { PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0); };
     PROPSHEETPAGEA record = ui::sheet_page_record(self(), IDD_SAMPLE, page_);
     PROPSHEETHEADERA header{};
     header.dwSize = sizeof header;
@@ -166,7 +133,7 @@ TEST_F(RealDialog, SheetPageMarksChangedAndMayRefuseToApply) {
     header.pszCaption = "Sample sheet";
     header.nPages = 1;
     header.ppsp = &record;
-    run_script(script_, [&] { PropertySheetA(&header); });
+    script_.run([&] { PropertySheetA(&header); });
 
     EXPECT_FALSE(apply_at_start);
     EXPECT_TRUE(apply_after_click);
@@ -196,10 +163,10 @@ TEST_F(RealDialog, RunAndWaitKeepsDispatching) {
         ran = ui::view_of(page_.window)->run_and_wait("cmd.exe /c exit 3");
         KillTimer(nullptr, timer);
         enabled_after = IsWindowEnabled(page_.window);
-        EndDialog(page_.window, IDCANCEL);
+        return EndDialog(page_.window, IDCANCEL);
     }};
-    script_.give_up = [&] { EndDialog(page_.window, -2); };
-    run_script(script_, [&] { ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
+    script_.close = [&] { EndDialog(page_.window, -2); };
+    script_.run([&] { ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
 
     EXPECT_TRUE(ran.started);
     EXPECT_EQ(ran.exit_code, 3u);
