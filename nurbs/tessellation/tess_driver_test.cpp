@@ -12,10 +12,10 @@
 #include <limits>
 #include <map>
 
-#include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tess_fixtures.h"
 #include "nurbs/tessellation/tessellation.h"
+#include "nurbs/testing/ruvane_test_host.h"
 
 namespace {
 
@@ -385,6 +385,43 @@ TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
         }
         EXPECT_GT(boundary, 20) << D;
         EXPECT_LE(worst, D) << "boundary strays " << worst / D << " D from the true edge";
+    }
+}
+
+// A circular segment of radius 10 (arc from -45 to 45 degrees and its chord)
+// as a planar patch whose v = 0 edge is the arc: the mesh boundary there is
+// made of cell sides, not of a trim polygon.
+Surface circular_segment() {
+    Surface s;
+    s.u_order = 3;
+    s.u_knots = {0, 0, 0, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    const double h = 10 * std::sqrt(0.5);
+    s.points = {h, -h, 0, 2 * h, 0, 0, h, h, 0, h, -h, 0, h, 0, 0, h, h, 0};
+    s.weights = {1, std::sqrt(0.5), 1, 1, std::sqrt(0.5), 1};
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
+TEST(TessDriver, SmallOrNarrowFacesAreCoveredWithinOnePercent) {
+    // Chords within the tolerance of a curve whose radius is only 25
+    // tolerances cut several percent off a disc or a narrow segment.
+    Surface disc = flat_patch();
+    disc.outer = circle(0.5, 0.5, 0.1, 0.2, true, true);  // radius 0.4 on the part
+    const struct {
+        Surface s;
+        double area, D;
+    } cases[] = {{disc, kPi * 0.16, 0.016}, {circular_segment(), 50 * (kPi / 2 - 1), 0.4}};
+    for (const auto& k : cases) {
+        const Call c = run(k.s, k.D, k.D);
+        ASSERT_EQ(c.status, 0);
+        double area = 0;
+        for (const TessTriangle& t : c.seen.tris) {
+            const double* p[3] = {t.vertex[0].position, t.vertex[1].position, t.vertex[2].position};
+            area += 0.5 * ((p[1][0] - p[0][0]) * (p[2][1] - p[0][1]) -
+                           (p[1][1] - p[0][1]) * (p[2][0] - p[0][0]));
+        }
+        EXPECT_NEAR(area, k.area, 0.01 * k.area);
     }
 }
 

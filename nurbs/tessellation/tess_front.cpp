@@ -558,21 +558,35 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
     return kOk;
 }
 
-Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
-                Curve* const* const* const* holes, int last_group, const int* outer_last,
-                const int* hole_last, const int* const* hole_curve_last, double** u, double** v,
-                int* last, int*** rings, int** counts, Pool* pool) {
-    PrivatePool priv;
-    Scratch s;
-    const double A = ctx.tol.surface, B = ctx.tol.trim;
-    double C = ctx.tol.parameter;
-    if (!(C >= 0.0)) C = 0.0;
-    SurfaceMeasures& g = ctx.measures;
-    const ControlNet& net = *sur->net;
-    g.u_min = sur->uknt->U[0];
-    g.u_max = sur->uknt->U[sur->uknt->m];
-    g.v_min = sur->vknt->U[0];
-    g.v_max = sur->vknt->U[sur->vknt->m];
+namespace {
+
+// A chord of sagitta s cuts about 2/3 s of area off per unit of its length,
+// and the polylines' chords keep between half the tolerance B and B, so
+// trim polygons of total length P lose about B P / 2 of the face. For a
+// small disc or a narrow strip that is several percent; this share of area
+// over outline keeps the loss under one percent.
+constexpr double kCoverageShare = 0.016;
+// The finest that share may make the trim tolerance, relative to the one
+// asked for: a sliver of a face should not cost a polygon of thousands.
+constexpr double kMaxTightening = 1.0 / 25.0;
+
+// The trim loops as N_TESSUR receives them.
+struct TrimInput {
+    Curve* const* const* outer;
+    Curve* const* const* const* holes;
+    int last_group;
+    const int* outer_last;
+    const int* hole_last;
+    const int* const* hole_curve_last;
+};
+
+// Domain, net measures and metric-plane scales of the surface.
+Status take_measures(const Surface& sur, SurfaceMeasures& g) {
+    const ControlNet& net = *sur.net;
+    g.u_min = sur.uknt->U[0];
+    g.u_max = sur.uknt->U[sur.uknt->m];
+    g.v_min = sur.vknt->U[0];
+    g.v_max = sur.vknt->U[sur.vknt->m];
     g.Lu = g.Lv = g.Lu_max = g.Lv_max = 0.0;
     for (int j = 0; j <= net.m; ++j) {
         double len = 0.0;
@@ -596,67 +610,90 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     }
     g.su = g.Lu / (g.u_max - g.u_min);
     g.sv = g.Lv / (g.v_max - g.v_min);
+    return kOk;
+}
 
-    LoopSet loops;
+// Every trim polygon, polygonised with tolerance B, moved to the metric
+// plane and indexed.
+Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in, double B,
+                     double C, Scratch& s, LoopSet& loops, Pool* pool) {
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESSUR");
         return kFail;
     };
-    for (int grp = 0; grp <= last_group; ++grp) {
-        for (int h = -1; h <= hole_last[grp]; ++h) {
+    loops.loops.size = 0;
+    for (int grp = 0; grp <= in.last_group; ++grp) {
+        for (int h = -1; h <= in.hole_last[grp]; ++h) {
             Loop loop;
             loop.group = grp;
             loop.outer = h < 0;
             if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
-            const Status st = h < 0 ? build_loop(g, *sur, outer[grp], outer_last[grp], true, B, C,
-                                                 s, loop, priv.get())
-                                    : build_loop(g, *sur, holes[grp][h], hole_curve_last[grp][h],
-                                                 false, B, C, s, loop, priv.get());
+            const Status st = h < 0
+                                  ? build_loop(g, sur, in.outer[grp], in.outer_last[grp], true, B,
+                                               C, s, loop, pool)
+                                  : build_loop(g, sur, in.holes[grp][h], in.hole_curve_last[grp][h],
+                                               false, B, C, s, loop, pool);
             if (st != kOk) return kFail;
             if (!loops.loops.push(s, loop)) return no_storage();
         }
     }
     g.c_prime = C * std::fmax(g.Lu, g.Lv);
+    // Padded for the snapping of points onto grid lines (a hundredth of C')
+    // that the triangulation does later.
+    const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
     for (int k = 0; k < loops.loops.size; ++k) {
         finish_loop(g, loops.loops[k], C, g.c_prime);
         if (loops.loops[k].outer && loops.loops[k].u.size < 3) {
             set_error(kErrDegenerate, "N_TESSUR");
             return kFail;
         }
-        // Padded for the snapping of points onto grid lines (a hundredth of
-        // C') that the triangulation does later.
-        const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
         if (!tess::index_loop(s, loops.loops[k], pad)) return no_storage();
     }
+    return kOk;
+}
 
-    tess::CellGrid grid;
-    tess::VertexTable verts;
-    if (N_TESSUB(g, sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
-    if (ctx.observer)
-        for (int k = 0; k < loops.loops.size; ++k)
-            ctx.observer->on_loop(k, loops.loops[k].outer, loops.loops[k].u.data,
-                                  loops.loops[k].v.data, loops.loops[k].u.size);
-    tess::Rings r;
-    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
-
-    const int count = verts.u.size;
-    if (count == 0) {
-        set_error(kErrDegenerate, "N_TESSUR");
-        return kFail;
-    }
-    // Result check: nothing may stray outside the outer polygon's box.
-    if (last_group == 0) {
-        const Loop& o = loops.loops[0];
-        const double e = 1.2 * g.c_prime;
-        for (int k = 0; k < count; ++k) {
-            if (r.entries[r.start[k]] == -1) continue;
-            if (verts.u[k] < o.umin - e || verts.u[k] > o.umax + e || verts.v[k] < o.vmin - e ||
-                verts.v[k] > o.vmax + e) {
-                set_error(kErrDegenerate, "N_TESSUR");
-                return kFail;
-            }
+// The trim tolerance under which the polygons' chords lose at most about
+// one percent of the face's area (metric plane, where a unit is roughly a
+// unit of model length); B itself when that is finer. Runs outside the
+// domain along its edges are no chords of a trim curve and do not count.
+double coverage_tolerance(const SurfaceMeasures& g, const LoopSet& loops, double B,
+                          bool with_edges) {
+    double area = 0.0, outline = 0.0;
+    auto off = [&](double u, double v) {
+        return (u < 0.0 ? 1 : 0) | (u > g.Lu ? 2 : 0) | (v < 0.0 ? 4 : 0) | (v > g.Lv ? 8 : 0);
+    };
+    for (int k = 0; k < loops.loops.size; ++k) {
+        const Loop& l = loops.loops[k];
+        double twice = 0.0;
+        for (int i = 0, j = l.u.size - 1; i < l.u.size; j = i++) {
+            twice += l.u[j] * l.v[i] - l.u[i] * l.v[j];
+            if (with_edges || (off(l.u[i], l.v[i]) & off(l.u[j], l.v[j])) == 0)
+                outline += std::hypot(l.u[i] - l.u[j], l.v[i] - l.v[j]);
         }
+        area += (l.outer ? 0.5 : -0.5) * std::fabs(twice);
     }
+    if (!(area > 0.0) || !(outline > 0.0)) return B;
+    return std::fmin(B, std::fmax(kCoverageShare * area / outline, kMaxTightening * B));
+}
+
+// Nothing of the mesh may stray outside the outer polygon's box.
+bool within_outer_box(const SurfaceMeasures& g, const LoopSet& loops,
+                      const tess::VertexTable& verts, const tess::Rings& r) {
+    const Loop& o = loops.loops[0];
+    const double e = 1.2 * g.c_prime;
+    for (int k = 0; k < verts.u.size; ++k) {
+        if (r.entries[r.start[k]] == -1) continue;
+        if (verts.u[k] < o.umin - e || verts.u[k] > o.umax + e || verts.v[k] < o.vmin - e ||
+            verts.v[k] > o.vmax + e)
+            return false;
+    }
+    return true;
+}
+
+// Copies the vertex table and the neighbour rings into the caller's pool.
+Status hand_over(const tess::VertexTable& verts, const tess::Rings& r, double** u, double** v,
+                 int* last, int*** rings, int** counts, Pool* pool) {
+    const int count = verts.u.size;
     double* ou = S_GETR1D(count - 1, pool);
     double* ov = S_GETR1D(count - 1, pool);
     int** lists = S_GETI1P(count - 1, pool);
@@ -675,8 +712,45 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     *last = count - 1;
     *rings = lists;
     *counts = cnt;
-    (void)no_storage;
     return kOk;
+}
+
+}  // namespace
+
+Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
+                Curve* const* const* const* holes, int last_group, const int* outer_last,
+                const int* hole_last, const int* const* hole_curve_last, double** u, double** v,
+                int* last, int*** rings, int** counts, Pool* pool) {
+    PrivatePool priv;
+    Scratch s;
+    const double A = ctx.tol.surface, B = ctx.tol.trim;
+    double C = ctx.tol.parameter;
+    if (!(C >= 0.0)) C = 0.0;
+    SurfaceMeasures& g = ctx.measures;
+    if (take_measures(*sur, g) != kOk) return kFail;
+    const TrimInput in{outer, holes, last_group, outer_last, hole_last, hole_curve_last};
+    LoopSet loops;
+    if (make_polygons(g, *sur, in, B, C, s, loops, priv.get()) != kOk) return kFail;
+    // A face small or narrow for its outline needs finer polygons, and the
+    // cell sides along its open domain edges finer chords, to be covered.
+    g.edge_tolerance = coverage_tolerance(g, loops, B, true);
+    const double fine = coverage_tolerance(g, loops, B, false);
+    if (fine < B && make_polygons(g, *sur, in, fine, C, s, loops, priv.get()) != kOk) return kFail;
+
+    tess::CellGrid grid;
+    tess::VertexTable verts;
+    if (N_TESSUB(g, sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
+    if (ctx.observer)
+        for (int k = 0; k < loops.loops.size; ++k)
+            ctx.observer->on_loop(k, loops.loops[k].outer, loops.loops[k].u.data,
+                                  loops.loops[k].v.data, loops.loops[k].u.size);
+    tess::Rings r;
+    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
+    if (verts.u.size == 0 || (last_group == 0 && !within_outer_box(g, loops, verts, r))) {
+        set_error(kErrDegenerate, "N_TESSUR");
+        return kFail;
+    }
+    return hand_over(verts, r, u, v, last, rings, counts, pool);
 }
 
 }  // namespace ruvane
