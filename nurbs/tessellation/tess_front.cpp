@@ -374,42 +374,45 @@ void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime)
 
 }  // namespace
 
-Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
-                double** u, double** v, int* count, Pool* pool) {
-    if (!(B >= kMinTolerance)) {
-        set_error(kErrTolerance, "N_TESPTC");
-        return kFail;
+namespace {
+
+// A line on a flat rectangular bilinear patch is exact as its control
+// points: true with the polyline made, false when the shortcut does not apply.
+bool bilinear_line(const Surface& sur, const Curve& piece, double** u, double** v, int* count,
+                   Pool* pool, bool* failed) {
+    const int n = piece.pol->n;
+    if (piece.p != 1 || sur.net->n != 1 || sur.net->m != 1) return false;
+    const Point3 o = project_point(sur.net->Pw[0][0]);
+    const Point3 eu = vec_sub(project_point(sur.net->Pw[1][0]), o);
+    const Point3 ev = vec_sub(project_point(sur.net->Pw[0][1]), o);
+    const double dot = vec_dot(eu, ev), len = vec_length(eu) * vec_length(ev);
+    if (guard_div(dot, len) != 0 || !(std::fabs(dot / len) < 0.002)) return false;
+    double* pu = S_GETR1D(n, pool);
+    double* pv = S_GETR1D(n, pool);
+    if (!pu || !pv) {
+        *failed = true;
+        return true;
     }
-    const int n = piece.pol->n, p = piece.p;
-    const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
-    // A line on a flat rectangular bilinear patch is exact as it is.
-    if (p == 1 && sur.net->n == 1 && sur.net->m == 1) {
-        const Point3 o = project_point(sur.net->Pw[0][0]);
-        const Point3 eu = vec_sub(project_point(sur.net->Pw[1][0]), o);
-        const Point3 ev = vec_sub(project_point(sur.net->Pw[0][1]), o);
-        const double dot = vec_dot(eu, ev), len = vec_length(eu) * vec_length(ev);
-        if (guard_div(dot, len) == 0 && std::fabs(dot / len) < 0.002) {
-            double* pu = S_GETR1D(n, pool);
-            double* pv = S_GETR1D(n, pool);
-            if (!pu || !pv) return kFail;
-            for (int i = 0; i <= n; ++i) {
-                const Point3 q = project_point(piece.pol->Pw[i]);
-                pu[i] = q.x;
-                pv[i] = q.y;
-            }
-            *u = pu;
-            *v = pv;
-            *count = n + 1;
-            return kOk;
-        }
+    for (int i = 0; i <= n; ++i) {
+        const Point3 q = project_point(piece.pol->Pw[i]);
+        pu[i] = q.x;
+        pv[i] = q.y;
     }
-    // Working tolerance, reduced for pieces small on the surface.
+    *u = pu;
+    *v = pv;
+    *count = n + 1;
+    return true;
+}
+
+// The working tolerance: B, reduced for pieces small on the surface.
+bool working_tolerance(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
+                       double* w) {
+    const int n = piece.pol->n;
     double d = 0.0;
     {
         PrivatePool scratch;
         Point3* mapped = S_GETP1D(n, scratch.get());
-        if (!mapped) return kFail;
-        if (U_MAPCPL(sur, piece, mapped) != kOk) return kFail;
+        if (!mapped || U_MAPCPL(sur, piece, mapped) != kOk) return false;
         Point3 lo = mapped[0], hi = mapped[0];
         for (int i = 1; i <= n; ++i) {
             lo = {std::fmin(lo.x, mapped[i].x), std::fmin(lo.y, mapped[i].y),
@@ -421,50 +424,52 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
     }
     const double K = std::fmax(g.u_max - g.u_min, g.v_max - g.v_min);
     const double L = std::fmax(g.Lu, g.Lv);
-    double w = B;
+    *w = B;
     if (guard_div(K, L) == 0) {
         const double ratio = K / L;
-        if (B * ratio > 0.01 * d && guard_div(0.01 * d, ratio) == 0) w = 0.01 * d / ratio;
+        if (B * ratio > 0.01 * d && guard_div(0.01 * d, ratio) == 0) *w = 0.01 * d / ratio;
     }
-    if (w < kMinTolerance) w = kMinTolerance;
+    if (*w < kMinTolerance) *w = kMinTolerance;
+    return true;
+}
+
+// Length of the piece on the surface, from p samples per knot span.
+bool surface_length(const Surface& sur, const Curve& piece, double* length) {
+    const int p = piece.p;
+    bool ok = true;
+    Point3 prev_uv = curve_point(piece, piece.knt->U[0], &ok);
+    Point3 prev;
+    if (!ok || !surface_at(sur, prev_uv.x, prev_uv.y, &prev)) return false;
+    *length = 0.0;
+    for (int i = p; i < piece.knt->m - p; ++i) {
+        const double a = piece.knt->U[i], b = piece.knt->U[i + 1];
+        if (!(b > a)) continue;
+        for (int k = 1; k <= p; ++k) {
+            const Point3 uv = curve_point(piece, a + (b - a) * k / p, &ok);
+            Point3 S;
+            if (!ok || !surface_at(sur, uv.x, uv.y, &S)) return false;
+            *length += vec_distance(prev, S);
+            prev = S;
+        }
+    }
+    return true;
+}
+
+// Walks along the piece from its first knot, appending the end of each
+// interval whose deviation lies between w / 2 and w. N is the number of
+// starting steps.
+Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s, Table<double>& pu,
+             Table<double>& pv) {
+    const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
     const double h = 0.5 * w;
-    // Length on the surface, from p samples per knot span.
-    double length = 0.0;
-    {
-        bool ok = true;
-        Point3 prev_uv = curve_point(piece, t_first, &ok);
-        Point3 prev;
-        if (!ok || !surface_at(sur, prev_uv.x, prev_uv.y, &prev)) {
-            set_error(kErrDivision, "N_TESPTC");
-            return kFail;
-        }
-        for (int i = p; i < piece.knt->m - p; ++i) {
-            const double a = piece.knt->U[i], b = piece.knt->U[i + 1];
-            if (!(b > a)) continue;
-            for (int k = 1; k <= p; ++k) {
-                const Point3 uv = curve_point(piece, a + (b - a) * k / p, &ok);
-                Point3 S;
-                if (!ok || !surface_at(sur, uv.x, uv.y, &S)) {
-                    set_error(kErrDivision, "N_TESPTC");
-                    return kFail;
-                }
-                length += vec_distance(prev, S);
-                prev = S;
-            }
-        }
-    }
-    double steps = std::floor(length / std::sqrt(w));
-    if (!(steps >= 1.0)) steps = 1.0;
-    if (steps > kMaxStartSteps) steps = kMaxStartSteps;
-    const int N = static_cast<int>(steps);
-    const int R = N < 10 ? 3 * N : 2 * N;
-    Scratch s;
-    Table<double> pu, pv;
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     };
-    if (!pu.reserve(s, R + 1) || !pv.reserve(s, R + 1)) return no_storage();
+    auto unavailable = [] {
+        set_error(kErrDivision, "N_TESPTC");
+        return kFail;
+    };
     bool ok = true;
     const Point3 first = curve_point(piece, t_first, &ok);
     if (!ok) return kFail;
@@ -487,10 +492,6 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
             return false;
         *dev = vec_distance(Sa, Sb);
         return true;
-    };
-    auto unavailable = [] {
-        set_error(kErrDivision, "N_TESPTC");
-        return kFail;
     };
     while (t0 < t_end) {
         double t1 = std::fmin(t0 + q, t_end);
@@ -537,13 +538,46 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
         if (pu.size > kMaxPolylinePoints) return unavailable();
         t0 = t1;
     }
+    return kOk;
+}
+
+}  // namespace
+
+Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
+                double** u, double** v, int* count, Pool* pool) {
+    if (!(B >= kMinTolerance)) {
+        set_error(kErrTolerance, "N_TESPTC");
+        return kFail;
+    }
+    bool failed = false;
+    if (bilinear_line(sur, piece, u, v, count, pool, &failed)) return failed ? kFail : kOk;
+    double w = B, length = 0.0;
+    if (!working_tolerance(g, sur, piece, B, &w)) return kFail;
+    if (!surface_length(sur, piece, &length)) {
+        set_error(kErrDivision, "N_TESPTC");
+        return kFail;
+    }
+    double steps = std::floor(length / std::sqrt(w));
+    if (!(steps >= 1.0)) steps = 1.0;
+    if (steps > kMaxStartSteps) steps = kMaxStartSteps;
+    const int N = static_cast<int>(steps);
+    const int R = N < 10 ? 3 * N : 2 * N;
+    Scratch s;
+    Table<double> pu, pv;
+    if (!pu.reserve(s, R + 1) || !pv.reserve(s, R + 1)) {
+        set_error(kErrStorage, "N_TESPTC");
+        return kFail;
+    }
+    if (march(sur, piece, w, N, s, pu, pv) != kOk) return kFail;
     // Ends exactly at the piece's last point.
-    const Point3 last_pt = curve_point(piece, t_end, &ok);
+    bool ok = true;
+    const Point3 last_pt = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
     if (!ok) return kFail;
     pu[pu.size - 1] = last_pt.x;
     pv[pv.size - 1] = last_pt.y;
-    if (pu.size == 1) {
-        if (!pu.push(s, last_pt.x) || !pv.push(s, last_pt.y)) return no_storage();
+    if (pu.size == 1 && (!pu.push(s, last_pt.x) || !pv.push(s, last_pt.y))) {
+        set_error(kErrStorage, "N_TESPTC");
+        return kFail;
     }
     double* ru = S_GETR1D(pu.size - 1, pool);
     double* rv = S_GETR1D(pu.size - 1, pool);
