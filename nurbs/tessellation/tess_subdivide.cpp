@@ -242,12 +242,22 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
             return {false, along_u > along_v ? 2 : 1};
         }
     }
-    // Plane test.
-    double off_plane = 0.0;
+    // Plane test: the surface lies between the highest and the lowest
+    // control point over the plane, the triangles between the highest and
+    // the lowest corner (a twisted piece's corners stand off the plane), and
+    // the two must be within A of each other.
+    double lo = DBL_MAX, hi = -DBL_MAX, corner_lo = DBL_MAX, corner_hi = -DBL_MAX;
     for (int i = 0; i <= n; ++i)
-        for (int j = 0; j <= m; ++j)
-            off_plane = std::fmax(
-                off_plane, std::fabs(vec_dot(vec_sub(net_point(net, i, j), centre), normal)));
+        for (int j = 0; j <= m; ++j) {
+            const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
+            lo = std::fmin(lo, d);
+            hi = std::fmax(hi, d);
+            if ((i == 0 || i == n) && (j == 0 || j == m)) {
+                corner_lo = std::fmin(corner_lo, d);
+                corner_hi = std::fmax(corner_hi, d);
+            }
+        }
+    const double off_plane = std::fmax(hi - corner_lo, corner_hi - lo);
     const bool strict_sides = side[0] >= A && side[1] >= A && side[2] >= A && side[3] >= A;
     const bool in_plane = off_plane <= A;
     if (!in_plane && off_plane <= kNetSlack * A && strict_sides &&
