@@ -214,7 +214,7 @@ void check_result(const Surface& s, const Outcome& r, double A, double C, double
         }
     }
     EXPECT_EQ(far, 0) << "vertices off the surface";
-    EXPECT_LE(worst, 4 * A + 1e-9 * size) << "surface farther than 4 A from its triangles";
+    EXPECT_LE(worst, A + 1e-9 * size) << "surface farther than A from its triangles";
     EXPECT_EQ(flipped, 0) << "face normals against the negation rule";
 
     // Closed directions: the same vertices on both sides of the seam.
