@@ -3,7 +3,7 @@
 // deflection, measures both meshes the same way against the true geometry,
 // and writes the report.
 //
-//   occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]
+//   occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT] [--only MODEL,...]
 #include <sys/utsname.h>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
@@ -54,6 +54,7 @@ struct Options {
     std::string out = "bench/results";
     std::string work = ".";
     std::string revision = "unknown";
+    std::string only;  // comma-separated model names; empty for all
 };
 
 // Tolerances as fractions of the model's bounding-box diagonal.
@@ -174,6 +175,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.quick = true;
         else if ((a == "--out" || a == "--work" || a == "--revision") && i + 1 < argc)
             (a == "--out" ? o.out : a == "--work" ? o.work : o.revision) = argv[++i];
+        else if (a == "--only" && i + 1 < argc)
+            o.only = "," + std::string(argv[++i]) + ",";
         else
             return false;
     }
@@ -185,8 +188,10 @@ bool parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fputs("usage: occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]\n",
-                   stderr);
+        std::fputs(
+            "usage: occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]\n"
+            "                    [--only MODEL,MODEL...]\n",
+            stderr);
         return 1;
     }
     ComponentServices host{};
@@ -203,7 +208,9 @@ int main(int argc, char** argv) {
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     report.date = date;
-    for (const Model& model : make_models(options.quick)) run_model(model, options, report);
+    for (const Model& model : make_models(options.quick))
+        if (options.only.empty() || options.only.find("," + model.name + ",") != std::string::npos)
+            run_model(model, options, report);
     component_client_shutdown();
 
     fs::create_directories(options.out);

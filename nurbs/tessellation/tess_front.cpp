@@ -374,42 +374,45 @@ void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime)
 
 }  // namespace
 
-Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
-                double** u, double** v, int* count, Pool* pool) {
-    if (!(B >= kMinTolerance)) {
-        set_error(kErrTolerance, "N_TESPTC");
-        return kFail;
+namespace {
+
+// A line on a flat rectangular bilinear patch is exact as its control
+// points: true with the polyline made, false when the shortcut does not apply.
+bool bilinear_line(const Surface& sur, const Curve& piece, double** u, double** v, int* count,
+                   Pool* pool, bool* failed) {
+    const int n = piece.pol->n;
+    if (piece.p != 1 || sur.net->n != 1 || sur.net->m != 1) return false;
+    const Point3 o = project_point(sur.net->Pw[0][0]);
+    const Point3 eu = vec_sub(project_point(sur.net->Pw[1][0]), o);
+    const Point3 ev = vec_sub(project_point(sur.net->Pw[0][1]), o);
+    const double dot = vec_dot(eu, ev), len = vec_length(eu) * vec_length(ev);
+    if (guard_div(dot, len) != 0 || !(std::fabs(dot / len) < 0.002)) return false;
+    double* pu = S_GETR1D(n, pool);
+    double* pv = S_GETR1D(n, pool);
+    if (!pu || !pv) {
+        *failed = true;
+        return true;
     }
-    const int n = piece.pol->n, p = piece.p;
-    const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
-    // A line on a flat rectangular bilinear patch is exact as it is.
-    if (p == 1 && sur.net->n == 1 && sur.net->m == 1) {
-        const Point3 o = project_point(sur.net->Pw[0][0]);
-        const Point3 eu = vec_sub(project_point(sur.net->Pw[1][0]), o);
-        const Point3 ev = vec_sub(project_point(sur.net->Pw[0][1]), o);
-        const double dot = vec_dot(eu, ev), len = vec_length(eu) * vec_length(ev);
-        if (guard_div(dot, len) == 0 && std::fabs(dot / len) < 0.002) {
-            double* pu = S_GETR1D(n, pool);
-            double* pv = S_GETR1D(n, pool);
-            if (!pu || !pv) return kFail;
-            for (int i = 0; i <= n; ++i) {
-                const Point3 q = project_point(piece.pol->Pw[i]);
-                pu[i] = q.x;
-                pv[i] = q.y;
-            }
-            *u = pu;
-            *v = pv;
-            *count = n + 1;
-            return kOk;
-        }
+    for (int i = 0; i <= n; ++i) {
+        const Point3 q = project_point(piece.pol->Pw[i]);
+        pu[i] = q.x;
+        pv[i] = q.y;
     }
-    // Working tolerance, reduced for pieces small on the surface.
+    *u = pu;
+    *v = pv;
+    *count = n + 1;
+    return true;
+}
+
+// The working tolerance: B, reduced for pieces small on the surface.
+bool working_tolerance(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
+                       double* w) {
+    const int n = piece.pol->n;
     double d = 0.0;
     {
         PrivatePool scratch;
         Point3* mapped = S_GETP1D(n, scratch.get());
-        if (!mapped) return kFail;
-        if (U_MAPCPL(sur, piece, mapped) != kOk) return kFail;
+        if (!mapped || U_MAPCPL(sur, piece, mapped) != kOk) return false;
         Point3 lo = mapped[0], hi = mapped[0];
         for (int i = 1; i <= n; ++i) {
             lo = {std::fmin(lo.x, mapped[i].x), std::fmin(lo.y, mapped[i].y),
@@ -421,50 +424,52 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
     }
     const double K = std::fmax(g.u_max - g.u_min, g.v_max - g.v_min);
     const double L = std::fmax(g.Lu, g.Lv);
-    double w = B;
+    *w = B;
     if (guard_div(K, L) == 0) {
         const double ratio = K / L;
-        if (B * ratio > 0.01 * d && guard_div(0.01 * d, ratio) == 0) w = 0.01 * d / ratio;
+        if (B * ratio > 0.01 * d && guard_div(0.01 * d, ratio) == 0) *w = 0.01 * d / ratio;
     }
-    if (w < kMinTolerance) w = kMinTolerance;
+    if (*w < kMinTolerance) *w = kMinTolerance;
+    return true;
+}
+
+// Length of the piece on the surface, from p samples per knot span.
+bool surface_length(const Surface& sur, const Curve& piece, double* length) {
+    const int p = piece.p;
+    bool ok = true;
+    Point3 prev_uv = curve_point(piece, piece.knt->U[0], &ok);
+    Point3 prev;
+    if (!ok || !surface_at(sur, prev_uv.x, prev_uv.y, &prev)) return false;
+    *length = 0.0;
+    for (int i = p; i < piece.knt->m - p; ++i) {
+        const double a = piece.knt->U[i], b = piece.knt->U[i + 1];
+        if (!(b > a)) continue;
+        for (int k = 1; k <= p; ++k) {
+            const Point3 uv = curve_point(piece, a + (b - a) * k / p, &ok);
+            Point3 S;
+            if (!ok || !surface_at(sur, uv.x, uv.y, &S)) return false;
+            *length += vec_distance(prev, S);
+            prev = S;
+        }
+    }
+    return true;
+}
+
+// Walks along the piece from its first knot, appending the end of each
+// interval whose deviation lies between w / 2 and w. N is the number of
+// starting steps.
+Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s, Table<double>& pu,
+             Table<double>& pv) {
+    const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
     const double h = 0.5 * w;
-    // Length on the surface, from p samples per knot span.
-    double length = 0.0;
-    {
-        bool ok = true;
-        Point3 prev_uv = curve_point(piece, t_first, &ok);
-        Point3 prev;
-        if (!ok || !surface_at(sur, prev_uv.x, prev_uv.y, &prev)) {
-            set_error(kErrDivision, "N_TESPTC");
-            return kFail;
-        }
-        for (int i = p; i < piece.knt->m - p; ++i) {
-            const double a = piece.knt->U[i], b = piece.knt->U[i + 1];
-            if (!(b > a)) continue;
-            for (int k = 1; k <= p; ++k) {
-                const Point3 uv = curve_point(piece, a + (b - a) * k / p, &ok);
-                Point3 S;
-                if (!ok || !surface_at(sur, uv.x, uv.y, &S)) {
-                    set_error(kErrDivision, "N_TESPTC");
-                    return kFail;
-                }
-                length += vec_distance(prev, S);
-                prev = S;
-            }
-        }
-    }
-    double steps = std::floor(length / std::sqrt(w));
-    if (!(steps >= 1.0)) steps = 1.0;
-    if (steps > kMaxStartSteps) steps = kMaxStartSteps;
-    const int N = static_cast<int>(steps);
-    const int R = N < 10 ? 3 * N : 2 * N;
-    Scratch s;
-    Table<double> pu, pv;
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     };
-    if (!pu.reserve(s, R + 1) || !pv.reserve(s, R + 1)) return no_storage();
+    auto unavailable = [] {
+        set_error(kErrDivision, "N_TESPTC");
+        return kFail;
+    };
     bool ok = true;
     const Point3 first = curve_point(piece, t_first, &ok);
     if (!ok) return kFail;
@@ -487,10 +492,6 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
             return false;
         *dev = vec_distance(Sa, Sb);
         return true;
-    };
-    auto unavailable = [] {
-        set_error(kErrDivision, "N_TESPTC");
-        return kFail;
     };
     while (t0 < t_end) {
         double t1 = std::fmin(t0 + q, t_end);
@@ -537,13 +538,46 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
         if (pu.size > kMaxPolylinePoints) return unavailable();
         t0 = t1;
     }
+    return kOk;
+}
+
+}  // namespace
+
+Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
+                double** u, double** v, int* count, Pool* pool) {
+    if (!(B >= kMinTolerance)) {
+        set_error(kErrTolerance, "N_TESPTC");
+        return kFail;
+    }
+    bool failed = false;
+    if (bilinear_line(sur, piece, u, v, count, pool, &failed)) return failed ? kFail : kOk;
+    double w = B, length = 0.0;
+    if (!working_tolerance(g, sur, piece, B, &w)) return kFail;
+    if (!surface_length(sur, piece, &length)) {
+        set_error(kErrDivision, "N_TESPTC");
+        return kFail;
+    }
+    double steps = std::floor(length / std::sqrt(w));
+    if (!(steps >= 1.0)) steps = 1.0;
+    if (steps > kMaxStartSteps) steps = kMaxStartSteps;
+    const int N = static_cast<int>(steps);
+    const int R = N < 10 ? 3 * N : 2 * N;
+    Scratch s;
+    Table<double> pu, pv;
+    if (!pu.reserve(s, R + 1) || !pv.reserve(s, R + 1)) {
+        set_error(kErrStorage, "N_TESPTC");
+        return kFail;
+    }
+    if (march(sur, piece, w, N, s, pu, pv) != kOk) return kFail;
     // Ends exactly at the piece's last point.
-    const Point3 last_pt = curve_point(piece, t_end, &ok);
+    bool ok = true;
+    const Point3 last_pt = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
     if (!ok) return kFail;
     pu[pu.size - 1] = last_pt.x;
     pv[pv.size - 1] = last_pt.y;
-    if (pu.size == 1) {
-        if (!pu.push(s, last_pt.x) || !pv.push(s, last_pt.y)) return no_storage();
+    if (pu.size == 1 && (!pu.push(s, last_pt.x) || !pv.push(s, last_pt.y))) {
+        set_error(kErrStorage, "N_TESPTC");
+        return kFail;
     }
     double* ru = S_GETR1D(pu.size - 1, pool);
     double* rv = S_GETR1D(pu.size - 1, pool);
@@ -558,21 +592,35 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
     return kOk;
 }
 
-Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
-                Curve* const* const* const* holes, int last_group, const int* outer_last,
-                const int* hole_last, const int* const* hole_curve_last, double** u, double** v,
-                int* last, int*** rings, int** counts, Pool* pool) {
-    PrivatePool priv;
-    Scratch s;
-    const double A = ctx.tol.surface, B = ctx.tol.trim;
-    double C = ctx.tol.parameter;
-    if (!(C >= 0.0)) C = 0.0;
-    SurfaceMeasures& g = ctx.measures;
-    const ControlNet& net = *sur->net;
-    g.u_min = sur->uknt->U[0];
-    g.u_max = sur->uknt->U[sur->uknt->m];
-    g.v_min = sur->vknt->U[0];
-    g.v_max = sur->vknt->U[sur->vknt->m];
+namespace {
+
+// A chord of sagitta s cuts about 2/3 s of area off per unit of its length,
+// and the polylines' chords keep between half the tolerance B and B, so
+// trim polygons of total length P lose about B P / 2 of the face. For a
+// small disc or a narrow strip that is several percent; this share of area
+// over outline keeps the loss under one percent.
+constexpr double kCoverageShare = 0.016;
+// The finest that share may make the trim tolerance, relative to the one
+// asked for: a sliver of a face should not cost a polygon of thousands.
+constexpr double kMaxTightening = 1.0 / 25.0;
+
+// The trim loops as N_TESSUR receives them.
+struct TrimInput {
+    Curve* const* const* outer;
+    Curve* const* const* const* holes;
+    int last_group;
+    const int* outer_last;
+    const int* hole_last;
+    const int* const* hole_curve_last;
+};
+
+// Domain, net measures and metric-plane scales of the surface.
+Status take_measures(const Surface& sur, SurfaceMeasures& g) {
+    const ControlNet& net = *sur.net;
+    g.u_min = sur.uknt->U[0];
+    g.u_max = sur.uknt->U[sur.uknt->m];
+    g.v_min = sur.vknt->U[0];
+    g.v_max = sur.vknt->U[sur.vknt->m];
     g.Lu = g.Lv = g.Lu_max = g.Lv_max = 0.0;
     for (int j = 0; j <= net.m; ++j) {
         double len = 0.0;
@@ -596,67 +644,90 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     }
     g.su = g.Lu / (g.u_max - g.u_min);
     g.sv = g.Lv / (g.v_max - g.v_min);
+    return kOk;
+}
 
-    LoopSet loops;
+// Every trim polygon, polygonised with tolerance B, moved to the metric
+// plane and indexed.
+Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in, double B,
+                     double C, Scratch& s, LoopSet& loops, Pool* pool) {
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESSUR");
         return kFail;
     };
-    for (int grp = 0; grp <= last_group; ++grp) {
-        for (int h = -1; h <= hole_last[grp]; ++h) {
+    loops.loops.size = 0;
+    for (int grp = 0; grp <= in.last_group; ++grp) {
+        for (int h = -1; h <= in.hole_last[grp]; ++h) {
             Loop loop;
             loop.group = grp;
             loop.outer = h < 0;
             if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
-            const Status st = h < 0 ? build_loop(g, *sur, outer[grp], outer_last[grp], true, B, C,
-                                                 s, loop, priv.get())
-                                    : build_loop(g, *sur, holes[grp][h], hole_curve_last[grp][h],
-                                                 false, B, C, s, loop, priv.get());
+            const Status st = h < 0
+                                  ? build_loop(g, sur, in.outer[grp], in.outer_last[grp], true, B,
+                                               C, s, loop, pool)
+                                  : build_loop(g, sur, in.holes[grp][h], in.hole_curve_last[grp][h],
+                                               false, B, C, s, loop, pool);
             if (st != kOk) return kFail;
             if (!loops.loops.push(s, loop)) return no_storage();
         }
     }
     g.c_prime = C * std::fmax(g.Lu, g.Lv);
+    // Padded for the snapping of points onto grid lines (a hundredth of C')
+    // that the triangulation does later.
+    const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
     for (int k = 0; k < loops.loops.size; ++k) {
         finish_loop(g, loops.loops[k], C, g.c_prime);
         if (loops.loops[k].outer && loops.loops[k].u.size < 3) {
             set_error(kErrDegenerate, "N_TESSUR");
             return kFail;
         }
-        // Padded for the snapping of points onto grid lines (a hundredth of
-        // C') that the triangulation does later.
-        const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
         if (!tess::index_loop(s, loops.loops[k], pad)) return no_storage();
     }
+    return kOk;
+}
 
-    tess::CellGrid grid;
-    tess::VertexTable verts;
-    if (N_TESSUB(g, sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
-    if (ctx.observer)
-        for (int k = 0; k < loops.loops.size; ++k)
-            ctx.observer->on_loop(k, loops.loops[k].outer, loops.loops[k].u.data,
-                                  loops.loops[k].v.data, loops.loops[k].u.size);
-    tess::Rings r;
-    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
-
-    const int count = verts.u.size;
-    if (count == 0) {
-        set_error(kErrDegenerate, "N_TESSUR");
-        return kFail;
-    }
-    // Result check: nothing may stray outside the outer polygon's box.
-    if (last_group == 0) {
-        const Loop& o = loops.loops[0];
-        const double e = 1.2 * g.c_prime;
-        for (int k = 0; k < count; ++k) {
-            if (r.entries[r.start[k]] == -1) continue;
-            if (verts.u[k] < o.umin - e || verts.u[k] > o.umax + e || verts.v[k] < o.vmin - e ||
-                verts.v[k] > o.vmax + e) {
-                set_error(kErrDegenerate, "N_TESSUR");
-                return kFail;
-            }
+// The trim tolerance under which the polygons' chords lose at most about
+// one percent of the face's area (metric plane, where a unit is roughly a
+// unit of model length); B itself when that is finer. Runs outside the
+// domain along its edges are no chords of a trim curve and do not count.
+double coverage_tolerance(const SurfaceMeasures& g, const LoopSet& loops, double B,
+                          bool with_edges) {
+    double area = 0.0, outline = 0.0;
+    auto off = [&](double u, double v) {
+        return (u < 0.0 ? 1 : 0) | (u > g.Lu ? 2 : 0) | (v < 0.0 ? 4 : 0) | (v > g.Lv ? 8 : 0);
+    };
+    for (int k = 0; k < loops.loops.size; ++k) {
+        const Loop& l = loops.loops[k];
+        double twice = 0.0;
+        for (int i = 0, j = l.u.size - 1; i < l.u.size; j = i++) {
+            twice += l.u[j] * l.v[i] - l.u[i] * l.v[j];
+            if (with_edges || (off(l.u[i], l.v[i]) & off(l.u[j], l.v[j])) == 0)
+                outline += std::hypot(l.u[i] - l.u[j], l.v[i] - l.v[j]);
         }
+        area += (l.outer ? 0.5 : -0.5) * std::fabs(twice);
     }
+    if (!(area > 0.0) || !(outline > 0.0)) return B;
+    return std::fmin(B, std::fmax(kCoverageShare * area / outline, kMaxTightening * B));
+}
+
+// Nothing of the mesh may stray outside the outer polygon's box.
+bool within_outer_box(const SurfaceMeasures& g, const LoopSet& loops,
+                      const tess::VertexTable& verts, const tess::Rings& r) {
+    const Loop& o = loops.loops[0];
+    const double e = 1.2 * g.c_prime;
+    for (int k = 0; k < verts.u.size; ++k) {
+        if (r.entries[r.start[k]] == -1) continue;
+        if (verts.u[k] < o.umin - e || verts.u[k] > o.umax + e || verts.v[k] < o.vmin - e ||
+            verts.v[k] > o.vmax + e)
+            return false;
+    }
+    return true;
+}
+
+// Copies the vertex table and the neighbour rings into the caller's pool.
+Status hand_over(const tess::VertexTable& verts, const tess::Rings& r, double** u, double** v,
+                 int* last, int*** rings, int** counts, Pool* pool) {
+    const int count = verts.u.size;
     double* ou = S_GETR1D(count - 1, pool);
     double* ov = S_GETR1D(count - 1, pool);
     int** lists = S_GETI1P(count - 1, pool);
@@ -675,8 +746,45 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     *last = count - 1;
     *rings = lists;
     *counts = cnt;
-    (void)no_storage;
     return kOk;
+}
+
+}  // namespace
+
+Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
+                Curve* const* const* const* holes, int last_group, const int* outer_last,
+                const int* hole_last, const int* const* hole_curve_last, double** u, double** v,
+                int* last, int*** rings, int** counts, Pool* pool) {
+    PrivatePool priv;
+    Scratch s;
+    const double A = ctx.tol.surface, B = ctx.tol.trim;
+    double C = ctx.tol.parameter;
+    if (!(C >= 0.0)) C = 0.0;
+    SurfaceMeasures& g = ctx.measures;
+    if (take_measures(*sur, g) != kOk) return kFail;
+    const TrimInput in{outer, holes, last_group, outer_last, hole_last, hole_curve_last};
+    LoopSet loops;
+    if (make_polygons(g, *sur, in, B, C, s, loops, priv.get()) != kOk) return kFail;
+    // A face small or narrow for its outline needs finer polygons, and the
+    // cell sides along its open domain edges finer chords, to be covered.
+    g.edge_tolerance = coverage_tolerance(g, loops, B, true);
+    const double fine = coverage_tolerance(g, loops, B, false);
+    if (fine < B && make_polygons(g, *sur, in, fine, C, s, loops, priv.get()) != kOk) return kFail;
+
+    tess::CellGrid grid;
+    tess::VertexTable verts;
+    if (N_TESSUB(g, sur, loops, A, g.c_prime, s, grid, verts) != kOk) return kFail;
+    if (ctx.observer)
+        for (int k = 0; k < loops.loops.size; ++k)
+            ctx.observer->on_loop(k, loops.loops[k].outer, loops.loops[k].u.data,
+                                  loops.loops[k].v.data, loops.loops[k].u.size);
+    tess::Rings r;
+    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
+    if (verts.u.size == 0 || (last_group == 0 && !within_outer_box(g, loops, verts, r))) {
+        set_error(kErrDegenerate, "N_TESSUR");
+        return kFail;
+    }
+    return hand_over(verts, r, u, v, last, rings, counts, pool);
 }
 
 }  // namespace ruvane

@@ -1,4 +1,4 @@
-// The cell triangulation on its own: hand-made subdivisions (with hanging
+// The cell triangulation on its own: random subdivisions (with hanging
 // vertices) and trim polygons, checked by the independent mesh checker.
 #include <gtest/gtest.h>
 
@@ -157,39 +157,6 @@ void expect_valid(const Result& r, const std::vector<Poly>& loops, double lu, do
     EXPECT_EQ(problems, "") << name;
     // The rings give back exactly the triangles.
     EXPECT_EQ(canonical(r.from_rings), canonical(r.mesh.tri)) << name;
-}
-
-TEST(TessMesh, HandMadeSubdivisions) {
-    std::vector<Box> single{{0, 4, 0, 4}};
-    std::vector<Box> refined;  // one corner refined three levels: hanging vertices
-    subdivide(
-        {0, 4, 0, 4}, 6, [](Box b, int) { return b.ua < 1.5 && b.va < 1.5; }, refined);
-    std::vector<Box> uniform;
-    subdivide(
-        {0, 4, 0, 4}, 4, [](Box, int) { return true; }, uniform);
-    const Poly around = rect(-0.1, -0.1, 4.1, 4.1);
-    struct Case {
-        const char* name;
-        const std::vector<Box>* cells;
-        std::vector<Poly> loops;
-    } cases[] = {
-        {"square hole in one cell", &single, {around, rect(1, 1, 3, 3, false)}},
-        {"disc in one cell", &single, {circle(2, 2, 1.5, 37)}},
-        {"disc over hanging vertices", &refined, {circle(2, 2, 1.9, 64)}},
-        {"hole on grid lines", &uniform, {around, rect(1, 1, 2, 3, false)}},
-        {"hole on grid lines, refined", &refined, {around, rect(0.5, 0.5, 2, 1, false)}},
-        {"outer loop along the domain edge", &refined, {rect(0, 0, 4, 3)}},
-        {"outer loop through grid corners", &uniform, {{{0, 0}, {4, 0}, {0, 4}}}},
-        {"two holes, one touching a cell edge",
-         &refined,
-         {circle(2, 2, 1.95, 50), circle(1, 1, 0.4, 20, false), rect(2, 2.2, 3, 2.8, false)}},
-        {"clockwise outer loop", &uniform, {circle(2, 2, 1.7, 33, false)}},
-        {"thin sliver region", &uniform, {{{0.1, 1.0}, {3.9, 1.0}, {3.9, 1.0001}, {0.1, 1.0001}}}},
-    };
-    for (const Case& c : cases) {
-        const Result r = run(*c.cells, c.loops);
-        expect_valid(r, c.loops, 4, 4, c.name);
-    }
 }
 
 bool simple(const Poly& p) {

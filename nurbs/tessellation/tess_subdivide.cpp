@@ -107,9 +107,68 @@ struct Flatness {
     int direction;  // 1: cut at constant v, 2: cut at constant u
 };
 
-// The flatness test of a cell's piece of surface.
+// How far the inner points of net line (i0, j0) + k (di, dj) stray from the
+// chord of its ends, as a multiple of the allowed: A for the distance, `tol`
+// for its part across the line within the surface (normal `nrm`), which is
+// what a chord on the mesh boundary cuts off the face.
+double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int last, double A,
+                   double tol, const Point3& nrm) {
+    const Point3 a = net_point(net, i0, j0), b = net_point(net, i0 + last * di, j0 + last * dj);
+    const Point3 ab = vec_sub(b, a);
+    const double len2 = vec_dot(ab, ab);
+    double worst = 0.0;
+    for (int k = 1; k < last; ++k) {
+        const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
+        double d = 0.0;
+        if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
+        worst = std::fmax(worst, d / A);
+        if (tol >= A || !(len2 > 0.0)) continue;
+        const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
+        const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
+        const Point3 across = vec_sub(off, vec_scale(nrm, vec_dot(off, nrm)));
+        worst = std::fmax(worst, vec_length(across) / tol);
+    }
+    return worst;
+}
+
+// The inner control points of a curved piece lie about twice as far from its
+// corners' plane as the surface itself does, so the net alone would ask for
+// cells a third smaller than the tolerance needs. A net within kNetSlack A is
+// accepted when the surface, sampled on a 5 x 5 grid, keeps within
+// kSampledShare A of the two triangles through the cell's corners.
+constexpr double kNetSlack = 2.0;
+constexpr double kSampledShare = 0.75;
+
+// Whether the surface over the cell stays within `tol` of the bilinear patch
+// of its corners, widened by the quarter twist by which either pair of
+// triangles departs from that patch.
+bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
+    Point3 c[4];
+    const double cu[4] = {ua, ub, ua, ub}, cv[4] = {va, va, vb, vb};
+    for (int k = 0; k < 4; ++k)
+        if (N_SUREVN(sur, 1, cu[k], cv[k], &c[k]) != kOk) return false;
+    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
+    const double budget = tol - 0.25 * vec_length(twist);
+    if (!(budget > 0.0)) return false;
+    for (int i = 0; i <= 4; ++i)
+        for (int j = 0; j <= 4; ++j) {
+            if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
+            const double s = 0.25 * i, t = 0.25 * j;
+            Point3 S;
+            if (N_SUREVN(sur, 1, ua + s * (ub - ua), va + t * (vb - va), &S) != kOk) return false;
+            const Point3 bil =
+                vec_add(vec_add(vec_scale(c[0], (1 - s) * (1 - t)), vec_scale(c[1], s * (1 - t))),
+                        vec_add(vec_scale(c[2], (1 - s) * t), vec_scale(c[3], s * t)));
+            if (!(vec_distance(S, bil) <= budget)) return false;
+        }
+    return true;
+}
+
+// The flatness test of a cell's piece of surface. `side` holds the
+// tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
+// A inside the domain, finer where a line is part of the mesh boundary.
 Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
-                  double vb, double A, Pool* pool) {
+                  double vb, double A, const double side[4], Pool* pool) {
     const ControlNet& net = *piece.net;
     const int n = net.n, m = net.m;
     for (int direction = 1; direction <= 2; ++direction) {
@@ -183,11 +242,27 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
             return {false, along_u > along_v ? 2 : 1};
         }
     }
-    // Plane test.
-    bool in_plane = true;
-    for (int i = 0; i <= n && in_plane; ++i)
-        for (int j = 0; j <= m && in_plane; ++j)
-            in_plane = std::fabs(vec_dot(vec_sub(net_point(net, i, j), centre), normal)) <= A;
+    // Plane test: the surface lies between the highest and the lowest
+    // control point over the plane, the triangles between the highest and
+    // the lowest corner (a twisted piece's corners stand off the plane), and
+    // the two must be within A of each other.
+    double lo = DBL_MAX, hi = -DBL_MAX, corner_lo = DBL_MAX, corner_hi = -DBL_MAX;
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= m; ++j) {
+            const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
+            lo = std::fmin(lo, d);
+            hi = std::fmax(hi, d);
+            if ((i == 0 || i == n) && (j == 0 || j == m)) {
+                corner_lo = std::fmin(corner_lo, d);
+                corner_hi = std::fmax(corner_hi, d);
+            }
+        }
+    const double off_plane = std::fmax(hi - corner_lo, corner_hi - lo);
+    const bool strict_sides = side[0] >= A && side[1] >= A && side[2] >= A && side[3] >= A;
+    const bool in_plane = off_plane <= A;
+    if (!in_plane && off_plane <= kNetSlack * A && strict_sides &&
+        surface_close(sur, ua, ub, va, vb, kSampledShare * A))
+        return {true, 0};
     if (!in_plane) {
         double spread_u = 0.0, spread_v = 0.0;
         for (int j = 0; j <= m; ++j) {
@@ -210,22 +285,18 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
         }
         return {false, spread_u > spread_v ? 2 : 1};
     }
-    // Edge test: the boundary lines of the net must be straight within A.
-    double worst_u = 0.0, worst_v = 0.0;
-    auto worst = [&](const Point3& p, const Point3& a, const Point3& b, double* w) {
-        double d = 0.0;
-        if (G_DISPAB(p, a, b, &d) != kOk) d = DBL_MAX;
-        *w = std::fmax(*w, d);
-    };
-    for (int i = 1; i < n; ++i) {
-        worst(net_point(net, i, 0), c00, cn0, &worst_u);
-        worst(net_point(net, i, m), c0m, cnm, &worst_u);
+    // Edge test: the boundary lines of the net must be straight within their
+    // tolerances.
+    const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
+                                    line_excess(net, 0, m, 1, 0, n, A, side[1], normal));
+    const double over_v = std::fmax(line_excess(net, 0, 0, 0, 1, m, A, side[2], normal),
+                                    line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
+    if (over_u > 1.0 || over_v > 1.0) {
+        if (over_u <= kNetSlack && over_v <= kNetSlack && strict_sides &&
+            surface_close(sur, ua, ub, va, vb, kSampledShare * A))
+            return {true, 0};
+        return {false, over_u > over_v ? 2 : 1};
     }
-    for (int j = 1; j < m; ++j) {
-        worst(net_point(net, 0, j), c00, c0m, &worst_v);
-        worst(net_point(net, n, j), cn0, cnm, &worst_v);
-    }
-    if (worst_u > A || worst_v > A) return {false, worst_u > worst_v ? 2 : 1};
     return {true, 0};
 }
 
@@ -326,6 +397,9 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     }
 
     const double margin = 20.0 * c_prime;
+    const bool closed_u = net_closed(*sur->net, 1);
+    const bool closed_v = net_closed(*sur->net, 2);
+    const double edge = g.edge_tolerance > 0.0 ? std::fmin(A, g.edge_tolerance) : A;
     bool split_any = false;
     while (stack.size > 0) {
         Cell c = stack[--stack.size];
@@ -334,7 +408,12 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
         Flatness f{true, 0};
         if (!final_cell) {
             PrivatePool scratch;
-            f = flatness(*sur, c.piece, c.ua, c.ub, c.va, c.vb, A, scratch.get());
+            // A cell side on an open edge of the domain is where the mesh
+            // ends: it is held to the trim tolerance, as the trim polygons are.
+            const double side[4] = {
+                !closed_v && c.va == 0.0 ? edge : A, !closed_v && c.vb == Lv ? edge : A,
+                !closed_u && c.ua == 0.0 ? edge : A, !closed_u && c.ub == Lu ? edge : A};
+            f = flatness(*sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
             final_cell = f.flat;
             if (final_cell && crowded(loops, c, 2.0 * margin)) {
                 final_cell = false;
@@ -418,8 +497,6 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     }
 
     // Seam partners of closed surfaces: the same v (or u) on both sides.
-    const bool closed_u = net_closed(*sur->net, 1);
-    const bool closed_v = net_closed(*sur->net, 2);
 
     // Corner grid.
     {

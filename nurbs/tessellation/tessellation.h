@@ -17,6 +17,9 @@ struct SurfaceMeasures {
     double area;                        // Lu_max * Lv_max
     double su, sv;                      // metric-plane scales
     double c_prime;                     // param_tolerance * max(Lu, Lv)
+    // Chord tolerance of the mesh boundary: the trim tolerance, made finer
+    // where the face is small or narrow for its outline; 0 for none.
+    double edge_tolerance;
 };
 
 // The three tolerances of a tessellation: trim polygons, surface flatness,
