@@ -2,12 +2,14 @@
 // hooks that fail, and installs killed at any instant.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <set>
 #include <string>
 
 #include "components/component_index.h"
 #include "components/testing/scratch.h"
+#include "platform/testing/faulty_platform.h"
 #include "tools/sxinstall/component_installer.h"
 
 #ifndef _WIN32
@@ -42,7 +44,7 @@ TEST(SxinstallTransactions, ReservedNamesOwnersAndFailingHooks) {
     ASSERT_TRUE(install_component(
         request_for(dir, "alpha", 1, {{"s", "lib\\shared.dll", a}, {"o", "old.txt", a}}), &error));
     for (const char* name : {"COMPINDX.DAT", "Compindx.Dat.lock", "compindx.dat.new",
-                             "sub\\compindx.dat.journal", "x.sxinstall-new"}) {
+                             "sub\\compindx.dat.journal", "x.sxinstall-new", "y.sxinstall-old"}) {
         EXPECT_FALSE(install_component(request_for(dir, "evil", 1, {{"x", name, b}}), &error));
         EXPECT_NE(error.find("reserved"), std::string::npos) << name << ": " << error;
     }
@@ -60,31 +62,86 @@ TEST(SxinstallTransactions, ReservedNamesOwnersAndFailingHooks) {
     EXPECT_TRUE(FilePath(dir.text() + "lib\\shared.dll").exists());
     ASSERT_TRUE(remove_component(dir, "beta", &error, 0)) << error;
     EXPECT_FALSE(FilePath(dir.text() + "lib\\shared.dll").exists());
-
-    // A hook that cannot be loaded: no record, no files left.
-    InstallRequest hooked =
-        request_for(dir, "hooked", 1, {{"h", "hook.dll", a}, {"d", "d.bin", a}});
-    hooked.hooks = {"h"};
-    EXPECT_FALSE(install_component(hooked, &error));
-    std::vector<IndexRecord> records;
-    ASSERT_TRUE(list_components(dir, &records, &error));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].name, "ALPHA");
-    EXPECT_FALSE(FilePath(dir.text() + "hook.dll").exists() ||
-                 FilePath(dir.text() + "d.bin").exists());
 }
 
-#ifndef _WIN32
+// Every file below a folder with its bytes, and every folder (with its
+// trailing backslash), by relative path.
+using Tree = std::map<std::string, std::string>;
 bool collect(const FilePath& entry, void* argument, bool is_directory) {
-    auto* found = static_cast<std::pair<std::string, std::set<std::string>*>*>(argument);
+    auto* found = static_cast<std::pair<std::string, Tree*>*>(argument);
     const std::string name = entry.file_name();
     if (name == "." || name == "..") return true;
-    std::pair<std::string, std::set<std::string>*> inner{found->first + name + "\\", found->second};
+    std::pair<std::string, Tree*> inner{found->first + name + "\\", found->second};
     if (is_directory) FilePath(entry.text() + "\\").for_each_entry(collect, &inner);
-    if (!is_directory) found->second->insert(found->first + name);
+    std::string& bytes = (*found->second)[is_directory ? inner.first : found->first + name];
+    if (!is_directory) read_file(entry.text(), &bytes);
     return true;
 }
 
+Tree tree_of(const FilePath& directory) {
+    Tree tree;
+    std::pair<std::string, Tree*> walk{"", &tree};
+    directory.for_each_entry(collect, &walk);
+    return tree;
+}
+
+// A hook that cannot run undoes its install whole: an upgrade leaves the old
+// version's files and index byte for byte, a fresh install leaves nothing.
+TEST(SxinstallTransactions, FailedHookLeavesTheOldInstallationAsItWas) {
+    ScratchDir scratch;
+    const FilePath dir(scratch / "components\\"), v1(scratch / "v1"), v2(scratch / "v2");
+    ASSERT_TRUE(write_file(v1.text(), "version one") && write_file(v2.text(), "two, no library"));
+    std::string error;
+    ASSERT_TRUE(install_component(request_for(dir, "other", 1, {{"x", "other.txt", v1}}), &error));
+    ASSERT_TRUE(install_component(
+        request_for(dir, "comp", 1,
+                    {{"h", "hook.dll", v1}, {"k", "kept.txt", v1}, {"g", "gone", v1}}),
+        &error));
+    const Tree before = tree_of(dir);
+    InstallRequest upgrade = request_for(
+        dir, "comp", 2, {{"h", "hook.dll", v2}, {"k", "kept.txt", v2}, {"n", "sub\\new.txt", v2}});
+    InstallRequest fresh =
+        request_for(dir, "fresh", 1, {{"h", "f\\hook.dll", v2}, {"d", "d.txt", v2}});
+    upgrade.hooks = fresh.hooks = {"h"};
+    for (const InstallRequest& request : {upgrade, fresh}) {
+        EXPECT_FALSE(install_component(request, &error));
+        EXPECT_NE(error.find("undone"), std::string::npos) << error;
+        EXPECT_EQ(tree_of(dir), before) << request.name;
+    }
+}
+
+// A component directory that cannot be made or written is reported at once
+// with the system's reason, never after a wait as a lock another program holds.
+TEST(SxinstallTransactions, UnusableDirectoryIsReportedAtOnceWithItsCause) {
+    ScratchDir scratch;
+    ASSERT_TRUE(write_file(scratch / "file", "x") &&
+                FilePath(scratch / "made\\").ensure_directory());
+    const struct {
+        std::string directory;
+        void (*arm)(FaultyPlatform&);
+        const char* cause;
+    } cases[] = {
+        {scratch / "file\\components\\", [](FaultyPlatform&) {}, "is a file"},
+        {scratch / "new\\components\\",
+         [](FaultyPlatform& f) { f.fail_create_directory("components"); }, "(system error 5)"},
+        {scratch / "made\\", [](FaultyPlatform& f) { f.fail_lock(kIndexFileName); },
+         "(system error 5)"},
+    };
+    for (const auto& c : cases) {
+        FaultyPlatform faulty;
+        c.arm(faulty);
+        ScopedPlatform scope(&faulty);
+        std::string error;
+        EXPECT_FALSE(install_component(request_for(FilePath(c.directory), "c", 1,
+                                                   {{"k", "k.txt", FilePath(scratch / "file")}}),
+                                       &error));
+        EXPECT_NE(error.find(c.cause), std::string::npos) << error;
+        EXPECT_EQ(error.find("locked"), std::string::npos) << error;
+        EXPECT_EQ(faulty.calls(Call::sleep_ms), 0) << error;
+    }
+}
+
+#ifndef _WIN32
 // Installs, upgrades and removals killed at random instants over an index of
 // 400 records: afterwards the next install takes the lock at once, and the
 // directory holds exactly what the index lists, each file as its listed
@@ -160,8 +217,8 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     }
     EXPECT_EQ(records.size(), filler.size() + components);
     std::set<std::string> present;
-    std::pair<std::string, std::set<std::string>*> walk{"", &present};
-    dir.for_each_entry(collect, &walk);
+    for (const auto& [path, bytes] : tree_of(dir))
+        if (path.back() != '\\') present.insert(path);
     present.erase(std::string(kIndexFileName) + ".lock");  // a killed holder's, unheld
     EXPECT_EQ(present, listed);
 }
