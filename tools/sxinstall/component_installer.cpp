@@ -83,7 +83,7 @@ std::string system_reason() {
 }
 
 // The folders between the component directory and `relative`'s file that do
-// not exist yet, outermost first: what an undone install takes away again.
+// not exist yet, outermost first.
 std::vector<std::string> missing_folders(const FilePath& directory, const std::string& relative) {
     std::vector<std::string> missing;
     std::vector<std::string> elements = split_elements(relative);
@@ -109,7 +109,7 @@ bool copy_durably(const FilePath& from, const FilePath& to) {
 }
 
 bool copy_into(const FilePath& directory, const FilePath& source, const std::string& relative,
-               std::vector<std::string>* made_folders, std::string* error) {
+               std::string* error) {
     bool is_directory = false;
     if (!source.exists(&is_directory) || is_directory) {
         *error = "no such file: " + source.text();
@@ -121,7 +121,6 @@ bool copy_into(const FilePath& directory, const FilePath& source, const std::str
             *error = "cannot create the folder " + directory.text() + folder + system_reason();
             return false;
         }
-        made_folders->push_back(folder);
     }
     // The copy waits under its pending name until the index names it.
     if (!copy_durably(source, FilePath(destination.text() + kPendingSuffix))) {
@@ -214,7 +213,6 @@ struct Journal {
     std::vector<std::string> moves;     // relative paths whose pending copy goes into place
     std::vector<std::string> replaced;  // moves onto a file that waits as its backup
     std::vector<std::string> deletes;   // relative paths to delete (saved, for an install)
-    std::vector<std::string> folders;   // folders the install made, outermost first
 };
 
 std::string format_journal(const Journal& journal) {
@@ -226,10 +224,7 @@ std::string format_journal(const Journal& journal) {
     for (const auto& [key, path] : journal.record.files)
         text += "file\n" + key + "\n" + path + "\n";
     const std::pair<const char*, const std::vector<std::string>*> lists[] = {
-        {"move", &journal.moves},
-        {"replaced", &journal.replaced},
-        {"delete", &journal.deletes},
-        {"folder", &journal.folders}};
+        {"move", &journal.moves}, {"replaced", &journal.replaced}, {"delete", &journal.deletes}};
     for (const auto& [tag, paths] : lists)
         for (const std::string& path : *paths) text += std::string(tag) + "\n" + path + "\n";
     return text + "end\n";
@@ -252,10 +247,7 @@ bool parse_journal(std::FILE* in, Journal* journal) {
     journal->removal = kind == "remove";
     journal->record.version = std::atoi(version.c_str());
     const std::pair<const char*, std::vector<std::string>*> lists[] = {
-        {"move", &journal->moves},
-        {"replaced", &journal->replaced},
-        {"delete", &journal->deletes},
-        {"folder", &journal->folders}};
+        {"move", &journal->moves}, {"replaced", &journal->replaced}, {"delete", &journal->deletes}};
     while (read_line(in, &tag)) {
         if (tag == "end") return true;
         const auto list = std::find_if(std::begin(lists), std::end(lists),
@@ -330,8 +322,9 @@ void drop_saved(const FilePath& directory, const FilePath& index, const Journal&
     FilePath(index.text() + kBackupSuffix).delete_file();
 }
 
-// Undoes an install at whatever step it stopped: every file, folder and the
-// index as they were before it. Repeatable, like `swap_in`.
+// Undoes an install at whatever step it stopped: every file and the index as
+// they were before it (the sweep below takes the folders it made). Repeatable,
+// like `swap_in`.
 void undo_install(const FilePath& directory, const FilePath& index, const Journal& journal) {
     for (const std::string& path : journal.moves) {
         const FilePath live(directory.text() + path), saved(live.text() + kBackupSuffix);
@@ -345,8 +338,6 @@ void undo_install(const FilePath& directory, const FilePath& index, const Journa
         const FilePath live(directory.text() + path), saved(live.text() + kBackupSuffix);
         if (saved.exists()) move_file(saved.text(), live.text());
     }
-    for (auto folder = journal.folders.rbegin(); folder != journal.folders.rend(); ++folder)
-        FilePath(directory.text() + *folder).remove_directory();
     const FilePath saved_index(index.text() + kBackupSuffix);
     if (journal.old_index == OldIndex::saved && saved_index.exists())
         move_file(saved_index.text(), index.text());
@@ -354,16 +345,24 @@ void undo_install(const FilePath& directory, const FilePath& index, const Journa
         index.delete_file();
 }
 
+// Deletes what an interrupted change left: pending and saved copies, the
+// index's unfinished rewrite, and the folders that are left empty (a
+// component's folders only ever hold its files).
 bool sweep_entry(const FilePath& entry, void* argument, bool is_directory) {
     const std::string name = entry.file_name();
     if (name == "." || name == "..") return true;
     if (is_directory) {
-        FilePath(entry.text() + "\\").for_each_entry(sweep_entry, argument);
-    } else if (ends_with(name, kPendingSuffix) || ends_with(name, kBackupSuffix)) {
+        const FilePath folder(entry.text() + "\\");
+        folder.for_each_entry(sweep_entry, argument);
+        platform().remove_directory(folder.c_str());  // only when empty
+    } else if (ends_with(name, kPendingSuffix) || ends_with(name, kBackupSuffix) ||
+               equals_ignoring_ascii_case(name, std::string(kIndexFileName) + ".new")) {
         entry.delete_file();
     }
     return true;
 }
+
+void sweep(const FilePath& directory) { directory.for_each_entry(sweep_entry, nullptr); }
 
 // The index's record of `name` (`present` tells whether it has one); false
 // when the index cannot be read.
@@ -404,7 +403,7 @@ void recover_interrupted(const FilePath& directory, const FilePath& index) {
         }
         journal_path.delete_file();
     }
-    directory.for_each_entry(sweep_entry, nullptr);
+    sweep(directory);
 }
 
 std::string index_read_error(const FilePath& index) {
@@ -559,7 +558,7 @@ bool stage(const FilePath& directory, const FilePath& source, const std::string&
            Journal* journal, std::string* error) {
     journal->moves.push_back(relative);
     if (FilePath(directory.text() + relative).exists()) journal->replaced.push_back(relative);
-    return copy_into(directory, source, relative, &journal->folders, error);
+    return copy_into(directory, source, relative, error);
 }
 
 bool stage_files(const FilePath& directory, const InstallRequest& request, Journal* journal,
@@ -689,6 +688,7 @@ bool install_component(const InstallRequest& request, std::string* error) {
         !commit(directory, index, records, &journal, error)) {
         undo_install(directory, index, journal);
         journal_path.delete_file();
+        sweep(directory);
         return false;
     }
 
@@ -698,6 +698,7 @@ bool install_component(const InstallRequest& request, std::string* error) {
         // ones it replaced and the index are put back as they were.
         undo_install(directory, index, journal);
         journal_path.delete_file();
+        sweep(directory);
         *error += "; the install was undone";
         return false;
     }

@@ -176,8 +176,10 @@ TEST(Sxinstall, RefusesBadRequestsAndKeepsTheIndexWhenItCannotWrite) {
         EXPECT_FALSE(FilePath(directory.text() + "other.bin").exists());  // nothing copied
     }
     // The new index cannot be written beside the old one.
-    ASSERT_TRUE(FilePath(directory.text() + "compindx.dat.new\\").ensure_directory());
+    ASSERT_TRUE(FilePath(directory.text() + "compindx.dat.new\\").ensure_directory() &&
+                write_file(directory.text() + "compindx.dat.new\\x", "x"));
     EXPECT_FALSE(install_component(request([](InstallRequest&) {}), &error));
+    EXPECT_FALSE(FilePath(directory.text() + "other.bin").exists());
 
     std::string after;
     ASSERT_TRUE(read_file(directory.text() + "compindx.dat", &after));

@@ -2,6 +2,8 @@
 // hooks that fail, and installs killed at any instant.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <random>
 #include <set>
@@ -142,8 +144,84 @@ TEST(SxinstallTransactions, UnusableDirectoryIsReportedAtOnceWithItsCause) {
 }
 
 #ifndef _WIN32
+// Ends the process just before its n-th change to the file system, as a
+// power cut or a kill at that instant would.
+class StopAt : public FaultyPlatform {
+public:
+    explicit StopAt(int n) : left_(n) {}
+    bool copy_file(const char* from, const char* to, bool fail_if_exists) override {
+        return step() && FaultyPlatform::copy_file(from, to, fail_if_exists);
+    }
+    bool replace_file(const char* from, const char* to) override {
+        return step() && FaultyPlatform::replace_file(from, to);
+    }
+    bool delete_file(const char* path) override {
+        return step() && FaultyPlatform::delete_file(path);
+    }
+    bool create_directory(const char* path) override {
+        return step() && FaultyPlatform::create_directory(path);
+    }
+    bool remove_directory(const char* path) override {
+        return step() && FaultyPlatform::remove_directory(path);
+    }
+
+private:
+    bool step() {
+        if (left_-- == 0) _exit(3);
+        return true;
+    }
+    int left_;
+};
+
+// An upgrade stopped before each of its steps in turn, then recovered by the
+// next installer: the directory is the old installation or the new one,
+// byte for byte; with a hook that fails it is always the old one.
+TEST(SxinstallTransactions, UpgradeStoppedAtAnyStepLeavesOneWholeVersion) {
+    for (const bool hooked : {false, true}) {
+        Tree old_tree, new_tree;
+        int stops = 0;
+        for (int step = -1;; ++step) {  // -1: runs to the end
+            ScratchDir scratch;
+            const FilePath dir(scratch / "components\\"), v1(scratch / "1"), v2(scratch / "2");
+            ASSERT_TRUE(write_file(v1.text(), "one") && write_file(v2.text(), "two"));
+            std::string error;
+            ASSERT_TRUE(install_component(
+                request_for(dir, "c", 1, {{"h", "h.dll", v1}, {"k", "k", v1}, {"g", "g", v1}}),
+                &error));
+            InstallRequest upgrade =
+                request_for(dir, "c", 2, {{"h", "h.dll", v2}, {"k", "k", v2}, {"n", "sub\\n", v2}});
+            if (hooked) upgrade.hooks = {"h"};
+            if (step == -1) old_tree = tree_of(dir);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                StopAt stop(step);
+                ScopedPlatform scope(&stop);
+                _exit(install_component(upgrade, &error) ? 0 : 1);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_FALSE(remove_component(dir, "none", &error, 0));  // recovers first
+            Tree now = tree_of(dir);
+            now.erase(std::string(kIndexFileName) + ".lock");  // the stopped holder's
+            if (step == -1) {
+                EXPECT_EQ(WEXITSTATUS(status), hooked ? 1 : 0);
+                new_tree = now;
+                continue;
+            }
+            if (WEXITSTATUS(status) != 3) break;  // no step left to stop at
+            EXPECT_TRUE(now == old_tree || now == new_tree) << "stopped at step " << step;
+            ++stops;
+        }
+        EXPECT_GT(stops, 10);
+        EXPECT_EQ(new_tree == old_tree, hooked);
+    }
+}
+
 // Installs, upgrades and removals killed at random instants over an index of
-// 400 records: afterwards the next install takes the lock at once, and the
+// 400 records, some of them undoing a failed hook: afterwards the next install
+// takes the lock at once, nothing of the undone component remains, and the
 // directory holds exactly what the index lists, each file as its listed
 // version wrote it.
 TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
@@ -157,6 +235,7 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
         return scratch / ("s" + std::to_string(c) + std::to_string(v) + std::to_string(f));
     };
     // Version v lists f0..fv; f0 moves to another folder in version 3.
+    // Component 3's hook f0 is no library: every install of it is undone.
     auto request = [&](int c, int v) {
         std::vector<ComponentFile> files;
         for (int f = 0; f <= v; ++f)
@@ -164,7 +243,9 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
                              (f == 0 && v == 3 ? "moved\\c" : "c") + std::to_string(c) + "\\f" +
                                  std::to_string(f),
                              FilePath(source(c, v, f))});
-        return request_for(dir, "comp" + std::to_string(c), v, files);
+        InstallRequest r = request_for(dir, "comp" + std::to_string(c), v, files);
+        if (c == 3) r.hooks = {"f0"};
+        return r;
     };
     for (int c = 0; c < 4; ++c)
         for (int v = 1; v <= 3; ++v)
@@ -178,7 +259,10 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     int kills = 0, rounds = 0;
     for (; kills < 200 && rounds < 4000; ++rounds) {
         const int c = static_cast<int>(random() % 4), v = static_cast<int>(random() % 4);
-        const useconds_t delay = random() % 6000;
+        // From 0.1 ms to 0.2 s, evenly on a log scale: every phase of an
+        // install (which takes up to about 0.15 s here) is hit.
+        const auto delay = static_cast<useconds_t>(
+            100 * std::exp(std::uniform_real_distribution<double>(0, std::log(2000.0))(random)));
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -216,6 +300,9 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
         }
     }
     EXPECT_EQ(records.size(), filler.size() + components);
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const IndexRecord& r) { return r.name == "COMP3"; }),
+              0);
     std::set<std::string> present;
     for (const auto& [path, bytes] : tree_of(dir))
         if (path.back() != '\\') present.insert(path);
