@@ -118,30 +118,11 @@ inline std::vector<ExpectedValue> uninstall_entry_for(const std::string& uninsta
     };
 }
 
-// Deleted bottom-up with a bound, independently of the hooks' own removal.
-inline void remove_key_tree(RegKey root, const std::string& subkey, int depth = 0) {
-    Platform& os = platform();
-    RegKey key = 0;
-    if (depth > 64 || os.reg_open_key(root, subkey.c_str(), kKeyRead, &key) != kErrorSuccess)
-        return;
-    std::vector<std::string> children;
-    for (uint32_t i = 0;; ++i) {
-        char name[512];
-        uint32_t size = sizeof name;
-        if (os.reg_enum_key(key, i, name, &size) != kErrorSuccess) break;
-        children.emplace_back(name, size);
-    }
-    os.reg_close_key(key);
-    for (const std::string& child : children)
-        remove_key_tree(root, subkey + "\\" + child, depth + 1);
-    os.reg_delete_key(root, subkey.c_str());
-}
-
 inline void clear_hook_registry() {
-    remove_key_tree(kHkeyClassesRoot, ".sxvm");
-    remove_key_tree(kHkeyClassesRoot, "StellarixBytecode");
-    remove_key_tree(kHkeyLocalMachine, kTestOlderUninstallKey);
-    remove_key_tree(kHkeyLocalMachine, kTestUninstallKey);
+    delete_registry_tree(kHkeyClassesRoot, ".sxvm");
+    delete_registry_tree(kHkeyClassesRoot, "StellarixBytecode");
+    delete_registry_tree(kHkeyLocalMachine, kTestOlderUninstallKey);
+    delete_registry_tree(kHkeyLocalMachine, kTestUninstallKey);
     RegKey key = 0;
     if (platform().reg_open_key(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3D",
                                 kKeyAllAccess, &key) == kErrorSuccess) {
