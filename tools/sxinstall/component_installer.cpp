@@ -294,24 +294,30 @@ bool listed(const std::vector<std::string>& paths, const std::string& path) {
                        [&](const std::string& p) { return same_path(p, path); });
 }
 
-void move_file(const std::string& from, const std::string& to) {
-    platform().replace_file(from.c_str(), to.c_str());
+bool move_file(const std::string& from, const std::string& to) {
+    return platform().replace_file(from.c_str(), to.c_str());
 }
 
 // Puts the new files in place. What they replace, and what the new version
 // no longer has, waits under its saved name until the install is kept.
 // Repeatable: each step looks at what an earlier, killed run already did.
-void swap_in(const FilePath& directory, const Journal& journal) {
+// Gives the first file that could not be moved (one in use, say), if any.
+std::string swap_in(const FilePath& directory, const Journal& journal) {
+    std::string stuck;
+    auto move = [&](const std::string& from, const std::string& to) {
+        if (!move_file(from, to) && stuck.empty()) stuck = from + system_reason();
+    };
     for (const std::string& path : journal.moves) {
         const std::string live = directory.text() + path;
         if (!FilePath(live + kPendingSuffix).exists()) continue;
-        if (FilePath(live).exists()) move_file(live, live + kBackupSuffix);
-        move_file(live + kPendingSuffix, live);
+        if (FilePath(live).exists()) move(live, live + kBackupSuffix);
+        move(live + kPendingSuffix, live);
     }
     for (const std::string& path : journal.deletes) {
         const std::string live = directory.text() + path;
-        if (FilePath(live).exists()) move_file(live, live + kBackupSuffix);
+        if (FilePath(live).exists()) move(live, live + kBackupSuffix);
     }
+    return stuck;
 }
 
 // The install is kept: the saved old files and index go.
@@ -646,8 +652,9 @@ bool commit(const FilePath& directory, const FilePath& index,
         *error = "cannot write the index " + index.text() + system_reason();
         return false;
     }
-    swap_in(directory, *journal);
-    return true;
+    const std::string stuck = swap_in(directory, *journal);
+    if (!stuck.empty()) *error = "cannot move " + stuck;
+    return stuck.empty();
 }
 
 }  // namespace

@@ -87,9 +87,10 @@ Tree tree_of(const FilePath& directory) {
     return tree;
 }
 
-// A hook that cannot run undoes its install whole: an upgrade leaves the old
-// version's files and index byte for byte, a fresh install leaves nothing.
-TEST(SxinstallTransactions, FailedHookLeavesTheOldInstallationAsItWas) {
+// A hook that cannot run, or a file that cannot be moved into place, undoes
+// the install whole: an upgrade leaves the old version's files and index
+// byte for byte, a fresh install leaves nothing.
+TEST(SxinstallTransactions, FailedHookOrMoveLeavesTheOldInstallationAsItWas) {
     ScratchDir scratch;
     const FilePath dir(scratch / "components\\"), v1(scratch / "v1"), v2(scratch / "v2");
     ASSERT_TRUE(write_file(v1.text(), "version one") && write_file(v2.text(), "two, no library"));
@@ -104,11 +105,14 @@ TEST(SxinstallTransactions, FailedHookLeavesTheOldInstallationAsItWas) {
         dir, "comp", 2, {{"h", "hook.dll", v2}, {"k", "kept.txt", v2}, {"n", "sub\\new.txt", v2}});
     InstallRequest fresh =
         request_for(dir, "fresh", 1, {{"h", "f\\hook.dll", v2}, {"d", "d.txt", v2}});
+    InstallRequest stuck = upgrade;  // no hook, but a file in use stays in the way
     upgrade.hooks = fresh.hooks = {"h"};
-    for (const InstallRequest& request : {upgrade, fresh}) {
-        EXPECT_FALSE(install_component(request, &error));
-        EXPECT_NE(error.find("undone"), std::string::npos) << error;
-        EXPECT_EQ(tree_of(dir), before) << request.name;
+    for (const InstallRequest* request : {&upgrade, &fresh, &stuck}) {
+        FaultyPlatform faulty;
+        if (request == &stuck) faulty.fail_replace_file("kept.txt.sxinstall-new");
+        ScopedPlatform scope(&faulty);
+        EXPECT_FALSE(install_component(*request, &error));
+        EXPECT_EQ(tree_of(dir), before) << error;
     }
 }
 
