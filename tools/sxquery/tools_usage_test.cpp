@@ -53,7 +53,8 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
     const bool root_user = geteuid() == 0;  // read-only folders do not stop it
     // 100 requirements over an index whose lock another program holds: each
     // read of the index waits 250 ms for it.
-    std::string many = "Stellarix3D: 1 12 x RUN=c:1";
+    std::string many = "Stellarix3D: 1 12 x RUN=c:1", windows_scratch = "Z:" + scratch;
+    std::replace(windows_scratch.begin(), windows_scratch.end(), '/', '\\');
     for (int i = 0; i < 100; ++i) many += " REQ=c:1";
     ASSERT_EQ(mkdir((scratch + "/comps3").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((scratch + "/root/drive_c").c_str(), 0755), 0);
@@ -120,8 +121,8 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
         {player + " applet.sxvm", 0, "", false},  // no record asked for
         {launcher + " " + scratch + "/applet.sxvm", 255, "not a regular file", false},
         {launcher + " /nonexistent/x.sxvm", 255, "Z:\\nonexistent\\x.sxvm", false},
-        {launcher + " " + scratch + "/many.sxvm", 255, "Unable to locate the Stellarix Player 1",
-         false},
+        {launcher + " '" + windows_scratch + "\\many.sxvm'", 255,
+         "Unable to locate the Stellarix Player 1", false},
         {"env SX_WINROOT=" + scratch + "/many.sxvm " + sxquery + " list", 1,
          "cannot prepare the emulated Windows root", false},
         {"sh -c 'cd " + scratch + " && SX_WINROOT=relative " + sxquery + " list'", 0,
