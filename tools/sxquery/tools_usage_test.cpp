@@ -61,7 +61,12 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
     std::ofstream(scratch + "/many.sxvm") << many << "\n";
     std::ofstream(scratch + "/comps3/compindx.dat")
         << "component = c\r\nversion = 5\r\ncomponentend\r\n";
-    std::ofstream(scratch + "/root/drive_c/ComponentSearch.txt") << "Z:" << scratch << "/comps3/\n";
+    std::ofstream(scratch + "/root/drive_c/ComponentSearch.txt")
+        << windows_scratch << "\\comps3\\\n";
+    ASSERT_EQ(mkdir((scratch + "/root2").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((scratch + "/root2/drive_c").c_str(), 0755), 0);
+    std::ofstream(scratch + "/root2/drive_c/ComponentSearch.txt")
+        << windows_scratch << "\\comps\\\n";
     const int held =
         open((scratch + "/comps3/compindx.dat.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
@@ -90,6 +95,8 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
         {sxquery + " '/?'", 0, "usage", true},
         {sxquery + " frobnicate", 2, "wrong use", false},
         {sxquery + " version nosuchcomponent", 1, "no component nosuchcomponent", false},
+        {"env SX_WINROOT=" + scratch + "/root2 " + sxquery + " list", 0, "Components-System",
+         true},  // the search list names the folder whose index is /dev/zero
         {sxreg + " --help", 0, "REG", true},
         {sxreg + " -h", 0, "REG", true},
         {sxreg + " '/?'", 0, "REG", true},
