@@ -207,7 +207,7 @@ enum class OldIndex { untouched, saved, absent };
 
 struct Journal {
     bool removal = false;  // committed when the index no longer has `record`
-    bool hooks = false;    // an install is kept only once its hooks ran
+    bool undo = false;     // recovery undoes it: hooks still to run, or it failed
     OldIndex old_index = OldIndex::untouched;
     IndexRecord record;
     std::vector<std::string> moves;     // relative paths whose pending copy goes into place
@@ -218,7 +218,7 @@ struct Journal {
 std::string format_journal(const Journal& journal) {
     std::string text = journal.removal ? "remove\n" : "install\n";
     text += journal.record.name + "\n" + std::to_string(journal.record.version) + "\n";
-    if (journal.hooks) text += "hooks\n";
+    if (journal.undo) text += "undo\n";
     if (journal.old_index == OldIndex::saved) text += "index saved\n";
     if (journal.old_index == OldIndex::absent) text += "index absent\n";
     for (const auto& [key, path] : journal.record.files)
@@ -252,8 +252,8 @@ bool parse_journal(std::FILE* in, Journal* journal) {
         if (tag == "end") return true;
         const auto list = std::find_if(std::begin(lists), std::end(lists),
                                        [&](const auto& l) { return tag == l.first; });
-        if (tag == "hooks")
-            journal->hooks = true;
+        if (tag == "undo")
+            journal->undo = true;
         else if (tag == "index saved" || tag == "index absent")
             journal->old_index = tag == "index saved" ? OldIndex::saved : OldIndex::absent;
         else if (tag == "file" && read_line(in, &a) && read_line(in, &b))
@@ -385,7 +385,8 @@ bool find_in_index(const FilePath& index, const std::string& name, bool* present
 
 // Under the index lock, before anything else: an install or removal killed
 // part-way is finished when its index was written (and it had no hooks left
-// to run), undone otherwise; copies it left pending or saved are deleted.
+// to run, nor failed), undone otherwise; copies it left pending or saved are
+// deleted.
 // While the index cannot be read, everything waits for a later run.
 void recover_interrupted(const FilePath& directory, const FilePath& index) {
     const FilePath journal_path(index.text() + kJournalSuffix);
@@ -400,7 +401,7 @@ void recover_interrupted(const FilePath& directory, const FilePath& index) {
             for (const std::string& path : journal.deletes)
                 FilePath(directory.text() + path).delete_file();
         } else if (whole && !journal.removal) {
-            if (present && same_record(found, journal.record) && !journal.hooks) {
+            if (present && same_record(found, journal.record) && !journal.undo) {
                 swap_in(directory, journal);
                 drop_saved(directory, index, journal);
             } else {
@@ -653,8 +654,11 @@ bool commit(const FilePath& directory, const FilePath& index,
         return false;
     }
     const std::string stuck = swap_in(directory, *journal);
-    if (!stuck.empty()) *error = "cannot move " + stuck;
-    return stuck.empty();
+    if (stuck.empty()) return true;
+    *error = "cannot move " + stuck;
+    journal->undo = true;  // a recovery must not finish what failed
+    write_journal(journal_path, *journal);
+    return false;
 }
 
 }  // namespace
@@ -683,7 +687,7 @@ bool install_component(const InstallRequest& request, std::string* error) {
     if (!check_owners(records, request, error)) return false;
 
     Journal journal;
-    journal.hooks = !request.hooks.empty();
+    journal.undo = !request.hooks.empty();
     IndexRecord record;
     record.name = request.name;
     record.version = request.version;
