@@ -695,23 +695,21 @@ bool install_component(const InstallRequest& request, std::string* error) {
         record.files.emplace_back(file.key, backslashes(file.relative_path));
     plan_update(&records, record, &journal);
     const FilePath journal_path(index.text() + kJournalSuffix);
-    if (!stage_files(directory, request, &journal, error) ||
-        !commit(directory, index, records, &journal, error)) {
+    // A component that failed part-way is not installed: its files, the ones
+    // it replaced and the index are put back as they were.
+    auto undo = [&] {
         undo_install(directory, index, journal);
         journal_path.delete_file();
         sweep(directory);
         return false;
-    }
-
+    };
+    if (!stage_files(directory, request, &journal, error) ||
+        !commit(directory, index, records, &journal, error))
+        return undo();
     for (const std::string& hook : request.hooks) {
         if (call_hook(directory, request, hook, error)) continue;
-        // A component whose hook failed is not installed: its files, the
-        // ones it replaced and the index are put back as they were.
-        undo_install(directory, index, journal);
-        journal_path.delete_file();
-        sweep(directory);
         *error += "; the install was undone";
-        return false;
+        return undo();
     }
     journal_path.delete_file();
     drop_saved(directory, index, journal);
