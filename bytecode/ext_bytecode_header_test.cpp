@@ -35,92 +35,45 @@ TEST(ReadDecimal, BehavesLikeAtolOnThirtyTwoBits) {
     for (const auto& [text, expected] : cases) EXPECT_EQ(read_decimal(text), expected) << text;
 }
 
-struct HeaderCase {
-    const char* name;
-    std::string line;
-    HeaderStatus status;
-    int format;
-    int32_t header_version;
-    ComponentRequirement run;
-    Reqs requirements;
-};
-
 TEST(ReadAppletHeader, AcceptedHeaders) {
-    const ComponentRequirement viewer4{"viewer", 4};
-    const HeaderCase cases[] = {
-        {"older form",
-         "Stellarix3D: 1 3",
-         HeaderStatus::ok,
-         1,
-         0,
-         {"interpreter1", 3},
-         {{"interpreter1", 3}}},
-        {"attributes",
-         "Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"",
-         HeaderStatus::ok,
-         1,
-         12,
-         viewer4,
-         {{"pixmill", 2}, {"sound kit", 1}, viewer4}},
-        {"lower-case name, no version",
-         "Stellarix3D: 1 12 x run=viewer",
-         HeaderStatus::ok,
+    const struct {
+        std::string rest;  // after "Stellarix3D: "
+        int format;
+        int32_t header_version;
+        ComponentRequirement run;
+        Reqs requirements;
+    } cases[] = {
+        // The older forms name the interpreter and ignore any attributes.
+        {"1 3", 1, 0, {"interpreter1", 3}, {{"interpreter1", 3}}},
+        {"2 4 x RUN=viewer:9", 2, 0, {"interpreter1", 4}, {{"interpreter1", 4}}},
+        {"1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"",
          1,
          12,
-         {"viewer", 0},
-         {{"viewer", 0}}},
-        {"older form ignores attributes",
-         "Stellarix3D: 2 4 x RUN=viewer:9",
-         HeaderStatus::ok,
-         2,
-         0,
-         {"interpreter1", 4},
-         {{"interpreter1", 4}}},
-        {"fourth field only", "Stellarix3D: 1 10 x", HeaderStatus::ok, 1, 10, {"", 0}, {{"", 0}}},
-        {"later RUN replaces earlier",
-         "Stellarix3D: 1 12 x RUN=a:1 REQ=b:2 RUN=c:3",
-         HeaderStatus::ok,
-         1,
-         12,
-         {"c", 3},
-         {{"b", 2}, {"c", 3}}},
-        {"quoted name, spaced equals",
-         "Stellarix3D: 1 12 x \"Req\" =  \"a b:3\" Run = v:5",
-         HeaderStatus::ok,
-         1,
-         12,
-         {"v", 5},
-         {{"a b", 3}, {"v", 5}}},
-        {"unknown and valueless attributes",
-         "Stellarix3D: 1 12 x FLAG \"\" RUN=v:2 W=\"q r\" Z=",
-         HeaderStatus::ok,
-         1,
-         12,
-         {"v", 2},
-         {{"v", 2}}},
-        {"empty and odd values",
-         "Stellarix3D: 1 12 x REQ=\"\" REQ=a: REQ=b:c:3 REQ=:7 RUN=v:x",
-         HeaderStatus::ok,
+         {"viewer", 4},
+         {{"pixmill", 2}, {"sound kit", 1}, {"viewer", 4}}},
+        {"1 12 x run=viewer", 1, 12, {"viewer", 0}, {{"viewer", 0}}},
+        {"1 10 x", 1, 10, {"", 0}, {{"", 0}}},
+        // A later RUN replaces the earlier one.
+        {"1 12 x RUN=a:1 REQ=b:2 RUN=c:3", 1, 12, {"c", 3}, {{"b", 2}, {"c", 3}}},
+        {"1 12 x \"Req\" =  \"a b:3\" Run = v:5", 1, 12, {"v", 5}, {{"a b", 3}, {"v", 5}}},
+        // Unknown and valueless attributes are skipped.
+        {"1 12 x FLAG \"\" RUN=v:2 W=\"q r\" Z=", 1, 12, {"v", 2}, {{"v", 2}}},
+        {"1 12 x REQ=\"\" REQ=a: REQ=b:c:3 REQ=:7 RUN=v:x",
          1,
          12,
          {"v", 0},
          {{"", 0}, {"a", 0}, {"b", 0}, {"", 7}, {"v", 0}}},
-        {"huge version",
-         "Stellarix3D: 1 99999999999 x RUN=v:99999999999",
-         HeaderStatus::ok,
-         1,
-         INT32_MAX,
-         {"v", INT32_MAX},
-         {{"v", INT32_MAX}}},
+        {"1 99999999999 x RUN=v:99999999999", 1, INT32_MAX, {"v", INT32_MAX}, {{"v", INT32_MAX}}},
     };
-    for (const HeaderCase& c : cases) {
+    for (const auto& c : cases) {
+        const std::string line = "Stellarix3D: " + c.rest;
         AppletHeader header;
-        ASSERT_EQ(read_applet_header(c.line, &header), c.status) << c.name;
-        EXPECT_FALSE(header.unsupported) << c.name;
-        EXPECT_EQ(header.format, c.format) << c.name;
-        EXPECT_EQ(header.header_version, c.header_version) << c.name;
-        EXPECT_EQ(header.run, c.run) << c.name;
-        EXPECT_EQ(header.requirements, c.requirements) << c.name;
+        ASSERT_EQ(read_applet_header(line, &header), HeaderStatus::ok) << line;
+        EXPECT_FALSE(header.unsupported) << line;
+        EXPECT_EQ(header.format, c.format) << line;
+        EXPECT_EQ(header.header_version, c.header_version) << line;
+        EXPECT_EQ(header.run, c.run) << line;
+        EXPECT_EQ(header.requirements, c.requirements) << line;
     }
 }
 

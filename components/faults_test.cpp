@@ -1,5 +1,5 @@
-// Failure paths of the component services, reached by making one platform
-// call fail, and the lock's retry schedule on a clock the test controls.
+// The lock, and failure paths of the component services reached by making one
+// platform call fail, with retry schedules on a clock the test controls.
 #include <gtest/gtest.h>
 
 #include "components/component_search.h"
@@ -15,6 +15,22 @@ namespace {
 
 using testing::ScratchDir;
 using testing::VirtualClock;
+
+TEST(FileLock, ExclusiveWithinAProcessAndGoneWithItsHolder) {
+    ScratchDir scratch;
+    const FilePath file(scratch / "compindx.dat");
+    const FilePath lock_file(scratch / "compindx.dat.lock");
+    {
+        FileLockHolder first = acquire_lock(file, 0);
+        ASSERT_TRUE(first);
+        EXPECT_TRUE(lock_file.exists());
+        EXPECT_FALSE(acquire_lock(file, 0));
+        // Another file of the same folder has its own lock.
+        EXPECT_TRUE(acquire_lock(FilePath(scratch / "other.dat"), 0));
+    }
+    EXPECT_FALSE(lock_file.exists());
+    EXPECT_TRUE(acquire_lock(file, 0));
+}
 
 TEST(LockSchedule, AttemptsEveryHundredMillisecondsUntilTheTimeOut) {
     ScratchDir scratch;

@@ -26,9 +26,9 @@ namespace {
 
 using testing::Box;
 using testing::Launch;
-using testing::Road;
 using testing::MessageBoxRecorder;
 using testing::RecordedBox;
+using testing::Road;
 
 const std::string kErrorCaption = "Error";
 const std::string kNotUpToDate = "Your Stellarix Player is not up to date.\n";
@@ -75,51 +75,16 @@ protected:
     Road road_;
 };
 
-// The header lines of the reader's own examples, through the whole program.
-TEST_F(LauncherRoad, HeaderExamples) {
-    road_.install_player(road_.system_components(), "viewer", 4);
-    road_.add_record(road_.system_components(),
-                     player_record("interpreter1", 3, "player\\sxplayer.exe"));
-    road_.add_record(road_.system_components(), plain_record("pixmill", 2));
-    road_.add_record(road_.user_components(), plain_record("sound kit", 1));
-
-    struct Case {
-        const char* header;
-        bool starts;
-        std::vector<Box> boxes;
-    };
-    const Case cases[] = {
-        {"Stellarix3D: 1 3", true, {}},
-        {"Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"", true, {}},
-        {"Stellarix3D: 3 12 x RUN=viewer:4", false, {}},
-        {"Stellarix3D: 1 7 x", false, {catalogue_box(14)}},
-        {"Stellarix3D: 1 12", false, {catalogue_box(12)}},
-        {"stellarix3d: 1 3", false, {catalogue_box(12)}},
-        {"Stellarix3D: 1 12 x run=viewer", true, {}},
-        // No "RUN": the empty run component is not found.
-        {"Stellarix3D: 1 12 x REQ=pixmill:2", false, {error_box(kLocate1)}},
-        {"Stellarix3D: 1 12 x REQ=pixmill:3 RUN=viewer:1", false, {error_box(kNotUpToDate)}},
-        {"Stellarix3D: 1 12 x RUN=viewer:5", false, {error_box(kNotUpToDate)}},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.header);
-        const std::string applet = road_.file("h" + std::to_string(++n) + ".sxvm");
-        ASSERT_TRUE(road_.write_applet(applet, std::string(c.header) + "\r\nrest"));
-        const Launch launch = road_.launch("\"" + applet + "\"");
-        if (c.starts) {
-            expect_player(launch, "\"" + applet + "\"");
-        } else {
-            expect_failure(launch, c.boxes);
-        }
-    }
-}
-
-TEST_F(LauncherRoad, EveryFailureOfTheStartUp) {
+// What the whole program makes of its command line and of the applet's header
+// line: the player started, or the boxes shown and nothing started.
+TEST_F(LauncherRoad, HeadersAndEveryFailureOfTheStartUp) {
     const std::string components = road_.system_components();
     road_.install_player(components, "viewer", 4);
+    road_.add_record(components, player_record("interpreter1", 3, "player\\sxplayer.exe"));
+    road_.add_record(components, plain_record("pixmill", 2));
     road_.add_record(components, plain_record("norun", 2));
     road_.add_record(components, player_record("lost", 1, "gone\\player.exe"));
+    road_.add_record(road_.user_components(), plain_record("sound kit", 1));
 
     const std::string missing = road_.file("missing.sxvm");
     const std::string empty = road_.file("empty.sxvm");
@@ -127,59 +92,55 @@ TEST_F(LauncherRoad, EveryFailureOfTheStartUp) {
     const std::string long_name = road_.file(std::string(1500, 'n') + ".sxvm");
     ASSERT_TRUE(road_.write_applet(empty, ""));
     ASSERT_TRUE(road_.write_applet(unterminated, "Stellarix3D: 1 12 x RUN=viewer:4"));
+    auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
 
     struct Case {
-        const char* name;
-        std::string header;  // empty: no applet file is written
-        std::string arguments;
+        std::string header;     // written to an applet file whose name is the argument
+        std::string arguments;  // used when there is no header
+        bool starts;
         std::vector<Box> boxes;
     };
     const Case cases[] = {
-        {"file cannot be opened",
-         "",
-         "\"" + missing + "\"",
-         {error_box("Unable to open " + missing + ".\n")}},
-        {"blank command line", "", "", {error_box("Unable to open .\n")}},
-        {"only white space", "", " \t ", {error_box("Unable to open .\n")}},
-        {"empty file", "", "\"" + empty + "\"", {error_box("Error reading file " + empty + ".\n")}},
-        {"no line break after the header",
-         "",
-         "\"" + unterminated + "\"",
+        {"Stellarix3D: 1 3", "", true, {}},
+        {"Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"", "", true, {}},
+        {"Stellarix3D: 1 7 x", "", false, {catalogue_box(14)}},
+        {"Stellarix3D: 1 12", "", false, {catalogue_box(12)}},
+        {"Stellarix3D: 5 3", "", false, {}},  // a format outside 0 to 2 ends quietly
+        // No "RUN": the empty run component is not found.
+        {"Stellarix3D: 1 12 x REQ=pixmill:2", "", false, {error_box(kLocate1)}},
+        {"Stellarix3D: 1 12 x REQ=absent:1 RUN=viewer:4", "", false, {error_box(kNotUpToDate)}},
+        {"Stellarix3D: 1 12 x REQ=absent:0 RUN=absent", "", false, {error_box(kLocate1)}},
+        {"Stellarix3D: 1 12 x RUN=viewer:9", "", false, {error_box(kNotUpToDate)}},
+        {"Stellarix3D: 1 12 x RUN=norun:2", "", false, {error_box(kLocate1)}},
+        {"Stellarix3D: 1 12 x RUN=lost:1", "", false, {error_box(kCannotStart)}},
+        {"", quoted(missing), false, {error_box("Unable to open " + missing + ".\n")}},
+        {"", "", false, {error_box("Unable to open .\n")}},
+        {"", quoted(empty), false, {error_box("Error reading file " + empty + ".\n")}},
+        {"",
+         quoted(unterminated),
+         false,
          {error_box("Error reading file " + unterminated + ".\n")}},
-        {"format outside 0 to 2", "Stellarix3D: 5 3", "", {}},
-        {"component not installed, version 1",
-         "Stellarix3D: 1 12 x REQ=absent:1 RUN=viewer:4",
-         "",
-         {error_box(kNotUpToDate)}},
-        {"component not installed, version 0",
-         "Stellarix3D: 1 12 x REQ=absent:0 RUN=absent",
-         "",
-         {error_box(kLocate1)}},
-        {"installed version lower",
-         "Stellarix3D: 1 12 x RUN=viewer:9",
-         "",
-         {error_box(kNotUpToDate)}},
-        {"no run file", "Stellarix3D: 1 12 x RUN=norun:2", "", {error_box(kLocate1)}},
-        {"run file missing on disk",
-         "Stellarix3D: 1 12 x RUN=lost:1",
-         "",
-         {error_box(kCannotStart)}},
         // The message buffer holds 1023 characters; the name is cut to fit.
-        {"very long file name",
-         "",
-         "\"" + long_name + "\"",
+        {"",
+         quoted(long_name),
+         false,
          {error_box(("Unable to open " + long_name).substr(0, kErrorMessageBufferSize - 1))}},
     };
     int n = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
         std::string arguments = c.arguments;
         if (!c.header.empty()) {
-            const std::string applet = road_.file("f" + std::to_string(++n) + ".sxvm");
-            ASSERT_TRUE(road_.write_applet(applet, c.header + "\n"));
-            arguments = "\"" + applet + "\"";
+            const std::string applet = road_.file("h" + std::to_string(++n) + ".sxvm");
+            ASSERT_TRUE(road_.write_applet(applet, c.header + "\r\nrest"));
+            arguments = quoted(applet);
         }
-        expect_failure(road_.launch(arguments), c.boxes);
+        SCOPED_TRACE(c.header + " " + arguments);
+        const Launch launch = road_.launch(arguments);
+        if (c.starts) {
+            expect_player(launch, arguments);
+        } else {
+            expect_failure(launch, c.boxes);
+        }
     }
 }
 

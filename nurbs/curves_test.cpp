@@ -130,14 +130,11 @@ TEST_F(Curves, ReversedCurveRunsBackwards) {
         ASSERT_EQ(build(c, &cur), kOk);
         Curve into;
         ASSERT_EQ(N_CURREV(&cur, &into, &pool_), kOk);
-        Curve twice;
-        ASSERT_EQ(N_CURREV(&into, &twice, &pool_), kOk);
         const double tol = 1e-12 * sx::testing::max_abs(c.points);
         for (int k = 0; k < 10; ++k) {
             const double t = unit(rng);
             const auto ref = sx::testing::reference_curve_point(c, 1.0 - t, false);
             expect_near_ref(eval(into, t), ref, tol, "reversed p=" + std::to_string(p));
-            expect_near_ref(eval(twice, 1.0 - t), ref, tol, "twice p=" + std::to_string(p));
         }
         ASSERT_EQ(N_CURREV(&cur, &cur, &pool_), kOk);
         for (int k = 0; k < 5; ++k) {
@@ -196,58 +193,35 @@ TEST_F(Curves, KnotCleaningKeepsShape) {
     EXPECT_DOUBLE_EQ(mid.y, 0.5);
 }
 
-struct Rejection {
-    const char* name;
-    CurveData curve;
-    int code;
-    const char* routine;
-};
-
+// Description checks are N_IGSVKB's for the knots (code 4), N_IGS126's for the
+// rest.
 TEST_F(Curves, InvalidDescriptionsAreRefusedWithTheirCode) {
+    const std::vector<double> z6(6, 0.0), z9(9, 0.0);
+    const double big = 1.5e308;
     std::vector<double> deg29_knots(30, 0.0);
     deg29_knots.resize(60, 1.0);
-    const Rejection cases[] = {
-        {"degree 29",
-         {29, deg29_knots, std::vector<double>(30, 1.0), std::vector<double>(90, 0.0)},
-         3,
-         "N_IGS126"},
-        {"weight 0.00009",
-         {2, {0, 0, 0, 1, 1, 1}, {1, 0.00009, 1}, std::vector<double>(9, 0.0)},
-         5,
-         "N_IGS126"},
-        {"weight above 200",
-         {1, {0, 0, 1, 1}, {1, 200.5}, std::vector<double>(6, 0.0)},
-         5,
-         "N_IGS126"},
-        {"NaN weight", {1, {0, 0, 1, 1}, {1, NAN}, std::vector<double>(6, 0.0)}, 5, "N_IGS126"},
-        {"decreasing knots",
-         {2, {0, 0, 1, 0.5, 1, 1}, {1, 1, 1}, std::vector<double>(9, 0.0)},
-         4,
-         "N_IGSVKB"},
-        {"knot[degree] above 0",
-         {2, {0, 0, 0.1, 1, 1, 1}, {1, 1, 1}, std::vector<double>(9, 0.0)},
-         4,
-         "N_IGSVKB"},
-        {"knot[count] below 1",
-         {2, {0, 0, 0, 0.9, 1, 1}, {1, 1, 1}, std::vector<double>(9, 0.0)},
-         4,
-         "N_IGSVKB"},
-        {"NaN knot", {1, {0, 0, NAN, 1}, {1, 1}, std::vector<double>(6, 0.0)}, 4, "N_IGSVKB"},
-        {"knot span overflows",
-         {2,
-          {-1.5e308, -1.5e308, 0, 1.5e308, 1.5e308, 1.5e308},
-          {1, 1, 1},
-          {0, 0, 0, 1, 1, 0, 1, 1, 0}},
-         4,
-         "N_IGSVKB"},
-        {"infinite point", {1, {0, 0, 1, 1}, {1, 1}, {0, 0, 0, INFINITY, 0, 0}}, 5, "N_IGS126"},
+    const struct {
+        const char* name;
+        CurveData curve;
+        int code;
+    } cases[] = {
+        {"degree 29", {29, deg29_knots, std::vector<double>(30, 1.0), std::vector<double>(90)}, 3},
+        {"weight 0.00009", {2, {0, 0, 0, 1, 1, 1}, {1, 0.00009, 1}, z9}, 5},
+        {"weight above 200", {1, {0, 0, 1, 1}, {1, 200.5}, z6}, 5},
+        {"NaN weight", {1, {0, 0, 1, 1}, {1, NAN}, z6}, 5},
+        {"decreasing knots", {2, {0, 0, 1, 0.5, 1, 1}, {1, 1, 1}, z9}, 4},
+        {"knot[degree] above 0", {2, {0, 0, 0.1, 1, 1, 1}, {1, 1, 1}, z9}, 4},
+        {"knot[count] below 1", {2, {0, 0, 0, 0.9, 1, 1}, {1, 1, 1}, z9}, 4},
+        {"NaN knot", {1, {0, 0, NAN, 1}, {1, 1}, z6}, 4},
+        {"knot span overflows", {2, {-big, -big, 0, big, big, big}, {1, 1, 1}, z9}, 4},
+        {"infinite point", {1, {0, 0, 1, 1}, {1, 1}, {0, 0, 0, INFINITY, 0, 0}}, 5},
     };
-    for (const Rejection& r : cases) {
+    for (const auto& r : cases) {
         set_error(0, " ");
         Curve cur;
         EXPECT_EQ(build(r.curve, &cur), kFail) << r.name;
         EXPECT_EQ(error_record().code, r.code) << r.name;
-        EXPECT_STREQ(error_record().routine, r.routine) << r.name;
+        EXPECT_STREQ(error_record().routine, r.code == 4 ? "N_IGSVKB" : "N_IGS126") << r.name;
     }
 }
 

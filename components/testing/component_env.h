@@ -60,8 +60,6 @@ public:
 
     RegistryValueGuard& system_path() { return system_path_; }
     RegistryValueGuard& program_files() { return program_files_; }
-    RegistryValueGuard& user_shell_folders() { return user_shell_; }
-    RegistryValueGuard& shell_folders() { return shell_; }
 
 private:
     ScratchDir scratch_;

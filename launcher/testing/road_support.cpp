@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "components/file_path.h"
-#include "components/registry.h"
 
 namespace sx::testing {
 namespace {
@@ -92,41 +91,10 @@ Road::Road() {
     }
 }
 
-Road::~Road() {
-    for (const std::string& path : leftovers_) remove_tree(path);
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-        RegKey key = 0;
-        if (platform().reg_create_key(it->root, it->subkey.c_str(), &key, nullptr) != kErrorSuccess)
-            continue;
-        if (it->existed) {
-            platform().reg_set_value(key, it->name.c_str(), it->type, it->data.data(),
-                                     static_cast<uint32_t>(it->data.size()));
-        } else {
-            platform().reg_delete_value(key, it->name.c_str());
-        }
-        platform().reg_close_key(key);
-    }
-}
-
 bool Road::set_value(RegKey root, const std::string& subkey, const std::string& name,
                      const std::string& value) {
-    RegKey key = 0;
-    if (platform().reg_create_key(root, subkey.c_str(), &key, nullptr) != kErrorSuccess) {
-        return false;
-    }
-    SavedValue saved;
-    saved.root = root;
-    saved.subkey = subkey;
-    saved.name = name;
-    RegistryValue old;
-    saved.existed = read_registry_value(key, name.c_str(), &old) == kErrorSuccess;
-    saved.type = old.type;
-    saved.data.assign(old.data.begin(), old.data.end());
-    saved_.push_back(saved);
-    const bool ok = platform().reg_set_value(key, name.c_str(), kRegSz, value.c_str(),
-                                             static_cast<uint32_t>(value.size())) == kErrorSuccess;
-    platform().reg_close_key(key);
-    return ok;
+    saved_.push_back(std::make_unique<RegistryValueGuard>(root, subkey, name));
+    return saved_.back()->set(value);
 }
 
 void Road::install_player(const std::string& directory, const std::string& name, int version) {

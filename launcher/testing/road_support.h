@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "components/testing/registry_guard.h"
 #include "platform/platform.h"
 #include "platform/testing/test_support.h"
 #include "platform/testing/window_watch.h"
@@ -45,7 +47,6 @@ std::string built_program(const char* linux_or_windows_path);
 class Road {
 public:
     Road();
-    ~Road();
     Road(const Road&) = delete;
     Road& operator=(const Road&) = delete;
 
@@ -66,8 +67,6 @@ public:
 
     // Writes an applet file, creating its folder.
     bool write_applet(const std::string& path, const std::string& content);
-    // Removed with the Road.
-    void remove_later(const std::string& path) { leftovers_.push_back(path); }
 
     // Starts the launcher with `arguments` after its quoted program name and
     // waits for it (and, when it succeeded, for the player's record).
@@ -76,14 +75,6 @@ public:
     Launch launch_command(const std::string& command_line);
 
 private:
-    struct SavedValue {
-        RegKey root;
-        std::string subkey;
-        std::string name;
-        bool existed = false;
-        uint32_t type = 0;
-        std::vector<char> data;
-    };
     bool set_value(RegKey root, const std::string& subkey, const std::string& name,
                    const std::string& value);
 
@@ -92,8 +83,8 @@ private:
     std::string system_components_;
     std::string user_components_;
     std::string player_path_;
-    std::vector<SavedValue> saved_;
-    std::vector<std::string> leftovers_;
+    // Declared after temp_: the registry is put back before the folders go.
+    std::vector<std::unique_ptr<RegistryValueGuard>> saved_;
     int launches_ = 0;
 };
 

@@ -57,8 +57,6 @@ protected:
 TEST_F(Processes, ChildReadsItsExactCommandLine) {
     const std::string q = "\"" + child_program() + "\"";
     const std::string tails[] = {
-        " echo",
-        " echo plain words",
         "  echo   many    spaces   ",
         " echo \"quoted arg\" \"\" last",
         " echo tab\there \"in\tquotes\"",
@@ -108,15 +106,19 @@ TEST_F(Processes, WaitTimeoutTerminateAndKill) {
     EXPECT_FALSE(p.terminate_process(process, 1));  // already ended
     p.close_process(process);
 
-    // Killed from outside: a non-zero code.
+    // Killed from outside: a non-zero code, and the lock it held is free.
     testing::remove_tree(output_);
     ASSERT_TRUE(p.start_process(holder.c_str(), &process));
     std::string text;
     ASSERT_TRUE(wait_output(&text));
+    EXPECT_EQ(p.open_lock_file(file("held").c_str()), nullptr);
     kill(std::stoi(text.substr(7)), SIGKILL);
     ASSERT_TRUE(p.wait_process(process, 10000, &code));
     EXPECT_NE(code, 0u);
     p.close_process(process);
+    LockHandle mine = p.open_lock_file(file("held").c_str());
+    EXPECT_NE(mine, nullptr);
+    p.close_lock_file(mine);
 }
 
 TEST_F(Processes, MessageBoxWritesToStandardError) {

@@ -22,20 +22,9 @@ protected:
         ASSERT_EQ(p.reg_create_key(kHkeyCurrentUser, base_.c_str(), &key_, nullptr), kErrorSuccess);
     }
     void TearDown() override {
+        for (const char* name : {"doomed", "SubKey"}) p.reg_delete_key(key_, name);
         p.reg_close_key(key_);
-        delete_tree(kHkeyCurrentUser, base_);
-    }
-    void delete_tree(RegKey root, const std::string& path) {
-        RegKey k;
-        if (p.reg_open_key(root, path.c_str(), kKeyRead, &k) != kErrorSuccess) return;
-        char name[256];
-        for (;;) {
-            uint32_t size = sizeof name;
-            if (p.reg_enum_key(k, 0, name, &size) != kErrorSuccess) break;
-            delete_tree(root, path + "\\" + name);
-        }
-        p.reg_close_key(k);
-        p.reg_delete_key(root, path.c_str());
+        p.reg_delete_key(kHkeyCurrentUser, base_.c_str());
     }
     long set(const char* name, uint32_t type, const std::string& bytes) {
         return p.reg_set_value(key_, name, type, bytes.data(), static_cast<uint32_t>(bytes.size()));

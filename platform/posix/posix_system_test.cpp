@@ -63,22 +63,24 @@ TEST_F(Environment, ExpandTable) {
 
 TEST(SystemFacts, VersionAndSystemDirectory) {
     Platform& p = platform();
-    unsetenv("SX_OS_VERSION");
-    OsVersion v = p.os_version();
-    EXPECT_EQ(v.major, 5u);
-    EXPECT_EQ(v.minor, 0u);
-    EXPECT_EQ(v.build, 2195u);
-    EXPECT_EQ(v.platform_id, 2u);
-    EXPECT_EQ(v.service_pack, "Service Pack 4");
-    setenv("SX_OS_VERSION", "4.10.2222.1", 1);
-    v = p.os_version();
-    EXPECT_EQ(v.major, 4u);
-    EXPECT_EQ(v.minor, 10u);
-    EXPECT_EQ(v.build, 2222u);
-    EXPECT_EQ(v.platform_id, 1u);
-    EXPECT_EQ(v.service_pack, "");
-    setenv("SX_OS_VERSION", "4.0.1381.2:Service Pack 6", 1);
-    EXPECT_EQ(p.os_version().service_pack, "Service Pack 6");
+    const struct {
+        const char* setting;  // SX_OS_VERSION; null: unset
+        OsVersion expected;
+    } cases[] = {
+        {nullptr, {5, 0, 2195, 2, "Service Pack 4"}},
+        {"4.10.2222.1", {4, 10, 2222, 1, ""}},
+        {"4.0.1381.2:Service Pack 6", {4, 0, 1381, 2, "Service Pack 6"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting ? c.setting : "unset");
+        c.setting ? setenv("SX_OS_VERSION", c.setting, 1) : unsetenv("SX_OS_VERSION");
+        const OsVersion v = p.os_version();
+        EXPECT_EQ(v.major, c.expected.major);
+        EXPECT_EQ(v.minor, c.expected.minor);
+        EXPECT_EQ(v.build, c.expected.build);
+        EXPECT_EQ(v.platform_id, c.expected.platform_id);
+        EXPECT_EQ(v.service_pack, c.expected.service_pack);
+    }
     unsetenv("SX_OS_VERSION");
 
     char buffer[64];

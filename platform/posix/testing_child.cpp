@@ -5,10 +5,8 @@
 //   echo ...                       writes command_line()
 //   argv ...                       writes each argument followed by a zero byte
 //   hold-lock PATH                 takes the lock, writes "locked PID", waits to be killed
-//   try-lock PATH                  exit 0 when the lock was free, 3 when not
 //   reg-write SUBKEY COUNT TAG     sets COUNT values under HKCU\SUBKEY
 //   message-box FLAGS CAPTION TEXT exit code is message_box's answer
-//   exit CODE                      exits with CODE
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -48,12 +46,6 @@ int main(int argc, char** argv) {
         p.close_lock_file(lock);
         return 0;
     }
-    if (mode == "try-lock" && argc >= 3) {
-        sx::LockHandle lock = p.open_lock_file(argv[2]);
-        if (!lock) return 3;
-        p.close_lock_file(lock);
-        return 0;
-    }
     if (mode == "reg-write" && argc >= 5) {
         sx::RegKey key;
         if (p.reg_create_key(sx::kHkeyCurrentUser, argv[2], &key, nullptr) != sx::kErrorSuccess)
@@ -72,6 +64,5 @@ int main(int argc, char** argv) {
     if (mode == "message-box" && argc >= 5)
         return p.message_box(argv[4], argv[3],
                              static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));
-    if (mode == "exit" && argc >= 3) return std::atoi(argv[2]);
     return 2;
 }

@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/test_support.h"
-
 namespace sx {
 namespace {
 
 const char kTestKey[] = "Software\\SxFaultyPlatformTest";
 
-class Faulty : public testing::TempDirTest {
+class Faulty : public ::testing::Test {
 protected:
     void TearDown() override {
         native_platform().reg_delete_key(kHkeyCurrentUser, "Software\\SxFaultyPlatformTest\\Inner");
@@ -45,35 +43,6 @@ TEST_F(Faulty, RegistryRulesMatchTheFullKeyPath) {
     faulty.clear_rules();
     EXPECT_EQ(faulty.reg_open_key(kHkeyCurrentUser, kTestKey, kKeyRead, &key), kErrorSuccess);
     faulty.reg_close_key(key);
-}
-
-TEST_F(Faulty, DiskFullStream) {
-    if (!FaultyPlatform::supports_disk_full()) GTEST_SKIP() << "no disk-full streams here";
-    faulty.fail_after_writes("full.bin", 10);
-    std::FILE* f = faulty.open_file(file("full.bin").c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    const std::string data(100, 'z');
-    const size_t written = std::fwrite(data.data(), 1, data.size(), f);
-    const bool flushed = faulty.flush_file(f);
-    const bool error = std::ferror(f) != 0;
-    const int closed = std::fclose(f);
-    // The loss is reported somewhere: by the write, the flush or the close.
-    EXPECT_TRUE(written < data.size() || !flushed || error || closed != 0);
-    EXPECT_FALSE(flushed);
-    std::string content;
-    ASSERT_TRUE(testing::read_file(file("full.bin"), &content));
-    EXPECT_EQ(content, std::string(10, 'z'));
-
-    // Within the limit, all is well and the data arrives.
-    faulty.clear_rules();
-    faulty.fail_after_writes("roomy.bin", 1000);
-    f = faulty.open_file(file("roomy.bin").c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
-    EXPECT_TRUE(faulty.flush_file(f));
-    EXPECT_EQ(std::fclose(f), 0);
-    ASSERT_TRUE(testing::read_file(file("roomy.bin"), &content));
-    EXPECT_EQ(content, data);
 }
 
 }  // namespace

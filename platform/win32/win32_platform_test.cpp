@@ -6,42 +6,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/testing/test_support.h"
 
 namespace sx {
 namespace {
 
 Platform& os() { return native_platform(); }
 
-// The registry key and folder of this test run; removed at the end.
+// The registry key of this test run; removed at the end.
 std::string run_suffix() { return std::to_string(GetCurrentProcessId()); }
 const std::string kTestKey = "Software\\SxPlatformWin32Test";
 
 std::string scratch_directory() {
-    static std::string directory = [] {
-        char temp[MAX_PATH];
-        uint32_t length = os().get_temp_path(temp, sizeof temp);
-        std::string path = std::string(temp, length) + "sx_win32_test_" + run_suffix() + "\\";
-        CreateDirectoryA(path.c_str(), nullptr);
-        return path;
-    }();
-    return directory;
-}
-
-bool read_whole_file(const std::string& path, std::string* content) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    content->clear();
-    char buffer[512];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, count);
-    std::fclose(file);
-    return true;
+    static testing::TemporaryDirectory directory;
+    return directory.path() + "\\";
 }
 
 bool exists(const std::string& path) {
@@ -68,22 +51,11 @@ protected:
                   kErrorSuccess);
     }
     void TearDown() override {
+        // Whatever the tests left, deepest first; a key with subkeys stays.
+        for (const char* name : {"Beta\\Leaf", "Beta", "alpha", "Gamma"})
+            os().reg_delete_key(key_, name);
         os().reg_close_key(key_);
-        RegDeleteTreeless(path_);
-    }
-    // Deletes the test key bottom-up with the seam's own NT rules.
-    static void RegDeleteTreeless(const std::string& path) {
-        RegKey key;
-        if (os().reg_open_key(kHkeyCurrentUser, path.c_str(), kKeyRead, &key) == kErrorSuccess) {
-            char name[256];
-            for (;;) {
-                uint32_t size = sizeof name;
-                if (os().reg_enum_key(key, 0, name, &size) != kErrorSuccess) break;
-                RegDeleteTreeless(path + "\\" + name);
-            }
-            os().reg_close_key(key);
-        }
-        os().reg_delete_key(kHkeyCurrentUser, path.c_str());
+        os().reg_delete_key(kHkeyCurrentUser, path_.c_str());
     }
     std::string path_;
     RegKey key_ = 0;
@@ -192,19 +164,6 @@ TEST_F(RegistryTest, EnumerateAndDelete) {
               kErrorNoMoreItems);
 }
 
-TEST(Win32Locks, ExclusiveWithinOneProcessAndGoneOnClose) {
-    const std::string path = scratch_directory() + "one.lock";
-    LockHandle first = os().open_lock_file(path.c_str());
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(exists(path));
-    EXPECT_EQ(os().open_lock_file(path.c_str()), nullptr);
-    os().close_lock_file(first);
-    EXPECT_FALSE(exists(path));
-    LockHandle again = os().open_lock_file(path.c_str());
-    EXPECT_NE(again, nullptr);
-    os().close_lock_file(again);
-}
-
 TEST(Win32Locks, AnotherProcessHoldsTheLockUntilItIsKilled) {
     const std::string lock = scratch_directory() + "held.lock";
     const std::string ready = scratch_directory() + "held.ready";
@@ -227,7 +186,6 @@ TEST(Win32Locks, AnotherProcessHoldsTheLockUntilItIsKilled) {
     LockHandle mine = os().open_lock_file(lock.c_str());
     EXPECT_NE(mine, nullptr);
     os().close_lock_file(mine);
-    std::remove(ready.c_str());
 }
 
 TEST(Win32Processes, TheChildReadsBackItsExactCommandLine) {
@@ -254,7 +212,7 @@ TEST(Win32Processes, TheChildReadsBackItsExactCommandLine) {
         ASSERT_EQ(code, 0u);
 
         std::string written;
-        ASSERT_TRUE(read_whole_file(out, &written));
+        ASSERT_TRUE(testing::read_file(out, &written));
         std::vector<std::string> lines;
         size_t start = 0;
         for (size_t end; (end = written.find('\n', start)) != std::string::npos; start = end + 1)
@@ -266,7 +224,6 @@ TEST(Win32Processes, TheChildReadsBackItsExactCommandLine) {
         std::vector<std::string> ours = split_command_line(line);
         ASSERT_EQ(runtime_argv.size(), ours.size());
         for (size_t i = 1; i < ours.size(); ++i) EXPECT_EQ(runtime_argv[i], ours[i]) << i;
-        std::remove(out.c_str());
     }
 }
 

@@ -72,11 +72,40 @@ bool visit_entry(const FilePath& entry, void* argument, bool is_directory) {
 }
 
 // New files wait under this suffix beside their final place until the index
-// names them; a name with it is never a component's own.
+// names them; the files they replace (and those the new version drops) wait
+// under the second one until the install is kept. A name with either is
+// never a component's own.
 const char kPendingSuffix[] = ".sxinstall-new";
+const char kBackupSuffix[] = ".sxinstall-old";
 
 std::string system_reason() {
     return " (system error " + std::to_string(platform().last_error()) + ")";
+}
+
+// The folders between the component directory and `relative`'s file that do
+// not exist yet, outermost first.
+std::vector<std::string> missing_folders(const FilePath& directory, const std::string& relative) {
+    std::vector<std::string> missing;
+    std::vector<std::string> elements = split_elements(relative);
+    elements.pop_back();
+    std::string folder;
+    for (const std::string& element : elements) {
+        folder += element + "\\";
+        if (missing.empty() && FilePath(directory.text() + folder).exists()) continue;
+        missing.push_back(folder);
+    }
+    return missing;
+}
+
+// CopyFileA keeps what the file system knows of the file (on Linux its
+// execute permission, which installed programs need); the copy is flushed
+// before anything names it.
+bool copy_durably(const FilePath& from, const FilePath& to) {
+    if (!platform().copy_file(from.c_str(), to.c_str(), false)) return false;
+    std::FILE* stream = to.open_stream("ab");
+    const bool flushed = stream && platform().flush_file(stream);
+    if (stream) std::fclose(stream);
+    return flushed;
 }
 
 bool copy_into(const FilePath& directory, const FilePath& source, const std::string& relative,
@@ -87,25 +116,15 @@ bool copy_into(const FilePath& directory, const FilePath& source, const std::str
         return false;
     }
     const FilePath destination(directory.text() + relative);
-    FilePath parent(destination);
-    parent.to_parent();
-    if (!FilePath(parent.text() + "\\").ensure_directory()) {
-        *error = "cannot create the folder " + parent.text();
-        return false;
+    for (const std::string& folder : missing_folders(directory, relative)) {
+        if (!platform().create_directory((directory.text() + folder).c_str())) {
+            *error = "cannot create the folder " + directory.text() + folder + system_reason();
+            return false;
+        }
     }
-    // CopyFileA keeps what the file system knows of the file (on Linux its
-    // execute permission, which installed programs need). The copy waits
-    // under its pending name, made durable, until the index names it.
-    const FilePath pending(destination.text() + kPendingSuffix);
-    if (!platform().copy_file(source.c_str(), pending.c_str(), false)) {
+    // The copy waits under its pending name until the index names it.
+    if (!copy_durably(source, FilePath(destination.text() + kPendingSuffix))) {
         *error = "cannot copy " + source.text() + " to " + destination.text() + system_reason();
-        return false;
-    }
-    std::FILE* stream = pending.open_stream("ab");
-    const bool flushed = stream && platform().flush_file(stream);
-    if (stream) std::fclose(stream);
-    if (!flushed) {
-        *error = "cannot write " + destination.text() + system_reason();
         return false;
     }
     return true;
@@ -165,32 +184,49 @@ bool same_path(const std::string& a, const std::string& b) {
     return equals_ignoring_ascii_case(backslashes(a), backslashes(b));
 }
 
-// The index, its lock, its rewrite and journal siblings and the pending
-// copies all live beside the component files: a component file under one of
-// those names would overwrite the index or vanish with the next install.
+bool ends_with(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The index, its lock, its rewrite, journal and saved siblings and the
+// pending and saved copies all live beside the component files: a component
+// file under one of those names would overwrite the index or vanish with the
+// next install.
 bool reserved_file_name(const std::string& relative) {
     const std::string name = lower_ascii(split_elements(relative).back());
     const std::string index = lower_ascii(kIndexFileName);
-    const std::string suffix = lower_ascii(kPendingSuffix);
     return name.compare(0, index.size(), index) == 0 ||
-           (name.size() >= suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+           ends_with(name, lower_ascii(kPendingSuffix)) ||
+           ends_with(name, lower_ascii(kBackupSuffix));
 }
+
+// What the index looked like before the change, so that undoing it can put
+// the very same bytes back.
+enum class OldIndex { untouched, saved, absent };
 
 struct Journal {
     bool removal = false;  // committed when the index no longer has `record`
+    bool undo = false;     // recovery undoes it: hooks still to run, or it failed
+    OldIndex old_index = OldIndex::untouched;
     IndexRecord record;
-    std::vector<std::string> moves;    // relative paths whose pending copy goes into place
-    std::vector<std::string> deletes;  // relative paths to delete
+    std::vector<std::string> moves;     // relative paths whose pending copy goes into place
+    std::vector<std::string> replaced;  // moves onto a file that waits as its backup
+    std::vector<std::string> deletes;   // relative paths to delete (saved, for an install)
 };
 
 std::string format_journal(const Journal& journal) {
     std::string text = journal.removal ? "remove\n" : "install\n";
     text += journal.record.name + "\n" + std::to_string(journal.record.version) + "\n";
+    if (journal.undo) text += "undo\n";
+    if (journal.old_index == OldIndex::saved) text += "index saved\n";
+    if (journal.old_index == OldIndex::absent) text += "index absent\n";
     for (const auto& [key, path] : journal.record.files)
         text += "file\n" + key + "\n" + path + "\n";
-    for (const std::string& path : journal.moves) text += "move\n" + path + "\n";
-    for (const std::string& path : journal.deletes) text += "delete\n" + path + "\n";
+    const std::pair<const char*, const std::vector<std::string>*> lists[] = {
+        {"move", &journal.moves}, {"replaced", &journal.replaced}, {"delete", &journal.deletes}};
+    for (const auto& [tag, paths] : lists)
+        for (const std::string& path : *paths) text += std::string(tag) + "\n" + path + "\n";
     return text + "end\n";
 }
 
@@ -210,14 +246,20 @@ bool parse_journal(std::FILE* in, Journal* journal) {
         return false;
     journal->removal = kind == "remove";
     journal->record.version = std::atoi(version.c_str());
+    const std::pair<const char*, std::vector<std::string>*> lists[] = {
+        {"move", &journal->moves}, {"replaced", &journal->replaced}, {"delete", &journal->deletes}};
     while (read_line(in, &tag)) {
         if (tag == "end") return true;
-        if (tag == "file" && read_line(in, &a) && read_line(in, &b))
+        const auto list = std::find_if(std::begin(lists), std::end(lists),
+                                       [&](const auto& l) { return tag == l.first; });
+        if (tag == "undo")
+            journal->undo = true;
+        else if (tag == "index saved" || tag == "index absent")
+            journal->old_index = tag == "index saved" ? OldIndex::saved : OldIndex::absent;
+        else if (tag == "file" && read_line(in, &a) && read_line(in, &b))
             journal->record.files.emplace_back(a, b);
-        else if (tag == "move" && read_line(in, &a))
-            journal->moves.push_back(a);
-        else if (tag == "delete" && read_line(in, &a))
-            journal->deletes.push_back(a);
+        else if (list != std::end(lists) && read_line(in, &a))
+            list->second->push_back(a);
         else
             return false;
     }
@@ -247,58 +289,128 @@ bool same_record(const IndexRecord& a, const IndexRecord& b) {
     return true;
 }
 
-void apply_journal(const FilePath& directory, const Journal& journal) {
+bool listed(const std::vector<std::string>& paths, const std::string& path) {
+    return std::any_of(paths.begin(), paths.end(),
+                       [&](const std::string& p) { return same_path(p, path); });
+}
+
+bool move_file(const std::string& from, const std::string& to) {
+    return platform().replace_file(from.c_str(), to.c_str());
+}
+
+// Puts the new files in place. What they replace, and what the new version
+// no longer has, waits under its saved name until the install is kept.
+// Repeatable: each step looks at what an earlier, killed run already did.
+// Gives the first file that could not be moved (one in use, say), if any.
+std::string swap_in(const FilePath& directory, const Journal& journal) {
+    std::string stuck;
+    auto move = [&](const std::string& from, const std::string& to) {
+        if (!move_file(from, to) && stuck.empty()) stuck = from + system_reason();
+    };
     for (const std::string& path : journal.moves) {
-        const FilePath pending(directory.text() + path + kPendingSuffix);
-        if (pending.exists())
-            platform().replace_file(pending.c_str(), (directory.text() + path).c_str());
+        const std::string live = directory.text() + path;
+        if (!FilePath(live + kPendingSuffix).exists()) continue;
+        if (FilePath(live).exists()) move(live, live + kBackupSuffix);
+        move(live + kPendingSuffix, live);
     }
-    for (const std::string& path : journal.deletes) FilePath(directory.text() + path).delete_file();
+    for (const std::string& path : journal.deletes) {
+        const std::string live = directory.text() + path;
+        if (FilePath(live).exists()) move(live, live + kBackupSuffix);
+    }
+    return stuck;
 }
 
-void discard_pending(const FilePath& directory, const std::vector<std::string>& moves) {
-    for (const std::string& path : moves)
-        FilePath(directory.text() + path + kPendingSuffix).delete_file();
+// The install is kept: the saved old files and index go.
+void drop_saved(const FilePath& directory, const FilePath& index, const Journal& journal) {
+    for (const auto* paths : {&journal.moves, &journal.deletes})
+        for (const std::string& path : *paths)
+            FilePath(directory.text() + path + kBackupSuffix).delete_file();
+    FilePath(index.text() + kBackupSuffix).delete_file();
 }
 
-bool ends_with_pending_suffix(const std::string& name) {
-    const size_t n = sizeof(kPendingSuffix) - 1;
-    return name.size() >= n && name.compare(name.size() - n, n, kPendingSuffix) == 0;
+// Undoes an install at whatever step it stopped: every file and the index as
+// they were before it (the sweep below takes the folders it made). Repeatable,
+// like `swap_in`.
+void undo_install(const FilePath& directory, const FilePath& index, const Journal& journal) {
+    for (const std::string& path : journal.moves) {
+        const FilePath live(directory.text() + path), saved(live.text() + kBackupSuffix);
+        FilePath(live.text() + kPendingSuffix).delete_file();
+        if (saved.exists())
+            move_file(saved.text(), live.text());
+        else if (!listed(journal.replaced, path))
+            live.delete_file();
+    }
+    for (const std::string& path : journal.deletes) {
+        const FilePath live(directory.text() + path), saved(live.text() + kBackupSuffix);
+        if (saved.exists()) move_file(saved.text(), live.text());
+    }
+    const FilePath saved_index(index.text() + kBackupSuffix);
+    if (journal.old_index == OldIndex::saved && saved_index.exists())
+        move_file(saved_index.text(), index.text());
+    else if (journal.old_index == OldIndex::absent)
+        index.delete_file();
 }
 
+// Deletes what an interrupted change left: pending and saved copies, the
+// index's unfinished rewrite, and the folders that are left empty (a
+// component's folders only ever hold its files).
 bool sweep_entry(const FilePath& entry, void* argument, bool is_directory) {
     const std::string name = entry.file_name();
     if (name == "." || name == "..") return true;
     if (is_directory) {
-        FilePath(entry.text() + "\\").for_each_entry(sweep_entry, argument);
-    } else if (ends_with_pending_suffix(name)) {
+        const FilePath folder(entry.text() + "\\");
+        folder.for_each_entry(sweep_entry, argument);
+        platform().remove_directory(folder.c_str());  // only when empty
+    } else if (ends_with(name, kPendingSuffix) || ends_with(name, kBackupSuffix) ||
+               equals_ignoring_ascii_case(name, std::string(kIndexFileName) + ".new")) {
         entry.delete_file();
     }
     return true;
 }
 
-// Under the index lock: an install or removal killed part-way is finished
-// when its index was written, undone otherwise, and copies it left pending
-// are deleted.
-void recover_interrupted(const FilePath& directory, const FilePath& index,
-                         const std::vector<IndexRecord>& records) {
+void sweep(const FilePath& directory) { directory.for_each_entry(sweep_entry, nullptr); }
+
+// The index's record of `name` (`present` tells whether it has one); false
+// when the index cannot be read.
+bool find_in_index(const FilePath& index, const std::string& name, bool* present,
+                   IndexRecord* record) {
+    std::vector<IndexRecord> records;
+    if (!read_index(index, &records)) return false;
+    const auto found = std::find_if(records.begin(), records.end(),
+                                    [&](const IndexRecord& r) { return same_component(r, name); });
+    *present = found != records.end();
+    if (*present) *record = *found;
+    return true;
+}
+
+// Under the index lock, before anything else: an install or removal killed
+// part-way is finished when its index was written (and it had no hooks left
+// to run, nor failed), undone otherwise; copies it left pending or saved are
+// deleted.
+// While the index cannot be read, everything waits for a later run.
+void recover_interrupted(const FilePath& directory, const FilePath& index) {
     const FilePath journal_path(index.text() + kJournalSuffix);
     if (std::FILE* in = journal_path.open_stream("rb")) {
         Journal journal;
         const bool whole = parse_journal(in, &journal);
         std::fclose(in);
-        if (whole) {
-            const auto found = std::find_if(
-                records.begin(), records.end(),
-                [&](const IndexRecord& r) { return same_component(r, journal.record.name); });
-            const bool committed =
-                journal.removal ? found == records.end()
-                                : found != records.end() && same_record(*found, journal.record);
-            if (committed) apply_journal(directory, journal);
+        IndexRecord found;
+        bool present = false;
+        if (whole && !find_in_index(index, journal.record.name, &present, &found)) return;
+        if (whole && journal.removal && !present) {
+            for (const std::string& path : journal.deletes)
+                FilePath(directory.text() + path).delete_file();
+        } else if (whole && !journal.removal) {
+            if (present && same_record(found, journal.record) && !journal.undo) {
+                swap_in(directory, journal);
+                drop_saved(directory, index, journal);
+            } else {
+                undo_install(directory, index, journal);
+            }
         }
         journal_path.delete_file();
     }
-    directory.for_each_entry(sweep_entry, nullptr);
+    sweep(directory);
 }
 
 std::string index_read_error(const FilePath& index) {
@@ -374,7 +486,9 @@ bool default_component_directory(bool per_user, FilePath* directory) {
     return find_component_directory(per_user ? "Components-User" : "Components-System", directory);
 }
 
-bool install_component(const InstallRequest& request, std::string* error) {
+namespace {
+
+bool check_request(const InstallRequest& request, std::string* error) {
     if (!valid_component_name(request.name)) {
         *error = "not a usable component name: \"" + request.name + "\"";
         return false;
@@ -408,152 +522,197 @@ bool install_component(const InstallRequest& request, std::string* error) {
             return false;
         }
     }
+    return true;
+}
 
-    const FilePath directory = as_directory(request.directory);
-    if (directory.empty() || !directory.ensure_directory()) {
-        *error = "cannot create the component directory " + directory.text() + system_reason();
+// Makes the component directory and every missing folder above it, each
+// creation checked: a folder that cannot be made is named at once, with the
+// system's reason, rather than found out later as a lock that never comes.
+bool make_component_directory(const FilePath& directory, std::string* error) {
+    bool is_directory = false;
+    if (directory.exists(&is_directory)) {
+        if (!is_directory)
+            *error = "cannot create the component directory: " + directory.text() + " is a file";
+        return is_directory;
+    }
+    FilePath parent(directory);
+    parent.to_parent();
+    if (!parent.empty() && parent.text() + "\\" != directory.text() &&
+        parent.text() != directory.text() && !make_component_directory(parent, error))
+        return false;
+    if (platform().create_directory(directory.c_str())) return true;
+    *error = "cannot create the component directory " + directory.text() + system_reason();
+    return directory.exists(&is_directory) && is_directory;  // another installer made it
+}
+
+bool check_owners(const std::vector<IndexRecord>& records, const InstallRequest& request,
+                  std::string* error) {
+    for (const ComponentFile& file : request.files) {
+        const IndexRecord* owner = owner_of(records, request.name, file.relative_path);
+        if (owner && !request.force) {
+            *error = backslashes(file.relative_path) + " belongs to the component " + owner->name +
+                     " (--force takes it over)";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies one file to its pending name (listed first, so that an undo finds
+// a half-made copy); a file already at its place will wait under its saved
+// name.
+bool stage(const FilePath& directory, const FilePath& source, const std::string& relative,
+           Journal* journal, std::string* error) {
+    journal->moves.push_back(relative);
+    if (FilePath(directory.text() + relative).exists()) journal->replaced.push_back(relative);
+    return copy_into(directory, source, relative, error);
+}
+
+bool stage_files(const FilePath& directory, const InstallRequest& request, Journal* journal,
+                 std::string* error) {
+    for (const FilePath& folder : request.folders) {
+        std::vector<std::pair<FilePath, std::string>> found;
+        FolderWalk walk{"", &found};
+        if (!as_directory(folder).for_each_entry(visit_entry, &walk) || !walk.ok) {
+            *error = "cannot list the folder " + folder.text();
+            return false;
+        }
+        for (const auto& [source, relative] : found) {
+            // A folder copied from another component directory brings its
+            // index along; ours is written afterwards.
+            if (reserved_file_name(relative)) continue;
+            if (!stage(directory, source, relative, journal, error)) return false;
+        }
+    }
+    for (const ComponentFile& file : request.files) {
+        const std::string relative = backslashes(file.relative_path);
+        if (!file.source.empty()) {
+            if (!stage(directory, file.source, relative, journal, error)) return false;
+        } else if (!FilePath(directory.text() + relative).exists() &&
+                   !listed(journal->moves, relative)) {
+            *error = "the entry " + file.key +
+                     " names a file that is not installed: " + file.relative_path;
+            return false;
+        }
+    }
+    // A file the old version listed and the new one copies with a folder
+    // stays: it is replaced, not dropped.
+    auto& deletes = journal->deletes;
+    deletes.erase(
+        std::remove_if(deletes.begin(), deletes.end(),
+                       [&](const std::string& path) { return listed(journal->moves, path); }),
+        deletes.end());
+    return true;
+}
+
+// The new record takes the place of the old one, so the index keeps its
+// order; files only the old version had go once it is kept, unless another
+// component lists them too.
+void plan_update(std::vector<IndexRecord>* records, const IndexRecord& record, Journal* journal) {
+    auto old = std::find_if(records->begin(), records->end(),
+                            [&](const IndexRecord& r) { return same_component(r, record.name); });
+    journal->record = record;
+    if (old == records->end()) {
+        records->push_back(record);
+        return;
+    }
+    for (const auto& entry : old->files) {
+        const bool kept = std::any_of(record.files.begin(), record.files.end(),
+                                      [&](const std::pair<std::string, std::string>& f) {
+                                          return same_path(f.second, entry.second);
+                                      });
+        if (!kept && valid_relative_path(entry.second) &&
+            !owner_of(*records, record.name, entry.second) &&
+            !listed(journal->deletes, entry.second))
+            journal->deletes.push_back(entry.second);
+    }
+    *old = record;
+    records->erase(
+        std::remove_if(old + 1, records->end(),
+                       [&](const IndexRecord& r) { return same_component(r, record.name); }),
+        records->end());
+}
+
+// Saves the old index, writes the journal and then the new index, and swaps
+// the files in. On failure `undo_install` puts everything back.
+bool commit(const FilePath& directory, const FilePath& index,
+            const std::vector<IndexRecord>& records, Journal* journal, std::string* error) {
+    const FilePath saved(index.text() + kBackupSuffix);
+    journal->old_index = index.exists() ? OldIndex::saved : OldIndex::absent;
+    if (journal->old_index == OldIndex::saved && !copy_durably(index, saved)) {
+        *error = "cannot save the index as " + saved.text() + system_reason();
+        journal->old_index = OldIndex::untouched;
         return false;
     }
+    const FilePath journal_path(index.text() + kJournalSuffix);
+    if (!write_journal(journal_path, *journal)) {
+        *error = "cannot write " + journal_path.text() + system_reason();
+        return false;
+    }
+    if (!write_index(index, records)) {
+        *error = "cannot write the index " + index.text() + system_reason();
+        return false;
+    }
+    const std::string stuck = swap_in(directory, *journal);
+    if (stuck.empty()) return true;
+    *error = "cannot move " + stuck;
+    journal->undo = true;  // a recovery must not finish what failed
+    write_journal(journal_path, *journal);
+    return false;
+}
 
+}  // namespace
+
+bool install_component(const InstallRequest& request, std::string* error) {
+    if (!check_request(request, error)) return false;
+    const FilePath directory = as_directory(request.directory);
+    if (directory.empty()) {
+        *error = "no component directory given";
+        return false;
+    }
+    if (!make_component_directory(directory, error)) return false;
+
+    const FilePath index(directory.text() + kIndexFileName);
+    // Held from the first copied file until the hooks ran: two installers
+    // never mix their files, nobody else sees an install that is still to be
+    // undone, and readers wait briefly for a whole index.
+    FileLockHolder lock = lock_index(index, request.lock_timeout_ms, error);
+    if (!lock) return false;
+    recover_interrupted(directory, index);
+    std::vector<IndexRecord> records;
+    if (!read_index(index, &records)) {
+        *error = index_read_error(index);
+        return false;
+    }
+    if (!check_owners(records, request, error)) return false;
+
+    Journal journal;
+    journal.undo = !request.hooks.empty();
     IndexRecord record;
     record.name = request.name;
     record.version = request.version;
     for (const ComponentFile& file : request.files)
         record.files.emplace_back(file.key, backslashes(file.relative_path));
-
-    const FilePath index(directory.text() + kIndexFileName);
-    std::vector<IndexRecord> records;
-    std::vector<IndexRecord> previous;  // the index as it was, for a hook's rollback
-    Journal journal;
-    {
-        // Held from the first copied file to the last one moved into place:
-        // two installers never mix their files, and readers wait briefly for
-        // a whole index.
-        FileLockHolder lock = lock_index(index, request.lock_timeout_ms, error);
-        if (!lock) return false;
-        if (!read_index(index, &records)) {
-            *error = index_read_error(index);
-            return false;
-        }
-        recover_interrupted(directory, index, records);
-        previous = records;
-        for (const auto& entry : record.files) {
-            if (const IndexRecord* owner = owner_of(records, request.name, entry.second)) {
-                if (!request.force) {
-                    *error = entry.second + " belongs to the component " + owner->name +
-                             " (--force takes it over)";
-                    return false;
-                }
-            }
-        }
-
-        auto fail = [&]() {
-            discard_pending(directory, journal.moves);
-            return false;
-        };
-        for (const FilePath& folder : request.folders) {
-            std::vector<std::pair<FilePath, std::string>> found;
-            FolderWalk walk{"", &found};
-            if (!as_directory(folder).for_each_entry(visit_entry, &walk) || !walk.ok) {
-                *error = "cannot list the folder " + folder.text();
-                return fail();
-            }
-            for (const auto& [source, relative] : found) {
-                // A folder copied from another component directory brings
-                // its index along; ours is written below.
-                if (reserved_file_name(relative)) continue;
-                if (!copy_into(directory, source, relative, error)) return fail();
-                journal.moves.push_back(relative);
-            }
-        }
-        for (const ComponentFile& file : request.files) {
-            const std::string relative = backslashes(file.relative_path);
-            if (!file.source.empty()) {
-                if (!copy_into(directory, file.source, relative, error)) return fail();
-                journal.moves.push_back(relative);
-            } else if (!FilePath(directory.text() + relative).exists() &&
-                       std::none_of(journal.moves.begin(), journal.moves.end(),
-                                    [&](const std::string& p) { return same_path(p, relative); })) {
-                *error = "the entry " + file.key +
-                         " names a file that is not installed: " + file.relative_path;
-                return fail();
-            }
-        }
-
-        // The new record takes the place of the old one, so the index keeps
-        // its order; files only the old version had go once it is written,
-        // unless another component lists them too.
-        auto old = std::find_if(records.begin(), records.end(), [&](const IndexRecord& r) {
-            return same_component(r, request.name);
-        });
-        if (old != records.end()) {
-            for (const auto& entry : old->files) {
-                const bool kept = std::any_of(record.files.begin(), record.files.end(),
-                                              [&](const std::pair<std::string, std::string>& f) {
-                                                  return same_path(f.second, entry.second);
-                                              });
-                if (!kept && valid_relative_path(entry.second) &&
-                    !owner_of(records, request.name, entry.second))
-                    journal.deletes.push_back(entry.second);
-            }
-            *old = record;
-            records.erase(std::remove_if(old + 1, records.end(),
-                                         [&](const IndexRecord& r) {
-                                             return same_component(r, request.name);
-                                         }),
-                          records.end());
-        } else {
-            records.push_back(record);
-        }
-        journal.record = record;
-        const FilePath journal_path(index.text() + kJournalSuffix);
-        if (!write_journal(journal_path, journal)) {
-            *error = "cannot write " + journal_path.text() + system_reason();
-            return fail();
-        }
-        if (!write_index(index, records)) {
-            *error = "cannot write the index " + index.text() + system_reason();
-            journal_path.delete_file();
-            return fail();
-        }
-        apply_journal(directory, journal);
+    plan_update(&records, record, &journal);
+    const FilePath journal_path(index.text() + kJournalSuffix);
+    // A component that failed part-way is not installed: its files, the ones
+    // it replaced and the index are put back as they were.
+    auto undo = [&] {
+        undo_install(directory, index, journal);
         journal_path.delete_file();
-    }
-
+        sweep(directory);
+        return false;
+    };
+    if (!stage_files(directory, request, &journal, error) ||
+        !commit(directory, index, records, &journal, error))
+        return undo();
     for (const std::string& hook : request.hooks) {
         if (call_hook(directory, request, hook, error)) continue;
-        // A component whose hook failed is not installed: its record and
-        // the files no other record names go again.
-        // Only our record is put back: another installer may have changed
-        // the index since.
-        FileLockHolder lock = acquire_lock(index, request.lock_timeout_ms);
-        std::vector<IndexRecord> now;
-        if (!lock || !read_index(index, &now)) return false;
-        const auto before =
-            std::find_if(previous.begin(), previous.end(),
-                         [&](const IndexRecord& r) { return same_component(r, request.name); });
-        const auto ours = std::find_if(now.begin(), now.end(), [&](const IndexRecord& r) {
-            return same_component(r, request.name);
-        });
-        if (ours != now.end() && before != previous.end())
-            *ours = *before;
-        else if (ours != now.end())
-            now.erase(ours);
-        if (write_index(index, now)) {
-            for (const std::string& path : journal.moves) {
-                const bool listed_before =
-                    std::any_of(now.begin(), now.end(), [&](const IndexRecord& r) {
-                        return std::any_of(r.files.begin(), r.files.end(),
-                                           [&](const std::pair<std::string, std::string>& f) {
-                                               return same_path(f.second, path);
-                                           });
-                    });
-                if (!listed_before) FilePath(directory.text() + path).delete_file();
-            }
-            *error += "; the install was undone";
-        }
-        return false;
+        *error += "; the install was undone";
+        return undo();
     }
+    journal_path.delete_file();
+    drop_saved(directory, index, journal);
     return true;
 }
 
@@ -563,12 +722,12 @@ bool remove_component(const FilePath& folder, const std::string& name, std::stri
     const FilePath index(directory.text() + kIndexFileName);
     FileLockHolder lock = lock_index(index, lock_timeout_ms, error);
     if (!lock) return false;
+    recover_interrupted(directory, index);
     std::vector<IndexRecord> records;
     if (!read_index(index, &records)) {
         *error = index_read_error(index);
         return false;
     }
-    recover_interrupted(directory, index, records);
     auto kept = std::stable_partition(records.begin(), records.end(), [&](const IndexRecord& r) {
         return !same_component(r, name);
     });
@@ -598,7 +757,7 @@ bool remove_component(const FilePath& folder, const std::string& name, std::stri
         journal_path.delete_file();
         return false;
     }
-    apply_journal(directory, journal);
+    for (const std::string& path : journal.deletes) FilePath(directory.text() + path).delete_file();
     journal_path.delete_file();
     return true;
 }

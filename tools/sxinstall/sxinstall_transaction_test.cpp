@@ -1,13 +1,17 @@
-// Installs as transactions: reserved names, files other components own,
-// hooks that fail, and installs killed at any instant.
+// Installs as transactions: reserved names, files other components own, an
+// unusable directory, and installs stopped or killed at any instant.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
 
 #include "components/component_index.h"
 #include "components/testing/scratch.h"
+#include "platform/testing/faulty_platform.h"
 #include "tools/sxinstall/component_installer.h"
 
 #ifndef _WIN32
@@ -33,7 +37,7 @@ InstallRequest request_for(const FilePath& directory, const std::string& name, i
     return request;
 }
 
-TEST(SxinstallTransactions, ReservedNamesOwnersAndFailingHooks) {
+TEST(SxinstallTransactions, ReservedNamesAndOtherComponentsFiles) {
     ScratchDir scratch;
     const FilePath dir(scratch / "components\\");
     const FilePath a(scratch / "a"), b(scratch / "b");
@@ -42,8 +46,9 @@ TEST(SxinstallTransactions, ReservedNamesOwnersAndFailingHooks) {
     ASSERT_TRUE(install_component(
         request_for(dir, "alpha", 1, {{"s", "lib\\shared.dll", a}, {"o", "old.txt", a}}), &error));
     for (const char* name : {"COMPINDX.DAT", "Compindx.Dat.lock", "compindx.dat.new",
-                             "sub\\compindx.dat.journal", "x.sxinstall-new"}) {
-        EXPECT_FALSE(install_component(request_for(dir, "evil", 1, {{"x", name, b}}), &error));
+                             "sub\\compindx.dat.journal", "x.sxinstall-new", "y.sxinstall-old"}) {
+        const FilePath other(scratch / "other\\");  // a destroyed index spoils no later check
+        EXPECT_FALSE(install_component(request_for(other, "evil", 1, {{"x", name, b}}), &error));
         EXPECT_NE(error.find("reserved"), std::string::npos) << name << ": " << error;
     }
     // Beta's file is alpha's: refused, naming alpha, unless forced.
@@ -53,40 +58,163 @@ TEST(SxinstallTransactions, ReservedNamesOwnersAndFailingHooks) {
     ASSERT_TRUE(read_file(dir.text() + "lib\\shared.dll", &text) && text == "from a");
     beta.force = true;
     ASSERT_TRUE(install_component(beta, &error)) << error;
-    // Alpha's upgrade drops both files: its own goes, the shared one stays,
-    // and goes only with beta.
-    ASSERT_TRUE(install_component(request_for(dir, "alpha", 2, {{"n", "new.txt", a}}), &error));
+    // Alpha's removal takes its own file; the shared one stays with beta.
+    ASSERT_TRUE(remove_component(dir, "alpha", &error, 0)) << error;
     EXPECT_FALSE(FilePath(dir.text() + "old.txt").exists());
     EXPECT_TRUE(FilePath(dir.text() + "lib\\shared.dll").exists());
     ASSERT_TRUE(remove_component(dir, "beta", &error, 0)) << error;
     EXPECT_FALSE(FilePath(dir.text() + "lib\\shared.dll").exists());
-
-    // A hook that cannot be loaded: no record, no files left.
-    InstallRequest hooked =
-        request_for(dir, "hooked", 1, {{"h", "hook.dll", a}, {"d", "d.bin", a}});
-    hooked.hooks = {"h"};
-    EXPECT_FALSE(install_component(hooked, &error));
-    std::vector<IndexRecord> records;
-    ASSERT_TRUE(list_components(dir, &records, &error));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].name, "ALPHA");
-    EXPECT_FALSE(FilePath(dir.text() + "hook.dll").exists() ||
-                 FilePath(dir.text() + "d.bin").exists());
 }
 
-#ifndef _WIN32
+// Every file below a folder with its bytes, and every folder (with its
+// trailing backslash), by relative path.
+using Tree = std::map<std::string, std::string>;
 bool collect(const FilePath& entry, void* argument, bool is_directory) {
-    auto* found = static_cast<std::pair<std::string, std::set<std::string>*>*>(argument);
+    auto* found = static_cast<std::pair<std::string, Tree*>*>(argument);
     const std::string name = entry.file_name();
     if (name == "." || name == "..") return true;
-    std::pair<std::string, std::set<std::string>*> inner{found->first + name + "\\", found->second};
+    std::pair<std::string, Tree*> inner{found->first + name + "\\", found->second};
     if (is_directory) FilePath(entry.text() + "\\").for_each_entry(collect, &inner);
-    if (!is_directory) found->second->insert(found->first + name);
+    std::string& bytes = (*found->second)[is_directory ? inner.first : found->first + name];
+    if (!is_directory) read_file(entry.text(), &bytes);
     return true;
 }
 
+Tree tree_of(const FilePath& directory) {
+    Tree tree;
+    std::pair<std::string, Tree*> walk{"", &tree};
+    directory.for_each_entry(collect, &walk);
+    return tree;
+}
+
+// A component directory that cannot be made or written is reported at once
+// with the system's reason, never after a wait as a lock another program holds.
+TEST(SxinstallTransactions, UnusableDirectoryIsReportedAtOnceWithItsCause) {
+    ScratchDir scratch;
+    ASSERT_TRUE(write_file(scratch / "file", "x") &&
+                FilePath(scratch / "made\\").ensure_directory());
+    const struct {
+        std::string directory;
+        void (*arm)(FaultyPlatform&);
+        const char* cause;
+    } cases[] = {
+        {scratch / "file\\components\\", [](FaultyPlatform&) {}, "is a file"},
+        {scratch / "new\\components\\",
+         [](FaultyPlatform& f) { f.fail_create_directory("components"); }, "(system error 5)"},
+        {scratch / "made\\", [](FaultyPlatform& f) { f.fail_lock(kIndexFileName); },
+         "(system error 5)"},
+    };
+    for (const auto& c : cases) {
+        FaultyPlatform faulty;
+        c.arm(faulty);
+        ScopedPlatform scope(&faulty);
+        std::string error;
+        EXPECT_FALSE(install_component(request_for(FilePath(c.directory), "c", 1,
+                                                   {{"k", "k.txt", FilePath(scratch / "file")}}),
+                                       &error));
+        EXPECT_NE(error.find(c.cause), std::string::npos) << error;
+        EXPECT_EQ(error.find("locked"), std::string::npos) << error;
+        EXPECT_EQ(faulty.calls(Call::sleep_ms), 0) << error;
+    }
+}
+
+// Ends the process just before its n-th change to the file system, as a
+// power cut or a kill at that instant would.
+class StopAt : public FaultyPlatform {
+public:
+    explicit StopAt(int n) : left_(n) {}
+    bool copy_file(const char* from, const char* to, bool fail_if_exists) override {
+        return step() && FaultyPlatform::copy_file(from, to, fail_if_exists);
+    }
+    bool replace_file(const char* from, const char* to) override {
+        return step() && FaultyPlatform::replace_file(from, to);
+    }
+    bool delete_file(const char* path) override {
+        return step() && FaultyPlatform::delete_file(path);
+    }
+
+private:
+    bool step() {
+        if (left_-- == 0) std::_Exit(3);
+        return true;
+    }
+    int left_;
+};
+
+// An install stopped before each of its steps in turn, then recovered by the
+// next installer, leaves the old installation or the new one, byte for byte.
+// One whose hook fails, or whose file cannot be moved into place (in use),
+// always leaves the old one: an upgrade its old files and index, a fresh
+// install nothing.
+TEST(SxinstallTransactions, InstallStoppedAtAnyStepLeavesOneWholeVersion) {
+    const struct {
+        std::string name, prefix;
+        bool hooked, stuck;
+    } cases[] = {{"c", "", false, false},
+                 {"c", "", true, false},
+                 {"f", "f", true, false},
+                 {"c", "", false, true}};
+    // The first case's result: killed before it meets the file in the way,
+    // the last case is that same upgrade, and its recovery finishes it.
+    Tree upgraded;
+    for (const auto& c : cases) {
+        const bool kept = !c.hooked && !c.stuck;
+        Tree old_tree, new_tree;
+        int stops = 0;
+        for (int step = -1;; ++step) {  // -1: runs to the end
+            ScratchDir scratch;
+            const FilePath dir(scratch / "components\\"), v1(scratch / "1"), v2(scratch / "2");
+            ASSERT_TRUE(write_file(v1.text(), "one") && write_file(v2.text(), "two"));
+            std::string error;
+            ASSERT_TRUE(install_component(
+                request_for(dir, "c", 1, {{"h", "h.dll", v1}, {"k", "k", v1}, {"g", "g", v1}}),
+                &error));
+            InstallRequest request = request_for(
+                dir, c.name, 2,
+                {{"h", c.prefix + "h.dll", v2}, {"k", c.prefix + "k", v2}, {"n", "sub\\n", v2}});
+            if (c.hooked) request.hooks = {"h"};  // "two" is no library
+            if (step == -1) old_tree = tree_of(dir);
+            auto install = [&] {
+                StopAt stop(step);
+                if (c.stuck) stop.fail_replace_file("k.sxinstall-new");
+                ScopedPlatform scope(&stop);
+                return install_component(request, &error) ? 0 : 1;
+            };
+            int code = step == -1 ? install() : -1;
+#ifndef _WIN32
+            if (step >= 0) {
+                const pid_t child = fork();
+                if (child == 0) std::_Exit(install());
+                int status = 0;
+                ASSERT_TRUE(child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status));
+                code = WEXITSTATUS(status);
+            }
+#endif
+            EXPECT_FALSE(remove_component(dir, "none", &error, 0));  // recovers first
+            Tree now = tree_of(dir);
+            now.erase(std::string(kIndexFileName) + ".lock");  // the stopped holder's
+            if (step == -1) {
+                EXPECT_EQ(code, kept ? 0 : 1) << c.name;
+                new_tree = now;
+                continue;
+            }
+            if (code != 3) break;  // no step left to stop at (or no fork)
+            EXPECT_TRUE(now == old_tree || now == new_tree || (c.stuck && now == upgraded))
+                << c.name << " stopped at " << step;
+            ++stops;
+        }
+#ifndef _WIN32
+        EXPECT_GT(stops, 8) << c.name;
+#endif
+        EXPECT_EQ(new_tree == old_tree, !kept) << c.name;
+        if (kept) upgraded = new_tree;
+    }
+}
+
+#ifndef _WIN32
 // Installs, upgrades and removals killed at random instants over an index of
-// 400 records: afterwards the next install takes the lock at once, and the
+// 400 records, some of them undoing a failed hook: afterwards the next install
+// takes the lock at once, nothing of the undone component remains, and the
 // directory holds exactly what the index lists, each file as its listed
 // version wrote it.
 TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
@@ -100,6 +228,7 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
         return scratch / ("s" + std::to_string(c) + std::to_string(v) + std::to_string(f));
     };
     // Version v lists f0..fv; f0 moves to another folder in version 3.
+    // Component 3's hook f0 is no library: every install of it is undone.
     auto request = [&](int c, int v) {
         std::vector<ComponentFile> files;
         for (int f = 0; f <= v; ++f)
@@ -107,7 +236,9 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
                              (f == 0 && v == 3 ? "moved\\c" : "c") + std::to_string(c) + "\\f" +
                                  std::to_string(f),
                              FilePath(source(c, v, f))});
-        return request_for(dir, "comp" + std::to_string(c), v, files);
+        InstallRequest r = request_for(dir, "comp" + std::to_string(c), v, files);
+        if (c == 3) r.hooks = {"f0"};
+        return r;
     };
     for (int c = 0; c < 4; ++c)
         for (int v = 1; v <= 3; ++v)
@@ -121,7 +252,10 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     int kills = 0, rounds = 0;
     for (; kills < 200 && rounds < 4000; ++rounds) {
         const int c = static_cast<int>(random() % 4), v = static_cast<int>(random() % 4);
-        const useconds_t delay = random() % 6000;
+        // From 0.1 ms to 0.2 s, evenly on a log scale: every phase of an
+        // install (which takes up to about 0.15 s here) is hit.
+        const auto delay = static_cast<useconds_t>(
+            100 * std::exp(std::uniform_real_distribution<double>(0, std::log(2000.0))(random)));
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -148,6 +282,7 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     size_t components = 0;
     for (const IndexRecord& record : records) {
         if (record.name.compare(0, 4, "COMP") != 0) continue;
+        EXPECT_NE(record.name, "COMP3");  // its hook always fails
         ++components;
         for (const auto& [key, path] : record.files) {
             listed.insert(path);
@@ -160,8 +295,8 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     }
     EXPECT_EQ(records.size(), filler.size() + components);
     std::set<std::string> present;
-    std::pair<std::string, std::set<std::string>*> walk{"", &present};
-    dir.for_each_entry(collect, &walk);
+    for (const auto& [path, bytes] : tree_of(dir))
+        if (path.back() != '\\') present.insert(path);
     present.erase(std::string(kIndexFileName) + ".lock");  // a killed holder's, unheld
     EXPECT_EQ(present, listed);
 }
