@@ -370,6 +370,27 @@ TEST(TessDriver, SmallOrNarrowFacesAreCoveredWithinOnePercent) {
     }
 }
 
+TEST(TessDriver, HolePolygonDoesNotDependOnTheParametrisation) {
+    // One plane [0, 4] x [0, 2] with a hole of radius 0.3, over [0, 1]^2 and
+    // over its own lengths: the hole is the same on the part, so is its polygon.
+    Surface unit = flat_patch(), model = flat_patch();
+    model.u_knots = {0, 0, 4, 4};
+    model.v_knots = {0, 0, 2, 2};
+    unit.outer = rectangle(0, 0, 1, 1, true);
+    unit.holes = {circle(0.5, 0.5, 0.075, 0.15, false, true)};
+    model.outer = rectangle(0, 0, 4, 2, true);
+    model.holes = {circle(2, 1, 0.3, 0.3, false, true)};
+    for (double D : {0.05, 0.005}) {
+        const Call a = run(unit, D, D), b = run(model, D, D);
+        ASSERT_EQ(a.status, 0);
+        ASSERT_EQ(b.status, 0);
+        ASSERT_EQ(a.seen.loops.size(), 2u);
+        ASSERT_EQ(b.seen.loops.size(), 2u);
+        EXPECT_EQ(a.seen.loops[1].size(), b.seen.loops[1].size()) << D;
+        EXPECT_GE(a.seen.loops[1].size(), 8u) << D;
+    }
+}
+
 TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
     const double L = (4.0 + 2.0 * std::sqrt(8.0) + 4.0) / 3.0;  // the dome's Lu = Lv
     Surface s = dome();
