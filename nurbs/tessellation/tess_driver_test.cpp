@@ -370,6 +370,21 @@ TEST(TessDriver, SmallOrNarrowFacesAreCoveredWithinOnePercent) {
     }
 }
 
+TEST(TessDriver, HolePolygonDoesNotDependOnTheParametrisation) {
+    // One plane [0, 4] x [0, 2] with a hole of radius 0.3, over [0, 1]^2 and
+    // over its own lengths: the hole is the same on the part, so is its polygon.
+    Surface unit = flat_patch(), model = flat_patch();
+    model.u_knots = {0, 0, 4, 4};
+    model.v_knots = {0, 0, 2, 2};
+    unit.outer = rectangle(0, 0, 1, 1, true);
+    model.outer = rectangle(0, 0, 4, 2, true);
+    unit.holes = {circle(0.5, 0.5, 0.075, 0.15, false, true)};
+    model.holes = {circle(2, 1, 0.3, 0.3, false, true)};
+    const Call a = run(unit, 0.05, 0.05), b = run(model, 0.05, 0.05);
+    ASSERT_EQ(a.seen.loops.size() + b.seen.loops.size(), 4u);
+    EXPECT_EQ(a.seen.loops[1].size(), b.seen.loops[1].size());
+}
+
 TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
     const double L = (4.0 + 2.0 * std::sqrt(8.0) + 4.0) / 3.0;  // the dome's Lu = Lv
     Surface s = dome();

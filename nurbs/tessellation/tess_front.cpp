@@ -294,7 +294,7 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
             double* pu = nullptr;
             double* pv = nullptr;
             int pts = 0;
-            if (N_TESPTC(g, sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
+            if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
             if (pts == 1 && last_piece) {
                 bool ok = true;
                 const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
@@ -404,9 +404,16 @@ bool bilinear_line(const Surface& sur, const Curve& piece, double** u, double** 
     return true;
 }
 
-// The working tolerance: B, reduced for pieces small on the surface.
-bool working_tolerance(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
-                       double* w) {
+// The working tolerance: B, reduced for pieces small on the surface to a
+// tenth of their size there, so that a small hole keeps its shape. Both are
+// lengths on the surface: weighing B by the parameter range over the net's
+// length instead would make a hole's polygon depend on how its surface
+// happens to be parametrised (a hundred times finer on a plane in model
+// units than on the same plane over [0, 1]). How much of a face the chords
+// may cut off is the coverage tolerance's business.
+constexpr double kPieceShare = 0.1;
+
+bool working_tolerance(const Surface& sur, const Curve& piece, double B, double* w) {
     const int n = piece.pol->n;
     double d = 0.0;
     {
@@ -422,14 +429,8 @@ bool working_tolerance(const SurfaceMeasures& g, const Surface& sur, const Curve
         }
         d = vec_distance(lo, hi);
     }
-    const double K = std::fmax(g.u_max - g.u_min, g.v_max - g.v_min);
-    const double L = std::fmax(g.Lu, g.Lv);
-    *w = B;
-    if (guard_div(K, L) == 0) {
-        const double ratio = K / L;
-        if (B * ratio > 0.01 * d && guard_div(0.01 * d, ratio) == 0) *w = 0.01 * d / ratio;
-    }
-    if (*w < kMinTolerance) *w = kMinTolerance;
+    *w = std::fmin(B, kPieceShare * d);
+    if (!(*w >= kMinTolerance)) *w = kMinTolerance;
     return true;
 }
 
@@ -543,8 +544,8 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
 
 }  // namespace
 
-Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
-                double** u, double** v, int* count, Pool* pool) {
+Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
+                int* count, Pool* pool) {
     if (!(B >= kMinTolerance)) {
         set_error(kErrTolerance, "N_TESPTC");
         return kFail;
@@ -552,7 +553,7 @@ Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece
     bool failed = false;
     if (bilinear_line(sur, piece, u, v, count, pool, &failed)) return failed ? kFail : kOk;
     double w = B, length = 0.0;
-    if (!working_tolerance(g, sur, piece, B, &w)) return kFail;
+    if (!working_tolerance(sur, piece, B, &w)) return kFail;
     if (!surface_length(sur, piece, &length)) {
         set_error(kErrDivision, "N_TESPTC");
         return kFail;

@@ -107,12 +107,26 @@ struct Flatness {
     int direction;  // 1: cut at constant v, 2: cut at constant u
 };
 
+// The net's normal at inner point k of the line (i0, j0) + k (di, dj), which
+// is a boundary line of the net: from the line's tangent there and the step
+// into the net. `fallback` (the cell's mean normal) where either vanishes.
+Point3 line_normal(const ControlNet& net, int i0, int j0, int di, int dj, int k,
+                   const Point3& fallback) {
+    const int i = i0 + k * di, j = j0 + k * dj;
+    const int ii = di != 0 ? 0 : (i0 == 0 ? 1 : -1), jj = dj != 0 ? 0 : (j0 == 0 ? 1 : -1);
+    const Point3 along = vec_sub(net_point(net, i + di, j + dj), net_point(net, i - di, j - dj));
+    Point3 nrm = vec_cross(along, vec_sub(net_point(net, i + ii, j + jj), net_point(net, i, j)));
+    return G_VECNIP(&nrm) == kOk ? nrm : fallback;
+}
+
 // How far the inner points of net line (i0, j0) + k (di, dj) stray from the
 // chord of its ends, as a multiple of the allowed: A for the distance, `tol`
-// for its part across the line within the surface (normal `nrm`), which is
-// what a chord on the mesh boundary cuts off the face.
+// for its part across the line within the surface, which is what a chord on
+// the mesh boundary cuts off the face. "Within the surface" is taken at the
+// line itself: against the cell's mean normal, a strongly curved cell would
+// count part of the line's bend out of the surface as a bend across it.
 double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int last, double A,
-                   double tol, const Point3& nrm) {
+                   double tol, const Point3& mean) {
     const Point3 a = net_point(net, i0, j0), b = net_point(net, i0 + last * di, j0 + last * dj);
     const Point3 ab = vec_sub(b, a);
     const double len2 = vec_dot(ab, ab);
@@ -125,6 +139,7 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
         if (tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
         const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
+        const Point3 nrm = line_normal(net, i0, j0, di, dj, k, mean);
         const Point3 across = vec_sub(off, vec_scale(nrm, vec_dot(off, nrm)));
         worst = std::fmax(worst, vec_length(across) / tol);
     }

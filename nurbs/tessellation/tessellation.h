@@ -71,8 +71,8 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
 
 // One trim curve piece to a polyline of (u, v) points in the parameter plane.
 // The arrays live in `pool`; *count receives the number of points.
-Status N_TESPTC(const SurfaceMeasures& g, const Surface& sur, const Curve& piece, double B,
-                double** u, double** v, int* count, Pool* pool);
+Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
+                int* count, Pool* pool);
 
 // Back end: subdivides the (reparametrised) surface until each cell is flat
 // within A, builds the corner grid and the seam partners.
