@@ -27,9 +27,11 @@ import json
 import os
 import random
 import re
+import resource
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -120,10 +122,10 @@ def sample(args):
     print()
 
 
-def sh(command, cwd, timeout, log):
+def sh(command, cwd, timeout, log, env=None, preexec_fn=None):
     try:
         done = subprocess.run(command, cwd=cwd, stdout=log, stderr=subprocess.STDOUT,
-                              timeout=timeout)
+                              timeout=timeout, env=env, preexec_fn=preexec_fn)
         return done.returncode
     except subprocess.TimeoutExpired:
         return "timeout"
@@ -279,10 +281,27 @@ def try_mutant(path, mutant, build, tests, args, log):
         os.utime(path)
 
 
+# A mutant can turn a loop endless while it writes: a death test's captured
+# stderr then grows in the temp folder until the timeout, tens of gigabytes.
+# Each run gets its own temp folder, removed afterwards, and a cap on the size
+# of any file it writes (going over it fails the run, which kills the mutant).
+FILE_SIZE_CAP = 256 << 20
+
+
+def cap_file_size():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (FILE_SIZE_CAP, FILE_SIZE_CAP))
+
+
 def run_tests(build, tests, timeout, log):
     pattern = "^(" + "|".join(tests) + ")$"
-    return sh(["ctest", "--test-dir", build, "-R", pattern, "--timeout", str(timeout),
-               "--stop-on-failure", "-j2"], build, timeout * len(tests) + 60, log)
+    scratch = tempfile.mkdtemp(prefix="mutant-tmp-", dir=os.path.dirname(build))
+    env = dict(os.environ, TMPDIR=scratch, TEST_TMPDIR=scratch)
+    try:
+        return sh(["ctest", "--test-dir", build, "-R", pattern, "--timeout", str(timeout),
+                   "--stop-on-failure", "-j2"], build, timeout * len(tests) + 60, log,
+                  env=env, preexec_fn=cap_file_size)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def main():
