@@ -151,15 +151,18 @@ server_pid=""
 cleanup() { [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 start_server() {
-  local appdata user_dir
+  local user_components user_dir
   "$(bin tools/sxadserver/sxadserver)" --port-file "$out/adserver.port" --log "$out/adserver.log" \
     --max-requests 4 --time-limit 120000 >/dev/null &
   server_pid=$!
   for _ in $(seq 100); do [ -s "$out/adserver.port" ] && break; sleep 0.05; done
   [ -s "$out/adserver.port" ] || { echo "the ad server did not start"; return 1; }
-  appdata=$("$sxreg" query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' \
-    /v AppData | sed -n 's/.*REG_SZ *//p')
-  user_dir=$(host_path "$appdata\\Stellarix\\Stellarix Player")
+  # The user's data folder as the player finds it (the user shell folder
+  # first, then the shell folder): its components folder's parent.
+  user_components=$("$sxquery" list | sed -n 's/^Components-User: //p')
+  [ -n "$user_components" ] || { echo "the player has no user data folder"; return 1; }
+  user_components=${user_components%\\}
+  user_dir=$(host_path "${user_components%\\components}")
   mkdir -p "$user_dir"
   printf 'BaseURLs/Scripts=http://127.0.0.1:%s/cgi\n' "$(cat "$out/adserver.port")" \
     >"$user_dir/SXRegistry.dat"

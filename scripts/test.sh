@@ -245,7 +245,9 @@ if want fuzz && [ -f fuzz/CMakeLists.txt ] && [ "$fuzz_seconds" != 0 ]; then
       work=$(mktemp -d)
       echo "--- $name"
       # New inputs go to a scratch folder; the checked-in seeds are only read.
-      if ! "$fuzzer" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 \
+      # A target that reaches the emulated Windows gets a throwaway one, never
+      # the user's own.
+      if ! SX_WINROOT="$work-winroot" "$fuzzer" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 \
              -print_final_stats=1 -artifact_prefix="$logs/$name-" \
              "$work" $( [ -d "$seeds" ] && echo "$seeds" ) </dev/null > "$logs/$name.log" 2>&1; then
         status=1
@@ -254,7 +256,7 @@ if want fuzz && [ -f fuzz/CMakeLists.txt ] && [ "$fuzz_seconds" != 0 ]; then
       else
         grep -E 'stat::(number_of_executed_units|new_units_added)' "$logs/$name.log" | sed "s/^/$name: /"
       fi
-      rm -rf "$work"
+      rm -rf "$work" "$work-winroot"
       count=$((count + 1))
     done
     [ $count -gt 0 ] || { status=1; note="no fuzz target built"; }
