@@ -4,8 +4,8 @@
 Counted: the C and C++ sources and headers git tracks (.c .cc .cpp .h .hpp).
 Test code is
   - every *_test.cpp / *_test.h file,
-  - everything under a folder named testing/ (test doubles, fixtures, helper
-    programs the tests start),
+  - everything under a folder named testing/ or tests/ (test doubles,
+    fixtures, helper programs the tests start),
   - the programs and modules only tests start or load (test_*, testing_*),
   - the fuzz targets (fuzz/),
   - any header that only test code includes (found by following the
@@ -46,7 +46,7 @@ def is_test_by_name(path):
     name = parts[-1]
     return (re.search(r"_test\.(cpp|h)$", name) is not None
             or name.startswith(("test_", "testing_"))
-            or "testing" in parts[:-1] or parts[0] == "fuzz")
+            or "testing" in parts[:-1] or "tests" in parts[:-1] or parts[0] == "fuzz")
 
 
 def resolve(root, including, target, known):
