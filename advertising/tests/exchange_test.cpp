@@ -63,6 +63,15 @@ protected:
         sx::testing::write_file(path, content);
         return path;
     }
+    // A report answered inside fetch_url with `content`; the upgrades file after.
+    std::string upgrades_after(const std::string& content) {
+        fetch_.answer_path = answer(content);
+        fetch_.complete_inside = true;
+        ad_context* c = removed(true);
+        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
+        EXPECT_EQ(c->exchange.status, 2);
+        return upgrades();
+    }
 
     sx::testing::ComponentEnvironment env_;
     std::string system_, user_;
@@ -102,16 +111,14 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     };
     for (const Case& k : cases) {
         sx::FilePath(system_ + ad::kCriticalUpgradesFileName).delete_file();
-        fetch_.answer_path = answer(k.answer);
-        fetch_.complete_inside = true;
-        ad_context* c = removed(true);
-        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
-        EXPECT_EQ(c->exchange.status, 2);
-        EXPECT_EQ(upgrades(), k.expected) << k.answer.substr(0, 40);
+        EXPECT_EQ(upgrades_after(k.answer), k.expected) << k.answer.substr(0, 40);
     }
 }
 
-TEST_F(Exchange, NoRequestWithoutReportOrBeforeTheAppletInfo) {
+// No request without report or before the applet info; an unknown handle's
+// completion changes nothing, a completion from a later event finishes at the
+// next heartbeat, and one after shutdown names nothing.
+TEST_F(Exchange, RequestsAndTheirCompletions) {
     ad_context* silent = removed(true, 0);
     ad_context* late = removed(false);
     for (int i = 0; i < 5; ++i) {
@@ -123,27 +130,23 @@ TEST_F(Exchange, NoRequestWithoutReportOrBeforeTheAppletInfo) {
     advertising_heartbeat(late);
     ASSERT_EQ(fetch_.urls.size(), 1u);
     EXPECT_EQ(late->exchange.status, 1);
-    // The player answers from a later event; the next heartbeat finishes.
+    const std::string path = answer("x\n0\n1\n1\nlate\n1\n");
+    fetch_.done(fetch_.done_argument, late->exchange.current_request + 100, 1, path.c_str());
+    advertising_heartbeat(late);
+    EXPECT_EQ(late->exchange.status, 1);
+    EXPECT_EQ(late->exchange.request_table.size(), 1u);
     fetch_.done(fetch_.done_argument, late->exchange.current_request, 0, nullptr);
     advertising_heartbeat(late);
     EXPECT_EQ(late->exchange.status, 2);
-}
 
-TEST_F(Exchange, LateAndUnknownCompletionsAreIgnored) {
     ad_context* c = removed(true);
     advertising_heartbeat(c);
     ASSERT_EQ(c->exchange.status, 1);
-    const std::string path = answer("x\n0\n1\n1\nlate\n1\n");
-    fetch_.done(fetch_.done_argument, c->exchange.current_request + 100, 1, path.c_str());
-    advertising_heartbeat(c);
-    EXPECT_EQ(c->exchange.status, 1);
-    EXPECT_EQ(c->exchange.request_table.size(), 1u);
-    // After shutdown the argument names nothing; under the address
-    // sanitizer a write through it would be reported.
+    // Under the address sanitizer a write through the old argument is reported.
     ad_fetch_done_fn done = fetch_.done;
     void* argument = fetch_.done_argument;
     const uint32_t handle = c->exchange.current_request;
-    advertising_shutdown(c);
+    for (ad_context* context : contexts_) advertising_shutdown(context);
     contexts_.clear();
     done(argument, handle, 1, path.c_str());
     EXPECT_EQ(upgrades(), "");
@@ -192,13 +195,8 @@ TEST_F(Exchange, HostileAnswersStayBounded) {
                  {long_names, long_expected, true}};
     for (const Case& k : cases) {
         sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
-        fetch_.answer_path = answer(k.answer);
-        fetch_.complete_inside = true;
         const long calls_before = host().allocate_calls;
-        ad_context* c = removed(true);
-        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
-        EXPECT_EQ(c->exchange.status, 2);
-        const std::string text = upgrades();
+        const std::string text = upgrades_after(k.answer);
         EXPECT_EQ(text.substr(0, 6), "0 old\n");
         if (k.exact) {
             EXPECT_EQ(text, "0 old\n" + k.expected);
