@@ -63,15 +63,6 @@ protected:
         sx::testing::write_file(path, content);
         return path;
     }
-    // A report answered inside fetch_url with `content`; the upgrades file after.
-    std::string upgrades_after(const std::string& content) {
-        fetch_.answer_path = answer(content);
-        fetch_.complete_inside = true;
-        ad_context* c = removed(true);
-        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
-        EXPECT_EQ(c->exchange.status, 2);
-        return upgrades();
-    }
 
     sx::testing::ComponentEnvironment env_;
     std::string system_, user_;
@@ -95,11 +86,22 @@ TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
 }
 
 // Every answer here is delivered inside fetch_url: a completion that came
-// before fetch_url returned must not be taken back to pending.
+// before fetch_url returned must not be taken back to pending. Critical lines
+// are appended to the old ones; hostile answers stay within bounded memory.
 TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     const std::string twelve = "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n";
+    std::string binary(70000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
+    // More critical lines than one batch holds: several rewrites, all kept.
+    std::string long_names = "x\n0\n100\n", long_expected;
+    for (int i = 0; i < 100; ++i) {
+        const std::string name(1000, char('a' + i % 26));
+        long_names += "1\n" + name + "\n" + std::to_string(i) + "\n";
+        long_expected += std::to_string(i) + " " + name + "\n";
+    }
     struct Case {
         std::string answer, expected;
+        bool exact = true;  // random bytes may still hold a record or two
     } cases[] = {
         {"x\n0\n1\n1\nfoo\n7\n", "7 foo\n"},
         {"x\n0\n1\n1\nfoo\n7", ""},  // the last read reaches the end
@@ -108,10 +110,25 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
         {"x\n-1\n1\n3\nq\n 8z\n", "8 q\n"},
         {"x\n0\n2\n1\none\n1\n1\ntwo", "1 one\n"},  // lines acted on stay
         {"x\n0\n1\n1\n" + std::string(5000, 'n') + "\n9\n", "9 " + std::string(1023, 'n') + "\n"},
+        {binary, "", false},
+        {"x\n0\n2147483647\n" + std::string(3 << 20, '1'), ""},
+        {"x\n0\n", ""},
+        {long_names, long_expected},
     };
     for (const Case& k : cases) {
-        sx::FilePath(system_ + ad::kCriticalUpgradesFileName).delete_file();
-        EXPECT_EQ(upgrades_after(k.answer), k.expected) << k.answer.substr(0, 40);
+        sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
+        fetch_.answer_path = answer(k.answer);
+        fetch_.complete_inside = true;
+        const long calls_before = host().allocate_calls;
+        ad_context* c = removed(true);
+        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
+        EXPECT_EQ(c->exchange.status, 2);
+        const std::string text = upgrades();
+        EXPECT_EQ(text.substr(0, 6), "0 old\n");
+        if (k.exact) {
+            EXPECT_EQ(text, "0 old\n" + k.expected) << k.answer.substr(0, 40);
+        }
+        EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
     }
 }
 
@@ -173,36 +190,6 @@ TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
     sx::testing::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
     EXPECT_EQ(user_text, old + "3 new\n");
     EXPECT_EQ(upgrades(), old);
-}
-
-TEST_F(Exchange, HostileAnswersStayBounded) {
-    std::string binary(70000, '\0');
-    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
-    const std::string huge = "x\n0\n2147483647\n" + std::string(3 << 20, '1');
-    // More critical lines than one batch holds: several rewrites, all kept.
-    std::string long_names = "x\n0\n100\n", long_expected;
-    for (int i = 0; i < 100; ++i) {
-        const std::string name(1000, char('a' + i % 26));
-        long_names += "1\n" + name + "\n" + std::to_string(i) + "\n";
-        long_expected += std::to_string(i) + " " + name + "\n";
-    }
-    struct Case {
-        std::string answer, expected;
-        bool exact;  // random bytes may still hold a record or two
-    } cases[] = {{binary, "", false},
-                 {huge, "", true},
-                 {"x\n0\n", "", true},
-                 {long_names, long_expected, true}};
-    for (const Case& k : cases) {
-        sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
-        const long calls_before = host().allocate_calls;
-        const std::string text = upgrades_after(k.answer);
-        EXPECT_EQ(text.substr(0, 6), "0 old\n");
-        if (k.exact) {
-            EXPECT_EQ(text, "0 old\n" + k.expected);
-        }
-        EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
-    }
 }
 
 TEST_F(Exchange, DistributionIdSkipsCommentsAndPrefersTheUserFile) {
