@@ -85,9 +85,8 @@ TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
     EXPECT_EQ(ad::build_request_text(c, "http://h/cgi/"), "NOREMAP:http://h/cgi/" + tail);
 }
 
-// Every answer here is delivered inside fetch_url: a completion that came
-// before fetch_url returned must not be taken back to pending. Critical lines
-// are appended to the old ones; hostile answers stay within bounded memory.
+// Answers delivered inside fetch_url must not go back to pending; critical
+// lines are appended, and hostile answers stay within bounded memory.
 TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     const std::string twelve = "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n";
     std::string binary(70000, '\0');
@@ -132,9 +131,8 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     }
 }
 
-// No request without report or before the applet info; an unknown handle's
-// completion changes nothing, a completion from a later event finishes at the
-// next heartbeat, and one after shutdown names nothing.
+// No request without report or applet info; completions for unknown handles
+// or after shutdown change nothing, a later one finishes at the next heartbeat.
 TEST_F(Exchange, RequestsAndTheirCompletions) {
     ad_context* silent = removed(true, 0);
     ad_context* late = removed(false);

@@ -67,9 +67,8 @@ TEST_F(Lifecycle, BarNeverRunsAheadOfTheMinimumTime) {
     }
 }
 
-// A second start keeps the window and forgets the last exchange; a message
-// repaints the strip only when it changes; removal keeps the last text when
-// given none. Null handles and records do nothing.
+// A restart keeps the window, forgets the exchange; only a changed message
+// repaints; removal keeps the last text; null handles do nothing.
 TEST_F(Lifecycle, RestartMessagesRemoveAndNulls) {
     ad_context* c = start(parent(400, 300), nullptr, 0, -1);
     ad::AdWindow* first = c->window;

@@ -1,7 +1,5 @@
-// The stand-in pixmill, then the whole road in real processes: sxplayer
-// finds advertising and pixmill through the component search, shows the
-// animated default picture with its bar and message in an applet window,
-// screenshots it and removes it; then it reports to a stand-in ad server.
+// The stand-in pixmill, then the whole road in real processes: sxplayer shows
+// the default ad, screenshots and removes it, and reports to an ad server.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -152,10 +150,8 @@ TEST_F(Road, SxplayerShowsAndRemovesTheDefaultAd) {
     EXPECT_GT(text_pixels, 20);
 }
 
-// The stand-in ad server as a real process on the build machine (under Wine
-// too: the server is a native program and Wine shares the host's network).
-// Wine starts a host program without giving a handle to it; the server then
-// ends by its own limits.
+// The native stand-in ad server (Wine shares the host's network); under Wine
+// no handle comes back, so the server ends by its own limits.
 struct StandInServer {
     StandInServer(const std::string& mode, const std::string& extra)
         : base(std::string(AD_ARTIFACT_DIR) + "/adserver-" + mode) {

@@ -1,7 +1,5 @@
-// sxinstall: the path rules, what the component search sees, refused
-// requests, the real hooks, and installs as transactions (reserved names,
-// files other components own, an unusable directory, installs stopped or
-// killed at any instant).
+// sxinstall: path rules, what the search sees, refused requests, the real
+// hooks, and installs as transactions that a stop or kill never splits.
 #include "tools/sxinstall/component_installer.h"
 
 #include <gtest/gtest.h>
@@ -280,11 +278,8 @@ private:
     int left_;
 };
 
-// An install stopped before each of its steps in turn, then recovered by the
-// next installer, leaves the old installation or the new one, byte for byte.
-// One whose hook fails, or whose file cannot be moved into place (in use),
-// always leaves the old one: an upgrade its old files and index, a fresh
-// install nothing.
+// Stopped before each step, then recovered: the old installation or the new
+// one, byte for byte; a failing hook or a file in use always leaves the old.
 TEST(SxinstallTransactions, InstallStoppedAtAnyStepLeavesOneWholeVersion) {
     const struct {
         std::string name, prefix;
@@ -293,8 +288,7 @@ TEST(SxinstallTransactions, InstallStoppedAtAnyStepLeavesOneWholeVersion) {
                  {"c", "", true, false},
                  {"f", "f", true, false},
                  {"c", "", false, true}};
-    // The first case's result: killed before it meets the file in the way,
-    // the last case is that same upgrade, and its recovery finishes it.
+    // The first case's result: the last case, stopped early, may recover to it.
     Tree upgraded;
     for (const auto& c : cases) {
         const bool kept = !c.hooked && !c.stuck;
@@ -351,11 +345,8 @@ TEST(SxinstallTransactions, InstallStoppedAtAnyStepLeavesOneWholeVersion) {
 }
 
 #ifndef _WIN32
-// Installs, upgrades and removals killed at random instants over an index of
-// 400 records, some of them undoing a failed hook: afterwards the next install
-// takes the lock at once, nothing of the undone component remains, and the
-// directory holds exactly what the index lists, each file as its listed
-// version wrote it.
+// Installs, upgrades and removals killed at random instants over 400 records:
+// the directory then holds exactly what the index lists, as listed.
 TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     ScratchDir scratch;
     const FilePath dir(scratch / "components\\");
@@ -391,8 +382,7 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
     int kills = 0, rounds = 0;
     for (; kills < 200 && rounds < 4000; ++rounds) {
         const int c = static_cast<int>(random() % 4), v = static_cast<int>(random() % 4);
-        // From 0.1 ms to 0.2 s, evenly on a log scale: every phase of an
-        // install (which takes up to about 0.15 s here) is hit.
+        // 0.1 ms to 0.2 s on a log scale: every phase of an install is hit.
         const auto delay = static_cast<useconds_t>(
             100 * std::exp(std::uniform_real_distribution<double>(0, std::log(2000.0))(random)));
         const pid_t child = fork();
@@ -413,7 +403,7 @@ TEST(SxinstallTransactions, KilledInstallsLeaveOneWholeVersion) {
 
     std::string error;
     InstallRequest last = request(0, 2);
-    last.lock_timeout_ms = 0;
+    last.lock_timeout_ms = 0;  // no killed holder keeps the lock
     ASSERT_TRUE(install_component(last, &error)) << error;
     std::vector<IndexRecord> records;
     ASSERT_TRUE(list_components(dir, &records, &error)) << error;
