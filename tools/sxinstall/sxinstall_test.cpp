@@ -1,5 +1,5 @@
-// sxinstall: path rules, what the search sees, refused requests, the real
-// hooks, and installs as transactions that a stop or kill never splits.
+// sxinstall: path rules, what the search sees, refused requests, and installs
+// as transactions that a stop or kill never splits.
 #include "tools/sxinstall/component_installer.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@
 #include "components/file_lock.h"
 #include "components/testing/component_env.h"
 #include "components/testing/scratch.h"
-#include "install_hooks/testing/hook_test_support.h"
 #include "platform/platform.h"
 #include "platform/testing/faulty_platform.h"
 #include "platform/testing/test_support.h"
@@ -147,31 +146,6 @@ TEST(Sxinstall, RefusesBadRequestsAndKeepsTheIndex) {
     }
     ASSERT_TRUE(read_file(directory.text() + "compindx.dat", &after));
     EXPECT_EQ(after, before);
-}
-
-// The program, with the real hook library, as a user or the demo runs it.
-class SxinstallHooks : public ::testing::Test {
-protected:
-    void SetUp() override { testing::clear_hook_registry(); }
-    void TearDown() override { testing::clear_hook_registry(); }
-    ScratchDir scratch_;
-};
-
-TEST_F(SxinstallHooks, LauncherComponentWithSkiffhookAssociatesApplets) {
-    const std::string directory = scratch_ / "components\\";
-    ASSERT_TRUE(write_file(scratch_ / "launcher", "launcher program"));
-    const std::string command =
-        quote_argument(testing::host_to_windows_path(SX_SXINSTALL_FILE)) +
-        " install --name skiff --version 2 --dir " + quote_argument(directory) + " --file " +
-        quote_argument("skiff=Stellarix3D.exe:" + (scratch_ / "launcher")) + " --file " +
-        quote_argument("skiffhook=skiffhook.dll:" +
-                       testing::host_to_windows_path(SX_SKIFFHOOK_FILE)) +
-        " --hook skiffhook";
-    uint32_t code = 999;
-    std::string errors;
-    ASSERT_TRUE(testing::run_program(command, &code, &errors));
-    ASSERT_EQ(code, 0u) << errors;
-    testing::expect_values(testing::association_for(directory + "Stellarix3D.exe"));
 }
 
 TEST(SxinstallTransactions, ReservedNamesAndOtherComponentsFiles) {
