@@ -77,10 +77,6 @@ TEST_F(Road, PixmillDecodesGifPngAndBmpRowsBottomUp) {
     EXPECT_FALSE(decode(dir.file("junk.png"), &junk));
 }
 
-std::string component_record(const std::string& name, const std::string& files) {
-    return "component=" + name + "\nversion=1\n" + files + "componentend\n";
-}
-
 // advertising, pixmill and the animated default picture, found through the
 // component search of the system data directory.
 void install_ad_components(sx::testing::ComponentEnvironment& env) {
@@ -94,12 +90,11 @@ void install_ad_components(sx::testing::ComponentEnvironment& env) {
         EXPECT_TRUE(sx::FilePath(sx::testing::host_to_windows_path(from))
                         .copy_to(sx::FilePath(dir + name), true));
     }
-    EXPECT_TRUE(env.write_index(
-        dir, component_record("advertising", std::string("installed_local=library;") +
-                                                 ADVERTISING_FILE_NAME +
-                                                 "\ninstalled_local=default_ad;anim.gif\n") +
-                 component_record("pixmill", std::string("installed_local=library;") +
-                                                 PIXMILL_FILE_NAME + "\n")));
+    EXPECT_TRUE(env.write_index(dir, std::string("component=advertising\nversion=1\n") +
+                                         "installed_local=library;" + ADVERTISING_FILE_NAME +
+                                         "\ninstalled_local=default_ad;anim.gif\ncomponentend\n" +
+                                         "component=pixmill\nversion=1\ninstalled_local=library;" +
+                                         PIXMILL_FILE_NAME + "\ncomponentend\n"));
 }
 
 // Runs sxplayer showing the ad and returns its log; it must end well, with

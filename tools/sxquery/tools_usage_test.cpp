@@ -117,6 +117,9 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
         {"sh -c 'cd " + scratch + " && SX_WINROOT=relative " + sxquery + " list'", 0,
          "is not an absolute path", false},
     };
+    const std::string beside_player =
+        player.substr(0, player.rfind('/')) + "/sxplayer-command-line.txt";
+    unlink(beside_player.c_str());
     // The help convention: usage on standard output, exit 0.
     for (const std::string& tool : {sxinstall, sxquery, sxreg, tess, player}) {
         for (const char* help : {" --help", " -h", " '/?'"}) {
@@ -126,9 +129,6 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
             EXPECT_NE(o.out.find("usage"), std::string::npos) << tool << help;
         }
     }
-    const std::string beside_player =
-        player.substr(0, player.rfind('/')) + "/sxplayer-command-line.txt";
-    unlink(beside_player.c_str());
     for (const auto& c : cases) {
         if (root_user && c.command.find("readonly") != std::string::npos) continue;
         const Outcome o = run(scratch, c.command);
