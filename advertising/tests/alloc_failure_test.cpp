@@ -1,6 +1,5 @@
-// A host whose allocate fails at call N, for every N along a whole road:
-// nothing may crash, no exception may leave an export, and every block the
-// library took must come back.
+// Allocate failing at call N, for every N along a whole road: no crash, no
+// exception out of an export, and every block taken comes back.
 #include <cstdio>
 
 #include "advertising/tests/ad_test_host.h"

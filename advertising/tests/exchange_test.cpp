@@ -85,12 +85,22 @@ TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
     EXPECT_EQ(ad::build_request_text(c, "http://h/cgi/"), "NOREMAP:http://h/cgi/" + tail);
 }
 
-// Every answer here is delivered inside fetch_url: a completion that came
-// before fetch_url returned must not be taken back to pending.
+// Answers delivered inside fetch_url must not go back to pending; critical
+// lines are appended, and hostile answers stay within bounded memory.
 TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     const std::string twelve = "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n";
+    std::string binary(70000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
+    // More critical lines than one batch holds: several rewrites, all kept.
+    std::string long_names = "x\n0\n100\n", long_expected;
+    for (int i = 0; i < 100; ++i) {
+        const std::string name(1000, char('a' + i % 26));
+        long_names += "1\n" + name + "\n" + std::to_string(i) + "\n";
+        long_expected += std::to_string(i) + " " + name + "\n";
+    }
     struct Case {
         std::string answer, expected;
+        bool exact = true;  // random bytes may still hold a record or two
     } cases[] = {
         {"x\n0\n1\n1\nfoo\n7\n", "7 foo\n"},
         {"x\n0\n1\n1\nfoo\n7", ""},  // the last read reaches the end
@@ -99,19 +109,31 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
         {"x\n-1\n1\n3\nq\n 8z\n", "8 q\n"},
         {"x\n0\n2\n1\none\n1\n1\ntwo", "1 one\n"},  // lines acted on stay
         {"x\n0\n1\n1\n" + std::string(5000, 'n') + "\n9\n", "9 " + std::string(1023, 'n') + "\n"},
+        {binary, "", false},
+        {"x\n0\n2147483647\n" + std::string(3 << 20, '1'), ""},
+        {"x\n0\n", ""},
+        {long_names, long_expected},
     };
     for (const Case& k : cases) {
-        sx::FilePath(system_ + ad::kCriticalUpgradesFileName).delete_file();
+        sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
         fetch_.answer_path = answer(k.answer);
         fetch_.complete_inside = true;
+        const long calls_before = host().allocate_calls;
         ad_context* c = removed(true);
         for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
         EXPECT_EQ(c->exchange.status, 2);
-        EXPECT_EQ(upgrades(), k.expected) << k.answer.substr(0, 40);
+        const std::string text = upgrades();
+        EXPECT_EQ(text.substr(0, 6), "0 old\n");
+        if (k.exact) {
+            EXPECT_EQ(text, "0 old\n" + k.expected) << k.answer.substr(0, 40);
+        }
+        EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
     }
 }
 
-TEST_F(Exchange, NoRequestWithoutReportOrBeforeTheAppletInfo) {
+// No request without report or applet info; completions for unknown handles
+// or after shutdown change nothing, a later one finishes at the next heartbeat.
+TEST_F(Exchange, RequestsAndTheirCompletions) {
     ad_context* silent = removed(true, 0);
     ad_context* late = removed(false);
     for (int i = 0; i < 5; ++i) {
@@ -123,27 +145,23 @@ TEST_F(Exchange, NoRequestWithoutReportOrBeforeTheAppletInfo) {
     advertising_heartbeat(late);
     ASSERT_EQ(fetch_.urls.size(), 1u);
     EXPECT_EQ(late->exchange.status, 1);
-    // The player answers from a later event; the next heartbeat finishes.
+    const std::string path = answer("x\n0\n1\n1\nlate\n1\n");
+    fetch_.done(fetch_.done_argument, late->exchange.current_request + 100, 1, path.c_str());
+    advertising_heartbeat(late);
+    EXPECT_EQ(late->exchange.status, 1);
+    EXPECT_EQ(late->exchange.request_table.size(), 1u);
     fetch_.done(fetch_.done_argument, late->exchange.current_request, 0, nullptr);
     advertising_heartbeat(late);
     EXPECT_EQ(late->exchange.status, 2);
-}
 
-TEST_F(Exchange, LateAndUnknownCompletionsAreIgnored) {
     ad_context* c = removed(true);
     advertising_heartbeat(c);
     ASSERT_EQ(c->exchange.status, 1);
-    const std::string path = answer("x\n0\n1\n1\nlate\n1\n");
-    fetch_.done(fetch_.done_argument, c->exchange.current_request + 100, 1, path.c_str());
-    advertising_heartbeat(c);
-    EXPECT_EQ(c->exchange.status, 1);
-    EXPECT_EQ(c->exchange.request_table.size(), 1u);
-    // After shutdown the argument names nothing; under the address
-    // sanitizer a write through it would be reported.
+    // Under the address sanitizer a write through the old argument is reported.
     ad_fetch_done_fn done = fetch_.done;
     void* argument = fetch_.done_argument;
     const uint32_t handle = c->exchange.current_request;
-    advertising_shutdown(c);
+    for (ad_context* context : contexts_) advertising_shutdown(context);
     contexts_.clear();
     done(argument, handle, 1, path.c_str());
     EXPECT_EQ(upgrades(), "");
@@ -170,41 +188,6 @@ TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
     sx::testing::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
     EXPECT_EQ(user_text, old + "3 new\n");
     EXPECT_EQ(upgrades(), old);
-}
-
-TEST_F(Exchange, HostileAnswersStayBounded) {
-    std::string binary(70000, '\0');
-    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
-    const std::string huge = "x\n0\n2147483647\n" + std::string(3 << 20, '1');
-    // More critical lines than one batch holds: several rewrites, all kept.
-    std::string long_names = "x\n0\n100\n", long_expected;
-    for (int i = 0; i < 100; ++i) {
-        const std::string name(1000, char('a' + i % 26));
-        long_names += "1\n" + name + "\n" + std::to_string(i) + "\n";
-        long_expected += std::to_string(i) + " " + name + "\n";
-    }
-    struct Case {
-        std::string answer, expected;
-        bool exact;  // random bytes may still hold a record or two
-    } cases[] = {{binary, "", false},
-                 {huge, "", true},
-                 {"x\n0\n", "", true},
-                 {long_names, long_expected, true}};
-    for (const Case& k : cases) {
-        sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
-        fetch_.answer_path = answer(k.answer);
-        fetch_.complete_inside = true;
-        const long calls_before = host().allocate_calls;
-        ad_context* c = removed(true);
-        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
-        EXPECT_EQ(c->exchange.status, 2);
-        const std::string text = upgrades();
-        EXPECT_EQ(text.substr(0, 6), "0 old\n");
-        if (k.exact) {
-            EXPECT_EQ(text, "0 old\n" + k.expected);
-        }
-        EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
-    }
 }
 
 TEST_F(Exchange, DistributionIdSkipsCommentsAndPrefersTheUserFile) {

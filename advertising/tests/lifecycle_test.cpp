@@ -8,12 +8,14 @@ namespace {
 
 class Lifecycle : public AdTest {};
 
-// The first start entry has no delay: a timed showing ends at the first
-// heartbeat, and the finger cursor is on.
-TEST_F(Lifecycle, DelayRemainFollowsTheHeartbeatClock) {
+// The remaining delay follows the clock, the state and the bar move only at a
+// heartbeat, and the bar never runs ahead of the minimum time. The first start
+// entry has no delay: its timed showing ends at the first heartbeat.
+TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     EXPECT_EQ(advertising_delay_remain(nullptr), -1.0);
     const uint32_t p = parent(400, 300);
     ad_context* timed = start(p, nullptr, 1, 4000);
+    ad_context* slow = start(p, nullptr, 1, 4000);  // loading behind the clock
     ad_context* untimed = start(p, nullptr, 0, 4000);
     ad_context* no_delay = start(p, nullptr, 1, 0);
     ad_init_info info{p, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -24,6 +26,9 @@ TEST_F(Lifecycle, DelayRemainFollowsTheHeartbeatClock) {
     v1.no_default = 1;
     advertising_start_ad(first_entry, &v1);
     EXPECT_EQ(first_entry->finger_cursor, 1);
+    advertising_set_progress(timed, 1.0f);
+    advertising_set_progress(slow, 0.1f);
+    EXPECT_EQ(timed->window->progress, 0.0f);
     struct Case {
         uint32_t after_ms;
         ad_context* context;
@@ -37,39 +42,22 @@ TEST_F(Lifecycle, DelayRemainFollowsTheHeartbeatClock) {
         clock_.now = t0 + c.after_ms;
         EXPECT_NEAR(advertising_delay_remain(c.context), c.expected, 1e-9) << c.after_ms;
     }
-    EXPECT_EQ(timed->state, ad::kStateTimed);  // only a heartbeat moves the state
-    for (uint32_t at : {3999u, 4000u}) {
-        clock_.now = t0 + at;
-        advertising_heartbeat(timed);
-        advertising_heartbeat(first_entry);
-    }
+    EXPECT_EQ(timed->state, ad::kStateTimed);
+    clock_.now = t0 + 1000;
+    for (ad_context* c : {timed, slow, first_entry}) advertising_heartbeat(c);
     EXPECT_EQ(first_entry->state, ad::kStateShowing);
+    EXPECT_EQ(timed->state, ad::kStateTimed);
+    EXPECT_FLOAT_EQ(timed->window->progress, 0.25f);
+    EXPECT_FLOAT_EQ(slow->window->progress, 0.1f);
+    clock_.now = t0 + 4000;
+    for (ad_context* c : {timed, slow}) advertising_heartbeat(c);
     EXPECT_EQ(timed->state, ad::kStateShowing);
+    EXPECT_FLOAT_EQ(timed->window->progress, 1.0f);
+    EXPECT_FLOAT_EQ(slow->window->progress, 0.1f);
 }
 
-TEST_F(Lifecycle, BarNeverRunsAheadOfTheMinimumTime) {
-    struct Case {
-        float progress;
-        float shown;
-    } cases[] = {{1.0f, 0.25f}, {0.1f, 0.1f}};
-    for (const Case& k : cases) {
-        ad_context* c = start(parent(400, 300), nullptr, 1, 4000);
-        advertising_set_progress(c, k.progress);
-        EXPECT_EQ(c->window->progress, 0.0f) << "nothing is drawn before a heartbeat";
-        clock_.now += 1000;
-        advertising_heartbeat(c);
-        EXPECT_FLOAT_EQ(c->window->progress, k.shown);
-        EXPECT_EQ(c->state, ad::kStateTimed);
-        clock_.now += 3000;
-        advertising_heartbeat(c);
-        EXPECT_EQ(c->state, ad::kStateShowing);
-        EXPECT_FLOAT_EQ(c->window->progress, k.progress);
-    }
-}
-
-// A second start keeps the window and forgets the last exchange; a message
-// repaints the strip only when it changes; removal keeps the last text when
-// given none. Null handles and records do nothing.
+// A restart keeps the window, forgets the exchange; only a changed message
+// repaints; removal keeps the last text; null handles do nothing.
 TEST_F(Lifecycle, RestartMessagesRemoveAndNulls) {
     ad_context* c = start(parent(400, 300), nullptr, 0, -1);
     ad::AdWindow* first = c->window;
