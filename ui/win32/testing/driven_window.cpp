@@ -46,12 +46,15 @@ std::string dialog_text(HWND dialog, int id) {
     return text;
 }
 
-bool save_screenshot(HWND window, const std::string& png_path) {
-    RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+std::vector<unsigned char> capture(HWND window, bool client_area, int* width, int* height) {
     RECT r;
-    GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (client_area) {
+        GetClientRect(window, &r);
+        MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    } else {
+        GetWindowRect(window, &r);
+    }
+    const int w = *width = r.right - r.left, h = *height = r.bottom - r.top;
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     unsigned char* bgra = nullptr;
@@ -60,13 +63,28 @@ bool save_screenshot(HWND window, const std::string& png_path) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
-    for (int i = 0; i < w * h * 4; i += 4) std::swap(bgra[i], bgra[i + 2]), bgra[i + 3] = 255;
-    const bool saved = stbi_write_png(png_path.c_str(), w, h, 4, bgra, w * 4) != 0;
+    std::vector<unsigned char> rgba;
+    if (bgra) rgba.assign(bgra, bgra + size_t(w) * h * 4);
+    for (size_t i = 0; i < rgba.size(); i += 4) std::swap(rgba[i], rgba[i + 2]), rgba[i + 3] = 255;
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    return saved;
+    return rgba;
+}
+
+bool save_png(const std::string& path, int width, int height,
+              const std::vector<unsigned char>& rgba) {
+    return !rgba.empty() &&
+           stbi_write_png(path.c_str(), width, height, 4, rgba.data(), width * 4) != 0;
+}
+
+bool save_screenshot(HWND window, const std::string& png_path) {
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    int w = 0, h = 0;
+    const std::vector<unsigned char> rgba = capture(window, false, &w, &h);
+    return save_png(png_path, w, h, rgba);
 }
 
 }  // namespace sx::testing
