@@ -1,10 +1,5 @@
-// stellarix.cpl as the Control Panel loads it: the entry point's answers,
-// then the real sheet driven from a timer inside its modal loop. On the
-// Rasterizers page a row is toggled with the space bar and moved up, Apply
-// writes the list, a test launch starts this very program as the launcher,
-// and the report dialog copies its text; the Stereo page's changes reach the
-// system settings file. Every page and the report are saved as PNG
-// screenshots.
+// stellarix.cpl as the Control Panel loads it: the entry point, then the real
+// sheet driven from a timer inside its modal loop, with PNG screenshots.
 #include <windows.h>
 
 #include <commctrl.h>
