@@ -1,7 +1,5 @@
-// The removal against whole environments: the player installed the way its
-// installer does it (the component installer and its hooks), with unrelated
-// files and keys beside each part. Everything the player owns goes,
-// everything beside it stays, and hostile registry values spare the system.
+// The removal against whole environments installed as the player's installer
+// does it, with unrelated files and keys beside each part.
 #include "uninstaller/removal.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,9 @@
 #include "components/testing/registry_guard.h"
 #include "components/testing/scratch.h"
 #include "components/text_util.h"
+#include "platform/ascii_case.h"
 #include "platform/testing/faulty_platform.h"
+#include "platform/testing/test_support.h"
 #include "uninstaller/uninstaller_texts.h"
 #ifdef _WIN32
 #include <windows.h>
@@ -54,16 +54,9 @@ UnixName wine_unix_name() {
 
 // Starts a host program (Wine starts those as well) and gives it a moment:
 // Wine does not say when it has ended.
-void run_host_program(std::string line) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return;
-    WaitForSingleObject(process.hProcess, 5000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+void run_host_program(const std::string& line) {
+    uint32_t code = 0;
+    testing::run_program(line, &code, nullptr, 5000);
 }
 #endif
 
@@ -156,8 +149,7 @@ void list_classes(std::vector<std::string>* out) {
         char name[300] = {};
         uint32_t size = sizeof name;
         if (platform().reg_enum_key(kHkeyClassesRoot, index, name, &size) != kErrorSuccess) break;
-        std::string lower = name;
-        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        const std::string lower = ascii_lower(name);
         if (lower.rfind(".s", 0) == 0 || lower.rfind("stellarix", 0) == 0)
             list_keys(kHkeyClassesRoot, name, out);
     }

@@ -1,9 +1,5 @@
-// uninstaller.exe driven through its real dialogs, as a user would: each
-// dialog's texts, buttons, default button and place are read from its
-// windows and saved as a PNG; Enter on the welcome dialog cancels and changes
-// nothing; Next on it and on the browser warning runs the copy in the
-// temporary directory, which removes the player and says so.
-// The test reads the image of another process, which needs Vista calls.
+// uninstaller.exe driven through its real dialogs as a user would, each one
+// checked and saved as a PNG. Reading another process's image needs Vista.
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600
 #include <windows.h>
@@ -192,6 +188,10 @@ TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
     EXPECT_EQ(wait_dialog(IDD_WORKING, 0), nullptr) << "working while the first stage runs";
     PostMessageA(welcome, WM_CLOSE, 0, 0);
     EXPECT_EQ(finish(first), 0u);
+    std::string command;
+    EXPECT_FALSE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
+                                      texts::kRunOnceUninstaller, &command))
+        << "the close box went on: " << command;
     if (HWND finished = wait_dialog(IDD_FINISHED, 20000)) press(finished, IDC_OK_BUTTON);
     EXPECT_EQ(finish(second), 0u);
     EXPECT_FALSE(exists(player_));
