@@ -25,21 +25,12 @@ namespace {
 
 namespace texts = uninstaller_texts;
 
-// Saved among the build's artifacts once two captures a moment apart agree:
-// the other process paints when it gets to it, and without a window manager
-// nobody draws the frame.
+// Without a window manager nobody draws the frame: the client area only.
 bool save_dialog_screenshot(HWND window, int dialog) {
-    std::vector<unsigned char> last, now;
-    int w = 0, h = 0;
-    for (int i = 0; i < 30 && IsWindowVisible(window); ++i, last = now) {
-        Sleep(100);
-        now = testing::capture(window, true, &w, &h);
-        if (now == last) break;
-    }
     CreateDirectoryA(SX_ARTIFACT_DIR, nullptr);
-    return testing::save_png(
-        std::string(SX_ARTIFACT_DIR) + "\\uninstaller_" + std::to_string(dialog) + ".png", w, h,
-        now);
+    return testing::save_screenshot(
+        window, std::string(SX_ARTIFACT_DIR) + "\\uninstaller_" + std::to_string(dialog) + ".png",
+        true);
 }
 
 // The four dialogs share their caption; their controls tell them apart.

@@ -29,23 +29,6 @@ VOID CALLBACK script_tick(HWND, UINT, UINT_PTR, DWORD) {
     g_busy = false;
 }
 
-}  // namespace
-
-void TimerScript::run(const std::function<void()>& modal, UINT period_ms) {
-    g_script = this;
-    g_tries = 0;
-    const UINT_PTR timer = SetTimer(nullptr, 0, period_ms, script_tick);
-    modal();
-    KillTimer(nullptr, timer);
-    g_script = nullptr;
-}
-
-std::string dialog_text(HWND dialog, int id) {
-    char text[4096] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
 std::vector<unsigned char> capture(HWND window, bool client_area, int* width, int* height) {
     RECT r;
     if (client_area) {
@@ -73,18 +56,33 @@ std::vector<unsigned char> capture(HWND window, bool client_area, int* width, in
     return rgba;
 }
 
-bool save_png(const std::string& path, int width, int height,
-              const std::vector<unsigned char>& rgba) {
-    return !rgba.empty() &&
-           stbi_write_png(path.c_str(), width, height, 4, rgba.data(), width * 4) != 0;
+}  // namespace
+
+void TimerScript::run(const std::function<void()>& modal, UINT period_ms) {
+    g_script = this;
+    g_tries = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, period_ms, script_tick);
+    modal();
+    KillTimer(nullptr, timer);
+    g_script = nullptr;
 }
 
-bool save_screenshot(HWND window, const std::string& png_path) {
+std::string dialog_text(HWND dialog, int id) {
+    char text[4096] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+bool save_screenshot(HWND window, const std::string& png_path, bool client_area) {
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    std::vector<unsigned char> last, now;
     int w = 0, h = 0;
-    const std::vector<unsigned char> rgba = capture(window, false, &w, &h);
-    return save_png(png_path, w, h, rgba);
+    for (int i = 0; i < 30 && IsWindowVisible(window); ++i, last = now, Sleep(100)) {
+        now = capture(window, client_area, &w, &h);
+        if (now == last) break;
+    }
+    return !now.empty() && stbi_write_png(png_path.c_str(), w, h, 4, now.data(), w * 4) != 0;
 }
 
 }  // namespace sx::testing

@@ -27,12 +27,8 @@ struct TimerScript {
 // The text of a dialog's control.
 std::string dialog_text(HWND dialog, int id);
 
-// The pixels on the screen under the window (or its client area), as RGBA.
-std::vector<unsigned char> capture(HWND window, bool client_area, int* width, int* height);
-bool save_png(const std::string& path, int width, int height,
-              const std::vector<unsigned char>& rgba);
-
-// The window as it is on the screen, once it has repainted.
-bool save_screenshot(HWND window, const std::string& png_path);
+// The window (or its client area) as it is on the screen, once two captures
+// a moment apart agree: another process paints when it gets to it.
+bool save_screenshot(HWND window, const std::string& png_path, bool client_area = false);
 
 }  // namespace sx::testing
