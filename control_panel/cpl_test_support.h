@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "components/registry.h"
 #include "control_panel/cpl_texts.h"
 #include "platform/platform.h"
 
@@ -19,33 +20,28 @@ struct StoredValue {
 };
 
 inline StoredValue stored_value(const char* name) {
-    StoredValue value;
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyRead, &key) != kErrorSuccess)
-        return value;
-    char buffer[2048];
-    uint32_t size = sizeof buffer;
-    value.found = platform().reg_query_value(key, name, &value.type, buffer, &size) == 0;
-    if (value.found) value.bytes.assign(buffer, size);
-    platform().reg_close_key(key);
-    return value;
+    RegistryKey key;
+    RegistryValue value;
+    if (key.open(kHkeyLocalMachine, kPlayerKey, kKeyRead) != kErrorSuccess ||
+        read_registry_value(key.get(), name, &value) != kErrorSuccess)
+        return {};
+    return {true, value.type, std::string(value.data.begin(), value.data.end())};
 }
 
 inline void store_value(const char* name, uint32_t type, const std::string& bytes) {
-    RegKey key = 0;
-    ASSERT_EQ(platform().reg_create_key(kHkeyLocalMachine, kPlayerKey, &key, nullptr), 0);
-    EXPECT_EQ(platform().reg_set_value(key, name, type, bytes.data(), uint32_t(bytes.size())), 0);
-    platform().reg_close_key(key);
+    RegistryKey key;
+    ASSERT_EQ(key.create(kHkeyLocalMachine, kPlayerKey), kErrorSuccess);
+    EXPECT_EQ(platform().reg_set_value(key.get(), name, type, bytes.data(), uint32_t(bytes.size())),
+              kErrorSuccess);
 }
 
 inline void wipe_player_key() {
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyAllAccess, &key) != 0) return;
+    RegistryKey key;
+    if (key.open(kHkeyLocalMachine, kPlayerKey, kKeyAllAccess) != kErrorSuccess) return;
     for (const char* name :
          {kRasterizersValue, kLastRasterizerValue, kLastVideoCardValue, kVideoCardOpenGlValue,
           kVideoCardDirect3DValue, kLauncherPathValue, kTestAppletValue})
-        platform().reg_delete_value(key, name);
-    platform().reg_close_key(key);
+        platform().reg_delete_value(key.get(), name);
 }
 
 class PlayerKeyTest : public ::testing::Test {
