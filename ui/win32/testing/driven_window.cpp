@@ -78,9 +78,9 @@ bool save_screenshot(HWND window, const std::string& png_path, bool client_area)
                  RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
     std::vector<unsigned char> last, now;
     int w = 0, h = 0;
-    for (int i = 0; i < 30 && IsWindowVisible(window); ++i, last = now, Sleep(100)) {
+    for (int i = 0; i < 30; ++i, last = now, Sleep(100)) {
         now = capture(window, client_area, &w, &h);
-        if (now == last) break;
+        if (now == last || !IsWindowVisible(window)) break;
     }
     return !now.empty() && stbi_write_png(png_path.c_str(), w, h, 4, now.data(), w * 4) != 0;
 }
