@@ -5,7 +5,6 @@
 #include "components/file_path.h"
 #include "components/testing/registry_guard.h"
 #include "components/text_util.h"
-#include "control_panel/cpl_test_platform.h"
 #include "control_panel/cpl_test_support.h"
 #include "platform/testing/test_support.h"
 
