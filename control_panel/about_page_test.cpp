@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "components/testing/registry_guard.h"
-#include "control_panel/cpl_test_platform.h"
+#include "control_panel/cpl_test_support.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/resource.h"
 #include "platform/testing/test_support.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "components/testing/component_env.h"
+#include "components/testing/registry_guard.h"
 #include "control_panel/cpl_test_support.h"
 
 namespace sx::cpl {
@@ -32,19 +33,13 @@ TEST_F(ConfigReport, WholeTextOn98WithoutIndexFiles) {
 }
 
 TEST_F(ConfigReport, ServicePackOnNtOnly) {
-    RegKey key = 0;
-    ASSERT_EQ(platform().reg_create_key(kHkeyLocalMachine, kWindowsVersionKey, &key, nullptr), 0);
-    uint32_t old = 0, type = 0, size = sizeof old;
-    const bool had = platform().reg_query_value(key, kServicePackValue, &type, &old, &size) == 0;
-    const uint32_t pack = 0x00070600;  // only the low word counts
-    platform().reg_set_value(key, kServicePackValue, kRegDword, &pack, sizeof pack);
+    testing::RegistryValueGuard pack(kHkeyLocalMachine, kWindowsVersionKey, kServicePackValue);
+    ASSERT_TRUE(pack.set(std::string("\0\6\7\0", 4), kRegDword));  // only the low word counts
     EXPECT_EQ(report({4, 0, 1381, 2, ""}).rfind("Windows NT/2000, Version 4.0 SP1536\r\n", 0), 0u);
     EXPECT_EQ(report({4, 10, 0, 1, ""}).rfind("Windows 95/98, Version 4.10\r\n", 0), 0u);
     EXPECT_EQ(report({3, 11, 0, 0, ""}).rfind("Windows ????, Version 3.11\r\n", 0), 0u);
-    platform().reg_delete_value(key, kServicePackValue);
+    ASSERT_TRUE(pack.remove());
     EXPECT_EQ(report({5, 0, 2195, 2, ""}).rfind("Windows NT/2000, Version 5.0\r\n", 0), 0u);
-    if (had) platform().reg_set_value(key, kServicePackValue, type, &old, size);
-    platform().reg_close_key(key);
 }
 
 TEST_F(ConfigReport, IndexFileLines) {

@@ -4,7 +4,7 @@
 
 #include "components/file_path.h"
 #include "components/testing/registry_guard.h"
-#include "control_panel/cpl_test_platform.h"
+#include "components/text_util.h"
 #include "control_panel/cpl_test_support.h"
 #include "platform/testing/test_support.h"
 
@@ -31,14 +31,8 @@ protected:
             ScopedPlatform scope(&os);
             install_control_panel(from.c_str(), int(names.size()), names.data(), values.data());
         }
-        RegKey key = 0;
-        uint32_t type = 0, size = 0;
-        if (platform().reg_open_key(kHkeyLocalMachine, kRunOnceKey, kKeyRead, &key) != 0)
-            return false;
-        const bool found = platform().reg_query_value(key, kPanelRemovalValue, &type, nullptr,
-                                                      &size) == kErrorSuccess;
-        platform().reg_close_key(key);
-        return found;
+        std::string command;
+        return read_registry_string(kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue, &command);
     }
     std::string copied() {
         std::string bytes = "(none)";

@@ -1,13 +1,16 @@
-// Registry helpers of the panel's tests. The player's key is wiped around
-// each test: under Wine every test shares one registry.
+// Helpers of the panel's tests. The player's key is wiped around each test:
+// under Wine every test shares one registry.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "components/registry.h"
 #include "control_panel/cpl_texts.h"
 #include "platform/platform.h"
+#include "platform/testing/faulty_platform.h"
 
 namespace sx::testing {
 using namespace sx::cpl;
@@ -19,39 +22,68 @@ struct StoredValue {
 };
 
 inline StoredValue stored_value(const char* name) {
-    StoredValue value;
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyRead, &key) != kErrorSuccess)
-        return value;
-    char buffer[2048];
-    uint32_t size = sizeof buffer;
-    value.found = platform().reg_query_value(key, name, &value.type, buffer, &size) == 0;
-    if (value.found) value.bytes.assign(buffer, size);
-    platform().reg_close_key(key);
-    return value;
+    RegistryKey key;
+    RegistryValue value;
+    if (key.open(kHkeyLocalMachine, kPlayerKey, kKeyRead) != kErrorSuccess ||
+        read_registry_value(key.get(), name, &value) != kErrorSuccess)
+        return {};
+    return {true, value.type, std::string(value.data.begin(), value.data.end())};
 }
 
 inline void store_value(const char* name, uint32_t type, const std::string& bytes) {
-    RegKey key = 0;
-    ASSERT_EQ(platform().reg_create_key(kHkeyLocalMachine, kPlayerKey, &key, nullptr), 0);
-    EXPECT_EQ(platform().reg_set_value(key, name, type, bytes.data(), uint32_t(bytes.size())), 0);
-    platform().reg_close_key(key);
+    RegistryKey key;
+    ASSERT_EQ(key.create(kHkeyLocalMachine, kPlayerKey), kErrorSuccess);
+    EXPECT_EQ(platform().reg_set_value(key.get(), name, type, bytes.data(), uint32_t(bytes.size())),
+              kErrorSuccess);
 }
 
 inline void wipe_player_key() {
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyAllAccess, &key) != 0) return;
+    RegistryKey key;
+    if (key.open(kHkeyLocalMachine, kPlayerKey, kKeyAllAccess) != kErrorSuccess) return;
     for (const char* name :
          {kRasterizersValue, kLastRasterizerValue, kLastVideoCardValue, kVideoCardOpenGlValue,
           kVideoCardDirect3DValue, kLauncherPathValue, kTestAppletValue})
-        platform().reg_delete_value(key, name);
-    platform().reg_close_key(key);
+        platform().reg_delete_value(key.get(), name);
 }
 
 class PlayerKeyTest : public ::testing::Test {
 protected:
     void SetUp() override { wipe_player_key(); }
     void TearDown() override { wipe_player_key(); }
+};
+
+// The system directory is a folder of the test's own, started programs are
+// recorded (and not run), and a chosen file can be made to fail once written.
+class PanelTestPlatform : public FaultyPlatform {
+public:
+    explicit PanelTestPlatform(std::string system_directory)
+        : FaultyPlatform(&platform()), system_directory_(std::move(system_directory)) {}
+
+    std::vector<std::string> started;
+    // A stream opened for writing `broken_file` is created, then refuses
+    // every byte.
+    std::string broken_file;
+
+    uint32_t get_system_directory(char* buffer, uint32_t size) override {
+        if (system_directory_.size() >= size) return uint32_t(system_directory_.size() + 1);
+        system_directory_.copy(buffer, size);
+        buffer[system_directory_.size()] = '\0';
+        return uint32_t(system_directory_.size());
+    }
+    bool start_process(const char* command_line, ProcessHandle*) override {
+        started.push_back(command_line);
+        return false;
+    }
+    std::FILE* open_file(const char* path, const char* mode) override {
+        if (broken_file.empty() || broken_file != path ||
+            std::string(mode).find('w') == std::string::npos)
+            return FaultyPlatform::open_file(path, mode);
+        if (std::FILE* created = FaultyPlatform::open_file(path, mode)) std::fclose(created);
+        return FaultyPlatform::open_file(path, "rb");
+    }
+
+private:
+    std::string system_directory_;
 };
 
 }  // namespace sx::testing

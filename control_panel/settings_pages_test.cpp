@@ -31,15 +31,13 @@ protected:
         settings.open_settings(false);
         return settings.has_setting(key) ? settings.get_setting_value(key) : "(none)";
     }
-    uint32_t always_install() {  // 99: not stored
-        RegKey key = 0;
-        uint32_t type = 0, value = 99, size = sizeof value;
-        if (platform().reg_open_key(kHkeyCurrentUser, kPlayerKey, kKeyRead, &key) == 0) {
-            if (platform().reg_query_value(key, kAlwaysInstallValue, &type, &value, &size) != 0)
-                value = 99;
-            platform().reg_close_key(key);
-        }
-        return value;
+    std::string always_install() {  // the stored bytes, "(none)" when not stored
+        RegistryKey key;
+        RegistryValue value;
+        if (key.open(kHkeyCurrentUser, kPlayerKey, kKeyRead) != kErrorSuccess ||
+            read_registry_value(key.get(), kAlwaysInstallValue, &value) != kErrorSuccess)
+            return "(none)";
+        return std::string(value.data.begin(), value.data.end());
     }
 
     PanelMemory memory_;
@@ -118,7 +116,7 @@ TEST_F(SettingsPageTest, AdvancedOkOnAnUntouchedPageRewritesItsThreeValues) {
     ASSERT_EQ(dialog.apply(), ui::ApplyResult::saved);
     EXPECT_EQ(stored(kProcessorUsageSetting), "5");
     EXPECT_EQ(stored(kOverlaySignedSetting), "TRUE");
-    EXPECT_EQ(always_install(), 1u);
+    EXPECT_EQ(always_install(), std::string("\1\0\0\0", 4));
 }
 
 TEST_F(SettingsPageTest, AdvancedKeepsTheLastFlagWhenTheUserKeyIsClosed) {
@@ -131,7 +129,7 @@ TEST_F(SettingsPageTest, AdvancedKeepsTheLastFlagWhenTheUserKeyIsClosed) {
     ASSERT_TRUE(dialog.open());
     EXPECT_TRUE(dialog.view().list_row(IDC_ADVANCED_LIST, 1).checked);
     EXPECT_EQ(dialog.apply(), ui::ApplyResult::saved);
-    EXPECT_EQ(always_install(), 99u);  // not written
+    EXPECT_EQ(always_install(), "(none)");
     EXPECT_EQ(stored(kProcessorUsageSetting), "4");
 }
 

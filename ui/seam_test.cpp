@@ -10,42 +10,35 @@
 namespace sx::testing {
 namespace {
 
-class SampleSeam : public ::testing::Test {
-protected:
-    SampleSeam()
-        : dialog_(page_,
-                  {IDC_SAMPLE_NAME, IDC_SAMPLE_AGREE, IDC_SAMPLE_OPTIONS, IDC_SAMPLE_CHOICE}) {}
-    void SetUp() override { ASSERT_TRUE(dialog_.open()); }
-    FakeView& view() { return dialog_.view(); }
-
-    SamplePage page_;
-    FakeDialog dialog_;
-};
-
 // The same gestures as the real dialog's test (win32/dialog_test.cpp).
-TEST_F(SampleSeam, SetTextToggleCheckClickRowsPressOk) {
-    EXPECT_EQ(view().text(IDC_SAMPLE_NAME), "hello");
-    EXPECT_EQ(view().text(IDC_SAMPLE_CHOICE), "first");  // selecting row 0 described it
-    dialog_.type_text(IDC_SAMPLE_NAME, "world");
-    dialog_.toggle_check(IDC_SAMPLE_AGREE);
-    dialog_.click_row(IDC_SAMPLE_OPTIONS, 0, true);   // toggles row 0 on
-    dialog_.click_row(IDC_SAMPLE_OPTIONS, 1, false);  // selects row 1 only
-    EXPECT_EQ(view().text(IDC_SAMPLE_CHOICE), "second");
-    dialog_.click_row(IDC_SAMPLE_OPTIONS, 0, false);
-    dialog_.click_below_rows(IDC_SAMPLE_OPTIONS);  // the last row
-    EXPECT_EQ(view().text(IDC_SAMPLE_CHOICE), "second");
-    EXPECT_TRUE(dialog_.press_ok());
+TEST(SampleSeam, SetTextToggleCheckClickRowsPressOk) {
+    SamplePage page;
+    FakeDialog dialog(page,
+                      {IDC_SAMPLE_NAME, IDC_SAMPLE_AGREE, IDC_SAMPLE_OPTIONS, IDC_SAMPLE_CHOICE});
+    ASSERT_TRUE(dialog.open());
+    FakeView& view = dialog.view();
+    EXPECT_EQ(view.text(IDC_SAMPLE_NAME), "hello");
+    EXPECT_EQ(view.text(IDC_SAMPLE_CHOICE), "first");  // selecting row 0 described it
+    dialog.type_text(IDC_SAMPLE_NAME, "world");
+    dialog.toggle_check(IDC_SAMPLE_AGREE);
+    dialog.click_row(IDC_SAMPLE_OPTIONS, 0, true);   // toggles row 0 on
+    dialog.click_row(IDC_SAMPLE_OPTIONS, 1, false);  // selects row 1 only
+    EXPECT_EQ(view.text(IDC_SAMPLE_CHOICE), "second");
+    dialog.click_row(IDC_SAMPLE_OPTIONS, 0, false);
+    dialog.click_below_rows(IDC_SAMPLE_OPTIONS);  // the last row
+    EXPECT_EQ(view.text(IDC_SAMPLE_CHOICE), "second");
+    EXPECT_TRUE(dialog.press_ok());
 
-    EXPECT_EQ(page_.agree_clicks, 1);
-    EXPECT_EQ(page_.mark_changes, 1);
-    ASSERT_TRUE(page_.stored.has_value());
-    EXPECT_EQ(page_.stored->name, "world");
-    EXPECT_TRUE(page_.stored->agreed);
-    EXPECT_EQ(page_.stored->marks, (std::vector<bool>{true, true}));
-    EXPECT_EQ(view().end_result(), ui::kIdOk);
-    EXPECT_TRUE(view().strays.empty());
-    dialog_.close();
-    EXPECT_TRUE(page_.destroyed_seen);
+    EXPECT_EQ(page.agree_clicks, 1);
+    EXPECT_EQ(page.mark_changes, 1);
+    ASSERT_TRUE(page.stored.has_value());
+    EXPECT_EQ(page.stored->name, "world");
+    EXPECT_TRUE(page.stored->agreed);
+    EXPECT_EQ(page.stored->marks, (std::vector<bool>{true, true}));
+    EXPECT_EQ(view.end_result(), ui::kIdOk);
+    EXPECT_TRUE(view.strays.empty());
+    dialog.close();
+    EXPECT_TRUE(page.destroyed_seen);
 }
 
 // The in-memory controls keep positions inside their ranges, as the real
@@ -80,7 +73,8 @@ TEST(TerminalView, ParsesAnswers) {
     for (const Case& c : cases) EXPECT_EQ(ui::parse_answer(c.line, c.buttons), c.answer) << c.line;
 }
 
-TEST(TerminalView, AsksUntilAnsweredAndFailsAtTheEnd) {
+// Asks until answered, fails at the end of the input; runs and waits.
+TEST(TerminalView, AsksAndRuns) {
     std::istringstream in("maybe\nn\n");
     std::ostringstream out;
     ui::TerminalView view(in, out);
@@ -89,12 +83,6 @@ TEST(TerminalView, AsksUntilAnsweredAndFailsAtTheEnd) {
     EXPECT_EQ(out.str(), "Stellarix: Remove it?\n[y/n] [y/n] ");
     EXPECT_EQ(view.ask("Again?", "Stellarix", ui::Buttons::yes_no, ui::Icon::question),
               ui::Answer::failed);
-}
-
-TEST(TerminalView, RunsAndWaits) {
-    std::istringstream in;
-    std::ostringstream out;
-    ui::TerminalView view(in, out);
 #ifdef _WIN32
     const ui::RunResult ran = view.run_and_wait("cmd.exe /c exit 3");
 #else

@@ -1,7 +1,5 @@
-// The removal against whole environments: the player installed the way its
-// installer does it (the component installer and its hooks), with unrelated
-// files and keys beside each part. Everything the player owns goes,
-// everything beside it stays, and hostile registry values spare the system.
+// The removal against whole environments installed as the player's installer
+// does it, with unrelated files and keys beside each part.
 #include "uninstaller/removal.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,9 @@
 #include "components/testing/registry_guard.h"
 #include "components/testing/scratch.h"
 #include "components/text_util.h"
+#include "platform/ascii_case.h"
 #include "platform/testing/faulty_platform.h"
+#include "platform/testing/test_support.h"
 #include "uninstaller/uninstaller_texts.h"
 #ifdef _WIN32
 #include <windows.h>
@@ -30,12 +30,25 @@ using testing::RegistryValueGuard;
 using testing::ScratchDir;
 namespace texts = uninstaller_texts;
 
+constexpr const char* kProfileKey =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-77-";
+
 void put_value(RegKey root, const std::string& key, const char* name, const std::string& text) {
     RegistryKey opened;
     ASSERT_EQ(opened.create(root, key.c_str()), kErrorSuccess) << key;
     ASSERT_EQ(platform().reg_set_value(opened.get(), name, kRegSz, text.c_str(),
                                        static_cast<uint32_t>(text.size() + 1)),
               kErrorSuccess);
+}
+
+void put_profile(const char* number, const std::string& path) {
+    put_value(kHkeyLocalMachine, kProfileKey + std::string(number), "ProfileImagePath", path);
+}
+
+void put_netscape(const std::string& version, const std::string& directory) {
+    put_value(kHkeyLocalMachine,
+              std::string(texts::kNetscapeMachineKey) + "\\" + version + "\\Main",
+              texts::kNetscapeInstallValue, directory);
 }
 
 void put_file(const std::string& path) {
@@ -54,16 +67,9 @@ UnixName wine_unix_name() {
 
 // Starts a host program (Wine starts those as well) and gives it a moment:
 // Wine does not say when it has ended.
-void run_host_program(std::string line) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return;
-    WaitForSingleObject(process.hProcess, 5000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+void run_host_program(const std::string& line) {
+    uint32_t code = 0;
+    testing::run_program(line, &code, nullptr, 5000);
 }
 #endif
 
@@ -156,8 +162,7 @@ void list_classes(std::vector<std::string>* out) {
         char name[300] = {};
         uint32_t size = sizeof name;
         if (platform().reg_enum_key(kHkeyClassesRoot, index, name, &size) != kErrorSuccess) break;
-        std::string lower = name;
-        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        const std::string lower = ascii_lower(name);
         if (lower.rfind(".s", 0) == 0 || lower.rfind("stellarix", 0) == 0)
             list_keys(kHkeyClassesRoot, name, out);
     }
@@ -184,8 +189,6 @@ void sxinstall(const std::string& arguments) {
 
 constexpr const char* kUninstallKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stellarix 3D Player";
-constexpr const char* kProfileKey =
-    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-77-";
 
 class RemovalTest : public ::testing::Test {
 protected:
@@ -256,16 +259,11 @@ protected:
 #else
         put_file(cpl_path());
 #endif
-        put_value(kHkeyLocalMachine, kProfileKey + std::string("1"), "ProfileImagePath",
-                  b + "\\alice");
-        put_value(kHkeyLocalMachine, kProfileKey + std::string("2"), "ProfileImagePath",
-                  b + "\\bob");
-        put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\4.73\\Main",
-                  texts::kNetscapeInstallValue, b + "\\nav473");
-        put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\10\\Main",
-                  texts::kNetscapeInstallValue, b + "\\nav10\\");
-        put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\4.5\\Main",
-                  texts::kNetscapeInstallValue, b + "\\nav473");
+        put_profile("1", b + "\\alice");
+        put_profile("2", b + "\\bob");
+        put_netscape("4.73", b + "\\nav473");
+        put_netscape("10", b + "\\nav10\\");
+        put_netscape("4.5", b + "\\nav473");
         // What the browser plug-in installers write, outside this system.
         put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b + "\\ie\\npsx.dll");
         put_value(kHkeyLocalMachine, texts::kIeExtensionKey, "Location", b + "\\ie\\sxext.dll");
@@ -383,7 +381,7 @@ TEST_F(RemovalTest, HostileValuesLeaveProtectedFoldersWhole) {
                                         temp.text() + "sx-marker.txt"};
     for (const std::string& marker : marker_names) put_file(marker);
     put_file(b + "\\folder\\inside.txt");
-    put_value(kHkeyLocalMachine, kProfileKey + std::string("1"), "ProfileImagePath", b + "\\alice");
+    put_profile("1", b + "\\alice");
     put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b + "\\folder");
 
     const struct {
@@ -401,8 +399,7 @@ TEST_F(RemovalTest, HostileValuesLeaveProtectedFoldersWhole) {
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(system_path_.set(c.system_data_path));
-        put_value(kHkeyLocalMachine, kProfileKey + std::string("2"), "ProfileImagePath",
-                  c.profile_path);
+        put_profile("2", c.profile_path);
         remove_player();
         for (const std::string& marker : marker_names)
             EXPECT_TRUE(FilePath(marker).exists()) << c.what << ": " << marker;
@@ -453,21 +450,14 @@ TEST_F(RemovalTest, NetscapeDirectoryChoiceAndAbsence) {
               texts::kNetscapeInstallValue, "C:\\user-nav");
     ASSERT_TRUE(find_netscape_directory(&directory));
     EXPECT_EQ(directory, "C:\\user-nav");
-    const struct {
-        const char* version;
-        const char* value;
-    } versions[] = {{"4.5", "C:\\v45"}, {"10", "C:\\v10"}, {"4.73", "C:\\v473"}, {"0", "C:\\v0"}};
-    for (const auto& v : versions)
-        put_value(kHkeyLocalMachine,
-                  std::string(texts::kNetscapeMachineKey) + "\\" + v.version + "\\Main",
-                  texts::kNetscapeInstallValue, v.value);
+    for (const char* version : {"4.5", "10", "4.73", "0"})
+        put_netscape(version, std::string("C:\\v") + version);
     ASSERT_TRUE(find_netscape_directory(&directory));
-    EXPECT_EQ(directory, "C:\\v10");
+    EXPECT_EQ(directory, "C:\\v10");  // by number, not by text
     // A directory without its closing backslash (the full environment has one).
     const std::string plugin = base() + "\\v10\\Program\\Plugins\\NPAXVelum.dll";
     put_file(plugin);
-    put_value(kHkeyLocalMachine, std::string(texts::kNetscapeMachineKey) + "\\10\\Main",
-              texts::kNetscapeInstallValue, base() + "\\v10");
+    put_netscape("10", base() + "\\v10");
     remove_player();
     EXPECT_FALSE(FilePath(plugin).exists());
 }

@@ -1,10 +1,5 @@
-// stellarix.cpl as the Control Panel loads it: the entry point's answers,
-// then the real sheet driven from a timer inside its modal loop. On the
-// Rasterizers page a row is toggled with the space bar and moved up, Apply
-// writes the list, a test launch starts this very program as the launcher,
-// and the report dialog copies its text; the Stereo page's changes reach the
-// system settings file; the exported install hook copies the panel. Every
-// page and the report are saved as PNG screenshots.
+// stellarix.cpl as the Control Panel loads it: the entry point, then the real
+// sheet driven from a timer inside its modal loop, with PNG screenshots.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -18,7 +13,6 @@
 #include "components/testing/registry_guard.h"
 #include "control_panel/cpl_test_support.h"
 #include "control_panel/resource.h"
-#include "include/install_hook.h"
 #include "platform/testing/test_support.h"
 #include "ui/win32/testing/driven_window.h"
 
@@ -69,7 +63,8 @@ protected:
         ASSERT_TRUE(always_install_.remove());
         module_ = LoadLibraryA(SX_CPL_FILE);
         ASSERT_NE(module_, nullptr) << SX_CPL_FILE;
-        applet_ = entry<Applet>("CPlApplet");
+        applet_ =
+            reinterpret_cast<Applet>(reinterpret_cast<void*>(GetProcAddress(module_, "CPlApplet")));
         ASSERT_NE(applet_, nullptr);
         script_.close = [] {
             if (HWND w = FindWindowA("#32770", kReportTitle)) PostMessageA(w, WM_COMMAND, IDOK, 0);
@@ -80,10 +75,6 @@ protected:
     void TearDown() override {
         if (module_) FreeLibrary(module_);
         testing::PlayerKeyTest::TearDown();
-    }
-    template <typename Function>
-    Function entry(const char* name) {
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
     }
     void run_sheet() {
         script_.run([&] { EXPECT_EQ(applet_(nullptr, CPL_DBLCLK, 0, 0), 0); }, 50);
@@ -116,7 +107,8 @@ TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     store_value(kTestAppletValue, kRegSz, kTestApplet);
     HWND sheet = nullptr, page = nullptr, list = nullptr, report = nullptr;
     int tabs = 0;
-    bool apply_enabled = false, disabled_while_testing = false, shots = true;
+    bool apply_enabled = false, disabled_while_testing = false, enabled_after = false;
+    bool shots = true;
     std::string stored, launch_line, shown, copied;
     RECT edit{}, ok{}, copy{}, client{};
     POINT origin{0, 0};
@@ -152,6 +144,7 @@ TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
         [&] {  // ticks go on while the page waits for the launcher
             disabled_while_testing |= !IsWindowEnabled(sheet);
             if (dialog_text(page, IDC_LAST_RASTERIZER) != "OpenGL ICD") return false;
+            enabled_after = IsWindowEnabled(sheet);  // the fields refresh after the wait
             launch_line = dialog_text(page, IDC_VIDEO_CARD);
             return PostMessageA(GetDlgItem(page, IDC_SHOW_CONFIG), BM_CLICK, 0, 0) != FALSE;
         },
@@ -178,6 +171,7 @@ TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, "t3d,d3d_sw,eol");  // 14 bytes, no zero
     // The launcher by its short form (no blanks), then the applet and switch.
     EXPECT_TRUE(disabled_while_testing);
+    EXPECT_TRUE(enabled_after);
     const size_t close = launch_line.find('"', 1);
     ASSERT_NE(close, std::string::npos) << launch_line;
     const std::string short_launcher = launch_line.substr(1, close - 1);
@@ -249,41 +243,6 @@ TEST_F(LoadedPanel, StereoChangesReachTheSystemSettingsFile) {
     // The Advanced page was shown, so it was applied as well.
     EXPECT_EQ(settings.get_setting_value(kProcessorUsageSetting), "4");
     EXPECT_EQ(settings.get_setting_value(kOverlaySignedSetting), "FALSE");
-}
-
-// RunOnce values are read in this process: Wine carries them out when a
-// wineserver starts afresh.
-TEST_F(LoadedPanel, InstallHookCopiesThePanelUnlessTheOldCopyIsInUse) {
-    auto hook = entry<component_install_initialize_function>(SX_INSTALL_HOOK_ENTRY_NAME);
-    ASSERT_NE(hook, nullptr);
-    testing::RegistryValueGuard removal(kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue);
-    char system[MAX_PATH];
-    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
-    const std::string copy = std::string(system) + "\\stellarix.cpl";
-    const char* names[] = {"fish"};
-    const char* values[] = {"sub\\t.sxvm"};
-    for (bool in_use : {false, true}) {
-        ASSERT_TRUE(removal.set("cmd /c del stellarix.cpl"));
-        HANDLE held =
-            in_use ? CreateFileA(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                   : INVALID_HANDLE_VALUE;
-        hook(SX_CPL_FILE, 1, names, values);
-        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-        HKEY key;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, &key), 0);
-        EXPECT_EQ(RegQueryValueExA(key, kPanelRemovalValue, nullptr, nullptr, nullptr, nullptr) ==
-                      ERROR_SUCCESS,
-                  in_use);
-        RegCloseKey(key);
-    }
-    std::string original, copied;
-    ASSERT_TRUE(sx::testing::read_file(SX_CPL_FILE, &original));
-    ASSERT_TRUE(sx::testing::read_file(copy, &copied));
-    EXPECT_TRUE(copied == original);
-    const std::string library = SX_CPL_FILE;
-    EXPECT_EQ(stored_value(kTestAppletValue).bytes,
-              library.substr(0, library.rfind('\\') + 1) + "sub\\t.sxvm");
-    DeleteFileA(copy.c_str());
 }
 
 }  // namespace

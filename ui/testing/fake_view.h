@@ -30,13 +30,11 @@ public:
     std::vector<Question> questions;
     std::deque<ui::Answer> answers;
 
-    // Programs: each takes the next scripted result, else "not started".
+    // Programs: recorded, never started.
     std::vector<std::string> command_lines;
-    std::deque<ui::RunResult> run_results;
 
     std::vector<std::string> opened;  // targets handed to the shell
     bool shell_succeeds = true;
-    std::string clipboard;
 
     std::vector<int> strays;  // ids the dialog does not have, in call order
 

@@ -144,36 +144,5 @@ TEST_F(RealDialog, SheetPageMarksChangedAndMayRefuseToApply) {
     EXPECT_TRUE(page_.stored->agreed);
 }
 
-// While a started program runs the dialog takes no input, but the thread's
-// messages (here a timer's) are still dispatched.
-int g_ticks = 0;
-int g_ticks_enabled = 0;
-HWND g_watched = nullptr;
-VOID CALLBACK count_tick(HWND, UINT, UINT_PTR, DWORD) {
-    ++g_ticks;
-    if (IsWindowEnabled(g_watched)) ++g_ticks_enabled;
-}
-
-TEST_F(RealDialog, RunAndWaitKeepsDispatching) {
-    ui::RunResult ran;
-    bool enabled_after = false;
-    script_.steps = {[&] {
-        g_watched = page_.window;
-        const UINT_PTR timer = SetTimer(nullptr, 0, 5, count_tick);
-        ran = ui::view_of(page_.window)->run_and_wait("cmd.exe /c exit 3");
-        KillTimer(nullptr, timer);
-        enabled_after = IsWindowEnabled(page_.window);
-        return EndDialog(page_.window, IDCANCEL);
-    }};
-    script_.close = [&] { EndDialog(page_.window, -2); };
-    script_.run([&] { ui::run_modal_dialog(self(), IDD_SAMPLE, nullptr, page_); });
-
-    EXPECT_TRUE(ran.started);
-    EXPECT_EQ(ran.exit_code, 3u);
-    EXPECT_GT(g_ticks, 0);
-    EXPECT_EQ(g_ticks_enabled, 0);
-    EXPECT_TRUE(enabled_after);
-}
-
 }  // namespace
 }  // namespace sx::testing

@@ -1,9 +1,5 @@
-// uninstaller.exe driven through its real dialogs, as a user would: each
-// dialog's texts, buttons, default button and place are read from its
-// windows and saved as a PNG; Enter on the welcome dialog cancels and changes
-// nothing; Next on it and on the browser warning runs the copy in the
-// temporary directory, which removes the player and says so.
-// The test reads the image of another process, which needs Vista calls.
+// uninstaller.exe driven through its real dialogs as a user would, each one
+// checked and saved as a PNG. Reading another process's image needs Vista.
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600
 #include <windows.h>
@@ -14,60 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "components/file_path.h"
 #include "components/registry.h"
 #include "components/testing/registry_guard.h"
 #include "components/text_util.h"
 #include "platform/testing/test_support.h"
+#include "ui/win32/testing/driven_window.h"
 #include "uninstaller/flow.h"
 #include "uninstaller/resource.h"
 #include "uninstaller/uninstaller_texts.h"
-
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include "stb_image_write.h"
 
 namespace sx {
 namespace {
 
 namespace texts = uninstaller_texts;
 
-// The client area's pixels as they are on the screen (another process's
-// window DC shows nothing; without a window manager nobody draws the frame).
-std::vector<unsigned char> capture(HWND window, int* w, int* h) {
-    RECT r;
-    GetClientRect(window, &r);
-    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    *w = r.right - r.left, *h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), *w, -*h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-    unsigned char* bgra = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS,
-                                      reinterpret_cast<void**>(&bgra), nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, *w, *h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    std::vector<unsigned char> rgba(bgra, bgra + *w * *h * 4);
-    for (size_t i = 0; i < rgba.size(); i += 4) std::swap(rgba[i], rgba[i + 2]), rgba[i + 3] = 255;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return rgba;
-}
-
-// Saved among the build's artifacts once two captures a moment apart agree:
-// the other process paints when it gets to it.
-bool save_screenshot(HWND window, int dialog) {
-    std::vector<unsigned char> last, now;
-    int w = 0, h = 0;
-    for (int i = 0; i < 30 && IsWindowVisible(window); ++i, last = now) {
-        Sleep(100);
-        now = capture(window, &w, &h);
-        if (now == last) break;
-    }
+// Without a window manager nobody draws the frame: the client area only.
+bool save_dialog_screenshot(HWND window, int dialog) {
     CreateDirectoryA(SX_ARTIFACT_DIR, nullptr);
-    const std::string file =
-        std::string(SX_ARTIFACT_DIR) + "\\uninstaller_" + std::to_string(dialog) + ".png";
-    return !now.empty() && stbi_write_png(file.c_str(), w, h, 4, now.data(), w * 4) != 0;
+    return testing::save_screenshot(
+        window, std::string(SX_ARTIFACT_DIR) + "\\uninstaller_" + std::to_string(dialog) + ".png",
+        true);
 }
 
 // The four dialogs share their caption; their controls tell them apart.
@@ -91,12 +54,6 @@ HWND wait_dialog(int id, int timeout_ms, int instead = 0) {
         if (waited >= timeout_ms) return nullptr;
         Sleep(5);
     }
-}
-
-std::string item_text(HWND dialog, int id) {
-    char text[2048] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
 }
 
 struct Face {
@@ -131,10 +88,10 @@ HWND expect_dialog(int id, int timeout_ms = 20000) {
     char caption[128] = "";
     GetWindowTextA(dialog, caption, sizeof caption);
     EXPECT_STREQ(caption, "Stellarix Player Uninstaller");
-    EXPECT_EQ(item_text(dialog, IDC_HEADING), "The Stellarix Player Uninstaller") << id;
-    EXPECT_EQ(item_text(dialog, f.text_control), f.text) << id;
+    EXPECT_EQ(testing::dialog_text(dialog, IDC_HEADING), "The Stellarix Player Uninstaller") << id;
+    EXPECT_EQ(testing::dialog_text(dialog, f.text_control), f.text) << id;
     for (const auto& [button, label] : f.buttons) {
-        EXPECT_EQ(item_text(dialog, button), label) << id;
+        EXPECT_EQ(testing::dialog_text(dialog, button), label) << id;
         const LONG style = GetWindowLongA(GetDlgItem(dialog, button), GWL_STYLE) & 0xF;
         EXPECT_EQ(style == BS_DEFPUSHBUTTON, button == f.default_button) << id << " " << label;
     }
@@ -146,7 +103,7 @@ HWND expect_dialog(int id, int timeout_ms = 20000) {
     GetWindowRect(dialog, &r);
     EXPECT_EQ(r.left, desk.left + (desk.right - desk.left - (r.right - r.left)) / 2) << id;
     EXPECT_EQ(r.top, desk.top + (desk.bottom - desk.top - (r.bottom - r.top)) / 2) << id;
-    EXPECT_TRUE(save_screenshot(dialog, id)) << id;
+    EXPECT_TRUE(save_dialog_screenshot(dialog, id)) << id;
     return dialog;
 }
 
@@ -155,17 +112,14 @@ void press(HWND dialog, int button) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
 }
 
-bool exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool exists(const std::string& path) { return FilePath(path).exists(); }
 
 class UninstallerWizard : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(run_once_.remove());
         ASSERT_TRUE(system_path_.set(player_));
-        ASSERT_TRUE(CreateDirectoryA((scratch_.path() + "\\Stellarix").c_str(), nullptr));
-        ASSERT_TRUE(CreateDirectoryA(player_.c_str(), nullptr));
+        ASSERT_TRUE(FilePath(player_ + "\\").ensure_directory());
         ASSERT_TRUE(testing::write_file(player_ + "\\part.dat", "x"));
         ASSERT_TRUE(testing::write_file(scratch_.file("keep.txt"), "x"));
     }
@@ -212,7 +166,7 @@ TEST_F(UninstallerWizard, EnterOnTheWelcomeCancelsAndChangesNothing) {
 }
 
 // The second stage started by hand for a first stage that waits in its
-// welcome dialog: nothing goes until Cancel ends the first.
+// welcome dialog: nothing goes until the close box ends the first.
 TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
     HANDLE first = start();
     ASSERT_NE(first, nullptr);
@@ -223,22 +177,22 @@ TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
     Sleep(2000);
     EXPECT_TRUE(exists(player_ + "\\part.dat")) << "removed while the first stage runs";
     EXPECT_EQ(wait_dialog(IDD_WORKING, 0), nullptr) << "working while the first stage runs";
-    press(welcome, IDC_CANCEL_BUTTON);
+    PostMessageA(welcome, WM_CLOSE, 0, 0);
     EXPECT_EQ(finish(first), 0u);
+    std::string command;
+    EXPECT_FALSE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
+                                      texts::kRunOnceUninstaller, &command))
+        << "the close box went on: " << command;
     if (HWND finished = wait_dialog(IDD_FINISHED, 20000)) press(finished, IDC_OK_BUTTON);
     EXPECT_EQ(finish(second), 0u);
     EXPECT_FALSE(exists(player_));
 }
 
-// Hidden top-level windows stand for running browsers: the check finds
-// hidden windows as well, and these cover nothing in the screenshots.
-LRESULT CALLBACK browser_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    return DefWindowProcA(w, m, wp, lp);
-}
-
 TEST_F(UninstallerWizard, NextThroughEveryDialogRemovesThePlayerFromTheCopy) {
+    // Hidden top-level windows stand for running browsers: the check finds
+    // hidden windows as well, and these cover nothing in the screenshots.
     WNDCLASSA ie_class{};
-    ie_class.lpfnWndProc = browser_procedure;
+    ie_class.lpfnWndProc = DefWindowProcA;
     ie_class.hInstance = GetModuleHandleA(nullptr);
     ie_class.lpszClassName = "IEFrame";
     ASSERT_NE(RegisterClassA(&ie_class), 0);

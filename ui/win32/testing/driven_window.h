@@ -27,7 +27,8 @@ struct TimerScript {
 // The text of a dialog's control.
 std::string dialog_text(HWND dialog, int id);
 
-// The window as it is on the screen.
-bool save_screenshot(HWND window, const std::string& png_path);
+// The window (or its client area) as it is on the screen, once two captures
+// a moment apart agree: another process paints when it gets to it.
+bool save_screenshot(HWND window, const std::string& png_path, bool client_area = false);
 
 }  // namespace sx::testing
