@@ -18,7 +18,7 @@ protected:
 
 TEST_F(Faulty, RegistryRulesMatchTheFullKeyPath) {
     faulty.fail_registry_create("faultyplatformtest\\inner", kErrorAccessDenied);
-    faulty.fail_set_value("SxFaultyPlatformTest\\Blocked", 1234);
+    faulty.add_rule({Call::reg_set_value, "SxFaultyPlatformTest\\Blocked"}).error = 1234;
     RegKey key, inner;
     ASSERT_EQ(faulty.reg_create_key(kHkeyCurrentUser, kTestKey, &key, nullptr), kErrorSuccess);
     // Relative to a handle, the path is still known in full.
@@ -38,7 +38,7 @@ TEST_F(Faulty, RegistryRulesMatchTheFullKeyPath) {
     EXPECT_EQ(faulty.injected(Call::reg_set_value), 1);
     faulty.reg_close_key(key);
 
-    faulty.fail_registry_open(kTestKey, kErrorFileNotFound);
+    faulty.add_rule({Call::reg_open_key, kTestKey}).error = kErrorFileNotFound;
     EXPECT_EQ(faulty.reg_open_key(kHkeyCurrentUser, kTestKey, kKeyRead, &key), kErrorFileNotFound);
     faulty.clear_rules();
     EXPECT_EQ(faulty.reg_open_key(kHkeyCurrentUser, kTestKey, kKeyRead, &key), kErrorSuccess);
