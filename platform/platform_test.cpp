@@ -1,8 +1,11 @@
 // Rules of the seam that the Windows build and the emulation keep alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/ascii_case.h"
 #include "platform/platform.h"
@@ -30,6 +33,128 @@ TEST(AsciiCase, LettersOnlyWhateverTheLocale) {
     EXPECT_EQ(find_ignoring_ascii_case("ab", "abc"), std::string::npos);
     EXPECT_FALSE(starts_with_ignoring_ascii_case("x\\compindx.dat", "COMPINDX.DAT"));
     EXPECT_FALSE(ends_with_ignoring_ascii_case("exe", ".EXE"));
+}
+
+// Every test works below its own fresh key of HKCU.
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = "Software\\SxPlatformTest\\" + std::to_string(os.current_process_id());
+        ASSERT_EQ(os.reg_create_key(kHkeyCurrentUser, path_.c_str(), &key_, nullptr),
+                  kErrorSuccess);
+    }
+    void TearDown() override {
+        // Whatever a failed test left, deepest first.
+        for (const char* name : {"Beta\\Leaf", "Beta", "alpha", "Gamma"})
+            os.reg_delete_key(key_, name);
+        os.reg_close_key(key_);
+        os.reg_delete_key(kHkeyCurrentUser, path_.c_str());
+    }
+    Platform& os = platform();
+    std::string path_;
+    RegKey key_ = 0;
+};
+
+TEST_F(Registry, ValuesKeepTheirTypeAndExactByteCount) {
+    const uint32_t dword = 0x12345678;
+    const struct {
+        const char* name;
+        uint32_t type;
+        std::string bytes;
+    } cases[] = {
+        // A counted string without its zero, as the system writes REG_SZ.
+        {"Counted", kRegSz, "C:\\Program Files\\Stellarix"},
+        {"Terminated", kRegSz, std::string("with zero\0", 10)},
+        {"Expand", kRegExpandSz, std::string("%TEMP%\\x\0", 9)},
+        {"Dword", kRegDword, std::string(reinterpret_cast<const char*>(&dword), 4)},
+        {"Multi", kRegMultiSz, std::string("one\0two words\0\0", 15)},
+        {"Binary", kRegBinary, std::string("\0\1\2\0\xff", 5)},
+        {"Odd", 0x1234, "any type number"},
+        {"Empty", kRegSz, ""},
+        {"", kRegSz, "default value"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t n = static_cast<uint32_t>(c.bytes.size());
+        ASSERT_EQ(os.reg_set_value(key_, c.name, c.type, c.bytes.data(), n), kErrorSuccess);
+        uint32_t type = 0, size = 0;
+        EXPECT_EQ(os.reg_query_value(key_, c.name, &type, nullptr, &size), kErrorSuccess);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(size, n);
+        if (n == 0) continue;
+        // Exactly as large as the value: ASan sees any byte written past it.
+        std::vector<char> exact(n);
+        EXPECT_EQ(os.reg_query_value(key_, c.name, &type, exact.data(), &size), kErrorSuccess);
+        EXPECT_EQ(std::string(exact.data(), size), c.bytes);
+        std::vector<char> small(n - 1);
+        size = n - 1;
+        EXPECT_EQ(os.reg_query_value(key_, c.name, &type, small.data(), &size), kErrorMoreData);
+        EXPECT_EQ(size, n) << "the size needed comes back with ERROR_MORE_DATA";
+    }
+    // Names compare without regard to case; a null name is the default value.
+    uint32_t size = 0;
+    EXPECT_EQ(os.reg_query_value(key_, "COUNTED", nullptr, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(size, cases[0].bytes.size());
+    EXPECT_EQ(os.reg_query_value(key_, nullptr, nullptr, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(size, std::strlen("default value"));
+    EXPECT_EQ(os.reg_query_value(key_, "Missing", nullptr, nullptr, &size), kErrorFileNotFound);
+}
+
+TEST_F(Registry, EnumerateAndDelete) {
+    bool created = false;
+    RegKey child;
+    for (const char* name : {"Beta", "alpha", "Gamma", "BETA"}) {
+        ASSERT_EQ(os.reg_create_key(key_, name, &child, &created), kErrorSuccess);
+        EXPECT_EQ(created, std::strcmp(name, "BETA") != 0) << "an existing key, whatever its case";
+        os.reg_close_key(child);
+    }
+    ASSERT_EQ(os.reg_create_key(key_, "beta\\Leaf", &child, nullptr), kErrorSuccess);
+    os.reg_close_key(child);
+    std::vector<std::string> names;
+    char name[64];
+    for (uint32_t i = 0;; ++i) {
+        uint32_t size = sizeof name;
+        const long result = os.reg_enum_key(key_, i, name, &size);
+        if (result == kErrorNoMoreItems) break;
+        ASSERT_EQ(result, kErrorSuccess);
+        EXPECT_EQ(size, std::strlen(name));
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Gamma", "alpha"})) << "first case kept";
+    uint32_t tiny = 3;
+    EXPECT_EQ(os.reg_enum_key(key_, 0, name, &tiny), kErrorMoreData);
+
+    // A key with subkeys stays (NT rules); without them it goes.
+    EXPECT_EQ(os.reg_delete_key(key_, "Beta"), kErrorAccessDenied);
+    EXPECT_EQ(os.reg_delete_key(key_, "missing"), kErrorFileNotFound);
+    EXPECT_EQ(os.reg_delete_key(key_, "BETA\\LEAF"), kErrorSuccess);
+    EXPECT_EQ(os.reg_delete_key(key_, "Beta"), kErrorSuccess);
+    EXPECT_EQ(os.reg_open_key(key_, "Beta", kKeyRead, &child), kErrorFileNotFound);
+
+    // Values: one per name whatever its case, the first spelling kept;
+    // enumeration reports names, types and sizes.
+    const uint32_t one = 1;
+    ASSERT_EQ(os.reg_set_value(key_, "First", kRegSz, "x", 1), kErrorSuccess);
+    ASSERT_EQ(os.reg_set_value(key_, "FIRST", kRegDword, &one, 4), kErrorSuccess);
+    ASSERT_EQ(os.reg_set_value(key_, "Second", kRegSz, "abc", 3), kErrorSuccess);
+    std::vector<std::pair<std::string, uint32_t>> values;
+    for (uint32_t i = 0;; ++i) {
+        uint32_t name_size = sizeof name, type = 0, data_size = 0;
+        const long result =
+            os.reg_enum_value(key_, i, name, &name_size, &type, nullptr, &data_size);
+        if (result == kErrorNoMoreItems) break;
+        ASSERT_EQ(result, kErrorSuccess);
+        values.emplace_back(std::string(name, name_size), type * 100 + data_size);
+    }
+    std::sort(values.begin(), values.end());
+    EXPECT_EQ(values,
+              (std::vector<std::pair<std::string, uint32_t>>{{"First", 404}, {"Second", 103}}));
+    EXPECT_EQ(os.reg_delete_value(key_, "first"), kErrorSuccess);
+    EXPECT_EQ(os.reg_delete_value(key_, "First"), kErrorFileNotFound);
+    uint32_t name_size = sizeof name;
+    EXPECT_EQ(os.reg_enum_value(key_, 1, name, &name_size, nullptr, nullptr, nullptr),
+              kErrorNoMoreItems);
 }
 
 TEST(FileErrors, CallersCanTellWhyAFileCallFailed) {

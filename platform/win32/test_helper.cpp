@@ -2,7 +2,8 @@
 //
 //   helper hold-lock LOCK READY       takes LOCK, creates READY, waits to be killed
 //   helper command-line OUT ARGS...   writes its command line, then each argv
-//                                     element, into OUT, one per line
+//                                     element after its own name, into OUT,
+//                                     one per line
 #include <windows.h>
 
 #include <cstdio>
@@ -17,7 +18,7 @@ bool write_lines(const char* path, int argc, char** argv) {
     if (!out) return false;
     std::fputs(GetCommandLineA(), out);
     std::fputc('\n', out);
-    for (int i = 0; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         std::fputs(argv[i], out);
         std::fputc('\n', out);
     }
