@@ -10,6 +10,7 @@
 #include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/testing/faulty_platform.h"
+#include "platform/testing/test_support.h"
 
 namespace sx {
 namespace {
@@ -155,6 +156,77 @@ TEST_F(Registry, EnumerateAndDelete) {
     uint32_t name_size = sizeof name;
     EXPECT_EQ(os.reg_enum_value(key_, 1, name, &name_size, nullptr, nullptr, nullptr),
               kErrorNoMoreItems);
+}
+
+// A real child: platform_child, its results in the file SX_CHILD_OUTPUT names.
+class Processes : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        testing::TempDirTest::SetUp();
+        ASSERT_TRUE(os.set_environment_variable("SX_CHILD_OUTPUT", file("out").c_str()));
+    }
+    void TearDown() override { os.set_environment_variable("SX_CHILD_OUTPUT", nullptr); }
+    // What the child wrote, once it is there (start-up under Wine can take
+    // seconds on a loaded machine).
+    std::string output() {
+        std::string text;
+        for (int i = 0; i < 600 && !testing::read_file(file("out"), &text); ++i) os.sleep_ms(50);
+        return text;
+    }
+    Platform& os = platform();
+    const std::string child_ = SX_PLATFORM_CHILD;
+};
+
+// The child writes its command line, then each argument its C runtime gave
+// it: our splitter must agree with the system's.
+TEST_F(Processes, TheChildGetsItsExactCommandLineSplitByTheWindowsRules) {
+    const std::string q = "\"" + child_ + "\"";
+    const std::string lines[] = {
+        q + " echo",
+        q + "  echo   many    spaces   ",
+        q + " echo \"quoted arg\" \"\" -renderer \"Soft Raster\"",
+        q + " echo tab\there \"in\tquotes\"\t",
+        q + " echo a\\\\b c\\\\\\\"d \"e\\\\\" f\\\\g \"unterminated quote",
+        q + " echo %PATH% ^&|<> 'single' $HOME `x`",
+        q + " echo trailing\\",
+        child_ + " echo\t x\"y z\"w  \"in \"\"doubled\"\" quotes\"",
+    };
+    for (const std::string& line : lines) {
+        testing::remove_tree(file("out"));
+        ProcessHandle child = nullptr;
+        uint32_t code = 1;
+        ASSERT_TRUE(os.start_process(line.c_str(), &child)) << line;
+        EXPECT_TRUE(os.wait_process(child, 60000, &code));
+        os.close_process(child);
+        EXPECT_EQ(code, 0u) << line;
+        std::string got, expected = line + '\0';
+        EXPECT_TRUE(testing::read_file(file("out"), &got));
+        for (const std::string& arg : split_command_line(line)) expected += arg + '\0';
+        EXPECT_EQ(got, expected) << line;
+    }
+}
+
+TEST_F(Processes, ALockHeldByAnotherProcessIsFreedWhenItIsKilled) {
+    const std::string lock = file("held.lock");
+    ProcessHandle holder = nullptr;
+    ASSERT_TRUE(
+        os.start_process(("\"" + child_ + "\" hold-lock \"" + lock + "\"").c_str(), &holder));
+    EXPECT_EQ(output().rfind("locked ", 0), 0u) << "the child never took the lock";
+    EXPECT_EQ(os.open_lock_file(lock.c_str()), nullptr);
+    EXPECT_EQ(os.last_error(), kErrorSharingViolation);
+    uint32_t code = 0;
+    EXPECT_FALSE(os.wait_process(holder, 0, &code)) << "still running";
+    ASSERT_TRUE(os.terminate_process(holder, 77));
+    ASSERT_TRUE(os.wait_process(holder, 30000, &code));
+    EXPECT_EQ(code, 77u);
+    os.close_process(holder);
+#ifdef _WIN32
+    // The system closed the killed holder's handle: the file went with it.
+    EXPECT_EQ(os.get_file_attributes(lock.c_str()), kInvalidFileAttributes);
+#endif
+    LockHandle mine = os.open_lock_file(lock.c_str());
+    EXPECT_NE(mine, nullptr);
+    os.close_lock_file(mine);
 }
 
 TEST(FileErrors, CallersCanTellWhyAFileCallFailed) {

@@ -71,7 +71,7 @@ TEST_F(Registry, TwoProcessesWriteAtOnce) {
     // Two children and this process write many values into one key at the
     // same time; every value must arrive whole.
     constexpr int kCount = 150;
-    const std::string child = "\"" + testing::host_to_windows_path(SX_POSIX_CHILD) + "\"";
+    const std::string child = "\"" + std::string(SX_PLATFORM_CHILD) + "\"";
     ProcessHandle a, b;
     ASSERT_TRUE(p.start_process((child + " reg-write " + base_ + " 150 a").c_str(), &a));
     ASSERT_TRUE(p.start_process((child + " reg-write " + base_ + " 150 b").c_str(), &b));

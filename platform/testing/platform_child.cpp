@@ -1,4 +1,4 @@
-// A child program for the platform tests. The first argument picks what it
+// A child program for the platform tests of both builds. The first argument picks what it
 // does; results go to the file named by SX_CHILD_OUTPUT (a Windows path),
 // written whole through a rename so the test never reads half of it.
 //
