@@ -229,6 +229,39 @@ TEST_F(Processes, ALockHeldByAnotherProcessIsFreedWhenItIsKilled) {
     os.close_lock_file(mine);
 }
 
+// Rules match the full key path whatever its case, even for a key opened
+// relative to another.
+TEST_F(Registry, FaultRulesMatchTheFullKeyPath) {
+    FaultyPlatform faulty;
+    faulty.fail_registry_create(ascii_lower(path_) + "\\alpha");
+    faulty.add_rule({Call::reg_set_value, path_ + "\\Blocked"}).error = 1234;
+    RegKey key, inner;
+    ASSERT_EQ(faulty.reg_open_key(kHkeyCurrentUser, path_.c_str(), kKeyAllAccess, &key),
+              kErrorSuccess);
+    EXPECT_EQ(faulty.reg_create_key(key, "Alpha", &inner, nullptr), kErrorAccessDenied);
+    EXPECT_EQ(faulty.reg_create_key(kHkeyCurrentUser, (path_ + "\\ALPHA").c_str(), &inner, nullptr),
+              kErrorAccessDenied);
+    ASSERT_EQ(faulty.reg_create_key(key, "Gamma", &inner, nullptr), kErrorSuccess);
+    faulty.reg_close_key(inner);
+    EXPECT_EQ(faulty.reg_set_value(key, "Blocked", kRegSz, "x", 1), 1234);
+    EXPECT_EQ(faulty.reg_set_value(key, "Free", kRegSz, "x", 1), kErrorSuccess);
+    uint32_t size = 0;
+    EXPECT_EQ(os.reg_query_value(key, "Blocked", nullptr, nullptr, &size), kErrorFileNotFound)
+        << "a failed call never reaches the real registry";
+    EXPECT_EQ(faulty.calls(Call::reg_create_key), 3);
+    EXPECT_EQ(faulty.injected(Call::reg_create_key), 2);
+    EXPECT_EQ(faulty.calls(Call::reg_set_value), 2);
+    EXPECT_EQ(faulty.injected(Call::reg_set_value), 1);
+    faulty.reg_close_key(key);
+
+    faulty.add_rule({Call::reg_open_key, path_}).error = kErrorFileNotFound;
+    EXPECT_EQ(faulty.reg_open_key(kHkeyCurrentUser, path_.c_str(), kKeyRead, &key),
+              kErrorFileNotFound);
+    faulty.clear_rules();
+    EXPECT_EQ(faulty.reg_open_key(kHkeyCurrentUser, path_.c_str(), kKeyRead, &key), kErrorSuccess);
+    faulty.reg_close_key(key);
+}
+
 TEST(FileErrors, CallersCanTellWhyAFileCallFailed) {
     Platform& os = platform();
     char temp[300] = {};
