@@ -19,21 +19,16 @@ struct ExpectedValue {
     std::string data;
 };
 
-struct ReadValue {
-    bool found = false;
-    uint32_t type = 0;
-    std::string data;  // every byte the registry holds, no zero added
-};
-
-inline ReadValue read_value(RegKey root, const std::string& subkey, const char* name) {
-    ReadValue value;
+// The value's bytes exactly as stored (no zero added), prefixed by its type
+// unless REG_SZ; "(missing)" when there is no such value.
+inline std::string value_of(RegKey root, const std::string& subkey, const char* name) {
     RegistryKey key;
-    RegistryValue read;
-    if (key.open(root, subkey.c_str(), kKeyQueryValue) != kErrorSuccess) return value;
-    value.found = read_registry_value(key.get(), name, &read) == kErrorSuccess;
-    value.type = read.type;
-    value.data.assign(read.data.begin(), read.data.end());
-    return value;
+    RegistryValue value;
+    if (key.open(root, subkey.c_str(), kKeyQueryValue) != kErrorSuccess ||
+        read_registry_value(key.get(), name, &value) != kErrorSuccess)
+        return "(missing)";
+    const std::string bytes(value.data.begin(), value.data.end());
+    return value.type == kRegSz ? bytes : "type " + std::to_string(value.type) + ": " + bytes;
 }
 
 inline bool write_value(RegKey root, const std::string& subkey, const char* name,
@@ -60,16 +55,11 @@ inline size_t value_names(RegKey root, const std::string& subkey) {
     }
 }
 
-// Each value is REG_SZ and holds exactly the text's bytes: the byte count is
-// the text length, with no terminating zero.
+// Each value is REG_SZ and holds exactly the text's bytes.
 inline void expect_values(const std::vector<ExpectedValue>& expected) {
-    for (const ExpectedValue& e : expected) {
-        const ReadValue value = read_value(e.root, e.key, e.name);
-        const std::string where = e.key + " : " + (e.name ? e.name : "(default)");
-        EXPECT_TRUE(value.found) << where;
-        EXPECT_EQ(value.type, kRegSz) << where;
-        EXPECT_EQ(value.data, e.data) << where;
-    }
+    for (const ExpectedValue& e : expected)
+        EXPECT_EQ(value_of(e.root, e.key, e.name), e.data)
+            << e.key << " : " << (e.name ? e.name : "(default)");
 }
 
 // The association as the shell must find it for a launcher at `launcher`.
@@ -110,12 +100,10 @@ inline void clear_hook_registry() {
     delete_registry_tree(kHkeyClassesRoot, "StellarixBytecode");
     delete_registry_tree(kHkeyLocalMachine, kTestOlderUninstallKey);
     delete_registry_tree(kHkeyLocalMachine, kTestUninstallKey);
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3D",
-                                kKeyAllAccess, &key) == kErrorSuccess) {
-        platform().reg_delete_value(key, "SkiffPath");
-        platform().reg_close_key(key);
-    }
+    RegistryKey key;
+    if (key.open(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix3D", kKeyAllAccess) ==
+        kErrorSuccess)
+        platform().reg_delete_value(key.get(), "SkiffPath");
 }
 
 }  // namespace sx::testing

@@ -124,10 +124,12 @@ std::string FaultyPlatform::key_path(RegKey key) const {
     return it == key_names_.end() ? std::string("?") : it->second;
 }
 
-void FaultyPlatform::remember(RegKey key, const std::string& path) {
-    std::string clean = path;
-    while (!clean.empty() && clean.back() == '\\') clean.pop_back();
-    key_names_[key] = clean;
+long FaultyPlatform::opened(long rc, RegKey parent, const char* subkey, RegKey* out) {
+    if (rc != kErrorSuccess || !out) return rc;
+    std::string path = on_key(parent, subkey).text;
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    key_names_[*out] = path;
+    return rc;
 }
 
 // -- Subjects.
@@ -153,68 +155,46 @@ FaultyPlatform::Subject FaultyPlatform::on_file(const char* path, const char* mo
 
 // -- Convenience rules.
 
-FaultRule& FaultyPlatform::fail_registry_open(const std::string& key, long error) {
-    FaultRule r{Call::reg_open_key, key};
+FaultRule& FaultyPlatform::rule(Call call, const std::string& match, long error, int good_calls) {
+    FaultRule r{call, match};
     r.error = error;
+    r.good_calls = good_calls;
     return add_rule(r);
 }
 FaultRule& FaultyPlatform::fail_registry_create(const std::string& key, long error) {
-    FaultRule r{Call::reg_create_key, key};
-    r.error = error;
-    return add_rule(r);
-}
-FaultRule& FaultyPlatform::fail_query_value(const std::string& value, long error) {
-    FaultRule r{Call::reg_query_value, value};
-    r.error = error;
-    return add_rule(r);
-}
-FaultRule& FaultyPlatform::fail_set_value(const std::string& value, long error) {
-    FaultRule r{Call::reg_set_value, value};
-    r.error = error;
-    return add_rule(r);
-}
-FaultRule& FaultyPlatform::fail_delete_value(const std::string& value, long error) {
-    FaultRule r{Call::reg_delete_value, value};
-    r.error = error;
-    return add_rule(r);
+    return rule(Call::reg_create_key, key, error);
 }
 FaultRule& FaultyPlatform::fail_delete_key(const std::string& key, long error) {
-    FaultRule r{Call::reg_delete_key, key};
-    r.error = error;
-    return add_rule(r);
+    return rule(Call::reg_delete_key, key, error);
 }
 FaultRule& FaultyPlatform::fail_open_file(const std::string& path, const std::string& mode,
                                           int good_calls) {
-    FaultRule r{Call::open_file, path, mode};
-    r.good_calls = good_calls;
-    return add_rule(r);
+    FaultRule& r = rule(Call::open_file, path, kErrorAccessDenied, good_calls);
+    r.mode = mode;
+    return r;
 }
 FaultRule& FaultyPlatform::fail_create_directory(const std::string& path) {
-    return add_rule(FaultRule{Call::create_directory, path});
+    return rule(Call::create_directory, path);
 }
 FaultRule& FaultyPlatform::fail_delete_file(const std::string& path) {
-    return add_rule(FaultRule{Call::delete_file, path});
+    return rule(Call::delete_file, path);
 }
 FaultRule& FaultyPlatform::fail_lock(const std::string& path, int good_calls) {
-    FaultRule r{Call::open_lock_file, path};
-    r.good_calls = good_calls;
-    return add_rule(r);
+    return rule(Call::open_lock_file, path, kErrorAccessDenied, good_calls);
 }
 FaultRule& FaultyPlatform::fail_copy_file(const std::string& path) {
-    return add_rule(FaultRule{Call::copy_file, path});
+    return rule(Call::copy_file, path);
 }
 FaultRule& FaultyPlatform::fail_replace_file(const std::string& path, long error) {
-    FaultRule r{Call::replace_file, path};
-    r.error = error;
-    return add_rule(r);
+    return rule(Call::replace_file, path, error);
 }
 FaultRule& FaultyPlatform::fail_start_process(const std::string& command_line) {
-    return add_rule(FaultRule{Call::start_process, command_line});
+    return rule(Call::start_process, command_line);
 }
 FaultRule& FaultyPlatform::fail_after_writes(const std::string& path, long bytes) {
-    FaultRule r{Call::open_file, path};
+    FaultRule& r = rule(Call::open_file, path);
     r.write_limit = bytes;
-    return add_rule(r);
+    return r;
 }
 
 bool FaultyPlatform::supports_disk_full() {
@@ -250,22 +230,6 @@ auto FaultyPlatform::run(Op<C> op, const Subject& subject, Failure failure, Forw
     // system's does.
     if constexpr (C != Call::last_error) error_injected_ = false;
     return pass(op, rule, forward, args...);
-}
-
-template <class Forward>
-long FaultyPlatform::pass(Op<Call::reg_open_key>, const FaultRule*, Forward& forward, RegKey parent,
-                          const char* subkey, uint32_t, RegKey* out) {
-    const long rc = forward();
-    if (rc == kErrorSuccess && out) remember(*out, on_key(parent, subkey).text);
-    return rc;
-}
-
-template <class Forward>
-long FaultyPlatform::pass(Op<Call::reg_create_key>, const FaultRule*, Forward& forward,
-                          RegKey parent, const char* subkey, RegKey* out, bool*) {
-    const long rc = forward();
-    if (rc == kErrorSuccess && out) remember(*out, on_key(parent, subkey).text);
-    return rc;
 }
 
 template <class Forward>

@@ -59,11 +59,7 @@ public:
     int injected(Call call) const { return injected_[static_cast<int>(call)]; }
 
     // The usual rules in one call each; `good_calls` matching calls pass first.
-    FaultRule& fail_registry_open(const std::string& key, long error = kErrorAccessDenied);
     FaultRule& fail_registry_create(const std::string& key, long error = kErrorAccessDenied);
-    FaultRule& fail_query_value(const std::string& value, long error = kErrorAccessDenied);
-    FaultRule& fail_set_value(const std::string& value, long error = kErrorAccessDenied);
-    FaultRule& fail_delete_value(const std::string& value, long error = kErrorAccessDenied);
     FaultRule& fail_delete_key(const std::string& key, long error = kErrorAccessDenied);
     FaultRule& fail_open_file(const std::string& path, const std::string& mode = "",
                               int good_calls = 0);
@@ -108,12 +104,17 @@ private:
     auto pass(Op<C>, const FaultRule*, Forward& forward, Args...) {
         return forward();
     }
+    // Opened keys are remembered by their full path, for the rules.
     template <class Forward>
     long pass(Op<Call::reg_open_key>, const FaultRule*, Forward& forward, RegKey parent,
-              const char* subkey, uint32_t, RegKey* out);
+              const char* subkey, uint32_t, RegKey* out) {
+        return opened(forward(), parent, subkey, out);
+    }
     template <class Forward>
     long pass(Op<Call::reg_create_key>, const FaultRule*, Forward& forward, RegKey parent,
-              const char* subkey, RegKey* out, bool*);
+              const char* subkey, RegKey* out, bool*) {
+        return opened(forward(), parent, subkey, out);
+    }
     template <class Forward>
     long pass(Op<Call::reg_close_key>, const FaultRule*, Forward& forward, RegKey key);
     template <class Forward>
@@ -125,6 +126,8 @@ private:
     long pass(Op<Call::last_error>, const FaultRule*, Forward& forward);
     // A rule on open_file with a write limit lets the call through.
     static bool lets_through(Call call, const FaultRule& rule);
+    FaultRule& rule(Call call, const std::string& match, long error = kErrorAccessDenied,
+                    int good_calls = 0);
 
     // The subjects named in the list of operations.
     Subject on_key(RegKey key, const char* subkey = nullptr) const;
@@ -143,7 +146,7 @@ private:
     // Counts the call and finds the rule that makes it fail, if any.
     const FaultRule* strike(Call call, const Subject& subject);
     std::string key_path(RegKey key) const;
-    void remember(RegKey key, const std::string& path);
+    long opened(long rc, RegKey parent, const char* subkey, RegKey* out);
 
     Platform* inner_;
     std::deque<FaultRule> rules_;  // references stay valid as rules are added

@@ -1,9 +1,9 @@
-// A child program for the platform tests. The first argument picks what it
+// A child program for the platform tests of both builds. The first argument picks what it
 // does; results go to the file named by SX_CHILD_OUTPUT (a Windows path),
 // written whole through a rename so the test never reads half of it.
 //
-//   echo ...                       writes command_line()
-//   argv ...                       writes each argument followed by a zero byte
+//   echo ...                       writes command_line(), then each argument,
+//                                  each followed by a zero byte
 //   hold-lock PATH                 takes the lock, writes "locked PID", waits to be killed
 //   reg-write SUBKEY COUNT TAG     sets COUNT values under HKCU\SUBKEY
 //   message-box FLAGS CAPTION TEXT exit code is message_box's answer
@@ -32,9 +32,8 @@ int main(int argc, char** argv) {
     sx::Platform& p = sx::platform();
     if (argc < 2) return 2;
     const std::string mode = argv[1];
-    if (mode == "echo") return write_output(p.command_line()) ? 0 : 1;
-    if (mode == "argv") {
-        std::string all;
+    if (mode == "echo") {
+        std::string all = p.command_line() + '\0';
         for (int i = 0; i < argc; ++i) all += std::string(argv[i]) + '\0';
         return write_output(all) ? 0 : 1;
     }
