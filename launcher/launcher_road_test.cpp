@@ -1,10 +1,6 @@
-// The launcher as a user meets it: the built program is started on applet
-// files in a prepared environment (data directories, component indexes, the
-// stand-in player), and what it shows, its exit code and the command line
-// the player received are checked.
-//
-// Natively a message box is a "caption: text" line on standard error; under
-// Wine it is a real window, which a watcher reads and closes.
+// The launcher as a user meets it: the built program started on applet files
+// in a prepared environment; what it shows, its exit code and the command
+// line the player received.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -43,33 +39,23 @@ Box catalogue_box(int code) {
     return Box{error_row(code)->title, error_row(code)->text + ".", kMbIconError, true};
 }
 
-// An index record with one "run" file.
-std::string player_record(const std::string& name, int version, const std::string& run_path) {
+// An index record, with one "run" file when `run_path` is given.
+std::string record(const std::string& name, int version, const std::string& run_path = "") {
     return "component = " + name + "\nversion = " + std::to_string(version) +
-           "\ninstalled_local = run;" + run_path + "\ncomponentend\n";
-}
-
-std::string plain_record(const std::string& name, int version) {
-    return "component = " + name + "\nversion = " + std::to_string(version) + "\ncomponentend\n";
+           (run_path.empty() ? "" : "\ninstalled_local = run;" + run_path) + "\ncomponentend\n";
 }
 
 class LauncherRoad : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(road_.ready()) << road_.problem(); }
 
-    void expect_failure(const Launch& launch, const std::vector<Box>& boxes) {
+    // The boxes shown and the player's command line (empty: not started).
+    void expect_launch(const Launch& launch, const std::vector<Box>& boxes,
+                       const std::string& player) {
         EXPECT_TRUE(launch.ended);
-        EXPECT_EQ(launch.exit_code, testing::kFailureExitCode);
+        EXPECT_EQ(launch.exit_code, player.empty() ? testing::kFailureExitCode : 0u);
         testing::expect_boxes(launch, boxes);
-        EXPECT_FALSE(launch.player_ran) << launch.player_command_line;
-    }
-
-    void expect_player(const Launch& launch, const std::string& arguments) {
-        EXPECT_TRUE(launch.ended);
-        EXPECT_EQ(launch.exit_code, 0u);
-        testing::expect_boxes(launch, {});
-        ASSERT_TRUE(launch.player_ran);
-        EXPECT_EQ(launch.player_command_line, "\"" + road_.player_path() + "\" " + arguments);
+        EXPECT_EQ(launch.player_command_line, player);
     }
 
     Road road_;
@@ -80,11 +66,11 @@ protected:
 TEST_F(LauncherRoad, HeadersAndEveryFailureOfTheStartUp) {
     const std::string components = road_.system_components();
     road_.install_player(components, "viewer", 4);
-    road_.add_record(components, player_record("interpreter1", 3, "player\\sxplayer.exe"));
-    road_.add_record(components, plain_record("pixmill", 2));
-    road_.add_record(components, plain_record("norun", 2));
-    road_.add_record(components, player_record("lost", 1, "gone\\player.exe"));
-    road_.add_record(road_.user_components(), plain_record("sound kit", 1));
+    road_.add_record(components, record("interpreter1", 3, "player\\sxplayer.exe"));
+    road_.add_record(components, record("pixmill", 2));
+    road_.add_record(components, record("norun", 2));
+    road_.add_record(components, record("lost", 1, "gone\\player.exe"));
+    road_.add_record(road_.user_components(), record("sound kit", 1));
 
     const std::string missing = road_.file("missing.sxvm");
     const std::string empty = road_.file("empty.sxvm");
@@ -135,12 +121,11 @@ TEST_F(LauncherRoad, HeadersAndEveryFailureOfTheStartUp) {
             arguments = quoted(applet);
         }
         SCOPED_TRACE(c.header + " " + arguments);
-        const Launch launch = road_.launch(arguments);
-        if (c.starts) {
-            expect_player(launch, arguments);
-        } else {
-            expect_failure(launch, c.boxes);
-        }
+        const std::string launcher = quoted(testing::built_program(SX_LAUNCHER_FILE));
+        const Launch launch =
+            road_.launch_command(arguments.empty() ? launcher : launcher + " " + arguments);
+        expect_launch(launch, c.boxes,
+                      c.starts ? "\"" + road_.player_path() + "\" " + arguments : "");
     }
 }
 
@@ -161,60 +146,44 @@ std::string shell_open_command(const std::string& applet, std::string* icon) {
     return command;
 }
 
-uint32_t run_sxinstall(const std::string& arguments, std::string* errors) {
+// Runs a set-up tool and expects it to succeed.
+void run_tool(const std::string& tool, const std::string& arguments) {
     uint32_t exit_code = 1;
-    const std::string command =
-        quote_argument(testing::built_program(SX_SXINSTALL_FILE)) + " " + arguments;
-    EXPECT_TRUE(testing::run_program(command, &exit_code, errors)) << command;
-    return exit_code;
-}
-
-// The registry tool a person uses to set a machine up: reg.exe on Windows,
-// its stand-in over the emulated registry elsewhere.
-uint32_t run_registry_tool(const std::string& arguments, std::string* errors) {
-#if defined(_WIN32)
-    const std::string tool = "reg";
-#else
-    const std::string tool = quote_argument(testing::built_program(SX_SXREG_FILE));
-#endif
-    uint32_t exit_code = 1;
-    EXPECT_TRUE(testing::run_program(tool + " " + arguments, &exit_code, errors)) << arguments;
-    return exit_code;
+    std::string errors;
+    ASSERT_TRUE(testing::run_program(tool + " " + arguments, &exit_code, &errors)) << arguments;
+    ASSERT_EQ(exit_code, 0u) << arguments << "\n" << errors;
 }
 
 TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
-    // The machine's data directory, set as its installer would.
+    // The machine's data directory, set as its installer would with the
+    // registry tool a person uses: reg.exe, or its stand-in elsewhere.
+#if defined(_WIN32)
+    const std::string registry_tool = "reg";
+#else
+    const std::string registry_tool = quote_argument(testing::built_program(SX_SXREG_FILE));
+#endif
     const std::string machine_data = road_.file("machine data") + "\\";
-    const std::string components = machine_data + "components\\";
-    std::string errors;
-    ASSERT_EQ(run_registry_tool(
-                  "add " + quote_argument("HKLM\\SOFTWARE\\Stellarix\\Stellarix Player") +
-                      " /v SystemDataPath /t REG_SZ /d " + quote_argument(machine_data) + " /f",
-                  &errors),
-              0u)
-        << errors;
+    ASSERT_NO_FATAL_FAILURE(run_tool(
+        registry_tool, "add " + quote_argument("HKLM\\SOFTWARE\\Stellarix\\Stellarix Player") +
+                           " /v SystemDataPath /t REG_SZ /d " + quote_argument(machine_data) +
+                           " /f"));
 
     // The launcher component with its install hook, installed as the
     // player's installer would, and the player's component in the system's
     // component directory (sxinstall's default).
+    const std::string sxinstall = quote_argument(testing::built_program(SX_SXINSTALL_FILE));
     const std::string player_folder = road_.file("Player Files") + "\\";
-    ASSERT_EQ(run_sxinstall("install --name skiff --version 1 --dir " +
-                                quote_argument(player_folder) + " --file " +
-                                quote_argument("skiff=Stellarix3D.exe:" +
-                                               testing::built_program(SX_LAUNCHER_FILE)) +
-                                " --file " +
-                                quote_argument("skiffhook=skiffhook.dll:" +
-                                               testing::built_program(SX_SKIFFHOOK_FILE)) +
-                                " --hook skiffhook",
-                            &errors),
-              0u)
-        << errors;
-    ASSERT_EQ(run_sxinstall("install --name viewer --version 4 --file " +
-                                quote_argument("run=player\\sxplayer.exe:" +
-                                               testing::built_program(SX_PLAYER_FILE)),
-                            &errors),
-              0u)
-        << errors;
+    ASSERT_NO_FATAL_FAILURE(run_tool(
+        sxinstall,
+        "install --name skiff --version 1 --dir " + quote_argument(player_folder) + " --file " +
+            quote_argument("skiff=Stellarix3D.exe:" + testing::built_program(SX_LAUNCHER_FILE)) +
+            " --file " +
+            quote_argument("skiffhook=skiffhook.dll:" + testing::built_program(SX_SKIFFHOOK_FILE)) +
+            " --hook skiffhook"));
+    ASSERT_NO_FATAL_FAILURE(run_tool(
+        sxinstall,
+        "install --name viewer --version 4 --file " +
+            quote_argument("run=player\\sxplayer.exe:" + testing::built_program(SX_PLAYER_FILE))));
 
     const std::string applet = road_.file("My Applets\\shell demo.sxvm");
     ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4 REQ=viewer:2\n"));
@@ -224,93 +193,77 @@ TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
     EXPECT_EQ(command, "\"" + launcher + "\" \"" + applet + "\"");
     EXPECT_EQ(icon, launcher + ",1");
 
-    const Launch launch = road_.launch_command(command);
-    EXPECT_TRUE(launch.ended);
-    EXPECT_EQ(launch.exit_code, 0u);
-    testing::expect_boxes(launch, {});
-    ASSERT_TRUE(launch.player_ran);
-    EXPECT_EQ(launch.player_command_line,
-              "\"" + components + "player\\sxplayer.exe\" \"" + applet + "\"");
+    expect_launch(road_.launch_command(command), {},
+                  "\"" + machine_data + "components\\player\\sxplayer.exe\" \"" + applet + "\"");
 }
 #endif
 
-// The index changes between the two lookups of the player's path: the second
-// search no longer finds it. The system index becomes unreadable after two
-// openings (the version query, then the first lookup).
-TEST_F(LauncherRoad, SecondLookupOfThePlayerFails) {
-    road_.install_player(road_.system_components(), "viewer", 4);
-    const std::string applet = road_.file("second.sxvm");
-    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
-    reset_component_directories();
-    MessageBoxRecorder platform_double;
-    platform_double.fail_open_file("system data\\components\\compindx.dat", "", 2);
-    EXPECT_EQ(launcher_main("\"" + applet + "\""), -1);
-    const std::vector<RecordedBox> expected = {{kLocate2, kErrorCaption, kMbIconError}};
-    EXPECT_EQ(platform_double.boxes(), expected);
-    EXPECT_EQ(platform_double.injected(Call::open_file), 1);
-    reset_component_directories();
-}
-
-// The installer rewrites the index between the two lookups and the player's
-// path grows: the second answer no longer fits the buffer the first one
-// sized, nothing is written into it, and that is no path to start.
-class IndexGrows : public MessageBoxRecorder {
+// The launcher's own process over a platform double that rewrites the index
+// at its third opening (after the version query and the first lookup of the
+// player's path) and records the programs started.
+class LookupDouble : public MessageBoxRecorder {
 public:
-    IndexGrows(std::string index, std::string text)
-        : index_(std::move(index)), text_(std::move(text)) {}
     std::FILE* open_file(const char* path, const char* mode) override {
-        if (path && index_ == path && ++openings_ == 3) {
-            EXPECT_TRUE(testing::write_file(index_, text_));
+        if (path && index == path && ++openings_ == 3) {
+            EXPECT_TRUE(testing::write_file(index, text));
         }
         return MessageBoxRecorder::open_file(path, mode);
     }
     bool start_process(const char* command_line, ProcessHandle* out) override {
-        ADD_FAILURE() << "started " << command_line;
+        started.push_back(command_line);
         return MessageBoxRecorder::start_process(command_line, out);
     }
+    std::string index, text;
+    std::vector<std::string> started;
 
 private:
-    const std::string index_;
-    const std::string text_;
     int openings_ = 0;
 };
 
-TEST_F(LauncherRoad, PlayerPathThatGrowsBetweenTheLookupsIsNotStarted) {
+// The second lookup of the player's path fails (the index cannot be read, or
+// the path grew beyond the buffer the first lookup sized: nothing is written
+// into it, and that is no path to start), or the start is refused.
+TEST_F(LauncherRoad, PlayerLookupOrStartFailingInTheLauncher) {
     road_.install_player(road_.system_components(), "viewer", 4);
-    const std::string applet = road_.file("grows.sxvm");
+    const std::string applet = road_.file("second.sxvm");
     ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
-    reset_component_directories();
-    IndexGrows platform_double(road_.system_components() + "compindx.dat",
-                               player_record("viewer", 4, "a much longer folder\\sxplayer.exe"));
-    EXPECT_EQ(launcher_main("\"" + applet + "\""), -1);
-    const std::vector<RecordedBox> expected = {{kLocate2, kErrorCaption, kMbIconError}};
-    EXPECT_EQ(platform_double.boxes(), expected);
-    reset_component_directories();
-}
-
-// The player's file is there but it cannot be started.
-class StartRefused : public MessageBoxRecorder {
-public:
-    bool start_process(const char* command_line, ProcessHandle* out) override {
-        command_lines_.push_back(command_line);
-        return MessageBoxRecorder::start_process(command_line, out);
-    }
-    std::vector<std::string> command_lines_;
-};
-
-TEST_F(LauncherRoad, RefusedStartIsReportedWithTheExactCommand) {
-    road_.install_player(road_.system_components(), "viewer", 4);
-    const std::string applet = road_.file("refused.sxvm");
-    ASSERT_TRUE(road_.write_applet(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
-    reset_component_directories();
-    StartRefused platform_double;
-    platform_double.fail_start_process("");
+    const std::string index = road_.system_components() + "compindx.dat";
+    std::string original;
+    ASSERT_TRUE(testing::read_file(index, &original));
     const std::string command_line = " \"" + applet + "\"  -a\t-b ";
-    EXPECT_EQ(launcher_main(command_line), -1);
-    ASSERT_EQ(platform_double.command_lines_.size(), 1u);
-    EXPECT_EQ(platform_double.command_lines_[0], "\"" + road_.player_path() + "\" " + command_line);
-    const std::vector<RecordedBox> expected = {{kCannotStart, kErrorCaption, kMbIconError}};
-    EXPECT_EQ(platform_double.boxes(), expected);
+    const std::vector<std::string> started = {"\"" + road_.player_path() + "\" " + command_line};
+    const struct {
+        const char* what;
+        void (*arm)(LookupDouble&, const std::string& index);
+        const std::string& box;
+        std::vector<std::string> started;
+    } cases[] = {
+        {"index unreadable",
+         [](LookupDouble& os, const std::string&) {
+             os.fail_open_file("system data\\components\\compindx.dat", "", 2);
+         },
+         kLocate2,
+         {}},
+        {"path grows",
+         [](LookupDouble& os, const std::string& index) {
+             os.index = index;
+             os.text = record("viewer", 4, "a much longer folder\\sxplayer.exe");
+         },
+         kLocate2,
+         {}},
+        {"start refused", [](LookupDouble& os, const std::string&) { os.fail_start_process(""); },
+         kCannotStart, started},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(testing::write_file(index, original));
+        reset_component_directories();
+        LookupDouble os;
+        c.arm(os, index);
+        EXPECT_EQ(launcher_main(command_line), -1);
+        EXPECT_EQ(os.boxes(), (std::vector<RecordedBox>{{c.box, kErrorCaption, kMbIconError}}));
+        EXPECT_EQ(os.started, c.started);
+    }
     reset_component_directories();
 }
 

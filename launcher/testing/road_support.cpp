@@ -2,34 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "components/file_path.h"
 
 namespace sx::testing {
 namespace {
 
-constexpr char kPlayerKey[] = "SOFTWARE\\Stellarix\\Stellarix Player\\";
-constexpr char kUserShellFolders[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr uint32_t kLaunchTimeoutMs = 60000;
 constexpr uint32_t kPlayerTimeoutMs = 30000;
 
 bool ensure_folder(const std::string& path) {
-    std::string text = path;
-    if (text.empty() || text.back() != '\\') text += '\\';
-    return FilePath(text).ensure_directory();
+    return FilePath(path.back() == '\\' ? path : path + "\\").ensure_directory();
 }
 
-bool exists(const std::string& path) {
-    return platform().get_file_attributes(path.c_str()) != kInvalidFileAttributes;
-}
-
-// Waits for a file to appear; the writer closes it right after its single
+// Waits for a file to appear; its writer closes it right after its single
 // write, so a short pause after it appears lets that finish.
 bool wait_for_file(const std::string& path, uint32_t timeout_ms) {
     const uint32_t start = platform().tick_count();
-    while (!exists(path)) {
+    while (!FilePath(path).exists()) {
         if (platform().tick_count() - start >= timeout_ms) return false;
         platform().sleep_ms(20);
     }
@@ -37,70 +26,45 @@ bool wait_for_file(const std::string& path, uint32_t timeout_ms) {
     return true;
 }
 
-#if !defined(_WIN32)
-
-std::string as_stderr(const std::vector<Box>& boxes) {
-    std::string text;
-    for (const Box& box : boxes) {
-        text += box.caption + ": " + box.text;
-        if (text.empty() || text.back() != '\n') text += '\n';
-    }
-    return text;
-}
-
-#endif
-
 }  // namespace
 
 void expect_boxes(const Launch& launch, const std::vector<Box>& expected) {
 #if defined(_WIN32)
-    EXPECT_EQ(launch.boxes.size(), expected.size());
-    for (size_t i = 0; i < launch.boxes.size() && i < expected.size(); ++i) {
-        EXPECT_EQ(launch.boxes[i].caption, expected[i].caption);
-        EXPECT_EQ(launch.boxes[i].text, expected[i].text);
-        EXPECT_EQ(launch.boxes[i].icon, expected[i].icon) << expected[i].caption;
-        EXPECT_EQ(launch.boxes[i].topmost, expected[i].topmost) << expected[i].caption;
-    }
+    EXPECT_EQ(launch.boxes, expected);
 #else
     // Only the player may add to standard error, and it writes nothing there.
-    EXPECT_EQ(launch.stderr_text, as_stderr(expected));
+    std::string text;
+    for (const Box& box : expected) {
+        text += box.caption + ": " + box.text;
+        if (text.back() != '\n') text += '\n';
+    }
+    EXPECT_EQ(launch.stderr_text, text);
 #endif
 }
 
 std::string built_program(const char* path) {
-    if (path[0] == '/') return host_to_windows_path(path);
-    return path;
+    return path[0] == '/' ? host_to_windows_path(path) : path;
 }
 
-Road::Road() {
-    if (!temp_.ok()) {
-        problem_ = "no temporary directory";
-        return;
-    }
+Road::Road()
+    : system_path_(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath"),
+      app_data_(kHkeyCurrentUser,
+                "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                "AppData") {
     const std::string system_data = temp_.file("system data") + "\\";
     const std::string app_data = temp_.file("appdata");
     system_components_ = system_data + "components\\";
     user_components_ = app_data + "\\Stellarix\\Stellarix Player\\components\\";
-    if (!ensure_folder(system_components_) || !ensure_folder(user_components_)) {
+    if (!temp_.ok() || !ensure_folder(system_components_) || !ensure_folder(user_components_)) {
         problem_ = "cannot create the component directories under " + temp_.path();
-        return;
-    }
-    if (!set_value(kHkeyLocalMachine, kPlayerKey, "SystemDataPath", system_data) ||
-        !set_value(kHkeyCurrentUser, kUserShellFolders, "AppData", app_data)) {
+    } else if (!system_path_.set(system_data) || !app_data_.set(app_data)) {
         problem_ = "cannot point the registry at the data directories";
     }
 }
 
-bool Road::set_value(RegKey root, const std::string& subkey, const std::string& name,
-                     const std::string& value) {
-    saved_.push_back(std::make_unique<RegistryValueGuard>(root, subkey, name));
-    return saved_.back()->set(value);
-}
-
 void Road::install_player(const std::string& directory, const std::string& name, int version) {
-    const std::string folder = directory + "player\\";
-    ASSERT_TRUE(ensure_folder(folder));
-    player_path_ = folder + "sxplayer.exe";
+    ASSERT_TRUE(ensure_folder(directory + "player"));
+    player_path_ = directory + "player\\sxplayer.exe";
     ASSERT_TRUE(
         platform().copy_file(built_program(SX_PLAYER_FILE).c_str(), player_path_.c_str(), false))
         << player_path_;
@@ -121,12 +85,6 @@ bool Road::write_applet(const std::string& path, const std::string& content) {
     return ensure_folder(folder.text()) && write_file(path, content);
 }
 
-Launch Road::launch(const std::string& arguments) {
-    std::string command = "\"" + built_program(SX_LAUNCHER_FILE) + "\"";
-    if (!arguments.empty()) command += " " + arguments;
-    return launch_command(command);
-}
-
 Launch Road::launch_command(const std::string& command) {
     Launch launch;
     const std::string record = temp_.file("player-" + std::to_string(++launches_) + ".txt");
@@ -139,14 +97,11 @@ Launch Road::launch_command(const std::string& command) {
     launch.boxes = run.boxes;
 #else
     launch.ended = run_program(command, &launch.exit_code, &launch.stderr_text, kLaunchTimeoutMs);
-    EXPECT_TRUE(launch.ended) << command;
 #endif
     // The launcher does not wait for the player; a failed launch has started
     // nothing, so a short look is enough there.
     const uint32_t wait = launch.ended && launch.exit_code == 0 ? kPlayerTimeoutMs : 300;
-    if (wait_for_file(record, wait)) {
-        launch.player_ran = read_file(record, &launch.player_command_line);
-    }
+    if (wait_for_file(record, wait)) read_file(record, &launch.player_command_line);
     return launch;
 }
 

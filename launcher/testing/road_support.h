@@ -1,18 +1,14 @@
-// Test support for running the built launcher in a prepared environment: a
-// temporary tree holding the system and per-user data directories (the
-// registry points at them while a Road lives), component indexes, the
-// stand-in player, applet files, and the capture of message boxes and of the
-// player's command line.
+// Runs the built launcher in a prepared environment: a temporary tree holding
+// the system and per-user data directories (the registry points at them while
+// a Road lives), component indexes, the stand-in player and applet files; a
+// launch gives the message boxes shown and the player's command line.
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "components/testing/registry_guard.h"
-#include "platform/platform.h"
 #include "platform/testing/test_support.h"
 #include "platform/testing/window_watch.h"
 
@@ -30,15 +26,13 @@ using Box = ShownBox;
 struct Launch {
     bool ended = false;
     uint32_t exit_code = 0;
-    // Under Wine: the boxes read from the windows. Natively: none, but the
-    // standard error text in `stderr_text`.
+    // Under Wine the boxes read from the windows; natively the standard error
+    // text, where the platform writes each box as a "caption: text" line.
     std::vector<Box> boxes;
     std::string stderr_text;
-    bool player_ran = false;
-    std::string player_command_line;
+    std::string player_command_line;  // empty when no player ran
 };
 
-// Checks the boxes a launch showed: caption, text and (under Wine) icon.
 void expect_boxes(const Launch& launch, const std::vector<Box>& expected);
 
 // The Windows path of a program built beside the tests.
@@ -47,8 +41,6 @@ std::string built_program(const char* linux_or_windows_path);
 class Road {
 public:
     Road();
-    Road(const Road&) = delete;
-    Road& operator=(const Road&) = delete;
 
     bool ready() const { return problem_.empty(); }
     const std::string& problem() const { return problem_; }
@@ -64,27 +56,22 @@ public:
     const std::string& player_path() const { return player_path_; }
     // Appends index text to `directory`\compindx.dat.
     void add_record(const std::string& directory, const std::string& text);
-
     // Writes an applet file, creating its folder.
     bool write_applet(const std::string& path, const std::string& content);
 
-    // Starts the launcher with `arguments` after its quoted program name and
-    // waits for it (and, when it succeeded, for the player's record).
-    Launch launch(const std::string& arguments);
-    // The same with a whole command line, as the shell would give it.
+    // Runs a whole command line, as the shell would give it, and waits for
+    // the launcher (and, when it succeeded, for the player's record).
     Launch launch_command(const std::string& command_line);
 
 private:
-    bool set_value(RegKey root, const std::string& subkey, const std::string& name,
-                   const std::string& value);
-
     TemporaryDirectory temp_;
     std::string problem_;
     std::string system_components_;
     std::string user_components_;
     std::string player_path_;
-    // Declared after temp_: the registry is put back before the folders go.
-    std::vector<std::unique_ptr<RegistryValueGuard>> saved_;
+    // After temp_: the registry is put back before the folders go.
+    RegistryValueGuard system_path_;
+    RegistryValueGuard app_data_;
     int launches_ = 0;
 };
 
