@@ -41,39 +41,20 @@ inline double signed_area(const Poly& p) {
 inline Poly clip_to_box(const Poly& in, double u0, double u1, double v0, double v1) {
     Poly cur = in;
     for (int side = 0; side < 4 && !cur.empty(); ++side) {
-        auto inside = [&](P2 p) {
-            switch (side) {
-                case 0:
-                    return p.u >= u0;
-                case 1:
-                    return p.u <= u1;
-                case 2:
-                    return p.v >= v0;
-                default:
-                    return p.v <= v1;
-            }
-        };
-        auto meet = [&](P2 a, P2 b) {
-            double t;
-            if (side < 2) {
-                const double x = side == 0 ? u0 : u1;
-                t = (x - a.u) / (b.u - a.u);
-                return P2{x, a.v + t * (b.v - a.v)};
-            }
-            const double y = side == 2 ? v0 : v1;
-            t = (y - a.v) / (b.v - a.v);
-            return P2{a.u + t * (b.u - a.u), y};
+        // How far inside the side's half-plane p is.
+        auto depth = [&](P2 p) {
+            const double d[4] = {p.u - u0, u1 - p.u, p.v - v0, v1 - p.v};
+            return d[side];
         };
         Poly out;
         for (size_t i = 0; i < cur.size(); ++i) {
             const P2 a = cur[(i + cur.size() - 1) % cur.size()], b = cur[i];
-            const bool ia = inside(a), ib = inside(b);
-            if (ib) {
-                if (!ia) out.push_back(meet(a, b));
-                out.push_back(b);
-            } else if (ia) {
-                out.push_back(meet(a, b));
+            const double da = depth(a), db = depth(b);
+            if ((da >= 0) != (db >= 0)) {
+                const double t = da / (da - db);
+                out.push_back({a.u + t * (b.u - a.u), a.v + t * (b.v - a.v)});
             }
+            if (db >= 0) out.push_back(b);
         }
         cur = out;
     }

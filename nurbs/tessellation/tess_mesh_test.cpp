@@ -10,6 +10,7 @@
 #include "include/ruvane.h"
 #include "nurbs/tessellation/mesh_check.h"
 #include "nurbs/tessellation/tess_internal.h"
+#include "nurbs/testing/ruvane_test_host.h"
 
 namespace {
 
@@ -19,20 +20,15 @@ using mesh_check::Poly;
 
 constexpr double kPi = 3.14159265358979323846;
 
+// Case counts of the generated tests, raised through RUVANE_TESS_CASES.
+int case_count(int fallback) {
+    if (const char* e = std::getenv("RUVANE_TESS_CASES")) return std::max(1, std::atoi(e));
+    return fallback;
+}
+
 struct Box {
     double ua, ub, va, vb;
 };
-
-void* host_alloc(size_t n) { return std::malloc(n); }
-void host_free(void* p) { std::free(p); }
-
-void install_host() {
-    static ComponentServices table{};
-    table.table_version = 2;
-    table.allocate = host_alloc;
-    table.release = host_free;
-    component_client_init(&table);
-}
 
 // Quadtree-like subdivision: splits the box at the middle (alternating) to
 // the given depth where `keep_splitting` says so.
@@ -61,7 +57,8 @@ struct Result {
 };
 
 Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double eps = 1e-9) {
-    install_host();
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
     Scratch s;
     LoopSet set;
     for (size_t k = 0; k < loops.size(); ++k) {
@@ -176,8 +173,7 @@ bool simple(const Poly& p) {
 TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
     std::mt19937 rng(12345);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int count = 150;
-    if (const char* e = std::getenv("RUVANE_TESS_CASES")) count = std::max(1, std::atoi(e));
+    const int count = case_count(150);
     for (int n = 0; n < count; ++n) {
         std::vector<Box> cells;
         const double split_p = 0.55 + 0.4 * unit(rng);
@@ -229,8 +225,7 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
 TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
     std::mt19937 rng(77);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int count = 60;
-    if (const char* e = std::getenv("RUVANE_TESS_CASES")) count = std::max(1, std::atoi(e));
+    const int count = case_count(60);
     for (int n = 0; n < count; ++n) {
         std::vector<Box> cells;
         subdivide(
@@ -245,14 +240,11 @@ TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The segment index is only a shortcut: with it, the region test and the
 // cell classification give what a scan of every segment gives.
 TEST(TessMesh, SegmentIndexAnswersAsTheFullScan) {
-    install_host();
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> at(-0.2, 1.2), size(0.001, 0.3);
     for (int n : {64, 300, 2000}) {
