@@ -36,9 +36,9 @@ protected:
 
     static void expect_near_ref(const Point3& got, const sx::testing::RefPoint& ref, double tol,
                                 const std::string& what) {
-        EXPECT_LE(std::fabs(got.x - static_cast<double>(ref.x)), tol) << what;
-        EXPECT_LE(std::fabs(got.y - static_cast<double>(ref.y)), tol) << what;
-        EXPECT_LE(std::fabs(got.z - static_cast<double>(ref.z)), tol) << what;
+        const Point3 want{static_cast<double>(ref.x), static_cast<double>(ref.y),
+                          static_cast<double>(ref.z)};
+        EXPECT_LE(vec_distance(got, want), tol) << what;
     }
 };
 
