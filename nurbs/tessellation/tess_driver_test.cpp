@@ -329,6 +329,8 @@ TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
                   1e-12);
 }
 
+// Orientation in general is checked through the face normals of the
+// generated families; these are the corner cases.
 TEST(TessDriver, OrientationTest) {
     auto loop = [](std::vector<std::pair<double, double>> p) { return LoopCurves{polyline(p)}; };
     struct Case {
@@ -341,9 +343,6 @@ TEST(TessDriver, OrientationTest) {
         {"counter-clockwise, leftmost point repeated across curves",
          {line(0, 0, 0, 0), line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1), line(0, 1, 0, 0)},
          false},
-        {"clockwise rectangle as lines", rectangle(0, 0, 2, 1, false), true},
-        {"counter-clockwise circle", circle(0, 0, 1, 1, true, true), false},
-        {"clockwise circle", circle(0, 0, 1, 1, false, false), true},
         {"all points within 1e-6", loop({{0, 0}, {5e-7, 0}, {5e-7, 5e-7}, {0, 0}}), true},
         {"empty", {}, true},
     };

@@ -63,20 +63,15 @@ Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double
     LoopSet set;
     for (size_t k = 0; k < loops.size(); ++k) {
         Loop l;
-        for (const P2& p : loops[k]) {
-            EXPECT_TRUE(l.u.push(s, p.u));
-            EXPECT_TRUE(l.v.push(s, p.v));
-        }
+        for (const P2& p : loops[k]) EXPECT_TRUE(l.u.push(s, p.u) && l.v.push(s, p.v));
         l.outer = k == 0;
         update_box(l);
         EXPECT_TRUE(set.loops.push(s, l));
     }
     std::set<double> us, vs;
     for (const Box& b : cells) {
-        us.insert(b.ua);
-        us.insert(b.ub);
-        vs.insert(b.va);
-        vs.insert(b.vb);
+        us.insert({b.ua, b.ub});
+        vs.insert({b.va, b.vb});
     }
     CellGrid grid;
     for (double u : us) EXPECT_TRUE(grid.us.push(s, u));
@@ -90,11 +85,9 @@ Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double
         for (double u : cu)
             for (double v : cv) {
                 int& slot = grid.index[row(v) * grid.us.size + col(u)];
-                if (slot < 0) {
-                    slot = verts.u.size;
-                    EXPECT_TRUE(verts.u.push(s, u));
-                    EXPECT_TRUE(verts.v.push(s, v));
-                }
+                if (slot >= 0) continue;
+                slot = verts.u.size;
+                EXPECT_TRUE(verts.u.push(s, u) && verts.v.push(s, v));
             }
         Leaf leaf{b.ua, b.ub, b.va, b.vb, col(b.ua), col(b.ub), row(b.va), row(b.vb), 0};
         leaf.code = static_cast<int16_t>(classify_cell(set, b.ua, b.ub, b.va, b.vb, eps));
@@ -120,19 +113,17 @@ Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double
     return r;
 }
 
-Poly circle(double cu, double cv, double r, int n, bool ccw = true) {
+Poly circle(double cu, double cv, double r, int n) {
     Poly p;
     for (int i = 0; i < n; ++i) {
-        const double a = 2 * kPi * i / n * (ccw ? 1 : -1);
+        const double a = 2 * kPi * i / n;
         p.push_back({cu + r * std::cos(a), cv + r * std::sin(a)});
     }
     return p;
 }
 
-Poly rect(double u0, double v0, double u1, double v1, bool ccw = true) {
-    Poly p{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}};
-    if (!ccw) std::reverse(p.begin(), p.end());
-    return p;
+Poly rect(double u0, double v0, double u1, double v1) {
+    return {{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}};
 }
 
 std::vector<std::array<int, 3>> canonical(std::vector<std::array<int, 3>> t) {
@@ -141,18 +132,14 @@ std::vector<std::array<int, 3>> canonical(std::vector<std::array<int, 3>> t) {
     return t;
 }
 
-void expect_valid(const Result& r, const std::vector<Poly>& loops, double lu, double lv,
-                  const char* name, bool simple_loops = true) {
+// Valid over the domain [0, 8]^2, and the rings give back exactly the
+// triangles.
+void expect_valid(const Result& r, const std::vector<Poly>& loops, const std::string& name,
+                  bool simple_loops = true) {
     ASSERT_EQ(r.rc, 0) << name;
     ASSERT_EQ(r.ring_rc, 0) << name;
-    mesh_check::Options o;
-    o.check_area = simple_loops;
-    o.lu = lu;
-    o.lv = lv;
-    o.tol = 1e-7;
-    const std::string problems = mesh_check::check(r.mesh, loops, o);
-    EXPECT_EQ(problems, "") << name;
-    // The rings give back exactly the triangles.
+    const mesh_check::Options o{8, 8, 1e-7, 1e-6, simple_loops};
+    EXPECT_EQ(mesh_check::check(r.mesh, loops, o), "") << name;
     EXPECT_EQ(canonical(r.from_rings), canonical(r.mesh.tri)) << name;
 }
 
@@ -213,9 +200,7 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
                          std::hypot(p.u - loops[k][0].u, p.v - loops[k][0].v) > 1.2;
             if (ok) loops.push_back(hole);
         }
-        const Result r = run(cells, loops);
-        const std::string name = "random case " + std::to_string(n);
-        expect_valid(r, loops, 8, 8, name.c_str());
+        expect_valid(run(cells, loops), loops, "random case " + std::to_string(n));
         if (::testing::Test::HasFailure()) break;
     }
 }
@@ -233,9 +218,7 @@ TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
         Poly loop;
         const int pts = 4 + static_cast<int>(unit(rng) * 12);
         for (int i = 0; i < pts; ++i) loop.push_back({-1 + 10 * unit(rng), -1 + 10 * unit(rng)});
-        const Result r = run(cells, {loop});
-        const std::string name = "crossing loop " + std::to_string(n);
-        expect_valid(r, {loop}, 8, 8, name.c_str(), false);
+        expect_valid(run(cells, {loop}), {loop}, "crossing loop " + std::to_string(n), false);
         if (::testing::Test::HasFailure()) break;
     }
 }
