@@ -177,27 +177,14 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
     for (size_t k = 0; k < loops.size(); ++k) {
         const Poly& l = loops[k];
         for (size_t i = 0; i < l.size(); ++i) {
-            Poly seg{l[i], l[(i + 1) % l.size()]};
             // The part of the edge inside the domain.
-            P2 a = seg[0], b = seg[1];
-            double t0 = 0, t1 = 1;
-            const double du = b.u - a.u, dv = b.v - a.v;
-            const double p[4] = {-du, du, -dv, dv};
-            const double q[4] = {a.u, o.lu - a.u, a.v, o.lv - a.v};
-            bool out = false;
-            for (int s = 0; s < 4 && !out; ++s) {
-                if (p[s] == 0) {
-                    out = q[s] < 0;
-                    continue;
-                }
-                const double r = q[s] / p[s];
-                if (p[s] < 0)
-                    t0 = std::max(t0, r);
-                else
-                    t1 = std::min(t1, r);
-            }
-            if (out || t1 - t0 <= 1e-9) continue;
-            const P2 ca{a.u + t0 * du, a.v + t0 * dv}, cb{a.u + t1 * du, a.v + t1 * dv};
+            const Poly piece = clip_to_box({l[i], l[(i + 1) % l.size()]}, 0, o.lu, 0, o.lv);
+            if (piece.empty()) continue;
+            const P2 ca = piece[0];
+            P2 cb = ca;
+            for (P2 p : piece)
+                if (std::hypot(p.u - ca.u, p.v - ca.v) > std::hypot(cb.u - ca.u, cb.v - ca.v))
+                    cb = p;
             if (std::hypot(cb.u - ca.u, cb.v - ca.v) <= 10 * o.tol) continue;
             // A path of mesh edges from one end to the other that keeps
             // within tol of the trim edge.
