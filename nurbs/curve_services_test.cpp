@@ -26,14 +26,7 @@ CurveDesc desc_of(const sx::testing::CurveData& c) {
 const sx::testing::CurveData kQuadratic{
     2, {0, 0, 0, 1, 1, 1}, {1, 1, 1}, {0, 0, 0, 1, 1, 0, 2, 0, 0}};
 
-class CurveServices : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sx::testing::install_counting_host();
-        sx::testing::arm(0);
-    }
-    void TearDown() override { EXPECT_EQ(sx::testing::counters().live, 0); }
-};
+class CurveServices : public sx::testing::CountingHostTest {};
 
 TEST_F(CurveServices, CreateEvaluateDestroy) {
     const CurveDesc desc = desc_of(kQuadratic);

@@ -21,10 +21,6 @@ namespace {
 
 using namespace tess_fixtures;
 
-Outcome run(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
-    return tessellate(s, A, B, C);
-}
-
 // A flat rectangular patch [0, 4] x [0, 2] in z = 0 over parameters [0, 1]^2.
 Surface flat_patch() {
     Surface s;
@@ -70,7 +66,7 @@ TEST(TessDriver, ToleranceBelowTheMinimumEndsWithoutTriangles) {
     };
     for (const Case& k : cases) {
         ruvane::set_error(0, "none");
-        const Outcome c = run(s, k.A, k.B, k.C);
+        const Outcome c = tessellate(s, k.A, k.B, k.C);
         SCOPED_TRACE(::testing::Message() << k.A << " " << k.B << " " << k.C);
         EXPECT_TRUE(c.result && c.status == 0 && c.tris.empty() && c.tessellations == 0);
         char routine[9] = "x";
@@ -80,7 +76,7 @@ TEST(TessDriver, ToleranceBelowTheMinimumEndsWithoutTriangles) {
     // At the minimum itself the tolerances are accepted.
     Surface flat = flat_patch();
     flat.outer = rectangle(0.1, 0.1, 0.9, 0.9, true);
-    const Outcome ok = run(flat, 1e-7, 1e-7);
+    const Outcome ok = tessellate(flat, 1e-7, 1e-7);
     EXPECT_EQ(ok.tessellations, 1);
     EXPECT_EQ(ok.tris.size(), 2u);
 }
@@ -167,7 +163,7 @@ double angle_degrees(const double* a, const std::array<double, 3>& b) {
 TEST(TessDriver, DegeneratePointsGetTheirLimitNormalAndKeepEveryTriangle) {
     for (const PoleCase& k : pole_cases()) {
         SCOPED_TRACE(k.name);
-        const Outcome c = run(k.s, k.A);
+        const Outcome c = tessellate(k.s, k.A);
         ASSERT_TRUE(c.result);
         EXPECT_EQ(c.status, 0);
         EXPECT_EQ(c.tris.size(), c.raw.tri.size());
@@ -235,7 +231,7 @@ TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
         edge.push_back(e.at(0.45 + 0.42 * std::cos(a), 0.5 + 0.4 * std::sin(a)));
     }
     for (double D : {0.1, 0.01}) {
-        const Outcome c = run(s, D, D);
+        const Outcome c = tessellate(s, D, D);
         ASSERT_EQ(c.status, 0);
         ASSERT_GT(c.tris.size(), 10u);
         // Boundary edges of the mesh: used by one triangle only.
@@ -290,7 +286,7 @@ TEST(TessDriver, SmallOrNarrowFacesAreCoveredWithinOnePercent) {
         double area, D;
     } cases[] = {{disc, kPi * 0.16, 0.016}, {circular_segment(), 50 * (kPi / 2 - 1), 0.4}};
     for (const auto& k : cases) {
-        const Outcome c = run(k.s, k.D, k.D);
+        const Outcome c = tessellate(k.s, k.D, k.D);
         ASSERT_EQ(c.status, 0);
         double area = 0;
         for (const TessTriangle& t : c.tris) area += triangle_area(t);
@@ -308,7 +304,7 @@ TEST(TessDriver, HolePolygonDoesNotDependOnTheParametrisation) {
     model.outer = rectangle(0, 0, 4, 2, true);
     unit.holes = {circle(0.5, 0.5, 0.075, 0.15, false, true)};
     model.holes = {circle(2, 1, 0.3, 0.3, false, true)};
-    const Outcome a = run(unit, 0.05, 0.05), b = run(model, 0.05, 0.05);
+    const Outcome a = tessellate(unit, 0.05, 0.05), b = tessellate(model, 0.05, 0.05);
     ASSERT_EQ(a.loops.size() + b.loops.size(), 4u);
     EXPECT_EQ(a.loops[1].size(), b.loops[1].size());
 }
@@ -318,7 +314,7 @@ TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
     Surface s = dome();
     s.outer = rectangle(0, 0, 1, 1, true);
     const double C = 1e-4;
-    const Outcome c = run(s, 0.01, 0.01, C);
+    const Outcome c = tessellate(s, 0.01, 0.01, C);
     EXPECT_EQ(c.status, 0);
     ASSERT_EQ(c.loops.size(), 1u);
     const double x = 3.1 * C * L;  // 3.1 C', C' = C * max(Lu, Lv)
@@ -348,9 +344,7 @@ TEST(TessDriver, OrientationTest) {
     };
     for (const Case& k : cases) {
         std::vector<CurveDesc> d;
-        for (const Curve& c : k.curves)
-            d.push_back(CurveDesc{c.order, static_cast<int32_t>(c.weights.size()), c.points.data(),
-                                  c.weights.data(), 0, c.knots.data()});
+        for (const Curve& c : k.curves) d.push_back(curve_desc(c));
         EXPECT_EQ(ruvane::loop_orientation(d.data(), static_cast<int>(d.size())), k.clockwise)
             << k.name;
     }
@@ -384,7 +378,7 @@ TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
     for (const Case& k : cases) {
         Surface s = good;
         k.spoil(s);
-        const Outcome c = run(s);
+        const Outcome c = tessellate(s);
         EXPECT_TRUE(c.result) << k.name;
         EXPECT_TRUE(k.status < 0 || c.status == k.status) << k.name << ": status " << c.status;
         EXPECT_TRUE(c.tris.empty()) << k.name;

@@ -47,43 +47,43 @@ struct Surface {
     int nv() const { return static_cast<int>(v_knots.size()) - v_order; }
 };
 
+// The C record of a curve, pointing into it.
+inline CurveDesc curve_desc(const Curve& c) {
+    return {
+        c.order,       static_cast<int32_t>(c.weights.size()), c.points.data(), c.weights.data(), 0,
+        c.knots.data()};
+}
+
 // The C records pointing into a Surface; keeps them alive together.
 class Desc {
 public:
     explicit Desc(const Surface& s) {
-        for (const Curve& c : s.outer) outer_.push_back(curve(c));
+        for (const Curve& c : s.outer) outer_.push_back(curve_desc(c));
         for (const LoopCurves& h : s.holes) {
             holes_.emplace_back();
-            for (const Curve& c : h) holes_.back().push_back(curve(c));
+            for (const Curve& c : h) holes_.back().push_back(curve_desc(c));
         }
         for (const auto& h : holes_)
             loops_.push_back(TrimLoopDesc{static_cast<int32_t>(h.size()), h.data()});
-        d_.u_order = s.u_order;
-        d_.v_order = s.v_order;
-        d_.u_knot_count = static_cast<int32_t>(s.u_knots.size());
-        d_.v_knot_count = static_cast<int32_t>(s.v_knots.size());
-        d_.u_knots = s.u_knots.data();
-        d_.v_knots = s.v_knots.data();
-        d_.reserved = 0;
-        d_.points = s.points.data();
-        d_.weights = s.weights.data();
-        d_.outer_count = static_cast<int32_t>(outer_.size());
-        d_.outer_curves = outer_.data();
-        d_.inner_count = static_cast<int32_t>(loops_.size());
-        d_.inner_loops = loops_.data();
+        auto count = [](const auto& v) { return static_cast<int32_t>(v.size()); };
+        d_ = {s.u_order,
+              s.v_order,
+              count(s.u_knots),
+              count(s.v_knots),
+              s.u_knots.data(),
+              s.v_knots.data(),
+              0,
+              s.points.data(),
+              s.weights.data(),
+              count(outer_),
+              outer_.data(),
+              count(loops_),
+              loops_.data()};
     }
     const TrimmedSurfaceDesc* get() const { return &d_; }
     TrimmedSurfaceDesc& edit() { return d_; }
 
 private:
-    static CurveDesc curve(const Curve& c) {
-        return CurveDesc{c.order,
-                         static_cast<int32_t>(c.weights.size()),
-                         c.points.data(),
-                         c.weights.data(),
-                         0,
-                         c.knots.data()};
-    }
     std::vector<CurveDesc> outer_;
     std::vector<std::vector<CurveDesc>> holes_;
     std::vector<TrimLoopDesc> loops_;
@@ -279,7 +279,7 @@ inline void collect(const TessTriangle* t, void* user) {
 
 // The driver as the export runs it (A surface, B trim, C parameter
 // tolerance) on the counting host, which it must leave with no block live.
-inline Outcome tessellate(const Surface& s, double A, double B, double C) {
+inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
     sx::testing::install_counting_host();
     sx::testing::arm(0);
     Outcome r;
