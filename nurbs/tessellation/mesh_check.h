@@ -41,39 +41,20 @@ inline double signed_area(const Poly& p) {
 inline Poly clip_to_box(const Poly& in, double u0, double u1, double v0, double v1) {
     Poly cur = in;
     for (int side = 0; side < 4 && !cur.empty(); ++side) {
-        auto inside = [&](P2 p) {
-            switch (side) {
-                case 0:
-                    return p.u >= u0;
-                case 1:
-                    return p.u <= u1;
-                case 2:
-                    return p.v >= v0;
-                default:
-                    return p.v <= v1;
-            }
-        };
-        auto meet = [&](P2 a, P2 b) {
-            double t;
-            if (side < 2) {
-                const double x = side == 0 ? u0 : u1;
-                t = (x - a.u) / (b.u - a.u);
-                return P2{x, a.v + t * (b.v - a.v)};
-            }
-            const double y = side == 2 ? v0 : v1;
-            t = (y - a.v) / (b.v - a.v);
-            return P2{a.u + t * (b.u - a.u), y};
+        // How far inside the side's half-plane p is.
+        auto depth = [&](P2 p) {
+            const double d[4] = {p.u - u0, u1 - p.u, p.v - v0, v1 - p.v};
+            return d[side];
         };
         Poly out;
         for (size_t i = 0; i < cur.size(); ++i) {
             const P2 a = cur[(i + cur.size() - 1) % cur.size()], b = cur[i];
-            const bool ia = inside(a), ib = inside(b);
-            if (ib) {
-                if (!ia) out.push_back(meet(a, b));
-                out.push_back(b);
-            } else if (ia) {
-                out.push_back(meet(a, b));
+            const double da = depth(a), db = depth(b);
+            if ((da >= 0) != (db >= 0)) {
+                const double t = da / (da - db);
+                out.push_back({a.u + t * (b.u - a.u), a.v + t * (b.v - a.v)});
             }
+            if (db >= 0) out.push_back(b);
         }
         cur = out;
     }
@@ -196,27 +177,14 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
     for (size_t k = 0; k < loops.size(); ++k) {
         const Poly& l = loops[k];
         for (size_t i = 0; i < l.size(); ++i) {
-            Poly seg{l[i], l[(i + 1) % l.size()]};
             // The part of the edge inside the domain.
-            P2 a = seg[0], b = seg[1];
-            double t0 = 0, t1 = 1;
-            const double du = b.u - a.u, dv = b.v - a.v;
-            const double p[4] = {-du, du, -dv, dv};
-            const double q[4] = {a.u, o.lu - a.u, a.v, o.lv - a.v};
-            bool out = false;
-            for (int s = 0; s < 4 && !out; ++s) {
-                if (p[s] == 0) {
-                    out = q[s] < 0;
-                    continue;
-                }
-                const double r = q[s] / p[s];
-                if (p[s] < 0)
-                    t0 = std::max(t0, r);
-                else
-                    t1 = std::min(t1, r);
-            }
-            if (out || t1 - t0 <= 1e-9) continue;
-            const P2 ca{a.u + t0 * du, a.v + t0 * dv}, cb{a.u + t1 * du, a.v + t1 * dv};
+            const Poly piece = clip_to_box({l[i], l[(i + 1) % l.size()]}, 0, o.lu, 0, o.lv);
+            if (piece.empty()) continue;
+            const P2 ca = piece[0];
+            P2 cb = ca;
+            for (P2 p : piece)
+                if (std::hypot(p.u - ca.u, p.v - ca.v) > std::hypot(cb.u - ca.u, cb.v - ca.v))
+                    cb = p;
             if (std::hypot(cb.u - ca.u, cb.v - ca.v) <= 10 * o.tol) continue;
             // A path of mesh edges from one end to the other that keeps
             // within tol of the trim edge.

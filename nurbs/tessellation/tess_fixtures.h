@@ -1,54 +1,26 @@
-// Test fixtures: trimmed surface descriptions built from plain vectors, the
-// families of generated surfaces and trim loops, and an evaluator of NURBS
-// surfaces written for the tests alone (Cox-de Boor on the caller's arrays).
+// Test fixtures: trimmed surface descriptions built from plain vectors, trim
+// loops and surfaces, the driver run with its observer hooks recorded, and an
+// evaluator of NURBS surfaces written for the tests alone (Cox-de Boor on the
+// caller's arrays).
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <memory>
-#include <random>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "include/ruvane.h"
+#include "nurbs/tessellation/mesh_check.h"
 #include "nurbs/tessellation/tessellation.h"
+#include "nurbs/testing/ruvane_test_host.h"
 
 namespace tess_fixtures {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// Hands the tessellator's observer hooks to two plain functions.
-class ForwardingObserver : public ruvane::TessObserver {
-public:
-    using LoopFn = void (*)(void*, int, bool, const double*, const double*, int);
-    using MeshFn = void (*)(void*, const double*, const double*, int, int* const*, const int*);
-    ForwardingObserver(LoopFn loop, MeshFn mesh, void* context)
-        : loop_(loop), mesh_(mesh), context_(context) {}
-    void on_loop(int loop, bool outer, const double* u, const double* v, int count) override {
-        loop_(context_, loop, outer, u, v, count);
-    }
-    void on_mesh(const double* u, const double* v, int last, int* const* rings,
-                 const int* counts) override {
-        mesh_(context_, u, v, last, rings, counts);
-    }
-
-private:
-    LoopFn loop_;
-    MeshFn mesh_;
-    void* context_;
-};
-
-// The driver as the export runs it (A surface, B trim, C parameter
-// tolerance), watched by `observer`.
-inline bool tessellate_observed(TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
-                                double A, double B, double C, void* user,
-                                ruvane::TessObserver* observer) {
-    ruvane::TessContext ctx;
-    ctx.tol = {B, A, C};
-    ctx.observer = observer;
-    return ruvane::tessellate_surface(ctx, sink, d, status, user);
-}
 
 struct Curve {
     int order = 2;
@@ -75,43 +47,43 @@ struct Surface {
     int nv() const { return static_cast<int>(v_knots.size()) - v_order; }
 };
 
+// The C record of a curve, pointing into it.
+inline CurveDesc curve_desc(const Curve& c) {
+    return {
+        c.order,       static_cast<int32_t>(c.weights.size()), c.points.data(), c.weights.data(), 0,
+        c.knots.data()};
+}
+
 // The C records pointing into a Surface; keeps them alive together.
 class Desc {
 public:
     explicit Desc(const Surface& s) {
-        for (const Curve& c : s.outer) outer_.push_back(curve(c));
+        for (const Curve& c : s.outer) outer_.push_back(curve_desc(c));
         for (const LoopCurves& h : s.holes) {
             holes_.emplace_back();
-            for (const Curve& c : h) holes_.back().push_back(curve(c));
+            for (const Curve& c : h) holes_.back().push_back(curve_desc(c));
         }
         for (const auto& h : holes_)
             loops_.push_back(TrimLoopDesc{static_cast<int32_t>(h.size()), h.data()});
-        d_.u_order = s.u_order;
-        d_.v_order = s.v_order;
-        d_.u_knot_count = static_cast<int32_t>(s.u_knots.size());
-        d_.v_knot_count = static_cast<int32_t>(s.v_knots.size());
-        d_.u_knots = s.u_knots.data();
-        d_.v_knots = s.v_knots.data();
-        d_.reserved = 0;
-        d_.points = s.points.data();
-        d_.weights = s.weights.data();
-        d_.outer_count = static_cast<int32_t>(outer_.size());
-        d_.outer_curves = outer_.data();
-        d_.inner_count = static_cast<int32_t>(loops_.size());
-        d_.inner_loops = loops_.data();
+        auto count = [](const auto& v) { return static_cast<int32_t>(v.size()); };
+        d_ = {s.u_order,
+              s.v_order,
+              count(s.u_knots),
+              count(s.v_knots),
+              s.u_knots.data(),
+              s.v_knots.data(),
+              0,
+              s.points.data(),
+              s.weights.data(),
+              count(outer_),
+              outer_.data(),
+              count(loops_),
+              loops_.data()};
     }
     const TrimmedSurfaceDesc* get() const { return &d_; }
     TrimmedSurfaceDesc& edit() { return d_; }
 
 private:
-    static CurveDesc curve(const Curve& c) {
-        return CurveDesc{c.order,
-                         static_cast<int32_t>(c.weights.size()),
-                         c.points.data(),
-                         c.weights.data(),
-                         0,
-                         c.knots.data()};
-    }
     std::vector<CurveDesc> outer_;
     std::vector<std::vector<CurveDesc>> holes_;
     std::vector<TrimLoopDesc> loops_;
@@ -206,6 +178,119 @@ inline std::vector<double> clamped_knots(int count, int order, double a, double 
     for (int i = 1; i <= inner; ++i) k.push_back(a + (b - a) * i / (inner + 1));
     for (int i = 0; i < order; ++i) k.push_back(b);
     return k;
+}
+
+// Knots of a full circle made of four rational quadratic arcs.
+inline const std::vector<double> kCircleKnots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+
+// A row of nine rational control points on a circle of radius r at height z,
+// every weight times wz.
+inline void circle_row(double r, double z, double wz, Surface& s) {
+    const double s2 = std::sqrt(0.5);
+    const double px[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, py[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+    const double w[9] = {1, s2, 1, s2, 1, s2, 1, s2, 1};
+    for (int k = 0; k < 9; ++k) {
+        s.points.insert(s.points.end(), {r * px[k], r * py[k], z});
+        s.weights.push_back(w[k] * wz);
+    }
+}
+
+// A sphere of radius R about the origin: closed in u, poles at both ends of v.
+inline Surface sphere(double R) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = kCircleKnots;
+    s.v_knots = {0, 0, 0, .5, .5, 1, 1, 1};
+    const double s2 = std::sqrt(0.5);
+    const double vr[5] = {0, 1, 1, 1, 0}, vz[5] = {-1, -1, 0, 1, 1}, vw[5] = {1, s2, 1, s2, 1};
+    for (int j = 0; j < 5; ++j) circle_row(R * vr[j], R * vz[j], vw[j], s);
+    s.closed_u = s.has_pole = true;
+    return s;
+}
+
+inline double triangle_area(const TessTriangle& t) {
+    const double *p = t.vertex[0].position, *q = t.vertex[1].position, *r = t.vertex[2].position;
+    const double a[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
+    const double b[3] = {r[0] - p[0], r[1] - p[1], r[2] - p[2]};
+    return 0.5 * std::hypot(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                            a[0] * b[1] - a[1] * b[0]);
+}
+
+// Distance from p to the segment ab in space.
+inline double point_segment(const std::array<double, 3>& p, const double* a, const double* b) {
+    double d[3], e[3], t = 0, dd = 0;
+    for (int c = 0; c < 3; ++c) {
+        d[c] = b[c] - a[c];
+        e[c] = p[c] - a[c];
+        t += d[c] * e[c];
+        dd += d[c] * d[c];
+    }
+    t = dd > 0 ? std::clamp(t / dd, 0.0, 1.0) : 0.0;
+    return std::hypot(e[0] - t * d[0], e[1] - t * d[1], e[2] - t * d[2]);
+}
+
+// Case counts of the generated tests, raised through RUVANE_TESS_CASES.
+inline int case_count(int fallback) {
+    if (const char* e = std::getenv("RUVANE_TESS_CASES")) return std::max(1, std::atoi(e));
+    return fallback;
+}
+
+// What one call of the driver produced, as its sink and observer saw it.
+struct Outcome {
+    bool result = false;
+    int32_t status = -1;
+    std::vector<TessTriangle> tris;       // delivered to the sink
+    std::vector<mesh_check::Poly> loops;  // trim polygons in the metric plane
+    mesh_check::Mesh raw;                 // every triangle of the vertex rings
+    int tessellations = 0;                // successful N_TESSUR runs
+};
+
+class Recorder : public ruvane::TessObserver {
+public:
+    explicit Recorder(Outcome& r) : r_(r) {}
+    void on_loop(int loop, bool, const double* u, const double* v, int count) override {
+        if (loop == 0) r_.loops.clear();
+        r_.loops.emplace_back();
+        for (int i = 0; i < count; ++i) r_.loops.back().push_back({u[i], v[i]});
+    }
+    // The extraction rule, written again here: (j, d, e) from consecutive
+    // ring entries, kept only from the smallest vertex.
+    void on_mesh(const double* u, const double* v, int last, int* const* rings,
+                 const int* counts) override {
+        ++r_.tessellations;
+        r_.raw = {};
+        for (int k = 0; k <= last; ++k) r_.raw.vertex.push_back({u[k], v[k]});
+        for (int j = 0; j <= last; ++j) {
+            if (rings[j][0] == -1) continue;
+            for (int k = 0; k < counts[j]; ++k) {
+                const int d = rings[j][k], e = rings[j][k + 1];
+                if (j < d && j < e) r_.raw.tri.push_back({j, d, e});
+            }
+        }
+    }
+
+private:
+    Outcome& r_;
+};
+
+inline void collect(const TessTriangle* t, void* user) {
+    static_cast<Outcome*>(user)->tris.push_back(*t);
+}
+
+// The driver as the export runs it (A surface, B trim, C parameter
+// tolerance) on the counting host, which it must leave with no block live.
+inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    Outcome r;
+    Recorder watch(r);
+    ruvane::TessContext ctx;
+    ctx.tol = {B, A, C};
+    ctx.observer = &watch;
+    Desc d(s);
+    r.result = ruvane::tessellate_surface(ctx, collect, d.get(), &r.status, &r);
+    EXPECT_EQ(sx::testing::counters().live, 0) << s.name << ": host blocks left over";
+    return r;
 }
 
 // Independent evaluation of the surface at (u, v) in its own parameters.

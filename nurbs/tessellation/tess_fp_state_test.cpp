@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/testing/ruvane_test_host.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <xmmintrin.h>
@@ -117,9 +117,7 @@ TEST(TessFpState, ExportsGiveIdenticalResultsUnderHostileHostStates) {
     }
     // Kept curves likewise.
     const Curve c = star_spline(0, 0, {1, 0.6, 1.1, 0.5, 0.9}, 1, 1, true);
-    const CurveDesc cd{
-        c.order,       static_cast<int32_t>(c.weights.size()), c.points.data(), c.weights.data(), 0,
-        c.knots.data()};
+    const CurveDesc cd = curve_desc(c);
     // The parameters are formed before the host state is spoilt.
     std::vector<double> params;
     for (int k = 0; k <= 40; ++k) params.push_back(k / 41.0 + 1e-3 * (k % 3));

@@ -842,25 +842,31 @@ int triangulate_cells(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTabl
     return t.run();
 }
 
-int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rings) {
-    // Fan edges d -> e around every vertex, grouped by vertex.
+namespace {
+
+// The fan edges d -> e of every triangle around each of its corners, grouped
+// by vertex: the edges of vertex j are fan_d/fan_e[first[j] .. first[j + 1]).
+struct Fans {
     Table<int> first, fan_d, fan_e;
-    if (!first.resize(s, vertex_count + 1, 0)) return kErrStorage;
+};
+
+int group_fans(Scratch& s, int vertex_count, const Table<Tri>& tris, Fans& f) {
+    if (!f.first.resize(s, vertex_count + 1, 0)) return kErrStorage;
     for (int t = 0; t < tris.size; ++t) {
-        ++first[tris[t].a + 1];
-        ++first[tris[t].b + 1];
-        ++first[tris[t].c + 1];
+        ++f.first[tris[t].a + 1];
+        ++f.first[tris[t].b + 1];
+        ++f.first[tris[t].c + 1];
     }
-    for (int i = 0; i < vertex_count; ++i) first[i + 1] += first[i];
-    const int total = first[vertex_count];
+    for (int i = 0; i < vertex_count; ++i) f.first[i + 1] += f.first[i];
+    const int total = f.first[vertex_count];
     Table<int> fill;
-    if (!fill.resize(s, vertex_count, 0) || !fan_d.resize(s, total, 0) ||
-        !fan_e.resize(s, total, 0))
+    if (!fill.resize(s, vertex_count, 0) || !f.fan_d.resize(s, total, 0) ||
+        !f.fan_e.resize(s, total, 0))
         return kErrStorage;
     auto put = [&](int j, int d, int e) {
-        const int x = first[j] + fill[j]++;
-        fan_d[x] = d;
-        fan_e[x] = e;
+        const int x = f.first[j] + fill[j]++;
+        f.fan_d[x] = d;
+        f.fan_e[x] = e;
     };
     for (int t = 0; t < tris.size; ++t) {
         const Tri& tr = tris[t];
@@ -868,54 +874,75 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
         put(tr.b, tr.c, tr.a);
         put(tr.c, tr.a, tr.b);
     }
+    return 0;
+}
+
+// Two triangles with the same fan edge around one vertex overlap.
+bool fans_overlap(const Fans& f, int b, int e) {
+    for (int x = b; x < e; ++x)
+        for (int y = x + 1; y < e; ++y)
+            if (f.fan_d[x] == f.fan_d[y] || f.fan_e[x] == f.fan_e[y]) return true;
+    return false;
+}
+
+// The unused edge a fan starts at: one whose d ends no other unused edge (an
+// open fan), else any unused edge (a closed one).
+int fan_start(const Fans& f, const Table<char>& used, int b, int e) {
+    for (int x = b; x < e; ++x) {
+        if (used[x - b]) continue;
+        bool ends_other = false;
+        for (int y = b; y < e; ++y)
+            if (!used[y - b] && f.fan_e[y] == f.fan_d[x]) ends_other = true;
+        if (!ends_other) return x;
+    }
+    for (int x = b; x < e; ++x)
+        if (!used[x - b]) return x;
+    return -1;
+}
+
+// Appends the ring of vertex j: its fans one after another, each following
+// edge starting where the last ended, separated by j itself.
+int append_ring(Scratch& s, int j, const Fans& f, Table<char>& used, Rings& rings) {
+    const int b = f.first[j], e = f.first[j + 1];
+    rings.start[j] = rings.entries.size;
+    if (b == e) {
+        rings.count[j] = 0;
+        return rings.entries.push(s, -1) ? 0 : kErrStorage;
+    }
+    if (fans_overlap(f, b, e)) return kErrDegenerate;
+    if (!used.resize(s, e - b, 0)) return kErrStorage;
+    for (int x = 0; x < e - b; ++x) used[x] = 0;
+    for (int placed = 0; placed < e - b;) {
+        const int start = fan_start(f, used, b, e);
+        if (placed > 0 && !rings.entries.push(s, j)) return kErrStorage;
+        if (!rings.entries.push(s, f.fan_d[start])) return kErrStorage;
+        for (int x = start; x >= 0;) {
+            used[x - b] = 1;
+            ++placed;
+            if (!rings.entries.push(s, f.fan_e[x])) return kErrStorage;
+            int next = -1;
+            for (int y = b; y < e; ++y)
+                if (!used[y - b] && f.fan_d[y] == f.fan_e[x]) next = y;
+            x = next;
+        }
+    }
+    rings.count[j] = rings.entries.size - rings.start[j] - 1;
+    return 0;
+}
+
+}  // namespace
+
+int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rings) {
+    Fans f;
+    const int rc = group_fans(s, vertex_count, tris, f);
+    if (rc != 0) return rc;
     if (!rings.start.resize(s, vertex_count, 0) || !rings.count.resize(s, vertex_count, 0))
         return kErrStorage;
     rings.entries.clear();
     Table<char> used;
     for (int j = 0; j < vertex_count; ++j) {
-        const int b = first[j], e = first[j + 1];
-        rings.start[j] = rings.entries.size;
-        if (b == e) {
-            if (!rings.entries.push(s, -1)) return kErrStorage;
-            rings.count[j] = 0;
-            continue;
-        }
-        // Two triangles with the same fan edge overlap.
-        for (int x = b; x < e; ++x)
-            for (int y = x + 1; y < e; ++y)
-                if (fan_d[x] == fan_d[y] || fan_e[x] == fan_e[y]) return kErrDegenerate;
-        if (!used.resize(s, e - b, 0)) return kErrStorage;
-        for (int x = 0; x < e - b; ++x) used[x] = 0;
-        int placed = 0;
-        bool first_fan = true;
-        while (placed < e - b) {
-            // Start an open fan at an edge whose d ends no other edge.
-            int start = -1;
-            for (int x = b; x < e && start < 0; ++x) {
-                if (used[x - b]) continue;
-                bool ends_other = false;
-                for (int y = b; y < e; ++y)
-                    if (!used[y - b] && fan_e[y] == fan_d[x]) ends_other = true;
-                if (!ends_other) start = x;
-            }
-            if (start < 0)
-                for (int x = b; x < e && start < 0; ++x)
-                    if (!used[x - b]) start = x;
-            if (!first_fan && !rings.entries.push(s, j)) return kErrStorage;
-            first_fan = false;
-            if (!rings.entries.push(s, fan_d[start])) return kErrStorage;
-            int x = start;
-            while (x >= 0) {
-                used[x - b] = 1;
-                ++placed;
-                if (!rings.entries.push(s, fan_e[x])) return kErrStorage;
-                int next = -1;
-                for (int y = b; y < e; ++y)
-                    if (!used[y - b] && fan_d[y] == fan_e[x]) next = y;
-                x = next;
-            }
-        }
-        rings.count[j] = rings.entries.size - rings.start[j] - 1;
+        const int ring_rc = append_ring(s, j, f, used, rings);
+        if (ring_rc != 0) return ring_rc;
     }
     return 0;
 }

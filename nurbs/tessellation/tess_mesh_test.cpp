@@ -10,6 +10,7 @@
 #include "include/ruvane.h"
 #include "nurbs/tessellation/mesh_check.h"
 #include "nurbs/tessellation/tess_internal.h"
+#include "nurbs/testing/ruvane_test_host.h"
 
 namespace {
 
@@ -19,20 +20,15 @@ using mesh_check::Poly;
 
 constexpr double kPi = 3.14159265358979323846;
 
+// Case counts of the generated tests, raised through RUVANE_TESS_CASES.
+int case_count(int fallback) {
+    if (const char* e = std::getenv("RUVANE_TESS_CASES")) return std::max(1, std::atoi(e));
+    return fallback;
+}
+
 struct Box {
     double ua, ub, va, vb;
 };
-
-void* host_alloc(size_t n) { return std::malloc(n); }
-void host_free(void* p) { std::free(p); }
-
-void install_host() {
-    static ComponentServices table{};
-    table.table_version = 2;
-    table.allocate = host_alloc;
-    table.release = host_free;
-    component_client_init(&table);
-}
 
 // Quadtree-like subdivision: splits the box at the middle (alternating) to
 // the given depth where `keep_splitting` says so.
@@ -61,25 +57,21 @@ struct Result {
 };
 
 Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double eps = 1e-9) {
-    install_host();
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
     Scratch s;
     LoopSet set;
     for (size_t k = 0; k < loops.size(); ++k) {
         Loop l;
-        for (const P2& p : loops[k]) {
-            EXPECT_TRUE(l.u.push(s, p.u));
-            EXPECT_TRUE(l.v.push(s, p.v));
-        }
+        for (const P2& p : loops[k]) EXPECT_TRUE(l.u.push(s, p.u) && l.v.push(s, p.v));
         l.outer = k == 0;
         update_box(l);
         EXPECT_TRUE(set.loops.push(s, l));
     }
     std::set<double> us, vs;
     for (const Box& b : cells) {
-        us.insert(b.ua);
-        us.insert(b.ub);
-        vs.insert(b.va);
-        vs.insert(b.vb);
+        us.insert({b.ua, b.ub});
+        vs.insert({b.va, b.vb});
     }
     CellGrid grid;
     for (double u : us) EXPECT_TRUE(grid.us.push(s, u));
@@ -93,11 +85,9 @@ Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double
         for (double u : cu)
             for (double v : cv) {
                 int& slot = grid.index[row(v) * grid.us.size + col(u)];
-                if (slot < 0) {
-                    slot = verts.u.size;
-                    EXPECT_TRUE(verts.u.push(s, u));
-                    EXPECT_TRUE(verts.v.push(s, v));
-                }
+                if (slot >= 0) continue;
+                slot = verts.u.size;
+                EXPECT_TRUE(verts.u.push(s, u) && verts.v.push(s, v));
             }
         Leaf leaf{b.ua, b.ub, b.va, b.vb, col(b.ua), col(b.ub), row(b.va), row(b.vb), 0};
         leaf.code = static_cast<int16_t>(classify_cell(set, b.ua, b.ub, b.va, b.vb, eps));
@@ -123,19 +113,17 @@ Result run(const std::vector<Box>& cells, const std::vector<Poly>& loops, double
     return r;
 }
 
-Poly circle(double cu, double cv, double r, int n, bool ccw = true) {
+Poly circle(double cu, double cv, double r, int n) {
     Poly p;
     for (int i = 0; i < n; ++i) {
-        const double a = 2 * kPi * i / n * (ccw ? 1 : -1);
+        const double a = 2 * kPi * i / n;
         p.push_back({cu + r * std::cos(a), cv + r * std::sin(a)});
     }
     return p;
 }
 
-Poly rect(double u0, double v0, double u1, double v1, bool ccw = true) {
-    Poly p{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}};
-    if (!ccw) std::reverse(p.begin(), p.end());
-    return p;
+Poly rect(double u0, double v0, double u1, double v1) {
+    return {{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}};
 }
 
 std::vector<std::array<int, 3>> canonical(std::vector<std::array<int, 3>> t) {
@@ -144,18 +132,14 @@ std::vector<std::array<int, 3>> canonical(std::vector<std::array<int, 3>> t) {
     return t;
 }
 
-void expect_valid(const Result& r, const std::vector<Poly>& loops, double lu, double lv,
-                  const char* name, bool simple_loops = true) {
+// Valid over the domain [0, 8]^2, and the rings give back exactly the
+// triangles.
+void expect_valid(const Result& r, const std::vector<Poly>& loops, const std::string& name,
+                  bool simple_loops = true) {
     ASSERT_EQ(r.rc, 0) << name;
     ASSERT_EQ(r.ring_rc, 0) << name;
-    mesh_check::Options o;
-    o.check_area = simple_loops;
-    o.lu = lu;
-    o.lv = lv;
-    o.tol = 1e-7;
-    const std::string problems = mesh_check::check(r.mesh, loops, o);
-    EXPECT_EQ(problems, "") << name;
-    // The rings give back exactly the triangles.
+    const mesh_check::Options o{8, 8, 1e-7, 1e-6, simple_loops};
+    EXPECT_EQ(mesh_check::check(r.mesh, loops, o), "") << name;
     EXPECT_EQ(canonical(r.from_rings), canonical(r.mesh.tri)) << name;
 }
 
@@ -176,8 +160,7 @@ bool simple(const Poly& p) {
 TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
     std::mt19937 rng(12345);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int count = 150;
-    if (const char* e = std::getenv("RUVANE_TESS_CASES")) count = std::max(1, std::atoi(e));
+    const int count = case_count(150);
     for (int n = 0; n < count; ++n) {
         std::vector<Box> cells;
         const double split_p = 0.55 + 0.4 * unit(rng);
@@ -217,9 +200,7 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
                          std::hypot(p.u - loops[k][0].u, p.v - loops[k][0].v) > 1.2;
             if (ok) loops.push_back(hole);
         }
-        const Result r = run(cells, loops);
-        const std::string name = "random case " + std::to_string(n);
-        expect_valid(r, loops, 8, 8, name.c_str());
+        expect_valid(run(cells, loops), loops, "random case " + std::to_string(n));
         if (::testing::Test::HasFailure()) break;
     }
 }
@@ -229,8 +210,7 @@ TEST(TessMesh, RandomPolygonsOverRandomSubdivisions) {
 TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
     std::mt19937 rng(77);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int count = 60;
-    if (const char* e = std::getenv("RUVANE_TESS_CASES")) count = std::max(1, std::atoi(e));
+    const int count = case_count(60);
     for (int n = 0; n < count; ++n) {
         std::vector<Box> cells;
         subdivide(
@@ -238,21 +218,16 @@ TEST(TessMesh, SelfIntersectingLoopsStillGiveAValidMesh) {
         Poly loop;
         const int pts = 4 + static_cast<int>(unit(rng) * 12);
         for (int i = 0; i < pts; ++i) loop.push_back({-1 + 10 * unit(rng), -1 + 10 * unit(rng)});
-        const Result r = run(cells, {loop});
-        const std::string name = "crossing loop " + std::to_string(n);
-        expect_valid(r, {loop}, 8, 8, name.c_str(), false);
+        expect_valid(run(cells, {loop}), {loop}, "crossing loop " + std::to_string(n), false);
         if (::testing::Test::HasFailure()) break;
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The segment index is only a shortcut: with it, the region test and the
 // cell classification give what a scan of every segment gives.
 TEST(TessMesh, SegmentIndexAnswersAsTheFullScan) {
-    install_host();
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> at(-0.2, 1.2), size(0.001, 0.3);
     for (int n : {64, 300, 2000}) {
