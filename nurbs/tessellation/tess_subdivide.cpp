@@ -358,175 +358,182 @@ int initial_vertex_capacity(double r) {
     return static_cast<int>(q);
 }
 
-}  // namespace
+Status storage_failed() {
+    set_error(kErrStorage, "N_TESSUB");
+    return kFail;
+}
 
-Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A, double c_prime,
-                Scratch& s, CellGrid& grid, VertexTable& verts) {
-    if (A < kMinTolerance) {
-        set_error(kErrTolerance, "N_TESSUB");
-        return kFail;
-    }
-    const double Lu = g.Lu, Lv = g.Lv;
-    map_knots(*sur->uknt, sur->p, Lu);
-    map_knots(*sur->vknt, sur->q, Lv);
+// The subdivision's working state, shared by its steps.
+struct Division {
+    const Surface& sur;
+    LoopSet& loops;
+    Scratch& s;
+    Table<double>& raw_u;  // corners in creation order
+    Table<double>& raw_v;
+    Table<Cell>& stack;
+    Table<Cell>& leaves;
+    double A, c_prime, Lu, Lv;
+    double margin = 0.0, edge = 0.0;
+    bool closed_u = false, closed_v = false;
+};
 
-    double r = g.area / A;
-    if (!(r <= 500000.0)) r = 500000.0;
-    const int vertex_cap = initial_vertex_capacity(r);
-    const int stack_cap =
-        2 * std::max(4, static_cast<int>(std::floor(4.0 * std::log(std::fmax(r, 1.0)))));
-    const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
+bool add_corner(Division& d, double u, double v) {
+    return d.raw_u.push(d.s, u) && d.raw_v.push(d.s, v);
+}
 
-    Table<double> raw_u, raw_v;  // corners in creation order
-    Table<Cell> stack;
-    Table<Cell> leaves;
-    auto storage_failed = [] {
-        set_error(kErrStorage, "N_TESSUB");
-        return kFail;
-    };
-    if (!raw_u.reserve(s, vertex_cap) || !raw_v.reserve(s, vertex_cap) ||
-        !stack.reserve(s, stack_cap))
-        return storage_failed();
-    auto add_corner = [&](double u, double v) { return raw_u.push(s, u) && raw_v.push(s, v); };
-    if (!add_corner(0, 0) || !add_corner(Lu, 0) || !add_corner(0, Lv) || !add_corner(Lu, Lv))
-        return storage_failed();
-    auto classify = [&](double ua, double ub, double va, double vb) {
-        return static_cast<int16_t>(tess::classify_cell(loops, ua, ub, va, vb, c_prime));
-    };
-    StackPools pending{stack};
-    // Gives a new cell its piece, unless it will never be tested.
-    auto cut = [&](Cell& c, const Surface& from) {
-        c.has_piece = false;
-        c.piece = Surface{};
-        c.pool = Pool{};
-        if (c.code == -1 || c.ub - c.ua < kZeroTest || c.vb - c.va < kZeroTest) return true;
-        c.has_piece = true;
-        return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, &c.pool) == kOk;
-    };
-    {
-        Cell root{0, Lu, 0, Lv, classify(0, Lu, 0, Lv), false, Surface{}, Pool{}};
-        if (!cut(root, *sur) || !stack.push(s, root)) {
-            if (root.has_piece) pool_release_all(&root.pool);
-            return kFail;
+int16_t classify(const Division& d, double ua, double ub, double va, double vb) {
+    return static_cast<int16_t>(tess::classify_cell(d.loops, ua, ub, va, vb, d.c_prime));
+}
+
+// Gives a new cell its piece, unless it will never be tested.
+bool cut(Cell& c, const Surface& from) {
+    c.has_piece = false;
+    c.piece = Surface{};
+    c.pool = Pool{};
+    if (c.code == -1 || c.ub - c.ua < kZeroTest || c.vb - c.va < kZeroTest) return true;
+    c.has_piece = true;
+    return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, &c.pool) == kOk;
+}
+
+// Whether the cell needs no further cut; otherwise f.direction says where.
+bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
+    bool final_cell = !c.has_piece;
+    if (!final_cell) {
+        PrivatePool scratch;
+        // A cell side on an open edge of the domain is where the mesh
+        // ends: it is held to the trim tolerance, as the trim polygons are.
+        const double A = d.A, edge = d.edge;
+        const double side[4] = {
+            !d.closed_v && c.va == 0.0 ? edge : A, !d.closed_v && c.vb == d.Lv ? edge : A,
+            !d.closed_u && c.ua == 0.0 ? edge : A, !d.closed_u && c.ub == d.Lu ? edge : A};
+        f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
+        final_cell = f.flat;
+        if (final_cell && crowded(d.loops, c, 2.0 * d.margin)) {
+            final_cell = false;
+            f.direction = c.ub - c.ua > c.vb - c.va ? 2 : 1;  // across the longer side
         }
     }
+    return final_cell;
+}
 
-    const double margin = 20.0 * c_prime;
-    const bool closed_u = net_closed(*sur->net, 1);
-    const bool closed_v = net_closed(*sur->net, 2);
-    const double edge = g.edge_tolerance > 0.0 ? std::fmin(A, g.edge_tolerance) : A;
-    bool split_any = false;
-    while (stack.size > 0) {
-        Cell c = stack[--stack.size];
-        CellPool owned{c};
-        bool final_cell = !c.has_piece;
-        Flatness f{true, 0};
-        if (!final_cell) {
-            PrivatePool scratch;
-            // A cell side on an open edge of the domain is where the mesh
-            // ends: it is held to the trim tolerance, as the trim polygons are.
-            const double side[4] = {
-                !closed_v && c.va == 0.0 ? edge : A, !closed_v && c.vb == Lv ? edge : A,
-                !closed_u && c.ua == 0.0 ? edge : A, !closed_u && c.ub == Lu ? edge : A};
-            f = flatness(*sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
-            final_cell = f.flat;
-            if (final_cell && crowded(loops, c, 2.0 * margin)) {
-                final_cell = false;
-                f.direction = c.ub - c.ua > c.vb - c.va ? 2 : 1;  // across the longer side
+// Cut line, kept 20 C' away from the nearest extreme of a trim loop so that
+// cells do not end a hair's breadth from a loop.
+double cut_line(const Division& d, const Cell& c, bool at_v) {
+    const double margin = d.margin;
+    const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
+    double line = 0.5 * (lo + hi);
+    if (0.5 * (hi - lo) > margin) {
+        double best = at_v ? d.Lv : d.Lu;
+        double nearest = 0.0;
+        bool nearest_is_min = false, found = false;
+        for (int k = 0; k < d.loops.loops.size; ++k) {
+            const tess::Loop& l = d.loops.loops[k];
+            const double ext[2] = {at_v ? l.vmin : l.umin, at_v ? l.vmax : l.umax};
+            for (int e = 0; e < 2; ++e) {
+                const double dist = std::fabs(ext[e] - line);
+                if (dist < best) {
+                    best = dist;
+                    nearest = ext[e];
+                    nearest_is_min = e == 0;
+                    found = true;
+                }
             }
         }
-        if (final_cell) {
+        // Compared as stored: a position that is above the edge only
+        // in a wider register would make one half the whole cell again.
+        const double below = tess::to_double(nearest - margin);
+        const double above = tess::to_double(nearest + margin);
+        if (found && best < margin) {
+            if (nearest_is_min && below > lo)
+                line = below;
+            else if (!nearest_is_min && above < hi)
+                line = above;
+        }
+    }
+    return line;
+}
+
+// Cuts a child's piece and stacks it; on failure the child's pool is freed
+// here, as nothing else owns it yet.
+Status stack_child(Division& d, Cell& child, const Surface& from) {
+    if (!cut(child, from)) {
+        if (child.has_piece) pool_release_all(&child.pool);
+        return kFail;
+    }
+    if (!d.stack.push(d.s, child)) {
+        if (child.has_piece) pool_release_all(&child.pool);
+        return storage_failed();
+    }
+    return kOk;
+}
+
+// Splits cell c in two across `direction`, recording the new corners.
+Status split_cell(Division& d, const Cell& c, int direction) {
+    const bool at_v = direction == 1;
+    const double line = cut_line(d, c, at_v);
+    Cell a = c, b = c;
+    if (at_v) {
+        a.vb = line;
+        b.va = line;
+        if (!add_corner(d, c.ua, line) || !add_corner(d, c.ub, line)) return storage_failed();
+    } else {
+        a.ub = line;
+        b.ua = line;
+        if (!add_corner(d, line, c.va) || !add_corner(d, line, c.vb)) return storage_failed();
+    }
+    a.code = classify(d, a.ua, a.ub, a.va, a.vb);
+    b.code = classify(d, b.ua, b.ub, b.va, b.vb);
+    const Status sb = stack_child(d, b, c.piece);
+    if (sb != kOk) return sb;
+    return stack_child(d, a, c.piece);
+}
+
+// Takes cells off the stack until every one is flat or outside.
+Status subdivide(Division& d, bool* split_any) {
+    while (d.stack.size > 0) {
+        Cell c = d.stack[--d.stack.size];
+        CellPool owned{c};
+        Flatness f{true, 0};
+        if (settle_cell(d, c, f)) {
             Cell leaf = c;
             leaf.has_piece = false;  // the piece goes with the cell's pool
-            if (!leaves.push(s, leaf)) return storage_failed();
+            if (!d.leaves.push(d.s, leaf)) return storage_failed();
             continue;
         }
-        if (raw_u.size > kMaxCorners) {
+        if (d.raw_u.size > kMaxCorners) {
             // Not storage: the surface tolerance asks for more cells than a
             // mesh can sensibly hold. Its own code lets the caller say so.
             set_error(kErrCapacity, "N_TESSUB");
             return kFail;
         }
-        split_any = true;
-        // Cut line, kept 20 C' away from the nearest extreme of a trim loop
-        // so that cells do not end a hair's breadth from a loop.
-        const bool at_v = f.direction == 1;
-        const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
-        double line = 0.5 * (lo + hi);
-        if (0.5 * (hi - lo) > margin) {
-            double best = at_v ? Lv : Lu;
-            double nearest = 0.0;
-            bool nearest_is_min = false, found = false;
-            for (int k = 0; k < loops.loops.size; ++k) {
-                const tess::Loop& l = loops.loops[k];
-                const double ext[2] = {at_v ? l.vmin : l.umin, at_v ? l.vmax : l.umax};
-                for (int e = 0; e < 2; ++e) {
-                    const double d = std::fabs(ext[e] - line);
-                    if (d < best) {
-                        best = d;
-                        nearest = ext[e];
-                        nearest_is_min = e == 0;
-                        found = true;
-                    }
-                }
-            }
-            // Compared as stored: a position that is above the edge only
-            // in a wider register would make one half the whole cell again.
-            const double below = tess::to_double(nearest - margin);
-            const double above = tess::to_double(nearest + margin);
-            if (found && best < margin) {
-                if (nearest_is_min && below > lo)
-                    line = below;
-                else if (!nearest_is_min && above < hi)
-                    line = above;
-            }
-        }
-        Cell a = c, b = c;
-        if (at_v) {
-            a.vb = line;
-            b.va = line;
-            if (!add_corner(c.ua, line) || !add_corner(c.ub, line)) return storage_failed();
-        } else {
-            a.ub = line;
-            b.ua = line;
-            if (!add_corner(line, c.va) || !add_corner(line, c.vb)) return storage_failed();
-        }
-        a.code = classify(a.ua, a.ub, a.va, a.vb);
-        b.code = classify(b.ua, b.ub, b.va, b.vb);
-        if (!cut(b, c.piece)) {
-            if (b.has_piece) pool_release_all(&b.pool);
-            return kFail;
-        }
-        if (!stack.push(s, b)) {
-            if (b.has_piece) pool_release_all(&b.pool);
-            return storage_failed();
-        }
-        if (!cut(a, c.piece)) {
-            if (a.has_piece) pool_release_all(&a.pool);
-            return kFail;
-        }
-        if (!stack.push(s, a)) {
-            if (a.has_piece) pool_release_all(&a.pool);
-            return storage_failed();
-        }
+        *split_any = true;
+        const Status st = split_cell(d, c, f.direction);
+        if (st != kOk) return st;
     }
+    return kOk;
+}
 
-    // Seam partners of closed surfaces: the same v (or u) on both sides.
+// The sorted distinct corner positions along u and v.
+Status corner_values(const Table<double>& raw_u, const Table<double>& raw_v, double Lu, double Lv,
+                     int buckets, Scratch& s, CellGrid& grid) {
+    PrivatePool sets;
+    OrderedSet su, sv;
+    if (ordered_set_init(&su, 0.0, Lu, buckets, sets.get()) != kOk ||
+        ordered_set_init(&sv, 0.0, Lv, buckets, sets.get()) != kOk)
+        return kFail;
+    for (int k = 0; k < raw_u.size; ++k)
+        if (M_UPRHAS(&su, raw_u[k]) != kOk || M_UPRHAS(&sv, raw_v[k]) != kOk) return kFail;
+    if (!grid.us.resize(s, su.count, 0.0) || !grid.vs.resize(s, sv.count, 0.0))
+        return storage_failed();
+    ordered_set_values(su, grid.us.data);
+    ordered_set_values(sv, grid.vs.data);
+    return kOk;
+}
 
-    // Corner grid.
-    {
-        PrivatePool sets;
-        OrderedSet su, sv;
-        if (ordered_set_init(&su, 0.0, Lu, buckets, sets.get()) != kOk ||
-            ordered_set_init(&sv, 0.0, Lv, buckets, sets.get()) != kOk)
-            return kFail;
-        for (int k = 0; k < raw_u.size; ++k)
-            if (M_UPRHAS(&su, raw_u[k]) != kOk || M_UPRHAS(&sv, raw_v[k]) != kOk) return kFail;
-        if (!grid.us.resize(s, su.count, 0.0) || !grid.vs.resize(s, sv.count, 0.0))
-            return storage_failed();
-        ordered_set_values(su, grid.us.data);
-        ordered_set_values(sv, grid.vs.data);
-    }
+// The dense index of the corner grid and one vertex per distinct corner, in
+// creation order.
+Status number_corners(const Table<double>& raw_u, const Table<double>& raw_v, Scratch& s,
+                      CellGrid& grid, VertexTable& verts) {
     const int nu = grid.us.size, nv = grid.vs.size;
     // The grid is dense: beyond this it would not fit a 32-bit process.
     if (static_cast<long long>(nu) * nv > (1LL << 24)) return storage_failed();
@@ -546,6 +553,13 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
         slot = verts.u.size;
         if (!verts.u.push(s, grid.us[i]) || !verts.v.push(s, grid.vs[j])) return storage_failed();
     }
+    return kOk;
+}
+
+// Seam partners of closed surfaces: the same v (or u) on both sides.
+Status add_seam_partners(bool closed_u, bool closed_v, Scratch& s, CellGrid& grid,
+                         VertexTable& verts) {
+    const int nu = grid.us.size, nv = grid.vs.size;
     auto add_partner = [&](int i, int j) {
         int& slot = grid.index[j * nu + i];
         if (slot >= 0) return true;
@@ -562,7 +576,12 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
             const bool low = grid.index[i] >= 0, high = grid.index[(nv - 1) * nu + i] >= 0;
             if (low != high && !add_partner(i, low ? nv - 1 : 0)) return storage_failed();
         }
+    return kOk;
+}
 
+// The flat cells as grid leaves, row by row from each lower-left corner.
+Status collect_leaves(const Table<Cell>& leaves, Scratch& s, CellGrid& grid) {
+    const int nu = grid.us.size, nv = grid.vs.size;
     grid.leaves.clear();
     if (!grid.leaves.reserve(s, leaves.size)) return storage_failed();
     for (int k = 0; k < leaves.size; ++k) {
@@ -589,37 +608,89 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
         if (leaf.i0 == leaf.i1 || leaf.j0 == leaf.j1) continue;  // thinner than the zero test
         grid.leaves.push(s, leaf);
     }
-    // Row by row, from each cell's lower-left corner.
     std::sort(
         grid.leaves.data, grid.leaves.data + grid.leaves.size,
         [](const Leaf& a, const Leaf& b) { return a.j0 != b.j0 ? a.j0 < b.j0 : a.i0 < b.i0; });
+    return kOk;
+}
 
-    if (!split_any) {
-        // One cell: the polygons are cut to the domain and thinned instead.
-        if (grid.leaves.size == 1) grid.leaves[0].code = 2;
-        for (int k = 0; k < loops.loops.size; ++k) {
-            tess::Loop& l = loops.loops[k];
-            for (int i = 0; i < l.u.size; ++i) {
-                l.u[i] = std::fmin(std::fmax(l.u[i], 0.0), Lu);
-                l.v[i] = std::fmin(std::fmax(l.v[i], 0.0), Lv);
-            }
-            for (int i = 1; i < l.u.size && l.u.size > 3;) {
-                const double du = l.u[i] - l.u[i - 1], dv = l.v[i] - l.v[i - 1];
-                if (du * du + dv * dv <= c_prime * c_prime) {
-                    for (int x = i + 1; x < l.u.size; ++x) {
-                        l.u[x - 1] = l.u[x];
-                        l.v[x - 1] = l.v[x];
-                    }
-                    --l.u.size;
-                    --l.v.size;
-                } else {
-                    ++i;
+// One cell: the polygons are cut to the domain and thinned instead.
+void clip_loops_to_domain(LoopSet& loops, double Lu, double Lv, double c_prime, CellGrid& grid) {
+    if (grid.leaves.size == 1) grid.leaves[0].code = 2;
+    for (int k = 0; k < loops.loops.size; ++k) {
+        tess::Loop& l = loops.loops[k];
+        for (int i = 0; i < l.u.size; ++i) {
+            l.u[i] = std::fmin(std::fmax(l.u[i], 0.0), Lu);
+            l.v[i] = std::fmin(std::fmax(l.v[i], 0.0), Lv);
+        }
+        for (int i = 1; i < l.u.size && l.u.size > 3;) {
+            const double du = l.u[i] - l.u[i - 1], dv = l.v[i] - l.v[i - 1];
+            if (du * du + dv * dv <= c_prime * c_prime) {
+                for (int x = i + 1; x < l.u.size; ++x) {
+                    l.u[x - 1] = l.u[x];
+                    l.v[x - 1] = l.v[x];
                 }
+                --l.u.size;
+                --l.v.size;
+            } else {
+                ++i;
             }
-            tess::update_box(l);
-            l.index.nu = l.index.nv = 0;  // numbering changed: scan instead
+        }
+        tess::update_box(l);
+        l.index.nu = l.index.nv = 0;  // numbering changed: scan instead
+    }
+}
+
+}  // namespace
+
+Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A, double c_prime,
+                Scratch& s, CellGrid& grid, VertexTable& verts) {
+    if (A < kMinTolerance) {
+        set_error(kErrTolerance, "N_TESSUB");
+        return kFail;
+    }
+    const double Lu = g.Lu, Lv = g.Lv;
+    map_knots(*sur->uknt, sur->p, Lu);
+    map_knots(*sur->vknt, sur->q, Lv);
+
+    double r = g.area / A;
+    if (!(r <= 500000.0)) r = 500000.0;
+    const int vertex_cap = initial_vertex_capacity(r);
+    const int stack_cap =
+        2 * std::max(4, static_cast<int>(std::floor(4.0 * std::log(std::fmax(r, 1.0)))));
+    const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
+
+    Table<double> raw_u, raw_v;
+    Table<Cell> stack;
+    Table<Cell> leaves;
+    Division d{*sur, loops, s, raw_u, raw_v, stack, leaves, A, c_prime, Lu, Lv};
+    if (!raw_u.reserve(s, vertex_cap) || !raw_v.reserve(s, vertex_cap) ||
+        !stack.reserve(s, stack_cap))
+        return storage_failed();
+    if (!add_corner(d, 0, 0) || !add_corner(d, Lu, 0) || !add_corner(d, 0, Lv) ||
+        !add_corner(d, Lu, Lv))
+        return storage_failed();
+    StackPools pending{stack};
+    {
+        Cell root{0, Lu, 0, Lv, classify(d, 0, Lu, 0, Lv), false, Surface{}, Pool{}};
+        if (!cut(root, *sur) || !stack.push(s, root)) {
+            if (root.has_piece) pool_release_all(&root.pool);
+            return kFail;
         }
     }
+
+    d.margin = 20.0 * c_prime;
+    d.closed_u = net_closed(*sur->net, 1);
+    d.closed_v = net_closed(*sur->net, 2);
+    d.edge = g.edge_tolerance > 0.0 ? std::fmin(A, g.edge_tolerance) : A;
+    bool split_any = false;
+    Status st = subdivide(d, &split_any);
+    if (st == kOk) st = corner_values(raw_u, raw_v, Lu, Lv, buckets, s, grid);
+    if (st == kOk) st = number_corners(raw_u, raw_v, s, grid, verts);
+    if (st == kOk) st = add_seam_partners(d.closed_u, d.closed_v, s, grid, verts);
+    if (st == kOk) st = collect_leaves(leaves, s, grid);
+    if (st != kOk) return st;
+    if (!split_any) clip_loops_to_domain(loops, Lu, Lv, c_prime, grid);
     return kOk;
 }
 
