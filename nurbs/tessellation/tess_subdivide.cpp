@@ -179,17 +179,14 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
     return true;
 }
 
-// The flatness test of a cell's piece of surface. `side` holds the
-// tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
-// A inside the domain, finer where a line is part of the mesh boundary.
-Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
-                  double vb, double A, const double side[4], Pool* pool) {
+// A net closed onto itself: either the piece wraps round (cut it across the
+// wrap), or it has collapsed onto a curve that must be straight. False when
+// the net is closed in neither direction.
+bool closed_flatness(const Surface& piece, double A, Pool* pool, Flatness* out) {
     const ControlNet& net = *piece.net;
     const int n = net.n, m = net.m;
     for (int direction = 1; direction <= 2; ++direction) {
         if (!net_closed(net, direction)) continue;
-        // Closed onto itself: either the piece wraps round (cut it across the
-        // wrap), or it has collapsed onto a curve that must be straight.
         for (int i = 0; i <= n; ++i)
             for (int j = 0; j <= m; ++j) {
                 const bool apart = direction == 1
@@ -197,70 +194,94 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
                                                                 net_point(net, i, j)) > kCoincide)
                                        : (j > 0 && vec_distance(net_point(net, i, j - 1),
                                                                 net_point(net, i, j)) > kCoincide);
-                if (apart) return {false, direction == 1 ? 2 : 1};
+                if (apart) {
+                    *out = {false, direction == 1 ? 2 : 1};
+                    return true;
+                }
             }
         Curve iso;
         const double t = direction == 1 ? piece.uknt->U[0] : piece.vknt->U[0];
-        if (N_TOOSCX(piece, direction, t, &iso, pool) != kOk) return {false, direction};
-        if (curve_straight(iso, A)) return {true, 0};
-        return {false, direction};
+        if (N_TOOSCX(piece, direction, t, &iso, pool) != kOk)
+            *out = {false, direction};
+        else if (curve_straight(iso, A))
+            *out = {true, 0};
+        else
+            *out = {false, direction};
+        return true;
     }
+    return false;
+}
+
+// Corner normals from the two net edges meeting at each corner, oriented
+// as (along u) x (along v).
+void corner_normals(const ControlNet& net, Point3 normals[4]) {
+    const int n = net.n, m = net.m;
     const Point3 c00 = net_point(net, 0, 0), cn0 = net_point(net, n, 0);
     const Point3 c0m = net_point(net, 0, m), cnm = net_point(net, n, m);
-    const Point3 centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
-    // Corner normals from the two net edges meeting at each corner, oriented
-    // as (along u) x (along v).
-    Point3 normals[4] = {
-        vec_cross(vec_sub(net_point(net, 1, 0), c00), vec_sub(net_point(net, 0, 1), c00)),
-        vec_cross(vec_sub(cn0, net_point(net, n - 1, 0)), vec_sub(net_point(net, n, 1), cn0)),
-        vec_cross(vec_sub(net_point(net, 1, m), c0m), vec_sub(c0m, net_point(net, 0, m - 1))),
-        vec_cross(vec_sub(cnm, net_point(net, n - 1, m)), vec_sub(cnm, net_point(net, n, m - 1))),
-    };
-    auto mean_normal = [&](Point3* out) {
-        int ref = 0;
-        for (int k = 1; k < 4; ++k)
-            if (vec_length(normals[k]) > vec_length(normals[ref])) ref = k;
-        Point3 sum{0, 0, 0};
-        for (int k = 0; k < 4; ++k) {
-            Point3 nk = normals[k];
-            if (vec_dot(nk, normals[ref]) < 0.0) nk = vec_scale(nk, -1.0);
-            sum = vec_add(sum, vec_scale(nk, 0.25));
-        }
-        *out = sum;
-        return G_VECNIP(out) == kOk;
-    };
-    Point3 normal;
-    if (!mean_normal(&normal)) {
-        const double du = 0.01 * (ub - ua), dv = 0.01 * (vb - va);
-        const double us[4] = {ua + du, ub - du, ua + du, ub - du};
-        const double vs[4] = {va + dv, va + dv, vb - dv, vb - dv};
-        bool ok = true;
-        for (int k = 0; k < 4 && ok; ++k) {
-            Point3 S, Su, Sv;
-            ok = N_SURNOR(sur, 1, us[k], vs[k], &S, &Su, &Sv, &normals[k]) == kOk;
-        }
-        if (!ok || !mean_normal(&normal)) {
-            // No usable normal: the piece is flat only when it has shrunk to
-            // within A of a point; otherwise cut its longer side.
-            double reach = 0.0, along_u = 0.0, along_v = 0.0;
-            for (int i = 0; i <= n; ++i)
-                for (int j = 0; j <= m; ++j) {
-                    reach = std::fmax(reach, vec_distance(net_point(net, i, j), centre));
-                    if (i > 0)
-                        along_u = std::fmax(
-                            along_u, vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
-                    if (j > 0)
-                        along_v = std::fmax(
-                            along_v, vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
-                }
-            if (reach <= A) return {true, 0};
-            return {false, along_u > along_v ? 2 : 1};
-        }
+    normals[0] = vec_cross(vec_sub(net_point(net, 1, 0), c00), vec_sub(net_point(net, 0, 1), c00));
+    normals[1] =
+        vec_cross(vec_sub(cn0, net_point(net, n - 1, 0)), vec_sub(net_point(net, n, 1), cn0));
+    normals[2] =
+        vec_cross(vec_sub(net_point(net, 1, m), c0m), vec_sub(c0m, net_point(net, 0, m - 1)));
+    normals[3] =
+        vec_cross(vec_sub(cnm, net_point(net, n - 1, m)), vec_sub(cnm, net_point(net, n, m - 1)));
+}
+
+// The unit mean of four normals, each turned to the side of the longest.
+bool mean_normal(const Point3 normals[4], Point3* out) {
+    int ref = 0;
+    for (int k = 1; k < 4; ++k)
+        if (vec_length(normals[k]) > vec_length(normals[ref])) ref = k;
+    Point3 sum{0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        Point3 nk = normals[k];
+        if (vec_dot(nk, normals[ref]) < 0.0) nk = vec_scale(nk, -1.0);
+        sum = vec_add(sum, vec_scale(nk, 0.25));
     }
-    // Plane test: the surface lies between the highest and the lowest
-    // control point over the plane, the triangles between the highest and
-    // the lowest corner (a twisted piece's corners stand off the plane), and
-    // the two must be within A of each other.
+    *out = sum;
+    return G_VECNIP(out) == kOk;
+}
+
+// The cell's mean normal from the net's corner normals, or else from the
+// surface's normals just inside the corners; false when neither gives one.
+bool cell_normal(const Surface& sur, double ua, double ub, double va, double vb, Point3 normals[4],
+                 Point3* normal) {
+    if (mean_normal(normals, normal)) return true;
+    const double du = 0.01 * (ub - ua), dv = 0.01 * (vb - va);
+    const double us[4] = {ua + du, ub - du, ua + du, ub - du};
+    const double vs[4] = {va + dv, va + dv, vb - dv, vb - dv};
+    bool ok = true;
+    for (int k = 0; k < 4 && ok; ++k) {
+        Point3 S, Su, Sv;
+        ok = N_SURNOR(sur, 1, us[k], vs[k], &S, &Su, &Sv, &normals[k]) == kOk;
+    }
+    return ok && mean_normal(normals, normal);
+}
+
+// No usable normal: the piece is flat only when it has shrunk to within A of
+// a point; otherwise cut its longer side.
+Flatness point_flatness(const ControlNet& net, const Point3& centre, double A) {
+    const int n = net.n, m = net.m;
+    double reach = 0.0, along_u = 0.0, along_v = 0.0;
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= m; ++j) {
+            reach = std::fmax(reach, vec_distance(net_point(net, i, j), centre));
+            if (i > 0)
+                along_u = std::fmax(along_u,
+                                    vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
+            if (j > 0)
+                along_v = std::fmax(along_v,
+                                    vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
+        }
+    if (reach <= A) return {true, 0};
+    return {false, along_u > along_v ? 2 : 1};
+}
+
+// The surface lies between the highest and the lowest control point over the
+// plane, the triangles between the highest and the lowest corner (a twisted
+// piece's corners stand off the plane): how far the two can be apart.
+double off_plane(const ControlNet& net, const Point3& centre, const Point3& normal) {
+    const int n = net.n, m = net.m;
     double lo = DBL_MAX, hi = -DBL_MAX, corner_lo = DBL_MAX, corner_hi = -DBL_MAX;
     for (int i = 0; i <= n; ++i)
         for (int j = 0; j <= m; ++j) {
@@ -272,34 +293,59 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
                 corner_hi = std::fmax(corner_hi, d);
             }
         }
-    const double off_plane = std::fmax(hi - corner_lo, corner_hi - lo);
+    return std::fmax(hi - corner_lo, corner_hi - lo);
+}
+
+// The cut for a piece off its plane: across the net's rows or columns,
+// whichever spread more over the plane on average.
+int spread_direction(const ControlNet& net, const Point3& centre, const Point3& normal) {
+    const int n = net.n, m = net.m;
+    double spread_u = 0.0, spread_v = 0.0;
+    for (int j = 0; j <= m; ++j) {
+        double lo = DBL_MAX, hi = -DBL_MAX;
+        for (int i = 0; i <= n; ++i) {
+            const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
+            lo = std::fmin(lo, d);
+            hi = std::fmax(hi, d);
+        }
+        spread_u += (hi - lo) / (m + 1);
+    }
+    for (int i = 0; i <= n; ++i) {
+        double lo = DBL_MAX, hi = -DBL_MAX;
+        for (int j = 0; j <= m; ++j) {
+            const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
+            lo = std::fmin(lo, d);
+            hi = std::fmax(hi, d);
+        }
+        spread_v += (hi - lo) / (n + 1);
+    }
+    return spread_u > spread_v ? 2 : 1;
+}
+
+// The flatness test of a cell's piece of surface. `side` holds the
+// tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
+// A inside the domain, finer where a line is part of the mesh boundary.
+Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
+                  double vb, double A, const double side[4], Pool* pool) {
+    Flatness closed{true, 0};
+    if (closed_flatness(piece, A, pool, &closed)) return closed;
+    const ControlNet& net = *piece.net;
+    const int n = net.n, m = net.m;
+    const Point3 c00 = net_point(net, 0, 0), cn0 = net_point(net, n, 0);
+    const Point3 c0m = net_point(net, 0, m), cnm = net_point(net, n, m);
+    const Point3 centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
+    Point3 normals[4];
+    corner_normals(net, normals);
+    Point3 normal;
+    if (!cell_normal(sur, ua, ub, va, vb, normals, &normal)) return point_flatness(net, centre, A);
+    // Plane test: the surface and its triangles must be within A of each other.
+    const double off = off_plane(net, centre, normal);
     const bool strict_sides = side[0] >= A && side[1] >= A && side[2] >= A && side[3] >= A;
-    const bool in_plane = off_plane <= A;
-    if (!in_plane && off_plane <= kNetSlack * A && strict_sides &&
+    const bool in_plane = off <= A;
+    if (!in_plane && off <= kNetSlack * A && strict_sides &&
         surface_close(sur, ua, ub, va, vb, kSampledShare * A))
         return {true, 0};
-    if (!in_plane) {
-        double spread_u = 0.0, spread_v = 0.0;
-        for (int j = 0; j <= m; ++j) {
-            double lo = DBL_MAX, hi = -DBL_MAX;
-            for (int i = 0; i <= n; ++i) {
-                const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
-                lo = std::fmin(lo, d);
-                hi = std::fmax(hi, d);
-            }
-            spread_u += (hi - lo) / (m + 1);
-        }
-        for (int i = 0; i <= n; ++i) {
-            double lo = DBL_MAX, hi = -DBL_MAX;
-            for (int j = 0; j <= m; ++j) {
-                const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
-                lo = std::fmin(lo, d);
-                hi = std::fmax(hi, d);
-            }
-            spread_v += (hi - lo) / (n + 1);
-        }
-        return {false, spread_u > spread_v ? 2 : 1};
-    }
+    if (!in_plane) return {false, spread_direction(net, centre, normal)};
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
     const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
