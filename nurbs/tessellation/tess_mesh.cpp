@@ -460,6 +460,34 @@ private:
     // Traces the faces of the planar graph, triangulates each bounded face
     // and keeps those inside the trimmed region.
     int faces() {
+        int rc = build_half_edges();
+        if (rc) return rc;
+        rc = link_half_edges();
+        if (rc) return rc;
+        rc = trace_cycles();
+        if (rc) return rc;
+        // The most negative cycle runs around the cell boundary outside; other
+        // negative cycles bound components floating inside a face.
+        int outside = -1;
+        for (int c = 0; c < cycles_.size; ++c)
+            if (outside < 0 || cycles_[c] < cycles_[outside]) outside = c;
+        rc = assign_owners(outside);
+        if (rc) return rc;
+        for (int f = 0; f < cycles_.size; ++f) {
+            if (cycles_[f] <= 0.0) continue;
+            face_cycles_.clear();
+            if (!face_cycles_.push(s_, f)) return kErrStorage;
+            for (int c = 0; c < cycles_.size; ++c)
+                if (owner_[c] == f && !face_cycles_.push(s_, c)) return kErrStorage;
+            rc = triangulate_face(false);
+            if (rc) return rc;
+        }
+        return 0;
+    }
+
+    // Both half-edges of every segment, and the outgoing half-edges of every
+    // node sorted counter-clockwise.
+    int build_half_edges() {
         halves_.clear();
         for (int x = 0; x < segs_.size; ++x) {
             const Seg sg = segs_[x];
@@ -491,7 +519,11 @@ private:
                 out_[y + 1] = key;
             }
         }
-        // next(a->b) is the edge out of b just clockwise from b->a.
+        return 0;
+    }
+
+    // next(a->b) is the edge out of b just clockwise from b->a.
+    int link_half_edges() {
         for (int h = 0; h < halves_.size; ++h) {
             const int twin = h ^ 1;
             const int b = halves_[h].to;
@@ -502,7 +534,11 @@ private:
             const int prev = pos == out_start_[b] ? out_start_[b + 1] - 1 : pos - 1;
             halves_[h].next = out_[prev];
         }
-        // Cycles.
+        return 0;
+    }
+
+    // Follows the next links into cycles, with the signed area of each.
+    int trace_cycles() {
         cycle_start_.clear();
         cycle_nodes_.clear();
         cycles_.clear();
@@ -524,11 +560,11 @@ private:
             if (!cycle_start_.push(s_, cycle_nodes_.size) || !cycles_.push(s_, 0.5 * area))
                 return kErrStorage;
         }
-        // The most negative cycle runs around the cell boundary outside; other
-        // negative cycles bound components floating inside a face.
-        int outside = -1;
-        for (int c = 0; c < cycles_.size; ++c)
-            if (outside < 0 || cycles_[c] < cycles_[outside]) outside = c;
+        return 0;
+    }
+
+    // Gives every inner negative cycle the face it floats in, or -1.
+    int assign_owners(int outside) {
         // Connected parts of the graph: a component's outer cycle belongs to
         // the smallest face of another component around it.
         if (!part_.resize(s_, 0, 0) || !part_.resize(s_, nodes_.size, 0)) return kErrStorage;
@@ -551,15 +587,6 @@ private:
                 if (best < 0 || cycles_[f] < cycles_[best]) best = f;
             }
             owner_[c] = best;
-        }
-        for (int f = 0; f < cycles_.size; ++f) {
-            if (cycles_[f] <= 0.0) continue;
-            face_cycles_.clear();
-            if (!face_cycles_.push(s_, f)) return kErrStorage;
-            for (int c = 0; c < cycles_.size; ++c)
-                if (owner_[c] == f && !face_cycles_.push(s_, c)) return kErrStorage;
-            const int rc = triangulate_face(false);
-            if (rc) return rc;
         }
         return 0;
     }
@@ -605,69 +632,79 @@ private:
 
     // Whether the triangle (a, b, w) fits into the untriangulated region.
     bool valid(int a, int b, int w) const {
+        return fits_at_a(a, b, w) && fits_at_b(a, b, w) && fits_at_w(a, b, w) &&
+               clear_of_front(a, b, w);
+    }
+
+    // At a: w lies inside the sector that opens counter-clockwise from a->b.
+    bool fits_at_a(int a, int b, int w) const {
+        const double base = angle_of(a, b);
+        const double tw = ccw_turn(base, angle_of(a, w));
+        double lim = kTwoPi;
+        int lim_node = -1;
+        for (int x = 0; x < front_.size; ++x) {
+            if (front_[x].b != a) continue;
+            double t = ccw_turn(base, angle_of(a, front_[x].a));
+            if (t == 0.0) t = kTwoPi;
+            if (t < lim) {
+                lim = t;
+                lim_node = front_[x].a;
+            }
+        }
+        if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
+        return true;
+    }
+
+    // At b: w lies inside the sector that opens clockwise from b->a.
+    bool fits_at_b(int a, int b, int w) const {
+        const double base = angle_of(b, a);
+        const double tw = ccw_turn(angle_of(b, w), base);
+        double lim = kTwoPi;
+        int lim_node = -1;
+        for (int x = 0; x < front_.size; ++x) {
+            if (front_[x].a != b) continue;
+            double t = ccw_turn(angle_of(b, front_[x].b), base);
+            if (t == 0.0) t = kTwoPi;
+            if (t < lim) {
+                lim = t;
+                lim_node = front_[x].b;
+            }
+        }
+        if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
+        return true;
+    }
+
+    // At w: the wedge from w->a to w->b lies within one sector of w.
+    bool fits_at_w(int a, int b, int w) const {
+        const double wa = angle_of(w, a), wb = angle_of(w, b);
+        bool fits = false;
+        for (int x = 0; x < front_.size && !fits; ++x) {
+            if (front_[x].a != w) continue;
+            const int y = front_[x].b;
+            const double base = angle_of(w, y);
+            double lim = kTwoPi;
+            int lim_node = -1;
+            for (int z = 0; z < front_.size; ++z) {
+                if (front_[z].b != w) continue;
+                double t = ccw_turn(base, angle_of(w, front_[z].a));
+                if (t == 0.0) t = kTwoPi;
+                if (t < lim) {
+                    lim = t;
+                    lim_node = front_[z].a;
+                }
+            }
+            const double ta = a == y ? 0.0 : ccw_turn(base, wa);
+            double tb = b == lim_node ? lim : ccw_turn(base, wb);
+            if (b == y) tb = kTwoPi;  // w->b would close the sector backwards
+            fits = ta <= tb && tb <= lim;
+        }
+        return fits;
+    }
+
+    bool clear_of_front(int a, int b, int w) const {
         const Node& na = nodes_[a];
         const Node& nb = nodes_[b];
         const Node& nw = nodes_[w];
-        // At a: inside the sector that opens counter-clockwise from a->b.
-        {
-            const double base = angle_of(a, b);
-            const double tw = ccw_turn(base, angle_of(a, w));
-            double lim = kTwoPi;
-            int lim_node = -1;
-            for (int x = 0; x < front_.size; ++x) {
-                if (front_[x].b != a) continue;
-                double t = ccw_turn(base, angle_of(a, front_[x].a));
-                if (t == 0.0) t = kTwoPi;
-                if (t < lim) {
-                    lim = t;
-                    lim_node = front_[x].a;
-                }
-            }
-            if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
-        }
-        // At b: inside the sector that opens clockwise from b->a.
-        {
-            const double base = angle_of(b, a);
-            const double tw = ccw_turn(angle_of(b, w), base);
-            double lim = kTwoPi;
-            int lim_node = -1;
-            for (int x = 0; x < front_.size; ++x) {
-                if (front_[x].a != b) continue;
-                double t = ccw_turn(angle_of(b, front_[x].b), base);
-                if (t == 0.0) t = kTwoPi;
-                if (t < lim) {
-                    lim = t;
-                    lim_node = front_[x].b;
-                }
-            }
-            if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
-        }
-        // At w: the wedge from w->a to w->b within one sector of w.
-        {
-            const double wa = angle_of(w, a), wb = angle_of(w, b);
-            bool fits = false;
-            for (int x = 0; x < front_.size && !fits; ++x) {
-                if (front_[x].a != w) continue;
-                const int y = front_[x].b;
-                const double base = angle_of(w, y);
-                double lim = kTwoPi;
-                int lim_node = -1;
-                for (int z = 0; z < front_.size; ++z) {
-                    if (front_[z].b != w) continue;
-                    double t = ccw_turn(base, angle_of(w, front_[z].a));
-                    if (t == 0.0) t = kTwoPi;
-                    if (t < lim) {
-                        lim = t;
-                        lim_node = front_[z].a;
-                    }
-                }
-                const double ta = a == y ? 0.0 : ccw_turn(base, wa);
-                double tb = b == lim_node ? lim : ccw_turn(base, wb);
-                if (b == y) tb = kTwoPi;  // w->b would close the sector backwards
-                fits = ta <= tb && tb <= lim;
-            }
-            if (!fits) return false;
-        }
         // No front edge crosses the new edges, no front node lies on them or
         // inside the triangle. The piece is a face of the cell cut by the
         // trim polygons, so every trim edge it touches is on its front until
@@ -696,16 +733,43 @@ private:
         front_.clear();
         if (!degree_.resize(s_, 0, 0) || !degree_.resize(s_, nodes_.size, 0)) return kErrStorage;
         int boundary = 0;
+        if (!seed_front(boundary)) return kErrStorage;
+        const int first_tri = local_.size;
+        const int rc = advance_front(boundary);
+        if (rc) return rc;
+        if (!keep && local_.size > first_tri) keep = face_inside(first_tri);
+        if (keep) {
+            for (int t = first_tri; t < local_.size; ++t) {
+                const Tri& lt = local_[t];
+                const int va = nodes_[lt.a].vertex, vb = nodes_[lt.b].vertex,
+                          vc = nodes_[lt.c].vertex;
+                if (va == vb || vb == vc || va == vc) return kErrDegenerate;
+                if (!tris_.push(s_,
+                                Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex, nodes_[lt.c].vertex}))
+                    return kErrStorage;
+            }
+        }
+        local_.size = first_tri;
+        return 0;
+    }
+
+    // The front starts as the edges of the face's cycles; `boundary` counts
+    // them. Returns false on storage failure.
+    bool seed_front(int& boundary) {
         for (int x = 0; x < face_cycles_.size; ++x) {
             const int c = face_cycles_[x];
             const int b = cycle_start_[c], e = cycle_start_[c + 1];
             for (int i = b; i < e; ++i) {
                 const int p = cycle_nodes_[i], q = cycle_nodes_[i + 1 < e ? i + 1 : b];
-                if (p != q && !add_front(p, q)) return kErrStorage;
+                if (p != q && !add_front(p, q)) return false;
                 ++boundary;
             }
         }
-        const int first_tri = local_.size;
+        return true;
+    }
+
+    // Adds triangles to local_ until the front is closed.
+    int advance_front(int boundary) {
         // Every triangle takes one boundary edge or joins two front parts, so
         // the count is bounded; more means the front went wrong.
         int budget = 4 * boundary + 16;
@@ -736,39 +800,28 @@ private:
             else if (!add_front(w, b))
                 return kErrStorage;
         }
-        if (!keep && local_.size > first_tri) {
-            // The face lies wholly on one side of every polygon, so the
-            // centre of its largest triangle tells which.
-            int best = first_tri;
-            double best_area = -1.0;
-            for (int t = first_tri; t < local_.size; ++t) {
-                const Node& a = nodes_[local_[t].a];
-                const Node& b = nodes_[local_[t].b];
-                const Node& c = nodes_[local_[t].c];
-                const double ar = cross(b.u - a.u, b.v - a.v, c.u - a.u, c.v - a.v);
-                if (ar > best_area) {
-                    best_area = ar;
-                    best = t;
-                }
-            }
-            const Node& a = nodes_[local_[best].a];
-            const Node& b = nodes_[local_[best].b];
-            const Node& c = nodes_[local_[best].c];
-            keep = inside_region(set_, (a.u + b.u + c.u) / 3.0, (a.v + b.v + c.v) / 3.0);
-        }
-        if (keep) {
-            for (int t = first_tri; t < local_.size; ++t) {
-                const Tri& lt = local_[t];
-                const int va = nodes_[lt.a].vertex, vb = nodes_[lt.b].vertex,
-                          vc = nodes_[lt.c].vertex;
-                if (va == vb || vb == vc || va == vc) return kErrDegenerate;
-                if (!tris_.push(s_,
-                                Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex, nodes_[lt.c].vertex}))
-                    return kErrStorage;
-            }
-        }
-        local_.size = first_tri;
         return 0;
+    }
+
+    // The face lies wholly on one side of every polygon, so the centre of its
+    // largest triangle tells which.
+    bool face_inside(int first_tri) const {
+        int best = first_tri;
+        double best_area = -1.0;
+        for (int t = first_tri; t < local_.size; ++t) {
+            const Node& a = nodes_[local_[t].a];
+            const Node& b = nodes_[local_[t].b];
+            const Node& c = nodes_[local_[t].c];
+            const double ar = cross(b.u - a.u, b.v - a.v, c.u - a.u, c.v - a.v);
+            if (ar > best_area) {
+                best_area = ar;
+                best = t;
+            }
+        }
+        const Node& a = nodes_[local_[best].a];
+        const Node& b = nodes_[local_[best].b];
+        const Node& c = nodes_[local_[best].c];
+        return inside_region(set_, (a.u + b.u + c.u) / 3.0, (a.v + b.v + c.v) / 3.0);
     }
 
     // The front node that sees a->b under the largest angle and whose
