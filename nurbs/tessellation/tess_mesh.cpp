@@ -309,46 +309,63 @@ private:
         vb_ = leaf.vb;
         nodes_.clear();
         segs_.clear();
-        // Boundary vertices from the corner grid, counter-clockwise.
-        for (int i = leaf.i0; i <= leaf.i1; ++i)
-            if (!grid_node(i, leaf.j0)) return kErrStorage;
-        for (int j = leaf.j0 + 1; j <= leaf.j1; ++j)
-            if (!grid_node(leaf.i1, j)) return kErrStorage;
-        for (int i = leaf.i1 - 1; i >= leaf.i0; --i)
-            if (!grid_node(i, leaf.j1)) return kErrStorage;
-        for (int j = leaf.j1 - 1; j > leaf.j0; --j)
-            if (!grid_node(leaf.i0, j)) return kErrStorage;
+        if (!boundary_nodes(leaf)) return kErrStorage;
         const bool plain = leaf.code == 1;
         if (!plain) {
-            for (int k = 0; k < set_.loops.size; ++k) {
-                const Loop& loop = set_.loops[k];
-                if (loop.u.size < 2) continue;
-                if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
-                    loop.vmin > vb_ + eps_)
-                    continue;
-                if (loop.index.nu == 0) {
-                    for (int i = 0; i < loop.u.size; ++i)
-                        if (!N_TESLPI(k, i)) return kErrStorage;
-                    continue;
-                }
-                // Only the segments near the cell, in loop order as above.
-                near_.clear();
-                bool stored = true;
-                for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
-                                  [&](int i) { stored = stored && near_.push(s_, i); });
-                if (!stored) return kErrStorage;
-                std::sort(near_.data, near_.data + near_.size);
-                const int* end = std::unique(near_.data, near_.data + near_.size);
-                for (const int* i = near_.data; i < end; ++i)
-                    if (!N_TESLPI(k, *i)) return kErrStorage;
-            }
-            const int rc = split_segments();
+            const int rc = clip_loops();
             if (rc) return rc;
         }
-        // Cell boundary pieces between consecutive boundary nodes.
+        if (!boundary_pieces()) return kErrStorage;
+        if (plain) return plain_face();
+        return faces();
+    }
+
+    // Boundary vertices from the corner grid, counter-clockwise.
+    bool boundary_nodes(const Leaf& leaf) {
+        for (int i = leaf.i0; i <= leaf.i1; ++i)
+            if (!grid_node(i, leaf.j0)) return false;
+        for (int j = leaf.j0 + 1; j <= leaf.j1; ++j)
+            if (!grid_node(leaf.i1, j)) return false;
+        for (int i = leaf.i1 - 1; i >= leaf.i0; --i)
+            if (!grid_node(i, leaf.j1)) return false;
+        for (int j = leaf.j1 - 1; j > leaf.j0; --j)
+            if (!grid_node(leaf.i0, j)) return false;
+        return true;
+    }
+
+    // The polygon pieces inside the cell, split into a planar graph.
+    int clip_loops() {
+        for (int k = 0; k < set_.loops.size; ++k) {
+            const Loop& loop = set_.loops[k];
+            if (loop.u.size < 2) continue;
+            if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
+                loop.vmin > vb_ + eps_)
+                continue;
+            if (loop.index.nu == 0) {
+                for (int i = 0; i < loop.u.size; ++i)
+                    if (!N_TESLPI(k, i)) return kErrStorage;
+                continue;
+            }
+            // Only the segments near the cell, in loop order as above.
+            near_.clear();
+            bool stored = true;
+            for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
+                              [&](int i) { stored = stored && near_.push(s_, i); });
+            if (!stored) return kErrStorage;
+            std::sort(near_.data, near_.data + near_.size);
+            const int* end = std::unique(near_.data, near_.data + near_.size);
+            for (const int* i = near_.data; i < end; ++i)
+                if (!N_TESLPI(k, *i)) return kErrStorage;
+        }
+        return split_segments();
+    }
+
+    // Cell boundary pieces between consecutive boundary nodes, which are left
+    // in order_ sorted along the boundary. Returns false on storage failure.
+    bool boundary_pieces() {
         order_.clear();
         for (int i = 0; i < nodes_.size; ++i)
-            if (nodes_[i].s >= 0.0 && !order_.push(s_, i)) return kErrStorage;
+            if (nodes_[i].s >= 0.0 && !order_.push(s_, i)) return false;
         for (int x = 1; x < order_.size; ++x) {  // insertion sort: nearly sorted
             const int key = order_[x];
             int y = x - 1;
@@ -358,26 +375,25 @@ private:
             }
             order_[y + 1] = key;
         }
-        const int polygon_segs = segs_.size;
         for (int x = 0; x < order_.size; ++x) {
             const int a = order_[x], b = order_[(x + 1) % order_.size];
-            if (a != b && !segs_.push(s_, Seg{a, b})) return kErrStorage;
+            if (a != b && !segs_.push(s_, Seg{a, b})) return false;
         }
-        if (plain) {
-            // The whole cell lies in the region: one face, its boundary.
-            cycles_.clear();
-            cycle_nodes_.clear();
-            if (!cycle_start_.resize(s_, 0, 0)) return kErrStorage;
-            if (!cycle_start_.push(s_, 0)) return kErrStorage;
-            for (int x = 0; x < order_.size; ++x)
-                if (!cycle_nodes_.push(s_, order_[x])) return kErrStorage;
-            if (!cycle_start_.push(s_, cycle_nodes_.size)) return kErrStorage;
-            face_cycles_.clear();
-            if (!face_cycles_.push(s_, 0)) return kErrStorage;
-            return triangulate_face(true);
-        }
-        (void)polygon_segs;
-        return faces();
+        return true;
+    }
+
+    // The whole cell lies in the region: one face, its boundary.
+    int plain_face() {
+        cycles_.clear();
+        cycle_nodes_.clear();
+        if (!cycle_start_.resize(s_, 0, 0)) return kErrStorage;
+        if (!cycle_start_.push(s_, 0)) return kErrStorage;
+        for (int x = 0; x < order_.size; ++x)
+            if (!cycle_nodes_.push(s_, order_[x])) return kErrStorage;
+        if (!cycle_start_.push(s_, cycle_nodes_.size)) return kErrStorage;
+        face_cycles_.clear();
+        if (!face_cycles_.push(s_, 0)) return kErrStorage;
+        return triangulate_face(true);
     }
 
     bool grid_node(int i, int j) {
@@ -393,8 +409,15 @@ private:
     // node, drops pieces lying along the cell boundary and duplicates, so
     // that the segments form a planar graph.
     int split_segments() {
-        // Crossings between polygon pieces (touching or crossing loops).
         const int base = segs_.size;
+        if (!add_crossings(base)) return kErrStorage;
+        if (!split_at_nodes(base)) return kErrStorage;
+        return drop_boundary_and_repeats() ? 0 : kErrStorage;
+    }
+
+    // Adds a node where two of the first `base` polygon pieces cross (touching or
+    // crossing loops). Returns false on storage failure.
+    bool add_crossings(int base) {
         for (int x = 0; x < base; ++x) {
             for (int y = x + 1; y < base; ++y) {
                 const Node a = nodes_[segs_[x].a], b = nodes_[segs_[x].b];
@@ -404,10 +427,15 @@ private:
                 if (den == 0.0) continue;
                 const double t = cross(c.u - a.u, c.v - a.v, d.u - c.u, d.v - c.v) / den;
                 const double u = a.u + t * (b.u - a.u), v = a.v + t * (b.v - a.v);
-                if (add_node(u, v, -1) < 0) return kErrStorage;
+                if (add_node(u, v, -1) < 0) return false;
             }
         }
-        // Split every piece at the nodes lying on it.
+        return true;
+    }
+
+    // Splits each of the first `base` pieces at the nodes lying on it, into
+    // split_. Returns false on storage failure.
+    bool split_at_nodes(int base) {
         split_.clear();
         for (int x = 0; x < base; ++x) {
             const Seg sg = segs_[x];
@@ -419,31 +447,39 @@ private:
                 if (i == sg.a || i == sg.b) continue;
                 if (distance_inside_segment(nodes_[i], a, b) > eps_) continue;
                 const double t = ((nodes_[i].u - a.u) * du + (nodes_[i].v - a.v) * dv) / len2;
-                if (!params_.push(s_, t) || !param_nodes_.resize(s_, params_.size, 0))
-                    return kErrStorage;
+                if (!params_.push(s_, t) || !param_nodes_.resize(s_, params_.size, 0)) return false;
                 param_nodes_[params_.size - 1] = i;
             }
-            // Sort the nodes along the piece.
-            for (int p = 1; p < params_.size; ++p) {
-                const double t = params_[p];
-                const int n = param_nodes_[p];
-                int q = p - 1;
-                while (q >= 0 && params_[q] > t) {
-                    params_[q + 1] = params_[q];
-                    param_nodes_[q + 1] = param_nodes_[q];
-                    --q;
-                }
-                params_[q + 1] = t;
-                param_nodes_[q + 1] = n;
-            }
+            sort_params();
             int prev = sg.a;
             for (int p = 0; p <= params_.size; ++p) {
                 const int next = p < params_.size ? param_nodes_[p] : sg.b;
-                if (next != prev && !split_.push(s_, Seg{prev, next})) return kErrStorage;
+                if (next != prev && !split_.push(s_, Seg{prev, next})) return false;
                 prev = next;
             }
         }
-        // Keep pieces that are not along the boundary and not repeated.
+        return true;
+    }
+
+    // Sorts the nodes found on a piece along it (insertion sort, stable).
+    void sort_params() {
+        for (int p = 1; p < params_.size; ++p) {
+            const double t = params_[p];
+            const int n = param_nodes_[p];
+            int q = p - 1;
+            while (q >= 0 && params_[q] > t) {
+                params_[q + 1] = params_[q];
+                param_nodes_[q + 1] = param_nodes_[q];
+                --q;
+            }
+            params_[q + 1] = t;
+            param_nodes_[q + 1] = n;
+        }
+    }
+
+    // Keeps in segs_ the pieces of split_ that are not along the boundary and
+    // not repeated. Returns false on storage failure.
+    bool drop_boundary_and_repeats() {
         segs_.clear();
         for (int x = 0; x < split_.size; ++x) {
             const Seg sg = split_[x];
@@ -452,9 +488,9 @@ private:
             for (int y = 0; y < segs_.size && !repeated; ++y)
                 repeated = (segs_[y].a == sg.a && segs_[y].b == sg.b) ||
                            (segs_[y].a == sg.b && segs_[y].b == sg.a);
-            if (!repeated && !segs_.push(s_, sg)) return kErrStorage;
+            if (!repeated && !segs_.push(s_, sg)) return false;
         }
-        return 0;
+        return true;
     }
 
     // Traces the faces of the planar graph, triangulates each bounded face
