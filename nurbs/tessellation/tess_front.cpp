@@ -242,16 +242,74 @@ struct Builder {
     }
 };
 
+Status no_storage() {
+    set_error(kErrStorage, "N_TESSUR");
+    return kFail;
+}
+
+// The loop's first point: the start of its first piece, or for an outer loop
+// that starts at a domain corner, a point diagonally out of that corner.
+bool push_start(Builder& out, const EdgeInfo& e, const Point3& a, bool outer, double X) {
+    double u = a.x, v = a.y;
+    if (outer && e.side != 0 && e.start_corner) {
+        // Diagonally out of the corner the walk starts from.
+        push_out(e.side, X, &u, &v);
+        push_out(next_side(next_side(next_side(e.side))), X, &u, &v);
+    }
+    return out.push(u, v);
+}
+
+// A piece along a domain edge becomes its two ends pushed out across that
+// edge. Returns false on storage failure.
+bool push_edge_piece(const SurfaceMeasures& g, Builder& out, Loop& loop, const EdgeInfo& e,
+                     const Point3& a, const Point3& b, double X, double C) {
+    double su = a.x, sv = a.y;
+    push_out(e.side, X, &su, &sv);
+    // A previous piece on the same edge ended here: continue its run.
+    const int n = out.size();
+    if (n >= 2 && loop.u[n - 2] == su && loop.v[n - 2] == sv) out.drop(2);
+    const int m = out.size();
+    if (m == 0 || outside_by(g, e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
+        if (!out.push(su, sv)) return false;
+    double eu = b.x, ev = b.y;
+    push_out(e.side, X, &eu, &ev);
+    if (e.end_corner) push_out(next_side(e.side), X, &eu, &ev);
+    if (!out.push(eu, ev)) return false;
+    if (!e.end_corner && !out.push(b.x, b.y)) return false;
+    return true;
+}
+
+// A piece inside the domain adds its polygon after its first point; when the
+// loop's last piece gives a single point, the end of that piece replaces
+// the point that closes the loop instead.
+Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece, double B,
+                        Builder& out, Loop& loop, Pool* pool) {
+    double* pu = nullptr;
+    double* pv = nullptr;
+    int pts = 0;
+    if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
+    if (pts == 1 && last_piece) {
+        bool ok = true;
+        const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
+        if (!ok || out.size() <= 3) {
+            set_error(kErrDegenerate, "N_TESSUR");
+            return kFail;
+        }
+        loop.u[out.size() - 1] = endp.x;
+        loop.v[out.size() - 1] = endp.y;
+        return kOk;
+    }
+    for (int i = 1; i < pts; ++i)
+        if (!out.push(pu[i], pv[i])) return no_storage();
+    return kOk;
+}
+
 // Builds one loop's polygon in the parameter plane.
 Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* curves,
                   int last_curve, bool outer, double B, double C, Scratch& s, Loop& loop,
                   Pool* pool) {
     Builder out{s, loop};
     const double X = 30.0 * C;
-    auto no_storage = [] {
-        set_error(kErrStorage, "N_TESSUR");
-        return kFail;
-    };
     bool started = false;
     for (int c = 0; c <= last_curve; ++c) {
         Curve** pieces = nullptr;
@@ -266,48 +324,14 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
             const Point3 a = project_point(piece.pol->Pw[0]);
             const Point3 b = project_point(piece.pol->Pw[piece.pol->n]);
             if (!started) {
-                double u = a.x, v = a.y;
-                if (outer && e.side != 0 && e.start_corner) {
-                    // Diagonally out of the corner the walk starts from.
-                    push_out(e.side, X, &u, &v);
-                    push_out(next_side(next_side(next_side(e.side))), X, &u, &v);
-                }
-                if (!out.push(u, v)) return no_storage();
+                if (!push_start(out, e, a, outer, X)) return no_storage();
                 started = true;
             }
             if (e.side != 0) {
-                double su = a.x, sv = a.y;
-                push_out(e.side, X, &su, &sv);
-                // A previous piece on the same edge ended here: continue its run.
-                const int n = out.size();
-                if (n >= 2 && loop.u[n - 2] == su && loop.v[n - 2] == sv) out.drop(2);
-                const int m = out.size();
-                if (m == 0 || outside_by(g, e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
-                    if (!out.push(su, sv)) return no_storage();
-                double eu = b.x, ev = b.y;
-                push_out(e.side, X, &eu, &ev);
-                if (e.end_corner) push_out(next_side(e.side), X, &eu, &ev);
-                if (!out.push(eu, ev)) return no_storage();
-                if (!e.end_corner && !out.push(b.x, b.y)) return no_storage();
+                if (!push_edge_piece(g, out, loop, e, a, b, X, C)) return no_storage();
                 continue;
             }
-            double* pu = nullptr;
-            double* pv = nullptr;
-            int pts = 0;
-            if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
-            if (pts == 1 && last_piece) {
-                bool ok = true;
-                const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
-                if (!ok || out.size() <= 3) {
-                    set_error(kErrDegenerate, "N_TESSUR");
-                    return kFail;
-                }
-                loop.u[out.size() - 1] = endp.x;
-                loop.v[out.size() - 1] = endp.y;
-                continue;
-            }
-            for (int i = 1; i < pts; ++i)
-                if (!out.push(pu[i], pv[i])) return no_storage();
+            if (push_curve_piece(sur, piece, last_piece, B, out, loop, pool) != kOk) return kFail;
         }
     }
     return kOk;
