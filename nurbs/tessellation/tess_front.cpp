@@ -480,6 +480,61 @@ bool surface_length(const Surface& sur, const Curve& piece, double* length) {
     return true;
 }
 
+// Deviation of [a, b]; when it cannot be computed, the distance of the end
+// images stands in, and a tiny interval that still fails is an error. Each
+// call uses up one of `budget`.
+struct Measure {
+    const Surface& sur;
+    const Curve& piece;
+    int budget;
+
+    bool operator()(double a, double b, double* dev) {
+        if (--budget < 0) return false;
+        if (deviation(sur, piece, a, b, dev)) return true;
+        bool fine = true;
+        const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
+        Point3 Sa, Sb;
+        if (!fine || !surface_at(sur, ua.x, ua.y, &Sa) || !surface_at(sur, ub.x, ub.y, &Sb))
+            return false;
+        *dev = vec_distance(Sa, Sb);
+        return true;
+    }
+};
+
+// The end t1 of the step from t0, whose deviation lies between h and w where
+// the bisections allow; q (the step) and smallest carry over from step to
+// step. False when a deviation is unavailable.
+bool find_step(Measure& measure, double t0, double t_end, double w, double h, double range,
+               double& q, double& smallest, double& t1) {
+    t1 = std::fmin(t0 + q, t_end);
+    double dev = 0.0;
+    if (!measure(t0, t1, &dev)) return false;
+    // Reach out while the piece stays well within the tolerance; the
+    // reach doubles each time, so that a long straight stretch after a
+    // fine bend costs a few steps, not thousands.
+    while (dev < h && t1 != t_end) {
+        q *= 2.0;
+        t1 = std::fmin(t1 + q, t_end);
+        if (!measure(t0, t1, &dev)) return false;
+    }
+    q = t1 - t0;
+    for (int it = 0; it < kMaxBisections; ++it) {
+        if (dev >= w) {
+            q *= 0.5;
+            t1 -= q;
+        } else if (dev < h && t1 != t_end) {
+            q *= 0.5;
+            t1 = std::fmin(t1 + q, t_end);
+        } else {
+            break;
+        }
+        smallest = std::fmin(smallest, q);
+        if (!(q > range * 1e-15)) break;  // as fine as the parameter allows
+        if (!measure(t0, t1, &dev)) return false;
+    }
+    return true;
+}
+
 // Walks along the piece from its first knot, appending the end of each
 // interval whose deviation lies between w / 2 and w. N is the number of
 // starting steps.
@@ -504,47 +559,10 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
         return no_storage();
     const double range = t_end - t_first;
     double t0 = t_first, q = range / N, smallest = q;
-    // Deviation of [t0, t1]; when it cannot be computed, the distance of the
-    // end images stands in, and a tiny interval that still fails is an error.
-    int budget = kMaxDeviations;
-    auto measure = [&](double a, double b, double* dev) {
-        if (--budget < 0) return false;
-        if (deviation(sur, piece, a, b, dev)) return true;
-        bool fine = true;
-        const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
-        Point3 Sa, Sb;
-        if (!fine || !surface_at(sur, ua.x, ua.y, &Sa) || !surface_at(sur, ub.x, ub.y, &Sb))
-            return false;
-        *dev = vec_distance(Sa, Sb);
-        return true;
-    };
+    Measure measure{sur, piece, kMaxDeviations};
     while (t0 < t_end) {
-        double t1 = std::fmin(t0 + q, t_end);
-        double dev = 0.0;
-        if (!measure(t0, t1, &dev)) return unavailable();
-        // Reach out while the piece stays well within the tolerance; the
-        // reach doubles each time, so that a long straight stretch after a
-        // fine bend costs a few steps, not thousands.
-        while (dev < h && t1 != t_end) {
-            q *= 2.0;
-            t1 = std::fmin(t1 + q, t_end);
-            if (!measure(t0, t1, &dev)) return unavailable();
-        }
-        q = t1 - t0;
-        for (int it = 0; it < kMaxBisections; ++it) {
-            if (dev >= w) {
-                q *= 0.5;
-                t1 -= q;
-            } else if (dev < h && t1 != t_end) {
-                q *= 0.5;
-                t1 = std::fmin(t1 + q, t_end);
-            } else {
-                break;
-            }
-            smallest = std::fmin(smallest, q);
-            if (!(q > range * 1e-15)) break;  // as fine as the parameter allows
-            if (!measure(t0, t1, &dev)) return unavailable();
-        }
+        double t1 = t0;
+        if (!find_step(measure, t0, t_end, w, h, range, q, smallest, t1)) return unavailable();
         if (!(t1 > t0)) t1 = std::fmin(t0 + smallest, t_end);
         if (t_end - t1 <= 0.01 * smallest) t1 = t_end;
         const Point3 pt = curve_point(piece, t1, &ok);
