@@ -337,18 +337,10 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
     return kOk;
 }
 
-// Snap, straighten, map to the metric plane and clamp one polygon.
-void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime) {
+// Runs lying exactly on a bound between two points outside across it are
+// moved onto the mean of those two neighbours.
+void straighten_runs(const SurfaceMeasures& g, Loop& loop) {
     const int n = loop.u.size;
-    const double snap = 7.0 * C;
-    for (int i = 0; i < n; ++i) {
-        if (std::fabs(loop.u[i] - g.u_min) <= snap) loop.u[i] = g.u_min;
-        if (std::fabs(loop.u[i] - g.u_max) <= snap) loop.u[i] = g.u_max;
-        if (std::fabs(loop.v[i] - g.v_min) <= snap) loop.v[i] = g.v_min;
-        if (std::fabs(loop.v[i] - g.v_max) <= snap) loop.v[i] = g.v_max;
-    }
-    // Runs lying exactly on a bound between two points outside across it
-    // are moved onto the mean of those two neighbours.
     for (int b = 0; b < 4 && n >= 3; ++b) {
         Table<double>& x = b < 2 ? loop.u : loop.v;
         const double bound = b == 0 ? g.u_min : b == 1 ? g.u_max : b == 2 ? g.v_min : g.v_max;
@@ -368,6 +360,19 @@ void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime)
             i = j + 1;
         }
     }
+}
+
+// Snap, straighten, map to the metric plane and clamp one polygon.
+void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime) {
+    const int n = loop.u.size;
+    const double snap = 7.0 * C;
+    for (int i = 0; i < n; ++i) {
+        if (std::fabs(loop.u[i] - g.u_min) <= snap) loop.u[i] = g.u_min;
+        if (std::fabs(loop.u[i] - g.u_max) <= snap) loop.u[i] = g.u_max;
+        if (std::fabs(loop.v[i] - g.v_min) <= snap) loop.v[i] = g.v_min;
+        if (std::fabs(loop.v[i] - g.v_max) <= snap) loop.v[i] = g.v_max;
+    }
+    straighten_runs(g, loop);
     const double mg = 0.001 * c_prime;
     for (int i = 0; i < n; ++i) {
         double u = g.su * (loop.u[i] - g.u_min);
