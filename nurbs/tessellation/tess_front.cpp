@@ -88,6 +88,32 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
     return *dev == *dev;
 }
 
+// The piece of the curve over control points a..b and parameters
+// [start, t_end], or null on failure. The knots strictly inside
+// (start, t_end) are found by bisection in the sorted vector: a scan of all
+// knots per piece made curves with many corners quadratic.
+Curve* corner_piece(const Curve& cur, int a, int b, double start, double t_end, Pool* pool) {
+    const int p = cur.p, m = cur.knt->m;
+    const double* U = cur.knt->U;
+    const double* lo = std::upper_bound(U, U + m + 1, start);
+    const double* hi = std::lower_bound(lo, U + m + 1, t_end);
+    const int interior = static_cast<int>(hi - lo);
+    const int pts = b - a + 1;
+    const int knots = 2 * (p + 1) + interior;
+    if (knots != pts + p + 1) {
+        set_error(kErrDegenerate, "N_TESSUR");
+        return nullptr;
+    }
+    Curve* c = S_GETCUR(pts - 1, knots - 1, p, pool);
+    if (!c) return nullptr;
+    for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
+    int x = 0;
+    for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
+    for (const double* k = lo; k < hi; ++k) c->knt->U[x++] = *k;
+    for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
+    return c;
+}
+
 // Splits a curve at every interior knot whose multiplicity reaches the
 // degree (a corner). Pieces get their own points and clamped knots.
 Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) {
@@ -111,26 +137,9 @@ Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) 
     }
     int first_point = 0, made = 0;
     double start = U[0];
-    // The knots strictly inside (start, t_end), found by bisection in the
-    // sorted vector: a scan of all knots per piece made curves with many
-    // corners quadratic.
     auto make = [&](int a, int b, double t_end) {
-        const double* lo = std::upper_bound(U, U + m + 1, start);
-        const double* hi = std::lower_bound(lo, U + m + 1, t_end);
-        const int interior = static_cast<int>(hi - lo);
-        const int pts = b - a + 1;
-        const int knots = 2 * (p + 1) + interior;
-        if (knots != pts + p + 1) {
-            set_error(kErrDegenerate, "N_TESSUR");
-            return false;
-        }
-        Curve* c = S_GETCUR(pts - 1, knots - 1, p, pool);
+        Curve* c = corner_piece(cur, a, b, start, t_end, pool);
         if (!c) return false;
-        for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
-        int x = 0;
-        for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
-        for (const double* k = lo; k < hi; ++k) c->knt->U[x++] = *k;
-        for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
         list[made++] = c;
         return true;
     };
