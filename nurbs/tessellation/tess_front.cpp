@@ -88,6 +88,32 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
     return *dev == *dev;
 }
 
+// The piece of the curve over control points a..b and parameters
+// [start, t_end], or null on failure. The knots strictly inside
+// (start, t_end) are found by bisection in the sorted vector: a scan of all
+// knots per piece made curves with many corners quadratic.
+Curve* corner_piece(const Curve& cur, int a, int b, double start, double t_end, Pool* pool) {
+    const int p = cur.p, m = cur.knt->m;
+    const double* U = cur.knt->U;
+    const double* lo = std::upper_bound(U, U + m + 1, start);
+    const double* hi = std::lower_bound(lo, U + m + 1, t_end);
+    const int interior = static_cast<int>(hi - lo);
+    const int pts = b - a + 1;
+    const int knots = 2 * (p + 1) + interior;
+    if (knots != pts + p + 1) {
+        set_error(kErrDegenerate, "N_TESSUR");
+        return nullptr;
+    }
+    Curve* c = S_GETCUR(pts - 1, knots - 1, p, pool);
+    if (!c) return nullptr;
+    for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
+    int x = 0;
+    for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
+    for (const double* k = lo; k < hi; ++k) c->knt->U[x++] = *k;
+    for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
+    return c;
+}
+
 // Splits a curve at every interior knot whose multiplicity reaches the
 // degree (a corner). Pieces get their own points and clamped knots.
 Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) {
@@ -111,26 +137,9 @@ Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count) 
     }
     int first_point = 0, made = 0;
     double start = U[0];
-    // The knots strictly inside (start, t_end), found by bisection in the
-    // sorted vector: a scan of all knots per piece made curves with many
-    // corners quadratic.
     auto make = [&](int a, int b, double t_end) {
-        const double* lo = std::upper_bound(U, U + m + 1, start);
-        const double* hi = std::lower_bound(lo, U + m + 1, t_end);
-        const int interior = static_cast<int>(hi - lo);
-        const int pts = b - a + 1;
-        const int knots = 2 * (p + 1) + interior;
-        if (knots != pts + p + 1) {
-            set_error(kErrDegenerate, "N_TESSUR");
-            return false;
-        }
-        Curve* c = S_GETCUR(pts - 1, knots - 1, p, pool);
+        Curve* c = corner_piece(cur, a, b, start, t_end, pool);
         if (!c) return false;
-        for (int i = 0; i < pts; ++i) c->pol->Pw[i] = cur.pol->Pw[a + i];
-        int x = 0;
-        for (int i = 0; i <= p; ++i) c->knt->U[x++] = start;
-        for (const double* k = lo; k < hi; ++k) c->knt->U[x++] = *k;
-        for (int i = 0; i <= p; ++i) c->knt->U[x++] = t_end;
         list[made++] = c;
         return true;
     };
@@ -242,16 +251,74 @@ struct Builder {
     }
 };
 
+Status no_storage() {
+    set_error(kErrStorage, "N_TESSUR");
+    return kFail;
+}
+
+// The loop's first point: the start of its first piece, or for an outer loop
+// that starts at a domain corner, a point diagonally out of that corner.
+bool push_start(Builder& out, const EdgeInfo& e, const Point3& a, bool outer, double X) {
+    double u = a.x, v = a.y;
+    if (outer && e.side != 0 && e.start_corner) {
+        // Diagonally out of the corner the walk starts from.
+        push_out(e.side, X, &u, &v);
+        push_out(next_side(next_side(next_side(e.side))), X, &u, &v);
+    }
+    return out.push(u, v);
+}
+
+// A piece along a domain edge becomes its two ends pushed out across that
+// edge. Returns false on storage failure.
+bool push_edge_piece(const SurfaceMeasures& g, Builder& out, Loop& loop, const EdgeInfo& e,
+                     const Point3& a, const Point3& b, double X, double C) {
+    double su = a.x, sv = a.y;
+    push_out(e.side, X, &su, &sv);
+    // A previous piece on the same edge ended here: continue its run.
+    const int n = out.size();
+    if (n >= 2 && loop.u[n - 2] == su && loop.v[n - 2] == sv) out.drop(2);
+    const int m = out.size();
+    if (m == 0 || outside_by(g, e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
+        if (!out.push(su, sv)) return false;
+    double eu = b.x, ev = b.y;
+    push_out(e.side, X, &eu, &ev);
+    if (e.end_corner) push_out(next_side(e.side), X, &eu, &ev);
+    if (!out.push(eu, ev)) return false;
+    if (!e.end_corner && !out.push(b.x, b.y)) return false;
+    return true;
+}
+
+// A piece inside the domain adds its polygon after its first point; when the
+// loop's last piece gives a single point, the end of that piece replaces
+// the point that closes the loop instead.
+Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece, double B,
+                        Builder& out, Loop& loop, Pool* pool) {
+    double* pu = nullptr;
+    double* pv = nullptr;
+    int pts = 0;
+    if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
+    if (pts == 1 && last_piece) {
+        bool ok = true;
+        const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
+        if (!ok || out.size() <= 3) {
+            set_error(kErrDegenerate, "N_TESSUR");
+            return kFail;
+        }
+        loop.u[out.size() - 1] = endp.x;
+        loop.v[out.size() - 1] = endp.y;
+        return kOk;
+    }
+    for (int i = 1; i < pts; ++i)
+        if (!out.push(pu[i], pv[i])) return no_storage();
+    return kOk;
+}
+
 // Builds one loop's polygon in the parameter plane.
 Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* curves,
                   int last_curve, bool outer, double B, double C, Scratch& s, Loop& loop,
                   Pool* pool) {
     Builder out{s, loop};
     const double X = 30.0 * C;
-    auto no_storage = [] {
-        set_error(kErrStorage, "N_TESSUR");
-        return kFail;
-    };
     bool started = false;
     for (int c = 0; c <= last_curve; ++c) {
         Curve** pieces = nullptr;
@@ -266,65 +333,23 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
             const Point3 a = project_point(piece.pol->Pw[0]);
             const Point3 b = project_point(piece.pol->Pw[piece.pol->n]);
             if (!started) {
-                double u = a.x, v = a.y;
-                if (outer && e.side != 0 && e.start_corner) {
-                    // Diagonally out of the corner the walk starts from.
-                    push_out(e.side, X, &u, &v);
-                    push_out(next_side(next_side(next_side(e.side))), X, &u, &v);
-                }
-                if (!out.push(u, v)) return no_storage();
+                if (!push_start(out, e, a, outer, X)) return no_storage();
                 started = true;
             }
             if (e.side != 0) {
-                double su = a.x, sv = a.y;
-                push_out(e.side, X, &su, &sv);
-                // A previous piece on the same edge ended here: continue its run.
-                const int n = out.size();
-                if (n >= 2 && loop.u[n - 2] == su && loop.v[n - 2] == sv) out.drop(2);
-                const int m = out.size();
-                if (m == 0 || outside_by(g, e.side, loop.u[m - 1], loop.v[m - 1]) <= C)
-                    if (!out.push(su, sv)) return no_storage();
-                double eu = b.x, ev = b.y;
-                push_out(e.side, X, &eu, &ev);
-                if (e.end_corner) push_out(next_side(e.side), X, &eu, &ev);
-                if (!out.push(eu, ev)) return no_storage();
-                if (!e.end_corner && !out.push(b.x, b.y)) return no_storage();
+                if (!push_edge_piece(g, out, loop, e, a, b, X, C)) return no_storage();
                 continue;
             }
-            double* pu = nullptr;
-            double* pv = nullptr;
-            int pts = 0;
-            if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
-            if (pts == 1 && last_piece) {
-                bool ok = true;
-                const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
-                if (!ok || out.size() <= 3) {
-                    set_error(kErrDegenerate, "N_TESSUR");
-                    return kFail;
-                }
-                loop.u[out.size() - 1] = endp.x;
-                loop.v[out.size() - 1] = endp.y;
-                continue;
-            }
-            for (int i = 1; i < pts; ++i)
-                if (!out.push(pu[i], pv[i])) return no_storage();
+            if (push_curve_piece(sur, piece, last_piece, B, out, loop, pool) != kOk) return kFail;
         }
     }
     return kOk;
 }
 
-// Snap, straighten, map to the metric plane and clamp one polygon.
-void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime) {
+// Runs lying exactly on a bound between two points outside across it are
+// moved onto the mean of those two neighbours.
+void straighten_runs(const SurfaceMeasures& g, Loop& loop) {
     const int n = loop.u.size;
-    const double snap = 7.0 * C;
-    for (int i = 0; i < n; ++i) {
-        if (std::fabs(loop.u[i] - g.u_min) <= snap) loop.u[i] = g.u_min;
-        if (std::fabs(loop.u[i] - g.u_max) <= snap) loop.u[i] = g.u_max;
-        if (std::fabs(loop.v[i] - g.v_min) <= snap) loop.v[i] = g.v_min;
-        if (std::fabs(loop.v[i] - g.v_max) <= snap) loop.v[i] = g.v_max;
-    }
-    // Runs lying exactly on a bound between two points outside across it
-    // are moved onto the mean of those two neighbours.
     for (int b = 0; b < 4 && n >= 3; ++b) {
         Table<double>& x = b < 2 ? loop.u : loop.v;
         const double bound = b == 0 ? g.u_min : b == 1 ? g.u_max : b == 2 ? g.v_min : g.v_max;
@@ -344,6 +369,19 @@ void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime)
             i = j + 1;
         }
     }
+}
+
+// Snap, straighten, map to the metric plane and clamp one polygon.
+void finish_loop(const SurfaceMeasures& g, Loop& loop, double C, double c_prime) {
+    const int n = loop.u.size;
+    const double snap = 7.0 * C;
+    for (int i = 0; i < n; ++i) {
+        if (std::fabs(loop.u[i] - g.u_min) <= snap) loop.u[i] = g.u_min;
+        if (std::fabs(loop.u[i] - g.u_max) <= snap) loop.u[i] = g.u_max;
+        if (std::fabs(loop.v[i] - g.v_min) <= snap) loop.v[i] = g.v_min;
+        if (std::fabs(loop.v[i] - g.v_max) <= snap) loop.v[i] = g.v_max;
+    }
+    straighten_runs(g, loop);
     const double mg = 0.001 * c_prime;
     for (int i = 0; i < n; ++i) {
         double u = g.su * (loop.u[i] - g.u_min);
@@ -456,6 +494,61 @@ bool surface_length(const Surface& sur, const Curve& piece, double* length) {
     return true;
 }
 
+// Deviation of [a, b]; when it cannot be computed, the distance of the end
+// images stands in, and a tiny interval that still fails is an error. Each
+// call uses up one of `budget`.
+struct Measure {
+    const Surface& sur;
+    const Curve& piece;
+    int budget;
+
+    bool operator()(double a, double b, double* dev) {
+        if (--budget < 0) return false;
+        if (deviation(sur, piece, a, b, dev)) return true;
+        bool fine = true;
+        const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
+        Point3 Sa, Sb;
+        if (!fine || !surface_at(sur, ua.x, ua.y, &Sa) || !surface_at(sur, ub.x, ub.y, &Sb))
+            return false;
+        *dev = vec_distance(Sa, Sb);
+        return true;
+    }
+};
+
+// The end t1 of the step from t0, whose deviation lies between h and w where
+// the bisections allow; q (the step) and smallest carry over from step to
+// step. False when a deviation is unavailable.
+bool find_step(Measure& measure, double t0, double t_end, double w, double h, double range,
+               double& q, double& smallest, double& t1) {
+    t1 = std::fmin(t0 + q, t_end);
+    double dev = 0.0;
+    if (!measure(t0, t1, &dev)) return false;
+    // Reach out while the piece stays well within the tolerance; the
+    // reach doubles each time, so that a long straight stretch after a
+    // fine bend costs a few steps, not thousands.
+    while (dev < h && t1 != t_end) {
+        q *= 2.0;
+        t1 = std::fmin(t1 + q, t_end);
+        if (!measure(t0, t1, &dev)) return false;
+    }
+    q = t1 - t0;
+    for (int it = 0; it < kMaxBisections; ++it) {
+        if (dev >= w) {
+            q *= 0.5;
+            t1 -= q;
+        } else if (dev < h && t1 != t_end) {
+            q *= 0.5;
+            t1 = std::fmin(t1 + q, t_end);
+        } else {
+            break;
+        }
+        smallest = std::fmin(smallest, q);
+        if (!(q > range * 1e-15)) break;  // as fine as the parameter allows
+        if (!measure(t0, t1, &dev)) return false;
+    }
+    return true;
+}
+
 // Walks along the piece from its first knot, appending the end of each
 // interval whose deviation lies between w / 2 and w. N is the number of
 // starting steps.
@@ -480,47 +573,10 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
         return no_storage();
     const double range = t_end - t_first;
     double t0 = t_first, q = range / N, smallest = q;
-    // Deviation of [t0, t1]; when it cannot be computed, the distance of the
-    // end images stands in, and a tiny interval that still fails is an error.
-    int budget = kMaxDeviations;
-    auto measure = [&](double a, double b, double* dev) {
-        if (--budget < 0) return false;
-        if (deviation(sur, piece, a, b, dev)) return true;
-        bool fine = true;
-        const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
-        Point3 Sa, Sb;
-        if (!fine || !surface_at(sur, ua.x, ua.y, &Sa) || !surface_at(sur, ub.x, ub.y, &Sb))
-            return false;
-        *dev = vec_distance(Sa, Sb);
-        return true;
-    };
+    Measure measure{sur, piece, kMaxDeviations};
     while (t0 < t_end) {
-        double t1 = std::fmin(t0 + q, t_end);
-        double dev = 0.0;
-        if (!measure(t0, t1, &dev)) return unavailable();
-        // Reach out while the piece stays well within the tolerance; the
-        // reach doubles each time, so that a long straight stretch after a
-        // fine bend costs a few steps, not thousands.
-        while (dev < h && t1 != t_end) {
-            q *= 2.0;
-            t1 = std::fmin(t1 + q, t_end);
-            if (!measure(t0, t1, &dev)) return unavailable();
-        }
-        q = t1 - t0;
-        for (int it = 0; it < kMaxBisections; ++it) {
-            if (dev >= w) {
-                q *= 0.5;
-                t1 -= q;
-            } else if (dev < h && t1 != t_end) {
-                q *= 0.5;
-                t1 = std::fmin(t1 + q, t_end);
-            } else {
-                break;
-            }
-            smallest = std::fmin(smallest, q);
-            if (!(q > range * 1e-15)) break;  // as fine as the parameter allows
-            if (!measure(t0, t1, &dev)) return unavailable();
-        }
+        double t1 = t0;
+        if (!find_step(measure, t0, t_end, w, h, range, q, smallest, t1)) return unavailable();
         if (!(t1 > t0)) t1 = std::fmin(t0 + smallest, t_end);
         if (t_end - t1 <= 0.01 * smallest) t1 = t_end;
         const Point3 pt = curve_point(piece, t1, &ok);

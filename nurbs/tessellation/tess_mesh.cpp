@@ -230,33 +230,8 @@ private:
         if (std::fmax(pu, qu) < ua_ - eps_ || std::fmin(pu, qu) > ub_ + eps_ ||
             std::fmax(pv, qv) < va_ - eps_ || std::fmin(pv, qv) > vb_ + eps_)
             return true;
-        // Liang-Barsky against the closed cell; remember which side cut.
-        double t0 = 0.0, t1 = 1.0;
         int side0 = -1, side1 = -1;
-        const double du = qu - pu, dv = qv - pv;
-        const double p[4] = {-du, du, -dv, dv};
-        const double q[4] = {pu - ua_, ub_ - pu, pv - va_, vb_ - pv};
-        for (int m = 0; m < 4; ++m) {
-            if (p[m] == 0.0) {
-                if (q[m] < 0.0) return true;
-                continue;
-            }
-            const double r = q[m] / p[m];
-            if (p[m] < 0.0) {
-                if (r > t1) return true;
-                if (r > t0) {
-                    t0 = r;
-                    side0 = m;
-                }
-            } else {
-                if (r < t0) return true;
-                if (r < t1) {
-                    t1 = r;
-                    side1 = m;
-                }
-            }
-        }
-        if (t0 > t1) return true;
+        if (!clip_sides(pu, pv, qu, qv, side0, side1)) return true;
         // A crossing that falls on an end point is that point: the cell on
         // the other side sees the point itself, not a computed crossing.
         auto end_node = [&](int side) {
@@ -277,6 +252,36 @@ private:
         if (b < 0) return false;
         if (a == b) return true;
         return segs_.push(s_, Seg{a, b});
+    }
+
+    // Liang-Barsky against the closed cell: false when the edge PQ misses it,
+    // else the sides that cut its start and its end (left alone when none).
+    bool clip_sides(double pu, double pv, double qu, double qv, int& side0, int& side1) const {
+        double t0 = 0.0, t1 = 1.0;
+        const double du = qu - pu, dv = qv - pv;
+        const double p[4] = {-du, du, -dv, dv};
+        const double q[4] = {pu - ua_, ub_ - pu, pv - va_, vb_ - pv};
+        for (int m = 0; m < 4; ++m) {
+            if (p[m] == 0.0) {
+                if (q[m] < 0.0) return false;
+                continue;
+            }
+            const double r = q[m] / p[m];
+            if (p[m] < 0.0) {
+                if (r > t1) return false;
+                if (r > t0) {
+                    t0 = r;
+                    side0 = m;
+                }
+            } else {
+                if (r < t0) return false;
+                if (r < t1) {
+                    t1 = r;
+                    side1 = m;
+                }
+            }
+        }
+        return !(t0 > t1);
     }
 
     // Point where the edge PQ meets the cell side m (0: u = ua, 1: u = ub,
@@ -309,46 +314,63 @@ private:
         vb_ = leaf.vb;
         nodes_.clear();
         segs_.clear();
-        // Boundary vertices from the corner grid, counter-clockwise.
-        for (int i = leaf.i0; i <= leaf.i1; ++i)
-            if (!grid_node(i, leaf.j0)) return kErrStorage;
-        for (int j = leaf.j0 + 1; j <= leaf.j1; ++j)
-            if (!grid_node(leaf.i1, j)) return kErrStorage;
-        for (int i = leaf.i1 - 1; i >= leaf.i0; --i)
-            if (!grid_node(i, leaf.j1)) return kErrStorage;
-        for (int j = leaf.j1 - 1; j > leaf.j0; --j)
-            if (!grid_node(leaf.i0, j)) return kErrStorage;
+        if (!boundary_nodes(leaf)) return kErrStorage;
         const bool plain = leaf.code == 1;
         if (!plain) {
-            for (int k = 0; k < set_.loops.size; ++k) {
-                const Loop& loop = set_.loops[k];
-                if (loop.u.size < 2) continue;
-                if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
-                    loop.vmin > vb_ + eps_)
-                    continue;
-                if (loop.index.nu == 0) {
-                    for (int i = 0; i < loop.u.size; ++i)
-                        if (!N_TESLPI(k, i)) return kErrStorage;
-                    continue;
-                }
-                // Only the segments near the cell, in loop order as above.
-                near_.clear();
-                bool stored = true;
-                for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
-                                  [&](int i) { stored = stored && near_.push(s_, i); });
-                if (!stored) return kErrStorage;
-                std::sort(near_.data, near_.data + near_.size);
-                const int* end = std::unique(near_.data, near_.data + near_.size);
-                for (const int* i = near_.data; i < end; ++i)
-                    if (!N_TESLPI(k, *i)) return kErrStorage;
-            }
-            const int rc = split_segments();
+            const int rc = clip_loops();
             if (rc) return rc;
         }
-        // Cell boundary pieces between consecutive boundary nodes.
+        if (!boundary_pieces()) return kErrStorage;
+        if (plain) return plain_face();
+        return faces();
+    }
+
+    // Boundary vertices from the corner grid, counter-clockwise.
+    bool boundary_nodes(const Leaf& leaf) {
+        for (int i = leaf.i0; i <= leaf.i1; ++i)
+            if (!grid_node(i, leaf.j0)) return false;
+        for (int j = leaf.j0 + 1; j <= leaf.j1; ++j)
+            if (!grid_node(leaf.i1, j)) return false;
+        for (int i = leaf.i1 - 1; i >= leaf.i0; --i)
+            if (!grid_node(i, leaf.j1)) return false;
+        for (int j = leaf.j1 - 1; j > leaf.j0; --j)
+            if (!grid_node(leaf.i0, j)) return false;
+        return true;
+    }
+
+    // The polygon pieces inside the cell, split into a planar graph.
+    int clip_loops() {
+        for (int k = 0; k < set_.loops.size; ++k) {
+            const Loop& loop = set_.loops[k];
+            if (loop.u.size < 2) continue;
+            if (loop.umax < ua_ - eps_ || loop.umin > ub_ + eps_ || loop.vmax < va_ - eps_ ||
+                loop.vmin > vb_ + eps_)
+                continue;
+            if (loop.index.nu == 0) {
+                for (int i = 0; i < loop.u.size; ++i)
+                    if (!N_TESLPI(k, i)) return kErrStorage;
+                continue;
+            }
+            // Only the segments near the cell, in loop order as above.
+            near_.clear();
+            bool stored = true;
+            for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
+                              [&](int i) { stored = stored && near_.push(s_, i); });
+            if (!stored) return kErrStorage;
+            std::sort(near_.data, near_.data + near_.size);
+            const int* end = std::unique(near_.data, near_.data + near_.size);
+            for (const int* i = near_.data; i < end; ++i)
+                if (!N_TESLPI(k, *i)) return kErrStorage;
+        }
+        return split_segments();
+    }
+
+    // Cell boundary pieces between consecutive boundary nodes, which are left
+    // in order_ sorted along the boundary. Returns false on storage failure.
+    bool boundary_pieces() {
         order_.clear();
         for (int i = 0; i < nodes_.size; ++i)
-            if (nodes_[i].s >= 0.0 && !order_.push(s_, i)) return kErrStorage;
+            if (nodes_[i].s >= 0.0 && !order_.push(s_, i)) return false;
         for (int x = 1; x < order_.size; ++x) {  // insertion sort: nearly sorted
             const int key = order_[x];
             int y = x - 1;
@@ -358,26 +380,25 @@ private:
             }
             order_[y + 1] = key;
         }
-        const int polygon_segs = segs_.size;
         for (int x = 0; x < order_.size; ++x) {
             const int a = order_[x], b = order_[(x + 1) % order_.size];
-            if (a != b && !segs_.push(s_, Seg{a, b})) return kErrStorage;
+            if (a != b && !segs_.push(s_, Seg{a, b})) return false;
         }
-        if (plain) {
-            // The whole cell lies in the region: one face, its boundary.
-            cycles_.clear();
-            cycle_nodes_.clear();
-            if (!cycle_start_.resize(s_, 0, 0)) return kErrStorage;
-            if (!cycle_start_.push(s_, 0)) return kErrStorage;
-            for (int x = 0; x < order_.size; ++x)
-                if (!cycle_nodes_.push(s_, order_[x])) return kErrStorage;
-            if (!cycle_start_.push(s_, cycle_nodes_.size)) return kErrStorage;
-            face_cycles_.clear();
-            if (!face_cycles_.push(s_, 0)) return kErrStorage;
-            return triangulate_face(true);
-        }
-        (void)polygon_segs;
-        return faces();
+        return true;
+    }
+
+    // The whole cell lies in the region: one face, its boundary.
+    int plain_face() {
+        cycles_.clear();
+        cycle_nodes_.clear();
+        if (!cycle_start_.resize(s_, 0, 0)) return kErrStorage;
+        if (!cycle_start_.push(s_, 0)) return kErrStorage;
+        for (int x = 0; x < order_.size; ++x)
+            if (!cycle_nodes_.push(s_, order_[x])) return kErrStorage;
+        if (!cycle_start_.push(s_, cycle_nodes_.size)) return kErrStorage;
+        face_cycles_.clear();
+        if (!face_cycles_.push(s_, 0)) return kErrStorage;
+        return triangulate_face(true);
     }
 
     bool grid_node(int i, int j) {
@@ -393,8 +414,15 @@ private:
     // node, drops pieces lying along the cell boundary and duplicates, so
     // that the segments form a planar graph.
     int split_segments() {
-        // Crossings between polygon pieces (touching or crossing loops).
         const int base = segs_.size;
+        if (!add_crossings(base)) return kErrStorage;
+        if (!split_at_nodes(base)) return kErrStorage;
+        return drop_boundary_and_repeats() ? 0 : kErrStorage;
+    }
+
+    // Adds a node where two of the first `base` polygon pieces cross (touching or
+    // crossing loops). Returns false on storage failure.
+    bool add_crossings(int base) {
         for (int x = 0; x < base; ++x) {
             for (int y = x + 1; y < base; ++y) {
                 const Node a = nodes_[segs_[x].a], b = nodes_[segs_[x].b];
@@ -404,10 +432,15 @@ private:
                 if (den == 0.0) continue;
                 const double t = cross(c.u - a.u, c.v - a.v, d.u - c.u, d.v - c.v) / den;
                 const double u = a.u + t * (b.u - a.u), v = a.v + t * (b.v - a.v);
-                if (add_node(u, v, -1) < 0) return kErrStorage;
+                if (add_node(u, v, -1) < 0) return false;
             }
         }
-        // Split every piece at the nodes lying on it.
+        return true;
+    }
+
+    // Splits each of the first `base` pieces at the nodes lying on it, into
+    // split_. Returns false on storage failure.
+    bool split_at_nodes(int base) {
         split_.clear();
         for (int x = 0; x < base; ++x) {
             const Seg sg = segs_[x];
@@ -419,31 +452,39 @@ private:
                 if (i == sg.a || i == sg.b) continue;
                 if (distance_inside_segment(nodes_[i], a, b) > eps_) continue;
                 const double t = ((nodes_[i].u - a.u) * du + (nodes_[i].v - a.v) * dv) / len2;
-                if (!params_.push(s_, t) || !param_nodes_.resize(s_, params_.size, 0))
-                    return kErrStorage;
+                if (!params_.push(s_, t) || !param_nodes_.resize(s_, params_.size, 0)) return false;
                 param_nodes_[params_.size - 1] = i;
             }
-            // Sort the nodes along the piece.
-            for (int p = 1; p < params_.size; ++p) {
-                const double t = params_[p];
-                const int n = param_nodes_[p];
-                int q = p - 1;
-                while (q >= 0 && params_[q] > t) {
-                    params_[q + 1] = params_[q];
-                    param_nodes_[q + 1] = param_nodes_[q];
-                    --q;
-                }
-                params_[q + 1] = t;
-                param_nodes_[q + 1] = n;
-            }
+            sort_params();
             int prev = sg.a;
             for (int p = 0; p <= params_.size; ++p) {
                 const int next = p < params_.size ? param_nodes_[p] : sg.b;
-                if (next != prev && !split_.push(s_, Seg{prev, next})) return kErrStorage;
+                if (next != prev && !split_.push(s_, Seg{prev, next})) return false;
                 prev = next;
             }
         }
-        // Keep pieces that are not along the boundary and not repeated.
+        return true;
+    }
+
+    // Sorts the nodes found on a piece along it (insertion sort, stable).
+    void sort_params() {
+        for (int p = 1; p < params_.size; ++p) {
+            const double t = params_[p];
+            const int n = param_nodes_[p];
+            int q = p - 1;
+            while (q >= 0 && params_[q] > t) {
+                params_[q + 1] = params_[q];
+                param_nodes_[q + 1] = param_nodes_[q];
+                --q;
+            }
+            params_[q + 1] = t;
+            param_nodes_[q + 1] = n;
+        }
+    }
+
+    // Keeps in segs_ the pieces of split_ that are not along the boundary and
+    // not repeated. Returns false on storage failure.
+    bool drop_boundary_and_repeats() {
         segs_.clear();
         for (int x = 0; x < split_.size; ++x) {
             const Seg sg = split_[x];
@@ -452,14 +493,42 @@ private:
             for (int y = 0; y < segs_.size && !repeated; ++y)
                 repeated = (segs_[y].a == sg.a && segs_[y].b == sg.b) ||
                            (segs_[y].a == sg.b && segs_[y].b == sg.a);
-            if (!repeated && !segs_.push(s_, sg)) return kErrStorage;
+            if (!repeated && !segs_.push(s_, sg)) return false;
         }
-        return 0;
+        return true;
     }
 
     // Traces the faces of the planar graph, triangulates each bounded face
     // and keeps those inside the trimmed region.
     int faces() {
+        int rc = build_half_edges();
+        if (rc) return rc;
+        rc = link_half_edges();
+        if (rc) return rc;
+        rc = trace_cycles();
+        if (rc) return rc;
+        // The most negative cycle runs around the cell boundary outside; other
+        // negative cycles bound components floating inside a face.
+        int outside = -1;
+        for (int c = 0; c < cycles_.size; ++c)
+            if (outside < 0 || cycles_[c] < cycles_[outside]) outside = c;
+        rc = assign_owners(outside);
+        if (rc) return rc;
+        for (int f = 0; f < cycles_.size; ++f) {
+            if (cycles_[f] <= 0.0) continue;
+            face_cycles_.clear();
+            if (!face_cycles_.push(s_, f)) return kErrStorage;
+            for (int c = 0; c < cycles_.size; ++c)
+                if (owner_[c] == f && !face_cycles_.push(s_, c)) return kErrStorage;
+            rc = triangulate_face(false);
+            if (rc) return rc;
+        }
+        return 0;
+    }
+
+    // Both half-edges of every segment, and the outgoing half-edges of every
+    // node sorted counter-clockwise.
+    int build_half_edges() {
         halves_.clear();
         for (int x = 0; x < segs_.size; ++x) {
             const Seg sg = segs_[x];
@@ -491,7 +560,11 @@ private:
                 out_[y + 1] = key;
             }
         }
-        // next(a->b) is the edge out of b just clockwise from b->a.
+        return 0;
+    }
+
+    // next(a->b) is the edge out of b just clockwise from b->a.
+    int link_half_edges() {
         for (int h = 0; h < halves_.size; ++h) {
             const int twin = h ^ 1;
             const int b = halves_[h].to;
@@ -502,7 +575,11 @@ private:
             const int prev = pos == out_start_[b] ? out_start_[b + 1] - 1 : pos - 1;
             halves_[h].next = out_[prev];
         }
-        // Cycles.
+        return 0;
+    }
+
+    // Follows the next links into cycles, with the signed area of each.
+    int trace_cycles() {
         cycle_start_.clear();
         cycle_nodes_.clear();
         cycles_.clear();
@@ -524,11 +601,11 @@ private:
             if (!cycle_start_.push(s_, cycle_nodes_.size) || !cycles_.push(s_, 0.5 * area))
                 return kErrStorage;
         }
-        // The most negative cycle runs around the cell boundary outside; other
-        // negative cycles bound components floating inside a face.
-        int outside = -1;
-        for (int c = 0; c < cycles_.size; ++c)
-            if (outside < 0 || cycles_[c] < cycles_[outside]) outside = c;
+        return 0;
+    }
+
+    // Gives every inner negative cycle the face it floats in, or -1.
+    int assign_owners(int outside) {
         // Connected parts of the graph: a component's outer cycle belongs to
         // the smallest face of another component around it.
         if (!part_.resize(s_, 0, 0) || !part_.resize(s_, nodes_.size, 0)) return kErrStorage;
@@ -551,15 +628,6 @@ private:
                 if (best < 0 || cycles_[f] < cycles_[best]) best = f;
             }
             owner_[c] = best;
-        }
-        for (int f = 0; f < cycles_.size; ++f) {
-            if (cycles_[f] <= 0.0) continue;
-            face_cycles_.clear();
-            if (!face_cycles_.push(s_, f)) return kErrStorage;
-            for (int c = 0; c < cycles_.size; ++c)
-                if (owner_[c] == f && !face_cycles_.push(s_, c)) return kErrStorage;
-            const int rc = triangulate_face(false);
-            if (rc) return rc;
         }
         return 0;
     }
@@ -605,69 +673,79 @@ private:
 
     // Whether the triangle (a, b, w) fits into the untriangulated region.
     bool valid(int a, int b, int w) const {
+        return fits_at_a(a, b, w) && fits_at_b(a, b, w) && fits_at_w(a, b, w) &&
+               clear_of_front(a, b, w);
+    }
+
+    // At a: w lies inside the sector that opens counter-clockwise from a->b.
+    bool fits_at_a(int a, int b, int w) const {
+        const double base = angle_of(a, b);
+        const double tw = ccw_turn(base, angle_of(a, w));
+        double lim = kTwoPi;
+        int lim_node = -1;
+        for (int x = 0; x < front_.size; ++x) {
+            if (front_[x].b != a) continue;
+            double t = ccw_turn(base, angle_of(a, front_[x].a));
+            if (t == 0.0) t = kTwoPi;
+            if (t < lim) {
+                lim = t;
+                lim_node = front_[x].a;
+            }
+        }
+        if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
+        return true;
+    }
+
+    // At b: w lies inside the sector that opens clockwise from b->a.
+    bool fits_at_b(int a, int b, int w) const {
+        const double base = angle_of(b, a);
+        const double tw = ccw_turn(angle_of(b, w), base);
+        double lim = kTwoPi;
+        int lim_node = -1;
+        for (int x = 0; x < front_.size; ++x) {
+            if (front_[x].a != b) continue;
+            double t = ccw_turn(angle_of(b, front_[x].b), base);
+            if (t == 0.0) t = kTwoPi;
+            if (t < lim) {
+                lim = t;
+                lim_node = front_[x].b;
+            }
+        }
+        if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
+        return true;
+    }
+
+    // At w: the wedge from w->a to w->b lies within one sector of w.
+    bool fits_at_w(int a, int b, int w) const {
+        const double wa = angle_of(w, a), wb = angle_of(w, b);
+        bool fits = false;
+        for (int x = 0; x < front_.size && !fits; ++x) {
+            if (front_[x].a != w) continue;
+            const int y = front_[x].b;
+            const double base = angle_of(w, y);
+            double lim = kTwoPi;
+            int lim_node = -1;
+            for (int z = 0; z < front_.size; ++z) {
+                if (front_[z].b != w) continue;
+                double t = ccw_turn(base, angle_of(w, front_[z].a));
+                if (t == 0.0) t = kTwoPi;
+                if (t < lim) {
+                    lim = t;
+                    lim_node = front_[z].a;
+                }
+            }
+            const double ta = a == y ? 0.0 : ccw_turn(base, wa);
+            double tb = b == lim_node ? lim : ccw_turn(base, wb);
+            if (b == y) tb = kTwoPi;  // w->b would close the sector backwards
+            fits = ta <= tb && tb <= lim;
+        }
+        return fits;
+    }
+
+    bool clear_of_front(int a, int b, int w) const {
         const Node& na = nodes_[a];
         const Node& nb = nodes_[b];
         const Node& nw = nodes_[w];
-        // At a: inside the sector that opens counter-clockwise from a->b.
-        {
-            const double base = angle_of(a, b);
-            const double tw = ccw_turn(base, angle_of(a, w));
-            double lim = kTwoPi;
-            int lim_node = -1;
-            for (int x = 0; x < front_.size; ++x) {
-                if (front_[x].b != a) continue;
-                double t = ccw_turn(base, angle_of(a, front_[x].a));
-                if (t == 0.0) t = kTwoPi;
-                if (t < lim) {
-                    lim = t;
-                    lim_node = front_[x].a;
-                }
-            }
-            if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
-        }
-        // At b: inside the sector that opens clockwise from b->a.
-        {
-            const double base = angle_of(b, a);
-            const double tw = ccw_turn(angle_of(b, w), base);
-            double lim = kTwoPi;
-            int lim_node = -1;
-            for (int x = 0; x < front_.size; ++x) {
-                if (front_[x].a != b) continue;
-                double t = ccw_turn(angle_of(b, front_[x].b), base);
-                if (t == 0.0) t = kTwoPi;
-                if (t < lim) {
-                    lim = t;
-                    lim_node = front_[x].b;
-                }
-            }
-            if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
-        }
-        // At w: the wedge from w->a to w->b within one sector of w.
-        {
-            const double wa = angle_of(w, a), wb = angle_of(w, b);
-            bool fits = false;
-            for (int x = 0; x < front_.size && !fits; ++x) {
-                if (front_[x].a != w) continue;
-                const int y = front_[x].b;
-                const double base = angle_of(w, y);
-                double lim = kTwoPi;
-                int lim_node = -1;
-                for (int z = 0; z < front_.size; ++z) {
-                    if (front_[z].b != w) continue;
-                    double t = ccw_turn(base, angle_of(w, front_[z].a));
-                    if (t == 0.0) t = kTwoPi;
-                    if (t < lim) {
-                        lim = t;
-                        lim_node = front_[z].a;
-                    }
-                }
-                const double ta = a == y ? 0.0 : ccw_turn(base, wa);
-                double tb = b == lim_node ? lim : ccw_turn(base, wb);
-                if (b == y) tb = kTwoPi;  // w->b would close the sector backwards
-                fits = ta <= tb && tb <= lim;
-            }
-            if (!fits) return false;
-        }
         // No front edge crosses the new edges, no front node lies on them or
         // inside the triangle. The piece is a face of the cell cut by the
         // trim polygons, so every trim edge it touches is on its front until
@@ -696,16 +774,43 @@ private:
         front_.clear();
         if (!degree_.resize(s_, 0, 0) || !degree_.resize(s_, nodes_.size, 0)) return kErrStorage;
         int boundary = 0;
+        if (!seed_front(boundary)) return kErrStorage;
+        const int first_tri = local_.size;
+        const int rc = advance_front(boundary);
+        if (rc) return rc;
+        if (!keep && local_.size > first_tri) keep = face_inside(first_tri);
+        if (keep) {
+            for (int t = first_tri; t < local_.size; ++t) {
+                const Tri& lt = local_[t];
+                const int va = nodes_[lt.a].vertex, vb = nodes_[lt.b].vertex,
+                          vc = nodes_[lt.c].vertex;
+                if (va == vb || vb == vc || va == vc) return kErrDegenerate;
+                if (!tris_.push(s_,
+                                Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex, nodes_[lt.c].vertex}))
+                    return kErrStorage;
+            }
+        }
+        local_.size = first_tri;
+        return 0;
+    }
+
+    // The front starts as the edges of the face's cycles; `boundary` counts
+    // them. Returns false on storage failure.
+    bool seed_front(int& boundary) {
         for (int x = 0; x < face_cycles_.size; ++x) {
             const int c = face_cycles_[x];
             const int b = cycle_start_[c], e = cycle_start_[c + 1];
             for (int i = b; i < e; ++i) {
                 const int p = cycle_nodes_[i], q = cycle_nodes_[i + 1 < e ? i + 1 : b];
-                if (p != q && !add_front(p, q)) return kErrStorage;
+                if (p != q && !add_front(p, q)) return false;
                 ++boundary;
             }
         }
-        const int first_tri = local_.size;
+        return true;
+    }
+
+    // Adds triangles to local_ until the front is closed.
+    int advance_front(int boundary) {
         // Every triangle takes one boundary edge or joins two front parts, so
         // the count is bounded; more means the front went wrong.
         int budget = 4 * boundary + 16;
@@ -736,39 +841,28 @@ private:
             else if (!add_front(w, b))
                 return kErrStorage;
         }
-        if (!keep && local_.size > first_tri) {
-            // The face lies wholly on one side of every polygon, so the
-            // centre of its largest triangle tells which.
-            int best = first_tri;
-            double best_area = -1.0;
-            for (int t = first_tri; t < local_.size; ++t) {
-                const Node& a = nodes_[local_[t].a];
-                const Node& b = nodes_[local_[t].b];
-                const Node& c = nodes_[local_[t].c];
-                const double ar = cross(b.u - a.u, b.v - a.v, c.u - a.u, c.v - a.v);
-                if (ar > best_area) {
-                    best_area = ar;
-                    best = t;
-                }
-            }
-            const Node& a = nodes_[local_[best].a];
-            const Node& b = nodes_[local_[best].b];
-            const Node& c = nodes_[local_[best].c];
-            keep = inside_region(set_, (a.u + b.u + c.u) / 3.0, (a.v + b.v + c.v) / 3.0);
-        }
-        if (keep) {
-            for (int t = first_tri; t < local_.size; ++t) {
-                const Tri& lt = local_[t];
-                const int va = nodes_[lt.a].vertex, vb = nodes_[lt.b].vertex,
-                          vc = nodes_[lt.c].vertex;
-                if (va == vb || vb == vc || va == vc) return kErrDegenerate;
-                if (!tris_.push(s_,
-                                Tri{nodes_[lt.a].vertex, nodes_[lt.b].vertex, nodes_[lt.c].vertex}))
-                    return kErrStorage;
-            }
-        }
-        local_.size = first_tri;
         return 0;
+    }
+
+    // The face lies wholly on one side of every polygon, so the centre of its
+    // largest triangle tells which.
+    bool face_inside(int first_tri) const {
+        int best = first_tri;
+        double best_area = -1.0;
+        for (int t = first_tri; t < local_.size; ++t) {
+            const Node& a = nodes_[local_[t].a];
+            const Node& b = nodes_[local_[t].b];
+            const Node& c = nodes_[local_[t].c];
+            const double ar = cross(b.u - a.u, b.v - a.v, c.u - a.u, c.v - a.v);
+            if (ar > best_area) {
+                best_area = ar;
+                best = t;
+            }
+        }
+        const Node& a = nodes_[local_[best].a];
+        const Node& b = nodes_[local_[best].b];
+        const Node& c = nodes_[local_[best].c];
+        return inside_region(set_, (a.u + b.u + c.u) / 3.0, (a.v + b.v + c.v) / 3.0);
     }
 
     // The front node that sees a->b under the largest angle and whose
