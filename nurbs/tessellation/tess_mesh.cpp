@@ -678,41 +678,33 @@ private:
     }
 
     // At a: w lies inside the sector that opens counter-clockwise from a->b.
-    bool fits_at_a(int a, int b, int w) const {
-        const double base = angle_of(a, b);
-        const double tw = ccw_turn(base, angle_of(a, w));
-        double lim = kTwoPi;
-        int lim_node = -1;
-        for (int x = 0; x < front_.size; ++x) {
-            if (front_[x].b != a) continue;
-            double t = ccw_turn(base, angle_of(a, front_[x].a));
-            if (t == 0.0) t = kTwoPi;
-            if (t < lim) {
-                lim = t;
-                lim_node = front_[x].a;
-            }
-        }
-        if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
-        return true;
-    }
+    bool fits_at_a(int a, int b, int w) const { return fits_at_end(a, b, w, true); }
 
     // At b: w lies inside the sector that opens clockwise from b->a.
-    bool fits_at_b(int a, int b, int w) const {
-        const double base = angle_of(b, a);
-        const double tw = ccw_turn(angle_of(b, w), base);
+    bool fits_at_b(int a, int b, int w) const { return fits_at_end(b, a, w, false); }
+
+    // The sector at `end` is bounded by end->other and by the nearest front
+    // edge turning from it: counter-clockwise over edges ending at `end` when
+    // `ccw`, clockwise over edges starting there otherwise.
+    bool fits_at_end(int end, int other, int w, bool ccw) const {
+        const double base = angle_of(end, other);
+        auto turn = [&](int to) {
+            return ccw ? ccw_turn(base, angle_of(end, to)) : ccw_turn(angle_of(end, to), base);
+        };
+        const double tw = turn(w);
         double lim = kTwoPi;
         int lim_node = -1;
         for (int x = 0; x < front_.size; ++x) {
-            if (front_[x].a != b) continue;
-            double t = ccw_turn(angle_of(b, front_[x].b), base);
+            if ((ccw ? front_[x].b : front_[x].a) != end) continue;
+            const int next = ccw ? front_[x].a : front_[x].b;
+            double t = turn(next);
             if (t == 0.0) t = kTwoPi;
             if (t < lim) {
                 lim = t;
-                lim_node = front_[x].b;
+                lim_node = next;
             }
         }
-        if (!(tw < lim || (tw == lim && lim_node == w)) || tw == 0.0) return false;
-        return true;
+        return (tw < lim || (tw == lim && lim_node == w)) && !(tw == 0.0);
     }
 
     // At w: the wedge from w->a to w->b lies within one sector of w.

@@ -300,25 +300,24 @@ double off_plane(const ControlNet& net, const Point3& centre, const Point3& norm
 // whichever spread more over the plane on average.
 int spread_direction(const ControlNet& net, const Point3& centre, const Point3& normal) {
     const int n = net.n, m = net.m;
-    double spread_u = 0.0, spread_v = 0.0;
-    for (int j = 0; j <= m; ++j) {
-        double lo = DBL_MAX, hi = -DBL_MAX;
-        for (int i = 0; i <= n; ++i) {
-            const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
-            lo = std::fmin(lo, d);
-            hi = std::fmax(hi, d);
+    // The mean over the rows (along u) or the columns (along v) of how far the
+    // points of one spread across the plane.
+    auto mean_spread = [&](bool along_u) {
+        const int lines = along_u ? m : n, points = along_u ? n : m;
+        double spread = 0.0;
+        for (int line = 0; line <= lines; ++line) {
+            double lo = DBL_MAX, hi = -DBL_MAX;
+            for (int k = 0; k <= points; ++k) {
+                const Point3 p = along_u ? net_point(net, k, line) : net_point(net, line, k);
+                const double d = vec_dot(vec_sub(p, centre), normal);
+                lo = std::fmin(lo, d);
+                hi = std::fmax(hi, d);
+            }
+            spread += (hi - lo) / (lines + 1);
         }
-        spread_u += (hi - lo) / (m + 1);
-    }
-    for (int i = 0; i <= n; ++i) {
-        double lo = DBL_MAX, hi = -DBL_MAX;
-        for (int j = 0; j <= m; ++j) {
-            const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
-            lo = std::fmin(lo, d);
-            hi = std::fmax(hi, d);
-        }
-        spread_v += (hi - lo) / (n + 1);
-    }
+        return spread;
+    };
+    const double spread_u = mean_spread(true), spread_v = mean_spread(false);
     return spread_u > spread_v ? 2 : 1;
 }
 
