@@ -13,9 +13,7 @@
 #include <BRep_Tool.hxx>
 #include <GeomConvert.hxx>
 #include <Geom_SphericalSurface.hxx>
-#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Wire.hxx>
 #include <gp_Circ.hxx>
@@ -24,7 +22,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
-#include <tuple>
 
 #include "bench/occt_export.h"
 #include "bench/occt_measure.h"
@@ -34,39 +31,6 @@
 
 namespace occt_bench {
 namespace {
-
-TEST(OcctMeasure, EdgesOfSmallMeshes) {
-    struct Case {
-        const char* what;
-        std::vector<std::array<int, 3>> triangles;
-        size_t open, all;
-    } cases[] = {
-        {"one triangle", {{0, 1, 2}}, 3, 3},
-        {"square of two", {{0, 1, 2}, {0, 2, 3}}, 4, 5},
-        {"tetrahedron", {{0, 1, 2}, {0, 3, 1}, {1, 3, 2}, {2, 3, 0}}, 0, 6},
-        {"strip of three", {{0, 1, 2}, {1, 3, 2}, {2, 3, 4}}, 5, 7},
-    };
-    for (const Case& c : cases) {
-        Mesh mesh;
-        mesh.nodes.resize(5);
-        mesh.triangles = c.triangles;
-        EXPECT_EQ(open_edges(mesh).size(), c.open) << c.what;
-        EXPECT_EQ(all_edges(mesh).size(), c.all) << c.what;
-    }
-}
-
-TEST(OcctMeasure, SegmentDistance) {
-    const gp_Pnt a(0, 0, 0), b(4, 0, 0);
-    struct Case {
-        gp_Pnt p, a, b;
-        double expected;
-    } cases[] = {
-        {{2, 3, 0}, a, b, 3}, {{-3, 4, 0}, a, b, 5},
-        {{7, 0, 4}, a, b, 5}, {{1, 1, 1}, a, a, std::sqrt(3.0)},
-        {{2, 0, 0}, a, b, 0},
-    };
-    for (const Case& c : cases) EXPECT_NEAR(segment_distance(c.p, c.a, c.b), c.expected, 1e-12);
-}
 
 TEST(OcctMeasure, SurfaceDistanceOnARationalSphere) {
     const double r = 10;
@@ -85,24 +49,6 @@ TEST(OcctMeasure, SurfaceDistanceOnARationalSphere) {
                 EXPECT_NEAR(probe.distance(p), std::abs(offset), 1e-7)
                     << lat << " " << lon << " " << offset;
             }
-}
-
-TEST(OcctMeasure, CoveredAreaFollowsTheSurface) {
-    // One triangle spanning an octant of the unit sphere: its flat area is
-    // sqrt(3)/2, the octant's pi/2; the covered area must lie between and
-    // closer to the octant.
-    const Handle(Geom_Surface) sphere =
-        GeomConvert::SurfaceToBSplineSurface(new Geom_SphericalSurface(gp_Ax3(), 1));
-    double u0, u1, v0, v1;
-    sphere->Bounds(u0, u1, v0, v1);
-    const SurfaceProbe probe(sphere, u0, u1, v0, v1);
-    const TopoDS_Face square = BRepBuilderAPI_MakeFace(gp_Pln(), -5, 5, -5, 5).Face();
-    Mesh mesh;
-    mesh.nodes = {gp_Pnt(1, 0, 0), gp_Pnt(0, 1, 0), gp_Pnt(0, 0, 1)};
-    mesh.triangles = {{0, 1, 2}};
-    const double area = measure(mesh, probe, EdgeProbe(square, 1e-3)).area;
-    EXPECT_GT(area, 0.5 * (std::sqrt(3.0) / 2 + M_PI / 2));
-    EXPECT_LT(area, M_PI / 2);
 }
 
 TEST(OcctMeasure, DistanceToTheEdgesOfAFace) {
@@ -141,33 +87,46 @@ TEST(OcctMeasure, HalfASquareShowsItsGap) {
     EXPECT_NEAR(q.boundary, 0.25, 1e-9);
 }
 
-// Every exported loop is closed, its curves run over [0, 1] and its ends
-// land on the face's vertices.
-TEST(OcctMeasure, ExportedLoopsFollowTheFace) {
+TEST(OcctMeshers, WeldJoinsCornersThatShareTheirParameters) {
+    // Two triangles of the unit square sharing the diagonal (0,0)-(1,1).
+    const std::vector<double> corners = {
+        0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0,  //
+        0, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 1, 0, 1, 0,
+    };
+    const Mesh mesh = weld(corners);
+    ASSERT_EQ(mesh.nodes.size(), 4u);
+    ASSERT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(open_edges(mesh).size(), 4u);
+    EXPECT_EQ(mesh.nodes[mesh.triangles[1][2]].Y(), 1.0);
+}
+
+// Every exported face as the comparison runs it, on the plate with a round
+// hole (top and bottom faces: 200 - 9 pi) and a sphere (64 pi): its loops are
+// closed, run over [0, 1] and end on the face's vertices; both meshers cover
+// the faces of known area.
+TEST(OcctMeshers, ExportedFacesAndBothMeshers) {
+    ComponentServices host{};
+    host.table_version = 2;
+    host.allocate = [](size_t n) { return std::malloc(n); };
+    host.release = [](void* p) { std::free(p); };
+    ASSERT_TRUE(component_client_init(&host));
     const TopoDS_Shape plate = BRepAlgoAPI_Cut(
         BRepPrimAPI_MakeBox(20, 10, 2).Shape(),
         BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, -1), gp::DZ()), 3, 4).Shape());
-    const TopoDS_Shape shapes[] = {
-        BRepBuilderAPI_NurbsConvert(plate).Shape(),
-        BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeSphere(4).Shape()).Shape()};
-    int with_hole = 0;
-    for (const TopoDS_Shape& shape : shapes)
+    const double d = 0.08;
+    int meshed = 0;
+    for (const auto& [shape, area] :
+         {std::pair{BRepBuilderAPI_NurbsConvert(plate).Shape(), 200 - 9 * M_PI},
+          std::pair{BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeSphere(4).Shape()).Shape(),
+                    64 * M_PI}})
         for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
             const TopoDS_Face face = TopoDS::Face(ex.Current());
             FaceRecord record;
             std::string why;
             ASSERT_TRUE(record.build(face, why)) << why;
-            const TrimmedSurfaceDesc& d = *record.get();
-            with_hole += d.inner_count;
-            // Clamped: the first and last `order` knots repeat.
-            for (const auto& [knots, n, order] : {std::tuple{d.u_knots, d.u_knot_count, d.u_order},
-                                                  std::tuple{d.v_knots, d.v_knot_count, d.v_order}})
-                for (int i = 1; i < order; ++i) {
-                    EXPECT_EQ(knots[i], knots[0]);
-                    EXPECT_EQ(knots[n - 1 - i], knots[n - 1]);
-                }
-            std::vector<TrimLoopDesc> loops{{d.outer_count, d.outer_curves}};
-            loops.insert(loops.end(), d.inner_loops, d.inner_loops + d.inner_count);
+            const TrimmedSurfaceDesc& desc = *record.get();
+            std::vector<TrimLoopDesc> loops{{desc.outer_count, desc.outer_curves}};
+            loops.insert(loops.end(), desc.inner_loops, desc.inner_loops + desc.inner_count);
             for (const TrimLoopDesc& loop : loops)
                 for (int i = 0; i < loop.count; ++i) {
                     const CurveDesc& c = loop.curves[i];
@@ -183,46 +142,7 @@ TEST(OcctMeasure, ExportedLoopsFollowTheFace) {
                             nearest, end.Distance(BRep_Tool::Pnt(TopoDS::Vertex(v.Current()))));
                     EXPECT_LT(nearest, 1e-6);
                 }
-        }
-    EXPECT_EQ(with_hole, 2);  // the hole shows in the top and the bottom face
-}
-
-TEST(OcctMeshers, WeldJoinsCornersThatShareTheirParameters) {
-    // Two triangles of the unit square sharing the diagonal (0,0)-(1,1).
-    const std::vector<double> corners = {
-        0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0,  //
-        0, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 1, 0, 1, 0,
-    };
-    const Mesh mesh = weld(corners);
-    ASSERT_EQ(mesh.nodes.size(), 4u);
-    ASSERT_EQ(mesh.triangles.size(), 2u);
-    EXPECT_EQ(open_edges(mesh).size(), 4u);
-    EXPECT_EQ(mesh.nodes[mesh.triangles[1][2]].Y(), 1.0);
-}
-
-// Both meshers, as the comparison runs them, on faces of known area: the
-// plate's faces with the round hole (200 - 9 pi) and a sphere (64 pi).
-TEST(OcctMeshers, BothMeshersCoverFacesOfKnownArea) {
-    ComponentServices host{};
-    host.table_version = 2;
-    host.allocate = [](size_t n) { return std::malloc(n); };
-    host.release = [](void* p) { std::free(p); };
-    ASSERT_TRUE(component_client_init(&host));
-    const TopoDS_Shape plate = BRepAlgoAPI_Cut(
-        BRepPrimAPI_MakeBox(20, 10, 2).Shape(),
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, -1), gp::DZ()), 3, 4).Shape());
-    const double d = 0.08;
-    int checked = 0;
-    for (const auto& [shape, area] :
-         {std::pair{BRepBuilderAPI_NurbsConvert(plate).Shape(), 200 - 9 * M_PI},
-          std::pair{BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeSphere(4).Shape()).Shape(),
-                    64 * M_PI}})
-        for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
-            const TopoDS_Face face = TopoDS::Face(ex.Current());
-            FaceRecord record;
-            std::string why;
-            ASSERT_TRUE(record.build(face, why)) << why;
-            if (area < 200 && record.get()->inner_count != 1) continue;
+            if (area < 200 && desc.inner_count != 1) continue;
             double u0, u1, v0, v1;
             BRepTools::UVBounds(face, u0, u1, v0, v1);
             const SurfaceProbe surface(BRep_Tool::Surface(face), u0, u1, v0, v1);
@@ -236,26 +156,11 @@ TEST(OcctMeshers, BothMeshersCoverFacesOfKnownArea) {
                 EXPECT_LE(q.deviation, 1.5 * d) << mesher;
                 EXPECT_LE(q.boundary, d) << mesher;
                 EXPECT_NEAR(q.area / area, 1, 0.01) << mesher;
-                ++checked;
+                ++meshed;
             }
         }
     component_client_shutdown();
-    EXPECT_EQ(checked, 6);
-}
-
-TEST(OcctMeasure, SphereEdgesAreTheSeamAndThePoles) {
-    // The sphere's face is bounded by its seam meridian (y = 0, x >= 0) and
-    // the two poles: (0, r, 0) lies r sqrt 2 from all of them.
-    const double r = 4;
-    const TopoDS_Shape sphere =
-        BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeSphere(r).Shape()).Shape();
-    const EdgeProbe edges(TopoDS::Face(TopExp_Explorer(sphere, TopAbs_FACE).Current()), 1e-5);
-    struct Case {
-        gp_Pnt p;
-        double expected;
-    } cases[] = {
-        {{0, 0, r}, 0}, {{0, 0, -r - 1}, 1}, {{r, 0, 0}, 0}, {{0, r, 0}, r * std::sqrt(2.0)}};
-    for (const Case& c : cases) EXPECT_NEAR(edges.distance(c.p), c.expected, 1e-4);
+    EXPECT_EQ(meshed, 6);  // the hole shows in the top and the bottom face
 }
 
 TEST(OcctReport, GoalsAndTotals) {
