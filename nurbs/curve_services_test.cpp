@@ -44,11 +44,7 @@ TEST_F(CurveServices, CreateEvaluateDestroy) {
     for (const Case& c : cases) {
         double point[3] = {-7, -7, -7};
         EXPECT_EQ(ruvane_evaluate_nurbs_curve(&handle, c.u, point), c.ok) << c.u;
-        if (c.ok) {
-            EXPECT_DOUBLE_EQ(point[0], c.x) << c.u;
-            EXPECT_DOUBLE_EQ(point[1], c.y) << c.u;
-            EXPECT_EQ(point[2], 0.0) << c.u;
-        }
+        EXPECT_TRUE(!c.ok || std::hypot(point[0] - c.x, point[1] - c.y, point[2]) < 1e-15) << c.u;
     }
     EXPECT_TRUE(ruvane_destroy_nurbs_curve(&handle));
     EXPECT_EQ(handle, nullptr);
@@ -180,9 +176,7 @@ TEST(RuvaneLibrary, LoadsAndServesCurvesThroughTheHost) {
     EXPECT_GT(sx::testing::counters().live, live);
     double point[3];
     ASSERT_TRUE(evaluate(&handle, 0.5, point));
-    EXPECT_DOUBLE_EQ(point[0], 1.0);
-    EXPECT_DOUBLE_EQ(point[1], 0.5);
-    EXPECT_EQ(point[2], 0.0);
+    EXPECT_LT(std::hypot(point[0] - 1.0, point[1] - 0.5, point[2]), 1e-15);
     EXPECT_FALSE(evaluate(&handle, 1.0000001, point));
     EXPECT_TRUE(destroy(&handle));
     EXPECT_EQ(handle, nullptr);
