@@ -71,10 +71,12 @@ inline bool point_in(const std::vector<Poly>& loops, P2 p) {
     return in;
 }
 
+inline double dist(P2 a, P2 b) { return std::hypot(a.u - b.u, a.v - b.v); }
+
 inline double seg_distance(P2 p, P2 a, P2 b) {
     const double du = b.u - a.u, dv = b.v - a.v, l2 = du * du + dv * dv;
-    double t = l2 > 0 ? ((p.u - a.u) * du + (p.v - a.v) * dv) / l2 : 0.0;
-    t = std::clamp(t, 0.0, 1.0);
+    const double t =
+        l2 > 0 ? std::clamp(((p.u - a.u) * du + (p.v - a.v) * dv) / l2, 0.0, 1.0) : 0.0;
     return std::hypot(p.u - a.u - t * du, p.v - a.v - t * dv);
 }
 
@@ -96,140 +98,104 @@ inline double region_area(const std::vector<Poly>& loops, const Options& o) {
     return area;
 }
 
+template <class... T>
+std::string text(const T&... x) {
+    std::ostringstream s;
+    s.precision(12);
+    (s << ... << x);
+    return s.str();
+}
+
 // Returns an empty text when every property holds, else the first failures.
 inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Options& o) {
-    std::ostringstream err;
+    std::string err;
     int failures = 0;
     auto fail = [&](const std::string& what) {
-        if (failures++ < 5) err << what << "\n";
+        if (failures++ < 5) err += what + "\n";
     };
-    const double scale = std::max(o.lu, o.lv);
     std::map<std::pair<int, int>, int> directed;
+    std::vector<std::vector<int>> adjacent(m.vertex.size());
     double area = 0;
     for (size_t t = 0; t < m.tri.size(); ++t) {
         const auto& tr = m.tri[t];
         for (int k = 0; k < 3; ++k)
-            if (tr[k] < 0 || tr[k] >= static_cast<int>(m.vertex.size())) {
-                fail("triangle with a bad vertex index");
-                return err.str();
-            }
+            if (tr[k] < 0 || tr[k] >= static_cast<int>(m.vertex.size()))
+                return "triangle with a bad vertex index";
         const P2 a = m.vertex[tr[0]], b = m.vertex[tr[1]], c = m.vertex[tr[2]];
-        const double ar = 0.5 * cross(a, b, c);
-        double longest = 0;
-        for (int k = 0; k < 3; ++k) {
-            const P2 p = m.vertex[tr[k]], q = m.vertex[tr[(k + 1) % 3]];
-            longest = std::max(longest, std::hypot(q.u - p.u, q.v - p.v));
-        }
-        if (!(ar > 1e-13 * longest * longest)) {
-            std::ostringstream s;
-            s << "triangle " << t << " has area " << ar << " (not counter-clockwise or zero)";
-            fail(s.str());
-        }
+        const double ar = 0.5 * cross(a, b, c),
+                     longest = std::max({dist(a, b), dist(b, c), dist(c, a)});
+        if (!(ar > 1e-13 * longest * longest))
+            fail(text("triangle ", t, " has area ", ar, " (not counter-clockwise or zero)"));
         area += ar;
         const P2 g{(a.u + b.u + c.u) / 3, (a.v + b.v + c.v) / 3};
-        if (!point_in(loops, g)) {
-            std::ostringstream s;
-            s << "triangle " << t << " centroid (" << g.u << ", " << g.v << ") outside the region";
-            fail(s.str());
-        }
+        if (!point_in(loops, g))
+            fail(text("triangle ", t, " centroid (", g.u, ", ", g.v, ") outside the region"));
         if (g.u < -o.tol || g.u > o.lu + o.tol || g.v < -o.tol || g.v > o.lv + o.tol)
             fail("triangle outside the domain");
-        for (int k = 0; k < 3; ++k)
+        for (int k = 0; k < 3; ++k) {
             if (++directed[{tr[k], tr[(k + 1) % 3]}] > 1)
                 fail("an edge has two triangles on one side");
+            adjacent[tr[k]].push_back(tr[(k + 1) % 3]);
+            adjacent[tr[(k + 1) % 3]].push_back(tr[k]);
+        }
     }
-    const double expected = region_area(loops, o);
+    const double expected = region_area(loops, o), scale = std::max(o.lu, o.lv);
     if (o.check_area && std::fabs(area - expected) >
-                            o.area_rel * std::max(expected, 1e-300) + 1e-12 * scale * scale) {
-        std::ostringstream s;
-        s.precision(12);
-        s << "mesh area " << area << " differs from the region's " << expected;
-        fail(s.str());
-    }
+                            o.area_rel * std::max(expected, 1e-300) + 1e-12 * scale * scale)
+        fail(text("mesh area ", area, " differs from the region's ", expected));
     // Edges with a triangle on one side only must lie on a polygon or on the
     // domain boundary: anything else is a gap or a T-junction.
     for (const auto& [e, n] : directed) {
-        (void)n;
         if (directed.count({e.second, e.first})) continue;
-        const P2 a = m.vertex[e.first], b = m.vertex[e.second];
-        const P2 mid{(a.u + b.u) / 2, (a.v + b.v) / 2};
+        const P2 mid{(m.vertex[e.first].u + m.vertex[e.second].u) / 2,
+                     (m.vertex[e.first].v + m.vertex[e.second].v) / 2};
         bool ok = std::fabs(mid.u) <= o.tol || std::fabs(mid.u - o.lu) <= o.tol ||
                   std::fabs(mid.v) <= o.tol || std::fabs(mid.v - o.lv) <= o.tol;
         for (size_t k = 0; k < loops.size() && !ok; ++k)
             for (size_t i = 0, j = loops[k].size() - 1; i < loops[k].size() && !ok; j = i++)
                 ok = seg_distance(mid, loops[k][j], loops[k][i]) <= o.tol;
-        if (!ok) {
-            std::ostringstream s;
-            s << "open edge " << e.first << "-" << e.second << " at (" << mid.u << ", " << mid.v
-              << ") lies on no trim edge: a crack";
-            fail(s.str());
-        }
+        if (!ok)
+            fail(text("open edge ", e.first, "-", e.second, " at (", mid.u, ", ", mid.v,
+                      ") lies on no trim edge: a crack"));
     }
-    // Every trim edge inside the domain is a chain of mesh edges.
-    std::vector<char> used(m.vertex.size(), 0);
-    std::vector<std::vector<int>> adjacent(m.vertex.size());
-    for (const auto& tr : m.tri)
-        for (int k = 0; k < 3; ++k) {
-            used[tr[k]] = 1;
-            adjacent[tr[k]].push_back(tr[(k + 1) % 3]);
-            adjacent[tr[(k + 1) % 3]].push_back(tr[k]);
-        }
-    for (size_t k = 0; k < loops.size(); ++k) {
-        const Poly& l = loops[k];
-        for (size_t i = 0; i < l.size(); ++i) {
-            // The part of the edge inside the domain.
-            const Poly piece = clip_to_box({l[i], l[(i + 1) % l.size()]}, 0, o.lu, 0, o.lv);
+    // Every trim edge inside the domain is a chain of mesh edges: a path from
+    // the vertex at one end to the one at the other, keeping within tol of it.
+    auto nearest = [&](P2 p) {
+        int best = -1;
+        double d = o.tol;
+        for (size_t x = 0; x < m.vertex.size(); ++x)
+            if (!adjacent[x].empty() && dist(m.vertex[x], p) <= d)
+                d = dist(m.vertex[x], p), best = static_cast<int>(x);
+        return best;
+    };
+    for (size_t k = 0; k < loops.size(); ++k)
+        for (size_t i = 0; i < loops[k].size(); ++i) {
+            const Poly piece =
+                clip_to_box({loops[k][i], loops[k][(i + 1) % loops[k].size()]}, 0, o.lu, 0, o.lv);
             if (piece.empty()) continue;
-            const P2 ca = piece[0];
-            P2 cb = ca;
+            P2 ca = piece[0], cb = ca;
             for (P2 p : piece)
-                if (std::hypot(p.u - ca.u, p.v - ca.v) > std::hypot(cb.u - ca.u, cb.v - ca.v))
-                    cb = p;
-            if (std::hypot(cb.u - ca.u, cb.v - ca.v) <= 10 * o.tol) continue;
-            // A path of mesh edges from one end to the other that keeps
-            // within tol of the trim edge.
-            const P2 ends[2] = {ca, cb};
-            int endv[2] = {-1, -1};
-            for (int e = 0; e < 2; ++e) {
-                double best = o.tol;
-                for (size_t x = 0; x < m.vertex.size(); ++x) {
-                    if (!used[x]) continue;
-                    const double d =
-                        std::hypot(m.vertex[x].u - ends[e].u, m.vertex[x].v - ends[e].v);
-                    if (d <= best) {
-                        best = d;
-                        endv[e] = static_cast<int>(x);
-                    }
-                }
+                if (dist(p, ca) > dist(cb, ca)) cb = p;
+            if (dist(ca, cb) <= 10 * o.tol) continue;
+            const int from = nearest(ca), to = nearest(cb);
+            std::vector<int> stack;
+            if (from >= 0 && to >= 0) stack.push_back(from);
+            std::vector<char> seen(m.vertex.size(), 0);
+            bool reached = false;
+            while (!stack.empty() && !reached) {
+                const int x = stack.back();
+                stack.pop_back();
+                reached = x == to;
+                for (int y : adjacent[x])
+                    if (!seen[y] && seg_distance(m.vertex[y], ca, cb) <= o.tol)
+                        seen[y] = 1, stack.push_back(y);
             }
-            bool ok = endv[0] >= 0 && endv[1] >= 0;
-            if (ok) {
-                std::vector<int> stack{endv[0]};
-                std::vector<char> seen(m.vertex.size(), 0);
-                seen[endv[0]] = 1;
-                bool reached = endv[0] == endv[1];
-                while (!stack.empty() && !reached) {
-                    const int x = stack.back();
-                    stack.pop_back();
-                    for (int y : adjacent[x]) {
-                        if (seen[y] || seg_distance(m.vertex[y], ca, cb) > o.tol) continue;
-                        seen[y] = 1;
-                        if (y == endv[1]) reached = true;
-                        stack.push_back(y);
-                    }
-                }
-                ok = reached;
-            }
-            if (!ok) {
-                std::ostringstream s;
-                s << "trim edge " << k << ":" << i << " (" << ca.u << ", " << ca.v << ")-(" << cb.u
-                  << ", " << cb.v << ") is not a chain of mesh edges";
-                fail(s.str());
-            }
+            if (!reached)
+                fail(text("trim edge ", k, ":", i, " (", ca.u, ", ", ca.v, ")-(", cb.u, ", ", cb.v,
+                          ") is not a chain of mesh edges"));
         }
-    }
-    if (failures > 5) err << "... " << failures << " failures in all\n";
-    return err.str();
+    if (failures > 5) err += text("... ", failures, " failures in all\n");
+    return err;
 }
 
 }  // namespace mesh_check
