@@ -1,6 +1,6 @@
 // The driver and the front end on fixed examples: statuses, the tolerance
-// limits, coverage and normals at poles, the polygons of boundary loops and
-// of trimmed edges, orientation, and storage failures at every allocation.
+// limits, coverage and normals at poles, the polygons of trimmed edges, and
+// storage failures at every allocation.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,15 +124,14 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
         }
     corner.outer = rectangle(0, 0, 1, 1, true);
     cases.push_back({"filleted corner", corner, 0.002, 0.01, 0, {{0, 0, 2}}});
-    cases.push_back({"triangle as a degenerate quad",
-                     quad({0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 2, 0}),
-                     0.01,
-                     0.01,
-                     0,
-                     {{0, 2, 0}}});
+    const Surface triangle = quad({0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 2, 0});  // a degenerate quad
+    cases.push_back({"triangle", triangle, 0.01, 0.01, 0, {{0, 2, 0}}});
     Surface disc = flat_patch();
     disc.outer = circle(0.5, 0.5, 0.1, 0.2, true, true);  // radius 0.4 on the part
     cases.push_back({"small disc", disc, 0.016, 0.016, kPi * 0.16, {}});
+    Surface bow = flat_patch();  // a loop crossing itself: its even-odd region, two triangles
+    bow.outer = {polyline({{0.1, 0.1}, {0.9, 0.9}, {0.9, 0.1}, {0.1, 0.9}, {0.1, 0.1}})};
+    cases.push_back({"self-crossing loop", bow, 0.01, 0.01, 2 * 0.5 * 1.6 * 1.6, {}});
     // A circular segment of radius 10, arc from -45 to 45 degrees and chord,
     // whose arc is the v = 0 edge: the mesh boundary there is made of cell sides.
     const double h = 10 * kS;
@@ -239,45 +238,6 @@ TEST(TessDriver, HolePolygonDoesNotDependOnTheParametrisation) {
     const Outcome a = tessellate(unit, 0.05, 0.05), b = tessellate(model, 0.05, 0.05);
     ASSERT_EQ(a.loops.size() + b.loops.size(), 4u);
     EXPECT_EQ(a.loops[1].size(), b.loops[1].size());
-}
-
-TEST(TessDriver, BoundaryLoopBecomesFourPointsOutsideTheDomain) {
-    const double L = (4.0 + 2.0 * std::sqrt(8.0) + 4.0) / 3.0;  // the dome's Lu = Lv
-    Surface s = dome();
-    s.outer = rectangle(0, 0, 1, 1, true);
-    const double C = 1e-4;
-    const Outcome c = tessellate(s, 0.01, 0.01, C);
-    EXPECT_EQ(c.status, 0);
-    ASSERT_EQ(c.loops.size(), 1u);
-    const double x = 3.1 * C * L;  // 3.1 C', C' = C * max(Lu, Lv)
-    const mesh_check::Poly expected{{-x, -x}, {L + x, -x}, {L + x, L + x}, {-x, L + x}};
-    ASSERT_EQ(c.loops[0].size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_LT(mesh_check::dist(c.loops[0][i], expected[i]), 1e-12);
-}
-
-// Orientation in general is checked through the face normals of the
-// generated families; these are the corner cases.
-TEST(TessDriver, OrientationTest) {
-    auto loop = [](std::vector<std::pair<double, double>> p) { return LoopCurves{polyline(p)}; };
-    struct Case {
-        const char* name;
-        LoopCurves curves;
-        bool clockwise;
-    } cases[] = {
-        {"counter-clockwise square", loop({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}), false},
-        {"clockwise square", loop({{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}}), true},
-        {"counter-clockwise, leftmost point repeated across curves",
-         {line(0, 0, 0, 0), line(0, 0, 1, 0), line(1, 0, 1, 1), line(1, 1, 0, 1), line(0, 1, 0, 0)},
-         false},
-        {"all points within 1e-6", loop({{0, 0}, {5e-7, 0}, {5e-7, 5e-7}, {0, 0}}), true},
-        {"empty", {}, true},
-    };
-    for (const Case& k : cases) {
-        std::vector<CurveDesc> d;
-        for (const Curve& c : k.curves) d.push_back(curve_desc(c));
-        EXPECT_EQ(ruvane::loop_orientation(d.data(), count_of(d)), k.clockwise) << k.name;
-    }
 }
 
 TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
