@@ -60,6 +60,16 @@ protected:
         return N_IGS128(s.nu - 1, s.nv - 1, s.p, s.q, s.uknots.data(), s.vknots.data(),
                         w_rows.data(), p_rows.data(), u0, u1, v0, v1, sur, &pool_);
     }
+    static Point3 at(const Surface& sur, double u, double v) {
+        Point3 p;
+        EXPECT_EQ(N_SUREVN(sur, 1, u, v, &p), kOk) << u << " " << v;
+        return p;
+    }
+    static Point3 at(const Curve& cur, double t) {
+        Point4 cw;
+        EXPECT_EQ(N_CUREVN(cur, 1, t, &cw), kOk) << t;
+        return project_point(cw);
+    }
 };
 
 double scale_of(const SurfaceData& s) { return std::max(1.0, sx::testing::max_abs(s.points)); }
@@ -82,21 +92,42 @@ TEST_F(Surfaces, RandomSurfacesMatchIndependentEvaluation) {
             EXPECT_EQ(sur.uknt->U[0], u0);
             EXPECT_EQ(sur.vknt->U[sur.vknt->m], v1);
             EXPECT_EQ(sur.net->Pw[0][0].w == kNonRationalW, !rational);
+            const double tol = 1e-12 * scale_of(s);
             for (int k = 0; k < 12; ++k) {  // the two corners, then anywhere
                 const double u = k < 2 ? (k ? u1 : u0) : u0 + (u1 - u0) * unit(rng);
                 const double v = k < 2 ? (k ? v1 : v0) : v0 + (v1 - v0) * unit(rng);
                 const auto ref = sx::testing::reference_surface_point(s, u, v, u == u1, v == v1);
                 const Point3 want{static_cast<double>(ref.x), static_cast<double>(ref.y),
                                   static_cast<double>(ref.z)};
-                Point3 a, row0[2], row1[2];
+                Point3 row0[2], row1[2];
                 Point3* skl[2] = {row0, row1};
-                ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
                 ASSERT_EQ(N_SURDER(sur, 1, u, v, 1, 1, 1, skl), kOk);
-                EXPECT_LE(vec_distance(a, want), 1e-12 * scale_of(s)) << u << " " << v;
-                EXPECT_LE(vec_distance(row0[0], want), 1e-12 * scale_of(s)) << u << " " << v;
+                EXPECT_LE(vec_distance(at(sur, u, v), want), tol) << u << " " << v;
+                EXPECT_LE(vec_distance(row0[0], want), tol) << u << " " << v;
+            }
+            // A piece (cut twice into one record, as the tessellator reuses
+            // it) and the iso-curves at u = a1 and v = b0 reproduce the surface.
+            const double a0 = (3 * u0 + u1) / 4, a1 = (u0 + 3 * u1) / 4;
+            const double b0 = (3 * v0 + v1) / 4, b1 = (v0 + 3 * v1) / 4;
+            Surface piece;
+            Curve at_u, at_v;
+            ASSERT_EQ(N_TOOSSG(sur, u0, a0, v0, b0, &piece, &pool_), kOk);
+            ASSERT_EQ(N_TOOSSG(sur, a0, a1, b0, b1, &piece, &pool_), kOk);
+            ASSERT_EQ(N_TOOSCX(sur, 1, a1, &at_u, &pool_), kOk);
+            ASSERT_EQ(N_TOOSCX(sur, 2, b0, &at_v, &pool_), kOk);
+            EXPECT_EQ(piece.uknt->U[0], a0);
+            EXPECT_EQ(piece.vknt->U[piece.vknt->m], b1);
+            for (int k = 0; k < 6; ++k) {
+                const double u = a0 + (a1 - a0) * unit(rng), v = b0 + (b1 - b0) * unit(rng);
+                EXPECT_LE(vec_distance(at(sur, u, v), at(piece, u, v)), tol);
+                EXPECT_LE(vec_distance(at(sur, a1, v), at(at_u, v)), tol);
+                EXPECT_LE(vec_distance(at(sur, u, b0), at(at_v, u)), tol);
             }
         }
     }
+    Curve iso;
+    EXPECT_EQ(N_TOOSCX(Surface{}, 3, 0.0, &iso, &pool_), kFail);
+    EXPECT_EQ(error_record().code, 13);
 }
 
 // First and second derivatives against central differences of the points
@@ -136,73 +167,6 @@ TEST_F(Surfaces, DerivativesMatchFiniteDifferences) {
             }
         }
     }
-}
-
-// A bilinear patch whose v = 0 edge collapses to one point (a pole), and one
-// whose tangents are parallel at a corner: no normal there, one elsewhere.
-TEST_F(Surfaces, DegeneratePointsFailWithCode17) {
-    struct Case {
-        const char* name;
-        std::vector<double> points;  // 4 points, u fastest
-        double u, v;
-        const char* routine;
-    } cases[] = {
-        {"pole", {1, 2, 3, 1, 2, 3, 0, 5, 1, 4, 4, 0}, 0.3, 0.0, "G_VECNIP"},
-        {"parallel tangents", {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 1, 1}, 0.0, 0.0, "N_SURNOR"},
-    };
-    for (const Case& c : cases) {
-        const SurfaceData s{1, 1, 2, 2, {0, 0, 1, 1}, {0, 0, 1, 1}, {1, 1, 1, 1}, c.points};
-        Surface sur;
-        ASSERT_EQ(build(s, &sur), kOk) << c.name;
-        set_error(0, " ");
-        Point3 S, tu, tv, n;
-        EXPECT_EQ(N_SURNOR(sur, 1, c.u, c.v, &S, &tu, &tv, &n), kFail) << c.name;
-        EXPECT_EQ(error_record().code, 17) << c.name;
-        EXPECT_STREQ(error_record().routine, c.routine) << c.name;
-        EXPECT_EQ(N_SURNOR(sur, 1, 0.5, 0.5, &S, &tu, &tv, &n), kOk) << c.name;
-    }
-}
-
-// Segments and iso-curves used by the tessellator reproduce the surface.
-TEST_F(Surfaces, SegmentsAndIsoCurvesReproduceTheSurface) {
-    std::mt19937 rng(8);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 4; ++p) {
-        const SurfaceData s = random_surface(rng, p, 5 - p, true, p % 2 == 0, false);
-        Surface sur;
-        ASSERT_EQ(build(s, &sur), kOk);
-        const double tol = 1e-12 * scale_of(s);
-        // Piece [0.5, 1.5] x [-0.2, 0.7]
-        Surface piece;
-        ASSERT_EQ(N_TOOSSG(sur, 0.5, 1.5, -0.2, 0.7, &piece, &pool_), kOk);
-        EXPECT_EQ(piece.uknt->U[0], 0.5);
-        EXPECT_EQ(piece.vknt->U[piece.vknt->m], 0.7);
-        for (int k = 0; k < 8; ++k) {
-            const double u = 0.5 + unit(rng), v = -0.2 + 0.9 * unit(rng);
-            Point3 a, b;
-            ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
-            ASSERT_EQ(N_SUREVN(piece, 1, std::min(u, 1.5), std::min(v, 0.7), &b), kOk);
-            EXPECT_LE(vec_distance(a, b), tol) << p;
-        }
-        // Reusing the piece for a second, smaller cell.
-        ASSERT_EQ(N_TOOSSG(sur, 0.0, 0.25, 0.0, 1.0, &piece, &pool_), kOk);
-        for (int dir = 1; dir <= 2; ++dir) {
-            const double t = dir == 1 ? 1.3 : 0.4;
-            Curve iso;
-            ASSERT_EQ(N_TOOSCX(sur, dir, t, &iso, &pool_), kOk);
-            for (int k = 0; k < 6; ++k) {
-                const double r = dir == 1 ? -1.0 + 2.0 * unit(rng) : 2.0 * unit(rng);
-                Point4 cw;
-                ASSERT_EQ(N_CUREVN(iso, 1, r, &cw), kOk);
-                Point3 a;
-                ASSERT_EQ(N_SUREVN(sur, 1, dir == 1 ? t : r, dir == 1 ? r : t, &a), kOk);
-                EXPECT_LE(vec_distance(a, project_point(cw)), tol) << "dir " << dir;
-            }
-        }
-    }
-    Curve iso;
-    EXPECT_EQ(N_TOOSCX(Surface{}, 3, 0.0, &iso, &pool_), kFail);
-    EXPECT_EQ(error_record().code, 13);
 }
 
 }  // namespace

@@ -1,18 +1,27 @@
 // The driver and the front end on fixed examples: statuses, the tolerance
-// limits, coverage and normals at poles, the polygons of trimmed edges, and
-// storage failures at every allocation.
+// limits, coverage and normals at poles, the polygons of trimmed edges,
+// storage failures at every allocation, hostile floating-point states of the
+// host, and the trim loops' segment index.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
+#include <random>
 
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tess_internal.h"
 #include "nurbs/tessellation/tessellation.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#define HOSTILE_FP_TESTS 1
+#endif
 
 namespace {
 
@@ -226,20 +235,6 @@ TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
     }
 }
 
-TEST(TessDriver, HolePolygonDoesNotDependOnTheParametrisation) {
-    // One plane [0, 4] x [0, 2] with a hole of radius 0.3, over [0, 1]^2 and
-    // over its own lengths: the hole is the same on the part, so is its polygon.
-    Surface unit = flat_patch(), model = flat_patch();
-    model.u_knots = {0, 0, 4, 4};
-    model.v_knots = {0, 0, 2, 2};
-    model.outer = rectangle(0, 0, 4, 2, true);
-    unit.holes = {circle(0.5, 0.5, 0.075, 0.15, false, true)};
-    model.holes = {circle(2, 1, 0.3, 0.3, false, true)};
-    const Outcome a = tessellate(unit, 0.05, 0.05), b = tessellate(model, 0.05, 0.05);
-    ASSERT_EQ(a.loops.size() + b.loops.size(), 4u);
-    EXPECT_EQ(a.loops[1].size(), b.loops[1].size());
-}
-
 TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
     Surface good = dome();
     good.holes.push_back(circle(0.5, 0.5, 0.1, 0.1, false, false));
@@ -251,11 +246,7 @@ TEST(TessDriver, RejectedDescriptionsSetTheirStatus) {
         {"surface degree 29", [](Surface& s) { s.u_order = 30; }, 1},
         {"surface weight below 1e-4", [](Surface& s) { s.weights[4] = 9e-5; }, 1},
         {"surface knots decreasing", [](Surface& s) { s.u_knots = {0, 0, 0, 1, 0.5, 1}; }, 1},
-        {"too few surface knots",
-         [](Surface& s) {
-             s.v_knots = {0, 0, 1};
-         },
-         1},
+        {"too few surface knots", [](Surface& s) { s.v_knots.resize(3); }, 1},
         {"outer curve knots short of 1", [](Surface& s) { s.outer[0].knots.back() = 0.9; }, 2},
         {"outer curve weight 0", [](Surface& s) { s.outer[0].weights[1] = 0; }, 2},
         {"hole curve degree 0", [](Surface& s) { s.holes[0][0].order = 1; }, 3},
@@ -323,5 +314,145 @@ TEST(TessDriver, StorageFailureAtAnyAllocationIsCleanAndReported) {
     }
     sx::testing::arm(0);
 }
+
+// The segment index is only a shortcut: with it, the region test and the
+// cell classification give what a scan of every segment gives.
+TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
+    using namespace ruvane::tess;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> at(-0.2, 1.2), size(0.001, 0.3);
+    for (int n : {64, 300, 2000}) {
+        Scratch s;
+        LoopSet scanned, indexed;
+        Loop outer, hole;
+        for (int k = 0; k < n; ++k) {  // a wavy star and a small hole, both long
+            const double a = 2 * kPi * k / n, r = 0.4 + 0.08 * std::sin(17 * a);
+            ASSERT_TRUE(outer.u.push(s, 0.5 + r * std::cos(a)) &&
+                        outer.v.push(s, 0.5 + r * std::sin(a)));
+            ASSERT_TRUE(hole.u.push(s, 0.5 + 0.1 * std::cos(-a)) &&
+                        hole.v.push(s, 0.5 + 0.1 * std::sin(-a)));
+        }
+        outer.outer = true;
+        update_box(outer);
+        update_box(hole);
+        ASSERT_TRUE(scanned.loops.push(s, outer) && scanned.loops.push(s, hole));
+        ASSERT_TRUE(index_loop(s, outer, 1e-6) && index_loop(s, hole, 1e-6));
+        EXPECT_GT(outer.index.nu, 0);
+        ASSERT_TRUE(indexed.loops.push(s, outer) && indexed.loops.push(s, hole));
+        int inside = 0, crossed = 0;
+        for (int t = 0; t < 3000; ++t) {
+            const double u = at(rng), v = at(rng), w = size(rng), h = size(rng);
+            const bool in = inside_region(scanned, u, v);
+            const int c = classify_cell(scanned, u, u + w, v, v + h, 1e-4);
+            inside += in;
+            crossed += c == 0;
+            ASSERT_EQ(inside_region(indexed, u, v), in) << n << " at " << u << ", " << v;
+            ASSERT_EQ(classify_cell(indexed, u, u + w, v, v + h, 1e-4), c) << n;
+        }
+        EXPECT_GT(inside, 300);  // both answers occur often
+        EXPECT_GT(crossed, 300);
+    }
+}
+
+#if HOSTILE_FP_TESTS
+struct HostState {
+    const char* name;
+    std::uint32_t mxcsr;
+    std::uint16_t x87;
+};
+
+std::uint16_t x87_control() {
+    std::uint16_t cw = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+void set_x87_control(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+
+// The triangles as raw doubles, and the controls the sink ran under (without
+// the sticky flags).
+struct Seen {
+    std::vector<double> values;
+    std::uint32_t sink_mxcsr = 0;
+    std::uint16_t sink_x87 = 0;
+};
+
+void collect_raw(const TessTriangle* t, void* user) {
+    Seen& s = *static_cast<Seen*>(user);
+    const double* d = reinterpret_cast<const double*>(t);
+    s.values.insert(s.values.end(), d, d + sizeof(TessTriangle) / sizeof(double));
+    s.sink_mxcsr = _mm_getcsr() & 0xFFC0u;
+    s.sink_x87 = x87_control() & 0x0F3Fu;
+}
+
+// A doubly curved rational patch with a star-shaped spline hole: many
+// flatness, side and crossing decisions, and libm calls in the metric plane.
+Surface hostile_subject() {
+    Surface s;
+    s.u_order = s.v_order = 4;
+    for (int j = 0; j < 6; ++j)
+        for (int i = 0; i < 6; ++i) {
+            const bool inner = i > 0 && i < 5 && j > 0 && j < 5;
+            s.points.insert(s.points.end(),
+                            {2.0 * i, 1.6 * j, inner ? 0.7 * ((i * 7 + j * 3) % 5 - 2) : 0});
+            s.weights.push_back((i + j) % 3 == 0 ? 1.3 : 1.0);
+        }
+    s.u_knots = s.v_knots = clamped_knots(6, 4);
+    s.outer = circle(0.5, 0.5, 0.48, 0.45, true, true);
+    s.holes.push_back({star_spline(0.5, 0.5, {0.2, 0.12, 0.22, 0.1, 0.18, 0.13, 0.2}, false)});
+    return s;
+}
+
+// Round up, down, towards zero; flush-to-zero with denormals-are-zero; the
+// x87 at 24-bit precision as 3D drivers leave it; all of them at once.
+const HostState kDefault{"default", 0x1F80, 0x037F};
+const HostState kHostile[] = {
+    {"sse round up", 0x5F80, 0x037F},      {"sse round down", 0x3F80, 0x037F},
+    {"sse round to zero", 0x7F80, 0x037F}, {"ftz and daz", 0x9FC0, 0x037F},
+    {"x87 24-bit", 0x1F80, 0x007F},        {"all at once", 0xDFC0, 0x0C7F},
+};
+
+// The export gives bit-identical triangles whatever floating-point state the
+// host left behind, gives that state back, and runs the host's sink under it.
+TEST(TessFpState, ExportGivesIdenticalTrianglesUnderHostileHostStates) {
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    const Surface subject = hostile_subject();
+    const Desc d(subject);
+    // A tessellation under the state h.
+    auto results = [&](const HostState& h) {
+        Seen seen;
+        int32_t status = -1;
+        const std::uint32_t saved_mxcsr = _mm_getcsr();
+        const std::uint16_t saved_x87 = x87_control();
+        _mm_setcsr(h.mxcsr);
+        set_x87_control(h.x87);
+        const bool ok =
+            ruvane_tesselate_ruvane(collect_raw, d.get(), &status, 0.004, 0.004, 1e-6, &seen);
+        const std::uint32_t after_mxcsr = _mm_getcsr();
+        const std::uint16_t after_x87 = x87_control();
+        _mm_setcsr(saved_mxcsr);
+        set_x87_control(saved_x87);
+        EXPECT_TRUE(ok && status == 0) << h.name << ": status " << status;
+        // The host's controls come back (the sticky flags may have gained bits).
+        EXPECT_EQ(after_mxcsr & 0xFFC0u, h.mxcsr & 0xFFC0u) << h.name;
+        EXPECT_EQ(after_x87 & 0x0F3Fu, h.x87 & 0x0F3Fu) << h.name;
+        EXPECT_EQ(seen.sink_mxcsr, h.mxcsr & 0xFFC0u) << h.name;
+        EXPECT_EQ(seen.sink_x87, h.x87 & 0x0F3Fu) << h.name;
+        return seen.values;
+    };
+    const std::vector<double> reference = results(kDefault);
+    ASSERT_GT(reference.size(), 100 * sizeof(TessTriangle) / sizeof(double));  // 100 triangles
+    for (const HostState& h : kHostile) {
+        const std::vector<double> got = results(h);
+        ASSERT_EQ(got.size(), reference.size()) << h.name;
+        EXPECT_EQ(std::memcmp(got.data(), reference.data(), got.size() * sizeof(double)), 0)
+            << h.name;
+    }
+    EXPECT_EQ(sx::testing::counters().live, 0);
+}
+
+#endif
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -50,7 +49,6 @@ struct Surface {
     LoopCurves outer;
     std::vector<LoopCurves> holes;
     bool closed_u = false, closed_v = false;
-    bool has_pole = false;
     bool outer_clockwise = false;
     std::string name;
 
@@ -192,7 +190,7 @@ inline Surface sphere(double R) {
     s.v_knots = {0, 0, 0, .5, .5, 1, 1, 1};
     for (int k : {6, 7, 8, 1, 2})
         circle_row(R * kCircle[k][0], R * kCircle[k][1], kCircle[k][2], s);
-    s.closed_u = s.has_pole = true;
+    s.closed_u = true;
     return s;
 }
 
@@ -206,12 +204,6 @@ inline double point_segment(const V3& p, const V3& a, const V3& b) {
     const V3 d = b - a;
     const double t = dot(d, d) > 0 ? std::clamp(dot(p - a, d) / dot(d, d), 0.0, 1.0) : 0.0;
     return norm(p - a - t * d);
-}
-
-// Case counts of the generated tests, raised through RUVANE_TESS_CASES.
-inline int case_count(int fallback) {
-    if (const char* e = std::getenv("RUVANE_TESS_CASES")) return std::max(1, std::atoi(e));
-    return fallback;
 }
 
 // What one call of the driver produced, as its sink and observer saw it.
@@ -321,9 +313,10 @@ struct Eval {
         auto pt = [&](int i, int j) { return v3(&s.points[3 * (j * nu + i)]); };
         double lu = 0, lv = 0;
         for (int j = 0; j < nv; ++j)
-            for (int i = 1; i < nu; ++i) lu += norm(pt(i, j) - pt(i - 1, j)) / nv;
-        for (int i = 0; i < nu; ++i)
-            for (int j = 1; j < nv; ++j) lv += norm(pt(i, j) - pt(i, j - 1)) / nu;
+            for (int i = 0; i < nu; ++i) {
+                if (i > 0) lu += norm(pt(i, j) - pt(i - 1, j)) / nv;
+                if (j > 0) lv += norm(pt(i, j) - pt(i, j - 1)) / nu;
+            }
         return {lu, lv};
     }
 };

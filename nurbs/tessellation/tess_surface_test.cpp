@@ -39,18 +39,14 @@ void check_result(const Surface& s, const Outcome& r, double A, double C, double
     ASSERT_EQ(r.tessellations, 1) << "no tessellation succeeded (status " << r.status
                                   << ", last error " << ruvane::error_record().code << " in "
                                   << ruvane::error_record().routine << ")";
-    EXPECT_TRUE(r.status == 0 || (s.has_pole && r.status == 5)) << r.status;
+    EXPECT_EQ(r.status, 0);
     ASSERT_FALSE(r.loops.empty());
     const Eval ev{s};
     const auto [lu, lv] = ev.lengths();
     // Points may move by a hundredth of C' onto cell lines.
     const mesh_check::Options o{lu, lv, std::max(1e-9, 0.02 * C) * std::max(lu, lv)};
     EXPECT_EQ(mesh_check::check(r.raw, r.loops, o), "");  // outer loop first, then holes
-    EXPECT_GT(r.raw.tri.size(), 0u);
-    // Delivered triangles: all raw ones unless a vertex could not be evaluated.
-    EXPECT_TRUE(r.status == 0 ? r.tris.size() == r.raw.tri.size()
-                              : r.tris.size() < r.raw.tri.size())
-        << r.tris.size() << " of " << r.raw.tri.size() << " triangles delivered";
+    EXPECT_EQ(r.tris.size(), r.raw.tri.size()) << "triangles delivered of those made";
 
     // The surface and its normal at metric-plane coordinates.
     const double u0 = s.u_knots.front(), u1 = s.u_knots.back();
@@ -232,9 +228,8 @@ constexpr Surface (Gen::*kFamilies[4])(double) = {&Gen::planar, &Gen::bump, &Gen
 
 TEST(TessSurfaces, GeneratedFamiliesKeepEveryProperty) {
     Gen g{std::mt19937(2026)};
-    const int count = case_count(60);
     const double scales[3] = {1.0, 1e-3, 1e4};
-    for (int n = 0; n < count; ++n) {
+    for (int n = 0; n < 60; ++n) {
         const double scale = scales[(n / 4) % 3];
         Surface s = (g.*kFamilies[n % 4])(scale);
         // Closed surfaces mostly keep their whole domain (seams), sometimes
