@@ -51,36 +51,6 @@ TEST_F(Conventions, BernsteinPolynomials) {
     EXPECT_STREQ(error_record().routine, "B_ALLBER");
 }
 
-TEST_F(Conventions, LuSolvesSystemsAndRefusesSmallPivots) {
-    std::mt19937 rng(4);
-    std::uniform_real_distribution<double> coef(-1.0, 1.0);
-    for (int size = 1; size <= 8; ++size) {
-        std::vector<std::vector<double>> A(size, std::vector<double>(size));
-        std::vector<double> b(size);
-        for (int i = 0; i < size; ++i) {
-            for (int j = 0; j < size; ++j) A[i][j] = coef(rng) + (i == j ? size : 0);
-            b[i] = coef(rng);
-        }
-        auto LU = A;
-        std::vector<double*> rows;
-        for (auto& r : LU) rows.push_back(r.data());
-        ASSERT_EQ(M_LUDCMP(rows.data(), size), kOk);
-        std::vector<double> x = b;
-        ASSERT_EQ(M_FORBAC(rows.data(), size, x.data()), kOk);
-        for (int i = 0; i < size; ++i) {
-            long double r = -static_cast<long double>(b[i]);
-            for (int j = 0; j < size; ++j) r += static_cast<long double>(A[i][j]) * x[j];
-            EXPECT_NEAR(static_cast<double>(r), 0.0, 1e-13) << size;
-        }
-    }
-    double r0[] = {1e-10, 1};
-    double r1[] = {1, 1};
-    double* rows[] = {r0, r1};
-    EXPECT_EQ(M_LUDCMP(rows, 2), kFail);
-    EXPECT_EQ(error_record().code, 11);
-    EXPECT_STREQ(error_record().routine, "M_LUDCMP");
-}
-
 // A block leaves the pool only from its own list, once; every allocator
 // leaves the pool as it was when any of its host calls fails.
 TEST_F(Conventions, PoolReleaseAndAllocatorFailures) {

@@ -1,7 +1,5 @@
-// An independent checker of tessellation results, for the tests only. It
-// knows nothing of how the tessellator works: it takes the vertices, the
-// triangles, the trim polygons and the metric-plane domain and verifies what
-// a valid triangulation of the trimmed region must satisfy.
+// An independent checker of tessellation results: what a valid triangulation
+// of the trimmed region must satisfy, knowing nothing of how it was made.
 #pragma once
 
 #include <algorithm>
@@ -36,14 +34,14 @@ inline double signed_area(const Poly& p) {
     return 0.5 * a;
 }
 
-// Sutherland-Hodgman against the rectangle: correct area for any simple
+// Sutherland-Hodgman against [0, lu] x [0, lv]: correct area for any simple
 // subject polygon, since the clip region is convex.
-inline Poly clip_to_box(const Poly& in, double u0, double u1, double v0, double v1) {
+inline Poly clip_to_box(const Poly& in, double lu, double lv) {
     Poly cur = in;
     for (int side = 0; side < 4 && !cur.empty(); ++side) {
         // How far inside the side's half-plane p is.
         auto depth = [&](P2 p) {
-            const double d[4] = {p.u - u0, u1 - p.u, p.v - v0, v1 - p.v};
+            const double d[4] = {p.u, lu - p.u, p.v, lv - p.v};
             return d[side];
         };
         Poly out;
@@ -80,23 +78,6 @@ inline double seg_distance(P2 p, P2 a, P2 b) {
     return std::hypot(p.u - a.u - t * du, p.v - a.v - t * dv);
 }
 
-struct Options {
-    double lu = 1, lv = 1;   // metric-plane domain [0, lu] x [0, lv]
-    double tol = 1e-9;       // coincidence distance for vertices on polygon edges
-    double area_rel = 1e-6;  // relative tolerance of the area balance
-};
-
-// Area of the trimmed region inside the domain, outer loops counted positive
-// and holes negative whatever their orientation (loop 0 is the outer one).
-inline double region_area(const std::vector<Poly>& loops, const Options& o) {
-    double area = 0;
-    for (size_t k = 0; k < loops.size(); ++k) {
-        const double a = std::fabs(signed_area(clip_to_box(loops[k], 0, o.lu, 0, o.lv)));
-        area += k == 0 ? a : -a;
-    }
-    return area;
-}
-
 template <class... T>
 std::string text(const T&... x) {
     std::ostringstream s;
@@ -105,8 +86,11 @@ std::string text(const T&... x) {
     return s.str();
 }
 
-// Returns an empty text when every property holds, else the first failures.
-inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Options& o) {
+// Returns an empty text when every property holds, else the first failures:
+// the domain is [0, lu] x [0, lv], vertices on polygon edges lie within tol
+// of them, the area balances to a relative 1e-6.
+inline std::string check(const Mesh& m, const std::vector<Poly>& loops, double lu, double lv,
+                         double tol) {
     std::string err;
     int failures = 0;
     auto fail = [&](const std::string& what) {
@@ -128,15 +112,19 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
         const P2 g{(a.u + b.u + c.u) / 3, (a.v + b.v + c.v) / 3};
         if (!point_in(loops, g))
             fail(text("triangle ", t, " centroid (", g.u, ", ", g.v, ") outside the region"));
-        if (g.u < -o.tol || g.u > o.lu + o.tol || g.v < -o.tol || g.v > o.lv + o.tol)
+        if (g.u < -tol || g.u > lu + tol || g.v < -tol || g.v > lv + tol)
             fail("triangle outside the domain");
         for (int k = 0; k < 3; ++k)
             if (++directed[{tr[k], tr[(k + 1) % 3]}] > 1)
                 fail("an edge has two triangles on one side");
     }
-    const double expected = region_area(loops, o), scale = std::max(o.lu, o.lv);
-    if (std::fabs(area - expected) >
-        o.area_rel * std::max(expected, 1e-300) + 1e-12 * scale * scale)
+    // The region's area inside the domain: holes count negative whatever
+    // their orientation (loop 0 is the outer one).
+    double expected = 0;
+    for (size_t k = 0; k < loops.size(); ++k)
+        expected += (k == 0 ? 1 : -1) * std::fabs(signed_area(clip_to_box(loops[k], lu, lv)));
+    const double scale = std::max(lu, lv);
+    if (std::fabs(area - expected) > 1e-6 * std::max(expected, 1e-300) + 1e-12 * scale * scale)
         fail(text("mesh area ", area, " differs from the region's ", expected));
     // Edges with a triangle on one side only must lie on a polygon or on the
     // domain boundary: anything else is a gap or a T-junction.
@@ -144,11 +132,11 @@ inline std::string check(const Mesh& m, const std::vector<Poly>& loops, const Op
         if (directed.count({e.second, e.first})) continue;
         const P2 mid{(m.vertex[e.first].u + m.vertex[e.second].u) / 2,
                      (m.vertex[e.first].v + m.vertex[e.second].v) / 2};
-        bool ok = std::fabs(mid.u) <= o.tol || std::fabs(mid.u - o.lu) <= o.tol ||
-                  std::fabs(mid.v) <= o.tol || std::fabs(mid.v - o.lv) <= o.tol;
+        bool ok = std::fabs(mid.u) <= tol || std::fabs(mid.u - lu) <= tol ||
+                  std::fabs(mid.v) <= tol || std::fabs(mid.v - lv) <= tol;
         for (size_t k = 0; k < loops.size() && !ok; ++k)
             for (size_t i = 0, j = loops[k].size() - 1; i < loops[k].size() && !ok; j = i++)
-                ok = seg_distance(mid, loops[k][j], loops[k][i]) <= o.tol;
+                ok = seg_distance(mid, loops[k][j], loops[k][i]) <= tol;
         if (!ok)
             fail(text("open edge ", e.first, "-", e.second, " at (", mid.u, ", ", mid.v,
                       ") lies on no trim edge: a crack"));

@@ -1,7 +1,5 @@
-// The driver and the front end on fixed examples: statuses, the tolerance
-// limits, coverage and normals at poles, the polygons of trimmed edges,
-// storage failures at every allocation, hostile floating-point states of the
-// host, and the trim loops' segment index.
+// The driver and the front end on fixed examples, hostile floating-point
+// states of the host, and the trim loops' segment index.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,7 +1,5 @@
-// Test fixtures: trimmed surface descriptions built from plain vectors, trim
-// loops and surfaces, the driver run with its observer hooks recorded, and an
-// evaluator of NURBS surfaces written for the tests alone (Cox-de Boor on the
-// caller's arrays).
+// Trimmed surfaces built from plain vectors, the driver run with its observer
+// hooks recorded, and an evaluator of NURBS surfaces written for the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -191,6 +189,7 @@ inline Surface sphere(double R) {
     for (int k : {6, 7, 8, 1, 2})
         circle_row(R * kCircle[k][0], R * kCircle[k][1], kCircle[k][2], s);
     s.closed_u = true;
+    s.name = "sphere with poles";
     return s;
 }
 

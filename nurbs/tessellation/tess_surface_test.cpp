@@ -1,8 +1,6 @@
-// Properties of whole tessellations over many generated trimmed surfaces:
-// planar patches, bicubic bumps, rational tori (seams in both directions), surfaces
-// with poles; trim loops of lines, arcs and splines in both orientations, with
-// holes, along the domain edge, with corner knots, at several scales. Every
-// result goes through the independent mesh checker and the surface checks.
+// Properties of whole tessellations over generated trimmed surfaces (planes,
+// bumps, tori, spheres; loops of lines, arcs and splines, with holes, at
+// several scales), through the independent mesh checker and surface checks.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -44,8 +42,8 @@ void check_result(const Surface& s, const Outcome& r, double A, double C, double
     const Eval ev{s};
     const auto [lu, lv] = ev.lengths();
     // Points may move by a hundredth of C' onto cell lines.
-    const mesh_check::Options o{lu, lv, std::max(1e-9, 0.02 * C) * std::max(lu, lv)};
-    EXPECT_EQ(mesh_check::check(r.raw, r.loops, o), "");  // outer loop first, then holes
+    const double tol = std::max(1e-9, 0.02 * C) * std::max(lu, lv);
+    EXPECT_EQ(mesh_check::check(r.raw, r.loops, lu, lv, tol), "");  // outer loop, then holes
     EXPECT_EQ(r.tris.size(), r.raw.tri.size()) << "triangles delivered of those made";
 
     // The surface and its normal at metric-plane coordinates.
@@ -166,18 +164,13 @@ struct Gen {
         return s;
     }
 
-    Surface sphere_with_poles(double scale) {
-        Surface s = sphere(uniform(1, 6) * scale);
-        s.name = "sphere with poles";
-        return s;
-    }
+    Surface sphere(double scale) { return tess_fixtures::sphere(uniform(1, 6) * scale); }
 
     // Trim loops, built in the unit square and mapped onto a random domain.
     void trim(Surface& s, int variant, double pscale) {
-        static const char* const kNames[5] = {", boundary loop", ", circle loop", ", spline loop",
-                                              ", loop along the edge",
-                                              ", boundary loop with holes"};
-        s.name += kNames[variant];
+        static const char* const kNames[5] = {"boundary", "circle", "spline", "edge-running",
+                                              "holed boundary"};
+        s.name = s.name + ", " + kNames[variant] + " loop";
         const bool ccw = coin();
         s.outer_clockwise = !ccw;
         const double cu = uniform(0.4, 0.6), cv = uniform(0.4, 0.6);
@@ -224,7 +217,7 @@ struct Gen {
 };
 
 constexpr Surface (Gen::*kFamilies[4])(double) = {&Gen::planar, &Gen::bump, &Gen::torus,
-                                                  &Gen::sphere_with_poles};
+                                                  &Gen::sphere};
 
 TEST(TessSurfaces, GeneratedFamiliesKeepEveryProperty) {
     Gen g{std::mt19937(2026)};
