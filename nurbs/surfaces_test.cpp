@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 #include <string>
@@ -37,33 +38,38 @@ SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool r
 
 class Surfaces : public sx::testing::CountingHostTest {
 protected:
-    // Builds through N_IGS128 over [u0, u1] x [v0, v1], rows arranged as the
-    // routine takes them (first index along u).
-    Status build(const SurfaceData& s, Surface* sur, double u0, double u1, double v0, double v1) {
-        rows_p_.assign(s.nu, std::vector<Point3>(s.nv));
-        rows_w_.assign(s.nu, std::vector<double>(s.nv));
-        ptr_p_.clear();
-        ptr_w_.clear();
+    // Builds through N_IGS128 over [u0, u1] x [v0, v1] (default: the whole
+    // domain), rows arranged as the routine takes them (first index along u).
+    Status build(const SurfaceData& s, Surface* sur, double u0 = NAN, double u1 = NAN,
+                 double v0 = NAN, double v1 = NAN) {
+        std::vector<std::vector<Point3>> pts(s.nu, std::vector<Point3>(s.nv));
+        std::vector<std::vector<double>> ws(s.nu, std::vector<double>(s.nv));
+        std::vector<const Point3*> p_rows;
+        std::vector<const double*> w_rows;
         for (int i = 0; i < s.nu; ++i) {
             for (int j = 0; j < s.nv; ++j) {
                 const int e = j * s.nu + i;
-                rows_p_[i][j] = {s.points[3 * e], s.points[3 * e + 1], s.points[3 * e + 2]};
-                rows_w_[i][j] = s.weights[e];
+                pts[i][j] = {s.points[3 * e], s.points[3 * e + 1], s.points[3 * e + 2]};
+                ws[i][j] = s.weights[e];
             }
-            ptr_p_.push_back(rows_p_[i].data());
-            ptr_w_.push_back(rows_w_[i].data());
+            p_rows.push_back(pts[i].data());
+            w_rows.push_back(ws[i].data());
         }
+        if (std::isnan(u0)) u0 = s.uknots[s.p], u1 = s.uknots[s.nu];
+        if (std::isnan(v0)) v0 = s.vknots[s.q], v1 = s.vknots[s.nv];
         return N_IGS128(s.nu - 1, s.nv - 1, s.p, s.q, s.uknots.data(), s.vknots.data(),
-                        ptr_w_.data(), ptr_p_.data(), u0, u1, v0, v1, sur, &pool_);
+                        w_rows.data(), p_rows.data(), u0, u1, v0, v1, sur, &pool_);
     }
-    Status build(const SurfaceData& s, Surface* sur) {
-        return build(s, sur, s.uknots[s.p], s.uknots[s.nu], s.vknots[s.q], s.vknots[s.nv]);
+    static Point3 at(const Surface& sur, double u, double v) {
+        Point3 p;
+        EXPECT_EQ(N_SUREVN(sur, 1, u, v, &p), kOk) << u << " " << v;
+        return p;
     }
-
-    std::vector<std::vector<Point3>> rows_p_;
-    std::vector<std::vector<double>> rows_w_;
-    std::vector<const Point3*> ptr_p_;
-    std::vector<const double*> ptr_w_;
+    static Point3 at(const Curve& cur, double t) {
+        Point4 cw;
+        EXPECT_EQ(N_CUREVN(cur, 1, t, &cw), kOk) << t;
+        return project_point(cw);
+    }
 };
 
 double scale_of(const SurfaceData& s) { return std::max(1.0, sx::testing::max_abs(s.points)); }
@@ -71,183 +77,96 @@ double scale_of(const SurfaceData& s) { return std::max(1.0, sx::testing::max_ab
 TEST_F(Surfaces, RandomSurfacesMatchIndependentEvaluation) {
     std::mt19937 rng(1206);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int checked = 0;
     for (int p = 1; p <= 7; ++p) {
         for (int variant = 0; variant < 8; ++variant) {
             const int q = 1 + (p + variant) % 7;
-            const bool clamped = variant & 1;
-            const bool rational = variant & 2;
-            const bool planar = variant & 4;
-            const SurfaceData s = random_surface(rng, p, q, clamped, rational, planar);
-            Surface sur;
+            const bool clamped = variant & 1, rational = variant & 2;
+            const SurfaceData s = random_surface(rng, p, q, clamped, rational, variant & 4);
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
             // Sub-ranges exercise the clipping in both directions.
             const double u0 = clamped ? 0.0 : 0.25, u1 = clamped ? 2.0 : 1.75;
             const double v0 = -1.0, v1 = clamped ? 1.0 : 0.5;
+            Surface sur;
             ASSERT_EQ(build(s, &sur, u0, u1, v0, v1), kOk)
                 << error_record().code << error_record().routine;
             EXPECT_EQ(sur.uknt->U[0], u0);
             EXPECT_EQ(sur.vknt->U[sur.vknt->m], v1);
             EXPECT_EQ(sur.net->Pw[0][0].w == kNonRationalW, !rational);
             const double tol = 1e-12 * scale_of(s);
-            for (int k = 0; k < 12; ++k) {
-                double u = u0 + (u1 - u0) * unit(rng);
-                double v = v0 + (v1 - v0) * unit(rng);
-                if (k == 0) u = u0, v = v0;
-                if (k == 1) u = u1, v = v1;
+            for (int k = 0; k < 12; ++k) {  // the two corners, then anywhere
+                const double u = k < 2 ? (k ? u1 : u0) : u0 + (u1 - u0) * unit(rng);
+                const double v = k < 2 ? (k ? v1 : v0) : v0 + (v1 - v0) * unit(rng);
                 const auto ref = sx::testing::reference_surface_point(s, u, v, u == u1, v == v1);
-                Point3 a, b;
-                ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
+                const Point3 want{static_cast<double>(ref.x), static_cast<double>(ref.y),
+                                  static_cast<double>(ref.z)};
                 Point3 row0[2], row1[2];
                 Point3* skl[2] = {row0, row1};
                 ASSERT_EQ(N_SURDER(sur, 1, u, v, 1, 1, 1, skl), kOk);
-                b = row0[0];
-                const std::string what = "p=" + std::to_string(p) + " q=" + std::to_string(q) +
-                                         " variant=" + std::to_string(variant);
-                const Point3 want{static_cast<double>(ref.x), static_cast<double>(ref.y),
-                                  static_cast<double>(ref.z)};
-                EXPECT_LE(vec_distance(a, want), tol) << what;
-                EXPECT_LE(vec_distance(b, want), tol) << what;
-                ++checked;
+                EXPECT_LE(vec_distance(at(sur, u, v), want), tol) << u << " " << v;
+                EXPECT_LE(vec_distance(row0[0], want), tol) << u << " " << v;
             }
-        }
-    }
-    EXPECT_EQ(checked, 7 * 8 * 12);
-}
-
-// First and second derivatives against central differences of point
-// evaluation (the points themselves are checked independently above).
-TEST_F(Surfaces, DerivativesMatchFiniteDifferences) {
-    std::mt19937 rng(77);
-    std::uniform_real_distribution<double> unit(0.1, 0.9);
-    for (int p = 1; p <= 5; ++p) {
-        for (int rational = 0; rational < 2; ++rational) {
-            const SurfaceData s = random_surface(rng, p, 1 + (p % 4), true, rational, false);
-            Surface sur;
-            ASSERT_EQ(build(s, &sur), kOk);
-            const double u0 = sur.uknt->U[0], u1 = sur.uknt->U[sur.uknt->m];
-            const double v0 = sur.vknt->U[0], v1 = sur.vknt->U[sur.vknt->m];
-            for (int k = 0; k < 5; ++k) {
-                const double u = u0 + (u1 - u0) * unit(rng);
-                const double v = v0 + (v1 - v0) * unit(rng);
-                Point3 r0[3], r1[3], r2[3];
-                Point3* skl[3] = {r0, r1, r2};
-                ASSERT_EQ(N_SURDER(sur, 1, u, v, 2, 2, 0, skl), kOk);
-                const double h = 1e-5;
-                auto S = [&](double a, double b) {
-                    Point3 out;
-                    EXPECT_EQ(N_SUREVN(sur, 1, a, b, &out), kOk);
-                    return out;
-                };
-                const Point3 su = vec_scale(vec_sub(S(u + h, v), S(u - h, v)), 0.5 / h);
-                const Point3 sv = vec_scale(vec_sub(S(u, v + h), S(u, v - h)), 0.5 / h);
-                const Point3 suv = vec_scale(vec_sub(vec_sub(S(u + h, v + h), S(u + h, v - h)),
-                                                     vec_sub(S(u - h, v + h), S(u - h, v - h))),
-                                             0.25 / (h * h));
-                const double tol = 1e-5 * scale_of(s) * (1 + vec_length(r1[0]) + vec_length(r0[1]));
-                EXPECT_LE(vec_distance(su, r1[0]), tol) << "Su p=" << p;
-                EXPECT_LE(vec_distance(sv, r0[1]), tol) << "Sv p=" << p;
-                EXPECT_LE(vec_distance(suv, r1[1]), 1e3 * tol) << "Suv p=" << p;
-                // Second derivative along u from differences of the analytic first.
-                Point3 a0[3], a1[3], a2[3], b0[3], b1[3], b2[3];
-                Point3* A[3] = {a0, a1, a2};
-                Point3* B[3] = {b0, b1, b2};
-                ASSERT_EQ(N_SURDER(sur, 1, u + h, v, 2, 2, 0, A), kOk);
-                ASSERT_EQ(N_SURDER(sur, 1, u - h, v, 2, 2, 0, B), kOk);
-                const Point3 suu = vec_scale(vec_sub(a1[0], b1[0]), 0.5 / h);
-                EXPECT_LE(vec_distance(suu, r2[0]), 1e3 * tol) << "Suu p=" << p;
-                ASSERT_EQ(N_SURDER(sur, 1, u, v + h, 2, 2, 0, A), kOk);
-                ASSERT_EQ(N_SURDER(sur, 1, u, v - h, 2, 2, 0, B), kOk);
-                const Point3 svv = vec_scale(vec_sub(a0[1], b0[1]), 0.5 / h);
-                EXPECT_LE(vec_distance(svv, r0[2]), 1e3 * tol) << "Svv p=" << p;
-            }
-        }
-    }
-}
-
-// A bilinear patch whose v = 0 edge collapses to one point (a pole), and one
-// whose tangents are parallel at a corner.
-TEST_F(Surfaces, DegeneratePointsFailWithCode17) {
-    struct Case {
-        const char* name;
-        std::vector<double> points;  // 4 points, u fastest
-        double u, v;
-        const char* routine;
-    } cases[] = {
-        {"pole", {1, 2, 3, 1, 2, 3, 0, 5, 1, 4, 4, 0}, 0.3, 0.0, "G_VECNIP"},
-        {"parallel tangents", {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 1, 1}, 0.0, 0.0, "N_SURNOR"},
-    };
-    for (const Case& c : cases) {
-        SurfaceData s;
-        s.p = s.q = 1;
-        s.nu = s.nv = 2;
-        s.uknots = s.vknots = {0, 0, 1, 1};
-        s.weights = {1, 1, 1, 1};
-        s.points = c.points;
-        Surface sur;
-        ASSERT_EQ(build(s, &sur), kOk) << c.name;
-        set_error(0, " ");
-        Point3 S, tu, tv, n;
-        EXPECT_EQ(N_SURNOR(sur, 1, c.u, c.v, &S, &tu, &tv, &n), kFail) << c.name;
-        EXPECT_EQ(error_record().code, 17) << c.name;
-        EXPECT_STREQ(error_record().routine, c.routine) << c.name;
-        // Away from the degenerate point the normal exists.
-        EXPECT_EQ(N_SURNOR(sur, 1, 0.5, 0.5, &S, &tu, &tv, &n), kOk) << c.name;
-    }
-    // A rational bicubic with a pole at a non-trivial point still fails exactly.
-    std::mt19937 rng(2);
-    SurfaceData s = random_surface(rng, 3, 3, true, true, false);
-    for (int i = 0; i < s.nu; ++i) {
-        for (int k = 0; k < 3; ++k) s.points[3 * i + k] = 0.1 * (k + 1) + 1.7;
-    }
-    Surface sur;
-    ASSERT_EQ(build(s, &sur), kOk);
-    Point3 S, tu, tv, n;
-    for (double u : {0.1, 0.77, 1.3}) {
-        EXPECT_EQ(N_SURNOR(sur, 1, u, -1.0, &S, &tu, &tv, &n), kFail) << u;
-        EXPECT_EQ(error_record().code, 17);
-    }
-}
-
-// Segments and iso-curves used by the tessellator reproduce the surface.
-TEST_F(Surfaces, SegmentsAndIsoCurvesReproduceTheSurface) {
-    std::mt19937 rng(8);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int p = 1; p <= 4; ++p) {
-        const SurfaceData s = random_surface(rng, p, 5 - p, true, p % 2 == 0, false);
-        Surface sur;
-        ASSERT_EQ(build(s, &sur), kOk);
-        const double tol = 1e-12 * scale_of(s);
-        // Piece [0.5, 1.5] x [-0.2, 0.7]
-        Surface piece;
-        ASSERT_EQ(N_TOOSSG(sur, 0.5, 1.5, -0.2, 0.7, &piece, &pool_), kOk);
-        EXPECT_EQ(piece.uknt->U[0], 0.5);
-        EXPECT_EQ(piece.vknt->U[piece.vknt->m], 0.7);
-        for (int k = 0; k < 8; ++k) {
-            const double u = 0.5 + unit(rng), v = -0.2 + 0.9 * unit(rng);
-            Point3 a, b;
-            ASSERT_EQ(N_SUREVN(sur, 1, u, v, &a), kOk);
-            ASSERT_EQ(N_SUREVN(piece, 1, std::min(u, 1.5), std::min(v, 0.7), &b), kOk);
-            EXPECT_LE(vec_distance(a, b), tol) << p;
-        }
-        // Reusing the piece for a second, smaller cell.
-        ASSERT_EQ(N_TOOSSG(sur, 0.0, 0.25, 0.0, 1.0, &piece, &pool_), kOk);
-        for (int dir = 1; dir <= 2; ++dir) {
-            const double t = dir == 1 ? 1.3 : 0.4;
-            Curve iso;
-            ASSERT_EQ(N_TOOSCX(sur, dir, t, &iso, &pool_), kOk);
+            // A piece (cut twice into one record, as the tessellator reuses
+            // it) and the iso-curves at u = a1 and v = b0 reproduce the surface.
+            const double a0 = (3 * u0 + u1) / 4, a1 = (u0 + 3 * u1) / 4;
+            const double b0 = (3 * v0 + v1) / 4, b1 = (v0 + 3 * v1) / 4;
+            Surface piece;
+            Curve at_u, at_v;
+            ASSERT_EQ(N_TOOSSG(sur, u0, a0, v0, b0, &piece, &pool_), kOk);
+            ASSERT_EQ(N_TOOSSG(sur, a0, a1, b0, b1, &piece, &pool_), kOk);
+            ASSERT_EQ(N_TOOSCX(sur, 1, a1, &at_u, &pool_), kOk);
+            ASSERT_EQ(N_TOOSCX(sur, 2, b0, &at_v, &pool_), kOk);
+            EXPECT_EQ(piece.uknt->U[0], a0);
+            EXPECT_EQ(piece.vknt->U[piece.vknt->m], b1);
             for (int k = 0; k < 6; ++k) {
-                const double r = dir == 1 ? -1.0 + 2.0 * unit(rng) : 2.0 * unit(rng);
-                Point4 cw;
-                ASSERT_EQ(N_CUREVN(iso, 1, r, &cw), kOk);
-                Point3 a;
-                ASSERT_EQ(N_SUREVN(sur, 1, dir == 1 ? t : r, dir == 1 ? r : t, &a), kOk);
-                EXPECT_LE(vec_distance(a, project_point(cw)), tol) << "dir " << dir;
+                const double u = a0 + (a1 - a0) * unit(rng), v = b0 + (b1 - b0) * unit(rng);
+                EXPECT_LE(vec_distance(at(sur, u, v), at(piece, u, v)), tol);
+                EXPECT_LE(vec_distance(at(sur, a1, v), at(at_u, v)), tol);
+                EXPECT_LE(vec_distance(at(sur, u, b0), at(at_v, u)), tol);
             }
         }
     }
     Curve iso;
     EXPECT_EQ(N_TOOSCX(Surface{}, 3, 0.0, &iso, &pool_), kFail);
     EXPECT_EQ(error_record().code, 13);
+}
+
+// First and second derivatives against central differences of the points
+// and of the first derivatives (the points are checked independently above).
+TEST_F(Surfaces, DerivativesMatchFiniteDifferences) {
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<double> unit(0.1, 0.9);
+    using Table = std::array<std::array<Point3, 3>, 3>;  // [k][l]: k times along u, l along v
+    auto derivatives = [](const Surface& sur, double u, double v, Table& d) {
+        Point3* rows[3] = {d[0].data(), d[1].data(), d[2].data()};
+        ASSERT_EQ(N_SURDER(sur, 1, u, v, 2, 2, 0, rows), kOk);
+    };
+    for (int p = 1; p <= 5; ++p) {
+        for (int rational = 0; rational < 2; ++rational) {
+            const SurfaceData s = random_surface(rng, p, 1 + (p % 4), true, rational, false);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur), kOk);
+            for (int k = 0; k < 5; ++k) {
+                const double u = 2 * unit(rng), v = -1 + 2 * unit(rng), h = 1e-5;
+                Table d, a, b;
+                derivatives(sur, u, v, d);
+                const double tol =
+                    1e-5 * scale_of(s) * (1 + vec_length(d[1][0]) + vec_length(d[0][1]));
+                for (int dir = 0; dir < 2; ++dir) {
+                    derivatives(sur, u + (dir == 0) * h, v + (dir == 1) * h, a);
+                    derivatives(sur, u - (dir == 0) * h, v - (dir == 1) * h, b);
+                    auto diff = [&](int i, int j) {
+                        return vec_scale(vec_sub(a[i][j], b[i][j]), 0.5 / h);
+                    };
+                    const int i = dir == 0, j = dir == 1;
+                    SCOPED_TRACE(::testing::Message() << "p=" << p << " along "
+                                                      << "uv"[dir]);
+                    EXPECT_LE(vec_distance(diff(0, 0), d[i][j]), tol);
+                    EXPECT_LE(vec_distance(diff(i, j), d[2 * i][2 * j]), 1e3 * tol);
+                    EXPECT_LE(vec_distance(diff(j, i), d[1][1]), 1e3 * tol);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Test fixtures: trimmed surface descriptions built from plain vectors, trim
-// loops and surfaces, the driver run with its observer hooks recorded, and an
-// evaluator of NURBS surfaces written for the tests alone (Cox-de Boor on the
-// caller's arrays).
+// Trimmed surfaces built from plain vectors, the driver run with its observer
+// hooks recorded, and an evaluator of NURBS surfaces written for the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,6 +18,17 @@
 namespace tess_fixtures {
 
 constexpr double kPi = 3.14159265358979323846;
+
+using V3 = std::array<double, 3>;
+inline V3 v3(const double* p) { return {p[0], p[1], p[2]}; }
+inline V3 operator-(const V3& a, const V3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+inline V3 operator+(const V3& a, const V3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+inline V3 operator*(double k, const V3& a) { return {k * a[0], k * a[1], k * a[2]}; }
+inline double dot(const V3& a, const V3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline double norm(const V3& a) { return std::sqrt(dot(a, a)); }
+inline V3 cross(const V3& a, const V3& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
 
 struct Curve {
     int order = 2;
@@ -39,7 +47,6 @@ struct Surface {
     LoopCurves outer;
     std::vector<LoopCurves> holes;
     bool closed_u = false, closed_v = false;
-    bool has_pole = false;
     bool outer_clockwise = false;
     std::string name;
 
@@ -47,11 +54,14 @@ struct Surface {
     int nv() const { return static_cast<int>(v_knots.size()) - v_order; }
 };
 
+template <class T>
+int32_t count_of(const std::vector<T>& v) {
+    return static_cast<int32_t>(v.size());
+}
+
 // The C record of a curve, pointing into it.
 inline CurveDesc curve_desc(const Curve& c) {
-    return {
-        c.order,       static_cast<int32_t>(c.weights.size()), c.points.data(), c.weights.data(), 0,
-        c.knots.data()};
+    return {c.order, count_of(c.weights), c.points.data(), c.weights.data(), 0, c.knots.data()};
 }
 
 // The C records pointing into a Surface; keeps them alive together.
@@ -62,22 +72,21 @@ public:
         for (const LoopCurves& h : s.holes) {
             holes_.emplace_back();
             for (const Curve& c : h) holes_.back().push_back(curve_desc(c));
+            loops_.push_back({count_of(h), nullptr});
         }
-        for (const auto& h : holes_)
-            loops_.push_back(TrimLoopDesc{static_cast<int32_t>(h.size()), h.data()});
-        auto count = [](const auto& v) { return static_cast<int32_t>(v.size()); };
+        for (size_t k = 0; k < holes_.size(); ++k) loops_[k].curves = holes_[k].data();
         d_ = {s.u_order,
               s.v_order,
-              count(s.u_knots),
-              count(s.v_knots),
+              count_of(s.u_knots),
+              count_of(s.v_knots),
               s.u_knots.data(),
               s.v_knots.data(),
               0,
               s.points.data(),
               s.weights.data(),
-              count(outer_),
+              count_of(outer_),
               outer_.data(),
-              count(loops_),
+              count_of(loops_),
               loops_.data()};
     }
     const TrimmedSurfaceDesc* get() const { return &d_; }
@@ -98,100 +107,76 @@ inline Curve line(double u0, double v0, double u1, double v1) {
 
 // One degree-1 curve through the points (each interior knot is a corner).
 inline Curve polyline(const std::vector<std::pair<double, double>>& p) {
-    Curve c;
-    c.order = 2;
-    const int n = static_cast<int>(p.size());
-    for (auto [u, v] : p) {
-        c.points.insert(c.points.end(), {u, v, 0});
-        c.weights.push_back(1);
+    Curve c{2, {}, std::vector<double>(p.size(), 1.0), {0}};
+    for (size_t i = 0; i < p.size(); ++i) {
+        c.points.insert(c.points.end(), {p[i].first, p[i].second, 0});
+        c.knots.push_back(static_cast<double>(i) / (p.size() - 1));
     }
-    c.knots.push_back(0);
-    for (int i = 0; i < n; ++i) c.knots.push_back(static_cast<double>(i) / (n - 1));
     c.knots.push_back(1);
     return c;
 }
 
+// Knots of a full circle made of four rational quadratic arcs, and its nine
+// control points (x, y, weight) about the origin.
+inline const std::vector<double> kCircleKnots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+constexpr double kS = 0.70710678118654752440;  // sqrt(1/2)
+constexpr double kCircle[9][3] = {{1, 0, 1},    {1, 1, kS}, {0, 1, 1},   {-1, 1, kS}, {-1, 0, 1},
+                                  {-1, -1, kS}, {0, -1, 1}, {1, -1, kS}, {1, 0, 1}};
+
 // Full circle as one rational quadratic curve with double knots (four
 // corners in the knot sense), or as four separate arcs.
 inline LoopCurves circle(double cu, double cv, double ru, double rv, bool ccw, bool as_arcs) {
-    const double s = std::sqrt(0.5);
-    const double px[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1};
-    const double py[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-    const double w[9] = {1, s, 1, s, 1, s, 1, s, 1};
-    std::vector<double> pts, ws;
+    Curve all{3, {}, {}, kCircleKnots};
     for (int k = 0; k < 9; ++k) {
-        const int i = ccw ? k : 8 - k;
-        pts.insert(pts.end(), {cu + ru * px[i], cv + rv * py[i], 0});
-        ws.push_back(w[i]);
+        const double* c = kCircle[ccw ? k : 8 - k];
+        all.points.insert(all.points.end(), {cu + ru * c[0], cv + rv * c[1], 0});
+        all.weights.push_back(c[2]);
     }
-    if (!as_arcs) return {Curve{3, pts, ws, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}}};
+    if (!as_arcs) return {all};
     LoopCurves arcs;
-    for (int a = 0; a < 4; ++a)
-        arcs.push_back(Curve{3,
-                             std::vector<double>(pts.begin() + 6 * a, pts.begin() + 6 * a + 9),
-                             std::vector<double>(ws.begin() + 2 * a, ws.begin() + 2 * a + 3),
-                             {0, 0, 0, 1, 1, 1}});
+    for (int a = 0; a < 4; ++a) {
+        const auto p = all.points.begin() + 6 * a;
+        const auto w = all.weights.begin() + 2 * a;
+        arcs.push_back(Curve{3, {p, p + 9}, {w, w + 3}, {0, 0, 0, 1, 1, 1}});
+    }
     return arcs;
+}
+
+inline std::vector<double> clamped_knots(int count, int order) {
+    std::vector<double> k(order, 0.0);
+    for (int i = 1; i <= count - order; ++i)
+        k.push_back(static_cast<double>(i) / (count - order + 1));
+    k.insert(k.end(), order, 1.0);
+    return k;
 }
 
 // A closed cubic B-spline through a star of control points (clamped, its
 // first and last control points equal).
-inline Curve star_spline(double cu, double cv, const std::vector<double>& radius, double su,
-                         double sv, bool ccw) {
+inline Curve star_spline(double cu, double cv, const std::vector<double>& radius, bool ccw) {
     const int n = static_cast<int>(radius.size());
-    Curve c;
-    c.order = 4;
+    Curve c{4, {}, std::vector<double>(n + 1, 1.0), clamped_knots(n + 1, 4)};
     for (int k = 0; k <= n; ++k) {
-        const int i = k % n;
-        const double a = 2 * kPi * (ccw ? i : n - i) / n;
+        const double a = 2 * kPi * (ccw ? k % n : n - k % n) / n;
         c.points.insert(c.points.end(),
-                        {cu + su * radius[i] * std::cos(a), cv + sv * radius[i] * std::sin(a), 0});
-        c.weights.push_back(1);
+                        {cu + radius[k % n] * std::cos(a), cv + radius[k % n] * std::sin(a), 0});
     }
-    const int count = n + 1;
-    for (int k = 0; k < 4; ++k) c.knots.push_back(0);
-    for (int k = 1; k < count - 3; ++k) c.knots.push_back(static_cast<double>(k) / (count - 3));
-    for (int k = 0; k < 4; ++k) c.knots.push_back(1);
     return c;
 }
 
+// Four lines; clockwise ones start at (u1, v0).
 inline LoopCurves rectangle(double u0, double v0, double u1, double v1, bool ccw) {
-    LoopCurves l{line(u0, v0, u1, v0), line(u1, v0, u1, v1), line(u1, v1, u0, v1),
-                 line(u0, v1, u0, v0)};
-    if (ccw) return l;
-    LoopCurves r;
-    for (int i = 3; i >= 0; --i) {
-        Curve c = l[i];
-        std::swap(c.points[0], c.points[3]);
-        std::swap(c.points[1], c.points[4]);
-        r.push_back(c);
-    }
-    return r;
+    if (!ccw) std::swap(u0, u1);
+    return {line(u0, v0, u1, v0), line(u1, v0, u1, v1), line(u1, v1, u0, v1), line(u0, v1, u0, v0)};
 }
 
 // --- Surfaces ------------------------------------------------------------------
 
-inline std::vector<double> clamped_knots(int count, int order, double a, double b) {
-    std::vector<double> k;
-    for (int i = 0; i < order; ++i) k.push_back(a);
-    const int inner = count - order;
-    for (int i = 1; i <= inner; ++i) k.push_back(a + (b - a) * i / (inner + 1));
-    for (int i = 0; i < order; ++i) k.push_back(b);
-    return k;
-}
-
-// Knots of a full circle made of four rational quadratic arcs.
-inline const std::vector<double> kCircleKnots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
-
 // A row of nine rational control points on a circle of radius r at height z,
 // every weight times wz.
 inline void circle_row(double r, double z, double wz, Surface& s) {
-    const double s2 = std::sqrt(0.5);
-    const double px[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, py[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-    const double w[9] = {1, s2, 1, s2, 1, s2, 1, s2, 1};
-    for (int k = 0; k < 9; ++k) {
-        s.points.insert(s.points.end(), {r * px[k], r * py[k], z});
-        s.weights.push_back(w[k] * wz);
+    for (const auto& c : kCircle) {
+        s.points.insert(s.points.end(), {r * c[0], r * c[1], z});
+        s.weights.push_back(c[2] * wz);
     }
 }
 
@@ -201,38 +186,23 @@ inline Surface sphere(double R) {
     s.u_order = s.v_order = 3;
     s.u_knots = kCircleKnots;
     s.v_knots = {0, 0, 0, .5, .5, 1, 1, 1};
-    const double s2 = std::sqrt(0.5);
-    const double vr[5] = {0, 1, 1, 1, 0}, vz[5] = {-1, -1, 0, 1, 1}, vw[5] = {1, s2, 1, s2, 1};
-    for (int j = 0; j < 5; ++j) circle_row(R * vr[j], R * vz[j], vw[j], s);
-    s.closed_u = s.has_pole = true;
+    for (int k : {6, 7, 8, 1, 2})
+        circle_row(R * kCircle[k][0], R * kCircle[k][1], kCircle[k][2], s);
+    s.closed_u = true;
+    s.name = "sphere with poles";
     return s;
 }
 
 inline double triangle_area(const TessTriangle& t) {
-    const double *p = t.vertex[0].position, *q = t.vertex[1].position, *r = t.vertex[2].position;
-    const double a[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
-    const double b[3] = {r[0] - p[0], r[1] - p[1], r[2] - p[2]};
-    return 0.5 * std::hypot(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
-                            a[0] * b[1] - a[1] * b[0]);
+    const V3 p = v3(t.vertex[0].position);
+    return 0.5 * norm(cross(v3(t.vertex[1].position) - p, v3(t.vertex[2].position) - p));
 }
 
 // Distance from p to the segment ab in space.
-inline double point_segment(const std::array<double, 3>& p, const double* a, const double* b) {
-    double d[3], e[3], t = 0, dd = 0;
-    for (int c = 0; c < 3; ++c) {
-        d[c] = b[c] - a[c];
-        e[c] = p[c] - a[c];
-        t += d[c] * e[c];
-        dd += d[c] * d[c];
-    }
-    t = dd > 0 ? std::clamp(t / dd, 0.0, 1.0) : 0.0;
-    return std::hypot(e[0] - t * d[0], e[1] - t * d[1], e[2] - t * d[2]);
-}
-
-// Case counts of the generated tests, raised through RUVANE_TESS_CASES.
-inline int case_count(int fallback) {
-    if (const char* e = std::getenv("RUVANE_TESS_CASES")) return std::max(1, std::atoi(e));
-    return fallback;
+inline double point_segment(const V3& p, const V3& a, const V3& b) {
+    const V3 d = b - a;
+    const double t = dot(d, d) > 0 ? std::clamp(dot(p - a, d) / dot(d, d), 0.0, 1.0) : 0.0;
+    return norm(p - a - t * d);
 }
 
 // What one call of the driver produced, as its sink and observer saw it.
@@ -260,13 +230,11 @@ public:
         ++r_.tessellations;
         r_.raw = {};
         for (int k = 0; k <= last; ++k) r_.raw.vertex.push_back({u[k], v[k]});
-        for (int j = 0; j <= last; ++j) {
-            if (rings[j][0] == -1) continue;
-            for (int k = 0; k < counts[j]; ++k) {
+        for (int j = 0; j <= last; ++j)
+            for (int k = 0; rings[j][0] != -1 && k < counts[j]; ++k) {
                 const int d = rings[j][k], e = rings[j][k + 1];
                 if (j < d && j < e) r_.raw.tri.push_back({j, d, e});
             }
-        }
     }
 
 private:
@@ -297,14 +265,11 @@ inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, do
 struct Eval {
     const Surface& s;
 
-    static int span(const std::vector<double>& U, int p, int n, double t) {
-        if (t >= U[n + 1]) return n;
+    // The p + 1 basis functions that do not vanish at t; returns their span.
+    static int basis(const std::vector<double>& U, int p, int n, double t, double* N) {
         int k = p;
-        while (k < n && !(U[k] <= t && t < U[k + 1])) ++k;
-        return k;
-    }
-    static void basis(const std::vector<double>& U, int p, int k, double t, double* N) {
-        std::vector<double> left(p + 1), right(p + 1);
+        while (k < n && t >= U[k + 1]) ++k;
+        double left[32], right[32];
         N[0] = 1;
         for (int j = 1; j <= p; ++j) {
             left[j] = t - U[k + 1 - j];
@@ -317,54 +282,40 @@ struct Eval {
             }
             N[j] = saved;
         }
+        return k;
     }
-    std::array<double, 3> at(double u, double v) const {
-        const int p = s.u_order - 1, q = s.v_order - 1, nu = s.nu(), nv = s.nv();
-        const int ku = span(s.u_knots, p, nu - 1, u), kv = span(s.v_knots, q, nv - 1, v);
-        std::vector<double> Nu(p + 1), Nv(q + 1);
-        basis(s.u_knots, p, ku, u, Nu.data());
-        basis(s.v_knots, q, kv, v, Nv.data());
-        double x = 0, y = 0, z = 0, w = 0;
+    V3 at(double u, double v) const {
+        const int p = s.u_order - 1, q = s.v_order - 1;
+        double Nu[32], Nv[32], sum[4] = {0, 0, 0, 0};
+        const int ku = basis(s.u_knots, p, s.nu() - 1, u, Nu);
+        const int kv = basis(s.v_knots, q, s.nv() - 1, v, Nv);
         for (int a = 0; a <= p; ++a)
             for (int b = 0; b <= q; ++b) {
-                const int i = ku - p + a, j = kv - q + b, k = j * nu + i;
+                const int k = (kv - q + b) * s.nu() + ku - p + a;
                 const double f = Nu[a] * Nv[b] * s.weights[k];
-                x += f * s.points[3 * k];
-                y += f * s.points[3 * k + 1];
-                z += f * s.points[3 * k + 2];
-                w += f;
+                for (int c = 0; c < 3; ++c) sum[c] += f * s.points[3 * k + c];
+                sum[3] += f;
             }
-        return {x / w, y / w, z / w};
+        return {sum[0] / sum[3], sum[1] / sum[3], sum[2] / sum[3]};
     }
     // Su x Sv by central differences inside the domain.
-    std::array<double, 3> normal(double u, double v) const {
+    V3 normal(double u, double v) const {
         const double u0 = s.u_knots.front(), u1 = s.u_knots.back();
         const double v0 = s.v_knots.front(), v1 = s.v_knots.back();
         const double hu = 1e-6 * (u1 - u0), hv = 1e-6 * (v1 - v0);
-        const double ua = std::max(u0, u - hu), ub = std::min(u1, u + hu);
-        const double va = std::max(v0, v - hv), vb = std::min(v1, v + hv);
-        const auto pa = at(ua, v), pb = at(ub, v), qa = at(u, va), qb = at(u, vb);
-        const double su[3] = {pb[0] - pa[0], pb[1] - pa[1], pb[2] - pa[2]};
-        const double sv[3] = {qb[0] - qa[0], qb[1] - qa[1], qb[2] - qa[2]};
-        return {su[1] * sv[2] - su[2] * sv[1], su[2] * sv[0] - su[0] * sv[2],
-                su[0] * sv[1] - su[1] * sv[0]};
+        return cross(at(std::min(u1, u + hu), v) - at(std::max(u0, u - hu), v),
+                     at(u, std::min(v1, v + hv)) - at(u, std::max(v0, v - hv)));
     }
     // Mean control-polygon lengths along u and v: the metric-plane scales.
     std::pair<double, double> lengths() const {
         const int nu = s.nu(), nv = s.nv();
-        auto pt = [&](int i, int j) {
-            const int k = j * nu + i;
-            return std::array<double, 3>{s.points[3 * k], s.points[3 * k + 1], s.points[3 * k + 2]};
-        };
-        auto dist = [](std::array<double, 3> a, std::array<double, 3> b) {
-            return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
-                             (a[2] - b[2]) * (a[2] - b[2]));
-        };
+        auto pt = [&](int i, int j) { return v3(&s.points[3 * (j * nu + i)]); };
         double lu = 0, lv = 0;
         for (int j = 0; j < nv; ++j)
-            for (int i = 1; i < nu; ++i) lu += dist(pt(i - 1, j), pt(i, j)) / nv;
-        for (int i = 0; i < nu; ++i)
-            for (int j = 1; j < nv; ++j) lv += dist(pt(i, j - 1), pt(i, j)) / nu;
+            for (int i = 0; i < nu; ++i) {
+                if (i > 0) lu += norm(pt(i, j) - pt(i - 1, j)) / nv;
+                if (j > 0) lv += norm(pt(i, j) - pt(i, j - 1)) / nu;
+            }
         return {lu, lv};
     }
 };

@@ -13,7 +13,7 @@
 namespace sx::testing {
 
 struct HostCounters {
-    long calls = 0;    // allocate calls since reset
+    long calls = 0;    // allocate calls since arm()
     long live = 0;     // blocks handed out and not yet released
     long fail_at = 0;  // 0: never fail; N: the N-th call returns null
 };
@@ -23,26 +23,19 @@ inline HostCounters& counters() {
     return c;
 }
 
-inline void* counting_allocate(size_t size) {
-    HostCounters& c = counters();
-    ++c.calls;
-    if (c.fail_at != 0 && c.calls == c.fail_at) return nullptr;
-    void* block = std::malloc(size);
-    if (block != nullptr) ++c.live;
-    return block;
-}
-
-inline void counting_release(void* block) {
-    if (block == nullptr) return;
-    --counters().live;
-    std::free(block);
-}
-
 inline ComponentServices counting_table() {
     ComponentServices table = {};
     table.table_version = 1;
-    table.allocate = counting_allocate;
-    table.release = counting_release;
+    table.allocate = [](size_t size) -> void* {
+        if (++counters().calls == counters().fail_at) return nullptr;
+        void* block = std::malloc(size);
+        counters().live += block != nullptr;
+        return block;
+    };
+    table.release = [](void* block) {
+        counters().live -= block != nullptr;
+        std::free(block);
+    };
     return table;
 }
 
@@ -53,13 +46,10 @@ inline void install_counting_host() {
 }
 
 // Starts a measured run: the N-th allocation from now fails (0: none).
-inline void arm(long fail_at) {
-    counters().calls = 0;
-    counters().fail_at = fail_at;
-}
+inline void arm(long fail_at) { counters() = {0, counters().live, fail_at}; }
 
-// A fixture on the counting host: each test starts with the host installed and
-// nothing armed, and must end with its pool released and no block left live.
+// Each test starts with the host installed and nothing armed, and must end
+// with its pool released and no block left live.
 class CountingHostTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -31,6 +31,19 @@ struct RefPoint {
     Real x = 0, y = 0, z = 0;
 };
 
+// The rational combination of `count` control points with basis values b(e).
+template <class Basis>
+RefPoint weighted_mean(int count, const std::vector<double>& w, const std::vector<double>& pts,
+                       Basis b) {
+    Real s[4] = {0, 0, 0, 0};
+    for (int e = 0; e < count; ++e) {
+        const Real f = b(e) * w[e];
+        for (int k = 0; k < 3; ++k) s[k] += f * pts[3 * e + k];
+        s[3] += f;
+    }
+    return {s[0] / s[3], s[1] / s[3], s[2] / s[3]};
+}
+
 struct CurveData {
     int p = 0;
     std::vector<double> knots;    // n + p + 2
@@ -40,15 +53,8 @@ struct CurveData {
 };
 
 inline RefPoint reference_curve_point(const CurveData& c, double u, bool right_closed) {
-    Real x = 0, y = 0, z = 0, w = 0;
-    for (int i = 0; i < c.count(); ++i) {
-        const Real b = basis(c.knots, i, c.p, u, right_closed) * c.weights[i];
-        x += b * c.points[3 * i];
-        y += b * c.points[3 * i + 1];
-        z += b * c.points[3 * i + 2];
-        w += b;
-    }
-    return {x / w, y / w, z / w};
+    return weighted_mean(c.count(), c.weights, c.points,
+                         [&](int i) { return basis(c.knots, i, c.p, u, right_closed); });
 }
 
 struct SurfaceData {
@@ -62,21 +68,9 @@ struct SurfaceData {
 
 inline RefPoint reference_surface_point(const SurfaceData& s, double u, double v, bool ru,
                                         bool rv) {
-    std::vector<Real> Nu(s.nu), Nv(s.nv);
-    for (int i = 0; i < s.nu; ++i) Nu[i] = basis(s.uknots, i, s.p, u, ru);
-    for (int j = 0; j < s.nv; ++j) Nv[j] = basis(s.vknots, j, s.q, v, rv);
-    Real x = 0, y = 0, z = 0, w = 0;
-    for (int j = 0; j < s.nv; ++j) {
-        for (int i = 0; i < s.nu; ++i) {
-            const int e = j * s.nu + i;
-            const Real b = Nu[i] * Nv[j] * s.weights[e];
-            x += b * s.points[3 * e];
-            y += b * s.points[3 * e + 1];
-            z += b * s.points[3 * e + 2];
-            w += b;
-        }
-    }
-    return {x / w, y / w, z / w};
+    return weighted_mean(s.nu * s.nv, s.weights, s.points, [&](int e) {
+        return basis(s.uknots, e % s.nu, s.p, u, ru) * basis(s.vknots, e / s.nu, s.q, v, rv);
+    });
 }
 
 // Knot vector of `count` points and degree p whose valid domain covers
@@ -85,28 +79,17 @@ inline std::vector<double> random_knots(std::mt19937& rng, int count, int p, dou
                                         bool clamped) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<double> knots;
-    std::vector<double> below, above;
-    for (int i = 0; i < p; ++i) {
-        below.push_back(clamped ? a : a - unit(rng));
-        above.push_back(clamped ? b : b + unit(rng));
-    }
-    std::sort(below.begin(), below.end());
-    std::sort(above.begin(), above.end());
-    std::vector<double> inner;
-    while (static_cast<int>(inner.size()) < count - p - 1) {
-        double k = a + (b - a) * unit(rng);
-        const int repeat = 1 + static_cast<int>(unit(rng) * 4.0 * unit(rng) * p);  // mostly 1
-        for (int r = 0; r < std::min(repeat, p) && static_cast<int>(inner.size()) < count - p - 1;
-             ++r) {
-            inner.push_back(k);
-        }
-    }
-    std::sort(inner.begin(), inner.end());
-    knots.insert(knots.end(), below.begin(), below.end());
+    for (int i = 0; i < p; ++i) knots.push_back(clamped ? a : a - unit(rng));
     knots.push_back(a);
-    knots.insert(knots.end(), inner.begin(), inner.end());
+    while (static_cast<int>(knots.size()) < count) {  // inner knots, mostly single
+        const double k = a + (b - a) * unit(rng);
+        const int repeat = std::min(p, 1 + static_cast<int>(unit(rng) * 4.0 * unit(rng) * p));
+        for (int r = 0; r < repeat && static_cast<int>(knots.size()) < count; ++r)
+            knots.push_back(k);
+    }
     knots.push_back(b);
-    knots.insert(knots.end(), above.begin(), above.end());
+    for (int i = 0; i < p; ++i) knots.push_back(clamped ? b : b + unit(rng));
+    std::sort(knots.begin(), knots.end());  // the three groups do not overlap
     return knots;
 }
 
