@@ -45,7 +45,6 @@ TEST(ReadAppletHeader, Table) {
         {"Stellarix3D: 2 4 x RUN=viewer:9", "2 0 run interpreter1:4, needs interpreter1:4"},
         {"Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"",
          "1 12 run viewer:4, needs pixmill:2 sound kit:1 viewer:4"},
-        {"Stellarix3D: 1 10 x", "1 10 run :0, needs :0"},
         // A later RUN replaces the earlier one; names and spaces around "=" as
         // the attribute syntax allows.
         {"Stellarix3D: 1 12 x RUN=a:1 REQ=b:2 RUN=c:3", "1 12 run c:3, needs b:2 c:3"},
