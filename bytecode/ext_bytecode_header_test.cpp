@@ -5,8 +5,7 @@
 #include <climits>
 #include <string>
 
-// How a bad header ends the program (the catalogue's box) is checked by the
-// launcher's road test; here the reading itself.
+// The reading only: the launcher's road test shows how a bad header ends it.
 namespace sx {
 namespace {
 

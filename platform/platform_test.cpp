@@ -54,8 +54,7 @@ TEST_F(Registry, ValuesKeepTheirTypeAndExactByteCount) {
         uint32_t type;
         std::string bytes;
     } cases[] = {
-        // A counted string without its zero, as the system writes REG_SZ.
-        {"Counted", kRegSz, "C:\\Program Files\\Stellarix"},
+        {"Counted", kRegSz, "C:\\Program Files\\Stellarix"},  // no zero, as the system writes
         {"Terminated", kRegExpandSz, std::string("%TEMP%\\x\0", 9)},
         {"Dword", kRegDword, std::string(reinterpret_cast<const char*>(&dword), 4)},
         {"Multi", kRegMultiSz, std::string("one\0two words\0\0", 15)},
@@ -124,6 +123,17 @@ TEST_F(Registry, EnumerateAndDelete) {
     uint32_t size = sizeof name;
     EXPECT_EQ(os.reg_enum_value(key_, 0, name, &size, nullptr, nullptr, nullptr),
               kErrorNoMoreItems);
+}
+
+// The fault-injecting platform knows a key opened through it by its full path.
+TEST_F(Registry, FaultRulesMatchTheFullKeyPath) {
+    FaultyPlatform faulty;
+    faulty.fail_registry_create(ascii_lower(path_) + "\\alpha");
+    RegKey key, inner;
+    ASSERT_EQ(faulty.reg_open_key(kHkeyCurrentUser, path_.c_str(), kKeyAllAccess, &key),
+              kErrorSuccess);
+    EXPECT_EQ(faulty.reg_create_key(key, "Alpha", &inner, nullptr), kErrorAccessDenied);
+    faulty.reg_close_key(key);
 }
 
 #ifndef _WIN32
@@ -248,7 +258,6 @@ TEST_F(Processes, ALockHeldByAnotherProcessIsFreedWhenItIsKilled) {
 TEST_F(Processes, CallersCanTellWhyAFileCallFailed) {
     const std::string full = file("full"), inner = full + "\\inner.txt", gone = file("gone.txt");
     ASSERT_TRUE(os.create_directory(full.c_str()) && testing::write_file(inner, ""));
-    // The call is made before the error is read.
     const auto expect = [&](bool failed, long error, const char* what) {
         EXPECT_TRUE(failed) << what;
         EXPECT_EQ(os.last_error(), error) << what;

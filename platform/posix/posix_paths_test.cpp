@@ -86,7 +86,6 @@ TEST_F(PosixFiles, CopyMoveReplace) {
     EXPECT_FALSE(p.replace_file(file("missing").c_str(), file("dst").c_str()));
 }
 
-// Links are seen as links and removed without following them.
 TEST_F(PosixFiles, LinksAreRemovedWithoutFollowing) {
     std::string host;
     ASSERT_TRUE(to_host_path(dir(), &host));
