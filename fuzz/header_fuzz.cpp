@@ -6,28 +6,23 @@
 
 #include "bytecode/ext_bytecode_header.h"
 
+static void check(bool promise) {
+    if (!promise) __builtin_trap();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);
-    sx::AppletHeader header;
-    const sx::HeaderStatus status = sx::read_applet_header(line, &header);
-    if (status != sx::HeaderStatus::ok) return 0;
-    if (header.unsupported) {
-        // Nothing past the format number is read.
-        if (!header.requirements.empty() || !header.run.name.empty()) __builtin_trap();
-        return 0;
-    }
-    if (header.format < 0 || header.format > 2) __builtin_trap();
+    sx::AppletHeader h;
+    if (sx::read_applet_header(line, &h) != sx::HeaderStatus::ok) return 0;
+    // Nothing past an unsupported format number is read.
+    check(!h.unsupported || (h.requirements.empty() && h.run.name.empty()));
+    if (h.unsupported) return 0;
+    check(h.format >= 0 && h.format <= 2);
     // The run component always closes the list.
-    if (header.requirements.empty() || !(header.requirements.back() == header.run)) {
-        __builtin_trap();
-    }
-    if (header.header_version != 0 && header.header_version < 10) __builtin_trap();
-    if (header.header_version == 0) {
-        if (header.requirements.size() != 1 || header.run.name != "interpreter1") __builtin_trap();
-    }
+    check(!h.requirements.empty() && h.requirements.back() == h.run);
+    check(h.header_version == 0 || h.header_version >= 10);
+    check(h.header_version != 0 || (h.requirements.size() == 1 && h.run.name == "interpreter1"));
     // Names come from the line itself.
-    for (const sx::ComponentRequirement& requirement : header.requirements) {
-        if (requirement.name.size() > size) __builtin_trap();
-    }
+    for (const sx::ComponentRequirement& r : h.requirements) check(r.name.size() <= size);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -27,14 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int kind = data[0] % 5;
     if (kind == 0) link(data_file.c_str(), index.c_str());
     if (kind == 1) mkfifo(index.c_str(), 0600);
-    if (kind == 2) symlink("/dev/zero", index.c_str());
-    if (kind == 3) symlink(data_file.c_str(), index.c_str());
-    if (kind == 4) symlink("/dev/null", index.c_str());
-
-    std::string windows = "Z:" + index;
-    for (char& c : windows)
-        if (c == '/') c = '\\';
+    const char* targets[] = {nullptr, nullptr, "/dev/zero", data_file.c_str(), "/dev/null"};
+    if (targets[kind]) symlink(targets[kind], index.c_str());
     std::vector<sx::IndexRecord> records;
+    std::string windows = "Z:" + index;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
     const bool read = sx::read_index(sx::FilePath(windows), &records);
     if (read != (kind == 0 || kind == 3)) __builtin_trap();
     return 0;

@@ -9,27 +9,16 @@
 #include "components/settings_encoding.h"
 #include "components/settings_store.h"
 
-namespace {
-
-std::FILE* stream_over(const void* data, size_t size) {
-    std::FILE* stream = std::tmpfile();
-    if (!stream) std::abort();
-    if (size && std::fwrite(data, 1, size, stream) != size) std::abort();
-    std::rewind(stream);
-    return stream;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-
     const std::string decoded = sx::percent_decode(text);
     if (decoded.size() > text.size()) std::abort();
     if (sx::percent_decode(sx::percent_encode(text)) != text) std::abort();
 
-    std::FILE* in = stream_over(data, size);
-    sx::SettingsMap values;
+    std::FILE* in = std::tmpfile();
+    if (!in || std::fwrite(data, 1, size, in) != size) std::abort();
+    std::rewind(in);
+    sx::SettingsMap values, again;
     sx::read_settings_stream(in, &values);
     std::fclose(in);
     for (const auto& entry : values)
@@ -39,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::FILE* out = std::tmpfile();
     if (!out || !sx::write_settings_stream(out, values)) std::abort();
     std::rewind(out);
-    sx::SettingsMap again;
     sx::read_settings_stream(out, &again);
     std::fclose(out);
     if (again != values) std::abort();

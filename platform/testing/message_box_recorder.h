@@ -1,6 +1,5 @@
-// A test double of the platform that records message boxes instead of
-// showing them; every other call goes to the real platform, through the
-// fault rules of FaultyPlatform. It is installed for its own lifetime.
+// Records message boxes instead of showing them, with FaultyPlatform's rules
+// for every other call; installed for its own lifetime.
 #pragma once
 
 #include <ostream>

@@ -1,14 +1,11 @@
-// A child program for the platform tests of both builds. The first argument picks what it
-// does; results go to the file named by SX_CHILD_OUTPUT (a Windows path),
+// A child program for the platform tests of both builds. The first argument
+// picks what it does; results go to the file named by SX_CHILD_OUTPUT,
 // written whole through a rename so the test never reads half of it.
-//
-//   echo ...                       writes command_line(), then each argument,
-//                                  each followed by a zero byte
+//   echo ...                       command_line(), then each argument, each with a zero byte
 //   hold-lock PATH                 takes the lock, writes "locked PID", waits to be killed
 //   reg-write SUBKEY COUNT TAG     sets COUNT values under HKCU\SUBKEY
 //   message-box FLAGS CAPTION TEXT exit code is message_box's answer
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -16,22 +13,34 @@
 namespace {
 
 bool write_output(const std::string& text) {
+    sx::Platform& p = sx::platform();
     std::string out;
-    if (!sx::platform().get_environment_variable("SX_CHILD_OUTPUT", &out)) return false;
-    const std::string temp = out + ".part";
-    std::FILE* f = sx::platform().open_file(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fclose(f) == 0 && ok;
-    return ok && sx::platform().replace_file(temp.c_str(), out.c_str());
+    if (!p.get_environment_variable("SX_CHILD_OUTPUT", &out)) return false;
+    std::FILE* f = p.open_file((out + ".part").c_str(), "wb");
+    const bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return f && std::fclose(f) == 0 && ok && p.replace_file((out + ".part").c_str(), out.c_str());
+}
+
+bool write_values(const char* subkey, int count, const std::string& tag) {
+    sx::Platform& p = sx::platform();
+    sx::RegKey key;
+    if (p.reg_create_key(sx::kHkeyCurrentUser, subkey, &key, nullptr) != sx::kErrorSuccess)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = tag + "_" + std::to_string(i);
+        const std::string data = name + "=" + std::string(200, 'x');
+        if (p.reg_set_value(key, name.c_str(), sx::kRegSz, data.data(),
+                            static_cast<uint32_t>(data.size())) != sx::kErrorSuccess)
+            return false;
+    }
+    return p.reg_close_key(key) == sx::kErrorSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     sx::Platform& p = sx::platform();
-    if (argc < 2) return 2;
-    const std::string mode = argv[1];
+    const std::string mode = argc >= 2 ? argv[1] : "";
     if (mode == "echo") {
         std::string all = p.command_line() + '\0';
         for (int i = 0; i < argc; ++i) all += std::string(argv[i]) + '\0';
@@ -45,21 +54,8 @@ int main(int argc, char** argv) {
         p.close_lock_file(lock);
         return 0;
     }
-    if (mode == "reg-write" && argc >= 5) {
-        sx::RegKey key;
-        if (p.reg_create_key(sx::kHkeyCurrentUser, argv[2], &key, nullptr) != sx::kErrorSuccess)
-            return 1;
-        const int count = std::atoi(argv[3]);
-        for (int i = 0; i < count; ++i) {
-            const std::string name = std::string(argv[4]) + "_" + std::to_string(i);
-            const std::string data = name + "=" + std::string(200, 'x');
-            if (p.reg_set_value(key, name.c_str(), sx::kRegSz, data.data(),
-                                static_cast<uint32_t>(data.size())) != sx::kErrorSuccess)
-                return 1;
-        }
-        p.reg_close_key(key);
-        return 0;
-    }
+    if (mode == "reg-write" && argc >= 5)
+        return write_values(argv[2], std::atoi(argv[3]), argv[4]) ? 0 : 1;
     if (mode == "message-box" && argc >= 5)
         return p.message_box(argv[4], argv[3],
                              static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)));

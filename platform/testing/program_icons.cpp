@@ -36,14 +36,12 @@ std::vector<std::vector<IconImage>> icon_groups(const std::string& program) {
         HRSRC found = FindResourceA(module, name, RT_GROUP_ICON);
         const BYTE* data =
             found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
-        std::vector<IconImage> images;
-        const WORD count = data ? *reinterpret_cast<const WORD*>(data + 4) : 0;
-        for (WORD i = 0; i < count; ++i) {
-            GroupEntry entry;
-            std::memcpy(&entry, data + 6 + i * sizeof(GroupEntry), sizeof entry);
-            images.push_back({entry.width, entry.height, entry.bits});
+        groups.emplace_back();
+        GroupEntry entry;
+        for (WORD i = 0; data && i < *reinterpret_cast<const WORD*>(data + 4); ++i) {
+            std::memcpy(&entry, data + 6 + i * sizeof entry, sizeof entry);
+            groups.back().push_back({entry.width, entry.height, entry.bits});
         }
-        groups.push_back(images);
     }
     FreeLibrary(module);
     return groups;

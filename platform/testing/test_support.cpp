@@ -33,8 +33,7 @@ bool read_file(const std::string& path, std::string* content) {
     if (!f) return false;
     content->clear();
     char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content->append(buffer, n);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) content->append(buffer, n);
     const bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
@@ -46,11 +45,9 @@ bool remove_tree(const std::string& path) {
     if (attributes == kInvalidFileAttributes) return true;
     if (!(attributes & kFileAttributeDirectory)) return p.delete_file(path.c_str());
     std::vector<std::string> names;
-    bool ok = true;
-    if (p.list_directory((path + "\\*.*").c_str(), &names)) {
-        for (const std::string& name : names)
-            if (name != "." && name != "..") ok &= remove_tree(path + "\\" + name);
-    }
+    bool ok = p.list_directory((path + "\\*.*").c_str(), &names);
+    for (const std::string& name : names)
+        if (name != "." && name != "..") ok &= remove_tree(path + "\\" + name);
     return p.remove_directory(path.c_str()) && ok;
 }
 
@@ -88,8 +85,7 @@ bool run_program(const std::string& command_line, uint32_t* exit_code, std::stri
     si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     si.hStdError = err;
     PROCESS_INFORMATION pi;
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
+    std::string line = command_line;
     const BOOL started =
         CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(err);
@@ -100,10 +96,8 @@ bool run_program(const std::string& command_line, uint32_t* exit_code, std::stri
     if (!ended) TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    if (exit_code) *exit_code = code;
 #else
-    // The child inherits our standard error: point it at the capture file for
-    // the moment of the start.
+    // The child inherits our standard error: aim it at the capture for the start.
     Platform& p = platform();
     std::FILE* f = p.open_file(capture.c_str(), "wb");
     if (!f) return false;
@@ -119,8 +113,8 @@ bool run_program(const std::string& command_line, uint32_t* exit_code, std::stri
     uint32_t code = 0;
     const bool ended = p.wait_process(process, timeout_ms, &code);
     p.close_process(process);
-    if (exit_code) *exit_code = code;
 #endif
+    if (exit_code) *exit_code = code;
     if (stderr_text && !read_file(capture, stderr_text)) return false;
     return ended;
 }

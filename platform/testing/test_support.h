@@ -1,5 +1,4 @@
-// Helpers for tests of both builds: Windows names of Linux files, fresh
-// temporary directories, files in one call, and programs run to the end.
+// Helpers for tests of both builds: files, temporary directories, programs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +8,8 @@
 
 namespace sx::testing {
 
-// The Windows name of a Linux path: "Z:" followed by the path with
-// backslashes. Both builds see the Linux root as drive Z: (Wine maps it so).
+// "Z:" and the Linux path with backslashes: both builds (Wine too) see the
+// Linux root as drive Z:.
 std::string host_to_windows_path(const std::string& linux_path);
 
 // Writes `content` to `path` (Windows form) through the active platform.
@@ -20,8 +19,7 @@ bool read_file(const std::string& path, std::string* content);
 // Removes a file or a directory with everything in it.
 bool remove_tree(const std::string& path);
 
-// A fresh directory under the platform's temporary directory, removed with
-// its contents when the object goes.
+// A fresh temporary directory, removed with its contents when the object goes.
 class TemporaryDirectory {
 public:
     TemporaryDirectory();
@@ -29,7 +27,7 @@ public:
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
-    // The directory, Windows form, without a trailing backslash.
+    // Windows form, without a trailing backslash.
     const std::string& path() const { return path_; }
     // path() + "\" + name.
     std::string file(const std::string& name) const { return path_ + "\\" + name; }
@@ -51,9 +49,8 @@ private:
     TemporaryDirectory temp_;
 };
 
-// Runs a command line (Windows rules) to its end; false when it could not be
-// started or did not end within `timeout_ms`. `stderr_text` (may be null)
-// receives what the program wrote to standard error.
+// Runs a command line to its end; false when it could not be started or did
+// not end in time. `stderr_text` (may be null) gets its standard error.
 bool run_program(const std::string& command_line, uint32_t* exit_code, std::string* stderr_text,
                  uint32_t timeout_ms = 60000);
 

@@ -1,6 +1,5 @@
-// A platform on which time stands still except when the code sleeps: waits
-// and retry schedules are checked at once and exactly. Every other call goes
-// to the real platform, through the fault rules of FaultyPlatform.
+// Time stands still except when the code sleeps, so waits and retry schedules
+// are checked at once and exactly; FaultyPlatform's rules for every other call.
 #pragma once
 
 #include <cstdint>

@@ -13,9 +13,8 @@ namespace sx::testing {
 struct ShownBox {
     std::string caption;
     std::string text;
-    uint32_t icon = 0;  // 0x10, 0x30 or 0x40; 0 when it could not be told
-    // Above every other window (what MB_SYSTEMMODAL gives).
-    bool topmost = false;
+    uint32_t icon = 0;     // 0x10, 0x30 or 0x40; 0 when it could not be told
+    bool topmost = false;  // above every other window (what MB_SYSTEMMODAL gives)
     bool operator==(const ShownBox&) const = default;
     friend void PrintTo(const ShownBox& box, std::ostream* out) {
         *out << "{\"" << box.caption << "\", \"" << box.text << "\", 0x" << std::hex << box.icon
@@ -29,9 +28,8 @@ struct WatchedRun {
     std::vector<ShownBox> boxes;
 };
 
-// Starts `command_line` and, until the process ends or `timeout_ms` passes,
-// reads each message box it shows and presses its OK button. False when the
-// program could not be started. Windows build only.
+// Starts `command_line` and, until it ends or `timeout_ms` passes, reads each
+// message box it shows and presses OK. False when it could not start.
 bool run_watching_boxes(const std::string& command_line, uint32_t timeout_ms, WatchedRun* run);
 
 }  // namespace sx::testing
