@@ -5,24 +5,19 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "components/data_directories.h"
-#include "components/file_path.h"
 #include "components/testing/component_env.h"
 #include "components/text_util.h"
 #include "launcher/error_catalogue.h"
 #include "launcher/launcher.h"
-#include "platform/platform.h"
 #include "platform/testing/message_box_recorder.h"
 #include "platform/testing/test_support.h"
 #include "platform/testing/window_watch.h"
 
 #if defined(_WIN32)
-#include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
-
 #include "platform/testing/program_icons.h"
 #endif
 
@@ -64,8 +59,7 @@ std::string built_program(const char* path) {
 
 std::string in_quotes(const std::string& text) { return "\"" + text + "\""; }
 
-// Its writer closes the file right after its single write; a short pause
-// after it appears lets that finish.
+// Its writer closes it right after its one write: a short pause lets that end.
 bool wait_for_file(const std::string& path, uint32_t timeout_ms) {
     const uint32_t start = platform().tick_count();
     while (!FilePath(path).exists()) {
@@ -139,13 +133,9 @@ TEST_F(LauncherRoad, HeadersAndEveryFailureOfTheStartUp) {
     // The message buffer holds 1023 characters; the name is cut to fit.
     const std::string cut = ("Unable to open " + long_name).substr(0, kErrorMessageBufferSize - 1);
 
-    struct Case {
-        std::string header;     // written to an applet file whose name is the argument
-        std::string arguments;  // used when there is no header
-        bool starts;
-        std::vector<Box> boxes;
-    };
-    const Case cases[] = {
+    // A header written to an applet file whose name is the argument, or the
+    // arguments themselves; whether the player starts; the boxes shown.
+    const std::tuple<std::string, std::string, bool, std::vector<Box>> cases[] = {
         {"Stellarix3D: 1 3", "", true, {}},
         {"Stellarix3D: 1 12 x RUN=viewer:4 REQ=pixmill:2 REQ=\"sound kit:1\"", "", true, {}},
         {"Stellarix3D: 1 7 x", "", false, {catalogue_box(14)}},
@@ -162,57 +152,41 @@ TEST_F(LauncherRoad, HeadersAndEveryFailureOfTheStartUp) {
         {"", in_quotes(long_name), false, {error_box(cut)}},
     };
     int n = 0;
-    for (const Case& c : cases) {
-        std::string arguments = c.arguments;
-        if (!c.header.empty()) {
+    for (const auto& [header, given, starts, boxes] : cases) {
+        std::string arguments = given;
+        if (!header.empty()) {
             const std::string applet = file("h" + std::to_string(++n) + ".sxvm");
-            ASSERT_TRUE(testing::write_file(applet, c.header + "\r\nrest"));
+            ASSERT_TRUE(testing::write_file(applet, header + "\r\nrest"));
             arguments = in_quotes(applet);
         }
-        SCOPED_TRACE(c.header + " " + arguments);
+        SCOPED_TRACE(header + " " + arguments);
         const std::string launcher = in_quotes(built_program(SX_LAUNCHER_FILE));
-        expect_launch(arguments.empty() ? launcher : launcher + " " + arguments, c.boxes,
-                      c.starts ? in_quotes(player_path_) + " " + arguments : "");
+        expect_launch(arguments.empty() ? launcher : launcher + " " + arguments, boxes,
+                      starts ? in_quotes(player_path_) + " " + arguments : "");
     }
 }
 
-#if defined(SX_SXINSTALL_FILE) && defined(SX_SKIFFHOOK_FILE) && \
-    (defined(_WIN32) || defined(SX_SXREG_FILE))
-// Runs a set-up tool and expects it to succeed.
-void run_tool(const std::string& tool, const std::string& arguments) {
+#if defined(SX_SXINSTALL_FILE) && defined(SX_SKIFFHOOK_FILE)
+// Runs sxinstall and expects it to succeed.
+void install(const std::string& arguments) {
     uint32_t exit_code = 1;
     std::string errors;
-    ASSERT_TRUE(testing::run_program(tool + " " + arguments, &exit_code, &errors)) << arguments;
+    const std::string sxinstall = quote_argument(built_program(SX_SXINSTALL_FILE));
+    ASSERT_TRUE(testing::run_program(sxinstall + " install " + arguments, &exit_code, &errors));
     ASSERT_EQ(exit_code, 0u) << arguments << "\n" << errors;
 }
 
 TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
-    // The machine's data directory, set with the registry tool a person uses:
-    // reg.exe, or its stand-in elsewhere.
-#if defined(_WIN32)
-    const std::string registry_tool = "reg";
-#else
-    const std::string registry_tool = quote_argument(built_program(SX_SXREG_FILE));
-#endif
-    const std::string machine_data = file("machine data\\");
-    ASSERT_NO_FATAL_FAILURE(run_tool(
-        registry_tool, "add " + quote_argument("HKLM\\SOFTWARE\\Stellarix\\Stellarix Player") +
-                           " /v SystemDataPath /t REG_SZ /d " + quote_argument(machine_data) +
-                           " /f"));
-    // The launcher with its install hook, and the player's component in the
-    // system's component directory (sxinstall's default).
-    const std::string sxinstall = quote_argument(built_program(SX_SXINSTALL_FILE));
+    // The launcher with its hook, and the player in the system's components.
     const std::string player_folder = file("Player Files\\");
-    ASSERT_NO_FATAL_FAILURE(run_tool(
-        sxinstall,
-        "install --name skiff --version 1 --dir " + quote_argument(player_folder) + " --file " +
-            quote_argument("skiff=Stellarix3D.exe:" + built_program(SX_LAUNCHER_FILE)) +
-            " --file " +
-            quote_argument("skiffhook=skiffhook.dll:" + built_program(SX_SKIFFHOOK_FILE)) +
-            " --hook skiffhook"));
-    ASSERT_NO_FATAL_FAILURE(run_tool(sxinstall, "install --name viewer --version 4 --file " +
-                                                    quote_argument("run=player\\sxplayer.exe:" +
-                                                                   built_program(SX_PLAYER_FILE))));
+    ASSERT_NO_FATAL_FAILURE(install(
+        "--name skiff --version 1 --dir " + quote_argument(player_folder) + " --file " +
+        quote_argument("skiff=Stellarix3D.exe:" + built_program(SX_LAUNCHER_FILE)) + " --file " +
+        quote_argument("skiffhook=skiffhook.dll:" + built_program(SX_SKIFFHOOK_FILE)) +
+        " --hook skiffhook"));
+    ASSERT_NO_FATAL_FAILURE(
+        install("--name viewer --version 4 --file " +
+                quote_argument("run=player\\sxplayer.exe:" + built_program(SX_PLAYER_FILE))));
 
     // What the shell does: the file type's open command, the path for "%1".
     const std::string applet = file("shell demo.sxvm");
@@ -228,15 +202,12 @@ TEST_F(LauncherRoad, OpeningAnAppletFromTheShellStartsTheLauncherAndThePlayer) {
     const std::string launcher = player_folder + "Stellarix3D.exe";
     EXPECT_EQ(command, in_quotes(launcher) + " " + in_quotes(applet));
     EXPECT_EQ(icon, launcher + ",1");
-    expect_launch(
-        command, {},
-        in_quotes(machine_data + "components\\player\\sxplayer.exe") + " " + in_quotes(applet));
+    expect_launch(command, {}, in_quotes(player_path_) + " " + in_quotes(applet));
 }
 #endif
 
-// The launcher's own process over a platform double that rewrites the index
-// with `text` at its third opening (after the version query and the first
-// lookup of the player's path) and records the programs started.
+// Rewrites the index with `text` at its third opening (after the version query
+// and the first lookup of the player's path); records the programs started.
 class LookupDouble : public testing::MessageBoxRecorder {
 public:
     std::FILE* open_file(const char* path, const char* mode) override {
@@ -256,71 +227,38 @@ private:
     int openings_ = 0;
 };
 
-// The second lookup of the player's path fails (the index cannot be read, or
-// the path grew beyond the buffer the first lookup sized: nothing is written
-// into it, and that is no path to start), or the start is refused.
-TEST_F(LauncherRoad, PlayerLookupOrStartFailingInTheLauncher) {
+// In the launcher's own process, the second lookup of the player's path fails:
+// the index cannot be read, or the path outgrew the buffer (nothing written).
+TEST_F(LauncherRoad, SecondPlayerLookupFailingInTheLauncher) {
     install_player();
     const std::string applet = file("second.sxvm");
     ASSERT_TRUE(testing::write_file(applet, "Stellarix3D: 1 12 x RUN=viewer:4\n"));
     const std::string index = env_.system_components() + "compindx.dat";
     const std::string command_line = " \"" + applet + "\"  -a\t-b ";
-    const std::vector<std::string> started = {in_quotes(player_path_) + " " + command_line};
-    const struct {
-        const char* what;
-        bool unreadable;
-        std::string grown;
-        bool refused;
-        const std::string& box;
-    } cases[] = {
-        {"index unreadable", true, "", false, kLocate2},
-        {"path grows", false, record("viewer", 4, "a much longer folder\\sxplayer.exe"), false,
-         kLocate2},
-        {"start refused", false, "", true, kCannotStart},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const std::string& grown :
+         {std::string(), record("viewer", 4, "a longer folder\\sxplayer.exe")}) {
+        SCOPED_TRACE(grown.empty() ? "index unreadable" : "path grows");
         ASSERT_TRUE(env_.write_index(env_.system_components(),
                                      record("viewer", 4, "player\\sxplayer.exe")));
         reset_component_directories();
         LookupDouble os;
         os.index = index;
-        os.text = c.grown;
-        if (c.unreadable) os.fail_open_file(index, "", 2);
-        if (c.refused) os.fail_start_process("");
+        os.text = grown;
+        if (grown.empty()) os.fail_open_file(index, "", 2);
         EXPECT_EQ(launcher_main(command_line), -1);
-        EXPECT_EQ(os.boxes(), (std::vector<RecordedBox>{{c.box, kErrorCaption, kMbIconError}}));
-        EXPECT_EQ(os.started, c.refused ? started : std::vector<std::string>{});
+        EXPECT_EQ(os.boxes(), (std::vector<RecordedBox>{{kLocate2, kErrorCaption, kMbIconError}}));
+        EXPECT_TRUE(os.started.empty());
     }
 }
 
 #if defined(_WIN32)
-// The program's own icon, then the applet file icon (the shell's index 1),
-// and its version information.
-TEST(LauncherProgram, CarriesTwoIconGroupsAndVersionInformation) {
-    using testing::IconImage;
-    const std::string launcher = built_program(SX_LAUNCHER_FILE);
-    EXPECT_EQ(testing::icon_groups(launcher),
-              (std::vector<std::vector<IconImage>>{
+// The program's own icon, then the applet file icon (the shell's index 1).
+// The package check reads the version information of every program.
+TEST(LauncherProgram, CarriesTwoIconGroups) {
+    EXPECT_EQ(testing::icon_groups(built_program(SX_LAUNCHER_FILE)),
+              (std::vector<std::vector<testing::IconImage>>{
                   {{32, 32, 4}, {32, 32, 8}, {16, 16, 4}},
                   {{32, 32, 4}, {16, 16, 4}, {32, 32, 8}, {48, 48, 8}}}));
-    HICON applet = ExtractIconA(nullptr, launcher.c_str(), 1);
-    EXPECT_GT(reinterpret_cast<UINT_PTR>(applet), 1u);
-    if (applet) DestroyIcon(applet);
-
-    DWORD ignored = 0;
-    std::vector<char> info(GetFileVersionInfoSizeA(launcher.c_str(), &ignored));
-    ASSERT_TRUE(!info.empty() &&
-                GetFileVersionInfoA(launcher.c_str(), 0, info.size(), info.data()));
-    char* product = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\ProductName",
-                               reinterpret_cast<void**>(&product), &length));
-    EXPECT_STREQ(product, "Stellarix 3D Player");
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00020002u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);
 }
 #endif
 
