@@ -4,14 +4,19 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "components/file_lock.h"
 #include "components/testing/component_env.h"
+#include "platform/testing/virtual_clock.h"
 
 namespace sx {
 namespace {
 
 using testing::ComponentEnvironment;
+using testing::ScratchDir;
+using testing::VirtualClock;
 
 // The records of an index text, one "NAME version key=path..." per record,
 // read with one record object as callers do.
@@ -103,7 +108,6 @@ TEST(ComponentSearch, TieBreaksAcrossDirectories) {
     const std::string sys = env.system_components() + "bin\\p.exe";
     const std::string usr = env.user_components() + "bin\\p.exe";
     const std::pair<const char*, std::string> cases[] = {
-        {"equal", "2 " + sys},
         {"EQUAL", "2 " + sys},
         {"userwins", "3 " + usr},
         {"sysonly", "1 " + sys},
@@ -115,8 +119,7 @@ TEST(ComponentSearch, TieBreaksAcrossDirectories) {
     };
     for (const auto& [name, expected] : cases) EXPECT_EQ(found(name), expected) << name;
 
-    // With the line terminated, the higher version there replaces the entry
-    // with all of its files (it has none).
+    // Terminated, its higher version replaces the entry and all its files.
     ASSERT_TRUE(env.write_search_list(extra1 + "\n" + extra2 + "\n"));
     EXPECT_EQ(found("listwins"), "9 <none>");
 }
@@ -128,22 +131,54 @@ TEST(ComponentSearch, FindComponentFileSizeProtocol) {
         record("player", 1, "installed_local=run;viewer.exe\ninstalled_local=RUN;other.exe\n")));
     const std::string expected = env.system_components() + "viewer.exe";
     const int needed = static_cast<int>(expected.size()) + 1;
-
     EXPECT_EQ(find_component_file("PLAYER", "run", nullptr, 0), needed);
+    EXPECT_EQ(find_component_file("player", "RUN", nullptr, 0), needed - 1);  // other.exe
     // Too small: the size needed, and nothing written.
-    std::vector<char> buffer(needed + 8, '#');
+    std::string buffer(needed + 8, '#');
     EXPECT_EQ(find_component_file("player", "run", buffer.data(), needed - 1), needed);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(needed + 8, '#'));
-    EXPECT_EQ(find_component_file("player", "run", buffer.data(), needed), needed);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + needed + 1), expected + '\0' + '#');
-
+    EXPECT_EQ(buffer, std::string(needed + 8, '#'));
     // Keys are exact; unknown names and keys give 0 and write nothing.
-    char small[4] = {'a', 'b', 'c', 0};
-    EXPECT_EQ(find_component_file("player", "Run", small, 4), 0);
-    EXPECT_EQ(find_component_file("nobody", "run", small, 4), 0);
-    EXPECT_STREQ(small, "abc");
-    EXPECT_EQ(find_component_file("player", "RUN", nullptr, 0),
-              static_cast<int>((env.system_components() + "other.exe").size()) + 1);
+    EXPECT_EQ(find_component_file("player", "Run", buffer.data(), needed), 0);
+    EXPECT_EQ(find_component_file("nobody", "run", buffer.data(), needed), 0);
+    EXPECT_EQ(buffer, std::string(needed + 8, '#'));
+    EXPECT_EQ(find_component_file("player", "run", buffer.data(), needed), needed);
+    EXPECT_EQ(buffer.substr(0, needed + 1), expected + '\0' + '#');
+}
+
+// The index lock is tried every 100 ms until the time-out.
+TEST(LockSchedule, AttemptsEveryHundredMillisecondsUntilTheTimeOut) {
+    ScratchDir scratch;
+    // Time-out, clock at the start, attempts refused (-1: all), attempts made.
+    const std::tuple<unsigned, uint32_t, int, int> cases[] = {
+        {0, 1000, -1, 1},     {1, 1000, -1, 1},          {100, 1000, -1, 1}, {101, 1000, -1, 2},
+        {1000, 1000, -1, 10}, {250, 0xFFFFFFA0u, -1, 3},  // across the counter's wrap
+        {250, 5, 2, 3},                                   // free at the third attempt: taken
+    };
+    for (const auto& [timeout, start, failures, attempts] : cases) {
+        VirtualClock clock(start);
+        clock.fail_lock(".lock").failures = failures;
+        ScopedPlatform use(&clock);
+        EXPECT_EQ(bool(acquire_lock(FilePath(scratch / "compindx.dat"), timeout)), failures >= 0);
+        EXPECT_EQ(clock.calls(Call::open_lock_file), attempts) << timeout;
+        for (uint32_t sleep : clock.sleeps()) EXPECT_EQ(sleep, 100u);
+    }
+}
+
+TEST(ComponentSearchFaults, AnUnreadableIndexOrLockStillLeavesTheOthers) {
+    ComponentEnvironment env;
+    ASSERT_TRUE(env.write_index(env.system_components(), "component=a\nversion=1\ncomponentend\n"));
+    ASSERT_TRUE(env.write_index(env.user_components(), "component=b\nversion=2\ncomponentend\n"));
+    VirtualClock clock(0);
+    ScopedPlatform use(&clock);
+    // The user index cannot be opened: only the system component is known.
+    clock.fail_open_file(env.user_components() + "compindx.dat");
+    EXPECT_EQ(component_version("a"), 1);
+    EXPECT_EQ(component_version("b"), 0);
+    clock.clear_rules();
+    // No lock can be had anywhere: each index is read anyway after its wait.
+    clock.fail_lock(".lock");
+    EXPECT_EQ(component_version("b"), 2);
+    EXPECT_EQ(clock.sleeps().size(), 2u * 3u);  // two indexes, three waits each
 }
 
 }  // namespace

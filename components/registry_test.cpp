@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
-#include <vector>
+#include <tuple>
 
 #include "components/text_util.h"
 #include "platform/testing/faulty_platform.h"
@@ -15,10 +13,11 @@ namespace {
 
 const std::string kTestKey = "Software\\SxRegistryHelpersTest";
 
-bool set_bytes(const std::string& subkey, const char* name, const std::string& bytes) {
+bool set_value(const std::string& subkey, const char* name, const std::string& bytes,
+               uint32_t type = kRegBinary) {
     RegistryKey key;
     return key.create(kHkeyCurrentUser, subkey.c_str()) == kErrorSuccess &&
-           platform().reg_set_value(key.get(), name, kRegBinary, bytes.data(),
+           platform().reg_set_value(key.get(), name, type, bytes.data(),
                                     static_cast<uint32_t>(bytes.size())) == kErrorSuccess;
 }
 
@@ -35,7 +34,7 @@ public:
         const long rc = FaultyPlatform::reg_query_value(key, name, type, data, size);
         if (grows > 0) {
             --grows;
-            EXPECT_TRUE(set_bytes(kTestKey, "v", value += "grown"));
+            EXPECT_TRUE(set_value(kTestKey, "v", value += "grown"));
         }
         return rc;
     }
@@ -53,7 +52,7 @@ protected:
 TEST_F(Registry, KeysCloseOnceAndValuesAreReadWhole) {
     std::string big;
     for (int i = 0; i < 70000; ++i) big += static_cast<char>(i * 7 % 256);
-    ASSERT_TRUE(set_bytes(kTestKey, "big", big));
+    ASSERT_TRUE(set_value(kTestKey, "big", big));
     ScopedPlatform scope(&os);
     RegistryValue value;
     int closes = 0;
@@ -66,7 +65,7 @@ TEST_F(Registry, KeysCloseOnceAndValuesAreReadWhole) {
         EXPECT_EQ(read_registry_value(key.get(), "missing", &value), kErrorFileNotFound);
 
         os.value = "start";
-        ASSERT_TRUE(set_bytes(kTestKey, "v", os.value));
+        ASSERT_TRUE(set_value(kTestKey, "v", os.value));
         os.grows = 3;
         ASSERT_EQ(read_registry_value(key.get(), "v", &value), kErrorSuccess);
         EXPECT_EQ(std::string(value.data.begin(), value.data.end()), os.value);
@@ -80,7 +79,7 @@ TEST_F(Registry, KeysCloseOnceAndValuesAreReadWhole) {
 
 TEST_F(Registry, TreeRemovalTakesEveryLevelAndReportsWhatStays) {
     for (const char* leaf : {"\\a\\b\\c", "\\a\\d", "\\e"})
-        ASSERT_TRUE(set_bytes(kTestKey + leaf, "x", "1"));
+        ASSERT_TRUE(set_value(kTestKey + leaf, "x", "1"));
     os.fail_delete_key("\\a\\d", kErrorSharingViolation);
     long error = kErrorSuccess;
     {
@@ -96,18 +95,23 @@ TEST_F(Registry, TreeRemovalTakesEveryLevelAndReportsWhatStays) {
     EXPECT_EQ(error, kErrorFileNotFound);
 }
 
-TEST(FormatText, ThreadsFormatAtOnceWithoutSharingABuffer) {
-    // Every call grows its buffer; with one buffer for the process, the
-    // threads would read each other's texts.
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (char c : {'a', 'b', 'c', 'd'})
-        threads.emplace_back([c, &wrong] {
-            const std::string expected(3000, c);
-            for (int i = 0; i < 300; ++i) wrong += format_text("%s", expected.c_str()) != expected;
-        });
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(wrong, 0);
+TEST_F(Registry, StringsReadAnyTypeUpToTheFirstZero) {
+    const uint32_t dword = 0x00434241;  // "ABC" in little-endian bytes
+    // Name, type, the bytes stored (no zero added), the text read.
+    const std::tuple<const char*, uint32_t, std::string, std::string> cases[] = {
+        {"Counted", kRegSz, "counted", "counted"},
+        {"Multi", kRegMultiSz, std::string("one\0two\0", 9), "one"},
+        {"Dword", kRegDword, std::string(reinterpret_cast<const char*>(&dword), 4), "ABC"},
+        {"", kRegSz, std::string("default\0", 8), "default"},
+    };
+    for (const auto& [name, type, data, expected] : cases) {
+        ASSERT_TRUE(set_value(kTestKey, *name ? name : nullptr, data, type));
+        std::string text;
+        EXPECT_TRUE(read_registry_string(kHkeyCurrentUser, kTestKey.c_str(), name, &text)) << name;
+        EXPECT_EQ(text, expected) << name;
+    }
+    std::string text;
+    EXPECT_FALSE(read_registry_string(kHkeyCurrentUser, kTestKey.c_str(), "Missing", &text));
 }
 
 }  // namespace

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include "components/registry.h"
-#include "platform/platform.h"
 
 namespace sx {
 namespace {
@@ -25,12 +24,7 @@ std::vector<std::string> lines_of(const std::string& content) {
 }
 
 TEST(ReadTextLine, LineEndsAndUnterminatedLastLine) {
-    using L = std::vector<std::string>;
-    struct Case {
-        std::string content;
-        L lines;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"abc", {}},  // no line break: never used
         {"a\nb", {"a"}},
         {"a\r\nb\r\n", {"a", "b"}},
@@ -39,7 +33,7 @@ TEST(ReadTextLine, LineEndsAndUnterminatedLastLine) {
         {"a\r\n\r\nb\n", {"a", "", "b"}},
         {std::string("x\0y\n", 4), {std::string("x\0y", 3)}},
     };
-    for (const Case& c : cases) EXPECT_EQ(lines_of(c.content), c.lines) << c.content;
+    for (const auto& [content, lines] : cases) EXPECT_EQ(lines_of(content), lines) << content;
 }
 
 // A line at the bound is read; one byte more ends the reading there, so a
@@ -62,36 +56,18 @@ TEST(FormatText, GrowsUpToTheLimitThenCuts) {
     EXPECT_EQ(format_text("%c%s", 0, huge.c_str()), '\0' + huge.substr(0, 65534));
 }
 
-TEST(RegistryStrings, ReadsAnyTypeUpToTheFirstZero) {
-    const char* path = "Software\\SxTest\\RegistryStrings";
-    RegistryKey key;
-    ASSERT_EQ(key.create(kHkeyCurrentUser, path), kErrorSuccess);
-    const uint32_t dword = 0x00434241;  // "ABC" in little-endian bytes
-    const struct {
-        const char* name;
-        uint32_t type;
-        std::string data;  // stored as given, without an added zero
-        std::string text;
-    } cases[] = {
-        {"Counted", kRegSz, "counted", "counted"},
-        {"Zeroed", kRegSz, std::string("zeroed\0", 7), "zeroed"},
-        {"Multi", kRegMultiSz, std::string("one\0two\0", 9), "one"},
-        {"Dword", kRegDword, std::string(reinterpret_cast<const char*>(&dword), 4), "ABC"},
-        {"Empty", kRegSz, "", ""},
-        {"", kRegSz, "default", "default"},
-    };
-    for (const auto& c : cases) {
-        ASSERT_EQ(platform().reg_set_value(key.get(), c.name[0] ? c.name : nullptr, c.type,
-                                           c.data.data(), static_cast<uint32_t>(c.data.size())),
-                  kErrorSuccess);
-        std::string text = "unchanged";
-        EXPECT_TRUE(read_registry_string(kHkeyCurrentUser, path, c.name, &text)) << c.name;
-        EXPECT_EQ(text, c.text) << c.name;
-    }
-    std::string text;
-    EXPECT_TRUE(read_registry_string(key.get(), nullptr, "counted", &text) && text == "counted");
-    EXPECT_FALSE(read_registry_string(kHkeyCurrentUser, path, "Missing", &text));
-    EXPECT_FALSE(read_registry_string(kHkeyCurrentUser, "Software\\SxTest\\Nope", "x", &text));
+TEST(FormatText, ThreadsFormatAtOnceWithoutSharingABuffer) {
+    // Every call grows its buffer; with one buffer for the process, the
+    // threads would read each other's texts.
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (char c : {'a', 'b', 'c', 'd'})
+        threads.emplace_back([c, &wrong] {
+            const std::string expected(3000, c);
+            for (int i = 0; i < 300; ++i) wrong += format_text("%s", expected.c_str()) != expected;
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -15,17 +15,7 @@ constexpr const char* kSearchListFile = "c:\\ComponentSearch.txt";
 
 class ComponentEnvironment {
 public:
-    ComponentEnvironment()
-        : system_path_(kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\",
-                       "SystemDataPath"),
-          program_files_(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                         "ProgramFilesDir"),
-          user_shell_(kHkeyCurrentUser,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                      "AppData"),
-          shell_(kHkeyCurrentUser,
-                 "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                 "AppData") {
+    ComponentEnvironment() {
         had_search_list_ = read_file(kSearchListFile, &saved_search_list_);
         FilePath(kSearchListFile).delete_file();
         system_path_.set(scratch_ / "system");
@@ -51,8 +41,8 @@ public:
     }
     // Writes `content` as the index of a folder (created if needed).
     static bool write_index(const std::string& directory, const std::string& content) {
-        FilePath(directory).ensure_directory();
-        return write_file(directory + "compindx.dat", content);
+        return FilePath(directory).ensure_directory() &&
+               write_file(directory + "compindx.dat", content);
     }
     static bool write_search_list(const std::string& content) {
         return write_file(kSearchListFile, content);
@@ -63,10 +53,13 @@ public:
 
 private:
     ScratchDir scratch_;
-    RegistryValueGuard system_path_;
-    RegistryValueGuard program_files_;
-    RegistryValueGuard user_shell_;
-    RegistryValueGuard shell_;
+    RegistryValueGuard system_path_{kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\",
+                                    "SystemDataPath"};
+    RegistryValueGuard program_files_{
+        kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"};
+    RegistryValueGuard user_shell_{
+        kHkeyCurrentUser,
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "AppData"};
     bool had_search_list_ = false;
     std::string saved_search_list_;
 };

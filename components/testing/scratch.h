@@ -1,5 +1,5 @@
-// Helpers for the component-services tests: a fresh scratch folder per test,
-// written in Windows form so the same tests run in both builds.
+// A fresh scratch folder per test, written in Windows form so the same tests
+// run in both builds.
 #pragma once
 
 #include <string>
@@ -8,14 +8,6 @@
 #include "platform/testing/test_support.h"
 
 namespace sx::testing {
-
-using testing::read_file;
-using testing::write_file;
-
-// A Linux path of the build (a helper program's location) in Windows form.
-inline std::string host_path(const std::string& path) {
-    return testing::host_to_windows_path(path);
-}
 
 // The platform's temporary folder as a FilePath with a trailing backslash,
 // the form the component services extend.
@@ -27,7 +19,7 @@ public:
     std::string operator/(const std::string& relative) const { return path_.text() + relative; }
 
 private:
-    testing::TemporaryDirectory directory_;
+    TemporaryDirectory directory_;
     FilePath path_;
 };
 
