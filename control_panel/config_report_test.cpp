@@ -36,7 +36,6 @@ TEST_F(ConfigReport, ServicePackOnNtOnly) {
     testing::RegistryValueGuard pack(kHkeyLocalMachine, kWindowsVersionKey, kServicePackValue);
     ASSERT_TRUE(pack.set(std::string("\0\6\7\0", 4), kRegDword));  // only the low word counts
     EXPECT_EQ(report({4, 0, 1381, 2, ""}).rfind("Windows NT/2000, Version 4.0 SP1536\r\n", 0), 0u);
-    EXPECT_EQ(report({4, 10, 0, 1, ""}).rfind("Windows 95/98, Version 4.10\r\n", 0), 0u);
     EXPECT_EQ(report({3, 11, 0, 0, ""}).rfind("Windows ????, Version 3.11\r\n", 0), 0u);
     ASSERT_TRUE(pack.remove());
     EXPECT_EQ(report({5, 0, 2195, 2, ""}).rfind("Windows NT/2000, Version 5.0\r\n", 0), 0u);

@@ -17,8 +17,8 @@ protected:
         testing::PlayerKeyTest::SetUp();
         ASSERT_TRUE(FilePath(temp_.file("sys")).create_directory());
         ASSERT_TRUE(FilePath(temp_.file("x")).create_directory());
-        library_.resize(3 * 32768 + 123);  // three blocks of the copy and a bit
-        for (size_t i = 0; i < library_.size(); ++i) library_[i] = char(i * 7 + i / 251);
+        for (size_t i = 0; i < 3 * 32768 + 123; ++i)
+            library_ += char(i * 7 + i / 251);  // 3+ blocks
         ASSERT_TRUE(sx::testing::write_file(library(), library_));
     }
     std::string library() { return temp_.file("x\\stellarix.cpl"); }
@@ -51,7 +51,6 @@ TEST_F(InstallHookTest, RecordsTheFirstFishAndCopiesThePanel) {
         const char* applet;  // relative to the library's folder; nullptr: not recorded
     } cases[] = {
         {{"fish"}, {"sub\\test.sxvm"}, "sub\\test.sxvm"},
-        {{}, {}, nullptr},
         {{"FISH", "Fish"}, {"a.sxvm", "b.sxvm"}, nullptr},
         {{"other", "fish", "fish"}, {"x.sxvm", "first.sxvm", "second.sxvm"}, "first.sxvm"},
     };
