@@ -18,7 +18,6 @@ public:
         std::string text;
         std::string caption;
         ui::Buttons buttons;
-        ui::Icon icon;
     };
 
     FakeView() = default;
@@ -29,13 +28,11 @@ public:
     std::vector<Question> questions;
     std::deque<ui::Answer> answers;          // each question takes the next, else fails
     std::vector<std::string> command_lines;  // programs: recorded, never started
-    std::vector<std::string> opened;         // targets handed to the shell
-    bool shell_succeeds = true;
-    std::vector<int> strays;  // ids the dialog does not have, in call order
+    std::vector<int> strays;                 // ids the dialog does not have, in call order
 
     ui::Answer ask(const std::string& text, const std::string& caption, ui::Buttons buttons,
-                   ui::Icon icon) override {
-        questions.push_back({text, caption, buttons, icon});
+                   ui::Icon) override {
+        questions.push_back({text, caption, buttons});
         if (answers.empty()) return ui::Answer::failed;
         const ui::Answer answer = answers.front();
         answers.pop_front();
@@ -45,10 +42,7 @@ public:
         command_lines.push_back(command_line);
         return {};
     }
-    bool shell_open(const std::string& target) override {
-        opened.push_back(target);
-        return shell_succeeds;
-    }
+    bool shell_open(const std::string&) override { return false; }
     bool copy_to_clipboard(const std::string&) override { return true; }
 
 protected:

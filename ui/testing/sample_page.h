@@ -14,8 +14,6 @@ namespace sx::testing {
 class SamplePage : public ui::Page {
 public:
     std::string stored;  // what OK kept: the name, the check, each row's mark ("world 1 10")
-    int agree_clicks = 0;
-    int mark_changes = 0;
     bool destroyed_seen = false;
 
     bool init(ui::DialogView& view) override {
@@ -32,7 +30,6 @@ public:
 
     bool command(int id, int code) override {
         if (id == IDC_SAMPLE_AGREE && code == ui::kButtonClicked) {
-            ++agree_clicks;
             view_->changed();
             return true;
         }
@@ -56,7 +53,6 @@ public:
 private:
     void on_list_notify(int code) {
         if (code == ui::CLN_CHECKCHANGED) {
-            ++mark_changes;
             view_->changed();
         } else if (code == ui::CLN_SELCHANGED) {
             const int row = options_->selected_index();
