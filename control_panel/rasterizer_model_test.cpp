@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "control_panel/cpl_test_support.h"
-#include "platform/testing/faulty_platform.h"
 
 namespace sx::cpl {
 namespace {
@@ -19,27 +18,22 @@ TEST(RasterizerList, ParsesAndMergesEnabledBeforeOffered) {
     EXPECT_EQ(parse_rasterizer_list("ogl_icd,,t3d,eol,d3d_hw"), (Ids{"ogl_icd", "t3d"}));
     EXPECT_EQ(parse_rasterizer_list(" t3d,t3d,eolx"), (Ids{" t3d", "t3d", "eolx"}));
     EXPECT_EQ(format_rasterizer_list({"t3d"}), "t3d,eol");
-    const Ids offered = parse_rasterizer_list(offered_rasterizers);
-    const Rows unchecked = {{"Direct 3D with Acceleration", false},
-                            {"Direct 3D without Acceleration", false},
-                            {"OpenGL ICD", false},
-                            {"3dfx OpenGL", false},
-                            {"OpenGL MCD", false},
-                            {"Stellarix Software Rasterizer", false}};
-    Rows hidden_dotf = unchecked;
-    hidden_dotf.insert(hidden_dotf.begin(), {"OpenGL Software", true});
-    const Rows t3d_3dfx = {{"Stellarix Software Rasterizer", true},
-                           {"3dfx OpenGL", true},
-                           unchecked[0],
-                           unchecked[1],
-                           unchecked[2],
-                           unchecked[4]};
-    const std::pair<const char*, Rows> cases[] = {{"t3d,ogl_3dfx,eol", t3d_3dfx},
-                                                  {"dotf,DOTF,ogl,eol", hidden_dotf},
-                                                  {"D3D_HW,x,eol", unchecked}};
-    for (const auto& [stored, rows] : cases)
-        EXPECT_EQ(merge_rasterizer_rows(parse_rasterizer_list(stored), offered), rows) << stored;
-    EXPECT_EQ(collect_enabled_ids(hidden_dotf), Ids{"ogl"});
+    const auto merged = [](const char* stored) {  // "+" marks a checked row
+        std::string text;
+        for (const RasterizerRow& row : merge_rasterizer_rows(
+                 parse_rasterizer_list(stored), parse_rasterizer_list(offered_rasterizers)))
+            text += (row.checked ? "+" : "") + row.name + ",";
+        return text;
+    };
+    const std::string offer = "Direct 3D with Acceleration,Direct 3D without Acceleration,";
+    EXPECT_EQ(merged("t3d,ogl_3dfx,eol"),
+              "+Stellarix Software Rasterizer,+3dfx OpenGL," + offer + "OpenGL ICD,OpenGL MCD,");
+    EXPECT_EQ(merged("dotf,DOTF,ogl,eol"), "+OpenGL Software," + offer +
+                                               "OpenGL ICD,3dfx OpenGL,OpenGL MCD,Stellarix "
+                                               "Software Rasterizer,");
+    EXPECT_EQ(merged("D3D_HW,x,eol"),
+              offer + "OpenGL ICD,3dfx OpenGL,OpenGL MCD,Stellarix Software Rasterizer,");
+    EXPECT_EQ(collect_enabled_ids({{"OpenGL Software", true}, {"OpenGL ICD", false}}), Ids{"ogl"});
 }
 
 class RasterizerRegistry : public testing::PlayerKeyTest {
@@ -83,29 +77,6 @@ TEST_F(RasterizerRegistry, SavesCountedTextOrRefusesAnEmptyList) {
     EXPECT_FALSE(store_enabled_rasterizers({{"Unknown", true}, {"OpenGL ICD", false}}, recorder()));
     EXPECT_EQ(shown_, Ids{"Stellarix Control Panel|You must select at least one rasterizer.|48"});
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl_mcd,eol");
-}
-
-TEST_F(RasterizerRegistry, WithoutWriteAccessBothMessagesAndAnEmptyList) {
-    FaultyPlatform faulty;
-    faulty.fail_registry_create("Stellarix3D");
-    ScopedPlatform scope(&faulty);
-    Ids ids = {"stale"};
-    EXPECT_FALSE(load_enabled_rasterizers(&ids, recorder()));
-    EXPECT_TRUE(ids.empty());
-    EXPECT_EQ(shown_, (Ids{"Stellarix Error|Failed to create Stellarix3D Registry Key.|0",
-                           "Stellarix Error|Couldn't create rasterizers list registry entry.|0"}));
-    EXPECT_FALSE(store_enabled_rasterizers({{"OpenGL ICD", true}}, recorder()));
-    EXPECT_EQ(shown_.back(), std::string("Stellarix Error|") + kListSaveFailed + "|16");
-}
-
-TEST_F(RasterizerRegistry, LastRasterizerAndVideoCard) {
-    EXPECT_EQ(last_rasterizer_name() + "|" + last_video_card(), "N/A|N/A");
-    store_value(kLastRasterizerValue, kRegSz, std::string("dib\0", 4));
-    store_value(kLastVideoCardValue, kRegSz, std::string("Card\0", 5));
-    EXPECT_EQ(last_rasterizer_name() + "|" + last_video_card(),
-              "Legacy Stellarix Software Rasterizer|Card");
-    store_value(kLastRasterizerValue, kRegDword, std::string(4, '\0'));  // not a string
-    EXPECT_EQ(last_rasterizer_name(), "N/A");
 }
 
 }  // namespace

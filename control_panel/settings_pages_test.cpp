@@ -4,7 +4,7 @@
 
 #include "components/settings_store.h"
 #include "components/testing/registry_guard.h"
-#include "control_panel/cpl_texts.h"
+#include "control_panel/cpl_test_support.h"
 #include "control_panel/resource.h"
 #include "platform/testing/faulty_platform.h"
 #include "platform/testing/test_support.h"
@@ -30,14 +30,6 @@ protected:
         SettingsFile settings(path());
         settings.open_settings(false);
         return settings.has_setting(key) ? settings.get_setting_value(key) : "(none)";
-    }
-    std::string always_install() {  // the stored bytes, "(none)" when not stored
-        RegistryKey key;
-        RegistryValue value;
-        if (key.open(kHkeyCurrentUser, kPlayerKey, kKeyRead) != kErrorSuccess ||
-            read_registry_value(key.get(), kAlwaysInstallValue, &value) != kErrorSuccess)
-            return "(none)";
-        return std::string(value.data.begin(), value.data.end());
     }
 
     PanelMemory memory_;
@@ -74,19 +66,6 @@ TEST_F(SettingsPageTest, StereoSliderIsLogarithmicAndTruncates) {
     EXPECT_EQ(stored(kStereoEnableSetting), "TRUE");  // flipped three times
 }
 
-TEST_F(SettingsPageTest, AdvancedClampsTheProcessorUsage) {
-    const std::pair<const char*, int> cases[] = {
-        {nullptr, 4}, {"9", 6}, {"0", 1}, {"letters", 1}, {"", 4}};
-    for (const auto& [text, position] : cases) {
-        if (text) store(kProcessorUsageSetting, text);
-        AdvancedPage page(path(), memory_);
-        sx::testing::FakeDialog dialog(page);
-        ASSERT_TRUE(dialog.open());
-        EXPECT_EQ(dialog.view().slider_position(IDC_PROCESSOR_USAGE), position) << text;
-        EXPECT_EQ(dialog.view().control(IDC_USAGE_DEFAULT_LABEL).under_tick, 2);
-    }
-}
-
 TEST_F(SettingsPageTest, AdvancedOkOnAnUntouchedPageRewritesItsThreeValues) {
     store(kProcessorUsageSetting, "5");
     store(kOverlaySignedSetting, "TRUE");
@@ -107,21 +86,8 @@ TEST_F(SettingsPageTest, AdvancedOkOnAnUntouchedPageRewritesItsThreeValues) {
     ASSERT_EQ(dialog.apply(), ui::ApplyResult::saved);
     EXPECT_EQ(stored(kProcessorUsageSetting), "5");
     EXPECT_EQ(stored(kOverlaySignedSetting), "TRUE");
-    EXPECT_EQ(always_install(), std::string("\1\0\0\0", 4));
-}
-
-TEST_F(SettingsPageTest, AdvancedKeepsTheLastFlagWhenTheUserKeyIsClosed) {
-    memory_.always_install = true;  // read at an earlier showing
-    FaultyPlatform faulty(&platform());
-    faulty.fail_registry_create("HKEY_CURRENT_USER\\" + std::string(kPlayerKey));
-    ScopedPlatform scope(&faulty);
-    AdvancedPage page(path(), memory_);
-    sx::testing::FakeDialog dialog(page);
-    ASSERT_TRUE(dialog.open());
-    EXPECT_TRUE(dialog.view().list_row(IDC_ADVANCED_LIST, 1).checked);
-    EXPECT_EQ(dialog.apply(), ui::ApplyResult::saved);
-    EXPECT_EQ(always_install(), "(none)");
-    EXPECT_EQ(stored(kProcessorUsageSetting), "4");
+    EXPECT_EQ(testing::stored_value(kAlwaysInstallValue, kHkeyCurrentUser).bytes,
+              std::string("\1\0\0\0", 4));
 }
 
 TEST_F(SettingsPageTest, AStoreThatCannotBeWrittenKeepsTheSheetOpen) {
