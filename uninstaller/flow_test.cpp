@@ -1,18 +1,20 @@
-// The two stages through a scripted host, and the real program's quiet road.
+// The command line, a copy that cannot be made, and the real program's quiet road.
 #include "uninstaller/flow.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <regex>
+#include <sstream>
+#include <tuple>
 
+#include "components/file_path.h"
 #include "components/registry.h"
 #include "components/testing/registry_guard.h"
 #include "components/text_util.h"
-#include "platform/testing/faulty_platform.h"
+#include "platform/testing/message_box_recorder.h"
 #include "platform/testing/test_support.h"
-#include "uninstaller/removal.h"
-#include "uninstaller/resource.h"
+#include "uninstaller/native/terminal_host.h"
 #include "uninstaller/uninstaller_texts.h"
 
 namespace sx {
@@ -44,56 +46,25 @@ TEST(UninstallerCommandLine, Forms) {
     EXPECT_EQ(parse_uninstaller_command(cases[0].line).program, "C:\\A B\\u.exe");
 }
 
-TEST(UninstallerBrowsers, TitlesAndMessage) {
-    for (const char* title : {"Netscape", "Home - Netscape", "Netscape Communicator"})
-        EXPECT_TRUE(is_netscape_title(title)) << title;
-    for (const std::string& title :
-         {std::string("About Netscape history"), std::string("netscape"),
-          std::string("Home -Netscape"), std::string(1023, 'x') + " - Netscape"})
-        EXPECT_FALSE(is_netscape_title(title)) << title;
-    EXPECT_EQ(browser_message(true, true),
-              "The following web browsers appear to be running:\n    + Internet Explorer\n    + "
-              "Netscape Navigator or Netscape Communicator\nAll web browsers must be closed "
-              "before continuing. If a web browser is open, the Stellarix Player may not be "
-              "completely uninstalled.");
-    EXPECT_EQ(browser_message(false, true).find("Internet Explorer"), std::string::npos);
-}
-
-// The quiet road shows no dialog and starts nothing here.
-struct QuietHost : UninstallerHost {
-    int show_dialog(int dialog, const std::string&) override {
-        ADD_FAILURE() << "dialog " << dialog;
-        return 0;
-    }
-    bool internet_explorer_running() override { return false; }
-    bool netscape_running() override { return false; }
-    void show_working() override {}
-    void hide_working() override {}
-    void pump_messages() override {}
-};
-
-struct NoStartPlatform : FaultyPlatform {
-    std::vector<std::string> started, boxes;
-    bool start_process(const char* line, ProcessHandle* out) override {
-        started.push_back(line);
-        *out = nullptr;
-        return false;
-    }
-    int message_box(const char* text, const char* caption, uint32_t) override {
-        boxes.push_back(std::string(caption) + ": " + text);
-        return kIdOk;
-    }
-};
-
 TEST(UninstallerFlow, TempFileFailureIsReported) {
-    NoStartPlatform os;
+    struct NoStart : testing::MessageBoxRecorder {
+        int started = 0;
+        bool start_process(const char*, ProcessHandle* out) override {
+            ++started;
+            *out = nullptr;
+            return false;
+        }
+    } os;
     os.add_rule(FaultRule(Call::create_new_file, "stxuninst"));
-    ScopedPlatform scoped(&os);
-    QuietHost host;
+    std::istringstream in;
+    std::ostringstream out;  // the quiet road shows nothing
+    TerminalHost host(in, out);
     EXPECT_EQ(run_uninstaller("u.exe -q", host, [] {}), -1);
-    EXPECT_TRUE(os.started.empty());
-    EXPECT_EQ(os.boxes,
-              std::vector<std::string>{"Error: Unable to create file in temp directory."});
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(os.started, 0);
+    ASSERT_EQ(os.boxes().size(), 1u);
+    EXPECT_EQ(os.boxes()[0].caption + ": " + os.boxes()[0].text,
+              "Error: Unable to create file in temp directory.");
 }
 
 bool wait_for(const std::function<bool()>& done, int tenths) {

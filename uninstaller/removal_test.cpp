@@ -151,18 +151,6 @@ void list_keys(RegKey root, const std::string& path, std::vector<std::string>* o
     }
 }
 
-// Every class key whose name could be the player's (".s..." or "Stellarix...").
-void list_classes(std::vector<std::string>* out) {
-    for (uint32_t index = 0;; ++index) {
-        char name[300] = {};
-        uint32_t size = sizeof name;
-        if (platform().reg_enum_key(kHkeyClassesRoot, index, name, &size) != kErrorSuccess) break;
-        const std::string lower = ascii_lower(name);
-        if (lower.rfind(".s", 0) == 0 || lower.rfind("stellarix", 0) == 0)
-            list_keys(kHkeyClassesRoot, name, out);
-    }
-}
-
 // True when `entry` is one of `removed` or lies under one.
 bool gone(const std::string& entry, const std::vector<std::string>& removed) {
     for (const std::string& prefix : removed) {
@@ -259,7 +247,15 @@ protected:
         std::vector<std::string> all;
         list_files(b_, &all);
         if (FilePath(cpl_path()).exists()) all.push_back(cpl_path());
-        list_classes(&all);
+        for (uint32_t index = 0;; ++index) {  // every class that could be the player's
+            char name[300] = {};
+            uint32_t size = sizeof name;
+            if (platform().reg_enum_key(kHkeyClassesRoot, index, name, &size) != kErrorSuccess)
+                break;
+            const std::string lower = ascii_lower(name);
+            if (lower.rfind(".s", 0) == 0 || lower.rfind("stellarix", 0) == 0)
+                list_keys(kHkeyClassesRoot, name, &all);
+        }
         for (const auto& [root, key] :
              Keys{{kHkeyLocalMachine, "SOFTWARE\\Stellarix"},
                   {kHkeyCurrentUser, "SOFTWARE\\Stellarix"},
@@ -382,7 +378,8 @@ TEST_F(RemovalTest, HostileValuesLeaveProtectedFoldersWhole) {
     for (const std::string& marker : markers) FilePath(marker).delete_file();
 }
 
-// What the whole environments do not reach: letters, dots, names alike, UNC.
+// What the whole environments cannot show: letters, dots, UNC names, and
+// paths that are not full.
 TEST(ProtectedFolders, CoversRootsTheFoldersAndTheirAncestors) {
     ProtectedFolders protect;
     protect.add("C:\\Windows\\System32");
