@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "components/testing/registry_guard.h"
-#include "control_panel/cpl_test_support.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/resource.h"
 #include "platform/testing/test_support.h"
@@ -21,14 +19,11 @@ TEST_F(AboutPageTest, TitleFontAndEveryLineOfTheLegalText) {
     } cases[] = {
         {"First line\nLast line without a break", "First line\r\nLast line without a break"},
         {"one\r\ntwo\r\n", "one\r\ntwo\r\n"},
-        {"a\n\nb", "a\r\n\r\nb"},
         {"", ""},
         {nullptr, kLegalFileMissing},
     };
     for (const auto& c : cases) {
-        if (c.file) {
-            ASSERT_TRUE(sx::testing::write_file(file("legal"), c.file));
-        }
+        ASSERT_TRUE(!c.file || sx::testing::write_file(file("legal"), c.file));
         AboutPage page([&] { return c.file ? file("legal") : std::string(); });
         sx::testing::FakeDialog dialog(page, {IDC_ABOUT_TITLE, IDC_ABOUT_LEGAL, IDC_WEB_SITE});
         ASSERT_TRUE(dialog.open());
@@ -37,42 +32,6 @@ TEST_F(AboutPageTest, TitleFontAndEveryLineOfTheLegalText) {
                       std::to_string(title.font_weight),
                   "MS Sans Serif-18/700");
         EXPECT_EQ(dialog.view().text(IDC_ABOUT_LEGAL), c.shown);
-    }
-}
-
-TEST_F(AboutPageTest, WebSiteFallsBackOnTheHtmlBrowser) {
-    const struct {
-        const char* command;
-        const char* line;
-    } cases[] = {
-        {"\"C:\\Web\\browse.exe\" \"%1\"", "\"C:\\Web\\browse.exe\"  http://a/"},
-        {"browse.exe %1 -new", "browse.exe  http://a/"},
-        {"browse.exe -nohome", "browse.exe -nohome http://a/"},
-        {"b.exe %1 \"%1\"", "b.exe %1  http://a/"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(browser_command_line(c.command, "http://a/"), c.line);
-
-    testing::RegistryValueGuard type(kHkeyClassesRoot, kHtmlFileType, "");
-    testing::RegistryValueGuard command(kHkeyClassesRoot, "sxtestpage\\shell\\open\\command", "");
-    ASSERT_TRUE(command.set("browse.exe %1"));
-    const std::string fallback = std::string("browse.exe  ") + kWebSiteAddress;
-    // Shell answers, file type known, browser started.
-    const struct {
-        bool shell, type;
-        std::vector<std::string> started;
-    } runs[] = {{true, true, {}}, {false, true, {fallback}}, {false, false, {}}};
-    for (const auto& run : runs) {
-        ASSERT_TRUE(run.type ? type.set("sxtestpage") : type.remove());
-        testing::PanelTestPlatform os(dir());
-        ScopedPlatform scope(&os);
-        AboutPage page([] { return std::string(); });
-        sx::testing::FakeDialog dialog(page);
-        ASSERT_TRUE(dialog.open());
-        dialog.view().shell_succeeds = run.shell;
-        EXPECT_TRUE(dialog.click(IDC_WEB_SITE));
-        EXPECT_EQ(dialog.view().opened, std::vector<std::string>{kWebSiteAddress});
-        EXPECT_EQ(os.started, run.started);
-        EXPECT_TRUE(dialog.view().questions.empty());
     }
 }
 

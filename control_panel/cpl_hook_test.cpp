@@ -17,13 +17,12 @@ protected:
         testing::PlayerKeyTest::SetUp();
         ASSERT_TRUE(FilePath(temp_.file("sys")).create_directory());
         ASSERT_TRUE(FilePath(temp_.file("x")).create_directory());
-        library_.resize(3 * 32768 + 123);  // three blocks of the copy and a bit
-        for (size_t i = 0; i < library_.size(); ++i) library_[i] = char(i * 7 + i / 251);
-        ASSERT_TRUE(sx::testing::write_file(library(), library_));
+        for (size_t i = 0; i < 3 * 32768 + 123; ++i)  // three blocks of the copy and a bit
+            library_ += char(i * 7 + i / 251);
+        ASSERT_TRUE(sx::testing::write_file(temp_.file("x\\stellarix.cpl"), library_));
     }
-    std::string library() { return temp_.file("x\\stellarix.cpl"); }
-    std::string copy() { return temp_.file("sys\\stellarix.cpl"); }
-    // Runs the hook; true when the removal is still scheduled afterwards.
+    // Runs the hook on `from` with the system directory `system`; true when
+    // the earlier removal is still scheduled afterwards.
     bool install(testing::PanelTestPlatform& os, const std::string& from,
                  std::vector<const char*> names = {}, std::vector<const char*> values = {}) {
         EXPECT_TRUE(removal_.set("cmd /c del stellarix.cpl"));
@@ -34,14 +33,13 @@ protected:
         std::string command;
         return read_registry_string(kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue, &command);
     }
-    std::string copied() {
-        std::string bytes = "(none)";
-        sx::testing::read_file(copy(), &bytes);
-        return bytes;
+    bool copied() {  // the copy in "sys" is the library, whole
+        std::string bytes;
+        return sx::testing::read_file(copy_, &bytes) && bytes == library_;
     }
 
     sx::testing::TemporaryDirectory temp_;
-    std::string library_;
+    std::string library_, copy_ = temp_.file("sys\\stellarix.cpl");
     testing::RegistryValueGuard removal_{kHkeyLocalMachine, kRunOnceKey, kPanelRemovalValue};
 };
 
@@ -51,19 +49,18 @@ TEST_F(InstallHookTest, RecordsTheFirstFishAndCopiesThePanel) {
         const char* applet;  // relative to the library's folder; nullptr: not recorded
     } cases[] = {
         {{"fish"}, {"sub\\test.sxvm"}, "sub\\test.sxvm"},
-        {{}, {}, nullptr},
         {{"FISH", "Fish"}, {"a.sxvm", "b.sxvm"}, nullptr},
         {{"other", "fish", "fish"}, {"x.sxvm", "first.sxvm", "second.sxvm"}, "first.sxvm"},
     };
     for (const auto& c : cases) {
         testing::wipe_player_key();
-        FilePath(copy()).delete_file();
+        FilePath(copy_).delete_file();
         testing::PanelTestPlatform os(temp_.file("sys"));
-        EXPECT_FALSE(install(os, library(), c.names, c.values));
+        EXPECT_FALSE(install(os, temp_.file("x\\stellarix.cpl"), c.names, c.values));
         const auto recorded = testing::stored_value(kTestAppletValue);
         EXPECT_EQ(recorded.bytes, c.applet ? temp_.file(std::string("x\\") + c.applet) : "");
         EXPECT_EQ(recorded.type, c.applet ? kRegSz : 0u);
-        EXPECT_TRUE(copied() == library_);
+        EXPECT_TRUE(copied());
     }
 }
 
@@ -72,21 +69,20 @@ TEST_F(InstallHookTest, FailedCopyLeavesNothingAndACopyOntoItselfNothingLost) {
     // Where streams can be made to fill up, after one and a half blocks;
     // elsewhere the destination is created and then refuses its first block.
     if (FaultyPlatform::supports_disk_full())
-        os.fail_after_writes(copy(), 32768 + 16384);
+        os.fail_after_writes(copy_, 32768 + 16384);
     else
-        os.broken_file = copy();
-    EXPECT_TRUE(install(os, library()));
-    EXPECT_EQ(copied(), "(none)");
+        os.broken_file = copy_;
+    EXPECT_TRUE(install(os, temp_.file("x\\stellarix.cpl")));
+    EXPECT_FALSE(FilePath(copy_).exists());
     // A system folder that is missing takes no copy, nor does its parent.
     testing::PanelTestPlatform missing(temp_.file("gone"));
-    EXPECT_TRUE(install(missing, library()));
+    EXPECT_TRUE(install(missing, temp_.file("x\\stellarix.cpl")));
     EXPECT_FALSE(FilePath(temp_.file("stellarix.cpl")).exists());
-
     // Installed into the system directory itself (named in other letters).
-    ASSERT_TRUE(sx::testing::write_file(copy(), library_));
+    ASSERT_TRUE(sx::testing::write_file(copy_, library_));
     testing::PanelTestPlatform same(temp_.file("SYS"));
-    EXPECT_FALSE(install(same, copy()));
-    EXPECT_TRUE(copied() == library_);
+    EXPECT_FALSE(install(same, copy_));
+    EXPECT_TRUE(copied());
 }
 
 }  // namespace

@@ -21,10 +21,10 @@ struct StoredValue {
     std::string bytes;  // exactly the stored bytes
 };
 
-inline StoredValue stored_value(const char* name) {
+inline StoredValue stored_value(const char* name, RegKey root = kHkeyLocalMachine) {
     RegistryKey key;
     RegistryValue value;
-    if (key.open(kHkeyLocalMachine, kPlayerKey, kKeyRead) != kErrorSuccess ||
+    if (key.open(root, kPlayerKey, kKeyRead) != kErrorSuccess ||
         read_registry_value(key.get(), name, &value) != kErrorSuccess)
         return {};
     return {true, value.type, std::string(value.data.begin(), value.data.end())};
@@ -52,16 +52,13 @@ protected:
     void TearDown() override { wipe_player_key(); }
 };
 
-// The system directory is a folder of the test's own, started programs are
-// recorded (and not run), and a chosen file can be made to fail once written.
+// The system directory is the test's own folder; a stream opened for
+// writing `broken_file` is created, then refuses every byte.
 class PanelTestPlatform : public FaultyPlatform {
 public:
     explicit PanelTestPlatform(std::string system_directory)
         : FaultyPlatform(&platform()), system_directory_(std::move(system_directory)) {}
 
-    std::vector<std::string> started;
-    // A stream opened for writing `broken_file` is created, then refuses
-    // every byte.
     std::string broken_file;
 
     uint32_t get_system_directory(char* buffer, uint32_t size) override {
@@ -69,10 +66,6 @@ public:
         system_directory_.copy(buffer, size);
         buffer[system_directory_.size()] = '\0';
         return uint32_t(system_directory_.size());
-    }
-    bool start_process(const char* command_line, ProcessHandle*) override {
-        started.push_back(command_line);
-        return false;
     }
     std::FILE* open_file(const char* path, const char* mode) override {
         if (broken_file.empty() || broken_file != path ||

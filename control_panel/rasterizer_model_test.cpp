@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "control_panel/cpl_test_support.h"
-#include "platform/testing/faulty_platform.h"
 
 namespace sx::cpl {
 namespace {
@@ -13,47 +12,28 @@ using testing::stored_value;
 using Ids = std::vector<std::string>;
 using Rows = std::vector<RasterizerRow>;
 
-TEST(RasterizerList, Parses) {
-    const struct {
-        const char* text;
-        Ids ids;
-    } cases[] = {
-        {"ogl_icd,,t3d,eol,d3d_hw", {"ogl_icd", "t3d"}},
-        {"d3d_sw,t3d", {"d3d_sw", "t3d"}},
-        {"", {}},
-        {"D3D_HW, t3d,t3d,eolx", {"D3D_HW", " t3d", "t3d", "eolx"}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(parse_rasterizer_list(c.text), c.ids) << c.text;
+// Stored ids, compared case-sensitively, come first and checked; the offered
+// rest follow unchecked; unknown and hidden ids are left out.
+TEST(RasterizerList, ParsesAndMergesEnabledBeforeOffered) {
+    EXPECT_EQ(parse_rasterizer_list("ogl_icd,,t3d,eol,d3d_hw"), (Ids{"ogl_icd", "t3d"}));
+    EXPECT_EQ(parse_rasterizer_list(" t3d,t3d,eolx"), (Ids{" t3d", "t3d", "eolx"}));
     EXPECT_EQ(format_rasterizer_list({"t3d"}), "t3d,eol");
-}
-
-TEST(RasterizerList, MergesEnabledBeforeOffered) {
-    const Ids offered = parse_rasterizer_list(offered_rasterizers);
-    const Rows unchecked_offer = {{"Direct 3D with Acceleration", false},
-                                  {"Direct 3D without Acceleration", false},
-                                  {"OpenGL ICD", false},
-                                  {"3dfx OpenGL", false},
-                                  {"OpenGL MCD", false},
-                                  {"Stellarix Software Rasterizer", false}};
-    Rows hidden_dotf = unchecked_offer;
-    hidden_dotf.insert(hidden_dotf.begin(), {"OpenGL Software", true});
-    const struct {
-        const char* stored;
-        Rows rows;
-    } cases[] = {
-        {"t3d,ogl_3dfx,eol",
-         {{"Stellarix Software Rasterizer", true},
-          {"3dfx OpenGL", true},
-          unchecked_offer[0],
-          unchecked_offer[1],
-          unchecked_offer[2],
-          unchecked_offer[4]}},
-        {"dotf,DOTF,ogl,eol", hidden_dotf},
-        {"D3D_HW,nonsense,eol", unchecked_offer},
+    const auto merged = [](const char* stored) {  // "+" marks a checked row
+        std::string text;
+        for (const RasterizerRow& row : merge_rasterizer_rows(
+                 parse_rasterizer_list(stored), parse_rasterizer_list(offered_rasterizers)))
+            text += (row.checked ? "+" : "") + row.name + ",";
+        return text;
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(merge_rasterizer_rows(parse_rasterizer_list(c.stored), offered), c.rows);
-    EXPECT_EQ(collect_enabled_ids(hidden_dotf), Ids{"ogl"});
+    const std::string offer = "Direct 3D with Acceleration,Direct 3D without Acceleration,";
+    EXPECT_EQ(merged("t3d,ogl_3dfx,eol"),
+              "+Stellarix Software Rasterizer,+3dfx OpenGL," + offer + "OpenGL ICD,OpenGL MCD,");
+    EXPECT_EQ(merged("dotf,DOTF,ogl,eol"), "+OpenGL Software," + offer +
+                                               "OpenGL ICD,3dfx OpenGL,OpenGL MCD,Stellarix "
+                                               "Software Rasterizer,");
+    EXPECT_EQ(merged("D3D_HW,x,eol"),
+              offer + "OpenGL ICD,3dfx OpenGL,OpenGL MCD,Stellarix Software Rasterizer,");
+    EXPECT_EQ(collect_enabled_ids({{"OpenGL Software", true}, {"OpenGL ICD", false}}), Ids{"ogl"});
 }
 
 class RasterizerRegistry : public testing::PlayerKeyTest {
@@ -66,6 +46,7 @@ protected:
     std::vector<std::string> shown_;
 };
 
+// The default replaces no list only; a long list and an empty one are lists.
 TEST_F(RasterizerRegistry, FirstLoadWritesTheDefaultOnce) {
     store_value(kVideoCardOpenGlValue, kRegSz, "card");
     store_value(kVideoCardDirect3DValue, kRegDword, std::string(4, '\1'));
@@ -73,9 +54,8 @@ TEST_F(RasterizerRegistry, FirstLoadWritesTheDefaultOnce) {
     ASSERT_TRUE(load_enabled_rasterizers(&ids, recorder()));
     EXPECT_EQ(ids, parse_rasterizer_list(default_rasterizers));
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, default_rasterizers);  // no zero byte
-    EXPECT_FALSE(stored_value(kVideoCardOpenGlValue).found);
-    EXPECT_FALSE(stored_value(kVideoCardDirect3DValue).found);
-    // A long list and an empty one are lists: read, not replaced.
+    EXPECT_FALSE(stored_value(kVideoCardOpenGlValue).found ||
+                 stored_value(kVideoCardDirect3DValue).found);
     const std::string long_list = std::string(1100, ',') + "ogl,eol";
     store_value(kRasterizersValue, kRegSz, long_list);
     ASSERT_TRUE(load_enabled_rasterizers(&ids, recorder()));
@@ -92,44 +72,11 @@ TEST_F(RasterizerRegistry, FirstLoadWritesTheDefaultOnce) {
 TEST_F(RasterizerRegistry, SavesCountedTextOrRefusesAnEmptyList) {
     ASSERT_TRUE(
         store_enabled_rasterizers({{"OpenGL ICD", false}, {"OpenGL MCD", true}}, recorder()));
-    const auto stored = stored_value(kRasterizersValue);
-    EXPECT_EQ(stored.type, kRegSz);
-    EXPECT_EQ(stored.bytes, "ogl_mcd,eol");  // counted without a zero byte
+    EXPECT_EQ(stored_value(kRasterizersValue).type, kRegSz);
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl_mcd,eol");  // without a zero byte
     EXPECT_FALSE(store_enabled_rasterizers({{"Unknown", true}, {"OpenGL ICD", false}}, recorder()));
     EXPECT_EQ(shown_, Ids{"Stellarix Control Panel|You must select at least one rasterizer.|48"});
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl_mcd,eol");
-}
-
-TEST_F(RasterizerRegistry, WithoutWriteAccessBothMessagesAndAnEmptyList) {
-    FaultyPlatform faulty;
-    faulty.fail_registry_create("Stellarix3D");
-    ScopedPlatform scope(&faulty);
-    Ids ids = {"stale"};
-    EXPECT_FALSE(load_enabled_rasterizers(&ids, recorder()));
-    EXPECT_TRUE(ids.empty());
-    EXPECT_EQ(shown_, (Ids{"Stellarix Error|Failed to create Stellarix3D Registry Key.|0",
-                           "Stellarix Error|Couldn't create rasterizers list registry entry.|0"}));
-    EXPECT_FALSE(store_enabled_rasterizers({{"OpenGL ICD", true}}, recorder()));
-    EXPECT_EQ(shown_.back(), std::string("Stellarix Error|") + kListSaveFailed + "|16");
-}
-
-TEST_F(RasterizerRegistry, LastRasterizerAndVideoCard) {
-    EXPECT_EQ(last_rasterizer_name() + "|" + last_video_card(), "N/A|N/A");
-    const struct {
-        uint32_t type;
-        std::string id, card;
-        const char* shown;
-    } cases[] = {
-        {kRegSz, "ogl_icd", "Card X", "OpenGL ICD|Card X"},
-        {kRegSz, std::string("dib\0", 4), std::string("Card\0", 5),
-         "Legacy Stellarix Software Rasterizer|Card"},
-        {kRegDword, std::string(4, '\0'), std::string(4, '\0'), "N/A|N/A"},
-    };
-    for (const auto& c : cases) {
-        store_value(kLastRasterizerValue, c.type, c.id);
-        store_value(kLastVideoCardValue, c.type, c.card);
-        EXPECT_EQ(last_rasterizer_name() + "|" + last_video_card(), c.shown);
-    }
 }
 
 }  // namespace

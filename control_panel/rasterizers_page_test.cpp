@@ -14,13 +14,11 @@ using testing::store_value;
 using testing::stored_value;
 using Rows = std::vector<RasterizerRow>;
 
-constexpr char kLongLauncher[] = "C:\\Program Files\\Stellarix Player\\Stellarix3D.exe";
-
 class RasterizersPageTest : public testing::PlayerKeyTest {
 protected:
     RasterizersPageTest()
         : page_({.shorten_path = [](std::string*) { return true; },
-                 .show_report = [this](const std::string& text) { reports_.push_back(text); },
+                 .show_report = [](const std::string&) {},
                  .report = &report_}),
           dialog_(page_, {IDC_RASTERIZER_LIST, IDC_RASTERIZER_SPIN, IDC_RASTERIZER_DESCRIPTION,
                           IDC_VIDEO_CARD, IDC_LAST_RASTERIZER, IDC_TEST_SELECTED, IDC_SHOW_CONFIG,
@@ -33,35 +31,35 @@ protected:
     }
     sx::testing::FakeView& view() { return dialog_.view(); }
     int selected() { return view().list_selected(IDC_RASTERIZER_LIST); }
-    void select(int row) { dialog_.click_row(IDC_RASTERIZER_LIST, row, false); }
-    void spin(bool up) { dialog_.press_spin(IDC_RASTERIZER_SPIN, up); }
     std::string last_question() {
         return view().questions.empty() ? "" : view().questions.back().text;
     }
 
     std::string report_;
-    std::vector<std::string> reports_;
     RasterizersPage page_;
     sx::testing::FakeDialog dialog_;
 };
 
-TEST_F(RasterizersPageTest, MovesKeepTextAndMarkTogetherAndStopAtTheEnds) {
+TEST_F(RasterizersPageTest, MovesKeepTextAndMarkTogetherAndAnEmptyListIsRefused) {
     open("t3d,eol");
     const Rows before = page_.rows();
     EXPECT_EQ(view().text(IDC_RASTERIZER_DESCRIPTION), find_rasterizer_by_id("t3d")->description);
-    spin(true);  // the top row cannot go up
-    select(int(before.size()) - 1);
-    spin(false);  // nor the bottom one down
+    dialog_.press_spin(IDC_RASTERIZER_SPIN, true);  // the top row cannot go up
+    dialog_.click_row(IDC_RASTERIZER_LIST, int(before.size()) - 1, false);
+    dialog_.press_spin(IDC_RASTERIZER_SPIN, false);  // nor the bottom one down
     EXPECT_EQ(page_.rows(), before);
     EXPECT_EQ(view().changed_count(), 0);
-    select(0);
-    spin(false);
+    dialog_.click_row(IDC_RASTERIZER_LIST, 0, false);
+    dialog_.press_spin(IDC_RASTERIZER_SPIN, false);
     Rows expected = before;
     std::swap(expected[0], expected[1]);
     EXPECT_EQ(page_.rows(), expected);
     EXPECT_EQ(selected(), 1);
     EXPECT_EQ(view().changed_count(), 1);
     EXPECT_EQ(view().control(IDC_RASTERIZER_SPIN).spin_position, 1);
+    dialog_.press_key(IDC_RASTERIZER_LIST, ui::kKeySpace);  // nothing is checked now
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::invalid);
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "t3d,eol");
 }
 
 TEST_F(RasterizersPageTest, ResetThenCancelLeavesTheRegistry) {
@@ -70,18 +68,9 @@ TEST_F(RasterizersPageTest, ResetThenCancelLeavesTheRegistry) {
     dialog_.click(IDC_USE_DEFAULTS);
     EXPECT_EQ(page_.rows(), reset_rasterizer_rows());
     EXPECT_EQ(selected(), -1);
-    EXPECT_EQ(view().questions.at(0).caption, "Stellarix");
     EXPECT_EQ(view().questions.at(0).buttons, ui::Buttons::yes_no);
     dialog_.cancel();
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl,eol");
-}
-
-TEST_F(RasterizersPageTest, ApplyWithNothingCheckedIsRefused) {
-    open("t3d,eol");
-    dialog_.press_key(IDC_RASTERIZER_LIST, ui::kKeySpace);
-    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::invalid);
-    EXPECT_EQ(last_question(), "You must select at least one rasterizer.");
-    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "t3d,eol");
 }
 
 TEST_F(RasterizersPageTest, WithoutWriteAccessThePageIsViewOnly) {
@@ -89,7 +78,10 @@ TEST_F(RasterizersPageTest, WithoutWriteAccessThePageIsViewOnly) {
     faulty.fail_registry_create("Stellarix3D");
     ScopedPlatform scope(&faulty);
     ASSERT_TRUE(dialog_.open());
-    EXPECT_EQ(view().questions.size(), 2u);
+    ASSERT_EQ(view().questions.size(), 2u);
+    EXPECT_EQ(view().questions[0].text + "|" + view().questions[1].text,
+              "Failed to create Stellarix3D Registry Key.|Couldn't create rasterizers list "
+              "registry entry.");
     EXPECT_FALSE(view().dialog_enabled());
     EXPECT_EQ(page_.rows(), merge_rasterizer_rows({}, parse_rasterizer_list(offered_rasterizers)));
     // Nothing is checked, yet OK closes the sheet: a page that only shows never refuses.
@@ -99,7 +91,7 @@ TEST_F(RasterizersPageTest, WithoutWriteAccessThePageIsViewOnly) {
 
 TEST_F(RasterizersPageTest, TestLaunchThatCannotStartTellsWhy) {
     open("ogl_icd,eol");
-    store_value(kLauncherPathValue, kRegSz, kLongLauncher);
+    store_value(kLauncherPathValue, kRegSz, "C:\\Program Files\\Stellarix Player\\Stellarix3D.exe");
     dialog_.click(IDC_TEST_SELECTED);
     EXPECT_EQ(last_question(), kNoTestApplet);
     // A line that would not fit in the launcher's buffer is not cut short.
@@ -112,15 +104,6 @@ TEST_F(RasterizersPageTest, TestLaunchThatCannotStartTellsWhy) {
     std::string line;
     EXPECT_TRUE(build_test_command(std::string(1004, 'x'), "", "t3d", &line));  // 1023 bytes
     EXPECT_FALSE(build_test_command(std::string(1005, 'x'), "", "t3d", &line));
-}
-
-TEST_F(RasterizersPageTest, EachReportPressRebuildsTheText) {
-    open("t3d,eol");
-    dialog_.click(IDC_SHOW_CONFIG);
-    dialog_.click(IDC_SHOW_CONFIG);
-    ASSERT_EQ(reports_.size(), 2u);
-    EXPECT_EQ(reports_[0], reports_[1]);
-    EXPECT_EQ(report_.find("Video Card:"), report_.rfind("Video Card:"));
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
-// Page logic through the in-memory dialog, and the terminal view.
+// Page logic through the in-memory dialog.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "ui/terminal_view.h"
 #include "ui/testing/fake_dialog.h"
 #include "ui/testing/sample_page.h"
 
@@ -29,68 +26,14 @@ TEST(SampleSeam, SetTextToggleCheckClickRowsPressOk) {
     EXPECT_EQ(view.text(IDC_SAMPLE_CHOICE), "second");
     EXPECT_TRUE(dialog.press_ok());
 
-    EXPECT_EQ(page.agree_clicks, 1);
-    EXPECT_EQ(page.mark_changes, 1);
-    ASSERT_TRUE(page.stored.has_value());
-    EXPECT_EQ(page.stored->name, "world");
-    EXPECT_TRUE(page.stored->agreed);
-    EXPECT_EQ(page.stored->marks, (std::vector<bool>{true, true}));
+    EXPECT_EQ(page.stored, "world 1 11");
+    EXPECT_EQ(view.changed_count(), 2);  // the check box and the mark
     EXPECT_EQ(view.end_result(), ui::kIdOk);
     EXPECT_TRUE(view.strays.empty());
     dialog.close();
     EXPECT_TRUE(page.destroyed_seen);
-}
-
-// The in-memory controls keep positions inside their ranges, as the real
-// ones do, and a dialog disabled whole disables controls named later too.
-TEST(MemoryControls, ClampAndDisableAll) {
-    FakeView view;
-    view.set_spin_range(5, 2, 0);  // an up-down's top may be below its bottom
-    view.set_spin_position(5, 3);
-    view.set_slider_range(6, 0, 1000);
-    view.set_slider_position(6, 1200);
-    EXPECT_EQ(view.control(5).spin_position, 2);
-    EXPECT_EQ(view.slider_position(6), 1000);
-    view.disable_all();
-    EXPECT_FALSE(view.enabled(6));
-    EXPECT_FALSE(view.enabled(77));  // a control not touched before
-}
-
-TEST(TerminalView, ParsesAnswers) {
-    struct Case {
-        const char* line;
-        ui::Buttons buttons;
-        ui::Answer answer;
-    };
-    const Case cases[] = {
-        {"y", ui::Buttons::yes_no, ui::Answer::yes},
-        {"  YES \r", ui::Buttons::yes_no, ui::Answer::yes},
-        {"No", ui::Buttons::yes_no, ui::Answer::no},
-        {"yess", ui::Buttons::yes_no, ui::Answer::failed},
-        {"c", ui::Buttons::ok_cancel, ui::Answer::cancel},
-        {"yes", ui::Buttons::ok_cancel, ui::Answer::failed},
-    };
-    for (const Case& c : cases) EXPECT_EQ(ui::parse_answer(c.line, c.buttons), c.answer) << c.line;
-}
-
-// Asks until answered, fails at the end of the input; runs and waits.
-TEST(TerminalView, AsksAndRuns) {
-    std::istringstream in("maybe\nn\n");
-    std::ostringstream out;
-    ui::TerminalView view(in, out);
-    EXPECT_EQ(view.ask("Remove it?", "Stellarix", ui::Buttons::yes_no, ui::Icon::question),
-              ui::Answer::no);
-    EXPECT_EQ(out.str(), "Stellarix: Remove it?\n[y/n] [y/n] ");
-    EXPECT_EQ(view.ask("Again?", "Stellarix", ui::Buttons::yes_no, ui::Icon::question),
-              ui::Answer::failed);
-#ifdef _WIN32
-    const ui::RunResult ran = view.run_and_wait("cmd.exe /c exit 3");
-#else
-    const ui::RunResult ran = view.run_and_wait("Z:\\bin\\sh -c \"exit 3\"");
-#endif
-    EXPECT_TRUE(ran.started);
-    EXPECT_EQ(ran.exit_code, 3u);
-    EXPECT_FALSE(view.run_and_wait("Z:\\no\\such\\program.exe").started);
+    view.disable_all();  // disables the controls named later too
+    EXPECT_FALSE(view.enabled(IDC_SAMPLE_NAME + 100));
 }
 
 }  // namespace

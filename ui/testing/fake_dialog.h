@@ -1,7 +1,5 @@
-// Drives a page through a FakeView the way the window side would: opening,
-// button presses, typing, list clicks and keys, slider and up-down moves, and
-// the property sheet's apply and cancel. Each gesture produces the calls, in
-// the order, that the real controls cause.
+// Drives a page through a FakeView the way the window side would: each
+// gesture produces the calls, in the order, that the real controls cause.
 #pragma once
 
 #include <initializer_list>
@@ -17,38 +15,81 @@ constexpr int kEditChanged = 0x300;
 
 class FakeDialog {
 public:
-    explicit FakeDialog(ui::Page& page, std::initializer_list<int> controls = {});
+    explicit FakeDialog(ui::Page& page, std::initializer_list<int> controls = {})
+        : page_(page), view_(controls) {
+        view_.set_list_event_sink([this](int id, const ui::ListEvent& e) { send(id, e); });
+    }
     FakeDialog(const FakeDialog&) = delete;
     FakeDialog& operator=(const FakeDialog&) = delete;
-    ~FakeDialog();
+    ~FakeDialog() { close(); }
 
     FakeView& view() { return view_; }
 
-    // The window is created: the page initialises itself.
-    bool open();
-    // The window goes away.
-    void close();
+    bool open() {
+        open_ = true;
+        return page_.init(view_);
+    }
+    void close() {
+        if (open_) page_.destroyed();
+        open_ = false;
+    }
 
-    bool click(int id);                               // a push button
-    bool toggle_check(int id);                        // an automatic check box
-    bool type_text(int id, const std::string& text);  // an edit control
-    bool press_ok() { return page_.command(ui::kIdOk, ui::kButtonClicked); }
+    bool click(int id) { return page_.command(id, ui::kButtonClicked); }  // a push button
+    bool toggle_check(int id) {                                           // an automatic check box
+        view_.set_checked(id, !view_.checked(id));
+        return click(id);
+    }
+    bool type_text(int id, const std::string& text) {
+        view_.set_text(id, text);
+        return page_.command(id, kEditChanged);
+    }
+    bool press_ok() { return click(ui::kIdOk); }
 
-    // Lists: the control moves its own selection first, then reports the
-    // gesture. `on_icon` clicks the row's check image rather than its text.
-    bool click_row(int list, int row, bool on_icon);
-    bool click_below_rows(int list);
-    bool press_key(int list, int key);
+    // Lists move their own selection first, then report the gesture.
+    // `on_icon` clicks the row's check image rather than its text.
+    bool click_row(int list, int row, bool on_icon) {
+        view_.list_select(list, row);
+        return send(list, {.kind = ui::ListEvent::Kind::click, .hit_row = row, .on_icon = on_icon});
+    }
+    // A click into the empty part of a list first takes the selection away.
+    bool click_below_rows(int list) {
+        int& selected = view_.control(list).selected;
+        const int previous = selected;
+        selected = -1;
+        if (previous >= 0)
+            send(list,
+                 {.kind = ui::ListEvent::Kind::item_changed, .row = previous, .selected = false});
+        return send(list, {.kind = ui::ListEvent::Kind::click, .bounds_row = -1});
+    }
+    bool press_key(int list, int key) {
+        return send(list, {.kind = ui::ListEvent::Kind::key_down, .key = key});
+    }
 
-    // A slider dragged to `position`; an up-down arrow pressed.
-    void slide(int id, int position);
-    void press_spin(int id, bool up);
+    // A dragged slider reports where the thumb was let go, then the end of
+    // the drag (whose position word carries nothing).
+    void slide(int id, int position) {
+        view_.set_slider_position(id, position);
+        const int at = view_.slider_position(id);
+        page_.scroll(id, {.vertical = false, .code = ui::kScrollThumbPosition, .position = at});
+        page_.scroll(id, {.vertical = false, .code = ui::kScrollEnd, .position = 0});
+    }
+    // An up-down arrow steps one unit toward its end and reports the new
+    // position twice: as the thumb position and with the end code.
+    void press_spin(int id, bool up) {
+        ui::ControlState& spin = view_.control(id);
+        const int toward = up ? spin.spin_top : spin.spin_bottom;
+        spin.spin_position += (spin.spin_position < toward) - (spin.spin_position > toward);
+        for (int code : {ui::kScrollThumbPosition, ui::kScrollEnd})
+            page_.scroll(id, {.vertical = true, .code = code, .position = spin.spin_position});
+    }
 
     // The property sheet.
     ui::ApplyResult apply() { return page_.apply(); }
     void cancel() { page_.reset(); }
 
 private:
+    bool send(int list, const ui::ListEvent& event) { return page_.list_event(list, event); }
+
     ui::Page& page_;
     FakeView view_;
     bool open_ = false;

@@ -1,5 +1,5 @@
 // An in-memory dialog for tests of page logic: the controls' state, every
-// question asked and every program run, with scripted answers and results.
+// question asked and every program run, with scripted answers.
 #pragma once
 
 #include <deque>
@@ -18,7 +18,6 @@ public:
         std::string text;
         std::string caption;
         ui::Buttons buttons;
-        ui::Icon icon;
     };
 
     FakeView() = default;
@@ -26,26 +25,30 @@ public:
     // `strays`, as a real dialog would silently ignore it.
     explicit FakeView(std::initializer_list<int> controls) : known_(controls) {}
 
-    // Questions: each takes the next scripted answer, else fails.
     std::vector<Question> questions;
-    std::deque<ui::Answer> answers;
-
-    // Programs: recorded, never started.
-    std::vector<std::string> command_lines;
-
-    std::vector<std::string> opened;  // targets handed to the shell
-    bool shell_succeeds = true;
-
-    std::vector<int> strays;  // ids the dialog does not have, in call order
+    std::deque<ui::Answer> answers;          // each question takes the next, else fails
+    std::vector<std::string> command_lines;  // programs: recorded, never started
+    std::vector<int> strays;                 // ids the dialog does not have, in call order
 
     ui::Answer ask(const std::string& text, const std::string& caption, ui::Buttons buttons,
-                   ui::Icon icon) override;
-    ui::RunResult run_and_wait(const std::string& command_line) override;
-    bool shell_open(const std::string& target) override;
-    bool copy_to_clipboard(const std::string& text) override;
+                   ui::Icon) override {
+        questions.push_back({text, caption, buttons});
+        if (answers.empty()) return ui::Answer::failed;
+        const ui::Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    ui::RunResult run_and_wait(const std::string& command_line) override {
+        command_lines.push_back(command_line);
+        return {};
+    }
+    bool shell_open(const std::string&) override { return false; }
+    bool copy_to_clipboard(const std::string&) override { return true; }
 
 protected:
-    void touch(int id) override;
+    void touch(int id) override {
+        if (!known_.empty() && known_.count(id) == 0) strays.push_back(id);
+    }
 
 private:
     std::set<int> known_;

@@ -1,11 +1,10 @@
-// A small page used to prove the seam: the same logic runs in the fake dialog
+// A small page that proves the seam: the same logic runs in the fake dialog
 // natively and in a real dialog under Windows. It shows a name, an "agree"
-// check box and a check list of two options, and stores them on OK or apply.
+// check box and a check list of two options, and keeps them on OK.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "ui/page.h"
 #include "ui/testing/sample_ids.h"
@@ -14,15 +13,7 @@ namespace sx::testing {
 
 class SamplePage : public ui::Page {
 public:
-    struct Stored {
-        std::string name;
-        bool agreed = false;
-        std::vector<bool> marks;
-    };
-
-    std::optional<Stored> stored;  // what the last OK or apply kept
-    int agree_clicks = 0;
-    int mark_changes = 0;
+    std::string stored;  // what OK kept: the name, the check, each row's mark ("world 1 10")
     bool destroyed_seen = false;
 
     bool init(ui::DialogView& view) override {
@@ -39,27 +30,22 @@ public:
 
     bool command(int id, int code) override {
         if (id == IDC_SAMPLE_AGREE && code == ui::kButtonClicked) {
-            ++agree_clicks;
             view_->changed();
             return true;
         }
-        if (id == ui::kIdOk || id == ui::kIdCancel) {
-            if (id == ui::kIdOk) store();
-            view_->end_dialog(id);
-            return true;
+        if (id != ui::kIdOk && id != ui::kIdCancel) return false;
+        if (id == ui::kIdOk) {
+            stored =
+                view_->text(IDC_SAMPLE_NAME) + (view_->checked(IDC_SAMPLE_AGREE) ? " 1 " : " 0 ");
+            for (int row = 0; row < options_->row_count(); ++row)
+                stored += options_->is_checked(row) ? "1" : "0";
         }
-        return false;
+        view_->end_dialog(id);
+        return true;
     }
 
     bool list_event(int id, const ui::ListEvent& event) override {
         return id == IDC_SAMPLE_OPTIONS && options_->handle(event);
-    }
-
-    // A page may refuse to store: here an empty name is refused.
-    ui::ApplyResult apply() override {
-        if (view_->text(IDC_SAMPLE_NAME).empty()) return ui::ApplyResult::invalid;
-        store();
-        return ui::ApplyResult::saved;
     }
 
     void destroyed() override { destroyed_seen = true; }
@@ -67,19 +53,11 @@ public:
 private:
     void on_list_notify(int code) {
         if (code == ui::CLN_CHECKCHANGED) {
-            ++mark_changes;
             view_->changed();
         } else if (code == ui::CLN_SELCHANGED) {
             const int row = options_->selected_index();
             view_->set_text(IDC_SAMPLE_CHOICE, row < 0 ? "N/A" : options_->row_text(row));
         }
-    }
-
-    void store() {
-        Stored kept{view_->text(IDC_SAMPLE_NAME), view_->checked(IDC_SAMPLE_AGREE), {}};
-        for (int row = 0; row < options_->row_count(); ++row)
-            kept.marks.push_back(options_->is_checked(row));
-        stored = kept;
     }
 
     ui::DialogView* view_ = nullptr;

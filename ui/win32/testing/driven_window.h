@@ -10,10 +10,9 @@
 
 namespace sx::testing {
 
-// Steps run one per timer tick, so that what a step posts is handled before
-// the next; a step returning false is tried again (its window is not there
-// yet). When the steps are done, or one is tried `patience` times in vain,
-// `close` runs at each tick until the loop ends, so a failure cannot hang.
+// Steps run one per timer tick, so what a step posts is handled before the
+// next; a step returning false is tried again. When the steps are done, or
+// one failed `patience` times, `close` runs at each tick until the loop ends.
 struct TimerScript {
     std::vector<std::function<bool()>> steps;
     std::function<void()> close;
