@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "components/testing/component_env.h"
 #include "platform/testing/test_support.h"
-#include "tools/sxplayer/host_services.h"
 #include "tools/sxplayer/render.h"
 #include "tools/sxplayer/scene.h"
 
@@ -62,40 +58,6 @@ TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
     EXPECT_EQ(scene.parts[1].surface.outer.size(), 4u);
 }
 
-// The player's road to ruvane: the component search, the platform's library
-// loading and the exports by name, then the triangles of a 10 x 6 patch with
-// an elliptic hole (semi-axes 2.5 and 1.5) back through the sink.
-TEST(Tessellator, LoadsRuvaneAsAnInstalledComponent) {
-    sx::testing::ComponentEnvironment env;
-    std::string error;
-    EXPECT_FALSE(Tessellator(host_services()).load(&error));
-    EXPECT_EQ(error, "ruvane not found through the component search");
-
-    const std::string dir = env.system_components();
-    ASSERT_TRUE(env.write_index(
-        dir, "component=ruvane\nversion=1\ninstalled_local=library;ruvane.dll\ncomponentend\n"));
-    ASSERT_TRUE(sx::FilePath(sx::testing::host_to_windows_path(RUVANE_LIBRARY))
-                    .copy_to(sx::FilePath(dir + "ruvane.dll"), true));
-    std::string json;
-    ASSERT_TRUE(
-        sx::testing::read_file(sx::testing::host_to_windows_path(PLANAR_HOLE_SAMPLE), &json));
-    Scene scene;
-    ASSERT_EQ(parse_scene("{\"surfaces\":[" + json + "]}", &scene, &error), SceneRead::ok) << error;
-    Tessellator tessellator(host_services());
-    ASSERT_TRUE(tessellator.load(&error)) << error;
-    ASSERT_EQ(tessellator.tessellate(&scene.parts[0]), 0);
-
-    const ruvane_tess::Mesh& mesh = scene.parts[0].mesh;
-    ASSERT_GT(mesh.faces.size(), 20u);
-    double area = 0;
-    for (const auto& f : mesh.faces) {
-        const auto &a = mesh.positions[size_t(f[0])], &b = mesh.positions[size_t(f[1])],
-                   &c = mesh.positions[size_t(f[2])];
-        area += ((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1])) / 2;
-    }
-    EXPECT_NEAR(std::fabs(area), 60 - std::acos(-1.0) * 2.5 * 1.5, 0.1);  // the hole is cut
-}
-
 // A horizontal square at height z, two triangles, normals up or down.
 ScenePart square(double z, Colour colour, double normal_z) {
     ScenePart p;
@@ -111,41 +73,34 @@ std::array<int, 3> pixel(const Picture& p, int x, int y) {
     return {v[0], v[1], v[2]};
 }
 
+// From above, the red square drawn first but lying higher hides the blue one;
+// seen from its back (normals down) the same face is the darker inside.
 TEST(RenderScene, NearerSurfaceHidesFartherOneAndInsidesAreDarker) {
-    Scene empty;
-    const Picture backdrop = render_scene(empty, 80, 60);
+    const Picture backdrop = render_scene(Scene(), 80, 60);
     ASSERT_EQ(backdrop.rgb.size(), 80u * 60 * 3);
-
-    // The red square is drawn first but lies above: from above it hides the blue one.
     Scene scene;
     scene.parts = {square(0.5, {255, 0, 0}, 1), square(0, {0, 0, 255}, 1)};
     const Picture up = render_scene(scene, 80, 60);
     const std::array<int, 3> centre = pixel(up, 40, 30);
-    EXPECT_GT(centre[0], 150);
-    EXPECT_EQ(centre[2], 0);
+    EXPECT_TRUE(centre[0] > 150 && centre[2] == 0) << centre[0] << " " << centre[2];
     EXPECT_EQ(pixel(up, 0, 0), pixel(backdrop, 0, 0));  // fitted with a margin
-
-    // Seen from its back (normals down) the same face is the darker inside.
     scene.parts = {square(0.5, {255, 0, 0}, -1)};
-    const Picture down = render_scene(scene, 80, 60);
-    const std::array<int, 3> inside = pixel(down, 40, 30);
-    EXPECT_NEAR(inside[0], centre[0] * 0.55, 2.0);
+    EXPECT_NEAR(pixel(render_scene(scene, 80, 60), 40, 30)[0], centre[0] * 0.55, 2.0);
 }
 
+// Vertices are numbered across parts: the second square's faces start at 5.
 TEST(WriteSceneObj, NumbersVerticesAcrossParts) {
     sx::testing::TemporaryDirectory dir;
     Scene scene;
-    scene.name = "pair";
     scene.parts = {square(0, {1, 2, 3}, 1), square(1, {1, 2, 3}, 1)};
     scene.parts[0].name = "a";
     scene.parts[1].name = "b";
     ASSERT_TRUE(write_scene_obj(scene, dir.file("pair.obj")));
     std::string text;
     ASSERT_TRUE(sx::testing::read_file(dir.file("pair.obj"), &text));
-    EXPECT_NE(text.find("o a\nv -1 -1 0\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("f 1//1 2//2 3//3\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("o b\nv -1 -1 1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("f 5//5 7//7 8//8\n"), std::string::npos) << text;
+    for (const char* line :
+         {"o a\nv -1 -1 0\n", "f 1//1 2//2 3//3\n", "o b\nv -1 -1 1\n", "f 5//5 7//7 8//8\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
     EXPECT_FALSE(write_scene_obj(scene, dir.file("no such folder\\pair.obj")));
 }
 
