@@ -49,9 +49,7 @@ void* get_entry(void* handle, const char* name) {
 
 int32_t find_item(const char* component, const char* key, char* buffer, int32_t size) {
     EXPECT_TRUE(std::strcmp(component, "advertising") == 0 && size == 260) << component << size;
-    const std::string value = std::strcmp(key, "default_ad") == 0 ? g_record.default_ad
-                              : std::strcmp(key, "library") == 0  ? g_record.library
-                                                                  : "";
+    const std::string value = std::strcmp(key, "default_ad") == 0 ? g_record.default_ad : "";
     if (value.empty() || value.size() + 1 > static_cast<size_t>(size)) return 0;
     std::memcpy(buffer, value.c_str(), value.size() + 1);
     return static_cast<int32_t>(value.size() + 1);
@@ -63,13 +61,9 @@ HostRecord& host() { return g_record; }
 
 ComponentServices make_host_table() {
     g_record = HostRecord{};
-    return {.table_version = 1,
-            .allocate = allocate,
-            .release = release,
-            .load_component = load_component,
-            .unload_component = unload_component,
-            .get_component_entry = get_entry,
-            .find_component_item = find_item};
+    return {1,         allocate,  release,        nullptr,
+            nullptr,   nullptr,   load_component, unload_component,
+            get_entry, find_item, nullptr,        nullptr};
 }
 
 #ifdef _WIN32

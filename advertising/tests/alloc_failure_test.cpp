@@ -1,5 +1,4 @@
-// Allocate failing at call N, for every N along a whole road: no crash, no
-// exception out of an export, and every block taken comes back.
+// Allocate failing at call N, for every N along a whole road: no crash, no block lost.
 #include "advertising/tests/ad_test_host.h"
 #include "platform/testing/test_support.h"
 
@@ -20,8 +19,7 @@ uint32_t answer_at_once(void*, const char*, ad_fetch_done_fn done, void* argumen
     return 5;
 }
 
-// The road: init, a showing with an animated picture, messages and
-// heartbeats, a restart, removal, shutdown. Returns the allocate calls made.
+// Init, a timed showing, heartbeats, a restart, removal, shutdown; returns the allocate calls.
 long run_road(long fail_at, Clock* clock, uint32_t parent_window) {
     ComponentServices table = make_host_table();
     host().fail_at = fail_at;
@@ -35,7 +33,6 @@ long run_road(long fail_at, Clock* clock, uint32_t parent_window) {
     p.show_bar = 1;
     p.delay_ms = 500;
     p.click_url = "http://ads.invalid/";
-    p.has_background = 1;
     advertising_set_message(c, "early");
     advertising_start_ad2(c, &p);
     for (int beat = 0; beat < 6; ++beat) {
@@ -44,9 +41,7 @@ long run_road(long fail_at, Clock* clock, uint32_t parent_window) {
         advertising_set_message(c, beat % 2 ? "odd" : "even");
         advertising_heartbeat(c);
     }
-    ad_start_params again{};
-    again.show_bar = 1;
-    again.report = 1;
+    ad_start_params again{0, nullptr, 0, 1, 1, 0, 0};  // report, a bar
     advertising_start_ad(c, &again);
     advertising_heartbeat(c);
     advertising_remove(c, "ic");

@@ -6,9 +6,8 @@ namespace {
 
 class Lifecycle : public AdTest {};
 
-// The remaining delay follows the clock, the state and the bar move only at a
-// heartbeat, and the bar never runs ahead of the minimum time. The first start
-// entry has no delay: its timed showing ends at the first heartbeat.
+// The remaining delay follows the clock; state and bar move only at a heartbeat, the bar never
+// ahead of the minimum time. The first start entry has no delay.
 TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     EXPECT_EQ(advertising_delay_remain(nullptr), -1.0);
     const uint32_t p = parent(400, 300);
@@ -17,9 +16,7 @@ TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     ad_context* untimed = start(p, nullptr, 0, 4000);
     ad_context* no_delay = start(p, nullptr, 1, 0);
     ad_context* first_entry = open({p, 0, nullptr, nullptr, nullptr, nullptr, nullptr});
-    ad_start_params v1{};
-    v1.timed = 1;
-    v1.no_default = 1;
+    ad_start_params v1{1, nullptr, 0, 0, 0, 0, 1};  // timed, no default
     advertising_start_ad(first_entry, &v1);
     EXPECT_EQ(first_entry->finger_cursor, 1);
     advertising_set_progress(timed, 1.0f);
@@ -51,16 +48,13 @@ TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     EXPECT_EQ(states(), (std::vector<float>{ad::kStateShowing, ad::kStateShowing, 1.0f, 0.1f}));
 }
 
-// A restart keeps the window, forgets the exchange; only a changed message
-// repaints; removal keeps the last text.
+// A restart keeps the window, forgets the exchange; only a changed message repaints.
 TEST_F(Lifecycle, RestartMessagesAndRemove) {
     ad_context* c = start(parent(400, 300), nullptr, 0, -1);
     ad::AdWindow* first = c->window;
     c->exchange.status = 2;
     c->answer_parsed = 1;
-    ad_start_params p{};
-    p.show_bar = 1;
-    p.no_default = 1;
+    ad_start_params p{0, nullptr, 0, 0, 1, 0, 1};  // a bar, no default
     advertising_start_ad(c, &p);
     EXPECT_EQ(c->window, first);
     EXPECT_EQ(c->exchange.status + c->answer_parsed, 0);
