@@ -1,6 +1,5 @@
-// What the ad library's tests stand on: a host table whose allocate can be
-// made to fail at call N and that counts every block, the real pixmill
-// loaded from the build, a clock the test sets, and parent windows.
+// The ad tests' host: a table whose allocate fails at call N and counts every block, the real
+// pixmill of the build, a clock the test sets, and parent windows.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,15 +19,11 @@ struct HostRecord {
     long allocate_calls = 0;
     long fail_at = 0;  // the allocate call that returns null; 0: none
     std::set<void*> live;
-    int loads = 0;
-    int unloads = 0;
-    std::string hidden_entry;  // get_component_entry pretends it is missing
-    std::string default_ad;    // what find_component_item gives for "default_ad"
-    std::string library;       // and for "library"
+    int loads = 0, unloads = 0;
+    std::string default_ad;  // what find_component_item gives for "default_ad"
 };
 
-// The record of the table handed out last.
-HostRecord& host();
+HostRecord& host();  // the record of the table handed out last
 ComponentServices make_host_table();
 
 // A platform whose tick count the test sets.
@@ -42,34 +37,36 @@ public:
 uint32_t make_parent(int width, int height);
 void destroy_parent(uint32_t window);
 
-// Writes an RGBA picture as PNG (rows top-down) to a Windows path.
-bool write_png(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba);
-// The animated test picture: 64 x 48, frames red, green, blue of 100 ms.
-std::string anim_gif_path();
+std::string file_text(const std::string& path);  // empty when it cannot be read
+// tests/data/NAME in Windows form: anim.gif (64 x 48, red, green, blue of 100 ms), alpha.png.
+std::string test_data(const char* name);
 
 inline uint32_t rgb(uint8_t r, uint8_t g, uint8_t b) { return (r << 16) | (g << 8) | b; }
 
-// Every test runs with a fresh host, the library initialised, a settable
-// clock; at the end every block the library took must have come back.
+// A fresh host, the library initialised, a settable clock; every block must come back.
 class AdTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // A context shut down at the end of the test.
+    ad_context* open(const ad_init_info& info) {
+        contexts_.push_back(advertising_init(&info));
+        return contexts_.back();
+    }
     ad_context* start(uint32_t parent, const char* picture, uint8_t timed, int32_t delay_ms,
                       uint8_t show_bar = 1);
-    // The pixel at (x, y) of the ad window as last drawn (picture area above
-    // the strip); 0xFFFFFFFF when out of range.
+    // The pixel of the ad window as last drawn; 0xFFFFFFFF when out of range.
     uint32_t pixel(const ad_context* context, int x, int y) const;
+    uint32_t parent(int width, int height) {
+        parents_.push_back(make_parent(width, height));
+        return parents_.back();
+    }
 
     Clock clock_;
     sx::ScopedPlatform platform_{&clock_};
     ComponentServices table_{};
     std::vector<uint32_t> parents_;
     std::vector<ad_context*> contexts_;
-    uint32_t parent(int width, int height) {
-        parents_.push_back(make_parent(width, height));
-        return parents_.back();
-    }
 };
 
 }  // namespace adtest

@@ -1,5 +1,4 @@
-// The report after a showing: request text, answer files, the completions
-// the player delivers (also at awkward moments) and the upgrades file.
+// The report after a showing: request text, answers, completions and the upgrades file.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,30 +36,24 @@ protected:
         AdTest::SetUp();
         system_ = env_.scratch() / "system\\";
         user_ = env_.scratch() / "appdata\\Stellarix\\Stellarix Player\\";
-        ASSERT_TRUE(sx::FilePath(system_).ensure_directory());
-        ASSERT_TRUE(sx::FilePath(user_).ensure_directory());
+        ASSERT_TRUE(sx::FilePath(system_).ensure_directory() &&
+                    sx::FilePath(user_).ensure_directory());
     }
     // A removed showing with report on, ready for heartbeats.
     ad_context* removed(bool applet_info, uint8_t report = 1) {
-        ad_init_info info{0, 7, "bu", fetch_url, nullptr, nullptr, &fetch_};
-        ad_context* c = advertising_init(&info);
-        contexts_.push_back(c);
+        ad_context* c = open({0, 7, "bu", fetch_url, nullptr, nullptr, &fetch_});
         if (applet_info) advertising_set_applet_info(c, 1, 2, "sv", 3);
-        ad_start_params p{};
-        p.report = report;
-        p.no_default = 1;
+        ad_start_params p{0, nullptr, 0, report, 0, 0, 1};  // no default
         advertising_start_ad(c, &p);
         advertising_remove(c, "ic");
         return c;
     }
-    std::string upgrades() {
-        std::string text;
-        sx::testing::read_file(system_ + ad::kCriticalUpgradesFileName, &text);
-        return text;
+    std::string upgrades(const std::string& folder = "") {
+        return file_text((folder.empty() ? system_ : folder) + ad::kCriticalUpgradesFileName);
     }
     std::string answer(const std::string& content) {
         const std::string path = env_.scratch() / "answer.txt";
-        sx::testing::write_file(path, content);
+        EXPECT_TRUE(sx::testing::write_file(path, content));
         return path;
     }
 
@@ -70,9 +63,7 @@ protected:
 };
 
 TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
-    ad_init_info info{0, 4294967295u, "caf\xE9 b", nullptr, nullptr, nullptr, nullptr};
-    ad_context* c = advertising_init(&info);
-    contexts_.push_back(c);
+    ad_context* c = open({0, 4294967295u, "caf\xE9 b", nullptr, nullptr, nullptr, nullptr});
     advertising_set_applet_info(c, -3, 12, "  my applet\t", 9);
     c->ad_id = -1;
     c->shown_ms = 1500;
@@ -85,12 +76,9 @@ TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
     EXPECT_EQ(ad::build_request_text(c, "http://h/cgi/"), "NOREMAP:http://h/cgi/" + tail);
 }
 
-// Answers delivered inside fetch_url must not go back to pending; critical
-// lines are appended, and hostile answers stay within bounded memory.
+// Answers delivered inside fetch_url append their critical lines, in bounded memory.
 TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     const std::string twelve = "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n";
-    std::string binary(70000, '\0');
-    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 131 + 7);
     // More critical lines than one batch holds: several rewrites, all kept.
     std::string long_names = "x\n0\n100\n", long_expected;
     for (int i = 0; i < 100; ++i) {
@@ -98,9 +86,8 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
         long_names += "1\n" + name + "\n" + std::to_string(i) + "\n";
         long_expected += std::to_string(i) + " " + name + "\n";
     }
-    struct Case {
+    const struct {
         std::string answer, expected;
-        bool exact = true;  // random bytes may still hold a record or two
     } cases[] = {
         {"x\n0\n1\n1\nfoo\n7\n", "7 foo\n"},
         {"x\n0\n1\n1\nfoo\n7", ""},  // the last read reaches the end
@@ -109,12 +96,10 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
         {"x\n-1\n1\n3\nq\n 8z\n", "8 q\n"},
         {"x\n0\n2\n1\none\n1\n1\ntwo", "1 one\n"},  // lines acted on stay
         {"x\n0\n1\n1\n" + std::string(5000, 'n') + "\n9\n", "9 " + std::string(1023, 'n') + "\n"},
-        {binary, "", false},
         {"x\n0\n2147483647\n" + std::string(3 << 20, '1'), ""},
-        {"x\n0\n", ""},
         {long_names, long_expected},
     };
-    for (const Case& k : cases) {
+    for (const auto& k : cases) {
         sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, "0 old\n");
         fetch_.answer_path = answer(k.answer);
         fetch_.complete_inside = true;
@@ -122,24 +107,16 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
         ad_context* c = removed(true);
         for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
         EXPECT_EQ(c->exchange.status, 2);
-        const std::string text = upgrades();
-        EXPECT_EQ(text.substr(0, 6), "0 old\n");
-        if (k.exact) {
-            EXPECT_EQ(text, "0 old\n" + k.expected) << k.answer.substr(0, 40);
-        }
+        EXPECT_EQ(upgrades(), "0 old\n" + k.expected) << k.answer.substr(0, 40);
         EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
     }
 }
 
-// No request without report or applet info; completions for unknown handles
-// or after shutdown change nothing, a later one finishes at the next heartbeat.
+// No request without report or applet info; a completion for an unknown handle changes nothing.
 TEST_F(Exchange, RequestsAndTheirCompletions) {
     ad_context* silent = removed(true, 0);
     ad_context* late = removed(false);
-    for (int i = 0; i < 5; ++i) {
-        advertising_heartbeat(silent);
-        advertising_heartbeat(late);
-    }
+    for (int i = 0; i < 10; ++i) advertising_heartbeat(i % 2 ? silent : late);
     EXPECT_TRUE(fetch_.urls.empty());
     advertising_set_applet_info(late, 1, 1, "x", 1);
     advertising_heartbeat(late);
@@ -153,66 +130,23 @@ TEST_F(Exchange, RequestsAndTheirCompletions) {
     fetch_.done(fetch_.done_argument, late->exchange.current_request, 0, nullptr);
     advertising_heartbeat(late);
     EXPECT_EQ(late->exchange.status, 2);
-
-    ad_context* c = removed(true);
-    advertising_heartbeat(c);
-    ASSERT_EQ(c->exchange.status, 1);
-    // Under the address sanitizer a write through the old argument is reported.
-    ad_fetch_done_fn done = fetch_.done;
-    void* argument = fetch_.done_argument;
-    const uint32_t handle = c->exchange.current_request;
-    for (ad_context* context : contexts_) advertising_shutdown(context);
-    contexts_.clear();
-    done(argument, handle, 1, path.c_str());
-    EXPECT_EQ(upgrades(), "");
 }
 
 TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
     const std::string old = "1 kept\n";
     ASSERT_TRUE(sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, old));
     ASSERT_TRUE(sx::testing::write_file(user_ + ad::kCriticalUpgradesFileName, old));
-    if (sx::FaultyPlatform::supports_disk_full()) {
+    if (sx::FaultyPlatform::supports_disk_full())
         clock_.fail_after_writes("upgrades_critical.dat.new", 3);
-    } else {
+    else
         clock_.add_rule(sx::FaultRule(sx::Call::flush_file));  // the disk fills at the flush
-    }
     EXPECT_FALSE(ad::append_critical_upgrades("2 lost\n", 7));
-    std::string user_text;
-    sx::testing::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
-    EXPECT_EQ(upgrades(), old);
-    EXPECT_EQ(user_text, old);
+    EXPECT_EQ(upgrades() + upgrades(user_), old + old);
     clock_.clear_rules();
     // When the system folder refuses, the user folder takes the line.
     clock_.fail_open_file(system_ + "upgrades_critical.dat.new", "w");
     EXPECT_TRUE(ad::append_critical_upgrades("3 new\n", 6));
-    sx::testing::read_file(user_ + ad::kCriticalUpgradesFileName, &user_text);
-    EXPECT_EQ(user_text, old + "3 new\n");
-    EXPECT_EQ(upgrades(), old);
-}
-
-TEST_F(Exchange, DistributionIdSkipsCommentsAndPrefersTheUserFile) {
-    struct Case {
-        std::string user, system;
-        int32_t expected;
-    } cases[] = {
-        {"# c\n\n   -42abc\n7\n", "5\n", -42},
-        {"", "  # only\n \t+13", 13},
-        {"x9\n", "5\n", 0},
-        {"#none\n", "5\n", 99},  // no number line: the value stays
-    };
-    for (const Case& k : cases) {
-        sx::FilePath(user_ + "dist.id").delete_file();
-        if (!k.user.empty()) sx::testing::write_file(user_ + "dist.id", k.user);
-        sx::testing::write_file(system_ + "dist.id", k.system);
-        ad_init_info info{0, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-        ad_context* c = advertising_init(&info);
-        contexts_.push_back(c);
-        c->distribution_id = 99;
-        ad_start_params p{};
-        p.no_default = 1;
-        advertising_start_ad(c, &p);
-        EXPECT_EQ(c->distribution_id, k.expected) << k.user;
-    }
+    EXPECT_EQ(upgrades() + upgrades(user_), old + old + "3 new\n");
 }
 
 }  // namespace

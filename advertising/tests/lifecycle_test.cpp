@@ -1,6 +1,4 @@
-// The exports' lifecycle: states, the heartbeat clock, delays, texts and the
-// counted pixmill binding.
-#include "advertising/pixmill_api.h"
+// The exports' lifecycle: states, the heartbeat clock, delays, texts, clicks.
 #include "advertising/tests/ad_test_host.h"
 
 namespace adtest {
@@ -8,9 +6,8 @@ namespace {
 
 class Lifecycle : public AdTest {};
 
-// The remaining delay follows the clock, the state and the bar move only at a
-// heartbeat, and the bar never runs ahead of the minimum time. The first start
-// entry has no delay: its timed showing ends at the first heartbeat.
+// The remaining delay follows the clock; state and bar move only at a heartbeat, the bar never
+// ahead of the minimum time. The first start entry has no delay.
 TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     EXPECT_EQ(advertising_delay_remain(nullptr), -1.0);
     const uint32_t p = parent(400, 300);
@@ -18,12 +15,8 @@ TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     ad_context* slow = start(p, nullptr, 1, 4000);  // loading behind the clock
     ad_context* untimed = start(p, nullptr, 0, 4000);
     ad_context* no_delay = start(p, nullptr, 1, 0);
-    ad_init_info info{p, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-    ad_context* first_entry = advertising_init(&info);
-    contexts_.push_back(first_entry);
-    ad_start_params v1{};
-    v1.timed = 1;
-    v1.no_default = 1;
+    ad_context* first_entry = open({p, 0, nullptr, nullptr, nullptr, nullptr, nullptr});
+    ad_start_params v1{1, nullptr, 0, 0, 0, 0, 1};  // timed, no default
     advertising_start_ad(first_entry, &v1);
     EXPECT_EQ(first_entry->finger_cursor, 1);
     advertising_set_progress(timed, 1.0f);
@@ -45,27 +38,23 @@ TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     EXPECT_EQ(timed->state, ad::kStateTimed);
     clock_.now = t0 + 1000;
     for (ad_context* c : {timed, slow, first_entry}) advertising_heartbeat(c);
-    EXPECT_EQ(first_entry->state, ad::kStateShowing);
-    EXPECT_EQ(timed->state, ad::kStateTimed);
-    EXPECT_FLOAT_EQ(timed->window->progress, 0.25f);
-    EXPECT_FLOAT_EQ(slow->window->progress, 0.1f);
+    auto states = [&] {
+        return std::vector<float>{float(first_entry->state), float(timed->state),
+                                  timed->window->progress, slow->window->progress};
+    };
+    EXPECT_EQ(states(), (std::vector<float>{ad::kStateShowing, ad::kStateTimed, 0.25f, 0.1f}));
     clock_.now = t0 + 4000;
     for (ad_context* c : {timed, slow}) advertising_heartbeat(c);
-    EXPECT_EQ(timed->state, ad::kStateShowing);
-    EXPECT_FLOAT_EQ(timed->window->progress, 1.0f);
-    EXPECT_FLOAT_EQ(slow->window->progress, 0.1f);
+    EXPECT_EQ(states(), (std::vector<float>{ad::kStateShowing, ad::kStateShowing, 1.0f, 0.1f}));
 }
 
-// A restart keeps the window, forgets the exchange; only a changed message
-// repaints; removal keeps the last text; null handles do nothing.
-TEST_F(Lifecycle, RestartMessagesRemoveAndNulls) {
+// A restart keeps the window, forgets the exchange; only a changed message repaints.
+TEST_F(Lifecycle, RestartMessagesAndRemove) {
     ad_context* c = start(parent(400, 300), nullptr, 0, -1);
     ad::AdWindow* first = c->window;
     c->exchange.status = 2;
     c->answer_parsed = 1;
-    ad_start_params p{};
-    p.show_bar = 1;
-    p.no_default = 1;
+    ad_start_params p{0, nullptr, 0, 0, 1, 0, 1};  // a bar, no default
     advertising_start_ad(c, &p);
     EXPECT_EQ(c->window, first);
     EXPECT_EQ(c->exchange.status + c->answer_parsed, 0);
@@ -81,20 +70,12 @@ TEST_F(Lifecycle, RestartMessagesRemoveAndNulls) {
 
     clock_.now += 1234;
     advertising_remove(c, "first");
-    EXPECT_EQ(c->shown_ms, 1234u);
-    EXPECT_EQ(c->window, nullptr);
-    EXPECT_EQ(c->state, ad::kStateRemoved);
+    EXPECT_TRUE(c->shown_ms == 1234u && !c->window && c->state == ad::kStateRemoved)
+        << c->shown_ms << " " << c->state;
     advertising_remove(c, nullptr);
     EXPECT_STREQ(c->ic_text.c_str(), "first");
     advertising_heartbeat(c);  // the removed state draws nothing
     EXPECT_EQ(c->window, nullptr);
-
-    advertising_set_applet_info(nullptr, 1, 2, "x", 3);
-    advertising_start_ad(nullptr, nullptr);
-    advertising_heartbeat(nullptr);
-    advertising_remove(nullptr, "x");
-    advertising_shutdown(nullptr);
-    EXPECT_EQ(advertising_init(nullptr), nullptr);
 }
 
 std::vector<std::string> g_opened;
@@ -105,9 +86,7 @@ int32_t record_open(void*, const char* url, const char* target) {
 
 TEST_F(Lifecycle, ClickOpensTheUrlOrCallsTheFunction) {
     static int calls = 0;
-    ad_init_info info{parent(400, 300), 0, "", nullptr, nullptr, record_open, nullptr};
-    ad_context* c = advertising_init(&info);
-    contexts_.push_back(c);
+    ad_context* c = open({parent(400, 300), 0, "", nullptr, nullptr, record_open, nullptr});
     ad_start_params2 p{};
     p.no_default = 1;
     p.click_url = "http://ads.invalid/x";
@@ -124,25 +103,6 @@ TEST_F(Lifecycle, ClickOpensTheUrlOrCallsTheFunction) {
     EXPECT_TRUE(c->window->clickable);
     EXPECT_TRUE(ad::ad_window_shows_finger(c->window, true));
     EXPECT_FALSE(ad::ad_window_shows_finger(c->window, false));
-}
-
-TEST(PixmillBinding, IsCountedAndFailsWhenAnEntryIsMissing) {
-    ComponentServices table = make_host_table();
-    ASSERT_TRUE(component_client_init(&table));
-    ASSERT_TRUE(component_client_init(&table));
-    EXPECT_EQ(host().loads, 1);
-    component_client_shutdown();
-    EXPECT_EQ(host().unloads, 0);
-    component_client_shutdown();
-    EXPECT_EQ(host().unloads, 1);
-
-    host().hidden_entry = "pixmill_get_format";
-    EXPECT_FALSE(component_client_init(&table));
-    EXPECT_EQ(host().loads, 2);
-    EXPECT_EQ(host().unloads, 2);
-    EXPECT_EQ(ad::pixmill(), nullptr);
-    host().hidden_entry.clear();
-    EXPECT_FALSE(component_client_init(nullptr));
 }
 
 }  // namespace

@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "components/testing/component_env.h"
 #include "platform/testing/test_support.h"
-#include "tools/sxplayer/host_services.h"
-#include "tools/sxplayer/render.h"
 #include "tools/sxplayer/scene.h"
 
 namespace sxplayer {
@@ -38,10 +33,8 @@ TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
         const char* error;  // part of the reason
     } cases[] = {
         {"<bytecode>", SceneRead::no_scene, ""},
-        {"  \n", SceneRead::no_scene, ""},
         {"{\"surfaces\":[", SceneRead::invalid, "not valid JSON"},
         {"{\"surfaces\":[]}", SceneRead::invalid, "no \"surfaces\""},
-        {"{\"surfaces\":[3]}", SceneRead::invalid, "surface 1: not an object"},
         {"{\"surfaces\":[" + patch + ",{\"u_order\":2}]}", SceneRead::invalid, "surface 2: "},
         {"{\"name\":\"two\",\"surfaces\":[" + patch +
              ",{\"name\":\"b c\\nv 1\",\"color\":[300,-4,9]," + kPatch + "}]}",
@@ -55,97 +48,35 @@ TEST(ParseScene, TellsBytecodeFromBrokenAndGoodScenes) {
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     ASSERT_EQ(scene.parts.size(), 2u);  // the last, good scene
-    EXPECT_EQ(scene.name, "two");
-    EXPECT_EQ(scene.parts[0].name, "surface1");
-    EXPECT_EQ(scene.parts[1].name, "b_c_v_1");  // nothing that could break a file's lines
+    // Names with nothing that could break a file's lines.
+    EXPECT_EQ(scene.name + " " + scene.parts[0].name + " " + scene.parts[1].name,
+              "two surface1 b_c_v_1");
     EXPECT_EQ(scene.parts[1].colour, (Colour{255, 0, 9}));  // clamped
     EXPECT_EQ(scene.parts[1].surface.outer.size(), 4u);
 }
 
-// The player's road to ruvane: the component search, the platform's library
-// loading and the exports by name, then the triangles of a 10 x 6 patch with
-// an elliptic hole (semi-axes 2.5 and 1.5) back through the sink.
-TEST(Tessellator, LoadsRuvaneAsAnInstalledComponent) {
-    sx::testing::ComponentEnvironment env;
-    std::string error;
-    EXPECT_FALSE(Tessellator(host_services()).load(&error));
-    EXPECT_EQ(error, "ruvane not found through the component search");
-
-    const std::string dir = env.system_components();
-    ASSERT_TRUE(env.write_index(
-        dir, "component=ruvane\nversion=1\ninstalled_local=library;ruvane.dll\ncomponentend\n"));
-    ASSERT_TRUE(sx::FilePath(sx::testing::host_to_windows_path(RUVANE_LIBRARY))
-                    .copy_to(sx::FilePath(dir + "ruvane.dll"), true));
-    std::string json;
-    ASSERT_TRUE(
-        sx::testing::read_file(sx::testing::host_to_windows_path(PLANAR_HOLE_SAMPLE), &json));
-    Scene scene;
-    ASSERT_EQ(parse_scene("{\"surfaces\":[" + json + "]}", &scene, &error), SceneRead::ok) << error;
-    Tessellator tessellator(host_services());
-    ASSERT_TRUE(tessellator.load(&error)) << error;
-    ASSERT_EQ(tessellator.tessellate(&scene.parts[0]), 0);
-
-    const ruvane_tess::Mesh& mesh = scene.parts[0].mesh;
-    ASSERT_GT(mesh.faces.size(), 20u);
-    double area = 0;
-    for (const auto& f : mesh.faces) {
-        const auto &a = mesh.positions[size_t(f[0])], &b = mesh.positions[size_t(f[1])],
-                   &c = mesh.positions[size_t(f[2])];
-        area += ((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1])) / 2;
-    }
-    EXPECT_NEAR(std::fabs(area), 60 - std::acos(-1.0) * 2.5 * 1.5, 0.1);  // the hole is cut
-}
-
-// A horizontal square at height z, two triangles, normals up or down.
-ScenePart square(double z, Colour colour, double normal_z) {
+// A horizontal square at height z, two triangles.
+ScenePart square(double z) {
     ScenePart p;
-    p.colour = colour;
     p.mesh.positions = {{-1, -1, z}, {1, -1, z}, {1, 1, z}, {-1, 1, z}};
-    p.mesh.normals.assign(4, {0, 0, normal_z});
+    p.mesh.normals.assign(4, {0, 0, 1});
     p.mesh.faces = {{0, 1, 2}, {0, 2, 3}};
     return p;
 }
 
-std::array<int, 3> pixel(const Picture& p, int x, int y) {
-    const uint8_t* v = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
-    return {v[0], v[1], v[2]};
-}
-
-TEST(RenderScene, NearerSurfaceHidesFartherOneAndInsidesAreDarker) {
-    Scene empty;
-    const Picture backdrop = render_scene(empty, 80, 60);
-    ASSERT_EQ(backdrop.rgb.size(), 80u * 60 * 3);
-
-    // The red square is drawn first but lies above: from above it hides the blue one.
-    Scene scene;
-    scene.parts = {square(0.5, {255, 0, 0}, 1), square(0, {0, 0, 255}, 1)};
-    const Picture up = render_scene(scene, 80, 60);
-    const std::array<int, 3> centre = pixel(up, 40, 30);
-    EXPECT_GT(centre[0], 150);
-    EXPECT_EQ(centre[2], 0);
-    EXPECT_EQ(pixel(up, 0, 0), pixel(backdrop, 0, 0));  // fitted with a margin
-
-    // Seen from its back (normals down) the same face is the darker inside.
-    scene.parts = {square(0.5, {255, 0, 0}, -1)};
-    const Picture down = render_scene(scene, 80, 60);
-    const std::array<int, 3> inside = pixel(down, 40, 30);
-    EXPECT_NEAR(inside[0], centre[0] * 0.55, 2.0);
-}
-
+// Vertices are numbered across parts: the second square's faces start at 5.
 TEST(WriteSceneObj, NumbersVerticesAcrossParts) {
     sx::testing::TemporaryDirectory dir;
     Scene scene;
-    scene.name = "pair";
-    scene.parts = {square(0, {1, 2, 3}, 1), square(1, {1, 2, 3}, 1)};
+    scene.parts = {square(0), square(1)};
     scene.parts[0].name = "a";
     scene.parts[1].name = "b";
     ASSERT_TRUE(write_scene_obj(scene, dir.file("pair.obj")));
     std::string text;
     ASSERT_TRUE(sx::testing::read_file(dir.file("pair.obj"), &text));
-    EXPECT_NE(text.find("o a\nv -1 -1 0\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("f 1//1 2//2 3//3\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("o b\nv -1 -1 1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("f 5//5 7//7 8//8\n"), std::string::npos) << text;
+    for (const char* line :
+         {"o a\nv -1 -1 0\n", "f 1//1 2//2 3//3\n", "o b\nv -1 -1 1\n", "f 5//5 7//7 8//8\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
     EXPECT_FALSE(write_scene_obj(scene, dir.file("no such folder\\pair.obj")));
 }
 
