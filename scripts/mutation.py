@@ -44,8 +44,7 @@ SUITES = {
     "nurbs": ["ruvane_core_test"],
 }
 # Test support, tessellation (another suite's) and the Windows-only entry.
-SKIP_FILES = re.compile(r"(_test\.cpp$|/testing/|^nurbs/tessellation/|_winmain\.cpp$|"
-                        r"^launcher/road_support\.cpp$)")
+SKIP_FILES = re.compile(r"(_test\.cpp$|/testing/|^nurbs/tessellation/|_winmain\.cpp$)")
 
 COMPARISONS = {" < ": " >= ", " >= ": " < ", " > ": " <= ", " <= ": " > ",
                " == ": " != ", " != ": " == "}

@@ -67,7 +67,8 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
 
     const std::string sxinstall = SX_SXINSTALL_FILE, sxquery = SX_SXQUERY_FILE,
                       sxreg = SX_SXREG_FILE, tess = SX_RUVANE_TESS_FILE,
-                      launcher = SX_LAUNCHER_FILE, player = SX_PLAYER_FILE;
+                      launcher = SX_LAUNCHER_FILE, player = SX_PLAYER_FILE,
+                      bump = SX_SOURCE_DIR "/tools/ruvane_tess/samples/bicubic_bump.json";
     // The registry's limits: 255-character key names, 16,383-character value names, 512 levels.
     const std::string key = "HKCU\\Software\\SxUsage";
     std::string levels_512 = key, levels_513;
@@ -93,6 +94,9 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
         {sxreg + " add '" + levels_513 + "' /f", 1, "ERROR"},
         {tess + " --bogus", 2, "unknown option --bogus"},
         {tess, 2, "no input"},
+        {tess + " " + bump + " --surface-tolerance 0", 2, "tolerance refused (surface 0,"},
+        {tess + " " + bump + " --param-tolerance 1e-320", 2, "param finite, positive and not"},
+        {tess + " " + scratch + "/many.sxvm", 1, "many.sxvm: "},
         {sxinstall + " list --dir " + scratch + "/comps", 1, "cannot read the index"},
         {player + " --show-ad --bogus", 2, "wrong use"},
         {player + " applet.sxvm", 0, ""},  // no record asked for
@@ -131,6 +135,11 @@ TEST(ToolsUsage, EveryToolFollowsOneConvention) {
     // Without SXPLAYER_RECORD nothing is written, not even beside the player.
     EXPECT_NE(access(beside_player.c_str(), F_OK), 0);
     close(held);
+    // A failed tessellation leaves no output file behind.
+    const Outcome refused =
+        run(scratch, tess + " " + bump + " --trim-tolerance -1 -o " + scratch + "/t.obj");
+    EXPECT_NE(refused.err.find("t.obj not written"), std::string::npos);
+    EXPECT_NE(access((scratch + "/t.obj").c_str(), F_OK), 0);
     // A host path for the record is the player's drive Z:.
     const Outcome recorded =
         run(scratch, "env SXPLAYER_RECORD=" + scratch + "/record " + player + " x.sxvm -a");
