@@ -29,6 +29,7 @@ import random
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -122,12 +123,21 @@ def sample(args):
 
 
 def sh(command, cwd, timeout, log, env=None, preexec_fn=None):
+    # In a process group of its own, removed whole at the end: a ctest killed
+    # at the timeout leaves its test running (a looping mutant kept a core
+    # busy for the rest of a run that way).
+    process = subprocess.Popen(command, cwd=cwd, stdout=log, stderr=subprocess.STDOUT, env=env,
+                               preexec_fn=preexec_fn, start_new_session=True)
     try:
-        done = subprocess.run(command, cwd=cwd, stdout=log, stderr=subprocess.STDOUT,
-                              timeout=timeout, env=env, preexec_fn=preexec_fn)
-        return done.returncode
+        return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         return "timeout"
+    finally:
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        process.wait()
 
 
 def snapshot(rev, work, name):
