@@ -77,31 +77,36 @@ bool index_loop(Scratch& s, Loop& loop, double pad) {
     return true;
 }
 
-namespace {
-
-// Whether the segment PQ meets the closed box (Liang-Barsky).
-bool segment_meets_box(double pu, double pv, double qu, double qv, double ua, double ub, double va,
-                       double vb) {
+bool clip_to_box(double pu, double pv, double qu, double qv, double ua, double ub, double va,
+                 double vb, int& side0, int& side1) {
     double t0 = 0.0, t1 = 1.0;
     const double du = qu - pu, dv = qv - pv;
     const double p[4] = {-du, du, -dv, dv};
     const double q[4] = {pu - ua, ub - pu, pv - va, vb - pv};
-    for (int k = 0; k < 4; ++k) {
-        if (p[k] == 0.0) {
-            if (q[k] < 0.0) return false;
+    for (int m = 0; m < 4; ++m) {
+        if (p[m] == 0.0) {
+            if (q[m] < 0.0) return false;
             continue;
         }
-        const double r = q[k] / p[k];
-        if (p[k] < 0.0) {
+        const double r = q[m] / p[m];
+        if (p[m] < 0.0) {
             if (r > t1) return false;
-            if (r > t0) t0 = r;
+            if (r > t0) {
+                t0 = r;
+                side0 = m;
+            }
         } else {
             if (r < t0) return false;
-            if (r < t1) t1 = r;
+            if (r < t1) {
+                t1 = r;
+                side1 = m;
+            }
         }
     }
     return t0 <= t1;
 }
+
+namespace {
 
 bool inside_loop(const Loop& loop, double u, double v) {
     if (u < loop.umin || u > loop.umax || v < loop.vmin || v > loop.vmax) return false;
@@ -151,7 +156,9 @@ int classify_one(const Loop& loop, double ua, double ub, double va, double vb, d
         const int j = i + 1 < n ? i + 1 : 0;
         const double pu = loop.u[i], pv = loop.v[i], qu = loop.u[j], qv = loop.v[j];
         if (crossed || (strictly_inside(pu, pv) && strictly_inside(qu, qv))) return;
-        if (segment_meets_box(pu, pv, qu, qv, ua - t, ub + t, va - t, vb + t)) crossed = true;
+        int side0 = -1, side1 = -1;
+        if (clip_to_box(pu, pv, qu, qv, ua - t, ub + t, va - t, vb + t, side0, side1))
+            crossed = true;
     });
     if (crossed) return 0;
     // No edge near the boundary: the polygon lies wholly inside or wholly

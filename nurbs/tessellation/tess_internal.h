@@ -104,6 +104,12 @@ struct VertexTable {
     Table<double> v;
 };
 
+// Liang-Barsky: whether the segment PQ meets the closed box [ua, ub] x [va, vb];
+// when it does, the box sides (0: u = ua, 1: u = ub, 2: v = va, 3: v = vb)
+// that cut its start and its end, left alone where none does.
+bool clip_to_box(double pu, double pv, double qu, double qv, double ua, double ub, double va,
+                 double vb, int& side0, int& side1);
+
 // Classification of the cell [ua, ub] x [va, vb] against the trim polygons
 // with tolerance t: -1 outside, 0 crossed by a polygon, 1 inside, 2 holding a
 // whole polygon, 3 crossed by one polygon while holding another.

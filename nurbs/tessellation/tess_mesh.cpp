@@ -231,7 +231,7 @@ private:
             std::fmax(pv, qv) < va_ - eps_ || std::fmin(pv, qv) > vb_ + eps_)
             return true;
         int side0 = -1, side1 = -1;
-        if (!clip_sides(pu, pv, qu, qv, side0, side1)) return true;
+        if (!clip_to_box(pu, pv, qu, qv, ua_, ub_, va_, vb_, side0, side1)) return true;
         // A crossing that falls on an end point is that point: the cell on
         // the other side sees the point itself, not a computed crossing.
         auto end_node = [&](int side) {
@@ -252,36 +252,6 @@ private:
         if (b < 0) return false;
         if (a == b) return true;
         return segs_.push(s_, Seg{a, b});
-    }
-
-    // Liang-Barsky against the closed cell: false when the edge PQ misses it,
-    // else the sides that cut its start and its end (left alone when none).
-    bool clip_sides(double pu, double pv, double qu, double qv, int& side0, int& side1) const {
-        double t0 = 0.0, t1 = 1.0;
-        const double du = qu - pu, dv = qv - pv;
-        const double p[4] = {-du, du, -dv, dv};
-        const double q[4] = {pu - ua_, ub_ - pu, pv - va_, vb_ - pv};
-        for (int m = 0; m < 4; ++m) {
-            if (p[m] == 0.0) {
-                if (q[m] < 0.0) return false;
-                continue;
-            }
-            const double r = q[m] / p[m];
-            if (p[m] < 0.0) {
-                if (r > t1) return false;
-                if (r > t0) {
-                    t0 = r;
-                    side0 = m;
-                }
-            } else {
-                if (r < t0) return false;
-                if (r < t1) {
-                    t1 = r;
-                    side1 = m;
-                }
-            }
-        }
-        return !(t0 > t1);
     }
 
     // Point where the edge PQ meets the cell side m (0: u = ua, 1: u = ub,
