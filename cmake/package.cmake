@@ -84,18 +84,26 @@ if(BUILD_TESTING)
   # Every deliverable names the product and its version in its own resources.
   set(sx_released Stellarix3D ruvane skiffhook purgehook stellarix advertising uninstaller sxplayer
                   pixmill sxinstall)
+  # Each build is judged by its own target: the product is i386, the test
+  # build for 64-bit Windows x86-64.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(sx_machine x86-64)
+  else()
+    set(sx_machine i386)
+  endif()
   set(sx_files)
   foreach(target ${sx_released})
     list(APPEND sx_files $<TARGET_FILE:${target}>)
   endforeach()
   add_test(NAME release_version_info
            COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/road/check_release.py
-                   --version ${SX_PRODUCT_VERSION} ${sx_files})
+                   --version ${SX_PRODUCT_VERSION} --machine ${sx_machine} ${sx_files})
   set_tests_properties(release_version_info PROPERTIES LABELS imports TIMEOUT 60)
   # The check must be able to fail: the import probe has no version resource.
   add_test(NAME release_version_info_probe
            COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/road/check_release.py
-                   --version ${SX_PRODUCT_VERSION} $<TARGET_FILE:sx_imports_probe>)
+                   --version ${SX_PRODUCT_VERSION} --machine ${sx_machine}
+                   $<TARGET_FILE:sx_imports_probe>)
   set_tests_properties(release_version_info_probe PROPERTIES LABELS imports TIMEOUT 60 WILL_FAIL ON)
 endif()
 

@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Checks files of the release: each is a 32-bit PE file whose resources hold
-a version block naming the product version, a description and the file's own
-name; with --stripped, none keeps a symbol table or debugging sections.
-Prints one line per file (name, size, description); exits 1 on any fault.
+"""Checks files of the release: each is a PE file for the build's target
+machine (the product is i386; a test build for 64-bit Windows says x86-64)
+whose resources hold a version block naming the product version, a
+description and the file's own name; with --stripped, none keeps a symbol
+table or debugging sections. Prints one line per file (name, size,
+description); exits 1 on any fault.
 
-Usage: check_release.py --version 2.2.1 [--stripped] FILE...
+Usage: check_release.py --version 2.2.1 [--machine i386|x86-64] [--stripped] FILE...
 """
 import os
 import struct
 import sys
 
 RT_VERSION = 16
+MACHINES = {"i386": (0x14C, "32-bit x86"), "x86-64": (0x8664, "64-bit x86-64")}
 
 
 class PeFile:
@@ -98,12 +101,13 @@ def strings_of(block):
     return found
 
 
-def check(path, version, stripped):
+def check(path, version, machine, stripped):
     with open(path, "rb") as f:
         pe = PeFile(f.read())
     faults = []
-    if pe.machine != 0x14C:
-        faults.append("not a 32-bit x86 file (machine 0x%x)" % pe.machine)
+    code, name = MACHINES[machine]
+    if pe.machine != code:
+        faults.append("not a %s file (machine 0x%x)" % (name, pe.machine))
     data = pe.resource(RT_VERSION)
     strings = {}
     if data is None:
@@ -135,22 +139,24 @@ def check(path, version, stripped):
 
 
 def main(argv):
-    version, stripped, files = None, False, []
+    version, machine, stripped, files = None, "i386", False, []
     args = iter(argv)
     for arg in args:
         if arg == "--version":
-            version = next(args)
+            version = next(args, None)
+        elif arg == "--machine":
+            machine = next(args, None)
         elif arg == "--stripped":
             stripped = True
         else:
             files.append(arg)
-    if not version or not files:
+    if not version or not files or machine not in MACHINES:
         print(__doc__, file=sys.stderr)
         return 2
     failed = 0
     for path in files:
         try:
-            description, faults = check(path, version, stripped)
+            description, faults = check(path, version, machine, stripped)
         except (OSError, ValueError, struct.error, UnicodeDecodeError) as error:
             description, faults = "", [str(error)]
         print("%-18s %8d  %s" % (os.path.basename(path), os.path.getsize(path), description))
