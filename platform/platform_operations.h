@@ -63,7 +63,9 @@ SX_PLATFORM_OPERATION(uint32_t, get_file_attributes, (const char* path), (path),
                       kInvalidFileAttributes, on_path(path))
 SX_PLATFORM_OPERATION(bool, create_directory, (const char* path), (path), false, on_path(path))
 // RemoveDirectoryA: an empty directory, or a link that stands for a directory
-// (the link goes, what it points at stays).
+// (the link goes, what it points at stays). A directory that is some live
+// process's current directory is refused (kErrorSharingViolation), as Windows
+// does.
 SX_PLATFORM_OPERATION(bool, remove_directory, (const char* path), (path), false, on_path(path))
 // DeleteFileA: a file, or a link that stands for a file (the link goes).
 SX_PLATFORM_OPERATION(bool, delete_file, (const char* path), (path), false, on_path(path))
@@ -123,10 +125,13 @@ SX_PLATFORM_OPERATION(bool, set_environment_variable, (const char* name, const c
 
 // -- Processes.
 // CreateProcessA(no application name, command_line, ..., handles not
-// inherited, flags 0, inherited environment and directory). The program is the
-// first token of the command line split by the Windows rules.
-SX_PLATFORM_OPERATION(bool, start_process, (const char* command_line, ProcessHandle* out),
-                      (command_line, out), false, on_text(command_line))
+// inherited, flags 0, inherited environment). The program is the first token of
+// the command line split by the Windows rules. `directory` is the child's
+// current directory; null (or empty) keeps this process's. A directory that
+// does not exist fails the start.
+SX_PLATFORM_OPERATION(bool, start_process,
+                      (const char* command_line, const char* directory, ProcessHandle* out),
+                      (command_line, directory, out), false, on_text(command_line))
 // True when the process ended within the time-out; `exit_code` may be null.
 SX_PLATFORM_OPERATION(bool, wait_process,
                       (ProcessHandle process, uint32_t timeout_ms, uint32_t* exit_code),

@@ -170,7 +170,7 @@ TEST_F(Registry, ThreeProcessesWriteAtOnce) {
     const std::string child = "\"" + std::string(SX_PLATFORM_CHILD) + "\" reg-write " + path_;
     ProcessHandle children[2];
     for (int i = 0; i < 2; ++i)
-        ASSERT_TRUE(os.start_process((child + " 150 " + "ab"[i]).c_str(), &children[i]));
+        ASSERT_TRUE(os.start_process((child + " 150 " + "ab"[i]).c_str(), nullptr, &children[i]));
     const auto data_of = [](const std::string& name) { return name + "=" + std::string(200, 'x'); };
     for (int i = 0; i < 150; ++i) {
         const std::string name = "c_" + std::to_string(i), data = data_of(name);
@@ -222,7 +222,7 @@ TEST_F(Processes, TheChildGetsItsExactCommandLineSplitByTheWindowsRules) {
         testing::remove_tree(file("out"));
         ProcessHandle child = nullptr;
         uint32_t code = 1;
-        ASSERT_TRUE(os.start_process(line.c_str(), &child)) << line;
+        ASSERT_TRUE(os.start_process(line.c_str(), nullptr, &child)) << line;
         EXPECT_TRUE(os.wait_process(child, 60000, &code));
         os.close_process(child);
         EXPECT_EQ(code, 0u) << line;
@@ -236,8 +236,8 @@ TEST_F(Processes, TheChildGetsItsExactCommandLineSplitByTheWindowsRules) {
 TEST_F(Processes, ALockHeldByAnotherProcessIsFreedWhenItIsKilled) {
     const std::string lock = file("held.lock");
     ProcessHandle holder = nullptr;
-    ASSERT_TRUE(
-        os.start_process(("\"" + child_ + "\" hold-lock \"" + lock + "\"").c_str(), &holder));
+    ASSERT_TRUE(os.start_process(("\"" + child_ + "\" hold-lock \"" + lock + "\"").c_str(), nullptr,
+                                 &holder));
     // Start-up under Wine can take seconds on a loaded machine.
     std::string text;
     for (int i = 0; i < 600 && !testing::read_file(file("out"), &text); ++i) os.sleep_ms(50);
@@ -253,6 +253,30 @@ TEST_F(Processes, ALockHeldByAnotherProcessIsFreedWhenItIsKilled) {
     LockHandle mine = os.open_lock_file(lock.c_str());
     EXPECT_NE(mine, nullptr);
     os.close_lock_file(mine);
+}
+
+// The child runs in the folder it was given, and that folder cannot be
+// removed while it runs there; a folder that does not exist starts nothing.
+TEST_F(Processes, TheChildRunsInItsGivenFolderWhichStaysWhileItRuns) {
+    const std::string home = file("home");
+    ASSERT_TRUE(os.create_directory(home.c_str()));
+    const std::string line = "\"" + child_ + "\" stay";
+    ProcessHandle child = nullptr;
+    EXPECT_FALSE(os.start_process(line.c_str(), file("missing").c_str(), &child));
+    ASSERT_TRUE(os.start_process(line.c_str(), home.c_str(), &child));
+    std::string text;
+    for (int i = 0; i < 600 && !testing::read_file(file("out"), &text); ++i) os.sleep_ms(50);
+    EXPECT_TRUE(equals_ignoring_ascii_case(text, home)) << text;
+    EXPECT_FALSE(os.remove_directory(home.c_str())) << "removed under a running process";
+    EXPECT_EQ(os.last_error(), kErrorSharingViolation);
+    ASSERT_TRUE(os.terminate_process(child, 0));
+    EXPECT_TRUE(os.wait_process(child, 30000, nullptr));
+    os.close_process(child);
+    bool removed = false;
+    // The system lets go of the folder a moment after the process is gone.
+    for (int i = 0; i < 100 && !(removed = os.remove_directory(home.c_str())); ++i)
+        os.sleep_ms(50);
+    EXPECT_TRUE(removed);
 }
 
 TEST_F(Processes, CallersCanTellWhyAFileCallFailed) {

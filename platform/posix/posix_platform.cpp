@@ -130,6 +130,27 @@ bool translate(const char* windows_path, std::string* host) {
     return fail(windows_path ? kErrorInvalidName : kErrorInvalidParameter);
 }
 
+// Windows keeps a folder that is a live process's current directory open, so
+// it cannot be removed; Linux would remove it and leave the process in a
+// deleted folder. Every process this user can see is asked.
+bool is_some_current_directory(const struct stat& folder) {
+    DIR* processes = opendir("/proc");
+    if (!processes) return false;
+    bool found = false;
+    while (struct dirent* entry = readdir(processes)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        struct stat cwd;
+        const std::string link = std::string("/proc/") + entry->d_name + "/cwd";
+        if (stat(link.c_str(), &cwd) == 0 && cwd.st_dev == folder.st_dev &&
+            cwd.st_ino == folder.st_ino) {
+            found = true;
+            break;
+        }
+    }
+    closedir(processes);
+    return found;
+}
+
 // What a link stands for: a directory when its target is one (a dangling
 // link stands for a file).
 bool link_to_directory(const std::string& host) { return is_host_directory(host); }
@@ -341,6 +362,7 @@ public:
             return unlink(host.c_str()) == 0 || fail_errno(host);
         }
         if (!S_ISDIR(st.st_mode)) return fail(kErrorDirectory);
+        if (is_some_current_directory(st)) return fail(kErrorSharingViolation);
         if (rmdir(host.c_str()) == 0) return true;
         return fail(errno == EEXIST ? kErrorDirNotEmpty : error_from_errno(errno, host));
     }
@@ -593,12 +615,25 @@ public:
     }
 
     // -- Processes.
-    bool start_process(const char* command_line, ProcessHandle* out) override {
+    bool start_process(const char* command_line, const char* directory,
+                       ProcessHandle* out) override {
         if (!command_line || !out) return false;
         std::vector<std::string> args = split_command_line(command_line);
         if (args.empty()) return false;
         std::string program;
         if (!find_program(args[0], &program)) return false;
+        // The program is found from here, as Windows does, before the child
+        // moves to its own directory.
+        if (program[0] != '/') {
+            char here[4096];
+            if (!getcwd(here, sizeof here)) return false;
+            program = std::string(here) + "/" + program;
+        }
+        std::string host_directory;
+        if (directory && *directory) {
+            if (!translate(directory, &host_directory)) return false;
+            if (!is_host_directory(host_directory)) return fail(kErrorDirectory);
+        }
 
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
@@ -633,7 +668,8 @@ public:
         }
         if (pid == 0) {
             write_decimal(static_cast<long>(getpid()), pid_digits);
-            execve(program.c_str(), argv.data(), envp.data());
+            if (host_directory.empty() || chdir(host_directory.c_str()) == 0)
+                execve(program.c_str(), argv.data(), envp.data());
             int error = errno;
             ssize_t ignored = write(report[1], &error, sizeof error);
             (void)ignored;

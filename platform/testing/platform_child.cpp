@@ -3,6 +3,7 @@
 // written whole through a rename so the test never reads half of it.
 //   echo ...                       command_line(), then each argument, each with a zero byte
 //   hold-lock PATH                 takes the lock, writes "locked PID", waits to be killed
+//   stay                           writes its current directory, waits to be killed
 //   reg-write SUBKEY COUNT TAG     sets COUNT values under HKCU\SUBKEY
 //   message-box FLAGS CAPTION TEXT exit code is message_box's answer
 #include <cstdlib>
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
         if (!write_output("locked " + std::to_string(p.current_process_id()))) return 1;
         for (int i = 0; i < 600; ++i) p.sleep_ms(100);  // killed long before
         p.close_lock_file(lock);
+        return 0;
+    }
+    if (mode == "stay") {
+        if (!write_output(p.current_directory())) return 1;
+        for (int i = 0; i < 600; ++i) p.sleep_ms(100);  // killed long before
         return 0;
     }
     if (mode == "reg-write" && argc >= 5)

@@ -105,7 +105,7 @@ bool run_program(const std::string& command_line, uint32_t* exit_code, std::stri
     const int saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
     dup2(fileno(f), 2);
     ProcessHandle process = nullptr;
-    const bool started = p.start_process(command_line.c_str(), &process);
+    const bool started = p.start_process(command_line.c_str(), nullptr, &process);
     dup2(saved, 2);
     close(saved);
     std::fclose(f);

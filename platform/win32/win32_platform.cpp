@@ -311,7 +311,8 @@ public:
     }
 
     // -- Processes.
-    bool start_process(const char* command_line, ProcessHandle* out) override {
+    bool start_process(const char* command_line, const char* directory,
+                       ProcessHandle* out) override {
         // CreateProcessA may write into the command line, so it gets a copy.
         std::vector<char> line(command_line, command_line + std::strlen(command_line) + 1);
         STARTUPINFOA startup;
@@ -319,8 +320,8 @@ public:
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info;
         ZeroMemory(&info, sizeof info);
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info))
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            directory && *directory ? directory : nullptr, &startup, &info))
             return false;
         CloseHandle(info.hThread);
         if (out)
