@@ -91,7 +91,8 @@ void AboutPage::open_web_site() {
     std::string command;
     if (!html_open_command(&command)) return;
     ProcessHandle process{};
-    if (platform().start_process(browser_command_line(command, kWebSiteAddress).c_str(), &process))
+    if (platform().start_process(browser_command_line(command, kWebSiteAddress).c_str(), nullptr,
+                                 &process))
         platform().close_process(process);
 }
 

@@ -135,7 +135,8 @@ int launcher_main(const std::string& command_line) {
 
     std::string command = format_text("\"%s\" %s", player.data(), command_line.c_str());
     ProcessHandle process = nullptr;
-    if (!platform().start_process(command.c_str(), &process)) return fail("%s", kUnableToStart);
+    if (!platform().start_process(command.c_str(), nullptr, &process))
+        return fail("%s", kUnableToStart);
     if (process) platform().close_process(process);
     return 0;
 }

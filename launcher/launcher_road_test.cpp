@@ -216,9 +216,10 @@ public:
         }
         return MessageBoxRecorder::open_file(path, mode);
     }
-    bool start_process(const char* command_line, ProcessHandle* out) override {
+    bool start_process(const char* command_line, const char* directory,
+                       ProcessHandle* out) override {
         started.push_back(command_line);
-        return MessageBoxRecorder::start_process(command_line, out);
+        return MessageBoxRecorder::start_process(command_line, directory, out);
     }
     std::string index, text;
     std::vector<std::string> started;

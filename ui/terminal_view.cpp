@@ -70,7 +70,7 @@ Answer TerminalView::ask(const std::string& text, const std::string& caption, Bu
 RunResult TerminalView::run_and_wait(const std::string& command_line) {
     Platform& os = platform();
     ProcessHandle process = nullptr;
-    if (!os.start_process(command_line.c_str(), &process)) return {};
+    if (!os.start_process(command_line.c_str(), nullptr, &process)) return {};
     RunResult result{.started = true};
     if (!os.wait_process(process, kWaitInfinite, &result.exit_code))
         result.exit_code = kExitUnknown;

@@ -49,7 +49,7 @@ TEST(UninstallerCommandLine, Forms) {
 TEST(UninstallerFlow, TempFileFailureIsReported) {
     struct NoStart : testing::MessageBoxRecorder {
         int started = 0;
-        bool start_process(const char*, ProcessHandle* out) override {
+        bool start_process(const char*, const char*, ProcessHandle* out) override {
             ++started;
             *out = nullptr;
             return false;

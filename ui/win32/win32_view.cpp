@@ -243,7 +243,7 @@ Answer Win32View::ask(const std::string& text, const std::string& caption, Butto
 RunResult Win32View::run_and_wait(const std::string& command_line) {
     Platform& os = platform();
     ProcessHandle process = nullptr;
-    if (!os.start_process(command_line.c_str(), &process)) return {};
+    if (!os.start_process(command_line.c_str(), nullptr, &process)) return {};
     HWND owner = top_level();
     EnableWindow(owner, FALSE);
     RunResult result{.started = true};
