@@ -58,8 +58,13 @@ int start_second_stage(const UninstallerCommand& command) {
     const std::string line =
         format_text(texts::kSecondStageFormat, quote_argument(copy.text()).c_str(),
                     static_cast<int>(os.current_process_id()), command.quiet ? " -q" : "");
+    // The copy runs in its own folder: a folder that is a process's current
+    // directory cannot be removed, and the first stage may have been started
+    // from inside the player's.
+    FilePath folder(copy);
+    folder.to_parent();
     ProcessHandle process = nullptr;
-    if (os.start_process(line.c_str(), &process)) os.close_process(process);
+    if (os.start_process(line.c_str(), folder.c_str(), &process)) os.close_process(process);
     return 0;
 }
 
