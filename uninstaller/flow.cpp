@@ -31,8 +31,9 @@ void store_run_once_command(const std::string& copy) {
     RegistryKey key;
     if (key.create(kHkeyLocalMachine, texts::kRunOnceKey) != kErrorSuccess) return;
     const std::string command = delete_command(copy, platform().os_version().platform_id);
+    // The byte count is the text's length, as every string value of the player's.
     platform().reg_set_value(key.get(), texts::kRunOnceUninstaller, kRegSz, command.c_str(),
-                             static_cast<uint32_t>(command.size() + 1));
+                             static_cast<uint32_t>(command.size()));
 }
 
 // Copies the program into the temporary directory and starts the copy as the
@@ -81,14 +82,25 @@ int first_stage(const UninstallerCommand& command, UninstallerHost& host) {
 
 struct Worker {
     RemovalFunction removal;
+    RemovalReport report;
     std::atomic<bool> done{false};
 };
 
 uint32_t run_worker(void* argument) {
     auto* worker = static_cast<Worker*>(argument);
-    worker->removal();
+    worker->report = worker->removal();
     worker->done.store(true);
     return 0;
+}
+
+// A log of an earlier run must not outlive a removal that left nothing.
+std::string log_report(const RemovalReport& report) {
+    if (!report.left.empty() || !report.kept.empty()) return write_uninstall_log(report);
+    FilePath old_log;
+    old_log.set_to_temp_directory();
+    old_log.append_file(texts::kLogName);
+    old_log.delete_file();
+    return std::string();
 }
 
 int second_stage(const UninstallerCommand& command, UninstallerHost& host,
@@ -96,7 +108,7 @@ int second_stage(const UninstallerCommand& command, UninstallerHost& host,
     Platform& os = platform();
     os.wait_process_id(command.first_stage_id, kWaitInfinite);
     if (!command.quiet) host.show_working();
-    Worker worker{removal};
+    Worker worker{removal, {}, {}};
     ThreadHandle thread = os.start_thread(run_worker, &worker);
     if (!thread) {
         // No second thread: the removal runs here, the window waits.
@@ -111,11 +123,18 @@ int second_stage(const UninstallerCommand& command, UninstallerHost& host,
         os.wait_thread(thread, kWaitInfinite);
         os.close_thread(thread);
     }
+    const std::string log = log_report(worker.report);
     if (!command.quiet) {
         host.hide_working();
-        host.show_dialog(IDD_FINISHED, std::string());
+        host.show_dialog(IDD_FINISHED, finished_text(worker.report, log));
     }
-    return 0;
+    return worker.report.complete() ? 0 : kExitIncomplete;
+}
+
+bool is_help_switch(const std::string& word) {
+    for (const char* help : texts::kHelpSwitches)
+        if (word == help) return true;
+    return false;
 }
 
 }  // namespace
@@ -171,8 +190,19 @@ std::string browser_message(bool internet_explorer, bool netscape) {
     return message + texts::kBrowsersTail;
 }
 
+std::string finished_text(const RemovalReport& report, const std::string& log) {
+    if (report.complete()) return std::string();
+    if (log.empty()) return texts::kIncompleteNoLogText;
+    return format_text(texts::kIncompleteText, log.c_str());
+}
+
 int run_uninstaller(const std::string& command_line, UninstallerHost& host,
                     RemovalFunction removal) {
+    const std::vector<std::string> words = split_uninstaller_words(command_line);
+    if (words.size() >= 2 && is_help_switch(words[1])) {
+        host.show_usage(texts::kUsage);
+        return 0;
+    }
     const UninstallerCommand command = parse_uninstaller_command(command_line);
     if (command.second_stage) return second_stage(command, host, removal);
     return first_stage(command, host);
@@ -181,7 +211,7 @@ int run_uninstaller(const std::string& command_line, UninstallerHost& host,
 bool UninstallerPage::init(ui::DialogView& view) {
     view_ = &view;
     view.center();
-    if (!browser_text_.empty()) view.set_text(IDC_BROWSER_TEXT, browser_text_);
+    if (text_control_ != 0 && !text_.empty()) view.set_text(text_control_, text_);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ui/page.h"
+#include "uninstaller/removal.h"
 
 namespace sx {
 
@@ -35,8 +36,11 @@ class UninstallerHost {
 public:
     virtual ~UninstallerHost() = default;
     // Shows a modal dialog (IDD_WELCOME, IDD_BROWSERS with the browser
-    // message, IDD_FINISHED): 1 for Next or OK, 0 for Cancel or closing.
-    virtual int show_dialog(int dialog, const std::string& browser_text) = 0;
+    // message, IDD_FINISHED with its own text, or with `text` when that is
+    // not empty): 1 for Next or OK, 0 for Cancel or closing.
+    virtual int show_dialog(int dialog, const std::string& text) = 0;
+    // The usage asked for with "--help": standard output when there is one.
+    virtual void show_usage(const std::string& usage) = 0;
     virtual bool internet_explorer_running() = 0;
     virtual bool netscape_running() = 0;
     // The modeless working dialog; hidden again before the finished one.
@@ -47,23 +51,33 @@ public:
 };
 
 // The removal the second stage runs; the player's by default.
-using RemovalFunction = void (*)();
+using RemovalFunction = RemovalReport (*)();
+
+// The second stage's exit code when something of the player's was left.
+constexpr int kExitIncomplete = 1;
+
+// What the finished dialog says instead of its own text: empty when the
+// player is gone, otherwise where the log names what was left.
+std::string finished_text(const RemovalReport& report, const std::string& log);
 
 // Runs the stage the command line asks for; the process exit code.
 int run_uninstaller(const std::string& command_line, UninstallerHost& host,
                     RemovalFunction removal);
 
 // The dialogs' logic: centred at start, 1 for Next and OK, 0 for Cancel and
-// the close box; the browsers dialog shows its message.
+// the close box; a text given replaces that of the control (the browsers
+// dialog's message, the finished dialog's body).
 class UninstallerPage : public ui::Page {
 public:
-    explicit UninstallerPage(std::string browser_text = std::string())
-        : browser_text_(std::move(browser_text)) {}
+    UninstallerPage() = default;
+    UninstallerPage(int text_control, std::string text)
+        : text_control_(text_control), text_(std::move(text)) {}
     bool init(ui::DialogView& view) override;
     bool command(int id, int code) override;
 
 private:
-    std::string browser_text_;
+    int text_control_ = 0;
+    std::string text_;
     ui::DialogView* view_ = nullptr;
 };
 

@@ -15,6 +15,7 @@
 #include "platform/testing/message_box_recorder.h"
 #include "platform/testing/test_support.h"
 #include "uninstaller/native/terminal_host.h"
+#include "uninstaller/resource.h"
 #include "uninstaller/uninstaller_texts.h"
 
 namespace sx {
@@ -59,7 +60,7 @@ TEST(UninstallerFlow, TempFileFailureIsReported) {
     std::istringstream in;
     std::ostringstream out;  // the quiet road shows nothing
     TerminalHost host(in, out);
-    EXPECT_EQ(run_uninstaller("u.exe -q", host, [] {}), -1);
+    EXPECT_EQ(run_uninstaller("u.exe -q", host, [] { return RemovalReport(); }), -1);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(os.started, 0);
     ASSERT_EQ(os.boxes().size(), 1u);
@@ -67,32 +68,173 @@ TEST(UninstallerFlow, TempFileFailureIsReported) {
               "Error: Unable to create file in temp directory.");
 }
 
+// The dialogs as the flow asks for them, answered from a script.
+struct RecordingHost : UninstallerHost {
+    int show_dialog(int dialog, const std::string& text) override {
+        shown.push_back({dialog, text});
+        return answer;
+    }
+    void show_usage(const std::string& text) override { usage += text; }
+    bool internet_explorer_running() override { return ie; }
+    bool netscape_running() override { return netscape; }
+    void show_working() override {}
+    void hide_working() override {}
+    void pump_messages() override {}
+
+    bool ie = false, netscape = false;
+    int answer = 1;
+    std::vector<std::pair<int, std::string>> shown;
+    std::string usage;
+};
+
+using Shown = std::vector<std::pair<int, std::string>>;
+
+RemovalReport nothing_left() { return RemovalReport(); }
+
+TEST(UninstallerFlow, HelpPrintsTheUsageAndChangesNothing) {
+    for (const char* line : {"u.exe -h", "u.exe --help", "\"C:\\A B\\u.exe\" /?"}) {
+        testing::MessageBoxRecorder os;
+        RecordingHost host;
+        EXPECT_EQ(run_uninstaller(line, host, nothing_left), 0) << line;
+        EXPECT_EQ(host.usage, texts::kUsage) << line;
+        EXPECT_EQ(host.shown, Shown()) << line;
+        EXPECT_EQ(os.calls(Call::create_new_file) + os.calls(Call::start_process), 0) << line;
+    }
+    // The usage names the log the removal writes.
+    EXPECT_NE(std::string(texts::kUsage).find(std::string("\"") + texts::kLogName + "\""),
+              std::string::npos);
+}
+
+// The browsers dialog shows only when a browser runs, with the ones that do.
+TEST(UninstallerFlow, BrowsersDialogOnlyWhenOneRuns) {
+    const struct {
+        bool ie, netscape;
+    } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    for (const auto& c : cases) {
+        testing::MessageBoxRecorder os;
+        os.add_rule(FaultRule(Call::create_new_file, "stxuninst"));  // goes no further
+        RecordingHost host;
+        host.ie = c.ie;
+        host.netscape = c.netscape;
+        EXPECT_EQ(run_uninstaller("u.exe", host, nothing_left), -1);
+        Shown expected = {{IDD_WELCOME, ""}};
+        if (c.ie || c.netscape)
+            expected.push_back({IDD_BROWSERS, browser_message(c.ie, c.netscape)});
+        EXPECT_EQ(host.shown, expected) << c.ie << c.netscape;
+    }
+}
+
+TEST(UninstallerFlow, NetscapeTitles) {
+    const struct {
+        const char* title;
+        bool netscape;
+    } cases[] = {
+        {"Netscape", true},
+        {"Netscape Communicator", true},
+        {"Start Page - Netscape", true},
+        {"Start Page - Netscape 6", true},
+        {"My Netscape bookmarks", false},
+        {"About-Netscape", false},
+        {"netscape", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(is_netscape_title(c.title), c.netscape) << c.title;
+    // Only the first 1023 characters of a title are read.
+    EXPECT_FALSE(is_netscape_title(std::string(1020, 'x') + " - Netscape"));
+}
+
+// Enter alone answers the welcome question with its default, Cancel.
+TEST(UninstallerFlow, EnterOnTheWelcomeCancels) {
+    testing::MessageBoxRecorder os;
+    std::istringstream in("\n");
+    std::ostringstream out;
+    TerminalHost host(in, out);
+    EXPECT_EQ(run_uninstaller("u.exe", host, nothing_left), 0);
+    EXPECT_NE(out.str().find(texts::kWelcomeText), std::string::npos);
+    EXPECT_EQ(os.calls(Call::create_new_file) + os.calls(Call::start_process), 0);
+}
+
+RemovalReport something_left() {
+    RemovalReport report;
+    report.left.push_back("C:\\Stellarix data: refused");
+    report.kept.push_back("C:\\Stellarix data\\notes.txt: not the player's");
+    return report;
+}
+
+// A removal that left something of the player's ends with exit code 1 and a
+// log in the temporary folder, which the finished dialog names; a complete
+// one removes the log of an earlier run.
+TEST(UninstallerFlow, AnIncompleteRemovalSaysWhereItsLogIs) {
+    FilePath log;
+    log.set_to_temp_directory();
+    log.append_file(texts::kLogName);
+    // A first stage that has ended long ago.
+    const std::string second = "u.exe 1 2147483632";
+    for (const char* quiet : {"", " -q"}) {
+        RecordingHost host;
+        EXPECT_EQ(run_uninstaller(second + quiet, host, something_left), kExitIncomplete);
+        std::string text;
+        ASSERT_TRUE(testing::read_file(log.text(), &text));
+        EXPECT_NE(text.find("  C:\\Stellarix data: refused\r\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("  C:\\Stellarix data\\notes.txt: not the player's\r\n"),
+                  std::string::npos)
+            << text;
+        const Shown expected = {{IDD_FINISHED, format_text(texts::kIncompleteText, log.c_str())}};
+        EXPECT_EQ(host.shown, *quiet ? Shown() : expected);
+
+        EXPECT_EQ(run_uninstaller(second + quiet, host, nothing_left), 0);
+        EXPECT_FALSE(log.exists()) << "an earlier run's log outlived a complete removal";
+        if (!*quiet) EXPECT_EQ(host.shown.back(), Shown::value_type(IDD_FINISHED, ""));
+    }
+}
+
 bool wait_for(const std::function<bool()>& done, int tenths) {
     for (int i = 0; i < tenths && !done(); ++i) platform().sleep_ms(100);
     return done();
 }
 
-// The real program: "-q" copies itself to the temporary directory, the copy
-// waits for the first stage and removes the player.
-TEST(UninstallerProgram, QuietRoadRemovesThePlayer) {
+// The real program, installed in the player's component folder and started
+// from inside that folder, as Explorer does: "-q" copies itself to the
+// temporary directory, the copy waits for the first stage and removes the
+// player, the folder it was started in included.
+TEST(UninstallerProgram, QuietRoadFromInsideTheInstallFolderRemovesThePlayer) {
     testing::TemporaryDirectory scratch;
     testing::RegistryValueGuard system_path(
         kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath");
     const std::string player = scratch.path() + "\\Stellarix\\Stellarix Player";
+    const std::string folder = player + "\\components\\Uninstall";
     ASSERT_TRUE(system_path.set(player));
-    FilePath(player + "\\components\\").ensure_directory();
-    ASSERT_TRUE(testing::write_file(player + "\\components\\compindx.dat", "x"));
+    ASSERT_TRUE(FilePath(folder + "\\").ensure_directory());
+    const std::string source = SX_UNINSTALLER_FILE;
+    const std::string name = source.substr(source.rfind('\\') + 1);
+    const std::string installed = folder + "\\" + name;
+    ASSERT_TRUE(platform().copy_file(source.c_str(), installed.c_str(), false));
+    ASSERT_TRUE(testing::write_file(player + "\\components\\compindx.dat",
+                                    "component = uninstaller\r\ninstalled_local = uninstaller;"
+                                    "Uninstall\\" +
+                                        name + "\r\ncomponentend\r\n"));
     RegistryKey key;
     ASSERT_EQ(key.create(kHkeyLocalMachine, texts::kPlayerMachineKey), kErrorSuccess);
     key.close();
 
+    ProcessHandle first = nullptr;
+    ASSERT_TRUE(platform().start_process((quote_argument(installed) + " -q").c_str(),
+                                         folder.c_str(), &first));
     uint32_t exit_code = 1;
-    ASSERT_TRUE(
-        testing::run_program(quote_argument(SX_UNINSTALLER_FILE) + " -q", &exit_code, nullptr));
+    EXPECT_TRUE(platform().wait_process(first, 60000, &exit_code));
+    platform().close_process(first);
     EXPECT_EQ(exit_code, 0u);
     std::string run_once;
     ASSERT_TRUE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
                                      texts::kRunOnceUninstaller, &run_once));
+    // The byte count is the text's length: no terminating zero counted.
+    ASSERT_EQ(key.open(kHkeyLocalMachine, texts::kRunOnceKey, kKeyRead), kErrorSuccess);
+    uint32_t size = 0;
+    EXPECT_EQ(
+        platform().reg_query_value(key.get(), texts::kRunOnceUninstaller, nullptr, nullptr, &size),
+        kErrorSuccess);
+    EXPECT_EQ(size, run_once.size());
+    key.close();
     std::smatch match;
     ASSERT_TRUE(std::regex_match(
         run_once, match, std::regex(R"re(cmd\.exe /c del "(.*\\stxuninst[0-9A-F]{8}\.exe)")re")))

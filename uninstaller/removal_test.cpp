@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "components/file_path.h"
 #include "components/registry.h"
 #include "components/testing/registry_guard.h"
 #include "components/text_util.h"
@@ -73,15 +74,12 @@ void run_host_program(const std::string& line) {
 }
 #endif
 
-// Wine 8.0 shows a host symbolic link as a directory reparse point, but none
-// of its calls removes one: there the link, and the folder holding it, stay.
-bool links_stay() {
 #ifdef _WIN32
-    return wine_unix_name() != nullptr;
-#else
-    return false;
+// Wine 8.0 shows a host symbolic link as a directory reparse point, but none
+// of its calls removes one: there a link the test made is removed from the
+// Linux side.
+bool links_stay() { return wine_unix_name() != nullptr; }
 #endif
-}
 
 bool host_name(const std::string& path, std::string* host) {
 #ifdef _WIN32
@@ -201,15 +199,26 @@ protected:
         system_path_.set(player_);
         app_data_.set(b_ + "\\alice\\AppData\\Roaming");
         for (const char* file :
-             {"\\setup\\launcher.exe", "\\setup\\data.bin", "\\setup\\test.sxvm",
+             {"\\setup\\launcher.exe",
+              "\\setup\\data.bin",
+              "\\setup\\test.sxvm",
               "\\Program Files\\Stellarix\\Other Product\\keep.txt",
               "\\Program Files\\Other Maker\\keep.txt",
               "\\alice\\AppData\\Roaming\\Other\\keep.txt",
-              "\\alice\\Stellarix\\Stellarix Player\\settings.txt", "\\alice\\Documents\\keep.txt",
-              "\\bob\\Documents\\keep.txt", "\\outside\\keep.txt",
-              "\\nav10\\Program\\Plugins\\NPVelum.dll", "\\nav10\\Program\\Plugins\\NPAXVelum.dll",
-              "\\nav10\\Program\\Plugins\\other.dll", "\\nav473\\Program\\Plugins\\NPVelum.dll",
-              "\\ie\\npsx.dll", "\\ie\\sxext.dll", "\\ie\\other.dll"})
+              "\\alice\\Stellarix\\Stellarix Player\\SXRegistry.dat",
+              "\\alice\\Documents\\keep.txt",
+              "\\Program Files\\Stellarix\\Stellarix Player\\dist.id",
+              "\\Program Files\\Stellarix\\Stellarix Player\\upgrades_critical.dat",
+              "\\Program Files\\Stellarix\\Stellarix Player\\notes.txt",
+              "\\bob\\Documents\\keep.txt",
+              "\\outside\\keep.txt",
+              "\\nav10\\Program\\Plugins\\NPVelum.dll",
+              "\\nav10\\Program\\Plugins\\NPAXVelum.dll",
+              "\\nav10\\Program\\Plugins\\other.dll",
+              "\\nav473\\Program\\Plugins\\NPVelum.dll",
+              "\\ie\\NPAXVelum.dll",
+              "\\ie\\sxext.dll",
+              "\\ie\\other.dll"})
             put_file(b_ + file);
         sxinstall("--name skiff --version 2" +
                   file_arg("skiff=Stellarix3D.exe:" + b_ + "\\setup\\launcher.exe") +
@@ -234,12 +243,14 @@ protected:
         put_netscape("10", b_ + "\\nav10\\");
         put_netscape("4.5", b_ + "\\nav473");
         // What the browser plug-in installers write, outside this system.
-        put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b_ + "\\ie\\npsx.dll");
+        put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin",
+                  b_ + "\\ie\\NPAXVelum.dll");
         put_value(kHkeyLocalMachine, texts::kIeExtensionKey, "Location", b_ + "\\ie\\sxext.dll");
         for (const auto& [root, key] : player_keys_)
             put_value(root, key + "\\Sub\\Deeper", "v", "1");
         for (const auto& [root, key] : decoy_keys_) put_value(root, key, "v", "1");
-        // A link inside the player's folder that points outside it.
+        // A link inside the player's folder that points outside it: not the
+        // player's, and never followed.
         ASSERT_TRUE(make_directory_link(link_, b_ + "\\outside"));
     }
 
@@ -316,21 +327,28 @@ TEST_F(RemovalTest, RemovesExactlyThePlayersFilesAndKeys) {
               "\\components\\Uninstall\\uninstaller.exe",
           cpl_path()})
         EXPECT_TRUE(std::binary_search(before.begin(), before.end(), part)) << part;
-    std::vector<std::string> removed = {player_,
+    // The player's folder keeps what is not the player's: a note and a link.
+    std::vector<std::string> removed = {player_ + "\\components",
+                                        player_ + "\\dist.id",
+                                        player_ + "\\upgrades_critical.dat",
                                         b_ + "\\alice\\AppData\\Roaming\\Stellarix",
                                         b_ + "\\alice\\Stellarix",
                                         b_ + "\\nav10\\Program\\Plugins\\NPVelum.dll",
                                         b_ + "\\nav10\\Program\\Plugins\\NPAXVelum.dll",
-                                        b_ + "\\ie\\npsx.dll",
-                                        b_ + "\\ie\\sxext.dll",
+                                        b_ + "\\ie\\NPAXVelum.dll",
                                         cpl_path()};
     for (const auto& [root, key] : player_keys_) removed.push_back(under(root, key));
     std::vector<std::string> expected;
     for (const std::string& entry : before)
-        if (!gone(entry, removed) || (links_stay() && (entry == player_ || entry == link_)))
-            expected.push_back(entry);
+        if (!gone(entry, removed)) expected.push_back(entry);
 
-    remove_player();
+    const RemovalReport report = remove_player();
+    EXPECT_EQ(report.left, std::vector<std::string>());
+    std::string kept;
+    for (const std::string& line : report.kept) kept += line + "\n";
+    for (const std::string& path : {link_, player_ + "\\notes.txt", b_ + "\\ie\\sxext.dll"})
+        EXPECT_NE(kept.find(path + ": "), std::string::npos) << path << " not reported in\n"
+                                                             << kept;
 
     const std::vector<std::string> after = snapshot();
     std::vector<std::string> lost, left;
@@ -342,54 +360,185 @@ TEST_F(RemovalTest, RemovesExactlyThePlayersFilesAndKeys) {
     EXPECT_EQ(left, std::vector<std::string>()) << "the player's, yet left";
 }
 
-// Each hostile value points the removal at a folder that must stay whole.
-TEST_F(RemovalTest, HostileValuesLeaveProtectedFoldersWhole) {
-    char system[260] = {};
-    platform().get_system_directory(system, sizeof system);
-    FilePath windows(system);
-    windows.to_parent();
-    FilePath temp;
-    temp.set_to_temp_directory();
-    const std::string alice = b_ + "\\alice";
-    const std::string markers[] = {alice + "\\keep.txt", windows.text() + "\\sx-marker.txt",
-                                   temp.text() + "sx-marker.txt", b_ + "\\folder\\inside.txt"};
-    for (const std::string& marker : markers) put_file(marker);
-    put_profile("1", alice);
-    put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", b_ + "\\folder");
-    const struct {
-        const char* what;
-        std::string system_data_path, profile_path;
-    } cases[] = {
-        {"drive root", "C:\\", alice},
-        {"Windows directory", windows.text(), alice},
-        {"temporary directory", temp.text(), alice},
-        {"profile root", alice, alice},
-        {"profile root by dots", alice + "\\x\\..", alice},
-        {"profiles' parent", b_, alice},
-        {"profile path C:\\Users", alice, "C:\\Users"},
-    };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(system_path_.set(c.system_data_path));
-        put_profile("2", c.profile_path);
-        remove_player();
-        for (const std::string& marker : markers)
-            EXPECT_TRUE(FilePath(marker).exists()) << c.what << ": " << marker;
-    }
-    for (const std::string& marker : markers) FilePath(marker).delete_file();
+// The folders of one level, without descending.
+std::vector<std::string> shallow_files(const std::string& directory) {
+    std::vector<std::string> names, all;
+    platform().list_directory((directory + "\\*.*").c_str(), &names);
+    for (const std::string& name : names)
+        if (name != "." && name != "..") all.push_back(directory + "\\" + name);
+    return all;
 }
 
-// What the whole environments cannot show: letters, dots, UNC names, and
-// paths that are not full.
-TEST(ProtectedFolders, CoversRootsTheFoldersAndTheirAncestors) {
-    ProtectedFolders protect;
-    protect.add("C:\\Windows\\System32");
-    protect.add("\\\\server\\share\\home");
-    for (const char* path : {"D:\\", "C:\\WINDOWS\\system32\\", "C:\\Windows\\System32.\\",
-                             "relative\\dir", "", "\\\\server\\share"})
-        EXPECT_TRUE(protect.covers(path)) << path;
-    for (const char* path : {"C:\\Windows\\System32\\Stellarix", "C:\\Win",
-                             "\\\\server\\share\\home\\Stellarix", "\\\\server\\other\\x"})
-        EXPECT_FALSE(protect.covers(path)) << path;
+std::string system_folder() {
+    char buffer[260] = {};
+    platform().get_system_directory(buffer, sizeof buffer);
+    return buffer;
+}
+
+// Every hostile value aims the removal at files that are not the player's:
+// before and after, every file there is the same, the player's Add/Remove
+// entry stays exactly when a value had to be refused, and the log names
+// each place.
+TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
+    const std::string system = system_folder();
+    FilePath windows(system);
+    windows.to_parent();
+    const std::string drivers = system + "\\drivers";
+    const std::string documents = b_ + "\\alice\\Documents";
+    const std::string sibling = b_ + "\\Program Files\\Stellarix\\Other Product";
+    // A real Linux folder, through the drive that maps the Linux root.
+    const std::string linux_folder = "Z:\\tmp\\sx-hostile-" +
+                                     std::to_string(platform().current_process_id()) + "-" +
+                                     std::to_string(platform().tick_count());
+    std::vector<std::string> made = {windows.text() + "\\sx-marker.txt",
+                                     drivers + "\\sx-marker.sys"};
+    if (!FilePath(system + "\\user32.dll").exists()) made.push_back(system + "\\user32.dll");
+    for (const std::string& file : made) put_file(file);
+    for (const std::string& file :
+         {documents + "\\keep.txt", documents + "\\components\\notes.txt", sibling + "\\other.dll",
+          sibling + "\\components\\other.exe", linux_folder + "\\keep.txt",
+          linux_folder + "\\sub\\keep.txt", b_ + "\\outside\\keep.txt"})
+        put_file(file);
+    const bool linked = make_directory_link(b_ + "\\linkdir", b_ + "\\outside");
+    const auto world = [&] {
+        std::vector<std::string> all;
+        for (const std::string& folder : {b_, linux_folder, drivers}) list_files(folder, &all);
+        for (const std::string& folder : {system, windows.text(), std::string("C:")})
+            for (const std::string& file : shallow_files(folder)) all.push_back(file);
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const struct {
+        const char* what;
+        std::string value;
+        bool refused;
+    } cases[] = {
+        {"drive root", "C:\\", true},
+        {"user's documents", documents, false},
+        {"user's documents, other letter case", ascii_upper(documents), false},
+        {"sibling product", sibling, false},
+        {"sibling product through ..", player_ + "\\..\\Other Product", true},
+        {"system folder", system, false},
+        {"system folder's subfolder", drivers, false},
+        {"Windows folder with forward slashes", "c:/WINDOWS/", true},
+        {"short name", "C:\\PROGRA~1\\Stellarix", true},
+        {"\\\\?\\ prefix", "\\\\?\\" + documents, true},
+        {"Linux folder", linux_folder, false},
+        {"link", b_ + "\\linkdir", true},
+    };
+    for (const auto& c : cases) {
+        if (!linked && c.value == b_ + "\\linkdir") continue;
+        ASSERT_TRUE(system_path_.set(c.value));
+        put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", system + "\\user32.dll");
+        put_value(kHkeyLocalMachine, texts::kIeExtensionKey, "Location", sibling + "\\other.dll");
+        put_value(kHkeyLocalMachine, kUninstallKey, "DisplayName", "Stellarix 3D Player");
+        const std::vector<std::string> before = world();
+        const RemovalReport report = remove_player();
+        EXPECT_EQ(world(), before) << c.what;
+        EXPECT_EQ(report.complete(), !c.refused) << c.what;
+        RegistryKey entry;
+        EXPECT_EQ(entry.open(kHkeyLocalMachine, kUninstallKey, kKeyRead) == kErrorSuccess,
+                  c.refused)
+            << c.what << ": the Add/Remove entry";
+        const std::string log = write_uninstall_log(report);
+        std::string text;
+        ASSERT_TRUE(testing::read_file(log, &text)) << c.what;
+        for (const std::string& named : {c.value, system + "\\user32.dll", sibling + "\\other.dll"})
+            EXPECT_NE(text.find(named), std::string::npos) << c.what << ": " << named << "\n"
+                                                           << text;
+        FilePath(log).delete_file();
+    }
+    for (const std::string& file : made) FilePath(file).delete_file();
+    testing::remove_tree(linux_folder);
+}
+
+// The system's lookup would create each missing folder of a data path; the
+// removal looks, and creates nothing, even for a path too long to be one.
+TEST_F(RemovalTest, AnOverlongDataPathCreatesNothing) {
+    std::string path = b_;
+    while (path.size() < 5000) path += "\\level" + std::to_string(path.size());
+    ASSERT_TRUE(system_path_.set(path));
+    const auto world = [&] {
+        std::vector<std::string> all = shallow_files("C:");
+        list_files(b_, &all);
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const std::vector<std::string> before = world();
+    const RemovalReport report = remove_player();
+    EXPECT_EQ(world(), before);
+    ASSERT_FALSE(report.left.empty());
+    EXPECT_EQ(report.left[0].rfind(path + ": ", 0), 0u);
+}
+
+// What can be trusted to name a folder: the table of refusals, and names
+// that only look odd.
+TEST(UnsoundPaths, RefusedFormsAndSoundOnes) {
+    const struct {
+        std::string path;
+        const char* why;
+    } cases[] = {
+        {"C:\\", texts::kWhyDriveRoot},
+        {"d:", texts::kWhyNotFull},
+        {"relative\\dir", texts::kWhyNotFull},
+        {"\\\\server\\share\\x", texts::kWhyNotFull},
+        {"\\\\?\\C:\\Windows", texts::kWhyNotFull},
+        {"\\\\.\\C:\\Windows", texts::kWhyNotFull},
+        {"C:/Windows", texts::kWhySlash},
+        {"C:\\a\\..\\Windows", texts::kWhyDots},
+        {"C:\\a\\.\\b", texts::kWhyDots},
+        {"C:\\PROGRA~1\\Stellarix", texts::kWhyShortName},
+        {"C:\\Windows.\\x", texts::kWhyOddName},
+        {"C:\\Windows \\x", texts::kWhyOddName},
+        {"C:\\a\\\\b", texts::kWhyOddName},
+        {"C:\\a:b", texts::kWhyOddName},
+        {"C:\\" + std::string(300, 'a'), texts::kWhyTooLong},
+        {"C:\\Program Files\\Stellarix\\Stellarix Player", ""},
+        {"c:\\program files\\stellarix\\stellarix player\\", ""},
+        {"Z:\\home\\user~name\\.hidden", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(unsound_path_reason(c.path), c.why) << c.path;
+}
+
+// A component index is the player's word only about its own folder.
+TEST_F(RemovalTest, IndexEntriesThatLeaveTheirFolderAreKept) {
+    const std::string components = player_ + "\\components";
+    ASSERT_TRUE(system_path_.set(player_));
+    for (const char* file : {"\\components\\part\\a.dll", "\\components\\part\\deep\\b.dat",
+                             "\\components\\run.exe", "\\components\\mine.txt", "\\secret.txt"})
+        put_file(player_ + file);
+    put_file(b_ + "\\secret.txt");
+    ASSERT_TRUE(testing::write_file(components + "\\compindx.dat",
+                                    "component = p\r\n"
+                                    "installed_local = a;part\\a.dll\r\n"
+                                    "installed_local = b;run.exe\r\n"
+                                    "installed_local = c;..\\secret.txt\r\n"
+                                    "installed_local = d;..\\..\\..\\..\\secret.txt\r\n"
+                                    "installed_local = e;C:\\secret.txt\r\n"
+                                    "componentend\r\n"));
+    const RemovalReport report = remove_player();
+    std::vector<std::string> left;
+    list_files(player_, &left);
+    EXPECT_EQ(left, (std::vector<std::string>{components, components + "\\mine.txt",
+                                              player_ + "\\secret.txt"}));
+    EXPECT_TRUE(FilePath(b_ + "\\secret.txt").exists());
+    EXPECT_TRUE(report.complete());
+    std::string kept;
+    for (const std::string& line : report.kept) kept += line + "\n";
+    for (const char* entry : {"..\\secret.txt", "C:\\secret.txt", "mine.txt"})
+        EXPECT_NE(kept.find(entry), std::string::npos) << entry << " not in\n" << kept;
+}
+
+// Subkey names are plain decimal numbers; what a number parser would also
+// take ("0x20", "1e9", "inf") is no version.
+TEST(NetscapeVersions, PlainDecimalNumbersOnly) {
+    const struct {
+        const char* name;
+        double number;
+    } cases[] = {{"10", 10}, {"4.73", 4.73}, {"4.5", 4.5}, {"0x20", 0}, {"1e9", 0},
+                 {"inf", 0}, {"-3", 0},      {" 7", 0},    {"4.5b", 0}, {".5", 0},
+                 {"5.", 0},  {"1.2.3", 0},   {"", 0}};
+    for (const auto& c : cases) EXPECT_EQ(netscape_version_number(c.name), c.number) << c.name;
 }
 
 // The version choice itself is the whole environment's (4.5, 4.73, 10).
@@ -405,26 +554,46 @@ TEST_F(RemovalTest, NetscapeDirectoryWithoutBackslashOrAbsent) {
     FilePath(bare).delete_file();
 
     const std::string plugin = b_ + "\\v10\\Program\\Plugins\\NPAXVelum.dll";
+    const std::string decoy = b_ + "\\vx\\Program\\Plugins\\NPAXVelum.dll";
     put_file(plugin);
+    put_file(decoy);
     put_netscape("10", b_ + "\\v10");
+    for (const char* name : {"0x20", "1e9", "inf"}) put_netscape(name, b_ + "\\vx");
     remove_player();
     EXPECT_FALSE(FilePath(plugin).exists());
+    EXPECT_TRUE(FilePath(decoy).exists());
 }
 
+// In use, the panel goes at the next start; absent, nothing is asked of it.
 TEST_F(RemovalTest, ControlPanelInUseIsLeftToTheNextStart) {
     RegistryValueGuard pending(kHkeyLocalMachine, texts::kRunOnceKey, texts::kRunOnceControlPanel);
-    put_file(cpl_path());
-    FaultyPlatform os;
-    os.add_rule(FaultRule(Call::delete_file, "stellarix.cpl")).error = kErrorSharingViolation;
-    {
-        ScopedPlatform scoped(&os);
-        remove_player();
+    for (const bool present : {true, false}) {
+        ASSERT_TRUE(pending.remove());
+        FilePath(cpl_path()).delete_file();
+        if (present) put_file(cpl_path());
+        FaultyPlatform os;
+        os.add_rule(FaultRule(Call::delete_file, "stellarix.cpl")).error = kErrorSharingViolation;
+        {
+            ScopedPlatform scoped(&os);
+            remove_player();
+        }
+        RegistryKey key;
+        ASSERT_EQ(key.open(kHkeyLocalMachine, texts::kRunOnceKey, kKeyRead), kErrorSuccess);
+        char command[600] = {};
+        uint32_t type = 0, size = sizeof command - 1;
+        const long found = platform().reg_query_value(key.get(), texts::kRunOnceControlPanel, &type,
+                                                      command, &size);
+        if (!present) {
+            EXPECT_EQ(found, kErrorFileNotFound) << "a value for a panel that is not there";
+            continue;
+        }
+        ASSERT_EQ(found, kErrorSuccess);
+        const std::string expected = "cmd.exe /c del \"" + cpl_path() + "\"";
+        // The byte count is the text's length: no terminating zero counted.
+        EXPECT_EQ(std::string(command, size), expected);
+        EXPECT_EQ(type, kRegSz);
+        EXPECT_TRUE(FilePath(cpl_path()).exists());
     }
-    std::string command;
-    ASSERT_TRUE(read_registry_string(kHkeyLocalMachine, texts::kRunOnceKey,
-                                     texts::kRunOnceControlPanel, &command));
-    EXPECT_EQ(command, "cmd.exe /c del \"" + cpl_path() + "\"");
-    EXPECT_TRUE(FilePath(cpl_path()).exists());
     EXPECT_EQ(delete_command("C:\\T\\x.exe", 1), "command.com /c del \"C:\\T\\x.exe\"");
 }
 

@@ -11,8 +11,10 @@ namespace sx {
 
 class TerminalHost : public UninstallerHost {
 public:
-    TerminalHost(std::istream& in, std::ostream& out) : view_(in, out), out_(out) {}
-    int show_dialog(int dialog, const std::string& browser_text) override;
+    TerminalHost(std::istream& in, std::ostream& out, std::ostream& usage = std::cout)
+        : view_(in, out), out_(out), usage_(usage) {}
+    int show_dialog(int dialog, const std::string& text) override;
+    void show_usage(const std::string& usage) override { usage_ << usage; }
     // No browser windows on a terminal.
     bool internet_explorer_running() override { return false; }
     bool netscape_running() override { return false; }
@@ -23,6 +25,7 @@ public:
 private:
     ui::TerminalView view_;
     std::ostream& out_;
+    std::ostream& usage_;
 };
 
 }  // namespace sx

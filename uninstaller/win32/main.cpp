@@ -8,6 +8,7 @@
 #include "uninstaller/flow.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/resource.h"
+#include "uninstaller/uninstaller_texts.h"
 
 namespace sx {
 namespace {
@@ -24,10 +25,20 @@ class Win32Host : public UninstallerHost {
 public:
     explicit Win32Host(HINSTANCE instance) : instance_(instance) {}
 
-    int show_dialog(int dialog, const std::string& browser_text) override {
-        UninstallerPage page(browser_text);
+    int show_dialog(int dialog, const std::string& text) override {
+        UninstallerPage page(dialog == IDD_BROWSERS ? IDC_BROWSER_TEXT : IDC_BODY, text);
         // A dialog that cannot be made counts as Cancel.
         return ui::run_modal_dialog(instance_, dialog, nullptr, page) == 1 ? 1 : 0;
+    }
+    // A window program has a standard output only when its starter gave it
+    // one; otherwise the usage shows in a message box.
+    void show_usage(const std::string& usage) override {
+        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD written = 0;
+        if (out && out != INVALID_HANDLE_VALUE &&
+            WriteFile(out, usage.data(), static_cast<DWORD>(usage.size()), &written, nullptr))
+            return;
+        platform().message_box(usage.c_str(), uninstaller_texts::kCaption, kMbOk);
     }
     bool internet_explorer_running() override { return FindWindowA("IEFrame", nullptr) != nullptr; }
     bool netscape_running() override {
