@@ -95,8 +95,12 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(run_once_.remove());
         ASSERT_TRUE(system_path_.set(player_));
-        ASSERT_TRUE(FilePath(player_ + "\\").ensure_directory());
-        ASSERT_TRUE(testing::write_file(player_ + "\\part.dat", "x"));
+        // One component, whose folder holds the files.
+        ASSERT_TRUE(FilePath(part_ + "\\").ensure_directory());
+        ASSERT_TRUE(testing::write_file(part_ + "\\part.dat", "x"));
+        ASSERT_TRUE(testing::write_file(player_ + "\\components\\compindx.dat",
+                                        "component = part\r\ninstalled_local = part;part\\part.dat"
+                                        "\r\ncomponentend\r\n"));
         ASSERT_TRUE(testing::write_file(scratch_.file("keep.txt"), "x"));
     }
 
@@ -122,6 +126,7 @@ protected:
 
     testing::TemporaryDirectory scratch_;
     std::string player_ = scratch_.path() + "\\Stellarix\\Stellarix Player";
+    std::string part_ = player_ + "\\components\\part";
     testing::RegistryValueGuard system_path_{
         kHkeyLocalMachine, "SOFTWARE\\Stellarix\\Stellarix Player\\", "SystemDataPath"};
     testing::RegistryValueGuard run_once_{kHkeyLocalMachine, texts::kRunOnceKey,
@@ -138,7 +143,7 @@ TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
     HANDLE second = start(" 1 " + std::to_string(GetProcessId(first)));
     ASSERT_NE(second, nullptr);
     Sleep(2000);
-    EXPECT_TRUE(exists(player_ + "\\part.dat")) << "removed while the first stage runs";
+    EXPECT_TRUE(exists(part_ + "\\part.dat")) << "removed while the first stage runs";
     EXPECT_EQ(wait_dialog(IDD_WORKING, 0), nullptr) << "working while the first stage runs";
     PostMessageA(welcome, WM_CLOSE, 0, 0);
     EXPECT_EQ(finish(first), 0u);
@@ -146,6 +151,21 @@ TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
     if (HWND finished = wait_dialog(IDD_FINISHED, 20000)) press(finished, IDC_OK_BUTTON);
     EXPECT_EQ(finish(second), 0u);
     EXPECT_FALSE(exists(player_));
+}
+
+// Enter in the welcome dialog presses its default button, which is Cancel:
+// nothing is copied and nothing removed.
+TEST_F(UninstallerWizard, EnterOnTheWelcomeCancels) {
+    HANDLE first = start();
+    ASSERT_NE(first, nullptr);
+    HWND welcome = wait_dialog(IDD_WELCOME, 20000);
+    ASSERT_NE(welcome, nullptr);
+    HWND button = GetDlgItem(welcome, IDC_CANCEL_BUTTON);
+    PostMessageA(button, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageA(button, WM_KEYUP, VK_RETURN, 0xC0000001);
+    EXPECT_EQ(finish(first), 0u);
+    EXPECT_FALSE(run_once_set()) << "Enter went on";
+    EXPECT_TRUE(exists(part_ + "\\part.dat"));
 }
 
 TEST_F(UninstallerWizard, NextThroughEveryDialogRemovesThePlayerFromTheCopy) {
@@ -163,7 +183,7 @@ TEST_F(UninstallerWizard, NextThroughEveryDialogRemovesThePlayerFromTheCopy) {
     ASSERT_TRUE(ie && netscape);
     // Enough files that the removal lasts while the working dialog shows.
     for (int i = 0; i < 1500; ++i)
-        ASSERT_TRUE(testing::write_file(player_ + "\\part" + std::to_string(i) + ".dat", "x"));
+        ASSERT_TRUE(testing::write_file(part_ + "\\part" + std::to_string(i) + ".dat", "x"));
 
     HANDLE first = start();
     ASSERT_NE(first, nullptr);
