@@ -184,7 +184,9 @@ TEST(UninstallerFlow, AnIncompleteRemovalSaysWhereItsLogIs) {
 
         EXPECT_EQ(run_uninstaller(second + quiet, host, nothing_left), 0);
         EXPECT_FALSE(log.exists()) << "an earlier run's log outlived a complete removal";
-        if (!*quiet) EXPECT_EQ(host.shown.back(), Shown::value_type(IDD_FINISHED, ""));
+        if (!*quiet) {
+            EXPECT_EQ(host.shown.back(), Shown::value_type(IDD_FINISHED, ""));
+        }
     }
 }
 
