@@ -274,8 +274,7 @@ TEST_F(Processes, TheChildRunsInItsGivenFolderWhichStaysWhileItRuns) {
     os.close_process(child);
     bool removed = false;
     // The system lets go of the folder a moment after the process is gone.
-    for (int i = 0; i < 100 && !(removed = os.remove_directory(home.c_str())); ++i)
-        os.sleep_ms(50);
+    for (int i = 0; i < 100 && !(removed = os.remove_directory(home.c_str())); ++i) os.sleep_ms(50);
     EXPECT_TRUE(removed);
 }
 
