@@ -110,8 +110,9 @@ constexpr const char* kUsage =
     "  (nothing)       asks first, then removes the player\n"
     "  -q              removes the player without a question or a window\n"
     "  -h, --help, /?  shows this text\n"
-    "What the removal had to leave is listed in \"Stellarix Player uninstall.txt\" in\n"
-    "the temporary folder; the program then ends with exit code 1.\n";
+    "What the removal had to leave of the player is listed in\n"
+    "\"Stellarix Player uninstall.txt\" in the temporary folder, and the player's\n"
+    "Add/Remove Programs entry is kept.\n";
 constexpr const char* kHelpSwitches[] = {"-h", "--help", "/?"};
 constexpr const char* kIncompleteText =
     "The Stellarix Player could not be removed completely. What was left, and why, is "
