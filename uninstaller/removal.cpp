@@ -19,6 +19,9 @@ namespace texts = uninstaller_texts;
 namespace {
 
 constexpr size_t kMaxPath = 260;
+// An index of the player's lists a few dozen files; a bigger one is not read
+// (its records would all be held at once).
+constexpr long kMaxIndexBytes = 1L << 20;
 // A data folder as big as a drive root must not flood the report.
 constexpr size_t kKeptPerFolder = 20;
 
@@ -192,6 +195,15 @@ void add_listed_path(const std::string& component_folder, const std::string& rel
     }
 }
 
+bool index_size_allowed(const std::string& index) {
+    std::FILE* stream = FilePath(index).open_stream("rb");
+    if (!stream) return false;
+    const bool allowed =
+        std::fseek(stream, 0, SEEK_END) == 0 && std::ftell(stream) <= kMaxIndexBytes;
+    std::fclose(stream);
+    return allowed;
+}
+
 bool is_index_file_name(const std::string& name) {
     return starts_with_ignoring_ascii_case(name, texts::kIndexName);
 }
@@ -209,7 +221,7 @@ void clean_component_folder(const std::string& folder, RemovalReport* report) {
         return;
     }
     std::vector<IndexRecord> records;
-    if (!read_index(FilePath(index), &records)) {
+    if (!index_size_allowed(index) || !read_index(FilePath(index), &records)) {
         report->left.push_back(because(folder, texts::kWhyIndexUnread));
         return;
     }

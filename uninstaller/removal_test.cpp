@@ -529,6 +529,21 @@ TEST_F(RemovalTest, IndexEntriesThatLeaveTheirFolderAreKept) {
         EXPECT_NE(kept.find(entry), std::string::npos) << entry << " not in\n" << kept;
 }
 
+// An index too big to be the player's is not read: its folder stays, and the
+// player is not called removed.
+TEST_F(RemovalTest, AnOversizedIndexIsNotRead) {
+    const std::string components = player_ + "\\components";
+    ASSERT_TRUE(system_path_.set(player_));
+    put_file(components + "\\part\\a.dll");
+    const std::string record =
+        "component = p\r\ninstalled_local = a;part\\a.dll\r\ncomponentend\r\n";
+    ASSERT_TRUE(testing::write_file(components + "\\compindx.dat",
+                                    record + std::string((1 << 20) - record.size() + 1, '\n')));
+    const RemovalReport report = remove_player();
+    EXPECT_TRUE(FilePath(components + "\\part\\a.dll").exists());
+    EXPECT_EQ(report.left, std::vector<std::string>{components + ": " + texts::kWhyIndexUnread});
+}
+
 // Subkey names are plain decimal numbers; what a number parser would also
 // take ("0x20", "1e9", "inf") is no version.
 TEST(NetscapeVersions, PlainDecimalNumbersOnly) {

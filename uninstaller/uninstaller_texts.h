@@ -80,7 +80,8 @@ constexpr const char* kWhyNotPlayers =
     "not the player's: neither in its component index nor a file the player writes";
 constexpr const char* kWhyLink = "a link, not in a component folder of the player's";
 constexpr const char* kWhyNoIndex = "holds no component index of the player's";
-constexpr const char* kWhyIndexUnread = "its component index could not be read";
+constexpr const char* kWhyIndexUnread =
+    "its component index could not be read, or is too large (over 1 MiB) to be the player's";
 constexpr const char* kWhyBadEntry = "the component index lists \"%s\", which leaves its folder";
 constexpr const char* kWhyNamedFile =
     "named by %s, but not provably the player's (not one of its plug-in file names)";
