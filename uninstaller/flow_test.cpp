@@ -68,6 +68,37 @@ TEST(UninstallerFlow, TempFileFailureIsReported) {
               "Error: Unable to create file in temp directory.");
 }
 
+// The copy is started in its own folder, never in the first stage's: a
+// folder that is a process's current directory cannot be removed.
+TEST(UninstallerFlow, TheCopyStartsInItsOwnFolder) {
+    struct Recorder : testing::MessageBoxRecorder {
+        bool start_process(const char* line, const char* directory, ProcessHandle* out) override {
+            lines.push_back(line);
+            directories.push_back(directory ? directory : "(none)");
+            *out = nullptr;
+            return false;
+        }
+        std::vector<std::string> lines, directories;
+    } os;
+    testing::RegistryValueGuard run_once(kHkeyLocalMachine, texts::kRunOnceKey,
+                                         texts::kRunOnceUninstaller);
+    std::istringstream in;
+    std::ostringstream out;
+    TerminalHost host(in, out);
+    EXPECT_EQ(run_uninstaller("u.exe -q", host, [] { return RemovalReport(); }), 0);
+    ASSERT_EQ(os.lines.size(), 1u);
+    const std::vector<std::string> words = split_uninstaller_words(os.lines[0]);
+    ASSERT_EQ(words.size(), 4u) << os.lines[0];
+    FilePath folder(words[0]);
+    folder.to_parent();
+    FilePath temp;
+    temp.set_to_temp_directory();
+    EXPECT_EQ(os.directories[0], folder.text());
+    EXPECT_EQ(folder.text() + "\\", temp.text());
+    EXPECT_EQ(words[3], "-q");
+    FilePath(words[0]).delete_file();
+}
+
 // The dialogs as the flow asks for them, answered from a script.
 struct RecordingHost : UninstallerHost {
     int show_dialog(int dialog, const std::string& text) override {
