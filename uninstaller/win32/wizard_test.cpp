@@ -168,6 +168,45 @@ TEST_F(UninstallerWizard, EnterOnTheWelcomeCancels) {
     EXPECT_TRUE(exists(part_ + "\\part.dat"));
 }
 
+// A data folder named in a form that cannot be trusted is left alone: the
+// finished dialog says so and names the log, the Add/Remove entry stays and
+// the second stage ends with 1.
+TEST_F(UninstallerWizard, WhatWasLeftIsNamedInTheFinishedDialog) {
+    const std::string refused = player_ + "\\..\\Stellarix Player";
+    ASSERT_TRUE(system_path_.set(refused));
+    testing::RegistryValueGuard entry(kHkeyLocalMachine, texts::kUninstallKey, "DisplayName");
+    ASSERT_TRUE(entry.set("Stellarix 3D Player"));
+    HANDLE first = start();
+    ASSERT_NE(first, nullptr);
+    if (HWND welcome = wait_dialog(IDD_WELCOME, 20000)) press(welcome, IDC_NEXT_BUTTON);
+    EXPECT_EQ(finish(first), 0u);
+    HWND finished = wait_dialog(IDD_FINISHED, 30000);
+    ASSERT_NE(finished, nullptr);
+    FilePath log;
+    log.set_to_temp_directory();
+    log.append_file(texts::kLogName);
+    EXPECT_EQ(testing::dialog_text(finished, IDC_BODY),
+              format_text(texts::kIncompleteText, log.c_str()));
+    CreateDirectoryA(SX_ARTIFACT_DIR, nullptr);
+    EXPECT_TRUE(testing::save_screenshot(
+        finished, std::string(SX_ARTIFACT_DIR) + "\\uninstaller_103_incomplete.png", true));
+    std::string text;
+    EXPECT_TRUE(testing::read_file(log.text(), &text));
+    EXPECT_NE(text.find(refused + ": "), std::string::npos) << text;
+    std::string name;
+    EXPECT_TRUE(read_registry_string(kHkeyLocalMachine, texts::kUninstallKey, "DisplayName", &name))
+        << "the Add/Remove entry went";
+    EXPECT_TRUE(exists(part_ + "\\part.dat"));
+
+    DWORD id = 0;
+    GetWindowThreadProcessId(finished, &id);
+    HANDLE second = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
+    ASSERT_NE(second, nullptr);
+    press(finished, IDC_OK_BUTTON);
+    EXPECT_EQ(finish(second), static_cast<DWORD>(kExitIncomplete));
+    log.delete_file();
+}
+
 TEST_F(UninstallerWizard, NextThroughEveryDialogRemovesThePlayerFromTheCopy) {
     // Hidden top-level windows stand for running browsers: the check finds
     // hidden windows as well, and these cover nothing in the screenshots.
