@@ -428,7 +428,11 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     };
     for (const auto& c : cases) {
         if (!linked && c.value == b_ + "\\linkdir") continue;
+        // The same value as the system data path, a profile and the user's
+        // application data (these two get the player's folder names appended).
         ASSERT_TRUE(system_path_.set(c.value));
+        ASSERT_TRUE(app_data_.set(c.value));
+        put_profile("2", c.value);
         put_value(kHkeyLocalMachine, texts::kPlayerMachineKey, "IEPlugin", system + "\\user32.dll");
         put_value(kHkeyLocalMachine, texts::kIeExtensionKey, "Location", sibling + "\\other.dll");
         put_value(kHkeyLocalMachine, kUninstallKey, "DisplayName", "Stellarix 3D Player");
