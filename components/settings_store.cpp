@@ -277,6 +277,11 @@ bool SettingsFile::close_settings() {
     return ok;
 }
 
+void SettingsFile::discard_settings() {
+    writable_ = false;
+    close_settings();
+}
+
 bool SettingsFile::has_setting(const std::string& key) const {
     return values_.count(ascii_upper(key)) != 0;
 }

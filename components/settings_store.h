@@ -56,6 +56,8 @@ public:
     // every line it did not change. The result is false only when that
     // rewrite failed, in which case the file keeps its previous contents.
     bool close_settings();
+    // Forgets the values without writing anything; the file stays as it is.
+    void discard_settings();
 
     bool has_setting(const std::string& key) const;
     std::string get_setting_value(const std::string& key) const;
