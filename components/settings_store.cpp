@@ -97,8 +97,12 @@ bool write_bytes(std::FILE* out, const std::string& bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
+std::string entry_text(const std::string& key, const std::string& value) {
+    return percent_encode(key) + "=" + percent_encode(value);
+}
+
 std::string entry_line(const std::string& key, const std::string& value) {
-    return percent_encode(key) + "=" + percent_encode(value) + "\n";
+    return entry_text(key, value) + "\n";
 }
 
 }  // namespace
@@ -149,10 +153,11 @@ bool rewrite_settings_stream(std::FILE* in, std::FILE* out, const SettingsMap& r
             add_before(&key);
             const auto now = values.find(key);
             const auto then = read.find(key);
-            // Only a value that differs from what was read is written anew;
-            // every other line stays byte for byte.
+            // Only a value that differs from what was read is written anew,
+            // with the line's own break (a LF after a lone CR would join the
+            // next break); every other line stays byte for byte.
             if (now != values.end() && then != read.end() && now->second != then->second) {
-                ok = write_bytes(out, entry_line(key, now->second)) && ok;
+                ok = write_bytes(out, entry_text(key, now->second) + line.end) && ok;
                 continue;
             }
         }
