@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         std::fclose(copy);
     }
+    std::fclose(in);
 
     std::FILE* out = std::tmpfile();
     if (!out || !sx::write_settings_stream(out, values)) std::abort();
