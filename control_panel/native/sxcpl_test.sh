@@ -78,6 +78,12 @@ grep -qx 'testing OpenGL ICD' <<<"$out" || fail "test 3 names another row: $out"
 grep -q -- '-renderer ogl_icd$' <<<"$out" || fail "test 3 launched another rasterizer: $out"
 grep -qx 'the launcher ended with exit code 0' <<<"$out" || fail "test 3 did not wait: $out"
 
+# The report: what the player used last and both index files, each press
+# a report of its own.
+out=$("$sxcpl" report report 2>&1) || fail "report: exit code $?: $out"
+[ "$(grep -c '^Last Used Renderer: N/A' <<<"$out")" -eq 2 ] || fail "report twice: $out"
+[ "$(grep -c 'compindx.dat' <<<"$out")" -eq 4 ] || fail "report's index files: $out"
+
 # The help convention.
 "$sxcpl" --help | grep -q '^usage: sxcpl' || fail "--help"
 "$sxcpl" nonsense >/dev/null 2>&1
