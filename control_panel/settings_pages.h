@@ -1,7 +1,10 @@
 // The Stereo and Advanced pages: the player's stereo output and eye
 // separation, and the two yes/no options with the processor usage. Both keep
 // their values in the settings file of the system data directory; each page
-// reads once when set up and writes only on apply.
+// reads once when set up and writes only on apply. An apply stores only what
+// the person changed: a control that still shows what was read stores the
+// text that was read, so nothing drifts; a page stores all its values or
+// none, and never calls a failed save saved.
 #pragma once
 
 #include <optional>
