@@ -113,6 +113,15 @@ std::string registry_value_text(const RegistryValue& value) {
     return text;
 }
 
+bool read_string_value(RegKey key, const char* name, std::string* text, size_t max_bytes) {
+    RegistryValue value;
+    if (read_registry_value(key, name, &value) != kErrorSuccess || value.type != kRegSz ||
+        value.data.size() > max_bytes)
+        return false;
+    *text = registry_value_text(value);
+    return true;
+}
+
 bool is_registry_string_type(uint32_t type) {
     return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }

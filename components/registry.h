@@ -3,6 +3,7 @@
 // everything below it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +50,13 @@ long read_registry_value(RegKey key, const char* name, RegistryValue* value);
 
 // The text of a value of any type: its bytes up to the first zero.
 std::string registry_value_text(const RegistryValue& value);
+
+// The text of a REG_SZ value of an open key, up to its first zero byte
+// (writers may or may not count one). False when the value is missing, of
+// another type, or longer than `max_bytes`, as a buffer of that size would
+// not hold it.
+bool read_string_value(RegKey key, const char* name, std::string* text,
+                       size_t max_bytes = SIZE_MAX);
 
 // The string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ).
 bool is_registry_string_type(uint32_t type);

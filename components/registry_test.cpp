@@ -112,6 +112,20 @@ TEST_F(Registry, StringsReadAnyTypeUpToTheFirstZero) {
     }
     std::string text;
     EXPECT_FALSE(read_registry_string(kHkeyCurrentUser, kTestKey.c_str(), "Missing", &text));
+
+    // Only REG_SZ, and only what a buffer of the given size holds.
+    RegistryKey key;
+    ASSERT_EQ(key.open(kHkeyCurrentUser, kTestKey.c_str(), kKeyRead), kErrorSuccess);
+    const std::tuple<const char*, size_t, bool, std::string> strings[] = {
+        {"Counted", 7, true, "counted"}, {"Counted", 6, false, ""}, {"", 8, true, "default"},
+        {"Multi", 100, false, ""},       {"Dword", 100, false, ""}, {"Missing", 100, false, ""},
+    };
+    for (const auto& [name, limit, found, expected] : strings) {
+        std::string read = "unchanged";
+        EXPECT_EQ(read_string_value(key.get(), *name ? name : nullptr, &read, limit), found)
+            << name << " " << limit;
+        EXPECT_EQ(read, found ? expected : "unchanged") << name;
+    }
 }
 
 }  // namespace

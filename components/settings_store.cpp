@@ -1,6 +1,7 @@
 #include "components/settings_store.h"
 
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "components/settings_encoding.h"
@@ -26,25 +27,147 @@ const char* const kTrueWords[] = {"TRUE", "YES", "ON", "Y", "T", "1"};
 
 }  // namespace
 
-void read_settings_stream(std::FILE* stream, SettingsMap* values) {
-    std::string line;
-    while (read_text_line(stream, &line)) {
-        const std::string trimmed = trim_spaces(line);
-        if (trimmed.empty() || trimmed[0] == '#') continue;
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        const std::string key = ascii_upper(percent_decode(trim_spaces(line.substr(0, equals))));
-        if (!valid_setting_key(key)) continue;
-        values->emplace(key, percent_decode(trim_spaces(line.substr(equals + 1))));
+namespace {
+
+// A line longer than this is not read into memory: it is skipped when
+// reading and copied through unchanged when the file is rewritten.
+constexpr size_t kMaxSettingsLine = 1024 * 1024;
+
+// One line as it stands in the file.
+struct RawLine {
+    std::string text;       // without its break; only the first bytes of an overlong line
+    std::string end;        // the break that ended it; empty for a last line without one
+    bool overlong = false;  // longer than kMaxSettingsLine
+};
+
+// Reads the next line; false when the stream has nothing left. CR, LF, CR LF
+// and LF CR end a line. An overlong line is written whole, break included, to
+// `copy` when there is one (a rewrite keeps it); `copy_ok` turns false when
+// that write fails.
+bool next_raw_line(std::FILE* in, RawLine* line, std::FILE* copy, bool* copy_ok) {
+    line->text.clear();
+    line->end.clear();
+    line->overlong = false;
+    int c = std::fgetc(in);
+    if (c == EOF) return false;
+    for (; c != EOF; c = std::fgetc(in)) {
+        if (c == '\r' || c == '\n') {
+            line->end.push_back(static_cast<char>(c));
+            const int next = std::fgetc(in);
+            if (next == (c == '\r' ? '\n' : '\r'))
+                line->end.push_back(static_cast<char>(next));
+            else if (next != EOF)
+                std::ungetc(next, in);
+            break;
+        }
+        if (line->text.size() < kMaxSettingsLine) {
+            line->text.push_back(static_cast<char>(c));
+            continue;
+        }
+        if (!line->overlong && copy)
+            *copy_ok =
+                std::fwrite(line->text.data(), 1, line->text.size(), copy) == line->text.size() &&
+                *copy_ok;
+        line->overlong = true;
+        if (copy) *copy_ok = std::fputc(c, copy) != EOF && *copy_ok;
     }
+    if (line->overlong && copy && !line->end.empty())
+        *copy_ok = std::fwrite(line->end.data(), 1, line->end.size(), copy) == line->end.size() &&
+                   *copy_ok;
+    return true;
+}
+
+// The entry a complete line holds; false for a line the reader skips (blank,
+// comment, no "=", a key that is not valid once decoded).
+bool parse_entry(const std::string& line, std::string* key, std::string* value) {
+    const std::string trimmed = trim_spaces(line);
+    if (trimmed.empty() || trimmed[0] == '#') return false;
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    *key = ascii_upper(percent_decode(trim_spaces(line.substr(0, equals))));
+    if (!valid_setting_key(*key)) return false;
+    *value = percent_decode(trim_spaces(line.substr(equals + 1)));
+    return true;
+}
+
+// A line that the reader takes entries from: complete and within the bound.
+bool readable(const RawLine& line) { return !line.overlong && !line.end.empty(); }
+
+bool write_bytes(std::FILE* out, const std::string& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+}
+
+std::string entry_text(const std::string& key, const std::string& value) {
+    return percent_encode(key) + "=" + percent_encode(value);
+}
+
+std::string entry_line(const std::string& key, const std::string& value) {
+    return entry_text(key, value) + "\n";
+}
+
+}  // namespace
+
+void read_settings_stream(std::FILE* stream, SettingsMap* values) {
+    RawLine line;
+    std::string key, value;
+    bool unused = true;
+    while (next_raw_line(stream, &line, nullptr, &unused))
+        if (readable(line) && parse_entry(line.text, &key, &value)) values->emplace(key, value);
 }
 
 bool write_settings_stream(std::FILE* stream, const SettingsMap& values) {
-    for (const auto& [key, value] : values) {
-        const std::string line = percent_encode(key) + "=" + percent_encode(value) + "\n";
-        if (std::fwrite(line.data(), 1, line.size(), stream) != line.size()) return false;
-    }
+    for (const auto& [key, value] : values)
+        if (!write_bytes(stream, entry_line(key, value))) return false;
     return std::ferror(stream) == 0;
+}
+
+bool rewrite_settings_stream(std::FILE* in, std::FILE* out, const SettingsMap& read,
+                             const SettingsMap& values) {
+    // Entries the file does not have yet go in key order among the others,
+    // so a file this store wrote stays sorted.
+    SettingsMap added;
+    for (const auto& entry : values)
+        if (read.count(entry.first) == 0) added.insert(entry);
+    auto next_added = added.begin();
+    bool ok = true;
+    const auto add_before = [&](const std::string* key) {
+        for (; next_added != added.end() && (!key || next_added->first < *key); ++next_added)
+            ok = write_bytes(out, entry_line(next_added->first, next_added->second)) && ok;
+    };
+
+    std::set<std::string> seen;
+    RawLine line;
+    std::string key, value;
+    bool open_tail = false;  // the last line copied had no break
+    while (next_raw_line(in, &line, out, &ok)) {
+        open_tail = line.end.empty();
+        if (line.overlong) continue;  // copied whole already
+        if (line.end.empty()) {
+            // A last line without a break stays last, and stays unread.
+            add_before(nullptr);
+            ok = write_bytes(out, line.text) && ok;
+            open_tail = false;
+            continue;
+        }
+        if (readable(line) && parse_entry(line.text, &key, &value) && seen.insert(key).second) {
+            add_before(&key);
+            const auto now = values.find(key);
+            const auto then = read.find(key);
+            // Only a value that differs from what was read is written anew,
+            // with the line's own break (a LF after a lone CR would join the
+            // next break); every other line stays byte for byte.
+            if (now != values.end() && then != read.end() && now->second != then->second) {
+                ok = write_bytes(out, entry_text(key, now->second) + line.end) && ok;
+                continue;
+            }
+        }
+        ok = write_bytes(out, line.text + line.end) && ok;
+    }
+    // Only an overlong last line can still be open: a break ends it (it is
+    // skipped either way) so that the entries after it stay lines of their own.
+    if (open_tail && next_added != added.end()) ok = write_bytes(out, "\n") && ok;
+    add_before(nullptr);
+    return ok && std::ferror(in) == 0 && std::ferror(out) == 0;
 }
 
 bool SettingsFile::open_settings(bool writable) {
@@ -67,6 +190,7 @@ bool SettingsFile::open_settings(bool writable) {
     }
 
     values_.clear();
+    read_values_.clear();
     if (existed) {
         std::FILE* in = path_.open_stream("rb");
         if (!in) {
@@ -74,7 +198,12 @@ bool SettingsFile::open_settings(bool writable) {
             return false;
         }
         read_settings_stream(in, &values_);
+        const bool read_whole = std::ferror(in) == 0;
         std::fclose(in);
+        // A file that could not be read to its end is never rewritten from
+        // the part that was read.
+        if (!read_whole) writable_ = false;
+        read_values_ = values_;
     }
     // A writer keeps the lock until it has written the file back, also when
     // the file is new: otherwise two first writers would overwrite each other.
@@ -85,11 +214,21 @@ bool SettingsFile::open_settings(bool writable) {
 
 namespace {
 
-// Writes the whole file and makes it durable.
-bool write_settings_file(const FilePath& path, const SettingsMap& values) {
+// Writes the new contents to `path` and makes them durable: the entries
+// alone, or, when there is a `source` (the file as it was), every line of it
+// with only the changed values written anew.
+bool write_settings_file(const FilePath& path, const FilePath* source, const SettingsMap& read,
+                         const SettingsMap& values) {
+    std::FILE* in = nullptr;
+    if (source && !(in = source->open_stream("rb"))) return false;
     std::FILE* out = path.open_stream("wb");
-    if (!out) return false;
-    bool ok = write_settings_stream(out, values);
+    if (!out) {
+        if (in) std::fclose(in);
+        return false;
+    }
+    bool ok =
+        in ? rewrite_settings_stream(in, out, read, values) : write_settings_stream(out, values);
+    if (in) std::fclose(in);
     ok = ok && platform().flush_file(out);
     ok = (std::fclose(out) == 0) && ok;
     return ok;
@@ -98,12 +237,13 @@ bool write_settings_file(const FilePath& path, const SettingsMap& values) {
 // For systems that cannot replace a file in one step (Windows 95/98 lack
 // MoveFileExA). The writer holds the file's lock, so no reader sees it half
 // written; a copy beside it keeps the old contents until the new ones are
-// complete and puts them back when they cannot be.
-bool rewrite_in_place(const FilePath& path, const SettingsMap& values) {
+// complete, is what they are made from, and puts them back when they cannot
+// be written.
+bool rewrite_in_place(const FilePath& path, const SettingsMap& read, const SettingsMap& values) {
     const FilePath backup(path.text() + kBackupSuffix);
     const bool existed = path.exists();
     if (existed && !platform().copy_file(path.c_str(), backup.c_str(), false)) return false;
-    if (write_settings_file(path, values)) {
+    if (write_settings_file(path, existed ? &backup : nullptr, read, values)) {
         if (existed) backup.delete_file();
         return true;
     }
@@ -119,9 +259,11 @@ bool rewrite_in_place(const FilePath& path, const SettingsMap& values) {
 
 bool SettingsFile::write_back() {
     const FilePath sibling(path_.text() + kRewriteSuffix);
-    bool ok = write_settings_file(sibling, values_);
+    const bool existed = path_.exists();
+    bool ok = write_settings_file(sibling, existed ? &path_ : nullptr, read_values_, values_);
     if (ok && !platform().replace_file(sibling.c_str(), path_.c_str()))
-        ok = platform().last_error() == kErrorCallNotImplemented && rewrite_in_place(path_, values_);
+        ok = platform().last_error() == kErrorCallNotImplemented &&
+             rewrite_in_place(path_, read_values_, values_);
     // Gone already when it replaced the file.
     sibling.delete_file();
     return ok;
@@ -136,7 +278,13 @@ bool SettingsFile::close_settings() {
     writable_ = false;
     lock_.reset();
     values_.clear();
+    read_values_.clear();
     return ok;
+}
+
+void SettingsFile::discard_settings() {
+    writable_ = false;
+    close_settings();
 }
 
 bool SettingsFile::has_setting(const std::string& key) const {

@@ -21,13 +21,22 @@ extern const char kOverrideSettingsPath[];  // read before both data directories
 using SettingsMap = std::map<std::string, std::string>;
 
 // Reads every entry of a settings file. Blank lines, "#" comments, lines
-// without "=" and lines whose key is not valid are skipped; of two lines with
-// the same key the first one counts.
+// without "=", lines whose key is not valid, lines over 1 MiB and a last line
+// without a break are skipped; of two lines with the same key the first one
+// counts.
 void read_settings_stream(std::FILE* stream, SettingsMap* values);
 
 // Writes the entries as "key=value\n" lines, both percent-encoded. False when
 // the stream reports an error.
 bool write_settings_stream(std::FILE* stream, const SettingsMap& values);
+
+// Copies the settings file `in` to `out` line for line, byte for byte, except
+// that the line of each entry whose value in `values` differs from the one in
+// `read` (what was read of `in`) is written anew, and the entries `read`
+// lacks are added in key order. Lines the reader skips are kept as they are,
+// so a save never loses what it could not read. False on a stream error.
+bool rewrite_settings_stream(std::FILE* in, std::FILE* out, const SettingsMap& read,
+                             const SettingsMap& values);
 
 class SettingsFile {
 public:
@@ -38,13 +47,17 @@ public:
 
     // Loads the file (one attempt at its lock, no waiting). Writable stores
     // create a missing file and hold the lock until closed. A store that is
-    // already loaded is closed first.
+    // already loaded is closed first. Asked for writing, a file that may not
+    // be written (or could not be read to its end) still loads, read-only:
+    // `writable()` tells, and every set is refused.
     bool open_settings(bool writable);
 
-    // Forgets the values; a writable store first rewrites its file. The
-    // result is false only when that rewrite failed, in which case the file
-    // keeps its previous contents.
+    // Forgets the values; a writable store first rewrites its file, keeping
+    // every line it did not change. The result is false only when that
+    // rewrite failed, in which case the file keeps its previous contents.
     bool close_settings();
+    // Forgets the values without writing anything; the file stays as it is.
+    void discard_settings();
 
     bool has_setting(const std::string& key) const;
     std::string get_setting_value(const std::string& key) const;
@@ -67,6 +80,7 @@ private:
     bool writable_ = false;
     FileLockHolder lock_;
     SettingsMap values_;
+    SettingsMap read_values_;  // as read from the file, to tell what changed
 };
 
 // The value of `key` from the first of the override file, the per-user file

@@ -115,6 +115,82 @@ TEST(SettingsFile, WritesSortedEncodedEntriesAndReadsThemBack) {
     EXPECT_EQ(load(written).at("BASEURLS/SCRIPTS"), "a b\xE9");
 }
 
+// What a store keeps of a file it rewrites: every line it did not change,
+// byte for byte, including those it could not read.
+TEST(SettingsFile, RewriteKeepsEveryLineItDidNotChange) {
+    const std::string huge(1100 * 1000, 'x');  // over the 1 MiB bound of a line
+    struct Case {
+        const char* what;
+        std::string content;
+        std::vector<std::pair<const char*, const char*>> sets;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"overlong line, nothing changed",
+         "A=1\n" + huge + "\nProcessorUsage=2\nzz=keep\n",
+         {{"ProcessorUsage", "2"}},
+         "A=1\n" + huge + "\nProcessorUsage=2\nzz=keep\n"},
+        {"overlong line, one value changed, one added",
+         "A=1\n" + huge + "\r\nProcessorUsage=2\nzz=keep\n",
+         {{"ProcessorUsage", "5"}, {"Q", "new"}},
+         "A=1\n" + huge + "\r\nPROCESSORUSAGE=5\nQ=new\nzz=keep\n"},
+        {"comments, breaks, duplicates and bad keys",
+         "# note\r\n\n b = 2 \n\rnoequals\na//b=3\nB=second\n\nc=%zz\r",
+         {{"b", "2"}, {"c", "%zz"}, {"a", "0"}},
+         "# note\r\n\nA=0\n b = 2 \n\rnoequals\na//b=3\nB=second\n\nc=%zz\r"},
+        {"a changed line keeps its break",
+         "a=1\r\rb=2\n\rc=3",
+         {{"a", "9"}, {"b", "8"}},
+         "A=9\r\rB=8\n\rc=3"},
+        {"last line without a break stays last and unread",
+         "m=1\nz=2",
+         {{"z", "9"}, {"n", "3"}},
+         "m=1\nN=3\nZ=9\nz=2"},
+        {"overlong last line without a break",
+         "m=1\n" + huge,
+         {{"n", "3"}},
+         "m=1\n" + huge + "\nN=3\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        const std::string path = scratch / "SXRegistry.dat";
+        ASSERT_TRUE(write_file(path, c.content));
+        {
+            SettingsFile file{FilePath(path)};
+            ASSERT_TRUE(file.open_settings(true));
+            ASSERT_TRUE(file.writable());
+            for (const auto& [key, value] : c.sets) ASSERT_TRUE(file.set_setting_value(key, value));
+            ASSERT_TRUE(file.close_settings());
+        }
+        std::string after;
+        ASSERT_TRUE(read_file(path, &after));
+        EXPECT_TRUE(after == c.expected)
+            << after.size() << " bytes, " << c.expected.size() << " expected";
+    }
+    // Entries after an overlong line are read.
+    EXPECT_EQ(load("A=1\n" + huge + "\nProcessorUsage=2\n").count("PROCESSORUSAGE"), 1u);
+}
+
+// A file that may not be written loads read-only, says so, and is left alone.
+TEST(SettingsFile, AFileThatMayNotBeWrittenGivesAReadOnlyStore) {
+    ScratchDir scratch;
+    const std::string path = scratch / "SXRegistry.dat";
+    ASSERT_TRUE(write_file(path, "Stereo/Enable=FALSE\n"));
+    FaultyPlatform faulty;
+    faulty.add_rule(FaultRule(Call::open_file, "SXRegistry.dat", "a"));
+    ScopedPlatform scope(&faulty);
+    SettingsFile file{FilePath(path)};
+    ASSERT_TRUE(file.open_settings(true));
+    EXPECT_FALSE(file.writable() || file.holds_lock());
+    EXPECT_FALSE(file.get_setting_bool("Stereo/Enable", true));
+    EXPECT_FALSE(file.set_setting_bool("Stereo/Enable", true));
+    EXPECT_TRUE(file.close_settings());
+    std::string after;
+    ASSERT_TRUE(read_file(path, &after));
+    EXPECT_EQ(after, "Stereo/Enable=FALSE\n");
+}
+
 // Two first writers of a missing file: the second must wait for the first to
 // close, or one of them would overwrite the other's values.
 TEST(SettingsFile, WriterOfANewFileKeepsTheLockUntilClosed) {
@@ -146,7 +222,8 @@ FaultRule disk_full(const char* path, long bytes, int good_calls) {
 // has no one-step replace (Windows 95/98) and the file is rewritten in place
 // behind a copy of it.
 TEST(SettingsFile, RewriteGivesTheNewFileOrLeavesTheOldOne) {
-    const std::string original = "OLD=1\n";
+    // Lines the reader skips survive a rewrite as well as a failed one.
+    const std::string original = "# kept\nOLD=1\nno equals sign\n";
     const std::string value(200, 'v');
     FaultRule no_replace(Call::replace_file, "SXRegistry.dat");
     no_replace.error = kErrorCallNotImplemented;
@@ -179,7 +256,7 @@ TEST(SettingsFile, RewriteGivesTheNewFileOrLeavesTheOldOne) {
         }
         std::string after;
         ASSERT_TRUE(read_file(path, &after));
-        EXPECT_EQ(after, written ? "NEW=" + value + "\n" + original : original);
+        EXPECT_EQ(after, written ? "# kept\nNEW=" + value + "\nOLD=1\nno equals sign\n" : original);
         for (const char* suffix : {".new", ".old", ".lock"})
             EXPECT_FALSE(FilePath(path + suffix).exists()) << suffix;
     }

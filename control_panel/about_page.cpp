@@ -4,6 +4,7 @@
 
 #include "components/component_search.h"
 #include "components/file_path.h"
+#include "components/registry.h"
 #include "components/text_util.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/resource.h"
@@ -25,20 +26,18 @@ std::string installed_legal_file() {
     return buffer.data();
 }
 
-// The default value of a key, at most 260 bytes; false when the key cannot
-// be opened or holds no text.
+// The default value of a key, a text of at most 260 bytes; false when the
+// key cannot be opened or holds no such text.
 bool default_value(RegKey root, const std::string& subkey, std::string* text) {
-    RegKey key = 0;
-    if (platform().reg_open_key(root, subkey.c_str(), kKeyRead, &key) != kErrorSuccess)
+    RegistryKey key;
+    RegistryValue value;
+    if (key.open(root, subkey.c_str(), kKeyRead) != kErrorSuccess ||
+        read_registry_value(key.get(), nullptr, &value) != kErrorSuccess ||
+        (value.type != kRegSz && value.type != kRegExpandSz) ||
+        value.data.size() > kRegistryTextLimit)
         return false;
-    char buffer[kRegistryTextLimit + 1] = {};
-    uint32_t type = 0, size = kRegistryTextLimit;
-    const bool read =
-        platform().reg_query_value(key, nullptr, &type, buffer, &size) == kErrorSuccess &&
-        (type == kRegSz || type == kRegExpandSz);
-    platform().reg_close_key(key);
-    if (read) *text = buffer;
-    return read;
+    *text = registry_value_text(value);
+    return true;
 }
 
 }  // namespace

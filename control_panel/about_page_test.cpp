@@ -35,5 +35,18 @@ TEST_F(AboutPageTest, TitleFontAndEveryLineOfTheLegalText) {
     }
 }
 
+// The address goes where the document placeholder was: "%1" in quotes
+// first, else "%1" alone, else at the end.
+TEST(BrowserCommandLine, AddressReplacesThePlaceholder) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\"C:\\b.exe\" -nohome \"%1\" %1", "\"C:\\b.exe\" -nohome  http://a/"},
+        {"C:\\b.exe %1 -x", "C:\\b.exe  http://a/"},
+        {"C:\\b.exe", "C:\\b.exe http://a/"},
+        {"", " http://a/"},
+    };
+    for (const auto& [command, line] : cases)
+        EXPECT_EQ(browser_command_line(command, "http://a/"), line) << command;
+}
+
 }  // namespace
 }  // namespace sx::cpl

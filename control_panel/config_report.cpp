@@ -4,9 +4,11 @@
 
 #include "components/data_directories.h"
 #include "components/file_path.h"
+#include "components/registry.h"
 #include "components/text_util.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/rasterizer_model.h"
+#include "control_panel/resource.h"
 
 namespace sx::cpl {
 namespace {
@@ -28,16 +30,14 @@ const char* platform_word(uint32_t platform_id) {
 // The service pack number NT keeps as a 32-bit value; only its low word is
 // shown.
 void append_service_pack(std::string* text) {
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kWindowsVersionKey, kKeyQueryValue, &key) !=
-        kErrorSuccess)
-        return;
+    RegistryKey key;
+    if (key.open(kHkeyLocalMachine, kWindowsVersionKey, kKeyQueryValue) != kErrorSuccess) return;
     uint32_t number = 0;
     uint32_t type = 0;
     uint32_t size = sizeof number;
-    if (platform().reg_query_value(key, kServicePackValue, &type, &number, &size) == kErrorSuccess)
+    if (platform().reg_query_value(key.get(), kServicePackValue, &type, &number, &size) ==
+        kErrorSuccess)
         *text += " SP" + std::to_string(number & 0xFFFFu);
-    platform().reg_close_key(key);
 }
 
 void append_index_file(const char* directory_name, std::string* text) {
@@ -76,8 +76,8 @@ void build_config_report(const OsVersion& version, std::string* text) {
     append_index_file("Components-User", text);
 }
 
-ReportLayout layout_config_report(int client_width, int client_height, const ControlRect& edit,
-                                  const ControlRect& ok, const ControlRect& copy) {
+ReportLayout layout_config_report(int client_width, int client_height, const ui::Rect& edit,
+                                  const ui::Rect& ok, const ui::Rect& copy) {
     const int mx = edit.left;
     const int my = edit.top;
     const int bh = ok.height;
@@ -88,6 +88,41 @@ ReportLayout layout_config_report(int client_width, int client_height, const Con
     out.ok = {half - ok.width, top, ok.width, ok.height};
     out.copy = {half + mx, top, copy.width, copy.height};
     return out;
+}
+
+bool ConfigReportDialog::init(ui::DialogView& view) {
+    view_ = &view;
+    view.set_text(IDC_REPORT_TEXT, report_);
+    const ui::Rect client = view.client_area();
+    lay_out(client.width, client.height);
+    return true;
+}
+
+bool ConfigReportDialog::command(int id, int code) {
+    if (!view_ || code != ui::kButtonClicked) return false;
+    switch (id) {
+        case ui::kIdOk:
+        case ui::kIdCancel:
+            view_->end_dialog(0);
+            return true;
+        case IDC_REPORT_COPY:
+            view_->copy_to_clipboard(report_);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void ConfigReportDialog::resized(int width, int height) {
+    if (view_) lay_out(width, height);
+}
+
+void ConfigReportDialog::lay_out(int width, int height) {
+    const ReportLayout layout =
+        layout_config_report(width, height, view_->control_rect(IDC_REPORT_TEXT),
+                             view_->control_rect(ui::kIdOk), view_->control_rect(IDC_REPORT_COPY));
+    view_->move_controls(
+        {{IDC_REPORT_TEXT, layout.edit}, {ui::kIdOk, layout.ok}, {IDC_REPORT_COPY, layout.copy}});
 }
 
 }  // namespace sx::cpl

@@ -75,9 +75,11 @@ inline constexpr char kWebSiteAddress[] = "http://www.stellarix.example/";
 inline constexpr char kHtmlFileType[] = ".htm";
 inline constexpr char kOpenCommandSuffix[] = "\\shell\\open\\command";
 
-// Our own: settings that could not be stored are never counted as saved.
+// Our own: settings that could not be stored are never counted as saved,
+// and the way out is named.
 inline constexpr char kSettingsSaveFailed[] =
-    "The settings could not be saved.  You may need administrator rights to change them.";
+    "The settings could not be saved.  You may need administrator rights to change them.  "
+    "Cancel closes the settings without saving them.";
 
 // Install hook.
 inline constexpr char kTestAppletEntry[] = "fish";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "components/registry.h"
 #include "control_panel/cpl_texts.h"
 #include "platform/platform.h"
 
@@ -57,52 +58,16 @@ const rasterizer_info* row_for_id(const std::string& id) {
     return info;
 }
 
-// The bytes of a counted value as text. A value written by someone else may
-// still carry a terminating zero; nothing after it belongs to the text.
-std::string counted_text(const char* data, uint32_t size) {
-    std::string text(data, size);
-    const size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
-    return text;
-}
-
-// Open-or-create with full access, as every read and write of the list does.
-class PlayerKey {
-public:
-    PlayerKey() {
-        ok_ = platform().reg_create_key(kHkeyLocalMachine, kPlayerKey, &key_, nullptr) ==
-              kErrorSuccess;
-    }
-    ~PlayerKey() {
-        if (ok_) platform().reg_close_key(key_);
-    }
-    PlayerKey(const PlayerKey&) = delete;
-    PlayerKey& operator=(const PlayerKey&) = delete;
-    bool ok() const { return ok_; }
-    RegKey get() const { return key_; }
-
-private:
-    RegKey key_ = 0;
-    bool ok_ = false;
-};
-
 bool read_list_text(std::string* text) {
-    PlayerKey key;
-    if (!key.ok()) return false;
-    std::vector<char> buffer(kListBufferSize);
-    uint32_t type = 0;
-    uint32_t size = kListBufferSize;
-    long status =
-        platform().reg_query_value(key.get(), kRasterizersValue, &type, buffer.data(), &size);
-    // A list longer than the usual buffer is still the user's list: read it
-    // whole rather than take it for missing and overwrite it with the default.
-    if (status == kErrorMoreData && size > buffer.size()) {
-        buffer.resize(size);
-        status =
-            platform().reg_query_value(key.get(), kRasterizersValue, &type, buffer.data(), &size);
-    }
-    if (status != kErrorSuccess) return false;
-    *text = counted_text(buffer.data(), std::min<uint32_t>(size, uint32_t(buffer.size())));
+    // Open-or-create with full access, as every read and write of the list.
+    RegistryKey key;
+    RegistryValue value;
+    if (key.create(kHkeyLocalMachine, kPlayerKey) != kErrorSuccess ||
+        read_registry_value(key.get(), kRasterizersValue, &value) != kErrorSuccess)
+        return false;
+    // Counted text of any type; a list longer than the usual buffer is still
+    // the user's list, read whole rather than replaced by the default.
+    *text = registry_value_text(value);
     return true;
 }
 
@@ -112,9 +77,9 @@ bool write_list_text(RegKey key, const std::string& text) {
 }
 
 void write_default_list(const Notify& notify) {
-    PlayerKey key;
-    if (!key.ok()) {
-        notify(kKeyCreateFailed, kErrorCaption, kMbOk);
+    RegistryKey key;
+    if (key.create(kHkeyLocalMachine, kPlayerKey) != kErrorSuccess) {
+        notify(kKeyCreateFailed, kErrorCaption, ui::Icon::none);
         return;
     }
     if (write_list_text(key.get(), default_rasterizers)) {
@@ -124,20 +89,12 @@ void write_default_list(const Notify& notify) {
     }
 }
 
-// A string value of the player's key opened for reading; false when the key
-// or the value is missing or the value is not a string.
+// A string value of the player's key opened for reading, held in a buffer of
+// `buffer_size` bytes.
 bool read_player_string(const char* name, uint32_t buffer_size, std::string* text) {
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyRead, &key) != kErrorSuccess)
-        return false;
-    std::vector<char> buffer(buffer_size);
-    uint32_t type = 0;
-    uint32_t size = buffer_size;
-    const long status = platform().reg_query_value(key, name, &type, buffer.data(), &size);
-    platform().reg_close_key(key);
-    if (status != kErrorSuccess || type != kRegSz) return false;
-    *text = counted_text(buffer.data(), std::min(size, buffer_size));
-    return true;
+    RegistryKey key;
+    return key.open(kHkeyLocalMachine, kPlayerKey, kKeyRead) == kErrorSuccess &&
+           read_string_value(key.get(), name, text, buffer_size);
 }
 
 }  // namespace
@@ -209,21 +166,22 @@ bool load_enabled_rasterizers(std::vector<std::string>* ids, const Notify& notif
         *ids = parse_rasterizer_list(text);
         return true;
     }
-    notify(kListCreateFailed, kErrorCaption, kMbOk);
+    notify(kListCreateFailed, kErrorCaption, ui::Icon::none);
     return false;
 }
 
 bool store_enabled_rasterizers(const std::vector<RasterizerRow>& rows, const Notify& notify) {
     const std::vector<std::string> ids = collect_enabled_ids(rows);
     if (ids.empty()) {
-        notify(kNothingChecked, kPanelCaption, kMbOk | kMbIconWarning);
+        notify(kNothingChecked, kPanelCaption, ui::Icon::warning);
         return false;
     }
     // A list that did not reach the registry is not saved: the user is told,
     // and the sheet stays open with the changes rather than losing them.
-    PlayerKey key;
-    if (!key.ok() || !write_list_text(key.get(), format_rasterizer_list(ids))) {
-        notify(kListSaveFailed, kErrorCaption, kMbOk | kMbIconError);
+    RegistryKey key;
+    if (key.create(kHkeyLocalMachine, kPlayerKey) != kErrorSuccess ||
+        !write_list_text(key.get(), format_rasterizer_list(ids))) {
+        notify(kListSaveFailed, kErrorCaption, ui::Icon::error);
         return false;
     }
     return true;
@@ -242,7 +200,7 @@ std::string rasterizer_description(const std::string* selected_row_text) {
 
 std::string last_rasterizer_name() {
     std::string id;
-    if (!read_player_string(kLastRasterizerValue, kLastRasterizerBufferSize, &id))
+    if (!read_player_string(kLastRasterizerValue, kLastRasterizerBufferSize, &id) || id.empty())
         return kNotAvailable;
     // An id this panel does not know is shown as the player wrote it: that
     // is more use to whoever reads it than "N/A".

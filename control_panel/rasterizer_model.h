@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/view.h"
+
 namespace sx::cpl {
 
 struct rasterizer_info {
@@ -45,8 +47,8 @@ std::vector<RasterizerRow> merge_rasterizer_rows(const std::vector<std::string>&
 // are left out.
 std::vector<std::string> collect_enabled_ids(const std::vector<RasterizerRow>& rows);
 
-// Shows a message (text, caption, message-box flags) and waits for it.
-using Notify = std::function<void(const char* text, const char* caption, uint32_t flags)>;
+// Shows a message (text, caption, picture) with an OK button and waits for it.
+using Notify = std::function<void(const char* text, const char* caption, ui::Icon icon)>;
 
 // Reads the enabled list, writing the default list first when none can be
 // read. False when the list could not be read even then (both messages have
@@ -64,7 +66,7 @@ std::vector<RasterizerRow> reset_rasterizer_rows();
 // a text without a table row.
 std::string rasterizer_description(const std::string* selected_row_text);
 
-// What the player recorded last; "N/A" when missing or not a string.
+// What the player recorded last; "N/A" when missing, empty or not a string.
 std::string last_rasterizer_name();
 std::string last_video_card();
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "control_panel/cpl_test_support.h"
 
 namespace sx::cpl {
@@ -39,8 +41,9 @@ TEST(RasterizerList, ParsesAndMergesEnabledBeforeOffered) {
 class RasterizerRegistry : public testing::PlayerKeyTest {
 protected:
     Notify recorder() {
-        return [this](const char* text, const char* caption, uint32_t flags) {
-            shown_.push_back(std::string(caption) + "|" + text + "|" + std::to_string(flags));
+        return [this](const char* text, const char* caption, ui::Icon icon) {
+            const bool warning = icon == ui::Icon::warning;
+            shown_.push_back(std::string(caption) + "|" + text + (warning ? "|warning" : ""));
         };
     }
     std::vector<std::string> shown_;
@@ -75,8 +78,32 @@ TEST_F(RasterizerRegistry, SavesCountedTextOrRefusesAnEmptyList) {
     EXPECT_EQ(stored_value(kRasterizersValue).type, kRegSz);
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl_mcd,eol");  // without a zero byte
     EXPECT_FALSE(store_enabled_rasterizers({{"Unknown", true}, {"OpenGL ICD", false}}, recorder()));
-    EXPECT_EQ(shown_, Ids{"Stellarix Control Panel|You must select at least one rasterizer.|48"});
+    EXPECT_EQ(shown_,
+              Ids{"Stellarix Control Panel|You must select at least one rasterizer.|warning"});
     EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl_mcd,eol");
+}
+
+// What the player recorded last, as the page and the report show it.
+TEST_F(RasterizerRegistry, LastUsedValuesAlwaysShowAText) {
+    const std::string dword("\1\0\0\0", 4);
+    const std::tuple<uint32_t, std::string, const char*> rasterizers[] = {
+        {kRegNone, "", "N/A"},  // missing
+        {kRegSz, "", "N/A"},
+        {kRegSz, std::string("\0ogl", 4), "N/A"},
+        {kRegDword, dword, "N/A"},
+        {kRegSz, "ogl_icd", "OpenGL ICD"},
+        {kRegSz, std::string("ogl_icd\0x", 9), "OpenGL ICD"},
+        {kRegSz, "OGL_ICD", "OGL_ICD"},           // unknown ids as the player wrote them
+        {kRegSz, std::string(1025, 'a'), "N/A"},  // more than its buffer holds
+    };
+    for (const auto& [type, bytes, shown] : rasterizers) {
+        testing::wipe_player_key();
+        if (type != kRegNone) store_value(kLastRasterizerValue, type, bytes);
+        EXPECT_EQ(last_rasterizer_name(), shown) << bytes;
+    }
+    EXPECT_EQ(last_video_card(), "N/A");
+    store_value(kLastVideoCardValue, kRegSz, "Card 9");
+    EXPECT_EQ(last_video_card(), "Card 9");
 }
 
 }  // namespace

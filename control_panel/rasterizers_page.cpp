@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "components/registry.h"
 #include "control_panel/config_report.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/resource.h"
@@ -19,35 +20,6 @@ constexpr int kSpinRest = 1;
 
 constexpr uint32_t kLauncherBufferSize = 1024;
 constexpr uint32_t kAppletBufferSize = 260;
-
-ui::Icon icon_of(uint32_t flags) {
-    switch (flags & 0xF0u) {
-        case kMbIconError:
-            return ui::Icon::error;
-        case kMbIconQuestion:
-            return ui::Icon::question;
-        case kMbIconWarning:
-            return ui::Icon::warning;
-        case kMbIconInformation:
-            return ui::Icon::information;
-        default:
-            return ui::Icon::none;
-    }
-}
-
-// A string value of the player's key; false when missing, not a string or
-// larger than the buffer.
-bool read_string(RegKey key, const char* name, uint32_t buffer_size, std::string* text) {
-    std::vector<char> buffer(buffer_size);
-    uint32_t type = 0;
-    uint32_t size = buffer_size;
-    if (platform().reg_query_value(key, name, &type, buffer.data(), &size) != kErrorSuccess ||
-        type != kRegSz)
-        return false;
-    text->assign(buffer.data(), std::min(size, buffer_size));
-    text->resize(text->find('\0') == std::string::npos ? text->size() : text->find('\0'));
-    return true;
-}
 
 }  // namespace
 
@@ -75,11 +47,12 @@ bool RasterizersPage::init(ui::DialogView& view) {
     std::vector<std::string> enabled;
     const bool loaded =
         load_enabled_rasterizers(&enabled, [this](const char* text, const char* caption,
-                                                  uint32_t flags) { tell(text, caption, flags); });
+                                                  ui::Icon icon) { tell(text, caption, icon); });
     view_only_ = !loaded;
     if (view_only_) view.disable_all();
 
     fill_rows(merge_rasterizer_rows(enabled, offered));
+    read_rows_ = rows();
     refresh_last_used();
     list_->select(0);
     return true;
@@ -113,10 +86,14 @@ void RasterizersPage::scroll(int id, const ui::ScrollEvent& event) {
 }
 
 ui::ApplyResult RasterizersPage::apply() {
-    if (view_only_) return ui::ApplyResult::saved;
+    // Rows as they were read store nothing: the stored list stays exactly as
+    // it is, with the ids this page does not show and whatever else it held.
+    const std::vector<RasterizerRow> now = rows();
+    if (view_only_ || now == read_rows_) return ui::ApplyResult::saved;
     const bool saved =
-        store_enabled_rasterizers(rows(), [this](const char* text, const char* caption,
-                                                 uint32_t flags) { tell(text, caption, flags); });
+        store_enabled_rasterizers(now, [this](const char* text, const char* caption,
+                                              ui::Icon icon) { tell(text, caption, icon); });
+    if (saved) read_rows_ = now;
     return saved ? ui::ApplyResult::saved : ui::ApplyResult::invalid;
 }
 
@@ -181,49 +158,46 @@ void RasterizersPage::show_config() {
 void RasterizersPage::test_selected() {
     const int selected = list_->selected_index();
     if (selected < 0) {
-        tell(kNothingToTest, kPageErrorCaption, kMbOk);
+        tell(kNothingToTest, kPageErrorCaption, ui::Icon::none);
         return;
     }
     const rasterizer_info* info = find_rasterizer_by_name(list_->row_text(selected));
     if (!info) return;
     std::string launcher, applet, command_line;
     if (!launcher_path(&launcher)) {
-        tell(kNoLauncher, kPageErrorCaption, kMbOk);
+        tell(kNoLauncher, kPageErrorCaption, ui::Icon::none);
         return;
     }
     if (!test_applet_path(&applet)) {
-        tell(kNoTestApplet, kPageErrorCaption, kMbOk);
+        tell(kNoTestApplet, kPageErrorCaption, ui::Icon::none);
         return;
     }
     if (!build_test_command(launcher, applet, info->id, &command_line)) {
-        tell(kCommandTooLong, kPageErrorCaption, kMbOk);
+        tell(kCommandTooLong, kPageErrorCaption, ui::Icon::none);
         return;
     }
-    if (!view_->run_and_wait(command_line).started) tell(kLaunchFailed, kPageErrorCaption, kMbOk);
+    if (!view_->run_and_wait(command_line).started)
+        tell(kLaunchFailed, kPageErrorCaption, ui::Icon::none);
 }
 
 // The launcher's path in its short form, which has no blanks.
 bool RasterizersPage::launcher_path(std::string* path) {
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyRead, &key) != kErrorSuccess)
+    RegistryKey key;
+    if (key.open(kHkeyLocalMachine, kPlayerKey, kKeyRead) != kErrorSuccess ||
+        !read_string_value(key.get(), kLauncherPathValue, path, kLauncherBufferSize))
         return false;
-    const bool found = read_string(key, kLauncherPathValue, kLauncherBufferSize, path);
-    platform().reg_close_key(key);
-    if (!found) return false;
     return !services_.shorten_path || services_.shorten_path(path);
 }
 
 bool RasterizersPage::test_applet_path(std::string* path) {
-    RegKey key = 0;
-    if (platform().reg_open_key(kHkeyLocalMachine, kPlayerKey, kKeyRead, &key) != kErrorSuccess)
-        return false;
-    const bool found = read_string(key, kTestAppletValue, kAppletBufferSize, path);
-    platform().reg_close_key(key);
-    return found && !path->empty();
+    RegistryKey key;
+    return key.open(kHkeyLocalMachine, kPlayerKey, kKeyRead) == kErrorSuccess &&
+           read_string_value(key.get(), kTestAppletValue, path, kAppletBufferSize) &&
+           !path->empty();
 }
 
-void RasterizersPage::tell(const char* text, const char* caption, uint32_t flags) {
-    view_->ask(text, caption, ui::Buttons::ok, icon_of(flags));
+void RasterizersPage::tell(const char* text, const char* caption, ui::Icon icon) {
+    view_->ask(text, caption, ui::Buttons::ok, icon);
 }
 
 }  // namespace sx::cpl

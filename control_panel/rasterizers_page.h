@@ -55,7 +55,7 @@ private:
     void test_selected();
     bool launcher_path(std::string* path);
     bool test_applet_path(std::string* path);
-    void tell(const char* text, const char* caption, uint32_t flags);
+    void tell(const char* text, const char* caption, ui::Icon icon);
 
     RasterizersPageServices services_;
     ui::DialogView* view_ = nullptr;
@@ -63,6 +63,9 @@ private:
     // Set when the list could not be loaded: the page then only shows, and
     // never stores or refuses the sheet's OK.
     bool view_only_ = false;
+    // The rows as loaded (or last saved): an apply that finds them unchanged
+    // stores nothing.
+    std::vector<RasterizerRow> read_rows_;
 };
 
 }  // namespace sx::cpl

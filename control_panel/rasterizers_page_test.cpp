@@ -89,6 +89,32 @@ TEST_F(RasterizersPageTest, WithoutWriteAccessThePageIsViewOnly) {
     EXPECT_EQ(view().questions.size(), 2u);
 }
 
+// OK on an untouched page keeps the stored list byte for byte, also one the
+// rows cannot give back (hidden and unknown ids, a zero byte, nothing
+// checked); a real change is stored.
+TEST_F(RasterizersPageTest, AnUntouchedPageStoresNothing) {
+    const std::string lists[] = {"dotf,ogl,eol", "D3D_HW,eol", std::string("t3d,eol\0", 8),
+                                 "x,,t3d,eol,junk"};
+    for (const std::string& list : lists) {
+        RasterizersPage page({.shorten_path = nullptr, .show_report = nullptr, .report = &report_});
+        sx::testing::FakeDialog dialog(page);
+        store_value(kRasterizersValue, kRegSz, list);
+        ASSERT_TRUE(dialog.open());
+        dialog.click_row(IDC_RASTERIZER_LIST, 1, false);  // selecting is no edit
+        EXPECT_EQ(dialog.apply(), ui::ApplyResult::saved) << list;
+        EXPECT_EQ(stored_value(kRasterizersValue).bytes, list);
+        EXPECT_TRUE(dialog.view().questions.empty());
+    }
+    open("dotf,ogl,eol");
+    dialog_.click_row(IDC_RASTERIZER_LIST, 1, true);
+    dialog_.click_row(IDC_RASTERIZER_LIST, 1, true);  // checked and unchecked again
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::saved);
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "dotf,ogl,eol");
+    dialog_.click_row(IDC_RASTERIZER_LIST, 1, true);
+    EXPECT_EQ(dialog_.apply(), ui::ApplyResult::saved);
+    EXPECT_EQ(stored_value(kRasterizersValue).bytes, "ogl,d3d_hw,eol");
+}
+
 TEST_F(RasterizersPageTest, TestLaunchThatCannotStartTellsWhy) {
     open("ogl_icd,eol");
     store_value(kLauncherPathValue, kRegSz, "C:\\Program Files\\Stellarix Player\\Stellarix3D.exe");

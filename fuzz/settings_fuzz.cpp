@@ -1,6 +1,8 @@
 // Settings files and the percent decoding take bytes from any editor or disk.
 // The reader must accept everything; what it keeps must be valid keys and
-// must survive a write and a second read unchanged.
+// must survive a write and a second read unchanged. A rewrite that changes
+// nothing gives the file back byte for byte; one that changes a value reads
+// back as the values with that change.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +22,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::rewind(in);
     sx::SettingsMap values, again;
     sx::read_settings_stream(in, &values);
-    std::fclose(in);
     for (const auto& entry : values)
         if (!sx::valid_setting_key(entry.first) || sx::ascii_upper(entry.first) != entry.first)
             std::abort();
+
+    sx::SettingsMap changed = values;
+    changed["FUZZ/CHANGED"] = text.substr(0, 8);
+    if (!values.empty()) changed.begin()->second += "=\r\n";
+    for (const sx::SettingsMap* target : {&values, &changed}) {
+        std::rewind(in);
+        std::FILE* copy = std::tmpfile();
+        if (!copy || !sx::rewrite_settings_stream(in, copy, values, *target)) std::abort();
+        std::rewind(copy);
+        if (target == &values) {
+            std::string bytes(size, '\0');
+            if (std::fread(bytes.data(), 1, size, copy) != size || std::fgetc(copy) != EOF ||
+                bytes != text)
+                std::abort();
+        } else {
+            sx::SettingsMap reread;
+            sx::read_settings_stream(copy, &reread);
+            if (reread != changed) std::abort();
+        }
+        std::fclose(copy);
+    }
+    std::fclose(in);
 
     std::FILE* out = std::tmpfile();
     if (!out || !sx::write_settings_stream(out, values)) std::abort();

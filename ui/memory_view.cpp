@@ -40,6 +40,18 @@ bool MemoryView::enabled(int id) {
     return control(id).enabled;
 }
 
+Rect MemoryView::control_rect(int id) {
+    touch(id);
+    return control(id).rect;
+}
+
+void MemoryView::move_controls(const std::vector<std::pair<int, Rect>>& moves) {
+    for (const auto& [id, rect] : moves) {
+        touch(id);
+        control(id).rect = rect;
+    }
+}
+
 void MemoryView::disable_all() {
     for (auto& entry : controls_) entry.second.enabled = false;
     dialog_enabled_ = false;

@@ -39,6 +39,7 @@ struct ControlState {
     int font_weight = 0;
     int under_slider = 0;  // label: the slider and tick it was placed under
     int under_tick = -1;
+    Rect rect;
 };
 
 class MemoryView : public DialogView {
@@ -89,6 +90,12 @@ public:
     void list_select(int id, int row) override;
     int list_selected(int id) override;
 
+    Rect client_area() override { return client_; }
+    Rect control_rect(int id) override;
+    void move_controls(const std::vector<std::pair<int, Rect>>& moves) override;
+    // What a person resizing the window does to its client area.
+    void set_client_size(int width, int height) { client_ = {0, 0, width, height}; }
+
     void set_font(int id, const std::string& face, int height, int weight) override;
 
     void changed() override { ++changed_count_; }
@@ -111,6 +118,7 @@ private:
     bool ended_ = false;
     int end_result_ = 0;
     bool centered_ = false;
+    Rect client_;
 };
 
 // Clamps a value into the range of two ends given in either order.

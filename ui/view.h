@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace sx::ui {
 
@@ -31,6 +33,12 @@ struct ListRow {
     std::string text;
     bool checked = false;
     intptr_t value = 0;  // the caller's own datum, kept with the row
+};
+
+// A control's place in its dialog's client area, in pixels.
+struct Rect {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
 };
 
 // Exit code reported when a started program's end could not be observed.
@@ -86,6 +94,13 @@ public:
     // Gives `row` the selected and the focused state.
     virtual void list_select(int id, int row) = 0;
     virtual int list_selected(int id) = 0;  // the first selected row, or -1
+
+    // -- Placement, in client pixels of the dialog.
+    virtual Rect client_area() = 0;  // left and top are 0
+    virtual Rect control_rect(int id) = 0;
+    // Moves and sizes the controls together, without changing their z-order
+    // or activating them.
+    virtual void move_controls(const std::vector<std::pair<int, Rect>>& moves) = 0;
 
     // -- Fonts: a title font for a static control, released with the dialog.
     virtual void set_font(int id, const std::string& face, int height, int weight) = 0;

@@ -6,8 +6,10 @@
 #include <cpl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
+#include "components/testing/registry_guard.h"
 #include "control_panel/cpl_test_support.h"
 #include "control_panel/resource.h"
 #include "platform/testing/test_support.h"
@@ -40,6 +42,55 @@ std::string install_launcher_copy() {
     return CopyFileA(self, copy.c_str(), FALSE) ? copy : std::string();
 }
 
+void put_on_clipboard(const std::string& text) {
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    if (HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+        memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+        GlobalUnlock(block);
+        if (!SetClipboardData(CF_TEXT, block)) GlobalFree(block);
+    }
+    CloseClipboard();
+}
+
+std::string clipboard_text() {
+    std::string text = "(no clipboard)";
+    if (!OpenClipboard(nullptr)) return text;
+    text = "(no text)";
+    if (HANDLE block = GetClipboardData(CF_TEXT)) {
+        if (const char* bytes = static_cast<const char*>(GlobalLock(block))) {
+            text = bytes;
+            GlobalUnlock(block);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+// Every value of a key: name, type and bytes, in the order they are listed.
+std::string key_dump(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "(no key)";
+    std::string dump;
+    for (DWORD index = 0;; ++index) {
+        char name[16384];
+        BYTE data[65536];
+        DWORD name_size = sizeof name, data_size = sizeof data, type = 0;
+        if (RegEnumValueA(key, index, name, &name_size, nullptr, &type, data, &data_size) !=
+            ERROR_SUCCESS)
+            break;
+        dump += std::string(name, name_size) + "|" + std::to_string(type) + "|" +
+                std::string(reinterpret_cast<const char*>(data), data_size) + "\n";
+    }
+    RegCloseKey(key);
+    return dump;
+}
+
+std::string file_bytes(const std::string& path) {
+    std::string bytes;
+    return sx::testing::read_file(path, &bytes) ? bytes : "(no file)";
+}
+
 using LoadedPanel = testing::PlayerKeyTest;
 
 TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
@@ -62,7 +113,9 @@ TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     HWND sheet = nullptr, page = nullptr, list = nullptr, report = nullptr;
     int tabs = 0, shots = 0;
     bool apply_enabled = false, disabled_while_testing = false, enabled_after = false;
-    std::string stored, launch_line, shown;
+    std::string stored, launch_line, shown, copied = "(nothing)";
+    // Something else on the clipboard first: the copy must replace it.
+    put_on_clipboard("left over");
     auto select_row = [&](int row) {
         ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED,
                               LVIS_SELECTED | LVIS_FOCUSED);
@@ -104,6 +157,11 @@ TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
             if (!(report = FindWindowA("#32770", kReportTitle))) return false;
             shown = dialog_text(report, IDC_REPORT_TEXT);
             shots += sx::testing::save_screenshot(report, artifact("config_report.png"));
+            return PostMessageA(report, WM_COMMAND, MAKEWPARAM(IDC_REPORT_COPY, BN_CLICKED), 0) !=
+                   FALSE;
+        },
+        [&] {
+            copied = clipboard_text();
             return PostMessageA(report, WM_COMMAND, IDOK, 0) != FALSE;
         },
     };
@@ -132,8 +190,80 @@ TEST_F(LoadedPanel, AnswersAndItsDrivenSheetStoresTestsAndReports) {
     EXPECT_EQ(launch_line.substr(close),
               std::string("\" \"") + kTestApplet + "\" -renderer ogl_icd");
     EXPECT_NE(shown.find("\r\nLast Used Renderer: OpenGL ICD\r\n"), std::string::npos) << shown;
+    EXPECT_EQ(copied, shown);
 
     EXPECT_EQ(shots, 2);
+}
+
+// OK on every page of a sheet nobody touched leaves the registry and the
+// settings file byte for byte: hand-written lines, an overlong one, values
+// out of range and a list the rows cannot give back included.
+TEST_F(LoadedPanel, OkOnAnUntouchedSheetChangesNothing) {
+    const std::string data = artifact("untouched data");
+    CreateDirectoryA(data.c_str(), nullptr);
+    sx::testing::RegistryValueGuard data_path(kHkeyLocalMachine,
+                                              "SOFTWARE\\Stellarix\\Stellarix Player\\",
+                                              "SystemDataPath");
+    ASSERT_TRUE(data_path.set(data));
+    sx::testing::RegistryValueGuard always_install(kHkeyCurrentUser, kPlayerKey,
+                                                   kAlwaysInstallValue);
+    ASSERT_TRUE(always_install.set(std::string("\5\0\0\0", 4), kRegDword));
+    store_value(kRasterizersValue, kRegSz, "dotf,ogl,eol");
+    store_value(kLastRasterizerValue, kRegSz, "");
+    const std::string settings = data + "\\SXRegistry.dat";
+    ASSERT_TRUE(sx::testing::write_file(
+        settings, "# by hand\r\nStereo/Enable = yes\r\nStereo/EyeSeparation=5.0\n" +
+                      std::string(1100000, 'x') +
+                      "\nProcessorUsage=99999999999999999999\nOverlaySignedStatus=on\nlast"));
+    const auto dump = [&] {
+        return key_dump(HKEY_LOCAL_MACHINE, kPlayerKey) + "--\n" +
+               key_dump(HKEY_CURRENT_USER, kPlayerKey) + "--\n" + file_bytes(settings);
+    };
+    const std::string before = dump();
+
+    HMODULE module = LoadLibraryA(SX_CPL_FILE);
+    ASSERT_NE(module, nullptr) << SX_CPL_FILE;
+    const auto applet =
+        reinterpret_cast<Applet>(reinterpret_cast<void*>(GetProcAddress(module, "CPlApplet")));
+    ASSERT_NE(applet, nullptr);
+    applet(nullptr, CPL_INIT, 0, 0);
+    HWND sheet = nullptr;
+    int usage = 0, eye = 0, shots = 0;
+    std::string last_used;
+    sx::testing::TimerScript script;
+    script.steps = {
+        [&] {
+            if (!(sheet = FindWindowA("#32770", kSheetTitle))) return false;
+            last_used = dialog_text(PropSheet_GetCurrentPageHwnd(sheet), IDC_LAST_RASTERIZER);
+            return PropSheet_SetCurSel(sheet, nullptr, 1) != FALSE;
+        },
+        [&] {
+            eye = int(SendDlgItemMessageA(PropSheet_GetCurrentPageHwnd(sheet), IDC_EYE_SEPARATION,
+                                          TBM_GETPOS, 0, 0));
+            return PropSheet_SetCurSel(sheet, nullptr, 2) != FALSE;
+        },
+        [&] {
+            usage = int(SendDlgItemMessageA(PropSheet_GetCurrentPageHwnd(sheet),
+                                            IDC_PROCESSOR_USAGE, TBM_GETPOS, 0, 0));
+            shots += sx::testing::save_screenshot(sheet, artifact("untouched_advanced.png"));
+            return PropSheet_SetCurSel(sheet, nullptr, 3) != FALSE;
+        },
+        [&] { return PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0) != FALSE; },
+    };
+    script.close = [] {
+        if (HWND w = FindWindowA("#32770", kSheetTitle))
+            PostMessageA(w, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    };
+    script.run([&] { EXPECT_EQ(applet(nullptr, CPL_DBLCLK, 0, 0), 0); }, 50);
+    FreeLibrary(module);
+    ASSERT_EQ(script.next, script.steps.size());
+    EXPECT_EQ(last_used, "N/A");
+    EXPECT_EQ(eye, 311);
+    EXPECT_EQ(usage, 6);  // saturated to the maximum
+    EXPECT_EQ(shots, 1);
+    const std::string after = dump();
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before) << after.substr(0, 400);
 }
 
 }  // namespace

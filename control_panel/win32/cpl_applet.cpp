@@ -8,12 +8,12 @@
 
 #include "components/data_directories.h"
 #include "control_panel/about_page.h"
+#include "control_panel/config_report.h"
 #include "control_panel/cpl_texts.h"
 #include "control_panel/rasterizers_page.h"
 #include "control_panel/resource.h"
 #include "control_panel/settings_pages.h"
 #include "control_panel/sheet_template.h"
-#include "control_panel/win32/report_dialog.h"
 #include "control_panel/win32/short_path.h"
 #include "ui/win32/dialog.h"
 
@@ -38,7 +38,9 @@ public:
         : RasterizersPage({.shorten_path = shorten_path,
                            .show_report =
                                [this](const std::string& report) {
-                                   show_config_report(g_module.instance, window_, report);
+                                   ConfigReportDialog dialog(report);
+                                   ui::run_modal_dialog(g_module.instance, IDD_CONFIG_REPORT,
+                                                        window_, dialog);
                                },
                            .report = &g_module.report}) {}
 

@@ -29,6 +29,7 @@ public:
     std::deque<ui::Answer> answers;          // each question takes the next, else fails
     std::vector<std::string> command_lines;  // programs: recorded, never started
     std::vector<int> strays;                 // ids the dialog does not have, in call order
+    std::vector<std::string> clipboard;      // every text copied, in order
 
     ui::Answer ask(const std::string& text, const std::string& caption, ui::Buttons buttons,
                    ui::Icon) override {
@@ -43,7 +44,10 @@ public:
         return {};
     }
     bool shell_open(const std::string&) override { return false; }
-    bool copy_to_clipboard(const std::string&) override { return true; }
+    bool copy_to_clipboard(const std::string& text) override {
+        clipboard.push_back(text);
+        return true;
+    }
 
 protected:
     void touch(int id) override {

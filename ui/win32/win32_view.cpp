@@ -270,8 +270,36 @@ bool Win32View::shell_open(const std::string& target) {
 
 // Once handed to the clipboard the memory is the clipboard's; until then it
 // is ours to free.
+Rect Win32View::client_area() {
+    RECT client{};
+    GetClientRect(dialog_, &client);
+    return {0, 0, client.right, client.bottom};
+}
+
+Rect Win32View::control_rect(int id) {
+    RECT rect{};
+    if (!GetWindowRect(item(id), &rect)) return {};
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
+    return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void Win32View::move_controls(const std::vector<std::pair<int, Rect>>& moves) {
+    constexpr UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
+    HDWP batch = BeginDeferWindowPos(static_cast<int>(moves.size()));
+    for (const auto& [id, r] : moves) {
+        // Without a batch (no memory for it) each control moves on its own.
+        if (batch)
+            batch =
+                DeferWindowPos(batch, item(id), nullptr, r.left, r.top, r.width, r.height, flags);
+        else
+            SetWindowPos(item(id), nullptr, r.left, r.top, r.width, r.height, flags);
+    }
+    if (batch) EndDeferWindowPos(batch);
+}
+
 bool Win32View::copy_to_clipboard(const std::string& text) {
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    // Zero-filled and shareable, as the clipboard's older readers expect.
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, text.size() + 1);
     if (!block) return false;
     void* bytes = GlobalLock(block);
     if (!bytes) {

@@ -57,6 +57,10 @@ public:
     void list_select(int id, int row) override;
     int list_selected(int id) override;
 
+    Rect client_area() override;
+    Rect control_rect(int id) override;
+    void move_controls(const std::vector<std::pair<int, Rect>>& moves) override;
+
     void set_font(int id, const std::string& face, int height, int weight) override;
 
     void changed() override;
