@@ -25,8 +25,14 @@ struct AdImage {
 // One colour byte of a pixel with alpha `a` over the blending byte `b`.
 uint8_t blend_byte(uint8_t v, uint8_t a, uint8_t b);
 
-// Decodes the picture file through pixmill. Null when the file cannot be
-// opened or decoded or when no frame could be loaded; throws
+// Why a picture of this size is refused before decoding (over a budget of
+// include/advertising.h, or buffer sizes that overflow size_t, 32 bits in
+// the product); null when it may be decoded.
+const char* picture_over_budget(int32_t width, int32_t height, int32_t frames);
+
+// Decodes the picture file through pixmill, within the picture budget. Null when the file cannot be
+// opened or decoded, is over the budget or when no frame could be loaded
+// (each noted with its cause); throws
 // std::bad_alloc when memory runs out.
 AdImage* load_ad_image(const char* path, Rgb blend);
 void free_ad_image(AdImage* image);
