@@ -22,8 +22,6 @@
 #define STBI_ONLY_JPEG
 #define STBI_ONLY_BMP
 #define STBI_ONLY_GIF
-// The decoder itself refuses sides beyond the budget, as a last guard.
-#define STBI_MAX_DIMENSIONS 4096
 #include "stb_image.h"
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC

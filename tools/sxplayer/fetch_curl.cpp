@@ -62,6 +62,7 @@ public:
         curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
         return curl_multi_add_handle(multi_, easy_) == CURLM_OK;
     }
+    bool cut() const override { return answer_.cut; }
     State advance() override {
         if (state_ != running) return state_;
         int still = 0;
@@ -70,7 +71,11 @@ public:
         while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             const CURLcode result = message->data.result;
-            return finish(result == CURLE_OK || (result == CURLE_WRITE_ERROR && answer_.cut));
+            // Only a plain 200 is an answer: a redirection's body is not one.
+            long status = 0;
+            curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+            return finish(status == 200 &&
+                          (result == CURLE_OK || (result == CURLE_WRITE_ERROR && answer_.cut)));
         }
         return running;
     }

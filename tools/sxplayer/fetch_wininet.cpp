@@ -29,6 +29,7 @@ struct Download {
     std::FILE* file = nullptr;
     std::atomic<HINTERNET> session{nullptr};
     std::atomic<int> outcome{Transfer::running};
+    std::atomic<bool> cut_short{false};
 
     ~Download() {
         cut();
@@ -68,6 +69,7 @@ struct Download {
             if (std::fwrite(chunk, 1, got, file) != got) return false;
             written += got;
         }
+        cut_short = true;
         return true;
     }
 };
@@ -110,6 +112,7 @@ public:
         if (!thread_) delete held;
         return thread_ != nullptr;
     }
+    bool cut() const override { return download_->cut_short.load(); }
     State advance() override {
         const int outcome = download_->outcome.load();
         if (outcome != running) return static_cast<State>(outcome);

@@ -68,7 +68,9 @@ void Fetcher::poll() {
         const bool ok = !r.answer_path.empty();
         answered_ |= ok;
         last_completion_ = sx::platform().tick_count();
-        std::fprintf(log_, "fetch done %u %s\n", r.handle, ok ? "ok" : "failed");
+        const bool cut = ok && r.transfer && r.transfer->cut();
+        std::fprintf(log_, "fetch done %u %s%s\n", r.handle, ok ? "ok" : "failed",
+                     cut ? " (the answer cut at its cap; the rest not fetched)" : "");
         r.done(r.argument, r.handle, ok ? 1 : 0, ok ? r.answer_path.c_str() : nullptr);
     }
 }

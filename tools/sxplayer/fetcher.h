@@ -21,6 +21,8 @@ public:
     virtual ~Transfer() = default;
     // Moves the transfer on without blocking and tells where it stands.
     virtual State advance() = 0;
+    // The answer reached AD_MAX_ANSWER_BYTES and the rest was not fetched.
+    virtual bool cut() const = 0;
 };
 
 // Starts fetching `url` into the (already created) file `answer_path`; null
