@@ -239,18 +239,19 @@ std::string build_request_text(const ad_context* c, const std::string& base) {
 AnswerReader::AnswerReader(std::FILE* stream, std::size_t cap)
     : stream_(stream), cap_(cap), line_(kMaxLineLength + 1), name_(kMaxLineLength + 1) {}
 
-bool AnswerReader::next_line(char* buffer) {
-    std::size_t n = 0;
+AnswerReader::Read AnswerReader::next_line(char* buffer, std::size_t limit) {
     for (;;) {
         if (consumed_ >= cap_) {
             cut_ = std::fgetc(stream_) != EOF;
-            return false;
+            return kFailed;
         }
+        if (consumed_ >= limit) return kPaused;  // a long line goes on at the next step
         const int c = std::fgetc(stream_);
-        if (c == EOF) return false;
+        if (c == EOF) return kFailed;
         ++consumed_;
         if (c == '\r' || c == '\n') {
-            buffer[n] = '\0';
+            buffer[length_] = '\0';
+            length_ = 0;
             if (consumed_ < cap_) {
                 const int next = std::fgetc(stream_);
                 if (next == (c == '\r' ? '\n' : '\r')) {
@@ -259,9 +260,9 @@ bool AnswerReader::next_line(char* buffer) {
                     std::ungetc(next, stream_);
                 }
             }
-            return true;
+            return kRead;
         }
-        if (n < kMaxLineLength) buffer[n++] = static_cast<char>(c);
+        if (length_ < kMaxLineLength) buffer[length_++] = static_cast<char>(c);
     }
 }
 
@@ -278,9 +279,11 @@ bool AnswerReader::step(UpgradeSink* sink, StepBudget budget) {
     const std::size_t byte_limit = consumed_ + budget.bytes;
     std::size_t records = 0;
     while (phase_ != kDone) {
-        if (consumed_ >= byte_limit || records >= budget.records) return false;
-        const bool read = next_line(phase_ == kName ? reinterpret_cast<char*>(name_.data()) : line);
-        if (!read) {
+        if (records >= budget.records) return false;
+        const Read read =
+            next_line(phase_ == kName ? reinterpret_cast<char*>(name_.data()) : line, byte_limit);
+        if (read == kPaused) return false;
+        if (read == kFailed) {
             phase_ = kDone;
             break;
         }

@@ -65,8 +65,11 @@ public:
 
 private:
     enum Phase { kIgnored, kSkipCount, kSkipping, kRecordCount, kFlag, kName, kNumber, kDone };
-    // One line within the cap; false when it does not end at a terminator.
-    bool next_line(char* buffer);
+    enum Read { kRead, kFailed, kPaused };
+    // One line within the cap into `buffer`; kFailed when it does not end at
+    // a terminator, kPaused when `limit` bytes are consumed before its end
+    // (the next call goes on with it).
+    Read next_line(char* buffer, std::size_t limit);
     void add_record(UpgradeSink* sink);
 
     std::FILE* stream_;
@@ -77,6 +80,7 @@ private:
     int64_t lines_left_ = 0;
     int32_t records_left_ = 0;
     int32_t flag_ = 0;
+    std::size_t length_ = 0;  // of the line being read
     HostBuffer line_;
     HostBuffer name_;
 };

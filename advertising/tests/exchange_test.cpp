@@ -1,4 +1,5 @@
 // The report after a showing: request text, answers, completions and the upgrades file.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -130,6 +131,75 @@ TEST_F(Exchange, RequestsAndTheirCompletions) {
     fetch_.done(fetch_.done_argument, late->exchange.current_request, 0, nullptr);
     advertising_heartbeat(late);
     EXPECT_EQ(late->exchange.status, 2);
+}
+
+class Collect : public ad::UpgradeSink {
+public:
+    void add(const char* line, std::size_t size) override { lines.append(line, size); }
+    std::string lines;
+};
+
+// However long the answer, a step reads no more than its bytes (one more for
+// the partner of a CR or LF) and hands over no more than its records; the cap
+// ends the answer, the lines before it kept in order.
+TEST_F(Exchange, EachStepKeepsToItsBudgetAndTheCapEndsTheAnswer) {
+    constexpr std::size_t kCap = 64 * 1024;
+    std::string records = "x\r\n0\r\n2000000000\r\n", within_cap;
+    for (int k = 1; records.size() < 4 * kCap; ++k) {
+        records += "1\r\nname " + std::to_string(k) + "\r\n" + std::to_string(k) + "\r\n";
+        if (records.size() <= kCap)
+            within_cap += std::to_string(k) + " name " + std::to_string(k) + "\n";
+    }
+    const struct {
+        std::string answer, expected;
+        bool cut;
+    } cases[] = {
+        {records, within_cap, true},
+        {"x\n0\n1\n1\n" + std::string(3 * kCap, 'n'), "", true},
+        {records.substr(0, kCap), within_cap, false},  // ends exactly at the cap
+    };
+    for (const auto& k : cases) {
+        std::FILE* stream = sx::platform().open_file(answer(k.answer).c_str(), "r");
+        ASSERT_NE(stream, nullptr);
+        ad::AnswerReader reader(stream, kCap);
+        Collect sink;
+        int steps = 0;
+        bool done = false;
+        while (!done && steps < 10000) {
+            const std::size_t bytes_before = reader.consumed(), lines_before = sink.lines.size();
+            done = reader.step(&sink, {1000, 7});
+            ++steps;
+            EXPECT_LE(reader.consumed() - bytes_before, 1001u);
+            const std::string added = sink.lines.substr(lines_before);
+            EXPECT_LE(std::count(added.begin(), added.end(), '\n'), 7);
+        }
+        std::fclose(stream);
+        EXPECT_TRUE(done);
+        EXPECT_EQ(sink.lines, k.expected) << k.answer.size();
+        EXPECT_EQ(reader.cut(), k.cut) << k.answer.size();
+        EXPECT_LE(reader.consumed(), kCap);
+    }
+}
+
+// The player may hold the file open while the library appends: the lines go
+// into that very file (read back through the player's handle, which a copy
+// renamed over it would not show), after the earlier ones, nowhere else.
+TEST_F(Exchange, TheUpgradesFileKeepsItsIdentityAndEarlierLines) {
+    const std::string file = system_ + ad::kCriticalUpgradesFileName;
+    ASSERT_TRUE(sx::testing::write_file(file, "0 old\n5 older\n"));
+    std::FILE* player = sx::platform().open_file(file.c_str(), "rb");
+    ASSERT_NE(player, nullptr);
+    fetch_.answer_path = answer("x\n0\n3\n1\nfirst\n7\n0\nminor\n8\n1\nsecond\n9\n");
+    fetch_.complete_inside = true;
+    ad_context* c = removed(true);
+    for (int i = 0; i < 10 && c->exchange.status != 2; ++i) advertising_heartbeat(c);
+    std::string seen(256, '\0');
+    std::fseek(player, 0, SEEK_SET);
+    seen.resize(std::fread(&seen[0], 1, seen.size(), player));
+    std::fclose(player);
+    EXPECT_EQ(seen, "0 old\n5 older\n7 first\n9 second\n");
+    EXPECT_EQ(upgrades(), seen);
+    EXPECT_EQ(upgrades(user_), "");
 }
 
 // A full disk may cut the line being written; it never reaches another file
