@@ -1,6 +1,8 @@
 #include "advertising/ad_image.h"
 
 #include <cstdio>
+#include <new>
+#include <utility>
 
 #include "include/advertising.h"
 
@@ -24,14 +26,20 @@ extern "C" int32_t seek_stream(void* stream, int32_t offset) {
 
 struct FileCloser {
     std::FILE* file;
-    ~FileCloser() { std::fclose(file); }
+    ~FileCloser() {
+        if (file) std::fclose(file);
+    }
 };
 
 struct DecoderCloser {
     const PixmillEntries* pixmill;
     void* image;
-    ~DecoderCloser() { pixmill->close(image); }
+    ~DecoderCloser() {
+        if (image) pixmill->close(image);
+    }
 };
+
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 
 void blend_frame(uint8_t* colour, const uint8_t* alpha, std::size_t pixels, Rgb b) {
     for (std::size_t i = 0; i < pixels; ++i) {
@@ -87,7 +95,48 @@ uint8_t blend_byte(uint8_t v, uint8_t a, uint8_t b) {
     return static_cast<uint8_t>(f * v + (1.0 - f) * b);
 }
 
-AdImage* load_ad_image(const char* path, Rgb blend) {
+struct PictureJob {
+    const PixmillEntries* pixmill = nullptr;
+    void* decoder = nullptr;
+    std::FILE* file = nullptr;
+    HostText path;
+    Rgb blend;
+    int32_t frames = 0;
+    std::size_t size = 0;      // decoded, all frames
+    AdImage* image = nullptr;  // the result
+    bool out_of_memory = false;
+    sx::ThreadHandle thread = nullptr;
+};
+
+namespace {
+
+// The frames of an opened, checked picture; closes the decoder and the file.
+// Runs on the worker thread or on the caller's: it notes nothing itself.
+void decode_job(PictureJob* job) {
+    try {
+        job->image = host_new<AdImage>();
+        job->image->blend = job->blend;
+        for (int32_t i = 0; i < job->frames; ++i)
+            load_frame(*job->pixmill, job->decoder, i, job->image);
+    } catch (...) {
+        job->out_of_memory = true;
+        free_ad_image(job->image);
+        job->image = nullptr;
+    }
+    job->pixmill->close(job->decoder);
+    std::fclose(job->file);
+    job->decoder = nullptr;
+    job->file = nullptr;
+}
+
+uint32_t run_job(void* argument) {
+    decode_job(static_cast<PictureJob*>(argument));
+    return 0;
+}
+
+// Opens the file and the decoder and checks the declared size; null (noted)
+// when the picture is not to be decoded.
+PictureJob* open_job(const char* path, Rgb blend) {
     const PixmillEntries* px = pixmill();
     if (!px || !path || !*path) return nullptr;
     std::FILE* file = sx::platform().open_file(path, "rb");
@@ -109,20 +158,68 @@ AdImage* load_ad_image(const char* path, Rgb blend) {
              long(height), long(count), reason);
         return nullptr;
     }
-    AdImage* image = host_new<AdImage>();
-    image->blend = blend;
+    PictureJob* job = host_new<PictureJob>();
     try {
-        for (int32_t i = 0; i < count; ++i) load_frame(*px, decoder, i, image);
+        job->path.assign(path);
     } catch (...) {
-        free_ad_image(image);
+        host_delete(job);
         throw;
     }
-    if (image->frames.empty()) {
-        note("picture %s: no frame could be decoded", path);
-        free_ad_image(image);
-        return nullptr;
+    job->pixmill = px;
+    job->blend = blend;
+    job->frames = count;
+    // The job owns them from here.
+    job->decoder = std::exchange(decoder_closer.image, nullptr);
+    job->file = std::exchange(file_closer.file, nullptr);
+    job->size = std::size_t(width) * std::size_t(height) * 4u * std::size_t(count);
+    return job;
+}
+
+}  // namespace
+
+PictureLoad begin_ad_image(const char* path, Rgb blend) {
+    PictureJob* job = open_job(path, blend);
+    if (!job) return {};
+    // A small picture decodes in a few milliseconds: at once. A large one
+    // would stop the player's thread for up to a second: on a worker.
+    if (job->size > AD_DECODE_AT_ONCE_BYTES) {
+        job->thread = sx::platform().start_thread(run_job, job);
+        if (job->thread) return {nullptr, job};
     }
+    decode_job(job);
+    if (job->out_of_memory) {
+        // At once, the start fails whole, as every other allocation of it.
+        host_delete(job);
+        throw std::bad_alloc();
+    }
+    return {finish_picture_job(job), nullptr};
+}
+
+bool picture_job_done(PictureJob* job) {
+    return !job->thread || sx::platform().wait_thread(job->thread, 0);
+}
+
+const char* picture_job_path(const PictureJob* job) { return job->path.c_str(); }
+
+AdImage* finish_picture_job(PictureJob* job) {
+    if (job->thread) {
+        sx::platform().wait_thread(job->thread, kWaitForever);
+        sx::platform().close_thread(job->thread);
+    }
+    AdImage* image = job->image;
+    if (job->out_of_memory) note("picture %s: out of memory while decoding", job->path.c_str());
+    if (image && image->frames.empty()) {
+        note("picture %s: no frame could be decoded", job->path.c_str());
+        free_ad_image(image);
+        image = nullptr;
+    }
+    host_delete(job);
     return image;
+}
+
+AdImage* load_ad_image(const char* path, Rgb blend) {
+    const PictureLoad load = begin_ad_image(path, blend);
+    return load.job ? finish_picture_job(load.job) : load.image;
 }
 
 void free_ad_image(AdImage* image) { host_delete(image); }

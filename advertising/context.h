@@ -98,6 +98,10 @@ struct ad_context {
     ad::AdWindow* window = nullptr;
     ad::AdExchange exchange;
     uint8_t answer_parsed = 0;
+    // A large picture being decoded on a worker thread, and whether it is
+    // the default picture (a failed player's picture falls back to it).
+    ad::PictureJob* picture_job = nullptr;
+    uint8_t job_is_default = 0;
 };
 #pragma pop_macro("si_value")
 

@@ -168,7 +168,8 @@ ADVERTISING_API void advertising_set_log(ad_log_fn log, void* argument);
  * AD_MAX_PICTURE_SIDE pixels each way, AD_MAX_PICTURE_FRAMES frames, and
  * AD_MAX_DECODED_BYTES for all frames at four bytes a pixel (colour and
  * alpha, as the image component delivers them); others are refused before
- * any decoding.
+ * any decoding. A picture over AD_DECODE_AT_ONCE_BYTES is decoded on a worker
+ * thread and shown from the first heartbeat after it is ready.
  */
 #define AD_MAX_ANSWER_BYTES (256u * 1024u)
 #define AD_ANSWER_BYTES_PER_HEARTBEAT (32u * 1024u)
@@ -176,6 +177,7 @@ ADVERTISING_API void advertising_set_log(ad_log_fn log, void* argument);
 #define AD_MAX_PICTURE_SIDE 4096
 #define AD_MAX_PICTURE_FRAMES 256
 #define AD_MAX_DECODED_BYTES (64u * 1024u * 1024u)
+#define AD_DECODE_AT_ONCE_BYTES (1024u * 1024u)
 
 #ifdef __cplusplus
 }

@@ -7,7 +7,11 @@
 #include "advertising/ad_image.h"
 #include "advertising/pixmill_api.h"
 #include "advertising/tests/ad_test_host.h"
+#include "platform/platform.h"
 #include "platform/testing/test_support.h"
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#include "stb_image_write.h"
 
 namespace adtest {
 namespace {
@@ -124,6 +128,58 @@ TEST_F(PictureBudget, BombsFallBackToTheDefaultPictureWithTheReasonNoted) {
     ad_context* c = show(work_.file("missing.png"));
     EXPECT_NE(notes().find("missing.png cannot be opened"), std::string::npos) << notes();
     EXPECT_EQ(c->window->image->frames.size(), 3u);
+}
+
+// A picture over the at-once size: the start returns while a worker decodes
+// it, a heartbeat after it is done shows it; a broken one falls back to the
+// default picture; a removal or a shutdown meanwhile loses nothing.
+TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
+    const int side = 640;  // 1.6 MB decoded
+    std::vector<uint8_t> rgb(std::size_t(side) * side * 3, 0);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) rgb[i] = 200;  // red
+    const std::string large = work_.file("large.png");
+    std::string bytes;
+    stbi_write_png_to_func(
+        [](void* out, void* data, int size) {
+            static_cast<std::string*>(out)->append(static_cast<char*>(data), size);
+        },
+        &bytes, side, side, 3, rgb.data(), side * 3);
+    ASSERT_TRUE(sx::testing::write_file(large, bytes));
+    std::string broken = bytes.substr(0, 60) + std::string(4000, '\x55');
+    const std::string bad = work_.file("broken.png");
+    ASSERT_TRUE(sx::testing::write_file(bad, broken));
+
+    const struct {
+        std::string path;
+        std::size_t frames;  // of the picture shown at the end
+        std::string shown;
+    } cases[] = {{large, 1, large}, {bad, 3, test_data("anim.gif")}};
+    for (const auto& k : cases) {
+        notes_.clear();
+        ad_context* c = show(k.path);
+        ASSERT_NE(c->picture_job, nullptr) << k.path;
+        EXPECT_EQ(c->ad_id, 0);
+        for (int i = 0; i < 1000 && (c->picture_job || !c->window->image); ++i) {
+            sx::platform().sleep_ms(5);
+            advertising_heartbeat(c);
+        }
+        ASSERT_EQ(c->picture_job, nullptr) << k.path;
+        ASSERT_TRUE(c->window->image) << k.path << notes();
+        EXPECT_EQ(c->window->image->frames.size(), k.frames) << k.path;
+        EXPECT_EQ(std::string(c->picture_path.c_str()), k.shown);
+        EXPECT_EQ(c->ad_id, 0);
+    }
+    EXPECT_NE(notes().find("broken.png: no frame could be decoded"), std::string::npos) << notes();
+    ad_context* removed = show(large);
+    advertising_remove(removed, nullptr);
+    for (int i = 0; i < 1000 && removed->picture_job; ++i) {
+        sx::platform().sleep_ms(5);
+        advertising_heartbeat(removed);
+    }
+    EXPECT_EQ(removed->picture_job, nullptr);
+    // The shutdown waits for the worker; TearDown counts the blocks.
+    advertising_shutdown(show(large));
+    contexts_.pop_back();
 }
 
 // A decoder that believes any header: the library's own check stops it before
