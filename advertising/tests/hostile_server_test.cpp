@@ -2,7 +2,9 @@
 // with the player done and responsive, the critical lines appended in order
 // after the earlier ones, and no answer file left in the temp folder.
 #include <stdlib.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -148,6 +150,55 @@ TEST_F(HostileServer, EveryAnswerEndsWithTheLinesInOrderAndNoAnswerFileLeft) {
         if (k.note) {
             EXPECT_NE(log.find(k.note), std::string::npos) << k.server << "\n" << log;
         }
+    }
+}
+
+// What a program prints (both streams) and its exit code, run by the shell.
+std::pair<std::string, int> shell(const std::string& command) {
+    std::string out;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return {"", -1};
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, got);
+    const int status = pclose(pipe);
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// The host and the server: help on standard output with exit 0, wrong numbers
+// refused, host paths taken, and every failure with its cause.
+TEST_F(HostileServer, HostAndServerSayWhatIsWrong) {
+    const std::string player = std::string(SXPLAYER_PATH) + " ", server = SXADSERVER_PATH;
+    const std::string log = work_ + "/host.log", shot = work_ + "/no/such/folder/shot.png";
+    const struct {
+        std::string command;
+        int code;
+        const char* says;  // in the output, or in the log for the player's runs
+    } cases[] = {
+        {server + " --help 2>/dev/null", 0, "usage: sxadserver"},
+        {server + " --mode bogus", 2, "sxadserver --help shows the usage"},
+        {server + " --slow-ms -5", 2, "sxadserver --help shows the usage"},
+        {player, 2, "usage: sxplayer APPLET"},
+        {player + "--show-ad --run abc", 2, "--run takes milliseconds from 0"},
+        {player + "--show-ad --fetch-timeout -5", 2, "--fetch-timeout takes milliseconds from 1"},
+        {player + "--show-ad --delay 10x", 2, "--delay takes milliseconds"},
+        {player + "--show-ad --report yes", 2, "--report takes 0 or 1, not yes"},
+        {player + "--show-ad --linger", 2, "--linger needs a value"},
+        {player + "--show-ad --log " + work_ + "/no/such/folder/x.log", 2, "cannot write the log"},
+        {player + "--show-ad --delay 0 --run 100 --log " + log, 0, "exit 0"},
+        {player + "--show-ad --delay 0 --run 100 --screenshot " + shot + " --log " + log, 5,
+         "screenshot failed: cannot write Z:"},
+        {player + "--show-ad --delay 0 --run 100 --picture /no/such/ad.png --log " + log, 0,
+         "advertising: picture Z:\\no\\such\\ad.png cannot be opened (system error 3)"},
+    };
+    for (const auto& k : cases) {
+        std::remove(log.c_str());
+        const auto [out, code] = shell(k.command);
+        EXPECT_EQ(code, k.code) << k.command << "\n" << out;
+        const std::string text = k.command.find(log) != std::string::npos
+                                     ? file_text(sx::testing::host_to_windows_path(log))
+                                     : out;
+        EXPECT_NE(text.find(k.says), std::string::npos) << k.command << "\n" << text << out;
     }
 }
 

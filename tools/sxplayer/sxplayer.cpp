@@ -39,7 +39,9 @@
 // ad server) and keeps the heartbeats going for --linger MS after it came,
 // while the library reads it. Files are Windows paths; one starting with / is
 // a host path (drive Z:).
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,13 @@ bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOpti
                       std::string* error) {
     for (std::size_t i = 2; i < args.size(); ++i) {
         const std::string& name = args[i];
+        static const char* const kSwitches[] = {"--picture",       "--delay", "--run",
+                                                "--screenshot",    "--log",   "--report",
+                                                "--fetch-timeout", "--linger"};
+        if (std::find(std::begin(kSwitches), std::end(kSwitches), name) == std::end(kSwitches)) {
+            *error = "unknown switch " + name;
+            return false;
+        }
         if (i + 1 >= args.size()) {
             *error = name + " needs a value";
             return false;
@@ -145,11 +154,8 @@ bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOpti
             o->log = file_argument(value);
         } else if (name == "--report" && (value == "0" || value == "1")) {
             o->report = value == "1";
-        } else if (name == "--report") {
-            *error = "--report takes 0 or 1, not " + value;
-            return false;
         } else {
-            *error = "unknown switch " + name;
+            *error = "--report takes 0 or 1, not " + value;
             return false;
         }
     }
@@ -181,7 +187,9 @@ int main() {
         sxplayer::AdDemoOptions options;
         std::string error;
         if (!parse_ad_options(args, &options, &error)) {
-            std::fprintf(stderr, "sxplayer: %s (sxplayer --help shows the usage)\n", error.c_str());
+            std::fprintf(stderr,
+                         "sxplayer: wrong use of --show-ad: %s (sxplayer --help shows the usage)\n",
+                         error.c_str());
             return 2;
         }
         return sxplayer::run_ad_demo(options);
