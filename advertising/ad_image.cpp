@@ -54,24 +54,6 @@ bool multiply(std::size_t a, std::size_t b, std::size_t* product) {
     return !__builtin_mul_overflow(a, b, product);
 }
 
-// Appends frame `index` when pixmill decodes it; a frame it cannot decode is skipped.
-void load_frame(const PixmillEntries& px, void* decoder, int32_t index, AdImage* image) {
-    const int32_t w = px.width(decoder), h = px.height(decoder);
-    // The size was judged before the first frame; a decoder that changes it
-    // midway is not believed.
-    if (picture_over_budget(w, h, 1) != nullptr) return;
-    const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    AdFrame frame;
-    frame.width = w;
-    frame.height = h;
-    frame.duration = px.duration(decoder, index);
-    HostBuffer colour(pixels * 3), alpha(pixels);
-    if (!px.load(decoder, colour.data(), alpha.data(), index)) return;
-    blend_frame(colour.data(), alpha.data(), pixels, image->blend);
-    frame.pixels = std::move(colour);
-    image->frames.push_back(std::move(frame));
-}
-
 }  // namespace
 
 const char* picture_over_budget(int32_t width, int32_t height, int32_t frames) {
@@ -95,35 +77,41 @@ uint8_t blend_byte(uint8_t v, uint8_t a, uint8_t b) {
     return static_cast<uint8_t>(f * v + (1.0 - f) * b);
 }
 
+// Everything a decoding needs is allocated on the caller's thread before it
+// starts (the host's allocator is the player's and is called on its thread
+// only); the worker only fills the buffers.
 struct PictureJob {
     const PixmillEntries* pixmill = nullptr;
     void* decoder = nullptr;
     std::FILE* file = nullptr;
     HostText path;
-    Rgb blend;
-    int32_t frames = 0;
+    int32_t width = 0, height = 0, frames = 0;
     std::size_t size = 0;      // decoded, all frames
-    AdImage* image = nullptr;  // the result
-    bool out_of_memory = false;
+    AdImage* image = nullptr;  // one frame per index, each with its buffer
+    HostBuffer alpha;          // one frame's alpha, reused
+    HostBuffer decoded;        // per frame: 1 once it was decoded
     sx::ThreadHandle thread = nullptr;
 };
 
 namespace {
 
-// The frames of an opened, checked picture; closes the decoder and the file.
-// Runs on the worker thread or on the caller's: it notes nothing itself.
+// Fills the frames of an opened, checked picture, then closes the decoder and
+// the file. Allocates nothing and notes nothing: it may run on a worker.
 void decode_job(PictureJob* job) {
-    try {
-        job->image = host_new<AdImage>();
-        job->image->blend = job->blend;
-        for (int32_t i = 0; i < job->frames; ++i)
-            load_frame(*job->pixmill, job->decoder, i, job->image);
-    } catch (...) {
-        job->out_of_memory = true;
-        free_ad_image(job->image);
-        job->image = nullptr;
+    const PixmillEntries& px = *job->pixmill;
+    const std::size_t pixels = std::size_t(job->width) * std::size_t(job->height);
+    for (int32_t i = 0; i < job->frames; ++i) {
+        // The buffers were sized from the header: a decoder that changes the
+        // size midway is not believed.
+        if (px.width(job->decoder) != job->width || px.height(job->decoder) != job->height)
+            continue;
+        AdFrame& frame = job->image->frames[std::size_t(i)];
+        frame.duration = px.duration(job->decoder, i);
+        if (!px.load(job->decoder, frame.pixels.data(), job->alpha.data(), i)) continue;
+        blend_frame(frame.pixels.data(), job->alpha.data(), pixels, job->image->blend);
+        job->decoded.data()[i] = 1;
     }
-    job->pixmill->close(job->decoder);
+    px.close(job->decoder);
     std::fclose(job->file);
     job->decoder = nullptr;
     job->file = nullptr;
@@ -134,8 +122,33 @@ uint32_t run_job(void* argument) {
     return 0;
 }
 
-// Opens the file and the decoder and checks the declared size; null (noted)
-// when the picture is not to be decoded.
+void free_job(PictureJob* job) {
+    if (job->decoder) job->pixmill->close(job->decoder);
+    if (job->file) std::fclose(job->file);
+    free_ad_image(job->image);
+    host_delete(job);
+}
+
+// The buffers of every frame; throws std::bad_alloc.
+void allocate_frames(PictureJob* job, Rgb blend) {
+    const std::size_t pixels = std::size_t(job->width) * std::size_t(job->height);
+    job->image = host_new<AdImage>();
+    job->image->blend = blend;
+    job->image->frames.reserve(std::size_t(job->frames));
+    for (int32_t i = 0; i < job->frames; ++i) {
+        AdFrame frame;
+        frame.width = job->width;
+        frame.height = job->height;
+        frame.pixels = HostBuffer(pixels * 3);
+        job->image->frames.push_back(std::move(frame));
+    }
+    job->alpha = HostBuffer(pixels);
+    job->decoded = HostBuffer(std::size_t(job->frames));
+    for (int32_t i = 0; i < job->frames; ++i) job->decoded.data()[i] = 0;
+}
+
+// Opens the file and the decoder, checks the declared size and allocates the
+// frames; null (noted) when the picture is not to be decoded.
 PictureJob* open_job(const char* path, Rgb blend) {
     const PixmillEntries* px = pixmill();
     if (!px || !path || !*path) return nullptr;
@@ -159,19 +172,21 @@ PictureJob* open_job(const char* path, Rgb blend) {
         return nullptr;
     }
     PictureJob* job = host_new<PictureJob>();
+    job->pixmill = px;
+    job->width = width;
+    job->height = height;
+    job->frames = count;
+    job->size = std::size_t(width) * std::size_t(height) * 4u * std::size_t(count);
     try {
         job->path.assign(path);
+        allocate_frames(job, blend);
     } catch (...) {
-        host_delete(job);
+        free_job(job);
         throw;
     }
-    job->pixmill = px;
-    job->blend = blend;
-    job->frames = count;
     // The job owns them from here.
     job->decoder = std::exchange(decoder_closer.image, nullptr);
     job->file = std::exchange(file_closer.file, nullptr);
-    job->size = std::size_t(width) * std::size_t(height) * 4u * std::size_t(count);
     return job;
 }
 
@@ -187,11 +202,6 @@ PictureLoad begin_ad_image(const char* path, Rgb blend) {
         if (job->thread) return {nullptr, job};
     }
     decode_job(job);
-    if (job->out_of_memory) {
-        // At once, the start fails whole, as every other allocation of it.
-        host_delete(job);
-        throw std::bad_alloc();
-    }
     return {finish_picture_job(job), nullptr};
 }
 
@@ -205,15 +215,24 @@ AdImage* finish_picture_job(PictureJob* job) {
     if (job->thread) {
         sx::platform().wait_thread(job->thread, kWaitForever);
         sx::platform().close_thread(job->thread);
+        job->thread = nullptr;
     }
-    AdImage* image = job->image;
-    if (job->out_of_memory) note("picture %s: out of memory while decoding", job->path.c_str());
-    if (image && image->frames.empty()) {
+    // Frames that did not decode go; the others close up, in file order.
+    AdImage* image = std::exchange(job->image, nullptr);
+    auto& frames = image->frames;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (!job->decoded.data()[i]) continue;
+        if (kept != i) frames[kept] = std::move(frames[i]);
+        ++kept;
+    }
+    while (frames.size() > kept) frames.pop_back();
+    if (frames.empty()) {
         note("picture %s: no frame could be decoded", job->path.c_str());
         free_ad_image(image);
         image = nullptr;
     }
-    host_delete(job);
+    free_job(job);
     return image;
 }
 

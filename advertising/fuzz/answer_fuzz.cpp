@@ -122,6 +122,7 @@ void load_picture(const uint8_t* data, size_t size) {
             std::abort();
     }
     ad::free_ad_image(image);
+    std::remove(host.c_str());
 }
 
 }  // namespace
