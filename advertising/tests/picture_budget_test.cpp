@@ -26,6 +26,25 @@ std::string png_header(uint32_t width, uint32_t height) {
     return "\x89PNG\r\n\x1a\n" + be32(13) + ihdr + be32(0) + be32(0) + "IEND" + be32(0);
 }
 
+// A 16 x 16 PNG (grey and alpha, 8 bits) with one image data chunk that
+// claims `claimed` bytes and holds `data`.
+std::string png_with_data(const std::string& data, uint32_t claimed) {
+    const std::string ihdr = "IHDR" + be32(16) + be32(16) + std::string("\x08\x04\0\0\0", 5);
+    return "\x89PNG\r\n\x1a\n" + be32(13) + ihdr + be32(0) + be32(claimed) + "IDAT" + data +
+           be32(0) + be32(0) + "IEND" + be32(0);
+}
+
+// `size` zero bytes, deflated.
+std::string deflated_zeros(int size) {
+    std::string zeros(std::size_t(size), '\0');
+    int length = 0;
+    unsigned char* z =
+        stbi_zlib_compress(reinterpret_cast<unsigned char*>(&zeros[0]), size, &length, 8);
+    std::string out(reinterpret_cast<char*>(z), std::size_t(length));
+    STBIW_FREE(z);
+    return out;
+}
+
 // A GIF of `frames` images on a width x height canvas, each image one pixel.
 std::string gif(uint32_t width, uint32_t height, int frames) {
     std::string g = "GIF89a" + le16(width) + le16(height) + std::string("\x80\0\0", 3) +
@@ -111,6 +130,15 @@ TEST_F(PictureBudget, BombsFallBackToTheDefaultPictureWithTheReasonNoted) {
         {"frames.gif", gif(200, 200, 5000), "more than 256 frames"},
         {"heavy.gif", gif(4096, 4096, 2), "more than 64 MB"},
         {"long.bmp", bmp_header(16777216, 1), "16777216"},
+        // A chunk that claims 1.8 GB: the decoder would reserve it first.
+        {"claims.png", png_with_data("x", 0x6f726d41), "cannot be decoded"},
+        // 16 x 16 pixels whose data inflates to 16 MB: refused by its inflated size.
+        {"inflates.png",
+         [] {
+             const std::string data = deflated_zeros(16 << 20);
+             return png_with_data(data, uint32_t(data.size()));
+         }(),
+         "no frame could be decoded"},
     };
     for (const auto& k : cases) {
         const std::string path = work_.file(k.name);
@@ -145,7 +173,9 @@ TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
         },
         &bytes, side, side, 3, rgb.data(), side * 3);
     ASSERT_TRUE(sx::testing::write_file(large, bytes));
-    std::string broken = bytes.substr(0, 60) + std::string(4000, '\x55');
+    // The same chunks, the image data spoilt: it fails only when decoded.
+    std::string broken = bytes;
+    for (std::size_t i = 41; i + 20 < broken.size(); ++i) broken[i] = '\x55';
     const std::string bad = work_.file("broken.png");
     ASSERT_TRUE(sx::testing::write_file(bad, broken));
 

@@ -47,6 +47,10 @@ constexpr std::size_t kMaxFileBytes = 32u << 20;
 constexpr int kMaxSide = 4096;
 constexpr int kMaxFrames = 256;
 constexpr uint64_t kMaxDecodedBytes = 64u << 20;  // all frames, four bytes a pixel
+// A PNG's inflated image data: 4096 x 4096 at four bytes a pixel with a
+// filter byte a row, so a picture within the budget (up to 16-bit grey and
+// alpha) fits.
+constexpr uint64_t kMaxRawPngBytes = (64u << 20) + 4096;
 
 struct Picture {
     int width = 0, height = 0, frames = 0;
@@ -102,6 +106,62 @@ int count_gif_frames(const std::vector<uint8_t>& d, int limit) {
     return frames;
 }
 
+uint32_t be32(const uint8_t* b) {
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+// The bytes a PNG's image data inflates to, from its header (interlaced
+// pictures have seven passes, each row with its filter byte); 0 when the
+// header is not one we can judge.
+uint64_t png_raw_size(const std::vector<uint8_t>& d) {
+    if (d.size() < 33) return 0;
+    const uint64_t w = be32(&d[16]), h = be32(&d[20]);
+    const int depth = d[24], type = d[25], interlaced = d[28];
+    const int channels = type == 0 ? 1 : type == 2 ? 3 : type == 3 ? 1 : type == 4 ? 2 : 4;
+    auto rows = [&](uint64_t cols, uint64_t count) {
+        return cols == 0 || count == 0 ? 0 : count * (1 + (cols * channels * depth + 7) / 8);
+    };
+    if (!interlaced) return rows(w, h);
+    static const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    uint64_t total = 0;
+    for (const auto& q : passes) {
+        const uint64_t cols = w > uint64_t(q[0]) ? (w - q[0] + q[2] - 1) / q[2] : 0;
+        const uint64_t count = h > uint64_t(q[1]) ? (h - q[1] + q[3] - 1) / q[3] : 0;
+        total += rows(cols, count);
+    }
+    return total;
+}
+
+// A PNG's image data, gathered from its chunks (when `idat` is given); false
+// when a chunk claims more bytes than the file has (the decoder would
+// reserve them all first).
+bool png_image_data(const std::vector<uint8_t>& d, std::vector<uint8_t>* idat) {
+    std::size_t at = 8;
+    while (at + 12 <= d.size()) {
+        const uint32_t length = be32(&d[at]);
+        if (length > d.size() - at - 12) return false;
+        if (idat && std::memcmp(&d[at + 4], "IDAT", 4) == 0)
+            idat->insert(idat->end(), d.begin() + at + 8, d.begin() + at + 8 + length);
+        if (std::memcmp(&d[at + 4], "IEND", 4) == 0) return true;
+        at += 12 + std::size_t(length);
+    }
+    return true;
+}
+
+// The decoder grows its buffer for as long as the image data inflates: a
+// few megabytes of it may ask for gigabytes. Inflate it first into a buffer
+// of the size the header implies, and refuse it when it does not fit there.
+bool png_inflates_within_size(const std::vector<uint8_t>& d) {
+    const uint64_t raw = png_raw_size(d);
+    std::vector<uint8_t> idat;
+    if (raw == 0 || raw > kMaxRawPngBytes || !png_image_data(d, &idat)) return false;
+    std::vector<char> out(std::size_t(raw) + 1);
+    return stbi_zlib_decode_buffer(out.data(), int(out.size()),
+                                   reinterpret_cast<const char*>(idat.data()),
+                                   int(idat.size())) >= 0;
+}
+
 // Size and frame count from the header; false when the file is not a picture.
 bool read_header(Picture* p) {
     int channels = 0;
@@ -109,6 +169,7 @@ bool read_header(Picture* p) {
                                &p->height, &channels))
         return false;
     p->frames = p->format == kGif ? count_gif_frames(p->data, kMaxFrames) : 1;
+    if (p->format == kPng && !png_image_data(p->data, nullptr)) return false;
     return p->width > 0 && p->height > 0 && p->frames > 0;
 }
 
@@ -172,7 +233,8 @@ Picture* picture(void* image) { return static_cast<Picture*>(image); }
 bool ensure_decoded(Picture* p) {
     if (p->decoded || p->failed) return p->decoded;
     try {
-        p->decoded = within_budget(p->width, p->height, p->frames) && decode(p);
+        p->decoded = within_budget(p->width, p->height, p->frames) &&
+                     (p->format != kPng || png_inflates_within_size(p->data)) && decode(p);
     } catch (...) {
         p->decoded = false;
     }
