@@ -1,6 +1,7 @@
 #include "advertising/ad_window.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "advertising/pixmill_api.h"
 #include "platform/platform.h"
@@ -232,6 +233,7 @@ void ad_window_set_image(AdWindow* w, AdImage* image) {
 }
 
 void ad_window_set_progress(AdWindow* w, float p) {
+    if (std::isnan(p)) p = w->progress;
     p = std::clamp(p, 0.0f, 1.0f);
     const bool changed = p != w->progress;
     w->progress = p;

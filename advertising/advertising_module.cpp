@@ -1,5 +1,7 @@
 // The exports. Each one checks its handle and catches everything: a failed
 // allocation inside leaves the context as it was and never reaches the host.
+#include <cmath>
+
 #include "advertising/context.h"
 #include "advertising/pixmill_api.h"
 #include "include/advertising.h"
@@ -96,7 +98,9 @@ ADVERTISING_API void advertising_start_ad2(ad_context* context, const ad_start_p
 }
 
 ADVERTISING_API void advertising_set_progress(ad_context* context, float progress) {
-    if (context) context->progress = progress;
+    // A NaN would pass every clamp into a float-to-int conversion; the last
+    // valid fraction stays.
+    if (context && !std::isnan(progress)) context->progress = progress;
 }
 
 ADVERTISING_API void advertising_set_message(ad_context* context, const char* message) {

@@ -1,6 +1,7 @@
 #include "advertising/context.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "advertising/exchange.h"
 
@@ -17,10 +18,8 @@ constexpr int32_t kPathBufferSize = 260;
 
 uint32_t now() { return sx::platform().tick_count(); }
 
-// Loads the picture and remembers its file; null when it cannot be loaded.
-AdImage* load_picture(ad_context* c, const char* path, Rgb blend) {
-    AdImage* image = load_ad_image(path, blend);
-    if (!image) return nullptr;
+// Remembers the picture's file; frees the picture when that fails.
+AdImage* remember_path(ad_context* c, const char* path, AdImage* image) {
     try {
         c->picture_path.assign(path);
     } catch (...) {
@@ -30,29 +29,74 @@ AdImage* load_picture(ad_context* c, const char* path, Rgb blend) {
     return image;
 }
 
-// Picture choice: the player's file, else the installed default picture.
+// Starts loading `path`: true when it is loaded (into `image`) or being
+// decoded (the context's job); false when it cannot be.
+bool begin_picture(ad_context* c, const char* path, Rgb blend, bool is_default, AdImage** image) {
+    const PictureLoad load = begin_ad_image(path, blend);
+    if (load.image) *image = remember_path(c, path, load.image);
+    c->picture_job = load.job;
+    c->job_is_default = is_default;
+    return load.image || load.job;
+}
+
+// The installed default picture: loaded, being decoded, or none (ad_id -1).
+AdImage* choose_default(ad_context* c, Rgb blend) {
+    const ComponentServices& host = host_table();
+    char path[kPathBufferSize] = {};
+    AdImage* image = nullptr;
+    if (!c->no_default && host.find_component_item &&
+        host.find_component_item(kComponentName, kDefaultAdKey, path, kPathBufferSize) != 0) {
+        path[kPathBufferSize - 1] = '\0';
+        if (begin_picture(c, path, blend, true, &image)) return image;
+    }
+    c->ad_id = -1;
+    return nullptr;
+}
+
+// Picture choice: the player's file, else the installed default picture. A
+// large one is still being decoded on return (the context's job).
 AdImage* choose_picture(ad_context* c, Rgb blend) {
     c->ad_id = 0;
     c->delay = 0;
     c->click_url.assign("");
-    if (!c->image_path.empty()) {
-        if (AdImage* image = load_picture(c, c->image_path.c_str(), blend)) return image;
-    }
-    const ComponentServices& host = host_table();
-    char path[kPathBufferSize] = {};
-    if (!c->no_default && host.find_component_item &&
-        host.find_component_item(kComponentName, kDefaultAdKey, path, kPathBufferSize) != 0) {
-        path[kPathBufferSize - 1] = '\0';
-        if (AdImage* image = load_picture(c, path, blend)) return image;
-    }
-    c->ad_id = -1;
-    return nullptr;
+    AdImage* image = nullptr;
+    if (!c->image_path.empty() && begin_picture(c, c->image_path.c_str(), blend, false, &image))
+        return image;
+    return choose_default(c, blend);
+}
+
+// Waits for a decoding still under way and drops its picture.
+void abandon_picture_job(ad_context* c) {
+    if (!c->picture_job) return;
+    free_ad_image(finish_picture_job(std::exchange(c->picture_job, nullptr)));
 }
 
 Rgb blending_colour(const ad_context* c) {
     if (c->background.present) return c->background.colour;
     if (c->window) return c->window->background;
     return Rgb{255, 255, 255};
+}
+
+// Takes a decoded picture to the window once its job has ended; a failed
+// player's picture falls back to the default one, as at the start.
+void collect_picture(ad_context* c) {
+    if (!c->picture_job || !picture_job_done(c->picture_job)) return;
+    // Copied first: should that fail, the job is collected at a later heartbeat.
+    const HostText path(picture_job_path(c->picture_job));
+    const bool was_default = c->job_is_default;
+    AdImage* image = finish_picture_job(std::exchange(c->picture_job, nullptr));
+    if (!c->window || c->state == kStateRemoved) {
+        free_ad_image(image);  // too late to be shown
+        return;
+    }
+    if (image) {
+        image = remember_path(c, path.c_str(), image);
+    } else if (!was_default) {
+        image = choose_default(c, blending_colour(c));
+    } else {
+        c->ad_id = -1;
+    }
+    if (image) ad_window_set_image(c->window, image);
 }
 
 void open_click_url(void* argument) {
@@ -133,6 +177,7 @@ ad_context* create_context(const ad_init_info& info) {
 }
 
 void destroy_context(ad_context* c) {
+    abandon_picture_job(c);
     retire_exchange(c);
     ad_window_destroy(c->window);
     c->window = nullptr;
@@ -141,6 +186,7 @@ void destroy_context(ad_context* c) {
 }
 
 void start_showing(ad_context* c, StartParameters& p) {
+    abandon_picture_job(c);
     store_parameters(c, p);
     reset_exchange(c);
     read_distribution_id(c);
@@ -164,6 +210,7 @@ void start_showing(ad_context* c, StartParameters& p) {
 }
 
 void heartbeat(ad_context* c) {
+    collect_picture(c);
     if (c->state == kStateTimed) {
         const float f = c->delay == 0 ? 1.0f
                                       : static_cast<float>(now() - c->start_tick) /

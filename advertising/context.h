@@ -26,6 +26,8 @@ struct OptionalColour {
 
 enum RequestStatus : int32_t { kRequestAnswered = 0, kRequestFailed = 1, kRequestPending = 2 };
 
+struct AnswerInProgress;  // an answer being read, heartbeat after heartbeat
+
 struct RequestEntry {
     int32_t status = kRequestPending;
     HostText answer_path;
@@ -50,6 +52,7 @@ struct AdExchange {
     // What the player hands back to fetch_done instead of our address, so
     // that a completion after shutdown finds nothing instead of freed memory.
     uintptr_t token = 0;
+    AnswerInProgress* answer = nullptr;
 };
 
 }  // namespace ad
@@ -95,6 +98,10 @@ struct ad_context {
     ad::AdWindow* window = nullptr;
     ad::AdExchange exchange;
     uint8_t answer_parsed = 0;
+    // A large picture being decoded on a worker thread, and whether it is
+    // the default picture (a failed player's picture falls back to it).
+    ad::PictureJob* picture_job = nullptr;
+    uint8_t job_is_default = 0;
 };
 #pragma pop_macro("si_value")
 

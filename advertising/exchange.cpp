@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "advertising/ad_log.h"
 #include "advertising/context.h"
-#include "components/file_lock.h"
 #include "components/file_path.h"
 #include "components/maker_info.h"
 #include "components/settings_encoding.h"
@@ -22,12 +22,17 @@ constexpr char kOperatingSystem[] = "Win32";
 constexpr int32_t kProtocolVersion = 5;
 constexpr int32_t kSkippedRecordLines = 6;
 constexpr int32_t kMaxSkippedRecords = 1000;
-constexpr char kRewriteSuffix[] = ".new";
-// Long enough for a player that is appending at the same moment.
-constexpr unsigned kUpgradeLockWaitMs = 500;
-constexpr std::size_t kCopyChunk = 4096;
-// Upgrade lines are gathered up to this size before the file is rewritten.
-constexpr std::size_t kUpgradeBatch = 64 * 1024;
+constexpr std::size_t kUpgradeLineSize = 16 + kMaxLineLength + 1;
+
+}  // namespace
+
+struct AnswerInProgress {
+    explicit AnswerInProgress(std::FILE* file) : stream(file), reader(file) {}
+    std::FILE* stream;
+    AnswerReader reader;
+};
+
+namespace {
 
 // Live contexts by token; a completion whose token is gone is dropped.
 using LiveMap = std::map<uintptr_t, ad_context*, std::less<uintptr_t>,
@@ -60,75 +65,48 @@ sx::FilePath data_file(bool system, const char* name) {
     return path;
 }
 
-bool copy_stream(std::FILE* from, std::FILE* to) {
-    char chunk[kCopyChunk];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, from);
-        if (got > 0 && std::fwrite(chunk, 1, got, to) != got) return false;
-        if (got < sizeof chunk) return std::ferror(from) == 0;
-    }
-}
-
-bool rewrite_with_lines(const sx::FilePath& file, const char* lines, std::size_t size) {
-    sx::FileLockHolder lock = sx::acquire_lock(file, kUpgradeLockWaitMs);
-    if (!lock) return false;
-    const sx::FilePath sibling(file.text() + kRewriteSuffix);
-    std::FILE* out = sibling.open_stream("wb");
-    if (!out) return false;
-    bool ok = true;
-    bool is_directory = false;
-    if (file.exists(&is_directory)) {
-        std::FILE* in = is_directory ? nullptr : file.open_stream("rb");
-        ok = in != nullptr && copy_stream(in, out);
-        if (in) std::fclose(in);
-    }
-    ok = ok && std::fwrite(lines, 1, size, out) == size;
-    ok = ok && sx::platform().flush_file(out);
-    ok = (std::fclose(out) == 0) && ok;
-    ok = ok && sx::platform().replace_file(sibling.c_str(), file.c_str());
-    if (!ok) sibling.delete_file();
-    return ok;
-}
-
+// The upgrades file of one heartbeat's step, opened at its first line. Every
+// line is one fwrite of an unbuffered stream, so it reaches the file in one
+// write and a player reading meanwhile never sees half of it.
 class FileSink : public UpgradeSink {
 public:
-    void commit(const char* lines, std::size_t size) override {
-        append_critical_upgrades(lines, size);
+    ~FileSink() override { close(); }
+    void add(const char* line, std::size_t size) override {
+        if (!file_ && !tried_) {
+            tried_ = true;
+            file_ = open_upgrades_file();
+            if (!file_) note("upgrades_critical.dat cannot be opened in either data directory");
+        }
+        if (!file_) {
+            ++lost_;
+            return;
+        }
+        if (std::fwrite(line, 1, size, file_) != size) {
+            ++lost_;
+            std::clearerr(file_);
+        }
     }
-};
-
-class BatchingSink {
-public:
-    explicit BatchingSink(UpgradeSink* sink) : sink_(sink), buffer_(kUpgradeBatch) {}
-    ~BatchingSink() { flush(); }
-    // A name is at most one line long, so a line always fits an empty batch.
-    void add(int32_t number, const char* name) {
-        char head[16];
-        const std::size_t head_size =
-            static_cast<std::size_t>(std::snprintf(head, sizeof head, "%d ", number));
-        const std::size_t name_size = std::strlen(name);
-        if (used_ + head_size + name_size + 1 > kUpgradeBatch) flush();
-        unsigned char* at = buffer_.data() + used_;
-        std::memcpy(at, head, head_size);
-        std::memcpy(at + head_size, name, name_size);
-        at[head_size + name_size] = '\n';
-        used_ += head_size + name_size + 1;
+    void close() {
+        if (file_ && std::fclose(file_) != 0) ++lost_;
+        file_ = nullptr;
+        if (lost_ > 0) note("%lu upgrade line(s) could not be written", lost_);
+        lost_ = 0;
     }
-    void flush() {
-        if (used_ > 0) sink_->commit(reinterpret_cast<const char*>(buffer_.data()), used_);
-        used_ = 0;
+    static std::FILE* open_upgrades_file() {
+        for (bool system : {true, false}) {
+            std::FILE* file = data_file(system, kCriticalUpgradesFileName).open_stream("ab");
+            if (!file) continue;
+            std::setvbuf(file, nullptr, _IONBF, 0);
+            return file;
+        }
+        return nullptr;
     }
 
 private:
-    UpgradeSink* sink_;
-    HostBuffer buffer_;
-    std::size_t used_ = 0;
+    std::FILE* file_ = nullptr;
+    bool tried_ = false;
+    unsigned long lost_ = 0;
 };
-
-bool read_answer_line(std::FILE* stream, char* buffer) {
-    std::size_t length = 0;
-    return read_bounded_line(stream, buffer, &length) == LineRead::kLine;
-}
 
 void send_request(ad_context* c) {
     std::string base = sx::read_setting(kBaseUrlSetting);
@@ -158,12 +136,36 @@ void send_request(ad_context* c) {
     entry.send_serial = 0;
 }
 
-void parse_answer(const char* path) {
-    std::FILE* stream = sx::platform().open_file(path, "r");
-    if (!stream) return;
+void close_answer(AdExchange& x) {
+    if (!x.answer) return;
+    std::fclose(x.answer->stream);
+    host_delete(x.answer);
+    x.answer = nullptr;
+}
+
+// One heartbeat's share of the answer; true once it has been read whole.
+bool read_answer_step(AdExchange& x, const char* path) {
+    if (!x.answer) {
+        std::FILE* stream = sx::platform().open_file(path, "r");
+        if (!stream) {
+            note("the answer %s cannot be opened (system error %ld)", path,
+                 sx::platform().last_error());
+            return true;
+        }
+        try {
+            x.answer = host_new<AnswerInProgress>(stream);
+        } catch (...) {
+            std::fclose(stream);
+            throw;
+        }
+    }
     FileSink sink;
-    parse_answer_stream(stream, &sink);
-    std::fclose(stream);
+    if (!x.answer->reader.step(&sink, {AD_ANSWER_BYTES_PER_HEARTBEAT, AD_UPGRADES_PER_HEARTBEAT}))
+        return false;
+    if (x.answer->reader.cut())
+        note("the answer is longer than %u bytes: the rest is ignored", AD_MAX_ANSWER_BYTES);
+    close_answer(x);
+    return true;
 }
 
 }  // namespace
@@ -234,36 +236,108 @@ std::string build_request_text(const ad_context* c, const std::string& base) {
     return text;
 }
 
-void parse_answer_stream(std::FILE* stream, UpgradeSink* sink) {
-    HostBuffer line_buffer(kMaxLineLength + 1);
-    char* line = reinterpret_cast<char*>(line_buffer.data());
-    BatchingSink batch(sink);
-    if (!read_answer_line(stream, line) || !read_answer_line(stream, line)) return;
-    const int32_t skipped = parse_decimal(line);
-    if (skipped > 0 && skipped < kMaxSkippedRecords) {
-        for (int32_t i = 0; i < skipped * kSkippedRecordLines; ++i) {
-            if (!read_answer_line(stream, line)) return;
+AnswerReader::AnswerReader(std::FILE* stream, std::size_t cap)
+    : stream_(stream), cap_(cap), line_(kMaxLineLength + 1), name_(kMaxLineLength + 1) {}
+
+AnswerReader::Read AnswerReader::next_line(char* buffer, std::size_t limit) {
+    for (;;) {
+        if (consumed_ >= cap_) {
+            cut_ = std::fgetc(stream_) != EOF;
+            return kFailed;
         }
-    }
-    if (!read_answer_line(stream, line)) return;
-    const int32_t records = parse_decimal(line);
-    HostBuffer name_buffer(kMaxLineLength + 1);
-    char* name = reinterpret_cast<char*>(name_buffer.data());
-    for (int32_t i = 0; i < records; ++i) {
-        if (!read_answer_line(stream, line)) return;
-        const int32_t flag = parse_decimal(line);
-        if (!read_answer_line(stream, name) || !read_answer_line(stream, line)) return;
-        if (flag != 0) batch.add(parse_decimal(line), name);
+        if (consumed_ >= limit) return kPaused;  // a long line goes on at the next step
+        const int c = std::fgetc(stream_);
+        if (c == EOF) return kFailed;
+        ++consumed_;
+        if (c == '\r' || c == '\n') {
+            buffer[length_] = '\0';
+            length_ = 0;
+            if (consumed_ < cap_) {
+                const int next = std::fgetc(stream_);
+                if (next == (c == '\r' ? '\n' : '\r')) {
+                    ++consumed_;
+                } else if (next != EOF) {
+                    std::ungetc(next, stream_);
+                }
+            }
+            return kRead;
+        }
+        if (length_ < kMaxLineLength) buffer[length_++] = static_cast<char>(c);
     }
 }
 
-bool append_critical_upgrades(const char* lines, std::size_t size) {
-    for (bool system : {true, false}) {
-        if (rewrite_with_lines(data_file(system, kCriticalUpgradesFileName), lines, size)) {
-            return true;
+void AnswerReader::add_record(UpgradeSink* sink) {
+    char line[kUpgradeLineSize];
+    const int size = std::snprintf(line, sizeof line, "%d %s\n",
+                                   parse_decimal(reinterpret_cast<const char*>(line_.data())),
+                                   reinterpret_cast<const char*>(name_.data()));
+    if (size > 0) sink->add(line, static_cast<std::size_t>(size));
+}
+
+bool AnswerReader::step(UpgradeSink* sink, StepBudget budget) {
+    char* line = reinterpret_cast<char*>(line_.data());
+    const std::size_t byte_limit = consumed_ + budget.bytes;
+    std::size_t records = 0;
+    while (phase_ != kDone) {
+        if (records >= budget.records) return false;
+        const Read read =
+            next_line(phase_ == kName ? reinterpret_cast<char*>(name_.data()) : line, byte_limit);
+        if (read == kPaused) return false;
+        if (read == kFailed) {
+            phase_ = kDone;
+            break;
+        }
+        switch (phase_) {
+            case kIgnored:
+                phase_ = kSkipCount;
+                break;
+            case kSkipCount: {
+                const int32_t skipped = parse_decimal(line);
+                lines_left_ = skipped > 0 && skipped < kMaxSkippedRecords
+                                  ? int64_t(skipped) * kSkippedRecordLines
+                                  : 0;
+                phase_ = lines_left_ > 0 ? kSkipping : kRecordCount;
+                break;
+            }
+            case kSkipping:
+                if (--lines_left_ == 0) phase_ = kRecordCount;
+                break;
+            case kRecordCount:
+                records_left_ = parse_decimal(line);
+                phase_ = records_left_ > 0 ? kFlag : kDone;
+                break;
+            case kFlag:
+                flag_ = parse_decimal(line);
+                phase_ = kName;
+                break;
+            case kName:
+                phase_ = kNumber;
+                break;
+            case kNumber:
+                if (flag_ != 0) {
+                    add_record(sink);
+                    ++records;
+                }
+                phase_ = --records_left_ > 0 ? kFlag : kDone;
+                break;
+            case kDone:
+                break;
         }
     }
-    return false;
+    return true;
+}
+
+void parse_answer_stream(std::FILE* stream, UpgradeSink* sink) {
+    AnswerReader reader(stream);
+    while (!reader.step(sink, {AD_ANSWER_BYTES_PER_HEARTBEAT, AD_UPGRADES_PER_HEARTBEAT})) {
+    }
+}
+
+bool append_critical_upgrade(const char* line, std::size_t size) {
+    std::FILE* file = FileSink::open_upgrades_file();
+    if (!file) return false;
+    const bool written = std::fwrite(line, 1, size, file) == size;
+    return (std::fclose(file) == 0) && written;
 }
 
 void read_distribution_id(ad_context* c) {
@@ -278,6 +352,7 @@ void read_distribution_id(ad_context* c) {
 }
 
 void reset_exchange(ad_context* c) {
+    close_answer(c->exchange);
     c->exchange.status = 0;
     c->answer_parsed = 0;
 }
@@ -295,7 +370,9 @@ void exchange_step(ad_context* c) {
     if (found == x.request_table.end() || found->second.status == kRequestPending) return;
     const RequestEntry& entry = found->second;
     if (entry.status == kRequestAnswered && !entry.answer_path.empty() && !c->answer_parsed) {
-        parse_answer(entry.answer_path.c_str());
+        // The answer is read a bounded piece per heartbeat: a long one must
+        // not stop the player.
+        if (!read_answer_step(x, entry.answer_path.c_str())) return;
         c->answer_parsed = 1;
     }
     x.status = 2;
@@ -310,7 +387,10 @@ void register_exchange(ad_context* c) {
     c->exchange.token = next_token;
 }
 
-void retire_exchange(ad_context* c) { live_contexts().erase(c->exchange.token); }
+void retire_exchange(ad_context* c) {
+    close_answer(c->exchange);
+    live_contexts().erase(c->exchange.token);
+}
 
 void fetch_done(void* argument, uint32_t request, uint8_t success, const char* path) {
     try {

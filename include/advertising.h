@@ -150,6 +150,35 @@ ADVERTISING_API double advertising_delay_remain(ad_context* context);
 ADVERTISING_API void advertising_remove(ad_context* context, const char* ic_text);
 ADVERTISING_API void advertising_shutdown(ad_context* context);
 
+/*
+ * Optional, for hosts that keep a log: every note of the library (a picture
+ * refused and why, an answer cut at its cap, an upgrade line lost) is handed
+ * to `log` as one line without its line feed, on the caller's thread. A null
+ * `log` sends them back to standard error. Process-wide.
+ */
+typedef void (*ad_log_fn)(void* argument, const char* line);
+ADVERTISING_API void advertising_set_log(ad_log_fn log, void* argument);
+
+/*
+ * The budgets the library keeps to, so that a hostile server or picture
+ * cannot hang the player. Answers: at most AD_MAX_ANSWER_BYTES are read (the
+ * rest is ignored and noted); a host may stop its download there too. Each
+ * heartbeat reads at most AD_ANSWER_BYTES_PER_HEARTBEAT of the answer and
+ * writes at most AD_UPGRADES_PER_HEARTBEAT upgrade lines. Pictures: at most
+ * AD_MAX_PICTURE_SIDE pixels each way, AD_MAX_PICTURE_FRAMES frames, and
+ * AD_MAX_DECODED_BYTES for all frames at four bytes a pixel (colour and
+ * alpha, as the image component delivers them); others are refused before
+ * any decoding. A picture over AD_DECODE_AT_ONCE_BYTES is decoded on a worker
+ * thread and shown from the first heartbeat after it is ready.
+ */
+#define AD_MAX_ANSWER_BYTES (256u * 1024u)
+#define AD_ANSWER_BYTES_PER_HEARTBEAT (32u * 1024u)
+#define AD_UPGRADES_PER_HEARTBEAT 256u
+#define AD_MAX_PICTURE_SIDE 4096
+#define AD_MAX_PICTURE_FRAMES 256
+#define AD_MAX_DECODED_BYTES (64u * 1024u * 1024u)
+#define AD_DECODE_AT_ONCE_BYTES (1024u * 1024u)
+
 #ifdef __cplusplus
 }
 #endif

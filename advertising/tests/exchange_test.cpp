@@ -1,4 +1,5 @@
 // The report after a showing: request text, answers, completions and the upgrades file.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -79,7 +80,7 @@ TEST_F(Exchange, RequestTextIsEncodedByteForByte) {
 // Answers delivered inside fetch_url append their critical lines, in bounded memory.
 TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
     const std::string twelve = "a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n";
-    // More critical lines than one batch holds: several rewrites, all kept.
+    // More than one heartbeat reads: several steps, all kept.
     std::string long_names = "x\n0\n100\n", long_expected;
     for (int i = 0; i < 100; ++i) {
         const std::string name(1000, char('a' + i % 26));
@@ -105,7 +106,7 @@ TEST_F(Exchange, AnswerDeliveredInsideFetchUrlGivesTheCriticalUpgrades) {
         fetch_.complete_inside = true;
         const long calls_before = host().allocate_calls;
         ad_context* c = removed(true);
-        for (int i = 0; i < 3; ++i) advertising_heartbeat(c);
+        for (int i = 0; i < 20 && c->exchange.status != 2; ++i) advertising_heartbeat(c);
         EXPECT_EQ(c->exchange.status, 2);
         EXPECT_EQ(upgrades(), "0 old\n" + k.expected) << k.answer.substr(0, 40);
         EXPECT_LT(host().allocate_calls - calls_before, 64) << k.answer.size();
@@ -132,21 +133,96 @@ TEST_F(Exchange, RequestsAndTheirCompletions) {
     EXPECT_EQ(late->exchange.status, 2);
 }
 
-TEST_F(Exchange, FullDiskLeavesTheUpgradesFileWhole) {
+class Collect : public ad::UpgradeSink {
+public:
+    void add(const char* line, std::size_t size) override { lines.append(line, size); }
+    std::string lines;
+};
+
+// However long the answer, a step reads no more than its bytes (one more for
+// the partner of a CR or LF) and hands over no more than its records; the cap
+// ends the answer, the lines before it kept in order.
+TEST_F(Exchange, EachStepKeepsToItsBudgetAndTheCapEndsTheAnswer) {
+    constexpr std::size_t kCap = 64 * 1024;
+    // Line feeds only: the answer is read in text mode, where Windows would
+    // count a CR LF as one character.
+    std::string records = "x\n0\n2000000000\n", within_cap;
+    for (int k = 1; records.size() < 4 * kCap; ++k) {
+        records += "1\nname " + std::to_string(k) + "\n" + std::to_string(k) + "\n";
+        if (records.size() <= kCap)
+            within_cap += std::to_string(k) + " name " + std::to_string(k) + "\n";
+    }
+    const struct {
+        std::string answer, expected;
+        bool cut;
+    } cases[] = {
+        {records, within_cap, true},
+        {"x\n0\n1\n1\n" + std::string(3 * kCap, 'n'), "", true},
+        {records.substr(0, kCap), within_cap, false},  // ends exactly at the cap
+    };
+    for (const auto& k : cases) {
+        std::FILE* stream = sx::platform().open_file(answer(k.answer).c_str(), "r");
+        ASSERT_NE(stream, nullptr);
+        ad::AnswerReader reader(stream, kCap);
+        Collect sink;
+        int steps = 0;
+        bool done = false;
+        while (!done && steps < 10000) {
+            const std::size_t bytes_before = reader.consumed(), lines_before = sink.lines.size();
+            done = reader.step(&sink, {1000, 7});
+            ++steps;
+            EXPECT_LE(reader.consumed() - bytes_before, 1001u);
+            const std::string added = sink.lines.substr(lines_before);
+            EXPECT_LE(std::count(added.begin(), added.end(), '\n'), 7);
+        }
+        std::fclose(stream);
+        EXPECT_TRUE(done);
+        EXPECT_EQ(sink.lines, k.expected) << k.answer.size();
+        EXPECT_EQ(reader.cut(), k.cut) << k.answer.size();
+        EXPECT_LE(reader.consumed(), kCap);
+    }
+}
+
+// The player may hold the file open while the library appends: the lines go
+// into that very file (read back through the player's handle, which a copy
+// renamed over it would not show), after the earlier ones, nowhere else.
+TEST_F(Exchange, TheUpgradesFileKeepsItsIdentityAndEarlierLines) {
+    const std::string file = system_ + ad::kCriticalUpgradesFileName;
+    ASSERT_TRUE(sx::testing::write_file(file, "0 old\n5 older\n"));
+    std::FILE* player = sx::platform().open_file(file.c_str(), "rb");
+    ASSERT_NE(player, nullptr);
+    fetch_.answer_path = answer("x\n0\n3\n1\nfirst\n7\n0\nminor\n8\n1\nsecond\n9\n");
+    fetch_.complete_inside = true;
+    ad_context* c = removed(true);
+    for (int i = 0; i < 10 && c->exchange.status != 2; ++i) advertising_heartbeat(c);
+    std::string seen(256, '\0');
+    std::fseek(player, 0, SEEK_SET);
+    seen.resize(std::fread(&seen[0], 1, seen.size(), player));
+    std::fclose(player);
+    EXPECT_EQ(seen, "0 old\n5 older\n7 first\n9 second\n");
+    EXPECT_EQ(upgrades(), seen);
+    EXPECT_EQ(upgrades(user_), "");
+}
+
+// A full disk may cut the line being written; it never reaches another file
+// while the system one opens. Only a system file that cannot be opened sends
+// the line to the user folder.
+TEST_F(Exchange, AFailedWriteIsNotDiverted) {
     const std::string old = "1 kept\n";
     ASSERT_TRUE(sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, old));
-    ASSERT_TRUE(sx::testing::write_file(user_ + ad::kCriticalUpgradesFileName, old));
-    if (sx::FaultyPlatform::supports_disk_full())
-        clock_.fail_after_writes("upgrades_critical.dat.new", 3);
-    else
-        clock_.add_rule(sx::FaultRule(sx::Call::flush_file));  // the disk fills at the flush
-    EXPECT_FALSE(ad::append_critical_upgrades("2 lost\n", 7));
-    EXPECT_EQ(upgrades() + upgrades(user_), old + old);
-    clock_.clear_rules();
-    // When the system folder refuses, the user folder takes the line.
-    clock_.fail_open_file(system_ + "upgrades_critical.dat.new", "w");
-    EXPECT_TRUE(ad::append_critical_upgrades("3 new\n", 6));
-    EXPECT_EQ(upgrades() + upgrades(user_), old + old + "3 new\n");
+    if (sx::FaultyPlatform::supports_disk_full()) {
+        clock_.fail_after_writes(ad::kCriticalUpgradesFileName, 3);
+        EXPECT_FALSE(ad::append_critical_upgrade("2 lost\n", 7));
+        EXPECT_EQ(upgrades(), old + "2 l");  // what a reader must take as unfinished
+        EXPECT_EQ(upgrades(user_), "");
+        clock_.clear_rules();
+        ASSERT_TRUE(sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, old));
+    }
+    clock_.fail_open_file(system_ + ad::kCriticalUpgradesFileName, "ab");
+    EXPECT_TRUE(ad::append_critical_upgrade("3 new\n", 6));
+    EXPECT_EQ(upgrades() + "|" + upgrades(user_), old + "|3 new\n");
+    clock_.fail_open_file(user_ + ad::kCriticalUpgradesFileName, "ab");
+    EXPECT_FALSE(ad::append_critical_upgrade("4 gone\n", 7));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // The exports' lifecycle: states, the heartbeat clock, delays, texts, clicks.
+#include <limits>
+
 #include "advertising/tests/ad_test_host.h"
 
 namespace adtest {
@@ -46,6 +48,22 @@ TEST_F(Lifecycle, DelayAndBarFollowTheHeartbeatClock) {
     clock_.now = t0 + 4000;
     for (ad_context* c : {timed, slow}) advertising_heartbeat(c);
     EXPECT_EQ(states(), (std::vector<float>{ad::kStateShowing, ad::kStateShowing, 1.0f, 0.1f}));
+}
+
+// A NaN progress, from the player or straight at the window, keeps the last
+// valid fraction on the bar.
+TEST_F(Lifecycle, NanProgressKeepsTheLastValidFraction) {
+    const uint32_t p = parent(202, 300);
+    for (ad_context* c : {start(p, nullptr, 0, 0), start(p, nullptr, 1, 4000)}) {
+        advertising_set_progress(c, 0.5f);
+        advertising_heartbeat(c);
+        const float shown = c->window->progress;
+        advertising_set_progress(c, std::numeric_limits<float>::quiet_NaN());
+        EXPECT_EQ(c->progress, 0.5f);
+        advertising_heartbeat(c);
+        ad::ad_window_set_progress(c->window, -std::numeric_limits<float>::quiet_NaN());
+        EXPECT_EQ(c->window->progress, shown);
+    }
 }
 
 // A restart keeps the window, forgets the exchange; only a changed message repaints.

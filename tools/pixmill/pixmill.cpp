@@ -3,6 +3,12 @@
 // three colour bytes and one alpha byte per pixel, rows bottom-up as a
 // device-independent bitmap stores them, so a caller can copy rows straight
 // into one.
+//
+// Opening reads the file (at most kMaxFileBytes) and its header only: the
+// size and the frame count are known before anything is decoded, so a caller
+// can refuse a picture that would not fit its memory. The pixels are decoded
+// at the first pixmill_load, and only within the budget below (a picture
+// over it never decodes).
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -36,12 +42,136 @@ enum Format : int32_t { kUnknown = 0, kBmp = 1, kGif = 2, kJpeg = 3, kPng = 4 };
 // A gif frame without a delay would spin; browsers show such frames for 100 ms.
 constexpr uint32_t kDefaultGifDelay = 100;
 
+// The budget: a picture over it is never decoded.
+constexpr std::size_t kMaxFileBytes = 32u << 20;
+constexpr int kMaxSide = 4096;
+constexpr int kMaxFrames = 256;
+constexpr uint64_t kMaxDecodedBytes = 64u << 20;  // all frames, four bytes a pixel
+// A PNG's inflated image data: 4096 x 4096 at four bytes a pixel with a
+// filter byte a row, so a picture within the budget (up to 16-bit grey and
+// alpha) fits.
+constexpr uint64_t kMaxRawPngBytes = (64u << 20) + 4096;
+
 struct Picture {
     int width = 0, height = 0, frames = 0;
     Format format = kUnknown;
+    std::vector<uint8_t> data;  // the file, until it is decoded
+    bool decoded = false, failed = false;
     std::vector<uint8_t> rgba;  // frames x height x width x 4, rows top-down
     std::vector<uint32_t> durations;
 };
+
+bool within_budget(int width, int height, int frames) {
+    if (width <= 0 || height <= 0 || frames <= 0) return false;
+    if (width > kMaxSide || height > kMaxSide || frames > kMaxFrames) return false;
+    return uint64_t(width) * uint64_t(height) * 4u * uint64_t(frames) <= kMaxDecodedBytes;
+}
+
+// Skips a run of gif data sub-blocks; false when the file ends inside it.
+bool skip_sub_blocks(const std::vector<uint8_t>& d, std::size_t* at) {
+    for (;;) {
+        if (*at >= d.size()) return false;
+        const std::size_t size = d[(*at)++];
+        if (size == 0) return true;
+        *at += size;
+    }
+}
+
+// The number of images in a gif, counted from its block structure without
+// decoding anything; 0 when the structure is broken. Stops counting past
+// `limit`: the caller refuses such a picture anyway.
+int count_gif_frames(const std::vector<uint8_t>& d, int limit) {
+    std::size_t at = 13;
+    if (d.size() < at) return 0;
+    if (d[10] & 0x80) at += 3u << ((d[10] & 7) + 1);
+    int frames = 0;
+    while (at < d.size()) {
+        const uint8_t kind = d[at++];
+        if (kind == 0x3B) break;  // trailer
+        if (kind == 0x21) {       // extension: label, then sub-blocks
+            ++at;
+            if (!skip_sub_blocks(d, &at)) break;
+        } else if (kind == 0x2C) {  // image: descriptor, colour table, code size, data
+            if (at + 9 > d.size()) break;
+            const uint8_t flags = d[at + 8];
+            at += 9;
+            if (flags & 0x80) at += 3u << ((flags & 7) + 1);
+            ++at;
+            if (++frames > limit) return frames;
+            if (!skip_sub_blocks(d, &at)) break;
+        } else {
+            break;
+        }
+    }
+    return frames;
+}
+
+uint32_t be32(const uint8_t* b) {
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+// The bytes a PNG's image data inflates to, from its header (interlaced
+// pictures have seven passes, each row with its filter byte); 0 when the
+// header is not one we can judge.
+uint64_t png_raw_size(const std::vector<uint8_t>& d) {
+    if (d.size() < 33) return 0;
+    const uint64_t w = be32(&d[16]), h = be32(&d[20]);
+    const int depth = d[24], type = d[25], interlaced = d[28];
+    const int channels = type == 0 ? 1 : type == 2 ? 3 : type == 3 ? 1 : type == 4 ? 2 : 4;
+    auto rows = [&](uint64_t cols, uint64_t count) {
+        return cols == 0 || count == 0 ? 0 : count * (1 + (cols * channels * depth + 7) / 8);
+    };
+    if (!interlaced) return rows(w, h);
+    static const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    uint64_t total = 0;
+    for (const auto& q : passes) {
+        const uint64_t cols = w > uint64_t(q[0]) ? (w - q[0] + q[2] - 1) / q[2] : 0;
+        const uint64_t count = h > uint64_t(q[1]) ? (h - q[1] + q[3] - 1) / q[3] : 0;
+        total += rows(cols, count);
+    }
+    return total;
+}
+
+// A PNG's image data, gathered from its chunks (when `idat` is given); false
+// when a chunk claims more bytes than the file has (the decoder would
+// reserve them all first).
+bool png_image_data(const std::vector<uint8_t>& d, std::vector<uint8_t>* idat) {
+    std::size_t at = 8;
+    while (at + 12 <= d.size()) {
+        const uint32_t length = be32(&d[at]);
+        if (length > d.size() - at - 12) return false;
+        if (idat && std::memcmp(&d[at + 4], "IDAT", 4) == 0)
+            idat->insert(idat->end(), d.begin() + at + 8, d.begin() + at + 8 + length);
+        if (std::memcmp(&d[at + 4], "IEND", 4) == 0) return true;
+        at += 12 + std::size_t(length);
+    }
+    return true;
+}
+
+// The decoder grows its buffer for as long as the image data inflates: a
+// few megabytes of it may ask for gigabytes. Inflate it first into a buffer
+// of the size the header implies, and refuse it when it does not fit there.
+bool png_inflates_within_size(const std::vector<uint8_t>& d) {
+    const uint64_t raw = png_raw_size(d);
+    std::vector<uint8_t> idat;
+    if (raw == 0 || raw > kMaxRawPngBytes || !png_image_data(d, &idat)) return false;
+    std::vector<char> out(std::size_t(raw) + 1);
+    return stbi_zlib_decode_buffer(out.data(), int(out.size()),
+                                   reinterpret_cast<const char*>(idat.data()),
+                                   int(idat.size())) >= 0;
+}
+
+// Size and frame count from the header; false when the file is not a picture.
+bool read_header(Picture* p) {
+    int channels = 0;
+    if (!stbi_info_from_memory(p->data.data(), static_cast<int>(p->data.size()), &p->width,
+                               &p->height, &channels))
+        return false;
+    p->frames = p->format == kGif ? count_gif_frames(p->data, kMaxFrames) : 1;
+    if (p->format == kPng && !png_image_data(p->data, nullptr)) return false;
+    return p->width > 0 && p->height > 0 && p->frames > 0;
+}
 
 Format format_of(const std::vector<uint8_t>& d) {
     if (d.size() >= 8 && std::memcmp(d.data(), "\x89PNG", 4) == 0) return kPng;
@@ -51,36 +181,42 @@ Format format_of(const std::vector<uint8_t>& d) {
     return kUnknown;
 }
 
+// The whole stream; false when it cannot be read or is longer than kMaxFileBytes.
 bool read_all(pixmill_read_fn read, void* stream, std::vector<uint8_t>* data) {
     uint8_t chunk[16384];
     for (;;) {
         const int32_t got = read(stream, chunk, sizeof chunk);
         if (got < 0) return false;
         if (got == 0) return true;
+        if (data->size() + std::size_t(got) > kMaxFileBytes) return false;
         data->insert(data->end(), chunk, chunk + got);
     }
 }
 
-bool decode(const std::vector<uint8_t>& data, Picture* p) {
+// Decodes the file kept at open; the header's size and count must hold.
+bool decode(Picture* p) {
+    const std::vector<uint8_t>& data = p->data;
     const int size = static_cast<int>(data.size());
-    int channels = 0;
+    int channels = 0, width = 0, height = 0, frames = 1;
     stbi_uc* pixels = nullptr;
     int* delays = nullptr;
     if (p->format == kGif) {
-        pixels = stbi_load_gif_from_memory(data.data(), size, &delays, &p->width, &p->height,
-                                           &p->frames, &channels, 4);
+        pixels = stbi_load_gif_from_memory(data.data(), size, &delays, &width, &height, &frames,
+                                           &channels, 4);
     } else {
-        pixels = stbi_load_from_memory(data.data(), size, &p->width, &p->height, &channels, 4);
-        p->frames = 1;
+        pixels = stbi_load_from_memory(data.data(), size, &width, &height, &channels, 4);
     }
-    if (!pixels || p->width <= 0 || p->height <= 0 || p->frames <= 0) {
+    if (!pixels || width != p->width || height != p->height || frames <= 0 || frames > p->frames) {
         stbi_image_free(pixels);
         stbi_image_free(delays);
         return false;
     }
-    const std::size_t bytes = std::size_t(p->width) * p->height * 4 * p->frames;
+    // The decoder may find fewer frames than the header walk counted (a
+    // broken one at the end); those are then missing.
+    p->frames = frames;
+    const std::size_t bytes = std::size_t(p->width) * p->height * 4 * frames;
     p->rgba.assign(pixels, pixels + bytes);
-    for (int i = 0; i < p->frames; ++i) {
+    for (int i = 0; i < frames; ++i) {
         const int delay = delays ? delays[i] : 0;
         p->durations.push_back(delay > 0           ? uint32_t(delay)
                                : p->format == kGif ? kDefaultGifDelay
@@ -92,6 +228,20 @@ bool decode(const std::vector<uint8_t>& data, Picture* p) {
 }
 
 Picture* picture(void* image) { return static_cast<Picture*>(image); }
+
+// Decodes on first use; false when the picture is over the budget or broken.
+bool ensure_decoded(Picture* p) {
+    if (p->decoded || p->failed) return p->decoded;
+    try {
+        p->decoded = within_budget(p->width, p->height, p->frames) &&
+                     (p->format != kPng || png_inflates_within_size(p->data)) && decode(p);
+    } catch (...) {
+        p->decoded = false;
+    }
+    p->failed = !p->decoded;
+    std::vector<uint8_t>().swap(p->data);
+    return p->decoded;
+}
 
 // Bilinear sample of channel c at (x, y) of a three-byte picture.
 float sample(const uint8_t* src, int w, int h, float x, float y, int c) {
@@ -115,7 +265,8 @@ PIXMILL_API void* pixmill_open(pixmill_read_fn read, pixmill_seek_fn seek, void*
         if (!seek(stream, 0) || !read_all(read, stream, &data)) return nullptr;
         auto* p = new Picture;
         p->format = format_of(data);
-        if (p->format == kUnknown || !decode(data, p)) {
+        p->data.swap(data);
+        if (p->format == kUnknown || !read_header(p)) {
             delete p;
             return nullptr;
         }
@@ -134,11 +285,12 @@ PIXMILL_API int32_t pixmill_get_format(void* image) {
 
 PIXMILL_API uint32_t pixmill_duration(void* image, int32_t frame) {
     if (!image || frame < 0 || frame >= picture(image)->frames) return 0;
+    if (!ensure_decoded(picture(image))) return 0;
     return picture(image)->durations[frame];
 }
 
 PIXMILL_API int32_t pixmill_has_alpha(void* image) {
-    if (!image) return 0;
+    if (!image || !ensure_decoded(picture(image))) return 0;
     const auto& rgba = picture(image)->rgba;
     for (std::size_t i = 3; i < rgba.size(); i += 4) {
         if (rgba[i] != 255) return 1;
@@ -148,6 +300,7 @@ PIXMILL_API int32_t pixmill_has_alpha(void* image) {
 
 PIXMILL_API bool pixmill_load(void* image, uint8_t* colour, uint8_t* alpha, int32_t frame) {
     if (!image || !colour || !alpha || frame < 0 || frame >= picture(image)->frames) return false;
+    if (!ensure_decoded(picture(image))) return false;
     const Picture& p = *picture(image);
     const std::size_t frame_pixels = std::size_t(p.width) * p.height;
     const uint8_t* source = p.rgba.data() + frame_pixels * 4 * frame;

@@ -64,6 +64,8 @@ struct Run {
     int after_removal = 0;
     uint32_t removed_at = 0;
     Fetcher* fetcher = nullptr;
+    uint32_t longest_heartbeat_ms = 0;  // after the removal
+    int heartbeats_after_removal = 0;
     bool loaded = false;                  // the Loading's work is done
     std::string message = std::string();  // last message given to the library
 };
@@ -74,10 +76,11 @@ constexpr int kHeartbeatsAfterRemoval = 3;
 // After the removal the report gets its own time and this much more.
 constexpr uint32_t kReportGraceMs = 3000;
 
-bool save_screenshot(Run* run) {
+// Empty when saved, else why not.
+std::string save_screenshot(Run* run) {
     std::vector<uint32_t> pixels;
     int w = 0, h = 0;
-    if (!capture_window(run->window, &pixels, &w, &h)) return false;
+    if (!capture_window(run->window, &pixels, &w, &h)) return "the window cannot be captured";
     std::vector<uint8_t> rgb;
     rgb.reserve(pixels.size() * 3);
     for (uint32_t p : pixels) {
@@ -85,7 +88,9 @@ bool save_screenshot(Run* run) {
         rgb.push_back(static_cast<uint8_t>(p >> 8));
         rgb.push_back(static_cast<uint8_t>(p));
     }
-    return write_png(run->options->screenshot, rgb, w, h);
+    if (write_png(run->options->screenshot, rgb, w, h)) return std::string();
+    return "cannot write " + run->options->screenshot + " (system error " +
+           std::to_string(sx::platform().last_error()) + ")";
 }
 
 void show_message(Run* run, const std::string& message) {
@@ -123,13 +128,23 @@ bool tick(void* argument) {
     if (run->stage == 2) {
         // Completions first, so the heartbeat right after sees them.
         run->fetcher->poll();
+        const uint32_t before = sx::platform().tick_count();
         run->ad->heartbeat(run->context);
+        const uint32_t took = sx::platform().tick_count() - before;
+        if (took > run->longest_heartbeat_ms) run->longest_heartbeat_ms = took;
+        ++run->heartbeats_after_removal;
         if (++run->after_removal < kHeartbeatsAfterRemoval) return true;
-        const uint32_t waited = sx::platform().tick_count() - run->removed_at;
+        const uint32_t now = sx::platform().tick_count();
+        const uint32_t waited = now - run->removed_at;
         if (run->fetcher->busy() && waited < uint32_t(o.fetch_timeout_ms) + kReportGraceMs) {
             return true;
         }
+        if (run->fetcher->answered() &&
+            now - run->fetcher->last_completion() < uint32_t(o.linger_ms))
+            return true;
         if (run->fetcher->busy()) std::fprintf(run->log, "report still pending\n");
+        std::fprintf(run->log, "heartbeats after removal %d, longest %u ms\n",
+                     run->heartbeats_after_removal, run->longest_heartbeat_ms);
         return false;
     }
     bool ready = false, shot_due = false;
@@ -143,9 +158,13 @@ bool tick(void* argument) {
     if (o.loading && remain * 2000.0 > o.delay_ms) shot_due = false;
     if (!o.screenshot.empty() && !run->shot_taken && shot_due) {
         run->shot_taken = true;
-        const bool saved = save_screenshot(run);
-        std::fprintf(run->log, "screenshot %s\n", saved ? "saved" : "failed");
-        run->failed |= !saved;
+        const std::string failure = save_screenshot(run);
+        if (failure.empty()) {
+            std::fprintf(run->log, "screenshot saved\n");
+        } else {
+            std::fprintf(run->log, "screenshot failed: %s\n", failure.c_str());
+        }
+        run->failed |= !failure.empty();
     }
     if (ready && remain <= 0.0) {
         run->ad->remove(run->context, "demo");
@@ -166,6 +185,10 @@ int32_t open_url(void* host_data, const char* url, const char* target) {
 
 uint32_t fetch_url(void* host_data, const char* url, ad_fetch_done_fn done, void* argument) {
     return static_cast<Run*>(host_data)->fetcher->fetch_url(url, done, argument);
+}
+
+void log_note(void* argument, const char* line) {
+    std::fprintf(static_cast<std::FILE*>(argument), "advertising: %s\n", line);
 }
 
 int show(const AdDemoOptions& o, const AdLibrary& ad, const ComponentServices& host,
@@ -212,7 +235,11 @@ int run_ad_demo(const AdDemoOptions& o) {
     std::FILE* log = o.log_stream    ? o.log_stream
                      : o.log.empty() ? stdout
                                      : sx::platform().open_file(o.log.c_str(), "w");
-    if (!log) return 2;
+    if (!log) {
+        std::fprintf(stderr, "sxplayer: cannot write the log %s (system error %ld)\n",
+                     o.log.c_str(), sx::platform().last_error());
+        return 2;
+    }
     // As the player does at start: the component search looks in these.
     sx::register_component_directories();
     const ComponentServices host = host_services();
@@ -224,7 +251,12 @@ int run_ad_demo(const AdDemoOptions& o) {
     } else if (!bind(host, component, &ad)) {
         std::fprintf(log, "advertising lacks an entry point\n");
     } else {
+        // Optional: a library without it writes its notes to standard error.
+        auto set_log = reinterpret_cast<decltype(&advertising_set_log)>(
+            host.get_component_entry(component, "advertising_set_log"));
+        if (set_log) set_log(log_note, log);
         code = show(o, ad, host, log);
+        if (set_log) set_log(nullptr, nullptr);
     }
     if (component) host.unload_component(component);
     std::fprintf(log, "exit %d\n", code);

@@ -29,6 +29,9 @@ struct AdDemoOptions {
     std::string log;         // a line per event; empty: standard output
     bool report = false;     // report the showing to the ad server after removal
     int fetch_timeout_ms = 5000;
+    // How long heartbeats go on after an answer came: the library reads it a
+    // bounded piece per heartbeat.
+    int linger_ms = 2000;
     std::FILE* log_stream = nullptr;  // used instead of `log` when set
     Loading* loading = nullptr;       // null: a pretend load lasting run_ms
 };

@@ -17,50 +17,77 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
-size_t write_answer(char* data, size_t size, size_t count, void* stream) {
-    return std::fwrite(data, size, count, static_cast<std::FILE*>(stream)) * size;
+// The answer file and how much of it is written; past the cap the download
+// stops (a short count ends it) and what came is kept.
+struct AnswerFile {
+    std::FILE* file = nullptr;
+    std::size_t written = 0;
+    bool cut = false;
+};
+
+size_t write_answer(char* data, size_t size, size_t count, void* argument) {
+    AnswerFile* a = static_cast<AnswerFile*>(argument);
+    const std::size_t bytes = size * count;
+    const std::size_t room = AD_MAX_ANSWER_BYTES - a->written;
+    const std::size_t kept = bytes < room ? bytes : room;
+    const std::size_t done = std::fwrite(data, 1, kept, a->file);
+    a->written += done;
+    if (done < kept) return 0;
+    if (kept < bytes) {
+        a->cut = true;
+        return 0;
+    }
+    return bytes;
 }
 
 class CurlTransfer : public Transfer {
 public:
-    CurlTransfer(std::FILE* file)
-        : file_(file), multi_(curl_multi_init()), easy_(curl_easy_init()) {}
+    CurlTransfer(std::FILE* file) : multi_(curl_multi_init()), easy_(curl_easy_init()) {
+        answer_.file = file;
+    }
     ~CurlTransfer() override {
         if (multi_ && easy_) curl_multi_remove_handle(multi_, easy_);
         if (easy_) curl_easy_cleanup(easy_);
         if (multi_) curl_multi_cleanup(multi_);
-        if (file_) std::fclose(file_);
+        if (answer_.file) std::fclose(answer_.file);
     }
     bool start(const std::string& url, int timeout_ms) {
-        if (!multi_ || !easy_ || !file_) return false;
+        if (!multi_ || !easy_ || !answer_.file) return false;
         curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, write_answer);
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, file_);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &answer_);
         curl_easy_setopt(easy_, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms));
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
         return curl_multi_add_handle(multi_, easy_) == CURLM_OK;
     }
+    bool cut() const override { return answer_.cut; }
     State advance() override {
         if (state_ != running) return state_;
         int still = 0;
         if (curl_multi_perform(multi_, &still) != CURLM_OK) return finish(false);
         int queued = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-            if (message->msg == CURLMSG_DONE) return finish(message->data.result == CURLE_OK);
+            if (message->msg != CURLMSG_DONE) continue;
+            const CURLcode result = message->data.result;
+            // Only a plain 200 is an answer: a redirection's body is not one.
+            long status = 0;
+            curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+            return finish(status == 200 &&
+                          (result == CURLE_OK || (result == CURLE_WRITE_ERROR && answer_.cut)));
         }
         return running;
     }
 
 private:
     State finish(bool ok) {
-        ok = (std::fclose(file_) == 0) && ok;
-        file_ = nullptr;
+        ok = (std::fclose(answer_.file) == 0) && ok;
+        answer_.file = nullptr;
         state_ = ok ? succeeded : failed;
         return state_;
     }
-    std::FILE* file_;
+    AnswerFile answer_;
     CURLM* multi_;
     CURL* easy_;
     State state_ = running;

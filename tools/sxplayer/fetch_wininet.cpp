@@ -29,6 +29,7 @@ struct Download {
     std::FILE* file = nullptr;
     std::atomic<HINTERNET> session{nullptr};
     std::atomic<int> outcome{Transfer::running};
+    std::atomic<bool> cut_short{false};
 
     ~Download() {
         cut();
@@ -53,14 +54,23 @@ struct Download {
         InternetCloseHandle(request);
         return ok;
     }
+    // At most AD_MAX_ANSWER_BYTES: the library reads no more, so the
+    // download stops there and what came is the answer.
     bool copy_body(HINTERNET request) {
         char chunk[4096];
-        for (;;) {
+        std::size_t written = 0;
+        while (written < AD_MAX_ANSWER_BYTES) {
+            const std::size_t room = AD_MAX_ANSWER_BYTES - written;
             DWORD got = 0;
-            if (!InternetReadFile(request, chunk, sizeof chunk, &got)) return false;
+            if (!InternetReadFile(request, chunk, DWORD(room < sizeof chunk ? room : sizeof chunk),
+                                  &got))
+                return false;
             if (got == 0) return true;
             if (std::fwrite(chunk, 1, got, file) != got) return false;
+            written += got;
         }
+        cut_short = true;
+        return true;
     }
 };
 
@@ -102,6 +112,7 @@ public:
         if (!thread_) delete held;
         return thread_ != nullptr;
     }
+    bool cut() const override { return download_->cut_short.load(); }
     State advance() override {
         const int outcome = download_->outcome.load();
         if (outcome != running) return static_cast<State>(outcome);

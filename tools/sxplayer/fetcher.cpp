@@ -1,6 +1,7 @@
 #include "tools/sxplayer/fetcher.h"
 
 #include "components/file_path.h"
+#include "platform/platform.h"
 
 namespace sxplayer {
 
@@ -55,13 +56,21 @@ void Fetcher::poll() {
             ++it;
             continue;
         }
-        if (state == Transfer::failed) it->answer_path.clear();
+        if (state == Transfer::failed) {
+            it->transfer.reset();  // closes the file before it goes
+            if (!it->answer_path.empty()) sx::FilePath(it->answer_path).delete_file();
+            it->answer_path.clear();
+        }
         finished.push_back(std::move(*it));
         it = requests_.erase(it);
     }
     for (Request& r : finished) {
         const bool ok = !r.answer_path.empty();
-        std::fprintf(log_, "fetch done %u %s\n", r.handle, ok ? "ok" : "failed");
+        answered_ |= ok;
+        last_completion_ = sx::platform().tick_count();
+        const bool cut = ok && r.transfer && r.transfer->cut();
+        std::fprintf(log_, "fetch done %u %s%s\n", r.handle, ok ? "ok" : "failed",
+                     cut ? " (the answer cut at its cap; the rest not fetched)" : "");
         r.done(r.argument, r.handle, ok ? 1 : 0, ok ? r.answer_path.c_str() : nullptr);
     }
 }

@@ -21,23 +21,32 @@ public:
     virtual ~Transfer() = default;
     // Moves the transfer on without blocking and tells where it stands.
     virtual State advance() = 0;
+    // The answer reached AD_MAX_ANSWER_BYTES and the rest was not fetched.
+    virtual bool cut() const = 0;
 };
 
 // Starts fetching `url` into the (already created) file `answer_path`; null
-// when the transfer cannot even start.
+// when the transfer cannot even start. At most AD_MAX_ANSWER_BYTES are kept:
+// the library reads no more, so the download stops there and what came is
+// the answer.
 std::unique_ptr<Transfer> start_transfer(const std::string& url, const std::string& answer_path,
                                          int timeout_ms);
 
 class Fetcher {
 public:
     Fetcher(int timeout_ms, std::FILE* log) : timeout_ms_(timeout_ms), log_(log) {}
-    // Stops what is still running and deletes every answer file.
+    // Stops what is still running and deletes every answer file. An answer
+    // that failed is deleted at once; one delivered stays until then, as
+    // the library reads it over several heartbeats.
     ~Fetcher();
 
     uint32_t fetch_url(const char* url, ad_fetch_done_fn done, void* argument);
     // Delivers the completions of transfers that have ended.
     void poll();
     bool busy() const { return !requests_.empty(); }
+    // Whether an answer was delivered, and the tick count of the last completion.
+    bool answered() const { return answered_; }
+    uint32_t last_completion() const { return last_completion_; }
 
 private:
     struct Request {
@@ -52,6 +61,8 @@ private:
     uint32_t next_handle_ = 1;
     std::vector<Request> requests_;
     std::vector<std::string> answer_files_;
+    bool answered_ = false;
+    uint32_t last_completion_ = 0;
 };
 
 // The address the player really fetches: the library's "NOREMAP:" marker

@@ -32,12 +32,16 @@
 // (ad_demo.h).
 //   sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]
 //                      [--screenshot FILE.png] [--log FILE]
-//                      [--report 0|1] [--fetch-timeout MS]
-// With --report 1 the library reports the showing after removal; the player
-// downloads the answer from the address in the "BaseURLs/Scripts" setting
-// (only addresses on this machine: the stand-in ad server).
+//                      [--report 0|1] [--fetch-timeout MS] [--linger MS]
+// With --report 1 (off by default) the library reports the showing after
+// removal; the player downloads the answer from the address in the
+// "BaseURLs/Scripts" setting (only addresses on this machine: the stand-in
+// ad server) and keeps the heartbeats going for --linger MS after it came,
+// while the library reads it. Files are Windows paths; one starting with / is
+// a host path (drive Z:).
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -58,7 +62,10 @@ constexpr char kUsage[] =
     "         named by SXPLAYER_OUTPUT (without it: nothing, the log on stdout)\n"
     "       sxplayer --show-ad [--picture FILE] [--delay MS] [--run MS]\n"
     "                          [--screenshot FILE.png] [--log FILE]\n"
-    "                          [--report 0|1] [--fetch-timeout MS]\n";
+    "                          [--report 0|1] [--fetch-timeout MS] [--linger MS]\n"
+    "         shows the ad alone; --report 1 (off by default) reports it to the\n"
+    "         server in the BaseURLs/Scripts setting. Files are Windows paths; one\n"
+    "         starting with / is a host path (drive Z:).\n";
 
 // The path in `variable`; empty when it is not set.
 std::string path_variable(const char* variable) {
@@ -75,28 +82,80 @@ std::string path_variable(const char* variable) {
 }
 
 constexpr char kShowAdSwitch[] = "--show-ad";
+// Longer than any load worth showing an ad for; keeps sums of times in 32 bits.
+constexpr long kMaxMilliseconds = 3600000;
 
-// Fills the options from the switches after --show-ad; false on an unknown one.
-bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOptions* o) {
+// A file argument: "/x/y" is the host path Z:\x\y, as sxinstall takes it.
+std::string file_argument(std::string text) {
+    if (!text.empty() && text[0] == '/') {
+        for (char& c : text)
+            if (c == '/') c = '\\';
+        text = "Z:" + text;
+    }
+    return text;
+}
+
+// A count of milliseconds from `minimum` up to an hour; false for anything
+// else (signs where none belong, letters, trailing junk).
+bool parse_milliseconds(const std::string& text, long minimum, int* out) {
+    if (text.empty() || text.size() > 7) return false;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < minimum || value > kMaxMilliseconds) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+// Fills the options from the switches after --show-ad; on a wrong one,
+// false with what is wrong in `error`.
+bool parse_ad_options(const std::vector<std::string>& args, sxplayer::AdDemoOptions* o,
+                      std::string* error) {
     for (std::size_t i = 2; i < args.size(); ++i) {
         const std::string& name = args[i];
-        if (i + 1 >= args.size()) return false;
+        static const char* const kSwitches[] = {"--picture",       "--delay", "--run",
+                                                "--screenshot",    "--log",   "--report",
+                                                "--fetch-timeout", "--linger"};
+        if (std::find(std::begin(kSwitches), std::end(kSwitches), name) == std::end(kSwitches)) {
+            *error = "unknown switch " + name;
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            *error = name + " needs a value";
+            return false;
+        }
         const std::string& value = args[++i];
+        const struct {
+            const char* name;
+            int* target;
+            long minimum;
+        } numbers[] = {{"--delay", &o->delay_ms, 0},
+                       {"--run", &o->run_ms, 0},
+                       {"--fetch-timeout", &o->fetch_timeout_ms, 1},
+                       {"--linger", &o->linger_ms, 0}};
+        bool numeric = false;
+        for (const auto& n : numbers) {
+            if (name != n.name) continue;
+            numeric = true;
+            if (!parse_milliseconds(value, n.minimum, n.target)) {
+                *error = name + " takes milliseconds from " + std::to_string(n.minimum) + " to " +
+                         std::to_string(kMaxMilliseconds) + ", not " + value;
+                return false;
+            }
+        }
+        if (numeric) continue;
         if (name == "--picture") {
-            o->picture = value;
-        } else if (name == "--delay") {
-            o->delay_ms = std::atoi(value.c_str());
-        } else if (name == "--run") {
-            o->run_ms = std::atoi(value.c_str());
+            o->picture = file_argument(value);
         } else if (name == "--screenshot") {
-            o->screenshot = value;
+            o->screenshot = file_argument(value);
         } else if (name == "--log") {
-            o->log = value;
-        } else if (name == "--report") {
+            o->log = file_argument(value);
+        } else if (name == "--report" && (value == "0" || value == "1")) {
             o->report = value == "1";
-        } else if (name == "--fetch-timeout") {
-            o->fetch_timeout_ms = std::atoi(value.c_str());
         } else {
+            *error = "--report takes 0 or 1, not " + value;
             return false;
         }
     }
@@ -126,14 +185,24 @@ int main() {
     }
     if (args.size() >= 2 && args[1] == kShowAdSwitch) {
         sxplayer::AdDemoOptions options;
-        if (!parse_ad_options(args, &options)) {
-            std::fputs("sxplayer: wrong use of --show-ad (sxplayer --help shows the usage)\n",
-                       stderr);
+        std::string error;
+        if (!parse_ad_options(args, &options, &error)) {
+            std::fprintf(stderr,
+                         "sxplayer: wrong use of --show-ad: %s (sxplayer --help shows the usage)\n",
+                         error.c_str());
             return 2;
         }
         return sxplayer::run_ad_demo(options);
     }
     const std::string path = path_variable(kRecordVariable);
     if (!path.empty() && !write_record(path, command_line)) return 1;
-    return args.size() >= 2 ? sxplayer::play_applet(args[1], path_variable(kOutputVariable)) : 0;
+    if (args.size() < 2) {
+        // Nothing to play; a recorded start without an applet is still recorded.
+        std::fputs(
+            "sxplayer: nothing to do; usage: sxplayer APPLET [ARGUMENTS]... or sxplayer "
+            "--show-ad [SWITCHES] (sxplayer --help shows more)\n",
+            stderr);
+        return path.empty() ? 2 : 0;
+    }
+    return sxplayer::play_applet(args[1], path_variable(kOutputVariable));
 }
