@@ -10,6 +10,14 @@
 // result, and no code of the deliverables tells the standard exceptions
 // apart, so the helpers throw one small exception that keeps the message.
 // std::bad_alloc and the other message-less exceptions stay as they are.
+//
+// It also answers the runtime's two wide-character system calls, which
+// Windows 95/98 export only as stubs that fail: the unwinder's and the thread
+// support's locks make unnamed semaphores (CreateSemaphoreW), and the C
+// library asks for msvcrt's module by name (GetModuleHandleW). Their slots in
+// the import table are defined here, so the files import neither.
+#include <windows.h>
+
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -29,6 +37,52 @@ private:
 [[noreturn]] void throw_fault(const char* message) { throw StandardLibraryFault(message); }
 
 }  // namespace sx
+
+namespace sx {
+namespace {
+
+HANDLE WINAPI create_semaphore_w(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum,
+                                 LPCWSTR name) {
+    // The runtime's semaphores have no name; a named one would need the text.
+    if (name) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    return CreateSemaphoreA(attributes, initial, maximum, nullptr);
+}
+
+HMODULE WINAPI get_module_handle_w(LPCWSTR name) {
+    if (!name) return GetModuleHandleA(nullptr);
+    // Module names the runtime asks for are ASCII.
+    char narrow[MAX_PATH];
+    size_t length = 0;
+    for (; name[length]; ++length) {
+        if (name[length] > 0x7F || length + 1 >= sizeof narrow) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        narrow[length] = static_cast<char>(name[length]);
+    }
+    narrow[length] = '\0';
+    return GetModuleHandleA(narrow);
+}
+
+}  // namespace
+}  // namespace sx
+
+#if defined(__i386__)
+#define SX_IMPORT_SLOT(name, bytes) "__imp__" #name "@" #bytes
+#else
+#define SX_IMPORT_SLOT(name, bytes) "__imp_" #name
+#endif
+
+extern "C" {
+// Referenced by the runtime's objects, which call through these slots.
+__attribute__((used)) const void* sx_create_semaphore_w_slot __asm__(
+    SX_IMPORT_SLOT(CreateSemaphoreW, 16)) = reinterpret_cast<const void*>(&sx::create_semaphore_w);
+__attribute__((used)) const void* sx_get_module_handle_w_slot __asm__(
+    SX_IMPORT_SLOT(GetModuleHandleW, 4)) = reinterpret_cast<const void*>(&sx::get_module_handle_w);
+}
 
 namespace std {
 

@@ -1,6 +1,9 @@
 // The deliverables' throw helpers: what the standard library throws still
 // reaches a catch of std::exception (as every entry point of ours has) with
-// the library's message, and std::bad_alloc is still itself.
+// the library's message, and std::bad_alloc is still itself. And the two
+// wide-character calls of the runtime are answered without the system's.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -65,6 +68,19 @@ int main() {
     std::string type;
     caught([&] { throw std::bad_alloc(); }, &type);
     expect(type == typeid(std::bad_alloc).name(), "bad_alloc stays itself");
+    // The calls go through the slots the runtime uses (the headers import).
+    HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    expect(semaphore != nullptr && ReleaseSemaphore(semaphore, 1, nullptr) &&
+               WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0,
+           "an unnamed semaphore works");
+    if (semaphore) CloseHandle(semaphore);
+    expect(CreateSemaphoreW(nullptr, 0, 1, L"named") == nullptr &&
+               GetLastError() == ERROR_CALL_NOT_IMPLEMENTED,
+           "a named semaphore is refused");
+    expect(GetModuleHandleW(L"KERNEL32.dll") == GetModuleHandleA("kernel32.dll") &&
+               GetModuleHandleW(nullptr) == GetModuleHandleA(nullptr),
+           "modules found by their ASCII names");
+    expect(GetModuleHandleW(L"k\u00e9rnel32.dll") == nullptr, "a name beyond ASCII is not found");
     if (failures == 0) std::printf("lean runtime: all cases passed\n");
     return failures == 0 ? 0 : 1;
 }
