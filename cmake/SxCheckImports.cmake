@@ -4,6 +4,7 @@
 # that has only the system's own DLLs. Names the newest Windows function the
 # file imports, and fails when it is newer than SX_MIN_WINDOWS: the loader
 # refuses a file whose imports the system lacks, with no message of ours.
+cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 if(NOT SX_OBJDUMP OR NOT SX_FILE)
   message(FATAL_ERROR "usage: cmake -DSX_OBJDUMP=objdump -DSX_FILE=file -P SxCheckImports.cmake")
 endif()
@@ -68,6 +69,26 @@ if(newest)
   message(STATUS "newest Windows function imported: ${newest}")
 else()
   message(STATUS "newest Windows function imported: none newer than Windows NT 4.0")
+endif()
+
+# What Windows 98 would make of the same imports: the file loads there as long
+# as the NT line's check passes at 4.0 (98 exports stubs for the rest), but
+# these calls fail on it.
+set(stubs_98 "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE ".* " "" name "${entry}")
+  if((name MATCHES "[a-z0-9]W$" AND NOT name IN_LIST SX_WINDOWS_98_WIDE_IMPLEMENTED)
+     OR name IN_LIST SX_WINDOWS_98_STUBS)
+    list(APPEND stubs_98 ${name})
+  endif()
+endforeach()
+if(stubs_98)
+  list(REMOVE_DUPLICATES stubs_98)
+  list(SORT stubs_98)
+  list(JOIN stubs_98 ", " shown)
+  message(STATUS "stubs that fail on Windows 95/98: ${shown}")
+else()
+  message(STATUS "stubs that fail on Windows 95/98: none")
 endif()
 
 if(forbidden)

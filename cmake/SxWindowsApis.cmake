@@ -15,7 +15,8 @@ set(SX_WINDOWS_API_VERSIONS
   SetCriticalSectionSpinCount=5.0 GetComputerNameExA=5.0 CreateJobObjectA=5.0
   AssignProcessToJobObject=5.0 RegOpenCurrentUser=5.0 SHGetFolderPathA=5.0
   GetVolumePathNameA=5.0 FindFirstVolumeA=5.0 SetLayeredWindowAttributes=5.0
-  AllowSetForegroundWindow=5.0
+  AllowSetForegroundWindow=5.0 GetAncestor=5.0 AnimateWindow=5.0 UpdateLayeredWindow=5.0
+  LockSetForegroundWindow=5.0 GetLastInputInfo=5.0 FlashWindowEx=5.0
   # Windows XP
   AddVectoredExceptionHandler=5.1 RemoveVectoredExceptionHandler=5.1
   AddVectoredContinueHandler=5.2 RemoveVectoredContinueHandler=5.2
@@ -56,6 +57,17 @@ set(SX_WINDOWS_API_VERSIONS
   WakeByAddressSingle=6.2 WakeByAddressAll=6.2
   # Windows 10
   SetThreadDescription=10.0 GetThreadDescription=10.0)
+
+# Windows 95/98 run on another kernel, with a version number (4.10 for 98) of
+# its own line. Its kernel32 exports most wide-character (...W) functions and
+# a few NT ones only as stubs that fail with ERROR_CALL_NOT_IMPLEMENTED: a
+# file importing them loads, and those calls fail. These few wide ones are
+# implemented there.
+set(SX_WINDOWS_98_WIDE_IMPLEMENTED
+  lstrlenW GetTextExtentPoint32W TextOutW ExtTextOutW MessageBoxW MessageBoxExW
+  GetCharWidthW EnumResourceLanguagesW FindResourceW FindResourceExW GetCommandLineW)
+# NT functions Windows 95/98 export only as failing stubs.
+set(SX_WINDOWS_98_STUBS MoveFileExA)
 
 function(sx_windows_version_name version out)
   set(names 4.0 "Windows NT 4.0" 5.0 "Windows 2000" 5.1 "Windows XP" 5.2

@@ -45,6 +45,20 @@ sx_version_info(sxplayer sxplayer.exe "Stellarix 3D Player stand-in player")
 sx_version_info(pixmill pixmill.dll "Stellarix 3D Player stand-in image component")
 sx_version_info(sxinstall sxinstall.exe "Stellarix 3D Player component installer")
 
+# The deliverables carry the smaller throw helpers and terminate handler of
+# platform/win32/lean_runtime.cpp instead of the runtime's own; the test
+# programs keep the runtime's.
+set(sx_deliverables Stellarix3D ruvane skiffhook purgehook stellarix advertising uninstaller
+                    sxplayer pixmill sxinstall)
+foreach(target ${sx_deliverables})
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/lean_runtime.cpp)
+endforeach()
+# The hooks also format through the system's C runtime (their formats are
+# plain; see platform/win32/plain_format.cpp).
+foreach(target skiffhook purgehook)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/plain_format.cpp)
+endforeach()
+
 # One file of the release: copied, then stripped in place.
 function(sx_release target folder)
   set(destination "${SX_RELEASE_COMPONENTS}/${folder}")
@@ -82,8 +96,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/samples/test_ball.sxvm
 if(BUILD_TESTING)
   find_package(Python3 COMPONENTS Interpreter REQUIRED)
   # Every deliverable names the product and its version in its own resources.
-  set(sx_released Stellarix3D ruvane skiffhook purgehook stellarix advertising uninstaller sxplayer
-                  pixmill sxinstall)
+  set(sx_released ${sx_deliverables})
   # Each build is judged by its own target: the product is i386, the test
   # build for 64-bit Windows x86-64.
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -105,6 +118,13 @@ if(BUILD_TESTING)
                    --version ${SX_PRODUCT_VERSION} --machine ${sx_machine}
                    $<TARGET_FILE:sx_imports_probe>)
   set_tests_properties(release_version_info_probe PROPERTIES LABELS imports TIMEOUT 60 WILL_FAIL ON)
+  # And a deliverable over its size limit is caught, by its size alone.
+  add_test(NAME release_size_limit_probe
+           COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/road/check_release.py
+                   --version ${SX_PRODUCT_VERSION} --machine ${sx_machine}
+                   --limit skiffhook.dll=1000 $<TARGET_FILE:skiffhook>)
+  set_tests_properties(release_size_limit_probe PROPERTIES LABELS imports TIMEOUT 60
+                       PASS_REGULAR_EXPRESSION "FAULT: [0-9]+ bytes, more than its limit of 1000")
 endif()
 
 # The road under Wine opens applets through the shell with this helper.

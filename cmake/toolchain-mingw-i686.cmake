@@ -1,9 +1,13 @@
-# 32-bit Windows through the MinGW-w64 i686 cross compiler. The -posix
-# variants carry std::thread and std::mutex, which GoogleTest needs.
+# 32-bit Windows through the MinGW-w64 i686 cross compiler. The -win32
+# variants: their runtime threads through the Win32 API alone, where the
+# -posix ones carry a thread library that imports Vista and XP functions
+# (GetTickCount64, AddVectoredExceptionHandler) and so cannot load on
+# Windows 2000 or older. They have no std::thread or std::mutex; GoogleTest
+# builds with them (cmake/gtest_win32).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 # The product computes with SSE2, never with the x87 stack: x87 keeps 80-bit
 # intermediates, so geometric decisions would differ from every other build

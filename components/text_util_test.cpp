@@ -1,11 +1,12 @@
 #include "components/text_util.h"
 
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace sx {
@@ -56,17 +57,36 @@ TEST(FormatText, GrowsUpToTheLimitThenCuts) {
     EXPECT_EQ(format_text("%c%s", 0, huge.c_str()), '\0' + huge.substr(0, 65534));
 }
 
+struct FormatWorker {
+    char fill;
+    std::atomic<int>* wrong;
+};
+
+uint32_t format_repeatedly(void* argument) {
+    const auto* worker = static_cast<const FormatWorker*>(argument);
+    const std::string expected(3000, worker->fill);
+    for (int i = 0; i < 300; ++i) *worker->wrong += format_text("%s", expected.c_str()) != expected;
+    return 0;
+}
+
 TEST(FormatText, ThreadsFormatAtOnceWithoutSharingABuffer) {
     // Every call grows its buffer; with one buffer for the process, the
-    // threads would read each other's texts.
+    // threads would read each other's texts. The platform's threads: the
+    // Windows builds' C++ library has no std::thread.
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (char c : {'a', 'b', 'c', 'd'})
-        threads.emplace_back([c, &wrong] {
-            const std::string expected(3000, c);
-            for (int i = 0; i < 300; ++i) wrong += format_text("%s", expected.c_str()) != expected;
-        });
-    for (std::thread& thread : threads) thread.join();
+    std::vector<FormatWorker> workers;
+    for (char c : {'a', 'b', 'c', 'd'}) workers.push_back({c, &wrong});
+    std::vector<ThreadHandle> threads;
+    for (FormatWorker& worker : workers) {
+        // No early return: started threads use the workers on this stack.
+        ThreadHandle thread = platform().start_thread(format_repeatedly, &worker);
+        EXPECT_NE(thread, nullptr);
+        if (thread) threads.push_back(thread);
+    }
+    for (ThreadHandle thread : threads) {
+        EXPECT_TRUE(platform().wait_thread(thread, kWaitInfinite));
+        platform().close_thread(thread);
+    }
     EXPECT_EQ(wrong, 0);
 }
 

@@ -4,9 +4,11 @@ machine (the product is i386; a test build for 64-bit Windows says x86-64)
 whose resources hold a version block naming the product version, a
 description and the file's own name; with --stripped, none keeps a symbol
 table or debugging sections. Prints one line per file (name, size,
-description); exits 1 on any fault.
+description); exits 1 on any fault. --limit NAME=BYTES (repeatable) bounds
+the size of the file called NAME: the player came over a modem.
 
-Usage: check_release.py --version 2.2.1 [--machine i386|x86-64] [--stripped] FILE...
+Usage: check_release.py --version 2.2.1 [--machine i386|x86-64] [--stripped]
+                        [--limit NAME=BYTES]... FILE...
 """
 import os
 import struct
@@ -138,8 +140,17 @@ def check(path, version, machine, stripped):
     return strings.get("FileDescription", ""), faults
 
 
+def parse_limit(text, limits):
+    """NAME=BYTES into limits (names without regard to case); False if malformed."""
+    name, _, size = (text or "").partition("=")
+    if not name or not size.isdigit():
+        return False
+    limits[name.lower()] = int(size)
+    return True
+
+
 def main(argv):
-    version, machine, stripped, files = None, "i386", False, []
+    version, machine, stripped, files, limits = None, "i386", False, [], {}
     args = iter(argv)
     for arg in args:
         if arg == "--version":
@@ -148,6 +159,10 @@ def main(argv):
             machine = next(args, None)
         elif arg == "--stripped":
             stripped = True
+        elif arg == "--limit":
+            if not parse_limit(next(args, None), limits):
+                print(__doc__, file=sys.stderr)
+                return 2
         else:
             files.append(arg)
     if not version or not files or machine not in MACHINES:
@@ -159,7 +174,11 @@ def main(argv):
             description, faults = check(path, version, machine, stripped)
         except (OSError, ValueError, struct.error, UnicodeDecodeError) as error:
             description, faults = "", [str(error)]
-        print("%-18s %8d  %s" % (os.path.basename(path), os.path.getsize(path), description))
+        size = os.path.getsize(path) if os.path.exists(path) else 0
+        limit = limits.get(os.path.basename(path).lower())
+        if limit is not None and size > limit:
+            faults.append("%d bytes, more than its limit of %d" % (size, limit))
+        print("%-18s %8d  %s" % (os.path.basename(path), size, description))
         for fault in faults:
             print("  FAULT: " + fault)
         failed += bool(faults)

@@ -3,7 +3,7 @@
 # into dist/ (or the folder given), laid out as an installed player keeps
 # them, stripped; writes the component index with the tree's own installer;
 # checks every program and library for its version information and prints
-# their sizes.
+# their sizes, which must stay within the deliverables' limits.
 #   scripts/package.sh [DIST]
 # Environment: SX_BUILD_ROOT (default build), SX_JOBS (default 2); the build
 # folders SX_WIN32_BUILD and SX_NATIVE_BUILD (default: the presets' folders
@@ -46,4 +46,11 @@ done
 
 echo "dist: $dist"
 mapfile -t files < <(find "$dist" -type f \( -name '*.exe' -o -name '*.dll' -o -name '*.cpl' \) | sort)
-python3 road/check_release.py --version "$version" --stripped "${files[@]}"
+# The seven deliverables' sizes, stripped and unpacked: the hooks under
+# 100 KB, every other one under 300 KB.
+limits=()
+for name in skiffhook.dll purgehook.dll; do limits+=(--limit "$name=$((100 * 1024))"); done
+for name in Stellarix3D.exe ruvane.dll stellarix.cpl advertising.dll uninstaller.exe; do
+  limits+=(--limit "$name=$((300 * 1024))")
+done
+python3 road/check_release.py --version "$version" --stripped "${limits[@]}" "${files[@]}"

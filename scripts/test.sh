@@ -77,6 +77,19 @@ run_ctest() {  # log file, ctest arguments...
   return "$status"
 }
 
+# "win98 nt40 win2k passed" style: the runs of the platform-id branches under
+# each Windows version Wine was set to, from a ctest log.
+version_runs() {  # log file
+  local passed failed
+  passed=$(sed -n 's/.*Test *#[0-9]*: windows_versions_\([a-z0-9]*\) .*Passed.*/\1/p' "$1" | tr '\n' ' ')
+  failed=$(sed -n 's/.*Test *#[0-9]*: windows_versions_\([a-z0-9]*\) .*\*\*\*.*/\1/p' "$1" | tr '\n' ' ')
+  if [ -z "$passed$failed" ]; then
+    echo "Windows versions: none run"
+  else
+    echo "Windows versions: ${passed:+${passed}passed}${failed:+; ${failed}FAILED}"
+  fi
+}
+
 configure_build() {  # build dir, cmake configure arguments...
   local dir=$1
   shift
@@ -179,16 +192,17 @@ if configure_build "$build_root/win32" --preset win32; then
     win32_unusable=$(head -1 "$build_root/win32/wineprefix/.sx-unusable")
     note="built; Wine tests SKIPPED: $win32_unusable"
   else
+    versions=$(version_runs "$logs/win32.log")
     # The release package, and the typical road on it in a clean prefix.
     echo "--- package and the road under Wine"
     if SX_BUILD_ROOT=$build_root bash scripts/package.sh "$build_root/dist" \
          >"$logs/package.log" 2>&1 &&
        bash road/road-wine.sh "$build_root/dist" "$build_root/win32/sxopen.exe" "$logs/road" \
          "$(ls "$build_root/native/tools/sxadserver/sxadserver" 2>/dev/null)" </dev/null 2>&1 | tee "$logs/road-wine.log"; then
-      note="road under Wine ok"
+      note="$versions (i686); road under Wine ok"
     else
       status=1
-      note="package or road under Wine FAILED (see $logs/package.log, $logs/road-wine.log)"
+      note="$versions (i686); package or road under Wine FAILED (see $logs/package.log, $logs/road-wine.log)"
     fi
   fi
 else
@@ -213,6 +227,9 @@ if want win64 && { [ "$win64_mode" = 1 ] || { [ "$win64_mode" = auto ] && [ -n "
     run_ctest "$logs/win64.log" --test-dir "$dir" -R "$pattern" -j1 --output-on-failure
     status=$?
     launcher=()
+    # Where 32-bit Wine cannot run, these are the only runs under the older
+    # Windows versions, and they are of the x86-64 build.
+    note="$(version_runs "$logs/win64.log") (x86-64 build under 64-bit Wine)"
     if [ -f "$dir/wineprefix/.sx-unusable" ]; then
       status=1
       note="64-bit Wine cannot run either: $(head -1 "$dir/wineprefix/.sx-unusable")"

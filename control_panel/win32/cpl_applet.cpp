@@ -59,10 +59,23 @@ int CALLBACK sheet_callback(HWND, UINT message, LPARAM lparam) {
 }
 
 // Version 6 of the common controls for our windows, whatever the host
-// process asked for.
+// process asked for. Activation contexts came with Windows XP: looked up at
+// run time, so that the panel still loads, with the system's own controls,
+// on Windows 2000 and older.
 class ControlsContext {
 public:
     explicit ControlsContext(HINSTANCE module) {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        if (!kernel) return;
+        create_ = reinterpret_cast<CreateProc>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "CreateActCtxA")));
+        activate_ = reinterpret_cast<ActivateProc>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "ActivateActCtx")));
+        deactivate_ = reinterpret_cast<DeactivateProc>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "DeactivateActCtx")));
+        release_ = reinterpret_cast<ReleaseProc>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "ReleaseActCtx")));
+        if (!create_ || !activate_ || !deactivate_ || !release_) return;
         char path[MAX_PATH];
         if (!GetModuleFileNameA(module, path, sizeof path)) return;
         ACTCTXA request{};
@@ -71,19 +84,27 @@ public:
         request.lpSource = path;
         request.hModule = module;
         request.lpResourceName = MAKEINTRESOURCEA(2);
-        context_ = CreateActCtxA(&request);
+        context_ = create_(&request);
         if (context_ == INVALID_HANDLE_VALUE) return;
-        if (!ActivateActCtx(context_, &cookie_)) cookie_ = 0;
+        if (!activate_(context_, &cookie_)) cookie_ = 0;
     }
     ~ControlsContext() {
         if (context_ == INVALID_HANDLE_VALUE) return;
-        if (cookie_) DeactivateActCtx(0, cookie_);
-        ReleaseActCtx(context_);
+        if (cookie_) deactivate_(0, cookie_);
+        release_(context_);
     }
     ControlsContext(const ControlsContext&) = delete;
     ControlsContext& operator=(const ControlsContext&) = delete;
 
 private:
+    using CreateProc = HANDLE(WINAPI*)(const ACTCTXA*);
+    using ActivateProc = BOOL(WINAPI*)(HANDLE, ULONG_PTR*);
+    using DeactivateProc = BOOL(WINAPI*)(DWORD, ULONG_PTR);
+    using ReleaseProc = void(WINAPI*)(HANDLE);
+    CreateProc create_ = nullptr;
+    ActivateProc activate_ = nullptr;
+    DeactivateProc deactivate_ = nullptr;
+    ReleaseProc release_ = nullptr;
     HANDLE context_ = INVALID_HANDLE_VALUE;
     ULONG_PTR cookie_ = 0;
 };

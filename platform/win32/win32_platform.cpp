@@ -365,12 +365,15 @@ public:
     std::string program_path() override { return module_file_name(nullptr); }
 
     std::string module_path(const void* address) override {
-        HMODULE module = nullptr;
-        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                static_cast<LPCSTR>(address), &module))
+        // A loaded image is one allocation based at its module handle, so the
+        // allocation an address lies in names its module (on every Windows
+        // since 95 and NT 4). An address outside any image has a base that
+        // is no module, and the name lookup fails on it.
+        MEMORY_BASIC_INFORMATION region{};
+        if (!address || VirtualQuery(address, &region, sizeof region) != sizeof region ||
+            region.State != MEM_COMMIT || !region.AllocationBase)
             return std::string();
-        return module_file_name(module);
+        return module_file_name(static_cast<HMODULE>(region.AllocationBase));
     }
 
     // -- Threads.

@@ -227,9 +227,16 @@ void Win32View::end_dialog(int result) { EndDialog(dialog_, result); }
 
 void Win32View::center() { center_on_desktop(dialog_); }
 
+// Up through the parents while the window is a child (GetAncestor's GA_ROOT,
+// which Windows NT 4.0 lacks); an owned top-level window is the root.
 HWND Win32View::top_level() const {
-    HWND root = GetAncestor(dialog_, GA_ROOT);
-    return root ? root : dialog_;
+    HWND root = dialog_;
+    while (GetWindowLongA(root, GWL_STYLE) & WS_CHILD) {
+        HWND parent = GetParent(root);
+        if (!parent) break;
+        root = parent;
+    }
+    return root;
 }
 
 Answer Win32View::ask(const std::string& text, const std::string& caption, Buttons buttons,
