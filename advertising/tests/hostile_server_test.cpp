@@ -74,7 +74,7 @@ protected:
              " --port-file " + host_port + " --max-requests 1 --time-limit 60000 --log " +
              host_port + ".log " + server_arguments)
                 .c_str(),
-            &server));
+            nullptr, &server));
         std::string port;
         for (int i = 0; i < 200 && port.empty(); ++i) {
             sx::platform().sleep_ms(20);
