@@ -47,3 +47,6 @@ done
 echo "dist: $dist"
 mapfile -t files < <(find "$dist" -type f \( -name '*.exe' -o -name '*.dll' -o -name '*.cpl' \) | sort)
 python3 road/check_release.py --version "$version" --stripped "${files[@]}"
+
+# The setup program and the zip, next to the package folder.
+bash setup/build-setup.sh --version "$version" "$dist"
