@@ -58,15 +58,19 @@ VIAddVersionKey "LegalCopyright" "Stellarix"
 
 Var Installed   ; the version of the installed player, empty when none
 Var Failed      ; the component that could not be installed
+Var Reason      ; and what the component installer said
 
 ; One component through the component installer. Its files come from the
 ; payload unpacked in $PLUGINSDIR.
 !macro SxComponent NAME VERSION ARGUMENTS
   DetailPrint "Installing ${NAME}"
-  nsExec::ExecToLog '"$PLUGINSDIR\sxinstall.exe" install --name ${NAME} --version ${VERSION} --dir "$INSTDIR\${PRODUCT}\components" --force ${ARGUMENTS}'
+  nsExec::ExecToStack '"$PLUGINSDIR\sxinstall.exe" install --name ${NAME} --version ${VERSION} --dir "$INSTDIR\${PRODUCT}\components" --force ${ARGUMENTS}'
   Pop $0
+  Pop $1
+  DetailPrint $1
   ${If} $0 != 0
     StrCpy $Failed "${NAME}"
+    StrCpy $Reason "$1 (exit code $0)"
     Goto failed
   ${EndIf}
 !macroend
@@ -100,6 +104,7 @@ Function SkipFolderOnUpgrade
 FunctionEnd
 
 Section "Stellarix Player"
+  InitPluginsDir
   SetOutPath "$PLUGINSDIR"
   File "${TOOL}"
   SetOutPath "$PLUGINSDIR\payload"
@@ -119,9 +124,12 @@ Section "Stellarix Player"
   Return
 
 failed:
+  ; Also for a silent run: the reason in a log beside the user's temp files.
+  FileOpen $2 "$TEMP\Stellarix-Player-Setup.log" w
+  FileWrite $2 "The component $Failed could not be installed: $Reason$\r$\n"
+  FileClose $2
   DetailPrint "The component $Failed could not be installed."
-  SetDetailsView show
-  MessageBox MB_OK|MB_ICONSTOP "The component $Failed of the ${PRODUCT} could not be installed. The details are in the list above." /SD IDOK
+  MessageBox MB_OK|MB_ICONSTOP "The component $Failed of the ${PRODUCT} could not be installed:$\r$\n$\r$\n$Reason" /SD IDOK
   SetErrorLevel 2
   SetOutPath "$TEMP"
   Abort

@@ -6,6 +6,8 @@
 //                      a program may hand over to a copy of itself)
 //   --press ID         waits until that dialog has the button ID visible and
 //                      enabled, presses it, and lets the next page come up
+//   --await ID:TEXT    waits until that dialog's control ID reads TEXT (a
+//                      wizard's button that becomes "&Finish")
 //   --shot FILE        saves the dialog as it is on the screen (BMP)
 // and at the end waits for COMMAND's process and prints "exit: CODE".
 //   sxdrive TIMEOUT_MS COMMAND ACTION...
@@ -23,6 +25,7 @@ namespace {
 struct Search {
     const std::string* caption;
     int button;
+    const char* text;  // the button's text, or null for any
     HWND found;
 };
 
@@ -37,14 +40,17 @@ BOOL CALLBACK match(HWND window, LPARAM argument) {
     if (search->button) {
         HWND button = GetDlgItem(window, search->button);
         if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button)) return TRUE;
+        char text[128] = {};
+        GetWindowTextA(button, text, sizeof text);
+        if (search->text && std::strcmp(text, search->text) != 0) return TRUE;
     }
     search->found = window;
     return FALSE;
 }
 
-HWND wait_for(const std::string& caption, int button, DWORD deadline) {
+HWND wait_for(const std::string& caption, int button, const char* text, DWORD deadline) {
     while (GetTickCount() < deadline) {
-        Search search{&caption, button, nullptr};
+        Search search{&caption, button, text, nullptr};
         EnumWindows(match, reinterpret_cast<LPARAM>(&search));
         if (search.found) return search.found;
         Sleep(100);
@@ -98,7 +104,8 @@ bool save_window(HWND window, const char* file) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: sxdrive TIMEOUT_MS COMMAND [--window CAPTION | --press ID | --shot FILE]...\n",
+        std::fputs("usage: sxdrive TIMEOUT_MS COMMAND [--window CAPTION | --press ID | --await ID:TEXT |\n"
+                   "               --shot FILE]...\n",
                    stderr);
         return 2;
     }
@@ -119,9 +126,15 @@ int main(int argc, char** argv) {
         const std::string action = argv[i];
         if (action == "--window") {
             caption = argv[i + 1];
+        } else if (action == "--await") {
+            const char* text = std::strchr(argv[i + 1], ':');
+            if (!text || !wait_for(caption, std::atoi(argv[i + 1]), text + 1, deadline)) {
+                std::printf("no window \"%s\" with %s in time\n", caption.c_str(), argv[i + 1]);
+                ok = false;
+            }
         } else if (action == "--press" || action == "--shot") {
             const int button = action == "--press" ? std::atoi(argv[i + 1]) : 0;
-            HWND window = wait_for(caption, button, deadline);
+            HWND window = wait_for(caption, button, nullptr, deadline);
             if (!window) {
                 std::printf("no window \"%s\"%s%s in time\n", caption.c_str(),
                             button ? " with button " : "", button ? argv[i + 1] : "");
