@@ -232,8 +232,10 @@ if bash "$top/setup/build-setup.sh" --version "$newer_version" --name newer-setu
     { status=1; echo "the index after the upgrade differs from the release's"; }
   [ "$(uninstall_value UninstallString)" = "$uninstall_string" ] ||
     { status=1; echo "the upgrade moved the Add/Remove entry"; }
+  echo "after the newer setup: $(setup_version); setting: $(tr -d '\r' <"$settings_file" | grep -F KeptByUpgrade)"
   wine_run "$setup" /S
   refused=$?
+  echo "the older setup over it: exit $refused"
   [ $refused -eq 3 ] || { status=1; echo "the older setup over the newer exited with $refused"; }
   [ "$(setup_version)" = "$newer_version" ] ||
     { status=1; echo "the older setup changed the version to '$(setup_version)'"; }

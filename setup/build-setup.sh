@@ -44,7 +44,7 @@ setup=$out/${name:-Stellarix-Player-Setup.exe}
 makensis -V2 -NOCD \
   "-DVERSION=$version" "-DPAYLOAD=$payload" "-DTOOL=$tool" \
   "-DLICENSE=$top/samples/legal.txt" "-DICON=$top/launcher/resources/Stellarix3D.ico" \
-  "-DCOMPONENTS=$work/components.nsh" "-DOUTFILE=$setup" \
+  "-DCOMPONENTS=$work/components.nsh" "-DOUTFILE=$setup" "-DFILENAME=$(basename "$setup")" \
   "$top/setup/stellarix-setup.nsi" >"$work/makensis.log" 2>&1 ||
   { cat "$work/makensis.log" >&2; exit 1; }
 python3 "$top/road/check_release.py" --version "$version" "$setup"

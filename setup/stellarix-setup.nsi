@@ -7,7 +7,7 @@
 ;
 ; Defines given by setup/build-setup.sh: VERSION (a.b.c), PAYLOAD (the
 ; components folder of the release), TOOL (sxinstall.exe), LICENSE, ICON,
-; COMPONENTS (the generated list of components), OUTFILE.
+; COMPONENTS (the generated list of components), OUTFILE and its FILENAME.
 ;
 ; Exit codes: 0 installed; 1 cancelled by the user; 2 failed (a component
 ; could not be installed, details in the progress page's log); 3 refused (a
@@ -37,11 +37,12 @@ VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "${PRODUCT} setup"
-VIAddVersionKey "OriginalFilename" "Stellarix-Player-Setup.exe"
+VIAddVersionKey "OriginalFilename" "${FILENAME}"
 VIAddVersionKey "CompanyName" "Stellarix"
 VIAddVersionKey "LegalCopyright" "Stellarix"
 
 !define MUI_ICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}/wizard.bmp"
 !define MUI_ABORTWARNING
 !define MUI_WELCOMEPAGE_TITLE "Welcome to the ${PRODUCT} ${VERSION} Setup"
 !define MUI_WELCOMEPAGE_TEXT "This will install the ${PRODUCT} ${VERSION}, which plays Stellarix 3D applets (.sxvm files).$\r$\n$\r$\nIf an older version is installed, it is upgraded in place and your settings are kept.$\r$\n$\r$\nClick Next to continue."
