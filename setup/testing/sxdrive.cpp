@@ -104,9 +104,10 @@ bool save_window(HWND window, const char* file) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: sxdrive TIMEOUT_MS COMMAND [--window CAPTION | --press ID | --await ID:TEXT |\n"
-                   "               --shot FILE]...\n",
-                   stderr);
+        std::fputs(
+            "usage: sxdrive TIMEOUT_MS COMMAND [--window CAPTION | --press ID | --await ID:TEXT |\n"
+            "               --shot FILE]...\n",
+            stderr);
         return 2;
     }
     const DWORD deadline = GetTickCount() + static_cast<DWORD>(std::atol(argv[1]));

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "components/component_installer.h"
+#include "platform/platform.h"
 
 namespace {
 
