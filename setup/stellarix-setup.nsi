@@ -71,7 +71,11 @@ Var Reason      ; and what the component installer said
   DetailPrint $1
   ${If} $0 != 0
     StrCpy $Failed "${NAME}"
-    StrCpy $Reason "$1 (exit code $0)"
+    ${If} $0 == "error"
+      StrCpy $Reason "the component installer could not be started"
+    ${Else}
+      StrCpy $Reason "$1 (exit code $0)"
+    ${EndIf}
     Goto failed
   ${EndIf}
 !macroend
