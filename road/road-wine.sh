@@ -13,7 +13,8 @@
 #   5. a test launch from the control panel's Rasterizers page (the panel
 #      the hook copied to system32, opened as the Control Panel does);
 #   6. a setup with a newer version upgrades in place and keeps a setting;
-#      the older setup then refuses to run over it;
+#      the older setup then refuses to run over it; a setup whose component
+#      installer fails ends with exit code 2 and says why in its log;
 #   7. the Add/Remove entry's uninstall command, read from the registry and
 #      started as Windows starts it, its wizard driven through; then nothing
 #      of the player may remain in the prefix's files or registry;
@@ -244,6 +245,37 @@ else
   echo "could not build the newer setup"
 fi
 end $status "to $newer_version in place, setting kept; the older setup refused (exit ${refused:-?})"
+
+# -- 6b. a setup whose component installer fails says so by its exit code
+begin failing
+status=0
+broken=$work/broken-dist
+rm -rf "$broken"
+cp -r "$dist" "$broken"
+# sxdrive, given install's arguments, cannot start "--name" and exits 1: a
+# component installer that failed.
+cp "$sxdrive" "$broken/tools/sxinstall.exe"
+temp_log=$(find "$WINEPREFIX/drive_c/users" -maxdepth 4 -iname temp -type d | head -n 1)
+rm -f "$temp_log/Stellarix-Player-Setup.log"
+if bash "$top/setup/build-setup.sh" --version 2.3.0 --name failing-setup.exe "$broken" "$work" \
+  >/dev/null; then
+  wine_run "$work/failing-setup.exe" /S
+  code=$?
+  [ $code -eq 2 ] || { status=1; echo "the failing setup exited with $code"; }
+  reason=$(tr -d '\r' <"$temp_log/Stellarix-Player-Setup.log" 2>/dev/null)
+  echo "its log: $reason"
+  grep -q '^The component interpreter1 could not be installed: ' <<<"$reason" &&
+    [[ $reason == *"(exit code 1)" ]] ||
+    { status=1; echo "the log does not name the component and the installer's exit code"; }
+  # The log is the setup's, in the user's temp folder, not the player's.
+  rm -f "$temp_log/Stellarix-Player-Setup.log"
+  [ "$(setup_version)" = "$newer_version" ] ||
+    { status=1; echo "the failed setup recorded its version"; }
+else
+  status=1
+  echo "could not build the failing setup"
+fi
+end $status "exit ${code:-?}, the reason in its log, the version not recorded"
 
 # -- 7. remove through the Add/Remove entry, then nothing may remain
 begin uninstall
