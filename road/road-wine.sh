@@ -237,6 +237,12 @@ if bash "$top/setup/build-setup.sh" --version "$newer_version" --name newer-setu
   wine_run "$setup" /S
   refused=$?
   echo "the older setup over it: exit $refused"
+  # Started by a user, it says why in a message box.
+  shown=$(wine_text "$sxopen" "$(winpath "$setup")" 30000)
+  echo "$shown"
+  grep -qF "box: Stellarix Player 2.2.1 Setup: The Stellarix Player $newer_version is installed, which is newer than this setup's version 2.2.1. Setup will not replace it with an older version." <<<"$shown" ||
+    { status=1; echo "no message box saying why the older setup refuses"; }
+  grep -qx 'exit: 3' <<<"$shown" || { status=1; echo "the refusing setup's exit code is not 3"; }
   [ $refused -eq 3 ] || { status=1; echo "the older setup over the newer exited with $refused"; }
   [ "$(setup_version)" = "$newer_version" ] ||
     { status=1; echo "the older setup changed the version to '$(setup_version)'"; }
@@ -244,7 +250,7 @@ else
   status=1
   echo "could not build the newer setup"
 fi
-end $status "to $newer_version in place, setting kept; the older setup refused (exit ${refused:-?})"
+end $status "to $newer_version in place, setting kept; the older setup refused (exit ${refused:-?}, and with a message)"
 
 # -- 6b. a setup whose component installer fails says so by its exit code
 begin failing
