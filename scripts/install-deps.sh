@@ -18,6 +18,7 @@ packages=(
   g++-mingw-w64-x86-64                        # 64-bit Windows test build (see scripts/test.sh)
   wine wine32:i386 wine64                     # running the Windows tests
   xvfb xauth                                  # a display for windows under test
+  nsis                                        # the setup program (makensis and its Windows stubs)
   python3 git                                 # test-to-code count and mutation check (scripts/)
 )
 

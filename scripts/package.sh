@@ -54,3 +54,6 @@ for name in Stellarix3D.exe ruvane.dll stellarix.cpl advertising.dll uninstaller
   limits+=(--limit "$name=$((300 * 1024))")
 done
 python3 road/check_release.py --version "$version" --stripped "${limits[@]}" "${files[@]}"
+
+# The setup program and the zip, next to the package folder.
+bash setup/build-setup.sh --version "$version" "$dist"

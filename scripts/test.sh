@@ -197,7 +197,7 @@ if configure_build "$build_root/win32" --preset win32; then
     echo "--- package and the road under Wine"
     if SX_BUILD_ROOT=$build_root bash scripts/package.sh "$build_root/dist" \
          >"$logs/package.log" 2>&1 &&
-       bash road/road-wine.sh "$build_root/dist" "$build_root/win32/sxopen.exe" "$logs/road" \
+       bash road/road-wine.sh "$build_root/Stellarix-Player-Setup.exe" "$build_root/win32/sxopen.exe" "$logs/road" \
          "$(ls "$build_root/native/tools/sxadserver/sxadserver" 2>/dev/null)" </dev/null 2>&1 | tee "$logs/road-wine.log"; then
       note="$versions (i686); road under Wine ok"
     else

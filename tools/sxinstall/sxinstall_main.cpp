@@ -1,17 +1,19 @@
-// sxinstall: installs components the way the player's installer does, so
-// that the launcher, the hooks and the component search can be used and
-// tested without it.
+// sxinstall: the command line of the component installer. Shipped with the
+// release: the setup program installs every component through it, and it
+// runs the install hooks for those who unpack the release by hand.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "components/component_installer.h"
 #include "platform/platform.h"
-#include "tools/sxinstall/component_installer.h"
 
 namespace {
 
 const char kUsage[] =
+    "Stellarix Player component installer\n"
+    "\n"
     "usage:\n"
     "  sxinstall install --name NAME [--version N] [--dir DIR | --user]\n"
     "                    [--from FOLDER]... [--file KEY=RELPATH:SOURCE]...\n"
@@ -31,9 +33,17 @@ const char kUsage[] =
     "--force  lets install overwrite, and remove delete, files that another\n"
     "         component's record lists\n"
     "\n"
-    "DIR defaults to the system components directory (--user: the per-user\n"
-    "one). Paths are Windows paths (C:\\x\\y); a path starting with / is a\n"
-    "host path (drive Z:). RELPATH is relative to DIR, with \\ or /.\n";
+    "DIR defaults to the player's system components directory (--user: the\n"
+    "per-user one), C:\\Program Files\\Stellarix\\Stellarix Player\\components\n"
+    "by default. RELPATH is relative to DIR, with \\ or /; a relative FOLDER or\n"
+    "SOURCE is taken from the current folder.\n"
+    "\n"
+    "Exit code: 0 done, 1 failed (the message says why), 2 wrong command line.\n"
+    "Example, as the setup runs it for the launcher:\n"
+    "  sxinstall install --name skiff --version 1 --force\n"
+    "    --file skiff=skiff/Stellarix3D.exe:payload\\skiff\\Stellarix3D.exe\n"
+    "    --file skiffhook=skiff/skiffhook.dll:payload\\skiff\\skiffhook.dll\n"
+    "    --hook skiffhook\n";
 
 // "/usr/x" is drive Z: in both builds; a relative path is taken from the
 // current directory, since component directories are always absolute.
@@ -74,7 +84,7 @@ bool split_at(const std::string& text, char separator, std::string* before, std:
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return usage_error("no command");
+    if (args.empty()) return usage_error("no command given");
     const std::string command = args[0];
     if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
         std::fputs(kUsage, stdout);

@@ -1,4 +1,4 @@
-#include "tools/sxinstall/component_installer.h"
+#include "components/component_installer.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
-// sxinstall: path rules, refused requests, and installs no stop or kill splits.
-#include "tools/sxinstall/component_installer.h"
+// The component installer: path rules, refused requests, and installs no stop or kill splits.
+#include "components/component_installer.h"
 
 #include <gtest/gtest.h>
 

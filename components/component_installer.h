@@ -1,6 +1,6 @@
-// sxinstall's work: copying a component's files into a component directory,
-// keeping that directory's "compindx.dat" and calling the component's install
-// hooks the way the player's own installer does.
+// The component installer: copies a component's files into a component
+// directory, keeps that directory's "compindx.dat" and calls the component's
+// install hooks. The setup program and sxinstall both install through it.
 #pragma once
 
 #include <string>
