@@ -31,6 +31,8 @@ public:
         entities_.push_back(e);
         return static_cast<int>(2 * entities_.size() - 1);
     }
+    // The DE pointer the next entity added will get.
+    int next() const { return static_cast<int>(2 * entities_.size() + 1); }
     static std::string num(double v) {
         char b[40];
         std::snprintf(b, sizeof b, "%.17g", v);
