@@ -1044,10 +1044,11 @@ void Reader::solid_186(const DirEntry& e) {
     for (int i = 0; i < voids; ++i)
         shells.push_back({p.integer(4 + 2 * static_cast<size_t>(i)),
                           p.integer(5 + 2 * static_cast<size_t>(i)) != 0});
-    for (const auto& [seq, agrees] : shells) {
-        const DirEntry& shell = entry(seq);
-        taken_.insert(seq);
-        guarded(shell, [&] { shell_514(shell, here, !agrees); });
+    for (const auto& shell_ref : shells) {
+        const DirEntry& shell = entry(shell_ref.first);
+        const bool turned = !shell_ref.second;
+        taken_.insert(shell_ref.first);
+        guarded(shell, [&] { shell_514(shell, here, turned); });
     }
 }
 
