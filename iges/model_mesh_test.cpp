@@ -77,6 +77,19 @@ TEST_F(ModelMeshTest, ClosedSolidsGiveWatertightMeshes) {
              testing::box_sewn(b, {10, 6, 4});
          },
          6, 240, box_off},
+        {"plate with 3 x 2 holes, sewn",
+         [](IgesBuilder* b) { testing::plate_sewn(b, 12, 8, 2, 3, 2, 1); }, 12,
+         12 * 8 * 2 - 6 * pi * 2,
+         [](const std::array<double, 3>& p) {
+             double best = std::min({std::fabs(p[0]), std::fabs(p[0] - 12), std::fabs(p[1]),
+                                     std::fabs(p[1] - 8), std::fabs(p[2]), std::fabs(p[2] - 2)});
+             for (int i = 0; i < 3; ++i)
+                 for (int j = 0; j < 2; ++j)
+                     best = std::min(best, std::fabs(std::hypot(p[0] - 12 * (i + 0.5) / 3,
+                                                                p[1] - 8 * (j + 0.5) / 2) -
+                                                     1));
+             return best;
+         }},
         {"cylinder, B-rep", [](IgesBuilder* b) { testing::cylinder_brep(b, 3, 5); }, 3, pi * 9 * 5,
          [](const std::array<double, 3>& p) {
              const double r = std::hypot(p[0], p[1]);

@@ -191,4 +191,57 @@ inline void cylinder_brep(IgesBuilder* b, double r, double h) {
     b->add(186, {fmt_int(sh), "1", "0"});
 }
 
+// A plate of w x h x t with an n x m grid of round through holes of radius
+// r, as loose trimmed faces: top and bottom bounded by their outline and the
+// hole circles (model-space curves), four sides, and per hole a wall of
+// revolution trimmed by its whole parameter rectangle. Every surface's
+// normal points out of the material.
+inline void plate_sewn(IgesBuilder* b, double w, double h, double t, int n, int m, double r) {
+    const double two_pi = 2 * 3.14159265358979323846;
+    auto face = [&](int surface, const std::vector<std::vector<int>>& loops) {
+        std::vector<int> on;
+        for (const auto& loop : loops) {
+            Strings parts = {fmt_int(static_cast<long>(loop.size()))};
+            for (int c : loop) parts.push_back(fmt_int(c));
+            const int curve = loop.size() == 1 ? loop[0] : b->add(102, parts, 0, 0, "00010500");
+            on.push_back(
+                b->add(142, {"0", fmt_int(surface), "0", fmt_int(curve), "2"}, 0, 0, "00010500"));
+        }
+        Strings p = {fmt_int(surface), "1", fmt_int(static_cast<long>(on.size()) - 1)};
+        for (int o : on) p.push_back(fmt_int(o));
+        b->add(144, p);
+    };
+    std::vector<Point> centres;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < m; ++j) centres.push_back({w * (i + 0.5) / n, h * (j + 0.5) / m, 0});
+    for (double z : {0.0, t}) {
+        const bool top = z > 0;
+        const int s = top ? patch(b, {0, 0, z}, {w, 0, z}, {0, h, z}, {w, h, z})
+                          : patch(b, {0, 0, z}, {0, h, z}, {w, 0, z}, {w, h, z});
+        std::vector<std::vector<int>> loops(1);
+        const Point c[4] = {{0, 0, z}, {w, 0, z}, {w, h, z}, {0, h, z}};
+        for (int k = 0; k < 4; ++k) loops[0].push_back(line(b, c[k], c[(k + 1) % 4]));
+        for (const Point& o : centres)
+            loops.push_back({b->add(
+                100,
+                {fmt(z), fmt(o[0]), fmt(o[1]), fmt(o[0] + r), fmt(o[1]), fmt(o[0] + r), fmt(o[1])},
+                0, 0, "00010500")});
+        face(s, loops);
+    }
+    const Point c[4] = {{0, 0, 0}, {w, 0, 0}, {w, h, 0}, {0, h, 0}};
+    for (int k = 0; k < 4; ++k) {
+        const Point a = c[k], d = c[(k + 1) % 4];
+        const Point a1 = {a[0], a[1], t}, d1 = {d[0], d[1], t};
+        const int s = patch(b, a, d, a1, d1);
+        face(s, {{line(b, a, d), line(b, d, d1), line(b, d1, a1), line(b, a1, a)}});
+    }
+    for (const Point& o : centres) {
+        const int axis = line(b, {o[0], o[1], 0}, {o[0], o[1], 1});
+        const int gen = line(b, {o[0] + r, o[1], 0}, {o[0] + r, o[1], t});
+        const int s =
+            b->add(120, {fmt_int(axis), fmt_int(gen), "0.", fmt(two_pi)}, 0, 0, "00010000");
+        b->add(144, {fmt_int(s), "0", "0", "0"});
+    }
+}
+
 }  // namespace ruvane::iges::testing
