@@ -122,8 +122,8 @@ private:
     Affine units_;
     size_t used_doubles_ = 0;
     int depth_ = 0;
-    std::set<int> taken_;  // entities meshed as (part of) a face
-    std::set<int> edges_seen_;
+    std::set<int> taken_;                               // entities meshed as (part of) a face
+    std::map<std::pair<int, int>, size_t> edge_slots_;  // (list, index) -> model_->edges
     std::map<int, Affine> transforms_;
 
     const DirEntry& entry(int seq) const {
@@ -932,8 +932,8 @@ void Reader::face_plain(const DirEntry& e) {
 }
 
 const Edge& Reader::edge(int list, int index) {
-    for (const Edge& ed : model_->edges)
-        if (ed.list == list && ed.index == index) return ed;
+    const auto known = edge_slots_.find({list, index});
+    if (known != edge_slots_.end()) return model_->edges[known->second];
     Depth guard(this);
     const Params p = params(list, 504);
     const int n = p.integer(1);
@@ -946,6 +946,7 @@ const Edge& Reader::edge(int list, int index) {
     ed.list = list;
     ed.index = index;
     ed.curve = c.pieces.size() == 1 ? c.pieces[0] : join(c.pieces);
+    edge_slots_[{list, index}] = model_->edges.size();
     model_->edges.push_back(std::move(ed));
     return model_->edges.back();
 }

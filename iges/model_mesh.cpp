@@ -110,8 +110,8 @@ struct Topology {
     std::vector<std::vector<std::vector<Part>>> loops;  // per face, per loop
 };
 
-void brep_parts(const Model& model, size_t f, Topology* t,
-                std::map<std::pair<int, int>, int>* ids) {
+void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<int, int>, int>* ids,
+                const std::map<std::pair<int, int>, const Edge*>& model_edges) {
     const Face& face = model.faces[f];
     for (const auto& loop : face.loops) {
         std::vector<Part> parts;
@@ -120,9 +120,8 @@ void brep_parts(const Model& model, size_t f, Topology* t,
             auto found = ids->find(key);
             int id = 0;
             if (found == ids->end()) {
-                const Edge* edge = nullptr;
-                for (const Edge& e : model.edges)
-                    if (e.list == key.first && e.index == key.second) edge = &e;
+                const auto slot = model_edges.find(key);
+                const Edge* edge = slot == model_edges.end() ? nullptr : slot->second;
                 id = static_cast<int>(t->edges.size());
                 SharedEdge se;
                 if (edge) {
@@ -319,13 +318,15 @@ void Mesher::merge_cuts() {
 void Mesher::build_topology() {
     topo_.loops.assign(model_.faces.size(), {});
     std::map<std::pair<int, int>, int> ids;
+    std::map<std::pair<int, int>, const Edge*> model_edges;
+    for (const Edge& e : model_.edges) model_edges[{e.list, e.index}] = &e;
     std::vector<size_t> loose;
     for (size_t f = 0; f < model_.faces.size(); ++f) {
         bool brep = !model_.faces[f].loops.empty();
         for (const auto& loop : model_.faces[f].loops)
             for (const TrimCurve& c : loop) brep = brep && c.edge_list != 0;
         if (brep)
-            brep_parts(model_, f, &topo_, &ids);
+            brep_parts(model_, f, &topo_, &ids, model_edges);
         else
             loose.push_back(f);
     }
