@@ -13,3 +13,12 @@ endif()
 target_link_libraries(iges_compare PRIVATE ruvane_model_mesh ruvane
   TKernel TKMath TKG2d TKG3d TKGeomBase TKBRep TKGeomAlgo TKTopAlgo TKShHealing TKMesh
   TKXSBase TKIGES)
+
+# iges-render: the pictures of meshed models in docs/.
+find_path(SX_STB_RENDER_DIR stb_image_write.h PATHS /usr/include/stb NO_DEFAULT_PATH)
+if(SX_STB_RENDER_DIR)
+  add_executable(iges_render ${CMAKE_CURRENT_LIST_DIR}/iges_render.cpp)
+  set_target_properties(iges_render PROPERTIES OUTPUT_NAME iges-render)
+  target_include_directories(iges_render SYSTEM PRIVATE ${SX_STB_RENDER_DIR})
+  target_link_libraries(iges_render PRIVATE ruvane_model_mesh ruvane)
+endif()
