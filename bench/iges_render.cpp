@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
         const V3 q = sub({p[0], p[1], p[2]}, centre);
         const double x = q.x * std::cos(az) - q.y * std::sin(az);
         const double y = q.x * std::sin(az) + q.y * std::cos(az);
-        const double up = q.z * std::cos(el) - y * std::sin(el);
-        const double depth = q.z * std::sin(el) + y * std::cos(el);
+        const double up = q.z * std::cos(el) + y * std::sin(el);
+        const double depth = y * std::cos(el) - q.z * std::sin(el);  // seen from above
         const double s = 0.9 * std::min(kW, kH) / diag;
         return V3{kW / 2.0 + x * s, kH / 2.0 - up * s, depth};
     };
