@@ -283,6 +283,7 @@ private:
     bool tessellate(size_t f);
     void project_boundary(size_t f);
     void merge_cuts();
+    void orient_loose_faces();
     void emit(size_t f);
 };
 
@@ -538,6 +539,94 @@ void Mesher::emit(size_t f) {
     }
 }
 
+// Faces without a shell say nothing of their side: each is turned so that
+// it runs every shared mesh edge against its neighbour (B-rep faces hold
+// still), and a closed group of them that then encloses a negative volume
+// is turned inside out.
+void Mesher::orient_loose_faces() {
+    const size_t nf = model_.faces.size();
+    std::map<std::pair<int, int>, std::vector<std::pair<int, bool>>>
+        uses;  // edge -> (face, forward)
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        const auto& k = out_->triangles[t];
+        for (int i = 0; i < 3; ++i) {
+            const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
+            uses[{std::min(a, b), std::max(a, b)}].push_back({out_->triangle_face[t], a < b});
+        }
+    }
+    std::vector<std::vector<std::pair<size_t, bool>>> next(nf);  // neighbour, must differ
+    for (const auto& [e, u] : uses)
+        if (u.size() == 2 && u[0].first != u[1].first) {
+            const bool same = u[0].second == u[1].second;
+            next[static_cast<size_t>(u[0].first)].push_back(
+                {static_cast<size_t>(u[1].first), same});
+            next[static_cast<size_t>(u[1].first)].push_back(
+                {static_cast<size_t>(u[0].first), same});
+        }
+    std::vector<int> flip(nf, -1);
+    for (size_t f = 0; f < nf; ++f)
+        if (model_.faces[f].shell != 0) flip[f] = 0;
+    for (size_t start = 0; start < nf; ++start) {
+        if (flip[start] >= 0) continue;
+        // A group reached from a loose face; anchored when it touches a shell face.
+        std::vector<size_t> group{start}, queue{start};
+        flip[start] = 0;
+        bool anchored = false;
+        while (!queue.empty()) {
+            const size_t f = queue.back();
+            queue.pop_back();
+            for (const auto& [g, differ] : next[f]) {
+                const int want = flip[f] ^ static_cast<int>(differ);
+                if (model_.faces[g].shell != 0) {
+                    anchored = true;
+                    continue;
+                }
+                if (flip[g] >= 0) continue;
+                flip[g] = want;
+                group.push_back(g);
+                queue.push_back(g);
+            }
+        }
+        (void)anchored;
+    }
+    for (size_t t = 0; t < out_->triangles.size(); ++t)
+        if (flip[static_cast<size_t>(out_->triangle_face[t])] == 1)
+            std::swap(out_->triangles[t][1], out_->triangles[t][2]);
+    // Closed groups of loose faces enclose a positive volume.
+    std::vector<int> group_of(nf, -1);
+    int groups = 0;
+    for (size_t start = 0; start < nf; ++start) {
+        if (group_of[start] >= 0 || model_.faces[start].shell != 0) continue;
+        std::vector<size_t> queue{start};
+        group_of[start] = groups;
+        while (!queue.empty()) {
+            const size_t f = queue.back();
+            queue.pop_back();
+            for (const auto& [g, differ] : next[f])
+                if (group_of[g] < 0 && model_.faces[g].shell == 0)
+                    group_of[g] = groups, queue.push_back(g);
+        }
+        ++groups;
+    }
+    std::vector<double> volume(static_cast<size_t>(groups), 0.0);
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        const int g = group_of[static_cast<size_t>(out_->triangle_face[t])];
+        if (g < 0) continue;
+        const auto& k = out_->triangles[t];
+        const P3& a = out_->vertices[static_cast<size_t>(k[0])];
+        const P3& b = out_->vertices[static_cast<size_t>(k[1])];
+        const P3& c = out_->vertices[static_cast<size_t>(k[2])];
+        volume[static_cast<size_t>(g)] += dot3(a, cross3(b, c)) / 6;
+    }
+    const EdgeCheck open = check_edges(*out_);
+    if (open.free != 0) return;  // not closed: no inside to speak of
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        const int g = group_of[static_cast<size_t>(out_->triangle_face[t])];
+        if (g >= 0 && volume[static_cast<size_t>(g)] < 0)
+            std::swap(out_->triangles[t][1], out_->triangles[t][2]);
+    }
+}
+
 bool Mesher::run() {
     out_->faces.assign(model_.faces.size(), {});
     meshes_.assign(model_.faces.size(), {});
@@ -575,6 +664,7 @@ bool Mesher::run() {
     }
     out_->triangles = kept;
     out_->triangle_face = kept_face;
+    orient_loose_faces();
     return true;
 }
 

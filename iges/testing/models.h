@@ -90,15 +90,20 @@ inline void box_brep(IgesBuilder* b, const Point& size) {
 }
 
 // The box as six trimmed surfaces, each bounded by model-space lines of its
-// own: nothing but positions tells which faces meet.
-inline void box_sewn(IgesBuilder* b, const Point& size) {
+// own: nothing but positions tells which faces meet. Faces whose bit is set
+// in `turned` get a patch whose normal points into the box, as loose faces
+// of real files often do.
+inline void box_sewn(IgesBuilder* b, const Point& size, unsigned turned = 0) {
     const BoxShape box{size};
-    for (const auto& f : BoxShape::kFaces) {
+    for (int k = 0; k < 6; ++k) {
+        const auto& f = BoxShape::kFaces[k];
         const int s =
-            patch(b, box.corner(f[0]), box.corner(f[1]), box.corner(f[3]), box.corner(f[2]));
+            (turned >> k) & 1
+                ? patch(b, box.corner(f[0]), box.corner(f[3]), box.corner(f[1]), box.corner(f[2]))
+                : patch(b, box.corner(f[0]), box.corner(f[1]), box.corner(f[3]), box.corner(f[2]));
         Strings parts = {"4"};
-        for (int k = 0; k < 4; ++k)
-            parts.push_back(fmt_int(line(b, box.corner(f[k]), box.corner(f[(k + 1) % 4]))));
+        for (int e = 0; e < 4; ++e)
+            parts.push_back(fmt_int(line(b, box.corner(f[e]), box.corner(f[(e + 1) % 4]))));
         const int loop = b->add(102, parts, 0, 0, "00010500");
         const int on = b->add(142, {"0", fmt_int(s), "0", fmt_int(loop), "2"}, 0, 0, "00010500");
         b->add(144, {fmt_int(s), "1", "0", fmt_int(on)});
