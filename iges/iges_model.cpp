@@ -401,7 +401,9 @@ HSurface Reader::nurbs_surface(const Params& p) {
         k1 > (1 << 20) || k2 > (1 << 20))
         broken("B-spline surface degrees or counts not usable");
     const size_t n1 = static_cast<size_t>(k1) + 1, n2 = static_cast<size_t>(k2) + 1;
-    if (n1 * n2 > (size_t{1} << 22)) broken("B-spline surface too large");
+    // In 64 bits: on the 32-bit product n1 * n2 would wrap and pass.
+    if (static_cast<unsigned long long>(n1) * n2 > (1ULL << 22))
+        broken("B-spline surface too large");
     const size_t nk1 = n1 + static_cast<size_t>(m1) + 1, nk2 = n2 + static_cast<size_t>(m2) + 1;
     const size_t s0 = 10, t0 = s0 + nk1, w0 = t0 + nk2, p0 = w0 + n1 * n2;
     p.need(p0 + 3 * n1 * n2 + 4);

@@ -446,6 +446,12 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
              return b->add(128, {"40", "1", "40", "1", "0", "0", "0", "0", "0"});
          },
          "degrees"},
+        // 65536 x 65536 points: 2^32, which wraps to 0 in 32-bit arithmetic.
+        {"surface net of 2^32 points",
+         [](IgesBuilder* b) {
+             return b->add(128, {"65535", "65535", "1", "1", "0", "0", "0", "0", "0"});
+         },
+         "too large"},
         {"short parameter record",
          [](IgesBuilder* b) {
              return b->add(128, {"1", "1", "1", "1", "0", "0", "1", "0", "0", "0.", "0."});
