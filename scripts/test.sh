@@ -155,7 +155,7 @@ if grep -qw fma /proc/cpuinfo; then
 else
   note="no FMA on this processor: fma variant not run; "
 fi
-ruvane_targets="ruvane_core_test ruvane_tess_test ruvane_tess_tool_test ruvane_tess"
+ruvane_targets="ruvane_core_test ruvane_tess_test ruvane_tess_tool_test ruvane_tess ruvane_iges_test"
 for variant in "${variants[@]}"; do
   name=${variant%%:*}
   flags=${variant#*:}

@@ -12,6 +12,7 @@
 #include "include/ruvane.h"
 #include "tools/ruvane_tess/loop_check.h"
 #include "tools/ruvane_tess/mesh_writer.h"
+#include "tools/ruvane_tess/model_mode.h"
 #include "tools/ruvane_tess/surface_json.h"
 
 namespace {
@@ -19,7 +20,9 @@ namespace {
 // Every text the tool prints.
 constexpr const char* kUsage =
     "usage: ruvane-tess INPUT.json [-o OUTPUT.obj|OUTPUT.ply] [--format obj|ply]\n"
-    "                  [--surface-tolerance X] [--trim-tolerance X] [--param-tolerance X]\n";
+    "                  [--surface-tolerance X] [--trim-tolerance X] [--param-tolerance X]\n"
+    "       ruvane-tess MODEL.igs [-o OUTPUT.obj|OUTPUT.ply|OUTPUT.stl] [--format obj|ply|stl]\n"
+    "                  [--deflection MM | --relative-deflection X]\n";
 constexpr const char* kCannotRead = "ruvane-tess: cannot read %s\n";
 constexpr const char* kWrongUse = "ruvane-tess: %s (ruvane-tess --help shows the usage)\n";
 constexpr const char* kBadInput = "ruvane-tess: %s: %s\n";
@@ -80,6 +83,7 @@ void explain_failure(int32_t status, int32_t error, const char* routine,
 int main(int argc, char** argv) {
     std::string input, output, format;
     double overrides[3] = {0, 0, 0};
+    ruvane_tess::ModelRun model;
     bool given[3] = {false, false, false};
     static const char* const kToleranceFlags[3] = {"--surface-tolerance", "--trim-tolerance",
                                                    "--param-tolerance"};
@@ -104,6 +108,14 @@ int main(int argc, char** argv) {
                 return 2;
             }
             given[flag] = true;
+        } else if (a == "--deflection" || a == "--relative-deflection") {
+            char* end = nullptr;
+            const double x = i + 1 < argc ? std::strtod(argv[++i], &end) : 0.0;
+            if (end == nullptr || end == argv[i] || *end != '\0') {
+                std::fprintf(stderr, kBadNumber, a.c_str());
+                return 2;
+            }
+            (a == "--deflection" ? model.deflection : model.relative) = x;
         } else if ((a == "-o" || a == "--format") && i + 1 < argc) {
             (a == "-o" ? output : format) = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
@@ -115,6 +127,18 @@ int main(int argc, char** argv) {
         }
     }
     if (input.empty()) return wrong_use("no input file");
+    if (ruvane_tess::is_model_file(input)) {
+        if (!format.empty() && format != "obj" && format != "ply" && format != "stl")
+            return wrong_use("unknown format " + format);
+        if (format.empty())
+            format = ends_with(output, ".ply") ? "ply" : ends_with(output, ".stl") ? "stl" : "obj";
+        if (!(model.relative > 0) || model.deflection < 0)
+            return wrong_use("the deflection must be positive");
+        model.input = input;
+        model.output = output;
+        model.format = format;
+        return ruvane_tess::run_model(model);
+    }
     if (!format.empty() && format != "obj" && format != "ply")
         return wrong_use("unknown format " + format);
     if (format.empty()) format = ends_with(output, ".ply") ? "ply" : "obj";

@@ -1,0 +1,617 @@
+#include "iges/iges_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <random>
+
+#include "iges/testing/iges_builder.h"
+
+namespace ruvane::iges {
+namespace {
+
+using testing::IgesBuilder;
+using Strings = std::vector<std::string>;
+constexpr double kPi = 3.14159265358979323846;
+
+std::string n(double v) { return IgesBuilder::num(v); }
+std::string i(long v) { return IgesBuilder::integer(v); }
+
+Model read(const IgesBuilder& b) {
+    const std::string s = b.str();
+    Model m;
+    std::string why;
+    EXPECT_TRUE(read_model(s.data(), s.size(), Limits{}, &m, &why)) << why;
+    return m;
+}
+
+// A flat bilinear patch in z = `z` whose parameters are x and y.
+int plane(IgesBuilder* b, double lo, double hi, double z = 0, int transform = 0,
+          const char* status = "00010000") {
+    return b->add(128, {"1",   "1",   "1",   "1",   "0",   "0",   "1",   "0",   "0",   n(lo),
+                        n(lo), n(hi), n(hi), n(lo), n(lo), n(hi), n(hi), "1.",  "1.",  "1.",
+                        "1.",  n(lo), n(lo), n(z),  n(hi), n(lo), n(z),  n(lo), n(hi), n(z),
+                        n(hi), n(hi), n(z),  n(lo), n(hi), n(lo), n(hi)},
+                  0, transform, status);
+}
+
+int line(IgesBuilder* b, double x0, double y0, double z0, double x1, double y1, double z1,
+         const char* status = "00010500") {
+    return b->add(110, {n(x0), n(y0), n(z0), n(x1), n(y1), n(z1)}, 0, 0, status);
+}
+
+// A trimmed surface whose outer loop is the parameter-space curve `curve`
+// (and, when given, the model-space curve `model`).
+int trimmed(IgesBuilder* b, int surface, int curve, int model = 0, int transform = 0,
+            const char* status = "00000000") {
+    const int on =
+        b->add(142, {"0", i(surface), i(curve), i(model), model ? "2" : "1"}, 0, 0, "00010500");
+    return b->add(144, {i(surface), "1", "0", i(on)}, 0, transform, status);
+}
+
+std::vector<Vec3> loop_points(const Face& f, size_t loop, int per_curve = 16) {
+    std::vector<Vec3> pts;
+    for (const TrimCurve& t : f.loops.at(loop))
+        for (int k = 0; k <= per_curve; ++k)
+            pts.push_back(point3(
+                t.curve, t.curve.first() + (t.curve.last() - t.curve.first()) * k / per_curve));
+    return pts;
+}
+
+// Every curve kind, as a parameter-space trim of a patch whose parameters
+// are x and y: the loop's points lie on the analytic curve and start where
+// the entity starts.
+TEST(IgesCurves, EachKindLandsOnItsCurve) {
+    struct Case {
+        const char* name;
+        std::function<int(IgesBuilder*)> add;
+        std::function<double(double, double)> off;  // distance-like residual
+        Vec3 start;
+    };
+    const double h = std::sqrt(0.5);
+    const Case cases[] = {
+        {"110 line",
+         [](IgesBuilder* b) { return line(b, 1, 1, 0, 9, 2, 0); },
+         [](double x, double y) { return std::fabs((y - 1) - (x - 1) / 8); },
+         {1, 1, 0}},
+        {"100 quarter arc",
+         [](IgesBuilder* b) {
+             return b->add(100, {"0.", "5.", "5.", "8.", "5.", "5.", "8."});
+         },
+         [](double x, double y) {
+             return std::fabs(std::hypot(x - 5, y - 5) - 3) + (x < 5 - 1e-9 || y < 5 - 1e-9);
+         },
+         {8, 5, 0}},
+        {"100 full circle",
+         [](IgesBuilder* b) {
+             return b->add(100, {"0.", "5.", "5.", "5.", "7.", "5.", "7."});
+         },
+         [](double x, double y) { return std::fabs(std::hypot(x - 5, y - 5) - 2); },
+         {5, 7, 0}},
+        {"104 ellipse",
+         [](IgesBuilder* b) {
+             return b->add(
+                 104, {n(1.0 / 16), "0.", n(0.25), "0.", "0.", "-1.", "0.", "4.", "0.", "0.", "2."},
+                 1);
+         },
+         [](double x, double y) { return std::fabs(x * x / 16 + y * y / 4 - 1); },
+         {4, 0, 0}},
+        {"104 parabola",
+         [](IgesBuilder* b) {
+             return b->add(
+                 104, {"0.25", "0.", "0.", "0.", "-1.", "0.", "0.", "-2.", "1.", "4.", "4."}, 3);
+         },
+         [](double x, double y) { return std::fabs(x * x / 4 - y) + (x < -2 - 1e-9); },
+         {-2, 1, 0}},
+        {"104 hyperbola",
+         [](IgesBuilder* b) {
+             return b->add(104,
+                           {"1.", "0.", "-1.", "0.", "0.", "-1.", "0.", n(std::sqrt(2.0)), "-1.",
+                            n(std::sqrt(5.0)), "2."},
+                           2);
+         },
+         [](double x, double y) { return std::fabs(x * x - y * y - 1) + (x < 0); },
+         {std::sqrt(2.0), -1, 0}},
+        {"126 rational quarter circle",
+         [h](IgesBuilder* b) {
+             return b->add(126, {"2",  "2",  "1",  "0",  "0",  "0",  "0.", "0.", "0.", "1.",
+                                 "1.", "1.", "1.", n(h), "1.", "3.", "0.", "0.", "3.", "3.",
+                                 "0.", "0.", "3.", "0.", "0.", "1.", "0.", "0.", "1."});
+         },
+         [](double x, double y) { return std::fabs(std::hypot(x, y) - 3); },
+         {3, 0, 0}},
+        {"126 clipped to its V0..V1",
+         [](IgesBuilder* b) {
+             return b->add(126, {"1",  "1",  "0",  "0",  "1",  "0",  "0.", "0.", "1.",   "1.",
+                                 "1.", "1.", "0.", "0.", "0.", "8.", "8.", "0.", "0.25", "0.5"});
+         },
+         [](double x, double y) { return std::fabs(x - y) + (x < 2 - 1e-9) + (x > 4 + 1e-9); },
+         {2, 2, 0}},
+        {"106 polyline",
+         [](IgesBuilder* b) {
+             return b->add(106, {"2", "3", "1.", "1.", "0.", "4.", "1.", "0.", "4.", "3.", "0."},
+                           12);
+         },
+         [](double x, double y) {
+             return std::min(std::fabs(y - 1) + (x < 1 - 1e-9), std::fabs(x - 4));
+         },
+         {1, 1, 0}},
+        {"102 composite",
+         [](IgesBuilder* b) {
+             const int a = line(b, 2, 5, 0, 5, 5, 0);
+             const int c =
+                 b->add(100, {"0.", "5.", "7.", "5.", "5.", "7.", "7."}, 0, 0, "00010500");
+             return b->add(102, {"2", i(a), i(c)});
+         },
+         [](double x, double y) {
+             return std::min(std::fabs(y - 5) + (x > 5 + 1e-9),
+                             std::fabs(std::hypot(x - 5, y - 7) - 2));
+         },
+         {2, 5, 0}},
+    };
+    for (const Case& c : cases) {
+        IgesBuilder b;
+        const int s = plane(&b, -10, 10);
+        trimmed(&b, s, c.add(&b));
+        const Model m = read(b);
+        ASSERT_EQ(m.faces.size(), 1u) << c.name << (m.skipped.empty() ? "" : m.skipped[0].reason);
+        const std::vector<Vec3> pts = loop_points(m.faces[0], 0);
+        for (const Vec3& p : pts)
+            EXPECT_LT(c.off(p.x, p.y), 1e-9) << c.name << " " << p.x << "," << p.y;
+        EXPECT_NEAR(pts[0].x, c.start.x, 1e-9) << c.name;
+        EXPECT_NEAR(pts[0].y, c.start.y, 1e-9) << c.name;
+    }
+}
+
+double radius(const Vec3& p) { return std::hypot(p.x, p.y); }
+
+// Each surface kind against its definition, over the face's whole domain.
+TEST(IgesSurfaces, EachKindIsItsSurface) {
+    struct Case {
+        const char* name;
+        std::function<void(IgesBuilder*)> add;
+        std::function<double(const Vec3&, double, double)> off;  // point, u, v in [0, 1]
+    };
+    const Case cases[] = {
+        {"118 ruled, parametric",
+         [](IgesBuilder* b) {
+             const int a = line(b, 0, 0, 0, 10, 0, 0);
+             const int c = b->add(126, {"2",  "2",   "1",  "0",  "1",  "0",  "0.", "0.", "0.", "1.",
+                                        "1.", "1.",  "1.", "1.", "1.", "0.", "5.", "0.", "5.", "5.",
+                                        "4.", "10.", "5.", "0.", "0.", "1.", "0.", "0.", "0."},
+                                  0, 0, "00010500");
+             b->add(118, {i(a), i(c), "0", "0"}, 1);
+         },
+         [](const Vec3& p, double u, double v) {
+             const Vec3 c2{10 * u, 5, 8 * u * (1 - u)};
+             return std::fabs(p.x - 10 * u) + std::fabs(p.y - 5 * v) + std::fabs(p.z - v * c2.z);
+         }},
+        {"120 cone, half turn",
+         [](IgesBuilder* b) {
+             const int axis = line(b, 0, 0, 0, 0, 0, 1);
+             const int gen = line(b, 2, 0, 0, 3, 0, 5);
+             b->add(120, {i(axis), i(gen), "0.", n(kPi)});
+         },
+         [](const Vec3& p, double u, double) {
+             return std::fabs(radius(p) - (2 + p.z / 5)) + std::fabs(p.z - 5 * u) + (p.y < -1e-9);
+         }},
+        {"120 sphere from an arc",
+         [](IgesBuilder* b) {
+             const int axis = line(b, 0, 0, 0, 0, 0, 1);
+             // The arc lies in the z = 0 plane of its own; rotated into xz.
+             const int rot = b->add(
+                 124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+             const int gen =
+                 b->add(100, {"0.", "0.", "0.", "0.", "-4.", "0.", "4."}, 0, rot, "00010500");
+             b->add(120, {i(axis), i(gen), "0.", n(2 * kPi)});
+         },
+         [](const Vec3& p, double, double) {
+             return std::fabs(std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z) - 4);
+         }},
+        {"122 tabulated arc",
+         [](IgesBuilder* b) {
+             const int d =
+                 b->add(100, {"0.", "0.", "0.", "2.", "0.", "0.", "2."}, 0, 0, "00010500");
+             b->add(122, {i(d), "2.", "0.", "7."});
+         },
+         [](const Vec3& p, double, double v) {
+             return std::fabs(radius(p) - 2) + std::fabs(p.z - 7 * v) + (p.x < -1e-9) +
+                    (p.y < -1e-9);
+         }},
+    };
+    for (const Case& c : cases) {
+        IgesBuilder b;
+        c.add(&b);
+        const Model m = read(b);
+        ASSERT_EQ(m.faces.size(), 1u) << c.name << (m.skipped.empty() ? "" : m.skipped[0].reason);
+        const HSurface& s = m.faces[0].surface;
+        const double u0 = s.uk[s.du], u1 = s.uk[s.nu], v0 = s.vk[s.dv], v1 = s.vk[s.nv];
+        for (int a = 0; a <= 10; ++a)
+            for (int d = 0; d <= 10; ++d) {
+                const Vec3 p = surface_point(s, u0 + (u1 - u0) * a / 10, v0 + (v1 - v0) * d / 10);
+                EXPECT_LT(c.off(p, a / 10.0, d / 10.0), 1e-9) << c.name << " " << a << "," << d;
+            }
+        EXPECT_EQ(m.faces[0].loops.size(), 1u);
+    }
+}
+
+// Parameter-space trims of surfaces whose IGES parameter is an angle land
+// at that angle on the NURBS surface.
+TEST(IgesSurfaces, AngleParametersOfRevolvedAndTabulatedSurfaces) {
+    struct Case {
+        const char* name;
+        bool revolved;
+        double at;          // the trim line's fixed parameter
+        double want_angle;  // angle of the points on the surface
+    };
+    const Case cases[] = {{"120 at 0.5 rad", true, 0.5, 0.5},
+                          {"120 at 2.5 rad", true, 2.5, 2.5},
+                          {"122 at u 0.3", false, 0.3, 0.3 * kPi / 2}};
+    for (const Case& c : cases) {
+        IgesBuilder b;
+        int s = 0, trim = 0;
+        if (c.revolved) {
+            const int axis = line(&b, 0, 0, 0, 0, 0, 1);
+            const int gen = line(&b, 2, 0, 0, 2, 0, 5);
+            s = b.add(120, {i(axis), i(gen), "0.", n(3)}, 0, 0, "00010000");
+            trim = line(&b, 0, c.at, 0, 1, c.at, 0);  // (t, angle) plane
+        } else {
+            const int d = b.add(100, {"0.", "0.", "0.", "2.", "0.", "0.", "2."}, 0, 0, "00010500");
+            s = b.add(122, {i(d), "2.", "0.", "7."}, 0, 0, "00010000");
+            trim = line(&b, c.at, 0, 0, c.at, 1, 0);
+        }
+        trimmed(&b, s, trim);
+        const Model m = read(b);
+        ASSERT_EQ(m.faces.size(), 1u) << c.name;
+        for (const Vec3& q : loop_points(m.faces[0], 0)) {
+            const Vec3 p = surface_point(m.faces[0].surface, q.x, q.y);
+            EXPECT_NEAR(std::atan2(p.y, p.x), c.want_angle, 1e-9) << c.name;
+        }
+    }
+}
+
+// Transformations: a surface's own (itself transformed) and its face's,
+// applied in order, and the units on top.
+TEST(IgesPlacement, TransformationsComposeAndUnitsScale) {
+    struct Case {
+        const char* name;
+        int units;
+        bool own, nested, face;
+        Vec3 corner;  // where the patch's corner (1, 1, 0) lands
+    };
+    // own: translate by (1, 2, 3); nested: then rotate a quarter turn about
+    // z; face: then translate by (0, 0, 10).
+    const Case cases[] = {
+        {"none", 2, false, false, false, {1, 1, 0}},
+        {"own", 2, true, false, false, {2, 3, 3}},
+        {"own, nested", 2, true, true, false, {-3, 2, 3}},
+        {"own, nested, face", 2, true, true, true, {-3, 2, 13}},
+        {"inches", 1, true, false, false, {2 * 25.4, 3 * 25.4, 3 * 25.4}},
+    };
+    for (const Case& c : cases) {
+        IgesBuilder::Options o;
+        o.units_flag = c.units;
+        IgesBuilder b(o);
+        int rot = 0, own = 0, up = 0;
+        if (c.nested)
+            rot = b.add(124,
+                        {"0.", "-1.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "0.", "1.", "0."});
+        if (c.own)
+            own =
+                b.add(124, {"1.", "0.", "0.", "1.", "0.", "1.", "0.", "2.", "0.", "0.", "1.", "3."},
+                      0, rot);
+        if (c.face)
+            up = b.add(124,
+                       {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "10."});
+        const int s = plane(&b, 1, 5, 0, own);
+        // The outer loop given in both spaces: the model-space one must land
+        // on the placed surface as well.
+        const int pc = b.add(106, {"1", "4", "0.", "2.", "2.", "4.", "2.", "4.", "4.", "2.", "2."},
+                             11, 0, "00010500");
+        const int mc = b.add(106, {"1", "4", "0.", "2.", "2.", "4.", "2.", "4.", "4.", "2.", "2."},
+                             11, own, "00010500");
+        const int on = b.add(142, {"0", i(s), i(pc), i(mc), "1"}, 0, 0, "00010500");
+        b.add(144, {i(s), "1", "0", i(on)}, 0, up);
+        const Model m = read(b);
+        ASSERT_EQ(m.faces.size(), 1u) << c.name;
+        const Vec3 p = surface_point(m.faces[0].surface, 1, 1);
+        EXPECT_NEAR(p.x, c.corner.x, 1e-9) << c.name;
+        EXPECT_NEAR(p.y, c.corner.y, 1e-9) << c.name;
+        EXPECT_NEAR(p.z, c.corner.z, 1e-9) << c.name;
+        // The parameter-space loop is not scaled or moved.
+        EXPECT_NEAR(loop_points(m.faces[0], 0)[0].x, 2, 1e-12) << c.name;
+    }
+}
+
+// A model-space trim without a parameter-space curve is mapped onto the
+// surface: exactly on planes, by projection elsewhere.
+TEST(IgesPlacement, ModelSpaceTrimsLandOnTheSurface) {
+    IgesBuilder b;
+    const int axis = line(&b, 0, 0, 0, 0, 0, 1);
+    const int gen = line(&b, 3, 0, 0, 3, 0, 6);
+    const int cyl = b.add(120, {i(axis), i(gen), "0.", n(2 * kPi)}, 0, 0, "00010000");
+    // A circle at height 2 and one at 5 on the cylinder, as model curves.
+    const int lift =
+        b.add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "2."});
+    const int circle = b.add(100, {"0.", "0.", "0.", "3.", "0.", "3.", "0."}, 0, lift, "00010500");
+    const int on = b.add(142, {"0", i(cyl), "0", i(circle), "2"}, 0, 0, "00010500");
+    b.add(144, {i(cyl), "1", "0", i(on)});
+    const int flat = plane(&b, 0, 10, 1);
+    const int ring = b.add(100, {"1.", "5.", "5.", "7.", "5.", "7.", "5."}, 0, 0, "00010500");
+    const int on2 = b.add(142, {"0", i(flat), "0", i(ring), "2"}, 0, 0, "00010500");
+    b.add(144, {i(flat), "1", "0", i(on2)});
+    const Model m = read(b);
+    ASSERT_EQ(m.faces.size(), 2u);
+    for (const Face& f : m.faces) {
+        const bool exact = f.surface.du == 1 && f.surface.dv == 1;
+        EXPECT_EQ(f.loops[0][0].approximated, !exact);
+        for (const Vec3& q : loop_points(f, 0, 64)) {
+            const Vec3 p = surface_point(f.surface, q.x, q.y);
+            if (exact)
+                EXPECT_NEAR(std::hypot(p.x - 5, p.y - 5), 2, 1e-9);
+            else
+                EXPECT_NEAR(p.z, 2, 1e-6);
+        }
+    }
+}
+
+// Status flags: blanked faces are left out, subordinate surfaces are not
+// faces of their own, and a surface a face trims never appears twice.
+TEST(IgesStatus, BlankedAndSubordinateEntities) {
+    struct Case {
+        const char* face_status;
+        const char* surface_status;
+        size_t faces;
+        int blanked;
+    };
+    const Case cases[] = {
+        {"00000000", "00010000", 1, 0},  // the usual
+        {"00000000", "00000000", 1, 0},  // surface flagged independent by mistake
+        {"01000000", "00010000", 0, 1},  // blanked face: nothing, surface not meshed alone
+        {"00010000", "00010000", 0, 0},  // face itself subordinate (of something we skip)
+        {"00020000", "00010000", 1, 0},  // logically dependent faces are still geometry
+    };
+    for (const Case& c : cases) {
+        IgesBuilder b;
+        const int s = plane(&b, 0, 1, 0, 0, c.surface_status);
+        const int l = line(&b, 0, 0, 0, 1, 1, 0);
+        trimmed(&b, s, l, 0, 0, c.face_status);
+        const Model m = read(b);
+        EXPECT_EQ(m.faces.size(), c.faces) << c.face_status << " " << c.surface_status;
+        EXPECT_EQ(m.blanked, c.blanked) << c.face_status;
+    }
+    IgesBuilder b;
+    plane(&b, 0, 1, 0, 0, "00000000");  // a loose surface is a face of its own
+    plane(&b, 0, 1, 0, 0, "01000000");
+    const Model m = read(b);
+    EXPECT_EQ(m.faces.size(), 1u);
+    EXPECT_EQ(m.blanked, 1);
+}
+
+// A broken or unknown entity is skipped and named; the good face beside it
+// is still delivered.
+TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
+    struct Case {
+        const char* name;
+        std::function<int(IgesBuilder*)> add;  // returns the entity that must be named
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"unknown type",
+         [](IgesBuilder* b) {
+             return b->add(999, {"1.", "2."});
+         },
+         "unsupported entity type 999"},
+        {"weight zero",
+         [](IgesBuilder* b) {
+             const int s = plane(b, 0, 1);
+             const int c = b->add(126, {"1",  "1",  "0",  "0",  "1",  "0",  "0.", "0.", "1.", "1.",
+                                        "0.", "1.", "0.", "0.", "0.", "1.", "1.", "0.", "0.", "1."},
+                                  0, 0, "00010500");
+             return trimmed(b, s, c);
+         },
+         "weight"},
+        {"decreasing knots",
+         [](IgesBuilder* b) {
+             const int s = plane(b, 0, 1);
+             const int c = b->add(126, {"1",  "1",  "0",  "0",  "1",  "0",  "0.", "1.", "0.", "1.",
+                                        "1.", "1.", "0.", "0.", "0.", "1.", "1.", "0.", "0.", "1."},
+                                  0, 0, "00010500");
+             return trimmed(b, s, c);
+         },
+         "knots"},
+        {"pointer to nothing", [](IgesBuilder* b) { return trimmed(b, plane(b, 0, 1), 9999); },
+         "pointer 9999"},
+        {"composite holding itself",
+         [](IgesBuilder* b) {
+             const int s = plane(b, 0, 1);
+             const int self = b->next();
+             b->add(102, {"1", i(self)}, 0, 0, "00010500");
+             return trimmed(b, s, self);
+         },
+         "nested too deep"},
+        {"transformation cycle",
+         [](IgesBuilder* b) {
+             const int t = b->next();  // a transformation transformed by itself
+             b->add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "0."},
+                    0, t);
+             const int s = plane(b, 0, 1, 0, t);
+             return trimmed(b, s, line(b, 0, 0, 0, 1, 1, 0));
+         },
+         "nested too deep"},
+        {"surface degree 40",
+         [](IgesBuilder* b) {
+             return b->add(128, {"40", "1", "40", "1", "0", "0", "0", "0", "0"});
+         },
+         "degrees"},
+        // 65536 x 65536 points: 2^32, which wraps to 0 in 32-bit arithmetic.
+        {"surface net of 2^32 points",
+         [](IgesBuilder* b) {
+             return b->add(128, {"65535", "65535", "1", "1", "0", "0", "0", "0", "0"});
+         },
+         "too large"},
+        {"short parameter record",
+         [](IgesBuilder* b) {
+             return b->add(128, {"1", "1", "1", "1", "0", "0", "1", "0", "0", "0.", "0."});
+         },
+         "too few parameters"},
+        {"huge point count",
+         [](IgesBuilder* b) {
+             const int s = plane(b, 0, 1);
+             const int c =
+                 b->add(126, {"500000000", "3", "0", "0", "1", "0", "0."}, 0, 0, "00010500");
+             return trimmed(b, s, c);
+         },
+         "B-spline curve"},
+        {"surface of revolution about a circle",
+         [](IgesBuilder* b) {
+             const int c =
+                 b->add(100, {"0.", "0.", "0.", "1.", "0.", "1.", "0."}, 0, 0, "00010500");
+             const int g = line(b, 2, 0, 0, 2, 0, 1);
+             return b->add(120, {i(c), i(g), "0.", "1."});
+         },
+         "axis"},
+    };
+    for (const Case& c : cases) {
+        IgesBuilder b;
+        const int good_surface = plane(&b, 0, 2);
+        trimmed(&b, good_surface, line(&b, 0, 0, 0, 2, 2, 0));
+        const int bad = c.add(&b);
+        const Model m = read(b);
+        EXPECT_EQ(m.faces.size(), 1u) << c.name;
+        ASSERT_EQ(m.skipped.size(), 1u) << c.name;
+        EXPECT_EQ(m.skipped[0].entity, bad) << c.name;
+        EXPECT_NE(m.skipped[0].reason.find(c.reason), std::string::npos)
+            << c.name << ": " << m.skipped[0].reason;
+    }
+}
+
+// A closed box as a B-rep solid (186, 514, 510, 508, 504, 502): every face
+// read, every edge shared by exactly two faces in opposite directions, and
+// each trim curve lying on its model edge.
+TEST(IgesBrep, BoxEdgesAreSharedOppositely) {
+    IgesBuilder b;
+    const double size[3] = {10, 6, 4};
+    auto corner = [&](int k) {
+        return Vec3{(k & 1) * size[0], ((k >> 1) & 1) * size[1], ((k >> 2) & 1) * size[2]};
+    };
+    // Faces as corner cycles, counter-clockwise seen from outside.
+    const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                             {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    std::vector<std::pair<int, int>> edges;
+    std::map<std::pair<int, int>, int> edge_of;
+    for (const auto& f : faces)
+        for (int k = 0; k < 4; ++k) {
+            const int a = f[k], c = f[(k + 1) % 4];
+            if (edge_of.count({c, a})) continue;
+            edge_of[{a, c}] = static_cast<int>(edges.size()) + 1;
+            edges.push_back({a, c});
+        }
+    ASSERT_EQ(edges.size(), 12u);
+    Strings vp = {"8"};
+    for (int k = 0; k < 8; ++k) {
+        const Vec3 p = corner(k);
+        vp.insert(vp.end(), {n(p.x), n(p.y), n(p.z)});
+    }
+    const int vertices = b.add(502, vp, 1, 0, "00010000");
+    Strings ep = {"12"};
+    for (const auto& [a, c] : edges) {
+        const Vec3 p = corner(a), q = corner(c);
+        const int l = line(&b, p.x, p.y, p.z, q.x, q.y, q.z);
+        ep.insert(ep.end(), {i(l), i(vertices), i(a + 1), i(vertices), i(c + 1)});
+    }
+    const int edge_list = b.add(504, ep, 1, 0, "00010000");
+    Strings shell = {"6"};
+    for (const auto& f : faces) {
+        const Vec3 p0 = corner(f[0]), p1 = corner(f[1]), p3 = corner(f[3]), p2 = corner(f[2]);
+        const int s =
+            b.add(128, {"1",     "1",     "1",     "1",     "0",     "0",     "1",     "0",
+                        "0",     "0.",    "0.",    "1.",    "1.",    "0.",    "0.",    "1.",
+                        "1.",    "1.",    "1.",    "1.",    "1.",    n(p0.x), n(p0.y), n(p0.z),
+                        n(p1.x), n(p1.y), n(p1.z), n(p3.x), n(p3.y), n(p3.z), n(p2.x), n(p2.y),
+                        n(p2.z), "0.",    "1.",    "0.",    "1."},
+                  0, 0, "00010000");
+        Strings lp = {"4"};
+        for (int k = 0; k < 4; ++k) {
+            const int a = f[k], c = f[(k + 1) % 4];
+            const bool agrees = edge_of.count({a, c}) != 0;
+            const int index = agrees ? edge_of[{a, c}] : edge_of[{c, a}];
+            lp.insert(lp.end(), {"0", i(edge_list), i(index), agrees ? "1" : "0", "0"});
+        }
+        const int loop = b.add(508, lp, 1, 0, "00010000");
+        const int face = b.add(510, {i(s), "1", "1", i(loop)}, 1, 0, "00010000");
+        shell.insert(shell.end(), {i(face), "1"});
+    }
+    const int sh = b.add(514, shell, 1, 0, "00010000");
+    b.add(186, {i(sh), "1", "0"});
+    const Model m = read(b);
+    EXPECT_TRUE(m.skipped.empty()) << m.skipped[0].reason;
+    ASSERT_EQ(m.faces.size(), 6u);
+    EXPECT_EQ(m.solids, 1);
+    EXPECT_EQ(m.shells, 1);
+    std::map<int, std::vector<bool>> uses;
+    for (const Face& f : m.faces) {
+        EXPECT_FALSE(f.reversed);
+        ASSERT_EQ(f.loops.size(), 1u);
+        for (const TrimCurve& t : f.loops[0]) {
+            EXPECT_EQ(t.edge_list, edge_list);
+            uses[t.edge_index].push_back(t.edge_reversed);
+            EXPECT_FALSE(t.approximated);
+            const auto [a, c] = edges.at(static_cast<size_t>(t.edge_index - 1));
+            const Vec3 from = corner(t.edge_reversed ? c : a), to = corner(t.edge_reversed ? a : c);
+            const Vec3 p = surface_point(f.surface, point3(t.curve, t.curve.first()).x,
+                                         point3(t.curve, t.curve.first()).y);
+            const Vec3 q = surface_point(f.surface, point3(t.curve, t.curve.last()).x,
+                                         point3(t.curve, t.curve.last()).y);
+            EXPECT_NEAR(p.x, from.x, 1e-9);
+            EXPECT_NEAR(p.y, from.y, 1e-9);
+            EXPECT_NEAR(p.z, from.z, 1e-9);
+            EXPECT_NEAR(q.x, to.x, 1e-9);
+            EXPECT_NEAR(q.y, to.y, 1e-9);
+            EXPECT_NEAR(q.z, to.z, 1e-9);
+        }
+    }
+    ASSERT_EQ(uses.size(), 12u);
+    for (const auto& [index, dirs] : uses) {
+        ASSERT_EQ(dirs.size(), 2u) << index;
+        EXPECT_NE(dirs[0], dirs[1]) << index;
+    }
+    EXPECT_EQ(m.edges.size(), 12u);
+}
+
+// Hostile files: every truncation and random damage of a good file reads
+// without a crash or a hang; a long chain of composites stops at the depth
+// limit.
+TEST(IgesHostile, DamagedFilesAndDeepNesting) {
+    IgesBuilder b;
+    const int s = plane(&b, -10, 10);
+    trimmed(&b, s, b.add(100, {"0.", "5.", "5.", "8.", "5.", "5.", "8."}, 0, 0, "00010500"));
+    const std::string good = b.str();
+    std::mt19937 rng(7);
+    for (size_t cut = 0; cut < good.size(); cut += 13) {
+        Model m;
+        std::string why;
+        read_model(good.data(), cut, Limits{}, &m, &why);
+    }
+    for (int k = 0; k < 300; ++k) {
+        std::string bad = good;
+        for (int j = 0; j < 4; ++j) bad[rng() % bad.size()] = "0123456789,;H-.ED \n"[rng() % 19];
+        Model m;
+        std::string why;
+        read_model(bad.data(), bad.size(), Limits{}, &m, &why);
+    }
+    IgesBuilder deep;
+    const int surface = plane(&deep, 0, 1);
+    int prev = line(&deep, 0, 0, 0, 1, 1, 0);
+    for (int k = 0; k < 5000; ++k) prev = deep.add(102, {"1", i(prev)}, 0, 0, "00010500");
+    trimmed(&deep, surface, prev);
+    const Model m = read(deep);
+    EXPECT_TRUE(m.faces.empty());
+    ASSERT_EQ(m.skipped.size(), 1u);
+    EXPECT_NE(m.skipped[0].reason.find("nested too deep"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ruvane::iges

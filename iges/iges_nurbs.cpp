@@ -1,0 +1,356 @@
+#include "iges/iges_nurbs.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ruvane::iges {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kKnotTie = 1e-11;
+
+size_t at(int i, int dim) { return static_cast<size_t>(i) * static_cast<size_t>(dim); }
+
+int multiplicity(const HCurve& c, double t) {
+    return static_cast<int>(std::count(c.knots.begin(), c.knots.end(), t));
+}
+
+// Span k with knots[k] <= t < knots[k + 1], kept inside [degree, count - 1].
+int find_span(const HCurve& c, double t) {
+    const int n = c.count();
+    int lo = c.degree, hi = n - 1;
+    if (t >= c.knots[static_cast<size_t>(hi)]) {
+        while (hi > lo && c.knots[static_cast<size_t>(hi)] >= c.knots[static_cast<size_t>(hi + 1)])
+            --hi;
+        return hi;
+    }
+    if (t <= c.knots[static_cast<size_t>(lo)]) return lo;
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        if (t < c.knots[static_cast<size_t>(mid)])
+            hi = mid;
+        else
+            lo = mid;
+    }
+    return lo;
+}
+
+void blend(double* out, const double* a, const double* b, double alpha, int dim) {
+    for (int d = 0; d < dim; ++d) out[d] = (1.0 - alpha) * a[d] + alpha * b[d];
+}
+
+// Every interior knot raised to full multiplicity and both ends clamped:
+// the curve as Bezier pieces sharing their end points.
+int to_bezier(HCurve* c) {
+    clip(c, c->first(), c->last());
+    std::vector<double> inner;
+    for (int i = c->degree + 1; i < c->count(); ++i) {
+        const double t = c->knots[static_cast<size_t>(i)];
+        if (inner.empty() || inner.back() != t) inner.push_back(t);
+    }
+    for (double t : inner) {
+        const int m = multiplicity(*c, t);
+        if (m < c->degree) insert_knot(c, t, c->degree - m);
+    }
+    return static_cast<int>(inner.size()) + 1;
+}
+
+}  // namespace
+
+double ParamMap::apply(double t) const {
+    if (!angular || !(to > from) || segments < 1) return t;
+    t = std::clamp(t, from, to);
+    const double h = (to - from) / segments;
+    double x = (t - from) / h;
+    int k = static_cast<int>(std::floor(x));
+    k = std::clamp(k, 0, segments - 1);
+    const double f = x - k;
+    const double delta = sweep / segments;
+    const double phi = (f - 0.5) * delta;
+    const double s = (std::tan(phi / 2) / std::tan(delta / 4) + 1.0) / 2.0;
+    return from + (k + s) * h;
+}
+
+bool valid(const HCurve& c) {
+    if (c.degree < 1 || c.dim < 1 || c.points.size() % static_cast<size_t>(c.dim) != 0)
+        return false;
+    const int n = c.count();
+    if (n < c.degree + 1 || c.knots.size() != static_cast<size_t>(n + c.degree + 1)) return false;
+    for (size_t i = 0; i < c.knots.size(); ++i) {
+        if (!std::isfinite(c.knots[i])) return false;
+        if (i > 0 && c.knots[i] < c.knots[i - 1]) return false;
+    }
+    for (double v : c.points)
+        if (!std::isfinite(v)) return false;
+    return c.last() > c.first();
+}
+
+void insert_knot(HCurve* c, double t, int times) {
+    const int p = c->degree, dim = c->dim;
+    for (int r = 0; r < times; ++r) {
+        const int n = c->count();
+        const int k = find_span(*c, t);
+        std::vector<double> q(at(n + 1, dim));
+        for (int i = 0; i <= k - p; ++i) std::copy_n(&c->points[at(i, dim)], dim, &q[at(i, dim)]);
+        for (int i = k; i < n; ++i) std::copy_n(&c->points[at(i, dim)], dim, &q[at(i + 1, dim)]);
+        for (int i = k - p + 1; i <= k; ++i) {
+            const double a = c->knots[static_cast<size_t>(i)];
+            const double span = c->knots[static_cast<size_t>(i + p)] - a;
+            const double alpha = span > 0 ? (t - a) / span : 0.0;
+            blend(&q[at(i, dim)], &c->points[at(i - 1, dim)], &c->points[at(i, dim)], alpha, dim);
+        }
+        c->points.swap(q);
+        c->knots.insert(c->knots.begin() + k + 1, t);
+    }
+}
+
+bool clip(HCurve* c, double a, double b) {
+    const int p = c->degree, dim = c->dim;
+    if (!(a < b) || a < c->first() || b > c->last()) return false;
+    int m = multiplicity(*c, a);
+    if (m < p) insert_knot(c, a, p - m), m = p;
+    int mb = multiplicity(*c, b);
+    if (mb < p) insert_knot(c, b, p - mb), mb = p;
+    const size_t s =
+        static_cast<size_t>(std::find(c->knots.begin(), c->knots.end(), a) - c->knots.begin());
+    const int ps = m >= p + 1 ? static_cast<int>(s) : static_cast<int>(s) - 1;
+    const size_t e = static_cast<size_t>(std::find(c->knots.rbegin(), c->knots.rend(), b).base() -
+                                         c->knots.begin() - 1);
+    const int pe = mb >= p + 1 ? static_cast<int>(e) - p - 1 : static_cast<int>(e) - p;
+    if (ps < 0 || pe < ps + p) return false;
+    std::vector<double> pts(c->points.begin() + static_cast<long>(at(ps, dim)),
+                            c->points.begin() + static_cast<long>(at(pe + 1, dim)));
+    std::vector<double> kn(c->knots.begin() + ps, c->knots.begin() + pe + p + 2);
+    for (int i = 0; i <= p; ++i) {
+        kn[static_cast<size_t>(i)] = a;
+        kn[kn.size() - 1 - static_cast<size_t>(i)] = b;
+    }
+    c->points.swap(pts);
+    c->knots.swap(kn);
+    return true;
+}
+
+void elevate(HCurve* c, int degree) {
+    const int dim = c->dim;
+    while (c->degree < degree) {
+        const int p = c->degree;
+        const int pieces = to_bezier(c);
+        std::vector<double> breaks;
+        breaks.push_back(c->first());
+        for (int i = p + 1; i < c->count(); i += p)
+            breaks.push_back(c->knots[static_cast<size_t>(i)]);
+        breaks.push_back(c->last());
+        std::vector<double> q(at(pieces * (p + 1) + 1, dim));
+        for (int s = 0; s < pieces; ++s) {
+            const double* P = &c->points[at(s * p, dim)];
+            double* Q = &q[at(s * (p + 1), dim)];
+            std::copy_n(P, dim, Q);
+            for (int i = 1; i <= p; ++i) {
+                const double a = static_cast<double>(i) / (p + 1);
+                blend(Q + at(i, dim), P + at(i, dim), P + at(i - 1, dim), a, dim);
+            }
+            std::copy_n(P + at(p, dim), dim, Q + at(p + 1, dim));
+        }
+        std::vector<double> kn;
+        for (int i = 0; i <= p + 1; ++i) kn.push_back(breaks.front());
+        for (size_t s = 1; s + 1 < breaks.size(); ++s)
+            for (int i = 0; i <= p; ++i) kn.push_back(breaks[s]);
+        for (int i = 0; i <= p + 1; ++i) kn.push_back(breaks.back());
+        c->degree = p + 1;
+        c->points.swap(q);
+        c->knots.swap(kn);
+    }
+}
+
+void remap(HCurve* c, double a, double b) {
+    const double f = c->first(), l = c->last();
+    const double scale = (b - a) / (l - f);
+    for (double& k : c->knots) k = a + (k - f) * scale;
+    // Exact ends whatever the rounding.
+    c->knots[static_cast<size_t>(c->degree)] = a;
+    c->knots[static_cast<size_t>(c->count())] = b;
+}
+
+void reverse(HCurve* c) {
+    const double s = c->knots.front() + c->knots.back();
+    std::reverse(c->knots.begin(), c->knots.end());
+    for (double& k : c->knots) k = s - k;
+    const int n = c->count(), dim = c->dim;
+    for (int i = 0; i < n / 2; ++i)
+        std::swap_ranges(&c->points[at(i, dim)], &c->points[at(i, dim)] + dim,
+                         &c->points[at(n - 1 - i, dim)]);
+}
+
+void make_compatible(HCurve* a, HCurve* b) {
+    clip(a, a->first(), a->last());
+    clip(b, b->first(), b->last());
+    remap(a, 0, 1);
+    remap(b, 0, 1);
+    const int p = std::max(a->degree, b->degree);
+    elevate(a, p);
+    elevate(b, p);
+    // Knots of both, ties within rounding taken as one value.
+    std::vector<double> all(a->knots.begin() + p + 1, a->knots.end() - p - 1);
+    all.insert(all.end(), b->knots.begin() + p + 1, b->knots.end() - p - 1);
+    std::sort(all.begin(), all.end());
+    std::vector<double> values;
+    for (double t : all)
+        if (values.empty() || t - values.back() > kKnotTie) values.push_back(t);
+    for (HCurve* c : {a, b}) {
+        for (double& k : c->knots)
+            for (double v : values)
+                if (std::fabs(k - v) <= kKnotTie) k = v;
+    }
+    for (double v : values) {
+        const int want = std::max(multiplicity(*a, v), multiplicity(*b, v));
+        for (HCurve* c : {a, b}) {
+            const int m = multiplicity(*c, v);
+            if (m < want) insert_knot(c, v, want - m);
+        }
+    }
+}
+
+HCurve join(std::vector<HCurve> pieces) {
+    int p = 1;
+    for (HCurve& c : pieces) {
+        clip(&c, c.first(), c.last());
+        p = std::max(p, c.degree);
+    }
+    HCurve out;
+    out.degree = p;
+    out.dim = pieces.empty() ? 4 : pieces[0].dim;
+    const int dim = out.dim;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        HCurve& c = pieces[k];
+        elevate(&c, p);
+        remap(&c, static_cast<double>(k), static_cast<double>(k + 1));
+        if (k == 0) {
+            out.points = c.points;
+            out.knots.assign(c.knots.begin(), c.knots.end() - 1);
+            continue;
+        }
+        // Scale the piece's homogeneous points so that its first weight is
+        // the previous piece's last: the curve is the same, and the joint
+        // point is shared.
+        const double w_end = out.points.back();
+        const double w_start = c.points[static_cast<size_t>(dim - 1)];
+        if (dim == 4 && w_start != 0 && w_end != 0) {
+            const double s = w_end / w_start;
+            for (double& v : c.points) v *= s;
+        }
+        out.points.insert(out.points.end(), c.points.begin() + dim, c.points.end());
+        out.knots.insert(out.knots.end(), c.knots.begin() + p + 1, c.knots.end() - 1);
+    }
+    if (!pieces.empty()) out.knots.push_back(static_cast<double>(pieces.size()));
+    return out;
+}
+
+void evaluate(const HCurve& c, double t, double* out) {
+    const int p = c.degree, dim = c.dim;
+    t = std::clamp(t, c.first(), c.last());
+    const int k = find_span(c, t);
+    std::vector<double> d(at(p + 1, dim));
+    for (int j = 0; j <= p; ++j) std::copy_n(&c.points[at(j + k - p, dim)], dim, &d[at(j, dim)]);
+    for (int r = 1; r <= p; ++r) {
+        for (int j = p; j >= r; --j) {
+            const double lo = c.knots[static_cast<size_t>(j + k - p)];
+            const double hi = c.knots[static_cast<size_t>(j + 1 + k - r)];
+            const double alpha = hi > lo ? (t - lo) / (hi - lo) : 0.0;
+            blend(&d[at(j, dim)], &d[at(j - 1, dim)], &d[at(j, dim)], alpha, dim);
+        }
+    }
+    std::copy_n(&d[at(p, dim)], dim, out);
+}
+
+Vec3 point3(const HCurve& c, double t) {
+    double h[4] = {0, 0, 0, 1};
+    evaluate(c, t, h);
+    const double w = h[3] != 0 ? h[3] : 1.0;
+    return {h[0] / w, h[1] / w, h[2] / w};
+}
+
+HCurve arc(double cx, double cy, double z, double radius, double a0, double a1, ParamMap* map) {
+    const double sweep = a1 - a0;
+    int n = static_cast<int>(std::ceil(sweep / (kPi / 2) - 1e-9));
+    n = std::max(n, 1);
+    const double delta = sweep / n;
+    const double w = std::cos(delta / 2);
+    HCurve c;
+    c.degree = 2;
+    c.dim = 4;
+    for (int k = 0; k <= n; ++k) {
+        const double a = a0 + k * delta;
+        c.points.insert(c.points.end(),
+                        {cx + radius * std::cos(a), cy + radius * std::sin(a), z, 1.0});
+        if (k == n) break;
+        const double m = a + delta / 2, r = radius / w;
+        c.points.insert(c.points.end(),
+                        {(cx + r * std::cos(m)) * w, (cy + r * std::sin(m)) * w, z * w, w});
+    }
+    const double h = (a1 - a0) / n;
+    c.knots = {a0, a0, a0};
+    for (int k = 1; k < n; ++k) c.knots.insert(c.knots.end(), 2, a0 + k * h);
+    c.knots.insert(c.knots.end(), {a1, a1, a1});
+    if (map) *map = ParamMap{true, a0, a1, sweep, n};
+    return c;
+}
+
+HCurve line(const Vec3& a, const Vec3& b) {
+    HCurve c;
+    c.degree = 1;
+    c.dim = 4;
+    c.knots = {0, 0, 1, 1};
+    c.points = {a.x, a.y, a.z, 1, b.x, b.y, b.z, 1};
+    return c;
+}
+
+HCurve along_u(const HSurface& s) {
+    HCurve c;
+    c.degree = s.du;
+    c.dim = 4 * s.nv;
+    c.knots = s.uk;
+    c.points.resize(s.points.size());
+    for (int i = 0; i < s.nu; ++i)
+        for (int j = 0; j < s.nv; ++j)
+            std::copy_n(&s.points[at(j * s.nu + i, 4)], 4, &c.points[at(i * s.nv + j, 4)]);
+    return c;
+}
+
+HCurve along_v(const HSurface& s) {
+    HCurve c;
+    c.degree = s.dv;
+    c.dim = 4 * s.nu;
+    c.knots = s.vk;
+    c.points = s.points;
+    return c;
+}
+
+void from_u(const HCurve& c, HSurface* s) {
+    s->du = c.degree;
+    s->uk = c.knots;
+    s->nu = c.count();
+    s->points.resize(c.points.size());
+    for (int i = 0; i < s->nu; ++i)
+        for (int j = 0; j < s->nv; ++j)
+            std::copy_n(&c.points[at(i * s->nv + j, 4)], 4, &s->points[at(j * s->nu + i, 4)]);
+}
+
+void from_v(const HCurve& c, HSurface* s) {
+    s->dv = c.degree;
+    s->vk = c.knots;
+    s->nv = c.count();
+    s->points = c.points;
+}
+
+Vec3 surface_point(const HSurface& s, double u, double v) {
+    const HCurve cu = along_u(s);
+    HCurve cv;
+    cv.degree = s.dv;
+    cv.dim = 4;
+    cv.knots = s.vk;
+    cv.points.resize(at(s.nv, 4));
+    evaluate(cu, u, cv.points.data());
+    return point3(cv, v);
+}
+
+}  // namespace ruvane::iges

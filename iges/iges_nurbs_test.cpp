@@ -1,0 +1,138 @@
+#include "iges/iges_nurbs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+namespace ruvane::iges {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+double distance(const Vec3& a, const Vec3& b) {
+    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
+                     (a.z - b.z) * (a.z - b.z));
+}
+
+// A rational cubic with uneven knots and weights, over [0.5, 3].
+HCurve wavy() {
+    HCurve c;
+    c.degree = 3;
+    c.knots = {0.5, 0.5, 0.5, 0.5, 1.0, 1.7, 3, 3, 3, 3};
+    const double p[6][4] = {{0, 0, 0, 1}, {1, 2, 0, 0.5}, {2, -1, 1, 2},
+                            {3, 3, 0, 1}, {4, 0, 2, 0.7}, {5, 1, 0, 1}};
+    for (const auto& q : p)
+        c.points.insert(c.points.end(), {q[0] * q[3], q[1] * q[3], q[2] * q[3], q[3]});
+    return c;
+}
+
+// Each operation keeps the curve's shape: compared point by point with the
+// original at parameters mapped through the operation's own reparametrisation.
+TEST(IgesNurbs, OperationsKeepTheShape) {
+    const HCurve base = wavy();
+    struct Case {
+        const char* name;
+        std::function<void(HCurve*)> op;
+        double a, b;  // the original range now runs over [a, b]
+        bool reversed;
+    };
+    const Case cases[] = {
+        {"insert once", [](HCurve* c) { insert_knot(c, 1.3, 1); }, 0.5, 3, false},
+        {"insert to full multiplicity", [](HCurve* c) { insert_knot(c, 2.2, 3); }, 0.5, 3, false},
+        {"insert at an existing knot", [](HCurve* c) { insert_knot(c, 1.0, 2); }, 0.5, 3, false},
+        {"elevate to 5", [](HCurve* c) { elevate(c, 5); }, 0.5, 3, false},
+        {"remap", [](HCurve* c) { remap(c, -2, 7); }, -2, 7, false},
+        {"reverse", [](HCurve* c) { reverse(c); }, 0.5, 3, true},
+    };
+    for (const Case& k : cases) {
+        HCurve c = base;
+        k.op(&c);
+        ASSERT_TRUE(valid(c)) << k.name;
+        EXPECT_DOUBLE_EQ(c.first(), k.a) << k.name;
+        EXPECT_DOUBLE_EQ(c.last(), k.b) << k.name;
+        for (int i = 0; i <= 40; ++i) {
+            const double s = i / 40.0;
+            const double t0 = 0.5 + 2.5 * (k.reversed ? 1 - s : s);
+            const double t1 = k.a + (k.b - k.a) * s;
+            EXPECT_LT(distance(point3(base, t0), point3(c, t1)), 1e-12) << k.name << " at " << s;
+        }
+    }
+}
+
+TEST(IgesNurbs, ClipKeepsThePieceAndClampsIt) {
+    const HCurve base = wavy();
+    const double ranges[][2] = {{0.5, 3}, {0.7, 2.9}, {1.0, 1.7}, {1.2, 1.3}, {0.5, 1.0}};
+    for (const auto& r : ranges) {
+        HCurve c = base;
+        ASSERT_TRUE(clip(&c, r[0], r[1]));
+        ASSERT_TRUE(valid(c));
+        // Clamped: the ends are control points.
+        const double* first = &c.points[0];
+        const double* last = &c.points[c.points.size() - 4];
+        EXPECT_LT(distance(point3(base, r[0]),
+                           {first[0] / first[3], first[1] / first[3], first[2] / first[3]}),
+                  1e-12);
+        EXPECT_LT(
+            distance(point3(base, r[1]), {last[0] / last[3], last[1] / last[3], last[2] / last[3]}),
+            1e-12);
+        for (int i = 0; i <= 10; ++i) {
+            const double t = r[0] + (r[1] - r[0]) * i / 10.0;
+            EXPECT_LT(distance(point3(base, t), point3(c, t)), 1e-12);
+        }
+    }
+    HCurve c = base;
+    EXPECT_FALSE(clip(&c, 0.2, 1.0));
+    EXPECT_FALSE(clip(&c, 2.0, 1.0));
+}
+
+TEST(IgesNurbs, CompatibleCurvesShareDegreeAndKnotsAndKeepTheirShapes) {
+    HCurve a = wavy();
+    HCurve b = line({0, 0, 0}, {1, 1, 1});
+    insert_knot(&b, 0.25, 1);
+    const HCurve a0 = a, b0 = b;
+    make_compatible(&a, &b);
+    EXPECT_EQ(a.degree, b.degree);
+    EXPECT_EQ(a.knots, b.knots);
+    for (int i = 0; i <= 20; ++i) {
+        const double s = i / 20.0;
+        EXPECT_LT(distance(point3(a0, 0.5 + 2.5 * s), point3(a, s)), 1e-12);
+        EXPECT_LT(distance(point3(b0, s), point3(b, s)), 1e-12);
+    }
+}
+
+TEST(IgesNurbs, JoinRunsThroughEveryPieceInOrder) {
+    ParamMap m;
+    const HCurve pieces[] = {line({0, 0, 0}, {1, 0, 0}), arc(1, 1, 0, 1, -kPi / 2, 0, &m),
+                             line({2, 1, 0}, {2, 3, 0})};
+    const HCurve j = join({pieces[0], pieces[1], pieces[2]});
+    ASSERT_TRUE(valid(j));
+    EXPECT_EQ(j.degree, 2);
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i <= 8; ++i) {
+            const HCurve& p = pieces[k];
+            const double s = i / 8.0;
+            EXPECT_LT(distance(point3(p, p.first() + (p.last() - p.first()) * s), point3(j, k + s)),
+                      1e-12);
+        }
+}
+
+// The rational arcs are exact circles, and the angle map finds the NURBS
+// parameter of any angle: both against cos and sin.
+TEST(IgesNurbs, ArcsAreCirclesAndTheAngleMapIsExact) {
+    const double sweeps[][2] = {{0, kPi / 3}, {0.3, 0.3 + kPi}, {-1, -1 + 2 * kPi}, {2, 2.001}};
+    for (const auto& s : sweeps) {
+        ParamMap map;
+        const HCurve c = arc(1, -2, 0.5, 3, s[0], s[1], &map);
+        ASSERT_TRUE(valid(c));
+        for (int i = 0; i <= 50; ++i) {
+            const double angle = s[0] + (s[1] - s[0]) * i / 50.0;
+            const Vec3 want{1 + 3 * std::cos(angle), -2 + 3 * std::sin(angle), 0.5};
+            EXPECT_LT(distance(point3(c, map.apply(angle)), want), 1e-12)
+                << s[0] << ".." << s[1] << " at " << angle;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ruvane::iges

@@ -1,0 +1,760 @@
+#include "iges/model_mesh.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace ruvane::iges {
+namespace {
+
+using P3 = std::array<double, 3>;
+
+P3 to_p3(const Vec3& v) { return {v.x, v.y, v.z}; }
+P3 minus(const P3& a, const P3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double dot3(const P3& a, const P3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double dist(const P3& a, const P3& b) { return std::sqrt(dot3(minus(a, b), minus(a, b))); }
+P3 lerp(const P3& a, const P3& b, double f) {
+    if (f == 0) return a;
+    if (f == 1) return b;  // exactly, not a + (b - a)
+    return {a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1]), a[2] + f * (b[2] - a[2])};
+}
+P3 cross3(const P3& a, const P3& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// A model edge: its 3D evaluator over [0, 1] and, once discretised, its
+// polyline.
+struct SharedEdge {
+    std::function<P3(double)> at;
+    std::vector<P3> q;
+    int uses = 0;
+    std::vector<std::vector<double>> cuts;  // per segment: fractions other faces put there
+};
+
+// One piece of a loop: an edge, run forwards or backwards.
+struct Part {
+    int edge;
+    bool reversed;
+};
+
+// A loop's polyline as the face runs it, segment by segment.
+struct Chain {
+    std::vector<P3> points;  // closed: the last point is the first
+    struct Seg {
+        int edge, index;  // segment `index` of the edge, in the edge's direction
+        bool reversed;
+    };
+    std::vector<Seg> segs;
+};
+
+// Points within D of the curve: a segment is split while a quarter, half
+// or three-quarter point is further than D from its chord.
+void discretise(SharedEdge* e, double D) {
+    std::vector<double> ts;
+    std::function<void(double, const P3&, double, const P3&, int)> split =
+        [&](double t0, const P3& a, double t1, const P3& b, int depth) {
+            const double tm = (t0 + t1) / 2;
+            const P3 m = e->at(tm);
+            bool far = false;
+            for (double f : {0.25, 0.5, 0.75}) {
+                const P3 p = f == 0.5 ? m : e->at(t0 + (t1 - t0) * f);
+                if (dist(p, lerp(a, b, f)) > D) far = true;
+            }
+            if (far && depth < 24) {
+                split(t0, a, tm, m, depth + 1);
+                split(tm, m, t1, b, depth + 1);
+            } else {
+                ts.push_back(t1);
+            }
+        };
+    // Eight starting pieces, so that a curve straight at its quarters is
+    // still looked at in between.
+    constexpr int kStart = 8;
+    ts.push_back(0);
+    P3 prev = e->at(0);
+    for (int k = 0; k < kStart; ++k) {
+        const double t1 = (k + 1.0) / kStart;
+        const P3 next = e->at(t1);
+        split(k * 1.0 / kStart, prev, t1, next, 0);
+        prev = next;
+    }
+    e->q.clear();
+    for (double t : ts) e->q.push_back(e->at(t));
+    // Straight runs need no inner points: merge collinear chords.
+    std::vector<P3> kept{e->q.front()};
+    for (size_t i = 1; i + 1 < e->q.size(); ++i) {
+        const P3& a = kept.back();
+        const P3& b = e->q[i + 1];
+        const P3 ab = minus(b, a);
+        const double len = std::sqrt(dot3(ab, ab));
+        const P3 c = cross3(ab, minus(e->q[i], a));
+        if (len > 0 && std::sqrt(dot3(c, c)) / len <= D * 1e-6) continue;
+        kept.push_back(e->q[i]);
+    }
+    kept.push_back(e->q.back());
+    e->q = kept;
+    e->cuts.assign(e->q.size() - 1, {});
+}
+
+P3 trim_point(const HSurface& s, const HCurve& c, double t) {
+    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t);
+    return to_p3(surface_point(s, uv.x, uv.y));
+}
+
+// Boundary edges of faces without B-rep topology, matched pairwise by
+// their ends and middle within `tol`; each trim curve becomes a part.
+struct Topology {
+    std::vector<SharedEdge> edges;
+    std::vector<std::vector<std::vector<Part>>> loops;  // per face, per loop
+};
+
+void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<int, int>, int>* ids,
+                const std::map<std::pair<int, int>, const Edge*>& model_edges) {
+    const Face& face = model.faces[f];
+    for (const auto& loop : face.loops) {
+        std::vector<Part> parts;
+        for (const TrimCurve& c : loop) {
+            const std::pair<int, int> key{c.edge_list, c.edge_index};
+            auto found = ids->find(key);
+            int id = 0;
+            if (found == ids->end()) {
+                const auto slot = model_edges.find(key);
+                const Edge* edge = slot == model_edges.end() ? nullptr : slot->second;
+                id = static_cast<int>(t->edges.size());
+                SharedEdge se;
+                if (edge) {
+                    const HCurve curve = edge->curve;
+                    se.at = [curve](double x) {
+                        return to_p3(
+                            point3(curve, curve.first() + (curve.last() - curve.first()) * x));
+                    };
+                }
+                t->edges.push_back(se);
+                (*ids)[key] = id;
+            } else {
+                id = found->second;
+            }
+            if (!parts.empty() && parts.back().edge == id) continue;  // pieces of one edge
+            parts.push_back({id, c.edge_reversed});
+        }
+        t->loops[f].push_back(parts);
+    }
+}
+
+void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topology* t) {
+    struct Candidate {
+        size_t face, loop, curve;
+        P3 a, m, b;
+        int edge = -1;
+        bool reversed = false;
+    };
+    std::vector<Candidate> cands;
+    for (size_t f : loose) {
+        const Face& face = model.faces[f];
+        for (size_t l = 0; l < face.loops.size(); ++l)
+            for (size_t c = 0; c < face.loops[l].size(); ++c) {
+                const HCurve& curve = face.loops[l][c].curve;
+                cands.push_back({f, l, c, trim_point(face.surface, curve, 0),
+                                 trim_point(face.surface, curve, 0.5),
+                                 trim_point(face.surface, curve, 1)});
+            }
+    }
+    for (size_t i = 0; i < cands.size(); ++i) {
+        Candidate& ci = cands[i];
+        if (ci.edge >= 0) continue;
+        const Face& face = model.faces[ci.face];
+        const HSurface surface = face.surface;
+        const HCurve curve = face.loops[ci.loop][ci.curve].curve;
+        SharedEdge se;
+        se.at = [surface, curve](double x) { return trim_point(surface, curve, x); };
+        ci.edge = static_cast<int>(t->edges.size());
+        t->edges.push_back(se);
+        if (dist(ci.a, ci.b) <= tol && dist(ci.a, ci.m) <= tol) continue;  // collapsed: a pole
+        for (size_t j = i + 1; j < cands.size(); ++j) {
+            Candidate& cj = cands[j];
+            if (cj.edge >= 0 || dist(ci.m, cj.m) > tol) continue;
+            const bool same = dist(ci.a, cj.a) <= tol && dist(ci.b, cj.b) <= tol;
+            const bool opposite = dist(ci.a, cj.b) <= tol && dist(ci.b, cj.a) <= tol;
+            if (!same && !opposite) continue;
+            cj.edge = ci.edge;
+            cj.reversed = !same;
+            break;
+        }
+    }
+    for (const Candidate& c : cands) {
+        auto& loops = t->loops[c.face];
+        if (loops.size() <= c.loop) loops.resize(c.loop + 1);
+        loops[c.loop].push_back({c.edge, c.reversed});
+    }
+}
+
+Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& edges) {
+    Chain ch;
+    for (const Part& p : parts) {
+        const SharedEdge& e = edges[static_cast<size_t>(p.edge)];
+        const int n = static_cast<int>(e.q.size());
+        for (int s = 0; s + 1 < n; ++s) {
+            const int index = p.reversed ? n - 2 - s : s;
+            const P3& from =
+                p.reversed ? e.q[static_cast<size_t>(index + 1)] : e.q[static_cast<size_t>(index)];
+            if (ch.points.empty() || ch.points.back() != from) {
+                if (!ch.points.empty()) {
+                    // A gap between parts (a loop the file does not close):
+                    // bridged by a segment of no edge.
+                    ch.segs.push_back({-1, 0, false});
+                }
+                ch.points.push_back(from);
+            }
+            ch.points.push_back(p.reversed ? e.q[static_cast<size_t>(index)]
+                                           : e.q[static_cast<size_t>(index + 1)]);
+            ch.segs.push_back({p.edge, index, p.reversed});
+        }
+    }
+    if (!ch.points.empty() && ch.points.back() != ch.points.front()) {
+        ch.points.push_back(ch.points.front());
+        ch.segs.push_back({-1, 0, false});
+    }
+    return ch;
+}
+
+// Where a boundary vertex lies on a face's chains.
+struct OnChain {
+    int chain = -1;
+    double s = 0;  // segment index + fraction, along the chain
+    P3 point{};
+    int edge = -1, index = 0;  // the shared edge's segment it lies on, and where
+    double f = 0;
+};
+
+struct FaceMesh {
+    std::vector<P3> vertex;
+    std::vector<std::array<int, 3>> tri;
+    std::vector<P3> normal_sum;
+};
+
+struct Collect {
+    FaceMesh* mesh;
+    std::map<P3, int> index;
+    int vertex_of(const TessVertex& v) {
+        const P3 p{v.position[0], v.position[1], v.position[2]};
+        auto [it, fresh] = index.emplace(p, static_cast<int>(mesh->vertex.size()));
+        if (fresh) mesh->vertex.push_back(p);
+        return it->second;
+    }
+};
+
+void collect(const TessTriangle* t, void* user) {
+    Collect* c = static_cast<Collect*>(user);
+    std::array<int, 3> k{};
+    P3 n{0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        k[static_cast<size_t>(i)] = c->vertex_of(t->vertex[i]);
+        for (int x = 0; x < 3; ++x) n[static_cast<size_t>(x)] += t->vertex[i].normal[x];
+    }
+    if (k[0] == k[1] || k[1] == k[2] || k[0] == k[2]) return;
+    c->mesh->tri.push_back(k);
+    c->mesh->normal_sum.push_back(n);
+}
+
+// The canonical point of a fraction on a segment of a shared edge: the
+// same doubles whichever face asks.
+P3 edge_point(const SharedEdge& e, int index, double f) {
+    return lerp(e.q[static_cast<size_t>(index)], e.q[static_cast<size_t>(index) + 1], f);
+}
+
+class Mesher {
+public:
+    Mesher(const Model& m, const MeshOptions& o, ModelMesh* out) : model_(m), opt_(o), out_(out) {}
+    bool run();
+
+private:
+    const Model& model_;
+    const MeshOptions& opt_;
+    ModelMesh* out_;
+    Topology topo_;
+    std::vector<std::vector<Chain>> chains_;
+    std::vector<FaceMesh> meshes_;
+    std::vector<std::map<int, OnChain>> on_;           // per face: boundary vertex -> place
+    std::vector<std::set<std::pair<int, int>>> open_;  // per face: its boundary edges
+
+    void build_topology();
+    bool tessellate(size_t f);
+    void project_boundary(size_t f);
+    void merge_cuts();
+    void orient_loose_faces();
+    void emit(size_t f);
+};
+
+// Cuts that two faces made at almost the same place become one point, the
+// boundary vertices that made them moved onto it.
+void Mesher::merge_cuts() {
+    const double close = opt_.deflection * 1e-3;
+    for (SharedEdge& e : topo_.edges)
+        for (size_t k = 0; k < e.cuts.size(); ++k) {
+            auto& c = e.cuts[k];
+            const double len = dist(e.q[k], e.q[k + 1]);
+            const double tie = len > 0 ? close / len : 1.0;
+            std::sort(c.begin(), c.end());
+            std::vector<double> kept;
+            for (double x : c)
+                if (x > tie && x < 1 - tie && (kept.empty() || x - kept.back() > tie))
+                    kept.push_back(x);
+            c = kept;
+        }
+    for (auto& on : on_)
+        for (auto& [v, place] : on) {
+            if (place.edge < 0) continue;
+            const SharedEdge& e = topo_.edges[static_cast<size_t>(place.edge)];
+            const auto& c = e.cuts[static_cast<size_t>(place.index)];
+            double best = place.f < 0.5 ? 0.0 : 1.0;
+            for (double x : c)
+                if (std::fabs(x - place.f) < std::fabs(best - place.f)) best = x;
+            place.f = best;
+            place.point = edge_point(e, place.index, best);
+        }
+}
+
+void Mesher::build_topology() {
+    topo_.loops.assign(model_.faces.size(), {});
+    std::map<std::pair<int, int>, int> ids;
+    std::map<std::pair<int, int>, const Edge*> model_edges;
+    for (const Edge& e : model_.edges) model_edges[{e.list, e.index}] = &e;
+    std::vector<size_t> loose;
+    for (size_t f = 0; f < model_.faces.size(); ++f) {
+        bool brep = !model_.faces[f].loops.empty();
+        for (const auto& loop : model_.faces[f].loops)
+            for (const TrimCurve& c : loop) brep = brep && c.edge_list != 0;
+        if (brep)
+            brep_parts(model_, f, &topo_, &ids, model_edges);
+        else
+            loose.push_back(f);
+    }
+    const double tol = std::max(model_.tolerance * 10, opt_.deflection);
+    sew(model_, loose, tol, &topo_);
+    for (SharedEdge& e : topo_.edges)
+        if (e.at) discretise(&e, opt_.deflection);
+    // Edges meeting at a vertex end at the very same point (their ends were
+    // evaluated from different curves, a closed edge's two ends from one).
+    std::vector<P3*> ends;
+    for (SharedEdge& e : topo_.edges)
+        if (!e.q.empty()) ends.push_back(&e.q.front()), ends.push_back(&e.q.back());
+    for (size_t i = 0; i < ends.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (dist(*ends[i], *ends[j]) <= tol) {
+                *ends[i] = *ends[j];
+                break;
+            }
+    chains_.assign(model_.faces.size(), {});
+    for (size_t f = 0; f < model_.faces.size(); ++f)
+        for (const auto& parts : topo_.loops[f]) {
+            bool ok = true;
+            for (const Part& p : parts)
+                ok = ok && topo_.edges[static_cast<size_t>(p.edge)].at != nullptr;
+            if (ok) chains_[f].push_back(make_chain(parts, topo_.edges));
+            for (const Part& p : parts) ++topo_.edges[static_cast<size_t>(p.edge)].uses;
+        }
+    for (const SharedEdge& e : topo_.edges) {
+        if (e.uses >= 2) ++out_->shared_edges;
+        if (e.uses == 1 && e.q.size() >= 2 &&
+            dist(e.q.front(), e.q.back()) + dist(e.q.front(), e.q[e.q.size() / 2]) > tol)
+            ++out_->unmatched_edges;
+    }
+}
+
+bool Mesher::tessellate(size_t f) {
+    const Face& face = model_.faces[f];
+    FaceDesc d;
+    face_desc(face, &d);
+    Collect c{&meshes_[f], {}};
+    int32_t status = 0;
+    const double D = opt_.deflection;
+    FaceOutcome& o = out_->faces[f];
+    o.entity = face.entity;
+    if (!ruvane_tesselate_ruvane(collect, &d.desc, &status, D, D, opt_.param_tolerance, &c))
+        return false;
+    o.status = status;
+    if (meshes_[f].tri.empty()) {
+        char routine[9] = {0};
+        const int code = ruvane_last_error(routine);
+        o.failure = "no triangles (status " + std::to_string(status) + ", error " +
+                    std::to_string(code) + " in " + routine + ")";
+        return true;
+    }
+    // Triangles turned to the surface's normal, then to the shell's side.
+    FaceMesh& m = meshes_[f];
+    for (size_t t = 0; t < m.tri.size(); ++t) {
+        auto& k = m.tri[t];
+        const P3 g =
+            cross3(minus(m.vertex[static_cast<size_t>(k[1])], m.vertex[static_cast<size_t>(k[0])]),
+                   minus(m.vertex[static_cast<size_t>(k[2])], m.vertex[static_cast<size_t>(k[0])]));
+        if ((dot3(g, m.normal_sum[t]) < 0) != face.reversed) std::swap(k[1], k[2]);
+    }
+    return true;
+}
+
+void Mesher::project_boundary(size_t f) {
+    FaceMesh& m = meshes_[f];
+    std::map<std::pair<int, int>, int> directed;
+    for (const auto& k : m.tri)
+        for (int i = 0; i < 3; ++i)
+            ++directed[{k[static_cast<size_t>(i)], k[static_cast<size_t>((i + 1) % 3)]}];
+    std::vector<int> boundary;
+    for (const auto& [e, count] : directed)
+        if (count == 1 && !directed.count({e.second, e.first})) {
+            boundary.push_back(e.first);
+            boundary.push_back(e.second);
+            open_[f].insert(e);
+        }
+    std::sort(boundary.begin(), boundary.end());
+    boundary.erase(std::unique(boundary.begin(), boundary.end()), boundary.end());
+    const double snap = opt_.deflection * 1e-3;
+    for (int v : boundary) {
+        const P3 p = m.vertex[static_cast<size_t>(v)];
+        OnChain best;
+        double best_d = -1;
+        for (size_t c = 0; c < chains_[f].size(); ++c) {
+            const Chain& ch = chains_[f][c];
+            for (size_t s = 0; s < ch.segs.size(); ++s) {
+                const P3 a = ch.points[s], b = ch.points[s + 1];
+                const P3 ab = minus(b, a);
+                const double len2 = dot3(ab, ab);
+                double t = len2 > 0 ? dot3(minus(p, a), ab) / len2 : 0;
+                t = std::clamp(t, 0.0, 1.0);
+                const double d = dist(p, lerp(a, b, t));
+                if (best_d >= 0 && d >= best_d) continue;
+                best_d = d;
+                best.chain = static_cast<int>(c);
+                if (t * std::sqrt(len2) <= snap) t = 0;
+                if ((1 - t) * std::sqrt(len2) <= snap) t = 1;
+                best.s = static_cast<double>(s) + t;
+            }
+        }
+        if (best.chain < 0 || best_d > 4 * opt_.deflection + snap) continue;
+        // The canonical point, in the shared edge's own terms.
+        const Chain& ch = chains_[f][static_cast<size_t>(best.chain)];
+        size_t s = static_cast<size_t>(std::floor(best.s));
+        double t = best.s - static_cast<double>(s);
+        if (s >= ch.segs.size()) s = ch.segs.size() - 1, t = 1;
+        const Chain::Seg& seg = ch.segs[s];
+        if (seg.edge < 0 || t == 0 || t == 1) {
+            best.point = lerp(ch.points[s], ch.points[s + 1], t);
+        } else {
+            SharedEdge& e = topo_.edges[static_cast<size_t>(seg.edge)];
+            const double f_edge = seg.reversed ? 1 - t : t;
+            best.point = edge_point(e, seg.index, f_edge);
+            best.edge = seg.edge;
+            best.index = seg.index;
+            best.f = f_edge;
+            e.cuts[static_cast<size_t>(seg.index)].push_back(f_edge);
+        }
+        on_[f][v] = best;
+    }
+}
+
+void Mesher::emit(size_t f) {
+    FaceMesh& m = meshes_[f];
+    auto& on = on_[f];
+    for (auto& [v, place] : on) m.vertex[static_cast<size_t>(v)] = place.point;
+    // Every shared point of the face's loops: the polyline points and the
+    // cuts any face made on them.
+    std::vector<P3> shared;
+    for (const Chain& ch : chains_[f])
+        for (size_t s = 0; s < ch.segs.size(); ++s) {
+            shared.push_back(ch.points[s]);
+            const Chain::Seg& seg = ch.segs[s];
+            if (seg.edge < 0) continue;
+            const SharedEdge& e = topo_.edges[static_cast<size_t>(seg.edge)];
+            for (double c : e.cuts[static_cast<size_t>(seg.index)])
+                shared.push_back(edge_point(e, seg.index, c));
+        }
+    // The shared points a boundary edge passes (within D: a chord of the
+    // face's own boundary cuts corners of the shared polyline by at most
+    // that), in order from a to b.
+    const double D = opt_.deflection;
+    auto between = [&](int ia, int ib) {
+        const P3 a = m.vertex[static_cast<size_t>(ia)], b = m.vertex[static_cast<size_t>(ib)];
+        const P3 ab = minus(b, a);
+        const double len2 = dot3(ab, ab);
+        std::vector<std::pair<double, P3>> pts;
+        if (!(len2 > 0)) return pts;
+        const double len = std::sqrt(len2);
+        const double end = std::max(1e-12, D * 1e-6) / len;
+        for (const P3& p : shared) {
+            const double t = dot3(minus(p, a), ab) / len2;
+            if (t <= end || t >= 1 - end) continue;
+            if (dist(p, lerp(a, b, t)) > 2 * D) continue;
+            pts.push_back({t, p});
+        }
+        std::sort(pts.begin(), pts.end(),
+                  [](const auto& x, const auto& y) { return x.first < y.first; });
+        pts.erase(std::unique(pts.begin(), pts.end(),
+                              [](const auto& x, const auto& y) { return x.second == y.second; }),
+                  pts.end());
+        return pts;
+    };
+    // Each boundary edge gets the shared points it passes, as a fan from
+    // the triangle's opposite corner; the fan's outer triangles keep the
+    // triangle's other edges and are looked at again for theirs.
+    std::vector<std::array<int, 3>> work(m.tri.rbegin(), m.tri.rend());
+    std::vector<std::array<int, 3>> done;
+    while (!work.empty()) {
+        const std::array<int, 3> k = work.back();
+        work.pop_back();
+        int split_at = -1;
+        std::vector<std::pair<double, P3>> extra;
+        for (int i = 0; i < 3 && split_at < 0; ++i) {
+            const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
+            if (!open_[f].count({a, b}) || !on.count(a) || !on.count(b)) continue;
+            extra = between(a, b);
+            if (!extra.empty()) split_at = i;
+        }
+        if (split_at < 0) {
+            done.push_back(k);
+            continue;
+        }
+        const int a = k[static_cast<size_t>(split_at)],
+                  b = k[static_cast<size_t>((split_at + 1) % 3)],
+                  c = k[static_cast<size_t>((split_at + 2) % 3)];
+        open_[f].erase({a, b});
+        int prev = a;
+        std::vector<std::array<int, 3>> fan;
+        for (const auto& e : extra) {
+            const int x = static_cast<int>(m.vertex.size());
+            m.vertex.push_back(e.second);
+            fan.push_back({prev, x, c});
+            prev = x;
+        }
+        fan.push_back({prev, b, c});
+        for (auto it = fan.rbegin(); it != fan.rend(); ++it) work.push_back(*it);
+    }
+    const int base = static_cast<int>(out_->vertices.size());
+    for (const P3& p : m.vertex) out_->vertices.push_back(p);
+    for (const auto& k : done) {
+        if (k[0] == k[1] || k[1] == k[2] || k[0] == k[2]) continue;
+        out_->triangles.push_back({base + k[0], base + k[1], base + k[2]});
+        out_->triangle_face.push_back(static_cast<int>(f));
+        ++out_->faces[f].triangles;
+    }
+}
+
+// Faces without a shell say nothing of their side: each is turned so that
+// it runs every shared mesh edge against its neighbour (B-rep faces hold
+// still), and a closed group of them that then encloses a negative volume
+// is turned inside out.
+void Mesher::orient_loose_faces() {
+    const size_t nf = model_.faces.size();
+    std::map<std::pair<int, int>, std::vector<std::pair<int, bool>>>
+        uses;  // edge -> (face, forward)
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        const auto& k = out_->triangles[t];
+        for (int i = 0; i < 3; ++i) {
+            const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
+            uses[{std::min(a, b), std::max(a, b)}].push_back({out_->triangle_face[t], a < b});
+        }
+    }
+    std::vector<std::vector<std::pair<size_t, bool>>> next(nf);  // neighbour, must differ
+    for (const auto& [e, u] : uses)
+        if (u.size() == 2 && u[0].first != u[1].first) {
+            const bool same = u[0].second == u[1].second;
+            next[static_cast<size_t>(u[0].first)].push_back(
+                {static_cast<size_t>(u[1].first), same});
+            next[static_cast<size_t>(u[1].first)].push_back(
+                {static_cast<size_t>(u[0].first), same});
+        }
+    std::vector<int> flip(nf, -1);
+    for (size_t f = 0; f < nf; ++f)
+        if (model_.faces[f].shell != 0) flip[f] = 0;
+    for (size_t start = 0; start < nf; ++start) {
+        if (flip[start] >= 0) continue;
+        // A group reached from a loose face; anchored when it touches a shell face.
+        std::vector<size_t> group{start}, queue{start};
+        flip[start] = 0;
+        bool anchored = false;
+        while (!queue.empty()) {
+            const size_t f = queue.back();
+            queue.pop_back();
+            for (const auto& [g, differ] : next[f]) {
+                const int want = flip[f] ^ static_cast<int>(differ);
+                if (model_.faces[g].shell != 0) {
+                    anchored = true;
+                    continue;
+                }
+                if (flip[g] >= 0) continue;
+                flip[g] = want;
+                group.push_back(g);
+                queue.push_back(g);
+            }
+        }
+        (void)anchored;
+    }
+    for (size_t t = 0; t < out_->triangles.size(); ++t)
+        if (flip[static_cast<size_t>(out_->triangle_face[t])] == 1)
+            std::swap(out_->triangles[t][1], out_->triangles[t][2]);
+    // Closed groups of loose faces enclose a positive volume.
+    std::vector<int> group_of(nf, -1);
+    int groups = 0;
+    for (size_t start = 0; start < nf; ++start) {
+        if (group_of[start] >= 0 || model_.faces[start].shell != 0) continue;
+        std::vector<size_t> queue{start};
+        group_of[start] = groups;
+        while (!queue.empty()) {
+            const size_t f = queue.back();
+            queue.pop_back();
+            for (const auto& [g, differ] : next[f])
+                if (group_of[g] < 0 && model_.faces[g].shell == 0)
+                    group_of[g] = groups, queue.push_back(g);
+        }
+        ++groups;
+    }
+    std::vector<double> volume(static_cast<size_t>(groups), 0.0);
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        const int g = group_of[static_cast<size_t>(out_->triangle_face[t])];
+        if (g < 0) continue;
+        const auto& k = out_->triangles[t];
+        const P3& a = out_->vertices[static_cast<size_t>(k[0])];
+        const P3& b = out_->vertices[static_cast<size_t>(k[1])];
+        const P3& c = out_->vertices[static_cast<size_t>(k[2])];
+        volume[static_cast<size_t>(g)] += dot3(a, cross3(b, c)) / 6;
+    }
+    const EdgeCheck open = check_edges(*out_);
+    if (open.free != 0) return;  // not closed: no inside to speak of
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        const int g = group_of[static_cast<size_t>(out_->triangle_face[t])];
+        if (g >= 0 && volume[static_cast<size_t>(g)] < 0)
+            std::swap(out_->triangles[t][1], out_->triangles[t][2]);
+    }
+}
+
+bool Mesher::run() {
+    out_->faces.assign(model_.faces.size(), {});
+    meshes_.assign(model_.faces.size(), {});
+    on_.assign(model_.faces.size(), {});
+    open_.assign(model_.faces.size(), {});
+    build_topology();
+    for (size_t f = 0; f < model_.faces.size(); ++f) {
+        if (!tessellate(f)) return false;
+        if (opt_.progress) opt_.progress(f + 1, model_.faces.size());
+    }
+    for (size_t f = 0; f < model_.faces.size(); ++f) project_boundary(f);
+    merge_cuts();
+    for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
+    // One vertex per position: faces meet at the very same points.
+    std::map<P3, int> index;
+    std::vector<int> remap(out_->vertices.size());
+    std::vector<P3> unique;
+    for (size_t i = 0; i < out_->vertices.size(); ++i) {
+        auto [it, fresh] = index.emplace(out_->vertices[i], static_cast<int>(unique.size()));
+        if (fresh) unique.push_back(out_->vertices[i]);
+        remap[i] = it->second;
+    }
+    out_->vertices = unique;
+    std::vector<std::array<int, 3>> kept;
+    std::vector<int> kept_face;
+    for (size_t t = 0; t < out_->triangles.size(); ++t) {
+        auto k = out_->triangles[t];
+        for (int& v : k) v = remap[static_cast<size_t>(v)];
+        if (k[0] == k[1] || k[1] == k[2] || k[0] == k[2]) {
+            --out_->faces[static_cast<size_t>(out_->triangle_face[t])].triangles;
+            continue;
+        }
+        kept.push_back(k);
+        kept_face.push_back(out_->triangle_face[t]);
+    }
+    out_->triangles = kept;
+    out_->triangle_face = kept_face;
+    orient_loose_faces();
+    return true;
+}
+
+}  // namespace
+
+void face_desc(const Face& face, FaceDesc* out) {
+    const HSurface& s = face.surface;
+    out->u_knots = s.uk;
+    out->v_knots = s.vk;
+    out->points.clear();
+    out->weights.clear();
+    for (size_t i = 0; i + 3 < s.points.size(); i += 4) {
+        const double w = s.points[i + 3];
+        out->points.insert(out->points.end(),
+                           {s.points[i] / w, s.points[i + 1] / w, s.points[i + 2] / w});
+        out->weights.push_back(w);
+    }
+    size_t total = 0;
+    for (const auto& loop : face.loops) total += loop.size();
+    out->curve_points.assign(total, {});
+    out->curve_weights.assign(total, {});
+    out->curve_knots.assign(total, {});
+    out->outer.clear();
+    out->holes.assign(face.loops.empty() ? 0 : face.loops.size() - 1, {});
+    size_t k = 0;
+    for (size_t l = 0; l < face.loops.size(); ++l)
+        for (const TrimCurve& t : face.loops[l]) {
+            const HCurve& c = t.curve;
+            auto& pts = out->curve_points[k];
+            auto& ws = out->curve_weights[k];
+            auto& ks = out->curve_knots[k];
+            for (size_t i = 0; i + 3 < c.points.size(); i += 4) {
+                const double w = c.points[i + 3];
+                pts.insert(pts.end(), {c.points[i] / w, c.points[i + 1] / w, 0.0});
+                ws.push_back(w);
+            }
+            const double a = c.first(), b = c.last();
+            for (double x : c.knots) ks.push_back((x - a) / (b - a));
+            ks[static_cast<size_t>(c.degree)] = 0;
+            ks[static_cast<size_t>(c.count())] = 1;
+            const CurveDesc d{c.degree + 1, c.count(), pts.data(), ws.data(), 0, ks.data()};
+            if (l == 0)
+                out->outer.push_back(d);
+            else
+                out->holes[l - 1].push_back(d);
+            ++k;
+        }
+    out->inner.clear();
+    for (const auto& h : out->holes)
+        out->inner.push_back({static_cast<int32_t>(h.size()), h.data()});
+    TrimmedSurfaceDesc& d = out->desc;
+    d.u_order = s.du + 1;
+    d.v_order = s.dv + 1;
+    d.u_knot_count = static_cast<int32_t>(s.uk.size());
+    d.v_knot_count = static_cast<int32_t>(s.vk.size());
+    d.u_knots = out->u_knots.data();
+    d.v_knots = out->v_knots.data();
+    d.reserved = 0;
+    d.points = out->points.data();
+    d.weights = out->weights.data();
+    d.outer_count = static_cast<int32_t>(out->outer.size());
+    d.outer_curves = out->outer.data();
+    d.inner_count = static_cast<int32_t>(out->inner.size());
+    d.inner_loops = out->inner.data();
+}
+
+bool mesh_model(const Model& model, const MeshOptions& options, ModelMesh* out) {
+    *out = ModelMesh{};
+    if (!(options.deflection > 0)) return false;
+    Mesher m(model, options, out);
+    return m.run();
+}
+
+EdgeCheck check_edges(const ModelMesh& mesh) {
+    std::map<std::pair<int, int>, int> directed;
+    for (const auto& k : mesh.triangles)
+        for (int i = 0; i < 3; ++i)
+            ++directed[{k[static_cast<size_t>(i)], k[static_cast<size_t>((i + 1) % 3)]}];
+    EdgeCheck c;
+    for (const auto& [e, n] : directed) {
+        if (e.first > e.second && directed.count({e.second, e.first}))
+            continue;  // seen from the other side
+        auto back = directed.find({e.second, e.first});
+        const int m = back == directed.end() ? 0 : back->second;
+        if (n == 1 && m == 0)
+            ++c.free;
+        else if (!(n == 1 && m == 1))
+            ++c.bad;
+    }
+    return c;
+}
+
+}  // namespace ruvane::iges

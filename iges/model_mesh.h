@@ -1,0 +1,67 @@
+// Meshes a whole IGES model with one deflection: each face through ruvane's
+// tessellator, each edge shared by two faces discretised once in 3D, and
+// the faces' boundaries brought onto those shared points so that
+// neighbouring faces meet without a crack or a T-junction.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "iges/iges_model.h"
+#include "include/ruvane.h"
+
+namespace ruvane::iges {
+
+// A face as the tessellator's description, with the storage it points to.
+struct FaceDesc {
+    std::vector<double> u_knots, v_knots, points, weights;
+    std::vector<std::vector<double>> curve_points, curve_weights, curve_knots;
+    std::vector<CurveDesc> outer;
+    std::vector<std::vector<CurveDesc>> holes;
+    std::vector<TrimLoopDesc> inner;
+    TrimmedSurfaceDesc desc{};
+};
+
+// Fills `out` from the face: Cartesian control points and weights, trim
+// curves over [0, 1] in the surface's parameter plane.
+void face_desc(const Face& face, FaceDesc* out);
+
+struct MeshOptions {
+    double deflection = 0.0;  // D, model units (millimetres)
+    double param_tolerance = 1e-6;
+    // Called after each face with the number done and the total.
+    std::function<void(size_t, size_t)> progress;
+};
+
+struct FaceOutcome {
+    int entity = 0;
+    int status = 0;       // the tessellator's status
+    std::string failure;  // empty when the face was meshed
+    size_t triangles = 0;
+};
+
+struct ModelMesh {
+    std::vector<std::array<double, 3>> vertices;
+    std::vector<std::array<int, 3>> triangles;
+    std::vector<int> triangle_face;  // index into `faces`
+    std::vector<FaceOutcome> faces;
+    int shared_edges = 0;     // model edges bounding two faces
+    int unmatched_edges = 0;  // boundary curves no other face shares
+};
+
+// Meshes every face; a face that fails is recorded with its reason and the
+// rest delivered. False only when the component could not run at all.
+bool mesh_model(const Model& model, const MeshOptions& options, ModelMesh* out);
+
+// Edges of the mesh not used by exactly two triangles in opposite
+// directions: `free` used once, `bad` used otherwise (three times, or
+// twice the same way).
+struct EdgeCheck {
+    int free = 0;
+    int bad = 0;
+};
+EdgeCheck check_edges(const ModelMesh& mesh);
+
+}  // namespace ruvane::iges

@@ -1,0 +1,183 @@
+#include "iges/model_mesh.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+#include "iges/testing/models.h"
+
+namespace ruvane::iges {
+namespace {
+
+using testing::IgesBuilder;
+
+class ModelMeshTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ComponentServices table = {};
+        table.table_version = 1;
+        table.allocate = [](size_t size) { return std::malloc(size); };
+        table.release = [](void* block) { std::free(block); };
+        ASSERT_TRUE(component_client_init(&table));
+    }
+    void TearDown() override { component_client_shutdown(); }
+};
+
+Model read(const IgesBuilder& b) {
+    const std::string s = b.str();
+    Model m;
+    std::string why;
+    EXPECT_TRUE(read_model(s.data(), s.size(), Limits{}, &m, &why)) << why;
+    return m;
+}
+
+double volume(const ModelMesh& mesh) {
+    double v = 0;
+    for (const auto& t : mesh.triangles) {
+        const auto& a = mesh.vertices[static_cast<size_t>(t[0])];
+        const auto& b = mesh.vertices[static_cast<size_t>(t[1])];
+        const auto& c = mesh.vertices[static_cast<size_t>(t[2])];
+        v += (a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+              a[2] * (b[0] * c[1] - b[1] * c[0])) /
+             6;
+    }
+    return v;
+}
+
+// Closed solids give closed meshes: every edge used by exactly two
+// triangles in opposite directions, the enclosed volume that of the solid
+// (outward orientation), every vertex within D of the true surface.
+TEST_F(ModelMeshTest, ClosedSolidsGiveWatertightMeshes) {
+    struct Case {
+        const char* name;
+        std::function<void(IgesBuilder*)> make;
+        size_t faces;
+        double volume;
+        std::function<double(const std::array<double, 3>&)> off;  // distance to the solid's skin
+    };
+    const double pi = 3.14159265358979323846;
+    auto box_off = [](const std::array<double, 3>& p) {
+        const double size[3] = {10, 6, 4};
+        double best = 1e9;
+        for (int k = 0; k < 3; ++k)
+            best = std::min({best, std::fabs(p[static_cast<size_t>(k)]),
+                             std::fabs(p[static_cast<size_t>(k)] - size[k])});
+        return best;
+    };
+    const Case cases[] = {
+        {"box, B-rep",
+         [](IgesBuilder* b) {
+             testing::box_brep(b, {10, 6, 4});
+         },
+         6, 240, box_off},
+        {"box, sewn",
+         [](IgesBuilder* b) {
+             testing::box_sewn(b, {10, 6, 4});
+         },
+         6, 240, box_off},
+        {"box, sewn, three faces turned in",
+         [](IgesBuilder* b) {
+             testing::box_sewn(b, {10, 6, 4}, 0x25);
+         },
+         6, 240, box_off},
+        {"box, sewn, every face turned in",
+         [](IgesBuilder* b) {
+             testing::box_sewn(b, {10, 6, 4}, 0x3f);
+         },
+         6, 240, box_off},
+        {"plate with 3 x 2 holes, sewn",
+         [](IgesBuilder* b) { testing::plate_sewn(b, 12, 8, 2, 3, 2, 1); }, 12,
+         12 * 8 * 2 - 6 * pi * 2,
+         [](const std::array<double, 3>& p) {
+             double best = std::min({std::fabs(p[0]), std::fabs(p[0] - 12), std::fabs(p[1]),
+                                     std::fabs(p[1] - 8), std::fabs(p[2]), std::fabs(p[2] - 2)});
+             for (int i = 0; i < 3; ++i)
+                 for (int j = 0; j < 2; ++j)
+                     best = std::min(best, std::fabs(std::hypot(p[0] - 12 * (i + 0.5) / 3,
+                                                                p[1] - 8 * (j + 0.5) / 2) -
+                                                     1));
+             return best;
+         }},
+        {"cylinder, B-rep", [](IgesBuilder* b) { testing::cylinder_brep(b, 3, 5); }, 3, pi * 9 * 5,
+         [](const std::array<double, 3>& p) {
+             const double r = std::hypot(p[0], p[1]);
+             if (std::fabs(p[2]) < 1e-9 || std::fabs(p[2] - 5) < 1e-9)
+                 return r <= 3 + 1e-9 ? 0.0 : r - 3;
+             return std::fabs(r - 3);
+         }},
+    };
+    for (const Case& c : cases) {
+        IgesBuilder b;
+        c.make(&b);
+        const Model model = read(b);
+        ASSERT_EQ(model.faces.size(), c.faces) << c.name;
+        for (double D : {0.05, 0.005}) {
+            MeshOptions o;
+            o.deflection = D;
+            ModelMesh mesh;
+            ASSERT_TRUE(mesh_model(model, o, &mesh)) << c.name;
+            for (const FaceOutcome& f : mesh.faces) {
+                EXPECT_TRUE(f.failure.empty()) << c.name << ": " << f.failure;
+                EXPECT_GT(f.triangles, 0u) << c.name;
+            }
+            const EdgeCheck e = check_edges(mesh);
+            EXPECT_EQ(e.free, 0) << c.name << " at " << D;
+            EXPECT_EQ(e.bad, 0) << c.name << " at " << D;
+            EXPECT_EQ(mesh.unmatched_edges, 0) << c.name;
+            // A polyhedron inscribed within D: its volume within the skin's
+            // area times D of the solid's.
+            EXPECT_NEAR(volume(mesh), c.volume, 200 * D) << c.name << " at " << D;
+            for (const auto& p : mesh.vertices) EXPECT_LE(c.off(p), D) << c.name;
+        }
+    }
+}
+
+// Faces meshed one by one, without the shared edges, leave the cracks the
+// shared edges close: the check sees them.
+TEST_F(ModelMeshTest, EdgeCheckSeesCracksAndMisorientation) {
+    ModelMesh m;
+    m.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 1}};
+    m.triangles = {{0, 1, 2}, {1, 3, 2}};
+    EXPECT_EQ(check_edges(m).free, 4);
+    EXPECT_EQ(check_edges(m).bad, 0);
+    m.triangles = {{0, 1, 2}, {2, 3, 1}};  // second turned the wrong way
+    EXPECT_EQ(check_edges(m).bad, 1);
+    m.triangles = {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {0, 3, 2}};  // a closed tetrahedron
+    const EdgeCheck closed = check_edges(m);
+    EXPECT_EQ(closed.free, 0);
+    EXPECT_EQ(closed.bad, 0);
+}
+
+// A face the tessellator cannot mesh is reported; the others are delivered.
+TEST_F(ModelMeshTest, FailingFaceReportedRestDelivered) {
+    IgesBuilder b;
+    testing::box_sewn(&b, {10, 6, 4});
+    // A face whose outer loop is a single point.
+    const int s = testing::patch(&b, {20, 0, 0}, {21, 0, 0}, {20, 1, 0}, {21, 1, 0});
+    const int dot = b.add(110, {"0.5", "0.5", "0.", "0.5", "0.5", "0."}, 0, 0, "00010500");
+    const int on =
+        b.add(142, {"0", testing::fmt_int(s), testing::fmt_int(dot), "0", "1"}, 0, 0, "00010500");
+    b.add(144, {testing::fmt_int(s), "1", "0", testing::fmt_int(on)});
+    const Model model = read(b);
+    ASSERT_EQ(model.faces.size(), 7u);
+    MeshOptions o;
+    o.deflection = 0.01;
+    size_t calls = 0;
+    o.progress = [&](size_t done, size_t total) {
+        EXPECT_EQ(done, ++calls);
+        EXPECT_EQ(total, 7u);
+    };
+    ModelMesh mesh;
+    ASSERT_TRUE(mesh_model(model, o, &mesh));
+    EXPECT_EQ(calls, 7u);
+    int failed = 0;
+    for (const FaceOutcome& f : mesh.faces) failed += !f.failure.empty();
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(mesh.faces.back().failure.empty());
+    EXPECT_EQ(check_edges(mesh).free, 0);
+}
+
+}  // namespace
+}  // namespace ruvane::iges
