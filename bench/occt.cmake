@@ -34,3 +34,10 @@ target_link_libraries(occt_compare PRIVATE occt_bench_core ruvane)
 sx_add_gtest(occt_measure_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/occt_measure_test.cpp
   LIBS occt_bench_core ruvane)
+
+# One curve point against Geom_BSplineCurve::D0 (occt-curve-compare).
+add_executable(occt_curve_compare ${CMAKE_CURRENT_LIST_DIR}/occt_curve_compare.cpp)
+set_target_properties(occt_curve_compare PROPERTIES OUTPUT_NAME occt-curve-compare)
+target_include_directories(occt_curve_compare PRIVATE ${PROJECT_SOURCE_DIR})
+target_include_directories(occt_curve_compare SYSTEM PRIVATE ${OpenCASCADE_INCLUDE_DIR})
+target_link_libraries(occt_curve_compare PRIVATE TKernel TKMath TKG3d ruvane)
