@@ -41,3 +41,8 @@ set_target_properties(occt_curve_compare PROPERTIES OUTPUT_NAME occt-curve-compa
 target_include_directories(occt_curve_compare PRIVATE ${PROJECT_SOURCE_DIR})
 target_include_directories(occt_curve_compare SYSTEM PRIVATE ${OpenCASCADE_INCLUDE_DIR})
 target_link_libraries(occt_curve_compare PRIVATE TKernel TKMath TKG3d ruvane)
+
+# Every face of the models as a ruvane-tess input file (occt-export-faces).
+add_executable(occt_export_faces ${CMAKE_CURRENT_LIST_DIR}/occt_export_faces.cpp)
+set_target_properties(occt_export_faces PROPERTIES OUTPUT_NAME occt-export-faces)
+target_link_libraries(occt_export_faces PRIVATE occt_bench_core)
