@@ -6,9 +6,10 @@
 //   ruvane-first-call [--runs K] [--warm W] [--scale S] FACE.json...
 //       for every face, K fresh processes (this program again, started with
 //       posix_spawn: a forked child would pay for copying its parent);
-//       prints per face the median first call, the warm call (best of W
-//       calls after it, median over the processes) and the triangles, then
-//       the sums over all faces and over faces of at most 200 triangles.
+//       sums the median first calls and warm calls (the best of W calls after
+//       the first, median over the processes) per model (files named
+//       MODEL_faceNNN.json), over all faces and over faces of at most 200
+//       triangles; then, unless --summary, a line per face.
 //   ruvane-first-call --child FACE.json W S
 //       one process: reads the face, starts the component, times its first
 //       tessellation and W more; prints "first_ns warm_ns triangles init_ns
@@ -135,6 +136,36 @@ bool spawn_child(const char* self, const std::string& face, int warm, double sca
                        &result[3], &result[4], &result[5]) == 6;
 }
 
+// Per face: medians over the processes.
+struct FaceTimes {
+    std::string name, group;
+    double first = 0, warm = 0, triangles = 0, init = 0, first_faults = 0, warm_faults = 0;
+};
+
+// Sums of first and warm calls over a set of faces, all and small ones.
+struct Sums {
+    int faces = 0, small = 0;
+    double first = 0, warm = 0, first_small = 0, warm_small = 0;
+    void add(const FaceTimes& f) {
+        ++faces;
+        first += f.first;
+        warm += f.warm;
+        if (f.triangles <= kSmallFace) {
+            ++small;
+            first_small += f.first;
+            warm_small += f.warm;
+        }
+    }
+    static constexpr double kSmallFace = 200;
+};
+
+void print_sums(const std::string& name, const Sums& s) {
+    std::printf("| %s | %d | %.2f / %.2f | **%.2f** | %d | %.2f / %.2f | **%.2f** |\n",
+                name.c_str(), s.faces, s.first / 1e6, s.warm / 1e6, s.first / s.warm, s.small,
+                s.first_small / 1e6, s.warm_small / 1e6,
+                s.small ? s.first_small / s.warm_small : 0.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +173,7 @@ int main(int argc, char** argv) {
         return child(argv[2], std::atoi(argv[3]), std::atof(argv[4]));
     int runs = 9, warm = 5;
     double scale = 1.0;
+    bool per_face = true;
     std::vector<std::string> faces;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -150,64 +182,79 @@ int main(int argc, char** argv) {
             if (a == "--runs") runs = std::max(1, static_cast<int>(v));
             if (a == "--warm") warm = std::max(1, static_cast<int>(v));
             if (a == "--scale") scale = v;
+        } else if (a == "--summary") {
+            per_face = false;
         } else {
             faces.push_back(a);
         }
     }
     if (faces.empty()) {
-        std::fputs("usage: ruvane-first-call [--runs K] [--warm W] [--scale S] FACE.json...\n",
-                   stderr);
+        std::fputs(
+            "usage: ruvane-first-call [--runs K] [--warm W] [--scale S] [--summary] FACE.json...\n",
+            stderr);
         return 1;
     }
     char self[4096];
     const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
     if (len <= 0) return 1;
     self[len] = '\0';
-    // Sums over all faces and over the small ones; per face the medians.
-    double first_all = 0, warm_all = 0, first_small = 0, warm_small = 0, init_all = 0;
-    int small = 0, failed = 0;
-    std::printf(
-        "| face | triangles | first call us | warm call us | first / warm |\n"
-        "|---|---|---|---|---|\n");
+    std::vector<FaceTimes> results;
+    int failed = 0;
     for (const std::string& face : faces) {
-        std::vector<double> first, warm_times, init, first_faults, warm_faults;
-        double triangles = 0;
+        std::vector<double> v[6];
         for (int r = 0; r < runs; ++r) {
             double result[6];
             if (!spawn_child(self, face, warm, scale, result)) {
+                std::fprintf(stderr, "%s: the child failed\n", face.c_str());
                 ++failed;
                 break;
             }
-            first.push_back(result[0]);
-            warm_times.push_back(result[1]);
-            triangles = result[2];
-            init.push_back(result[3]);
-            first_faults.push_back(result[4]);
-            warm_faults.push_back(result[5]);
+            for (int k = 0; k < 6; ++k) v[k].push_back(result[k]);
         }
-        if (first.empty()) continue;
-        const double f = median(first), w = median(warm_times);
-        const std::string name = face.substr(face.find_last_of('/') + 1);
-        std::printf("| %s | %.0f | %.1f | %.1f | %.2f | %.0f / %.0f |\n", name.c_str(), triangles,
-                    f / 1e3, w / 1e3, f / w, median(first_faults), median(warm_faults));
-        first_all += f;
-        warm_all += w;
-        init_all += median(init);
-        if (triangles <= 200) {
-            first_small += f;
-            warm_small += w;
-            ++small;
-        }
+        if (static_cast<int>(v[0].size()) < runs) continue;
+        FaceTimes f;
+        f.name = face.substr(face.find_last_of('/') + 1);
+        // Files named MODEL_faceNNN.json are summed per model.
+        f.group = f.name.substr(0, f.name.rfind("_face"));
+        f.first = median(v[0]);
+        f.warm = median(v[1]);
+        f.triangles = v[2].back();
+        f.init = median(v[3]);
+        f.first_faults = median(v[4]);
+        f.warm_faults = median(v[5]);
+        results.push_back(f);
     }
     std::printf(
-        "\nall %zu faces: first calls %.2f ms, warm calls %.2f ms, ratio %.2f; "
-        "component_client_init %.3f ms in all\n",
-        faces.size(), first_all / 1e6, warm_all / 1e6, first_all / warm_all, init_all / 1e6);
-    if (small > 0)
+        "| faces of | faces | first / warm calls, ms | ratio | faces of at most 200 triangles | "
+        "first / warm, ms | ratio |\n|---|---|---|---|---|---|---|\n");
+    Sums all;
+    double init = 0;
+    for (size_t i = 0; i < results.size();) {
+        Sums group;
+        size_t j = i;
+        for (; j < results.size() && results[j].group == results[i].group; ++j) {
+            group.add(results[j]);
+            all.add(results[j]);
+            init += results[j].init;
+        }
+        print_sums(results[i].group, group);
+        i = j;
+    }
+    print_sums("all", all);
+    std::printf(
+        "\nFirst call: the first tessellation in a fresh process; warm: the best of %d more "
+        "calls; medians over %d processes per face; component_client_init took %.3f ms in "
+        "all.\n",
+        warm, runs, init / 1e6);
+    if (per_face) {
         std::printf(
-            "%d faces of at most 200 triangles: first calls %.2f ms, warm calls %.2f ms, "
-            "ratio %.2f\n",
-            small, first_small / 1e6, warm_small / 1e6, first_small / warm_small);
-    if (failed) std::printf("%d faces failed\n", failed);
+            "\n| face | triangles | first call us | warm call us | first / warm | page faults, "
+            "first / warm |\n|---|---|---|---|---|---|\n");
+        for (const FaceTimes& f : results)
+            std::printf("| %s | %.0f | %.1f | %.1f | %.2f | %.0f / %.0f |\n", f.name.c_str(),
+                        f.triangles, f.first / 1e3, f.warm / 1e3, f.first / f.warm, f.first_faults,
+                        f.warm_faults);
+    }
+    if (failed) std::printf("\n%d faces failed\n", failed);
     return failed ? 1 : 0;
 }
