@@ -160,10 +160,14 @@ struct Sums {
 };
 
 void print_sums(const std::string& name, const Sums& s) {
-    std::printf("| %s | %d | %.2f / %.2f | **%.2f** | %d | %.2f / %.2f | **%.2f** |\n",
-                name.c_str(), s.faces, s.first / 1e6, s.warm / 1e6, s.first / s.warm, s.small,
-                s.first_small / 1e6, s.warm_small / 1e6,
-                s.small ? s.first_small / s.warm_small : 0.0);
+    std::printf("| %s | %d | %.2f / %.2f | **%.2f** | %d | ", name.c_str(), s.faces, s.first / 1e6,
+                s.warm / 1e6, s.first / s.warm, s.small);
+    if (s.small > 0) {
+        std::printf("%.2f / %.2f | **%.2f** |\n", s.first_small / 1e6, s.warm_small / 1e6,
+                    s.first_small / s.warm_small);
+    } else {
+        std::printf("- | - |\n");
+    }
 }
 
 }  // namespace
