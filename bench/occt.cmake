@@ -34,3 +34,15 @@ target_link_libraries(occt_compare PRIVATE occt_bench_core ruvane)
 sx_add_gtest(occt_measure_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/occt_measure_test.cpp
   LIBS occt_bench_core ruvane)
+
+# One curve point against Geom_BSplineCurve::D0 (occt-curve-compare).
+add_executable(occt_curve_compare ${CMAKE_CURRENT_LIST_DIR}/occt_curve_compare.cpp)
+set_target_properties(occt_curve_compare PROPERTIES OUTPUT_NAME occt-curve-compare)
+target_include_directories(occt_curve_compare PRIVATE ${PROJECT_SOURCE_DIR})
+target_include_directories(occt_curve_compare SYSTEM PRIVATE ${OpenCASCADE_INCLUDE_DIR})
+target_link_libraries(occt_curve_compare PRIVATE TKernel TKMath TKG3d ruvane)
+
+# Every face of the models as a ruvane-tess input file (occt-export-faces).
+add_executable(occt_export_faces ${CMAKE_CURRENT_LIST_DIR}/occt_export_faces.cpp)
+set_target_properties(occt_export_faces PROPERTIES OUTPUT_NAME occt-export-faces)
+target_link_libraries(occt_export_faces PRIVATE occt_bench_core)

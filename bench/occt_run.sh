@@ -52,3 +52,34 @@ gnuplot "$work/$stem.gp"
 echo
 sed -n '/^## Summary/,/^## /p' "$root/bench/results/$stem.md" | sed '$d'
 echo "report: bench/results/$stem.md, chart: bench/results/$stem.png"
+
+# The first call in a fresh process (every face at each level, each in fresh
+# processes) and one curve point against the kernel's D0, each a table of
+# its own. Not in the quick look.
+[ "$stem" = occt_compare ] || exit 0
+cmake --build "$build" -j2 --target occt_curve_compare occt_export_faces ruvane_first_call
+first="$root/bench/results/ruvane_first_call.md"
+{
+  echo "# ruvane's first call in a fresh process"
+  echo
+  echo "Revision: $revision. Machine: $(nproc) logical cores, $(uname -srm)."
+  for factor in 0.01 0.003 0.001; do
+    rm -rf "$work/faces"
+    "$build/bench/occt-export-faces" --out "$work/faces" --factor "$factor" >/dev/null
+    echo
+    echo "## D = $factor of the diagonal"
+    echo
+    "$build/bench/ruvane-first-call" --runs 7 --summary "$work/faces"/*.json
+  done
+} >"$first"
+curves="$root/bench/results/occt_curve_compare.md"
+{
+  echo "# A curve point: ruvane against Geom_BSplineCurve::D0"
+  echo
+  echo "Revision: $revision. Machine: $(nproc) logical cores, $(uname -srm)."
+  echo "Interleaved rounds of 200000 points per curve and evaluator, processor time."
+  echo
+  "$build/bench/occt-curve-compare" 15
+} >"$curves"
+sed -n '/^| all/p' "$first"
+echo "first calls: bench/results/ruvane_first_call.md, curves: bench/results/occt_curve_compare.md"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -8,7 +9,12 @@
 #include <string>
 #include <vector>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "include/ruvane.h"
+#include "nurbs/curve_desc.h"
 #include "nurbs/nurbs.h"
 #include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/testing/ruvane_test_reference.h"
@@ -115,6 +121,112 @@ TEST_F(CurveServices, EveryAllocationFailureInCreationIsClean) {
         ruvane_destroy_nurbs_curve(&handle);
     }
 }
+
+// A kept curve answers exactly what the general routine answers, whatever
+// the order of the parameters: walking forwards and backwards through the
+// spans, jumping, on every knot and at both ends; degrees past the unrolled
+// ones, unclamped and rational curves and repeated knots included.
+TEST_F(CurveServices, KeptCurveMatchesTheGeneralRoutineInAnyOrder) {
+    std::mt19937 rng(28);
+    const struct {
+        int p;
+        bool clamped, rational;
+    } kinds[] = {{1, true, false},  {2, true, true}, {3, true, false},
+                 {3, false, true},  {4, true, true}, {5, true, false},
+                 {5, false, false}, {6, true, true}, {9, false, true}};
+    for (const auto& kind : kinds) {
+        for (int trial = 0; trial < 4; ++trial) {
+            const auto c =
+                sx::testing::random_curve(rng, kind.p, kind.clamped, kind.rational, false);
+            SCOPED_TRACE(::testing::Message()
+                         << "degree " << kind.p << " clamped " << kind.clamped << " rational "
+                         << kind.rational << " trial " << trial);
+            const CurveDesc desc = desc_of(c);
+            CurveHandle* handle = nullptr;
+            ASSERT_TRUE(ruvane_create_nurbs_curve(&desc, &handle));
+            Pool pool;
+            Curve general;
+            ASSERT_EQ(copy_curve_desc(&desc, &general, &pool), DescCopy::kOk);
+            const double a = general.knt->U[0];
+            const double b = general.knt->U[general.knt->m];
+            std::vector<double> us;
+            for (int i = 0; i <= 200; ++i) us.push_back(a + (b - a) * i / 200.0);
+            for (int i = 200; i >= 0; --i) us.push_back(a + (b - a) * i / 200.0 * 0.999);
+            std::uniform_real_distribution<double> jump(a, b);
+            for (int i = 0; i < 100; ++i) us.push_back(jump(rng));
+            for (int i = 0; i <= general.knt->m; ++i) us.push_back(general.knt->U[i]);
+            us.push_back(std::nextafter(b, a));
+            us.push_back(std::nextafter(a, b));
+            for (const double u : us) {
+                double point[3] = {NAN, NAN, NAN};
+                Point4 cw;
+                set_error(0, " ");
+                const bool expect_ok = N_CUREVN(general, 1, u, &cw) == kOk;
+                const int expect_code = error_record().code;
+                set_error(0, " ");
+                ASSERT_EQ(ruvane_evaluate_nurbs_curve(&handle, u, point), expect_ok) << u;
+                EXPECT_EQ(error_record().code, expect_code) << u;
+                if (!expect_ok) continue;
+                const Point3 want = project_point(cw);
+                const double got[3] = {point[0], point[1], point[2]};
+                const double expect[3] = {want.x, want.y, want.z};
+                for (int k = 0; k < 3; ++k) {
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ == 0
+                    EXPECT_EQ(got[k], expect[k]) << u << " coordinate " << k;
+#else  // x87 intermediates depend on where values are spilled
+                    EXPECT_NEAR(got[k], expect[k], 1e-12 * (1.0 + std::fabs(expect[k])))
+                        << u << " coordinate " << k;
+#endif
+                }
+            }
+            pool_release_all(&pool);
+            ruvane_destroy_nurbs_curve(&handle);
+        }
+    }
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// Whatever state the host left, the point is the same and the host gets its
+// state back exactly, sticky flags included: the flags our arithmetic raised
+// are not left behind, the host's own are kept.
+TEST_F(CurveServices, EvaluationGivesTheHostsFloatingPointStateBack) {
+    std::mt19937 rng(29);
+    const auto c = sx::testing::random_curve(rng, 3, true, true, false);
+    const CurveDesc desc = desc_of(c);
+    CurveHandle* handle = nullptr;
+    ASSERT_TRUE(ruvane_create_nurbs_curve(&desc, &handle));
+    double expect[3];
+    ASSERT_TRUE(ruvane_evaluate_nurbs_curve(&handle, 0.37, expect));
+    const struct {
+        const char* name;
+        std::uint32_t mxcsr;
+        std::uint16_t x87;
+    } states[] = {
+        {"default, no flags", 0x1F80, 0x037F}, {"default, inexact raised", 0x1FA0, 0x037F},
+        {"round up", 0x5F80, 0x037F},          {"ftz and daz", 0x9FC0, 0x037F},
+        {"x87 24-bit", 0x1F80, 0x007F},        {"all at once", 0xDFC0, 0x0C7F},
+    };
+    const std::uint32_t saved_mxcsr = _mm_getcsr();
+    std::uint16_t saved_x87 = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(saved_x87));
+    for (const auto& s : states) {
+        double point[3] = {NAN, NAN, NAN};
+        std::uint16_t x87 = s.x87;
+        _mm_setcsr(s.mxcsr);
+        __asm__ __volatile__("fldcw %0" : : "m"(x87));
+        const bool ok = ruvane_evaluate_nurbs_curve(&handle, 0.37, point);
+        const std::uint32_t after_mxcsr = _mm_getcsr();
+        __asm__ __volatile__("fnstcw %0" : "=m"(x87));
+        _mm_setcsr(saved_mxcsr);
+        __asm__ __volatile__("fldcw %0" : : "m"(saved_x87));
+        EXPECT_TRUE(ok) << s.name;
+        EXPECT_EQ(after_mxcsr, s.mxcsr) << s.name;
+        EXPECT_EQ(x87, s.x87) << s.name;
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(point[k], expect[k]) << s.name << " " << k;
+    }
+    ruvane_destroy_nurbs_curve(&handle);
+}
+#endif
 
 // The real shared library, loaded as the player loads it and driven through
 // a host table: a curve made, evaluated inside and outside its domain, and

@@ -67,9 +67,30 @@ FpState computing_fp_state() {
     return s;
 }
 
-FpStateGuard::FpStateGuard() : host_(read_fp_state()) { write_fp_state(computing_fp_state()); }
+// Loading a control register stalls the pipeline for longer than a short
+// evaluation takes; most hosts already compute in our state, so the guard
+// writes only what differs (the result is the same either way).
+FpStateGuard::FpStateGuard() : host_(read_fp_state()) {
+#if RUVANE_FP_X86
+    const FpState ours = computing_fp_state();
+    if (host_.mxcsr != ours.mxcsr) _mm_setcsr(ours.mxcsr);
+    if (host_.x87_cw != ours.x87_cw) write_x87(ours.x87_cw);
+    __asm__ __volatile__("" : : : "memory");
+#else
+    write_fp_state(computing_fp_state());
+#endif
+}
 
-FpStateGuard::~FpStateGuard() { write_fp_state(host_); }
+FpStateGuard::~FpStateGuard() {
+#if RUVANE_FP_X86
+    // Our arithmetic raised sticky flags the host had not: those are cleared.
+    __asm__ __volatile__("" : : : "memory");
+    if (_mm_getcsr() != host_.mxcsr) _mm_setcsr(host_.mxcsr);
+    if (read_x87() != host_.x87_cw) write_x87(host_.x87_cw);
+#else
+    write_fp_state(host_);
+#endif
+}
 
 HostFpScope::HostFpScope(const FpState& host) : ours_(read_fp_state()) { write_fp_state(host); }
 

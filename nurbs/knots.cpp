@@ -1,6 +1,7 @@
 // Knot spans and B-spline basis functions with their derivatives.
 #include <algorithm>
 
+#include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
 
 namespace ruvane {
@@ -96,20 +97,7 @@ Status N_KNTALB(const KnotVector& knt, int p, double u, int side, double* N, int
     }
     int s = 0;
     if (N_KNTFSP(knt, p, u, side, &s) != kOk) return kFail;
-    double left[kMaxDegree + 1];
-    double right[kMaxDegree + 1];
-    N[0] = 1.0;
-    for (int j = 1; j <= p; ++j) {
-        left[j] = u - U[s + 1 - j];
-        right[j] = U[s + j] - u;
-        double saved = 0.0;
-        for (int r = 0; r < j; ++r) {
-            const double t = N[r] / (right[r + 1] + left[j - r]);
-            N[r] = saved + right[r + 1] * t;
-            saved = left[j - r] * t;
-        }
-        N[j] = saved;
-    }
+    span_basis(U, p, s, u, N);
     *span = s;
     return kOk;
 }
