@@ -7,13 +7,13 @@
 #include <map>
 #include <random>
 
-#include "iges/testing/iges_builder.h"
+#include "iges/testing/models.h"
 
 namespace ruvane::iges {
 namespace {
 
 using testing::IgesBuilder;
-using Strings = std::vector<std::string>;
+using testing::line;
 constexpr double kPi = 3.14159265358979323846;
 
 std::string n(double v) { return IgesBuilder::num(v); }
@@ -35,11 +35,6 @@ int plane(IgesBuilder* b, double lo, double hi, double z = 0, int transform = 0,
                         "1.",  n(lo), n(lo), n(z),  n(hi), n(lo), n(z),  n(lo), n(hi), n(z),
                         n(hi), n(hi), n(z),  n(lo), n(hi), n(lo), n(hi)},
                   0, transform, status);
-}
-
-int line(IgesBuilder* b, double x0, double y0, double z0, double x1, double y1, double z1,
-         const char* status = "00010500") {
-    return b->add(110, {n(x0), n(y0), n(z0), n(x1), n(y1), n(z1)}, 0, 0, status);
 }
 
 // A trimmed surface whose outer loop is the parameter-space curve `curve`
@@ -73,7 +68,9 @@ TEST(IgesCurves, EachKindLandsOnItsCurve) {
     const double h = std::sqrt(0.5);
     const Case cases[] = {
         {"110 line",
-         [](IgesBuilder* b) { return line(b, 1, 1, 0, 9, 2, 0); },
+         [](IgesBuilder* b) {
+             return line(b, {1, 1, 0}, {9, 2, 0});
+         },
          [](double x, double y) { return std::fabs((y - 1) - (x - 1) / 8); },
          {1, 1, 0}},
         {"100 quarter arc",
@@ -140,7 +137,7 @@ TEST(IgesCurves, EachKindLandsOnItsCurve) {
          {1, 1, 0}},
         {"102 composite",
          [](IgesBuilder* b) {
-             const int a = line(b, 2, 5, 0, 5, 5, 0);
+             const int a = line(b, {2, 5, 0}, {5, 5, 0});
              const int c =
                  b->add(100, {"0.", "5.", "7.", "5.", "5.", "7.", "7."}, 0, 0, "00010500");
              return b->add(102, {"2", i(a), i(c)});
@@ -177,7 +174,7 @@ TEST(IgesSurfaces, EachKindIsItsSurface) {
     const Case cases[] = {
         {"118 ruled, parametric",
          [](IgesBuilder* b) {
-             const int a = line(b, 0, 0, 0, 10, 0, 0);
+             const int a = line(b, {0, 0, 0}, {10, 0, 0});
              const int c = b->add(126, {"2",  "2",   "1",  "0",  "1",  "0",  "0.", "0.", "0.", "1.",
                                         "1.", "1.",  "1.", "1.", "1.", "0.", "5.", "0.", "5.", "5.",
                                         "4.", "10.", "5.", "0.", "0.", "1.", "0.", "0.", "0."},
@@ -190,8 +187,8 @@ TEST(IgesSurfaces, EachKindIsItsSurface) {
          }},
         {"120 cone, half turn",
          [](IgesBuilder* b) {
-             const int axis = line(b, 0, 0, 0, 0, 0, 1);
-             const int gen = line(b, 2, 0, 0, 3, 0, 5);
+             const int axis = line(b, {0, 0, 0}, {0, 0, 1});
+             const int gen = line(b, {2, 0, 0}, {3, 0, 5});
              b->add(120, {i(axis), i(gen), "0.", n(kPi)});
          },
          [](const Vec3& p, double u, double) {
@@ -199,7 +196,7 @@ TEST(IgesSurfaces, EachKindIsItsSurface) {
          }},
         {"120 sphere from an arc",
          [](IgesBuilder* b) {
-             const int axis = line(b, 0, 0, 0, 0, 0, 1);
+             const int axis = line(b, {0, 0, 0}, {0, 0, 1});
              // The arc lies in the z = 0 plane of its own; rotated into xz.
              const int rot = b->add(
                  124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
@@ -253,14 +250,14 @@ TEST(IgesSurfaces, AngleParametersOfRevolvedAndTabulatedSurfaces) {
         IgesBuilder b;
         int s = 0, trim = 0;
         if (c.revolved) {
-            const int axis = line(&b, 0, 0, 0, 0, 0, 1);
-            const int gen = line(&b, 2, 0, 0, 2, 0, 5);
+            const int axis = line(&b, {0, 0, 0}, {0, 0, 1});
+            const int gen = line(&b, {2, 0, 0}, {2, 0, 5});
             s = b.add(120, {i(axis), i(gen), "0.", n(3)}, 0, 0, "00010000");
-            trim = line(&b, 0, c.at, 0, 1, c.at, 0);  // (t, angle) plane
+            trim = line(&b, {0, c.at, 0}, {1, c.at, 0});  // (t, angle) plane
         } else {
             const int d = b.add(100, {"0.", "0.", "0.", "2.", "0.", "0.", "2."}, 0, 0, "00010500");
             s = b.add(122, {i(d), "2.", "0.", "7."}, 0, 0, "00010000");
-            trim = line(&b, c.at, 0, 0, c.at, 1, 0);
+            trim = line(&b, {c.at, 0, 0}, {c.at, 1, 0});
         }
         trimmed(&b, s, trim);
         const Model m = read(b);
@@ -329,8 +326,8 @@ TEST(IgesPlacement, TransformationsComposeAndUnitsScale) {
 // surface: exactly on planes, by projection elsewhere.
 TEST(IgesPlacement, ModelSpaceTrimsLandOnTheSurface) {
     IgesBuilder b;
-    const int axis = line(&b, 0, 0, 0, 0, 0, 1);
-    const int gen = line(&b, 3, 0, 0, 3, 0, 6);
+    const int axis = line(&b, {0, 0, 0}, {0, 0, 1});
+    const int gen = line(&b, {3, 0, 0}, {3, 0, 6});
     const int cyl = b.add(120, {i(axis), i(gen), "0.", n(2 * kPi)}, 0, 0, "00010000");
     // A circle at height 2 and one at 5 on the cylinder, as model curves.
     const int lift =
@@ -376,7 +373,7 @@ TEST(IgesStatus, BlankedAndSubordinateEntities) {
     for (const Case& c : cases) {
         IgesBuilder b;
         const int s = plane(&b, 0, 1, 0, 0, c.surface_status);
-        const int l = line(&b, 0, 0, 0, 1, 1, 0);
+        const int l = line(&b, {0, 0, 0}, {1, 1, 0});
         trimmed(&b, s, l, 0, 0, c.face_status);
         const Model m = read(b);
         EXPECT_EQ(m.faces.size(), c.faces) << c.face_status << " " << c.surface_status;
@@ -438,7 +435,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
              b->add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "0."},
                     0, t);
              const int s = plane(b, 0, 1, 0, t);
-             return trimmed(b, s, line(b, 0, 0, 0, 1, 1, 0));
+             return trimmed(b, s, line(b, {0, 0, 0}, {1, 1, 0}));
          },
          "nested too deep"},
         {"surface degree 40",
@@ -469,7 +466,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
          [](IgesBuilder* b) {
              const int c =
                  b->add(100, {"0.", "0.", "0.", "1.", "0.", "1.", "0."}, 0, 0, "00010500");
-             const int g = line(b, 2, 0, 0, 2, 0, 1);
+             const int g = line(b, {2, 0, 0}, {2, 0, 1});
              return b->add(120, {i(c), i(g), "0.", "1."});
          },
          "axis"},
@@ -477,7 +474,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
     for (const Case& c : cases) {
         IgesBuilder b;
         const int good_surface = plane(&b, 0, 2);
-        trimmed(&b, good_surface, line(&b, 0, 0, 0, 2, 2, 0));
+        trimmed(&b, good_surface, line(&b, {0, 0, 0}, {2, 2, 0}));
         const int bad = c.add(&b);
         const Model m = read(b);
         EXPECT_EQ(m.faces.size(), 1u) << c.name;
@@ -493,59 +490,10 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
 // each trim curve lying on its model edge.
 TEST(IgesBrep, BoxEdgesAreSharedOppositely) {
     IgesBuilder b;
-    const double size[3] = {10, 6, 4};
-    auto corner = [&](int k) {
-        return Vec3{(k & 1) * size[0], ((k >> 1) & 1) * size[1], ((k >> 2) & 1) * size[2]};
-    };
-    // Faces as corner cycles, counter-clockwise seen from outside.
-    const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                             {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    const testing::BoxShape box{{10, 6, 4}};
     std::vector<std::pair<int, int>> edges;
-    std::map<std::pair<int, int>, int> edge_of;
-    for (const auto& f : faces)
-        for (int k = 0; k < 4; ++k) {
-            const int a = f[k], c = f[(k + 1) % 4];
-            if (edge_of.count({c, a})) continue;
-            edge_of[{a, c}] = static_cast<int>(edges.size()) + 1;
-            edges.push_back({a, c});
-        }
+    const int edge_list = testing::box_brep(&b, box.size, &edges);
     ASSERT_EQ(edges.size(), 12u);
-    Strings vp = {"8"};
-    for (int k = 0; k < 8; ++k) {
-        const Vec3 p = corner(k);
-        vp.insert(vp.end(), {n(p.x), n(p.y), n(p.z)});
-    }
-    const int vertices = b.add(502, vp, 1, 0, "00010000");
-    Strings ep = {"12"};
-    for (const auto& [a, c] : edges) {
-        const Vec3 p = corner(a), q = corner(c);
-        const int l = line(&b, p.x, p.y, p.z, q.x, q.y, q.z);
-        ep.insert(ep.end(), {i(l), i(vertices), i(a + 1), i(vertices), i(c + 1)});
-    }
-    const int edge_list = b.add(504, ep, 1, 0, "00010000");
-    Strings shell = {"6"};
-    for (const auto& f : faces) {
-        const Vec3 p0 = corner(f[0]), p1 = corner(f[1]), p3 = corner(f[3]), p2 = corner(f[2]);
-        const int s =
-            b.add(128, {"1",     "1",     "1",     "1",     "0",     "0",     "1",     "0",
-                        "0",     "0.",    "0.",    "1.",    "1.",    "0.",    "0.",    "1.",
-                        "1.",    "1.",    "1.",    "1.",    "1.",    n(p0.x), n(p0.y), n(p0.z),
-                        n(p1.x), n(p1.y), n(p1.z), n(p3.x), n(p3.y), n(p3.z), n(p2.x), n(p2.y),
-                        n(p2.z), "0.",    "1.",    "0.",    "1."},
-                  0, 0, "00010000");
-        Strings lp = {"4"};
-        for (int k = 0; k < 4; ++k) {
-            const int a = f[k], c = f[(k + 1) % 4];
-            const bool agrees = edge_of.count({a, c}) != 0;
-            const int index = agrees ? edge_of[{a, c}] : edge_of[{c, a}];
-            lp.insert(lp.end(), {"0", i(edge_list), i(index), agrees ? "1" : "0", "0"});
-        }
-        const int loop = b.add(508, lp, 1, 0, "00010000");
-        const int face = b.add(510, {i(s), "1", "1", i(loop)}, 1, 0, "00010000");
-        shell.insert(shell.end(), {i(face), "1"});
-    }
-    const int sh = b.add(514, shell, 1, 0, "00010000");
-    b.add(186, {i(sh), "1", "0"});
     const Model m = read(b);
     EXPECT_TRUE(m.skipped.empty()) << m.skipped[0].reason;
     ASSERT_EQ(m.faces.size(), 6u);
@@ -560,17 +508,14 @@ TEST(IgesBrep, BoxEdgesAreSharedOppositely) {
             uses[t.edge_index].push_back(t.edge_reversed);
             EXPECT_FALSE(t.approximated);
             const auto [a, c] = edges.at(static_cast<size_t>(t.edge_index - 1));
-            const Vec3 from = corner(t.edge_reversed ? c : a), to = corner(t.edge_reversed ? a : c);
-            const Vec3 p = surface_point(f.surface, point3(t.curve, t.curve.first()).x,
-                                         point3(t.curve, t.curve.first()).y);
-            const Vec3 q = surface_point(f.surface, point3(t.curve, t.curve.last()).x,
-                                         point3(t.curve, t.curve.last()).y);
-            EXPECT_NEAR(p.x, from.x, 1e-9);
-            EXPECT_NEAR(p.y, from.y, 1e-9);
-            EXPECT_NEAR(p.z, from.z, 1e-9);
-            EXPECT_NEAR(q.x, to.x, 1e-9);
-            EXPECT_NEAR(q.y, to.y, 1e-9);
-            EXPECT_NEAR(q.z, to.z, 1e-9);
+            for (const bool end : {false, true}) {
+                const Vec3 uv = point3(t.curve, end ? t.curve.last() : t.curve.first());
+                const Vec3 p = surface_point(f.surface, uv.x, uv.y);
+                const testing::Point want = box.corner(end != t.edge_reversed ? c : a);
+                EXPECT_NEAR(p.x, want[0], 1e-9);
+                EXPECT_NEAR(p.y, want[1], 1e-9);
+                EXPECT_NEAR(p.z, want[2], 1e-9);
+            }
         }
     }
     ASSERT_EQ(uses.size(), 12u);
@@ -604,7 +549,7 @@ TEST(IgesHostile, DamagedFilesAndDeepNesting) {
     }
     IgesBuilder deep;
     const int surface = plane(&deep, 0, 1);
-    int prev = line(&deep, 0, 0, 0, 1, 1, 0);
+    int prev = line(&deep, {0, 0, 0}, {1, 1, 0});
     for (int k = 0; k < 5000; ++k) prev = deep.add(102, {"1", i(prev)}, 0, 0, "00010500");
     trimmed(&deep, surface, prev);
     const Model m = read(deep);

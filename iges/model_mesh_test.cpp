@@ -66,27 +66,18 @@ TEST_F(ModelMeshTest, ClosedSolidsGiveWatertightMeshes) {
                              std::fabs(p[static_cast<size_t>(k)] - size[k])});
         return best;
     };
+    auto sewn = [](unsigned turned) {
+        return [turned](IgesBuilder* b) { testing::box_sewn(b, {10, 6, 4}, turned); };
+    };
     const Case cases[] = {
         {"box, B-rep",
          [](IgesBuilder* b) {
              testing::box_brep(b, {10, 6, 4});
          },
          6, 240, box_off},
-        {"box, sewn",
-         [](IgesBuilder* b) {
-             testing::box_sewn(b, {10, 6, 4});
-         },
-         6, 240, box_off},
-        {"box, sewn, three faces turned in",
-         [](IgesBuilder* b) {
-             testing::box_sewn(b, {10, 6, 4}, 0x25);
-         },
-         6, 240, box_off},
-        {"box, sewn, every face turned in",
-         [](IgesBuilder* b) {
-             testing::box_sewn(b, {10, 6, 4}, 0x3f);
-         },
-         6, 240, box_off},
+        {"box, sewn", sewn(0), 6, 240, box_off},
+        {"box, sewn, three faces turned in", sewn(0x25), 6, 240, box_off},
+        {"box, sewn, every face turned in", sewn(0x3f), 6, 240, box_off},
         {"plate with 3 x 2 holes, sewn",
          [](IgesBuilder* b) { testing::plate_sewn(b, 12, 8, 2, 3, 2, 1); }, 12,
          12 * 8 * 2 - 6 * pi * 2,

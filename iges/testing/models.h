@@ -47,8 +47,10 @@ struct BoxShape {
 };
 
 // The box as a solid: 186 -> 514 -> six 510 faces on 128 patches, loops of
-// 504 edges (110 lines) between 502 vertices.
-inline void box_brep(IgesBuilder* b, const Point& size) {
+// 504 edges (110 lines) between 502 vertices. Returns the edge list's DE
+// pointer; `edges_out` gets each edge's corners, in list order.
+inline int box_brep(IgesBuilder* b, const Point& size,
+                    std::vector<std::pair<int, int>>* edges_out = nullptr) {
     const BoxShape box{size};
     std::vector<std::pair<int, int>> edges;
     std::map<std::pair<int, int>, int> edge_of;
@@ -87,6 +89,8 @@ inline void box_brep(IgesBuilder* b, const Point& size) {
     }
     const int sh = b->add(514, shell, 1, 0, "00010000");
     b->add(186, {fmt_int(sh), "1", "0"});
+    if (edges_out) *edges_out = edges;
+    return list;
 }
 
 // The box as six trimmed surfaces, each bounded by model-space lines of its
