@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 
 #include "components/file_path.h"
@@ -369,16 +370,25 @@ std::vector<std::string> shallow_files(const std::string& directory) {
     return all;
 }
 
+// Every file under `deep` and those directly in `shallow`, sorted.
+std::vector<std::string> files_of(std::initializer_list<std::string> deep,
+                                  std::initializer_list<std::string> shallow) {
+    std::vector<std::string> all;
+    for (const std::string& folder : deep) list_files(folder, &all);
+    for (const std::string& folder : shallow)
+        for (const std::string& file : shallow_files(folder)) all.push_back(file);
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
 std::string system_folder() {
     char buffer[260] = {};
     platform().get_system_directory(buffer, sizeof buffer);
     return buffer;
 }
 
-// Every hostile value aims the removal at files that are not the player's:
-// before and after, every file there is the same, the player's Add/Remove
-// entry stays exactly when a value had to be refused, and the log names
-// each place.
+// Each hostile value aims the removal at files not the player's: all stay, the
+// Add/Remove entry stays exactly when a value is refused, the log names each.
 TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     const std::string system = system_folder();
     FilePath windows(system);
@@ -401,12 +411,7 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
         put_file(file);
     const bool linked = make_directory_link(b_ + "\\linkdir", b_ + "\\outside");
     const auto world = [&] {
-        std::vector<std::string> all;
-        for (const std::string& folder : {b_, linux_folder, drivers}) list_files(folder, &all);
-        for (const std::string& folder : {system, windows.text(), std::string("C:")})
-            for (const std::string& file : shallow_files(folder)) all.push_back(file);
-        std::sort(all.begin(), all.end());
-        return all;
+        return files_of({b_, linux_folder, drivers}, {system, windows.text(), "C:"});
     };
     const struct {
         const char* what;
@@ -456,21 +461,15 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     testing::remove_tree(linux_folder);
 }
 
-// The system's lookup would create each missing folder of a data path; the
-// removal looks, and creates nothing, even for a path too long to be one.
+// The system's lookup would create a data path's missing folders; the removal
+// creates nothing, even for a path too long to be one.
 TEST_F(RemovalTest, AnOverlongDataPathCreatesNothing) {
     std::string path = b_;
     while (path.size() < 5000) path += "\\level" + std::to_string(path.size());
     ASSERT_TRUE(system_path_.set(path));
-    const auto world = [&] {
-        std::vector<std::string> all = shallow_files("C:");
-        list_files(b_, &all);
-        std::sort(all.begin(), all.end());
-        return all;
-    };
-    const std::vector<std::string> before = world();
+    const std::vector<std::string> before = files_of({b_}, {"C:"});
     const RemovalReport report = remove_player();
-    EXPECT_EQ(world(), before);
+    EXPECT_EQ(files_of({b_}, {"C:"}), before);
     ASSERT_FALSE(report.left.empty());
     EXPECT_EQ(report.left[0].rfind(path + ": ", 0), 0u);
 }
