@@ -76,9 +76,7 @@ void run_host_program(const std::string& line) {
 #endif
 
 #ifdef _WIN32
-// Wine 8.0 shows a host symbolic link as a directory reparse point, but none
-// of its calls removes one: there a link the test made is removed from the
-// Linux side.
+// Wine 8.0 removes no host symbolic link: the test's links go from the Linux side.
 bool links_stay() { return wine_unix_name() != nullptr; }
 #endif
 
@@ -250,8 +248,7 @@ protected:
         for (const auto& [root, key] : player_keys_)
             put_value(root, key + "\\Sub\\Deeper", "v", "1");
         for (const auto& [root, key] : decoy_keys_) put_value(root, key, "v", "1");
-        // A link inside the player's folder that points outside it: not the
-        // player's, and never followed.
+        // A link from the player's folder to outside: not the player's, never followed.
         ASSERT_TRUE(make_directory_link(link_, b_ + "\\outside"));
     }
 
@@ -433,8 +430,8 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     };
     for (const auto& c : cases) {
         if (!linked && c.value == b_ + "\\linkdir") continue;
-        // The same value as the system data path, a profile and the user's
-        // application data (these two get the player's folder names appended).
+        // As system data path, profile and application data (the last two get
+        // the player's folder names appended).
         ASSERT_TRUE(system_path_.set(c.value));
         ASSERT_TRUE(app_data_.set(c.value));
         put_profile("2", c.value);
@@ -474,8 +471,7 @@ TEST_F(RemovalTest, AnOverlongDataPathCreatesNothing) {
     EXPECT_EQ(report.left[0].rfind(path + ": ", 0), 0u);
 }
 
-// What can be trusted to name a folder: the table of refusals, and names
-// that only look odd.
+// The refused forms of a data path, and names that only look odd.
 TEST(UnsoundPaths, RefusedFormsAndSoundOnes) {
     const struct {
         std::string path;
@@ -532,8 +528,7 @@ TEST_F(RemovalTest, IndexEntriesThatLeaveTheirFolderAreKept) {
         EXPECT_NE(kept.find(entry), std::string::npos) << entry << " not in\n" << kept;
 }
 
-// An index too big to be the player's is not read: its folder stays, and the
-// player is not called removed.
+// An index too big to be the player's is not read: its folder stays, removal incomplete.
 TEST_F(RemovalTest, AnOversizedIndexIsNotRead) {
     const std::string components = player_ + "\\components";
     ASSERT_TRUE(system_path_.set(player_));
@@ -547,8 +542,7 @@ TEST_F(RemovalTest, AnOversizedIndexIsNotRead) {
     EXPECT_EQ(report.left, std::vector<std::string>{components + ": " + texts::kWhyIndexUnread});
 }
 
-// Subkey names are plain decimal numbers; what a number parser would also
-// take ("0x20", "1e9", "inf") is no version.
+// Subkey names are plain decimals; "0x20", "1e9", "inf" are no version.
 TEST(NetscapeVersions, PlainDecimalNumbersOnly) {
     const struct {
         const char* name;
