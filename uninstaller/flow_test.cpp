@@ -47,39 +47,34 @@ TEST(UninstallerCommandLine, Forms) {
     EXPECT_EQ(parse_uninstaller_command(cases[0].line).program, "C:\\A B\\u.exe");
 }
 
+// Records each start (line and folder) and starts nothing.
+struct StartRecorder : testing::MessageBoxRecorder {
+    bool start_process(const char* line, const char* directory, ProcessHandle* out) override {
+        lines.push_back(line);
+        directories.push_back(directory ? directory : "(none)");
+        *out = nullptr;
+        return false;
+    }
+    std::vector<std::string> lines, directories;
+};
+
 TEST(UninstallerFlow, TempFileFailureIsReported) {
-    struct NoStart : testing::MessageBoxRecorder {
-        int started = 0;
-        bool start_process(const char*, const char*, ProcessHandle* out) override {
-            ++started;
-            *out = nullptr;
-            return false;
-        }
-    } os;
+    StartRecorder os;
     os.add_rule(FaultRule(Call::create_new_file, "stxuninst"));
     std::istringstream in;
     std::ostringstream out;  // the quiet road shows nothing
     TerminalHost host(in, out);
     EXPECT_EQ(run_uninstaller("u.exe -q", host, [] { return RemovalReport(); }), -1);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(os.started, 0);
+    EXPECT_EQ(os.lines.size(), 0u);
     ASSERT_EQ(os.boxes().size(), 1u);
     EXPECT_EQ(os.boxes()[0].caption + ": " + os.boxes()[0].text,
               "Error: Unable to create file in temp directory.");
 }
 
-// The copy is started in its own folder, never in the first stage's: a
-// folder that is a process's current directory cannot be removed.
+// The copy starts in its own folder: a process's current folder cannot be removed.
 TEST(UninstallerFlow, TheCopyStartsInItsOwnFolder) {
-    struct Recorder : testing::MessageBoxRecorder {
-        bool start_process(const char* line, const char* directory, ProcessHandle* out) override {
-            lines.push_back(line);
-            directories.push_back(directory ? directory : "(none)");
-            *out = nullptr;
-            return false;
-        }
-        std::vector<std::string> lines, directories;
-    } os;
+    StartRecorder os;
     testing::RegistryValueGuard run_once(kHkeyLocalMachine, texts::kRunOnceKey,
                                          texts::kRunOnceUninstaller);
     std::istringstream in;
@@ -192,9 +187,8 @@ RemovalReport something_left() {
     return report;
 }
 
-// A removal that left something of the player's ends with exit code 1 and a
-// log in the temporary folder, which the finished dialog names; a complete
-// one removes the log of an earlier run.
+// Something left: exit 1 and a temp-folder log the finished dialog names; a
+// complete removal deletes an earlier run's log.
 TEST(UninstallerFlow, AnIncompleteRemovalSaysWhereItsLogIs) {
     FilePath log;
     log.set_to_temp_directory();
@@ -206,10 +200,9 @@ TEST(UninstallerFlow, AnIncompleteRemovalSaysWhereItsLogIs) {
         EXPECT_EQ(run_uninstaller(second + quiet, host, something_left), kExitIncomplete);
         std::string text;
         ASSERT_TRUE(testing::read_file(log.text(), &text));
-        EXPECT_NE(text.find("  C:\\Stellarix data: refused\r\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("  C:\\Stellarix data\\notes.txt: not the player's\r\n"),
-                  std::string::npos)
-            << text;
+        for (const char* line : {"  C:\\Stellarix data: refused\r\n",
+                                 "  C:\\Stellarix data\\notes.txt: not the player's\r\n"})
+            EXPECT_NE(text.find(line), std::string::npos) << text;
         const Shown expected = {{IDD_FINISHED, format_text(texts::kIncompleteText, log.c_str())}};
         EXPECT_EQ(host.shown, *quiet ? Shown() : expected);
 
@@ -226,10 +219,8 @@ bool wait_for(const std::function<bool()>& done, int tenths) {
     return done();
 }
 
-// The real program, installed in the player's component folder and started
-// from inside that folder, as Explorer does: "-q" copies itself to the
-// temporary directory, the copy waits for the first stage and removes the
-// player, the folder it was started in included.
+// The real program started from inside its install folder, as Explorer does:
+// the "-q" copy waits for the first stage and removes the player, that folder too.
 TEST(UninstallerProgram, QuietRoadFromInsideTheInstallFolderRemovesThePlayer) {
     testing::TemporaryDirectory scratch;
     testing::RegistryValueGuard system_path(

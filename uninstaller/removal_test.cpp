@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 
 #include "components/file_path.h"
@@ -75,9 +76,7 @@ void run_host_program(const std::string& line) {
 #endif
 
 #ifdef _WIN32
-// Wine 8.0 shows a host symbolic link as a directory reparse point, but none
-// of its calls removes one: there a link the test made is removed from the
-// Linux side.
+// Wine 8.0 removes no host symbolic link: the test's links go from the Linux side.
 bool links_stay() { return wine_unix_name() != nullptr; }
 #endif
 
@@ -249,8 +248,7 @@ protected:
         for (const auto& [root, key] : player_keys_)
             put_value(root, key + "\\Sub\\Deeper", "v", "1");
         for (const auto& [root, key] : decoy_keys_) put_value(root, key, "v", "1");
-        // A link inside the player's folder that points outside it: not the
-        // player's, and never followed.
+        // A link from the player's folder to outside: not the player's, never followed.
         ASSERT_TRUE(make_directory_link(link_, b_ + "\\outside"));
     }
 
@@ -369,16 +367,25 @@ std::vector<std::string> shallow_files(const std::string& directory) {
     return all;
 }
 
+// Every file under `deep` and those directly in `shallow`, sorted.
+std::vector<std::string> files_of(std::initializer_list<std::string> deep,
+                                  std::initializer_list<std::string> shallow) {
+    std::vector<std::string> all;
+    for (const std::string& folder : deep) list_files(folder, &all);
+    for (const std::string& folder : shallow)
+        for (const std::string& file : shallow_files(folder)) all.push_back(file);
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
 std::string system_folder() {
     char buffer[260] = {};
     platform().get_system_directory(buffer, sizeof buffer);
     return buffer;
 }
 
-// Every hostile value aims the removal at files that are not the player's:
-// before and after, every file there is the same, the player's Add/Remove
-// entry stays exactly when a value had to be refused, and the log names
-// each place.
+// Each hostile value aims the removal at files not the player's: all stay, the
+// Add/Remove entry stays exactly when a value is refused, the log names each.
 TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     const std::string system = system_folder();
     FilePath windows(system);
@@ -401,12 +408,7 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
         put_file(file);
     const bool linked = make_directory_link(b_ + "\\linkdir", b_ + "\\outside");
     const auto world = [&] {
-        std::vector<std::string> all;
-        for (const std::string& folder : {b_, linux_folder, drivers}) list_files(folder, &all);
-        for (const std::string& folder : {system, windows.text(), std::string("C:")})
-            for (const std::string& file : shallow_files(folder)) all.push_back(file);
-        std::sort(all.begin(), all.end());
-        return all;
+        return files_of({b_, linux_folder, drivers}, {system, windows.text(), "C:"});
     };
     const struct {
         const char* what;
@@ -428,8 +430,8 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     };
     for (const auto& c : cases) {
         if (!linked && c.value == b_ + "\\linkdir") continue;
-        // The same value as the system data path, a profile and the user's
-        // application data (these two get the player's folder names appended).
+        // As system data path, profile and application data (the last two get
+        // the player's folder names appended).
         ASSERT_TRUE(system_path_.set(c.value));
         ASSERT_TRUE(app_data_.set(c.value));
         put_profile("2", c.value);
@@ -456,27 +458,20 @@ TEST_F(RemovalTest, HostileValuesRemoveNothingThatIsNotThePlayers) {
     testing::remove_tree(linux_folder);
 }
 
-// The system's lookup would create each missing folder of a data path; the
-// removal looks, and creates nothing, even for a path too long to be one.
+// The system's lookup would create a data path's missing folders; the removal
+// creates nothing, even for a path too long to be one.
 TEST_F(RemovalTest, AnOverlongDataPathCreatesNothing) {
     std::string path = b_;
     while (path.size() < 5000) path += "\\level" + std::to_string(path.size());
     ASSERT_TRUE(system_path_.set(path));
-    const auto world = [&] {
-        std::vector<std::string> all = shallow_files("C:");
-        list_files(b_, &all);
-        std::sort(all.begin(), all.end());
-        return all;
-    };
-    const std::vector<std::string> before = world();
+    const std::vector<std::string> before = files_of({b_}, {"C:"});
     const RemovalReport report = remove_player();
-    EXPECT_EQ(world(), before);
+    EXPECT_EQ(files_of({b_}, {"C:"}), before);
     ASSERT_FALSE(report.left.empty());
     EXPECT_EQ(report.left[0].rfind(path + ": ", 0), 0u);
 }
 
-// What can be trusted to name a folder: the table of refusals, and names
-// that only look odd.
+// The refused forms of a data path, and names that only look odd.
 TEST(UnsoundPaths, RefusedFormsAndSoundOnes) {
     const struct {
         std::string path;
@@ -533,8 +528,7 @@ TEST_F(RemovalTest, IndexEntriesThatLeaveTheirFolderAreKept) {
         EXPECT_NE(kept.find(entry), std::string::npos) << entry << " not in\n" << kept;
 }
 
-// An index too big to be the player's is not read: its folder stays, and the
-// player is not called removed.
+// An index too big to be the player's is not read: its folder stays, removal incomplete.
 TEST_F(RemovalTest, AnOversizedIndexIsNotRead) {
     const std::string components = player_ + "\\components";
     ASSERT_TRUE(system_path_.set(player_));
@@ -548,8 +542,7 @@ TEST_F(RemovalTest, AnOversizedIndexIsNotRead) {
     EXPECT_EQ(report.left, std::vector<std::string>{components + ": " + texts::kWhyIndexUnread});
 }
 
-// Subkey names are plain decimal numbers; what a number parser would also
-// take ("0x20", "1e9", "inf") is no version.
+// Subkey names are plain decimals; "0x20", "1e9", "inf" are no version.
 TEST(NetscapeVersions, PlainDecimalNumbersOnly) {
     const struct {
         const char* name;

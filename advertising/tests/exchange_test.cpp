@@ -139,13 +139,11 @@ public:
     std::string lines;
 };
 
-// However long the answer, a step reads no more than its bytes (one more for
-// the partner of a CR or LF) and hands over no more than its records; the cap
-// ends the answer, the lines before it kept in order.
+// A step reads no more than its bytes (+1 for a CR/LF partner) and hands over
+// no more than its records; the cap ends the answer, earlier lines kept in order.
 TEST_F(Exchange, EachStepKeepsToItsBudgetAndTheCapEndsTheAnswer) {
     constexpr std::size_t kCap = 64 * 1024;
-    // Line feeds only: the answer is read in text mode, where Windows would
-    // count a CR LF as one character.
+    // LF only: in text mode Windows would count a CR LF as one character.
     std::string records = "x\n0\n2000000000\n", within_cap;
     for (int k = 1; records.size() < 4 * kCap; ++k) {
         records += "1\nname " + std::to_string(k) + "\n" + std::to_string(k) + "\n";
@@ -183,9 +181,8 @@ TEST_F(Exchange, EachStepKeepsToItsBudgetAndTheCapEndsTheAnswer) {
     }
 }
 
-// The player may hold the file open while the library appends: the lines go
-// into that very file (read back through the player's handle, which a copy
-// renamed over it would not show), after the earlier ones, nowhere else.
+// Lines go into the very file the player holds open (a copy renamed over it
+// would not show through that handle), after the earlier ones, nowhere else.
 TEST_F(Exchange, TheUpgradesFileKeepsItsIdentityAndEarlierLines) {
     const std::string file = system_ + ad::kCriticalUpgradesFileName;
     ASSERT_TRUE(sx::testing::write_file(file, "0 old\n5 older\n"));
@@ -204,9 +201,8 @@ TEST_F(Exchange, TheUpgradesFileKeepsItsIdentityAndEarlierLines) {
     EXPECT_EQ(upgrades(user_), "");
 }
 
-// A full disk may cut the line being written; it never reaches another file
-// while the system one opens. Only a system file that cannot be opened sends
-// the line to the user folder.
+// A full disk may cut a line but never diverts it; only a system file that
+// cannot be opened sends the line to the user folder.
 TEST_F(Exchange, AFailedWriteIsNotDiverted) {
     const std::string old = "1 kept\n";
     ASSERT_TRUE(sx::testing::write_file(system_ + ad::kCriticalUpgradesFileName, old));

@@ -1,6 +1,5 @@
-// sxplayer against a hostile stand-in server on loopback: each answer ends
-// with the player done and responsive, the critical lines appended in order
-// after the earlier ones, and no answer file left in the temp folder.
+// sxplayer against a hostile server on loopback: each answer ends with the
+// player responsive, critical lines appended in order, no answer file left.
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -20,8 +19,7 @@ namespace {
 
 constexpr char kDefaultAnswerLine[] = "12 Critical Fix\n";
 
-// The lines the records mode yields within the answer cap: a record counts
-// when its number line ends inside the cap.
+// The lines the records mode yields: those whose number line ends inside the cap.
 std::string records_within_cap() {
     std::string text = "sxadserver records\n0\n2000000000\n", lines;
     for (long k = 1;; ++k) {
@@ -165,8 +163,8 @@ std::pair<std::string, int> shell(const std::string& command) {
     return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-// The host and the server: help on standard output with exit 0, wrong numbers
-// refused, host paths taken, and every failure with its cause.
+// Host and server: help with exit 0, wrong numbers refused, host paths taken,
+// each failure with its cause.
 TEST_F(HostileServer, HostAndServerSayWhatIsWrong) {
     const std::string player = std::string(SXPLAYER_PATH) + " ", server = SXADSERVER_PATH;
     const std::string log = work_ + "/host.log", shot = work_ + "/no/such/folder/shot.png";

@@ -158,9 +158,8 @@ TEST_F(PictureBudget, BombsFallBackToTheDefaultPictureWithTheReasonNoted) {
     EXPECT_EQ(c->window->image->frames.size(), 3u);
 }
 
-// A picture over the at-once size: the start returns while a worker decodes
-// it, a heartbeat after it is done shows it; a broken one falls back to the
-// default picture; a removal or a shutdown meanwhile loses nothing.
+// A large picture is decoded by a worker and shown by a later heartbeat; a broken
+// one falls back to the default; a removal or shutdown meanwhile loses nothing.
 TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
     const int side = 640;  // 1.6 MB decoded
     std::vector<uint8_t> rgb(std::size_t(side) * side * 3, 0);
@@ -179,6 +178,10 @@ TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
     const std::string bad = work_.file("broken.png");
     ASSERT_TRUE(sx::testing::write_file(bad, broken));
 
+    const auto settle = [](ad_context* c) {
+        for (int i = 0; i < 1000 && (c->picture_job || (c->window && !c->window->image)); ++i)
+            sx::platform().sleep_ms(5), advertising_heartbeat(c);
+    };
     const struct {
         std::string path;
         std::size_t frames;  // of the picture shown at the end
@@ -189,10 +192,7 @@ TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
         ad_context* c = show(k.path);
         ASSERT_NE(c->picture_job, nullptr) << k.path;
         EXPECT_EQ(c->ad_id, 0);
-        for (int i = 0; i < 1000 && (c->picture_job || !c->window->image); ++i) {
-            sx::platform().sleep_ms(5);
-            advertising_heartbeat(c);
-        }
+        settle(c);
         ASSERT_EQ(c->picture_job, nullptr) << k.path;
         ASSERT_TRUE(c->window->image) << k.path << notes();
         EXPECT_EQ(c->window->image->frames.size(), k.frames) << k.path;
@@ -202,10 +202,7 @@ TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
     EXPECT_NE(notes().find("broken.png: no frame could be decoded"), std::string::npos) << notes();
     ad_context* removed = show(large);
     advertising_remove(removed, nullptr);
-    for (int i = 0; i < 1000 && removed->picture_job; ++i) {
-        sx::platform().sleep_ms(5);
-        advertising_heartbeat(removed);
-    }
+    settle(removed);
     EXPECT_EQ(removed->picture_job, nullptr);
     // The shutdown waits for the worker; TearDown counts the blocks.
     advertising_shutdown(show(large));
@@ -215,25 +212,18 @@ TEST_F(PictureBudget, LargePicturesAreDecodedOffThePlayersThread) {
 // A decoder that believes any header: the library's own check stops it before
 // a buffer is sized, in the 32-bit product too.
 int32_t g_loads = 0;
-void* fake_open(pixmill_read_fn, pixmill_seek_fn, void*) { return &g_loads; }
-int32_t fake_width(void*) { return 65536; }
-int32_t fake_height(void*) { return 65537; }
-int32_t fake_frames(void*) { return 1; }
-uint32_t fake_duration(void*, int32_t) { return 0; }
-bool fake_load(void*, uint8_t*, uint8_t*, int32_t) { return ++g_loads, false; }
-void fake_close(void*) {}
 
 TEST_F(PictureBudget, TheLibraryChecksWhatTheDecoderDeclares) {
     auto* entries = const_cast<ad::PixmillEntries*>(ad::pixmill());
     ASSERT_NE(entries, nullptr);
     const ad::PixmillEntries real = *entries;
-    entries->open = fake_open;
-    entries->width = fake_width;
-    entries->height = fake_height;
-    entries->frames = fake_frames;
-    entries->duration = fake_duration;
-    entries->load = fake_load;
-    entries->close = fake_close;
+    entries->open = [](pixmill_read_fn, pixmill_seek_fn, void*) -> void* { return &g_loads; };
+    entries->width = [](void*) -> int32_t { return 65536; };
+    entries->height = [](void*) -> int32_t { return 65537; };
+    entries->frames = [](void*) -> int32_t { return 1; };
+    entries->duration = [](void*, int32_t) -> uint32_t { return 0; };
+    entries->load = [](void*, uint8_t*, uint8_t*, int32_t) { return ++g_loads, false; };
+    entries->close = [](void*) {};
     g_loads = 0;
     ad::AdImage* image = ad::load_ad_image(test_data("anim.gif").c_str(), ad::Rgb{1, 2, 3});
     *entries = real;

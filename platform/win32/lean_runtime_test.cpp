@@ -23,8 +23,7 @@ void expect(bool condition, const char* what) {
     }
 }
 
-// The message of what `action` threw, or "" when it threw nothing or something
-// else than a std::exception.
+// The message of what `action` threw; "" for nothing or a non-std::exception.
 template <typename Action>
 std::string caught(Action action, std::string* type_name) {
     try {
@@ -41,8 +40,7 @@ std::string caught(Action action, std::string* type_name) {
 }  // namespace
 
 int main() {
-    // volatile: the sizes are not known to the compiler, so the checks stay
-    // calls into the library.
+    // volatile: unknown to the compiler, so the checks stay library calls.
     volatile size_t index = 7;
     struct Case {
         const char* what;

@@ -52,8 +52,7 @@ int main() {
         expect(buffer[c.size - 1] == '\0' || c.fits, "terminated");
     }
     char hex[9];
-    expect(format_into(hex, sizeof hex, "%08X", 0xBEEFu) == 8 && std::strcmp(hex, "0000BEEF") == 0,
-           "%08X");
+    expect(format_into(hex, 9, "%08X", 0xBEEFu) == 8 && !std::strcmp(hex, "0000BEEF"), "%08X");
     // Longer than format_text's first buffer, so it grows until all fits.
     const std::string path(5000, 'p');
     expect(sx::format_text("\"%s\" \"%%1\"", path.c_str()) == "\"" + path + "\" \"%1\"",

@@ -1,7 +1,5 @@
-// The branches on the platform id, run under a Win32 that reports an older
-// Windows: the same program is started once per version (Wine's per-program
-// "Version" setting), and SX_WINDOWS_VERSION names the version it was
-// started under.
+// The branches on the platform id: one program started once per Windows that
+// Wine reports, SX_WINDOWS_VERSION naming it.
 #include <cstdlib>
 #include <string>
 
@@ -53,28 +51,22 @@ protected:
     const SystemCase* system_ = nullptr;
 };
 
-TEST_F(WindowsVersion, SystemReportsTheVersionItWasSetTo) {
+TEST_F(WindowsVersion, SystemReportsItsVersionAndRunOnceDeletesWithItsShell) {
     const OsVersion version = platform().os_version();
     EXPECT_EQ(version.platform_id, system_->platform_id);
     EXPECT_EQ(version.major, system_->major);
     EXPECT_EQ(version.minor, system_->minor);
-}
-
-TEST_F(WindowsVersion, RunOnceDeletesWithTheSystemsShell) {
     const std::string copy = file("stxuninst0000ABCD.exe");
-    const std::string command = delete_command(copy, platform().os_version().platform_id);
-    EXPECT_EQ(command, system_->delete_shell + ("\"" + copy + "\""));
+    EXPECT_EQ(delete_command(copy, version.platform_id),
+              system_->delete_shell + ("\"" + copy + "\""));
 }
 
-// The service pack part comes from the registry on NT only; the stored number
-// is set here so the expected text does not depend on the prefix.
+// The service pack comes from the registry on NT only: set, so the prefix's does not matter.
 TEST_F(WindowsVersion, ReportsFirstLineNamesTheSystem) {
     const char* key_name = "System\\CurrentControlSet\\Control\\Windows";
     RegistryKey key;
     ASSERT_EQ(key.create(kHkeyLocalMachine, key_name), kErrorSuccess);
-    uint32_t saved = 0;
-    uint32_t type = 0;
-    uint32_t size = sizeof saved;
+    uint32_t saved = 0, type = 0, size = sizeof saved;
     const bool had =
         platform().reg_query_value(key.get(), "CSDVersion", &type, &saved, &size) == kErrorSuccess;
     const uint32_t stored = 0x0006;
@@ -82,24 +74,18 @@ TEST_F(WindowsVersion, ReportsFirstLineNamesTheSystem) {
               kErrorSuccess);
     std::string report;
     cpl::build_config_report(platform().os_version(), &report);
-    if (had) {
-        platform().reg_set_value(key.get(), "CSDVersion", type, &saved, size);
-    } else {
-        platform().reg_delete_value(key.get(), "CSDVersion");
-    }
+    if (had) platform().reg_set_value(key.get(), "CSDVersion", type, &saved, size);
+    if (!had) platform().reg_delete_value(key.get(), "CSDVersion");
     const std::string expected =
         std::string(system_->report_line) + (system_->platform_id == 2 ? " SP6" : "") + "\r\n";
     EXPECT_EQ(report.substr(0, report.find('\n') + 1), expected);
 }
 
-// Windows 95/98 have MoveFileExA only as a stub that says "not implemented";
-// Wine's works under every version, so the stub's answer is given here, over
-// the real file calls of this system.
+// Windows 95/98's MoveFileExA is a "not implemented" stub; Wine's always works,
+// so the stub's answer is injected over the real file calls.
 TEST_F(WindowsVersion, SettingsRewriteKeepsTheValuesWithAndWithoutOneStepReplace) {
     for (const bool replace_missing : {false, true}) {
         SCOPED_TRACE(replace_missing ? "without one-step replace" : "with one-step replace");
-        // The match ignores case and compares with the path as the store
-        // passes it: the file's name is enough.
         const std::string name = replace_missing ? "stub.dat" : "real.dat";
         const std::string path = file(name);
         ASSERT_TRUE(sx::testing::write_file(path, "Kept=1\n"));

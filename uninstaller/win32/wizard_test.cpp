@@ -153,8 +153,7 @@ TEST_F(UninstallerWizard, SecondStageWaitsForTheFirstToEnd) {
     EXPECT_FALSE(exists(player_));
 }
 
-// Enter in the welcome dialog presses its default button, which is Cancel:
-// nothing is copied and nothing removed.
+// Enter on the welcome presses its default, Cancel: nothing copied or removed.
 TEST_F(UninstallerWizard, EnterOnTheWelcomeCancels) {
     HANDLE first = start();
     ASSERT_NE(first, nullptr);
@@ -168,9 +167,8 @@ TEST_F(UninstallerWizard, EnterOnTheWelcomeCancels) {
     EXPECT_TRUE(exists(part_ + "\\part.dat"));
 }
 
-// A data folder named in a form that cannot be trusted is left alone: the
-// finished dialog says so and names the log, the Add/Remove entry stays and
-// the second stage ends with 1.
+// An untrusted data folder is left: the finished dialog names the log, the
+// Add/Remove entry stays and the second stage ends with 1.
 TEST_F(UninstallerWizard, WhatWasLeftIsNamedInTheFinishedDialog) {
     const std::string refused = player_ + "\\..\\Stellarix Player";
     ASSERT_TRUE(system_path_.set(refused));
