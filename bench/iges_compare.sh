@@ -5,24 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
           libocct-data-exchange-dev libtbb-dev)
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "${missing[@]}" </dev/null
-fi
-build=${OCCT_BENCH_BUILD:-$root/build/occt-bench}
-launcher=()
-if command -v ccache >/dev/null; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
-cmake --preset native -S "$root" -B "$build" -DSX_BENCH_OCCT=ON "${launcher[@]}" >/dev/null
+source "$root/bench/occt_setup.sh"
 cmake --build "$build" -j2 --target iges_compare >/dev/null
 work=$build/iges-work
 mkdir -p "$work" "$root/bench/results"

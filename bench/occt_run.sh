@@ -16,28 +16,9 @@ fi
 
 # The project's own build dependencies, then the kernel and the chart tool,
 # which only this benchmark uses.
-bash "$root/scripts/install-deps.sh"
 packages=(libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
           libtbb-dev gnuplot-nox)
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "${missing[@]}" </dev/null
-fi
-
-build=${OCCT_BENCH_BUILD:-$root/build/occt-bench}
-launcher=()
-if command -v ccache >/dev/null; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
-cmake --preset native -S "$root" -B "$build" -DSX_BENCH_OCCT=ON "${launcher[@]}" >/dev/null
+source "$root/bench/occt_setup.sh"
 cmake --build "$build" -j2 --target occt_compare occt_measure_test
 "$build/bench/occt_measure_test" --gtest_brief=1
 
