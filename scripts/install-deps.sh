@@ -19,6 +19,7 @@ packages=(
   wine wine32:i386 wine64                     # running the Windows tests
   xvfb xauth                                  # a display for windows under test
   nsis                                        # the setup program (makensis and its Windows stubs)
+  zip unzip                                   # the release zip and its test
   python3 git                                 # test-to-code count and mutation check (scripts/)
 )
 
