@@ -149,6 +149,7 @@ private:
     };
 
     Affine transform_of(int seq);
+    Affine within(const DirEntry& e, const Affine& parent);
     Path curve(int seq, bool model_space);
     Path curve_raw(const DirEntry& e);
     HCurve nurbs_curve(const Params& p);
@@ -212,6 +213,11 @@ Affine Reader::transform_of(int seq) {
     if (e.transform != 0) a = compose(transform_of(e.transform), a);
     transforms_[seq] = a;
     return a;
+}
+
+// Where an entity lies: its own transformation first, then its parent's.
+Affine Reader::within(const DirEntry& e, const Affine& parent) {
+    return e.transform ? compose(parent, transform_of(e.transform)) : parent;
 }
 
 HCurve Reader::nurbs_curve(const Params& p) {
@@ -778,8 +784,7 @@ std::vector<TrimCurve> Reader::curve_on_surface(int seq, const SurfaceInfo& s,
     const Params p = params(seq, 142);
     p.need(6);
     const int bptr = p.integer(3), cptr = p.integer(4);
-    const Affine here =
-        entry(seq).transform ? compose(parent, transform_of(entry(seq).transform)) : parent;
+    const Affine here = within(entry(seq), parent);
     if (bptr != 0 && !s.plane) {
         try {
             return param_loop(curve(bptr, false), s);
@@ -841,7 +846,7 @@ void Reader::face_144(const DirEntry& e, const Affine& parent) {
     p.need(5);
     const int n1 = p.integer(2), n2 = p.integer(3);
     if (n2 < 0 || static_cast<size_t>(n2) + 5 > p.size()) broken("trimmed surface hole count");
-    const Affine here = e.transform ? compose(parent, transform_of(e.transform)) : parent;
+    const Affine here = within(e, parent);
     SurfaceInfo s = surface(p.integer(1));
     place(here, &s);
     Face face;
@@ -863,7 +868,7 @@ void Reader::face_143(const DirEntry& e, const Affine& parent) {
     p.need(4);
     const int n = p.integer(3);
     if (n < 1 || static_cast<size_t>(n) + 4 > p.size()) broken("bounded surface boundary count");
-    const Affine here = e.transform ? compose(parent, transform_of(e.transform)) : parent;
+    const Affine here = within(e, parent);
     SurfaceInfo s = surface(p.integer(2));
     place(here, &s);
     Face face;
@@ -911,7 +916,7 @@ void Reader::face_108(const DirEntry& e) {
     p.need(6);
     const int boundary = p.integer(5);
     if (boundary == 0) broken("bounded plane without its boundary");
-    const Affine here = e.transform ? compose(units_, transform_of(e.transform)) : units_;
+    const Affine here = within(e, units_);
     SurfaceInfo s = surface(e.seq);
     place(units_, &s);
     Path b = curve(boundary, true);
@@ -958,7 +963,7 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
     p.need(4);
     const int n = p.integer(2), outer = p.integer(3);
     if (n < 0 || static_cast<size_t>(n) + 4 > p.size()) broken("face loop count");
-    const Affine here = e.transform ? compose(parent, transform_of(e.transform)) : parent;
+    const Affine here = within(e, parent);
     SurfaceInfo s = surface(p.integer(1));
     place(here, &s);
     Face face;
@@ -1019,7 +1024,7 @@ void Reader::shell_514(const DirEntry& e, const Affine& parent, bool reversed) {
     const Params p = params(e.seq, 514);
     const int n = p.integer(1);
     if (n < 0 || 2 * static_cast<size_t>(n) + 2 > p.size()) broken("shell face count");
-    const Affine here = e.transform ? compose(parent, transform_of(e.transform)) : parent;
+    const Affine here = within(e, parent);
     taken_.insert(e.seq);
     ++model_->shells;
     for (int i = 0; i < n; ++i) {
@@ -1041,7 +1046,7 @@ void Reader::solid_186(const DirEntry& e) {
     p.need(4);
     const int voids = p.integer(3);
     if (voids < 0 || 2 * static_cast<size_t>(voids) + 4 > p.size()) broken("solid void count");
-    const Affine here = e.transform ? compose(units_, transform_of(e.transform)) : units_;
+    const Affine here = within(e, units_);
     ++model_->solids;
     std::vector<std::pair<int, bool>> shells{{p.integer(1), p.integer(2) != 0}};
     for (int i = 0; i < voids; ++i)

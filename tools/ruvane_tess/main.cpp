@@ -17,6 +17,10 @@
 
 namespace {
 
+using ruvane_tess::kCannotWrite;
+using ruvane_tess::kInitFailed;
+using ruvane_tess::kLibraryFailed;
+
 // Every text the tool prints.
 constexpr const char* kUsage =
     "usage: ruvane-tess INPUT.json [-o OUTPUT.obj|OUTPUT.ply] [--format obj|ply]\n"
@@ -27,9 +31,6 @@ constexpr const char* kCannotRead = "ruvane-tess: cannot read %s\n";
 constexpr const char* kWrongUse = "ruvane-tess: %s (ruvane-tess --help shows the usage)\n";
 constexpr const char* kBadInput = "ruvane-tess: %s: %s\n";
 constexpr const char* kBadNumber = "ruvane-tess: %s needs a number\n";
-constexpr const char* kCannotWrite = "ruvane-tess: cannot write %s\n";
-constexpr const char* kInitFailed = "ruvane-tess: the component refused its host table\n";
-constexpr const char* kLibraryFailed = "ruvane-tess: the tessellator ran out of memory\n";
 constexpr const char* kResult = "status %d (%s), %zu triangles, %.3f ms\n";
 constexpr const char* kNoMesh = "no triangles";
 constexpr const char* kEveryOrientation = "the tessellator failed with every loop orientation";

@@ -14,9 +14,6 @@ using ruvane::iges::ModelMesh;
 // Every text model mode prints.
 constexpr const char* kCannotRead = "ruvane-tess: cannot read %s\n";
 constexpr const char* kNotModel = "ruvane-tess: %s: %s\n";
-constexpr const char* kCannotWrite = "ruvane-tess: cannot write %s\n";
-constexpr const char* kInitFailed = "ruvane-tess: the component refused its host table\n";
-constexpr const char* kNoMemory = "ruvane-tess: the tessellator ran out of memory\n";
 constexpr const char* kBadDeflection = "ruvane-tess: the deflection must be positive and finite\n";
 constexpr const char* kProgress = "\rruvane-tess: meshing face %zu of %zu";
 constexpr const char* kSummary =
@@ -170,7 +167,7 @@ int run_model(const ModelRun& run) {
     component_client_shutdown();
     const auto t2 = std::chrono::steady_clock::now();
     if (!ok) {
-        std::fputs(kNoMemory, stderr);
+        std::fputs(kLibraryFailed, stderr);
         return 2;
     }
     size_t failed = 0;

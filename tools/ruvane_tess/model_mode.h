@@ -9,6 +9,11 @@
 
 namespace ruvane_tess {
 
+// Texts both modes print.
+constexpr const char* kCannotWrite = "ruvane-tess: cannot write %s\n";
+constexpr const char* kInitFailed = "ruvane-tess: the component refused its host table\n";
+constexpr const char* kLibraryFailed = "ruvane-tess: the tessellator ran out of memory\n";
+
 struct ModelRun {
     std::string input, output, format;  // format: obj, ply or stl
     double deflection = 0;              // absolute; 0 = relative applies
