@@ -158,7 +158,6 @@ bool host_ready() {
 // One block from the host for a handle: its record first, then the arrays.
 template <typename T>
 T* take_block(const BlockLayout& layout, char** base) {
-    if (!layout.ok()) return nullptr;
     const ComponentServices& host = host_services();
     void* block = host.allocate(layout.bytes());
     if (block == nullptr) return nullptr;
@@ -213,6 +212,7 @@ int32_t publish_model(Model* model, RuvaneIgesModel** out) {
     TextArea texts(&layout);
     texts.reserve(model->global.units_name);
     for (const auto& [type, k] : kinds) texts.reserve(*k.reason);
+    if (!layout.ok()) return RUVANE_IGES_TOO_LARGE;
     char* base = nullptr;
     RuvaneIgesModel* m = take_block<RuvaneIgesModel>(layout, &base);
     if (m == nullptr) return RUVANE_IGES_NO_MEMORY;
@@ -262,6 +262,8 @@ int32_t publish_mesh(const ModelMesh& mesh, RuvaneIgesMesh** out) {
     const size_t at_owner = layout.add(nt, sizeof(int32_t), alignof(int32_t));
     TextArea texts(&layout);
     for (const FaceOutcome& f : mesh.faces) texts.reserve(f.failure);
+    const EdgeCheck edges = check_edges(mesh);  // before the block: it may throw
+    if (!layout.ok()) return RUVANE_IGES_TOO_LARGE;
     char* base = nullptr;
     RuvaneIgesMesh* m = take_block<RuvaneIgesMesh>(layout, &base);
     if (m == nullptr) return RUVANE_IGES_NO_MEMORY;
@@ -282,7 +284,6 @@ int32_t publish_mesh(const ModelMesh& mesh, RuvaneIgesMesh** out) {
         faces[f] = {o.entity, o.status, static_cast<int32_t>(o.triangles), texts.put(o.failure)};
         failed += !o.failure.empty();
     }
-    const EdgeCheck edges = check_edges(mesh);
     m->data = {static_cast<int32_t>(nv),
                static_cast<int32_t>(nt),
                static_cast<int32_t>(nf),

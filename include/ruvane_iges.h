@@ -3,8 +3,8 @@
  *
  * Exported by ruvane_model (ruvane_model.dll, libruvane_model.so), which is
  * the whole ruvane component (include/ruvane.h) with the reader added; the
- * player's ruvane.dll does not carry them. A host loads ruvane_model in place
- * of ruvane, never both into one conversation with one host table.
+ * player's ruvane.dll does not carry them (its size limit). A host loads
+ * ruvane_model in place of ruvane and starts it the same way.
  *
  * Call order: component_client_init with the host table (include/ruvane.h),
  * then ruvane_iges_open on the file's bytes, ruvane_iges_summary and
@@ -103,7 +103,7 @@ typedef struct RuvaneIgesFaceOutcome {
     const char* failure; /* "" when the face was meshed */
 } RuvaneIgesFaceOutcome;
 
-/* Reads a model from `size` bytes at `data` (copied; the buffer may be
+/* Reads a model from `size` bytes at `data` (not kept: the buffer may be
    reused at once). A broken or unknown entity is skipped and counted, not
    fatal. */
 RUVANE_API int32_t ruvane_iges_open(const void* data, uint32_t size, RuvaneIgesModel** model);
