@@ -396,8 +396,6 @@ int find_value(const double* values, int count, double x) {
     return -1;
 }
 
-constexpr double kQuarterE = 1.2840254166877414;  // e^(1/4)
-
 int initial_vertex_capacity(double r) {
     const long q = static_cast<long>(std::floor(r / 4.0));
     if (q <= 5) return 12;
@@ -703,11 +701,10 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     double r = g.area / A;
     if (!(r <= 500000.0)) r = 500000.0;
     const int vertex_cap = initial_vertex_capacity(r);
-    // 2 * max(4, floor(4 ln r)), counted without the maths library: only a
-    // first reservation, the stack grows when it must.
-    int quarter_logs = 0;
-    for (double x = kQuarterE; x <= r; x *= kQuarterE) ++quarter_logs;
-    const int stack_cap = 2 * std::max(4, quarter_logs);
+    // The pending cells of a depth-first split are few; the stack grows when
+    // it must (a cell holds a pool, so a large first reservation is pages of
+    // the host's heap a small face never uses).
+    const int stack_cap = 8;
     const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
 
     Table<double> raw_u, raw_v;
