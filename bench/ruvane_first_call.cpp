@@ -14,6 +14,9 @@
 //       the same processes again with one cost of the first call paid before
 //       it (see kPrimes), so that the first call's drop shows that cost's
 //       share; summed over faces of at most 200 triangles.
+//   ruvane-first-call --compare DIR [--runs K] [--warm W] [--scale S] FACE.json...
+//       this build's library against the one in DIR (LD_LIBRARY_PATH), the
+//       processes taking turns; the first call's sums, allocations and bytes.
 //   ruvane-first-call --child FACE.json W S PRIME
 //       one process: reads the face, pays PRIME in advance ("none", or names
 //       from kPrimes joined by '+'), starts the component, times its first
@@ -84,7 +87,7 @@ double thread_ns() {
 
 // Costs a first call may pay, each paid here in advance by the experiment that
 // names it. "bind" is the dynamic loader's, set in the child's environment.
-const char* const kPrimes[] = {"bind", "heap", "libm", "code", "stack"};
+const char* const kPrimes[] = {"bind", "heap", "libm", "code", "stack", "lines"};
 
 // The host's heap grown and its pages touched (and kept: no trimming).
 void prime_heap() {
@@ -107,14 +110,16 @@ void prime_libm() {
 }
 
 // Every page of the library's file mapping read once: no page faults on its
-// code and constants later (the caches stay cold: one byte per page).
-int touch_library(dl_phdr_info* info, size_t, void*) {
+// code and constants later, the caches left cold (one byte per page); or, for
+// "lines", every cache line read, which brings the whole library into the
+// processor's caches as well.
+int touch_library(dl_phdr_info* info, size_t, void* step) {
     if (!info->dlpi_name || !std::strstr(info->dlpi_name, "libruvane")) return 0;
     for (int i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr)& ph = info->dlpi_phdr[i];
         if (ph.p_type != PT_LOAD) continue;
         const char* begin = reinterpret_cast<const char*>(info->dlpi_addr + ph.p_vaddr);
-        for (size_t k = 0; k < ph.p_memsz; k += 4096) {
+        for (size_t k = 0; k < ph.p_memsz; k += *static_cast<size_t*>(step)) {
             volatile char c = begin[k];
             (void)c;
         }
@@ -131,7 +136,8 @@ __attribute__((noinline)) void prime_stack() {
 void prime(const std::string& what) {
     if (what.find("heap") != std::string::npos) prime_heap();
     if (what.find("libm") != std::string::npos) prime_libm();
-    if (what.find("code") != std::string::npos) dl_iterate_phdr(touch_library, nullptr);
+    size_t step = what.find("lines") != std::string::npos ? 64 : 4096;
+    if (what.find("code") != std::string::npos || step == 64) dl_iterate_phdr(touch_library, &step);
     if (what.find("stack") != std::string::npos) prime_stack();
 }
 
@@ -215,6 +221,13 @@ bool spawn_child(const char* self, const std::string& face, int warm, double sca
     for (char** e = environ; *e; ++e) env.push_back(*e);
     static char bind_now[] = "LD_BIND_NOW=1";
     if (primes.find("bind") != std::string::npos) env.push_back(bind_now);
+    // "lib=DIR": the library found in DIR first (another build, for a
+    // comparison in the same run).
+    std::string library_path;
+    if (primes.compare(0, 4, "lib=") == 0) {
+        library_path = "LD_LIBRARY_PATH=" + primes.substr(4);
+        env.push_back(library_path.data());
+    }
     env.push_back(nullptr);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, self, &actions, nullptr, const_cast<char**>(args), env.data());
@@ -347,6 +360,35 @@ void print_breakdown(const char* self, const std::vector<std::string>& faces, in
         runs);
 }
 
+// This build against the library in `dir`, over all faces and faces of at
+// most 200 triangles.
+void print_comparison(const char* self, const std::vector<std::string>& faces, int runs, int warm,
+                      double scale, const std::string& dir, int* failed) {
+    const std::vector<std::string> variants = {"lib=" + dir, "none"};
+    const std::vector<std::vector<FaceTimes>> results =
+        measure(self, faces, runs, warm, scale, variants, failed);
+    std::printf(
+        "| library | faces of at most 200 triangles: first / warm calls, ms | ratio | all faces: "
+        "first / warm, ms | ratio | page faults, host allocations, bytes held per small face "
+        "|\n|---|---|---|---|---|---|\n");
+    for (size_t k = 0; k < variants.size(); ++k) {
+        Sums s;
+        double allocations = 0, peak = 0;
+        for (const FaceTimes& f : results[k]) {
+            s.add(f);
+            if (f.triangles <= kSmallFace) {
+                allocations += f.allocations;
+                peak += f.peak;
+            }
+        }
+        const double n = s.small > 0 ? s.small : 1;
+        std::printf("| %s | %.2f / %.2f | **%.2f** | %.2f / %.2f | **%.2f** | %.1f, %.0f, %.0f |\n",
+                    k == 0 ? dir.c_str() : "this build", s.first_small / 1e6, s.warm_small / 1e6,
+                    s.first_small / s.warm_small, s.first / 1e6, s.warm / 1e6, s.first / s.warm,
+                    s.faults_small / n, allocations / n, peak / n);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -355,6 +397,7 @@ int main(int argc, char** argv) {
     int runs = 9, warm = 5;
     double scale = 1.0;
     bool per_face = true, breakdown = false;
+    std::string compare;
     std::vector<std::string> faces;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -367,14 +410,16 @@ int main(int argc, char** argv) {
             per_face = false;
         } else if (a == "--breakdown") {
             breakdown = true;
+        } else if (a == "--compare" && i + 1 < argc) {
+            compare = argv[++i];
         } else {
             faces.push_back(a);
         }
     }
     if (faces.empty()) {
         std::fputs(
-            "usage: ruvane-first-call [--runs K] [--warm W] [--scale S] [--summary | --breakdown] "
-            "FACE.json...\n",
+            "usage: ruvane-first-call [--runs K] [--warm W] [--scale S] [--summary | --breakdown | "
+            "--compare DIR] FACE.json...\n",
             stderr);
         return 1;
     }
@@ -383,8 +428,9 @@ int main(int argc, char** argv) {
     if (len <= 0) return 1;
     self[len] = '\0';
     int failed = 0;
-    if (breakdown) {
-        print_breakdown(self, faces, runs, warm, scale, &failed);
+    if (breakdown || !compare.empty()) {
+        if (breakdown) print_breakdown(self, faces, runs, warm, scale, &failed);
+        if (!compare.empty()) print_comparison(self, faces, runs, warm, scale, compare, &failed);
         if (failed) std::printf("\n%d faces failed\n", failed);
         return failed ? 1 : 0;
     }
