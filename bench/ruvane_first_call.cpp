@@ -401,7 +401,7 @@ void print_comparison(const char* self, const std::vector<std::string>& faces, i
         measure(self, faces, runs, warm, scale, variants, failed);
     std::printf(
         "| library | faces of at most 200 triangles: first / warm calls, ms | ratio | all faces: "
-        "first / warm, ms | ratio | page faults, host allocations, bytes held per small face "
+        "first / warm, ms | ratio | page faults, host allocations, most bytes held, per small face "
         "|\n|---|---|---|---|---|---|\n");
     for (size_t k = 0; k < variants.size(); ++k) {
         Sums s;
