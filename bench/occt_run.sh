@@ -52,6 +52,12 @@ first="$root/bench/results/ruvane_first_call.md"
     echo
     "$build/bench/ruvane-first-call" --runs 7 --summary "$work/faces"/*.json
   done
+  # What the first call pays for: each cost paid before it in turn (faces of
+  # the last level).
+  echo
+  echo "## What the first call pays for (D = 0.001 of the diagonal)"
+  echo
+  "$build/bench/ruvane-first-call" --runs 7 --breakdown "$work/faces"/*.json
 } >"$first"
 curves="$root/bench/results/occt_curve_compare.md"
 {

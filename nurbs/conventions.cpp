@@ -20,13 +20,16 @@ void set_error(int code, const char* routine) {
 int guard_div(double a, double b) {
     if (b == 0.0 || std::isnan(a) || std::isnan(b)) return 1;
     if (a == 0.0) return 0;
-    // Compare magnitudes through logarithms so that the test itself can neither
-    // overflow nor underflow.
-    const double la = std::log(std::fabs(a));
-    const double lb = std::log(std::fabs(b));
-    if (la >= std::log(DBL_MAX) + lb) return 1;
-    if (la > std::log(DBL_MIN) + lb) return 0;
-    return 1;
+    // |a / b| must lie strictly between DBL_MIN and DBL_MAX. Each bound is
+    // compared as a product that cannot overflow: DBL_MAX * |b| only for
+    // |b| <= 1, DBL_MIN * |b| (at most about 4) for any b. No logarithms, so
+    // the test needs nothing from the maths library.
+    const double fa = std::fabs(a);
+    const double fb = std::fabs(b);
+    if (!(fa <= DBL_MAX)) return 1;  // an infinite numerator
+    if (fb <= 1.0 && fa >= DBL_MAX * fb) return 1;
+    if (fa <= DBL_MIN * fb) return 1;
+    return 0;
 }
 
 void* host_allocate(std::size_t size) {

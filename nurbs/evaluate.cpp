@@ -42,6 +42,12 @@ bool clamped_ends(const KnotVector& knt, int p) {
     return true;
 }
 
+// Doubles of N_SURDER's workspace kept on the stack: first derivatives of
+// surfaces up to degree 5 in each direction, rational or not.
+constexpr std::size_t kSurderWorkspace = 384;
+static_assert(sizeof(Point4) == 4 * sizeof(double) && sizeof(Point3) == 3 * sizeof(double),
+              "points are packed doubles");
+
 }  // namespace
 
 Status N_CUREVN(const Curve& cur, int side, double u, Point4* Cw) {
@@ -109,20 +115,30 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
     const int Q = q + 1;
     const bool triangular = selector == 1 && f == g;
     const bool rational = sur.net->Pw[0][0].w != kNonRationalW;
-    const std::size_t du_bytes = sizeof(double) * (f + 1) * P;
-    const std::size_t dv_bytes = sizeof(double) * (g + 1) * Q;
-    const std::size_t local_bytes = sizeof(Point4) * P * Q;
-    const std::size_t table_bytes =
-        rational ? sizeof(double) * (f + 1) * (g + 1) * P * Q : sizeof(Point3) * Q;
-    double* du = static_cast<double*>(host_allocate(du_bytes));
-    double* dv = static_cast<double*>(host_allocate(dv_bytes));
-    Point4* local = static_cast<Point4*>(host_allocate(local_bytes));
-    void* table = host_allocate(table_bytes);
+    // One workspace of doubles: the basis derivatives along u and v, the
+    // local net, and the rational table with its weights (or one row of
+    // points). The usual degrees fit on the stack; only larger ones ask the
+    // host, once.
+    const std::size_t du_count = static_cast<std::size_t>(f + 1) * P;
+    const std::size_t dv_count = static_cast<std::size_t>(g + 1) * Q;
+    const std::size_t local_count = 4 * static_cast<std::size_t>(P) * Q;
+    const std::size_t table_count =
+        rational ? static_cast<std::size_t>(f + 1) * (g + 1) * P * Q + P * Q : 3 * Q;
+    const std::size_t total = du_count + dv_count + local_count + table_count;
+    // Bytes, so that it may hold points as well as doubles.
+    alignas(double) unsigned char small[sizeof(double) * kSurderWorkspace];
+    double* work = reinterpret_cast<double*>(small);
+    if (total > kSurderWorkspace)
+        work = static_cast<double*>(host_allocate(sizeof(double) * total));
     Status status = kOk;
-    if (du == nullptr || dv == nullptr || local == nullptr || table == nullptr) {
+    if (work == nullptr) {
         set_error(kErrStorage, "N_SURDER");
-        status = kFail;
+        return kFail;
     }
+    double* du = work;
+    double* dv = du + du_count;
+    Point4* local = reinterpret_cast<Point4*>(dv + dv_count);
+    double* table = dv + dv_count + local_count;
     int su = 0;
     int sv = 0;
     if (status == kOk && (N_KNTABD(*sur.uknt, p, u, side, f, du, &su) != kOk ||
@@ -153,8 +169,8 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
             local[e].z = difference(local[e].z, ref.z);
         }
         if (rational) {
-            double* R = static_cast<double*>(table);
-            double weights[(kMaxDegree + 1) * (kMaxDegree + 1)];
+            double* R = table;
+            double* weights = table + static_cast<std::size_t>(f + 1) * (g + 1) * P * Q;
             for (int e = 0; e < P * Q; ++e) weights[e] = local[e].w;
             if (N_KNTASD(p, q, f, g, triangular, du, dv, weights, R) != kOk) {
                 status = kFail;
@@ -174,7 +190,7 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
                 }
             }
         } else {
-            Point3* temp = static_cast<Point3*>(table);
+            Point3* temp = reinterpret_cast<Point3*>(table);
             for (int k = 0; k <= f; ++k) {
                 for (int j = 0; j < Q; ++j) {
                     Point3 s = {0.0, 0.0, 0.0};
@@ -201,10 +217,7 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
         }
         if (status == kOk) skl[0][0] = vec_add(skl[0][0], ref);
     }
-    host_release(du);
-    host_release(dv);
-    host_release(local);
-    host_release(table);
+    if (total > kSurderWorkspace) host_release(work);
     return status;
 }
 

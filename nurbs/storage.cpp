@@ -22,26 +22,30 @@ std::size_t block_size(int n, int m, std::size_t elem) {
     return static_cast<std::size_t>(total);
 }
 
+// A block's node sits in front of it, in the same host allocation: one call
+// to the host per block, and the node is released with its block. The slot
+// keeps the block aligned for doubles on 32-bit builds too.
+union NodeSlot {
+    PoolNode node;
+    double align[2];
+};
+
 // Allocates `bytes` and links the block on `list`. On failure records code 15
-// with `routine`; a block whose node cannot be had is released at once.
+// with `routine`.
 void* pool_take(Pool* pool, PoolList list, std::size_t bytes, const char* routine) {
     if (pool == nullptr || bytes == 0) {
         set_error(kErrStorage, routine);
         return nullptr;
     }
-    void* block = host_allocate(bytes);
-    if (block == nullptr) {
-        set_error(kErrStorage, routine);
-        return nullptr;
-    }
-    void* raw = host_allocate(sizeof(PoolNode));
+    void* raw = host_allocate(sizeof(NodeSlot) + bytes);
     if (raw == nullptr) {
-        host_release(block);
         set_error(kErrStorage, routine);
         return nullptr;
     }
-    PoolNode* node = new (raw) PoolNode{block, pool->head[list]};
-    pool->head[list] = node;
+    NodeSlot* slot = new (raw) NodeSlot;
+    void* block = slot + 1;
+    slot->node = PoolNode{block, pool->head[list]};
+    pool->head[list] = &slot->node;
     return block;
 }
 
@@ -123,7 +127,6 @@ void pool_release_all(Pool* pool) {
         while (head != nullptr) {
             PoolNode* node = head;
             head = node->next;
-            host_release(node->block);
             host_release(node);
         }
     }
@@ -136,7 +139,6 @@ void pool_release_block(Pool* pool, PoolList list, const void* block) {
         PoolNode* node = *link;
         if (node->block == block) {
             *link = node->next;
-            host_release(node->block);
             host_release(node);
             return;
         }

@@ -55,6 +55,8 @@ enum PoolList : int {
     kPoolListCount  // 37
 };
 
+// Heads the host allocation of its block (the block follows it), so that
+// releasing the node releases the block.
 struct PoolNode {
     void* block;
     PoolNode* next;

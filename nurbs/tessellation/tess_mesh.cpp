@@ -138,7 +138,13 @@ public:
         : s_(s), set_(set), grid_(grid), verts_(verts), eps_(eps), tris_(tris) {}
 
     int run() {
-        if (!crossings_.init(s_, 1024)) return kErrStorage;
+        // Sized to the face (a small face has a few crossings, not a
+        // thousand); the map grows when it fills.
+        int points = 0;
+        for (int k = 0; k < set_.loops.size; ++k) points += set_.loops[k].u.size;
+        int cap = 64;
+        while (cap < 1024 && cap < 2 * points) cap *= 2;
+        if (!crossings_.init(s_, cap)) return kErrStorage;
         for (int k = 0; k < set_.loops.size; ++k) {
             Loop& loop = set_.loops[k];
             // A polygon point within eps of a grid line is put on it, so that

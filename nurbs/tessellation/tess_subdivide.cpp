@@ -701,8 +701,10 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     double r = g.area / A;
     if (!(r <= 500000.0)) r = 500000.0;
     const int vertex_cap = initial_vertex_capacity(r);
-    const int stack_cap =
-        2 * std::max(4, static_cast<int>(std::floor(4.0 * std::log(std::fmax(r, 1.0)))));
+    // The pending cells of a depth-first split are few; the stack grows when
+    // it must (a cell holds a pool, so a large first reservation is pages of
+    // the host's heap a small face never uses).
+    const int stack_cap = 8;
     const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
 
     Table<double> raw_u, raw_v;
