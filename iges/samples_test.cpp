@@ -1,6 +1,6 @@
-// The committed sample models: every file reads without a skipped entity,
-// every face meshes at a coarse deflection, and the closed solids give
-// closed meshes.
+// The committed sample models: every file keeps each parameter within one
+// line (as other readers need), reads without a skipped entity, every face
+// meshes at a coarse deflection, and the closed solids give closed meshes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,6 +56,14 @@ TEST(IgesSamples, ReadMeshedAndClosed) {
         std::stringstream text;
         text << in.rdbuf();
         const std::string data = text.str();
+        // Parameter lines end at a delimiter (the file's are ',' and ';').
+        for (size_t at = 0, end = 0; at < data.size(); at = end + 1) {
+            end = std::min(data.find('\n', at), data.size());
+            if (end - at < 73 || data[at + 72] != 'P') continue;
+            const size_t last = data.find_last_not_of(' ', at + 63);
+            EXPECT_TRUE(last >= at && (data[last] == ',' || data[last] == ';'))
+                << c.file << ": " << data.substr(at, 80);
+        }
         Model model;
         std::string why;
         ASSERT_TRUE(read_model(data.data(), data.size(), Limits{}, &model, &why)) << c.file << why;
