@@ -880,6 +880,9 @@ std::vector<TrimCurve> Reader::model_loop(const Path& path, const SurfaceInfo& s
     if (s.analytic != 0) {
         // Sampled now, the angles unwound and the surface built by
         // finish_face once every loop is known.
+        const double det = dot(s.e1, cross(s.e2, s.axis));
+        if (!(std::fabs(det) > 1e-200) || !std::isfinite(det))
+            broken("analytic surface flattened by its transformation");
         for (const HCurve& piece : path.pieces) {
             TrimCurve t;
             const int n = sample_count(piece);

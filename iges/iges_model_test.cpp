@@ -489,6 +489,20 @@ TEST(IgesStatus, BlankedAndSubordinateEntities) {
 
 // A broken or unknown entity is skipped and named; the good face beside it
 // is still delivered.
+// A face on an analytic surface about the z-axis (the numbers after its
+// point and axis given), bounded by the circle of radius 2 at z = 0.
+int analytic_face(IgesBuilder* b, int type, const std::vector<std::string>& numbers,
+                  int transform = 0) {
+    const int at = b->add(116, {"0.", "0.", "0."}, 0, 0, "00010400");
+    const int up = b->add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
+    std::vector<std::string> p = {i(at), i(up)};
+    p.insert(p.end(), numbers.begin(), numbers.end());
+    const int s = b->add(type, p, 0, 0, "00010000");
+    const int circle = b->add(100, {"0.", "0.", "0.", "2.", "0.", "2.", "0."}, 0, 0, "00010500");
+    const int on = b->add(142, {"0", i(s), "0", i(circle), "2"}, 0, 0, "00010500");
+    return b->add(144, {i(s), "1", "0", i(on)}, 0, transform);
+}
+
 TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
     struct Case {
         const char* name;
@@ -570,6 +584,23 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
              return b->add(120, {i(c), i(g), "0.", "1."});
          },
          "axis"},
+        {"cone of semi-angle 90 degrees",
+         [](IgesBuilder* b) {
+             return analytic_face(b, 194, {"2.", "90."});
+         },
+         "semi-angle"},
+        {"torus tube wider than its ring",
+         [](IgesBuilder* b) {
+             return analytic_face(b, 198, {"2.", "3."});
+         },
+         "torus radii"},
+        {"cylinder flattened by its face's transformation",
+         [](IgesBuilder* b) {
+             const int flat = b->add(
+                 124, {"0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0."});
+             return analytic_face(b, 192, {"2."}, flat);
+         },
+         "flattened"},
     };
     for (const Case& c : cases) {
         IgesBuilder b;
