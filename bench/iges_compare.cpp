@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
         {"turned_faces.igs", "turned shaft (loose faces)", true, true},
         {"skin_faces.igs", "free-form skin (one trimmed face)", false, false},
         {"pockets_brep.igs", "plate, 24 pockets (B-rep)", false, true},
-        {"assembly_brep.igs", "assembly, 5 solids (B-rep)", false, true},
+        {"assembly_brep.igs", "assembly, 7 solids (B-rep)", false, true},
     };
     ComponentServices table = {};
     table.table_version = 1;

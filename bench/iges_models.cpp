@@ -20,6 +20,8 @@
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeRevol.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <GCE2d_MakeEllipse.hxx>
@@ -200,7 +202,8 @@ TopoDS_Shape pocket_plate() {
 }
 
 // An assembly: a base plate, two pillars standing on it, a cross beam
-// with rounded edges and a bolt head, as separate solids.
+// with rounded edges, a bolt head, a ball on the beam and a ring round a
+// pillar, as separate solids.
 TopoDS_Shape assembly() {
     BRep_Builder b;
     TopoDS_Compound c;
@@ -228,6 +231,8 @@ TopoDS_Shape assembly() {
     gp_Trsf up;
     up.SetTranslation(gp_Vec(45, 20, 54));
     b.Add(c, BRepBuilderAPI_Transform(head, up, true).Shape());
+    b.Add(c, BRepPrimAPI_MakeSphere(gp_Pnt(70, 20, 60), 6).Shape());
+    b.Add(c, BRepPrimAPI_MakeTorus(gp_Ax2(gp_Pnt(15, 20, 20), gp::DZ()), 7, 2).Shape());
     return c;
 }
 

@@ -972,7 +972,26 @@ void Reader::build_analytic(SurfaceInfo& s, Face* face) {
         if (std::isnan(prev[0])) broken("trim loop on the surface's axis");
         prev[1] = loop[0].curve.points[1];
         double llo[2] = {prev[0], prev[1]}, lhi[2] = {prev[0], prev[1]};
-        for (TrimCurve& t : loop)
+        double glo = prev[1], ghi = prev[1];
+        for (const TrimCurve& t : loop)
+            for (size_t i = 1; i < t.curve.points.size(); i += 4)
+                glo = std::min(glo, t.curve.points[i]), ghi = std::max(ghi, t.curve.points[i]);
+        const double middle = (glo + ghi) / 2;
+        for (TrimCurve& t : loop) {
+            // Along a pole the angle moves on: an outer loop runs counter-
+            // clockwise, so forwards at the lower pole and backwards at the
+            // upper, by the angle to the next curve (a whole turn when that
+            // is back at the same angle).
+            for (size_t i = 0; t.after_pole && i < t.curve.points.size(); i += 4) {
+                const double x = t.curve.points[i];
+                if (std::isnan(x)) continue;
+                const double d = unwind(prev[0], x) - prev[0];
+                if (prev[1] < middle)
+                    prev[0] += d > 1e-9 ? d : d + kTurn;
+                else
+                    prev[0] += d < -1e-9 ? d : d - kTurn;
+                break;
+            }
             for (size_t i = 0; i + 3 < t.curve.points.size(); i += 4) {
                 double* h = &t.curve.points[i];
                 h[0] = std::isnan(h[0]) ? prev[0] : unwind(prev[0], h[0]);
@@ -983,6 +1002,7 @@ void Reader::build_analytic(SurfaceInfo& s, Face* face) {
                     lhi[k] = std::max(lhi[k], h[k]);
                 }
             }
+        }
         for (int k = 0; k < (tube ? 2 : 1); ++k) {
             if (l == 0) continue;
             const double turn =
@@ -1260,6 +1280,7 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
         const int count = q.integer(1);
         std::vector<TrimCurve> loop;
         size_t at = 2;
+        bool pole = false;
         for (int c = 0; c < count; ++c) {
             q.need(at + 5);
             const int type = q.integer(at), list = q.integer(at + 1), index = q.integer(at + 2);
@@ -1290,7 +1311,11 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
                     t.edge_index = index;
                     t.edge_reversed = !agrees;
                 }
+                if (pole && !loop.empty() && !part.empty()) part.front().after_pole = true;
+                pole = false;
                 loop.insert(loop.end(), part.begin(), part.end());
+            } else if (type == 1 && s.analytic != 0) {
+                pole = true;  // a vertex as an edge: the loop crosses a pole
             }
             at += 5 + 2 * static_cast<size_t>(k);
         }

@@ -660,6 +660,48 @@ TEST(IgesBrep, BoxEdgesAreSharedOppositely) {
 // Hostile files: every truncation and random damage of a good file reads
 // without a crash or a hang; a long chain of composites stops at the depth
 // limit.
+// A whole sphere as B-rep exports write it: one face whose loop runs down
+// the seam, through the south pole (a vertex, not an edge), up the seam
+// and through the north pole. The loop takes the whole turn at the poles.
+TEST(IgesBrep, SphereLoopThroughItsPoles) {
+    IgesBuilder b;
+    const double r = 5;
+    const int centre = b.add(116, {"0.", "0.", "0."}, 0, 0, "00010400");
+    const int up = b.add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
+    const int ref = b.add(123, {"1.", "0.", "0."}, 0, 0, "00010400");
+    const int sphere = b.add(196, {i(centre), n(r), i(up), i(ref)}, 1, 0, "00010000");
+    const int rot =
+        b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+    // The seam: the meridian at angle 0 from the south pole to the north.
+    const int seam = b.add(100, {"0.", "0.", "0.", "0.", n(-r), "0.", n(r)}, 0, rot, "00010500");
+    const int poles = b.add(502, {"2", "0.", "0.", n(r), "0.", "0.", n(-r)}, 1, 0, "00010000");
+    const int edges = b.add(504, {"1", i(seam), i(poles), "2", i(poles), "1"}, 1, 0, "00010000");
+    const int loop =
+        b.add(508, {"4", "1",      i(poles), "1", "1", "0", "0",      i(edges), "1", "0", "0",
+                    "1", i(poles), "2",      "1", "0", "0", i(edges), "1",      "1", "0"},
+              1, 0, "00010000");
+    const int face = b.add(510, {i(sphere), "1", "1", i(loop)}, 1, 0, "00010000");
+    const int shell = b.add(514, {"1", i(face), "1"}, 1, 0, "00010000");
+    b.add(186, {i(shell), "1", "0"});
+    const Model m = read(b);
+    ASSERT_EQ(m.faces.size(), 1u) << (m.skipped.empty() ? "" : m.skipped[0].reason);
+    const Face& f = m.faces[0];
+    const HSurface& s = f.surface;
+    const double u0 = s.uk[s.du], u1 = s.uk[s.nu];
+    double lo = u1, hi = u0;
+    for (const Vec3& q : loop_points(f, 0)) lo = std::min(lo, q.x), hi = std::max(hi, q.x);
+    EXPECT_NEAR(lo, u0, 1e-9);
+    EXPECT_NEAR(hi, u1, 1e-9);
+    // The surface goes once round: both ends of the angle on the seam, the
+    // middle opposite.
+    const double v = (s.vk[s.dv] + s.vk[s.nv]) / 2;
+    const Vec3 a = surface_point(s, u0, v), c = surface_point(s, u1, v),
+               mid = surface_point(s, (u0 + u1) / 2, v);
+    EXPECT_NEAR(a.x, r, 1e-9);
+    EXPECT_NEAR(c.x, r, 1e-9);
+    EXPECT_NEAR(mid.x, -r, 1e-9);
+}
+
 TEST(IgesHostile, DamagedFilesAndDeepNesting) {
     IgesBuilder b;
     const int s = plane(&b, -10, 10);
