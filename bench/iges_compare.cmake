@@ -22,3 +22,11 @@ if(SX_STB_RENDER_DIR)
   target_include_directories(iges_render SYSTEM PRIVATE ${SX_STB_RENDER_DIR})
   target_link_libraries(iges_render PRIVATE ruvane_model_mesh ruvane)
 endif()
+
+# iges-models: writes the sample models of iges/samples/.
+add_executable(iges_models ${CMAKE_CURRENT_LIST_DIR}/iges_models.cpp)
+set_target_properties(iges_models PROPERTIES OUTPUT_NAME iges-models)
+target_include_directories(iges_models SYSTEM PRIVATE ${OpenCASCADE_INCLUDE_DIR})
+target_include_directories(iges_models PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(iges_models PRIVATE TKernel TKMath TKG2d TKG3d TKGeomBase TKBRep TKGeomAlgo
+  TKTopAlgo TKPrim TKBO TKFillet TKShHealing TKXSBase TKIGES)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <new>
 #include <set>
@@ -85,7 +86,33 @@ struct SurfaceInfo {
     ParamMap mu, mv;
     bool plane = false;
     Vec3 origin, e1, e2;
+    // 192 to 198: a surface of revolution about the axis through `origin`
+    // along `axis`, angles measured from e1 towards e2; its extent, like a
+    // plane's, comes from the face's loops (model-space curves mapped
+    // exactly), so it is built by finish_face.
+    int analytic = 0;
+    Vec3 axis;
+    double radius = 0, slope = 0, minor = 0;
+    bool frame_only() const { return plane || analytic != 0; }
 };
+
+// A surface moved by an affine map: the net, or the frame of a plane or an
+// analytic surface (directions move without the translation).
+void place(const Affine& a, SurfaceInfo* s) {
+    if (is_identity(a)) return;
+    if (!s->frame_only()) {
+        apply(a, &s->s.points);
+        return;
+    }
+    std::vector<double> frame = {s->origin.x, s->origin.y, s->origin.z, 1,       s->e1.x, s->e1.y,
+                                 s->e1.z,     0,           s->e2.x,     s->e2.y, s->e2.z, 0,
+                                 s->axis.x,   s->axis.y,   s->axis.z,   0};
+    apply(a, &frame);
+    s->origin = {frame[0], frame[1], frame[2]};
+    s->e1 = {frame[4], frame[5], frame[6]};
+    s->e2 = {frame[8], frame[9], frame[10]};
+    s->axis = {frame[12], frame[13], frame[14]};
+}
 
 // The parameter accessors of one entity.
 struct Params {
@@ -125,6 +152,7 @@ private:
     std::set<int> taken_;                               // entities meshed as (part of) a face
     std::map<std::pair<int, int>, size_t> edge_slots_;  // (list, index) -> model_->edges
     std::map<int, Affine> transforms_;
+    std::map<int, Params> edge_lists_;  // 504 lists by DE sequence number
 
     const DirEntry& entry(int seq) const {
         const int i = entry_index(file_, seq);
@@ -161,11 +189,15 @@ private:
     SurfaceInfo revolution(const Params& p);
     SurfaceInfo tabulated(const Params& p);
     SurfaceInfo ruled(const Params& p);
+    SurfaceInfo analytic(const Params& p, int type, int form);
+    Vec3 point_116(int seq);
+    Vec3 direction_123(int seq);
 
     std::vector<TrimCurve> param_loop(const Path& path, const SurfaceInfo& s);
     std::vector<TrimCurve> model_loop(const Path& path, const SurfaceInfo& s);
     std::vector<TrimCurve> curve_on_surface(int seq, const SurfaceInfo& s, const Affine& parent);
     void finish_face(SurfaceInfo& s, Face* face);
+    void build_analytic(SurfaceInfo& s, Face* face);
 
     void face_144(const DirEntry& e, const Affine& parent);
     void face_143(const DirEntry& e, const Affine& parent);
@@ -552,6 +584,12 @@ SurfaceInfo Reader::surface_raw(const DirEntry& e) {
             info.e2 = cross(un, info.e1);
             return info;
         }
+        case 190:
+        case 192:
+        case 194:
+        case 196:
+        case 198:
+            return analytic(p, e.type, e.form);
         case 118:
             return ruled(p);
         case 120:
@@ -568,40 +606,112 @@ SurfaceInfo Reader::surface_raw(const DirEntry& e) {
     }
 }
 
+Vec3 Reader::point_116(int seq) {
+    Depth guard(this);
+    const Params p = params(seq, 116);
+    p.need(4);
+    std::vector<double> h = {p.num(1), p.num(2), p.num(3), 1};
+    const DirEntry& e = entry(seq);
+    if (e.transform != 0) iges::apply(transform_of(e.transform), &h);
+    return {h[0], h[1], h[2]};
+}
+
+// A unit direction; a transformation turns it without moving it.
+Vec3 Reader::direction_123(int seq) {
+    Depth guard(this);
+    const Params p = params(seq, 123);
+    p.need(4);
+    std::vector<double> h = {p.num(1), p.num(2), p.num(3), 0};
+    const DirEntry& e = entry(seq);
+    if (e.transform != 0) iges::apply(transform_of(e.transform), &h);
+    const Vec3 d{h[0], h[1], h[2]};
+    const double n = norm(d);
+    if (!(n > 0) || !std::isfinite(n)) broken("direction of no length");
+    return mul(d, 1 / n);
+}
+
+// The plane (190), right circular cylinder (192) and cone (194), sphere
+// (196) and torus (198). Form 1 names the reference direction from which
+// angles are measured; without it any perpendicular serves (the faces'
+// loops are mapped from model space, so the choice only moves the seam).
+SurfaceInfo Reader::analytic(const Params& p, int type, int form) {
+    SurfaceInfo info;
+    Vec3 axis{0, 0, 1};
+    int ref = 0;
+    double angle = 0;
+    const auto reference = [&](size_t i) {
+        if (form == 1) p.need(i + 1), ref = p.integer(i);
+    };
+    switch (type) {
+        case 190:
+            p.need(3);
+            info.origin = point_116(p.integer(1));
+            axis = direction_123(p.integer(2));
+            reference(3);
+            break;
+        case 192:
+        case 194:
+            p.need(type == 192 ? 4 : 5);
+            info.origin = point_116(p.integer(1));
+            axis = direction_123(p.integer(2));
+            info.radius = p.num(3);
+            if (type == 194) angle = p.num(4);
+            reference(type == 192 ? 4 : 5);
+            break;
+        case 196:
+            p.need(3);
+            info.origin = point_116(p.integer(1));
+            info.radius = p.num(2);
+            if (form == 1) {
+                p.need(5);
+                axis = direction_123(p.integer(3));
+                ref = p.integer(4);
+            }
+            break;
+        default:  // 198
+            p.need(5);
+            info.origin = point_116(p.integer(1));
+            axis = direction_123(p.integer(2));
+            info.radius = p.num(3);
+            info.minor = p.num(4);
+            reference(5);
+            break;
+    }
+    const bool cone = type == 194;
+    if (type != 190 && (!(cone ? info.radius >= 0 : info.radius > 0) || info.radius > 1e12))
+        broken("radius not usable");
+    if (cone) {
+        // The semi-angle is in degrees; the radius grows by its tangent
+        // per unit along the axis.
+        if (!(angle > 0 && angle < 90)) broken("cone semi-angle not usable");
+        info.slope = std::tan(angle * kPi / 180);
+    }
+    if (type == 198 && !(info.minor > 0 && info.minor < info.radius))
+        broken("torus radii not usable");
+    Vec3 x;
+    if (ref != 0) {
+        x = direction_123(ref);
+        x = sub(x, mul(axis, dot(x, axis)));
+    }
+    if (!(norm(x) > 1e-9)) x = cross(std::fabs(axis.x) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0}, axis);
+    info.e1 = mul(x, 1 / norm(x));
+    info.e2 = cross(axis, info.e1);
+    if (type == 190) {
+        info.plane = true;  // e1 x e2 is the normal
+        return info;
+    }
+    info.analytic = type;
+    info.axis = axis;
+    return info;
+}
+
 SurfaceInfo Reader::surface(int seq) {
     Depth guard(this);
     const DirEntry& e = entry(seq);
     SurfaceInfo info = surface_raw(e);
-    if (e.transform != 0) {
-        const Affine t = transform_of(e.transform);
-        if (info.plane) {
-            std::vector<double> frame = {info.origin.x, info.origin.y, info.origin.z, 1,
-                                         info.e1.x,     info.e1.y,     info.e1.z,     0,
-                                         info.e2.x,     info.e2.y,     info.e2.z,     0};
-            apply(t, &frame);
-            info.origin = {frame[0], frame[1], frame[2]};
-            info.e1 = {frame[4], frame[5], frame[6]};
-            info.e2 = {frame[8], frame[9], frame[10]};
-        } else {
-            apply(t, &info.s.points);
-        }
-    }
+    if (e.transform != 0) place(transform_of(e.transform), &info);
     taken_.insert(seq);
     return info;
-}
-
-void place(const Affine& a, SurfaceInfo* s) {
-    if (is_identity(a)) return;
-    if (!s->plane) {
-        apply(a, &s->s.points);
-        return;
-    }
-    std::vector<double> frame = {s->origin.x, s->origin.y, s->origin.z, 1,       s->e1.x, s->e1.y,
-                                 s->e1.z,     0,           s->e2.x,     s->e2.y, s->e2.z, 0};
-    apply(a, &frame);
-    s->origin = {frame[0], frame[1], frame[2]};
-    s->e1 = {frame[4], frame[5], frame[6]};
-    s->e2 = {frame[8], frame[9], frame[10]};
 }
 
 void place(const Affine& a, Path* p) {
@@ -711,7 +821,7 @@ void nearest_on_grid(const HSurface& s, const Vec3& target, double* u, double* v
 }
 
 std::vector<TrimCurve> Reader::param_loop(const Path& path, const SurfaceInfo& s) {
-    if (s.plane) broken("plane trimmed in a parameter space it does not define");
+    if (s.frame_only()) broken("surface trimmed in a parameter space it does not define");
     std::vector<TrimCurve> out;
     for (const HCurve& piece : path.pieces) {
         TrimCurve t;
@@ -743,8 +853,50 @@ std::vector<TrimCurve> Reader::param_loop(const Path& path, const SurfaceInfo& s
     return out;
 }
 
+// Where a model point lies on an analytic surface: (angle about the axis,
+// position along the generator: height on a cylinder or cone, latitude on
+// a sphere, angle round the tube of a torus). The angle is NaN on the axis.
+Vec3 analytic_coordinates(const SurfaceInfo& s, const Vec3& q) {
+    const Vec3 d = sub(q, s.origin);
+    const double det = dot(s.e1, cross(s.e2, s.axis));
+    const double a = dot(d, cross(s.e2, s.axis)) / det, b = dot(s.e1, cross(d, s.axis)) / det,
+                 h = dot(s.e1, cross(s.e2, d)) / det;
+    const double r = std::hypot(a, b);
+    const double theta = r > 1e-12 * (s.radius + std::fabs(h) + 1)
+                             ? std::atan2(b, a)
+                             : std::numeric_limits<double>::quiet_NaN();
+    switch (s.analytic) {
+        case 196:
+            return {theta, std::atan2(h, r), 0};
+        case 198:
+            return {theta, std::atan2(h, r - s.radius), 0};
+        default:
+            return {theta, h, 0};
+    }
+}
+
 std::vector<TrimCurve> Reader::model_loop(const Path& path, const SurfaceInfo& s) {
     std::vector<TrimCurve> out;
+    if (s.analytic != 0) {
+        // Sampled now, the angles unwound and the surface built by
+        // finish_face once every loop is known.
+        const double det = dot(s.e1, cross(s.e2, s.axis));
+        if (!(std::fabs(det) > 1e-200) || !std::isfinite(det))
+            broken("analytic surface flattened by its transformation");
+        for (const HCurve& piece : path.pieces) {
+            TrimCurve t;
+            const int n = sample_count(piece);
+            std::vector<Vec3> pts;
+            for (int i = 0; i <= n; ++i)
+                pts.push_back(analytic_coordinates(
+                    s, point3(piece, piece.first() + (piece.last() - piece.first()) * i / n)));
+            t.curve = polyline(pts);
+            t.approximated = true;
+            charge(t.curve.points.size());
+            out.push_back(std::move(t));
+        }
+        return out;
+    }
     Vec3 o = s.origin, e1 = s.e1, e2 = s.e2;
     const bool exact = s.plane || affine_patch(s.s, &o, &e1, &e2);
     double u = 0, v = 0;
@@ -785,7 +937,7 @@ std::vector<TrimCurve> Reader::curve_on_surface(int seq, const SurfaceInfo& s,
     p.need(6);
     const int bptr = p.integer(3), cptr = p.integer(4);
     const Affine here = within(entry(seq), parent);
-    if (bptr != 0 && !s.plane) {
+    if (bptr != 0 && !s.frame_only()) {
         try {
             return param_loop(curve(bptr, false), s);
         } catch (const Broken&) {
@@ -798,9 +950,152 @@ std::vector<TrimCurve> Reader::curve_on_surface(int seq, const SurfaceInfo& s,
     return model_loop(model, s);
 }
 
+// The analytic surface over the extent of its loops, and the loops'
+// sampled (angle, generator) points as its parameters. Angles are unwound
+// along each loop, so that a loop crossing the seam stays whole, and each
+// hole is turned by whole revolutions next to the outer loop.
+void Reader::build_analytic(SurfaceInfo& s, Face* face) {
+    constexpr double kTurn = 2 * kPi;
+    const bool tube = s.analytic == 198;  // the generator's coordinate is an angle too
+    const auto unwind = [&](double prev, double x) {
+        return x + kTurn * std::round((prev - x) / kTurn);
+    };
+    double lo[2] = {0, 0}, hi[2] = {0, 0};
+    for (size_t l = 0; l < face->loops.size(); ++l) {
+        auto& loop = face->loops[l];
+        // A point on the axis takes the angle of the point before it (of
+        // the first point off the axis at the loop's start).
+        double prev[2] = {std::numeric_limits<double>::quiet_NaN(), 0};
+        for (const TrimCurve& t : loop)
+            for (size_t i = 0; i + 3 < t.curve.points.size() && std::isnan(prev[0]); i += 4)
+                if (!std::isnan(t.curve.points[i])) prev[0] = t.curve.points[i];
+        if (std::isnan(prev[0])) broken("trim loop on the surface's axis");
+        prev[1] = loop[0].curve.points[1];
+        double llo[2] = {prev[0], prev[1]}, lhi[2] = {prev[0], prev[1]};
+        double glo = prev[1], ghi = prev[1];
+        for (const TrimCurve& t : loop)
+            for (size_t i = 1; i < t.curve.points.size(); i += 4)
+                glo = std::min(glo, t.curve.points[i]), ghi = std::max(ghi, t.curve.points[i]);
+        const double middle = (glo + ghi) / 2;
+        for (TrimCurve& t : loop) {
+            // Along a pole the angle moves on: an outer loop runs counter-
+            // clockwise, so forwards at the lower pole and backwards at the
+            // upper, by the angle to the next curve (a whole turn when that
+            // is back at the same angle).
+            for (size_t i = 0; t.after_pole && i < t.curve.points.size(); i += 4) {
+                const double x = t.curve.points[i];
+                if (std::isnan(x)) continue;
+                const double d = unwind(prev[0], x) - prev[0];
+                if (prev[1] < middle)
+                    prev[0] += d > 1e-9 ? d : d + kTurn;
+                else
+                    prev[0] += d < -1e-9 ? d : d - kTurn;
+                break;
+            }
+            for (size_t i = 0; i + 3 < t.curve.points.size(); i += 4) {
+                double* h = &t.curve.points[i];
+                h[0] = std::isnan(h[0]) ? prev[0] : unwind(prev[0], h[0]);
+                if (tube) h[1] = unwind(prev[1], h[1]);
+                for (int k = 0; k < 2; ++k) {
+                    prev[k] = h[k];
+                    llo[k] = std::min(llo[k], h[k]);
+                    lhi[k] = std::max(lhi[k], h[k]);
+                }
+            }
+        }
+        for (int k = 0; k < (tube ? 2 : 1); ++k) {
+            if (l == 0) continue;
+            const double turn =
+                kTurn * std::round(((lo[k] + hi[k]) - (llo[k] + lhi[k])) / (2 * kTurn));
+            for (TrimCurve& t : loop)
+                for (size_t i = k; i < t.curve.points.size(); i += 4) t.curve.points[i] += turn;
+            llo[k] += turn;
+            lhi[k] += turn;
+        }
+        for (int k = 0; k < 2; ++k) {
+            lo[k] = l == 0 ? llo[k] : std::min(lo[k], llo[k]);
+            hi[k] = l == 0 ? lhi[k] : std::max(hi[k], lhi[k]);
+        }
+    }
+    for (int k = 0; k < (tube ? 2 : 1); ++k) {
+        if (hi[k] - lo[k] > kTurn * (1 + 1e-9)) broken("trim loop winds round the surface twice");
+        hi[k] = std::min(hi[k], lo[k] + kTurn);
+    }
+    if (s.analytic == 196) lo[1] = std::max(lo[1], -kPi / 2), hi[1] = std::min(hi[1], kPi / 2);
+    if (!(hi[0] - lo[0] > 1e-9) || !(hi[1] - lo[1] > 1e-9 * (1 + std::fabs(lo[1]))))
+        broken("trimmed analytic surface of no extent");
+    // The generator in the (radius, height) plane, over [lo[1], hi[1]].
+    const double r = s.radius;
+    ParamMap gmap;
+    HCurve g;
+    switch (s.analytic) {
+        case 192:
+        case 194: {
+            const double r0 = r + s.slope * lo[1], r1 = r + s.slope * hi[1];
+            if (r0 < -1e-9 * (r + 1) || r1 < -1e-9 * (r + 1)) broken("cone face beyond its apex");
+            g = line({std::max(r0, 0.0), lo[1], 0}, {std::max(r1, 0.0), hi[1], 0});
+            g.knots = {lo[1], lo[1], hi[1], hi[1]};
+            break;
+        }
+        case 196:
+            g = arc(0, 0, 0, r, lo[1], hi[1], &gmap);
+            break;
+        default:
+            g = arc(r, 0, 0, s.minor, lo[1], hi[1], &gmap);
+            break;
+    }
+    ParamMap tmap;
+    const HCurve c = arc(0, 0, 0, 1, lo[0], hi[0], &tmap);
+    HSurface& q = s.s;
+    q.du = c.degree;
+    q.uk = c.knots;
+    q.nu = c.count();
+    q.dv = g.degree;
+    q.vk = g.knots;
+    q.nv = g.count();
+    charge(static_cast<size_t>(q.nu) * static_cast<size_t>(q.nv) * 4);
+    q.points.clear();
+    for (int j = 0; j < q.nv; ++j) {
+        const double* gh = &g.points[static_cast<size_t>(j) * 4];
+        const double rho = gh[0] / gh[3], height = gh[1] / gh[3];
+        for (int i = 0; i < q.nu; ++i) {
+            const double* ch = &c.points[static_cast<size_t>(i) * 4];
+            const Vec3 p =
+                add(s.origin, add(mul(s.e1, rho * ch[0] / ch[3]),
+                                  add(mul(s.e2, rho * ch[1] / ch[3]), mul(s.axis, height))));
+            const double w = gh[3] * ch[3];
+            q.points.insert(q.points.end(), {p.x * w, p.y * w, p.z * w, w});
+        }
+    }
+    // The loops in the surface's parameters; a piece that runs along a
+    // parameter line keeps only its ends.
+    const double tol[2] = {1e-12 * (hi[0] - lo[0]), 1e-12 * (hi[1] - lo[1])};
+    for (auto& loop : face->loops)
+        for (TrimCurve& t : loop) {
+            std::vector<double>& pts = t.curve.points;
+            for (size_t i = 0; i + 3 < pts.size(); i += 4) {
+                pts[i] = tmap.apply(pts[i]);
+                pts[i + 1] =
+                    gmap.angular ? gmap.apply(pts[i + 1]) : std::clamp(pts[i + 1], lo[1], hi[1]);
+            }
+            for (int k = 0; k < 2; ++k) {
+                bool along = true;
+                for (size_t i = 4; i < pts.size() && along; i += 4)
+                    along = std::fabs(pts[i + k] - pts[static_cast<size_t>(k)]) <= tol[k];
+                if (along && pts.size() > 8) {
+                    std::vector<Vec3> ends = {{pts[0], pts[1], 0},
+                                              {pts[pts.size() - 4], pts[pts.size() - 3], 0}};
+                    t.curve = polyline(ends);
+                    break;
+                }
+            }
+        }
+}
+
 void Reader::finish_face(SurfaceInfo& s, Face* face) {
     for (const auto& loop : face->loops)
         if (loop.empty()) broken("empty trim loop");
+    if (s.analytic != 0) build_analytic(s, face);
     if (s.plane) {
         // The plane's patch: the loops' extent with a margin.
         double lo[2] = {0, 0}, hi[2] = {0, 0};
@@ -853,7 +1148,7 @@ void Reader::face_144(const DirEntry& e, const Affine& parent) {
     face.entity = e.seq;
     face.type = 144;
     if (n1 == 0) {
-        if (s.plane) broken("unbounded plane without a boundary");
+        if (s.frame_only()) broken("unbounded surface without a boundary");
         face.loops.push_back(domain_loop(s.s));
     } else {
         face.loops.push_back(curve_on_surface(p.integer(4), s, here));
@@ -888,7 +1183,7 @@ void Reader::face_143(const DirEntry& e, const Affine& parent) {
             if (k < 0) broken("negative parameter curve count");
             q.need(at + 3 + static_cast<size_t>(k));
             std::vector<TrimCurve> part;
-            if (k > 0 && !s.plane) {
+            if (k > 0 && !s.frame_only()) {
                 for (int j = 0; j < k; ++j) {
                     auto more =
                         param_loop(curve(q.integer(at + 3 + static_cast<size_t>(j)), false), s);
@@ -942,7 +1237,11 @@ const Edge& Reader::edge(int list, int index) {
     const auto known = edge_slots_.find({list, index});
     if (known != edge_slots_.end()) return model_->edges[known->second];
     Depth guard(this);
-    const Params p = params(list, 504);
+    // A solid's edges are usually all in one list: its parameters are read
+    // once, not once per edge.
+    auto cached = edge_lists_.find(list);
+    if (cached == edge_lists_.end()) cached = edge_lists_.emplace(list, params(list, 504)).first;
+    const Params& p = cached->second;
     const int n = p.integer(1);
     if (index < 1 || index > n) broken("edge index outside its list");
     const size_t at = 2 + 5 * static_cast<size_t>(index - 1);
@@ -972,7 +1271,7 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
     face.reversed = reversed;
     face.shell = shell;
     if (outer != 1) {
-        if (s.plane) broken("unbounded plane without an outer loop");
+        if (s.frame_only()) broken("unbounded surface without an outer loop");
         face.loops.push_back(domain_loop(s.s));
     }
     for (int l = 0; l < n; ++l) {
@@ -981,6 +1280,7 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
         const int count = q.integer(1);
         std::vector<TrimCurve> loop;
         size_t at = 2;
+        bool pole = false;
         for (int c = 0; c < count; ++c) {
             q.need(at + 5);
             const int type = q.integer(at), list = q.integer(at + 1), index = q.integer(at + 2);
@@ -991,7 +1291,7 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
             if (type == 0) {
                 const Edge& ed = edge(list, index);
                 std::vector<TrimCurve> part;
-                if (k > 0 && !s.plane) {
+                if (k > 0 && !s.frame_only()) {
                     for (int j = 0; j < k; ++j) {
                         const int pc = q.integer(at + 6 + 2 * static_cast<size_t>(j));
                         auto more = param_loop(curve(pc, false), s);
@@ -1011,7 +1311,11 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
                     t.edge_index = index;
                     t.edge_reversed = !agrees;
                 }
+                if (pole && !loop.empty() && !part.empty()) part.front().after_pole = true;
+                pole = false;
                 loop.insert(loop.end(), part.begin(), part.end());
+            } else if (type == 1 && s.analytic != 0) {
+                pole = true;  // a vertex as an edge: the loop crosses a pole
             }
             at += 5 + 2 * static_cast<size_t>(k);
         }

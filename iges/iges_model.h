@@ -20,6 +20,10 @@ struct TrimCurve {
     int edge_index = 0;  // 1-based index in that list
     bool edge_reversed = false;
     bool approximated = false;  // mapped by sampling, not exactly
+    // The loop passes a vertex just before this curve (a degenerate edge: a
+    // sphere's pole or a cone's apex), where it runs along the pole in the
+    // parameter plane.
+    bool after_pole = false;
 };
 
 struct Face {

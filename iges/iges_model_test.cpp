@@ -269,6 +269,106 @@ TEST(IgesSurfaces, AngleParametersOfRevolvedAndTabulatedSurfaces) {
     }
 }
 
+// The analytic surfaces of B-rep exports (190 to 198), trimmed by a loop of
+// model-space curves: a half band on y >= 0 between two parallels, whose
+// sides are the profiles at angles 0 and pi and whose lower parallel runs
+// backwards (a mirrored arc). The surface is the analytic one, the loop
+// stays on its half (no wrap at the seam), the normal points outwards.
+TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
+    struct Case {
+        int type;
+        double radius, minor, angle;  // the entity's numbers
+        double g1, g2;                // the band: heights, or latitudes / tube angles
+        const char* ref_y;            // reference direction (1, y, 0): -1 puts the seam in the band
+    };
+    const Case cases[] = {{192, 3, 0, 0, 1, 4, "-1."},
+                          {194, 3, 0, 30, -1, 2, "0."},
+                          {196, 4, 0, 0, -0.5, 1.0, "-1."},
+                          {198, 6, 2, 0, -2.0, 1.5, "0."}};
+    for (const Case& c : cases) {
+        const double slope = std::tan(c.angle * kPi / 180);
+        const bool round = c.type == 196 || c.type == 198;
+        const double centre = c.type == 198 ? c.radius : 0,
+                     tube = c.type == 198 ? c.minor : c.radius;
+        // Profile at angle 0: (distance from the axis, height).
+        const auto rho = [&](double g) {
+            return round ? centre + tube * std::cos(g) : c.radius + slope * g;
+        };
+        const auto z = [&](double g) { return round ? tube * std::sin(g) : g; };
+        IgesBuilder b;
+        const int at = b.add(116, {"0.", "0.", "0."}, 0, 0, "00010400");
+        const int up = b.add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
+        const int ref = b.add(123, {"1.", c.ref_y, "0."}, 0, 0, "00010400");
+        int s = 0;
+        if (c.type == 192) s = b.add(192, {i(at), i(up), n(c.radius), i(ref)}, 1);
+        if (c.type == 194) s = b.add(194, {i(at), i(up), n(c.radius), n(c.angle), i(ref)}, 1);
+        if (c.type == 196) s = b.add(196, {i(at), n(c.radius), i(up), i(ref)}, 1);
+        if (c.type == 198) s = b.add(198, {i(at), i(up), n(c.radius), n(c.minor), i(ref)}, 1);
+        const int rot = b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.",
+                                    "0.", "0."});  // (x, y) plane onto (x, z)
+        const int mirror =
+            b.add(124, {"1.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "0.", "0.", "-1.", "0."});
+        const auto side = [&](double sign, double from, double to) {
+            if (!round) return line(&b, {sign * rho(from), 0, z(from)}, {sign * rho(to), 0, z(to)});
+            // A profile arc in the xz-plane, counter-clockwise there.
+            const double a0 = sign > 0 ? from : kPi - from, a1 = sign > 0 ? to : kPi - to;
+            const double cx = sign * centre;
+            return b.add(100,
+                         {"0.", n(cx), "0.", n(cx + tube * std::cos(a0)), n(tube * std::sin(a0)),
+                          n(cx + tube * std::cos(a1)), n(tube * std::sin(a1))},
+                         0, rot, "00010500");
+        };
+        const int right = side(1, c.g1, c.g2);
+        const int top =
+            b.add(100, {n(z(c.g2)), "0.", "0.", n(rho(c.g2)), "0.", n(-rho(c.g2)), "0."}, 0, 0,
+                  "00010500");
+        const int left = side(-1, c.g2, c.g1);
+        const int bottom =
+            b.add(100, {n(-z(c.g1)), "0.", "0.", n(-rho(c.g1)), "0.", n(rho(c.g1)), "0."}, 0,
+                  mirror, "00010500");
+        const int loop = b.add(102, {"4", i(right), i(top), i(left), i(bottom)}, 0, 0, "00010500");
+        const int on = b.add(142, {"0", i(s), "0", i(loop), "2"}, 0, 0, "00010500");
+        b.add(144, {i(s), "1", "0", i(on)});
+        const Model m = read(b);
+        ASSERT_EQ(m.faces.size(), 1u) << c.type << (m.skipped.empty() ? "" : m.skipped[0].reason);
+        const Face& f = m.faces[0];
+        // Distance to the analytic surface, and its outward direction.
+        const auto off = [&](const Vec3& p) {
+            const double r = std::hypot(p.x, p.y);
+            if (round) return std::fabs(std::hypot(r - centre, p.z) - tube);
+            return std::fabs(r - (c.radius + slope * p.z)) / std::sqrt(1 + slope * slope);
+        };
+        const HSurface& sf = f.surface;
+        const double u0 = sf.uk[sf.du], u1 = sf.uk[sf.nu], v0 = sf.vk[sf.dv], v1 = sf.vk[sf.nv];
+        for (int a = 0; a <= 8; ++a)
+            for (int d = 0; d <= 8; ++d) {
+                const double u = u0 + (u1 - u0) * a / 8, v = v0 + (v1 - v0) * d / 8;
+                const Vec3 p = surface_point(sf, u, v);
+                EXPECT_LT(off(p), 1e-9) << c.type;
+                const double h = 1e-6;
+                const Vec3 pu = surface_point(sf, std::min(u + h, u1), v),
+                           pv = surface_point(sf, u, std::min(v + h, v1));
+                const Vec3 du{pu.x - p.x, pu.y - p.y, pu.z - p.z},
+                    dv{pv.x - p.x, pv.y - p.y, pv.z - p.z};
+                const Vec3 nrm{du.y * dv.z - du.z * dv.y, du.z * dv.x - du.x * dv.z,
+                               du.x * dv.y - du.y * dv.x};
+                const double r = std::hypot(p.x, p.y);
+                const Vec3 out = round ? Vec3{p.x - centre * p.x / r, p.y - centre * p.y / r, p.z}
+                                       : Vec3{p.x, p.y, 0};
+                if (a < 8 && d < 8 && r > 1e-6) {
+                    EXPECT_GT(nrm.x * out.x + nrm.y * out.y + nrm.z * out.z, 0) << c.type;
+                }
+            }
+        for (const Vec3& q : loop_points(f, 0)) {
+            const Vec3 p = surface_point(sf, q.x, q.y);
+            EXPECT_GT(p.y, -1e-9) << c.type;
+            const double g = round ? std::atan2(p.z, std::hypot(p.x, p.y) - centre) : p.z;
+            EXPECT_GT(g, c.g1 - 1e-9) << c.type;
+            EXPECT_LT(g, c.g2 + 1e-9) << c.type;
+        }
+    }
+}
+
 // Transformations: a surface's own (itself transformed) and its face's,
 // applied in order, and the units on top.
 TEST(IgesPlacement, TransformationsComposeAndUnitsScale) {
@@ -389,6 +489,20 @@ TEST(IgesStatus, BlankedAndSubordinateEntities) {
 
 // A broken or unknown entity is skipped and named; the good face beside it
 // is still delivered.
+// A face on an analytic surface about the z-axis (the numbers after its
+// point and axis given), bounded by the circle of radius 2 at z = 0.
+int analytic_face(IgesBuilder* b, int type, const std::vector<std::string>& numbers,
+                  int transform = 0) {
+    const int at = b->add(116, {"0.", "0.", "0."}, 0, 0, "00010400");
+    const int up = b->add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
+    std::vector<std::string> p = {i(at), i(up)};
+    p.insert(p.end(), numbers.begin(), numbers.end());
+    const int s = b->add(type, p, 0, 0, "00010000");
+    const int circle = b->add(100, {"0.", "0.", "0.", "2.", "0.", "2.", "0."}, 0, 0, "00010500");
+    const int on = b->add(142, {"0", i(s), "0", i(circle), "2"}, 0, 0, "00010500");
+    return b->add(144, {i(s), "1", "0", i(on)}, 0, transform);
+}
+
 TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
     struct Case {
         const char* name;
@@ -470,6 +584,23 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
              return b->add(120, {i(c), i(g), "0.", "1."});
          },
          "axis"},
+        {"cone of semi-angle 90 degrees",
+         [](IgesBuilder* b) {
+             return analytic_face(b, 194, {"2.", "90."});
+         },
+         "semi-angle"},
+        {"torus tube wider than its ring",
+         [](IgesBuilder* b) {
+             return analytic_face(b, 198, {"2.", "3."});
+         },
+         "torus radii"},
+        {"cylinder flattened by its face's transformation",
+         [](IgesBuilder* b) {
+             const int flat = b->add(
+                 124, {"0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0."});
+             return analytic_face(b, 192, {"2."}, flat);
+         },
+         "flattened"},
     };
     for (const Case& c : cases) {
         IgesBuilder b;
@@ -529,6 +660,48 @@ TEST(IgesBrep, BoxEdgesAreSharedOppositely) {
 // Hostile files: every truncation and random damage of a good file reads
 // without a crash or a hang; a long chain of composites stops at the depth
 // limit.
+// A whole sphere as B-rep exports write it: one face whose loop runs down
+// the seam, through the south pole (a vertex, not an edge), up the seam
+// and through the north pole. The loop takes the whole turn at the poles.
+TEST(IgesBrep, SphereLoopThroughItsPoles) {
+    IgesBuilder b;
+    const double r = 5;
+    const int centre = b.add(116, {"0.", "0.", "0."}, 0, 0, "00010400");
+    const int up = b.add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
+    const int ref = b.add(123, {"1.", "0.", "0."}, 0, 0, "00010400");
+    const int sphere = b.add(196, {i(centre), n(r), i(up), i(ref)}, 1, 0, "00010000");
+    const int rot =
+        b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+    // The seam: the meridian at angle 0 from the south pole to the north.
+    const int seam = b.add(100, {"0.", "0.", "0.", "0.", n(-r), "0.", n(r)}, 0, rot, "00010500");
+    const int poles = b.add(502, {"2", "0.", "0.", n(r), "0.", "0.", n(-r)}, 1, 0, "00010000");
+    const int edges = b.add(504, {"1", i(seam), i(poles), "2", i(poles), "1"}, 1, 0, "00010000");
+    const int loop =
+        b.add(508, {"4", "1",      i(poles), "1", "1", "0", "0",      i(edges), "1", "0", "0",
+                    "1", i(poles), "2",      "1", "0", "0", i(edges), "1",      "1", "0"},
+              1, 0, "00010000");
+    const int face = b.add(510, {i(sphere), "1", "1", i(loop)}, 1, 0, "00010000");
+    const int shell = b.add(514, {"1", i(face), "1"}, 1, 0, "00010000");
+    b.add(186, {i(shell), "1", "0"});
+    const Model m = read(b);
+    ASSERT_EQ(m.faces.size(), 1u) << (m.skipped.empty() ? "" : m.skipped[0].reason);
+    const Face& f = m.faces[0];
+    const HSurface& s = f.surface;
+    const double u0 = s.uk[s.du], u1 = s.uk[s.nu];
+    double lo = u1, hi = u0;
+    for (const Vec3& q : loop_points(f, 0)) lo = std::min(lo, q.x), hi = std::max(hi, q.x);
+    EXPECT_NEAR(lo, u0, 1e-9);
+    EXPECT_NEAR(hi, u1, 1e-9);
+    // The surface goes once round: both ends of the angle on the seam, the
+    // middle opposite.
+    const double v = (s.vk[s.dv] + s.vk[s.nv]) / 2;
+    const Vec3 a = surface_point(s, u0, v), c = surface_point(s, u1, v),
+               mid = surface_point(s, (u0 + u1) / 2, v);
+    EXPECT_NEAR(a.x, r, 1e-9);
+    EXPECT_NEAR(c.x, r, 1e-9);
+    EXPECT_NEAR(mid.x, -r, 1e-9);
+}
+
 TEST(IgesHostile, DamagedFilesAndDeepNesting) {
     IgesBuilder b;
     const int s = plane(&b, -10, 10);

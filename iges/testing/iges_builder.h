@@ -3,6 +3,7 @@
 // directory entries and parameter lines pointing at each other.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -73,20 +74,23 @@ public:
                                                  "11",
                                                  "0",
                                                  text("20261207.120000")};
+        std::vector<std::string> g_tokens;
         for (size_t i = 0; i < global.size(); ++i)
-            g += global[i] + (i + 1 < global.size() ? pd : rd);
+            g_tokens.push_back(global[i] + (i + 1 < global.size() ? pd : rd));
         int gseq = 0;
-        for (size_t at = 0; at < g.size(); at += 72) out += record(g.substr(at, 72), 'G', ++gseq);
+        for (const std::string& line : lines(g_tokens, 72)) out += record(line, 'G', ++gseq);
         std::vector<std::string> p_lines;
         std::vector<std::pair<int, int>> spans;
         for (size_t i = 0; i < entities_.size(); ++i) {
             const Entity& e = entities_[i];
-            std::string data = std::to_string(e.type);
-            for (const std::string& p : e.params) data += pd + p;
-            data += rd;
+            std::vector<std::string> tokens = {std::to_string(e.type)};
+            for (const std::string& p : e.params) {
+                tokens.back() += pd;
+                tokens.push_back(p);
+            }
+            tokens.back() += rd;
             const int first = static_cast<int>(p_lines.size()) + 1;
-            for (size_t at = 0; at < data.size(); at += 64) {
-                std::string chunk = data.substr(at, 64);
+            for (std::string chunk : lines(tokens, 64)) {
                 chunk.resize(64, ' ');
                 char de[9];
                 std::snprintf(de, sizeof de, "%8d", static_cast<int>(2 * i + 1));
@@ -121,6 +125,23 @@ private:
     };
     Options opt_;
     std::vector<Entity> entities_;
+
+    // Parameters with their delimiters packed into lines of `width`; a
+    // parameter is never split between lines (other readers take the two
+    // halves as two numbers), unless it is longer than a line.
+    static std::vector<std::string> lines(const std::vector<std::string>& tokens, size_t width) {
+        std::vector<std::string> out(1);
+        for (const std::string& t : tokens) {
+            if (!out.back().empty() && out.back().size() + t.size() > width) out.emplace_back();
+            for (size_t at = 0; at < t.size();) {
+                if (out.back().size() == width) out.emplace_back();
+                const size_t take = std::min(width - out.back().size(), t.size() - at);
+                out.back() += t.substr(at, take);
+                at += take;
+            }
+        }
+        return out;
+    }
 
     static std::string record(std::string body, char letter, int seq) {
         body.resize(72, ' ');
