@@ -146,13 +146,15 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
     return worst;
 }
 
-// The inner control points of a curved piece lie about twice as far from its
-// corners' plane as the surface itself does, so the net alone would ask for
-// cells a third smaller than the tolerance needs. A net within kNetSlack A is
+// The inner control points of a curved piece lie two to four times as far
+// from its corners' plane as the surface itself does (twice for a parabola,
+// more where a cubic's inner points pull), so the net alone would ask for
+// cells far smaller than the tolerance needs. A net within kNetSlack A is
 // accepted when the surface, sampled on a 5 x 5 grid, keeps within
-// kSampledShare A of the two triangles through the cell's corners.
-constexpr double kNetSlack = 2.0;
-constexpr double kSampledShare = 0.75;
+// kSampledShare A of the two triangles through the cell's corners; the rest
+// of A is for what lies between the samples.
+constexpr double kNetSlack = 4.0;
+constexpr double kSampledShare = 0.9;
 
 // Whether the surface over the cell stays within `tol` of the bilinear patch
 // of its corners, widened by the quarter twist by which either pair of
