@@ -4,6 +4,7 @@
 // and writes the report.
 //
 //   occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT] [--only MODEL,...]
+//                [--first-calls DIR]   (DIR/first_call_<level>.md from ruvane-first-call)
 //   occt-compare --picture MODEL:FACE:LEVEL:FILE.png ...   (level 0, 1, 2: the three D)
 #include <sys/utsname.h>
 #include <BRepAdaptor_Surface.hxx>
@@ -59,6 +60,8 @@ struct Options {
     // MODEL:FACE:LEVEL:FILE.png, each a picture of one face's two meshes
     // (ruvane | BRepMesh) at level 0, 1 or 2 instead of the report.
     std::vector<std::string> pictures;
+    // Holds first_call_<0|1|2>.md, ruvane-first-call --summary per tolerance.
+    std::string first_calls;
 };
 
 // Tolerances as fractions of the model's bounding-box diagonal.
@@ -224,6 +227,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.quick = true;
         else if ((a == "--out" || a == "--work" || a == "--revision") && i + 1 < argc)
             (a == "--out" ? o.out : a == "--work" ? o.work : o.revision) = argv[++i];
+        else if (a == "--first-calls" && i + 1 < argc)
+            o.first_calls = argv[++i];
         else if (a == "--picture" && i + 1 < argc)
             o.pictures.push_back(argv[++i]);
         else if (a == "--only" && i + 1 < argc)
@@ -241,8 +246,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, options)) {
         std::fputs(
             "usage: occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]\n"
-            "                    [--only MODEL,MODEL...] [--picture "
-            "MODEL:FACE:LEVEL:FILE.png]...\n",
+            "                    [--only MODEL,MODEL...] [--first-calls DIR]\n"
+            "       occt-compare --picture MODEL:FACE:LEVEL:FILE.png...\n",
             stderr);
         return 1;
     }
@@ -261,6 +266,12 @@ int main(int argc, char** argv) {
     report.machine = machine_text();
     report.revision = options.revision;
     std::copy(std::begin(kFactors), std::end(kFactors), report.factors);
+    if (!options.first_calls.empty())
+        for (int t = 0; t < 3; ++t) {
+            std::ifstream table(fs::path(options.first_calls) /
+                                ("first_call_" + std::to_string(t) + ".md"));
+            read_first_calls(table, report.first_call_ms[t]);
+        }
     const std::time_t now = std::time(nullptr);
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
