@@ -151,6 +151,8 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
     segment.u_knots = {0, 0, 0, 1, 1, 1};
     segment.weights = {1, kS, 1, 1, kS, 1};
     cases.push_back({"narrow segment", segment, 0.4, 0.4, 50 * (kPi / 2 - 1), {}});
+    // Coarse enough that the sampled surface alone would pass its arc side.
+    cases.push_back({"narrow segment, coarse", segment, 1.5, 1.5, 50 * (kPi / 2 - 1), {}});
 
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
