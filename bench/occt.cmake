@@ -25,6 +25,11 @@ if(NOT EXISTS ${OpenCASCADE_INCLUDE_DIR}/NCollection_AliasedArray.hxx)
   target_include_directories(occt_bench_core SYSTEM PUBLIC ${CMAKE_CURRENT_LIST_DIR}/occt_compat)
 endif()
 target_link_libraries(occt_bench_core PUBLIC ${occt_bench_libraries} ruvane)
+# The side-by-side pictures of one face's meshes.
+find_path(SX_STB_OCCT_DIR stb_image_write.h PATHS /usr/include/stb NO_DEFAULT_PATH REQUIRED)
+target_include_directories(occt_bench_core SYSTEM PRIVATE ${SX_STB_OCCT_DIR})
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/occt_meshers.cpp PROPERTIES
+  COMPILE_DEFINITIONS STB_IMAGE_WRITE_IMPLEMENTATION)
 
 add_executable(occt_compare ${CMAKE_CURRENT_LIST_DIR}/occt_compare.cpp)
 set_target_properties(occt_compare PROPERTIES OUTPUT_NAME occt-compare)
@@ -34,6 +39,9 @@ target_link_libraries(occt_compare PRIVATE occt_bench_core ruvane)
 sx_add_gtest(occt_measure_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/occt_measure_test.cpp
   LIBS occt_bench_core ruvane)
+if(TARGET occt_measure_test)
+  target_include_directories(occt_measure_test SYSTEM PRIVATE ${SX_STB_OCCT_DIR})
+endif()
 
 # One curve point against Geom_BSplineCurve::D0 (occt-curve-compare).
 add_executable(occt_curve_compare ${CMAKE_CURRENT_LIST_DIR}/occt_curve_compare.cpp)
