@@ -254,13 +254,19 @@ private:
 
 }  // namespace
 
-int settle_fixed_loops(Scratch& s, FixedSettle& settle, const LoopSet& set,
-                       const VertexTable& verts, double eps, Table<Tri>& tris) {
+int settle_fixed_loops(Scratch& s, FixedSettle& settle, LoopSet& set, const VertexTable& verts,
+                       double eps, Table<Tri>& tris) {
     settle.left.clear();
     bool any = false;
     for (int k = 0; k < set.loops.size; ++k) any = any || set.loops[k].fixed;
     if (!any) return 0;
-    Settler settler(s, settle, set, verts, 4.0 * eps, tris);
+    const double tol = 4.0 * eps;
+    // Every vertex is looked up against the fixed loops: long ones need
+    // their segment index (a subdivision that split nothing dropped it).
+    for (int k = 0; k < set.loops.size; ++k)
+        if (set.loops[k].fixed && set.loops[k].index.nu == 0 && !index_loop(s, set.loops[k], tol))
+            return kErrStorage;
+    Settler settler(s, settle, set, verts, tol, tris);
     return settler.run();
 }
 

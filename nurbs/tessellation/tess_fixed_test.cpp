@@ -49,7 +49,7 @@ Points box(double u0, double v0, double u1, double v1, int n, bool ccw) {
 Points ring(double cu, double cv, double r, int n) {
     Points p;
     for (int k = 0; k < n; ++k) {
-        const double a = 2 * M_PI * k / n;
+        const double a = 2 * 3.14159265358979323846 * k / n;
         p.insert(p.end(), {cu + r * std::cos(a), cv + r * std::sin(a)});
     }
     return p;
@@ -93,7 +93,10 @@ TEST(TessFixed, FixedLoopPointsAreTheOnlyVerticesOnTheLoop) {
     Surface holed = bump();
     holed.holes.push_back(circle(0.3, 0.3, 0.1, 0.1, true, false));
     holed.holes.push_back(rectangle(0.6, 0.6, 0.8, 0.8, true));
+    Surface flat = bump();
+    flat.points[3 * 4 + 2] = 0;  // a plane: never subdivided
     const Case cases[] = {
+        {"plane, long fixed outer loop", flat, {ring(0.5, 0.5, 0.45, 300)}, 0.01},
         {"bump, domain boundary and round hole fixed",
          bump(),
          {box(0, 0, 1, 1, 9, true), ring(0.5, 0.5, 0.2, 40)},

@@ -160,7 +160,7 @@ struct FixedSettle {
 // Removes those vertices from `tris` (dropping the triangles that collapse)
 // where every changed triangle keeps its orientation in the metric plane and
 // stays within A of the surface. Returns 0 or an error code (15 storage).
-int settle_fixed_loops(Scratch& s, FixedSettle& settle, const LoopSet& set,
-                       const VertexTable& verts, double eps, Table<Tri>& tris);
+int settle_fixed_loops(Scratch& s, FixedSettle& settle, LoopSet& set, const VertexTable& verts,
+                       double eps, Table<Tri>& tris);
 
 }  // namespace ruvane::tess
