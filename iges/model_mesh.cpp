@@ -313,18 +313,17 @@ OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve
 
 // The point of one trim curve nearest q, between the parameters lo and hi,
 // from `start`: Gauss-Newton on the curve parameter (the surface point's
-// derivative along the curve by central differences), a few steps.
+// derivative along the curve by a one-sided difference), a few steps.
 OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const OnCurve& start,
                    double lo, double hi, const P3& q) {
     OnCurve x = start;
     const double h = 1e-7 * (hi - lo);
     for (int k = 0; k < 6 && h > 0; ++k) {
-        const P3 a = on_curve(face, loop, x.curve, std::max(lo, x.t - h)).at;
-        const P3 b = on_curve(face, loop, x.curve, std::min(hi, x.t + h)).at;
-        const double span = std::min(hi, x.t + h) - std::max(lo, x.t - h);
-        const P3 d = minus(b, a);
+        const double th = x.t + h <= hi ? x.t + h : x.t - h;
+        const P3 d = minus(on_curve(face, loop, x.curve, th).at, x.at);
+        const double span = th - x.t;
         const double dd = dot3(d, d);
-        if (!(dd > 0) || !(span > 0)) break;
+        if (!(dd > 0) || span == 0) break;
         // P'(t) = d / span; step = -(P - q).P' / |P'|^2.
         const double step = -dot3(minus(x.at, q), d) * span / dd;
         const double t = std::clamp(x.t + step, lo, hi);
@@ -346,7 +345,7 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
              const std::vector<P3>& q, double tol, std::vector<Vec3>* uv) {
     const size_t n = q.size();
     const int curves = p.last_curve - p.first_curve + 1;
-    const int per = std::clamp(static_cast<int>(2 * n) / curves, 8, 512);
+    const int per = std::clamp(static_cast<int>(n) / curves, 8, 512);
     std::vector<OnCurve> samples;
     std::vector<double> along{0.0};
     for (int c = p.first_curve; c <= p.last_curve; ++c) {
@@ -578,6 +577,7 @@ bool Mesher::tessellate(size_t f) {
             out_->fixed_loops += fixed.fixed;
             out_->curve_loops += loops - fixed.fixed;
             out_->left_vertices += left;
+            out_->fixed_points += static_cast<int>(fixed.shared.size());
         }
     }
     if (meshes_[f].tri.empty()) {

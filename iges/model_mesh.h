@@ -58,8 +58,10 @@ struct ModelMesh {
     // from the face's own trim curves instead).
     int fixed_loops = 0;
     int curve_loops = 0;
-    // Vertices the tessellator had to leave on fixed loops between shared
-    // points (brought onto the shared edges afterwards).
+    // Points of the fixed loops, and the vertices the tessellator had to
+    // leave on them between shared points (brought onto the shared edges
+    // afterwards).
+    int fixed_points = 0;
     int left_vertices = 0;
 };
 
