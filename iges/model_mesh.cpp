@@ -55,24 +55,32 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-// Points within D of the curve: a segment is split while a quarter, half
-// or three-quarter point is further than D from its chord.
+// Points within D of the curve: a piece is split while a quarter, half or
+// three-quarter point is further than D from its chord. A chord's sagitta
+// falls with the square of the number of pieces, so a piece that strays by
+// d is cut into about sqrt(d / D) equal pieces at once rather than halved
+// until it fits (which overshoots by up to twice the points needed); each
+// piece is checked again.
 void discretise(SharedEdge* e, double D) {
     std::vector<double> ts;
     std::function<void(double, const P3&, double, const P3&, int)> split =
         [&](double t0, const P3& a, double t1, const P3& b, int depth) {
-            const double tm = (t0 + t1) / 2;
-            const P3 m = e->at(tm);
-            bool far = false;
-            for (double f : {0.25, 0.5, 0.75}) {
-                const P3 p = f == 0.5 ? m : e->at(t0 + (t1 - t0) * f);
-                if (dist(p, lerp(a, b, f)) > D) far = true;
-            }
-            if (far && depth < 24) {
-                split(t0, a, tm, m, depth + 1);
-                split(tm, m, t1, b, depth + 1);
-            } else {
+            double worst = 0;
+            for (double f : {0.25, 0.5, 0.75})
+                worst = std::max(worst, dist(e->at(t0 + (t1 - t0) * f), lerp(a, b, f)));
+            if (!(worst > D) || depth >= 24) {
                 ts.push_back(t1);
+                return;
+            }
+            const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
+            double s0 = t0;
+            P3 p0 = a;
+            for (int i = 1; i <= k; ++i) {
+                const double s1 = i == k ? t1 : t0 + (t1 - t0) * i / k;
+                const P3 p1 = i == k ? b : e->at(s1);
+                split(s0, p0, s1, p1, depth + 1);
+                s0 = s1;
+                p0 = p1;
             }
         };
     // Eight starting pieces, so that a curve straight at its quarters is
