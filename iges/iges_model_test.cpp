@@ -27,6 +27,13 @@ Model read(const IgesBuilder& b) {
     return m;
 }
 
+// A transformation (124) from the rows of [R | t].
+int matrix(IgesBuilder* b, std::initializer_list<double> rows, int own = 0) {
+    std::vector<std::string> p;
+    for (const double v : rows) p.push_back(n(v));
+    return b->add(124, p, 0, own);
+}
+
 // A flat bilinear patch in z = `z` whose parameters are x and y.
 int plane(IgesBuilder* b, double lo, double hi, double z = 0, int transform = 0,
           const char* status = "00010000") {
@@ -198,8 +205,7 @@ TEST(IgesSurfaces, EachKindIsItsSurface) {
          [](IgesBuilder* b) {
              const int axis = line(b, {0, 0, 0}, {0, 0, 1});
              // The arc lies in the z = 0 plane of its own; rotated into xz.
-             const int rot = b->add(
-                 124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+             const int rot = matrix(b, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0});
              const int gen =
                  b->add(100, {"0.", "0.", "0.", "0.", "-4.", "0.", "4."}, 0, rot, "00010500");
              b->add(120, {i(axis), i(gen), "0.", n(2 * kPi)});
@@ -303,10 +309,8 @@ TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
         if (c.type == 194) s = b.add(194, {i(at), i(up), n(c.radius), n(c.angle), i(ref)}, 1);
         if (c.type == 196) s = b.add(196, {i(at), n(c.radius), i(up), i(ref)}, 1);
         if (c.type == 198) s = b.add(198, {i(at), i(up), n(c.radius), n(c.minor), i(ref)}, 1);
-        const int rot = b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.",
-                                    "0.", "0."});  // (x, y) plane onto (x, z)
-        const int mirror =
-            b.add(124, {"1.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "0.", "0.", "-1.", "0."});
+        const int rot = matrix(&b, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0});  // (x, y) onto (x, z)
+        const int mirror = matrix(&b, {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, -1, 0});
         const auto side = [&](double sign, double from, double to) {
             if (!round) return line(&b, {sign * rho(from), 0, z(from)}, {sign * rho(to), 0, z(to)});
             // A profile arc in the xz-plane, counter-clockwise there.
@@ -391,16 +395,9 @@ TEST(IgesPlacement, TransformationsComposeAndUnitsScale) {
         o.units_flag = c.units;
         IgesBuilder b(o);
         int rot = 0, own = 0, up = 0;
-        if (c.nested)
-            rot = b.add(124,
-                        {"0.", "-1.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "0.", "1.", "0."});
-        if (c.own)
-            own =
-                b.add(124, {"1.", "0.", "0.", "1.", "0.", "1.", "0.", "2.", "0.", "0.", "1.", "3."},
-                      0, rot);
-        if (c.face)
-            up = b.add(124,
-                       {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "10."});
+        if (c.nested) rot = matrix(&b, {0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0});
+        if (c.own) own = matrix(&b, {1, 0, 0, 1, 0, 1, 0, 2, 0, 0, 1, 3}, rot);
+        if (c.face) up = matrix(&b, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 10});
         const int s = plane(&b, 1, 5, 0, own);
         // The outer loop given in both spaces: the model-space one must land
         // on the placed surface as well.
@@ -429,8 +426,7 @@ TEST(IgesPlacement, ModelSpaceTrimsLandOnTheSurface) {
     const int gen = line(&b, {3, 0, 0}, {3, 0, 6});
     const int cyl = b.add(120, {i(axis), i(gen), "0.", n(2 * kPi)}, 0, 0, "00010000");
     // A circle at height 2 and one at 5 on the cylinder, as model curves.
-    const int lift =
-        b.add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "2."});
+    const int lift = matrix(&b, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 2});
     const int circle = b.add(100, {"0.", "0.", "0.", "3.", "0.", "3.", "0."}, 0, lift, "00010500");
     const int on = b.add(142, {"0", i(cyl), "0", i(circle), "2"}, 0, 0, "00010500");
     b.add(144, {i(cyl), "1", "0", i(on)});
@@ -545,8 +541,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
         {"transformation cycle",
          [](IgesBuilder* b) {
              const int t = b->next();  // a transformation transformed by itself
-             b->add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "0."},
-                    0, t);
+             matrix(b, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, t);
              const int s = plane(b, 0, 1, 0, t);
              return trimmed(b, s, line(b, {0, 0, 0}, {1, 1, 0}));
          },
@@ -595,8 +590,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
          "torus radii"},
         {"cylinder flattened by its face's transformation",
          [](IgesBuilder* b) {
-             const int flat = b->add(
-                 124, {"0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0."});
+             const int flat = matrix(b, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
              return analytic_face(b, 192, {"2."}, flat);
          },
          "flattened"},
@@ -666,8 +660,7 @@ TEST(IgesBrep, SphereLoopThroughItsPoles) {
     const int up = b.add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
     const int ref = b.add(123, {"1.", "0.", "0."}, 0, 0, "00010400");
     const int sphere = b.add(196, {i(centre), n(r), i(up), i(ref)}, 1, 0, "00010000");
-    const int rot =
-        b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+    const int rot = matrix(&b, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0});
     // The seam: the meridian at angle 0 from the south pole to the north.
     const int seam = b.add(100, {"0.", "0.", "0.", "0.", n(-r), "0.", n(r)}, 0, rot, "00010500");
     const int poles = b.add(502, {"2", "0.", "0.", n(r), "0.", "0.", n(-r)}, 1, 0, "00010000");
