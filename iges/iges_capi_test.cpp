@@ -2,12 +2,10 @@
 // interface and a counting host table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <map>
 #include <random>
 #include <string>
-#include <type_traits>
-#include <utility>
 
 #include "include/ruvane_iges.h"
 #include "nurbs/testing/ruvane_test_host.h"
@@ -16,16 +14,19 @@
 
 namespace {
 
+// The entry points, each found by name in the loaded library.
+// clang-format off
+#define MODEL_API(X)                                                                           \
+    X(init, component_client_init) X(open, ruvane_iges_open) X(summary, ruvane_iges_summary)   \
+    X(kind, ruvane_iges_skipped_kind) X(mesh, ruvane_iges_mesh) X(data, ruvane_iges_mesh_data) \
+    X(outcome, ruvane_iges_face_outcome) X(free_mesh, ruvane_iges_free_mesh)                   \
+    X(close, ruvane_iges_close)
+// clang-format on
+
 struct Api {
-    decltype(&component_client_init) init;
-    decltype(&ruvane_iges_open) open;
-    decltype(&ruvane_iges_summary) summary;
-    decltype(&ruvane_iges_skipped_kind) kind;
-    decltype(&ruvane_iges_mesh) mesh;
-    decltype(&ruvane_iges_mesh_data) data;
-    decltype(&ruvane_iges_face_outcome) outcome;
-    decltype(&ruvane_iges_free_mesh) free_mesh;
-    decltype(&ruvane_iges_close) close;
+#define DECLARE(field, name) decltype(&name) field;
+    MODEL_API(DECLARE)
+#undef DECLARE
 };
 
 class ModelLibrary : public ::testing::Test {
@@ -34,20 +35,11 @@ protected:
         const std::string path = sx::testing::host_to_windows_path(RUVANE_MODEL_PATH);
         lib_ = sx::platform().load_library(path.c_str());
         ASSERT_NE(lib_, nullptr) << path;
-        auto find = [&](auto* fn, const char* name) {
-            *fn = reinterpret_cast<std::remove_pointer_t<decltype(fn)>>(
-                sx::platform().find_symbol(lib_, name));
-            EXPECT_NE(*fn, nullptr) << name;
-        };
-        find(&api_.init, "component_client_init");
-        find(&api_.open, "ruvane_iges_open");
-        find(&api_.summary, "ruvane_iges_summary");
-        find(&api_.kind, "ruvane_iges_skipped_kind");
-        find(&api_.mesh, "ruvane_iges_mesh");
-        find(&api_.data, "ruvane_iges_mesh_data");
-        find(&api_.outcome, "ruvane_iges_face_outcome");
-        find(&api_.free_mesh, "ruvane_iges_free_mesh");
-        find(&api_.close, "ruvane_iges_close");
+#define FIND(field, name)                                                                         \
+    api_.field = reinterpret_cast<decltype(api_.field)>(sx::platform().find_symbol(lib_, #name)); \
+    EXPECT_NE(api_.field, nullptr) << #name;
+        MODEL_API(FIND)
+#undef FIND
         ASSERT_FALSE(HasFailure());
     }
     void TearDown() override {
@@ -74,42 +66,25 @@ protected:
     long base_ = 0;
 };
 
-// Each mesh edge, taken the way its triangle runs, must appear once, and its
-// reverse once: a closed, consistently turned surface.
-int unpaired_edges(const RuvaneIgesMeshData& m) {
-    std::map<std::pair<int32_t, int32_t>, int> directed;
-    for (int32_t t = 0; t < m.triangle_count; ++t)
-        for (int k = 0; k < 3; ++k)
-            ++directed[{m.triangles[3 * t + k], m.triangles[3 * t + (k + 1) % 3]}];
-    int unpaired = 0;
-    for (const auto& [e, n] : directed) {
-        auto back = directed.find({e.second, e.first});
-        unpaired += n != 1 || back == directed.end() || back->second != 1;
-    }
-    return unpaired;
-}
-
-// Signed volume by the divergence theorem, and the bounding box's.
-std::pair<double, double> volumes(const RuvaneIgesMeshData& m) {
+// The signed volume by the divergence theorem over that of the bounding box.
+double volume_of_box(const RuvaneIgesMeshData& m) {
     double v = 0, lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
     for (int32_t t = 0; t < m.triangle_count; ++t) {
-        const double* p[3];
-        for (int k = 0; k < 3; ++k) p[k] = m.vertices + 3 * m.triangles[3 * t + k];
-        v += (p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) -
-              p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0]) +
-              p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0])) /
-             6;
+        const double* a = m.vertices + 3 * m.triangles[3 * t];
+        const double* b = m.vertices + 3 * m.triangles[3 * t + 1];
+        const double* c = m.vertices + 3 * m.triangles[3 * t + 2];
+        v += a[0] * (b[1] * c[2] - b[2] * c[1]) + a[1] * (b[2] * c[0] - b[0] * c[2]) +
+             a[2] * (b[0] * c[1] - b[1] * c[0]);
     }
     for (int32_t i = 0; i < 3 * m.vertex_count; ++i) {
         lo[i % 3] = std::min(lo[i % 3], m.vertices[i]);
         hi[i % 3] = std::max(hi[i % 3], m.vertices[i]);
     }
-    return {v, (hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2])};
+    return v / 6 / ((hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2]));
 }
 
-// The samples meshed through the interface: every face, a closed surface
-// turned outwards, the box's volume its bounding box's, the cylinder's
-// pi/4 of it, and the mesh still readable after its model is closed.
+// The samples meshed through the interface: every face, closed and turned
+// outwards, the right volume, and readable after its model is closed.
 TEST_F(ModelLibrary, MeshesSamplesIntoClosedSolids) {
     RuvaneIgesModel* model = nullptr;
     EXPECT_EQ(open(sample("box_brep.igs"), &model), RUVANE_IGES_NO_HOST);
@@ -117,7 +92,7 @@ TEST_F(ModelLibrary, MeshesSamplesIntoClosedSolids) {
     const double pi = std::acos(-1.0);
     const struct {
         const char* name;
-        double volume_of_box;  // 0: not checked
+        double volume_of_box;  // 0: only positive
     } cases[] = {{"box_brep.igs", 1},
                  {"box_sewn.igs", 1},
                  {"cylinder_brep.igs", pi / 4},
@@ -153,13 +128,10 @@ TEST_F(ModelLibrary, MeshesSamplesIntoClosedSolids) {
             for (int k = 0; k < 3; ++k)
                 ASSERT_TRUE(m.triangles[3 * t + k] >= 0 && m.triangles[3 * t + k] < m.vertex_count);
         }
-        EXPECT_EQ(unpaired_edges(m), 0);
         EXPECT_EQ(m.free_edges + m.bad_edges, 0);
-        const auto [volume, box] = volumes(m);
-        EXPECT_GT(volume, 0);
-        if (c.volume_of_box > 0) {
-            EXPECT_NEAR(volume / box, c.volume_of_box, 0.005);
-        }
+        const double volume = volume_of_box(m);  // positive: turned outwards
+        EXPECT_TRUE(c.volume_of_box > 0 ? std::fabs(volume - c.volume_of_box) < 0.005 : volume > 0)
+            << volume;
         ASSERT_EQ(api_.free_mesh(&mesh), RUVANE_IGES_OK);
         EXPECT_EQ(sx::testing::counters().live, base_);
     }

