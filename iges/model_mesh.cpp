@@ -258,13 +258,19 @@ struct OnChain {
     P3 point{};
     int edge = -1, index = 0;  // the shared edge's segment it lies on, and where
     double f = 0;
+    bool reversed = false;  // the chain runs that segment against the edge
+    // Every place of the vertex along the face's chains, as (chain, s): a
+    // point where a loop passes twice (a seam's end) has two.
+    std::vector<std::pair<int, double>> at;
 };
 
 struct FaceMesh {
     std::vector<P3> vertex;
     std::vector<std::array<int, 3>> tri;
     std::vector<P3> normal_sum;
-    std::set<int> pinned;  // vertices that are shared points of fixed loops
+    // Vertices that are shared points of fixed loops, with the numbers of
+    // the fixed points they carry.
+    std::map<int, std::vector<int>> pinned;
 };
 
 struct Collect {
@@ -280,7 +286,11 @@ struct Collect {
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
         auto [it, fresh] = index.emplace(p, static_cast<int>(mesh->vertex.size()));
         if (fresh) mesh->vertex.push_back(p);
-        if (shared) mesh->pinned.insert(it->second);
+        if (shared) {
+            auto& ids = mesh->pinned[it->second];
+            const int k = static_cast<int>(id) - 1;
+            if (std::find(ids.begin(), ids.end(), k) == ids.end()) ids.push_back(k);
+        }
         return it->second;
     }
 };
@@ -416,6 +426,8 @@ private:
     std::vector<FaceMesh> meshes_;
     std::vector<std::map<int, OnChain>> on_;           // per face: boundary vertex -> place
     std::vector<std::set<std::pair<int, int>>> open_;  // per face: its boundary edges
+    // Per face: the chain and place of each fixed point it was meshed with.
+    std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
 
     // A face's loops as fixed polylines of their shared points.
@@ -423,6 +435,7 @@ private:
         std::vector<std::vector<double>> points;  // per loop: (u, v) pairs, empty: not fixed
         std::vector<FixedLoopDesc> descs;
         std::vector<P3> shared;  // the shared point of each fixed point, by its number
+        std::vector<std::pair<int, int>> where;  // and its chain and place there
         int fixed = 0;
     };
     void build_topology();
@@ -461,6 +474,9 @@ void Mesher::merge_cuts() {
                 if (std::fabs(x - place.f) < std::fabs(best - place.f)) best = x;
             place.f = best;
             place.point = edge_point(e, place.index, best);
+            auto& [chain, s] = place.at.front();
+            s = std::floor(s) + (place.reversed ? 1 - best : best);
+            (void)chain;
         }
 }
 
@@ -544,8 +560,13 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
     const size_t loops = std::max<size_t>(1, face.loops.size());
     set.points.assign(loops, {});
     std::vector<const Chain*> chain(loops, nullptr);
-    for (const Chain& ch : chains_[f])
-        if (static_cast<size_t>(ch.loop) < loops) chain[static_cast<size_t>(ch.loop)] = &ch;
+    std::vector<int> chain_index(loops, -1);
+    for (size_t c = 0; c < chains_[f].size(); ++c) {
+        const Chain& ch = chains_[f][c];
+        if (static_cast<size_t>(ch.loop) >= loops) continue;
+        chain[static_cast<size_t>(ch.loop)] = &ch;
+        chain_index[static_cast<size_t>(ch.loop)] = static_cast<int>(c);
+    }
     for (size_t l = 0; l < loops; ++l) {
         if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l])) {
             set.points[l].clear();
@@ -553,6 +574,8 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
         }
         ++set.fixed;
         set.shared.insert(set.shared.end(), chain[l]->points.begin(), chain[l]->points.end() - 1);
+        for (size_t i = 0; i + 1 < chain[l]->points.size(); ++i)
+            set.where.push_back({chain_index[l], static_cast<int>(i)});
     }
     for (const auto& p : set.points)
         set.descs.push_back({static_cast<int32_t>(p.size() / 2), p.empty() ? nullptr : p.data()});
@@ -586,6 +609,7 @@ bool Mesher::tessellate(size_t f) {
             out_->curve_loops += loops - fixed.fixed;
             out_->left_vertices += left;
             out_->fixed_points += static_cast<int>(fixed.shared.size());
+            where_[f] = fixed.where;
         }
     }
     if (meshes_[f].tri.empty()) {
@@ -632,9 +656,14 @@ void Mesher::project_boundary(size_t f) {
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
-        if (m.pinned.count(v)) {  // a shared point already
-            best.chain = 0;
+        const auto pin = m.pinned.find(v);
+        if (pin != m.pinned.end()) {  // a shared point already
             best.point = p;
+            for (int k : pin->second) {
+                const auto [c, i] = where_[f][static_cast<size_t>(k)];
+                best.chain = c;
+                best.at.push_back({c, static_cast<double>(i)});
+            }
             on_[f][v] = best;
             continue;
         }
@@ -672,8 +701,10 @@ void Mesher::project_boundary(size_t f) {
             best.edge = seg.edge;
             best.index = seg.index;
             best.f = f_edge;
+            best.reversed = seg.reversed;
             e.cuts[static_cast<size_t>(seg.index)].push_back(f_edge);
         }
+        best.at.push_back({best.chain, static_cast<double>(s) + t});
         on_[f][v] = best;
     }
 }
@@ -682,35 +713,65 @@ void Mesher::emit(size_t f) {
     FaceMesh& m = meshes_[f];
     auto& on = on_[f];
     for (auto& [v, place] : on) m.vertex[static_cast<size_t>(v)] = place.point;
-    // Every shared point of the face's loops: the polyline points and the
-    // cuts any face made on them.
-    std::vector<P3> shared;
-    for (const Chain& ch : chains_[f])
+    // A boundary edge between two places on one chain passes the chain's
+    // points and the cuts any face made between them, taken the shorter way
+    // round (by length along the chain), in order from a to b. Only the
+    // chain decides: a point of another edge can lie near a chord where a
+    // face is narrow (a chamfer one deflection wide).
+    std::vector<std::vector<double>> along(chains_[f].size());
+    for (size_t c = 0; c < chains_[f].size(); ++c) {
+        const Chain& ch = chains_[f][c];
+        along[c].push_back(0);
+        for (size_t i = 0; i + 1 < ch.points.size(); ++i)
+            along[c].push_back(along[c].back() + dist(ch.points[i], ch.points[i + 1]));
+    }
+    auto length_at = [&](size_t c, double s) {
+        const auto& L = along[c];
+        const size_t i = std::min(static_cast<size_t>(std::floor(s)), L.size() - 2);
+        return L[i] + (s - static_cast<double>(i)) * (L[i + 1] - L[i]);
+    };
+    auto between = [&](int ia, int ib) {
+        std::vector<std::pair<double, P3>> pts;
+        double best = -1;
+        size_t chain = 0;
+        double from = 0, to = 0;
+        bool forward = true;
+        for (const auto& [ca, sa] : on.at(ia).at)
+            for (const auto& [cb, sb] : on.at(ib).at) {
+                if (ca != cb || ca < 0) continue;
+                const size_t c = static_cast<size_t>(ca);
+                const double total = along[c].back();
+                double ahead = length_at(c, sb) - length_at(c, sa);
+                if (ahead < 0) ahead += total;
+                for (const bool fwd : {true, false}) {
+                    const double len = fwd ? ahead : total - ahead;
+                    if (best >= 0 && len >= best) continue;
+                    best = len, chain = c, from = sa, to = sb, forward = fwd;
+                }
+            }
+        if (best < 0) return pts;
+        const Chain& ch = chains_[f][chain];
+        const double n = static_cast<double>(ch.segs.size());
+        // Places measured from a in the edge's direction.
+        auto offset = [&](double s) {
+            double d = forward ? s - from : from - s;
+            if (d < 0) d += n;
+            return d;
+        };
+        const double span = offset(to);  // 0: both at one place (a pole's vertices)
+        const P3 pa = m.vertex[static_cast<size_t>(ia)], pb = m.vertex[static_cast<size_t>(ib)];
+        auto take = [&](double s, const P3& p) {
+            const double d = offset(s);
+            if (d > 1e-9 && d < span - 1e-9 && p != pa && p != pb) pts.push_back({d, p});
+        };
         for (size_t s = 0; s < ch.segs.size(); ++s) {
-            shared.push_back(ch.points[s]);
+            take(static_cast<double>(s), ch.points[s]);
             const Chain::Seg& seg = ch.segs[s];
             if (seg.edge < 0) continue;
             const SharedEdge& e = topo_.edges[static_cast<size_t>(seg.edge)];
             for (double c : e.cuts[static_cast<size_t>(seg.index)])
-                shared.push_back(edge_point(e, seg.index, c));
-        }
-    // The shared points a boundary edge passes (within D: a chord of the
-    // face's own boundary cuts corners of the shared polyline by at most
-    // that), in order from a to b.
-    const double D = opt_.deflection;
-    auto between = [&](int ia, int ib) {
-        const P3 a = m.vertex[static_cast<size_t>(ia)], b = m.vertex[static_cast<size_t>(ib)];
-        const P3 ab = minus(b, a);
-        const double len2 = dot3(ab, ab);
-        std::vector<std::pair<double, P3>> pts;
-        if (!(len2 > 0)) return pts;
-        const double len = std::sqrt(len2);
-        const double end = std::max(1e-12, D * 1e-6) / len;
-        for (const P3& p : shared) {
-            const double t = dot3(minus(p, a), ab) / len2;
-            if (t <= end || t >= 1 - end) continue;
-            if (dist(p, lerp(a, b, t)) > 2 * D) continue;
-            pts.push_back({t, p});
+                take(static_cast<double>(s) + (seg.reversed ? 1 - c : c),
+                     edge_point(e, seg.index, c));
         }
         std::sort(pts.begin(), pts.end(),
                   [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -857,6 +918,7 @@ bool Mesher::run() {
     meshes_.assign(model_.faces.size(), {});
     on_.assign(model_.faces.size(), {});
     open_.assign(model_.faces.size(), {});
+    where_.assign(model_.faces.size(), {});
     build_topology();
     for (size_t f = 0; f < model_.faces.size(); ++f) {
         if (!tessellate(f)) return false;
