@@ -625,15 +625,24 @@ bool Mesher::tessellate(size_t f) {
                     std::to_string(code) + " in " + routine + ")";
         return true;
     }
-    // Triangles turned to the surface's normal, then to the shell's side.
+    // The face's triangles come turned one way in its parameter plane:
+    // they are turned together, to the surface's normal by their summed
+    // agreement with it, then to the shell's side. One by one, a triangle
+    // that folds over in space (a coarse chord of a narrow chamfer passing
+    // inside a row of inner vertices) would be turned alone and double an
+    // edge with its neighbour.
     FaceMesh& m = meshes_[f];
+    double agree = 0;
     for (size_t t = 0; t < m.tri.size(); ++t) {
-        auto& k = m.tri[t];
+        const auto& k = m.tri[t];
         const P3 g =
             cross3(minus(m.vertex[static_cast<size_t>(k[1])], m.vertex[static_cast<size_t>(k[0])]),
                    minus(m.vertex[static_cast<size_t>(k[2])], m.vertex[static_cast<size_t>(k[0])]));
-        if ((dot3(g, m.normal_sum[t]) < 0) != face.reversed) std::swap(k[1], k[2]);
+        const double n = std::sqrt(dot3(m.normal_sum[t], m.normal_sum[t]));
+        if (n > 0) agree += dot3(g, m.normal_sum[t]) / n;
     }
+    if ((agree < 0) != face.reversed)
+        for (auto& k : m.tri) std::swap(k[1], k[2]);
     return true;
 }
 
