@@ -502,15 +502,35 @@ void Mesher::build_topology() {
         if (e.at) discretise(&e, opt_.deflection);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
+    // Ends within ten times the model's resolution are one vertex; only an
+    // end with no such partner goes to the nearest end within the matching
+    // tolerance (a file whose curves miss each other). The matching
+    // tolerance alone would join distinct vertices under a coarse deflection
+    // (the two ends of a small fillet's arc, or the two long edges that meet
+    // them).
+    const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
     std::vector<P3*> ends;
     for (SharedEdge& e : topo_.edges)
         if (!e.q.empty()) ends.push_back(&e.q.front()), ends.push_back(&e.q.back());
+    std::vector<char> paired(ends.size(), 0);
     for (size_t i = 0; i < ends.size(); ++i)
         for (size_t j = 0; j < i; ++j)
-            if (dist(*ends[i], *ends[j]) <= tol) {
+            if (dist(*ends[i], *ends[j]) <= tight) {
                 *ends[i] = *ends[j];
+                paired[i] = paired[j] = 1;
                 break;
             }
+    for (size_t i = 0; i < ends.size(); ++i) {
+        if (paired[i]) continue;
+        size_t best = i;
+        for (size_t j = 0; j < ends.size(); ++j)
+            if (j != i && dist(*ends[i], *ends[j]) <= tol &&
+                (best == i || dist(*ends[i], *ends[j]) < dist(*ends[i], *ends[best])))
+                best = j;
+        if (best == i) continue;
+        *ends[i] = *ends[best];
+        paired[i] = paired[best] = 1;
+    }
     chains_.assign(model_.faces.size(), {});
     for (size_t f = 0; f < model_.faces.size(); ++f)
         for (size_t l = 0; l < topo_.loops[f].size(); ++l) {
