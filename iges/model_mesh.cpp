@@ -152,7 +152,10 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
             } else {
                 id = found->second;
             }
-            if (!parts.empty() && parts.back().edge == id) {  // pieces of one edge
+            // Pieces of one edge run it one way; a seam run there and back by
+            // one face is two uses of it.
+            if (!parts.empty() && parts.back().edge == id &&
+                parts.back().reversed == c.edge_reversed) {
                 parts.back().last_curve = curve;
                 continue;
             }
@@ -228,12 +231,13 @@ Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& 
             const int index = p.reversed ? n - 2 - s : s;
             const P3& from =
                 p.reversed ? e.q[static_cast<size_t>(index + 1)] : e.q[static_cast<size_t>(index)];
-            if (ch.points.empty() || ch.points.back() != from) {
-                if (!ch.points.empty()) {
-                    // A gap between parts (a loop the file does not close):
-                    // bridged by a segment of no edge.
-                    ch.segs.push_back({-1, 0, false});
-                }
+            // Each part starts with its own point, even where the last
+            // one ended at the same place: the face may be elsewhere in
+            // its parameter plane there (a seam run there and back meets
+            // itself at a pole). A gap between parts (a loop the file does
+            // not close) or such a step is a segment of no edge.
+            if (ch.points.empty() || ch.points.back() != from || s == 0) {
+                if (!ch.points.empty()) ch.segs.push_back({-1, 0, false});
                 ch.points.push_back(from);
                 ch.source.push_back({part, s});
             }
@@ -439,7 +443,8 @@ private:
         int fixed = 0;
     };
     void build_topology();
-    bool chain_uv(size_t f, const Chain& ch, std::vector<double>* points) const;
+    bool chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
+                  std::vector<int>* kept) const;
     FixedSet fixed_loops(size_t f) const;
     bool tessellate(size_t f);
     void project_boundary(size_t f);
@@ -552,9 +557,12 @@ void Mesher::build_topology() {
     }
 }
 
-// The (u, v) of a chain's points on face f (the closing point left out),
-// part by part; false when a part's points cannot be placed on the face.
-bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points) const {
+// The (u, v) of a chain's points on face f, part by part, and the chain
+// points they belong to: a point that repeats the one before it in space
+// and on the face is left out, as is the closing point. False when a
+// part's points cannot be placed on the face.
+bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
+                      std::vector<int>* kept) const {
     const Face& face = model_.faces[f];
     const auto& loop = face.loops[static_cast<size_t>(ch.loop)];
     const auto& parts = topo_.loops[f][static_cast<size_t>(ch.loop)];
@@ -565,11 +573,23 @@ bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points) co
         if (p.reversed) std::reverse(q.begin(), q.end());
         if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi])) return false;
     }
+    const HSurface& sur = face.surface;
+    const double near = opt_.param_tolerance *
+                        std::max(sur.uk.back() - sur.uk.front(), sur.vk.back() - sur.vk.front());
     points->clear();
-    for (size_t i = 0; i + 1 < ch.points.size(); ++i) {
+    kept->clear();
+    auto same = [&](size_t i, size_t j, const Vec3& x) {
+        const double* y = points->data() + 2 * j;
+        return ch.points[i] == ch.points[static_cast<size_t>((*kept)[j])] &&
+               std::fabs(x.x - y[0]) + std::fabs(x.y - y[1]) <= near;
+    };
+    for (size_t i = 0; i < ch.points.size(); ++i) {
         const auto [part, pos] = ch.source[i];
         const Vec3& x = uv[static_cast<size_t>(part)][static_cast<size_t>(pos)];
+        if (!kept->empty() && same(i, kept->size() - 1, x)) continue;
+        if (i + 1 == ch.points.size() && !kept->empty() && same(i, 0, x)) continue;
         points->insert(points->end(), {x.x, x.y});
+        kept->push_back(static_cast<int>(i));
     }
     return points->size() >= 6;
 }
@@ -588,14 +608,16 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
         chain_index[static_cast<size_t>(ch.loop)] = static_cast<int>(c);
     }
     for (size_t l = 0; l < loops; ++l) {
-        if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l])) {
+        std::vector<int> kept;
+        if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l], &kept)) {
             set.points[l].clear();
             continue;
         }
         ++set.fixed;
-        set.shared.insert(set.shared.end(), chain[l]->points.begin(), chain[l]->points.end() - 1);
-        for (size_t i = 0; i + 1 < chain[l]->points.size(); ++i)
-            set.where.push_back({chain_index[l], static_cast<int>(i)});
+        for (int i : kept) {
+            set.shared.push_back(chain[l]->points[static_cast<size_t>(i)]);
+            set.where.push_back({chain_index[l], i});
+        }
     }
     for (const auto& p : set.points)
         set.descs.push_back({static_cast<int32_t>(p.size() / 2), p.empty() ? nullptr : p.data()});
