@@ -165,7 +165,10 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
     }
 }
 
-void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topology* t) {
+// `tol` matches curves; a curve whose ends and middle lie within `tight`
+// (the model's resolution) is collapsed, a pole, and matches nothing.
+void sew(const Model& model, const std::vector<size_t>& loose, double tol, double tight,
+         Topology* t) {
     struct Candidate {
         size_t face, loop, curve;
         P3 a, m, b;
@@ -196,20 +199,32 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topol
         se.at = [surface, curve](double x) { return trim_point(surface, curve, x); };
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
-        if (dist(ci.a, ci.b) <= tol && dist(ci.a, ci.m) <= tol) continue;  // collapsed: a pole
+        if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
+        // The curve that fits best (its ends and middle nearest), not the
+        // first within the tolerance: under a coarse deflection the
+        // tolerance spans a small chamfer, whose neighbours fit it too.
+        size_t best = i;
+        bool best_same = false;
+        double best_fit = 0;
         for (size_t j = i + 1; j < cands.size(); ++j) {
             Candidate& cj = cands[j];
             if (cj.edge >= 0 || dist(ci.m, cj.m) > tol) continue;
-            bool same = dist(ci.a, cj.a) <= tol && dist(ci.b, cj.b) <= tol;
-            const bool opposite = dist(ci.a, cj.b) <= tol && dist(ci.b, cj.a) <= tol;
+            const double fit_same = std::max(dist(ci.a, cj.a), dist(ci.b, cj.b));
+            const double fit_opposite = std::max(dist(ci.a, cj.b), dist(ci.b, cj.a));
+            bool same = fit_same <= tol;
+            const bool opposite = fit_opposite <= tol;
             // A closed curve matches both ways: the other runs the same way
             // when its quarter point is nearer this one's quarter point.
             if (same && opposite)
                 same = dist(ci.quarter, cj.quarter) <= dist(ci.quarter, cj.three_quarters);
             if (!same && !opposite) continue;
-            cj.edge = ci.edge;
-            cj.reversed = !same;
-            break;
+            const double fit = std::max(dist(ci.m, cj.m), same ? fit_same : fit_opposite);
+            if (best != i && fit >= best_fit) continue;
+            best = j, best_same = same, best_fit = fit;
+        }
+        if (best != i) {
+            cands[best].edge = ci.edge;
+            cands[best].reversed = !best_same;
         }
     }
     for (const Candidate& c : cands) {
@@ -502,7 +517,10 @@ void Mesher::build_topology() {
     }
     const double tol = std::max(model_.tolerance * 10, opt_.deflection);
     tol_ = tol;
-    sew(model_, loose, tol, &topo_);
+    // Ten times the model's resolution: ends this close are one vertex,
+    // and a curve this short is a point.
+    const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
+    sew(model_, loose, tol, tight, &topo_);
     for (SharedEdge& e : topo_.edges)
         if (e.at) discretise(&e, opt_.deflection);
     // Edges meeting at a vertex end at the very same point (their ends were
@@ -513,7 +531,6 @@ void Mesher::build_topology() {
     // tolerance alone would join distinct vertices under a coarse deflection
     // (the two ends of a small fillet's arc, or the two long edges that meet
     // them).
-    const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
     std::vector<P3*> ends;
     for (SharedEdge& e : topo_.edges)
         if (!e.q.empty()) ends.push_back(&e.q.front()), ends.push_back(&e.q.back());
@@ -552,7 +569,7 @@ void Mesher::build_topology() {
     for (const SharedEdge& e : topo_.edges) {
         if (e.uses >= 2) ++out_->shared_edges;
         if (e.uses == 1 && e.q.size() >= 2 &&
-            dist(e.q.front(), e.q.back()) + dist(e.q.front(), e.q[e.q.size() / 2]) > tol)
+            dist(e.q.front(), e.q.back()) + dist(e.q.front(), e.q[e.q.size() / 2]) > tight)
             ++out_->unmatched_edges;
     }
 }
