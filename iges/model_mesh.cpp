@@ -431,6 +431,15 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
     return true;
 }
 
+// Whether two triangles run the same edge the same way.
+bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
+    std::set<std::pair<int, int>> seen;
+    for (const auto& k : tri)
+        for (size_t i = 0; i < 3; ++i)
+            if (!seen.insert({k[i], k[(i + 1) % 3]}).second) return true;
+    return false;
+}
+
 class Mesher {
 public:
     Mesher(const Model& m, const MeshOptions& o, ModelMesh* out) : model_(m), opt_(o), out_(out) {}
@@ -654,26 +663,40 @@ bool Mesher::tessellate(size_t f) {
     // own trim curves where that cannot be done.
     const FixedSet fixed = fixed_loops(f);
     const int loops = static_cast<int>(fixed.points.size());
-    if (fixed.fixed > 0) {
-        c.fixed = &fixed.shared;
-        int32_t left = 0;
-        if (!ruvane_tesselate_fixed(collect, &d.desc, fixed.descs.data(), &status, D, D,
-                                    opt_.param_tolerance, &c, &left))
-            return false;
-        if (meshes_[f].tri.empty() || status != RUVANE_TESS_OK) {
-            meshes_[f] = FaceMesh{};
-            c = Collect{&meshes_[f], {}};
-        } else {
-            out_->fixed_loops += fixed.fixed;
-            out_->curve_loops += loops - fixed.fixed;
-            out_->left_vertices += left;
-            out_->fixed_points += static_cast<int>(fixed.shared.size());
-            where_[f] = fixed.where;
+    // A surface closed on itself and thinner than the deflection (a ring's
+    // tube) can get only two vertices round its closed direction: the two
+    // halves then share every edge across it in space. Such a face is
+    // meshed again with a finer surface tolerance (the boundary points stay).
+    bool fixed_used = false;
+    int32_t left = 0;
+    for (double A = D;; A /= 4) {
+        meshes_[f] = FaceMesh{};
+        c = Collect{&meshes_[f], {}};
+        fixed_used = false;
+        left = 0;
+        if (fixed.fixed > 0) {
+            c.fixed = &fixed.shared;
+            if (!ruvane_tesselate_fixed(collect, &d.desc, fixed.descs.data(), &status, A, D,
+                                        opt_.param_tolerance, &c, &left))
+                return false;
+            fixed_used = !meshes_[f].tri.empty() && status == RUVANE_TESS_OK;
+            if (!fixed_used) {
+                meshes_[f] = FaceMesh{};
+                c = Collect{&meshes_[f], {}};
+            }
         }
-    }
-    if (meshes_[f].tri.empty()) {
-        if (!ruvane_tesselate_ruvane(collect, &d.desc, &status, D, D, opt_.param_tolerance, &c))
+        if (!fixed_used &&
+            !ruvane_tesselate_ruvane(collect, &d.desc, &status, A, D, opt_.param_tolerance, &c))
             return false;
+        if (meshes_[f].tri.empty() || A < D / 60 || !doubles_an_edge(meshes_[f].tri)) break;
+    }
+    if (fixed_used) {
+        out_->fixed_loops += fixed.fixed;
+        out_->curve_loops += loops - fixed.fixed;
+        out_->left_vertices += left;
+        out_->fixed_points += static_cast<int>(fixed.shared.size());
+        where_[f] = fixed.where;
+    } else {
         out_->curve_loops += loops;
     }
     o.status = status;
