@@ -152,7 +152,10 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
             } else {
                 id = found->second;
             }
-            if (!parts.empty() && parts.back().edge == id) {  // pieces of one edge
+            // Pieces of one edge run it one way; a seam run there and back by
+            // one face is two uses of it.
+            if (!parts.empty() && parts.back().edge == id &&
+                parts.back().reversed == c.edge_reversed) {
                 parts.back().last_curve = curve;
                 continue;
             }
@@ -162,7 +165,10 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
     }
 }
 
-void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topology* t) {
+// `tol` matches curves; a curve whose ends and middle lie within `tight`
+// (the model's resolution) is collapsed, a pole, and matches nothing.
+void sew(const Model& model, const std::vector<size_t>& loose, double tol, double tight,
+         Topology* t) {
     struct Candidate {
         size_t face, loop, curve;
         P3 a, m, b;
@@ -193,20 +199,32 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topol
         se.at = [surface, curve](double x) { return trim_point(surface, curve, x); };
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
-        if (dist(ci.a, ci.b) <= tol && dist(ci.a, ci.m) <= tol) continue;  // collapsed: a pole
+        if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
+        // The curve that fits best (its ends and middle nearest), not the
+        // first within the tolerance: under a coarse deflection the
+        // tolerance spans a small chamfer, whose neighbours fit it too.
+        size_t best = i;
+        bool best_same = false;
+        double best_fit = 0;
         for (size_t j = i + 1; j < cands.size(); ++j) {
             Candidate& cj = cands[j];
             if (cj.edge >= 0 || dist(ci.m, cj.m) > tol) continue;
-            bool same = dist(ci.a, cj.a) <= tol && dist(ci.b, cj.b) <= tol;
-            const bool opposite = dist(ci.a, cj.b) <= tol && dist(ci.b, cj.a) <= tol;
+            const double fit_same = std::max(dist(ci.a, cj.a), dist(ci.b, cj.b));
+            const double fit_opposite = std::max(dist(ci.a, cj.b), dist(ci.b, cj.a));
+            bool same = fit_same <= tol;
+            const bool opposite = fit_opposite <= tol;
             // A closed curve matches both ways: the other runs the same way
             // when its quarter point is nearer this one's quarter point.
             if (same && opposite)
                 same = dist(ci.quarter, cj.quarter) <= dist(ci.quarter, cj.three_quarters);
             if (!same && !opposite) continue;
-            cj.edge = ci.edge;
-            cj.reversed = !same;
-            break;
+            const double fit = std::max(dist(ci.m, cj.m), same ? fit_same : fit_opposite);
+            if (best != i && fit >= best_fit) continue;
+            best = j, best_same = same, best_fit = fit;
+        }
+        if (best != i) {
+            cands[best].edge = ci.edge;
+            cands[best].reversed = !best_same;
         }
     }
     for (const Candidate& c : cands) {
@@ -228,12 +246,13 @@ Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& 
             const int index = p.reversed ? n - 2 - s : s;
             const P3& from =
                 p.reversed ? e.q[static_cast<size_t>(index + 1)] : e.q[static_cast<size_t>(index)];
-            if (ch.points.empty() || ch.points.back() != from) {
-                if (!ch.points.empty()) {
-                    // A gap between parts (a loop the file does not close):
-                    // bridged by a segment of no edge.
-                    ch.segs.push_back({-1, 0, false});
-                }
+            // Each part starts with its own point, even where the last
+            // one ended at the same place: the face may be elsewhere in
+            // its parameter plane there (a seam run there and back meets
+            // itself at a pole). A gap between parts (a loop the file does
+            // not close) or such a step is a segment of no edge.
+            if (ch.points.empty() || ch.points.back() != from || s == 0) {
+                if (!ch.points.empty()) ch.segs.push_back({-1, 0, false});
                 ch.points.push_back(from);
                 ch.source.push_back({part, s});
             }
@@ -258,13 +277,19 @@ struct OnChain {
     P3 point{};
     int edge = -1, index = 0;  // the shared edge's segment it lies on, and where
     double f = 0;
+    bool reversed = false;  // the chain runs that segment against the edge
+    // Every place of the vertex along the face's chains, as (chain, s): a
+    // point where a loop passes twice (a seam's end) has two.
+    std::vector<std::pair<int, double>> at;
 };
 
 struct FaceMesh {
     std::vector<P3> vertex;
     std::vector<std::array<int, 3>> tri;
     std::vector<P3> normal_sum;
-    std::set<int> pinned;  // vertices that are shared points of fixed loops
+    // Vertices that are shared points of fixed loops, with the numbers of
+    // the fixed points they carry.
+    std::map<int, std::vector<int>> pinned;
 };
 
 struct Collect {
@@ -280,7 +305,11 @@ struct Collect {
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
         auto [it, fresh] = index.emplace(p, static_cast<int>(mesh->vertex.size()));
         if (fresh) mesh->vertex.push_back(p);
-        if (shared) mesh->pinned.insert(it->second);
+        if (shared) {
+            auto& ids = mesh->pinned[it->second];
+            const int k = static_cast<int>(id) - 1;
+            if (std::find(ids.begin(), ids.end(), k) == ids.end()) ids.push_back(k);
+        }
         return it->second;
     }
 };
@@ -402,6 +431,15 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
     return true;
 }
 
+// Whether two triangles run the same edge the same way.
+bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
+    std::set<std::pair<int, int>> seen;
+    for (const auto& k : tri)
+        for (size_t i = 0; i < 3; ++i)
+            if (!seen.insert({k[i], k[(i + 1) % 3]}).second) return true;
+    return false;
+}
+
 class Mesher {
 public:
     Mesher(const Model& m, const MeshOptions& o, ModelMesh* out) : model_(m), opt_(o), out_(out) {}
@@ -416,6 +454,8 @@ private:
     std::vector<FaceMesh> meshes_;
     std::vector<std::map<int, OnChain>> on_;           // per face: boundary vertex -> place
     std::vector<std::set<std::pair<int, int>>> open_;  // per face: its boundary edges
+    // Per face: the chain and place of each fixed point it was meshed with.
+    std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
 
     // A face's loops as fixed polylines of their shared points.
@@ -423,10 +463,12 @@ private:
         std::vector<std::vector<double>> points;  // per loop: (u, v) pairs, empty: not fixed
         std::vector<FixedLoopDesc> descs;
         std::vector<P3> shared;  // the shared point of each fixed point, by its number
+        std::vector<std::pair<int, int>> where;  // and its chain and place there
         int fixed = 0;
     };
     void build_topology();
-    bool chain_uv(size_t f, const Chain& ch, std::vector<double>* points) const;
+    bool chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
+                  std::vector<int>* kept) const;
     FixedSet fixed_loops(size_t f) const;
     bool tessellate(size_t f);
     void project_boundary(size_t f);
@@ -461,6 +503,9 @@ void Mesher::merge_cuts() {
                 if (std::fabs(x - place.f) < std::fabs(best - place.f)) best = x;
             place.f = best;
             place.point = edge_point(e, place.index, best);
+            auto& [chain, s] = place.at.front();
+            s = std::floor(s) + (place.reversed ? 1 - best : best);
+            (void)chain;
         }
 }
 
@@ -481,20 +526,42 @@ void Mesher::build_topology() {
     }
     const double tol = std::max(model_.tolerance * 10, opt_.deflection);
     tol_ = tol;
-    sew(model_, loose, tol, &topo_);
+    // Ten times the model's resolution: ends this close are one vertex,
+    // and a curve this short is a point.
+    const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
+    sew(model_, loose, tol, tight, &topo_);
     for (SharedEdge& e : topo_.edges)
         if (e.at) discretise(&e, opt_.deflection);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
+    // Ends within ten times the model's resolution are one vertex; only an
+    // end with no such partner goes to the nearest end within the matching
+    // tolerance (a file whose curves miss each other). The matching
+    // tolerance alone would join distinct vertices under a coarse deflection
+    // (the two ends of a small fillet's arc, or the two long edges that meet
+    // them).
     std::vector<P3*> ends;
     for (SharedEdge& e : topo_.edges)
         if (!e.q.empty()) ends.push_back(&e.q.front()), ends.push_back(&e.q.back());
+    std::vector<char> paired(ends.size(), 0);
     for (size_t i = 0; i < ends.size(); ++i)
         for (size_t j = 0; j < i; ++j)
-            if (dist(*ends[i], *ends[j]) <= tol) {
+            if (dist(*ends[i], *ends[j]) <= tight) {
                 *ends[i] = *ends[j];
+                paired[i] = paired[j] = 1;
                 break;
             }
+    for (size_t i = 0; i < ends.size(); ++i) {
+        if (paired[i]) continue;
+        size_t best = i;
+        for (size_t j = 0; j < ends.size(); ++j)
+            if (j != i && dist(*ends[i], *ends[j]) <= tol &&
+                (best == i || dist(*ends[i], *ends[j]) < dist(*ends[i], *ends[best])))
+                best = j;
+        if (best == i) continue;
+        *ends[i] = *ends[best];
+        paired[i] = paired[best] = 1;
+    }
     chains_.assign(model_.faces.size(), {});
     for (size_t f = 0; f < model_.faces.size(); ++f)
         for (size_t l = 0; l < topo_.loops[f].size(); ++l) {
@@ -511,14 +578,17 @@ void Mesher::build_topology() {
     for (const SharedEdge& e : topo_.edges) {
         if (e.uses >= 2) ++out_->shared_edges;
         if (e.uses == 1 && e.q.size() >= 2 &&
-            dist(e.q.front(), e.q.back()) + dist(e.q.front(), e.q[e.q.size() / 2]) > tol)
+            dist(e.q.front(), e.q.back()) + dist(e.q.front(), e.q[e.q.size() / 2]) > tight)
             ++out_->unmatched_edges;
     }
 }
 
-// The (u, v) of a chain's points on face f (the closing point left out),
-// part by part; false when a part's points cannot be placed on the face.
-bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points) const {
+// The (u, v) of a chain's points on face f, part by part, and the chain
+// points they belong to: a point that repeats the one before it in space
+// and on the face is left out, as is the closing point. False when a
+// part's points cannot be placed on the face.
+bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
+                      std::vector<int>* kept) const {
     const Face& face = model_.faces[f];
     const auto& loop = face.loops[static_cast<size_t>(ch.loop)];
     const auto& parts = topo_.loops[f][static_cast<size_t>(ch.loop)];
@@ -529,11 +599,23 @@ bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points) co
         if (p.reversed) std::reverse(q.begin(), q.end());
         if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi])) return false;
     }
+    const HSurface& sur = face.surface;
+    const double near = opt_.param_tolerance *
+                        std::max(sur.uk.back() - sur.uk.front(), sur.vk.back() - sur.vk.front());
     points->clear();
-    for (size_t i = 0; i + 1 < ch.points.size(); ++i) {
+    kept->clear();
+    auto same = [&](size_t i, size_t j, const Vec3& x) {
+        const double* y = points->data() + 2 * j;
+        return ch.points[i] == ch.points[static_cast<size_t>((*kept)[j])] &&
+               std::fabs(x.x - y[0]) + std::fabs(x.y - y[1]) <= near;
+    };
+    for (size_t i = 0; i < ch.points.size(); ++i) {
         const auto [part, pos] = ch.source[i];
         const Vec3& x = uv[static_cast<size_t>(part)][static_cast<size_t>(pos)];
+        if (!kept->empty() && same(i, kept->size() - 1, x)) continue;
+        if (i + 1 == ch.points.size() && !kept->empty() && same(i, 0, x)) continue;
         points->insert(points->end(), {x.x, x.y});
+        kept->push_back(static_cast<int>(i));
     }
     return points->size() >= 6;
 }
@@ -544,15 +626,24 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
     const size_t loops = std::max<size_t>(1, face.loops.size());
     set.points.assign(loops, {});
     std::vector<const Chain*> chain(loops, nullptr);
-    for (const Chain& ch : chains_[f])
-        if (static_cast<size_t>(ch.loop) < loops) chain[static_cast<size_t>(ch.loop)] = &ch;
+    std::vector<int> chain_index(loops, -1);
+    for (size_t c = 0; c < chains_[f].size(); ++c) {
+        const Chain& ch = chains_[f][c];
+        if (static_cast<size_t>(ch.loop) >= loops) continue;
+        chain[static_cast<size_t>(ch.loop)] = &ch;
+        chain_index[static_cast<size_t>(ch.loop)] = static_cast<int>(c);
+    }
     for (size_t l = 0; l < loops; ++l) {
-        if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l])) {
+        std::vector<int> kept;
+        if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l], &kept)) {
             set.points[l].clear();
             continue;
         }
         ++set.fixed;
-        set.shared.insert(set.shared.end(), chain[l]->points.begin(), chain[l]->points.end() - 1);
+        for (int i : kept) {
+            set.shared.push_back(chain[l]->points[static_cast<size_t>(i)]);
+            set.where.push_back({chain_index[l], i});
+        }
     }
     for (const auto& p : set.points)
         set.descs.push_back({static_cast<int32_t>(p.size() / 2), p.empty() ? nullptr : p.data()});
@@ -572,25 +663,40 @@ bool Mesher::tessellate(size_t f) {
     // own trim curves where that cannot be done.
     const FixedSet fixed = fixed_loops(f);
     const int loops = static_cast<int>(fixed.points.size());
-    if (fixed.fixed > 0) {
-        c.fixed = &fixed.shared;
-        int32_t left = 0;
-        if (!ruvane_tesselate_fixed(collect, &d.desc, fixed.descs.data(), &status, D, D,
-                                    opt_.param_tolerance, &c, &left))
-            return false;
-        if (meshes_[f].tri.empty() || status != RUVANE_TESS_OK) {
-            meshes_[f] = FaceMesh{};
-            c = Collect{&meshes_[f], {}};
-        } else {
-            out_->fixed_loops += fixed.fixed;
-            out_->curve_loops += loops - fixed.fixed;
-            out_->left_vertices += left;
-            out_->fixed_points += static_cast<int>(fixed.shared.size());
+    // A surface closed on itself and thinner than the deflection (a ring's
+    // tube) can get only two vertices round its closed direction: the two
+    // halves then share every edge across it in space. Such a face is
+    // meshed again with a finer surface tolerance (the boundary points stay).
+    bool fixed_used = false;
+    int32_t left = 0;
+    for (double A = D;; A /= 4) {
+        meshes_[f] = FaceMesh{};
+        c = Collect{&meshes_[f], {}};
+        fixed_used = false;
+        left = 0;
+        if (fixed.fixed > 0) {
+            c.fixed = &fixed.shared;
+            if (!ruvane_tesselate_fixed(collect, &d.desc, fixed.descs.data(), &status, A, D,
+                                        opt_.param_tolerance, &c, &left))
+                return false;
+            fixed_used = !meshes_[f].tri.empty() && status == RUVANE_TESS_OK;
+            if (!fixed_used) {
+                meshes_[f] = FaceMesh{};
+                c = Collect{&meshes_[f], {}};
+            }
         }
-    }
-    if (meshes_[f].tri.empty()) {
-        if (!ruvane_tesselate_ruvane(collect, &d.desc, &status, D, D, opt_.param_tolerance, &c))
+        if (!fixed_used &&
+            !ruvane_tesselate_ruvane(collect, &d.desc, &status, A, D, opt_.param_tolerance, &c))
             return false;
+        if (meshes_[f].tri.empty() || A < D / 60 || !doubles_an_edge(meshes_[f].tri)) break;
+    }
+    if (fixed_used) {
+        out_->fixed_loops += fixed.fixed;
+        out_->curve_loops += loops - fixed.fixed;
+        out_->left_vertices += left;
+        out_->fixed_points += static_cast<int>(fixed.shared.size());
+        where_[f] = fixed.where;
+    } else {
         out_->curve_loops += loops;
     }
     o.status = status;
@@ -601,15 +707,24 @@ bool Mesher::tessellate(size_t f) {
                     std::to_string(code) + " in " + routine + ")";
         return true;
     }
-    // Triangles turned to the surface's normal, then to the shell's side.
+    // The face's triangles come turned one way in its parameter plane:
+    // they are turned together, to the surface's normal by their summed
+    // agreement with it, then to the shell's side. One by one, a triangle
+    // that folds over in space (a coarse chord of a narrow chamfer passing
+    // inside a row of inner vertices) would be turned alone and double an
+    // edge with its neighbour.
     FaceMesh& m = meshes_[f];
+    double agree = 0;
     for (size_t t = 0; t < m.tri.size(); ++t) {
-        auto& k = m.tri[t];
+        const auto& k = m.tri[t];
         const P3 g =
             cross3(minus(m.vertex[static_cast<size_t>(k[1])], m.vertex[static_cast<size_t>(k[0])]),
                    minus(m.vertex[static_cast<size_t>(k[2])], m.vertex[static_cast<size_t>(k[0])]));
-        if ((dot3(g, m.normal_sum[t]) < 0) != face.reversed) std::swap(k[1], k[2]);
+        const double n = std::sqrt(dot3(m.normal_sum[t], m.normal_sum[t]));
+        if (n > 0) agree += dot3(g, m.normal_sum[t]) / n;
     }
+    if ((agree < 0) != face.reversed)
+        for (auto& k : m.tri) std::swap(k[1], k[2]);
     return true;
 }
 
@@ -632,9 +747,14 @@ void Mesher::project_boundary(size_t f) {
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
-        if (m.pinned.count(v)) {  // a shared point already
-            best.chain = 0;
+        const auto pin = m.pinned.find(v);
+        if (pin != m.pinned.end()) {  // a shared point already
             best.point = p;
+            for (int k : pin->second) {
+                const auto [c, i] = where_[f][static_cast<size_t>(k)];
+                best.chain = c;
+                best.at.push_back({c, static_cast<double>(i)});
+            }
             on_[f][v] = best;
             continue;
         }
@@ -672,8 +792,10 @@ void Mesher::project_boundary(size_t f) {
             best.edge = seg.edge;
             best.index = seg.index;
             best.f = f_edge;
+            best.reversed = seg.reversed;
             e.cuts[static_cast<size_t>(seg.index)].push_back(f_edge);
         }
+        best.at.push_back({best.chain, static_cast<double>(s) + t});
         on_[f][v] = best;
     }
 }
@@ -682,35 +804,65 @@ void Mesher::emit(size_t f) {
     FaceMesh& m = meshes_[f];
     auto& on = on_[f];
     for (auto& [v, place] : on) m.vertex[static_cast<size_t>(v)] = place.point;
-    // Every shared point of the face's loops: the polyline points and the
-    // cuts any face made on them.
-    std::vector<P3> shared;
-    for (const Chain& ch : chains_[f])
+    // A boundary edge between two places on one chain passes the chain's
+    // points and the cuts any face made between them, taken the shorter way
+    // round (by length along the chain), in order from a to b. Only the
+    // chain decides: a point of another edge can lie near a chord where a
+    // face is narrow (a chamfer one deflection wide).
+    std::vector<std::vector<double>> along(chains_[f].size());
+    for (size_t c = 0; c < chains_[f].size(); ++c) {
+        const Chain& ch = chains_[f][c];
+        along[c].push_back(0);
+        for (size_t i = 0; i + 1 < ch.points.size(); ++i)
+            along[c].push_back(along[c].back() + dist(ch.points[i], ch.points[i + 1]));
+    }
+    auto length_at = [&](size_t c, double s) {
+        const auto& L = along[c];
+        const size_t i = std::min(static_cast<size_t>(std::floor(s)), L.size() - 2);
+        return L[i] + (s - static_cast<double>(i)) * (L[i + 1] - L[i]);
+    };
+    auto between = [&](int ia, int ib) {
+        std::vector<std::pair<double, P3>> pts;
+        double best = -1;
+        size_t chain = 0;
+        double from = 0, to = 0;
+        bool forward = true;
+        for (const auto& [ca, sa] : on.at(ia).at)
+            for (const auto& [cb, sb] : on.at(ib).at) {
+                if (ca != cb || ca < 0) continue;
+                const size_t c = static_cast<size_t>(ca);
+                const double total = along[c].back();
+                double ahead = length_at(c, sb) - length_at(c, sa);
+                if (ahead < 0) ahead += total;
+                for (const bool fwd : {true, false}) {
+                    const double len = fwd ? ahead : total - ahead;
+                    if (best >= 0 && len >= best) continue;
+                    best = len, chain = c, from = sa, to = sb, forward = fwd;
+                }
+            }
+        if (best < 0) return pts;
+        const Chain& ch = chains_[f][chain];
+        const double n = static_cast<double>(ch.segs.size());
+        // Places measured from a in the edge's direction.
+        auto offset = [&](double s) {
+            double d = forward ? s - from : from - s;
+            if (d < 0) d += n;
+            return d;
+        };
+        const double span = offset(to);  // 0: both at one place (a pole's vertices)
+        const P3 pa = m.vertex[static_cast<size_t>(ia)], pb = m.vertex[static_cast<size_t>(ib)];
+        auto take = [&](double s, const P3& p) {
+            const double d = offset(s);
+            if (d > 1e-9 && d < span - 1e-9 && p != pa && p != pb) pts.push_back({d, p});
+        };
         for (size_t s = 0; s < ch.segs.size(); ++s) {
-            shared.push_back(ch.points[s]);
+            take(static_cast<double>(s), ch.points[s]);
             const Chain::Seg& seg = ch.segs[s];
             if (seg.edge < 0) continue;
             const SharedEdge& e = topo_.edges[static_cast<size_t>(seg.edge)];
             for (double c : e.cuts[static_cast<size_t>(seg.index)])
-                shared.push_back(edge_point(e, seg.index, c));
-        }
-    // The shared points a boundary edge passes (within D: a chord of the
-    // face's own boundary cuts corners of the shared polyline by at most
-    // that), in order from a to b.
-    const double D = opt_.deflection;
-    auto between = [&](int ia, int ib) {
-        const P3 a = m.vertex[static_cast<size_t>(ia)], b = m.vertex[static_cast<size_t>(ib)];
-        const P3 ab = minus(b, a);
-        const double len2 = dot3(ab, ab);
-        std::vector<std::pair<double, P3>> pts;
-        if (!(len2 > 0)) return pts;
-        const double len = std::sqrt(len2);
-        const double end = std::max(1e-12, D * 1e-6) / len;
-        for (const P3& p : shared) {
-            const double t = dot3(minus(p, a), ab) / len2;
-            if (t <= end || t >= 1 - end) continue;
-            if (dist(p, lerp(a, b, t)) > 2 * D) continue;
-            pts.push_back({t, p});
+                take(static_cast<double>(s) + (seg.reversed ? 1 - c : c),
+                     edge_point(e, seg.index, c));
         }
         std::sort(pts.begin(), pts.end(),
                   [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -857,6 +1009,7 @@ bool Mesher::run() {
     meshes_.assign(model_.faces.size(), {});
     on_.assign(model_.faces.size(), {});
     open_.assign(model_.faces.size(), {});
+    where_.assign(model_.faces.size(), {});
     build_topology();
     for (size_t f = 0; f < model_.faces.size(); ++f) {
         if (!tessellate(f)) return false;
