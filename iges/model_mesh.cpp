@@ -33,15 +33,21 @@ struct SharedEdge {
     std::vector<std::vector<double>> cuts;  // per segment: fractions other faces put there
 };
 
-// One piece of a loop: an edge, run forwards or backwards.
+// One piece of a loop: an edge, run forwards or backwards, and the face's
+// trim curves (first to last, in loop order) that run along it.
 struct Part {
     int edge;
     bool reversed;
+    int first_curve, last_curve;
 };
 
 // A loop's polyline as the face runs it, segment by segment.
 struct Chain {
     std::vector<P3> points;  // closed: the last point is the first
+    // Per point: the part it comes from and its place among that part's
+    // points in loop order.
+    std::vector<std::pair<int, int>> source;
+    int loop = 0;  // the face's loop
     struct Seg {
         int edge, index;  // segment `index` of the edge, in the edge's direction
         bool reversed;
@@ -49,24 +55,32 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-// Points within D of the curve: a segment is split while a quarter, half
-// or three-quarter point is further than D from its chord.
+// Points within D of the curve: a piece is split while a quarter, half or
+// three-quarter point is further than D from its chord. A chord's sagitta
+// falls with the square of the number of pieces, so a piece that strays by
+// d is cut into about sqrt(d / D) equal pieces at once rather than halved
+// until it fits (which overshoots by up to twice the points needed); each
+// piece is checked again.
 void discretise(SharedEdge* e, double D) {
     std::vector<double> ts;
     std::function<void(double, const P3&, double, const P3&, int)> split =
         [&](double t0, const P3& a, double t1, const P3& b, int depth) {
-            const double tm = (t0 + t1) / 2;
-            const P3 m = e->at(tm);
-            bool far = false;
-            for (double f : {0.25, 0.5, 0.75}) {
-                const P3 p = f == 0.5 ? m : e->at(t0 + (t1 - t0) * f);
-                if (dist(p, lerp(a, b, f)) > D) far = true;
-            }
-            if (far && depth < 24) {
-                split(t0, a, tm, m, depth + 1);
-                split(tm, m, t1, b, depth + 1);
-            } else {
+            double worst = 0;
+            for (double f : {0.25, 0.5, 0.75})
+                worst = std::max(worst, dist(e->at(t0 + (t1 - t0) * f), lerp(a, b, f)));
+            if (!(worst > D) || depth >= 24) {
                 ts.push_back(t1);
+                return;
+            }
+            const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
+            double s0 = t0;
+            P3 p0 = a;
+            for (int i = 1; i <= k; ++i) {
+                const double s1 = i == k ? t1 : t0 + (t1 - t0) * i / k;
+                const P3 p1 = i == k ? b : e->at(s1);
+                split(s0, p0, s1, p1, depth + 1);
+                s0 = s1;
+                p0 = p1;
             }
         };
     // Eight starting pieces, so that a curve straight at its quarters is
@@ -115,7 +129,9 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
     const Face& face = model.faces[f];
     for (const auto& loop : face.loops) {
         std::vector<Part> parts;
-        for (const TrimCurve& c : loop) {
+        for (size_t k = 0; k < loop.size(); ++k) {
+            const TrimCurve& c = loop[k];
+            const int curve = static_cast<int>(k);
             const std::pair<int, int> key{c.edge_list, c.edge_index};
             auto found = ids->find(key);
             int id = 0;
@@ -136,8 +152,11 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
             } else {
                 id = found->second;
             }
-            if (!parts.empty() && parts.back().edge == id) continue;  // pieces of one edge
-            parts.push_back({id, c.edge_reversed});
+            if (!parts.empty() && parts.back().edge == id) {  // pieces of one edge
+                parts.back().last_curve = curve;
+                continue;
+            }
+            parts.push_back({id, c.edge_reversed, curve, curve});
         }
         t->loops[f].push_back(parts);
     }
@@ -147,6 +166,8 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topol
     struct Candidate {
         size_t face, loop, curve;
         P3 a, m, b;
+        // A closed curve's ends say nothing of its direction: these do.
+        P3 quarter, three_quarters;
         int edge = -1;
         bool reversed = false;
     };
@@ -156,9 +177,10 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topol
         for (size_t l = 0; l < face.loops.size(); ++l)
             for (size_t c = 0; c < face.loops[l].size(); ++c) {
                 const HCurve& curve = face.loops[l][c].curve;
-                cands.push_back({f, l, c, trim_point(face.surface, curve, 0),
-                                 trim_point(face.surface, curve, 0.5),
-                                 trim_point(face.surface, curve, 1)});
+                cands.push_back(
+                    {f, l, c, trim_point(face.surface, curve, 0),
+                     trim_point(face.surface, curve, 0.5), trim_point(face.surface, curve, 1),
+                     trim_point(face.surface, curve, 0.25), trim_point(face.surface, curve, 0.75)});
             }
     }
     for (size_t i = 0; i < cands.size(); ++i) {
@@ -175,8 +197,12 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topol
         for (size_t j = i + 1; j < cands.size(); ++j) {
             Candidate& cj = cands[j];
             if (cj.edge >= 0 || dist(ci.m, cj.m) > tol) continue;
-            const bool same = dist(ci.a, cj.a) <= tol && dist(ci.b, cj.b) <= tol;
+            bool same = dist(ci.a, cj.a) <= tol && dist(ci.b, cj.b) <= tol;
             const bool opposite = dist(ci.a, cj.b) <= tol && dist(ci.b, cj.a) <= tol;
+            // A closed curve matches both ways: the other runs the same way
+            // when its quarter point is nearer this one's quarter point.
+            if (same && opposite)
+                same = dist(ci.quarter, cj.quarter) <= dist(ci.quarter, cj.three_quarters);
             if (!same && !opposite) continue;
             cj.edge = ci.edge;
             cj.reversed = !same;
@@ -186,13 +212,16 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, Topol
     for (const Candidate& c : cands) {
         auto& loops = t->loops[c.face];
         if (loops.size() <= c.loop) loops.resize(c.loop + 1);
-        loops[c.loop].push_back({c.edge, c.reversed});
+        const int curve = static_cast<int>(c.curve);
+        loops[c.loop].push_back({c.edge, c.reversed, curve, curve});
     }
 }
 
 Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& edges) {
     Chain ch;
-    for (const Part& p : parts) {
+    for (size_t pi = 0; pi < parts.size(); ++pi) {
+        const Part& p = parts[pi];
+        const int part = static_cast<int>(pi);
         const SharedEdge& e = edges[static_cast<size_t>(p.edge)];
         const int n = static_cast<int>(e.q.size());
         for (int s = 0; s + 1 < n; ++s) {
@@ -206,14 +235,17 @@ Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& 
                     ch.segs.push_back({-1, 0, false});
                 }
                 ch.points.push_back(from);
+                ch.source.push_back({part, s});
             }
             ch.points.push_back(p.reversed ? e.q[static_cast<size_t>(index)]
                                            : e.q[static_cast<size_t>(index + 1)]);
+            ch.source.push_back({part, s + 1});
             ch.segs.push_back({p.edge, index, p.reversed});
         }
     }
     if (!ch.points.empty() && ch.points.back() != ch.points.front()) {
         ch.points.push_back(ch.points.front());
+        ch.source.push_back(ch.source.front());
         ch.segs.push_back({-1, 0, false});
     }
     return ch;
@@ -232,15 +264,23 @@ struct FaceMesh {
     std::vector<P3> vertex;
     std::vector<std::array<int, 3>> tri;
     std::vector<P3> normal_sum;
+    std::set<int> pinned;  // vertices that are shared points of fixed loops
 };
 
 struct Collect {
     FaceMesh* mesh;
     std::map<P3, int> index;
+    // The shared points of the fixed loops, by the number the tessellator
+    // gives back in a vertex's `reserved` (one more than the index).
+    const std::vector<P3>* fixed = nullptr;
     int vertex_of(const TessVertex& v) {
-        const P3 p{v.position[0], v.position[1], v.position[2]};
+        P3 p{v.position[0], v.position[1], v.position[2]};
+        const double id = v.reserved;
+        const bool shared = fixed && id >= 1 && id <= static_cast<double>(fixed->size());
+        if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
         auto [it, fresh] = index.emplace(p, static_cast<int>(mesh->vertex.size()));
         if (fresh) mesh->vertex.push_back(p);
+        if (shared) mesh->pinned.insert(it->second);
         return it->second;
     }
 };
@@ -264,6 +304,104 @@ P3 edge_point(const SharedEdge& e, int index, double f) {
     return lerp(e.q[static_cast<size_t>(index)], e.q[static_cast<size_t>(index) + 1], f);
 }
 
+// A point of a part's trim curves: which curve (in the face's loop), its
+// parameter, its (u, v) and the surface point there.
+struct OnCurve {
+    int curve = 0;
+    double t = 0;
+    Vec3 uv{};
+    P3 at{};
+};
+
+OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve, double t) {
+    OnCurve o{curve, t, point3(loop[static_cast<size_t>(curve)].curve, t), {}};
+    o.at = to_p3(surface_point(face.surface, o.uv.x, o.uv.y));
+    return o;
+}
+
+// The point of one trim curve nearest q, between the parameters lo and hi,
+// from `start`: Gauss-Newton on the curve parameter (the surface point's
+// derivative along the curve by a one-sided difference), a few steps.
+OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const OnCurve& start,
+                   double lo, double hi, const P3& q) {
+    OnCurve x = start;
+    const double h = 1e-7 * (hi - lo);
+    for (int k = 0; k < 6 && h > 0; ++k) {
+        const double th = x.t + h <= hi ? x.t + h : x.t - h;
+        const P3 d = minus(on_curve(face, loop, x.curve, th).at, x.at);
+        const double span = th - x.t;
+        const double dd = dot3(d, d);
+        if (!(dd > 0) || span == 0) break;
+        // P'(t) = d / span; step = -(P - q).P' / |P'|^2.
+        const double step = -dot3(minus(x.at, q), d) * span / dd;
+        const double t = std::clamp(x.t + step, lo, hi);
+        const OnCurve y = on_curve(face, loop, x.curve, t);
+        if (!(dist(y.at, q) < dist(x.at, q))) break;
+        const bool small = std::fabs(t - x.t) <= 1e-12 * (hi - lo);
+        x = y;
+        if (small) break;
+    }
+    return x;
+}
+
+// The (u, v) of a part's shared points `q` (in loop order) on the face:
+// each found on the part's trim curves near its place along the edge
+// (its share of the edge's length, taken along the curves' image), then
+// refined; the ends are the curves' ends. False when a point lies farther
+// than `tol` from where the face puts it.
+bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p,
+             const std::vector<P3>& q, double tol, std::vector<Vec3>* uv) {
+    const size_t n = q.size();
+    const int curves = p.last_curve - p.first_curve + 1;
+    const int per = std::clamp(static_cast<int>(n) / curves, 8, 512);
+    std::vector<OnCurve> samples;
+    std::vector<double> along{0.0};
+    for (int c = p.first_curve; c <= p.last_curve; ++c) {
+        const HCurve& hc = loop[static_cast<size_t>(c)].curve;
+        for (int k = c == p.first_curve ? 0 : 1; k <= per; ++k) {
+            const double t = k == per ? hc.last() : hc.first() + (hc.last() - hc.first()) * k / per;
+            samples.push_back(on_curve(face, loop, c, t));
+            if (samples.size() > 1)
+                along.push_back(along.back() +
+                                dist(samples[samples.size() - 2].at, samples.back().at));
+        }
+    }
+    std::vector<double> edge{0.0};
+    for (size_t i = 1; i < n; ++i) edge.push_back(edge.back() + dist(q[i - 1], q[i]));
+    uv->assign(n, {});
+    const size_t last = samples.size() - 1;
+    (*uv)[0] = samples.front().uv;
+    (*uv)[n - 1] = samples.back().uv;
+    if (dist(samples.front().at, q.front()) > tol || dist(samples.back().at, q.back()) > tol)
+        return false;
+    const bool point_like = edge.back() <= tol;  // a pole: spread by count
+    if (!point_like && !(along.back() > 0)) return false;
+    size_t from = 0;
+    for (size_t i = 1; i + 1 < n; ++i) {
+        if (point_like) {
+            (*uv)[i] = samples[last * i / (n - 1)].uv;
+            continue;
+        }
+        const double target = edge[i] / edge.back() * along.back();
+        size_t j = from;
+        while (j < last && along[j] < target) ++j;
+        size_t best = j;
+        for (size_t k = j > from + 4 ? j - 4 : from; k <= std::min(last, j + 4); ++k)
+            if (dist(samples[k].at, q[i]) < dist(samples[best].at, q[i])) best = k;
+        // Refined between the samples on either side (of the same curve).
+        const size_t lo =
+            best > 0 && samples[best - 1].curve == samples[best].curve ? best - 1 : best;
+        const size_t hi =
+            best < last && samples[best + 1].curve == samples[best].curve ? best + 1 : best;
+        const OnCurve found =
+            nearest_on(face, loop, samples[best], samples[lo].t, samples[hi].t, q[i]);
+        if (dist(found.at, q[i]) > tol) return false;
+        (*uv)[i] = found.uv;
+        from = best;
+    }
+    return true;
+}
+
 class Mesher {
 public:
     Mesher(const Model& m, const MeshOptions& o, ModelMesh* out) : model_(m), opt_(o), out_(out) {}
@@ -278,8 +416,18 @@ private:
     std::vector<FaceMesh> meshes_;
     std::vector<std::map<int, OnChain>> on_;           // per face: boundary vertex -> place
     std::vector<std::set<std::pair<int, int>>> open_;  // per face: its boundary edges
+    double tol_ = 0;  // the model's tolerance for matching and placing points
 
+    // A face's loops as fixed polylines of their shared points.
+    struct FixedSet {
+        std::vector<std::vector<double>> points;  // per loop: (u, v) pairs, empty: not fixed
+        std::vector<FixedLoopDesc> descs;
+        std::vector<P3> shared;  // the shared point of each fixed point, by its number
+        int fixed = 0;
+    };
     void build_topology();
+    bool chain_uv(size_t f, const Chain& ch, std::vector<double>* points) const;
+    FixedSet fixed_loops(size_t f) const;
     bool tessellate(size_t f);
     void project_boundary(size_t f);
     void merge_cuts();
@@ -332,6 +480,7 @@ void Mesher::build_topology() {
             loose.push_back(f);
     }
     const double tol = std::max(model_.tolerance * 10, opt_.deflection);
+    tol_ = tol;
     sew(model_, loose, tol, &topo_);
     for (SharedEdge& e : topo_.edges)
         if (e.at) discretise(&e, opt_.deflection);
@@ -348,11 +497,15 @@ void Mesher::build_topology() {
             }
     chains_.assign(model_.faces.size(), {});
     for (size_t f = 0; f < model_.faces.size(); ++f)
-        for (const auto& parts : topo_.loops[f]) {
+        for (size_t l = 0; l < topo_.loops[f].size(); ++l) {
+            const auto& parts = topo_.loops[f][l];
             bool ok = true;
             for (const Part& p : parts)
                 ok = ok && topo_.edges[static_cast<size_t>(p.edge)].at != nullptr;
-            if (ok) chains_[f].push_back(make_chain(parts, topo_.edges));
+            if (ok) {
+                chains_[f].push_back(make_chain(parts, topo_.edges));
+                chains_[f].back().loop = static_cast<int>(l);
+            }
             for (const Part& p : parts) ++topo_.edges[static_cast<size_t>(p.edge)].uses;
         }
     for (const SharedEdge& e : topo_.edges) {
@@ -361,6 +514,49 @@ void Mesher::build_topology() {
             dist(e.q.front(), e.q.back()) + dist(e.q.front(), e.q[e.q.size() / 2]) > tol)
             ++out_->unmatched_edges;
     }
+}
+
+// The (u, v) of a chain's points on face f (the closing point left out),
+// part by part; false when a part's points cannot be placed on the face.
+bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points) const {
+    const Face& face = model_.faces[f];
+    const auto& loop = face.loops[static_cast<size_t>(ch.loop)];
+    const auto& parts = topo_.loops[f][static_cast<size_t>(ch.loop)];
+    std::vector<std::vector<Vec3>> uv(parts.size());
+    for (size_t pi = 0; pi < parts.size(); ++pi) {
+        const Part& p = parts[pi];
+        std::vector<P3> q = topo_.edges[static_cast<size_t>(p.edge)].q;
+        if (p.reversed) std::reverse(q.begin(), q.end());
+        if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi])) return false;
+    }
+    points->clear();
+    for (size_t i = 0; i + 1 < ch.points.size(); ++i) {
+        const auto [part, pos] = ch.source[i];
+        const Vec3& x = uv[static_cast<size_t>(part)][static_cast<size_t>(pos)];
+        points->insert(points->end(), {x.x, x.y});
+    }
+    return points->size() >= 6;
+}
+
+Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
+    const Face& face = model_.faces[f];
+    FixedSet set;
+    const size_t loops = std::max<size_t>(1, face.loops.size());
+    set.points.assign(loops, {});
+    std::vector<const Chain*> chain(loops, nullptr);
+    for (const Chain& ch : chains_[f])
+        if (static_cast<size_t>(ch.loop) < loops) chain[static_cast<size_t>(ch.loop)] = &ch;
+    for (size_t l = 0; l < loops; ++l) {
+        if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l])) {
+            set.points[l].clear();
+            continue;
+        }
+        ++set.fixed;
+        set.shared.insert(set.shared.end(), chain[l]->points.begin(), chain[l]->points.end() - 1);
+    }
+    for (const auto& p : set.points)
+        set.descs.push_back({static_cast<int32_t>(p.size() / 2), p.empty() ? nullptr : p.data()});
+    return set;
 }
 
 bool Mesher::tessellate(size_t f) {
@@ -372,8 +568,31 @@ bool Mesher::tessellate(size_t f) {
     const double D = opt_.deflection;
     FaceOutcome& o = out_->faces[f];
     o.entity = face.entity;
-    if (!ruvane_tesselate_ruvane(collect, &d.desc, &status, D, D, opt_.param_tolerance, &c))
-        return false;
+    // First with the shared points fixed on the face's boundary; the face's
+    // own trim curves where that cannot be done.
+    const FixedSet fixed = fixed_loops(f);
+    const int loops = static_cast<int>(fixed.points.size());
+    if (fixed.fixed > 0) {
+        c.fixed = &fixed.shared;
+        int32_t left = 0;
+        if (!ruvane_tesselate_fixed(collect, &d.desc, fixed.descs.data(), &status, D, D,
+                                    opt_.param_tolerance, &c, &left))
+            return false;
+        if (meshes_[f].tri.empty() || status != RUVANE_TESS_OK) {
+            meshes_[f] = FaceMesh{};
+            c = Collect{&meshes_[f], {}};
+        } else {
+            out_->fixed_loops += fixed.fixed;
+            out_->curve_loops += loops - fixed.fixed;
+            out_->left_vertices += left;
+            out_->fixed_points += static_cast<int>(fixed.shared.size());
+        }
+    }
+    if (meshes_[f].tri.empty()) {
+        if (!ruvane_tesselate_ruvane(collect, &d.desc, &status, D, D, opt_.param_tolerance, &c))
+            return false;
+        out_->curve_loops += loops;
+    }
     o.status = status;
     if (meshes_[f].tri.empty()) {
         char routine[9] = {0};
@@ -413,6 +632,12 @@ void Mesher::project_boundary(size_t f) {
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
+        if (m.pinned.count(v)) {  // a shared point already
+            best.chain = 0;
+            best.point = p;
+            on_[f][v] = best;
+            continue;
+        }
         double best_d = -1;
         for (size_t c = 0; c < chains_[f].size(); ++c) {
             const Chain& ch = chains_[f][c];

@@ -1,7 +1,11 @@
-// Meshes a whole IGES model with one deflection: each face through ruvane's
-// tessellator, each edge shared by two faces discretised once in 3D, and
-// the faces' boundaries brought onto those shared points so that
-// neighbouring faces meet without a crack or a T-junction.
+// Meshes a whole IGES model with one deflection: each edge shared by two
+// faces is discretised once in 3D, its points are placed on each face's
+// parameter plane and handed to ruvane's tessellator as a fixed boundary
+// polyline, so that neighbouring faces meet at the very same points without
+// a crack or a T-junction. A loop whose points cannot be placed on its face
+// is polygonised from the face's trim curves instead, and such boundaries
+// (and the few vertices the tessellator must leave on a fixed loop) are
+// brought onto the shared points afterwards.
 #pragma once
 
 #include <array>
@@ -49,6 +53,16 @@ struct ModelMesh {
     std::vector<FaceOutcome> faces;
     int shared_edges = 0;     // model edges bounding two faces
     int unmatched_edges = 0;  // boundary curves no other face shares
+    // Face loops meshed with their shared edge points fixed on the boundary,
+    // and loops whose points could not be placed on the face (polygonised
+    // from the face's own trim curves instead).
+    int fixed_loops = 0;
+    int curve_loops = 0;
+    // Points of the fixed loops, and the vertices the tessellator had to
+    // leave on them between shared points (brought onto the shared edges
+    // afterwards).
+    int fixed_points = 0;
+    int left_vertices = 0;
 };
 
 // Meshes every face; a face that fails is recorded with its reason and the

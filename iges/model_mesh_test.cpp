@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 
@@ -117,6 +118,14 @@ TEST_F(ModelMeshTest, ClosedSolidsGiveWatertightMeshes) {
             EXPECT_EQ(e.free, 0) << c.name << " at " << D;
             EXPECT_EQ(e.bad, 0) << c.name << " at " << D;
             EXPECT_EQ(mesh.unmatched_edges, 0) << c.name;
+            // Every loop takes its shared edge points as a fixed boundary.
+            EXPECT_EQ(mesh.curve_loops, 0) << c.name << " at " << D;
+            EXPECT_GT(mesh.fixed_loops, 0) << c.name;
+            // Vertices left between shared points, for the post-pass: rare.
+            EXPECT_LE(mesh.left_vertices * 20, mesh.fixed_points) << c.name << " at " << D;
+            std::printf("[ %s at %g: %zu triangles, %d loops fixed, %d of %d points left ]\n",
+                        c.name, D, mesh.triangles.size(), mesh.fixed_loops, mesh.left_vertices,
+                        mesh.fixed_points);
             // A polyhedron inscribed within D: its volume within the skin's
             // area times D of the solid's.
             EXPECT_NEAR(volume(mesh), c.volume, 200 * D) << c.name << " at " << D;

@@ -104,6 +104,31 @@ RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink, const TrimmedSurfaceD
                                         int32_t* status, double surface_tolerance,
                                         double trim_tolerance, double param_tolerance, void* user);
 
+/* A trim loop given as a fixed boundary polyline: count (u, v) pairs in the
+   surface's parameter plane, in loop order, the first point not repeated at
+   the end. count 0 leaves the loop to its curves. */
+typedef struct FixedLoopDesc {
+    int32_t count;
+    const double* points;
+} FixedLoopDesc;
+
+/* ruvane_tesselate_ruvane with some trim loops fixed: loops[0] stands for the
+   outer loop and loops[1 + h] for hole h (loops may be null: none fixed).
+   A fixed loop becomes the trim polygon exactly; its curves are not read
+   (their count may be 0), its direction comes from its signed area, and the
+   mesh places no vertex on it besides its own points, except where removing
+   one would fold a triangle or leave the surface tolerance. In the delivered
+   triangles a vertex's `reserved` holds k + 1 for the k-th point of the fixed
+   loops (counted through loops[0], loops[1], ... in their given order), -1
+   for a vertex left on a fixed loop between two of its points, and 0 for
+   every other vertex. *left (when not null) receives the number of vertices
+   left so. A fixed loop of fewer than three points, more than 2^22 points or
+   a point that is not finite gives status 2 (outer) or 3 (hole). */
+RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink, const TrimmedSurfaceDesc* surface,
+                                       const FixedLoopDesc* loops, int32_t* status,
+                                       double surface_tolerance, double trim_tolerance,
+                                       double param_tolerance, void* user, int32_t* left);
+
 /* The library's error record: the code of the last error any routine
    recorded (0 when none has yet) and, when routine is not null, its
    eight-character routine name, terminated (9 bytes). Nothing clears it; a

@@ -12,6 +12,7 @@ static_assert(offsetof(CurveDesc, reserved) == 16 && offsetof(CurveDesc, knots) 
 static_assert(sizeof(CurveDesc) == 24);
 static_assert(offsetof(TrimLoopDesc, count) == 0 && offsetof(TrimLoopDesc, curves) == 4);
 static_assert(sizeof(TrimLoopDesc) == 8);
+static_assert(offsetof(FixedLoopDesc, points) == 4 && sizeof(FixedLoopDesc) == 8);
 static_assert(offsetof(TrimmedSurfaceDesc, u_order) == 0);
 static_assert(offsetof(TrimmedSurfaceDesc, v_order) == 4);
 static_assert(offsetof(TrimmedSurfaceDesc, u_knot_count) == 8);

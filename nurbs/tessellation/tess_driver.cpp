@@ -86,6 +86,10 @@ struct Work {
     int* counts = nullptr;
     int* tri = nullptr;
     int made = 0;
+    // Loops the caller fixed as polylines (null for none), turned for the
+    // tessellator, and per mesh vertex the fixed point it carries.
+    const FixedLoopDesc* fixed_desc = nullptr;
+    FixedLoops fixed{};
 };
 
 // Ends the attempt with a status (and, for the checks made here rather than
@@ -141,6 +145,64 @@ DescCopy place_loop(Work& w, const CurveDesc* descs, int count, bool reverse, Cu
     return DescCopy::kOk;
 }
 
+// Twice the signed area of a polyline of (u, v) pairs: positive
+// counter-clockwise.
+double twice_area(const double* p, int count) {
+    double a = 0.0;
+    for (int i = 0, j = count - 1; i < count; j = i++)
+        a += p[2 * j] * p[2 * i + 1] - p[2 * i] * p[2 * j + 1];
+    return a;
+}
+
+bool usable_fixed(const FixedLoopDesc& f) {
+    if (f.count < 3 || f.count > (1 << 22) || f.points == nullptr) return false;
+    for (int i = 0; i < 2 * f.count; ++i)
+        if (!std::isfinite(f.points[i])) return false;
+    return true;
+}
+
+// The fixed loops turned as the tessellator wants them (the outer loop
+// counter-clockwise, every hole clockwise, unless a flip inverts that), each
+// point keeping its number in the caller's order.
+Attempt build_fixed(Work& w, int hole_count, bool flip_outer, bool flip_holes) {
+    const int loops = 1 + hole_count;
+    FixedLoops& out = w.fixed;
+    out.u = S_GETR1P(loops - 1, w.pool);
+    out.v = S_GETR1P(loops - 1, w.pool);
+    out.id = S_GETI1P(loops - 1, w.pool);
+    out.count = S_GETI1D(loops - 1, w.pool);
+    if (!out.u || !out.v || !out.id || !out.count) return Attempt::kNoMemory;
+    out.loops = loops;
+    int number = 0;
+    for (int k = 0; k < loops; ++k) {
+        const FixedLoopDesc& f = w.fixed_desc[k];
+        out.count[k] = 0;
+        if (f.count == 0) continue;
+        if (!usable_fixed(f))
+            return done(w, k == 0 ? RUVANE_TESS_BAD_OUTER_CURVE : RUVANE_TESS_BAD_HOLE_CURVE,
+                        kErrDegenerate, "N_TESSUR");
+        const bool clockwise = !(twice_area(f.points, f.count) > 0.0);
+        if (k == 0) w.outer_test = clockwise;
+        const bool reverse = k == 0 ? clockwise != flip_outer : clockwise == flip_holes;
+        double* u = S_GETR1D(f.count - 1, w.pool);
+        double* v = S_GETR1D(f.count - 1, w.pool);
+        int* id = S_GETI1D(f.count - 1, w.pool);
+        if (!u || !v || !id) return Attempt::kNoMemory;
+        for (int i = 0; i < f.count; ++i) {
+            const int from = reverse ? f.count - 1 - i : i;
+            u[i] = f.points[2 * from];
+            v[i] = f.points[2 * from + 1];
+            id[i] = number + from;
+        }
+        number += f.count;
+        out.u[k] = u;
+        out.v[k] = v;
+        out.id[k] = id;
+        out.count[k] = f.count;
+    }
+    return Attempt::kGoOn;
+}
+
 // The loop tables of the one boundary group: the outer loop made
 // counter-clockwise and every hole clockwise, unless a flip inverts that.
 Attempt build_loops(Work& w, bool flip_outer, bool flip_holes) {
@@ -168,13 +230,27 @@ Attempt build_loops(Work& w, bool flip_outer, bool flip_holes) {
     w.hole_last[0] = hole_count - 1;
     w.hole_curve_last[0] = curve_last;
 
-    w.outer_test = loop_orientation(d->outer_curves, outer_count);
-    DescCopy r =
-        place_loop(w, d->outer_curves, outer_count, w.outer_test != flip_outer, outer_curves);
-    if (r == DescCopy::kNoStorage) return Attempt::kNoMemory;
-    if (r == DescCopy::kRejected) return done(w, RUVANE_TESS_BAD_OUTER_CURVE);
+    if (w.fixed_desc) {
+        const Attempt f = build_fixed(w, hole_count, flip_outer, flip_holes);
+        if (f != Attempt::kGoOn) return f;
+    }
+    const bool outer_fixed = w.fixed_desc && w.fixed_desc[0].count != 0;
+    if (outer_fixed) {
+        w.outer_last[0] = -1;
+    } else {
+        w.outer_test = loop_orientation(d->outer_curves, outer_count);
+        const DescCopy r =
+            place_loop(w, d->outer_curves, outer_count, w.outer_test != flip_outer, outer_curves);
+        if (r == DescCopy::kNoStorage) return Attempt::kNoMemory;
+        if (r == DescCopy::kRejected) return done(w, RUVANE_TESS_BAD_OUTER_CURVE);
+    }
     for (int h = 0; h < hole_count; ++h) {
         const TrimLoopDesc& loop = d->inner_loops[h];
+        if (w.fixed_desc && w.fixed_desc[1 + h].count != 0) {
+            hole_tables[h] = nullptr;
+            curve_last[h] = -1;
+            continue;
+        }
         const int count = loop.count > 0 ? loop.count : 0;
         if ((count > 0 && loop.curves == nullptr) || count > kMaxDescCount)
             return done(w, RUVANE_TESS_BAD_HOLE_CURVE, kErrKnots, "N_IGSVKB");
@@ -183,7 +259,7 @@ Attempt build_loops(Work& w, bool flip_outer, bool flip_holes) {
         hole_tables[h] = slots;
         curve_last[h] = count - 1;
         const bool oh = loop_orientation(loop.curves, count) != flip_holes;
-        r = place_loop(w, loop.curves, count, !oh, slots);
+        const DescCopy r = place_loop(w, loop.curves, count, !oh, slots);
         if (r == DescCopy::kNoStorage) return Attempt::kNoMemory;
         if (r == DescCopy::kRejected) return done(w, RUVANE_TESS_BAD_HOLE_CURVE);
     }
@@ -254,6 +330,10 @@ bool fill_triangle(const Work& w, VertexCache& cache, const int* corner, TessTri
         tv.u = w.u[k];
         tv.v = w.v[k];
         tv.reserved = 0.0;
+        if (w.fixed.vertex_id) {
+            const int id = w.fixed.vertex_id[k];
+            tv.reserved = id >= 0 ? id + 1.0 : id == -2 ? -1.0 : 0.0;
+        }
         tv.normal[0] = n.x;
         tv.normal[1] = n.y;
         tv.normal[2] = n.z;
@@ -285,20 +365,29 @@ void deliver_triangles(Work& w, TriangleSink sink, void* user) {
 }
 
 Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
-                void* user, bool flip_outer, bool flip_holes) {
+                void* user, bool flip_outer, bool flip_holes, const FixedLoopDesc* fixed,
+                int32_t* left) {
     *status = RUVANE_TESS_OK;
     PrivatePool owner;
     Work w{ctx, d, status, owner.get()};
+    w.fixed_desc = fixed;
     Attempt r = build_surface(w);
     if (r != Attempt::kGoOn) return r;
     r = build_loops(w, flip_outer, flip_holes);
     if (r != Attempt::kGoOn) return r;
+    // The context points at this attempt's fixed loops only while it runs.
+    struct Bind {
+        TessContext& c;
+        ~Bind() { c.fixed = nullptr; }
+    } bind{ctx};
+    ctx.fixed = fixed ? &w.fixed : nullptr;
     if (N_TESSUR(ctx, &w.sur, w.outer, w.holes, 0, w.outer_last, w.hole_last, w.hole_curve_last,
                  &w.u, &w.v, &w.last, &w.rings, &w.counts, w.pool) != kOk)
         // Another orientation cannot lift the cell-corner limit.
         return error_record().code == kErrCapacity ? Attempt::kDone : Attempt::kRetry;
     if (ctx.observer) ctx.observer->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
     if (!extract_triangles(w)) return done(w, RUVANE_TESS_NO_TRIANGLES);
+    if (left) *left = w.fixed.left;
     deliver_triangles(w, sink, user);
     return Attempt::kDone;
 }
@@ -386,7 +475,8 @@ void call_host_sink(const TessTriangle* triangle, void* context) {
 namespace ruvane {
 
 bool tessellate_surface(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* surface,
-                        int32_t* status, void* user) {
+                        int32_t* status, void* user, const FixedLoopDesc* fixed, int32_t* left) {
+    if (left) *left = 0;
     int32_t ignored = 0;
     if (status == nullptr) status = &ignored;
     *status = RUVANE_TESS_OK;
@@ -407,7 +497,7 @@ bool tessellate_surface(TessContext& ctx, TriangleSink sink, const TrimmedSurfac
         static const bool flips[4][2] = {
             {false, false}, {false, true}, {true, false}, {true, true}};
         for (const auto& f : flips) {
-            switch (attempt(ctx, sink, surface, status, user, f[0], f[1])) {
+            switch (attempt(ctx, sink, surface, status, user, f[0], f[1], fixed, left)) {
                 case Attempt::kDone:
                     return true;
                 case Attempt::kNoMemory:
@@ -442,4 +532,21 @@ extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
     ruvane::TessContext ctx;
     ctx.tol = {trim_tolerance, surface_tolerance, param_tolerance};
     return ruvane::tessellate_surface(ctx, sink, surface, status, user);
+}
+
+extern "C" RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink,
+                                                  const TrimmedSurfaceDesc* surface,
+                                                  const FixedLoopDesc* loops, int32_t* status,
+                                                  double surface_tolerance, double trim_tolerance,
+                                                  double param_tolerance, void* user,
+                                                  int32_t* left) {
+    ruvane::FpStateGuard fp;
+    HostSink host_sink{sink, user, &fp.host()};
+    if (sink) {
+        sink = call_host_sink;
+        user = &host_sink;
+    }
+    ruvane::TessContext ctx;
+    ctx.tol = {trim_tolerance, surface_tolerance, param_tolerance};
+    return ruvane::tessellate_surface(ctx, sink, surface, status, user, loops, left);
 }

@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "nurbs/tessellation/tess_fixed.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -669,6 +670,7 @@ struct TrimInput {
     const int* outer_last;
     const int* hole_last;
     const int* const* hole_curve_last;
+    const FixedLoops* fixed;  // null when no loop is fixed
 };
 
 // Domain, net measures and metric-plane scales of the surface.
@@ -719,6 +721,12 @@ Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in
             loop.group = grp;
             loop.outer = h < 0;
             if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
+            const FixedLoop fx = grp == 0 && in.fixed ? in.fixed->at(h + 1) : FixedLoop{};
+            if (fx.count > 0) {
+                if (!tess::build_fixed_loop(fx, s, loop) || !loops.loops.push(s, loop))
+                    return no_storage();
+                continue;
+            }
             const Status st = h < 0
                                   ? build_loop(g, sur, in.outer[grp], in.outer_last[grp], true, B,
                                                C, s, loop, pool)
@@ -733,7 +741,10 @@ Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in
     // that the triangulation does later.
     const double pad = std::fmax(g.c_prime, 1e-12 * std::fmax(g.Lu, g.Lv));
     for (int k = 0; k < loops.loops.size; ++k) {
-        finish_loop(g, loops.loops[k], C, g.c_prime);
+        if (loops.loops[k].fixed)
+            tess::finish_fixed_loop(g, loops.loops[k], C);
+        else
+            finish_loop(g, loops.loops[k], C, g.c_prime);
         if (loops.loops[k].outer && loops.loops[k].u.size < 3) {
             set_error(kErrDegenerate, "N_TESSUR");
             return kFail;
@@ -819,7 +830,7 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     if (!(C >= 0.0)) C = 0.0;
     SurfaceMeasures& g = ctx.measures;
     if (take_measures(*sur, g) != kOk) return kFail;
-    const TrimInput in{outer, holes, last_group, outer_last, hole_last, hole_curve_last};
+    const TrimInput in{outer, holes, last_group, outer_last, hole_last, hole_curve_last, ctx.fixed};
     LoopSet loops;
     if (make_polygons(g, *sur, in, B, C, s, loops, priv.get()) != kOk) return kFail;
     // A face small or narrow for its outline needs finer polygons, and the
@@ -836,10 +847,17 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
             ctx.observer->on_loop(k, loops.loops[k].outer, loops.loops[k].u.data,
                                   loops.loops[k].v.data, loops.loops[k].u.size);
     tess::Rings r;
-    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r) != kOk) return kFail;
+    tess::FixedSettle settle{sur, A, {}};
+    if (N_TESDEL(g, s, loops, grid, verts, g.c_prime, r, ctx.fixed ? &settle : nullptr) != kOk)
+        return kFail;
     if (verts.u.size == 0 || (last_group == 0 && !within_outer_box(g, loops, verts, r))) {
         set_error(kErrDegenerate, "N_TESSUR");
         return kFail;
+    }
+    if (ctx.fixed) {
+        ctx.fixed->vertex_id = tess::fixed_vertex_ids(loops, settle, verts.u.size, pool);
+        ctx.fixed->left = settle.left.size;
+        if (!ctx.fixed->vertex_id) return no_storage();
     }
     return hand_over(verts, r, u, v, last, rings, counts, pool);
 }

@@ -7,6 +7,10 @@
 
 #include "nurbs/tessellation/tess_scratch.h"
 
+namespace ruvane {
+struct Surface;
+}
+
 namespace ruvane::tess {
 
 // A computed value rounded to double. Where the compiler keeps intermediates
@@ -45,6 +49,10 @@ struct Loop {
     bool outer = false;
     // Mesh vertex given to each point by the triangulation, -1 until then.
     Table<int> vertex;
+    // A fixed loop is a boundary polyline the caller gave: its points are
+    // the polygon as they are, and `id` holds the caller's number of each.
+    bool fixed = false;
+    Table<int> id;
     SegmentIndex index;
 };
 
@@ -139,5 +147,20 @@ struct Rings {
     Table<int> entries;
 };
 int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rings);
+
+// What the triangulation leaves on fixed loops between their points (where
+// cell lines cross a fixed segment) is collapsed along the loop onto a
+// neighbour; `left` lists the vertices that could not be.
+struct FixedSettle {
+    const ruvane::Surface* sur;  // reparametrised to the metric plane
+    double A;                    // surface tolerance
+    Table<int> left;
+};
+
+// Removes those vertices from `tris` (dropping the triangles that collapse)
+// where every changed triangle keeps its orientation in the metric plane and
+// stays within A of the surface. Returns 0 or an error code (15 storage).
+int settle_fixed_loops(Scratch& s, FixedSettle& settle, LoopSet& set, const VertexTable& verts,
+                       double eps, Table<Tri>& tris);
 
 }  // namespace ruvane::tess

@@ -1015,7 +1015,7 @@ namespace ruvane {
 
 Status N_TESDEL(const SurfaceMeasures& g, tess::Scratch& s, tess::LoopSet& loops,
                 const tess::CellGrid& grid, tess::VertexTable& verts, double c_prime,
-                tess::Rings& rings) {
+                tess::Rings& rings, tess::FixedSettle* settle) {
     // Coincidence distance: a hundredth of C', but well below the thinnest
     // cell so that a cell's corners never merge.
     double thinnest = std::fmax(g.Lu, g.Lv);
@@ -1027,6 +1027,7 @@ Status N_TESDEL(const SurfaceMeasures& g, tess::Scratch& s, tess::LoopSet& loops
     eps = std::fmax(eps, 1e-13 * std::fmax(g.Lu, g.Lv));
     tess::Table<tess::Tri> tris;
     int rc = tess::triangulate_cells(s, loops, grid, verts, eps, tris);
+    if (rc == 0 && settle) rc = tess::settle_fixed_loops(s, *settle, loops, verts, eps, tris);
     if (rc == 0) rc = tess::build_rings(s, verts.u.size, tris, rings);
     if (rc != 0) {
         set_error(rc, "N_TESDEL");

@@ -668,7 +668,8 @@ void clip_loops_to_domain(LoopSet& loops, double Lu, double Lv, double c_prime, 
             l.u[i] = std::fmin(std::fmax(l.u[i], 0.0), Lu);
             l.v[i] = std::fmin(std::fmax(l.v[i], 0.0), Lv);
         }
-        for (int i = 1; i < l.u.size && l.u.size > 3;) {
+        // A fixed loop keeps every point it was given.
+        for (int i = 1; i < l.u.size && l.u.size > 3 && !l.fixed;) {
             const double du = l.u[i] - l.u[i - 1], dv = l.v[i] - l.v[i - 1];
             if (du * du + dv * dv <= c_prime * c_prime) {
                 for (int x = i + 1; x < l.u.size; ++x) {

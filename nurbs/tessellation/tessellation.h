@@ -44,17 +44,50 @@ public:
                          int* const* /*rings*/, const int* /*counts*/) {}
 };
 
+// Trim loops given as fixed polylines in the parameter plane, already turned
+// as the tessellator wants them (outer counter-clockwise, holes clockwise).
+struct FixedLoop {
+    const double* u = nullptr;
+    const double* v = nullptr;
+    const int* id = nullptr;  // the caller's number of each point
+    int count = 0;            // 0: the loop is polygonised from its curves
+};
+
+struct FixedLoops {
+    // Per loop of the group (outer, then holes): its points and their
+    // numbers; count 0 for a loop polygonised from its curves.
+    double** u = nullptr;
+    double** v = nullptr;
+    int** id = nullptr;
+    int* count = nullptr;
+    int loops = 0;
+    // After a successful N_TESSUR, per mesh vertex (in its pool): the number
+    // of the fixed point it is, -1 for none, -2 for a vertex left on a fixed
+    // loop between two of its points; `left` counts the latter.
+    int* vertex_id = nullptr;
+    int left = 0;
+    FixedLoop at(int k) const {
+        if (k >= loops || count[k] == 0) return {};
+        return {u[k], v[k], id[k], count[k]};
+    }
+};
+
 // Everything one tessellation call shares between its stages; one per call,
 // so nothing of it outlives the call or is seen by another.
 struct TessContext {
     Tolerances tol{};
     SurfaceMeasures measures{};
     TessObserver* observer = nullptr;
+    FixedLoops* fixed = nullptr;  // none unless the caller fixed some loops
 };
 
 // The driver behind the exported entry point, with an explicit context.
+// With `fixed` (one entry per loop: outer, then holes), the loops whose
+// entry has points are taken as those polylines; *left receives the number
+// of vertices the mesh had to keep on them between their points.
 bool tessellate_surface(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* surface,
-                        int32_t* status, void* user);
+                        int32_t* status, void* user, const FixedLoopDesc* fixed = nullptr,
+                        int32_t* left = nullptr);
 
 // The tessellator. Loops of one boundary group: `outer[g]` holds the curves
 // of group g's outer loop (highest index outer_last[g]); `holes[g][h]` the
@@ -82,6 +115,6 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, tess::LoopSet& loops, do
 // Triangulates the leaf cells and writes the vertex table with its rings.
 Status N_TESDEL(const SurfaceMeasures& g, tess::Scratch& s, tess::LoopSet& loops,
                 const tess::CellGrid& grid, tess::VertexTable& verts, double c_prime,
-                tess::Rings& rings);
+                tess::Rings& rings, tess::FixedSettle* settle = nullptr);
 
 }  // namespace ruvane

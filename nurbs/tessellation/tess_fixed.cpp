@@ -1,0 +1,325 @@
+// Fixed boundary polylines: trim loops the caller gives as points in the
+// parameter plane, taken as the trim polygon exactly. The cell grid still
+// crosses them; the vertices it leaves on a fixed segment are collapsed
+// along the loop onto a neighbour afterwards, so that the caller's points
+// are the only vertices on the loop and a neighbouring face that uses the
+// same points meets this one without a T-junction.
+#include <cmath>
+#include <initializer_list>
+
+#include "nurbs/tessellation/tess_fixed.h"
+
+namespace ruvane::tess {
+namespace {
+
+double cross2(double au, double av, double bu, double bv) { return to_double(au * bv - av * bu); }
+
+double segment_distance(double pu, double pv, double au, double av, double bu, double bv) {
+    const double du = bu - au, dv = bv - av;
+    const double len2 = du * du + dv * dv;
+    double t = len2 > 0.0 ? ((pu - au) * du + (pv - av) * dv) / len2 : 0.0;
+    t = std::fmin(std::fmax(t, 0.0), 1.0);
+    return std::hypot(pu - (au + t * du), pv - (av + t * dv));
+}
+
+double distance3(const Point3& p, const Point3& a, const Point3& b) {
+    const Point3 ab = vec_sub(b, a);
+    const double len2 = vec_dot(ab, ab);
+    double t = len2 > 0.0 ? vec_dot(vec_sub(p, a), ab) / len2 : 0.0;
+    t = std::fmin(std::fmax(t, 0.0), 1.0);
+    return vec_distance(p, {a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z});
+}
+
+class Settler {
+public:
+    Settler(Scratch& s, FixedSettle& fs, const LoopSet& set, const VertexTable& verts, double tol,
+            Table<Tri>& tris)
+        : s_(s), fs_(fs), set_(set), verts_(verts), tol_(tol), tris_(tris) {}
+
+    int run() {
+        const int rc = index_triangles();
+        if (rc != 0) return rc;
+        Table<int> candidates;
+        for (int x = 0; x < verts_.u.size; ++x)
+            if (!own_[x] && first_[x] < first_[x + 1] && on_fixed(verts_.u[x], verts_.v[x]) &&
+                !candidates.push(s_, x))
+                return kErrStorage;
+        // A collapse may wait for its neighbour to go first; a few passes
+        // settle every chain of such vertices along one segment.
+        for (int pass = 0; pass < 4 && candidates.size > 0; ++pass) {
+            int kept = 0;
+            for (int k = 0; k < candidates.size; ++k) {
+                bool done = false;
+                if (!try_remove(candidates[k], &done)) return kErrStorage;
+                if (!done) candidates[kept++] = candidates[k];
+            }
+            if (kept == candidates.size) break;
+            candidates.size = kept;
+        }
+        for (int k = 0; k < candidates.size; ++k)
+            if (!fs_.left.push(s_, candidates[k])) return kErrStorage;
+        int live = 0;
+        for (int t = 0; t < tris_.size; ++t)
+            if (tris_[t].a >= 0) tris_[live++] = tris_[t];
+        tris_.size = live;
+        return 0;
+    }
+
+private:
+    Scratch& s_;
+    FixedSettle& fs_;
+    const LoopSet& set_;
+    const VertexTable& verts_;
+    double tol_;
+    Table<Tri>& tris_;
+    Table<int> first_, items_;  // the triangles of each vertex as first made
+    Table<int> merged_;         // next vertex collapsed into the same survivor, -1 at the end
+    Table<char> own_;           // a point of a fixed loop
+
+    int index_triangles() {
+        const int n = verts_.u.size;
+        if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) || !own_.resize(s_, n, 0))
+            return kErrStorage;
+        for (int k = 0; k < set_.loops.size; ++k) {
+            const Loop& l = set_.loops[k];
+            if (!l.fixed) continue;
+            for (int i = 0; i < l.vertex.size; ++i)
+                if (l.vertex[i] >= 0) own_[l.vertex[i]] = 1;
+        }
+        for (int t = 0; t < tris_.size; ++t)
+            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) ++first_[c + 1];
+        for (int k = 0; k < n; ++k) first_[k + 1] += first_[k];
+        if (!items_.resize(s_, first_[n], 0)) return kErrStorage;
+        Table<int> fill;
+        if (!fill.resize(s_, n, 0)) return kErrStorage;
+        for (int k = 0; k < n; ++k) fill[k] = first_[k];
+        for (int t = 0; t < tris_.size; ++t)
+            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) items_[fill[c]++] = t;
+        return 0;
+    }
+
+    bool on_fixed(double u, double v) const {
+        for (int k = 0; k < set_.loops.size; ++k) {
+            const Loop& l = set_.loops[k];
+            if (!l.fixed || u < l.umin - tol_ || u > l.umax + tol_ || v < l.vmin - tol_ ||
+                v > l.vmax + tol_)
+                continue;
+            bool on = false;
+            for_segments_near(l, u - tol_, u + tol_, v - tol_, v + tol_, [&](int i) {
+                const int j = i + 1 < l.u.size ? i + 1 : 0;
+                if (!on && segment_distance(u, v, l.u[i], l.v[i], l.u[j], l.v[j]) <= tol_)
+                    on = true;
+            });
+            if (on) return true;
+        }
+        return false;
+    }
+
+    // The live triangles around y, each rotated so that y comes first.
+    bool around(int y, Table<Tri>& out) {
+        out.clear();
+        for (int z = y; z >= 0; z = merged_[z])
+            for (int k = first_[z]; k < first_[z + 1]; ++k) {
+                const Tri t = tris_[items_[k]];
+                if (t.a < 0) continue;
+                Tri r = t;
+                if (t.b == y)
+                    r = {t.b, t.c, t.a};
+                else if (t.c == y)
+                    r = {t.c, t.a, t.b};
+                else if (t.a != y)
+                    continue;
+                if (!out.push(s_, r)) return false;
+            }
+        return true;
+    }
+
+    Point3 at(double u, double v, bool* ok) const {
+        Point3 S{};
+        if (N_SUREVN(*fs_.sur, 1, u, v, &S) != kOk) *ok = false;
+        return S;
+    }
+
+    // How far the surface strays from the triangle: its centre from the
+    // triangle's plane, the middle of each edge from the edge, leaving out
+    // edges along a fixed loop (the caller's chords). Negative on failure.
+    double deviation(const Tri& t) const {
+        const int c[3] = {t.a, t.b, t.c};
+        bool ok = true;
+        Point3 P[3];
+        for (int i = 0; i < 3; ++i) P[i] = at(verts_.u[c[i]], verts_.v[c[i]], &ok);
+        double worst = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            const int a = c[i], b = c[(i + 1) % 3];
+            const double mu = 0.5 * (verts_.u[a] + verts_.u[b]);
+            const double mv = 0.5 * (verts_.v[a] + verts_.v[b]);
+            if (on_fixed(mu, mv)) continue;
+            worst = std::fmax(worst, distance3(at(mu, mv, &ok), P[i], P[(i + 1) % 3]));
+        }
+        const double cu = (verts_.u[c[0]] + verts_.u[c[1]] + verts_.u[c[2]]) / 3.0;
+        const double cv = (verts_.v[c[0]] + verts_.v[c[1]] + verts_.v[c[2]]) / 3.0;
+        const Point3 n = vec_cross(vec_sub(P[1], P[0]), vec_sub(P[2], P[0]));
+        const double len = vec_length(n);
+        if (len > 0.0)
+            worst = std::fmax(worst, std::fabs(vec_dot(vec_sub(at(cu, cv, &ok), P[0]), n)) / len);
+        return ok ? worst : -1.0;
+    }
+
+    double area2(int a, int b, int c) const {
+        return cross2(verts_.u[b] - verts_.u[a], verts_.v[b] - verts_.v[a],
+                      verts_.u[c] - verts_.u[a], verts_.v[c] - verts_.v[a]);
+    }
+
+    static bool has(const Table<Tri>& ring, int w) {
+        for (int k = 0; k < ring.size; ++k)
+            if (ring[k].b == w || ring[k].c == w) return true;
+        return false;
+    }
+
+    // Whether x may go onto y: the one triangle they share dies, every
+    // other triangle of x keeps its turn and stays near the surface, and
+    // no other neighbour is shared (that would double an edge).
+    bool may_collapse(int x, int y, const Table<Tri>& rx, const Table<Tri>& ry) const {
+        int shared = -1;
+        for (int k = 0; k < rx.size; ++k) {
+            const Tri& t = rx[k];
+            if (t.b == y || t.c == y) {
+                if (shared >= 0) return false;
+                shared = t.b == y ? t.c : t.b;
+                continue;
+            }
+            if (!(area2(y, t.b, t.c) > 0.0)) return false;
+            const double before = deviation({x, t.b, t.c});
+            const double after = deviation({y, t.b, t.c});
+            if (after < 0.0 || after > std::fmax(fs_.A, before)) return false;
+        }
+        if (shared < 0) return false;
+        for (int k = 0; k < rx.size; ++k)
+            for (int w : {rx[k].b, rx[k].c})
+                if (w != y && w != shared && has(ry, w)) return false;
+        return true;
+    }
+
+    void collapse(int x, int y) {
+        for (int z = x; z >= 0; z = merged_[z])
+            for (int k = first_[z]; k < first_[z + 1]; ++k) {
+                Tri& t = tris_[items_[k]];
+                if (t.a < 0) continue;
+                int* c[3] = {&t.a, &t.b, &t.c};
+                bool dies = false;
+                for (int* p : c) dies = dies || *p == y;
+                if (dies && (t.a == x || t.b == x || t.c == x)) {
+                    t.a = -1;
+                    continue;
+                }
+                for (int* p : c)
+                    if (*p == x) *p = y;
+            }
+        int tail = y;
+        while (merged_[tail] >= 0) tail = merged_[tail];
+        merged_[tail] = x;
+    }
+
+    // Collapses x onto the nearer of its two neighbours along the mesh
+    // boundary, else the farther. False only on storage failure.
+    bool try_remove(int x, bool* done) {
+        Table<Tri> rx, ry;
+        if (!around(x, rx)) return false;
+        int next = -1, prev = -1, nexts = 0, prevs = 0;
+        for (int k = 0; k < rx.size; ++k) {
+            bool inner_next = false, inner_prev = false;
+            for (int m = 0; m < rx.size; ++m) {
+                inner_next = inner_next || rx[m].c == rx[k].b;
+                inner_prev = inner_prev || rx[m].b == rx[k].c;
+            }
+            if (!inner_next) next = rx[k].b, ++nexts;
+            if (!inner_prev) prev = rx[k].c, ++prevs;
+        }
+        if (nexts != 1 || prevs != 1) return true;  // not a simple boundary vertex
+        auto d = [&](int y) {
+            return std::hypot(verts_.u[y] - verts_.u[x], verts_.v[y] - verts_.v[x]);
+        };
+        const int first = d(next) <= d(prev) ? next : prev;
+        for (int y : {first, first == next ? prev : next}) {
+            if (!around(y, ry)) return false;
+            if (may_collapse(x, y, rx, ry)) {
+                collapse(x, y);
+                *done = true;
+                return true;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+int settle_fixed_loops(Scratch& s, FixedSettle& settle, LoopSet& set, const VertexTable& verts,
+                       double eps, Table<Tri>& tris) {
+    settle.left.clear();
+    bool any = false;
+    for (int k = 0; k < set.loops.size; ++k) any = any || set.loops[k].fixed;
+    if (!any) return 0;
+    const double tol = 4.0 * eps;
+    // Every vertex is looked up against the fixed loops: long ones need
+    // their segment index (a subdivision that split nothing dropped it).
+    for (int k = 0; k < set.loops.size; ++k)
+        if (set.loops[k].fixed && set.loops[k].index.nu == 0 && !index_loop(s, set.loops[k], tol))
+            return kErrStorage;
+    Settler settler(s, settle, set, verts, tol, tris);
+    return settler.run();
+}
+
+bool build_fixed_loop(const FixedLoop& in, Scratch& s, Loop& loop) {
+    loop.fixed = true;
+    loop.u.clear();
+    loop.v.clear();
+    loop.id.clear();
+    for (int i = 0; i < in.count; ++i)
+        if (!loop.u.push(s, in.u[i]) || !loop.v.push(s, in.v[i]) || !loop.id.push(s, in.id[i]))
+            return false;
+    return true;
+}
+
+void finish_fixed_loop(const SurfaceMeasures& g, Loop& loop, double C) {
+    const int n = loop.u.size;
+    const double snap = 7.0 * C;
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        double u = std::fmin(std::fmax(loop.u[i], g.u_min), g.u_max);
+        double v = std::fmin(std::fmax(loop.v[i], g.v_min), g.v_max);
+        if (u - g.u_min <= snap) u = g.u_min;
+        if (g.u_max - u <= snap) u = g.u_max;
+        if (v - g.v_min <= snap) v = g.v_min;
+        if (g.v_max - v <= snap) v = g.v_max;
+        u = u == g.u_max ? g.Lu : g.su * (u - g.u_min);
+        v = v == g.v_max ? g.Lv : g.sv * (v - g.v_min);
+        // A repeated point carries no edge; the first of the two stays.
+        if (kept > 0 && u == loop.u[kept - 1] && v == loop.v[kept - 1]) continue;
+        loop.u[kept] = u;
+        loop.v[kept] = v;
+        loop.id[kept] = loop.id[i];
+        ++kept;
+    }
+    while (kept > 1 && loop.u[kept - 1] == loop.u[0] && loop.v[kept - 1] == loop.v[0]) --kept;
+    loop.u.size = loop.v.size = loop.id.size = kept;
+    update_box(loop);
+}
+
+int* fixed_vertex_ids(const LoopSet& set, const FixedSettle& settle, int vertex_count, Pool* pool) {
+    int* ids = S_GETI1D(vertex_count > 0 ? vertex_count - 1 : 0, pool);
+    if (!ids) return nullptr;
+    for (int k = 0; k < vertex_count; ++k) ids[k] = -1;
+    for (int k = 0; k < set.loops.size; ++k) {
+        const Loop& l = set.loops[k];
+        if (!l.fixed) continue;
+        for (int i = 0; i < l.vertex.size && i < l.id.size; ++i) {
+            const int x = l.vertex[i];
+            if (x >= 0 && x < vertex_count && ids[x] == -1) ids[x] = l.id[i];
+        }
+    }
+    for (int k = 0; k < settle.left.size; ++k) ids[settle.left[k]] = -2;
+    return ids;
+}
+
+}  // namespace ruvane::tess

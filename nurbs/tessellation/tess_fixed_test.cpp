@@ -1,0 +1,200 @@
+// Trim loops given as fixed boundary polylines: their points become mesh
+// vertices, numbered as the caller gave them, and nothing else stays on them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "nurbs/tessellation/mesh_check.h"
+#include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tessellation.h"
+
+namespace {
+
+using namespace tess_fixtures;
+
+// A biquadratic bump over [0, 1]^2, 4 wide, its middle raised by 2.
+Surface bump() {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i)
+            s.points.insert(s.points.end(), {2.0 * i, 2.0 * j, i == 1 && j == 1 ? 2.0 : 0.0});
+    s.weights.assign(9, 1.0);
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
+using Points = std::vector<double>;  // (u, v) pairs
+
+// The rectangle's boundary, n points a side, counter-clockwise from (u0, v0).
+Points box(double u0, double v0, double u1, double v1, int n, bool ccw) {
+    Points p;
+    for (int side = 0; side < 4; ++side)
+        for (int k = 0; k < n; ++k) {
+            const double f = static_cast<double>(k) / n;
+            const double u[] = {u0 + f * (u1 - u0), u1, u1 - f * (u1 - u0), u0};
+            const double v[] = {v0, v0 + f * (v1 - v0), v1, v1 - f * (v1 - v0)};
+            p.insert(p.end(), {u[side], v[side]});
+        }
+    if (!ccw)
+        for (size_t i = 0, j = p.size() - 2; i < j; i += 2, j -= 2) {
+            std::swap(p[i], p[j]);
+            std::swap(p[i + 1], p[j + 1]);
+        }
+    return p;
+}
+
+Points ring(double cu, double cv, double r, int n) {
+    Points p;
+    for (int k = 0; k < n; ++k) {
+        const double a = 2 * 3.14159265358979323846 * k / n;
+        p.insert(p.end(), {cu + r * std::cos(a), cv + r * std::sin(a)});
+    }
+    return p;
+}
+
+struct Fixed {
+    Outcome r;
+    int32_t left = -1;
+};
+
+// Holes that only the fixed loops describe come with no curves.
+// Through the context (watched), or through the export.
+Fixed tessellate_fixed(Surface s, const std::vector<Points>& loops, double A,
+                       bool exported = false) {
+    if (loops.size() > 1 + s.holes.size()) s.holes.resize(loops.size() - 1);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    Fixed f;
+    Recorder watch(f.r);
+    ruvane::TessContext ctx;
+    ctx.tol = {A, A, 1e-6};
+    ctx.observer = &watch;
+    Desc d(s);
+    std::vector<FixedLoopDesc> descs(1 + s.holes.size(), FixedLoopDesc{0, nullptr});
+    for (size_t k = 0; k < loops.size(); ++k)
+        descs[k] = {static_cast<int32_t>(loops[k].size() / 2),
+                    loops[k].empty() ? nullptr : loops[k].data()};
+    if (exported)
+        f.r.result = ruvane_tesselate_fixed(collect, d.get(), descs.data(), &f.r.status, A, A, 1e-6,
+                                            &f.r, &f.left);
+    else
+        f.r.result = ruvane::tessellate_surface(ctx, collect, d.get(), &f.r.status, &f.r,
+                                                descs.data(), &f.left);
+    EXPECT_EQ(sx::testing::counters().live, 0) << "host blocks left over";
+    return f;
+}
+
+TEST(TessFixed, FixedLoopPointsAreTheOnlyVerticesOnTheLoop) {
+    struct Case {
+        const char* name;
+        Surface s;
+        std::vector<Points> fixed;  // outer, then holes; empty: from the curves
+        double A;
+    };
+    Surface sphere_band = sphere(4);
+    sphere_band.outer = rectangle(0, 0.1, 1, 0.9, true);
+    Surface holed = bump();
+    holed.holes.push_back(circle(0.3, 0.3, 0.1, 0.1, true, false));
+    holed.holes.push_back(rectangle(0.6, 0.6, 0.8, 0.8, true));
+    Surface flat = bump();
+    flat.points[3 * 4 + 2] = 0;  // a plane: never subdivided
+    const Case cases[] = {
+        {"plane, long fixed outer loop", flat, {ring(0.5, 0.5, 0.45, 300)}, 0.01},
+        {"bump, domain boundary and round hole fixed",
+         bump(),
+         {box(0, 0, 1, 1, 9, true), ring(0.5, 0.5, 0.2, 40)},
+         0.002},
+        {"bump, outer given clockwise inside the domain",
+         bump(),
+         {box(0.05, 0.1, 0.95, 0.9, 13, false)},
+         0.004},
+        {"bump, curve hole beside a fixed one",
+         holed,
+         {{}, {}, box(0.6, 0.6, 0.8, 0.8, 5, false)},
+         0.002},
+        {"sphere band, outer along the seam fixed",
+         sphere_band,
+         {box(0, 0.1, 1, 0.9, 24, true)},
+         0.01},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Fixed f = tessellate_fixed(c.s, c.fixed, c.A);
+        const Outcome& r = f.r;
+        ASSERT_TRUE(r.result);
+        ASSERT_EQ(r.tessellations, 1);
+        EXPECT_EQ(r.status, 0);
+        const Eval ev{c.s};
+        const auto [lu, lv] = ev.lengths();
+        const double tol = 1e-8 * std::max(lu, lv);
+        EXPECT_EQ(mesh_check::check(r.raw, r.loops, lu, lv, tol), "");
+        // Numbers of the fixed points, and which observed loops are fixed.
+        int points = 0;
+        std::vector<int> fixed_loops;
+        for (size_t k = 0; k < c.fixed.size(); ++k) {
+            points += static_cast<int>(c.fixed[k].size() / 2);
+            if (!c.fixed[k].empty()) fixed_loops.push_back(static_cast<int>(k));
+        }
+        std::set<int> seen;
+        std::set<std::pair<double, double>> left, loose_on_loop;
+        const double u0 = c.s.u_knots.front(), u1 = c.s.u_knots.back();
+        const double v0 = c.s.v_knots.front(), v1 = c.s.v_knots.back();
+        double worst = 0;
+        for (const TessTriangle& t : r.tris) {
+            for (const TessVertex& x : t.vertex) {
+                const int id = static_cast<int>(x.reserved);
+                if (id > 0) seen.insert(id);
+                if (id == -1) left.insert({x.u, x.v});
+                if (id != 0) continue;
+                for (int k : fixed_loops) {
+                    const mesh_check::Poly& p = r.loops[static_cast<size_t>(k)];
+                    for (size_t i = 0, j = p.size() - 1; i < p.size(); j = i++)
+                        if (mesh_check::seg_distance({x.u, x.v}, p[j], p[i]) <= tol)
+                            loose_on_loop.insert({x.u, x.v});
+                }
+            }
+            // The surface at the centroid within A of the triangle's plane.
+            const V3 a = v3(t.vertex[0].position), b = v3(t.vertex[1].position),
+                     e = v3(t.vertex[2].position);
+            const double cu = (t.vertex[0].u + t.vertex[1].u + t.vertex[2].u) / 3;
+            const double cv = (t.vertex[0].v + t.vertex[1].v + t.vertex[2].v) / 3;
+            const V3 p = ev.at(u0 + cu / lu * (u1 - u0), v0 + cv / lv * (v1 - v0));
+            const V3 n = cross(b - a, e - a);
+            if (norm(n) > 0) worst = std::max(worst, std::fabs(dot(p - a, n)) / norm(n));
+        }
+        EXPECT_EQ(static_cast<int>(seen.size()), points) << "fixed points without their vertex";
+        EXPECT_TRUE(seen.empty() || (*seen.begin() == 1 && *seen.rbegin() == points));
+        EXPECT_TRUE(loose_on_loop.empty())
+            << loose_on_loop.size() << " unmarked vertices on a loop";
+        EXPECT_EQ(static_cast<int>(left.size()), f.left);
+        EXPECT_LE(worst, c.A * (1 + 1e-9));
+        std::printf("[ %s: %zu triangles, %d vertices left on fixed loops ]\n", c.name,
+                    r.tris.size(), f.left);
+    }
+}
+
+TEST(TessFixed, ExportSetsTheStatusOfUnusableFixedLoops) {
+    const Points two = {0.1, 0.1, 0.9, 0.9};
+    Points nan = ring(0.5, 0.5, 0.2, 8);
+    nan[5] = std::nan("");
+    const struct {
+        std::vector<Points> fixed;
+        int32_t status;
+    } cases[] = {{{two}, RUVANE_TESS_BAD_OUTER_CURVE},
+                 {{{}, nan}, RUVANE_TESS_BAD_HOLE_CURVE},
+                 {{box(0, 0, 1, 1, 2, true), two}, RUVANE_TESS_BAD_HOLE_CURVE},
+                 {{box(0, 0, 1, 1, 2, true), ring(0.5, 0.5, 0.2, 8)}, RUVANE_TESS_OK}};
+    Surface s = bump();
+    s.holes.push_back(circle(0.5, 0.5, 0.2, 0.2, false, false));
+    for (const auto& c : cases) {
+        const Fixed f = tessellate_fixed(s, c.fixed, 0.01, true);
+        EXPECT_TRUE(f.r.result);
+        EXPECT_EQ(f.r.status, c.status);
+        EXPECT_EQ(f.r.tris.empty(), c.status != RUVANE_TESS_OK);
+    }
+}
+
+}  // namespace
