@@ -25,6 +25,11 @@ if(NOT EXISTS ${OpenCASCADE_INCLUDE_DIR}/NCollection_AliasedArray.hxx)
   target_include_directories(occt_bench_core SYSTEM PUBLIC ${CMAKE_CURRENT_LIST_DIR}/occt_compat)
 endif()
 target_link_libraries(occt_bench_core PUBLIC ${occt_bench_libraries} ruvane)
+# The side-by-side pictures of one face's meshes.
+find_path(SX_STB_OCCT_DIR stb_image_write.h PATHS /usr/include/stb NO_DEFAULT_PATH REQUIRED)
+target_include_directories(occt_bench_core SYSTEM PRIVATE ${SX_STB_OCCT_DIR})
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/occt_meshers.cpp PROPERTIES
+  COMPILE_DEFINITIONS STB_IMAGE_WRITE_IMPLEMENTATION)
 
 add_executable(occt_compare ${CMAKE_CURRENT_LIST_DIR}/occt_compare.cpp)
 set_target_properties(occt_compare PROPERTIES OUTPUT_NAME occt-compare)

@@ -4,6 +4,8 @@
 // and writes the report.
 //
 //   occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT] [--only MODEL,...]
+//                [--first-calls DIR]   (DIR/first_call_<level>.md from ruvane-first-call)
+//   occt-compare --picture MODEL:FACE:LEVEL:FILE.png ...   (level 0, 1, 2: the three D)
 #include <sys/utsname.h>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
@@ -55,6 +57,11 @@ struct Options {
     std::string work = ".";
     std::string revision = "unknown";
     std::string only;  // comma-separated model names; empty for all
+    // MODEL:FACE:LEVEL:FILE.png, each a picture of one face's two meshes
+    // (ruvane | BRepMesh) at level 0, 1 or 2 instead of the report.
+    std::vector<std::string> pictures;
+    // Holds first_call_<0|1|2>.md, ruvane-first-call --summary per tolerance.
+    std::string first_calls;
 };
 
 // Tolerances as fractions of the model's bounding-box diagonal.
@@ -154,6 +161,51 @@ void run_model(const Model& model, const Options& options, Report& report) {
     }
 }
 
+// Draws the pictures asked for with --picture; false when one cannot be made.
+bool draw_pictures(const Options& options) {
+    bool ok = true;
+    for (const std::string& spec : options.pictures) {
+        char model_name[64], file[512];
+        int face = -1, level = -1;
+        if (std::sscanf(spec.c_str(), "%63[^:]:%d:%d:%511s", model_name, &face, &level, file) !=
+                4 ||
+            level < 0 || level > 2) {
+            std::fprintf(stderr, "occt-compare: bad picture %s\n", spec.c_str());
+            ok = false;
+            continue;
+        }
+        bool found = false;
+        for (const Model& model : make_models(false)) {
+            if (model.name != model_name) continue;
+            TopTools_IndexedMapOfShape faces;
+            TopExp::MapShapes(model.shape, TopAbs_FACE, faces);
+            if (face < 0 || face >= faces.Extent()) break;
+            Bnd_Box box;
+            BRepBndLib::Add(model.shape, box);
+            const double d = kFactors[level] * std::sqrt(box.SquareExtent());
+            BRepBuilderAPI_NurbsConvert convert(model.shape, true);
+            const TopoDS_Face converted =
+                TopoDS::Face(convert.ModifiedShape(TopoDS::Face(faces(face + 1))));
+            FaceRecord record;
+            std::string why;
+            if (!record.build(converted, why)) break;
+            Mesh ours, theirs;
+            mesh_with_ruvane(record, d, ours);
+            const TopoDS_Face copy =
+                TopoDS::Face(BRepBuilderAPI_Copy(converted, true, false).Shape());
+            mesh_with_brepmesh(copy, d, theirs);
+            found = draw_side_by_side(ours, theirs, file);
+            std::printf("%s face %d D %g: ruvane %zu, BRepMesh %zu triangles -> %s\n", model_name,
+                        face, d, ours.triangles.size(), theirs.triangles.size(), file);
+        }
+        if (!found) {
+            std::fprintf(stderr, "occt-compare: no picture for %s\n", spec.c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 std::string machine_text() {
     std::string cpu = "unknown processor";
     std::ifstream info("/proc/cpuinfo");
@@ -175,6 +227,10 @@ bool parse(int argc, char** argv, Options& o) {
             o.quick = true;
         else if ((a == "--out" || a == "--work" || a == "--revision") && i + 1 < argc)
             (a == "--out" ? o.out : a == "--work" ? o.work : o.revision) = argv[++i];
+        else if (a == "--first-calls" && i + 1 < argc)
+            o.first_calls = argv[++i];
+        else if (a == "--picture" && i + 1 < argc)
+            o.pictures.push_back(argv[++i]);
         else if (a == "--only" && i + 1 < argc)
             o.only = "," + std::string(argv[++i]) + ",";
         else
@@ -190,7 +246,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, options)) {
         std::fputs(
             "usage: occt-compare [--quick] [--out DIR] [--work DIR] [--revision TEXT]\n"
-            "                    [--only MODEL,MODEL...]\n",
+            "                    [--only MODEL,MODEL...] [--first-calls DIR]\n"
+            "       occt-compare --picture MODEL:FACE:LEVEL:FILE.png...\n",
             stderr);
         return 1;
     }
@@ -200,10 +257,21 @@ int main(int argc, char** argv) {
     host.release = host_release;
     if (!component_client_init(&host)) return 2;
 
+    if (!options.pictures.empty()) {
+        const bool drawn = draw_pictures(options);
+        component_client_shutdown();
+        return drawn ? 0 : 1;
+    }
     Report report;
     report.machine = machine_text();
     report.revision = options.revision;
     std::copy(std::begin(kFactors), std::end(kFactors), report.factors);
+    if (!options.first_calls.empty())
+        for (int t = 0; t < 3; ++t) {
+            std::ifstream table(fs::path(options.first_calls) /
+                                ("first_call_" + std::to_string(t) + ".md"));
+            read_first_calls(table, report.first_call_ms[t]);
+        }
     const std::time_t now = std::time(nullptr);
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));

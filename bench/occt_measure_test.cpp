@@ -201,5 +201,39 @@ TEST(OcctReport, GoalsAndTotals) {
         << out.str();
 }
 
+// The first calls come from ruvane-first-call's table, one row per model.
+TEST(OcctReport, FirstCallColumnAndTriangleGoal) {
+    Report report;
+    report.models = {"m"};
+    report.descriptions = {"one face"};
+    report.diagonals = {10};
+    report.factors[0] = report.factors[1] = report.factors[2] = 0.01;
+    FaceResult f;
+    f.model = "m";
+    for (int t = 0; t < 3; ++t) {
+        f.tolerance[t] = 0.1;
+        f.ruvane[t] = {false, 0, 1, 70, 0, 0, 1};
+        f.occt[t] = f.original[t] = {false, 0, 4, 50, 0, 0, 1};
+    }
+    report.faces.push_back(f);
+    for (auto& sums : report.first_call_ms) {
+        std::istringstream table(
+            "| faces of | faces | first / warm calls, ms | ratio |\n|---|---|---|---|\n"
+            "| m | 1 | 2.50 / 2.00 | **1.25** |\n| all | 1 | 2.50 / 2.00 | **1.25** |\n");
+        read_first_calls(table, sums);
+        EXPECT_EQ(sums.size(), 2u);
+    }
+    std::ostringstream out;
+    write_markdown(report, out);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("| 0.01 | 1 | 1.0 / 4.0 | **0.25** | 2.5 | 70 / 50 | **1.40** |"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("missed (1 of 1 models above: m 1.40); faces above 1.0: 1."),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("| m | 0 |  | 0 | 0.01 | 70 / 50 | 1.40 |"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace occt_bench

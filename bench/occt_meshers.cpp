@@ -8,8 +8,11 @@
 #include <TColgp_HArray1OfPnt.hxx>
 #include <algorithm>
 #include <ctime>
+#include <gp_Vec.hxx>
 #include <map>
 #include <memory>
+
+#include "stb_image_write.h"
 
 namespace occt_bench {
 
@@ -57,7 +60,80 @@ double best_time(F once) {
     return best;
 }
 
+// A canvas of two square panels; points are drawn as projected, in model
+// units, onto the panel they belong to.
+struct Canvas {
+    static constexpr int kPanel = 560, kMargin = 20;
+    static constexpr int kW = 2 * kPanel + 3 * kMargin, kH = kPanel + 2 * kMargin;
+    std::vector<unsigned char> rgb = std::vector<unsigned char>(3 * kW * kH, 255);
+    double lo_x = 0, lo_y = 0, scale = 1;
+
+    void dot(int x, int y, const unsigned char c[3]) {
+        if (x < 0 || y < 0 || x >= kW || y >= kH) return;
+        std::copy(c, c + 3, &rgb[3 * (static_cast<size_t>(y) * kW + x)]);
+    }
+    void line(int panel, double ax, double ay, double bx, double by, const unsigned char c[3]) {
+        const double ox = kMargin + panel * (kPanel + kMargin), oy = kMargin;
+        const double x0 = ox + (ax - lo_x) * scale, y0 = oy + kPanel - (ay - lo_y) * scale;
+        const double x1 = ox + (bx - lo_x) * scale, y1 = oy + kPanel - (by - lo_y) * scale;
+        const int steps = 1 + static_cast<int>(std::max(std::abs(x1 - x0), std::abs(y1 - y0)));
+        for (int k = 0; k <= steps; ++k) {
+            const double t = static_cast<double>(k) / steps;
+            dot(static_cast<int>(x0 + t * (x1 - x0)), static_cast<int>(y0 + t * (y1 - y0)), c);
+        }
+    }
+};
+
+// Two unit axes across the mesh's area-weighted mean normal.
+void view_axes(const Mesh& mesh, gp_Vec& ex, gp_Vec& ey) {
+    gp_Vec n(0, 0, 0);
+    for (const auto& t : mesh.triangles)
+        n += gp_Vec(mesh.nodes[t[0]], mesh.nodes[t[1]])
+                 .Crossed(gp_Vec(mesh.nodes[t[0]], mesh.nodes[t[2]]));
+    if (n.Magnitude() < 1e-12) n = gp_Vec(0, 0, 1);
+    n.Normalize();
+    ex = std::abs(n.Z()) < 0.9 ? gp_Vec(0, 0, 1).Crossed(n) : gp_Vec(1, 0, 0).Crossed(n);
+    ex.Normalize();
+    ey = n.Crossed(ex);
+}
+
 }  // namespace
+
+bool draw_side_by_side(const Mesh& left, const Mesh& right, const std::string& png_path) {
+    gp_Vec ex, ey;
+    view_axes(left, ex, ey);
+    auto at = [&](const gp_Pnt& p) {
+        return std::make_pair(gp_Vec(p.XYZ()) * ex, gp_Vec(p.XYZ()) * ey);
+    };
+    double lo_x = 1e300, lo_y = 1e300, hi_x = -1e300, hi_y = -1e300;
+    for (const Mesh* m : {&left, &right})
+        for (const gp_Pnt& p : m->nodes) {
+            const auto [x, y] = at(p);
+            lo_x = std::min(lo_x, x), hi_x = std::max(hi_x, x);
+            lo_y = std::min(lo_y, y), hi_y = std::max(hi_y, y);
+        }
+    Canvas canvas;
+    canvas.lo_x = lo_x;
+    canvas.lo_y = lo_y;
+    canvas.scale = Canvas::kPanel / std::max({hi_x - lo_x, hi_y - lo_y, 1e-12});
+    const unsigned char grey[3] = {70, 70, 90}, red[3] = {210, 30, 30};
+    int panel = 0;
+    for (const Mesh* m : {&left, &right}) {
+        for (const auto& e : all_edges(*m)) {
+            const auto [ax, ay] = at(m->nodes[e[0]]);
+            const auto [bx, by] = at(m->nodes[e[1]]);
+            canvas.line(panel, ax, ay, bx, by, grey);
+        }
+        for (const auto& e : open_edges(*m)) {
+            const auto [ax, ay] = at(m->nodes[e[0]]);
+            const auto [bx, by] = at(m->nodes[e[1]]);
+            canvas.line(panel, ax, ay, bx, by, red);
+        }
+        ++panel;
+    }
+    return stbi_write_png(png_path.c_str(), Canvas::kW, Canvas::kH, 3, canvas.rgb.data(),
+                          Canvas::kW * 3) != 0;
+}
 
 // Joins the corners by metric-plane position, which the tessellator gives
 // exactly the same for a shared vertex.

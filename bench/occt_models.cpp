@@ -6,6 +6,7 @@
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
+#include <BRepFilletAPI_MakeChamfer.hxx>
 #include <BRepFilletAPI_MakeFillet.hxx>
 #include <BRepLib.hxx>
 #include <BRepOffsetAPI_ThruSections.hxx>
@@ -251,6 +252,112 @@ TopoDS_Shape perforated_plate() {
     return make.Face();
 }
 
+// The edges of `shape` that pass `pick`, given the edge's midpoint and
+// whether it is a straight line along z.
+template <typename Pick>
+TopTools_IndexedMapOfShape edges_where(const TopoDS_Shape& shape, Pick pick) {
+    TopTools_IndexedMapOfShape all, picked;
+    TopExp::MapShapes(shape, TopAbs_EDGE, all);
+    for (int i = 1; i <= all.Extent(); ++i) {
+        const BRepAdaptor_Curve c(TopoDS::Edge(all(i)));
+        const gp_Pnt mid = c.Value(0.5 * (c.FirstParameter() + c.LastParameter()));
+        const bool upright =
+            c.GetType() == GeomAbs_Line && std::abs(c.Line().Direction().Z()) > 0.999;
+        if (pick(mid, upright)) picked.Add(all(i));
+    }
+    return picked;
+}
+
+TopoDS_Shape fillet_edges(const TopoDS_Shape& shape, double radius,
+                          const TopTools_IndexedMapOfShape& edges) {
+    BRepFilletAPI_MakeFillet fillet(shape);
+    for (int i = 1; i <= edges.Extent(); ++i) fillet.Add(radius, TopoDS::Edge(edges(i)));
+    return fillet.Shape();
+}
+
+// A box whose upright edges are rounded: pocket tools and bodies.
+TopoDS_Shape rounded_block(const gp_Pnt& corner, double dx, double dy, double dz, double r) {
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(corner, dx, dy, dz).Shape();
+    return fillet_edges(box, r, edges_where(box, [](const gp_Pnt&, bool up) { return up; }));
+}
+
+TopoDS_Shape upright_cylinder(double x, double y, double z, double r, double h) {
+    return BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, y, z), gp::DZ()), r, h).Shape();
+}
+
+// A forged tool: a rounded bar, its top edges chamfered, two bores with a
+// counterbore, a rounded pocket and a cross slot; many small planar and
+// cylindrical faces, fillets and chamfers between them.
+TopoDS_Shape forged_tool() {
+    TopoDS_Shape body = rounded_block(gp_Pnt(0, 0, 0), 90, 36, 14, 6);
+    {
+        BRepFilletAPI_MakeChamfer chamfer(body);
+        const TopTools_IndexedMapOfShape top =
+            edges_where(body, [](const gp_Pnt& m, bool) { return std::abs(m.Z() - 14) < 1e-6; });
+        for (int i = 1; i <= top.Extent(); ++i) chamfer.Add(1.5, TopoDS::Edge(top(i)));
+        body = chamfer.Shape();
+    }
+    body = BRepAlgoAPI_Cut(body, upright_cylinder(12, 18, -1, 5, 20)).Shape();
+    body = BRepAlgoAPI_Cut(body, upright_cylinder(78, 18, -1, 4, 20)).Shape();
+    body = BRepAlgoAPI_Cut(body, upright_cylinder(12, 18, 10, 8, 10)).Shape();
+    body = BRepAlgoAPI_Cut(body, rounded_block(gp_Pnt(30, 10, 8), 32, 16, 10, 3)).Shape();
+    body =
+        BRepAlgoAPI_Cut(body, BRepPrimAPI_MakeBox(gp_Pnt(66, -1, 10), 4, 38, 10).Shape()).Shape();
+    return body;
+}
+
+// A filleted box with a rounded pocket and a round well in its top.
+TopoDS_Shape pocketed_box() {
+    TopoDS_Shape body = filleted_box(60, 40, 25, 3);
+    body = BRepAlgoAPI_Cut(body, rounded_block(gp_Pnt(8, 8, 15), 24, 24, 20, 4)).Shape();
+    body = BRepAlgoAPI_Cut(body, upright_cylinder(45, 20, 18, 7, 20)).Shape();
+    return body;
+}
+
+// A sheet 1.2 thick: long thin side faces, rounded corners and slots.
+TopoDS_Shape thin_sheet() {
+    TopoDS_Shape body = rounded_block(gp_Pnt(0, 0, 0), 70, 45, 1.2, 5);
+    for (int k = 0; k < 3; ++k)
+        body = BRepAlgoAPI_Cut(body, rounded_block(gp_Pnt(10 + 18 * k, 10, -1), 12, 4, 4, 1.9))
+                   .Shape();
+    body = BRepAlgoAPI_Cut(body, upright_cylinder(35, 32, -1, 6, 4)).Shape();
+    return body;
+}
+
+// A free-form face that departs from its plane by a few tolerances only.
+Handle(Geom_Surface) shallow_surface() {
+    TColgp_Array2OfPnt grid(1, 8, 1, 7);
+    for (int i = 1; i <= 8; ++i)
+        for (int j = 1; j <= 7; ++j) {
+            const double x = 100.0 * (i - 1) / 7, y = 70.0 * (j - 1) / 6;
+            grid(i, j) = gp_Pnt(x, y, 0.25 * std::sin(x / 17) * std::cos(y / 13));
+        }
+    GeomAPI_PointsToBSplineSurface fit;
+    fit.Interpolate(grid);
+    return Handle(Geom_Surface)(fit.Surface());
+}
+
+TopoDS_Shape shallow_freeform() {
+    const Handle(Geom_Surface) s = shallow_surface();
+    double u0, u1, v0, v1;
+    s->Bounds(u0, u1, v0, v1);
+    const double du = u1 - u0, dv = v1 - v0;
+    return trimmed_face(s, blob(u0 + 0.5 * du, v0 + 0.5 * dv, 0.46 * du, 0.45 * dv, 0.08, false),
+                        {blob(u0 + 0.3 * du, v0 + 0.4 * dv, 0.08 * du, 0.1 * dv, 0.2, true),
+                         blob(u0 + 0.68 * du, v0 + 0.6 * dv, 0.1 * du, 0.08 * dv, 0.2, true)});
+}
+
+// A small face cut from a large curved patch: its trim curve, a wavy loop
+// over a few percent of the domain, carries nearly all of its shape.
+TopoDS_Shape small_trimmed() {
+    const Handle(Geom_Surface) s = wavy_surface();
+    double u0, u1, v0, v1;
+    s->Bounds(u0, u1, v0, v1);
+    const double du = u1 - u0, dv = v1 - v0;
+    return trimmed_face(s, blob(u0 + 0.4 * du, v0 + 0.55 * dv, 0.09 * du, 0.07 * dv, 0.3, false),
+                        {});
+}
+
 }  // namespace
 
 std::vector<Model> make_models(bool quick) {
@@ -284,6 +391,16 @@ std::vector<Model> make_models(bool quick) {
          crowded_knots_trimmed},
         {"crowded_rational", "rational bicubic, knots crowded 500:1, holes at both ends", false,
          crowded_knots_rational},
+        {"forged_tool", "rounded bar, chamfered top, bores, counterbore, pocket and slot", false,
+         forged_tool},
+        {"pocketed_box", "60x40x25 box filleted r=3, a rounded pocket and a round well", false,
+         pocketed_box},
+        {"thin_sheet", "70x45x1.2 sheet, rounded corners, three slots and a hole", false,
+         thin_sheet},
+        {"shallow_freeform", "bicubic patch 0.25 off its plane, spline loop and two holes", false,
+         shallow_freeform},
+        {"small_trimmed", "wavy loop over a few percent of a curved bicubic patch", false,
+         small_trimmed},
     };
     std::vector<Model> models;
     for (const Entry& e : entries)

@@ -65,15 +65,22 @@ const char* kHeader =
     "BRepMesh | triangle ratio | worst deviation / D | worst boundary / D | worst coverage | "
     "failures | faces meeting the goals |\n"
     "|---|---|---|---|---|---|---|---|---|---|---|\n";
+const char* kFirstCallHeader =
+    "| D / diagonal | faces | time ms, ruvane / BRepMesh | time ratio | first calls ms, "
+    "ruvane | triangles, ruvane / BRepMesh | triangle ratio | worst deviation / D | worst "
+    "boundary / D | worst coverage | failures | faces meeting the goals |\n"
+    "|---|---|---|---|---|---|---|---|---|---|---|---|\n";
 
-std::string row(double factor, const Pair& p) {
+// With a first-call figure (ms, negative for none) the table's own column.
+std::string row(double factor, const Pair& p, double first_ms = -1) {
     const Tally &r = p.ruvane, &o = p.occt;
     std::string failures = format("%d / %d", r.failures, o.failures);
     if (r.not_exported) failures += format(" (%d not exported)", r.not_exported);
+    const std::string first = first_ms >= 0 ? format(" %.1f |", first_ms) : "";
     return format(
-        "| %g | %d | %.1f / %.1f | **%.2f** | %ld / %ld | **%.2f** | %.2f / %.2f | "
+        "| %g | %d | %.1f / %.1f | **%.2f** |%s %ld / %ld | **%.2f** | %.2f / %.2f | "
         "%.2f / %.2f | %.2f%% / %.2f%% | %s | %d / %d |\n",
-        factor, r.faces, r.ms, o.ms, ratio(r.ms, o.ms), r.triangles, o.triangles,
+        factor, r.faces, r.ms, o.ms, ratio(r.ms, o.ms), first.c_str(), r.triangles, o.triangles,
         ratio(static_cast<double>(r.triangles), static_cast<double>(o.triangles)),
         r.worst_deviation, o.worst_deviation, r.worst_boundary, o.worst_boundary,
         100 * r.worst_coverage, 100 * o.worst_coverage, failures.c_str(), r.meeting, o.meeting);
@@ -114,6 +121,60 @@ void write_misses(const Report& report, std::ostream& out) {
     if (listed == 0) out << "| (none) | | | | | | | | | | | | |\n";
 }
 
+// Triangles over BRepMesh's, or 0 when BRepMesh made none.
+double triangle_ratio(const FaceResult& f, int t) {
+    return ratio(static_cast<double>(f.ruvane[t].triangles),
+                 static_cast<double>(f.occt[t].triangles));
+}
+
+// The triangle goal: at most 0.6 of BRepMesh's on each model, no face above 1.
+void write_triangle_goal(const Report& report, int t, std::ostream& out) {
+    std::string over;
+    int models_over = 0, faces_over = 0;
+    for (const std::string& name : report.models) {
+        const Pair p = tally(report, t, [&](const FaceResult& f) { return f.model == name; });
+        const double r =
+            ratio(static_cast<double>(p.ruvane.triangles), static_cast<double>(p.occt.triangles));
+        if (r > 0.6) over += format("%s%s %.2f", models_over++ ? ", " : "", name.c_str(), r);
+    }
+    for (const FaceResult& f : report.faces)
+        if (f.export_error.empty() && triangle_ratio(f, t) > 1.0) ++faces_over;
+    out << format(
+        "  Triangles per model at most 0.6 of BRepMesh's: %s (%d of %zu models above%s%s); "
+        "faces above 1.0: %d.\n",
+        models_over ? "missed" : "met", models_over, report.models.size(), models_over ? ": " : "",
+        over.c_str(), faces_over);
+}
+
+// The faces where ruvane made the most triangles over BRepMesh's.
+void write_heaviest(const Report& report, std::ostream& out) {
+    struct Entry {
+        double r;
+        const FaceResult* f;
+        int t;
+    };
+    std::vector<Entry> over;
+    for (const FaceResult& f : report.faces)
+        for (int t = 0; t < 3; ++t)
+            if (f.export_error.empty() && triangle_ratio(f, t) > 1.0)
+                over.push_back({triangle_ratio(f, t), &f, t});
+    std::sort(over.begin(), over.end(), [](const Entry& a, const Entry& b) { return a.r > b.r; });
+    out << "\n## Faces with more triangles than BRepMesh\n\n"
+           "The 40 highest ratios (of "
+        << over.size()
+        << " face and tolerance pairs above 1.0).\n\n"
+           "| model | face | surface | holes | D / diagonal | triangles, ruvane / BRepMesh | "
+           "ratio |\n|---|---|---|---|---|---|---|\n";
+    for (size_t k = 0; k < over.size() && k < 40; ++k) {
+        const FaceResult& f = *over[k].f;
+        const int t = over[k].t;
+        out << format("| %s | %d | %s | %d | %g | %ld / %ld | %.2f |\n", f.model.c_str(), f.face,
+                      f.kind.c_str(), f.holes, report.factors[t], f.ruvane[t].triangles,
+                      f.occt[t].triangles, over[k].r);
+    }
+    if (over.empty()) out << "| (none) | | | | | | |\n";
+}
+
 void write_goals(const Report& report, std::ostream& out) {
     const auto all = [](const FaceResult&) { return true; };
     out << "\nGoals (against BRepMesh on the converted faces):\n\n";
@@ -135,6 +196,7 @@ void write_goals(const Report& report, std::ostream& out) {
             "per-face goal.\n",
             report.factors[t], time, time <= 0.3 ? "met" : "missed", median, size,
             size <= 0.7 ? "met" : "missed", p.ruvane.meeting, p.ruvane.faces);
+        write_triangle_goal(report, t, out);
     }
 }
 
@@ -163,10 +225,24 @@ void write_markdown(const Report& report, std::ostream& out) {
            "surface, so that the chord height hardly counts) over the true "
            "face area. A failure is a face without a mesh or, for ruvane, a status other than 0. "
            "Goals per face: status 0, deviation and boundary within D, coverage within 1%. "
-           "Pairs read ruvane / BRepMesh.\n\n## Summary\n\n"
-        << kHeader;
+           "Pairs read ruvane / BRepMesh.";
+    const bool firsts = !report.first_call_ms[0].empty();
+    if (firsts)
+        out << " First calls: the sum over the model's faces of ruvane's first tessellation "
+               "in a fresh process (median over fresh processes per face, from "
+               "ruvane-first-call; see ruvane_first_call.md).";
+    else
+        out << " First calls were not measured in this run.";
+    // The first-call figure of `name` at tolerance t, or -1.
+    const auto first = [&](const std::string& name, int t) {
+        const auto it = report.first_call_ms[t].find(name);
+        return it == report.first_call_ms[t].end() ? -1.0 : it->second;
+    };
+    const char* header = firsts ? kFirstCallHeader : kHeader;
+    out << "\n\n## Summary\n\n" << header;
     const auto all = [](const FaceResult&) { return true; };
-    for (int t = 0; t < 3; ++t) out << row(report.factors[t], tally(report, t, all));
+    for (int t = 0; t < 3; ++t)
+        out << row(report.factors[t], tally(report, t, all), firsts ? first("all", t) : -1);
     write_goals(report, out);
     out << "\nFor reference, BRepMesh on the same faces before the NURBS conversion (planes, "
            "cylinders, cones, spheres, tori and sweeps as modelled), with the same settings; "
@@ -178,10 +254,23 @@ void write_markdown(const Report& report, std::ostream& out) {
         const auto pick = [&](const FaceResult& f) { return f.model == name; };
         out << format("\n## %s\n\n%s; diagonal %.4g.\n\n", name.c_str(),
                       report.descriptions[m].c_str(), report.diagonals[m])
-            << kHeader;
-        for (int t = 0; t < 3; ++t) out << row(report.factors[t], tally(report, t, pick));
+            << header;
+        for (int t = 0; t < 3; ++t)
+            out << row(report.factors[t], tally(report, t, pick), firsts ? first(name, t) : -1);
     }
+    write_heaviest(report, out);
     write_misses(report, out);
+}
+
+void read_first_calls(std::istream& table, std::map<std::string, double>& into) {
+    for (std::string line; std::getline(table, line);) {
+        char name[128];
+        int faces = 0;
+        double first = 0, warm = 0;
+        if (std::sscanf(line.c_str(), "| %127s | %d | %lf / %lf |", name, &faces, &first, &warm) ==
+            4)
+            into[name] = first;
+    }
 }
 
 void write_csv(const Report& report, std::ostream& out) {

@@ -2,6 +2,8 @@
 // from them: Markdown tables, a per-face CSV and the chart's data and script.
 #pragma once
 
+#include <istream>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,7 +39,14 @@ struct Report {
     std::vector<std::string> models, descriptions;
     std::vector<double> diagonals;
     std::vector<FaceResult> faces;
+    // ruvane's first calls in fresh processes, summed per model ("all" for
+    // every face), per tolerance; empty when not measured.
+    std::map<std::string, double> first_call_ms[3];
 };
+
+// Reads the per-model sums of first calls from a table of ruvane-first-call
+// --summary ("| model | faces | first / warm calls, ms | ..."), into `into`.
+void read_first_calls(std::istream& table, std::map<std::string, double>& into);
 
 // Goals for one run at tolerance d: status 0, deviation and boundary within
 // d, coverage within 1 %.

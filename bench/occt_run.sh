@@ -27,30 +27,48 @@ if ! git -C "$root" diff --quiet HEAD -- nurbs include 2>/dev/null; then
   revision="$revision with uncommitted library changes"
 fi
 work="$build/occt-work"
-"$build/bench/occt-compare" "${mode[@]}" --out "$root/bench/results" --work "$work" \
-  --revision "$revision"
+mkdir -p "$work"
+
+# The first call in a fresh process (every face at each level, each in fresh
+# processes), first, so that the report gets its per-model column. Not in
+# the quick look.
+first_calls=()
+if [ "$stem" = occt_compare ]; then
+  cmake --build "$build" -j2 --target occt_export_faces ruvane_first_call
+  level=0
+  for factor in 0.01 0.003 0.001; do
+    rm -rf "$work/faces"
+    "$build/bench/occt-export-faces" --out "$work/faces" --factor "$factor" >/dev/null
+    "$build/bench/ruvane-first-call" --runs 7 --summary "$work/faces"/*.json \
+      >"$work/first_call_$level.md"
+    level=$((level + 1))
+  done
+  first_calls=(--first-calls "$work")
+fi
+
+"$build/bench/occt-compare" "${mode[@]}" "${first_calls[@]}" --out "$root/bench/results" \
+  --work "$work" --revision "$revision"
 gnuplot "$work/$stem.gp"
 echo
 sed -n '/^## Summary/,/^## /p' "$root/bench/results/$stem.md" | sed '$d'
 echo "report: bench/results/$stem.md, chart: bench/results/$stem.png"
 
-# The first call in a fresh process (every face at each level, each in fresh
-# processes) and one curve point against the kernel's D0, each a table of
-# its own. Not in the quick look.
+# The first calls on their own, and one curve point against the kernel's
+# D0, each a table of its own. Not in the quick look.
 [ "$stem" = occt_compare ] || exit 0
-cmake --build "$build" -j2 --target occt_curve_compare occt_export_faces ruvane_first_call
+cmake --build "$build" -j2 --target occt_curve_compare
 first="$root/bench/results/ruvane_first_call.md"
 {
   echo "# ruvane's first call in a fresh process"
   echo
   echo "Revision: $revision. Machine: $(nproc) logical cores, $(uname -srm)."
+  level=0
   for factor in 0.01 0.003 0.001; do
-    rm -rf "$work/faces"
-    "$build/bench/occt-export-faces" --out "$work/faces" --factor "$factor" >/dev/null
     echo
     echo "## D = $factor of the diagonal"
     echo
-    "$build/bench/ruvane-first-call" --runs 7 --summary "$work/faces"/*.json
+    cat "$work/first_call_$level.md"
+    level=$((level + 1))
   done
   # What the first call pays for: each cost paid before it in turn (faces of
   # the last level).

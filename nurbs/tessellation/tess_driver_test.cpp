@@ -136,6 +136,10 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
     Surface disc = flat_patch();
     disc.outer = circle(0.5, 0.5, 0.1, 0.2, true, true);  // radius 0.4 on the part
     cases.push_back({"small disc", disc, 0.016, 0.016, kPi * 0.16, {}});
+    Surface ring = flat_patch();  // radii 0.8 and 0.7: the hole's chords add what the rim's take
+    ring.outer = circle(0.5, 0.5, 0.2, 0.4, true, true);
+    ring.holes = {circle(0.5, 0.5, 0.175, 0.35, false, true)};
+    cases.push_back({"narrow ring", ring, 0.05, 0.05, kPi * 0.15, {}});
     Surface bow = flat_patch();  // a loop crossing itself: its even-odd region, two triangles
     bow.outer = {polyline({{0.1, 0.1}, {0.9, 0.9}, {0.9, 0.1}, {0.1, 0.9}, {0.1, 0.1}})};
     cases.push_back({"self-crossing loop", bow, 0.01, 0.01, 2 * 0.5 * 1.6 * 1.6, {}});
@@ -147,6 +151,8 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
     segment.u_knots = {0, 0, 0, 1, 1, 1};
     segment.weights = {1, kS, 1, 1, kS, 1};
     cases.push_back({"narrow segment", segment, 0.4, 0.4, 50 * (kPi / 2 - 1), {}});
+    // Coarse enough that the sampled surface alone would pass its arc side.
+    cases.push_back({"narrow segment, coarse", segment, 1.5, 1.5, 50 * (kPi / 2 - 1), {}});
 
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -180,6 +186,33 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
         EXPECT_GE(at_pole, 2 * static_cast<int>(k.poles.size()));
         const double expected = k.area > 0 ? k.area : true_area(k.s);
         EXPECT_NEAR(area, expected, 0.01 * expected);
+    }
+}
+
+// A narrow flat ring at a coarse tolerance: its polygons are made only as
+// fine as keeping its area within 1% needs, which for two circles of radii R
+// and r whose chords keep a sagitta s is 2/3 s 2 pi (R - r) <= 1% of its area
+// (the hole's chords add to the face what the rim's take away).
+TEST(TessDriver, TrimPolygonsAreNoFinerThanTheAreaOfTheFaceNeeds) {
+    struct Case {
+        double R, r, B;
+    };
+    for (const Case& k : {Case{0.8, 0.7, 0.05}, Case{0.8, 0.4, 0.02}, Case{0.9, 0.2, 0.05}}) {
+        SCOPED_TRACE(k.R + k.r);
+        Surface ring = flat_patch();  // [0, 1]^2 spans 4 x 2 on the part
+        ring.outer = circle(0.5, 0.5, k.R / 4, k.R / 2, true, true);
+        ring.holes = {circle(0.5, 0.5, k.r / 4, k.r / 2, false, true)};
+        const Outcome c = tessellate(ring, k.B, k.B);
+        ASSERT_EQ(c.loops.size(), 2u);
+        const double area = kPi * (k.R * k.R - k.r * k.r);
+        const double s = std::min(k.B, 0.01 * area / (2.0 / 3.0 * 2 * kPi * (k.R - k.r)));
+        auto chords = [&](double radius) { return kPi / std::acos(1 - s / radius); };
+        // Chords keep between about a third and three quarters of their
+        // tolerance, hence up to twice the chords of the uniform polygon.
+        EXPECT_LE(c.loops[0].size() + c.loops[1].size(), 2 * (chords(k.R) + chords(k.r)));
+        double covered = 0;
+        for (const TessTriangle& t : c.tris) covered += triangle_area(t);
+        EXPECT_NEAR(covered, area, 0.01 * area);
     }
 }
 

@@ -40,6 +40,20 @@ Point3 curve_point(const Curve& c, double t, bool* ok) {
 
 double clamp(double x, double lo, double hi) { return std::fmin(std::fmax(x, lo), hi); }
 
+// The area between a loop's chords and its curves in the metric plane
+// (su and sv its scales), positive where the curve runs to the right of
+// its chord: what the polygon leaves out of the region to its left.
+struct ChordArea {
+    double su = 1.0, sv = 1.0;
+    double sum = 0.0;
+    // The chord a-b of a curve through m half way: a parabola's segment.
+    void add(double au, double av, double mu, double mv, double bu, double bv) {
+        const double ax = su * au, ay = sv * av;
+        const double cross = (su * mu - ax) * (sv * bv - ay) - (sv * mv - ay) * (su * bu - ax);
+        sum += (2.0 / 3.0) * cross;
+    }
+};
+
 // Surface point at the (u, v) of a trim curve point, clamped into the domain.
 bool surface_at(const Surface& sur, double u, double v, Point3* S) {
     u = clamp(u, sur.uknt->U[0], sur.uknt->U[sur.uknt->m]);
@@ -289,15 +303,18 @@ bool push_edge_piece(const SurfaceMeasures& g, Builder& out, Loop& loop, const E
     return true;
 }
 
+Status polygonise(const Surface& sur, const Curve& piece, double B, double** u, double** v,
+                  int* count, Pool* pool, ChordArea* area);
+
 // A piece inside the domain adds its polygon after its first point; when the
 // loop's last piece gives a single point, the end of that piece replaces
 // the point that closes the loop instead.
 Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece, double B,
-                        Builder& out, Loop& loop, Pool* pool) {
+                        Builder& out, Loop& loop, Pool* pool, ChordArea* area) {
     double* pu = nullptr;
     double* pv = nullptr;
     int pts = 0;
-    if (N_TESPTC(sur, piece, B, &pu, &pv, &pts, pool) != kOk) return kFail;
+    if (polygonise(sur, piece, B, &pu, &pv, &pts, pool, area) != kOk) return kFail;
     if (pts == 1 && last_piece) {
         bool ok = true;
         const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
@@ -317,7 +334,7 @@ Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece,
 // Builds one loop's polygon in the parameter plane.
 Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* curves,
                   int last_curve, bool outer, double B, double C, Scratch& s, Loop& loop,
-                  Pool* pool) {
+                  Pool* pool, ChordArea* area) {
     Builder out{s, loop};
     const double X = 30.0 * C;
     bool started = false;
@@ -341,7 +358,8 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
                 if (!push_edge_piece(g, out, loop, e, a, b, X, C)) return no_storage();
                 continue;
             }
-            if (push_curve_piece(sur, piece, last_piece, B, out, loop, pool) != kOk) return kFail;
+            if (push_curve_piece(sur, piece, last_piece, B, out, loop, pool, area) != kOk)
+                return kFail;
         }
     }
     return kOk;
@@ -554,7 +572,7 @@ bool find_step(Measure& measure, double t0, double t_end, double w, double h, do
 // interval whose deviation lies between w / 2 and w. N is the number of
 // starting steps.
 Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s, Table<double>& pu,
-             Table<double>& pv) {
+             Table<double>& pv, ChordArea* area) {
     const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
     const double h = 0.5 * w;
     auto no_storage = [] {
@@ -574,6 +592,7 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
         return no_storage();
     const double range = t_end - t_first;
     double t0 = t_first, q = range / N, smallest = q;
+    double t_last = t_first;  // where the last point lies on the piece
     Measure measure{sur, piece, kMaxDeviations};
     while (t0 < t_end) {
         double t1 = t0;
@@ -589,6 +608,13 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
             t0 = t1;
             continue;
         }
+        if (area) {
+            const Point3 mid = curve_point(piece, 0.5 * (t_last + t1), &ok);
+            if (!ok) return kFail;
+            area->add(pu[last], pv[last], clamp(mid.x, du_lo, du_hi), clamp(mid.y, dv_lo, dv_hi),
+                      cu, cv);
+        }
+        t_last = t1;
         if (!pu.push(s, cu) || !pv.push(s, cv)) return no_storage();
         // An interval that never meets the tolerance (a surface that cannot
         // be evaluated sensibly along the curve) would crawl at the finest
@@ -599,10 +625,9 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
     return kOk;
 }
 
-}  // namespace
-
-Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
-                int* count, Pool* pool) {
+// N_TESPTC, adding the area its chords leave out to `area` when given.
+Status polygonise(const Surface& sur, const Curve& piece, double B, double** u, double** v,
+                  int* count, Pool* pool, ChordArea* area) {
     if (!(B >= kMinTolerance)) {
         set_error(kErrTolerance, "N_TESPTC");
         return kFail;
@@ -626,7 +651,7 @@ Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, do
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     }
-    if (march(sur, piece, w, N, s, pu, pv) != kOk) return kFail;
+    if (march(sur, piece, w, N, s, pu, pv, area) != kOk) return kFail;
     // Ends exactly at the piece's last point.
     bool ok = true;
     const Point3 last_pt = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
@@ -650,14 +675,30 @@ Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, do
     return kOk;
 }
 
+}  // namespace
+
+Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
+                int* count, Pool* pool) {
+    return polygonise(sur, piece, B, u, v, count, pool, nullptr);
+}
+
 namespace {
 
 // A chord of sagitta s cuts about 2/3 s of area off per unit of its length,
-// and the polylines' chords keep between half the tolerance B and B, so
-// trim polygons of total length P lose about B P / 2 of the face. For a
-// small disc or a narrow strip that is several percent; this share of area
-// over outline keeps the loss under one percent.
-constexpr double kCoverageShare = 0.016;
+// and a cell side's control points stand about 4/3 as far off as the side
+// itself, so sides along open domain edges whose control points keep within
+// t across them lose at most t P / 2 of the face, P their length. For a
+// narrow strip that can be several percent; this share of area over outline
+// holds the loss to one percent even when every side is at its limit.
+constexpr double kCoverageShare = 0.02;
+// What the trim polygons may leave out of the face, or add to it, in all,
+// as a share of its area: half the percent allowed, since the estimate
+// takes each chord's curve as a parabola in a plane that is only roughly
+// true to length. A hole's chords add what an outer loop's take away.
+constexpr double kTrimAreaShare = 0.007;
+// Rounds of finer polygons for that share: the chords' sagittas fall short
+// of the tolerance by varying amounts, so one round may not be enough.
+constexpr int kCoverageRounds = 3;
 // The finest that share may make the trim tolerance, relative to the one
 // asked for: a sliver of a face should not cost a polygon of thousands.
 constexpr double kMaxTightening = 1.0 / 25.0;
@@ -708,13 +749,15 @@ Status take_measures(const Surface& sur, SurfaceMeasures& g) {
 
 // Every trim polygon, polygonised with tolerance B, moved to the metric
 // plane and indexed.
+// `left_out` receives per loop the area its chords leave out (ChordArea).
 Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in, double B,
-                     double C, Scratch& s, LoopSet& loops, Pool* pool) {
+                     double C, Scratch& s, LoopSet& loops, Table<double>& left_out, Pool* pool) {
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESSUR");
         return kFail;
     };
     loops.loops.size = 0;
+    left_out.clear();
     for (int grp = 0; grp <= in.last_group; ++grp) {
         for (int h = -1; h <= in.hole_last[grp]; ++h) {
             Loop loop;
@@ -723,17 +766,20 @@ Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in
             if (!loop.u.reserve(s, 22) || !loop.v.reserve(s, 22)) return no_storage();
             const FixedLoop fx = grp == 0 && in.fixed ? in.fixed->at(h + 1) : FixedLoop{};
             if (fx.count > 0) {
-                if (!tess::build_fixed_loop(fx, s, loop) || !loops.loops.push(s, loop))
+                // A fixed polygon is never refined, so it leaves nothing to weigh.
+                if (!tess::build_fixed_loop(fx, s, loop) || !loops.loops.push(s, loop) ||
+                    !left_out.push(s, 0.0))
                     return no_storage();
                 continue;
             }
+            ChordArea area{g.su, g.sv, 0.0};
             const Status st = h < 0
                                   ? build_loop(g, sur, in.outer[grp], in.outer_last[grp], true, B,
-                                               C, s, loop, pool)
+                                               C, s, loop, pool, &area)
                                   : build_loop(g, sur, in.holes[grp][h], in.hole_curve_last[grp][h],
-                                               false, B, C, s, loop, pool);
+                                               false, B, C, s, loop, pool, &area);
             if (st != kOk) return kFail;
-            if (!loops.loops.push(s, loop)) return no_storage();
+            if (!loops.loops.push(s, loop) || !left_out.push(s, area.sum)) return no_storage();
         }
     }
     g.c_prime = C * std::fmax(g.Lu, g.Lv);
@@ -754,23 +800,52 @@ Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in
     return kOk;
 }
 
-// The trim tolerance under which the polygons' chords lose at most about
-// one percent of the face's area (metric plane, where a unit is roughly a
-// unit of model length); B itself when that is finer. Runs outside the
-// domain along its edges are no chords of a trim curve and do not count.
-double coverage_tolerance(const SurfaceMeasures& g, const LoopSet& loops, double B,
-                          bool with_edges) {
+// The area of the trimmed region in the metric plane and the share of it that
+// the chords of its polygons leave out (negative when they add).
+struct RegionArea {
+    double area = 0.0, left_out = 0.0;
+};
+
+RegionArea region_area(const LoopSet& loops, const Table<double>& left_out) {
+    RegionArea r;
+    for (int k = 0; k < loops.loops.size; ++k) {
+        const Loop& l = loops.loops[k];
+        double twice = 0.0;
+        for (int i = 0, j = l.u.size - 1; i < l.u.size; j = i++)
+            twice += l.u[j] * l.v[i] - l.u[i] * l.v[j];
+        const double sign = l.outer ? 1.0 : -1.0;
+        r.area += sign * 0.5 * std::fabs(twice);
+        // A loop's chords leave out of the region to its left what they leave
+        // out of the loop's inside when it runs counter-clockwise.
+        r.left_out += sign * (twice < 0.0 ? -1.0 : 1.0) * left_out[k];
+    }
+    return r;
+}
+
+// The trim tolerance under which the polygons' chords change the face's
+// area by at most kTrimAreaShare, from what those made with `used` left
+// out (chords shrink with the tolerance); `used` itself when they are
+// within it.
+double trim_coverage_tolerance(const LoopSet& loops, const Table<double>& left_out, double B,
+                               double used) {
+    const RegionArea r = region_area(loops, left_out);
+    if (!(r.area > 0.0)) return used;
+    const double share = std::fabs(r.left_out) / r.area;
+    if (share <= kTrimAreaShare) return used;
+    return std::fmax(used * kTrimAreaShare / share, kMaxTightening * B);
+}
+
+// The tolerance of cell sides on open domain edges under which they lose
+// at most about one percent of the face's area (metric plane, where a unit
+// is roughly a unit of model length); B itself when that is finer.
+double edge_coverage_tolerance(const LoopSet& loops, double B) {
     double area = 0.0, outline = 0.0;
-    auto off = [&](double u, double v) {
-        return (u < 0.0 ? 1 : 0) | (u > g.Lu ? 2 : 0) | (v < 0.0 ? 4 : 0) | (v > g.Lv ? 8 : 0);
-    };
     for (int k = 0; k < loops.loops.size; ++k) {
         const Loop& l = loops.loops[k];
         double twice = 0.0;
         for (int i = 0, j = l.u.size - 1; i < l.u.size; j = i++) {
             twice += l.u[j] * l.v[i] - l.u[i] * l.v[j];
-            if (with_edges || (off(l.u[i], l.v[i]) & off(l.u[j], l.v[j])) == 0)
-                outline += std::hypot(l.u[i] - l.u[j], l.v[i] - l.v[j]);
+            outline += std::hypot(l.u[i] - l.u[j], l.v[i] - l.v[j]);
         }
         area += (l.outer ? 0.5 : -0.5) * std::fabs(twice);
     }
@@ -832,12 +907,20 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     if (take_measures(*sur, g) != kOk) return kFail;
     const TrimInput in{outer, holes, last_group, outer_last, hole_last, hole_curve_last, ctx.fixed};
     LoopSet loops;
-    if (make_polygons(g, *sur, in, B, C, s, loops, priv.get()) != kOk) return kFail;
-    // A face small or narrow for its outline needs finer polygons, and the
-    // cell sides along its open domain edges finer chords, to be covered.
-    g.edge_tolerance = coverage_tolerance(g, loops, B, true);
-    const double fine = coverage_tolerance(g, loops, B, false);
-    if (fine < B && make_polygons(g, *sur, in, fine, C, s, loops, priv.get()) != kOk) return kFail;
+    Table<double> left_out;
+    if (make_polygons(g, *sur, in, B, C, s, loops, left_out, priv.get()) != kOk) return kFail;
+    // A face small or narrow for its outline needs finer cell sides along its
+    // open domain edges, and finer polygons where their chords leave out or
+    // add too much of it, to be covered.
+    g.edge_tolerance = edge_coverage_tolerance(loops, B);
+    double used = B;
+    for (int round = 0; round < kCoverageRounds; ++round) {
+        const double fine = trim_coverage_tolerance(loops, left_out, B, used);
+        if (!(fine < used)) break;
+        used = fine;
+        if (make_polygons(g, *sur, in, used, C, s, loops, left_out, priv.get()) != kOk)
+            return kFail;
+    }
 
     tess::CellGrid grid;
     tess::VertexTable verts;

@@ -146,13 +146,15 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
     return worst;
 }
 
-// The inner control points of a curved piece lie about twice as far from its
-// corners' plane as the surface itself does, so the net alone would ask for
-// cells a third smaller than the tolerance needs. A net within kNetSlack A is
+// The inner control points of a curved piece lie two to four times as far
+// from its corners' plane as the surface itself does (twice for a parabola,
+// more where a cubic's inner points pull), so the net alone would ask for
+// cells far smaller than the tolerance needs. A net within kNetSlack A is
 // accepted when the surface, sampled on a 5 x 5 grid, keeps within
-// kSampledShare A of the two triangles through the cell's corners.
-constexpr double kNetSlack = 2.0;
-constexpr double kSampledShare = 0.75;
+// kSampledShare A of the two triangles through the cell's corners; the rest
+// of A is for what lies between the samples.
+constexpr double kNetSlack = 4.0;
+constexpr double kSampledShare = 0.9;
 
 // Whether the surface over the cell stays within `tol` of the bilinear patch
 // of its corners, widened by the quarter twist by which either pair of
@@ -321,6 +323,22 @@ int spread_direction(const ControlNet& net, const Point3& centre, const Point3& 
     return spread_u > spread_v ? 2 : 1;
 }
 
+// Whether the net's boundary lines held finer than A (`side`, on open domain
+// edges) keep their tolerance across the edge by their control points alone:
+// then the sampled surface may stand in for the net inside the cell, since
+// the samples measure the distance to the surface but not across the edge.
+bool edge_sides_hold(const ControlNet& net, double A, const double side[4], const Point3& normal) {
+    const int n = net.n, m = net.m;
+    const int line[4][5] = {{0, 0, 1, 0, n}, {0, m, 1, 0, n}, {0, 0, 0, 1, m}, {n, 0, 0, 1, m}};
+    for (int k = 0; k < 4; ++k) {
+        if (side[k] >= A) continue;
+        const int* l = line[k];
+        if (line_excess(net, l[0], l[1], l[2], l[3], l[4], DBL_MAX, side[k], normal) > 1.0)
+            return false;
+    }
+    return true;
+}
+
 // The flatness test of a cell's piece of surface. `side` holds the
 // tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
 // A inside the domain, finer where a line is part of the mesh boundary.
@@ -339,9 +357,9 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     if (!cell_normal(sur, ua, ub, va, vb, normals, &normal)) return point_flatness(net, centre, A);
     // Plane test: the surface and its triangles must be within A of each other.
     const double off = off_plane(net, centre, normal);
-    const bool strict_sides = side[0] >= A && side[1] >= A && side[2] >= A && side[3] >= A;
+    const bool sides_hold = edge_sides_hold(net, A, side, normal);
     const bool in_plane = off <= A;
-    if (!in_plane && off <= kNetSlack * A && strict_sides &&
+    if (!in_plane && off <= kNetSlack * A && sides_hold &&
         surface_close(sur, ua, ub, va, vb, kSampledShare * A))
         return {true, 0};
     if (!in_plane) return {false, spread_direction(net, centre, normal)};
@@ -352,7 +370,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     const double over_v = std::fmax(line_excess(net, 0, 0, 0, 1, m, A, side[2], normal),
                                     line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
     if (over_u > 1.0 || over_v > 1.0) {
-        if (over_u <= kNetSlack && over_v <= kNetSlack && strict_sides &&
+        if (over_u <= kNetSlack && over_v <= kNetSlack && sides_hold &&
             surface_close(sur, ua, ub, va, vb, kSampledShare * A))
             return {true, 0};
         return {false, over_u > over_v ? 2 : 1};
