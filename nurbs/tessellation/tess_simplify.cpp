@@ -1,0 +1,333 @@
+// Vertex removal after triangulation. Each vertex that may go is collapsed
+// into one of its neighbours (the nearest that works) when every triangle
+// the collapse changes keeps its turn and a fair shape in the metric plane,
+// faces the way the surface does at its corners, and stays within a margin
+// of the surface tolerance on a set of samples. Vertices are visited
+// flattest first, in a few passes.
+#include "nurbs/tessellation/tess_simplify.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ruvane::tess {
+namespace {
+
+// Below this |Su x Sv| (tangents of about unit length in the metric plane)
+// a point is degenerate: a pole or an apex, which never moves.
+constexpr double kDegenerate = 1e-6;
+// A changed triangle must keep twice its area above this share of its
+// longest side squared (a needle would hide its deviation between samples).
+constexpr double kShape = 0.05;
+// And its normal within about 45 degrees of the surface's at each corner.
+constexpr double kFacing = 0.7;
+// Vertices with more triangles than this are left alone: it bounds the work
+// per vertex, and such a vertex is rare in a cell mesh.
+constexpr int kMaxFan = 24;
+constexpr int kPasses = 5;
+
+enum Role : char { kKeep = 0, kInterior = 1, kBoundary = 2 };
+
+// Barycentric samples of a triangle (y, b, c), corners left out: the points
+// of a 4 x 4 subdivision, which include the edge middles and lie near the
+// centroid. Those on the edge b-c are last: that edge does not change.
+constexpr int kSamples = 12, kChanged = 9;
+constexpr double kBary[kSamples][3] = {{0.75, 0.25, 0},   {0.5, 0.5, 0},     {0.25, 0.75, 0},
+                                       {0.75, 0, 0.25},   {0.5, 0, 0.5},     {0.25, 0, 0.75},
+                                       {0.5, 0.25, 0.25}, {0.25, 0.5, 0.25}, {0.25, 0.25, 0.5},
+                                       {0, 0.75, 0.25},   {0, 0.5, 0.5},     {0, 0.25, 0.75}};
+
+class Simplifier {
+public:
+    Simplifier(Scratch& s, const SimplifyInput& in, Table<Tri>& tris)
+        : s_(s), in_(in), tris_(tris), tol_(kSimplifyMargin * in.A) {}
+
+    int run(int* removed) {
+        *removed = 0;
+        const int n = in_.count;
+        if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) ||
+            !state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) || !N_.resize(s_, n, Point3{}))
+            return kErrStorage;
+        for (int t = 0; t < tris_.size; ++t)
+            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) ++first_[c + 1];
+        for (int k = 0; k < n; ++k) first_[k + 1] += first_[k];
+        Table<int> fill;
+        if (!items_.resize(s_, first_[n], 0) || !fill.resize(s_, n, 0)) return kErrStorage;
+        for (int k = 0; k < n; ++k) fill[k] = first_[k];
+        for (int t = 0; t < tris_.size; ++t)
+            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) items_[fill[c]++] = t;
+
+        Table<Order> order;
+        for (int pass = 0; pass < kPasses; ++pass) {
+            order.clear();
+            for (int x = 0; x < n; ++x) {
+                if (first_[x] == first_[x + 1] || !movable(x)) continue;
+                if (!around(x, rx_)) return kErrStorage;
+                if (rx_.size == 0 || rx_.size > kMaxFan) continue;
+                if (!order.push(s_, {height(x), x})) return kErrStorage;
+            }
+            std::sort(order.data, order.data + order.size, [](const Order& p, const Order& q) {
+                return p.cost < q.cost || (p.cost == q.cost && p.x < q.x);
+            });
+            int done = 0;
+            for (int k = 0; k < order.size; ++k) {
+                bool gone = false;
+                if (!try_remove(order[k].x, &gone)) return kErrStorage;
+                done += gone;
+            }
+            *removed += done;
+            if (done * 50 < order.size) break;
+        }
+        int live = 0;
+        for (int t = 0; t < tris_.size; ++t)
+            if (tris_[t].a >= 0) tris_[live++] = tris_[t];
+        tris_.size = live;
+        return 0;
+    }
+
+private:
+    struct Order {
+        double cost;
+        int x;
+    };
+    Scratch& s_;
+    const SimplifyInput& in_;
+    Table<Tri>& tris_;
+    double tol_;
+    Table<int> first_, items_;  // triangles of each vertex as first made
+    Table<int> merged_;         // next vertex collapsed into the same survivor
+    Table<char> state_;         // 0 not evaluated, 1 regular, 2 degenerate or failed
+    Table<Point3> P_, N_;       // point and unit normal per vertex
+    Table<Tri> rx_, ry_;        // fans of the vertex going and of its target
+    Table<int> link_;
+
+    bool regular(int k) {
+        if (state_[k] == 0) {
+            Point3 row0[2], row1[2];
+            Point3* skl[2] = {row0, row1};
+            state_[k] = 2;
+            if (N_SURDER(*in_.sur, 1, in_.u[k], in_.v[k], 1, 1, 1, skl) == kOk) {
+                P_[k] = row0[0];
+                const Point3 m = vec_cross(row1[0], row0[1]);
+                const double len = vec_length(m);
+                if (len >= kDegenerate && std::isfinite(len)) {
+                    N_[k] = {m.x / len, m.y / len, m.z / len};
+                    state_[k] = 1;
+                }
+            }
+        }
+        return state_[k] == 1;
+    }
+
+    bool on_bound(int k) const {
+        const double e = 1e-9 * std::fmax(in_.Lu, in_.Lv);
+        const double u = in_.u[k], v = in_.v[k];
+        return !(u > e && u < in_.Lu - e && v > e && v < in_.Lv - e);
+    }
+
+    bool movable(int x) {
+        if (in_.fixed_id && in_.fixed_id[x] != -1) return false;
+        return !on_bound(x) && regular(x);
+    }
+
+    // The live triangles around y, each turned so that y comes first.
+    bool around(int y, Table<Tri>& out) {
+        out.clear();
+        for (int z = y; z >= 0; z = merged_[z])
+            for (int k = first_[z]; k < first_[z + 1]; ++k) {
+                const Tri t = tris_[items_[k]];
+                Tri r;
+                if (t.a == y)
+                    r = t;
+                else if (t.b == y)
+                    r = {t.b, t.c, t.a};
+                else if (t.c == y)
+                    r = {t.c, t.a, t.b};
+                else
+                    continue;  // dead (a < 0) or moved to another vertex
+                if (!out.push(s_, r)) return false;
+            }
+        return true;
+    }
+
+    // How far the neighbours stand off x's tangent plane: flat vertices go
+    // first, so the removal spreads from where it is safest.
+    double height(int x) {
+        double h = 0.0;
+        for (int k = 0; k < rx_.size; ++k) {
+            const int b = rx_[k].b;
+            if (!regular(b)) return HUGE_VAL;
+            h = std::fmax(h, std::fabs(vec_dot(vec_sub(P_[b], P_[x]), N_[x])));
+        }
+        return h;
+    }
+
+    // The fan of x as one chain: the triangle whose b has no triangle
+    // before it starts the chain (none: x is interior and any starts).
+    // Returns the role x can take and its two boundary neighbours.
+    Role fan_role(int x, int* nb, int* nc) const {
+        const int m = rx_.size;
+        int start = -1, starts = 0;
+        for (int k = 0; k < m; ++k) {
+            int before = 0;
+            for (int j = 0; j < m; ++j) before += rx_[j].c == rx_[k].b;
+            if (before > 1) return kKeep;
+            if (before == 0) start = k, ++starts;
+        }
+        if (starts > 1) return kKeep;
+        const bool closed = starts == 0;
+        if (closed) start = 0;
+        // Walk the chain; it must take in every triangle once.
+        int at = start, steps = 1;
+        while (steps <= m) {
+            int next = -1;
+            for (int j = 0; j < m; ++j)
+                if (rx_[j].b == rx_[at].c) next = j;
+            if (next < 0 || next == start) break;
+            at = next;
+            ++steps;
+        }
+        if (steps != m) return kKeep;
+        if (closed) return kInterior;
+        *nb = rx_[start].b;
+        *nc = rx_[at].c;
+        // On the straight line between its boundary neighbours, between them.
+        const double du = in_.u[*nc] - in_.u[*nb], dv = in_.v[*nc] - in_.v[*nb];
+        const double pu = in_.u[x] - in_.u[*nb], pv = in_.v[x] - in_.v[*nb];
+        const double len2 = du * du + dv * dv;
+        const double along = pu * du + pv * dv;
+        if (!(len2 > 0.0) || !(along > 0.0) || !(along < len2) || m < 2) return kKeep;
+        const double off = std::fabs(pu * dv - pv * du);
+        return off <= 1e-9 * len2 ? kBoundary : kKeep;
+    }
+
+    // The farthest sample of (y, b, c) from the surface is within tol_ (the
+    // samples on b-c are left out: that edge does not change).
+    bool near_surface(int y, int b, int c, bool* failed) {
+        const int k[3] = {y, b, c};
+        for (int i = 0; i < kChanged; ++i) {
+            const double* w = kBary[i];
+            double u = 0, v = 0;
+            Point3 Q{0, 0, 0};
+            for (int j = 0; j < 3; ++j) {
+                u += w[j] * in_.u[k[j]];
+                v += w[j] * in_.v[k[j]];
+                Q = {Q.x + w[j] * P_[k[j]].x, Q.y + w[j] * P_[k[j]].y, Q.z + w[j] * P_[k[j]].z};
+            }
+            Point3 S{};
+            if (N_SUREVN(*in_.sur, 1, u, v, &S) != kOk) {
+                *failed = true;
+                return false;
+            }
+            if (!(vec_distance(S, Q) <= tol_)) return false;
+        }
+        return true;
+    }
+
+    // Whether the new triangle (y, b, c) is acceptable.
+    bool fits(int y, int b, int c) {
+        if (!regular(b) || !regular(c)) return false;
+        const double eu = in_.u[b] - in_.u[y], ev = in_.v[b] - in_.v[y];
+        const double fu = in_.u[c] - in_.u[y], fv = in_.v[c] - in_.v[y];
+        const double gu = in_.u[c] - in_.u[b], gv = in_.v[c] - in_.v[b];
+        const double longest =
+            std::fmax(eu * eu + ev * ev, std::fmax(fu * fu + fv * fv, gu * gu + gv * gv));
+        if (!(to_double(eu * fv - ev * fu) > kShape * longest)) return false;
+        const Point3 n = vec_cross(vec_sub(P_[b], P_[y]), vec_sub(P_[c], P_[y]));
+        const double len = vec_length(n);
+        if (!(len > 0.0)) return false;
+        for (int k : {y, b, c})
+            if (!(vec_dot(n, N_[k]) > kFacing * len)) return false;
+        bool failed = false;
+        return near_surface(y, b, c, &failed);
+    }
+
+    // Whether x may go into y: the triangles on the edge x-y die (two inside,
+    // one on the boundary), x and y share no other neighbour (that would
+    // double an edge or pinch the mesh), and every other triangle of x fits.
+    // 1 yes, 0 no, -1 on storage failure.
+    int may_collapse(int y) {
+        if (!regular(y)) return 0;
+        int dying = 0;
+        link_.clear();
+        for (int k = 0; k < rx_.size; ++k) {
+            const Tri& t = rx_[k];
+            if (t.b == y || t.c == y) {
+                ++dying;
+                if (!link_.push(s_, t.b == y ? t.c : t.b)) return -1;
+            }
+        }
+        if (dying == 0) return 0;
+        if (!around(y, ry_)) return -1;
+        for (int k = 0; k < rx_.size; ++k)
+            for (int w : {rx_[k].b, rx_[k].c}) {
+                if (w == y) continue;
+                bool opposite = false;
+                for (int j = 0; j < link_.size; ++j) opposite = opposite || link_[j] == w;
+                if (opposite) continue;
+                for (int j = 0; j < ry_.size; ++j)
+                    if (ry_[j].b == w || ry_[j].c == w) return 0;
+            }
+        for (int k = 0; k < rx_.size; ++k) {
+            const Tri& t = rx_[k];
+            if (t.b == y || t.c == y) continue;
+            if (!fits(y, t.b, t.c)) return 0;
+        }
+        return 1;
+    }
+
+    void collapse(int x, int y) {
+        for (int z = x; z >= 0; z = merged_[z])
+            for (int k = first_[z]; k < first_[z + 1]; ++k) {
+                Tri& t = tris_[items_[k]];
+                if (t.a < 0 || !(t.a == x || t.b == x || t.c == x)) continue;
+                if (t.a == y || t.b == y || t.c == y) {
+                    t.a = t.b = t.c = -1;
+                    continue;
+                }
+                for (int* p : {&t.a, &t.b, &t.c})
+                    if (*p == x) *p = y;
+            }
+        int tail = y;
+        while (merged_[tail] >= 0) tail = merged_[tail];
+        merged_[tail] = x;
+    }
+
+    // Tries x's neighbours nearest first (only the two along the line for
+    // a boundary vertex). False only on storage failure.
+    bool try_remove(int x, bool* gone) {
+        if (!around(x, rx_)) return false;
+        if (rx_.size == 0 || rx_.size > kMaxFan) return true;
+        int nb = -1, nc = -1;
+        const Role role = fan_role(x, &nb, &nc);
+        if (role == kKeep) return true;
+        int targets[kMaxFan];
+        int count = 0;
+        if (role == kBoundary) {
+            targets[count++] = nb;
+            targets[count++] = nc;
+        } else {
+            for (int k = 0; k < rx_.size; ++k) targets[count++] = rx_[k].b;
+        }
+        auto d = [&](int y) { return regular(y) ? vec_distance(P_[y], P_[x]) : HUGE_VAL; };
+        std::sort(targets, targets + count, [&](int p, int q) { return d(p) < d(q); });
+        for (int k = 0; k < count; ++k) {
+            const int r = may_collapse(targets[k]);
+            if (r < 0) return false;
+            if (r > 0) {
+                collapse(x, targets[k]);
+                *gone = true;
+                return true;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+int simplify_mesh(Scratch& s, const SimplifyInput& in, Table<Tri>& tris, int* removed) {
+    Simplifier run(s, in, tris);
+    return run.run(removed);
+}
+
+}  // namespace ruvane::tess
