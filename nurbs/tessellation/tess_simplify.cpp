@@ -23,6 +23,7 @@ constexpr double kFacing = 0.7;
 // Vertices with more triangles than this are left alone: it bounds the work
 // per vertex, and such a vertex is rare in a cell mesh.
 constexpr int kMaxFan = 24;
+constexpr int kRounds = 3;
 constexpr int kPasses = 5;
 
 enum Role : char { kKeep = 0, kInterior = 1, kBoundary = 2 };
@@ -44,44 +45,131 @@ public:
     int run(int* removed) {
         *removed = 0;
         const int n = in_.count;
-        if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) ||
-            !state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) || !N_.resize(s_, n, Point3{}))
+        if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) || !N_.resize(s_, n, Point3{}))
             return kErrStorage;
-        for (int t = 0; t < tris_.size; ++t)
-            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) ++first_[c + 1];
-        for (int k = 0; k < n; ++k) first_[k + 1] += first_[k];
-        Table<int> fill;
-        if (!items_.resize(s_, first_[n], 0) || !fill.resize(s_, n, 0)) return kErrStorage;
-        for (int k = 0; k < n; ++k) fill[k] = first_[k];
-        for (int t = 0; t < tris_.size; ++t)
-            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) items_[fill[c]++] = t;
-
-        Table<Order> order;
-        for (int pass = 0; pass < kPasses; ++pass) {
-            order.clear();
-            for (int x = 0; x < n; ++x) {
-                if (first_[x] == first_[x + 1] || !movable(x)) continue;
-                if (!around(x, rx_)) return kErrStorage;
-                if (rx_.size == 0 || rx_.size > kMaxFan) continue;
-                if (!order.push(s_, {height(x), x})) return kErrStorage;
-            }
-            std::sort(order.data, order.data + order.size, [](const Order& p, const Order& q) {
-                return p.cost < q.cost || (p.cost == q.cost && p.x < q.x);
-            });
-            int done = 0;
-            for (int k = 0; k < order.size; ++k) {
-                bool gone = false;
-                if (!try_remove(order[k].x, &gone)) return kErrStorage;
-                done += gone;
-            }
-            *removed += done;
-            if (done * 50 < order.size) break;
+        // Collapses get stuck where the grid's diagonals run across the
+        // surface's curvature; turning such diagonals frees more of them.
+        for (int round = 0; round < kRounds; ++round) {
+            int gone = 0, flipped = 0;
+            if (!index_triangles() || !collapse_passes(&gone)) return kErrStorage;
+            compact();
+            *removed += gone;
+            if (round + 1 == kRounds) break;
+            if (!flip_pass(&flipped)) return kErrStorage;
+            if (flipped == 0 || (round > 0 && gone == 0)) break;
         }
+        return 0;
+    }
+
+private:
+    void compact() {
         int live = 0;
         for (int t = 0; t < tris_.size; ++t)
             if (tris_[t].a >= 0) tris_[live++] = tris_[t];
         tris_.size = live;
-        return 0;
+    }
+
+    // The triangles of each vertex, from the live ones.
+    bool index_triangles() {
+        const int n = in_.count;
+        first_.clear();
+        merged_.clear();
+        if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1)) return false;
+        for (int t = 0; t < tris_.size; ++t)
+            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) ++first_[c + 1];
+        for (int k = 0; k < n; ++k) first_[k + 1] += first_[k];
+        if (!items_.resize(s_, first_[n], 0) || !fill_.resize(s_, n, 0)) return false;
+        for (int k = 0; k < n; ++k) fill_[k] = first_[k];
+        for (int t = 0; t < tris_.size; ++t)
+            for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) items_[fill_[c]++] = t;
+        return true;
+    }
+
+    bool collapse_passes(int* removed) {
+        const int n = in_.count;
+        for (int pass = 0; pass < kPasses; ++pass) {
+            order_.clear();
+            for (int x = 0; x < n; ++x) {
+                if (first_[x] == first_[x + 1] || !movable(x)) continue;
+                if (!around(x, rx_)) return false;
+                if (rx_.size == 0 || rx_.size > kMaxFan) continue;
+                if (!order_.push(s_, {height(x), x})) return false;
+            }
+            std::sort(order_.data, order_.data + order_.size, [](const Order& p, const Order& q) {
+                return p.cost < q.cost || (p.cost == q.cost && p.x < q.x);
+            });
+            int done = 0;
+            for (int k = 0; k < order_.size; ++k) {
+                bool gone = false;
+                if (!try_remove(order_[k].x, &gone)) return false;
+                done += gone;
+            }
+            *removed += done;
+            if (done * 50 < order_.size) break;
+        }
+        return true;
+    }
+
+    // The height of the surface over the chord p-q from the normals at its
+    // ends (a circle's sagitta is its chord times the turn over 8).
+    double bend(int p, int q) const {
+        return std::fabs(vec_dot(vec_sub(P_[q], P_[p]), vec_sub(N_[q], N_[p])));
+    }
+
+    // Turns the diagonal of two triangles when the other diagonal bends
+    // clearly less and both new triangles fit. Each vertex takes part in one
+    // turn per pass, so no edge is made twice.
+    bool flip_pass(int* flipped) {
+        const int n = in_.count;
+        halves_.clear();
+        for (int t = 0; t < tris_.size; ++t) {
+            const int c[3] = {tris_[t].a, tris_[t].b, tris_[t].c};
+            for (int k = 0; k < 3; ++k) {
+                const int p = c[k], q = c[(k + 1) % 3];
+                const long long key = static_cast<long long>(std::min(p, q)) * n + std::max(p, q);
+                if (!halves_.push(s_, {key, t})) return false;
+            }
+        }
+        std::sort(halves_.data, halves_.data + halves_.size, [](const Half& x, const Half& y) {
+            return x.key < y.key || (x.key == y.key && x.t < y.t);
+        });
+        Table<char>& busy = busy_;
+        busy.clear();
+        if (!busy.resize(s_, n, 0)) return false;
+        auto exists = [&](int p, int q) {
+            const long long key = static_cast<long long>(std::min(p, q)) * n + std::max(p, q);
+            const Half* at = std::lower_bound(halves_.data, halves_.data + halves_.size, key,
+                                              [](const Half& h, long long k) { return h.key < k; });
+            return at != halves_.data + halves_.size && at->key == key;
+        };
+        for (int i = 0; i + 1 < halves_.size; ++i) {
+            if (halves_[i].key != halves_[i + 1].key) continue;
+            const Tri t1 = tris_[halves_[i].t], t2 = tris_[halves_[i + 1].t];
+            ++i;
+            // t1 turned to (a, b, c); t2 then holds b -> a with d opposite.
+            const int a = static_cast<int>(halves_[i].key / n),
+                      b = static_cast<int>(halves_[i].key % n);
+            Tri r1 = turn(t1, a), r2 = turn(t2, a);
+            if (r1.b != b) std::swap(r1, r2);
+            if (r1.b != b || r2.c != b) continue;
+            const int c = r1.c, d = r2.b;
+            if (busy[a] || busy[b] || busy[c] || busy[d]) continue;
+            if (!regular(a) || !regular(b) || !regular(c) || !regular(d)) continue;
+            if (!(bend(c, d) < 0.5 * bend(a, b)) || exists(c, d)) continue;
+            if (!fits(d, c, r1.a) || !fits(c, d, r1.b)) continue;
+            const int i1 = halves_[i - 1].t, i2 = halves_[i].t;
+            tris_[i1] = {r1.a, d, c};
+            tris_[i2] = {d, r1.b, c};
+            busy[a] = busy[b] = busy[c] = busy[d] = 1;
+            ++*flipped;
+        }
+        return true;
+    }
+
+    static Tri turn(const Tri& t, int y) {
+        if (t.b == y) return {t.b, t.c, t.a};
+        if (t.c == y) return {t.c, t.a, t.b};
+        return t;
     }
 
 private:
@@ -89,6 +177,14 @@ private:
         double cost;
         int x;
     };
+    struct Half {
+        long long key;  // the edge's smaller vertex times the count, plus the larger
+        int t;
+    };
+    Table<Order> order_;
+    Table<Half> halves_;
+    Table<char> busy_;
+    Table<int> fill_;
     Scratch& s_;
     const SimplifyInput& in_;
     Table<Tri>& tris_;
