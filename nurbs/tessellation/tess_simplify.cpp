@@ -23,19 +23,27 @@ constexpr double kFacing = 0.7;
 // Vertices with more triangles than this are left alone: it bounds the work
 // per vertex, and such a vertex is rare in a cell mesh.
 constexpr int kMaxFan = 24;
-constexpr int kRounds = 3;
+constexpr int kRounds = 2;
 constexpr int kPasses = 5;
+// Bend (chord times normal turn) beyond which an edge's middle is taken to
+// stray more than the margin allows: 8 for a circle, with room.
+constexpr double kBendCut = 8.0;
 
 enum Role : char { kKeep = 0, kInterior = 1, kBoundary = 2 };
 
-// Barycentric samples of a triangle (y, b, c), corners left out: the points
-// of a 4 x 4 subdivision, which include the edge middles and lie near the
-// centroid. Those on the edge b-c are last: that edge does not change.
-constexpr int kSamples = 12, kChanged = 9;
-constexpr double kBary[kSamples][3] = {{0.75, 0.25, 0},   {0.5, 0.5, 0},     {0.25, 0.75, 0},
-                                       {0.75, 0, 0.25},   {0.5, 0, 0.5},     {0.25, 0, 0.75},
-                                       {0.5, 0.25, 0.25}, {0.25, 0.5, 0.25}, {0.25, 0.25, 0.5},
-                                       {0, 0.75, 0.25},   {0, 0.5, 0.5},     {0, 0.25, 0.75}};
+// Barycentric samples of a triangle (y, b, c), corners left out, in the
+// order they are taken over all new triangles: the middles of the edges at
+// y, the centroid, the three points halfway from the centroid to the edge
+// middles. The middle of b-c is not taken: that edge does not change.
+// Quarter points of an edge are not taken either: where the edge bends
+// evenly they stray three quarters of its middle.
+constexpr int kSamples = 6;
+constexpr double kBary[kSamples][3] = {{0.5, 0.5, 0},
+                                       {0.5, 0, 0.5},
+                                       {1.0 / 3, 1.0 / 3, 1.0 / 3},
+                                       {1.0 / 6, 5.0 / 12, 5.0 / 12},
+                                       {5.0 / 12, 1.0 / 6, 5.0 / 12},
+                                       {5.0 / 12, 5.0 / 12, 1.0 / 6}};
 
 class Simplifier {
 public:
@@ -45,7 +53,8 @@ public:
     int run(int* removed) {
         *removed = 0;
         const int n = in_.count;
-        if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) || !N_.resize(s_, n, Point3{}))
+        if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) ||
+            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0))
             return kErrStorage;
         // Collapses get stuck where the grid's diagonals run across the
         // surface's curvature; turning such diagonals frees more of them.
@@ -90,7 +99,7 @@ private:
         for (int pass = 0; pass < kPasses; ++pass) {
             order_.clear();
             for (int x = 0; x < n; ++x) {
-                if (first_[x] == first_[x + 1] || !movable(x)) continue;
+                if (!dirty_[x] || first_[x] == first_[x + 1] || !movable(x)) continue;
                 if (!around(x, rx_)) return false;
                 if (rx_.size == 0 || rx_.size > kMaxFan) continue;
                 if (!order_.push(s_, {height(x), x})) return false;
@@ -156,11 +165,14 @@ private:
             if (busy[a] || busy[b] || busy[c] || busy[d]) continue;
             if (!regular(a) || !regular(b) || !regular(c) || !regular(d)) continue;
             if (!(bend(c, d) < 0.5 * bend(a, b)) || exists(c, d)) continue;
-            if (!fits(d, c, r1.a) || !fits(c, d, r1.b)) continue;
+            fresh_.clear();
+            if (!fresh_.push(s_, {d, c, r1.a}) || !fresh_.push(s_, {c, d, r1.b})) return false;
+            if (!shaped(d, c, r1.a) || !shaped(c, d, r1.b) || !near_all(fresh_)) continue;
             const int i1 = halves_[i - 1].t, i2 = halves_[i].t;
             tris_[i1] = {r1.a, d, c};
             tris_[i2] = {d, r1.b, c};
             busy[a] = busy[b] = busy[c] = busy[d] = 1;
+            dirty_[a] = dirty_[b] = dirty_[c] = dirty_[d] = 1;
             ++*flipped;
         }
         return true;
@@ -185,6 +197,7 @@ private:
     Table<Half> halves_;
     Table<char> busy_;
     Table<int> fill_;
+    Table<char> dirty_;  // the fan changed since the vertex last failed to go
     Scratch& s_;
     const SimplifyInput& in_;
     Table<Tri>& tris_;
@@ -194,7 +207,9 @@ private:
     Table<char> state_;         // 0 not evaluated, 1 regular, 2 degenerate or failed
     Table<Point3> P_, N_;       // point and unit normal per vertex
     Table<Tri> rx_, ry_;        // fans of the vertex going and of its target
-    Table<int> link_;
+    Table<Tri> fresh_;          // the triangles a change would make
+    Table<int> mark_;           // neighbours of a collapse's target, by token
+    int token_ = 0;
 
     bool regular(int k) {
         if (state_[k] == 0) {
@@ -298,29 +313,23 @@ private:
 
     // The farthest sample of (y, b, c) from the surface is within tol_ (the
     // samples on b-c are left out: that edge does not change).
-    bool near_surface(int y, int b, int c, bool* failed) {
-        const int k[3] = {y, b, c};
-        for (int i = 0; i < kChanged; ++i) {
-            const double* w = kBary[i];
-            double u = 0, v = 0;
-            Point3 Q{0, 0, 0};
-            for (int j = 0; j < 3; ++j) {
-                u += w[j] * in_.u[k[j]];
-                v += w[j] * in_.v[k[j]];
-                Q = {Q.x + w[j] * P_[k[j]].x, Q.y + w[j] * P_[k[j]].y, Q.z + w[j] * P_[k[j]].z};
-            }
-            Point3 S{};
-            if (N_SUREVN(*in_.sur, 1, u, v, &S) != kOk) {
-                *failed = true;
-                return false;
-            }
-            if (!(vec_distance(S, Q) <= tol_)) return false;
+    bool near_surface(const Tri& t, int sample) {
+        const double* w = kBary[sample];
+        const int k[3] = {t.a, t.b, t.c};
+        double u = 0, v = 0;
+        Point3 Q{0, 0, 0};
+        for (int j = 0; j < 3; ++j) {
+            u += w[j] * in_.u[k[j]];
+            v += w[j] * in_.v[k[j]];
+            Q = {Q.x + w[j] * P_[k[j]].x, Q.y + w[j] * P_[k[j]].y, Q.z + w[j] * P_[k[j]].z};
         }
-        return true;
+        Point3 S{};
+        return N_SUREVN(*in_.sur, 1, u, v, &S) == kOk && vec_distance(S, Q) <= tol_;
     }
 
-    // Whether the new triangle (y, b, c) is acceptable.
-    bool fits(int y, int b, int c) {
+    // Whether the new triangle (y, b, c) has a fair shape, faces the way
+    // the surface does and bends little enough to be worth sampling.
+    bool shaped(int y, int b, int c) {
         if (!regular(b) || !regular(c)) return false;
         const double eu = in_.u[b] - in_.u[y], ev = in_.v[b] - in_.v[y];
         const double fu = in_.u[c] - in_.u[y], fv = in_.v[c] - in_.v[y];
@@ -333,8 +342,27 @@ private:
         if (!(len > 0.0)) return false;
         for (int k : {y, b, c})
             if (!(vec_dot(n, N_[k]) > kFacing * len)) return false;
-        bool failed = false;
-        return near_surface(y, b, c, &failed);
+        // An edge whose ends' normals turn by theta over a chord L stands
+        // about L theta / 8 off the surface: far beyond the margin, the
+        // samples need not be taken.
+        return !(bend(y, b) > kBendCut * tol_ || bend(y, c) > kBendCut * tol_);
+    }
+
+    // Whether the surface stays near every new triangle (y, b, c) of
+    // `fresh` (each already `shaped`): each sample over all triangles
+    // before the next, those most likely to stray first, so that a refusal
+    // costs few evaluations.
+    bool near_all(const Table<Tri>& fresh) {
+        for (int sample = 0; sample < kSamples; ++sample)
+            for (int k = 0; k < fresh.size; ++k) {
+                // The middle of y-c is the middle of another's y-b when
+                // two new triangles share that edge.
+                bool shared = false;
+                for (int j = 0; sample == 1 && j < fresh.size && !shared; ++j)
+                    shared = fresh[j].a == fresh[k].a && fresh[j].b == fresh[k].c;
+                if (!shared && !near_surface(fresh[k], sample)) return false;
+            }
+        return true;
     }
 
     // Whether x may go into y: the triangles on the edge x-y die (two inside,
@@ -344,31 +372,28 @@ private:
     int may_collapse(int y) {
         if (!regular(y)) return 0;
         int dying = 0;
-        link_.clear();
+        fresh_.clear();
         for (int k = 0; k < rx_.size; ++k) {
             const Tri& t = rx_[k];
-            if (t.b == y || t.c == y) {
+            if (t.b == y || t.c == y)
                 ++dying;
-                if (!link_.push(s_, t.b == y ? t.c : t.b)) return -1;
-            }
+            else if (!fresh_.push(s_, {y, t.b, t.c}))
+                return -1;
         }
         if (dying == 0) return 0;
+        for (int k = 0; k < fresh_.size; ++k)
+            if (!shaped(y, fresh_[k].b, fresh_[k].c)) return 0;
+        // Neighbours of y marked; those of the dying triangles' third
+        // corners unmarked again, as they may be shared.
         if (!around(y, ry_)) return -1;
+        ++token_;
+        for (int k = 0; k < ry_.size; ++k) mark_[ry_[k].b] = mark_[ry_[k].c] = token_;
         for (int k = 0; k < rx_.size; ++k)
-            for (int w : {rx_[k].b, rx_[k].c}) {
-                if (w == y) continue;
-                bool opposite = false;
-                for (int j = 0; j < link_.size; ++j) opposite = opposite || link_[j] == w;
-                if (opposite) continue;
-                for (int j = 0; j < ry_.size; ++j)
-                    if (ry_[j].b == w || ry_[j].c == w) return 0;
-            }
-        for (int k = 0; k < rx_.size; ++k) {
-            const Tri& t = rx_[k];
-            if (t.b == y || t.c == y) continue;
-            if (!fits(y, t.b, t.c)) return 0;
-        }
-        return 1;
+            if (rx_[k].b == y || rx_[k].c == y) mark_[rx_[k].b == y ? rx_[k].c : rx_[k].b] = 0;
+        for (int k = 0; k < rx_.size; ++k)
+            for (int w : {rx_[k].b, rx_[k].c})
+                if (w != y && mark_[w] == token_) return 0;
+        return near_all(fresh_) ? 1 : 0;
     }
 
     void collapse(int x, int y) {
@@ -391,6 +416,7 @@ private:
     // Tries x's neighbours nearest first (only the two along the line for
     // a boundary vertex). False only on storage failure.
     bool try_remove(int x, bool* gone) {
+        dirty_[x] = 0;
         if (!around(x, rx_)) return false;
         if (rx_.size == 0 || rx_.size > kMaxFan) return true;
         int nb = -1, nc = -1;
@@ -410,6 +436,7 @@ private:
             const int r = may_collapse(targets[k]);
             if (r < 0) return false;
             if (r > 0) {
+                for (int j = 0; j < rx_.size; ++j) dirty_[rx_[j].b] = dirty_[rx_[j].c] = 1;
                 collapse(x, targets[k]);
                 *gone = true;
                 return true;
