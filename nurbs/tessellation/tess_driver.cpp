@@ -297,14 +297,15 @@ Attempt simplify(Work& w) {
     if (!tris.reserve(s, w.made)) return Attempt::kNoMemory;
     for (int t = 0; t < w.made; ++t)
         tris.push(s, {w.tri[3 * t], w.tri[3 * t + 1], w.tri[3 * t + 2]});
-    const tess::SimplifyInput in{&w.sur,
-                                 w.u,
-                                 w.v,
-                                 w.last + 1,
-                                 w.ctx.measures.Lu,
-                                 w.ctx.measures.Lv,
-                                 w.ctx.tol.surface,
-                                 w.fixed.vertex_id};
+    tess::SimplifyInput in{};
+    in.sur = &w.sur;
+    in.u = w.u;
+    in.v = w.v;
+    in.count = w.last + 1;
+    in.Lu = w.ctx.measures.Lu;
+    in.Lv = w.ctx.measures.Lv;
+    in.A = w.ctx.tol.surface;
+    in.fixed_id = w.fixed.vertex_id;
     int removed = 0;
     if (tess::simplify_mesh(s, in, tris, &removed) != 0) return Attempt::kNoMemory;
     if (removed == 0) return Attempt::kGoOn;
@@ -421,8 +422,11 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
     ctx.fixed = fixed ? &w.fixed : nullptr;
     if (N_TESSUR(ctx, &w.sur, w.outer, w.holes, 0, w.outer_last, w.hole_last, w.hole_curve_last,
                  &w.u, &w.v, &w.last, &w.rings, &w.counts, w.pool) != kOk)
-        // Another orientation cannot lift the cell-corner limit.
-        return error_record().code == kErrCapacity ? Attempt::kDone : Attempt::kRetry;
+        // Another orientation cannot lift the cell-corner limit, nor find
+        // the storage the host refused (it would only give another mesh).
+        return error_record().code == kErrCapacity  ? Attempt::kDone
+               : error_record().code == kErrStorage ? Attempt::kNoMemory
+                                                    : Attempt::kRetry;
     if (!extract_triangles(w)) return done(w, RUVANE_TESS_NO_TRIANGLES);
     if (ctx.simplify) {
         r = simplify(w);

@@ -104,9 +104,10 @@ private:
                 if (rx_.size == 0 || rx_.size > kMaxFan) continue;
                 if (!order_.push(s_, {height(x), x})) return false;
             }
-            std::sort(order_.data, order_.data + order_.size, [](const Order& p, const Order& q) {
-                return p.cost < q.cost || (p.cost == q.cost && p.x < q.x);
-            });
+            std::sort(order_.data, order_.data + order_.size,
+                      [this](const Order& p, const Order& q) {
+                          return p.cost < q.cost || (p.cost == q.cost && before(p.x, q.x));
+                      });
             int done = 0;
             for (int k = 0; k < order_.size; ++k) {
                 bool gone = false;
@@ -151,10 +152,21 @@ private:
                                               [](const Half& h, long long k) { return h.key < k; });
             return at != halves_.data + halves_.size && at->key == key;
         };
+        // Interior edges, visited by the position of their middles.
+        pairs_.clear();
         for (int i = 0; i + 1 < halves_.size; ++i) {
             if (halves_[i].key != halves_[i + 1].key) continue;
-            const Tri t1 = tris_[halves_[i].t], t2 = tris_[halves_[i + 1].t];
+            const int p = static_cast<int>(halves_[i].key / n),
+                      q = static_cast<int>(halves_[i].key % n);
+            if (!pairs_.push(s_, {in_.u[p] + in_.u[q], in_.v[p] + in_.v[q], i + 1})) return false;
             ++i;
+        }
+        std::sort(pairs_.data, pairs_.data + pairs_.size, [](const Pair& x, const Pair& y) {
+            return x.u < y.u || (x.u == y.u && (x.v < y.v || (x.v == y.v && x.i < y.i)));
+        });
+        for (int m = 0; m < pairs_.size; ++m) {
+            const int i = pairs_[m].i;
+            const Tri t1 = tris_[halves_[i - 1].t], t2 = tris_[halves_[i].t];
             // t1 turned to (a, b, c); t2 then holds b -> a with d opposite.
             const int a = static_cast<int>(halves_[i].key / n),
                       b = static_cast<int>(halves_[i].key % n);
@@ -178,6 +190,13 @@ private:
         return true;
     }
 
+    // Ties are broken by position, not by number, so that the result does
+    // not hang on the order the triangulation made the vertices in (the
+    // driver's retries with other loop orientations number them otherwise).
+    bool before(int p, int q) const {
+        return in_.u[p] < in_.u[q] || (in_.u[p] == in_.u[q] && in_.v[p] < in_.v[q]);
+    }
+
     static Tri turn(const Tri& t, int y) {
         if (t.b == y) return {t.b, t.c, t.a};
         if (t.c == y) return {t.c, t.a, t.b};
@@ -195,6 +214,11 @@ private:
     };
     Table<Order> order_;
     Table<Half> halves_;
+    struct Pair {
+        double u, v;  // twice the edge's middle
+        int i;        // its second half in halves_
+    };
+    Table<Pair> pairs_;
     Table<char> busy_;
     Table<int> fill_;
     Table<char> dirty_;  // the fan changed since the vertex last failed to go
@@ -220,7 +244,8 @@ private:
                 P_[k] = row0[0];
                 const Point3 m = vec_cross(row1[0], row0[1]);
                 const double len = vec_length(m);
-                if (len >= kDegenerate && std::isfinite(len)) {
+                const Point3& p = P_[k];
+                if (len >= kDegenerate && std::isfinite(len) && std::isfinite(p.x + p.y + p.z)) {
                     N_[k] = {m.x / len, m.y / len, m.z / len};
                     state_[k] = 1;
                 }
@@ -229,15 +254,25 @@ private:
         return state_[k] == 1;
     }
 
-    bool on_bound(int k) const {
+    // Which of the domain's bounds the vertex lies on: 0 none, 1 one that
+    // is an open edge of the surface, 2 two bounds, or a bound the surface
+    // closes over (a seam, whose partner vertex must stay paired).
+    int on_bound(int k) {
         const double e = 1e-9 * std::fmax(in_.Lu, in_.Lv);
         const double u = in_.u[k], v = in_.v[k];
-        return !(u > e && u < in_.Lu - e && v > e && v < in_.Lv - e);
+        const bool u0 = !(u > e), u1 = !(u < in_.Lu - e), v0 = !(v > e), v1 = !(v < in_.Lv - e);
+        const int count = u0 + u1 + v0 + v1;
+        if (count == 0) return 0;
+        if (count > 1 || !regular(k)) return 2;
+        Point3 S{};
+        const double pu = u0 ? in_.Lu : u1 ? 0.0 : u, pv = v0 ? in_.Lv : v1 ? 0.0 : v;
+        if (N_SUREVN(*in_.sur, 1, pu, pv, &S) != kOk) return 2;
+        return vec_distance(S, P_[k]) > 1e-3 * in_.A ? 1 : 2;
     }
 
     bool movable(int x) {
         if (in_.fixed_id && in_.fixed_id[x] != -1) return false;
-        return !on_bound(x) && regular(x);
+        return regular(x) && on_bound(x) < 2;
     }
 
     // The live triangles around y, each turned so that y comes first.
@@ -413,6 +448,29 @@ private:
         merged_[tail] = x;
     }
 
+    // How far the chord p-q strays from the surface at its middle; negative
+    // when the surface cannot be evaluated there.
+    double chord(int p, int q) {
+        Point3 S{};
+        const Point3 mid{0.5 * (P_[p].x + P_[q].x), 0.5 * (P_[p].y + P_[q].y),
+                         0.5 * (P_[p].z + P_[q].z)};
+        if (N_SUREVN(*in_.sur, 1, 0.5 * (in_.u[p] + in_.u[q]), 0.5 * (in_.v[p] + in_.v[q]), &S) !=
+            kOk)
+            return -1.0;
+        return vec_distance(S, mid);
+    }
+
+    // Whether the boundary chords p-x and x-q may become one: the new chord
+    // strays no farther than the worse of the two did (so the face loses no
+    // more area along its boundary than the triangulation allowed) and
+    // within the margin.
+    bool chord_fits(int p, int x, int q) {
+        const double now = chord(p, q);
+        if (!(now >= 0.0 && now <= tol_)) return false;
+        const double before = std::fmax(chord(p, x), chord(x, q));
+        return now <= before + 1e-9 * in_.A;
+    }
+
     // Tries x's neighbours nearest first (only the two along the line for
     // a boundary vertex). False only on storage failure.
     bool try_remove(int x, bool* gone) {
@@ -421,17 +479,21 @@ private:
         if (rx_.size == 0 || rx_.size > kMaxFan) return true;
         int nb = -1, nc = -1;
         const Role role = fan_role(x, &nb, &nc);
-        if (role == kKeep) return true;
+        // On an open edge of the domain a vertex may only move along it.
+        if (role == kKeep || (role == kInterior && on_bound(x) != 0)) return true;
         int targets[kMaxFan];
         int count = 0;
         if (role == kBoundary) {
-            targets[count++] = nb;
-            targets[count++] = nc;
+            if (regular(nb) && regular(nc) && chord_fits(nb, x, nc)) {
+                targets[count++] = nb;
+                targets[count++] = nc;
+            }
         } else {
             for (int k = 0; k < rx_.size; ++k) targets[count++] = rx_[k].b;
         }
         auto d = [&](int y) { return regular(y) ? vec_distance(P_[y], P_[x]) : HUGE_VAL; };
-        std::sort(targets, targets + count, [&](int p, int q) { return d(p) < d(q); });
+        std::sort(targets, targets + count,
+                  [&](int p, int q) { return d(p) < d(q) || (d(p) == d(q) && before(p, q)); });
         for (int k = 0; k < count; ++k) {
             const int r = may_collapse(targets[k]);
             if (r < 0) return false;
