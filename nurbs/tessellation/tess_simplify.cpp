@@ -460,10 +460,10 @@ private:
         return vec_distance(S, mid);
     }
 
-    // Whether the boundary chords p-x and x-q may become one: the new chord
-    // strays no farther than the worse of the two did (so the face loses no
-    // more area along its boundary than the triangulation allowed) and
-    // within the margin.
+    // Whether the boundary chords p-x and x-q along an open domain edge may
+    // become one: the new chord strays no farther than the worse of the two
+    // did (the subdivision held those chords finer, so that a narrow face
+    // loses no more than a percent of its area) and within the margin.
     bool chord_fits(int p, int x, int q) {
         const double now = chord(p, q);
         if (!(now >= 0.0 && now <= tol_)) return false;
@@ -484,7 +484,7 @@ private:
         int targets[kMaxFan];
         int count = 0;
         if (role == kBoundary) {
-            if (regular(nb) && regular(nc) && chord_fits(nb, x, nc)) {
+            if (regular(nb) && regular(nc) && (on_bound(x) == 0 || chord_fits(nb, x, nc))) {
                 targets[count++] = nb;
                 targets[count++] = nc;
             }
