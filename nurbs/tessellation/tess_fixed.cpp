@@ -30,6 +30,11 @@ double distance3(const Point3& p, const Point3& a, const Point3& b) {
     return vec_distance(p, {a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z});
 }
 
+// Twice a triangle's area over its squared sides (about 0.29 when
+// equilateral); below this a changed triangle counts as folded: a sliver of
+// nearly collinear points would only be a crack in the making.
+constexpr double kMinShape = 1e-8;
+
 class Settler {
 public:
     Settler(Scratch& s, FixedSettle& fs, const LoopSet& set, const VertexTable& verts, double tol,
@@ -74,11 +79,13 @@ private:
     Table<Tri>& tris_;
     Table<int> first_, items_;  // the triangles of each vertex as first made
     Table<int> merged_;         // next vertex collapsed into the same survivor, -1 at the end
+    Table<Table<int>> more_;    // triangles written later (a refilled star) per vertex
     Table<char> own_;           // a point of a fixed loop
 
     int index_triangles() {
         const int n = verts_.u.size;
-        if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) || !own_.resize(s_, n, 0))
+        if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) || !own_.resize(s_, n, 0) ||
+            !more_.resize(s_, n, Table<int>{}))
             return kErrStorage;
         for (int k = 0; k < set_.loops.size; ++k) {
             const Loop& l = set_.loops[k];
@@ -115,22 +122,32 @@ private:
         return false;
     }
 
-    // The live triangles around y, each rotated so that y comes first.
-    bool around(int y, Table<Tri>& out) {
+    // The live triangles around y, each rotated so that y comes first, and
+    // (when asked) their slots.
+    bool around(int y, Table<Tri>& out, Table<int>* ids = nullptr) {
         out.clear();
-        for (int z = y; z >= 0; z = merged_[z])
-            for (int k = first_[z]; k < first_[z + 1]; ++k) {
-                const Tri t = tris_[items_[k]];
-                if (t.a < 0) continue;
-                Tri r = t;
-                if (t.b == y)
-                    r = {t.b, t.c, t.a};
-                else if (t.c == y)
-                    r = {t.c, t.a, t.b};
-                else if (t.a != y)
-                    continue;
-                if (!out.push(s_, r)) return false;
-            }
+        if (ids) ids->clear();
+        Table<int> seen;
+        auto take = [&](int slot) {
+            const Tri t = tris_[slot];
+            if (t.a < 0) return true;
+            Tri r = t;
+            if (t.b == y)
+                r = {t.b, t.c, t.a};
+            else if (t.c == y)
+                r = {t.c, t.a, t.b};
+            else if (t.a != y)
+                return true;
+            for (int k = 0; k < seen.size; ++k)
+                if (seen[k] == slot) return true;
+            return seen.push(s_, slot) && out.push(s_, r) && (!ids || ids->push(s_, slot));
+        };
+        for (int z = y; z >= 0; z = merged_[z]) {
+            for (int k = first_[z]; k < first_[z + 1]; ++k)
+                if (!take(items_[k])) return false;
+            for (int k = 0; k < more_[z].size; ++k)
+                if (!take(more_[z][k])) return false;
+        }
         return true;
     }
 
@@ -188,7 +205,7 @@ private:
                 shared = t.b == y ? t.c : t.b;
                 continue;
             }
-            if (!(area2(y, t.b, t.c) > 0.0)) return false;
+            if (!(shape(y, t.b, t.c) > kMinShape)) return false;
             const double before = deviation({x, t.b, t.c});
             const double after = deviation({y, t.b, t.c});
             if (after < 0.0 || after > std::fmax(fs_.A, before)) return false;
@@ -200,31 +217,116 @@ private:
         return true;
     }
 
-    void collapse(int x, int y) {
-        for (int z = x; z >= 0; z = merged_[z])
-            for (int k = first_[z]; k < first_[z + 1]; ++k) {
-                Tri& t = tris_[items_[k]];
-                if (t.a < 0) continue;
-                int* c[3] = {&t.a, &t.b, &t.c};
-                bool dies = false;
-                for (int* p : c) dies = dies || *p == y;
-                if (dies && (t.a == x || t.b == x || t.c == x)) {
-                    t.a = -1;
-                    continue;
-                }
-                for (int* p : c)
-                    if (*p == x) *p = y;
+    void collapse(int x, int y, const Table<int>& slots) {
+        for (int k = 0; k < slots.size; ++k) {
+            Tri& t = tris_[slots[k]];
+            if (t.a == y || t.b == y || t.c == y) {
+                t.a = -1;
+                continue;
             }
+            for (int* p : {&t.a, &t.b, &t.c})
+                if (*p == x) *p = y;
+        }
         int tail = y;
         while (merged_[tail] >= 0) tail = merged_[tail];
         merged_[tail] = x;
     }
 
+    // The star of x refilled without it: its link, from the boundary
+    // neighbour `next` round to `prev`, is a polygon whose closing side
+    // (prev to next) passes through x; it is cut into ears, each
+    // counter-clockwise, holding no other link vertex, adding no edge the
+    // mesh has already, and within A of the surface (or no farther than
+    // x's triangles were). The k triangles of x become k - 1 in their
+    // slots. False only on storage failure; *done tells whether it was
+    // done.
+    bool refill(int next, int prev, const Table<Tri>& rx, const Table<int>& slots, bool* done) {
+        Table<int> link;
+        if (!link.push(s_, next)) return false;
+        for (int step = 0; step < rx.size; ++step) {
+            int to = -1;
+            for (int k = 0; k < rx.size; ++k)
+                if (rx[k].b == link[link.size - 1]) to = rx[k].c;
+            if (to < 0) return true;
+            if (!link.push(s_, to)) return false;
+        }
+        // A star of one triangle has nothing left without x; and the
+        // closing side must not be an edge already.
+        if (link[link.size - 1] != prev || link.size != rx.size + 1 || link.size < 3) return true;
+        Table<Tri> ring;
+        if (!around(prev, ring)) return false;
+        if (has(ring, next)) return true;
+        double before = 0.0;
+        for (int k = 0; k < rx.size; ++k) before = std::fmax(before, deviation(rx[k]));
+        const double allowed = std::fmax(fs_.A, before);
+        Table<Tri> made;
+        while (link.size > 3) {
+            int best = -1;
+            double quality = 0.0;
+            for (int i = 0; i < link.size; ++i) {
+                const int a = link[(i + link.size - 1) % link.size], b = link[i],
+                          c = link[(i + 1) % link.size];
+                const double q = ear_quality(a, b, c, link);
+                if (!(q > quality)) continue;
+                if (!around(a, ring)) return false;
+                if (has(ring, c)) continue;
+                const double dev = deviation({a, b, c});
+                if (dev < 0.0 || dev > allowed) continue;
+                best = i;
+                quality = q;
+            }
+            if (best < 0) return true;
+            const int n = link.size;
+            if (!made.push(s_, {link[(best + n - 1) % n], link[best], link[(best + 1) % n]}))
+                return false;
+            for (int k = best; k + 1 < n; ++k) link[k] = link[k + 1];
+            --link.size;
+        }
+        const Tri last{link[0], link[1], link[2]};
+        if (!(shape(last.a, last.b, last.c) > kMinShape)) return true;
+        const double dev = deviation(last);
+        if (dev < 0.0 || dev > allowed) return true;
+        if (!made.push(s_, last)) return false;
+        for (int k = 0; k < slots.size; ++k) {
+            tris_[slots[k]] = k < made.size ? made[k] : Tri{-1, -1, -1};
+            if (k >= made.size) continue;
+            for (int v : {made[k].a, made[k].b, made[k].c})
+                if (!more_[v].push(s_, slots[k])) return false;
+        }
+        *done = true;
+        return true;
+    }
+
+    // How well shaped the ear (a, b, c) of the link is (twice its area over
+    // its squared sides), 0 when it is no ear: turned the wrong way, or
+    // holding another link vertex.
+    double ear_quality(int a, int b, int c, const Table<int>& link) const {
+        const double q = shape(a, b, c);
+        if (!(q > kMinShape)) return 0.0;
+        for (int k = 0; k < link.size; ++k) {
+            const int p = link[k];
+            if (p == a || p == b || p == c) continue;
+            if (area2(a, b, p) >= 0.0 && area2(b, c, p) >= 0.0 && area2(c, a, p) >= 0.0) return 0.0;
+        }
+        return q;
+    }
+
+    double shape(int a, int b, int c) const {
+        auto sq = [&](int i, int j) {
+            const double du = verts_.u[i] - verts_.u[j], dv = verts_.v[i] - verts_.v[j];
+            return du * du + dv * dv;
+        };
+        const double sides = sq(a, b) + sq(b, c) + sq(c, a);
+        return sides > 0.0 ? area2(a, b, c) / sides : 0.0;
+    }
+
     // Collapses x onto the nearer of its two neighbours along the mesh
-    // boundary, else the farther. False only on storage failure.
+    // boundary, else the farther, else refills its star. False only on
+    // storage failure.
     bool try_remove(int x, bool* done) {
         Table<Tri> rx, ry;
-        if (!around(x, rx)) return false;
+        Table<int> slots;
+        if (!around(x, rx, &slots)) return false;
         int next = -1, prev = -1, nexts = 0, prevs = 0;
         for (int k = 0; k < rx.size; ++k) {
             bool inner_next = false, inner_prev = false;
@@ -243,12 +345,12 @@ private:
         for (int y : {first, first == next ? prev : next}) {
             if (!around(y, ry)) return false;
             if (may_collapse(x, y, rx, ry)) {
-                collapse(x, y);
+                collapse(x, y, slots);
                 *done = true;
                 return true;
             }
         }
-        return true;
+        return refill(next, prev, rx, slots, done);
     }
 };
 

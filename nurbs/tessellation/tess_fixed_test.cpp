@@ -198,3 +198,40 @@ TEST(TessFixed, ExportSetsTheStatusOfUnusableFixedLoops) {
 }
 
 }  // namespace
+
+namespace {
+
+// Storage refused at any allocation of a fixed-loop call (its polylines,
+// the settling of the loops, the numbers handed back): no leak, no crash,
+// and a mesh either whole or absent.
+TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
+    Surface s = bump();
+    s.holes.resize(1);
+    const Points outer = box(0, 0, 1, 1, 6, true), hole = ring(0.5, 0.5, 0.2, 24);
+    const FixedLoopDesc loops[] = {{static_cast<int32_t>(outer.size() / 2), outer.data()},
+                                   {static_cast<int32_t>(hole.size() / 2), hole.data()}};
+    sx::testing::install_counting_host();
+    Desc d(s);
+    auto attempt = [&](long fail_at) {
+        Outcome seen;
+        int32_t left = -1;
+        sx::testing::arm(fail_at);
+        seen.result = ruvane_tesselate_fixed(collect, d.get(), loops, &seen.status, 0.01, 0.01,
+                                             1e-6, &seen, &left);
+        EXPECT_EQ(sx::testing::counters().live, 0) << "allocation " << fail_at;
+        return seen;
+    };
+    const Outcome full = attempt(0);
+    ASSERT_TRUE(full.result);
+    ASSERT_FALSE(full.tris.empty());
+    const long total = sx::testing::counters().calls;
+    for (long k = 1; k <= total; k += std::max(1L, total / 300)) {
+        const Outcome seen = attempt(k);
+        if (seen.result && seen.status == 0 && !seen.tris.empty()) {
+            EXPECT_EQ(seen.tris.size(), full.tris.size()) << "allocation " << k;
+        }
+    }
+    sx::testing::arm(0);
+}
+
+}  // namespace
