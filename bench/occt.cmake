@@ -39,6 +39,9 @@ target_link_libraries(occt_compare PRIVATE occt_bench_core ruvane)
 sx_add_gtest(occt_measure_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/occt_measure_test.cpp
   LIBS occt_bench_core ruvane)
+if(TARGET occt_measure_test)
+  target_include_directories(occt_measure_test SYSTEM PRIVATE ${SX_STB_OCCT_DIR})
+endif()
 
 # One curve point against Geom_BSplineCurve::D0 (occt-curve-compare).
 add_executable(occt_curve_compare ${CMAKE_CURRENT_LIST_DIR}/occt_curve_compare.cpp)

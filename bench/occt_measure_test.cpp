@@ -6,6 +6,7 @@
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
@@ -21,13 +22,19 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "bench/occt_export.h"
 #include "bench/occt_measure.h"
 #include "bench/occt_meshers.h"
+#include "bench/occt_models.h"
 #include "bench/occt_report.h"
 #include "include/ruvane.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#include "stb_image.h"
 
 namespace occt_bench {
 namespace {
@@ -161,6 +168,54 @@ TEST(OcctMeshers, ExportedFacesAndBothMeshers) {
         }
     component_client_shutdown();
     EXPECT_EQ(meshed, 6);  // the hole shows in the top and the bottom face
+}
+
+// The parts like real ones are what they claim: valid shapes with the faces
+// their descriptions count, every face written as a surface description.
+TEST(OcctModels, PartsAreValidAndEveryFaceExports) {
+    const std::map<std::string, int> faces = {{"forged_tool", 37},
+                                              {"pocketed_box", 37},
+                                              {"thin_sheet", 35},
+                                              {"shallow_freeform", 1},
+                                              {"small_trimmed", 1}};
+    int seen = 0;
+    for (const Model& model : make_models(false)) {
+        const auto it = faces.find(model.name);
+        if (it == faces.end()) continue;
+        ++seen;
+        SCOPED_TRACE(model.name);
+        EXPECT_TRUE(BRepCheck_Analyzer(model.shape).IsValid());
+        int count = 0;
+        const TopoDS_Shape nurbs = BRepBuilderAPI_NurbsConvert(model.shape, true).Shape();
+        for (TopExp_Explorer ex(nurbs, TopAbs_FACE); ex.More(); ex.Next(), ++count) {
+            FaceRecord record;
+            std::string why;
+            EXPECT_TRUE(record.build(TopoDS::Face(ex.Current()), why)) << count << ": " << why;
+        }
+        EXPECT_EQ(count, it->second);
+    }
+    EXPECT_EQ(seen, static_cast<int>(faces.size()));
+}
+
+// A picture shows the open boundary in red: a mesh with none shows no red.
+TEST(OcctMeshers, PictureMarksTheOpenBoundary) {
+    Mesh open, closed;
+    open.nodes = {gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(0, 1, 0), gp_Pnt(1, 1, 0)};
+    open.triangles = {{0, 1, 3}, {0, 3, 2}};
+    closed.nodes = {gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(0, 1, 0), gp_Pnt(0, 0, 1)};
+    closed.triangles = {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {0, 3, 2}};
+    const std::string path = testing::TempDir() + "occt_picture_test.png";
+    for (const auto& [left, right, red] :
+         {std::tuple{&open, &open, true}, std::tuple{&closed, &closed, false}}) {
+        ASSERT_TRUE(draw_side_by_side(*left, *right, path));
+        int w = 0, h = 0, channels = 0;
+        unsigned char* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
+        ASSERT_NE(rgb, nullptr);
+        int reds = 0;
+        for (int k = 0; k < w * h; ++k) reds += rgb[3 * k] > 150 && rgb[3 * k + 1] < 80;
+        stbi_image_free(rgb);
+        EXPECT_EQ(reds > 0, red);
+    }
 }
 
 TEST(OcctReport, GoalsAndTotals) {

@@ -692,7 +692,7 @@ namespace {
 // holds the loss to one percent even when every side is at its limit.
 constexpr double kCoverageShare = 0.02;
 // What the trim polygons may leave out of the face, or add to it, in all,
-// as a share of its area: half the percent allowed, since the estimate
+// as a share of its area: less than the percent allowed, since the estimate
 // takes each chord's curve as a parabola in a plane that is only roughly
 // true to length. A hole's chords add what an outer loop's take away.
 constexpr double kTrimAreaShare = 0.007;
