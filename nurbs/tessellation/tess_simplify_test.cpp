@@ -154,16 +154,16 @@ TEST(TessSimplify, FewerTrianglesWithinToleranceOverSurfaceFamilies) {
     ball.outer = rectangle(0, 0, 1, 1, true);
     const Case cases[] = {
         {"trimmed plane (nothing to remove)", plane, {}, 0.001, 1.0},
-        {"dome", patch(2), {}, 0.002, 0.6},
-        {"saddle", patch(0, 1.5), {}, 0.002, 0.98},
+        {"dome", patch(2), {}, 0.002, 0.56},
+        {"saddle", patch(0, 1.5), {}, 0.002, 0.96},
         {"half cylinder (all on the bounds)", cylinder(3), {}, 0.005, 1.0},
         {"sphere r 15", ball, {}, 0.052, 0.7},
-        {"dome with two holes", holed, {}, 0.002, 0.55},
+        {"dome with two holes", holed, {}, 0.002, 0.5},
         {"dome, fixed outer and hole",
          patch(2),
          {ring(0.5, 0.5, 0.45, 120), ring(0.5, 0.5, 0.2, 40)},
          0.002,
-         0.65},
+         0.6},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -192,9 +192,8 @@ TEST(TessSimplify, FewerTrianglesWithinToleranceOverSurfaceFamilies) {
         }
         const double ratio =
             static_cast<double>(fewer.r.tris.size()) / static_cast<double>(plain.r.tris.size());
-        std::printf("%-28s %6zu -> %6zu  %.3f  worst %.3f A (was %.3f)\n", k.name,
-                    plain.r.tris.size(), fewer.r.tris.size(), ratio, worst / k.A,
-                    deviation(k.s, plain.r.tris) / k.A);
+        std::printf("%-36s %6zu -> %6zu triangles, worst %.3f A\n", k.name, plain.r.tris.size(),
+                    fewer.r.tris.size(), worst / k.A);
         EXPECT_LE(ratio, k.most);
     }
 }
