@@ -9,6 +9,7 @@
 #include "nurbs/curve_desc.h"
 #include "nurbs/fp_state.h"
 #include "nurbs/tessellation/tess_driver.h"
+#include "nurbs/tessellation/tess_simplify.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -288,6 +289,44 @@ bool extract_triangles(Work& w) {
     return true;
 }
 
+// Removes the vertices the surface tolerance does not need and, when any
+// went, rebuilds the rings and the triangles from what is left.
+Attempt simplify(Work& w) {
+    tess::Scratch s;
+    tess::Table<tess::Tri> tris;
+    if (!tris.reserve(s, w.made)) return Attempt::kNoMemory;
+    for (int t = 0; t < w.made; ++t)
+        tris.push(s, {w.tri[3 * t], w.tri[3 * t + 1], w.tri[3 * t + 2]});
+    tess::SimplifyInput in{};
+    in.sur = &w.sur;
+    in.u = w.u;
+    in.v = w.v;
+    in.count = w.last + 1;
+    in.Lu = w.ctx.measures.Lu;
+    in.Lv = w.ctx.measures.Lv;
+    in.A = w.ctx.tol.surface;
+    in.fixed_id = w.fixed.vertex_id;
+    int removed = 0;
+    if (tess::simplify_mesh(s, in, tris, &removed) != 0) return Attempt::kNoMemory;
+    if (removed == 0) return Attempt::kGoOn;
+    tess::Rings r;
+    const int rc = tess::build_rings(s, w.last + 1, tris, r);
+    if (rc == kErrStorage) return Attempt::kNoMemory;
+    if (rc != 0) return Attempt::kGoOn;  // keep the mesh as it was made
+    int** lists = S_GETI1P(w.last, w.pool);
+    int* counts = S_GETI1D(w.last, w.pool);
+    int* entries = S_GETI1D(r.entries.size - 1, w.pool);
+    if (!lists || !counts || !entries) return Attempt::kNoMemory;
+    for (int k = 0; k < r.entries.size; ++k) entries[k] = r.entries[k];
+    for (int k = 0; k <= w.last; ++k) {
+        lists[k] = entries + r.start[k];
+        counts[k] = r.count[k];
+    }
+    w.rings = lists;
+    w.counts = counts;
+    return extract_triangles(w) ? Attempt::kGoOn : Attempt::kNoMemory;
+}
+
 // Per vertex: its point, and its normal unless the point is degenerate
 // (then each triangle gets the normal approached from its own inside).
 // Without room for the cache every vertex is evaluated afresh.
@@ -383,10 +422,17 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
     ctx.fixed = fixed ? &w.fixed : nullptr;
     if (N_TESSUR(ctx, &w.sur, w.outer, w.holes, 0, w.outer_last, w.hole_last, w.hole_curve_last,
                  &w.u, &w.v, &w.last, &w.rings, &w.counts, w.pool) != kOk)
-        // Another orientation cannot lift the cell-corner limit.
-        return error_record().code == kErrCapacity ? Attempt::kDone : Attempt::kRetry;
-    if (ctx.observer) ctx.observer->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
+        // Another orientation cannot lift the cell-corner limit, nor find
+        // the storage the host refused (it would only give another mesh).
+        return error_record().code == kErrCapacity  ? Attempt::kDone
+               : error_record().code == kErrStorage ? Attempt::kNoMemory
+                                                    : Attempt::kRetry;
     if (!extract_triangles(w)) return done(w, RUVANE_TESS_NO_TRIANGLES);
+    if (ctx.simplify) {
+        r = simplify(w);
+        if (r != Attempt::kGoOn) return r;
+    }
+    if (ctx.observer) ctx.observer->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
     if (left) *left = w.fixed.left;
     deliver_triangles(w, sink, user);
     return Attempt::kDone;

@@ -79,6 +79,7 @@ struct TessContext {
     SurfaceMeasures measures{};
     TessObserver* observer = nullptr;
     FixedLoops* fixed = nullptr;  // none unless the caller fixed some loops
+    bool simplify = true;         // remove the vertices the tolerance does not need
 };
 
 // The driver behind the exported entry point, with an explicit context.

@@ -1,0 +1,33 @@
+// Vertex removal after triangulation: the cell grid leaves far more
+// vertices than the surface tolerance needs on flat and gently curved
+// parts, so vertices are collapsed into a neighbour while every triangle
+// they change stays close to the surface.
+#pragma once
+
+#include "nurbs/tessellation/tessellation.h"
+
+namespace ruvane::tess {
+
+struct SimplifyInput {
+    const Surface* sur;  // reparametrised to the metric plane
+    const double* u;     // vertex coordinates in the metric plane
+    const double* v;
+    int count;            // vertices
+    double Lu, Lv;        // the domain is [0, Lu] x [0, Lv]
+    double A;             // surface tolerance
+    const int* fixed_id;  // per vertex, -1 unless it must stay; may be null
+};
+
+// Share of the surface tolerance a changed triangle may use, measured on its
+// samples (which bound the distance of its edge middles and centroid).
+constexpr double kSimplifyMargin = 0.8;
+
+// Half-edge collapses, flattest vertex first, of interior vertices and of
+// boundary vertices lying on the straight line of their two boundary
+// neighbours (only along it, so the boundary keeps its shape). Vertices on
+// the domain's bounds, fixed vertices and degenerate points stay. Rewrites
+// `tris` without the removed triangles; *removed receives the number of
+// vertices taken out. Returns 0 or kErrStorage.
+int simplify_mesh(Scratch& s, const SimplifyInput& in, Table<Tri>& tris, int* removed);
+
+}  // namespace ruvane::tess

@@ -1,0 +1,201 @@
+// Vertex removal after triangulation: over surface families the mesh stays
+// conforming and within the surface tolerance, fixed loop points stay, and
+// the triangle count drops.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "nurbs/tessellation/mesh_check.h"
+#include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tessellation.h"
+
+namespace {
+
+using namespace tess_fixtures;
+
+// A biquadratic patch over [0, 1]^2, 4 wide, its middle control point at
+// height h (0: a plane) and its corners raised by `corner` (a saddle when
+// opposite corners go opposite ways).
+Surface patch(double h, double twist = 0) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i) {
+            const double z = i == 1 && j == 1 ? h : (i - 1) * (j - 1) * twist;
+            s.points.insert(s.points.end(), {2.0 * i, 2.0 * j, z});
+        }
+    s.weights.assign(9, 1.0);
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
+// A half cylinder of radius r and length 6 (u around, v along).
+Surface cylinder(double r) {
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 2;
+    s.u_knots = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    for (double z : {0.0, 6.0})
+        for (int k = 0; k < 5; ++k) {
+            s.points.insert(s.points.end(), {r * kCircle[k][0], r * kCircle[k][1], z});
+            s.weights.push_back(kCircle[k][2]);
+        }
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
+using Points = std::vector<double>;  // (u, v) pairs
+
+Points ring(double cu, double cv, double r, int n) {
+    Points p;
+    for (int k = 0; k < n; ++k) {
+        const double a = 2 * kPi * k / n;
+        p.insert(p.end(), {cu + r * std::cos(a), cv + r * std::sin(a)});
+    }
+    return p;
+}
+
+struct Meshed {
+    Outcome r;
+    int32_t left = -1;
+};
+
+Meshed mesh(Surface s, const std::vector<Points>& fixed, double A, bool simplify) {
+    if (fixed.size() > 1 + s.holes.size()) s.holes.resize(fixed.size() - 1);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    Meshed f;
+    Recorder watch(f.r);
+    ruvane::TessContext ctx;
+    ctx.tol = {A, A, 1e-6};
+    ctx.observer = &watch;
+    ctx.simplify = simplify;
+    Desc d(s);
+    std::vector<FixedLoopDesc> descs(1 + s.holes.size(), FixedLoopDesc{0, nullptr});
+    for (size_t k = 0; k < fixed.size(); ++k)
+        descs[k] = {static_cast<int32_t>(fixed[k].size() / 2),
+                    fixed[k].empty() ? nullptr : fixed[k].data()};
+    f.r.result = ruvane::tessellate_surface(ctx, collect, d.get(), &f.r.status, &f.r,
+                                            fixed.empty() ? nullptr : descs.data(), &f.left);
+    EXPECT_EQ(sx::testing::counters().live, 0) << "host blocks left over";
+    return f;
+}
+
+// Distance from p to the triangle abc in space.
+double to_triangle(const V3& p, const V3& a, const V3& b, const V3& c) {
+    const V3 ab = b - a, ac = c - a, ap = p - a;
+    const double d00 = dot(ab, ab), d01 = dot(ab, ac), d11 = dot(ac, ac);
+    const double den = d00 * d11 - d01 * d01;
+    if (den > 0) {
+        const double v = (d11 * dot(ap, ab) - d01 * dot(ap, ac)) / den;
+        const double w = (d00 * dot(ap, ac) - d01 * dot(ap, ab)) / den;
+        if (v >= 0 && w >= 0 && v + w <= 1) return norm(ap - v * ab - w * ac);
+    }
+    return std::min({point_segment(p, a, b), point_segment(p, b, c), point_segment(p, c, a)});
+}
+
+// The largest distance of the surface at a triangle's edge middles and
+// centroid from the mesh near it (the triangles sharing a vertex with it:
+// beside a pole a long thin triangle's middle lies over its neighbour).
+double deviation(const Surface& s, const std::vector<TessTriangle>& tris) {
+    const Eval ev{s};
+    const auto [lu, lv] = ev.lengths();
+    const double u0 = s.u_knots.front(), u1 = s.u_knots.back();
+    const double v0 = s.v_knots.front(), v1 = s.v_knots.back();
+    std::map<std::pair<double, double>, std::vector<int>> around;
+    for (size_t t = 0; t < tris.size(); ++t)
+        for (const TessVertex& x : tris[t].vertex)
+            around[{x.u, x.v}].push_back(static_cast<int>(t));
+    double worst = 0;
+    for (const TessTriangle& t : tris) {
+        const TessVertex* x = t.vertex;
+        std::set<int> near;
+        for (int m = 0; m < 3; ++m)
+            for (int o : around[{x[m].u, x[m].v}]) near.insert(o);
+        for (int m = 0; m < 4; ++m) {
+            double mu = (x[0].u + x[1].u + x[2].u) / 3, mv = (x[0].v + x[1].v + x[2].v) / 3;
+            if (m < 3) {
+                mu = (x[m].u + x[(m + 1) % 3].u) / 2;
+                mv = (x[m].v + x[(m + 1) % 3].v) / 2;
+            }
+            const V3 p = ev.at(u0 + mu / lu * (u1 - u0), v0 + mv / lv * (v1 - v0));
+            double d = HUGE_VAL;
+            for (int o : near) {
+                const TessVertex* y = tris[o].vertex;
+                d = std::min(
+                    d, to_triangle(p, v3(y[0].position), v3(y[1].position), v3(y[2].position)));
+            }
+            worst = std::max(worst, d);
+        }
+    }
+    return worst;
+}
+
+TEST(TessSimplify, FewerTrianglesWithinToleranceOverSurfaceFamilies) {
+    struct Case {
+        const char* name;
+        Surface s;
+        std::vector<Points> fixed;  // outer, then holes; empty: from the curves
+        double A;
+        double most;  // simplified over unsimplified triangles, measured with room
+    };
+    Surface plane = patch(0);
+    plane.outer = circle(0.5, 0.5, 0.45, 0.4, true, false);
+    Surface holed = patch(1.5);
+    holed.holes.push_back(circle(0.3, 0.3, 0.1, 0.1, true, false));
+    holed.holes.push_back(rectangle(0.6, 0.6, 0.8, 0.8, true));
+    Surface ball = sphere(15);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    const Case cases[] = {
+        {"trimmed plane (nothing to remove)", plane, {}, 0.001, 1.0},
+        {"dome", patch(2), {}, 0.002, 0.56},
+        {"saddle", patch(0, 1.5), {}, 0.002, 0.96},
+        {"half cylinder (all on the bounds)", cylinder(3), {}, 0.005, 1.0},
+        {"sphere r 15", ball, {}, 0.052, 0.7},
+        {"dome with two holes", holed, {}, 0.002, 0.5},
+        {"dome, fixed outer and hole",
+         patch(2),
+         {ring(0.5, 0.5, 0.45, 120), ring(0.5, 0.5, 0.2, 40)},
+         0.002,
+         0.6},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const Meshed plain = mesh(k.s, k.fixed, k.A, false);
+        const Meshed fewer = mesh(k.s, k.fixed, k.A, true);
+        ASSERT_TRUE(plain.r.result && fewer.r.result);
+        ASSERT_EQ(fewer.r.status, 0);
+        ASSERT_EQ(fewer.r.tessellations, 1);
+        const Eval ev{k.s};
+        const auto [lu, lv] = ev.lengths();
+        const double tol = 2e-8 * std::max(lu, lv);
+        EXPECT_EQ(mesh_check::check(fewer.r.raw, fewer.r.loops, lu, lv, tol), "");
+        EXPECT_EQ(fewer.r.tris.size(), fewer.r.raw.tri.size());
+        const double worst = deviation(k.s, fewer.r.tris);
+        EXPECT_LE(worst, k.A);
+        // Every fixed point is still a vertex, and no more are left between.
+        if (!k.fixed.empty()) {
+            std::set<int> ids;
+            for (const TessTriangle& t : fewer.r.tris)
+                for (const TessVertex& x : t.vertex)
+                    if (x.reserved > 0) ids.insert(static_cast<int>(x.reserved));
+            size_t points = 0;
+            for (const Points& p : k.fixed) points += p.size() / 2;
+            EXPECT_EQ(ids.size(), points);
+            EXPECT_LE(fewer.left, plain.left);
+        }
+        const double ratio =
+            static_cast<double>(fewer.r.tris.size()) / static_cast<double>(plain.r.tris.size());
+        std::printf("%-36s %6zu -> %6zu triangles, worst %.3f A\n", k.name, plain.r.tris.size(),
+                    fewer.r.tris.size(), worst / k.A);
+        EXPECT_LE(ratio, k.most);
+    }
+}
+
+}  // namespace
