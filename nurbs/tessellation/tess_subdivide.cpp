@@ -156,16 +156,27 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
 constexpr double kNetSlack = 4.0;
 constexpr double kSampledShare = 0.9;
 
+// How far either pair of triangles through the corners departs from their
+// bilinear patch: a quarter of the twist out of the plane of the diagonals.
+// The twist's part within that plane only moves the patch's parameters
+// along the triangles (a trapezoid's patch is the trapezoid: a narrow
+// strip of a cone or a turned face would otherwise never pass); the whole
+// twist where the diagonals give no plane.
+double twist_departure(const Point3 c[4]) {
+    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
+    Point3 normal = vec_cross(vec_sub(c[3], c[0]), vec_sub(c[2], c[1]));
+    if (G_VECNIP(&normal) != kOk) return 0.25 * vec_length(twist);
+    return 0.25 * std::fabs(vec_dot(twist, normal));
+}
+
 // Whether the surface over the cell stays within `tol` of the bilinear patch
-// of its corners, widened by the quarter twist by which either pair of
-// triangles departs from that patch.
+// of its corners, widened by the departure of the triangles from that patch.
 bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
     Point3 c[4];
     const double cu[4] = {ua, ub, ua, ub}, cv[4] = {va, va, vb, vb};
     for (int k = 0; k < 4; ++k)
         if (N_SUREVN(sur, 1, cu[k], cv[k], &c[k]) != kOk) return false;
-    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
-    const double budget = tol - 0.25 * vec_length(twist);
+    const double budget = tol - twist_departure(c);
     if (!(budget > 0.0)) return false;
     for (int i = 0; i <= 4; ++i)
         for (int j = 0; j <= 4; ++j) {
@@ -323,6 +334,39 @@ int spread_direction(const ControlNet& net, const Point3& centre, const Point3& 
     return spread_u > spread_v ? 2 : 1;
 }
 
+// Corner normals more than this far apart (cosine) leave the cells' mean
+// plane meaningless: a half turn of a 45-degree cone has its mean normal
+// along the axis, over which every ring is flat and the generators are not.
+constexpr double kWideTurn = 0.5;
+constexpr double kTrustedSine = 1e-3;
+
+// The cut for a piece that turns widely: across the direction along which
+// its corner normals turn the most. 0 when they turn little, or when a
+// corner's normal is not to be trusted: one of its net edges is shorter than
+// `shortest` or the two nearly parallel (a pole, a sliver of a cell, whose
+// normal would be rounding noise). Given A, a cell across a crease is left
+// to the plane test once it is that narrow, as before.
+int turn_direction(const ControlNet& net, double shortest) {
+    const int n = net.n, m = net.m;
+    const int at[4][4] = {{0, 0, 1, 1}, {n, 0, -1, 1}, {0, m, 1, -1}, {n, m, -1, -1}};
+    Point3 nrm[4];
+    for (int k = 0; k < 4; ++k) {
+        const int i = at[k][0], j = at[k][1];
+        const Point3 c = net_point(net, i, j);
+        const Point3 a = vec_sub(net_point(net, i + at[k][2], j), c);
+        const Point3 b = vec_sub(net_point(net, i, j + at[k][3]), c);
+        const double la = vec_length(a), lb = vec_length(b);
+        if (!(la >= shortest && lb >= shortest)) return 0;
+        nrm[k] = vec_scale(vec_cross(a, b), at[k][2] * at[k][3] / (la * lb));
+        if (!(vec_length(nrm[k]) >= kTrustedSine)) return 0;
+        G_VECNIP(&nrm[k]);
+    }
+    const double along_u = std::fmin(vec_dot(nrm[0], nrm[1]), vec_dot(nrm[2], nrm[3]));
+    const double along_v = std::fmin(vec_dot(nrm[0], nrm[2]), vec_dot(nrm[1], nrm[3]));
+    if (std::fmin(along_u, along_v) >= kWideTurn) return 0;
+    return along_u < along_v ? 2 : 1;
+}
+
 // Whether the net's boundary lines held finer than A (`side`, on open domain
 // edges) keep their tolerance across the edge by their control points alone:
 // then the sampled surface may stand in for the net inside the cell, since
@@ -353,6 +397,8 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     const Point3 centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
     Point3 normals[4];
     corner_normals(net, normals);
+    const int turn = turn_direction(net, A);
+    if (turn != 0) return {false, turn};
     Point3 normal;
     if (!cell_normal(sur, ua, ub, va, vb, normals, &normal)) return point_flatness(net, centre, A);
     // Plane test: the surface and its triangles must be within A of each other.
