@@ -334,37 +334,36 @@ int spread_direction(const ControlNet& net, const Point3& centre, const Point3& 
     return spread_u > spread_v ? 2 : 1;
 }
 
-// Corner normals more than this far apart (cosine) leave the cells' mean
-// plane meaningless: a half turn of a 45-degree cone has its mean normal
-// along the axis, over which every ring is flat and the generators are not.
-constexpr double kWideTurn = 0.5;
-constexpr double kTrustedSine = 1e-3;
-
-// The cut for a piece that turns widely: across the direction along which
-// its corner normals turn the most. 0 when they turn little, or when a
-// corner's normal is not to be trusted: one of its net edges is shorter than
-// `shortest` or the two nearly parallel (a pole, a sliver of a cell, whose
-// normal would be rounding noise). Given A, a cell across a crease is left
-// to the plane test once it is that narrow, as before.
-int turn_direction(const ControlNet& net, double shortest) {
-    const int n = net.n, m = net.m;
-    const int at[4][4] = {{0, 0, 1, 1}, {n, 0, -1, 1}, {0, m, 1, -1}, {n, m, -1, -1}};
-    Point3 nrm[4];
-    for (int k = 0; k < 4; ++k) {
-        const int i = at[k][0], j = at[k][1];
-        const Point3 c = net_point(net, i, j);
-        const Point3 a = vec_sub(net_point(net, i + at[k][2], j), c);
-        const Point3 b = vec_sub(net_point(net, i, j + at[k][3]), c);
-        const double la = vec_length(a), lb = vec_length(b);
-        if (!(la >= shortest && lb >= shortest)) return 0;
-        nrm[k] = vec_scale(vec_cross(a, b), at[k][2] * at[k][3] / (la * lb));
-        if (!(vec_length(nrm[k]) >= kTrustedSine)) return 0;
-        G_VECNIP(&nrm[k]);
+// How far the inner control points of the net's rows (along u) or columns
+// (along v) stray at most from the chords of their ends.
+double net_bend(const ControlNet& net, bool along_u) {
+    const int lines = along_u ? net.m : net.n, points = along_u ? net.n : net.m;
+    auto at = [&](int line, int k) {
+        return along_u ? net_point(net, k, line) : net_point(net, line, k);
+    };
+    double worst = 0.0;
+    for (int line = 0; line <= lines; ++line) {
+        const Point3 a = at(line, 0), b = at(line, points);
+        for (int k = 1; k < points; ++k) {
+            double d = 0.0;
+            if (G_DISPAB(at(line, k), a, b, &d) != kOk) d = vec_distance(at(line, k), a);
+            worst = std::fmax(worst, d);
+        }
     }
-    const double along_u = std::fmin(vec_dot(nrm[0], nrm[1]), vec_dot(nrm[2], nrm[3]));
-    const double along_v = std::fmin(vec_dot(nrm[0], nrm[2]), vec_dot(nrm[1], nrm[3]));
-    if (std::fmin(along_u, along_v) >= kWideTurn) return 0;
-    return along_u < along_v ? 2 : 1;
+    return worst;
+}
+
+// The cut for a piece off its plane. Where its rows bend beyond A and its
+// columns hardly at all (or the other way round), across the bend: the
+// mean plane of a ruled piece (a cone or cylinder strip half way round)
+// may hold the rings flat and put all the spread along the straight
+// generators. Otherwise by the spread over the plane.
+int off_plane_direction(const ControlNet& net, const Point3& centre, const Point3& normal,
+                        double A) {
+    const double bend_u = net_bend(net, true), bend_v = net_bend(net, false);
+    if (bend_u > A && bend_u > 4.0 * bend_v) return 2;
+    if (bend_v > A && bend_v > 4.0 * bend_u) return 1;
+    return spread_direction(net, centre, normal);
 }
 
 // Whether the net's boundary lines held finer than A (`side`, on open domain
@@ -397,8 +396,6 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     const Point3 centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
     Point3 normals[4];
     corner_normals(net, normals);
-    const int turn = turn_direction(net, A);
-    if (turn != 0) return {false, turn};
     Point3 normal;
     if (!cell_normal(sur, ua, ub, va, vb, normals, &normal)) return point_flatness(net, centre, A);
     // Plane test: the surface and its triangles must be within A of each other.
@@ -408,7 +405,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     if (!in_plane && off <= kNetSlack * A && sides_hold &&
         surface_close(sur, ua, ub, va, vb, kSampledShare * A))
         return {true, 0};
-    if (!in_plane) return {false, spread_direction(net, centre, normal)};
+    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A)};
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
     const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
