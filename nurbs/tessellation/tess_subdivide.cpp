@@ -156,16 +156,27 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
 constexpr double kNetSlack = 4.0;
 constexpr double kSampledShare = 0.9;
 
+// How far either pair of triangles through the corners departs from their
+// bilinear patch: a quarter of the twist out of the plane of the diagonals.
+// The twist's part within that plane only moves the patch's parameters
+// along the triangles (a trapezoid's patch is the trapezoid: a narrow
+// strip of a cone or a turned face would otherwise never pass); the whole
+// twist where the diagonals give no plane.
+double twist_departure(const Point3 c[4]) {
+    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
+    Point3 normal = vec_cross(vec_sub(c[3], c[0]), vec_sub(c[2], c[1]));
+    if (G_VECNIP(&normal) != kOk) return 0.25 * vec_length(twist);
+    return 0.25 * std::fabs(vec_dot(twist, normal));
+}
+
 // Whether the surface over the cell stays within `tol` of the bilinear patch
-// of its corners, widened by the quarter twist by which either pair of
-// triangles departs from that patch.
+// of its corners, widened by the departure of the triangles from that patch.
 bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
     Point3 c[4];
     const double cu[4] = {ua, ub, ua, ub}, cv[4] = {va, va, vb, vb};
     for (int k = 0; k < 4; ++k)
         if (N_SUREVN(sur, 1, cu[k], cv[k], &c[k]) != kOk) return false;
-    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
-    const double budget = tol - 0.25 * vec_length(twist);
+    const double budget = tol - twist_departure(c);
     if (!(budget > 0.0)) return false;
     for (int i = 0; i <= 4; ++i)
         for (int j = 0; j <= 4; ++j) {
@@ -323,6 +334,38 @@ int spread_direction(const ControlNet& net, const Point3& centre, const Point3& 
     return spread_u > spread_v ? 2 : 1;
 }
 
+// How far the inner control points of the net's rows (along u) or columns
+// (along v) stray at most from the chords of their ends.
+double net_bend(const ControlNet& net, bool along_u) {
+    const int lines = along_u ? net.m : net.n, points = along_u ? net.n : net.m;
+    auto at = [&](int line, int k) {
+        return along_u ? net_point(net, k, line) : net_point(net, line, k);
+    };
+    double worst = 0.0;
+    for (int line = 0; line <= lines; ++line) {
+        const Point3 a = at(line, 0), b = at(line, points);
+        for (int k = 1; k < points; ++k) {
+            double d = 0.0;
+            if (G_DISPAB(at(line, k), a, b, &d) != kOk) d = vec_distance(at(line, k), a);
+            worst = std::fmax(worst, d);
+        }
+    }
+    return worst;
+}
+
+// The cut for a piece off its plane. Where its rows bend beyond A and its
+// columns hardly at all (or the other way round), across the bend: the
+// mean plane of a ruled piece (a cone or cylinder strip half way round)
+// may hold the rings flat and put all the spread along the straight
+// generators. Otherwise by the spread over the plane.
+int off_plane_direction(const ControlNet& net, const Point3& centre, const Point3& normal,
+                        double A) {
+    const double bend_u = net_bend(net, true), bend_v = net_bend(net, false);
+    if (bend_u > A && bend_u > 4.0 * bend_v) return 2;
+    if (bend_v > A && bend_v > 4.0 * bend_u) return 1;
+    return spread_direction(net, centre, normal);
+}
+
 // Whether the net's boundary lines held finer than A (`side`, on open domain
 // edges) keep their tolerance across the edge by their control points alone:
 // then the sampled surface may stand in for the net inside the cell, since
@@ -362,7 +405,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     if (!in_plane && off <= kNetSlack * A && sides_hold &&
         surface_close(sur, ua, ub, va, vb, kSampledShare * A))
         return {true, 0};
-    if (!in_plane) return {false, spread_direction(net, centre, normal)};
+    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A)};
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
     const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),

@@ -241,3 +241,33 @@ TEST(TessSurfaces, GeneratedFamiliesKeepEveryProperty) {
 }
 
 }  // namespace
+
+namespace {
+
+// Narrow strips of cones, as chamfers and turned faces give: straight along
+// v, so one row of cells around, each as long as a chord of sagitta A on the
+// outer circle allows. Cells halve, so there are fewer than twice N such
+// chords around and two triangles in each: 4 N, doubled for a second row.
+TEST(TessSurfaces, NarrowConeStripsGetOneRowOfCells) {
+    struct Case {
+        double r0, r1, height, A;
+    } cases[] = {{13, 14, 1, 0.01}, {13, 14, 1, 0.001}, {30, 30.5, 2, 0.005}, {5, 8, 1, 0.01}};
+    for (const Case& k : cases) {
+        Surface s;
+        s.u_order = 3;
+        s.u_knots = kCircleKnots;
+        s.v_knots = {0, 0, 1, 1};
+        circle_row(k.r0, 0, 1, s);
+        circle_row(k.r1, k.height, 1, s);
+        s.closed_u = true;
+        s.outer = rectangle(0, 0, 1, 1, true);
+        s.name = "cone strip " + std::to_string(k.r0) + " to " + std::to_string(k.r1);
+        const double size = k.r1, C = 1e-6;
+        const Outcome r = tessellate(s, k.A, k.A, C);
+        check_result(s, r, k.A, C, size);
+        const double chords = kPi / std::acos(1 - k.A / k.r1);
+        EXPECT_LE(static_cast<double>(r.tris.size()), 8 * chords) << s.name;
+    }
+}
+
+}  // namespace
