@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -23,6 +25,50 @@ P3 lerp(const P3& a, const P3& b, double f) {
 P3 cross3(const P3& a, const P3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
+
+// Hash of a point for the maps that give one vertex per position. Equal
+// points must hash alike: -0 and +0 compare equal, so both hash as +0.
+struct P3Hash {
+    size_t operator()(const P3& p) const {
+        uint64_t h = 1469598103934665603ull;
+        for (double c : p) {
+            c += 0.0;  // -0 becomes +0
+            uint64_t bits;
+            std::memcpy(&bits, &c, sizeof bits);
+            h = (h ^ bits) * 1099511628211ull;
+            h ^= h >> 29;
+        }
+        return static_cast<size_t>(h);
+    }
+};
+using PointIndex = std::unordered_map<P3, int, P3Hash>;
+
+// The directed edges of a triangle list with how often each is run, sorted
+// by edge: a sorted vector, as a map per edge costs a node allocation each.
+struct DirectedEdges {
+    using Edge = std::pair<int, int>;
+    std::vector<std::pair<Edge, int>> runs;
+
+    explicit DirectedEdges(const std::vector<std::array<int, 3>>& tris) {
+        std::vector<Edge> all;
+        all.reserve(tris.size() * 3);
+        for (const auto& k : tris)
+            for (size_t i = 0; i < 3; ++i) all.push_back({k[i], k[(i + 1) % 3]});
+        std::sort(all.begin(), all.end());
+        for (size_t i = 0; i < all.size();) {
+            size_t j = i;
+            while (j < all.size() && all[j] == all[i]) ++j;
+            runs.push_back({all[i], static_cast<int>(j - i)});
+            i = j;
+        }
+    }
+    int count(const Edge& e) const {
+        const auto it = std::lower_bound(
+            runs.begin(), runs.end(), e,
+            [](const std::pair<Edge, int>& r, const Edge& x) { return r.first < x; });
+        return it != runs.end() && it->first == e ? it->second : 0;
+    }
+};
 
 // A model edge: its 3D evaluator over [0, 1] and, once discretised, its
 // polyline.
@@ -294,7 +340,7 @@ struct FaceMesh {
 
 struct Collect {
     FaceMesh* mesh;
-    std::map<P3, int> index;
+    PointIndex index;
     // The shared points of the fixed loops, by the number the tessellator
     // gives back in a vertex's `reserved` (one more than the index).
     const std::vector<P3>* fixed = nullptr;
@@ -730,12 +776,9 @@ bool Mesher::tessellate(size_t f) {
 
 void Mesher::project_boundary(size_t f) {
     FaceMesh& m = meshes_[f];
-    std::map<std::pair<int, int>, int> directed;
-    for (const auto& k : m.tri)
-        for (int i = 0; i < 3; ++i)
-            ++directed[{k[static_cast<size_t>(i)], k[static_cast<size_t>((i + 1) % 3)]}];
+    const DirectedEdges directed(m.tri);
     std::vector<int> boundary;
-    for (const auto& [e, count] : directed)
+    for (const auto& [e, count] : directed.runs)
         if (count == 1 && !directed.count({e.second, e.first})) {
             boundary.push_back(e.first);
             boundary.push_back(e.second);
@@ -1019,7 +1062,7 @@ bool Mesher::run() {
     merge_cuts();
     for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
     // One vertex per position: faces meet at the very same points.
-    std::map<P3, int> index;
+    PointIndex index;
     std::vector<int> remap(out_->vertices.size());
     std::vector<P3> unique;
     for (size_t i = 0; i < out_->vertices.size(); ++i) {
@@ -1117,16 +1160,11 @@ bool mesh_model(const Model& model, const MeshOptions& options, ModelMesh* out) 
 }
 
 EdgeCheck check_edges(const ModelMesh& mesh) {
-    std::map<std::pair<int, int>, int> directed;
-    for (const auto& k : mesh.triangles)
-        for (int i = 0; i < 3; ++i)
-            ++directed[{k[static_cast<size_t>(i)], k[static_cast<size_t>((i + 1) % 3)]}];
+    const DirectedEdges directed(mesh.triangles);
     EdgeCheck c;
-    for (const auto& [e, n] : directed) {
-        if (e.first > e.second && directed.count({e.second, e.first}))
-            continue;  // seen from the other side
-        auto back = directed.find({e.second, e.first});
-        const int m = back == directed.end() ? 0 : back->second;
+    for (const auto& [e, n] : directed.runs) {
+        const int m = directed.count({e.second, e.first});
+        if (e.first > e.second && m > 0) continue;  // seen from the other side
         if (n == 1 && m == 0)
             ++c.free;
         else if (!(n == 1 && m == 1))
