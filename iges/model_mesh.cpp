@@ -965,24 +965,39 @@ void Mesher::emit(size_t f) {
 // is turned inside out.
 void Mesher::orient_loose_faces() {
     const size_t nf = model_.faces.size();
-    std::map<std::pair<int, int>, std::vector<std::pair<int, bool>>>
-        uses;  // edge -> (face, forward)
+    bool loose = false;
+    for (size_t f = 0; f < nf; ++f) loose = loose || model_.faces[f].shell == 0;
+    if (!loose) return;  // every face is oriented by its shell
+    // Each triangle side as (edge, face, forward), grouped by edge in
+    // triangle order: one sort instead of a map of vectors.
+    struct Use {
+        std::pair<int, int> edge;
+        int face;
+        bool forward;
+    };
+    std::vector<Use> uses;
+    uses.reserve(out_->triangles.size() * 3);
     for (size_t t = 0; t < out_->triangles.size(); ++t) {
         const auto& k = out_->triangles[t];
         for (int i = 0; i < 3; ++i) {
             const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
-            uses[{std::min(a, b), std::max(a, b)}].push_back({out_->triangle_face[t], a < b});
+            uses.push_back({{std::min(a, b), std::max(a, b)}, out_->triangle_face[t], a < b});
         }
     }
+    std::stable_sort(uses.begin(), uses.end(),
+                     [](const Use& x, const Use& y) { return x.edge < y.edge; });
     std::vector<std::vector<std::pair<size_t, bool>>> next(nf);  // neighbour, must differ
-    for (const auto& [e, u] : uses)
-        if (u.size() == 2 && u[0].first != u[1].first) {
-            const bool same = u[0].second == u[1].second;
-            next[static_cast<size_t>(u[0].first)].push_back(
-                {static_cast<size_t>(u[1].first), same});
-            next[static_cast<size_t>(u[1].first)].push_back(
-                {static_cast<size_t>(u[0].first), same});
+    for (size_t i = 0; i < uses.size();) {
+        size_t j = i;
+        while (j < uses.size() && uses[j].edge == uses[i].edge) ++j;
+        const Use* u = &uses[i];
+        if (j - i == 2 && u[0].face != u[1].face) {
+            const bool same = u[0].forward == u[1].forward;
+            next[static_cast<size_t>(u[0].face)].push_back({static_cast<size_t>(u[1].face), same});
+            next[static_cast<size_t>(u[1].face)].push_back({static_cast<size_t>(u[0].face), same});
         }
+        i = j;
+    }
     std::vector<int> flip(nf, -1);
     for (size_t f = 0; f < nf; ++f)
         if (model_.faces[f].shell != 0) flip[f] = 0;
@@ -1038,6 +1053,7 @@ void Mesher::orient_loose_faces() {
         const P3& c = out_->vertices[static_cast<size_t>(k[2])];
         volume[static_cast<size_t>(g)] += dot3(a, cross3(b, c)) / 6;
     }
+    if (groups == 0) return;
     const EdgeCheck open = check_edges(*out_);
     if (open.free != 0) return;  // not closed: no inside to speak of
     for (size_t t = 0; t < out_->triangles.size(); ++t) {
