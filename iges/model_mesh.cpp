@@ -898,14 +898,30 @@ void Mesher::emit(size_t f) {
             const double d = offset(s);
             if (d > 1e-9 && d < span - 1e-9 && p != pa && p != pb) pts.push_back({d, p});
         };
-        for (size_t s = 0; s < ch.segs.size(); ++s) {
+        auto visit = [&](size_t s) {
             take(static_cast<double>(s), ch.points[s]);
             const Chain::Seg& seg = ch.segs[s];
-            if (seg.edge < 0) continue;
+            if (seg.edge < 0) return;
             const SharedEdge& e = topo_.edges[static_cast<size_t>(seg.edge)];
             for (double c : e.cuts[static_cast<size_t>(seg.index)])
                 take(static_cast<double>(s) + (seg.reversed ? 1 - c : c),
                      edge_point(e, seg.index, c));
+        };
+        // Only the segments the way from a to b runs over can give points
+        // (with one to spare at each end for rounding); they are visited in
+        // chain order as the whole chain was, so the sort sees the same list.
+        const double reach = std::ceil(span) + 3;
+        if (!(reach < n)) {
+            for (size_t s = 0; s < ch.segs.size(); ++s) visit(s);
+        } else {
+            const long ns = static_cast<long>(ch.segs.size());
+            const long base = static_cast<long>(std::floor(forward ? from : from - span));
+            std::vector<size_t> near;
+            for (long k = -1; k <= static_cast<long>(reach); ++k)
+                near.push_back(static_cast<size_t>(((base + k) % ns + ns) % ns));
+            std::sort(near.begin(), near.end());
+            near.erase(std::unique(near.begin(), near.end()), near.end());
+            for (size_t s : near) visit(s);
         }
         std::sort(pts.begin(), pts.end(),
                   [](const auto& x, const auto& y) { return x.first < y.first; });
