@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -23,6 +25,50 @@ P3 lerp(const P3& a, const P3& b, double f) {
 P3 cross3(const P3& a, const P3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
+
+// Hash of a point for the maps that give one vertex per position. Equal
+// points must hash alike: -0 and +0 compare equal, so both hash as +0.
+struct P3Hash {
+    size_t operator()(const P3& p) const {
+        uint64_t h = 1469598103934665603ull;
+        for (double c : p) {
+            c += 0.0;  // -0 becomes +0
+            uint64_t bits;
+            std::memcpy(&bits, &c, sizeof bits);
+            h = (h ^ bits) * 1099511628211ull;
+            h ^= h >> 29;
+        }
+        return static_cast<size_t>(h);
+    }
+};
+using PointIndex = std::unordered_map<P3, int, P3Hash>;
+
+// The directed edges of a triangle list with how often each is run, sorted
+// by edge: a sorted vector, as a map per edge costs a node allocation each.
+struct DirectedEdges {
+    using Edge = std::pair<int, int>;
+    std::vector<std::pair<Edge, int>> runs;
+
+    explicit DirectedEdges(const std::vector<std::array<int, 3>>& tris) {
+        std::vector<Edge> all;
+        all.reserve(tris.size() * 3);
+        for (const auto& k : tris)
+            for (size_t i = 0; i < 3; ++i) all.push_back({k[i], k[(i + 1) % 3]});
+        std::sort(all.begin(), all.end());
+        for (size_t i = 0; i < all.size();) {
+            size_t j = i;
+            while (j < all.size() && all[j] == all[i]) ++j;
+            runs.push_back({all[i], static_cast<int>(j - i)});
+            i = j;
+        }
+    }
+    int count(const Edge& e) const {
+        const auto it = std::lower_bound(
+            runs.begin(), runs.end(), e,
+            [](const std::pair<Edge, int>& r, const Edge& x) { return r.first < x; });
+        return it != runs.end() && it->first == e ? it->second : 0;
+    }
+};
 
 // A model edge: its 3D evaluator over [0, 1] and, once discretised, its
 // polyline.
@@ -294,7 +340,7 @@ struct FaceMesh {
 
 struct Collect {
     FaceMesh* mesh;
-    std::map<P3, int> index;
+    PointIndex index;
     // The shared points of the fixed loops, by the number the tessellator
     // gives back in a vertex's `reserved` (one more than the index).
     const std::vector<P3>* fixed = nullptr;
@@ -730,12 +776,9 @@ bool Mesher::tessellate(size_t f) {
 
 void Mesher::project_boundary(size_t f) {
     FaceMesh& m = meshes_[f];
-    std::map<std::pair<int, int>, int> directed;
-    for (const auto& k : m.tri)
-        for (int i = 0; i < 3; ++i)
-            ++directed[{k[static_cast<size_t>(i)], k[static_cast<size_t>((i + 1) % 3)]}];
+    const DirectedEdges directed(m.tri);
     std::vector<int> boundary;
-    for (const auto& [e, count] : directed)
+    for (const auto& [e, count] : directed.runs)
         if (count == 1 && !directed.count({e.second, e.first})) {
             boundary.push_back(e.first);
             boundary.push_back(e.second);
@@ -855,14 +898,30 @@ void Mesher::emit(size_t f) {
             const double d = offset(s);
             if (d > 1e-9 && d < span - 1e-9 && p != pa && p != pb) pts.push_back({d, p});
         };
-        for (size_t s = 0; s < ch.segs.size(); ++s) {
+        auto visit = [&](size_t s) {
             take(static_cast<double>(s), ch.points[s]);
             const Chain::Seg& seg = ch.segs[s];
-            if (seg.edge < 0) continue;
+            if (seg.edge < 0) return;
             const SharedEdge& e = topo_.edges[static_cast<size_t>(seg.edge)];
             for (double c : e.cuts[static_cast<size_t>(seg.index)])
                 take(static_cast<double>(s) + (seg.reversed ? 1 - c : c),
                      edge_point(e, seg.index, c));
+        };
+        // Only the segments the way from a to b runs over can give points
+        // (with one to spare at each end for rounding); they are visited in
+        // chain order as the whole chain was, so the sort sees the same list.
+        const double reach = std::ceil(span) + 3;
+        if (!(reach < n)) {
+            for (size_t s = 0; s < ch.segs.size(); ++s) visit(s);
+        } else {
+            const long ns = static_cast<long>(ch.segs.size());
+            const long base = static_cast<long>(std::floor(forward ? from : from - span));
+            std::vector<size_t> near;
+            for (long k = -1; k <= static_cast<long>(reach); ++k)
+                near.push_back(static_cast<size_t>(((base + k) % ns + ns) % ns));
+            std::sort(near.begin(), near.end());
+            near.erase(std::unique(near.begin(), near.end()), near.end());
+            for (size_t s : near) visit(s);
         }
         std::sort(pts.begin(), pts.end(),
                   [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -922,24 +981,39 @@ void Mesher::emit(size_t f) {
 // is turned inside out.
 void Mesher::orient_loose_faces() {
     const size_t nf = model_.faces.size();
-    std::map<std::pair<int, int>, std::vector<std::pair<int, bool>>>
-        uses;  // edge -> (face, forward)
+    bool loose = false;
+    for (size_t f = 0; f < nf; ++f) loose = loose || model_.faces[f].shell == 0;
+    if (!loose) return;  // every face is oriented by its shell
+    // Each triangle side as (edge, face, forward), grouped by edge in
+    // triangle order: one sort instead of a map of vectors.
+    struct Use {
+        std::pair<int, int> edge;
+        int face;
+        bool forward;
+    };
+    std::vector<Use> uses;
+    uses.reserve(out_->triangles.size() * 3);
     for (size_t t = 0; t < out_->triangles.size(); ++t) {
         const auto& k = out_->triangles[t];
         for (int i = 0; i < 3; ++i) {
             const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
-            uses[{std::min(a, b), std::max(a, b)}].push_back({out_->triangle_face[t], a < b});
+            uses.push_back({{std::min(a, b), std::max(a, b)}, out_->triangle_face[t], a < b});
         }
     }
+    std::stable_sort(uses.begin(), uses.end(),
+                     [](const Use& x, const Use& y) { return x.edge < y.edge; });
     std::vector<std::vector<std::pair<size_t, bool>>> next(nf);  // neighbour, must differ
-    for (const auto& [e, u] : uses)
-        if (u.size() == 2 && u[0].first != u[1].first) {
-            const bool same = u[0].second == u[1].second;
-            next[static_cast<size_t>(u[0].first)].push_back(
-                {static_cast<size_t>(u[1].first), same});
-            next[static_cast<size_t>(u[1].first)].push_back(
-                {static_cast<size_t>(u[0].first), same});
+    for (size_t i = 0; i < uses.size();) {
+        size_t j = i;
+        while (j < uses.size() && uses[j].edge == uses[i].edge) ++j;
+        const Use* u = &uses[i];
+        if (j - i == 2 && u[0].face != u[1].face) {
+            const bool same = u[0].forward == u[1].forward;
+            next[static_cast<size_t>(u[0].face)].push_back({static_cast<size_t>(u[1].face), same});
+            next[static_cast<size_t>(u[1].face)].push_back({static_cast<size_t>(u[0].face), same});
         }
+        i = j;
+    }
     std::vector<int> flip(nf, -1);
     for (size_t f = 0; f < nf; ++f)
         if (model_.faces[f].shell != 0) flip[f] = 0;
@@ -995,6 +1069,7 @@ void Mesher::orient_loose_faces() {
         const P3& c = out_->vertices[static_cast<size_t>(k[2])];
         volume[static_cast<size_t>(g)] += dot3(a, cross3(b, c)) / 6;
     }
+    if (groups == 0) return;
     const EdgeCheck open = check_edges(*out_);
     if (open.free != 0) return;  // not closed: no inside to speak of
     for (size_t t = 0; t < out_->triangles.size(); ++t) {
@@ -1019,7 +1094,7 @@ bool Mesher::run() {
     merge_cuts();
     for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
     // One vertex per position: faces meet at the very same points.
-    std::map<P3, int> index;
+    PointIndex index;
     std::vector<int> remap(out_->vertices.size());
     std::vector<P3> unique;
     for (size_t i = 0; i < out_->vertices.size(); ++i) {
@@ -1117,16 +1192,11 @@ bool mesh_model(const Model& model, const MeshOptions& options, ModelMesh* out) 
 }
 
 EdgeCheck check_edges(const ModelMesh& mesh) {
-    std::map<std::pair<int, int>, int> directed;
-    for (const auto& k : mesh.triangles)
-        for (int i = 0; i < 3; ++i)
-            ++directed[{k[static_cast<size_t>(i)], k[static_cast<size_t>((i + 1) % 3)]}];
+    const DirectedEdges directed(mesh.triangles);
     EdgeCheck c;
-    for (const auto& [e, n] : directed) {
-        if (e.first > e.second && directed.count({e.second, e.first}))
-            continue;  // seen from the other side
-        auto back = directed.find({e.second, e.first});
-        const int m = back == directed.end() ? 0 : back->second;
+    for (const auto& [e, n] : directed.runs) {
+        const int m = directed.count({e.second, e.first});
+        if (e.first > e.second && m > 0) continue;  // seen from the other side
         if (n == 1 && m == 0)
             ++c.free;
         else if (!(n == 1 && m == 1))

@@ -81,11 +81,16 @@ private:
     Table<int> merged_;         // next vertex collapsed into the same survivor, -1 at the end
     Table<Table<int>> more_;    // triangles written later (a refilled star) per vertex
     Table<char> own_;           // a point of a fixed loop
+    // Each vertex's surface point, evaluated once: the collapse and refill
+    // tests ask for the same corners over and over.
+    mutable Table<Point3> point_;
+    mutable Table<char> point_state_;  // 0 not yet evaluated, 1 done, 2 evaluation failed
 
     int index_triangles() {
         const int n = verts_.u.size;
         if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) || !own_.resize(s_, n, 0) ||
-            !more_.resize(s_, n, Table<int>{}))
+            !more_.resize(s_, n, Table<int>{}) || !point_.resize(s_, n, Point3{}) ||
+            !point_state_.resize(s_, n, 0))
             return kErrStorage;
         for (int k = 0; k < set_.loops.size; ++k) {
             const Loop& l = set_.loops[k];
@@ -157,6 +162,16 @@ private:
         return S;
     }
 
+    Point3 vertex_point(int v, bool* ok) const {
+        if (point_state_[v] == 0) {
+            bool good = true;
+            point_[v] = at(verts_.u[v], verts_.v[v], &good);
+            point_state_[v] = good ? 1 : 2;
+        }
+        if (point_state_[v] == 2) *ok = false;
+        return point_[v];
+    }
+
     // How far the surface strays from the triangle: its centre from the
     // triangle's plane, the middle of each edge from the edge, leaving out
     // edges along a fixed loop (the caller's chords). Negative on failure.
@@ -164,7 +179,7 @@ private:
         const int c[3] = {t.a, t.b, t.c};
         bool ok = true;
         Point3 P[3];
-        for (int i = 0; i < 3; ++i) P[i] = at(verts_.u[c[i]], verts_.v[c[i]], &ok);
+        for (int i = 0; i < 3; ++i) P[i] = vertex_point(c[i], &ok);
         double worst = 0.0;
         for (int i = 0; i < 3; ++i) {
             const int a = c[i], b = c[(i + 1) % 3];
