@@ -155,7 +155,8 @@ if grep -qw fma /proc/cpuinfo; then
 else
   note="no FMA on this processor: fma variant not run; "
 fi
-ruvane_targets="ruvane_core_test ruvane_tess_test ruvane_tess_tool_test ruvane_tess ruvane_iges_test"
+ruvane_targets="ruvane_core_test ruvane_tess_test ruvane_tess_tool_test ruvane_tess ruvane_iges_test
+  ruvane_model ruvane_model_test"
 for variant in "${variants[@]}"; do
   name=${variant%%:*}
   flags=${variant#*:}
