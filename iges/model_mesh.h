@@ -78,4 +78,9 @@ struct EdgeCheck {
 };
 EdgeCheck check_edges(const ModelMesh& mesh);
 
+// The points of a model edge, `at` over [0, 1], within `deflection` of the
+// curve: both ends exactly, a closed curve with at least three chords.
+std::vector<std::array<double, 3>> edge_polyline(
+    const std::function<std::array<double, 3>(double)>& at, double deflection);
+
 }  // namespace ruvane::iges
