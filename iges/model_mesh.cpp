@@ -101,8 +101,8 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-void discretise(SharedEdge* e, double D) {
-    e->q = edge_polyline(e->at, D);
+void discretise(SharedEdge* e, double D, int closed_chords) {
+    e->q = edge_polyline(e->at, D, closed_chords);
     e->cuts.assign(e->q.size() - 1, {});
 }
 
@@ -524,8 +524,20 @@ void Mesher::build_topology() {
     // and a curve this short is a point.
     const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
     sew(model_, loose, tol, tight, &topo_);
-    for (SharedEdge& e : topo_.edges)
-        if (e.at) discretise(&e, opt_.deflection);
+    // A closed seam (a face that closes on itself both ways, as a torus)
+    // keeps eight chords: with fewer and no inner points the face's
+    // triangles would join a seam point to its own copy across the face.
+    std::vector<char> seam(topo_.edges.size(), 0);
+    for (const auto& face_loops : topo_.loops) {
+        std::vector<int> seen;
+        for (const auto& loop : face_loops)
+            for (const Part& p : loop) seen.push_back(p.edge);
+        std::sort(seen.begin(), seen.end());
+        for (size_t k = 1; k < seen.size(); ++k)
+            if (seen[k] == seen[k - 1]) seam[static_cast<size_t>(seen[k])] = 1;
+    }
+    for (size_t k = 0; k < topo_.edges.size(); ++k)
+        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 8 : 3);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
     // Ends within ten times the model's resolution are one vertex; only an
@@ -1162,7 +1174,7 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
 // joined chord stays within D of every point looked at under it, so a gentle
 // curve ends with as few chords as its sagitta allows.
 std::vector<std::array<double, 3>> edge_polyline(
-    const std::function<std::array<double, 3>(double)>& at, double D) {
+    const std::function<std::array<double, 3>(double)>& at, double D, int closed_chords) {
     std::vector<double> ts;
     std::function<void(double, const P3&, double, const P3&, int)> split =
         [&](double t0, const P3& a, double t1, const P3& b, int depth) {
@@ -1219,12 +1231,12 @@ std::vector<std::array<double, 3>> edge_polyline(
         }
         return true;
     };
-    // A closed edge is joined third by third, so it keeps at least three
-    // chords and never collapses to a point.
+    // A closed edge is joined in `closed_chords` runs, so it keeps at least
+    // that many chords and never collapses to a point.
+    const size_t kClosed = static_cast<size_t>(std::max(closed_chords, 3));
     std::vector<size_t> stops{0};
-    if (n >= 3 && dist(q.front(), q.back()) <= D) {
-        stops.push_back(n / 3);
-        stops.push_back(2 * n / 3);
+    if (n >= kClosed && dist(q.front(), q.back()) <= D) {
+        for (size_t k = 1; k < kClosed; ++k) stops.push_back(n * k / kClosed);
     }
     stops.push_back(n);
     std::vector<P3> kept{q.front()};
