@@ -101,8 +101,8 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-void discretise(SharedEdge* e, double D, int closed_chords) {
-    e->q = edge_polyline(e->at, D, closed_chords);
+void discretise(SharedEdge* e, double D, int least_chords) {
+    e->q = edge_polyline(e->at, D, least_chords);
     e->cuts.assign(e->q.size() - 1, {});
 }
 
@@ -524,8 +524,8 @@ void Mesher::build_topology() {
     // and a curve this short is a point.
     const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
     sew(model_, loose, tol, tight, &topo_);
-    // A closed seam (a face that closes on itself both ways, as a torus)
-    // keeps eight chords: with fewer and no inner points the face's
+    // A seam (an edge one face runs there and back, as on a torus or a
+    // sphere) keeps eight chords: with fewer and no inner points the face's
     // triangles would join a seam point to its own copy across the face.
     std::vector<char> seam(topo_.edges.size(), 0);
     for (const auto& face_loops : topo_.loops) {
@@ -537,7 +537,7 @@ void Mesher::build_topology() {
             if (seen[k] == seen[k - 1]) seam[static_cast<size_t>(seen[k])] = 1;
     }
     for (size_t k = 0; k < topo_.edges.size(); ++k)
-        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 8 : 3);
+        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 8 : 1);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
     // Ends within ten times the model's resolution are one vertex; only an
@@ -1174,7 +1174,7 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
 // joined chord stays within D of every point looked at under it, so a gentle
 // curve ends with as few chords as its sagitta allows.
 std::vector<std::array<double, 3>> edge_polyline(
-    const std::function<std::array<double, 3>(double)>& at, double D, int closed_chords) {
+    const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
     std::vector<double> ts;
     std::function<void(double, const P3&, double, const P3&, int)> split =
         [&](double t0, const P3& a, double t1, const P3& b, int depth) {
@@ -1231,12 +1231,13 @@ std::vector<std::array<double, 3>> edge_polyline(
         }
         return true;
     };
-    // A closed edge is joined in `closed_chords` runs, so it keeps at least
-    // that many chords and never collapses to a point.
-    const size_t kClosed = static_cast<size_t>(std::max(closed_chords, 3));
+    // The edge is joined in `least` runs, so it keeps at least that many
+    // chords; a closed edge at least three, so it never collapses to a point.
+    size_t least = static_cast<size_t>(std::max(least_chords, 1));
+    if (dist(q.front(), q.back()) <= D) least = std::max<size_t>(least, 3);
     std::vector<size_t> stops{0};
-    if (n >= kClosed && dist(q.front(), q.back()) <= D) {
-        for (size_t k = 1; k < kClosed; ++k) stops.push_back(n * k / kClosed);
+    if (n >= least) {
+        for (size_t k = 1; k < least; ++k) stops.push_back(n * k / least);
     }
     stops.push_back(n);
     std::vector<P3> kept{q.front()};
