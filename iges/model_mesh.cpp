@@ -1233,12 +1233,13 @@ std::vector<std::array<double, 3>> edge_polyline(
     };
     // The edge is joined in `least` runs, so it keeps at least that many
     // chords; a closed edge at least three, so it never collapses to a point.
-    // A straight edge needs no inner points whatever `least_chords` asks.
+    // A straight edge (within D / 1000) needs no inner points whatever
+    // `least_chords` asks.
     size_t least = static_cast<size_t>(std::max(least_chords, 1));
     bool straight = true;
-    for (size_t k = 1; k < n && straight; ++k) straight = off_chord(q[k], q[0], q[n]) <= D * 1e-6;
+    for (size_t k = 1; k < n && straight; ++k) straight = off_chord(q[k], q[0], q[n]) <= D * 1e-3;
     for (size_t w = 0; w < quarter.size() && straight; ++w)
-        straight = off_chord(quarter[w], q[0], q[n]) <= D * 1e-6;
+        straight = off_chord(quarter[w], q[0], q[n]) <= D * 1e-3;
     if (straight) least = 1;
     if (dist(q.front(), q.back()) <= D) least = std::max<size_t>(least, 3);
     std::vector<size_t> stops{0};
