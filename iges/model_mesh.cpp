@@ -101,60 +101,8 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-// Points within D of the curve: a piece is split while a quarter, half or
-// three-quarter point is further than D from its chord. A chord's sagitta
-// falls with the square of the number of pieces, so a piece that strays by
-// d is cut into about sqrt(d / D) equal pieces at once rather than halved
-// until it fits (which overshoots by up to twice the points needed); each
-// piece is checked again.
-void discretise(SharedEdge* e, double D) {
-    std::vector<double> ts;
-    std::function<void(double, const P3&, double, const P3&, int)> split =
-        [&](double t0, const P3& a, double t1, const P3& b, int depth) {
-            double worst = 0;
-            for (double f : {0.25, 0.5, 0.75})
-                worst = std::max(worst, dist(e->at(t0 + (t1 - t0) * f), lerp(a, b, f)));
-            if (!(worst > D) || depth >= 24) {
-                ts.push_back(t1);
-                return;
-            }
-            const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
-            double s0 = t0;
-            P3 p0 = a;
-            for (int i = 1; i <= k; ++i) {
-                const double s1 = i == k ? t1 : t0 + (t1 - t0) * i / k;
-                const P3 p1 = i == k ? b : e->at(s1);
-                split(s0, p0, s1, p1, depth + 1);
-                s0 = s1;
-                p0 = p1;
-            }
-        };
-    // Eight starting pieces, so that a curve straight at its quarters is
-    // still looked at in between.
-    constexpr int kStart = 8;
-    ts.push_back(0);
-    P3 prev = e->at(0);
-    for (int k = 0; k < kStart; ++k) {
-        const double t1 = (k + 1.0) / kStart;
-        const P3 next = e->at(t1);
-        split(k * 1.0 / kStart, prev, t1, next, 0);
-        prev = next;
-    }
-    e->q.clear();
-    for (double t : ts) e->q.push_back(e->at(t));
-    // Straight runs need no inner points: merge collinear chords.
-    std::vector<P3> kept{e->q.front()};
-    for (size_t i = 1; i + 1 < e->q.size(); ++i) {
-        const P3& a = kept.back();
-        const P3& b = e->q[i + 1];
-        const P3 ab = minus(b, a);
-        const double len = std::sqrt(dot3(ab, ab));
-        const P3 c = cross3(ab, minus(e->q[i], a));
-        if (len > 0 && std::sqrt(dot3(c, c)) / len <= D * 1e-6) continue;
-        kept.push_back(e->q[i]);
-    }
-    kept.push_back(e->q.back());
-    e->q = kept;
+void discretise(SharedEdge* e, double D, int least_chords) {
+    e->q = edge_polyline(e->at, D, least_chords);
     e->cuts.assign(e->q.size() - 1, {});
 }
 
@@ -576,8 +524,20 @@ void Mesher::build_topology() {
     // and a curve this short is a point.
     const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
     sew(model_, loose, tol, tight, &topo_);
-    for (SharedEdge& e : topo_.edges)
-        if (e.at) discretise(&e, opt_.deflection);
+    // A seam (an edge one face runs there and back, as on a torus or a
+    // sphere) keeps eight chords: with fewer and no inner points the face's
+    // triangles would join a seam point to its own copy across the face.
+    std::vector<char> seam(topo_.edges.size(), 0);
+    for (const auto& face_loops : topo_.loops) {
+        std::vector<int> seen;
+        for (const auto& loop : face_loops)
+            for (const Part& p : loop) seen.push_back(p.edge);
+        std::sort(seen.begin(), seen.end());
+        for (size_t k = 1; k < seen.size(); ++k)
+            if (seen[k] == seen[k - 1]) seam[static_cast<size_t>(seen[k])] = 1;
+    }
+    for (size_t k = 0; k < topo_.edges.size(); ++k)
+        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 8 : 1);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
     // Ends within ten times the model's resolution are one vertex; only an
@@ -1203,6 +1163,101 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
             ++c.bad;
     }
     return c;
+}
+
+// Points within D of the curve: a piece is split while a quarter, half or
+// three-quarter point is further than D from its chord. A chord's sagitta
+// falls with the square of the number of pieces, so a piece that strays by
+// d is cut into about sqrt(d / D) equal pieces at once rather than halved
+// until it fits (which overshoots by up to twice the points needed); each
+// piece is checked again. The pieces are then joined greedily while the
+// joined chord stays within D of every point looked at under it, so a gentle
+// curve ends with as few chords as its sagitta allows.
+std::vector<std::array<double, 3>> edge_polyline(
+    const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
+    std::vector<double> ts;
+    std::function<void(double, const P3&, double, const P3&, int)> split =
+        [&](double t0, const P3& a, double t1, const P3& b, int depth) {
+            double worst = 0;
+            for (double f : {0.25, 0.5, 0.75})
+                worst = std::max(worst, dist(at(t0 + (t1 - t0) * f), lerp(a, b, f)));
+            if (!(worst > D) || depth >= 24) {
+                ts.push_back(t1);
+                return;
+            }
+            const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
+            double s0 = t0;
+            P3 p0 = a;
+            for (int i = 1; i <= k; ++i) {
+                const double s1 = i == k ? t1 : t0 + (t1 - t0) * i / k;
+                const P3 p1 = i == k ? b : at(s1);
+                split(s0, p0, s1, p1, depth + 1);
+                s0 = s1;
+                p0 = p1;
+            }
+        };
+    // Eight starting pieces, so that a curve straight at its quarters is
+    // still looked at in between.
+    constexpr int kStart = 8;
+    ts.push_back(0);
+    P3 prev = at(0);
+    for (int k = 0; k < kStart; ++k) {
+        const double t1 = (k + 1.0) / kStart;
+        const P3 next = at(t1);
+        split(k * 1.0 / kStart, prev, t1, next, 0);
+        prev = next;
+    }
+    std::vector<P3> q;
+    q.reserve(ts.size());
+    for (double t : ts) q.push_back(at(t));
+    // Witnesses of each piece: its quarter points, checked against any
+    // chord that spans it.
+    const size_t n = q.size() - 1;
+    std::vector<P3> quarter(3 * n);
+    for (size_t i = 0; i < n; ++i)
+        for (int f = 1; f <= 3; ++f)
+            quarter[3 * i + static_cast<size_t>(f) - 1] = at(ts[i] + (ts[i + 1] - ts[i]) * f / 4);
+    auto off_chord = [](const P3& p, const P3& a, const P3& b) {
+        const P3 ab = minus(b, a);
+        const double len2 = dot3(ab, ab);
+        const double f = len2 > 0 ? std::clamp(dot3(minus(p, a), ab) / len2, 0.0, 1.0) : 0.0;
+        return dist(p, lerp(a, b, f));
+    };
+    auto fits = [&](size_t i, size_t j) {
+        for (size_t k = i; k < j; ++k) {
+            if (k > i && !(off_chord(q[k], q[i], q[j]) <= D)) return false;
+            for (size_t w = 3 * k; w < 3 * k + 3; ++w)
+                if (!(off_chord(quarter[w], q[i], q[j]) <= D)) return false;
+        }
+        return true;
+    };
+    // The edge is joined in `least` runs, so it keeps at least that many
+    // chords; a closed edge at least three, so it never collapses to a point.
+    // A straight edge (within D / 1000) needs no inner points whatever
+    // `least_chords` asks.
+    size_t least = static_cast<size_t>(std::max(least_chords, 1));
+    bool straight = true;
+    for (size_t k = 1; k < n && straight; ++k) straight = off_chord(q[k], q[0], q[n]) <= D * 1e-3;
+    for (size_t w = 0; w < quarter.size() && straight; ++w)
+        straight = off_chord(quarter[w], q[0], q[n]) <= D * 1e-3;
+    if (straight) least = 1;
+    if (dist(q.front(), q.back()) <= D) least = std::max<size_t>(least, 3);
+    std::vector<size_t> stops{0};
+    if (n >= least) {
+        for (size_t k = 1; k < least; ++k) stops.push_back(n * k / least);
+    }
+    stops.push_back(n);
+    std::vector<P3> kept{q.front()};
+    for (size_t s = 0; s + 1 < stops.size(); ++s) {
+        size_t i = stops[s];
+        while (i < stops[s + 1]) {
+            size_t j = i + 1;
+            while (j < stops[s + 1] && fits(i, j + 1)) ++j;
+            kept.push_back(q[j]);
+            i = j;
+        }
+    }
+    return kept;
 }
 
 }  // namespace ruvane::iges

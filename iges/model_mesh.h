@@ -78,4 +78,11 @@ struct EdgeCheck {
 };
 EdgeCheck check_edges(const ModelMesh& mesh);
 
+// The points of a model edge, `at` over [0, 1], within `deflection` of the
+// curve: both ends exactly, at least `least_chords` chords, a closed curve
+// at least three.
+std::vector<std::array<double, 3>> edge_polyline(
+    const std::function<std::array<double, 3>(double)>& at, double deflection,
+    int least_chords = 1);
+
 }  // namespace ruvane::iges

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -145,6 +146,57 @@ TEST_F(ModelMeshTest, ClosedSolidsGiveWatertightMeshes) {
             // area times D of the solid's.
             EXPECT_NEAR(volume(mesh), c.volume, c.skin * D) << c.name << " at " << D;
             for (const auto& p : mesh.vertices) EXPECT_LE(c.off(p), D) << c.name;
+        }
+    }
+}
+
+// An edge gets as few chords as its sagitta allows: an arc of angle a and
+// radius r needs n chords with r (1 - cos(a / 2n)) <= D, a full circle at
+// least three, a line one. The chords end at points found while splitting,
+// so a long arc at fine D may take a few more. Every chord stays within D
+// of the curve and the ends are the curve's own.
+TEST(EdgePolyline, ChordsFollowTheSagitta) {
+    const double pi = 3.14159265358979323846;
+    struct Case {
+        const char* name;
+        double radius, angle;  // angle 0: a straight line of length `radius`
+        double D;
+        int least_chords;
+        double excess;  // chords allowed beyond the fewest, as a fraction of them
+    };
+    const Case cases[] = {
+        {"quarter arc, coarse", 2, pi / 2, 0.5, 1, 0},
+        {"quarter arc kept at eight", 2, pi / 2, 0.5, 8, 0},
+        {"quarter arc, fine", 2, pi / 2, 1e-4, 1, 0.15},
+        {"half arc", 10, pi, 0.01, 1, 0.15},
+        {"circle, coarse", 1, 2 * pi, 0.9, 1, 0},
+        {"circle, fine", 5, 2 * pi, 1e-3, 1, 0.15},
+        {"circle kept at eight", 1, 2 * pi, 0.9, 8, 0},
+        {"line", 7, 0, 1e-6, 1, 0},
+        {"line asked for eight", 7, 0, 1e-6, 8, 0},
+    };
+    for (const Case& c : cases) {
+        auto at = [&c](double t) -> std::array<double, 3> {
+            if (c.angle == 0) return {c.radius * t, 0.5 * c.radius * t, 1};
+            return {c.radius * std::cos(c.angle * t), c.radius * std::sin(c.angle * t), 1};
+        };
+        const auto q = edge_polyline(at, c.D, c.least_chords);
+        ASSERT_GE(q.size(), 2u) << c.name;
+        EXPECT_EQ(q.front(), at(0)) << c.name;
+        EXPECT_EQ(q.back(), at(1)) << c.name;
+        int least = 1;
+        if (c.angle > 0)
+            least = static_cast<int>(std::ceil(c.angle / (2 * std::acos(1 - c.D / c.radius))));
+        if (c.angle >= 2 * pi) least = std::max(least, 3);
+        if (c.angle > 0) least = std::max(least, c.least_chords);
+        const int chords = static_cast<int>(q.size()) - 1;
+        EXPECT_GE(chords, least) << c.name;
+        EXPECT_LE(chords, least + 1 + c.excess * least) << c.name;
+        if (c.angle == 0) continue;
+        // A chord of the circle strays most at its middle.
+        for (size_t k = 0; k + 1 < q.size(); ++k) {
+            const double mx = (q[k][0] + q[k + 1][0]) / 2, my = (q[k][1] + q[k + 1][1]) / 2;
+            EXPECT_LE(c.radius - std::hypot(mx, my), c.D) << c.name << " chord " << k;
         }
     }
 }
