@@ -564,28 +564,13 @@ bool tessellate_surface(TessContext& ctx, TriangleSink sink, const TrimmedSurfac
 
 }  // namespace ruvane
 
-extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
-                                                   const TrimmedSurfaceDesc* surface,
-                                                   int32_t* status, double surface_tolerance,
-                                                   double trim_tolerance, double param_tolerance,
-                                                   void* user) {
-    ruvane::FpStateGuard fp;
-    HostSink host_sink{sink, user, &fp.host()};
-    if (sink) {
-        sink = call_host_sink;
-        user = &host_sink;
-    }
-    ruvane::TessContext ctx;
-    ctx.tol = {trim_tolerance, surface_tolerance, param_tolerance};
-    return ruvane::tessellate_surface(ctx, sink, surface, status, user);
-}
+namespace {
 
-extern "C" RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink,
-                                                  const TrimmedSurfaceDesc* surface,
-                                                  const FixedLoopDesc* loops, int32_t* status,
-                                                  double surface_tolerance, double trim_tolerance,
-                                                  double param_tolerance, void* user,
-                                                  int32_t* left) {
+// Both exports: the host's floating-point state set aside for the call, and
+// the sink called back in it.
+bool tessellate_for_host(TriangleSink sink, const TrimmedSurfaceDesc* surface,
+                         const FixedLoopDesc* loops, int32_t* status, double surface_tolerance,
+                         double trim_tolerance, double param_tolerance, void* user, int32_t* left) {
     ruvane::FpStateGuard fp;
     HostSink host_sink{sink, user, &fp.host()};
     if (sink) {
@@ -595,4 +580,25 @@ extern "C" RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink,
     ruvane::TessContext ctx;
     ctx.tol = {trim_tolerance, surface_tolerance, param_tolerance};
     return ruvane::tessellate_surface(ctx, sink, surface, status, user, loops, left);
+}
+
+}  // namespace
+
+extern "C" RUVANE_API bool ruvane_tesselate_ruvane(TriangleSink sink,
+                                                   const TrimmedSurfaceDesc* surface,
+                                                   int32_t* status, double surface_tolerance,
+                                                   double trim_tolerance, double param_tolerance,
+                                                   void* user) {
+    return tessellate_for_host(sink, surface, nullptr, status, surface_tolerance, trim_tolerance,
+                               param_tolerance, user, nullptr);
+}
+
+extern "C" RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink,
+                                                  const TrimmedSurfaceDesc* surface,
+                                                  const FixedLoopDesc* loops, int32_t* status,
+                                                  double surface_tolerance, double trim_tolerance,
+                                                  double param_tolerance, void* user,
+                                                  int32_t* left) {
+    return tessellate_for_host(sink, surface, loops, status, surface_tolerance, trim_tolerance,
+                               param_tolerance, user, left);
 }
