@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <new>
@@ -195,6 +196,10 @@ private:
 
     std::vector<TrimCurve> param_loop(const Path& path, const SurfaceInfo& s);
     std::vector<TrimCurve> model_loop(const Path& path, const SurfaceInfo& s);
+    std::vector<TrimCurve> loop_piece(const SurfaceInfo& s, const std::vector<int>& param_curves,
+                                      const std::function<Path()>& model_curve, bool backwards);
+    Face start_face(const DirEntry& e, int type, int surface_seq, const Affine& here,
+                    SurfaceInfo* s);
     std::vector<TrimCurve> curve_on_surface(int seq, const SurfaceInfo& s, const Affine& parent);
     void finish_face(SurfaceInfo& s, Face* face);
     void build_analytic(SurfaceInfo& s, Face* face);
@@ -1136,17 +1141,48 @@ void Reader::finish_face(SurfaceInfo& s, Face* face) {
     model_->faces.push_back(std::move(*face));
 }
 
+// One piece of a loop: its parameter-space curves when the file gives them
+// and the surface has a parameter plane, else its model-space curve mapped
+// onto the surface; turned round where the loop runs it backwards.
+std::vector<TrimCurve> Reader::loop_piece(const SurfaceInfo& s,
+                                          const std::vector<int>& param_curves,
+                                          const std::function<Path()>& model_curve,
+                                          bool backwards) {
+    std::vector<TrimCurve> part;
+    if (!param_curves.empty() && !s.frame_only()) {
+        for (int pc : param_curves) {
+            auto more = param_loop(curve(pc, false), s);
+            part.insert(part.end(), more.begin(), more.end());
+        }
+    } else {
+        part = model_loop(model_curve(), s);
+    }
+    if (backwards) {
+        std::reverse(part.begin(), part.end());
+        for (TrimCurve& t : part) reverse(&t.curve);
+    }
+    return part;
+}
+
+// A face of entity `e` on the surface `surface_seq`, placed by `here`.
+Face Reader::start_face(const DirEntry& e, int type, int surface_seq, const Affine& here,
+                        SurfaceInfo* s) {
+    *s = surface(surface_seq);
+    place(here, s);
+    Face face;
+    face.entity = e.seq;
+    face.type = type;
+    return face;
+}
+
 void Reader::face_144(const DirEntry& e, const Affine& parent) {
     const Params p = params(e.seq, 144);
     p.need(5);
     const int n1 = p.integer(2), n2 = p.integer(3);
     if (n2 < 0 || static_cast<size_t>(n2) + 5 > p.size()) broken("trimmed surface hole count");
     const Affine here = within(e, parent);
-    SurfaceInfo s = surface(p.integer(1));
-    place(here, &s);
-    Face face;
-    face.entity = e.seq;
-    face.type = 144;
+    SurfaceInfo s;
+    Face face = start_face(e, 144, p.integer(1), here, &s);
     if (n1 == 0) {
         if (s.frame_only()) broken("unbounded surface without a boundary");
         face.loops.push_back(domain_loop(s.s));
@@ -1164,11 +1200,8 @@ void Reader::face_143(const DirEntry& e, const Affine& parent) {
     const int n = p.integer(3);
     if (n < 1 || static_cast<size_t>(n) + 4 > p.size()) broken("bounded surface boundary count");
     const Affine here = within(e, parent);
-    SurfaceInfo s = surface(p.integer(2));
-    place(here, &s);
-    Face face;
-    face.entity = e.seq;
-    face.type = 143;
+    SurfaceInfo s;
+    Face face = start_face(e, 143, p.integer(2), here, &s);
     for (int b = 0; b < n; ++b) {
         Depth guard(this);
         const Params q = params(p.integer(4 + static_cast<size_t>(b)), 141);
@@ -1182,22 +1215,17 @@ void Reader::face_143(const DirEntry& e, const Affine& parent) {
             const int model = q.integer(at), sense = q.integer(at + 1), k = q.integer(at + 2);
             if (k < 0) broken("negative parameter curve count");
             q.need(at + 3 + static_cast<size_t>(k));
-            std::vector<TrimCurve> part;
-            if (k > 0 && !s.frame_only()) {
-                for (int j = 0; j < k; ++j) {
-                    auto more =
-                        param_loop(curve(q.integer(at + 3 + static_cast<size_t>(j)), false), s);
-                    part.insert(part.end(), more.begin(), more.end());
-                }
-            } else {
-                Path m = curve(model, true);
-                place(here, &m);
-                part = model_loop(m, s);
-            }
-            if (sense == 2) {
-                std::reverse(part.begin(), part.end());
-                for (TrimCurve& t : part) reverse(&t.curve);
-            }
+            std::vector<int> param_curves;
+            for (int j = 0; j < k; ++j)
+                param_curves.push_back(q.integer(at + 3 + static_cast<size_t>(j)));
+            const std::vector<TrimCurve> part = loop_piece(
+                s, param_curves,
+                [&] {
+                    Path m = curve(model, true);
+                    place(here, &m);
+                    return m;
+                },
+                sense == 2);
             loop.insert(loop.end(), part.begin(), part.end());
             at += 3 + static_cast<size_t>(k);
         }
@@ -1263,11 +1291,8 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
     const int n = p.integer(2), outer = p.integer(3);
     if (n < 0 || static_cast<size_t>(n) + 4 > p.size()) broken("face loop count");
     const Affine here = within(e, parent);
-    SurfaceInfo s = surface(p.integer(1));
-    place(here, &s);
-    Face face;
-    face.entity = e.seq;
-    face.type = 510;
+    SurfaceInfo s;
+    Face face = start_face(e, 510, p.integer(1), here, &s);
     face.reversed = reversed;
     face.shell = shell;
     if (outer != 1) {
@@ -1290,22 +1315,17 @@ void Reader::face_510(const DirEntry& e, const Affine& parent, bool reversed, in
             q.need(at + 5 + 2 * static_cast<size_t>(k));
             if (type == 0) {
                 const Edge& ed = edge(list, index);
-                std::vector<TrimCurve> part;
-                if (k > 0 && !s.frame_only()) {
-                    for (int j = 0; j < k; ++j) {
-                        const int pc = q.integer(at + 6 + 2 * static_cast<size_t>(j));
-                        auto more = param_loop(curve(pc, false), s);
-                        part.insert(part.end(), more.begin(), more.end());
-                    }
-                } else {
-                    Path m;
-                    m.pieces.push_back(ed.curve);
-                    part = model_loop(m, s);
-                }
-                if (!agrees) {
-                    std::reverse(part.begin(), part.end());
-                    for (TrimCurve& t : part) reverse(&t.curve);
-                }
+                std::vector<int> param_curves;
+                for (int j = 0; j < k; ++j)
+                    param_curves.push_back(q.integer(at + 6 + 2 * static_cast<size_t>(j)));
+                std::vector<TrimCurve> part = loop_piece(
+                    s, param_curves,
+                    [&] {
+                        Path m;
+                        m.pieces.push_back(ed.curve);
+                        return m;
+                    },
+                    !agrees);
                 for (TrimCurve& t : part) {
                     t.edge_list = list;
                     t.edge_index = index;
