@@ -140,6 +140,15 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
     ring.outer = circle(0.5, 0.5, 0.2, 0.4, true, true);
     ring.holes = {circle(0.5, 0.5, 0.175, 0.35, false, true)};
     cases.push_back({"narrow ring", ring, 0.05, 0.05, kPi * 0.15, {}});
+    // Holes of radius 0.15, each one curve of four arcs, at a trim tolerance
+    // far above their size: each is held to a tenth of it, yet the 32 of
+    // them together still add several percent to the plate.
+    Surface plate = flat_patch();
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 4; ++j)
+            plate.holes.push_back(
+                circle((0.25 + 0.5 * i) / 4, (0.25 + 0.5 * j) / 2, 0.15 / 4, 0.15 / 2, false, false));
+    cases.push_back({"plate with small holes", plate, 0.5, 0.5, 8 - 32 * kPi * 0.0225, {}});
     Surface bow = flat_patch();  // a loop crossing itself: its even-odd region, two triangles
     bow.outer = {polyline({{0.1, 0.1}, {0.9, 0.9}, {0.9, 0.1}, {0.1, 0.9}, {0.1, 0.1}})};
     cases.push_back({"self-crossing loop", bow, 0.01, 0.01, 2 * 0.5 * 1.6 * 1.6, {}});
@@ -213,6 +222,41 @@ TEST(TessDriver, TrimPolygonsAreNoFinerThanTheAreaOfTheFaceNeeds) {
         double covered = 0;
         for (const TessTriangle& t : c.tris) covered += triangle_area(t);
         EXPECT_NEAR(covered, area, 0.01 * area);
+    }
+}
+
+// A circle, as one curve of four arcs, gets chords of even sagitta: no more
+// of them than a regular polygon whose every chord has the sagitta of the
+// worst one (the sagitta read from each chord's length, so the test does
+// not hang on where the polygon starts).
+TEST(TessDriver, CircleChordsComeOutEvenAcrossItsArcs) {
+    struct Case {
+        double R, B;
+        bool hole;
+    };
+    for (const Case& k : {Case{0.9, 0.002, false}, Case{0.9, 0.0004, false},
+                          Case{0.6, 0.001, true}, Case{0.3, 0.0005, true}}) {
+        SCOPED_TRACE(k.R + k.B);
+        Surface s = flat_patch();  // the metric plane is the part's plane
+        const LoopCurves round = circle(0.5, 0.5, k.R / 4, k.R / 2, !k.hole, false);
+        if (k.hole)
+            s.holes = {round};
+        else
+            s.outer = round;
+        const Outcome c = tessellate(s, k.B, k.B);
+        ASSERT_EQ(c.status, 0);
+        ASSERT_EQ(c.loops.size(), k.hole ? 2u : 1u);
+        const auto& loop = c.loops.back();
+        const size_t n = loop.size();
+        double worst = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const double half = 0.5 * std::hypot(loop[(i + 1) % n].u - loop[i].u,
+                                                 loop[(i + 1) % n].v - loop[i].v);
+            worst = std::max(worst, k.R - std::sqrt(k.R * k.R - half * half));
+        }
+        EXPECT_LE(worst, k.B);
+        const double even = std::ceil(kPi / std::acos(1 - worst / k.R) - 1e-9);
+        EXPECT_LE(static_cast<double>(n), even + 1) << "worst sagitta " << worst / k.B << " B";
     }
 }
 
