@@ -28,6 +28,12 @@ constexpr int kMaxBisections = 200;
 // of the domain and back) cannot be followed within the tolerance.
 constexpr int kMaxPolylinePoints = 1 << 16;
 constexpr int kMaxDeviations = 100000;
+// Largest sine of the turn between the control polygon's legs at a join
+// that still counts as smooth. Curves handed over as Bezier segments turn
+// by up to some 5e-5 at their joins, where the legs are short; a chord
+// across a turn of 1e-3 strays from it by well under a thousandth of its
+// length, and the march measures every chord anyway.
+constexpr double kSmoothTurn = 1e-3;
 
 Point3 curve_point(const Curve& c, double t, bool* ok) {
     Point4 w;
@@ -136,48 +142,50 @@ Curve* corner_piece(const Curve& cur, int a, int b, double start, double t_end, 
     return c;
 }
 
-// True when control points a..b (parameter plane) lie on one line.
-bool straight_points(const Curve& cur, int a, int b) {
-    const Point3 pa = project_point(cur.pol->Pw[a]), pb = project_point(cur.pol->Pw[b]);
-    const double du = pb.x - pa.x, dv = pb.y - pa.y, len = std::hypot(du, dv);
-    for (int i = a + 1; i < b; ++i) {
-        const Point3 q = project_point(cur.pol->Pw[i]);
-        const double off = std::fabs((q.x - pa.x) * dv - (q.y - pa.y) * du);
-        if (!(off <= 1e-9 * len * std::hypot(q.x - pa.x, q.y - pa.y) + 1e-300)) return false;
+// True when control points a..b lie along one bound of the domain, within C
+// (a span that may be a piece along a domain edge).
+bool along_bound(const Curve& cur, int a, int b, const SurfaceMeasures& g, double C) {
+    const double bound[4] = {g.u_min, g.u_max, g.v_min, g.v_max};
+    for (int side = 0; side < 4; ++side) {
+        bool all = true;
+        for (int i = a; i <= b && all; ++i) {
+            const Point3 q = project_point(cur.pol->Pw[i]);
+            all = std::fabs((side < 2 ? q.x : q.y) - bound[side]) <= C;
+        }
+        if (all) return true;
     }
-    return true;
+    return false;
 }
 
-// A knot of multiplicity p at index k whose curve turns on smoothly: the
-// curve passes through point k - 1 with the same direction on both sides,
-// and neither span next to it is straight. The arcs of a circle or an
-// ellipse join so; their polygon is made over the whole run, so that its
-// chords come out even rather than each arc ending in a short remnant.
-// Straight spans keep their joins, since a piece along a domain edge must
+// A knot of multiplicity p at index k where the curve turns on smoothly: it
+// passes through point k - 1 in the same direction on both sides. The arcs
+// of a circle join so, and so do the pieces of a curve handed over as
+// Bezier segments; such a run is polygonised as one piece, so that its
+// chords come out even instead of each segment ending in a short remnant
+// (a circle cut into 38 segments got a point at every join). A span along
+// a domain bound keeps its joins, since a piece along a domain edge must
 // stay a piece of its own.
-bool smooth_join(const Curve& cur, int k) {
+bool smooth_join(const Curve& cur, int k, const SurfaceMeasures& g, double C) {
     const int p = cur.p, j = k - 1;
     if (p < 2 || j - p < 0 || j + p > cur.pol->n) return false;
-    if (straight_points(cur, j - p, j) || straight_points(cur, j, j + p)) return false;
+    if (along_bound(cur, j - p, j, g, C) || along_bound(cur, j, j + p, g, C)) return false;
     const Point3 a = project_point(cur.pol->Pw[j - 1]), q = project_point(cur.pol->Pw[j]);
     const Point3 b = project_point(cur.pol->Pw[j + 1]);
     const double ux = q.x - a.x, uy = q.y - a.y, vx = b.x - q.x, vy = b.y - q.y;
     const double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy);
     if (!(lu > 0.0) || !(lv > 0.0)) return false;
     const double cross = (ux * vy - uy * vx) / (lu * lv), dot = (ux * vx + uy * vy) / (lu * lv);
-    return dot > 0.0 && std::fabs(cross) <= 1e-9;
+    return dot > 0.0 && std::fabs(cross) <= kSmoothTurn;
 }
 
 // Splits a curve at every interior knot whose multiplicity reaches the
-// degree (a corner), but for smooth joins of curved spans when
-// `keep_smooth`. Pieces get their own points and clamped knots.
-Status split_corners(const Curve& cur, Pool* pool, Curve*** pieces, int* count,
-                     bool keep_smooth = false) {
+// degree (a corner), but for smooth joins away from the domain's bounds.
+// Pieces get their own points and clamped knots.
+Status split_corners(const Curve& cur, const SurfaceMeasures& g, double C, Pool* pool,
+                     Curve*** pieces, int* count) {
     const int p = cur.p, n = cur.pol->n, m = cur.knt->m;
     const double* U = cur.knt->U;
-    auto corner = [&](int k, int s) {
-        return s > p || (s == p && !(keep_smooth && smooth_join(cur, k)));
-    };
+    auto corner = [&](int k, int s) { return s > p || (s == p && !smooth_join(cur, k, g, C)); };
     // Count corners first.
     int corners = 0;
     for (int k = p + 1; k <= m - p - 1;) {
@@ -386,7 +394,7 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
     for (int c = 0; c <= last_curve; ++c) {
         Curve** pieces = nullptr;
         int count = 0;
-        if (split_corners(*curves[c], pool, &pieces, &count, true) != kOk) return kFail;
+        if (split_corners(*curves[c], g, C, pool, &pieces, &count) != kOk) return kFail;
         int first = 0;
         if (outer && c == 0 && count > 1 && polygon_length(*pieces[0]) <= 0.1 * C) first = 1;
         for (int k = first; k < count; ++k) {
@@ -527,8 +535,10 @@ double box_size(const Point3* mapped, int a, int b) {
     return vec_distance(lo, hi);
 }
 
-// The size is the smallest of the arcs a piece joins smoothly (those
-// between its knots of multiplicity p), as when each was a piece of its own.
+// The size is the largest of the segments a piece joins smoothly (those
+// between its knots of multiplicity p): a circle's arcs as when each was a
+// piece of its own, and a curve handed over as many short Bezier segments
+// not held to a tenth of its shortest one.
 bool working_tolerance(const Surface& sur, const Curve& piece, double B, double scale, double* w) {
     const int n = piece.pol->n, p = piece.p, m = piece.knt->m;
     const double* U = piece.knt->U;
@@ -538,17 +548,17 @@ bool working_tolerance(const Surface& sur, const Curve& piece, double B, double 
         Point3* mapped = S_GETP1D(n, scratch.get());
         if (!mapped || U_MAPCPL(sur, piece, mapped) != kOk) return false;
         int first = 0;
-        d = DBL_MAX;
+        d = 0.0;
         for (int k = p + 1; k <= m - p - 1;) {
             int s = 1;
             while (k + s <= m - p - 1 && U[k + s] == U[k]) ++s;
             if (s >= p && p >= 2) {
-                d = std::fmin(d, box_size(mapped, first, k - 1));
+                d = std::fmax(d, box_size(mapped, first, k - 1));
                 first = k - 1;
             }
             k += s;
         }
-        d = std::fmin(d, box_size(mapped, first, n));
+        d = std::fmax(d, box_size(mapped, first, n));
     }
     *w = scale * std::fmin(B, kPieceShare * d);
     if (!(*w >= kMinTolerance)) *w = kMinTolerance;
