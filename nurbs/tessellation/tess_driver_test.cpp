@@ -260,6 +260,58 @@ TEST(TessDriver, CircleChordsComeOutEvenAcrossItsArcs) {
     }
 }
 
+// A straight line in the parameter plane handed over as 16 cubic Bezier
+// segments (every interior knot of multiplicity 3), the ends of a half
+// cylinder of radius 3 and length 6: each end is a half circle on the part,
+// which its sagitta, not its segments, should cut into chords.
+TEST(TessDriver, BezierSegmentsOfOneSmoothCurveShareTheirChords) {
+    auto segmented = [](double u0, double v, double u1) {
+        Curve c{4, {}, {}, {0, 0, 0, 0}};
+        for (int i = 0; i <= 48; ++i) {
+            c.points.insert(c.points.end(), {u0 + (u1 - u0) * i / 48, v, 0});
+            c.weights.push_back(1);
+        }
+        for (int k = 1; k < 16; ++k) c.knots.insert(c.knots.end(), 3, k / 16.0);
+        c.knots.insert(c.knots.end(), 4, 1.0);
+        return c;
+    };
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 2;
+    s.u_knots = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    for (double z : {0.0, 6.0})
+        for (int k = 0; k < 5; ++k) {
+            s.points.insert(s.points.end(), {3 * kCircle[k][0], 3 * kCircle[k][1], z});
+            s.weights.push_back(kCircle[k][2]);
+        }
+    s.outer = {segmented(0, 0.1, 1), line(1, 0.1, 1, 0.9), segmented(1, 0.9, 0),
+               line(0, 0.9, 0, 0.1)};
+    const double B = 0.05;
+    const Outcome c = tessellate(s, B, B);
+    ASSERT_EQ(c.status, 0);
+    ASSERT_EQ(c.loops.size(), 1u);
+    // Each end's points (the loop's points at its lowest and highest v):
+    // at most one chord more than the fewest a half circle of radius 3
+    // takes within B, where one point per segment would make 16.
+    const double chords = std::ceil(kPi / (2 * std::acos(1 - B / 3)));
+    double lo = 1e300, hi = -1e300;
+    for (const auto& q : c.loops[0]) lo = std::min(lo, q.v), hi = std::max(hi, q.v);
+    for (double end : {lo, hi}) {
+        std::vector<double> u;
+        for (const auto& q : c.loops[0])
+            if (std::fabs(q.v - end) < 1e-9 * (hi - lo)) u.push_back(q.u);
+        std::sort(u.begin(), u.end());
+        // Points pushed just outside a domain edge stand for its corner.
+        u.erase(std::unique(u.begin(), u.end(), [](double a, double b) { return b - a < 1e-3; }),
+                u.end());
+        EXPECT_LE(static_cast<double>(u.size()), chords + 2) << "end at " << end;
+    }
+    double covered = 0;
+    for (const TessTriangle& t : c.tris) covered += triangle_area(t);
+    EXPECT_NEAR(covered, 3 * kPi * 6 * 0.8, 0.01 * 3 * kPi * 6 * 0.8);
+}
+
 TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
     // A bicubic face whose knots crowd at one end: a straight line in the
     // parameter plane runs there much faster on the part than elsewhere.
