@@ -146,8 +146,8 @@ TEST(TessDriver, FacesAreCoveredWithinOnePercentAndPolesGetTheirLimitNormal) {
     Surface plate = flat_patch();
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j)
-            plate.holes.push_back(
-                circle((0.25 + 0.5 * i) / 4, (0.25 + 0.5 * j) / 2, 0.15 / 4, 0.15 / 2, false, false));
+            plate.holes.push_back(circle((0.25 + 0.5 * i) / 4, (0.25 + 0.5 * j) / 2, 0.15 / 4,
+                                         0.15 / 2, false, false));
     cases.push_back({"plate with small holes", plate, 0.5, 0.5, 8 - 32 * kPi * 0.0225, {}});
     Surface bow = flat_patch();  // a loop crossing itself: its even-odd region, two triangles
     bow.outer = {polyline({{0.1, 0.1}, {0.9, 0.9}, {0.9, 0.1}, {0.1, 0.9}, {0.1, 0.1}})};
@@ -234,8 +234,8 @@ TEST(TessDriver, CircleChordsComeOutEvenAcrossItsArcs) {
         double R, B;
         bool hole;
     };
-    for (const Case& k : {Case{0.9, 0.002, false}, Case{0.9, 0.0004, false},
-                          Case{0.6, 0.001, true}, Case{0.3, 0.0005, true}}) {
+    for (const Case& k : {Case{0.9, 0.002, false}, Case{0.9, 0.0004, false}, Case{0.6, 0.001, true},
+                          Case{0.3, 0.0005, true}}) {
         SCOPED_TRACE(k.R + k.B);
         Surface s = flat_patch();  // the metric plane is the part's plane
         const LoopCurves round = circle(0.5, 0.5, k.R / 4, k.R / 2, !k.hole, false);
@@ -250,8 +250,8 @@ TEST(TessDriver, CircleChordsComeOutEvenAcrossItsArcs) {
         const size_t n = loop.size();
         double worst = 0;
         for (size_t i = 0; i < n; ++i) {
-            const double half = 0.5 * std::hypot(loop[(i + 1) % n].u - loop[i].u,
-                                                 loop[(i + 1) % n].v - loop[i].v);
+            const double half =
+                0.5 * std::hypot(loop[(i + 1) % n].u - loop[i].u, loop[(i + 1) % n].v - loop[i].v);
             worst = std::max(worst, k.R - std::sqrt(k.R * k.R - half * half));
         }
         EXPECT_LE(worst, k.B);

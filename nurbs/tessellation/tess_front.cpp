@@ -362,8 +362,7 @@ Status polygonise(const Surface& sur, const Curve& piece, double B, double scale
 // loop's last piece gives a single point, the end of that piece replaces
 // the point that closes the loop instead.
 Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece, double B,
-                        double scale,
-                        Builder& out, Loop& loop, Pool* pool, ChordArea* area) {
+                        double scale, Builder& out, Loop& loop, Pool* pool, ChordArea* area) {
     double* pu = nullptr;
     double* pv = nullptr;
     int pts = 0;
@@ -777,7 +776,8 @@ Status points_at(const Surface& sur, const Curve& piece, const Table<double>& pt
             double au[5] = {pu[last], 0, 0, 0, clamp(cu, du_lo, du_hi)};
             double av[5] = {pv[last], 0, 0, 0, clamp(cv, dv_lo, dv_hi)};
             for (int k = 1; k <= 3; ++k) {
-                const Point3 m = curve_point(piece, pt[i - 1] + 0.25 * k * (pt[i] - pt[i - 1]), &ok);
+                const Point3 m =
+                    curve_point(piece, pt[i - 1] + 0.25 * k * (pt[i] - pt[i - 1]), &ok);
                 if (!ok) return kFail;
                 au[k] = clamp(m.x, du_lo, du_hi);
                 av[k] = clamp(m.y, dv_lo, dv_hi);
@@ -994,12 +994,12 @@ RegionArea region_area(const LoopSet& loops, const Table<double>& left_out) {
 }
 
 // The factor on every piece's working tolerance under which the polygons'
-// chords change the face's area by at most kTrimAreaShare
-// (kFlatTrimAreaShare on a flat face), from what those made with the factor `used` left out (chords shrink
-// with the tolerance); `used` itself when they are within it. The factor
-// applies to the pieces held to a tenth of their size too: scaling the trim
-// tolerance alone left the small holes of a plate as coarse as they were
-// until it fell below their own, and three rounds were not enough.
+// chords change the face's area by at most kTrimAreaShare (kFlatTrimAreaShare
+// on a flat face), from what those made with the factor `used` left out
+// (chords shrink with the tolerance); `used` itself when they are within it.
+// The factor applies to the pieces held to a tenth of their size too:
+// scaling the trim tolerance alone left a plate's small holes as coarse as
+// they were until it fell below their own, and three rounds were not enough.
 double trim_coverage_scale(const LoopSet& loops, const Table<double>& left_out, double used,
                            bool flat) {
     const RegionArea r = region_area(loops, left_out);
