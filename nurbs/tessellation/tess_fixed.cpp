@@ -19,7 +19,18 @@ double segment_distance(double pu, double pv, double au, double av, double bu, d
     const double len2 = du * du + dv * dv;
     double t = len2 > 0.0 ? ((pu - au) * du + (pv - av) * dv) / len2 : 0.0;
     t = std::fmin(std::fmax(t, 0.0), 1.0);
-    return std::hypot(pu - (au + t * du), pv - (av + t * dv));
+    // Metric-plane coordinates are bounded by the surface's size: the
+    // squares cannot overflow, and a library hypot call costs more than
+    // the whole rest of this test.
+    const double eu = pu - (au + t * du), ev = pv - (av + t * dv);
+    return std::sqrt(eu * eu + ev * ev);
+}
+
+// Whether p lies more than `far` outside the box of segment ab along u or v:
+// then no point of the segment is within `far` of it.
+bool beyond_box(double pu, double pv, double au, double av, double bu, double bv, double far) {
+    return pu < std::fmin(au, bu) - far || pu > std::fmax(au, bu) + far ||
+           pv < std::fmin(av, bv) - far || pv > std::fmax(av, bv) + far;
 }
 
 double distance3(const Point3& p, const Point3& a, const Point3& b) {
@@ -117,10 +128,14 @@ private:
                 v > l.vmax + tol_)
                 continue;
             bool on = false;
+            // The box test leaves twice the tolerance: the distance itself
+            // decides every point near the tolerance, whatever the rounding.
+            const double far = 2.0 * tol_;
             for_segments_near(l, u - tol_, u + tol_, v - tol_, v + tol_, [&](int i) {
+                if (on) return;
                 const int j = i + 1 < l.u.size ? i + 1 : 0;
-                if (!on && segment_distance(u, v, l.u[i], l.v[i], l.u[j], l.v[j]) <= tol_)
-                    on = true;
+                if (beyond_box(u, v, l.u[i], l.v[i], l.u[j], l.v[j], far)) return;
+                if (segment_distance(u, v, l.u[i], l.v[i], l.u[j], l.v[j]) <= tol_) on = true;
             });
             if (on) return true;
         }
