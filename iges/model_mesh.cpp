@@ -43,6 +43,58 @@ struct P3Hash {
 };
 using PointIndex = std::unordered_map<P3, int, P3Hash>;
 
+// Points in cubes of side `cell`, to find those within `cell` of a point
+// without looking at all of them: a hostile file may have a hundred
+// thousand edges. Each cube lists its points' numbers in the order added.
+class PointGrid {
+public:
+    explicit PointGrid(double cell) : cell_(cell > 0 && std::isfinite(cell) ? cell : 0.0) {}
+
+    void add(const P3& p, int id) { cubes_[key(cube(p))].push_back(id); }
+
+    void remove(const P3& p, int id) {
+        auto found = cubes_.find(key(cube(p)));
+        if (found == cubes_.end()) return;
+        auto& ids = found->second;
+        ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+    }
+
+    // Calls f(list) for the lists of the cubes round p (p's own and its 26
+    // neighbours): every point within `cell` of p is in one of them.
+    template <class F>
+    void near(const P3& p, F f) const {
+        const auto c = cube(p);
+        for (int64_t dx = -1; dx <= 1; ++dx)
+            for (int64_t dy = -1; dy <= 1; ++dy)
+                for (int64_t dz = -1; dz <= 1; ++dz) {
+                    const auto found = cubes_.find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
+                    if (found != cubes_.end()) f(found->second);
+                }
+    }
+
+private:
+    using Cube = std::array<int64_t, 3>;
+    double cell_;
+    std::unordered_map<P3, std::vector<int>, P3Hash> cubes_;
+
+    // Clamped far from the int64 range (and NaN sent to one side), which
+    // keeps points within a cube of each other in neighbouring cubes.
+    Cube cube(const P3& p) const {
+        Cube c{};
+        for (int k = 0; k < 3; ++k) {
+            constexpr double kFar = 1e15;
+            double x = cell_ > 0 ? std::floor(p[static_cast<size_t>(k)] / cell_) : 0.0;
+            if (!(x > -kFar)) x = -kFar;
+            if (!(x < kFar)) x = kFar;
+            c[static_cast<size_t>(k)] = static_cast<int64_t>(x);
+        }
+        return c;
+    }
+    static P3 key(const Cube& c) {
+        return {static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2])};
+    }
+};
+
 // The directed edges of a triangle list with how often each is run, sorted
 // by edge: a sorted vector, as a map per edge costs a node allocation each.
 struct DirectedEdges {
@@ -183,6 +235,10 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
                      trim_point(face.surface, curve, 0.25), trim_point(face.surface, curve, 0.75)});
             }
     }
+    // Only curves whose middles lie within `tol` can match.
+    PointGrid middles(2 * tol);
+    for (size_t i = 0; i < cands.size(); ++i) middles.add(cands[i].m, static_cast<int>(i));
+    std::vector<size_t> later;
     for (size_t i = 0; i < cands.size(); ++i) {
         Candidate& ci = cands[i];
         if (ci.edge >= 0) continue;
@@ -200,7 +256,13 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         size_t best = i;
         bool best_same = false;
         double best_fit = 0;
-        for (size_t j = i + 1; j < cands.size(); ++j) {
+        later.clear();
+        middles.near(ci.m, [&](const std::vector<int>& ids) {
+            for (int j : ids)
+                if (static_cast<size_t>(j) > i) later.push_back(static_cast<size_t>(j));
+        });
+        std::sort(later.begin(), later.end());
+        for (size_t j : later) {
             Candidate& cj = cands[j];
             if (cj.edge >= 0 || dist(ci.m, cj.m) > tol) continue;
             const double fit_same = std::max(dist(ci.a, cj.a), dist(ci.b, cj.b));
@@ -471,6 +533,53 @@ private:
     void emit(size_t f);
 };
 
+// Edge ends within `tight` of an earlier end take its point, the first
+// such; an end left alone then takes the point of the nearest end within
+// `tol` (the first of equally near ones), and so does that end.
+void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
+    const int n = static_cast<int>(ends.size());
+    std::vector<char> paired(ends.size(), 0);
+    // Cubes twice the distance asked: rounding cannot then put two points
+    // that near each other in cubes that are not neighbours.
+    PointGrid earlier(2 * tight);
+    for (int i = 0; i < n; ++i) {
+        int first = -1;
+        earlier.near(*ends[static_cast<size_t>(i)], [&](const std::vector<int>& ids) {
+            for (int j : ids) {
+                if (first >= 0 && j >= first) break;  // the lists ascend
+                if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
+                    first = j;
+            }
+        });
+        if (first >= 0) {
+            *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(first)];
+            paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(first)] = 1;
+        }
+        earlier.add(*ends[static_cast<size_t>(i)], i);
+    }
+    PointGrid all(2 * tol);
+    for (int i = 0; i < n; ++i) all.add(*ends[static_cast<size_t>(i)], i);
+    for (int i = 0; i < n; ++i) {
+        if (paired[static_cast<size_t>(i)]) continue;
+        const P3 p = *ends[static_cast<size_t>(i)];
+        int best = -1;
+        double best_d = 0;
+        all.near(p, [&](const std::vector<int>& ids) {
+            for (int j : ids) {
+                if (j == i) continue;
+                const double d = dist(p, *ends[static_cast<size_t>(j)]);
+                if (!(d <= tol)) continue;
+                if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
+            }
+        });
+        if (best < 0) continue;
+        all.remove(p, i);
+        *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(best)];
+        all.add(*ends[static_cast<size_t>(i)], i);
+        paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(best)] = 1;
+    }
+}
+
 // Cuts that two faces made at almost the same place become one point, the
 // boundary vertices that made them moved onto it.
 void Mesher::merge_cuts() {
@@ -549,25 +658,7 @@ void Mesher::build_topology() {
     std::vector<P3*> ends;
     for (SharedEdge& e : topo_.edges)
         if (!e.q.empty()) ends.push_back(&e.q.front()), ends.push_back(&e.q.back());
-    std::vector<char> paired(ends.size(), 0);
-    for (size_t i = 0; i < ends.size(); ++i)
-        for (size_t j = 0; j < i; ++j)
-            if (dist(*ends[i], *ends[j]) <= tight) {
-                *ends[i] = *ends[j];
-                paired[i] = paired[j] = 1;
-                break;
-            }
-    for (size_t i = 0; i < ends.size(); ++i) {
-        if (paired[i]) continue;
-        size_t best = i;
-        for (size_t j = 0; j < ends.size(); ++j)
-            if (j != i && dist(*ends[i], *ends[j]) <= tol &&
-                (best == i || dist(*ends[i], *ends[j]) < dist(*ends[i], *ends[best])))
-                best = j;
-        if (best == i) continue;
-        *ends[i] = *ends[best];
-        paired[i] = paired[best] = 1;
-    }
+    pair_ends(ends, tight, tol);
     chains_.assign(model_.faces.size(), {});
     for (size_t f = 0; f < model_.faces.size(); ++f)
         for (size_t l = 0; l < topo_.loops[f].size(); ++l) {
