@@ -533,53 +533,6 @@ private:
     void emit(size_t f);
 };
 
-// Edge ends within `tight` of an earlier end take its point, the first
-// such; an end left alone then takes the point of the nearest end within
-// `tol` (the first of equally near ones), and so does that end.
-void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
-    const int n = static_cast<int>(ends.size());
-    std::vector<char> paired(ends.size(), 0);
-    // Cubes twice the distance asked: rounding cannot then put two points
-    // that near each other in cubes that are not neighbours.
-    PointGrid earlier(2 * tight);
-    for (int i = 0; i < n; ++i) {
-        int first = -1;
-        earlier.near(*ends[static_cast<size_t>(i)], [&](const std::vector<int>& ids) {
-            for (int j : ids) {
-                if (first >= 0 && j >= first) break;  // the lists ascend
-                if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
-                    first = j;
-            }
-        });
-        if (first >= 0) {
-            *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(first)];
-            paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(first)] = 1;
-        }
-        earlier.add(*ends[static_cast<size_t>(i)], i);
-    }
-    PointGrid all(2 * tol);
-    for (int i = 0; i < n; ++i) all.add(*ends[static_cast<size_t>(i)], i);
-    for (int i = 0; i < n; ++i) {
-        if (paired[static_cast<size_t>(i)]) continue;
-        const P3 p = *ends[static_cast<size_t>(i)];
-        int best = -1;
-        double best_d = 0;
-        all.near(p, [&](const std::vector<int>& ids) {
-            for (int j : ids) {
-                if (j == i) continue;
-                const double d = dist(p, *ends[static_cast<size_t>(j)]);
-                if (!(d <= tol)) continue;
-                if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
-            }
-        });
-        if (best < 0) continue;
-        all.remove(p, i);
-        *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(best)];
-        all.add(*ends[static_cast<size_t>(i)], i);
-        paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(best)] = 1;
-    }
-}
-
 // Cuts that two faces made at almost the same place become one point, the
 // boundary vertices that made them moved onto it.
 void Mesher::merge_cuts() {
@@ -1173,6 +1126,50 @@ bool Mesher::run() {
 }
 
 }  // namespace
+
+void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
+    const int n = static_cast<int>(ends.size());
+    std::vector<char> paired(ends.size(), 0);
+    // Cubes twice the distance asked: rounding cannot then put two points
+    // that near each other in cubes that are not neighbours.
+    PointGrid earlier(2 * tight);
+    for (int i = 0; i < n; ++i) {
+        int first = -1;
+        earlier.near(*ends[static_cast<size_t>(i)], [&](const std::vector<int>& ids) {
+            for (int j : ids) {
+                if (first >= 0 && j >= first) break;  // the lists ascend
+                if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
+                    first = j;
+            }
+        });
+        if (first >= 0) {
+            *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(first)];
+            paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(first)] = 1;
+        }
+        earlier.add(*ends[static_cast<size_t>(i)], i);
+    }
+    PointGrid all(2 * tol);
+    for (int i = 0; i < n; ++i) all.add(*ends[static_cast<size_t>(i)], i);
+    for (int i = 0; i < n; ++i) {
+        if (paired[static_cast<size_t>(i)]) continue;
+        const P3 p = *ends[static_cast<size_t>(i)];
+        int best = -1;
+        double best_d = 0;
+        all.near(p, [&](const std::vector<int>& ids) {
+            for (int j : ids) {
+                if (j == i) continue;
+                const double d = dist(p, *ends[static_cast<size_t>(j)]);
+                if (!(d <= tol)) continue;
+                if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
+            }
+        });
+        if (best < 0) continue;
+        all.remove(p, i);
+        *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(best)];
+        all.add(*ends[static_cast<size_t>(i)], i);
+        paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(best)] = 1;
+    }
+}
 
 void face_desc(const Face& face, FaceDesc* out) {
     const HSurface& s = face.surface;
