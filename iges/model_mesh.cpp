@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace ruvane::iges {
 namespace {
@@ -42,6 +42,14 @@ struct P3Hash {
     }
 };
 using PointIndex = std::unordered_map<P3, int, P3Hash>;
+
+struct PairHash {
+    size_t operator()(const std::pair<int, int>& e) const {
+        const uint64_t h = (static_cast<uint64_t>(static_cast<uint32_t>(e.first)) << 32) |
+                           static_cast<uint32_t>(e.second);
+        return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 16);
+    }
+};
 
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
@@ -489,11 +497,12 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
-    std::set<std::pair<int, int>> seen;
+    std::vector<std::pair<int, int>> runs;
+    runs.reserve(tri.size() * 3);
     for (const auto& k : tri)
-        for (size_t i = 0; i < 3; ++i)
-            if (!seen.insert({k[i], k[(i + 1) % 3]}).second) return true;
-    return false;
+        for (size_t i = 0; i < 3; ++i) runs.push_back({k[i], k[(i + 1) % 3]});
+    std::sort(runs.begin(), runs.end());
+    return std::adjacent_find(runs.begin(), runs.end()) != runs.end();
 }
 
 class Mesher {
@@ -508,8 +517,10 @@ private:
     Topology topo_;
     std::vector<std::vector<Chain>> chains_;
     std::vector<FaceMesh> meshes_;
-    std::vector<std::map<int, OnChain>> on_;           // per face: boundary vertex -> place
-    std::vector<std::set<std::pair<int, int>>> open_;  // per face: its boundary edges
+    // Per face: boundary vertex -> place, and its boundary edges (looked
+    // up only, never run through in order).
+    std::vector<std::unordered_map<int, OnChain>> on_;
+    std::vector<std::unordered_set<std::pair<int, int>, PairHash>> open_;
     // Per face: the chain and place of each fixed point it was meshed with.
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
