@@ -250,16 +250,38 @@ HCurve join(std::vector<HCurve> pieces) {
 namespace {
 
 // de Boor's triangle over the p + 1 points of span k, `dim` values each,
-// in place in d; the point at t ends in the last slot.
-void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
+// in place in d; the point at t ends in the last slot. `Dim` fixed at
+// compile time lets the usual four values (x w, y w, z w, w) stay in
+// registers; 0 takes `dim` as it comes. The same arithmetic either way.
+template <int Dim>
+void de_boor_in(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
+    const int n = Dim > 0 ? Dim : dim;
     for (int r = 1; r <= p; ++r) {
         for (int j = p; j >= r; --j) {
             const double lo = knots[static_cast<size_t>(j + k - p)];
             const double hi = knots[static_cast<size_t>(j + 1 + k - r)];
             const double alpha = hi > lo ? (t - lo) / (hi - lo) : 0.0;
-            blend(&d[at(j, dim)], &d[at(j - 1, dim)], &d[at(j, dim)], alpha, dim);
+            double* out = &d[at(j, n)];
+            const double* a = &d[at(j - 1, n)];
+            for (int x = 0; x < n; ++x) out[x] = (1.0 - alpha) * a[x] + alpha * out[x];
         }
     }
+}
+
+void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
+    if (dim == 4)
+        de_boor_in<4>(knots, p, k, dim, t, d);
+    else
+        de_boor_in<0>(knots, p, k, dim, t, d);
+}
+
+// The p + 1 points of span k into d, `dim` values each.
+void gather(const double* points, int p, int k, int dim, double* d) {
+    if (dim == 4) {
+        for (int x = 0; x < 4 * (p + 1); ++x) d[x] = points[at(k - p, 4) + static_cast<size_t>(x)];
+        return;
+    }
+    for (int j = 0; j <= p; ++j) std::copy_n(&points[at(j + k - p, dim)], dim, &d[at(j, dim)]);
 }
 
 // Room for the de Boor points of the usual degrees without a heap block:
@@ -280,9 +302,9 @@ void evaluate(const HCurve& c, double t, double* out) {
         heap.resize(need);
         d = heap.data();
     }
-    for (int j = 0; j <= p; ++j) std::copy_n(&c.points[at(j + k - p, dim)], dim, &d[at(j, dim)]);
+    gather(c.points.data(), p, k, dim, d);
     de_boor(c.knots, p, k, dim, t, d);
-    std::copy_n(&d[at(p, dim)], dim, out);
+    for (int x = 0; x < dim; ++x) out[x] = d[at(p, dim) + static_cast<size_t>(x)];
 }
 
 Vec3 point3(const HCurve& c, double t) {
@@ -386,10 +408,10 @@ Vec3 surface_point(const HSurface& s, double u, double v) {
     double* dv = du + at(pu + 1, 4);
     for (int r = 0; r <= pv; ++r) {
         const int j = r + kv - pv;
-        for (int i = 0; i <= pu; ++i)
-            std::copy_n(&s.points[at(j * s.nu + i + ku - pu, 4)], 4, &du[at(i, 4)]);
+        gather(&s.points[at(j * s.nu, 4)], pu, ku, 4, du);
         de_boor(s.uk, pu, ku, 4, u, du);
-        std::copy_n(&du[at(pu, 4)], 4, &dv[at(r, 4)]);
+        for (int x = 0; x < 4; ++x)
+            dv[at(r, 4) + static_cast<size_t>(x)] = du[at(pu, 4) + static_cast<size_t>(x)];
     }
     de_boor(s.vk, pv, kv, 4, v, dv);
     const double* h = &dv[at(pv, 4)];
