@@ -134,7 +134,7 @@ TEST(IgesNurbs, ArcsAreCirclesAndTheAngleMapIsExact) {
 
 // A surface point is the net's rows evaluated along u as one curve whose
 // points are whole rows, then the column that gives evaluated along v:
-// exactly that, for low and high degrees, at the ends, on inner knots and
+// that to the last bit or so, for low and high degrees, at the ends, on inner knots and
 // beyond the range (taken at the nearest end).
 TEST(IgesNurbs, SurfacePointIsTheRowsThenTheColumn) {
     struct Case {
@@ -176,9 +176,10 @@ TEST(IgesNurbs, SurfacePointIsTheRowsThenTheColumn) {
                 evaluate(rows, u, column.points.data());
                 const Vec3 want = point3(column, v);
                 const Vec3 got = surface_point(s, u, v);
-                EXPECT_TRUE(got.x == want.x && got.y == want.y && got.z == want.z)
-                    << "degrees " << c.du << "," << c.dv << " at " << u << "," << v << ": "
-                    << distance(got, want);
+                // The same arithmetic, bar the rounding of builds that keep
+                // wider intermediates (x87) or fuse products (FMA).
+                EXPECT_LE(distance(got, want), 1e-12)
+                    << "degrees " << c.du << "," << c.dv << " at " << u << "," << v;
             }
     }
 }
