@@ -195,10 +195,10 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
                 id = static_cast<int>(t->edges.size());
                 SharedEdge se;
                 if (edge) {
-                    const HCurve curve = edge->curve;
+                    const HCurve* curve = &edge->curve;
                     se.at = [curve](double x) {
                         return to_p3(
-                            point3(curve, curve.first() + (curve.last() - curve.first()) * x));
+                            point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
                     };
                 }
                 t->edges.push_back(se);
@@ -250,11 +250,13 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
     for (size_t i = 0; i < cands.size(); ++i) {
         Candidate& ci = cands[i];
         if (ci.edge >= 0) continue;
+        // The model outlives the edges: a copy of the surface per curve
+        // would cost a large net once for each of its many trim curves.
         const Face& face = model.faces[ci.face];
-        const HSurface surface = face.surface;
-        const HCurve curve = face.loops[ci.loop][ci.curve].curve;
+        const HSurface* surface = &face.surface;
+        const HCurve* curve = &face.loops[ci.loop][ci.curve].curve;
         SharedEdge se;
-        se.at = [surface, curve](double x) { return trim_point(surface, curve, x); };
+        se.at = [surface, curve](double x) { return trim_point(*surface, *curve, x); };
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
         if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
