@@ -15,25 +15,27 @@ int multiplicity(const HCurve& c, double t) {
     return static_cast<int>(std::count(c.knots.begin(), c.knots.end(), t));
 }
 
-// Span k with knots[k] <= t < knots[k + 1], kept inside [degree, count - 1].
-int find_span(const HCurve& c, double t) {
-    const int n = c.count();
-    int lo = c.degree, hi = n - 1;
-    if (t >= c.knots[static_cast<size_t>(hi)]) {
-        while (hi > lo && c.knots[static_cast<size_t>(hi)] >= c.knots[static_cast<size_t>(hi + 1)])
+// Span k with knots[k] <= t < knots[k + 1], kept inside [degree, n - 1]
+// for n control points.
+int span_of(const std::vector<double>& knots, int degree, int n, double t) {
+    int lo = degree, hi = n - 1;
+    if (t >= knots[static_cast<size_t>(hi)]) {
+        while (hi > lo && knots[static_cast<size_t>(hi)] >= knots[static_cast<size_t>(hi + 1)])
             --hi;
         return hi;
     }
-    if (t <= c.knots[static_cast<size_t>(lo)]) return lo;
+    if (t <= knots[static_cast<size_t>(lo)]) return lo;
     while (hi - lo > 1) {
         const int mid = (lo + hi) / 2;
-        if (t < c.knots[static_cast<size_t>(mid)])
+        if (t < knots[static_cast<size_t>(mid)])
             hi = mid;
         else
             lo = mid;
     }
     return lo;
 }
+
+int find_span(const HCurve& c, double t) { return span_of(c.knots, c.degree, c.count(), t); }
 
 void blend(double* out, const double* a, const double* b, double alpha, int dim) {
     for (int d = 0; d < dim; ++d) out[d] = (1.0 - alpha) * a[d] + alpha * b[d];
@@ -245,21 +247,64 @@ HCurve join(std::vector<HCurve> pieces) {
     return out;
 }
 
+namespace {
+
+// de Boor's triangle over the p + 1 points of span k, `dim` values each,
+// in place in d; the point at t ends in the last slot. `Dim` fixed at
+// compile time lets the usual four values (x w, y w, z w, w) stay in
+// registers; 0 takes `dim` as it comes. The same arithmetic either way.
+template <int Dim>
+void de_boor_in(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
+    const int n = Dim > 0 ? Dim : dim;
+    for (int r = 1; r <= p; ++r) {
+        for (int j = p; j >= r; --j) {
+            const double lo = knots[static_cast<size_t>(j + k - p)];
+            const double hi = knots[static_cast<size_t>(j + 1 + k - r)];
+            const double alpha = hi > lo ? (t - lo) / (hi - lo) : 0.0;
+            double* out = &d[at(j, n)];
+            const double* a = &d[at(j - 1, n)];
+            for (int x = 0; x < n; ++x) out[x] = (1.0 - alpha) * a[x] + alpha * out[x];
+        }
+    }
+}
+
+void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
+    if (dim == 4)
+        de_boor_in<4>(knots, p, k, dim, t, d);
+    else
+        de_boor_in<0>(knots, p, k, dim, t, d);
+}
+
+// The p + 1 points of span k into d, `dim` values each.
+void gather(const double* points, int p, int k, int dim, double* d) {
+    if (dim == 4) {
+        for (int x = 0; x < 4 * (p + 1); ++x) d[x] = points[at(k - p, 4) + static_cast<size_t>(x)];
+        return;
+    }
+    for (int j = 0; j <= p; ++j) std::copy_n(&points[at(j + k - p, dim)], dim, &d[at(j, dim)]);
+}
+
+// Room for the de Boor points of the usual degrees without a heap block:
+// the evaluators run for every boundary point the mesher places.
+constexpr size_t kLocal = 64;
+
+}  // namespace
+
 void evaluate(const HCurve& c, double t, double* out) {
     const int p = c.degree, dim = c.dim;
     t = std::clamp(t, c.first(), c.last());
     const int k = find_span(c, t);
-    std::vector<double> d(at(p + 1, dim));
-    for (int j = 0; j <= p; ++j) std::copy_n(&c.points[at(j + k - p, dim)], dim, &d[at(j, dim)]);
-    for (int r = 1; r <= p; ++r) {
-        for (int j = p; j >= r; --j) {
-            const double lo = c.knots[static_cast<size_t>(j + k - p)];
-            const double hi = c.knots[static_cast<size_t>(j + 1 + k - r)];
-            const double alpha = hi > lo ? (t - lo) / (hi - lo) : 0.0;
-            blend(&d[at(j, dim)], &d[at(j - 1, dim)], &d[at(j, dim)], alpha, dim);
-        }
+    const size_t need = at(p + 1, dim);
+    double local[kLocal];
+    std::vector<double> heap;
+    double* d = local;
+    if (need > kLocal) {
+        heap.resize(need);
+        d = heap.data();
     }
-    std::copy_n(&d[at(p, dim)], dim, out);
+    gather(c.points.data(), p, k, dim, d);
+    de_boor(c.knots, p, k, dim, t, d);
+    for (int x = 0; x < dim; ++x) out[x] = d[at(p, dim) + static_cast<size_t>(x)];
 }
 
 Vec3 point3(const HCurve& c, double t) {
@@ -342,15 +387,36 @@ void from_v(const HCurve& c, HSurface* s) {
     s->points = c.points;
 }
 
+// The net's rows in u first, then the column they give in v, as a curve
+// along u whose points are whole rows would: only the dv + 1 rows the
+// v span uses are worked out, with the same arithmetic.
 Vec3 surface_point(const HSurface& s, double u, double v) {
-    const HCurve cu = along_u(s);
-    HCurve cv;
-    cv.degree = s.dv;
-    cv.dim = 4;
-    cv.knots = s.vk;
-    cv.points.resize(at(s.nv, 4));
-    evaluate(cu, u, cv.points.data());
-    return point3(cv, v);
+    const int pu = s.du, pv = s.dv;
+    const double u0 = s.uk[static_cast<size_t>(pu)], u1 = s.uk[static_cast<size_t>(s.nu)];
+    const double v0 = s.vk[static_cast<size_t>(pv)], v1 = s.vk[static_cast<size_t>(s.nv)];
+    u = std::clamp(u, u0, u1);
+    v = std::clamp(v, v0, v1);
+    const int ku = span_of(s.uk, pu, s.nu, u), kv = span_of(s.vk, pv, s.nv, v);
+    const size_t need = at(pu + 1, 4) + at(pv + 1, 4);
+    double local[kLocal];
+    std::vector<double> heap;
+    double* du = local;
+    if (need > kLocal) {
+        heap.resize(need);
+        du = heap.data();
+    }
+    double* dv = du + at(pu + 1, 4);
+    for (int r = 0; r <= pv; ++r) {
+        const int j = r + kv - pv;
+        gather(&s.points[at(j * s.nu, 4)], pu, ku, 4, du);
+        de_boor(s.uk, pu, ku, 4, u, du);
+        for (int x = 0; x < 4; ++x)
+            dv[at(r, 4) + static_cast<size_t>(x)] = du[at(pu, 4) + static_cast<size_t>(x)];
+    }
+    de_boor(s.vk, pv, kv, 4, v, dv);
+    const double* h = &dv[at(pv, 4)];
+    const double w = h[3] != 0 ? h[3] : 1.0;
+    return {h[0] / w, h[1] / w, h[2] / w};
 }
 
 }  // namespace ruvane::iges

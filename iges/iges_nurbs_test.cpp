@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <vector>
 
 namespace ruvane::iges {
 namespace {
@@ -128,6 +129,58 @@ TEST(IgesNurbs, ArcsAreCirclesAndTheAngleMapIsExact) {
             EXPECT_LT(distance(point3(c, map.apply(angle)), want), 1e-12)
                 << s[0] << ".." << s[1] << " at " << angle;
         }
+    }
+}
+
+// A surface point is the net's rows evaluated along u as one curve whose
+// points are whole rows, then the column that gives evaluated along v:
+// that to the last bit or so, for low and high degrees, at the ends, on inner knots and
+// beyond the range (taken at the nearest end).
+TEST(IgesNurbs, SurfacePointIsTheRowsThenTheColumn) {
+    struct Case {
+        int du, dv, nu, nv;
+    };
+    const Case cases[] = {{1, 1, 2, 2}, {2, 1, 9, 2}, {3, 3, 6, 5}, {9, 8, 12, 10}};
+    for (const Case& c : cases) {
+        HSurface s;
+        s.du = c.du, s.dv = c.dv, s.nu = c.nu, s.nv = c.nv;
+        auto knots = [](int degree, int count, double from) {
+            std::vector<double> k(static_cast<size_t>(degree + 1), from);
+            for (int i = 1; i < count - degree; ++i) k.push_back(from + i + 0.3 * (i % 2));
+            k.insert(k.end(), static_cast<size_t>(degree + 1), from + count - degree);
+            return k;
+        };
+        s.uk = knots(c.du, c.nu, -1.0);
+        s.vk = knots(c.dv, c.nv, 2.0);
+        for (int j = 0; j < c.nv; ++j)
+            for (int i = 0; i < c.nu; ++i) {
+                const double w = 0.5 + 0.1 * ((i * 7 + j * 3) % 11);
+                s.points.insert(s.points.end(), {w * (i + std::sin(j)), w * (j + std::cos(i)),
+                                                 w * std::sin(i * j + 0.5), w});
+            }
+        const HCurve rows = along_u(s);
+        const double u0 = s.uk.front(), u1 = s.uk.back(), v0 = s.vk.front(), v1 = s.vk.back();
+        std::vector<double> us{u0 - 1, u0, u1, u1 + 2, s.uk[static_cast<size_t>(c.du + 1)]};
+        std::vector<double> vs{v0 - 3, v0, v1, v1 + 1, s.vk[static_cast<size_t>(c.dv + 1)]};
+        for (int k = 1; k < 8; ++k) {
+            us.push_back(u0 + (u1 - u0) * k / 8.3);
+            vs.push_back(v0 + (v1 - v0) * k / 7.9);
+        }
+        for (double u : us)
+            for (double v : vs) {
+                HCurve column;
+                column.degree = s.dv;
+                column.dim = 4;
+                column.knots = s.vk;
+                column.points.resize(static_cast<size_t>(4 * s.nv));
+                evaluate(rows, u, column.points.data());
+                const Vec3 want = point3(column, v);
+                const Vec3 got = surface_point(s, u, v);
+                // The same arithmetic, bar the rounding of builds that keep
+                // wider intermediates (x87) or fuse products (FMA).
+                EXPECT_LE(distance(got, want), 1e-12)
+                    << "degrees " << c.du << "," << c.dv << " at " << u << "," << v;
+            }
     }
 }
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace ruvane::iges {
 namespace {
@@ -42,6 +42,66 @@ struct P3Hash {
     }
 };
 using PointIndex = std::unordered_map<P3, int, P3Hash>;
+
+struct PairHash {
+    size_t operator()(const std::pair<int, int>& e) const {
+        const uint64_t h = (static_cast<uint64_t>(static_cast<uint32_t>(e.first)) << 32) |
+                           static_cast<uint32_t>(e.second);
+        return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 16);
+    }
+};
+
+// Points in cubes of side `cell`, to find those within `cell` of a point
+// without looking at all of them: a hostile file may have a hundred
+// thousand edges. Each cube lists its points' numbers in the order added.
+class PointGrid {
+public:
+    explicit PointGrid(double cell) : cell_(cell > 0 && std::isfinite(cell) ? cell : 0.0) {}
+
+    void add(const P3& p, int id) { cubes_[key(cube(p))].push_back(id); }
+
+    void remove(const P3& p, int id) {
+        auto found = cubes_.find(key(cube(p)));
+        if (found == cubes_.end()) return;
+        auto& ids = found->second;
+        ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+    }
+
+    // Calls f(list) for the lists of the cubes round p (p's own and its 26
+    // neighbours): every point within `cell` of p is in one of them.
+    template <class F>
+    void near(const P3& p, F f) const {
+        const auto c = cube(p);
+        for (int64_t dx = -1; dx <= 1; ++dx)
+            for (int64_t dy = -1; dy <= 1; ++dy)
+                for (int64_t dz = -1; dz <= 1; ++dz) {
+                    const auto found = cubes_.find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
+                    if (found != cubes_.end()) f(found->second);
+                }
+    }
+
+private:
+    using Cube = std::array<int64_t, 3>;
+    double cell_;
+    std::unordered_map<P3, std::vector<int>, P3Hash> cubes_;
+
+    // Clamped far from the int64 range (and NaN sent to one side), which
+    // keeps points within a cube of each other in neighbouring cubes.
+    Cube cube(const P3& p) const {
+        Cube c{};
+        for (int k = 0; k < 3; ++k) {
+            constexpr double kFar = 1e15;
+            double x = cell_ > 0 ? std::floor(p[static_cast<size_t>(k)] / cell_) : 0.0;
+            if (!(x > -kFar)) x = -kFar;
+            if (!(x < kFar)) x = kFar;
+            c[static_cast<size_t>(k)] = static_cast<int64_t>(x);
+        }
+        return c;
+    }
+    static P3 key(const Cube& c) {
+        return {static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2])};
+    }
+};
 
 // The directed edges of a triangle list with how often each is run, sorted
 // by edge: a sorted vector, as a map per edge costs a node allocation each.
@@ -135,10 +195,10 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
                 id = static_cast<int>(t->edges.size());
                 SharedEdge se;
                 if (edge) {
-                    const HCurve curve = edge->curve;
+                    const HCurve* curve = &edge->curve;
                     se.at = [curve](double x) {
                         return to_p3(
-                            point3(curve, curve.first() + (curve.last() - curve.first()) * x));
+                            point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
                     };
                 }
                 t->edges.push_back(se);
@@ -183,14 +243,20 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
                      trim_point(face.surface, curve, 0.25), trim_point(face.surface, curve, 0.75)});
             }
     }
+    // Only curves whose middles lie within `tol` can match.
+    PointGrid middles(2 * tol);
+    for (size_t i = 0; i < cands.size(); ++i) middles.add(cands[i].m, static_cast<int>(i));
+    std::vector<size_t> later;
     for (size_t i = 0; i < cands.size(); ++i) {
         Candidate& ci = cands[i];
         if (ci.edge >= 0) continue;
+        // The model outlives the edges: a copy of the surface per curve
+        // would cost a large net once for each of its many trim curves.
         const Face& face = model.faces[ci.face];
-        const HSurface surface = face.surface;
-        const HCurve curve = face.loops[ci.loop][ci.curve].curve;
+        const HSurface* surface = &face.surface;
+        const HCurve* curve = &face.loops[ci.loop][ci.curve].curve;
         SharedEdge se;
-        se.at = [surface, curve](double x) { return trim_point(surface, curve, x); };
+        se.at = [surface, curve](double x) { return trim_point(*surface, *curve, x); };
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
         if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
@@ -200,7 +266,13 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         size_t best = i;
         bool best_same = false;
         double best_fit = 0;
-        for (size_t j = i + 1; j < cands.size(); ++j) {
+        later.clear();
+        middles.near(ci.m, [&](const std::vector<int>& ids) {
+            for (int j : ids)
+                if (static_cast<size_t>(j) > i) later.push_back(static_cast<size_t>(j));
+        });
+        std::sort(later.begin(), later.end());
+        for (size_t j : later) {
             Candidate& cj = cands[j];
             if (cj.edge >= 0 || dist(ci.m, cj.m) > tol) continue;
             const double fit_same = std::max(dist(ci.a, cj.a), dist(ci.b, cj.b));
@@ -427,11 +499,12 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
-    std::set<std::pair<int, int>> seen;
+    std::vector<std::pair<int, int>> runs;
+    runs.reserve(tri.size() * 3);
     for (const auto& k : tri)
-        for (size_t i = 0; i < 3; ++i)
-            if (!seen.insert({k[i], k[(i + 1) % 3]}).second) return true;
-    return false;
+        for (size_t i = 0; i < 3; ++i) runs.push_back({k[i], k[(i + 1) % 3]});
+    std::sort(runs.begin(), runs.end());
+    return std::adjacent_find(runs.begin(), runs.end()) != runs.end();
 }
 
 class Mesher {
@@ -446,8 +519,10 @@ private:
     Topology topo_;
     std::vector<std::vector<Chain>> chains_;
     std::vector<FaceMesh> meshes_;
-    std::vector<std::map<int, OnChain>> on_;           // per face: boundary vertex -> place
-    std::vector<std::set<std::pair<int, int>>> open_;  // per face: its boundary edges
+    // Per face: boundary vertex -> place, and its boundary edges (looked
+    // up only, never run through in order).
+    std::vector<std::unordered_map<int, OnChain>> on_;
+    std::vector<std::unordered_set<std::pair<int, int>, PairHash>> open_;
     // Per face: the chain and place of each fixed point it was meshed with.
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
@@ -549,25 +624,7 @@ void Mesher::build_topology() {
     std::vector<P3*> ends;
     for (SharedEdge& e : topo_.edges)
         if (!e.q.empty()) ends.push_back(&e.q.front()), ends.push_back(&e.q.back());
-    std::vector<char> paired(ends.size(), 0);
-    for (size_t i = 0; i < ends.size(); ++i)
-        for (size_t j = 0; j < i; ++j)
-            if (dist(*ends[i], *ends[j]) <= tight) {
-                *ends[i] = *ends[j];
-                paired[i] = paired[j] = 1;
-                break;
-            }
-    for (size_t i = 0; i < ends.size(); ++i) {
-        if (paired[i]) continue;
-        size_t best = i;
-        for (size_t j = 0; j < ends.size(); ++j)
-            if (j != i && dist(*ends[i], *ends[j]) <= tol &&
-                (best == i || dist(*ends[i], *ends[j]) < dist(*ends[i], *ends[best])))
-                best = j;
-        if (best == i) continue;
-        *ends[i] = *ends[best];
-        paired[i] = paired[best] = 1;
-    }
+    pair_ends(ends, tight, tol);
     chains_.assign(model_.faces.size(), {});
     for (size_t f = 0; f < model_.faces.size(); ++f)
         for (size_t l = 0; l < topo_.loops[f].size(); ++l) {
@@ -1082,6 +1139,50 @@ bool Mesher::run() {
 }
 
 }  // namespace
+
+void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
+    const int n = static_cast<int>(ends.size());
+    std::vector<char> paired(ends.size(), 0);
+    // Cubes twice the distance asked: rounding cannot then put two points
+    // that near each other in cubes that are not neighbours.
+    PointGrid earlier(2 * tight);
+    for (int i = 0; i < n; ++i) {
+        int first = -1;
+        earlier.near(*ends[static_cast<size_t>(i)], [&](const std::vector<int>& ids) {
+            for (int j : ids) {
+                if (first >= 0 && j >= first) break;  // the lists ascend
+                if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
+                    first = j;
+            }
+        });
+        if (first >= 0) {
+            *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(first)];
+            paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(first)] = 1;
+        }
+        earlier.add(*ends[static_cast<size_t>(i)], i);
+    }
+    PointGrid all(2 * tol);
+    for (int i = 0; i < n; ++i) all.add(*ends[static_cast<size_t>(i)], i);
+    for (int i = 0; i < n; ++i) {
+        if (paired[static_cast<size_t>(i)]) continue;
+        const P3 p = *ends[static_cast<size_t>(i)];
+        int best = -1;
+        double best_d = 0;
+        all.near(p, [&](const std::vector<int>& ids) {
+            for (int j : ids) {
+                if (j == i) continue;
+                const double d = dist(p, *ends[static_cast<size_t>(j)]);
+                if (!(d <= tol)) continue;
+                if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
+            }
+        });
+        if (best < 0) continue;
+        all.remove(p, i);
+        *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(best)];
+        all.add(*ends[static_cast<size_t>(i)], i);
+        paired[static_cast<size_t>(i)] = paired[static_cast<size_t>(best)] = 1;
+    }
+}
 
 void face_desc(const Face& face, FaceDesc* out) {
     const HSurface& s = face.surface;

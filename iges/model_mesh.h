@@ -85,4 +85,11 @@ std::vector<std::array<double, 3>> edge_polyline(
     const std::function<std::array<double, 3>(double)>& at, double deflection,
     int least_chords = 1);
 
+// Edge ends meeting at a vertex made one point, in place: an end within
+// `tight` of an earlier end takes the point of the first such; an end left
+// alone then takes the point of the nearest end within `tol` (the first of
+// equally near ones). Near ends are found through a grid, so a file with a
+// hundred thousand edges does not cost every pair.
+void pair_ends(const std::vector<std::array<double, 3>*>& ends, double tight, double tol);
+
 }  // namespace ruvane::iges

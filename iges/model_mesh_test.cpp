@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <vector>
 
 #include "iges/testing/models.h"
 
@@ -198,6 +199,101 @@ TEST(EdgePolyline, ChordsFollowTheSagitta) {
             const double mx = (q[k][0] + q[k + 1][0]) / 2, my = (q[k][1] + q[k + 1][1]) / 2;
             EXPECT_LE(c.radius - std::hypot(mx, my), c.D) << c.name << " chord " << k;
         }
+    }
+}
+
+// Edge ends paired through the grid land exactly where looking at every
+// pair would put them: clusters straddling the grid's cubes, ends just
+// inside and just beyond either distance, several equally near partners,
+// far and non-finite coordinates.
+TEST(PairEnds, MatchesLookingAtEveryPair) {
+    using P3 = std::array<double, 3>;
+    auto dist = [](const P3& a, const P3& b) {
+        const double x = a[0] - b[0], y = a[1] - b[1], z = a[2] - b[2];
+        return std::sqrt(x * x + y * y + z * z);
+    };
+    auto every_pair = [&](std::vector<P3> p, double tight, double tol) {
+        const size_t n = p.size();
+        std::vector<char> paired(n, 0);
+        for (size_t i = 0; i < n; ++i)
+            for (size_t j = 0; j < i; ++j)
+                if (dist(p[i], p[j]) <= tight) {
+                    p[i] = p[j];
+                    paired[i] = paired[j] = 1;
+                    break;
+                }
+        for (size_t i = 0; i < n; ++i) {
+            if (paired[i]) continue;
+            size_t best = i;
+            for (size_t j = 0; j < n; ++j)
+                if (j != i && dist(p[i], p[j]) <= tol &&
+                    (best == i || dist(p[i], p[j]) < dist(p[i], p[best])))
+                    best = j;
+            if (best == i) continue;
+            p[i] = p[best];
+            paired[i] = paired[best] = 1;
+        }
+        return p;
+    };
+    std::srand(7);
+    auto jitter = [](double size) { return size * (std::rand() / (RAND_MAX + 1.0) - 0.5); };
+    struct Case {
+        const char* name;
+        double tight, tol;
+        std::vector<P3> points;
+    };
+    std::vector<Case> cases;
+    Case clusters{"clusters across cubes", 1e-5, 0.01, {}};
+    for (int c = 0; c < 60; ++c) {
+        const P3 centre{0.02 * (c % 7) - 1e-9, 0.02 * (c / 7) + 1e-9, 0.0};  // on cube faces
+        for (int k = 0; k < 4; ++k)
+            clusters.points.push_back({centre[0] + jitter(c % 3 == 0 ? 1e-5 : 0.03),
+                                       centre[1] + jitter(c % 3 == 0 ? 1e-5 : 0.03),
+                                       centre[2] + jitter(0.01)});
+    }
+    cases.push_back(clusters);
+    cases.push_back({"at the distances",
+                     0.25,
+                     1.0,
+                     {{0, 0, 0},
+                      {0.25, 0, 0},
+                      {0.5000001, 0, 0},
+                      {1.5, 0, 0},
+                      {2.5, 0, 0},
+                      {2.5, 1.0, 0},
+                      {2.5, -1.0, 0},
+                      {4, 0, 0},
+                      {5.0000001, 0, 0}}});
+    cases.push_back({"equally near",
+                     0.0,
+                     1.0,
+                     {{0, 0, 0}, {0.5, 0, 0}, {-0.5, 0, 0}, {0, 0.5, 0}, {0, -0.5, 0}}});
+    cases.push_back({"far and not finite",
+                     1e-3,
+                     1e-2,
+                     {{1e300, 1e300, 0},
+                      {1e300, 1e300, 0},
+                      {-1e300, 0, 0},
+                      {std::nan(""), 0, 0},
+                      {std::nan(""), 0, 0},
+                      {INFINITY, 0, 0},
+                      {1e17, 0, 0},
+                      {1e17 + 16, 0, 0},
+                      {0, 0, 0},
+                      {0.005, 0, 0}}});
+    for (const Case& c : cases) {
+        const std::vector<P3> want = every_pair(c.points, c.tight, c.tol);
+        std::vector<P3> got = c.points;
+        std::vector<P3*> ends;
+        for (P3& p : got) ends.push_back(&p);
+        pair_ends(ends, c.tight, c.tol);
+        for (size_t i = 0; i < got.size(); ++i)
+            for (int k = 0; k < 3; ++k) {
+                const double w = want[i][static_cast<size_t>(k)];
+                const double g = got[i][static_cast<size_t>(k)];
+                EXPECT_TRUE(w == g || (std::isnan(w) && std::isnan(g)))
+                    << c.name << " end " << i << " axis " << k << ": " << g << " for " << w;
+            }
     }
 }
 

@@ -170,6 +170,39 @@ void store_direction(KnotVector* knt, const double* K, int m2, ControlNet* net, 
     }
 }
 
+// Work arrays of the clipping and cleaning: on the stack while they fit
+// (the cells of a subdivision cut small nets, many times over), else from
+// a pool of their own.
+class RowWork {
+public:
+    // Knot arrays of k + 1 values and point arrays of q + 1 points.
+    double* knots(int k) {
+        if (k >= 0 && k + 1 <= kLocal - used_k_) {
+            double* out = local_k_ + used_k_;
+            used_k_ += k + 1;
+            for (int i = 0; i <= k; ++i) out[i] = 0.0;  // as the pool gives them
+            return out;
+        }
+        return S_GETR1D(k, pool_.get());
+    }
+    Point4* points(int q) {
+        if (q >= 0 && q + 1 <= kLocal - used_q_) {
+            Point4* out = local_q_ + used_q_;
+            used_q_ += q + 1;
+            for (int i = 0; i <= q; ++i) out[i] = Point4{};
+            return out;
+        }
+        return S_GETC1D(q, pool_.get());
+    }
+
+private:
+    static constexpr int kLocal = 96;
+    double local_k_[kLocal];
+    Point4 local_q_[kLocal];
+    int used_k_ = 0, used_q_ = 0;
+    PrivatePool pool_;
+};
+
 // Clip of a surface in place along u (direction 1) or v (direction 2).
 Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     ControlNet* net = sur->net;
@@ -178,12 +211,12 @@ Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     const int n = direction == 1 ? net->n : net->m;     // along the clipped direction
     const int rows = direction == 1 ? net->m : net->n;  // across it
     if (clamped_at(knt->U, knt->m, p, a, b)) return kOk;
-    PrivatePool work;
-    double* WK = S_GETR1D(knt->m + 2 * p + 1, work.get());
-    double* K0 = WK == nullptr ? nullptr : S_GETR1D(knt->m, work.get());
-    double* K1 = K0 == nullptr ? nullptr : S_GETR1D(knt->m, work.get());
-    Point4* WQ = K1 == nullptr ? nullptr : S_GETC1D(n + 2 * p + 1, work.get());
-    Point4* G = WQ == nullptr ? nullptr : S_GETC1D(n, work.get());
+    RowWork work;
+    double* WK = work.knots(knt->m + 2 * p + 1);
+    double* K0 = WK == nullptr ? nullptr : work.knots(knt->m);
+    double* K1 = K0 == nullptr ? nullptr : work.knots(knt->m);
+    Point4* WQ = K1 == nullptr ? nullptr : work.points(n + 2 * p + 1);
+    Point4* G = WQ == nullptr ? nullptr : work.points(n);
     if (G == nullptr) return kFail;
     for (int i = 0; i <= knt->m; ++i) K0[i] = knt->U[i];
     int n2 = n;
@@ -202,9 +235,9 @@ Status clean_surface_direction(Surface* sur, int direction) {
     const int p = direction == 1 ? sur->p : sur->q;
     const int n = direction == 1 ? net->n : net->m;
     const int rows = direction == 1 ? net->m : net->n;
-    PrivatePool work;
-    double* K = S_GETR1D(knt->m, work.get());
-    Point4* G = K == nullptr ? nullptr : S_GETC1D(n, work.get());
+    RowWork work;
+    double* K = work.knots(knt->m);
+    Point4* G = K == nullptr ? nullptr : work.points(n);
     if (G == nullptr) return kFail;
     int n2 = n;
     int m2 = knt->m;

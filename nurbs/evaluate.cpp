@@ -224,14 +224,20 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
 Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
     if (check_range(*sur.uknt, "N_SUREVN", u) != kOk) return kFail;
     if (check_range(*sur.vknt, "N_SUREVN", v) != kOk) return kFail;
-    const int p = sur.p;
-    const int q = sur.q;
     double Nu[kMaxDegree + 1];
     double Nv[kMaxDegree + 1];
     int su = 0;
     int sv = 0;
-    if (N_KNTALB(*sur.uknt, p, u, side, Nu, &su) != kOk) return kFail;
-    if (N_KNTALB(*sur.vknt, q, v, side, Nv, &sv) != kOk) return kFail;
+    if (N_KNTALB(*sur.uknt, sur.p, u, side, Nu, &su) != kOk) return kFail;
+    if (N_KNTALB(*sur.vknt, sur.q, v, side, Nv, &sv) != kOk) return kFail;
+    *S = surface_point_of_basis(sur, Nu, su, Nv, sv);
+    return kOk;
+}
+
+Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
+                              int sv) {
+    const int p = sur.p;
+    const int q = sur.q;
     Point4 rows[kMaxDegree + 1];
     const Point4* row_ptr[kMaxDegree + 1];
     const Point4* col[kMaxDegree + 1];
@@ -240,8 +246,7 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
         rows[j] = weighted_sum(Nu, col, p + 1);
         row_ptr[j] = &rows[j];
     }
-    *S = project_point(weighted_sum(Nv, row_ptr, q + 1));
-    return kOk;
+    return project_point(weighted_sum(Nv, row_ptr, q + 1));
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,

@@ -59,6 +59,10 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
                 Point3** skl);
 // Surface point (projected) without derivatives.
 Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S);
+// The point of N_SUREVN from the basis functions N_KNTALB gave at u (span
+// su) and at v (span sv): for many points on few parameter lines.
+Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
+                              int sv);
 // Point, unit tangents and unit normal; code 17 at degenerate points.
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,
                 Point3* normal);

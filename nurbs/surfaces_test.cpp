@@ -16,14 +16,14 @@ using namespace ruvane;
 using sx::testing::SurfaceData;
 
 SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool rational,
-                           bool planar) {
+                           bool planar, int more = 0) {
     std::uniform_real_distribution<double> coord(-5.0, 5.0);
     std::uniform_real_distribution<double> weight(0.3, 3.0);
     std::uniform_int_distribution<int> extra(0, 3);
     SurfaceData s;
     s.p = p;
     s.q = q;
-    s.nu = p + 1 + extra(rng);
+    s.nu = p + 1 + extra(rng) + more;
     s.nv = q + 1 + extra(rng);
     s.uknots = sx::testing::random_knots(rng, s.nu, p, 0.0, 2.0, clamped);
     s.vknots = sx::testing::random_knots(rng, s.nv, q, -1.0, 1.0, clamped);
@@ -81,7 +81,10 @@ TEST_F(Surfaces, RandomSurfacesMatchIndependentEvaluation) {
         for (int variant = 0; variant < 8; ++variant) {
             const int q = 1 + (p + variant) % 7;
             const bool clamped = variant & 1, rational = variant & 2;
-            const SurfaceData s = random_surface(rng, p, q, clamped, rational, variant & 4);
+            // Now and then a long net, whose clipping works beyond the
+            // stack arrays.
+            const int more = variant == 5 ? 40 + 8 * p : 0;
+            const SurfaceData s = random_surface(rng, p, q, clamped, rational, variant & 4, more);
             SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
             // Sub-ranges exercise the clipping in both directions.
             const double u0 = clamped ? 0.0 : 0.25, u1 = clamped ? 2.0 : 1.75;

@@ -5,6 +5,7 @@
 // are the only vertices on the loop and a neighbouring face that uses the
 // same points meets this one without a T-junction.
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 
 #include "nurbs/tessellation/tess_fixed.h"
@@ -19,7 +20,18 @@ double segment_distance(double pu, double pv, double au, double av, double bu, d
     const double len2 = du * du + dv * dv;
     double t = len2 > 0.0 ? ((pu - au) * du + (pv - av) * dv) / len2 : 0.0;
     t = std::fmin(std::fmax(t, 0.0), 1.0);
-    return std::hypot(pu - (au + t * du), pv - (av + t * dv));
+    // Metric-plane coordinates are bounded by the surface's size: the
+    // squares cannot overflow, and a library hypot call costs more than
+    // the whole rest of this test.
+    const double eu = pu - (au + t * du), ev = pv - (av + t * dv);
+    return std::sqrt(eu * eu + ev * ev);
+}
+
+// Whether p lies more than `far` outside the box of segment ab along u or v:
+// then no point of the segment is within `far` of it.
+bool beyond_box(double pu, double pv, double au, double av, double bu, double bv, double far) {
+    return pu < std::fmin(au, bu) - far || pu > std::fmax(au, bu) + far ||
+           pv < std::fmin(av, bv) - far || pv > std::fmax(av, bv) + far;
 }
 
 double distance3(const Point3& p, const Point3& a, const Point3& b) {
@@ -29,6 +41,66 @@ double distance3(const Point3& p, const Point3& a, const Point3& b) {
     t = std::fmin(std::fmax(t, 0.0), 1.0);
     return vec_distance(p, {a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z});
 }
+
+// Results already worked out, by up to three vertex numbers: open
+// addressing in scratch storage, half full at most. Remembering is only a
+// saving: when storage runs out the value is simply worked out again.
+template <class V>
+class Memo {
+public:
+    struct Key {
+        int a, b, c;
+        bool operator==(const Key& o) const { return a == o.a && b == o.b && c == o.c; }
+    };
+
+    const V* find(const Key& k) const {
+        if (slots_.size == 0) return nullptr;
+        for (int i = first(k);; i = (i + 1) & (slots_.size - 1)) {
+            const Slot& x = slots_[i];
+            if (!x.used) return nullptr;
+            if (x.key == k) return &x.value;
+        }
+    }
+
+    void put(Scratch& s, const Key& k, const V& v) {
+        if (2 * (count_ + 1) > slots_.size && !grow(s)) return;
+        int i = first(k);
+        while (slots_[i].used && !(slots_[i].key == k)) i = (i + 1) & (slots_.size - 1);
+        if (!slots_[i].used) ++count_;
+        slots_[i] = {k, v, true};
+    }
+
+private:
+    struct Slot {
+        Key key;
+        V value;
+        bool used;
+    };
+    Table<Slot> slots_;
+    int count_ = 0;
+
+    int first(const Key& k) const {
+        uint64_t h = static_cast<uint32_t>(k.a);
+        h = h * 0x9E3779B97F4A7C15ull ^ static_cast<uint32_t>(k.b);
+        h = h * 0x9E3779B97F4A7C15ull ^ static_cast<uint32_t>(k.c);
+        h *= 0x9E3779B97F4A7C15ull;
+        return static_cast<int>(h >> 33) & (slots_.size - 1);
+    }
+
+    bool grow(Scratch& s) {
+        const int n = slots_.size == 0 ? 256 : 2 * slots_.size;
+        if (n > (1 << 26)) return false;
+        Table<Slot> old = slots_;
+        Table<Slot> fresh;
+        if (!fresh.resize(s, n, Slot{{0, 0, 0}, V{}, false})) return false;
+        slots_ = fresh;
+        count_ = 0;
+        for (int i = 0; i < old.size; ++i)
+            if (old[i].used) put(s, old[i].key, old[i].value);
+        s.put(old.data);
+        return true;
+    }
+};
 
 // Twice a triangle's area over its squared sides (about 0.29 when
 // equilateral); below this a changed triangle counts as folded: a sliver of
@@ -85,6 +157,19 @@ private:
     // tests ask for the same corners over and over.
     mutable Table<Point3> point_;
     mutable Table<char> point_state_;  // 0 not yet evaluated, 1 done, 2 evaluation failed
+    // The surface at the middle of each edge asked about (state 0: on a
+    // fixed loop, not evaluated; 1 done; 2 evaluation failed), and the
+    // deviation of each triangle, corners in the order asked: the passes
+    // and the two collapse targets ask for the same ones again.
+    struct Middle {
+        Point3 at;
+        char state;
+    };
+    mutable Memo<Middle> middles_;
+    mutable Memo<double> deviations_;
+    // Working tables, reused from one vertex to the next.
+    Table<int> seen_, slots_, link_;
+    Table<Tri> rx_, ry_, ring_, made_;
 
     int index_triangles() {
         const int n = verts_.u.size;
@@ -117,10 +202,14 @@ private:
                 v > l.vmax + tol_)
                 continue;
             bool on = false;
+            // The box test leaves twice the tolerance: the distance itself
+            // decides every point near the tolerance, whatever the rounding.
+            const double far = 2.0 * tol_;
             for_segments_near(l, u - tol_, u + tol_, v - tol_, v + tol_, [&](int i) {
+                if (on) return;
                 const int j = i + 1 < l.u.size ? i + 1 : 0;
-                if (!on && segment_distance(u, v, l.u[i], l.v[i], l.u[j], l.v[j]) <= tol_)
-                    on = true;
+                if (beyond_box(u, v, l.u[i], l.v[i], l.u[j], l.v[j], far)) return;
+                if (segment_distance(u, v, l.u[i], l.v[i], l.u[j], l.v[j]) <= tol_) on = true;
             });
             if (on) return true;
         }
@@ -132,7 +221,8 @@ private:
     bool around(int y, Table<Tri>& out, Table<int>* ids = nullptr) {
         out.clear();
         if (ids) ids->clear();
-        Table<int> seen;
+        Table<int>& seen = seen_;
+        seen.clear();
         auto take = [&](int slot) {
             const Tri t = tris_[slot];
             if (t.a < 0) return true;
@@ -176,17 +266,17 @@ private:
     // triangle's plane, the middle of each edge from the edge, leaving out
     // edges along a fixed loop (the caller's chords). Negative on failure.
     double deviation(const Tri& t) const {
+        if (const double* known = deviations_.find({t.a, t.b, t.c})) return *known;
         const int c[3] = {t.a, t.b, t.c};
         bool ok = true;
         Point3 P[3];
         for (int i = 0; i < 3; ++i) P[i] = vertex_point(c[i], &ok);
         double worst = 0.0;
         for (int i = 0; i < 3; ++i) {
-            const int a = c[i], b = c[(i + 1) % 3];
-            const double mu = 0.5 * (verts_.u[a] + verts_.u[b]);
-            const double mv = 0.5 * (verts_.v[a] + verts_.v[b]);
-            if (on_fixed(mu, mv)) continue;
-            worst = std::fmax(worst, distance3(at(mu, mv, &ok), P[i], P[(i + 1) % 3]));
+            const Middle m = middle(c[i], c[(i + 1) % 3]);
+            if (m.state == 0) continue;
+            if (m.state == 2) ok = false;
+            worst = std::fmax(worst, distance3(m.at, P[i], P[(i + 1) % 3]));
         }
         const double cu = (verts_.u[c[0]] + verts_.u[c[1]] + verts_.u[c[2]]) / 3.0;
         const double cv = (verts_.v[c[0]] + verts_.v[c[1]] + verts_.v[c[2]]) / 3.0;
@@ -194,7 +284,25 @@ private:
         const double len = vec_length(n);
         if (len > 0.0)
             worst = std::fmax(worst, std::fabs(vec_dot(vec_sub(at(cu, cv, &ok), P[0]), n)) / len);
-        return ok ? worst : -1.0;
+        const double result = ok ? worst : -1.0;
+        deviations_.put(s_, {t.a, t.b, t.c}, result);
+        return result;
+    }
+
+    // The middle of edge ab (the same point whichever way it is run).
+    Middle middle(int a, int b) const {
+        const Memo<Middle>::Key key{a < b ? a : b, a < b ? b : a, -1};
+        if (const Middle* known = middles_.find(key)) return *known;
+        const double mu = 0.5 * (verts_.u[a] + verts_.u[b]);
+        const double mv = 0.5 * (verts_.v[a] + verts_.v[b]);
+        Middle m{Point3{}, 0};
+        if (!on_fixed(mu, mv)) {
+            bool good = true;
+            m.at = at(mu, mv, &good);
+            m.state = good ? 1 : 2;
+        }
+        middles_.put(s_, key, m);
+        return m;
     }
 
     double area2(int a, int b, int c) const {
@@ -256,7 +364,8 @@ private:
     // slots. False only on storage failure; *done tells whether it was
     // done.
     bool refill(int next, int prev, const Table<Tri>& rx, const Table<int>& slots, bool* done) {
-        Table<int> link;
+        Table<int>& link = link_;
+        link.clear();
         if (!link.push(s_, next)) return false;
         for (int step = 0; step < rx.size; ++step) {
             int to = -1;
@@ -268,13 +377,14 @@ private:
         // A star of one triangle has nothing left without x; and the
         // closing side must not be an edge already.
         if (link[link.size - 1] != prev || link.size != rx.size + 1 || link.size < 3) return true;
-        Table<Tri> ring;
+        Table<Tri>& ring = ring_;
         if (!around(prev, ring)) return false;
         if (has(ring, next)) return true;
         double before = 0.0;
         for (int k = 0; k < rx.size; ++k) before = std::fmax(before, deviation(rx[k]));
         const double allowed = std::fmax(fs_.A, before);
-        Table<Tri> made;
+        Table<Tri>& made = made_;
+        made.clear();
         while (link.size > 3) {
             int best = -1;
             double quality = 0.0;
@@ -339,8 +449,9 @@ private:
     // boundary, else the farther, else refills its star. False only on
     // storage failure.
     bool try_remove(int x, bool* done) {
-        Table<Tri> rx, ry;
-        Table<int> slots;
+        Table<Tri>& rx = rx_;
+        Table<Tri>& ry = ry_;
+        Table<int>& slots = slots_;
         if (!around(x, rx, &slots)) return false;
         int next = -1, prev = -1, nexts = 0, prevs = 0;
         for (int k = 0; k < rx.size; ++k) {

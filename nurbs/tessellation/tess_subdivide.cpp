@@ -169,13 +169,57 @@ double twist_departure(const Point3 c[4]) {
     return 0.25 * std::fabs(vec_dot(twist, normal));
 }
 
+// The surface at the points of a grid of parameter lines, each line's
+// basis functions found once, at its first use: N_SUREVN's result, its
+// checks and its error record, point by point, in the order asked.
+class LineSampler {
+public:
+    LineSampler(const Surface& sur, const double* us, const double* vs)
+        : sur_(sur), us_(us), vs_(vs) {}
+
+    bool at(int i, int j, Point3* S) {
+        if (check_range(*sur_.uknt, "N_SUREVN", us_[i]) != kOk ||
+            check_range(*sur_.vknt, "N_SUREVN", vs_[j]) != kOk)
+            return false;
+        if (!u_[i].ready && N_KNTALB(*sur_.uknt, sur_.p, us_[i], 1, u_[i].N, &u_[i].span) != kOk)
+            return false;
+        u_[i].ready = true;
+        if (!v_[j].ready && N_KNTALB(*sur_.vknt, sur_.q, vs_[j], 1, v_[j].N, &v_[j].span) != kOk)
+            return false;
+        v_[j].ready = true;
+        *S = surface_point_of_basis(sur_, u_[i].N, u_[i].span, v_[j].N, v_[j].span);
+        return true;
+    }
+
+private:
+    struct Line {
+        double N[kMaxDegree + 1];
+        int span = 0;
+        bool ready = false;
+    };
+    const Surface& sur_;
+    const double* us_;
+    const double* vs_;
+    Line u_[7], v_[7];
+};
+
 // Whether the surface over the cell stays within `tol` of the bilinear patch
 // of its corners, widened by the departure of the triangles from that patch.
 bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
+    // Lines 0 to 4 at the quarters, as s (ub - ua) from ua; the corners on
+    // lines 5 and 6, at the ends themselves.
+    double us[7], vs[7];
+    for (int k = 0; k <= 4; ++k) {
+        const double s = 0.25 * k;
+        us[k] = ua + s * (ub - ua);
+        vs[k] = va + s * (vb - va);
+    }
+    us[5] = ua, us[6] = ub, vs[5] = va, vs[6] = vb;
+    LineSampler sample(sur, us, vs);
     Point3 c[4];
-    const double cu[4] = {ua, ub, ua, ub}, cv[4] = {va, va, vb, vb};
+    const int ci[4] = {5, 6, 5, 6}, cj[4] = {5, 5, 6, 6};
     for (int k = 0; k < 4; ++k)
-        if (N_SUREVN(sur, 1, cu[k], cv[k], &c[k]) != kOk) return false;
+        if (!sample.at(ci[k], cj[k], &c[k])) return false;
     const double budget = tol - twist_departure(c);
     if (!(budget > 0.0)) return false;
     for (int i = 0; i <= 4; ++i)
@@ -183,7 +227,7 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
             if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
             const double s = 0.25 * i, t = 0.25 * j;
             Point3 S;
-            if (N_SUREVN(sur, 1, ua + s * (ub - ua), va + t * (vb - va), &S) != kOk) return false;
+            if (!sample.at(i, j, &S)) return false;
             const Point3 bil =
                 vec_add(vec_add(vec_scale(c[0], (1 - s) * (1 - t)), vec_scale(c[1], s * (1 - t))),
                         vec_add(vec_scale(c[2], (1 - s) * t), vec_scale(c[3], s * t)));
