@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "include/ruvane.h"
+#include "nurbs/tessellation/tess_lattice.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -105,6 +106,7 @@ bool curve_straight(const Curve& cur, double A) {
 struct Flatness {
     bool flat;
     int direction;  // 1: cut at constant v, 2: cut at constant u
+    bool sized = false;  // the cut may aim at the size the tolerance asks for
 };
 
 // The net's normal at inner point k of the line (i0, j0) + k (di, dj), which
@@ -135,11 +137,22 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
         const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
         double d = 0.0;
         if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
-        worst = std::fmax(worst, d / A);
-        if (tol >= A || !(len2 > 0.0)) continue;
+        if (!(len2 > 0.0)) {
+            worst = std::fmax(worst, d / A);
+            continue;
+        }
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
         const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
         const Point3 nrm = line_normal(net, i0, j0, di, dj, k, mean);
+        const double out = std::fabs(vec_dot(off, nrm));
+        if (tol >= A) {
+            // A line inside the mesh: its bend within the surface (a
+            // parallel near a pole, a ring near the top of a torus) moves
+            // the chord along the surface, not off it.
+            worst = std::fmax(worst, out / A);
+            continue;
+        }
+        worst = std::fmax(worst, d / A);
         const Point3 across = vec_sub(off, vec_scale(nrm, vec_dot(off, nrm)));
         worst = std::fmax(worst, vec_length(across) / tol);
     }
@@ -156,38 +169,49 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
 constexpr double kNetSlack = 4.0;
 constexpr double kSampledShare = 0.9;
 
-// How far either pair of triangles through the corners departs from their
-// bilinear patch: a quarter of the twist out of the plane of the diagonals.
-// The twist's part within that plane only moves the patch's parameters
-// along the triangles (a trapezoid's patch is the trapezoid: a narrow
-// strip of a cone or a turned face would otherwise never pass); the whole
-// twist where the diagonals give no plane.
-double twist_departure(const Point3 c[4]) {
-    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
-    Point3 normal = vec_cross(vec_sub(c[3], c[0]), vec_sub(c[2], c[1]));
-    if (G_VECNIP(&normal) != kOk) return 0.25 * vec_length(twist);
-    return 0.25 * std::fabs(vec_dot(twist, normal));
+// How far p lies off the plane of the triangle (a, b, c); where the three
+// points give no plane (a corner on a pole), off the nearest of its sides.
+double plane_gap(const Point3& p, const Point3& a, const Point3& b, const Point3& c) {
+    Point3 n = vec_cross(vec_sub(b, a), vec_sub(c, a));
+    if (G_VECNIP(&n) == kOk) return std::fabs(vec_dot(vec_sub(p, a), n));
+    auto side = [&](const Point3& x, const Point3& y) {
+        const Point3 xy = vec_sub(y, x);
+        const double len2 = vec_dot(xy, xy);
+        const double t =
+            len2 > 0.0 ? std::fmin(std::fmax(vec_dot(vec_sub(p, x), xy) / len2, 0.0), 1.0) : 0.0;
+        return vec_distance(p, vec_add(x, vec_scale(xy, t)));
+    };
+    return std::fmin(side(a, b), std::fmin(side(b, c), side(c, a)));
 }
 
-// Whether the surface over the cell stays within `tol` of the bilinear patch
-// of its corners, widened by the departure of the triangles from that patch.
+// Whether the surface over the cell, sampled on a 5 x 5 grid, stays within
+// `tol` of the planes of the two triangles through its corners, each sample
+// against the triangle over its parameters, whichever diagonal the cell is
+// cut along. Measured off the triangles' planes, not against the corners'
+// bilinear patch at the same parameters: where the parameters run unevenly
+// over the surface (a rational arc), or a side bends within the surface (a
+// ring near the top of a torus, a parallel near a pole), the patch's point
+// and the side's chord lie beside the surface point, along the surface, which
+// is no departure from it; counting it asked for up to twice the cells in
+// each direction. The net's band (at most kNetSlack A) keeps the cell close
+// to one plane, so the planes' gap is the triangles' distance.
 bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
     Point3 c[4];
     const double cu[4] = {ua, ub, ua, ub}, cv[4] = {va, va, vb, vb};
     for (int k = 0; k < 4; ++k)
         if (N_SUREVN(sur, 1, cu[k], cv[k], &c[k]) != kOk) return false;
-    const double budget = tol - twist_departure(c);
-    if (!(budget > 0.0)) return false;
     for (int i = 0; i <= 4; ++i)
         for (int j = 0; j <= 4; ++j) {
             if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
-            const double s = 0.25 * i, t = 0.25 * j;
             Point3 S;
-            if (N_SUREVN(sur, 1, ua + s * (ub - ua), va + t * (vb - va), &S) != kOk) return false;
-            const Point3 bil =
-                vec_add(vec_add(vec_scale(c[0], (1 - s) * (1 - t)), vec_scale(c[1], s * (1 - t))),
-                        vec_add(vec_scale(c[2], (1 - s) * t), vec_scale(c[3], s * t)));
-            if (!(vec_distance(S, bil) <= budget)) return false;
+            if (N_SUREVN(sur, 1, ua + 0.25 * i * (ub - ua), va + 0.25 * j * (vb - va), &S) != kOk)
+                return false;
+            // Diagonal c0-c3: (c0, c1, c3) below it; diagonal c1-c2: (c0, c1, c2) below it.
+            const double across_03 =
+                i >= j ? plane_gap(S, c[0], c[1], c[3]) : plane_gap(S, c[0], c[3], c[2]);
+            const double across_12 =
+                i + j <= 4 ? plane_gap(S, c[0], c[1], c[2]) : plane_gap(S, c[1], c[3], c[2]);
+            if (!(std::fmax(across_03, across_12) <= tol)) return false;
         }
     return true;
 }
@@ -405,7 +429,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     if (!in_plane && off <= kNetSlack * A && sides_hold &&
         surface_close(sur, ua, ub, va, vb, kSampledShare * A))
         return {true, 0};
-    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A)};
+    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A), true};
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
     const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
@@ -416,7 +440,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
         if (over_u <= kNetSlack && over_v <= kNetSlack && sides_hold &&
             surface_close(sur, ua, ub, va, vb, kSampledShare * A))
             return {true, 0};
-        return {false, over_u > over_v ? 2 : 1};
+        return {false, over_u > over_v ? 2 : 1, true};
     }
     return {true, 0};
 }
@@ -481,6 +505,8 @@ struct Division {
     double A, c_prime, Lu, Lv;
     double margin = 0.0, edge = 0.0;
     bool closed_u = false, closed_v = false;
+    tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
+    bool fixed = false;  // some loop is a fixed polyline
 };
 
 bool add_corner(Division& d, double u, double v) {
@@ -501,6 +527,18 @@ bool cut(Cell& c, const Surface& from) {
     return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, &c.pool) == kOk;
 }
 
+// The vertices a cell line leaves on a fixed loop are put, by the caller, on
+// the loop's chords, which stray from the surface by up to the loop's own
+// tolerance; the triangles round them stray by that much more. Where a
+// surface closes over a bound, the fixed loops run along the bound, so the
+// cells there keep a part of the tolerance for it.
+constexpr double kSeamShare = 0.5;
+
+bool on_fixed_seam(const Division& d, const Cell& c) {
+    return d.fixed && ((d.closed_u && (c.ua == 0.0 || c.ub == d.Lu)) ||
+                       (d.closed_v && (c.va == 0.0 || c.vb == d.Lv)));
+}
+
 // Whether the cell needs no further cut; otherwise f.direction says where.
 bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
     bool final_cell = !c.has_piece;
@@ -508,7 +546,8 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
         PrivatePool scratch;
         // A cell side on an open edge of the domain is where the mesh
         // ends: it is held to the trim tolerance, as the trim polygons are.
-        const double A = d.A, edge = d.edge;
+        const double A = on_fixed_seam(d, c) ? kSeamShare * d.A : d.A;
+        const double edge = std::fmin(A, d.edge);
         const double side[4] = {
             !d.closed_v && c.va == 0.0 ? edge : A, !d.closed_v && c.vb == d.Lv ? edge : A,
             !d.closed_u && c.ua == 0.0 ? edge : A, !d.closed_u && c.ub == d.Lu ? edge : A};
@@ -524,10 +563,9 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
 
 // Cut line, kept 20 C' away from the nearest extreme of a trim loop so that
 // cells do not end a hair's breadth from a loop.
-double cut_line(const Division& d, const Cell& c, bool at_v) {
+double cut_line(const Division& d, const Cell& c, bool at_v, double line) {
     const double margin = d.margin;
     const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
-    double line = 0.5 * (lo + hi);
     if (0.5 * (hi - lo) > margin) {
         double best = at_v ? d.Lv : d.Lu;
         double nearest = 0.0;
@@ -559,6 +597,33 @@ double cut_line(const Division& d, const Cell& c, bool at_v) {
     return line;
 }
 
+// Where a cell off its plane is cut. Halving alone leaves cells anywhere
+// between the size the tolerance allows and half of it in each direction
+// (a ball got twice the rows it needs). So the first such cut in a
+// direction lays a lattice of lines sized from the surface's bend over the
+// whole domain, and such cuts of cells whose sides are lattice lines take
+// the line half way between them: neighbouring cells still share their
+// corners. Other cuts halve.
+bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
+    const bool at_v = f.direction == 1;
+    const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
+    *line = 0.5 * (lo + hi);
+    if (!f.sized) return true;
+    tess::Lattice& lattice = at_v ? d.lattice_v : d.lattice_u;
+    if (!lattice.tried) {
+        // The halving cuts made so far (as far as this cell's) stay lines.
+        const double L = at_v ? d.Lv : d.Lu;
+        int periods = 1;
+        while (periods < 32 && L / periods > hi - lo) periods *= 2;
+        if (L / periods != hi - lo || lo != std::floor(lo / (hi - lo)) * (hi - lo)) periods = 1;
+        if (!tess::lay_lattice(d.sur, f.direction, d.Lu, d.Lv, periods, kSampledShare * d.A,
+                               d.s, &lattice))
+            return false;
+    }
+    tess::lattice_cut(lattice, lo, hi, line);
+    return true;
+}
+
 // Cuts a child's piece and stacks it; on failure the child's pool is freed
 // here, as nothing else owns it yet.
 Status stack_child(Division& d, Cell& child, const Surface& from) {
@@ -574,9 +639,11 @@ Status stack_child(Division& d, Cell& child, const Surface& from) {
 }
 
 // Splits cell c in two across `direction`, recording the new corners.
-Status split_cell(Division& d, const Cell& c, int direction) {
-    const bool at_v = direction == 1;
-    const double line = cut_line(d, c, at_v);
+Status split_cell(Division& d, const Cell& c, const Flatness& f) {
+    const bool at_v = f.direction == 1;
+    double sized = 0.0;
+    if (!sized_line(d, c, f, &sized)) return storage_failed();
+    const double line = cut_line(d, c, at_v, sized);
     Cell a = c, b = c;
     if (at_v) {
         a.vb = line;
@@ -613,7 +680,7 @@ Status subdivide(Division& d, bool* split_any) {
             return kFail;
         }
         *split_any = true;
-        const Status st = split_cell(d, c, f.direction);
+        const Status st = split_cell(d, c, f);
         if (st != kOk) return st;
     }
     return kOk;
@@ -791,6 +858,7 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     d.margin = 20.0 * c_prime;
     d.closed_u = net_closed(*sur->net, 1);
     d.closed_v = net_closed(*sur->net, 2);
+    for (int k = 0; k < loops.loops.size; ++k) d.fixed = d.fixed || loops.loops[k].fixed;
     d.edge = g.edge_tolerance > 0.0 ? std::fmin(A, g.edge_tolerance) : A;
     bool split_any = false;
     Status st = subdivide(d, &split_any);
