@@ -506,7 +506,6 @@ struct Division {
     double margin = 0.0, edge = 0.0;
     bool closed_u = false, closed_v = false;
     tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
-    bool fixed = false;  // some loop is a fixed polyline
 };
 
 bool add_corner(Division& d, double u, double v) {
@@ -527,18 +526,6 @@ bool cut(Cell& c, const Surface& from) {
     return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, &c.pool) == kOk;
 }
 
-// The vertices a cell line leaves on a fixed loop are put, by the caller, on
-// the loop's chords, which stray from the surface by up to the loop's own
-// tolerance; the triangles round them stray by that much more. Where a
-// surface closes over a bound, the fixed loops run along the bound, so the
-// cells there keep a part of the tolerance for it.
-constexpr double kSeamShare = 0.5;
-
-bool on_fixed_seam(const Division& d, const Cell& c) {
-    return d.fixed && ((d.closed_u && (c.ua == 0.0 || c.ub == d.Lu)) ||
-                       (d.closed_v && (c.va == 0.0 || c.vb == d.Lv)));
-}
-
 // Whether the cell needs no further cut; otherwise f.direction says where.
 bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
     bool final_cell = !c.has_piece;
@@ -546,8 +533,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
         PrivatePool scratch;
         // A cell side on an open edge of the domain is where the mesh
         // ends: it is held to the trim tolerance, as the trim polygons are.
-        const double A = on_fixed_seam(d, c) ? kSeamShare * d.A : d.A;
-        const double edge = std::fmin(A, d.edge);
+        const double A = d.A, edge = d.edge;
         const double side[4] = {
             !d.closed_v && c.va == 0.0 ? edge : A, !d.closed_v && c.vb == d.Lv ? edge : A,
             !d.closed_u && c.ua == 0.0 ? edge : A, !d.closed_u && c.ub == d.Lu ? edge : A};
@@ -858,7 +844,6 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     d.margin = 20.0 * c_prime;
     d.closed_u = net_closed(*sur->net, 1);
     d.closed_v = net_closed(*sur->net, 2);
-    for (int k = 0; k < loops.loops.size; ++k) d.fixed = d.fixed || loops.loops[k].fixed;
     d.edge = g.edge_tolerance > 0.0 ? std::fmin(A, g.edge_tolerance) : A;
     bool split_any = false;
     Status st = subdivide(d, &split_any);
