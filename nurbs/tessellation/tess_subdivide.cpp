@@ -124,7 +124,7 @@ Point3 line_normal(const ControlNet& net, int i0, int j0, int di, int dj, int k,
 // How far the inner points of net line (i0, j0) + k (di, dj) stray from the
 // chord of its ends, as a multiple of the allowed: A for the distance, `tol`
 // for its part across the line within the surface, which is what a chord on
-// the mesh boundary cuts off the face. "Within the surface" is taken at the
+// the mesh boundary cuts off the face (`tol` 0: a line inside the mesh). "Within the surface" is taken at the
 // line itself: against the cell's mean normal, a strongly curved cell would
 // count part of the line's bend out of the surface as a bend across it.
 double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int last, double A,
@@ -137,22 +137,11 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
         const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
         double d = 0.0;
         if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
-        if (!(len2 > 0.0)) {
-            worst = std::fmax(worst, d / A);
-            continue;
-        }
+        worst = std::fmax(worst, d / A);
+        if (!(tol > 0.0) || tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
         const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
         const Point3 nrm = line_normal(net, i0, j0, di, dj, k, mean);
-        const double out = std::fabs(vec_dot(off, nrm));
-        if (tol >= A) {
-            // A line inside the mesh: its bend within the surface (a
-            // parallel near a pole, a ring near the top of a torus) moves
-            // the chord along the surface, not off it.
-            worst = std::fmax(worst, out / A);
-            continue;
-        }
-        worst = std::fmax(worst, d / A);
         const Point3 across = vec_sub(off, vec_scale(nrm, vec_dot(off, nrm)));
         worst = std::fmax(worst, vec_length(across) / tol);
     }
@@ -169,19 +158,18 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
 constexpr double kNetSlack = 4.0;
 constexpr double kSampledShare = 0.9;
 
-// How far p lies off the plane of the triangle (a, b, c); where the three
-// points give no plane (a corner on a pole), off the nearest of its sides.
-double plane_gap(const Point3& p, const Point3& a, const Point3& b, const Point3& c) {
-    Point3 n = vec_cross(vec_sub(b, a), vec_sub(c, a));
-    if (G_VECNIP(&n) == kOk) return std::fabs(vec_dot(vec_sub(p, a), n));
-    auto side = [&](const Point3& x, const Point3& y) {
-        const Point3 xy = vec_sub(y, x);
-        const double len2 = vec_dot(xy, xy);
-        const double t =
-            len2 > 0.0 ? std::fmin(std::fmax(vec_dot(vec_sub(p, x), xy) / len2, 0.0), 1.0) : 0.0;
-        return vec_distance(p, vec_add(x, vec_scale(xy, t)));
-    };
-    return std::fmin(side(a, b), std::fmin(side(b, c), side(c, a)));
+// The unit normals of a diagonal's two triangles (a, b, c) and (a, c, d). A
+// triangle with no plane (two corners on a pole or an apex) takes its
+// partner's: the pair is then that one triangle. False when neither has one.
+bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3& d,
+                 Point3 n[2]) {
+    n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
+    n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
+    const bool first = G_VECNIP(&n[0]) == kOk, second = G_VECNIP(&n[1]) == kOk;
+    if (!first && !second) return false;
+    if (!first) n[0] = n[1];
+    if (!second) n[1] = n[0];
+    return true;
 }
 
 // Whether the surface over the cell, sampled on a 5 x 5 grid, stays within
@@ -195,23 +183,42 @@ double plane_gap(const Point3& p, const Point3& a, const Point3& b, const Point3
 // is no departure from it; counting it asked for up to twice the cells in
 // each direction. The net's band (at most kNetSlack A) keeps the cell close
 // to one plane, so the planes' gap is the triangles' distance.
-bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
+//
+// A sample on a side that is part of the mesh boundary (`side` above 0: v =
+// va, v = vb, u = ua, u = ub) is held as well to its distance from the
+// chord's point at the same share of the side: there the chord is the edge
+// of the mesh, what it cuts off is lost, and the sample's slide along the
+// side is kept as the measure it always was (tested by the open faces'
+// coverage).
+bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol,
+                   const double side[4]) {
     Point3 c[4];
     const double cu[4] = {ua, ub, ua, ub}, cv[4] = {va, va, vb, vb};
     for (int k = 0; k < 4; ++k)
         if (N_SUREVN(sur, 1, cu[k], cv[k], &c[k]) != kOk) return false;
+    // Diagonal c0-c3: (c0, c1, c3) below it, (c0, c3, c2) above; diagonal
+    // c1-c2: (c1, c0, c2) below it, (c1, c2, c3) above.
+    Point3 n03[2], n12[2];
+    if (!pair_planes(c[0], c[1], c[3], c[2], n03) || !pair_planes(c[1], c[0], c[2], c[3], n12))
+        return false;
     for (int i = 0; i <= 4; ++i)
         for (int j = 0; j <= 4; ++j) {
             if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
             Point3 S;
             if (N_SUREVN(sur, 1, ua + 0.25 * i * (ub - ua), va + 0.25 * j * (vb - va), &S) != kOk)
                 return false;
-            // Diagonal c0-c3: (c0, c1, c3) below it; diagonal c1-c2: (c0, c1, c2) below it.
-            const double across_03 =
-                i >= j ? plane_gap(S, c[0], c[1], c[3]) : plane_gap(S, c[0], c[3], c[2]);
+            const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
             const double across_12 =
-                i + j <= 4 ? plane_gap(S, c[0], c[1], c[2]) : plane_gap(S, c[1], c[3], c[2]);
+                std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
             if (!(std::fmax(across_03, across_12) <= tol)) return false;
+            // The chord of an open side the sample lies on, and its tolerance.
+            const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
+            if (on < 0 || !(side[on] > 0.0)) continue;
+            static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
+            const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
+            const double f = 0.25 * (on < 2 ? i : j);
+            const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
+            if (!(vec_distance(S, at) <= std::fmin(tol, side[on]))) return false;
         }
     return true;
 }
@@ -398,7 +405,7 @@ bool edge_sides_hold(const ControlNet& net, double A, const double side[4], cons
     const int n = net.n, m = net.m;
     const int line[4][5] = {{0, 0, 1, 0, n}, {0, m, 1, 0, n}, {0, 0, 0, 1, m}, {n, 0, 0, 1, m}};
     for (int k = 0; k < 4; ++k) {
-        if (side[k] >= A) continue;
+        if (side[k] <= 0.0 || side[k] >= A) continue;
         const int* l = line[k];
         if (line_excess(net, l[0], l[1], l[2], l[3], l[4], DBL_MAX, side[k], normal) > 1.0)
             return false;
@@ -427,7 +434,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     const bool sides_hold = edge_sides_hold(net, A, side, normal);
     const bool in_plane = off <= A;
     if (!in_plane && off <= kNetSlack * A && sides_hold &&
-        surface_close(sur, ua, ub, va, vb, kSampledShare * A))
+        surface_close(sur, ua, ub, va, vb, kSampledShare * A, side))
         return {true, 0};
     if (!in_plane) return {false, off_plane_direction(net, centre, normal, A), true};
     // Edge test: the boundary lines of the net must be straight within their
@@ -438,7 +445,7 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
                                     line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
     if (over_u > 1.0 || over_v > 1.0) {
         if (over_u <= kNetSlack && over_v <= kNetSlack && sides_hold &&
-            surface_close(sur, ua, ub, va, vb, kSampledShare * A))
+            surface_close(sur, ua, ub, va, vb, kSampledShare * A, side))
             return {true, 0};
         return {false, over_u > over_v ? 2 : 1, true};
     }
@@ -534,9 +541,10 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
         // A cell side on an open edge of the domain is where the mesh
         // ends: it is held to the trim tolerance, as the trim polygons are.
         const double A = d.A, edge = d.edge;
+        // 0 for a side inside the domain.
         const double side[4] = {
-            !d.closed_v && c.va == 0.0 ? edge : A, !d.closed_v && c.vb == d.Lv ? edge : A,
-            !d.closed_u && c.ua == 0.0 ? edge : A, !d.closed_u && c.ub == d.Lu ? edge : A};
+            !d.closed_v && c.va == 0.0 ? edge : 0.0, !d.closed_v && c.vb == d.Lv ? edge : 0.0,
+            !d.closed_u && c.ua == 0.0 ? edge : 0.0, !d.closed_u && c.ub == d.Lu ? edge : 0.0};
         f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
         final_cell = f.flat;
         if (final_cell && crowded(d.loops, c, 2.0 * d.margin)) {
