@@ -218,7 +218,7 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
             const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
             const double f = 0.25 * (on < 2 ? i : j);
             const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
-            if (!(vec_distance(S, at) <= std::fmin(tol, side[on]))) return false;
+            if (!(vec_distance(S, at) <= tol)) return false;
         }
     return true;
 }
