@@ -600,8 +600,11 @@ void Mesher::build_topology() {
     const double tight = std::min(tol, std::max(model_.tolerance * 10, 1e-6 * opt_.deflection));
     sew(model_, loose, tol, tight, &topo_);
     // A seam (an edge one face runs there and back, as on a torus or a
-    // sphere) keeps eight chords: with fewer and no inner points the face's
-    // triangles would join a seam point to its own copy across the face.
+    // sphere) takes the chords its deflection asks for, as any edge does
+    // (the tessellator keeps the vertices its cells leave on a seam, in
+    // pairs), but two at least where it bends: one chord of a ball's
+    // meridian runs through the ball from pole to pole, and the x87 build
+    // lost that face at the coarsest deflections. A straight seam keeps one.
     std::vector<char> seam(topo_.edges.size(), 0);
     for (const auto& face_loops : topo_.loops) {
         std::vector<int> seen;
@@ -612,7 +615,7 @@ void Mesher::build_topology() {
             if (seen[k] == seen[k - 1]) seam[static_cast<size_t>(seen[k])] = 1;
     }
     for (size_t k = 0; k < topo_.edges.size(); ++k)
-        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 8 : 1);
+        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 2 : 1);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
     // Ends within ten times the model's resolution are one vertex; only an

@@ -9,6 +9,7 @@
 #include "nurbs/curve_desc.h"
 #include "nurbs/fp_state.h"
 #include "nurbs/tessellation/tess_driver.h"
+#include "nurbs/tessellation/tess_fixed.h"
 #include "nurbs/tessellation/tess_simplify.h"
 #include "nurbs/tessellation/tessellation.h"
 
@@ -330,10 +331,25 @@ Attempt simplify(Work& w) {
 // Per vertex: its point, and its normal unless the point is degenerate
 // (then each triangle gets the normal approached from its own inside).
 // Without room for the cache every vertex is evaluated afresh.
+//
+// A vertex on the far bound of a direction the surface closes in is
+// evaluated on the near bound, where its seam partner is: the two then carry
+// the very same point, whatever the arithmetic (evaluated from the last
+// control points, the x87 build put the two copies of a seam point a last
+// bit apart, and a caller that joins vertices by position got a crack along
+// the seam, which its boundary repair folded).
+// The first knot for a parameter on the last one (within what the metric
+// plane's scaling leaves of it), else the parameter.
+double near_bound(const KnotVector& k, double t) {
+    const double a = k.U[0], b = k.U[k.m];
+    return std::fabs(b - t) <= 1e-12 * (b - a) ? a : t;
+}
+
 struct VertexCache {
     Point3* points;
     Point3* normals;
     std::int16_t* state;  // -1 not yet, else a Normal
+    bool closed_u = false, closed_v = false;
 
     Normal get(const Work& w, int k, Point3* S, Point3* n) {
         if (state && state[k] >= 0) {
@@ -341,7 +357,9 @@ struct VertexCache {
             *n = normals[k];
             return static_cast<Normal>(state[k]);
         }
-        const Normal got = surface_normal(w.sur, w.u[k], w.v[k], S, n);
+        const double u = closed_u ? near_bound(*w.sur.uknt, w.u[k]) : w.u[k];
+        const double v = closed_v ? near_bound(*w.sur.vknt, w.v[k]) : w.v[k];
+        const Normal got = surface_normal(w.sur, u, v, S, n);
         if (state) {
             points[k] = *S;
             normals[k] = *n;
@@ -390,6 +408,8 @@ bool fill_triangle(const Work& w, VertexCache& cache, const int* corner, TessTri
 // Evaluates every triangle on the surface and hands it to the sink.
 void deliver_triangles(Work& w, TriangleSink sink, void* user) {
     VertexCache cache{S_GETP1D(w.last, w.pool), S_GETP1D(w.last, w.pool), S_GETF1D(w.last, w.pool)};
+    cache.closed_u = tess::net_closes(*w.sur.net, 1);
+    cache.closed_v = tess::net_closes(*w.sur.net, 2);
     if (!cache.points || !cache.normals) cache.state = nullptr;
     if (cache.state)
         for (int k = 0; k <= w.last; ++k) cache.state[k] = -1;

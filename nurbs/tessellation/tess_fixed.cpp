@@ -116,11 +116,14 @@ public:
     int run() {
         const int rc = index_triangles();
         if (rc != 0) return rc;
+        closed_u_ = net_closes(*fs_.sur->net, 1);
+        closed_v_ = net_closes(*fs_.sur->net, 2);
         Table<int> candidates;
-        for (int x = 0; x < verts_.u.size; ++x)
-            if (!own_[x] && first_[x] < first_[x + 1] && on_fixed(verts_.u[x], verts_.v[x]) &&
-                !candidates.push(s_, x))
-                return kErrStorage;
+        for (int x = 0; x < verts_.u.size; ++x) {
+            if (own_[x] || first_[x] == first_[x + 1] || !on_fixed(verts_.u[x], verts_.v[x]))
+                continue;
+            if (!(on_seam(x) ? fs_.left.push(s_, x) : candidates.push(s_, x))) return kErrStorage;
+        }
         // A collapse may wait for its neighbour to go first; a few passes
         // settle every chain of such vertices along one segment.
         for (int pass = 0; pass < 4 && candidates.size > 0; ++pass) {
@@ -153,6 +156,7 @@ private:
     Table<int> merged_;         // next vertex collapsed into the same survivor, -1 at the end
     Table<Table<int>> more_;    // triangles written later (a refilled star) per vertex
     Table<char> own_;           // a point of a fixed loop
+    bool closed_u_ = false, closed_v_ = false;
     // Each vertex's surface point, evaluated once: the collapse and refill
     // tests ask for the same corners over and over.
     mutable Table<Point3> point_;
@@ -193,6 +197,18 @@ private:
         for (int t = 0; t < tris_.size; ++t)
             for (int c : {tris_[t].a, tris_[t].b, tris_[t].c}) items_[fill[c]++] = t;
         return 0;
+    }
+
+    // A vertex on a bound the surface closes over stays (and is counted as
+    // left): its seam partner on the opposite bound is settled on its own,
+    // and rounding could remove one and keep the other (the x87 build folded
+    // a ball's pole so). Kept, the two carry one point and close the mesh
+    // across the seam by themselves.
+    bool on_seam(int x) const {
+        const Surface& sur = *fs_.sur;
+        const double Lu = sur.uknt->U[sur.uknt->m], Lv = sur.vknt->U[sur.vknt->m];
+        const double u = verts_.u[x], v = verts_.v[x];
+        return (closed_u_ && (u == 0.0 || u == Lu)) || (closed_v_ && (v == 0.0 || v == Lv));
     }
 
     bool on_fixed(double u, double v) const {
@@ -496,6 +512,16 @@ int settle_fixed_loops(Scratch& s, FixedSettle& settle, LoopSet& set, const Vert
             return kErrStorage;
     Settler settler(s, settle, set, verts, tol, tris);
     return settler.run();
+}
+
+bool net_closes(const ControlNet& net, int direction) {
+    const int rows = direction == 1 ? net.m : net.n;
+    for (int r = 0; r <= rows; ++r) {
+        const Point3 a = project_point(direction == 1 ? net.Pw[0][r] : net.Pw[r][0]);
+        const Point3 b = project_point(direction == 1 ? net.Pw[net.n][r] : net.Pw[r][net.m]);
+        if (vec_distance(a, b) > 1e-7) return false;
+    }
+    return true;
 }
 
 bool build_fixed_loop(const FixedLoop& in, Scratch& s, Loop& loop) {

@@ -6,6 +6,11 @@
 
 namespace ruvane::tess {
 
+// Whether the net's first and last rows (direction 1: the first and last
+// points of every row along u; 2: of every column along v) are one within
+// 1e-7: the surface closes over its bounds in that direction.
+bool net_closes(const ControlNet& net, int direction);
+
 // The loop's polygon is the given points, in the parameter plane.
 bool build_fixed_loop(const FixedLoop& in, Scratch& s, Loop& loop);
 

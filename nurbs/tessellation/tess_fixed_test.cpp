@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <array>
+#include <map>
 #include <set>
 
 #include "nurbs/tessellation/mesh_check.h"
@@ -232,6 +234,58 @@ TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
         }
     }
     sx::testing::arm(0);
+}
+
+}  // namespace
+
+namespace {
+
+// A ball meshed whole, its loop the domain's boundary with few points on the
+// seam (a meridian the face runs up and down): the vertices the cells leave
+// on the seam stay, in pairs with one point each, so that the triangles
+// joined by position close across the seam, pole to pole.
+TEST(TessFixed, SeamVerticesStayInPairsAndCloseTheBall) {
+    for (const int per_side : {2, 3, 5}) {
+        for (const double A : {0.05, 0.01, 0.002}) {
+            SCOPED_TRACE("seam points " + std::to_string(per_side) + ", A " + std::to_string(A));
+            Surface s = sphere(6);
+            s.outer = rectangle(0, 0, 1, 1, true);
+            const Fixed f = tessellate_fixed(s, {box(0, 0, 1, 1, per_side, true)}, A);
+            ASSERT_TRUE(f.r.result);
+            ASSERT_FALSE(f.r.tris.empty());
+            // Positions on each side of the seam, by v.
+            std::map<double, std::array<double, 3>> low, high;
+            double lu = 0;
+            for (const TessTriangle& t : f.r.tris)
+                for (const TessVertex& x : t.vertex) lu = std::max(lu, x.u);
+            // Vertices joined by position within 1e-9 of the radius (the
+            // caller's two copies of a seam point may differ in the last bit);
+            // the cells' own seam vertices must agree exactly.
+            std::map<std::array<long long, 3>, int> id;
+            std::map<std::pair<int, int>, int> runs;
+            for (const TessTriangle& t : f.r.tris) {
+                int k[3];
+                for (int c = 0; c < 3; ++c) {
+                    const TessVertex& x = t.vertex[c];
+                    const std::array<double, 3> p{x.position[0], x.position[1], x.position[2]};
+                    if (x.reserved <= 0 && x.u == 0) low[x.v] = p;
+                    if (x.reserved <= 0 && x.u == lu) high[x.v] = p;
+                    std::array<long long, 3> key;
+                    for (int i = 0; i < 3; ++i) key[i] = std::llround(p[i] / 6e-9);
+                    k[c] = id.emplace(key, static_cast<int>(id.size())).first->second;
+                }
+                if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;  // at a pole
+                for (int c = 0; c < 3; ++c) ++runs[{k[c], k[(c + 1) % 3]}];
+            }
+            EXPECT_EQ(low, high) << "seam vertices without their partner's point";
+            int open = 0;
+            for (const auto& [e, n] : runs) {
+                const auto back = runs.find({e.second, e.first});
+                open += n != 1 || back == runs.end() || back->second != 1;
+            }
+            EXPECT_EQ(open, 0) << "edges not run once each way";
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "include/ruvane.h"
+#include "nurbs/tessellation/tess_lattice.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -105,6 +106,7 @@ bool curve_straight(const Curve& cur, double A) {
 struct Flatness {
     bool flat;
     int direction;  // 1: cut at constant v, 2: cut at constant u
+    bool sized = false;  // the cut may aim at the size the tolerance asks for
 };
 
 // The net's normal at inner point k of the line (i0, j0) + k (di, dj), which
@@ -122,7 +124,7 @@ Point3 line_normal(const ControlNet& net, int i0, int j0, int di, int dj, int k,
 // How far the inner points of net line (i0, j0) + k (di, dj) stray from the
 // chord of its ends, as a multiple of the allowed: A for the distance, `tol`
 // for its part across the line within the surface, which is what a chord on
-// the mesh boundary cuts off the face. "Within the surface" is taken at the
+// the mesh boundary cuts off the face (`tol` 0: a line inside the mesh). "Within the surface" is taken at the
 // line itself: against the cell's mean normal, a strongly curved cell would
 // count part of the line's bend out of the surface as a bend across it.
 double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int last, double A,
@@ -136,7 +138,7 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
         double d = 0.0;
         if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
         worst = std::fmax(worst, d / A);
-        if (tol >= A || !(len2 > 0.0)) continue;
+        if (!(tol > 0.0) || tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
         const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
         const Point3 nrm = line_normal(net, i0, j0, di, dj, k, mean);
@@ -156,17 +158,18 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
 constexpr double kNetSlack = 4.0;
 constexpr double kSampledShare = 0.9;
 
-// How far either pair of triangles through the corners departs from their
-// bilinear patch: a quarter of the twist out of the plane of the diagonals.
-// The twist's part within that plane only moves the patch's parameters
-// along the triangles (a trapezoid's patch is the trapezoid: a narrow
-// strip of a cone or a turned face would otherwise never pass); the whole
-// twist where the diagonals give no plane.
-double twist_departure(const Point3 c[4]) {
-    const Point3 twist = vec_add(vec_sub(c[0], c[1]), vec_sub(c[3], c[2]));
-    Point3 normal = vec_cross(vec_sub(c[3], c[0]), vec_sub(c[2], c[1]));
-    if (G_VECNIP(&normal) != kOk) return 0.25 * vec_length(twist);
-    return 0.25 * std::fabs(vec_dot(twist, normal));
+// The unit normals of a diagonal's two triangles (a, b, c) and (a, c, d). A
+// triangle with no plane (two corners on a pole or an apex) takes its
+// partner's: the pair is then that one triangle. False when neither has one.
+bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3& d,
+                 Point3 n[2]) {
+    n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
+    n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
+    const bool first = G_VECNIP(&n[0]) == kOk, second = G_VECNIP(&n[1]) == kOk;
+    if (!first && !second) return false;
+    if (!first) n[0] = n[1];
+    if (!second) n[1] = n[0];
+    return true;
 }
 
 // The surface at the points of a grid of parameter lines, each line's
@@ -203,16 +206,30 @@ private:
     Line u_[7], v_[7];
 };
 
-// Whether the surface over the cell stays within `tol` of the bilinear patch
-// of its corners, widened by the departure of the triangles from that patch.
-bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol) {
-    // Lines 0 to 4 at the quarters, as s (ub - ua) from ua; the corners on
-    // lines 5 and 6, at the ends themselves.
+// Whether the surface over the cell, sampled on a 5 x 5 grid, stays within
+// `tol` of the planes of the two triangles through its corners, each sample
+// against the triangle over its parameters, whichever diagonal the cell is
+// cut along. Measured off the triangles' planes, not against the corners'
+// bilinear patch at the same parameters: where the parameters run unevenly
+// over the surface (a rational arc), or a side bends within the surface (a
+// ring near the top of a torus, a parallel near a pole), the patch's point
+// and the side's chord lie beside the surface point, along the surface, which
+// is no departure from it; counting it asked for up to twice the cells in
+// each direction. The net's band (at most kNetSlack A) keeps the cell close
+// to one plane, so the planes' gap is the triangles' distance.
+//
+// A sample on a side that is part of the mesh boundary (`side` above 0: v =
+// va, v = vb, u = ua, u = ub) is held as well to its distance from the
+// chord's point at the same share of the side: there the chord is the edge
+// of the mesh, what it cuts off is lost, and the sample's slide along the
+// side is kept as the measure it always was (tested by the open faces'
+// coverage).
+bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol,
+                   const double side[4]) {
     double us[7], vs[7];
     for (int k = 0; k <= 4; ++k) {
-        const double s = 0.25 * k;
-        us[k] = ua + s * (ub - ua);
-        vs[k] = va + s * (vb - va);
+        us[k] = ua + 0.25 * k * (ub - ua);
+        vs[k] = va + 0.25 * k * (vb - va);
     }
     us[5] = ua, us[6] = ub, vs[5] = va, vs[6] = vb;
     LineSampler sample(sur, us, vs);
@@ -220,18 +237,28 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
     const int ci[4] = {5, 6, 5, 6}, cj[4] = {5, 5, 6, 6};
     for (int k = 0; k < 4; ++k)
         if (!sample.at(ci[k], cj[k], &c[k])) return false;
-    const double budget = tol - twist_departure(c);
-    if (!(budget > 0.0)) return false;
+    // Diagonal c0-c3: (c0, c1, c3) below it, (c0, c3, c2) above; diagonal
+    // c1-c2: (c1, c0, c2) below it, (c1, c2, c3) above.
+    Point3 n03[2], n12[2];
+    if (!pair_planes(c[0], c[1], c[3], c[2], n03) || !pair_planes(c[1], c[0], c[2], c[3], n12))
+        return false;
     for (int i = 0; i <= 4; ++i)
         for (int j = 0; j <= 4; ++j) {
             if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
-            const double s = 0.25 * i, t = 0.25 * j;
             Point3 S;
             if (!sample.at(i, j, &S)) return false;
-            const Point3 bil =
-                vec_add(vec_add(vec_scale(c[0], (1 - s) * (1 - t)), vec_scale(c[1], s * (1 - t))),
-                        vec_add(vec_scale(c[2], (1 - s) * t), vec_scale(c[3], s * t)));
-            if (!(vec_distance(S, bil) <= budget)) return false;
+            const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
+            const double across_12 =
+                std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
+            if (!(std::fmax(across_03, across_12) <= tol)) return false;
+            // The chord of an open side the sample lies on, and its tolerance.
+            const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
+            if (on < 0 || !(side[on] > 0.0)) continue;
+            static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
+            const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
+            const double f = 0.25 * (on < 2 ? i : j);
+            const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
+            if (!(vec_distance(S, at) <= tol)) return false;
         }
     return true;
 }
@@ -418,7 +445,7 @@ bool edge_sides_hold(const ControlNet& net, double A, const double side[4], cons
     const int n = net.n, m = net.m;
     const int line[4][5] = {{0, 0, 1, 0, n}, {0, m, 1, 0, n}, {0, 0, 0, 1, m}, {n, 0, 0, 1, m}};
     for (int k = 0; k < 4; ++k) {
-        if (side[k] >= A) continue;
+        if (side[k] <= 0.0 || side[k] >= A) continue;
         const int* l = line[k];
         if (line_excess(net, l[0], l[1], l[2], l[3], l[4], DBL_MAX, side[k], normal) > 1.0)
             return false;
@@ -447,9 +474,9 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
     const bool sides_hold = edge_sides_hold(net, A, side, normal);
     const bool in_plane = off <= A;
     if (!in_plane && off <= kNetSlack * A && sides_hold &&
-        surface_close(sur, ua, ub, va, vb, kSampledShare * A))
+        surface_close(sur, ua, ub, va, vb, kSampledShare * A, side))
         return {true, 0};
-    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A)};
+    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A), true};
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
     const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
@@ -458,9 +485,9 @@ Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub
                                     line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
     if (over_u > 1.0 || over_v > 1.0) {
         if (over_u <= kNetSlack && over_v <= kNetSlack && sides_hold &&
-            surface_close(sur, ua, ub, va, vb, kSampledShare * A))
+            surface_close(sur, ua, ub, va, vb, kSampledShare * A, side))
             return {true, 0};
-        return {false, over_u > over_v ? 2 : 1};
+        return {false, over_u > over_v ? 2 : 1, true};
     }
     return {true, 0};
 }
@@ -525,6 +552,7 @@ struct Division {
     double A, c_prime, Lu, Lv;
     double margin = 0.0, edge = 0.0;
     bool closed_u = false, closed_v = false;
+    tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
 };
 
 bool add_corner(Division& d, double u, double v) {
@@ -553,9 +581,10 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
         // A cell side on an open edge of the domain is where the mesh
         // ends: it is held to the trim tolerance, as the trim polygons are.
         const double A = d.A, edge = d.edge;
+        // 0 for a side inside the domain.
         const double side[4] = {
-            !d.closed_v && c.va == 0.0 ? edge : A, !d.closed_v && c.vb == d.Lv ? edge : A,
-            !d.closed_u && c.ua == 0.0 ? edge : A, !d.closed_u && c.ub == d.Lu ? edge : A};
+            !d.closed_v && c.va == 0.0 ? edge : 0.0, !d.closed_v && c.vb == d.Lv ? edge : 0.0,
+            !d.closed_u && c.ua == 0.0 ? edge : 0.0, !d.closed_u && c.ub == d.Lu ? edge : 0.0};
         f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
         final_cell = f.flat;
         if (final_cell && crowded(d.loops, c, 2.0 * d.margin)) {
@@ -568,10 +597,9 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
 
 // Cut line, kept 20 C' away from the nearest extreme of a trim loop so that
 // cells do not end a hair's breadth from a loop.
-double cut_line(const Division& d, const Cell& c, bool at_v) {
+double cut_line(const Division& d, const Cell& c, bool at_v, double line) {
     const double margin = d.margin;
     const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
-    double line = 0.5 * (lo + hi);
     if (0.5 * (hi - lo) > margin) {
         double best = at_v ? d.Lv : d.Lu;
         double nearest = 0.0;
@@ -603,6 +631,33 @@ double cut_line(const Division& d, const Cell& c, bool at_v) {
     return line;
 }
 
+// Where a cell off its plane is cut. Halving alone leaves cells anywhere
+// between the size the tolerance allows and half of it in each direction
+// (a ball got twice the rows it needs). So the first such cut in a
+// direction lays a lattice of lines sized from the surface's bend over the
+// whole domain, and such cuts of cells whose sides are lattice lines take
+// the line half way between them: neighbouring cells still share their
+// corners. Other cuts halve.
+bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
+    const bool at_v = f.direction == 1;
+    const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
+    *line = 0.5 * (lo + hi);
+    if (!f.sized) return true;
+    tess::Lattice& lattice = at_v ? d.lattice_v : d.lattice_u;
+    if (!lattice.tried) {
+        // The halving cuts made so far (as far as this cell's) stay lines.
+        const double L = at_v ? d.Lv : d.Lu;
+        int periods = 1;
+        while (periods < 32 && L / periods > hi - lo) periods *= 2;
+        if (L / periods != hi - lo || lo != std::floor(lo / (hi - lo)) * (hi - lo)) periods = 1;
+        if (!tess::lay_lattice(d.sur, f.direction, d.Lu, d.Lv, periods, kSampledShare * d.A,
+                               d.s, &lattice))
+            return false;
+    }
+    tess::lattice_cut(lattice, lo, hi, line);
+    return true;
+}
+
 // Cuts a child's piece and stacks it; on failure the child's pool is freed
 // here, as nothing else owns it yet.
 Status stack_child(Division& d, Cell& child, const Surface& from) {
@@ -618,9 +673,11 @@ Status stack_child(Division& d, Cell& child, const Surface& from) {
 }
 
 // Splits cell c in two across `direction`, recording the new corners.
-Status split_cell(Division& d, const Cell& c, int direction) {
-    const bool at_v = direction == 1;
-    const double line = cut_line(d, c, at_v);
+Status split_cell(Division& d, const Cell& c, const Flatness& f) {
+    const bool at_v = f.direction == 1;
+    double sized = 0.0;
+    if (!sized_line(d, c, f, &sized)) return storage_failed();
+    const double line = cut_line(d, c, at_v, sized);
     Cell a = c, b = c;
     if (at_v) {
         a.vb = line;
@@ -657,7 +714,7 @@ Status subdivide(Division& d, bool* split_any) {
             return kFail;
         }
         *split_any = true;
-        const Status st = split_cell(d, c, f.direction);
+        const Status st = split_cell(d, c, f);
         if (st != kOk) return st;
     }
     return kOk;

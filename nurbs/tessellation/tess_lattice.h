@@ -1,0 +1,32 @@
+// Cut lines of the subdivision sized from the surface's bend: where a cell
+// off its plane may be cut so that its pieces come out about as large as the
+// surface tolerance allows, and neighbouring cells still cut at the same
+// lines.
+#pragma once
+
+#include "nurbs/nurbs.h"
+#include "nurbs/tessellation/tess_scratch.h"
+
+namespace ruvane::tess {
+
+struct Lattice {
+    Table<double> lines;  // ascending from 0 to the domain's length; empty: none
+    bool tried = false;   // laid once per direction, successful or not
+};
+
+// Lays lines at constant v (direction 1) or constant u (direction 2) over
+// the metric domain [0, Lu] x [0, Lv]. The domain is cut into `periods`
+// equal spans (a power of two: the lines of halving cuts made before stay
+// lines), each span gets the fewest lines that keep the sag of every piece
+// of the surface's lines across them within its share of `budget`; they are
+// spread by the sampled bend, so a rational piece that runs faster in places
+// gets its lines closer there. No lines where the surface cannot be
+// sampled or halving would do as well; false only when storage fails.
+bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int periods,
+                 double budget, Scratch& s, Lattice* out);
+
+// The lattice line half way (by count) between the lines `lo` and `hi`;
+// false when either is not a line or no line lies between them.
+bool lattice_cut(const Lattice& lattice, double lo, double hi, double* line);
+
+}  // namespace ruvane::tess
