@@ -181,7 +181,15 @@ bool bridge_hole(Scratch& s, Outline& o, int h, Table<int>& chain) {
 struct Ears {
     const Outline& o;
     const Table<int>& chain;
+    const double* u;  // metric-plane coordinates per point
+    const double* v;
     Table<int> prev, next;
+
+    // Counter-clockwise in the metric plane too: a plane parametrised
+    // other than affinely bends straight lines of one plane in the other.
+    bool turns_left(int a, int b, int c) const {
+        return to_double((u[b] - u[a]) * (v[c] - v[a]) - (v[b] - v[a]) * (u[c] - u[a])) > 0.0;
+    }
 
     // The ear's area over the sum of its squared sides (largest for an
     // equilateral one); -1 when k is no ear: not strictly convex, or some
@@ -194,7 +202,7 @@ struct Ears {
         const double lca = std::sqrt((a.x - c.x) * (a.x - c.x) + (a.y - c.y) * (a.y - c.y));
         if (!(lab > o.eps) || !(lbc > o.eps) || !(lca > o.eps)) return -1.0;
         const double twice = to_double((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x));
-        if (!(twice > o.eps * lab)) return -1.0;
+        if (!(twice > o.eps * lab) || !turns_left(ia, ib, ic)) return -1.0;
         // x is outside when it lies more than eps to the right of a side.
         auto out = [&](const P2& p, const P2& q, double len, const P2& x) {
             return to_double((q.x - p.x) * (x.y - p.y) - (q.y - p.y) * (x.x - p.x)) < -o.eps * len;
@@ -209,9 +217,10 @@ struct Ears {
     }
 };
 
-bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, Table<Tri>& tris) {
+bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh& m,
+               Table<Tri>& tris) {
     const int n = chain.size;
-    Ears e{o, chain, {}, {}};
+    Ears e{o, chain, m.u.data, m.v.data, {}, {}};
     Table<double> q;
     if (!o.room(e.prev.resize(s, n, 0) && e.next.resize(s, n, 0) && q.resize(s, n, -1.0) &&
                 tris.reserve(s, n)))
@@ -409,7 +418,7 @@ Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, doub
     for (int k = 0; k < order.size; ++k)
         if (!bridge_hole(s, o, order[k], chain))
             return o.refused ? Planar::kNoStorage : Planar::kDeclined;
-    if (!clip_ears(s, o, chain, out.tris))
+    if (!clip_ears(s, o, chain, out, out.tris))
         return o.refused ? Planar::kNoStorage : Planar::kDeclined;
     out.first = o.first;
     out.count = o.count;

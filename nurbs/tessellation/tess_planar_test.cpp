@@ -171,6 +171,41 @@ TEST(TessPlanar, PlaneMeshedFromItsBoundaryAloneTurnedAsTheGeneralPath) {
     }
 }
 
+// Jagged outlines of up to 300 points with up to four holes of 3 to 32: on an
+// affine plane every one is taken, and its triangles cover exactly the region.
+TEST(TessPlanar, JaggedOutlinesWithHolesAreCoveredExactly) {
+    unsigned seed = 12345;
+    auto rnd = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return ((seed >> 8) & 0xffff) / 65536.0;
+    };
+    for (int it = 0; it < 60; ++it) {
+        const int n = 8 + static_cast<int>(rnd() * 300), h = static_cast<int>(rnd() * 5);
+        std::vector<Points> loops(1);
+        for (int k = 0; k < n; ++k) {
+            const double a = 2 * kPi * k / n, r = 0.3 + 0.15 * rnd();
+            loops[0].insert(loops[0].end(), {0.5 + r * std::cos(a), 0.5 + r * std::sin(a)});
+        }
+        for (int k = 0; k < h; ++k)
+            loops.push_back(ring(0.5 + 0.15 * std::cos(2 * kPi * k / h),
+                                 0.5 + 0.15 * std::sin(2 * kPi * k / h), 0.04 + 0.02 * rnd(),
+                                 3 + static_cast<int>(rnd() * 30)));
+        const Meshed p = run(affine(), loops, true);
+        const Eval ev{affine()};
+        int total = 0;
+        double area = 0, covered = 0;
+        for (size_t k = 0; k < loops.size(); ++k) {
+            total += static_cast<int>(loops[k].size() / 2);
+            area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
+        }
+        for (const TessTriangle& t : p.r.tris)
+            covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
+                                        v3(t.vertex[2].position) - v3(t.vertex[0].position)));
+        EXPECT_EQ(static_cast<int>(p.r.tris.size()), total + 2 * h - 2) << "outline " << it;
+        EXPECT_NEAR(covered, area, 1e-9 * area) << "outline " << it;
+    }
+}
+
 TEST(TessPlanar, WhatThePlaneCannotTakeIsMeshedAsByTheGeneralPath) {
     Surface almost = affine();
     almost.points[3 * 3 + 1] += 0.6 * 10 * ruvane::tess::kPlanarShare * 0.01;
