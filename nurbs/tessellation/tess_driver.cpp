@@ -10,6 +10,7 @@
 #include "nurbs/fp_state.h"
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tess_fixed.h"
+#include "nurbs/tessellation/tess_planar.h"
 #include "nurbs/tessellation/tess_simplify.h"
 #include "nurbs/tessellation/tessellation.h"
 
@@ -290,6 +291,8 @@ bool extract_triangles(Work& w) {
     return true;
 }
 
+Attempt adopt_triangles(Work& w, tess::Scratch& s, const tess::Table<tess::Tri>& tris);
+
 // Removes the vertices the surface tolerance does not need and, when any
 // went, rebuilds the rings and the triangles from what is left.
 Attempt simplify(Work& w) {
@@ -310,10 +313,16 @@ Attempt simplify(Work& w) {
     int removed = 0;
     if (tess::simplify_mesh(s, in, tris, &removed) != 0) return Attempt::kNoMemory;
     if (removed == 0) return Attempt::kGoOn;
+    return adopt_triangles(w, s, tris);
+}
+
+// Takes the triangles over as the attempt's rings and triangle table; the
+// mesh stays as it was when they do not form one.
+Attempt adopt_triangles(Work& w, tess::Scratch& s, const tess::Table<tess::Tri>& tris) {
     tess::Rings r;
     const int rc = tess::build_rings(s, w.last + 1, tris, r);
     if (rc == kErrStorage) return Attempt::kNoMemory;
-    if (rc != 0) return Attempt::kGoOn;  // keep the mesh as it was made
+    if (rc != 0) return Attempt::kGoOn;
     int** lists = S_GETI1P(w.last, w.pool);
     int* counts = S_GETI1D(w.last, w.pool);
     int* entries = S_GETI1D(r.entries.size - 1, w.pool);
@@ -423,6 +432,74 @@ void deliver_triangles(Work& w, TriangleSink sink, void* user) {
     }
 }
 
+// A planar surface whose loops are all fixed: its boundary polygons
+// triangulated in the plane, every vertex a fixed point. kGoOn when the
+// general path is to mesh it.
+Attempt planar(Work& w, TriangleSink sink, void* user, int32_t* left) {
+    const FixedLoops& f = w.fixed;
+    if (!w.fixed_desc) return Attempt::kGoOn;
+    for (int k = 0; k < f.loops; ++k)
+        if (f.count[k] == 0) return Attempt::kGoOn;
+    tess::Scratch s;
+    tess::PlanarMesh m;
+    const tess::Planar got =
+        tess::mesh_planar(s, w.sur, f, w.ctx.tol.surface, w.ctx.tol.parameter, m);
+    if (got == tess::Planar::kNoStorage) return Attempt::kNoMemory;
+    if (got == tess::Planar::kDeclined) return Attempt::kGoOn;
+    const int count = m.u.size;
+    w.u = S_GETR1D(count - 1, w.pool);
+    w.v = S_GETR1D(count - 1, w.pool);
+    w.fixed.vertex_id = S_GETI1D(count - 1, w.pool);
+    if (!w.u || !w.v || !w.fixed.vertex_id) return Attempt::kNoMemory;
+    for (int k = 0; k < count; ++k) {
+        w.u[k] = m.u[k];
+        w.v[k] = m.v[k];
+        w.fixed.vertex_id[k] = m.id[k];
+    }
+    w.last = count - 1;
+    w.fixed.left = 0;
+    w.rings = nullptr;
+    const Attempt r = adopt_triangles(w, s, m.tris);
+    if (r != Attempt::kGoOn) return r;
+    if (!w.rings || w.made != m.tris.size) {
+        // Triangles that do not form rings: the general path meshes the face.
+        w.u = w.v = nullptr;
+        w.fixed.vertex_id = nullptr;
+        w.last = -1;
+        w.made = 0;
+        return Attempt::kGoOn;
+    }
+    if (TessObserver* watch = w.ctx.observer) {
+        for (int k = 0; k < m.first.size; ++k)
+            watch->on_loop(k, k == 0, w.u + m.first[k], w.v + m.first[k], m.count[k]);
+        watch->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
+    }
+    if (left) *left = 0;
+    const Point3 n = m.normal;
+    const Point3 face = w.outer_test ? vec_scale(n, -1.0) : n;
+    TessTriangle out;
+    for (int t = 0; t < w.made; ++t) {
+        for (int c = 0; c < 3; ++c) {
+            const int k = w.tri[3 * t + c];
+            TessVertex& tv = out.vertex[c];
+            tv.position[0] = m.at[k].x;
+            tv.position[1] = m.at[k].y;
+            tv.position[2] = m.at[k].z;
+            tv.u = w.u[k];
+            tv.v = w.v[k];
+            tv.reserved = m.id[k] + 1.0;
+            tv.normal[0] = n.x;
+            tv.normal[1] = n.y;
+            tv.normal[2] = n.z;
+        }
+        out.face_normal[0] = face.x;
+        out.face_normal[1] = face.y;
+        out.face_normal[2] = face.z;
+        if (sink) sink(&out, user);
+    }
+    return Attempt::kDone;
+}
+
 Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
                 void* user, bool flip_outer, bool flip_holes, const FixedLoopDesc* fixed,
                 int32_t* left) {
@@ -434,6 +511,10 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
     if (r != Attempt::kGoOn) return r;
     r = build_loops(w, flip_outer, flip_holes);
     if (r != Attempt::kGoOn) return r;
+    if (ctx.planar && !flip_outer && !flip_holes) {
+        r = planar(w, sink, user, left);
+        if (r != Attempt::kGoOn) return r;
+    }
     // The context points at this attempt's fixed loops only while it runs.
     struct Bind {
         TessContext& c;

@@ -80,6 +80,7 @@ struct TessContext {
     TessObserver* observer = nullptr;
     FixedLoops* fixed = nullptr;  // none unless the caller fixed some loops
     bool simplify = true;         // remove the vertices the tolerance does not need
+    bool planar = true;           // mesh planes with fixed loops from their boundary alone
 };
 
 // The driver behind the exported entry point, with an explicit context.
