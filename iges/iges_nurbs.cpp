@@ -288,6 +288,19 @@ void gather(const double* points, int p, int k, int dim, double* d) {
 // the evaluators run for every boundary point the mesher places.
 constexpr size_t kLocal = 64;
 
+// Working values on the stack while they fit, on the heap beyond.
+class Scratch {
+public:
+    explicit Scratch(size_t need) {
+        if (need > kLocal) heap_.resize(need);
+    }
+    double* data() { return heap_.empty() ? local_ : heap_.data(); }
+
+private:
+    double local_[kLocal];
+    std::vector<double> heap_;
+};
+
 }  // namespace
 
 void evaluate(const HCurve& c, double t, double* out) {
@@ -295,13 +308,8 @@ void evaluate(const HCurve& c, double t, double* out) {
     t = std::clamp(t, c.first(), c.last());
     const int k = find_span(c, t);
     const size_t need = at(p + 1, dim);
-    double local[kLocal];
-    std::vector<double> heap;
-    double* d = local;
-    if (need > kLocal) {
-        heap.resize(need);
-        d = heap.data();
-    }
+    Scratch scratch(need);
+    double* d = scratch.data();
     gather(c.points.data(), p, k, dim, d);
     de_boor(c.knots, p, k, dim, t, d);
     for (int x = 0; x < dim; ++x) out[x] = d[at(p, dim) + static_cast<size_t>(x)];
@@ -398,13 +406,8 @@ Vec3 surface_point(const HSurface& s, double u, double v) {
     v = std::clamp(v, v0, v1);
     const int ku = span_of(s.uk, pu, s.nu, u), kv = span_of(s.vk, pv, s.nv, v);
     const size_t need = at(pu + 1, 4) + at(pv + 1, 4);
-    double local[kLocal];
-    std::vector<double> heap;
-    double* du = local;
-    if (need > kLocal) {
-        heap.resize(need);
-        du = heap.data();
-    }
+    Scratch scratch(need);
+    double* du = scratch.data();
     double* dv = du + at(pu + 1, 4);
     for (int r = 0; r <= pv; ++r) {
         const int j = r + kv - pv;

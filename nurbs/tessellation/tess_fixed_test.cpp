@@ -214,15 +214,7 @@ TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
                                    {static_cast<int32_t>(hole.size() / 2), hole.data()}};
     sx::testing::install_counting_host();
     Desc d(s);
-    auto attempt = [&](long fail_at) {
-        Outcome seen;
-        int32_t left = -1;
-        sx::testing::arm(fail_at);
-        seen.result = ruvane_tesselate_fixed(collect, d.get(), loops, &seen.status, 0.01, 0.01,
-                                             1e-6, &seen, &left);
-        EXPECT_EQ(sx::testing::counters().live, 0) << "allocation " << fail_at;
-        return seen;
-    };
+    auto attempt = [&](long fail_at) { return fixed_refusing(d.get(), loops, fail_at); };
     const Outcome full = attempt(0);
     ASSERT_TRUE(full.result);
     ASSERT_FALSE(full.tris.empty());

@@ -261,6 +261,19 @@ inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, do
     return r;
 }
 
+// The fixed-loop export on the counting host with its `fail_at`-th
+// allocation refused (0: none); it must leave no block live either way.
+inline Outcome fixed_refusing(const TrimmedSurfaceDesc* d, const FixedLoopDesc* loops,
+                              long fail_at) {
+    Outcome seen;
+    int32_t left = -1;
+    sx::testing::arm(fail_at);
+    seen.result =
+        ruvane_tesselate_fixed(collect, d, loops, &seen.status, 0.01, 0.01, 1e-6, &seen, &left);
+    EXPECT_EQ(sx::testing::counters().live, 0) << "allocation " << fail_at;
+    return seen;
+}
+
 // Independent evaluation of the surface at (u, v) in its own parameters.
 struct Eval {
     const Surface& s;
