@@ -540,6 +540,40 @@ Status storage_failed() {
     return kFail;
 }
 
+// A cell that spans the domain from one open edge to the opposite one (a
+// narrow strip): there the chords of both edges bound the mesh, and what
+// the strip loses is its chords' shortfall along it, whatever its width.
+// Whether the cell's two triangles (either diagonal) keep all but `share`
+// of the area of the surface over it, sampled on a 9 x 9 grid.
+constexpr double kStripAreaShare = 0.006;
+
+bool strip_area_kept(const Surface& sur, double ua, double ub, double va, double vb,
+                     double share) {
+    constexpr int kN = 8;
+    double us[kN + 1], vs[kN + 1];
+    for (int k = 0; k <= kN; ++k) {
+        us[k] = ua + (ub - ua) * k / kN;
+        vs[k] = va + (vb - va) * k / kN;
+    }
+    us[kN] = ub, vs[kN] = vb;
+    Point3 g[kN + 1][kN + 1];
+    for (int i = 0; i <= kN; ++i)
+        for (int j = 0; j <= kN; ++j)
+            if (N_SUREVN(sur, 1, us[i], vs[j], &g[i][j]) != kOk) return false;
+    const auto tri = [](const Point3& a, const Point3& b, const Point3& c) {
+        return 0.5 * vec_length(vec_cross(vec_sub(b, a), vec_sub(c, a)));
+    };
+    double fine = 0.0;
+    for (int i = 0; i < kN; ++i)
+        for (int j = 0; j < kN; ++j)
+            fine += tri(g[i][j], g[i + 1][j], g[i + 1][j + 1]) +
+                    tri(g[i][j], g[i + 1][j + 1], g[i][j + 1]);
+    const Point3 &c0 = g[0][0], &c1 = g[kN][0], &c2 = g[0][kN], &c3 = g[kN][kN];
+    const double coarse = std::fmin(tri(c0, c1, c3) + tri(c0, c3, c2),
+                                    tri(c1, c2, c0) + tri(c1, c3, c2));
+    return fine > 0.0 && coarse >= (1.0 - share) * fine;
+}
+
 // The subdivision's working state, shared by its steps.
 struct Division {
     const Surface& sur;
@@ -587,6 +621,21 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
             !d.closed_u && c.ua == 0.0 ? edge : 0.0, !d.closed_u && c.ub == d.Lu ? edge : 0.0};
         f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
         final_cell = f.flat;
+        // Across a strip, the opposite edges' chords are held to A, and the
+        // strip to its area.
+        const bool across_v = side[0] > 0.0 && side[1] > 0.0 && side[0] < A;
+        const bool across_u = side[2] > 0.0 && side[3] > 0.0 && side[2] < A;
+        if (!final_cell && (across_v || across_u)) {
+            const double loose[4] = {across_v ? A : side[0], across_v ? A : side[1],
+                                     across_u ? A : side[2], across_u ? A : side[3]};
+            PrivatePool again;
+            const Flatness g =
+                flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again.get());
+            if (g.flat && strip_area_kept(d.sur, c.ua, c.ub, c.va, c.vb, kStripAreaShare)) {
+                f = g;
+                final_cell = true;
+            }
+        }
         if (final_cell && crowded(d.loops, c, 2.0 * d.margin)) {
             final_cell = false;
             f.direction = c.ub - c.ua > c.vb - c.va ? 2 : 1;  // across the longer side

@@ -270,6 +270,40 @@ TEST(TessSurfaces, NarrowConeStripsGetOneRowOfCells) {
     }
 }
 
+// A strip much narrower than the tolerance's chords are long: its open
+// edges need no chords finer than the area it must keep asks for. A turn of
+// n chords keeps sin(t/2)/(t/2), about 1 - t^2/24 of the area for
+// t = 2 pi / n: 1% for 13 chords. Halving cells gives at most twice that,
+// two triangles each; the strip's area stays within 1%.
+TEST(TessSurfaces, NarrowConeStripsKeepTheirAreaWithFewChords) {
+    struct Case {
+        double r0, r1, height, A;
+    } cases[] = {{13, 13.3, 0.2, 0.05}, {13, 13.3, 0.2, 0.02}, {40, 40.5, 0.3, 0.1}};
+    for (const Case& k : cases) {
+        Surface s;
+        s.u_order = 3;
+        s.u_knots = kCircleKnots;
+        s.v_knots = {0, 0, 1, 1};
+        circle_row(k.r0, 0, 1, s);
+        circle_row(k.r1, k.height, 1, s);
+        s.closed_u = true;
+        s.outer = rectangle(0, 0, 1, 1, true);
+        s.name = "narrow strip " + std::to_string(k.r0) + " to " + std::to_string(k.r1);
+        const double C = 1e-6;
+        const Outcome r = tessellate(s, k.A, k.A, C);
+        check_result(s, r, k.A, C, k.r1);
+        const double by_area = 2 * kPi / std::sqrt(24 * 0.01);
+        const double by_sagitta = kPi / std::acos(1 - k.A / k.r1);
+        const double chords = std::max(by_area, by_sagitta);
+        EXPECT_LE(static_cast<double>(r.tris.size()), 4 * chords) << s.name;
+        double area = 0;
+        for (const TessTriangle& t : r.tris) area += triangle_area(t);
+        const double slant = std::hypot(k.r1 - k.r0, k.height);
+        const double exact = kPi * (k.r0 + k.r1) * slant;
+        EXPECT_NEAR(area / exact, 1.0, 0.01) << s.name;
+    }
+}
+
 }  // namespace
 
 namespace {
