@@ -2,8 +2,8 @@
 // vertices, numbered as the caller gave them, and nothing else stays on them.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -26,35 +26,6 @@ Surface bump() {
     s.weights.assign(9, 1.0);
     s.outer = rectangle(0, 0, 1, 1, true);
     return s;
-}
-
-using Points = std::vector<double>;  // (u, v) pairs
-
-// The rectangle's boundary, n points a side, counter-clockwise from (u0, v0).
-Points box(double u0, double v0, double u1, double v1, int n, bool ccw) {
-    Points p;
-    for (int side = 0; side < 4; ++side)
-        for (int k = 0; k < n; ++k) {
-            const double f = static_cast<double>(k) / n;
-            const double u[] = {u0 + f * (u1 - u0), u1, u1 - f * (u1 - u0), u0};
-            const double v[] = {v0, v0 + f * (v1 - v0), v1, v1 - f * (v1 - v0)};
-            p.insert(p.end(), {u[side], v[side]});
-        }
-    if (!ccw)
-        for (size_t i = 0, j = p.size() - 2; i < j; i += 2, j -= 2) {
-            std::swap(p[i], p[j]);
-            std::swap(p[i + 1], p[j + 1]);
-        }
-    return p;
-}
-
-Points ring(double cu, double cv, double r, int n) {
-    Points p;
-    for (int k = 0; k < n; ++k) {
-        const double a = 2 * 3.14159265358979323846 * k / n;
-        p.insert(p.end(), {cu + r * std::cos(a), cv + r * std::sin(a)});
-    }
-    return p;
 }
 
 struct Fixed {
@@ -107,20 +78,17 @@ TEST(TessFixed, FixedLoopPointsAreTheOnlyVerticesOnTheLoop) {
         {"plane, long fixed outer loop", flat, {ring(0.5, 0.5, 0.45, 300)}, 0.01},
         {"bump, domain boundary and round hole fixed",
          bump(),
-         {box(0, 0, 1, 1, 9, true), ring(0.5, 0.5, 0.2, 40)},
+         {box(0, 0, 1, 1, 9), ring(0.5, 0.5, 0.2, 40)},
          0.002},
         {"bump, outer given clockwise inside the domain",
          bump(),
-         {box(0.05, 0.1, 0.95, 0.9, 13, false)},
+         {reversed(box(0.05, 0.1, 0.95, 0.9, 13))},
          0.004},
         {"bump, curve hole beside a fixed one",
          holed,
-         {{}, {}, box(0.6, 0.6, 0.8, 0.8, 5, false)},
+         {{}, {}, reversed(box(0.6, 0.6, 0.8, 0.8, 5))},
          0.002},
-        {"sphere band, outer along the seam fixed",
-         sphere_band,
-         {box(0, 0.1, 1, 0.9, 24, true)},
-         0.01},
+        {"sphere band, outer along the seam fixed", sphere_band, {box(0, 0.1, 1, 0.9, 24)}, 0.01},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -187,8 +155,8 @@ TEST(TessFixed, ExportSetsTheStatusOfUnusableFixedLoops) {
         int32_t status;
     } cases[] = {{{two}, RUVANE_TESS_BAD_OUTER_CURVE},
                  {{{}, nan}, RUVANE_TESS_BAD_HOLE_CURVE},
-                 {{box(0, 0, 1, 1, 2, true), two}, RUVANE_TESS_BAD_HOLE_CURVE},
-                 {{box(0, 0, 1, 1, 2, true), ring(0.5, 0.5, 0.2, 8)}, RUVANE_TESS_OK}};
+                 {{box(0, 0, 1, 1, 2), two}, RUVANE_TESS_BAD_HOLE_CURVE},
+                 {{box(0, 0, 1, 1, 2), ring(0.5, 0.5, 0.2, 8)}, RUVANE_TESS_OK}};
     Surface s = bump();
     s.holes.push_back(circle(0.5, 0.5, 0.2, 0.2, false, false));
     for (const auto& c : cases) {
@@ -209,7 +177,7 @@ namespace {
 TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
     Surface s = bump();
     s.holes.resize(1);
-    const Points outer = box(0, 0, 1, 1, 6, true), hole = ring(0.5, 0.5, 0.2, 24);
+    const Points outer = box(0, 0, 1, 1, 6), hole = ring(0.5, 0.5, 0.2, 24);
     const FixedLoopDesc loops[] = {{static_cast<int32_t>(outer.size() / 2), outer.data()},
                                    {static_cast<int32_t>(hole.size() / 2), hole.data()}};
     sx::testing::install_counting_host();
@@ -242,7 +210,7 @@ TEST(TessFixed, SeamVerticesStayInPairsAndCloseTheBall) {
             SCOPED_TRACE("seam points " + std::to_string(per_side) + ", A " + std::to_string(A));
             Surface s = sphere(6);
             s.outer = rectangle(0, 0, 1, 1, true);
-            const Fixed f = tessellate_fixed(s, {box(0, 0, 1, 1, per_side, true)}, A);
+            const Fixed f = tessellate_fixed(s, {box(0, 0, 1, 1, per_side)}, A);
             ASSERT_TRUE(f.r.result);
             ASSERT_FALSE(f.r.tris.empty());
             // Positions on each side of the seam, by v.

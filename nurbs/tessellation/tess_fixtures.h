@@ -261,6 +261,40 @@ inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, do
     return r;
 }
 
+using Points = std::vector<double>;  // (u, v) pairs of a fixed loop
+
+// The same loop run the other way.
+inline Points reversed(Points p) {
+    for (size_t i = 0, j = p.size() - 2; i < j; i += 2, j -= 2) {
+        std::swap(p[i], p[j]);
+        std::swap(p[i + 1], p[j + 1]);
+    }
+    return p;
+}
+
+// The rectangle's boundary, n points a side, counter-clockwise from (u0, v0).
+inline Points box(double u0, double v0, double u1, double v1, int n) {
+    Points p;
+    for (int side = 0; side < 4; ++side)
+        for (int k = 0; k < n; ++k) {
+            const double f = static_cast<double>(k) / n;
+            const double u[] = {u0 + f * (u1 - u0), u1, u1 - f * (u1 - u0), u0};
+            const double v[] = {v0, v0 + f * (v1 - v0), v1, v1 - f * (v1 - v0)};
+            p.insert(p.end(), {u[side], v[side]});
+        }
+    return p;
+}
+
+// n points round (cu, cv), counter-clockwise unless `ccw` is false.
+inline Points ring(double cu, double cv, double r, int n, bool ccw = true) {
+    Points p;
+    for (int k = 0; k < n; ++k) {
+        const double a = (ccw ? 2 : -2) * kPi * k / n;
+        p.insert(p.end(), {cu + r * std::cos(a), cv + r * std::sin(a)});
+    }
+    return p;
+}
+
 // The fixed-loop export on the counting host with its `fail_at`-th
 // allocation refused (0: none); it must leave no block live either way.
 inline Outcome fixed_refusing(const TrimmedSurfaceDesc* d, const FixedLoopDesc* loops,

@@ -884,38 +884,6 @@ struct TrimInput {
     const FixedLoops* fixed;  // null when no loop is fixed
 };
 
-// Domain, net measures and metric-plane scales of the surface.
-Status take_measures(const Surface& sur, SurfaceMeasures& g) {
-    const ControlNet& net = *sur.net;
-    g.u_min = sur.uknt->U[0];
-    g.u_max = sur.uknt->U[sur.uknt->m];
-    g.v_min = sur.vknt->U[0];
-    g.v_max = sur.vknt->U[sur.vknt->m];
-    g.Lu = g.Lv = g.Lu_max = g.Lv_max = 0.0;
-    for (int j = 0; j <= net.m; ++j) {
-        double len = 0.0;
-        for (int i = 1; i <= net.n; ++i)
-            len += vec_distance(project_point(net.Pw[i - 1][j]), project_point(net.Pw[i][j]));
-        g.Lu += len / (net.m + 1);
-        g.Lu_max = std::fmax(g.Lu_max, len);
-    }
-    for (int i = 0; i <= net.n; ++i) {
-        double len = 0.0;
-        for (int j = 1; j <= net.m; ++j)
-            len += vec_distance(project_point(net.Pw[i][j - 1]), project_point(net.Pw[i][j]));
-        g.Lv += len / (net.n + 1);
-        g.Lv_max = std::fmax(g.Lv_max, len);
-    }
-    g.area = g.Lu_max * g.Lv_max;
-    if (guard_div(g.Lu, g.u_max - g.u_min) != 0 || guard_div(g.Lv, g.v_max - g.v_min) != 0 ||
-        !(g.Lu > 0.0) || !(g.Lv > 0.0)) {
-        set_error(kErrDivision, "N_TESSUR");
-        return kFail;
-    }
-    g.su = g.Lu / (g.u_max - g.u_min);
-    g.sv = g.Lv / (g.v_max - g.v_min);
-    return kOk;
-}
 
 // Every trim polygon, polygonised with tolerance B, moved to the metric
 // plane and indexed.
@@ -1084,6 +1052,39 @@ Status hand_over(const tess::VertexTable& verts, const tess::Rings& r, double** 
 }
 
 }  // namespace
+
+// Domain, net measures and metric-plane scales of the surface.
+Status take_measures(const Surface& sur, SurfaceMeasures& g) {
+    const ControlNet& net = *sur.net;
+    g.u_min = sur.uknt->U[0];
+    g.u_max = sur.uknt->U[sur.uknt->m];
+    g.v_min = sur.vknt->U[0];
+    g.v_max = sur.vknt->U[sur.vknt->m];
+    g.Lu = g.Lv = g.Lu_max = g.Lv_max = 0.0;
+    for (int j = 0; j <= net.m; ++j) {
+        double len = 0.0;
+        for (int i = 1; i <= net.n; ++i)
+            len += vec_distance(project_point(net.Pw[i - 1][j]), project_point(net.Pw[i][j]));
+        g.Lu += len / (net.m + 1);
+        g.Lu_max = std::fmax(g.Lu_max, len);
+    }
+    for (int i = 0; i <= net.n; ++i) {
+        double len = 0.0;
+        for (int j = 1; j <= net.m; ++j)
+            len += vec_distance(project_point(net.Pw[i][j - 1]), project_point(net.Pw[i][j]));
+        g.Lv += len / (net.n + 1);
+        g.Lv_max = std::fmax(g.Lv_max, len);
+    }
+    g.area = g.Lu_max * g.Lv_max;
+    if (guard_div(g.Lu, g.u_max - g.u_min) != 0 || guard_div(g.Lv, g.v_max - g.v_min) != 0 ||
+        !(g.Lu > 0.0) || !(g.Lv > 0.0)) {
+        set_error(kErrDivision, "N_TESSUR");
+        return kFail;
+    }
+    g.su = g.Lu / (g.u_max - g.u_min);
+    g.sv = g.Lv / (g.v_max - g.v_min);
+    return kOk;
+}
 
 Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
                 Curve* const* const* const* holes, int last_group, const int* outer_last,

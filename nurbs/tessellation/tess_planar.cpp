@@ -251,39 +251,12 @@ bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh
     return true;
 }
 
-// Domain and metric-plane scales, computed as the front end computes them.
-bool measures(const Surface& sur, SurfaceMeasures& g) {
-    const ControlNet& net = *sur.net;
-    g.u_min = sur.uknt->U[0];
-    g.u_max = sur.uknt->U[sur.uknt->m];
-    g.v_min = sur.vknt->U[0];
-    g.v_max = sur.vknt->U[sur.vknt->m];
-    g.Lu = g.Lv = 0.0;
-    for (int j = 0; j <= net.m; ++j) {
-        double len = 0.0;
-        for (int i = 1; i <= net.n; ++i)
-            len += vec_distance(project_point(net.Pw[i - 1][j]), project_point(net.Pw[i][j]));
-        g.Lu += len / (net.m + 1);
-    }
-    for (int i = 0; i <= net.n; ++i) {
-        double len = 0.0;
-        for (int j = 1; j <= net.m; ++j)
-            len += vec_distance(project_point(net.Pw[i][j - 1]), project_point(net.Pw[i][j]));
-        g.Lv += len / (net.n + 1);
-    }
-    if (!(g.Lu > 0.0) || !(g.Lv > 0.0) || !(g.u_max > g.u_min) || !(g.v_max > g.v_min))
-        return false;
-    g.su = g.Lu / (g.u_max - g.u_min);
-    g.sv = g.Lv / (g.v_max - g.v_min);
-    return std::isfinite(g.su) && std::isfinite(g.sv);
-}
-
 // The fixed loops in the metric plane (as the general path moves them) and
 // their surface points; false on storage failure or a degenerate loop.
 Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C, PlanarMesh& out,
               Outline& o) {
     SurfaceMeasures g{};
-    if (!measures(sur, g)) return Planar::kDeclined;
+    if (take_measures(sur, g) != kOk) return Planar::kDeclined;
     for (int k = 0; k < fixed.loops; ++k) {
         Loop loop;
         if (!build_fixed_loop(fixed.at(k), s, loop)) return Planar::kNoStorage;

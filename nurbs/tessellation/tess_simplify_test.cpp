@@ -50,17 +50,6 @@ Surface cylinder(double r) {
     return s;
 }
 
-using Points = std::vector<double>;  // (u, v) pairs
-
-Points ring(double cu, double cv, double r, int n) {
-    Points p;
-    for (int k = 0; k < n; ++k) {
-        const double a = 2 * kPi * k / n;
-        p.insert(p.end(), {cu + r * std::cos(a), cv + r * std::sin(a)});
-    }
-    return p;
-}
-
 struct Meshed {
     Outcome r;
     int32_t left = -1;

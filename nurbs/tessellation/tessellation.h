@@ -22,6 +22,11 @@ struct SurfaceMeasures {
     double edge_tolerance;
 };
 
+// The surface's domain, net measures and metric-plane scales (all of
+// SurfaceMeasures up to `area`, and `su`, `sv`); fails, with the error
+// recorded, where the scales do not exist.
+Status take_measures(const Surface& sur, SurfaceMeasures& g);
+
 // The three tolerances of a tessellation: trim polygons, surface flatness,
 // and the parameter-plane distance used in multiples for coincidence.
 struct Tolerances {
