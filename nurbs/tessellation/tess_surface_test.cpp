@@ -244,6 +244,21 @@ TEST(TessSurfaces, GeneratedFamiliesKeepEveryProperty) {
 
 namespace {
 
+// A cone strip round the z axis from radius r0 at z = 0 to r1 at `height`,
+// closed in u, its whole domain trimmed open.
+Surface cone_strip(double r0, double r1, double height, const std::string& name) {
+    Surface s;
+    s.u_order = 3;
+    s.u_knots = kCircleKnots;
+    s.v_knots = {0, 0, 1, 1};
+    circle_row(r0, 0, 1, s);
+    circle_row(r1, height, 1, s);
+    s.closed_u = true;
+    s.outer = rectangle(0, 0, 1, 1, true);
+    s.name = name + " " + std::to_string(r0) + " to " + std::to_string(r1);
+    return s;
+}
+
 // Narrow strips of cones, as chamfers and turned faces give: straight along
 // v, so one row of cells around, each as long as a chord of sagitta A on the
 // outer circle allows. Cells halve, so there are fewer than twice N such
@@ -253,15 +268,7 @@ TEST(TessSurfaces, NarrowConeStripsGetOneRowOfCells) {
         double r0, r1, height, A;
     } cases[] = {{13, 14, 1, 0.01}, {13, 14, 1, 0.001}, {30, 30.5, 2, 0.005}, {5, 8, 1, 0.01}};
     for (const Case& k : cases) {
-        Surface s;
-        s.u_order = 3;
-        s.u_knots = kCircleKnots;
-        s.v_knots = {0, 0, 1, 1};
-        circle_row(k.r0, 0, 1, s);
-        circle_row(k.r1, k.height, 1, s);
-        s.closed_u = true;
-        s.outer = rectangle(0, 0, 1, 1, true);
-        s.name = "cone strip " + std::to_string(k.r0) + " to " + std::to_string(k.r1);
+        const Surface s = cone_strip(k.r0, k.r1, k.height, "cone strip");
         const double size = k.r1, C = 1e-6;
         const Outcome r = tessellate(s, k.A, k.A, C);
         check_result(s, r, k.A, C, size);
@@ -280,15 +287,7 @@ TEST(TessSurfaces, NarrowConeStripsKeepTheirAreaWithFewChords) {
         double r0, r1, height, A;
     } cases[] = {{13, 13.3, 0.2, 0.05}, {13, 13.3, 0.2, 0.02}, {40, 40.5, 0.3, 0.1}};
     for (const Case& k : cases) {
-        Surface s;
-        s.u_order = 3;
-        s.u_knots = kCircleKnots;
-        s.v_knots = {0, 0, 1, 1};
-        circle_row(k.r0, 0, 1, s);
-        circle_row(k.r1, k.height, 1, s);
-        s.closed_u = true;
-        s.outer = rectangle(0, 0, 1, 1, true);
-        s.name = "narrow strip " + std::to_string(k.r0) + " to " + std::to_string(k.r1);
+        const Surface s = cone_strip(k.r0, k.r1, k.height, "narrow strip");
         const double C = 1e-6;
         const Outcome r = tessellate(s, k.A, k.A, C);
         check_result(s, r, k.A, C, k.r1);
@@ -337,14 +336,14 @@ TEST(TessSurfaces, BallsAndRingsGetAboutTheCellsTheirCurvatureAsksFor) {
             const int steps = 2000;
             for (int i = 0; i < steps; ++i) {
                 const double t = 2 * kPi * (i + 0.5) / steps, c = std::cos(t);
-                const double per = std::sqrt(std::fabs(c) * k.r * (k.R + k.r * c)) * 2 * kPi *
-                                   (2 * kPi / steps);
+                const double per =
+                    std::sqrt(std::fabs(c) * k.r * (k.R + k.r * c)) * 2 * kPi * (2 * kPi / steps);
                 ideal += per / (c > 0 ? 2 * k.A : 4 * k.A);
             }
         }
         s.outer = rectangle(0, 0, 1, 1, true);
-        s.name += " R " + std::to_string(k.R) + " r " + std::to_string(k.r) + " A " +
-                  std::to_string(k.A);
+        s.name +=
+            " R " + std::to_string(k.R) + " r " + std::to_string(k.r) + " A " + std::to_string(k.A);
         const double size = k.R + k.r, C = 1e-6;
         const Outcome out = tessellate(s, k.A, k.A, C);
         check_result(s, out, k.A, C, size);
