@@ -1487,4 +1487,20 @@ bool read_model(const char* data, size_t size, const Limits& limits, Model* out,
     return true;
 }
 
+double net_diagonal(const Model& model) {
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    bool first = true;
+    for (const auto& f : model.faces)
+        for (size_t i = 0; i + 3 < f.surface.points.size(); i += 4)
+            for (int k = 0; k < 3; ++k) {
+                const double x =
+                    f.surface.points[i + static_cast<size_t>(k)] / f.surface.points[i + 3];
+                lo[k] = first ? x : std::min(lo[k], x);
+                hi[k] = first ? x : std::max(hi[k], x);
+                if (k == 2) first = false;
+            }
+    return std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                     (hi[2] - lo[2]) * (hi[2] - lo[2]));
+}
+
 }  // namespace ruvane::iges

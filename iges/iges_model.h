@@ -66,4 +66,8 @@ struct Model {
 // `why` then says which. Broken entities never fail the read.
 bool read_model(const char* data, size_t size, const Limits& limits, Model* out, std::string* why);
 
+// The diagonal of the box around every face's control points: the length a
+// relative deflection is taken of (0 for a model without faces).
+double net_diagonal(const Model& model);
+
 }  // namespace ruvane::iges

@@ -40,22 +40,6 @@ bool read_all(const std::string& path, std::vector<char>* out) {
     return ok;
 }
 
-double diagonal(const ruvane::iges::Model& model) {
-    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-    bool first = true;
-    for (const auto& f : model.faces)
-        for (size_t i = 0; i + 3 < f.surface.points.size(); i += 4)
-            for (int k = 0; k < 3; ++k) {
-                const double x =
-                    f.surface.points[i + static_cast<size_t>(k)] / f.surface.points[i + 3];
-                lo[k] = first ? x : std::min(lo[k], x);
-                hi[k] = first ? x : std::max(hi[k], x);
-                if (k == 2) first = false;
-            }
-    return std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
-                     (hi[2] - lo[2]) * (hi[2] - lo[2]));
-}
-
 std::array<double, 3> normal_of(const ModelMesh& m, const std::array<int, 3>& t) {
     const auto& a = m.vertices[static_cast<size_t>(t[0])];
     const auto& b = m.vertices[static_cast<size_t>(t[1])];
@@ -138,7 +122,7 @@ int run_model(const ModelRun& run) {
     }
     const auto t1 = std::chrono::steady_clock::now();
     ruvane::iges::MeshOptions options;
-    options.deflection = run.deflection > 0 ? run.deflection : run.relative * diagonal(model);
+    options.deflection = run.deflection > 0 ? run.deflection : run.relative * ruvane::iges::net_diagonal(model);
     if (!(options.deflection > 0) || !std::isfinite(options.deflection)) {
         std::fputs(kBadDeflection, stderr);
         return model.faces.empty() ? 2 : 1;
