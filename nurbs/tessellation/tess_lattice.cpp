@@ -49,6 +49,41 @@ bool other_bend(const Surface& sur, int direction, double L, double L_other, dou
     return true;
 }
 
+double triangle_area(const Point3& a, const Point3& b, const Point3& c) {
+    return 0.5 * vec_length(vec_cross(vec_sub(b, a), vec_sub(c, a)));
+}
+
+// What a double step's sag `off` bends across the domain edge within the
+// surface: without its parts along the line and off the surface.
+double across_edge(const Point3& off, const Point3& tangent, const Point3& normal) {
+    const Point3 t = vec_scale(tangent, 1.0 / std::fmax(vec_length(tangent), 1e-300));
+    Point3 a = vec_sub(off, vec_scale(t, vec_dot(off, t)));
+    a = vec_sub(a, vec_scale(normal, vec_dot(a, normal)));
+    return vec_length(a);
+}
+
+// Pieces per sample step that a strip between the outermost sampled lines
+// needs at step k (of M) to keep all but `share` of its area with two
+// triangles each: a double step that keeps all but f holds sqrt(f / share)
+// pieces, the loss growing with the square of a piece's length. f is
+// measured against the sampled lines, whose own two steps leave out a
+// quarter of what their double step does.
+double strip_density(const Table<Point3>& grid, int M, int k, double share) {
+    const auto at = [&](int i, int j) { return grid[i * (M + 1) + j]; };
+    double fine = 0.0;
+    for (int i = 0; i + 1 < kLinesAcross; ++i)
+        for (int j = k - 1; j <= k; ++j)
+            fine += triangle_area(at(i, j), at(i, j + 1), at(i + 1, j + 1)) +
+                    triangle_area(at(i, j), at(i + 1, j + 1), at(i + 1, j));
+    const Point3 a = at(0, k - 1), b = at(0, k + 1);
+    const Point3 c = at(kLinesAcross - 1, k + 1), d = at(kLinesAcross - 1, k - 1);
+    const double coarse = std::fmin(triangle_area(a, b, c) + triangle_area(a, c, d),
+                                    triangle_area(b, c, d) + triangle_area(b, d, a));
+    if (!(fine > 0.0)) return 0.0;
+    const double lost = 4.0 / 3.0 * std::fmax(0.0, 1.0 - coarse / fine);
+    return 0.5 * std::sqrt(lost / share);
+}
+
 double span_density(const Table<double>& density, int from, int to) {
     double total = 0.0;
     for (int k = from; k < to; ++k) total += std::fmax(density[k], density[k + 1]);
@@ -60,10 +95,28 @@ int span_pieces(const Table<double>& density, int from, int to) {
     return total < kMaxLines ? std::max(1, static_cast<int>(std::ceil(total))) : kMaxLines;
 }
 
+// The pieces halving leaves in steps [from, to]: a piece is halved while
+// the density over it sums above one. Where the pieces must be shorter in
+// places (a rational arc runs faster there), that is more than the next
+// power of two of the sum: a cylinder whose 16 pieces of a turn would do
+// got 22 of halving.
+int halving_pieces(const Table<double>& density, int from, int to) {
+    const double total = span_density(density, from, to);
+    if (total <= 1.0) return 1;
+    if (to - from < 2) {
+        int halved = 1;
+        while (halved < total && halved < kMaxLines) halved *= 2;
+        return halved;
+    }
+    const int mid = (from + to) / 2;
+    return halving_pieces(density, from, mid) + halving_pieces(density, mid, to);
+}
+
 }  // namespace
 
 bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int periods,
-                 double budget, Scratch& s, Lattice* out) {
+                 double budget, const double edge[2], double strip_share, Scratch& s,
+                 Lattice* out) {
     out->tried = true;
     out->lines.clear();
     const double L = direction == 1 ? Lv : Lu, L_other = direction == 1 ? Lu : Lv;
@@ -79,30 +132,60 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     Table<double> density;
     if (!(share > 0.0)) return true;
     if (!density.resize(s, M + 1, 0.0)) return false;
-    for (int i = 0; i < kLinesAcross; ++i) {
-        const double across = L_other * i / (kLinesAcross - 1);
-        Point3 prev, here, next;
-        if (!sample(sur, direction, 0.0, across, &prev) ||
-            !sample(sur, direction, L / M, across, &here))
-            return true;
-        for (int k = 1; k < M; ++k) {
-            if (!sample(sur, direction, L * (k + 1) / M, across, &next)) return true;
-            const double sag = vec_distance(here, vec_scale(vec_add(prev, next), 0.5));
-            density[k] = std::fmax(density[k], 0.5 * std::sqrt(sag / share));
-            prev = here;
-            here = next;
+    // The surface on the sampled lines: line i across, point k along.
+    Table<Point3> grid;
+    if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
+    for (int i = 0; i < kLinesAcross; ++i)
+        for (int k = 0; k <= M; ++k)
+            if (!sample(sur, direction, L * k / M, L_other * i / (kLinesAcross - 1),
+                        &grid[i * (M + 1) + k]))
+                return true;
+    const auto at = [&](int i, int k) { return grid[i * (M + 1) + k]; };
+    // The net's points along a cut piece of an edge line stand twice as far
+    // across the edge as the line itself where it is a quadratic (its middle
+    // point), some 4/3 where it is a cubic, and the edge test measures
+    // those: the edge lines' pieces are sized so that they pass it.
+    const int degree = direction == 1 ? sur.q : sur.p;
+    const double net_over = degree == 2 ? 2.0 : 4.0 / 3.0;
+    // A strip whose cells reach from one open edge to the other passes
+    // as well when its two triangles keep all but strip_share of its area
+    // (and it is flat with its edges held to A alone): its pieces need
+    // the fewer of what the edges and the area ask for.
+    const bool strip = strip_share > 0.0 && bend < 0.5 * budget;
+    for (int k = 1; k < M; ++k) {
+        double edges = 0.0;
+        for (int i = 0; i < kLinesAcross; ++i) {
+            const Point3 here = at(i, k), tangent = vec_sub(at(i, k + 1), at(i, k - 1));
+            const Point3 off =
+                vec_sub(here, vec_scale(vec_add(at(i, k - 1), at(i, k + 1)), 0.5));
+            density[k] = std::fmax(density[k], 0.5 * std::sqrt(vec_length(off) / share));
+            const int end = i == 0 ? 0 : i == kLinesAcross - 1 ? 1 : -1;
+            if (!strip || end < 0 || !(edge[end] > 0.0) || !(edge[end] < share)) continue;
+            const int beside = i == 0 ? 1 : kLinesAcross - 2;
+            Point3 step = vec_sub(at(beside, k), here);
+            if (beside < i) step = vec_scale(step, -1.0);
+            Point3 normal = direction == 1 ? vec_cross(step, tangent) : vec_cross(tangent, step);
+            if (G_VECNIP(&normal) != kOk) continue;
+            edges = std::fmax(
+                edges, 0.5 * std::sqrt(net_over * across_edge(off, tangent, normal) / edge[end]));
         }
+        if (edges > 0.0) edges = std::fmin(edges, strip_density(grid, M, k, strip_share));
+        density[k] = std::fmax(density[k], edges);
     }
     density[0] = density[1];
     density[M] = density[M - 1];
-    // Halving gives the next power of two of the pieces a span needs, and
-    // its lines meet the points of boundary polylines split by halving too:
-    // a lattice only where it saves a fair share of them.
+    // Halving's lines meet the points of boundary polylines split by halving
+    // too: a lattice only where it saves a fair share of the pieces halving
+    // gives. Where the other direction needs no cut, cells reach across the
+    // domain and halving follows the density along it alone; elsewhere it
+    // is taken as the next power of two of the pieces, halving's cells
+    // finding their own sizes from row to row.
     bool saves = false;
     for (int p = 0; p < periods; ++p) {
         const int pieces = span_pieces(density, p * per, (p + 1) * per);
         int halved = 1;
         while (halved < pieces) halved *= 2;
+        if (bend < 0.5 * budget) halved = halving_pieces(density, p * per, (p + 1) * per);
         saves = saves || halved > kSaving * pieces;
     }
     if (!saves) return true;

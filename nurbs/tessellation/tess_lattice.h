@@ -20,10 +20,17 @@ struct Lattice {
 // lines), each span gets the fewest lines that keep the sag of every piece
 // of the surface's lines across them within its share of `budget`; they are
 // spread by the sampled bend, so a rational piece that runs faster in places
-// gets its lines closer there. No lines where the surface cannot be
-// sampled or halving would do as well; false only when storage fails.
+// gets its lines closer there. Where `strip_share` is above 0 and the
+// other direction needs no cut, cells reach from one open edge to the other
+// (a chamfer, a fillet strip): their pieces also keep the two outermost
+// lines within `edge` (their tolerances across the domain edge) or else all
+// but `strip_share` of the surface's area with two triangles each,
+// whichever asks for fewer, as either lets a cell pass. No lines where the
+// surface cannot be sampled or halving would do as well; false only when
+// storage fails.
 bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int periods,
-                 double budget, Scratch& s, Lattice* out);
+                 double budget, const double edge[2], double strip_share, Scratch& s,
+                 Lattice* out);
 
 // The lattice line half way (by count) between the lines `lo` and `hi`;
 // false when either is not a line or no line lies between them.

@@ -699,8 +699,14 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
         int periods = 1;
         while (periods < 32 && L / periods > hi - lo) periods *= 2;
         if (L / periods != hi - lo || lo != std::floor(lo / (hi - lo)) * (hi - lo)) periods = 1;
+        // The lines at the other direction's ends where they are open
+        // domain edges: held to the edge tolerance, and a strip between
+        // them to its area.
+        const bool open = at_v ? !d.closed_u : !d.closed_v;
+        const double edge[2] = {open ? d.edge : 0.0, open ? d.edge : 0.0};
+        const double strip = open && d.edge < d.A ? kStripAreaShare : 0.0;
         if (!tess::lay_lattice(d.sur, f.direction, d.Lu, d.Lv, periods, kSampledShare * d.A,
-                               d.s, &lattice))
+                               edge, strip, d.s, &lattice))
             return false;
     }
     tess::lattice_cut(lattice, lo, hi, line);

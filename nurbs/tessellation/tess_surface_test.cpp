@@ -303,6 +303,74 @@ TEST(TessSurfaces, NarrowConeStripsKeepTheirAreaWithFewChords) {
     }
 }
 
+// A chamfer: a quarter of a cone strip, one rational quadratic span
+// around, open on every side, narrow for its length. Its cells reach from
+// one open edge to the other and are held to the area their two triangles
+// keep (all but 0.6%), which asks for fewer pieces than the chords of its
+// edges alone. Where the first cut laid as many lines as A asks for (three)
+// and the strip rule halved the rest, each arc got twelve chords; sized at
+// once, a lattice gives at most a quarter more pieces than the area asks
+// for (halving's own count where that is no more), two triangles each.
+TEST(TessSurfaces, ChamferArcsGetTheChordsTheirOpenEdgesAskFor) {
+    const double r0 = 6, r1 = 4.5, height = 1.5;
+    Surface s;
+    s.u_order = 3;
+    s.u_knots = {0, 0, 0, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    for (const auto& [r, z] : {std::pair{r0, 0.0}, std::pair{r1, height}})
+        for (int k = 0; k < 3; ++k) {
+            s.points.insert(s.points.end(), {r * kCircle[k][0], r * kCircle[k][1], z});
+            s.weights.push_back(kCircle[k][2]);
+        }
+    s.outer = rectangle(0, 0, 1, 1, true);
+    s.name = "chamfer";
+    const double A = 0.29, C = 1e-6;
+    const Outcome r = tessellate(s, A, A, C);
+    check_result(s, r, A, C, r0);
+    double area = 0;
+    for (const TessTriangle& t : r.tris) area += triangle_area(t);
+    const double slant = std::hypot(r0 - r1, height);
+    const double exact = 0.25 * kPi * (r0 + r1) * slant;
+    EXPECT_NEAR(area / exact, 1.0, 0.01);
+    // The fewest pieces around whose planar trapezoids (between the chords
+    // of both rings) keep all but 0.6% of their piece of cone.
+    int pieces = 1;
+    for (;; ++pieces) {
+        const double t = 0.5 * kPi / pieces;
+        const double between = std::hypot((r0 - r1) * std::cos(t / 2), height);
+        const double kept = (r0 + r1) * std::sin(t / 2) * between;
+        if (kept >= (1 - 0.006) * 0.5 * t * (r0 + r1) * slant) break;
+    }
+    EXPECT_LE(static_cast<double>(r.tris.size()), 2 * std::ceil(1.25 * pieces)) << pieces;
+}
+
+// A full cylinder of three rational arcs of 120 degrees (weight 1/2), whose
+// parameter runs about twice as fast in an arc's middle as at its ends.
+// Halving the cells of one turn into 16 left the middle ones too long, and
+// halving those again gave 22 where an even 16 keep within A: the lattice
+// is laid when it saves a quarter of what halving really gives, not of the
+// next power of two. At most a quarter more chords than the fewest.
+TEST(TessSurfaces, CylindersOfFastArcsGetTheirChordsLaidEvenly) {
+    const double r = 4, height = 14, A = 0.098, C = 1e-6;
+    Surface s;
+    s.u_order = 3;
+    s.u_knots = {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    for (const double z : {0.0, height})
+        for (int k = 0; k <= 6; ++k) {
+            const double at = kPi * k / 3, out = k % 2 == 0 ? r : 2 * r;
+            s.points.insert(s.points.end(), {out * std::cos(at), out * std::sin(at), z});
+            s.weights.push_back(k % 2 == 0 ? 1.0 : 0.5);
+        }
+    s.closed_u = true;
+    s.outer = rectangle(0, 0, 1, 1, true);
+    s.name = "cylinder of three arcs";
+    const Outcome res = tessellate(s, A, A, C);
+    check_result(s, res, A, C, height);
+    const double fewest = std::ceil(kPi / std::acos(1 - A / r));
+    EXPECT_LE(static_cast<double>(res.tris.size()), 2 * std::ceil(1.25 * fewest)) << fewest;
+}
+
 }  // namespace
 
 namespace {
