@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace ruvane::iges {
 namespace {
@@ -42,14 +41,6 @@ struct P3Hash {
     }
 };
 using PointIndex = std::unordered_map<P3, int, P3Hash>;
-
-struct PairHash {
-    size_t operator()(const std::pair<int, int>& e) const {
-        const uint64_t h = (static_cast<uint64_t>(static_cast<uint32_t>(e.first)) << 32) |
-                           static_cast<uint32_t>(e.second);
-        return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 16);
-    }
-};
 
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
@@ -103,6 +94,28 @@ private:
     }
 };
 
+// A directed edge (a, b) as one number that sorts as the pair does: each
+// index with its sign bit flipped, a in the high half. Sorting numbers costs
+// about half what sorting pairs does.
+uint64_t edge_key(int a, int b) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(a) ^ 0x80000000u) << 32) |
+           (static_cast<uint32_t>(b) ^ 0x80000000u);
+}
+std::pair<int, int> edge_of_key(uint64_t key) {
+    return {static_cast<int>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u),
+            static_cast<int>(static_cast<uint32_t>(key) ^ 0x80000000u)};
+}
+
+// The keys of every side of every triangle, run as the triangle turns, sorted.
+std::vector<uint64_t> sorted_edge_keys(const std::vector<std::array<int, 3>>& tris) {
+    std::vector<uint64_t> all;
+    all.reserve(tris.size() * 3);
+    for (const auto& k : tris)
+        for (size_t i = 0; i < 3; ++i) all.push_back(edge_key(k[i], k[(i + 1) % 3]));
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
 // The directed edges of a triangle list with how often each is run, sorted
 // by edge: a sorted vector, as a map per edge costs a node allocation each.
 struct DirectedEdges {
@@ -110,15 +123,11 @@ struct DirectedEdges {
     std::vector<std::pair<Edge, int>> runs;
 
     explicit DirectedEdges(const std::vector<std::array<int, 3>>& tris) {
-        std::vector<Edge> all;
-        all.reserve(tris.size() * 3);
-        for (const auto& k : tris)
-            for (size_t i = 0; i < 3; ++i) all.push_back({k[i], k[(i + 1) % 3]});
-        std::sort(all.begin(), all.end());
+        const std::vector<uint64_t> all = sorted_edge_keys(tris);
         for (size_t i = 0; i < all.size();) {
             size_t j = i;
             while (j < all.size() && all[j] == all[i]) ++j;
-            runs.push_back({all[i], static_cast<int>(j - i)});
+            runs.push_back({edge_of_key(all[i]), static_cast<int>(j - i)});
             i = j;
         }
     }
@@ -349,13 +358,52 @@ struct OnChain {
     std::vector<std::pair<int, double>> at;
 };
 
+// A face's boundary vertices' places, by vertex number (looked up only;
+// running through them, the order does not matter).
+struct Places {
+    std::vector<OnChain> place;
+    std::vector<char> known;
+    bool has(int v) const {
+        return v >= 0 && static_cast<size_t>(v) < known.size() && known[static_cast<size_t>(v)];
+    }
+    const OnChain& at(int v) const { return place[static_cast<size_t>(v)]; }
+    void set(int v, const OnChain& p) {
+        place[static_cast<size_t>(v)] = p;
+        known[static_cast<size_t>(v)] = 1;
+    }
+    template <class F>
+    void each(F f) {
+        for (size_t v = 0; v < known.size(); ++v)
+            if (known[v]) f(static_cast<int>(v), place[v]);
+    }
+};
+
+// A face's open boundary edges as sorted keys, each struck off once used.
+struct OpenEdges {
+    std::vector<uint64_t> keys;  // ascending
+    std::vector<char> used;
+    size_t find(int a, int b) const {
+        const uint64_t k = edge_key(a, b);
+        const auto it = std::lower_bound(keys.begin(), keys.end(), k);
+        return it != keys.end() && *it == k ? static_cast<size_t>(it - keys.begin()) : keys.size();
+    }
+    bool open(int a, int b) const {
+        const size_t i = find(a, b);
+        return i < keys.size() && !used[i];
+    }
+    void close(int a, int b) {
+        const size_t i = find(a, b);
+        if (i < keys.size()) used[i] = 1;
+    }
+};
+
 struct FaceMesh {
     std::vector<P3> vertex;
     std::vector<std::array<int, 3>> tri;
     std::vector<P3> normal_sum;
-    // Vertices that are shared points of fixed loops, with the numbers of
-    // the fixed points they carry.
-    std::map<int, std::vector<int>> pinned;
+    // Per vertex: the numbers of the fixed points it carries (empty for a
+    // vertex that is no shared point of a fixed loop).
+    std::vector<std::vector<int>> pinned;
 };
 
 struct Collect {
@@ -369,10 +417,14 @@ struct Collect {
         const double id = v.reserved;
         const bool shared = fixed && id >= 1 && id <= static_cast<double>(fixed->size());
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
-        auto [it, fresh] = index.emplace(p, static_cast<int>(mesh->vertex.size()));
-        if (fresh) mesh->vertex.push_back(p);
+        // try_emplace builds no node for a point already known.
+        auto [it, fresh] = index.try_emplace(p, static_cast<int>(mesh->vertex.size()));
+        if (fresh) {
+            mesh->vertex.push_back(p);
+            mesh->pinned.emplace_back();
+        }
         if (shared) {
-            auto& ids = mesh->pinned[it->second];
+            auto& ids = mesh->pinned[static_cast<size_t>(it->second)];
             const int k = static_cast<int>(id) - 1;
             if (std::find(ids.begin(), ids.end(), k) == ids.end()) ids.push_back(k);
         }
@@ -499,11 +551,7 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
-    std::vector<std::pair<int, int>> runs;
-    runs.reserve(tri.size() * 3);
-    for (const auto& k : tri)
-        for (size_t i = 0; i < 3; ++i) runs.push_back({k[i], k[(i + 1) % 3]});
-    std::sort(runs.begin(), runs.end());
+    const std::vector<uint64_t> runs = sorted_edge_keys(tri);
     return std::adjacent_find(runs.begin(), runs.end()) != runs.end();
 }
 
@@ -521,8 +569,8 @@ private:
     std::vector<FaceMesh> meshes_;
     // Per face: boundary vertex -> place, and its boundary edges (looked
     // up only, never run through in order).
-    std::vector<std::unordered_map<int, OnChain>> on_;
-    std::vector<std::unordered_set<std::pair<int, int>, PairHash>> open_;
+    std::vector<Places> on_;
+    std::vector<OpenEdges> open_;
     // Per face: the chain and place of each fixed point it was meshed with.
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
@@ -563,8 +611,8 @@ void Mesher::merge_cuts() {
             c = kept;
         }
     for (auto& on : on_)
-        for (auto& [v, place] : on) {
-            if (place.edge < 0) continue;
+        on.each([&](int, OnChain& place) {
+            if (place.edge < 0) return;
             const SharedEdge& e = topo_.edges[static_cast<size_t>(place.edge)];
             const auto& c = e.cuts[static_cast<size_t>(place.index)];
             double best = place.f < 0.5 ? 0.0 : 1.0;
@@ -575,7 +623,7 @@ void Mesher::merge_cuts() {
             auto& [chain, s] = place.at.front();
             s = std::floor(s) + (place.reversed ? 1 - best : best);
             (void)chain;
-        }
+        });
 }
 
 void Mesher::build_topology() {
@@ -798,27 +846,31 @@ void Mesher::project_boundary(size_t f) {
     FaceMesh& m = meshes_[f];
     const DirectedEdges directed(m.tri);
     std::vector<int> boundary;
+    OpenEdges& open = open_[f];
     for (const auto& [e, count] : directed.runs)
         if (count == 1 && !directed.count({e.second, e.first})) {
             boundary.push_back(e.first);
             boundary.push_back(e.second);
-            open_[f].insert(e);
+            open.keys.push_back(edge_key(e.first, e.second));  // the runs ascend
         }
+    open.used.assign(open.keys.size(), 0);
+    on_[f].place.assign(m.vertex.size(), OnChain{});
+    on_[f].known.assign(m.vertex.size(), 0);
     std::sort(boundary.begin(), boundary.end());
     boundary.erase(std::unique(boundary.begin(), boundary.end()), boundary.end());
     const double snap = opt_.deflection * 1e-3;
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
-        const auto pin = m.pinned.find(v);
-        if (pin != m.pinned.end()) {  // a shared point already
+        const std::vector<int>& pin = m.pinned[static_cast<size_t>(v)];
+        if (!pin.empty()) {  // a shared point already
             best.point = p;
-            for (int k : pin->second) {
+            for (int k : pin) {
                 const auto [c, i] = where_[f][static_cast<size_t>(k)];
                 best.chain = c;
                 best.at.push_back({c, static_cast<double>(i)});
             }
-            on_[f][v] = best;
+            on_[f].set(v, best);
             continue;
         }
         double best_d = -1;
@@ -859,14 +911,14 @@ void Mesher::project_boundary(size_t f) {
             e.cuts[static_cast<size_t>(seg.index)].push_back(f_edge);
         }
         best.at.push_back({best.chain, static_cast<double>(s) + t});
-        on_[f][v] = best;
+        on_[f].set(v, best);
     }
 }
 
 void Mesher::emit(size_t f) {
     FaceMesh& m = meshes_[f];
     auto& on = on_[f];
-    for (auto& [v, place] : on) m.vertex[static_cast<size_t>(v)] = place.point;
+    on.each([&](int v, const OnChain& place) { m.vertex[static_cast<size_t>(v)] = place.point; });
     // A boundary edge between two places on one chain passes the chain's
     // points and the cuts any face made between them, taken the shorter way
     // round (by length along the chain), in order from a to b. Only the
@@ -962,7 +1014,7 @@ void Mesher::emit(size_t f) {
         std::vector<std::pair<double, P3>> extra;
         for (int i = 0; i < 3 && split_at < 0; ++i) {
             const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
-            if (!open_[f].count({a, b}) || !on.count(a) || !on.count(b)) continue;
+            if (!open_[f].open(a, b) || !on.has(a) || !on.has(b)) continue;
             extra = between(a, b);
             if (!extra.empty()) split_at = i;
         }
@@ -973,7 +1025,7 @@ void Mesher::emit(size_t f) {
         const int a = k[static_cast<size_t>(split_at)],
                   b = k[static_cast<size_t>((split_at + 1) % 3)],
                   c = k[static_cast<size_t>((split_at + 2) % 3)];
-        open_[f].erase({a, b});
+        open_[f].close(a, b);
         int prev = a;
         std::vector<std::array<int, 3>> fan;
         for (const auto& e : extra) {
