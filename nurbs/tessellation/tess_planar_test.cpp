@@ -212,34 +212,32 @@ TEST(TessPlanar, CombsAndNeedlesAreCutWithoutAPointInsideAnEar) {
             }
             const Meshed p = run(affine(), loops, true);
             ASSERT_TRUE(p.r.result);
+            const Eval ev{affine()};
             int total = 0;
-            std::vector<std::array<double, 2>> all;
-            for (const Points& l : loops) {
-                total += static_cast<int>(l.size() / 2);
-                for (size_t i = 0; i < l.size(); i += 2) all.push_back({l[i], l[i + 1]});
+            double area = 0, covered = 0;
+            for (size_t k = 0; k < loops.size(); ++k) {
+                total += static_cast<int>(loops[k].size() / 2);
+                area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
             }
             const int h = static_cast<int>(loops.size()) - 1;
             ASSERT_EQ(static_cast<int>(p.r.tris.size()), total + 2 * h - 2);
-            double covered = 0, area = 0;
-            for (size_t k = 0; k < loops.size(); ++k) {
-                const Points& l = loops[k];
-                double a = 0;
-                for (size_t i = 0, j = l.size() - 2; i < l.size(); j = i, i += 2)
-                    a += l[j] * l[i + 1] - l[i] * l[j + 1];
-                area += (k == 0 ? 0.5 : -0.5) * std::fabs(a);
-            }
+            // Every vertex is a boundary point: their places in the metric plane.
+            std::set<std::pair<double, double>> all;
+            for (const TessTriangle& t : p.r.tris)
+                for (const TessVertex& q : t.vertex) all.insert({q.u, q.v});
+            ASSERT_EQ(static_cast<int>(all.size()), total);
             for (const TessTriangle& t : p.r.tris) {
+                covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
+                                            v3(t.vertex[2].position) - v3(t.vertex[0].position)));
                 const TessVertex *a = &t.vertex[0], *b = &t.vertex[1], *c = &t.vertex[2];
                 auto turn = [](const TessVertex* x, const TessVertex* y, double u, double v) {
                     return (y->u - x->u) * (v - x->v) - (y->v - x->v) * (u - x->u);
                 };
-                covered += 0.5 * turn(a, b, c->u, c->v);
-                for (const auto& q : all) {
+                for (const auto& [u, v] : all) {
                     // Strictly inside by more than rounding: a boundary point in an ear.
-                    const double e = 1e-13;
-                    EXPECT_FALSE(turn(a, b, q[0], q[1]) > e && turn(b, c, q[0], q[1]) > e &&
-                                 turn(c, a, q[0], q[1]) > e)
-                        << "point " << q[0] << "," << q[1] << " inside a triangle";
+                    const double e = 1e-12;
+                    EXPECT_FALSE(turn(a, b, u, v) > e && turn(b, c, u, v) > e && turn(c, a, u, v) > e)
+                        << "point " << u << "," << v << " inside a triangle";
                 }
             }
             EXPECT_NEAR(covered, area, 1e-9 * area);
