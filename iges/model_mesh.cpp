@@ -1,6 +1,7 @@
 #include "iges/model_mesh.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -40,7 +41,49 @@ struct P3Hash {
         return static_cast<size_t>(h);
     }
 };
-using PointIndex = std::unordered_map<P3, int, P3Hash>;
+// One number per distinct point, in an open table: no block per point, as
+// the mesher looks up every corner of every triangle. Points are equal as
+// doubles compare (a NaN point equals nothing and is always new).
+class PointIndex {
+public:
+    // The number of p, or `value` when p is new (then stored for p), and
+    // whether it was new.
+    std::pair<int, bool> insert(const P3& p, int value) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        size_t i = first(p);
+        while (slots_[i].value >= 0) {
+            if (slots_[i].p == p) return {slots_[i].value, false};
+            i = (i + 1) & (slots_.size() - 1);
+        }
+        slots_[i] = {p, value};
+        ++count_;
+        return {value, true};
+    }
+
+private:
+    struct Slot {
+        P3 p;
+        int value;  // -1: empty
+    };
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
+
+    size_t first(const P3& p) const {
+        return static_cast<size_t>((P3Hash{}(p) * 0x9E3779B97F4A7C15ull) >> 20) &
+               (slots_.size() - 1);
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.empty() ? 0 : slots_.size());
+        old.swap(slots_);
+        slots_.assign(old.empty() ? 64 : 2 * old.size(), Slot{{0, 0, 0}, -1});
+        for (const Slot& x : old) {
+            if (x.value < 0) continue;
+            size_t i = first(x.p);
+            while (slots_[i].value >= 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = x;
+        }
+    }
+};
 
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
@@ -367,8 +410,8 @@ struct Places {
         return v >= 0 && static_cast<size_t>(v) < known.size() && known[static_cast<size_t>(v)];
     }
     const OnChain& at(int v) const { return place[static_cast<size_t>(v)]; }
-    void set(int v, const OnChain& p) {
-        place[static_cast<size_t>(v)] = p;
+    void set(int v, OnChain&& p) {
+        place[static_cast<size_t>(v)] = std::move(p);
         known[static_cast<size_t>(v)] = 1;
     }
     template <class F>
@@ -403,7 +446,21 @@ struct FaceMesh {
     std::vector<P3> normal_sum;
     // Per vertex: the numbers of the fixed points it carries (empty for a
     // vertex that is no shared point of a fixed loop).
-    std::vector<std::vector<int>> pinned;
+    // The first number of each vertex is kept by itself (-1: none), any
+    // further one (a point a loop passes twice) in `more`.
+    std::vector<int> pinned;
+    std::vector<std::pair<int, int>> more;  // (vertex, number), as found
+    // Calls f(number) for each fixed point vertex v carries, in the order
+    // found; `more` sorted by vertex (stably) once every triangle is in.
+    template <class F>
+    void pins(int v, F f) const {
+        const int first = pinned[static_cast<size_t>(v)];
+        if (first < 0) return;
+        f(first);
+        auto it = std::lower_bound(more.begin(), more.end(), std::make_pair(v, INT_MIN),
+                                   [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (; it != more.end() && it->first == v; ++it) f(it->second);
+    }
 };
 
 struct Collect {
@@ -417,18 +474,23 @@ struct Collect {
         const double id = v.reserved;
         const bool shared = fixed && id >= 1 && id <= static_cast<double>(fixed->size());
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
-        // try_emplace builds no node for a point already known.
-        auto [it, fresh] = index.try_emplace(p, static_cast<int>(mesh->vertex.size()));
+        const auto [number, fresh] = index.insert(p, static_cast<int>(mesh->vertex.size()));
         if (fresh) {
             mesh->vertex.push_back(p);
-            mesh->pinned.emplace_back();
+            mesh->pinned.push_back(-1);
         }
         if (shared) {
-            auto& ids = mesh->pinned[static_cast<size_t>(it->second)];
             const int k = static_cast<int>(id) - 1;
-            if (std::find(ids.begin(), ids.end(), k) == ids.end()) ids.push_back(k);
+            int& first = mesh->pinned[static_cast<size_t>(number)];
+            if (first < 0) {
+                first = k;
+            } else if (first != k &&
+                       std::find(mesh->more.begin(), mesh->more.end(), std::make_pair(number, k)) ==
+                           mesh->more.end()) {
+                mesh->more.push_back({number, k});
+            }
         }
-        return it->second;
+        return number;
     }
 };
 
@@ -858,19 +920,20 @@ void Mesher::project_boundary(size_t f) {
     on_[f].known.assign(m.vertex.size(), 0);
     std::sort(boundary.begin(), boundary.end());
     boundary.erase(std::unique(boundary.begin(), boundary.end()), boundary.end());
+    std::stable_sort(m.more.begin(), m.more.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
     const double snap = opt_.deflection * 1e-3;
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
-        const std::vector<int>& pin = m.pinned[static_cast<size_t>(v)];
-        if (!pin.empty()) {  // a shared point already
+        if (m.pinned[static_cast<size_t>(v)] >= 0) {  // a shared point already
             best.point = p;
-            for (int k : pin) {
+            m.pins(v, [&](int k) {
                 const auto [c, i] = where_[f][static_cast<size_t>(k)];
                 best.chain = c;
                 best.at.push_back({c, static_cast<double>(i)});
-            }
-            on_[f].set(v, best);
+            });
+            on_[f].set(v, std::move(best));
             continue;
         }
         double best_d = -1;
@@ -911,7 +974,7 @@ void Mesher::project_boundary(size_t f) {
             e.cuts[static_cast<size_t>(seg.index)].push_back(f_edge);
         }
         best.at.push_back({best.chain, static_cast<double>(s) + t});
-        on_[f].set(v, best);
+        on_[f].set(v, std::move(best));
     }
 }
 
@@ -1170,9 +1233,9 @@ bool Mesher::run() {
     std::vector<int> remap(out_->vertices.size());
     std::vector<P3> unique;
     for (size_t i = 0; i < out_->vertices.size(); ++i) {
-        auto [it, fresh] = index.emplace(out_->vertices[i], static_cast<int>(unique.size()));
+        const auto [number, fresh] = index.insert(out_->vertices[i], static_cast<int>(unique.size()));
         if (fresh) unique.push_back(out_->vertices[i]);
-        remap[i] = it->second;
+        remap[i] = number;
     }
     out_->vertices = unique;
     std::vector<std::array<int, 3>> kept;
