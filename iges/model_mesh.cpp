@@ -1394,48 +1394,48 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
 // curve ends with as few chords as its sagitta allows.
 std::vector<std::array<double, 3>> edge_polyline(
     const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
-    std::vector<double> ts;
-    std::function<void(double, const P3&, double, const P3&, int)> split =
-        [&](double t0, const P3& a, double t1, const P3& b, int depth) {
-            double worst = 0;
-            for (double f : {0.25, 0.5, 0.75})
-                worst = std::max(worst, dist(at(t0 + (t1 - t0) * f), lerp(a, b, f)));
-            if (!(worst > D) || depth >= 24) {
-                ts.push_back(t1);
-                return;
-            }
-            const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
-            double s0 = t0;
-            P3 p0 = a;
-            for (int i = 1; i <= k; ++i) {
-                const double s1 = i == k ? t1 : t0 + (t1 - t0) * i / k;
-                const P3 p1 = i == k ? b : at(s1);
-                split(s0, p0, s1, p1, depth + 1);
-                s0 = s1;
-                p0 = p1;
-            }
-        };
+    // Each piece's end and quarter points, kept as evaluated while splitting:
+    // the joining below checks chords against them.
+    std::vector<P3> q, quarter;
+    auto split = [&](auto& self, double t0, const P3& a, double t1, const P3& b,
+                     int depth) -> void {
+        double worst = 0;
+        P3 seen[3];
+        int i = 0;
+        for (double f : {0.25, 0.5, 0.75}) {
+            seen[i] = at(t0 + (t1 - t0) * f);
+            worst = std::max(worst, dist(seen[i++], lerp(a, b, f)));
+        }
+        if (!(worst > D) || depth >= 24) {
+            q.push_back(b);
+            quarter.insert(quarter.end(), seen, seen + 3);
+            return;
+        }
+        const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
+        double s0 = t0;
+        P3 p0 = a;
+        for (int j = 1; j <= k; ++j) {
+            const double s1 = j == k ? t1 : t0 + (t1 - t0) * j / k;
+            const P3 p1 = j == k ? b : at(s1);
+            self(self, s0, p0, s1, p1, depth + 1);
+            s0 = s1;
+            p0 = p1;
+        }
+    };
     // Eight starting pieces, so that a curve straight at its quarters is
     // still looked at in between.
     constexpr int kStart = 8;
-    ts.push_back(0);
     P3 prev = at(0);
+    q.push_back(prev);
     for (int k = 0; k < kStart; ++k) {
         const double t1 = (k + 1.0) / kStart;
         const P3 next = at(t1);
-        split(k * 1.0 / kStart, prev, t1, next, 0);
+        split(split, k * 1.0 / kStart, prev, t1, next, 0);
         prev = next;
     }
-    std::vector<P3> q;
-    q.reserve(ts.size());
-    for (double t : ts) q.push_back(at(t));
     // Witnesses of each piece: its quarter points, checked against any
     // chord that spans it.
     const size_t n = q.size() - 1;
-    std::vector<P3> quarter(3 * n);
-    for (size_t i = 0; i < n; ++i)
-        for (int f = 1; f <= 3; ++f)
-            quarter[3 * i + static_cast<size_t>(f) - 1] = at(ts[i] + (ts[i + 1] - ts[i]) * f / 4);
     auto off_chord = [](const P3& p, const P3& a, const P3& b) {
         const P3 ab = minus(b, a);
         const double len2 = dot3(ab, ab);
