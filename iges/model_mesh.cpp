@@ -923,6 +923,22 @@ void Mesher::project_boundary(size_t f) {
     std::stable_sort(m.more.begin(), m.more.end(),
                      [](const auto& x, const auto& y) { return x.first < y.first; });
     const double snap = opt_.deflection * 1e-3;
+    // Per chain segment its box (low and high x, y, z), and a bound far
+    // above the rounding of a computed distance at the chains' scale.
+    std::vector<std::vector<double>> boxes(chains_[f].size());
+    double scale = 1;
+    for (size_t c = 0; c < chains_[f].size(); ++c) {
+        const Chain& ch = chains_[f][c];
+        boxes[c].reserve(6 * ch.segs.size());
+        for (size_t s = 0; s < ch.segs.size(); ++s)
+            for (size_t k = 0; k < 3; ++k) {
+                const double a = ch.points[s][k], b = ch.points[s + 1][k];
+                boxes[c].push_back(std::min(a, b));
+                boxes[c].push_back(std::max(a, b));
+                scale = std::max({scale, std::fabs(a), std::fabs(b)});
+            }
+    }
+    const double slack = 1e-9 * scale;
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
@@ -939,7 +955,17 @@ void Mesher::project_boundary(size_t f) {
         double best_d = -1;
         for (size_t c = 0; c < chains_[f].size(); ++c) {
             const Chain& ch = chains_[f][c];
+            const std::vector<double>& box = boxes[c];
             for (size_t s = 0; s < ch.segs.size(); ++s) {
+                // A segment whose box lies farther than the best distance
+                // (with room for rounding) cannot come nearer.
+                if (best_d >= 0) {
+                    const double* x = &box[6 * s];
+                    const double reach = best_d + slack;
+                    if (p[0] < x[0] - reach || p[0] > x[1] + reach || p[1] < x[2] - reach ||
+                        p[1] > x[3] + reach || p[2] < x[4] - reach || p[2] > x[5] + reach)
+                        continue;
+                }
                 const P3 a = ch.points[s], b = ch.points[s + 1];
                 const P3 ab = minus(b, a);
                 const double len2 = dot3(ab, ab);
