@@ -70,6 +70,27 @@ double loop_area(const Eval& ev, const Points& p) {
     return 0.5 * norm(sum);
 }
 
+// The boundary points of loops on the affine plane (outer first) and the
+// area they enclose there.
+std::pair<int, double> region(const std::vector<Points>& loops) {
+    const Eval ev{affine()};
+    int total = 0;
+    double area = 0;
+    for (size_t k = 0; k < loops.size(); ++k) {
+        total += static_cast<int>(loops[k].size() / 2);
+        area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
+    }
+    return {total, area};
+}
+
+double covered_area(const std::vector<TessTriangle>& tris) {
+    double covered = 0;
+    for (const TessTriangle& t : tris)
+        covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
+                                    v3(t.vertex[2].position) - v3(t.vertex[0].position)));
+    return covered;
+}
+
 TEST(TessPlanar, PlaneMeshedFromItsBoundaryAloneTurnedAsTheGeneralPath) {
     struct Case {
         const char* name;
@@ -162,16 +183,8 @@ TEST(TessPlanar, JaggedOutlinesWithHolesAreCoveredExactly) {
                                  0.5 + 0.15 * std::sin(2 * kPi * k / h), 0.04 + 0.02 * rnd(),
                                  3 + static_cast<int>(rnd() * 30), false));
         const Meshed p = run(affine(), loops, true);
-        const Eval ev{affine()};
-        int total = 0;
-        double area = 0, covered = 0;
-        for (size_t k = 0; k < loops.size(); ++k) {
-            total += static_cast<int>(loops[k].size() / 2);
-            area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
-        }
-        for (const TessTriangle& t : p.r.tris)
-            covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
-                                        v3(t.vertex[2].position) - v3(t.vertex[0].position)));
+        const auto [total, area] = region(loops);
+        const double covered = covered_area(p.r.tris);
         EXPECT_EQ(static_cast<int>(p.r.tris.size()), total + 2 * h - 2) << "outline " << it;
         EXPECT_NEAR(covered, area, 1e-9 * area) << "outline " << it;
     }
@@ -212,13 +225,7 @@ TEST(TessPlanar, CombsAndNeedlesAreCutWithoutAPointInsideAnEar) {
             }
             const Meshed p = run(affine(), loops, true);
             ASSERT_TRUE(p.r.result);
-            const Eval ev{affine()};
-            int total = 0;
-            double area = 0, covered = 0;
-            for (size_t k = 0; k < loops.size(); ++k) {
-                total += static_cast<int>(loops[k].size() / 2);
-                area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
-            }
+            const auto [total, area] = region(loops);
             const int h = static_cast<int>(loops.size()) - 1;
             ASSERT_EQ(static_cast<int>(p.r.tris.size()), total + 2 * h - 2);
             // Every vertex is a boundary point: their places in the metric plane.
@@ -227,8 +234,6 @@ TEST(TessPlanar, CombsAndNeedlesAreCutWithoutAPointInsideAnEar) {
                 for (const TessVertex& q : t.vertex) all.insert({q.u, q.v});
             ASSERT_EQ(static_cast<int>(all.size()), total);
             for (const TessTriangle& t : p.r.tris) {
-                covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
-                                            v3(t.vertex[2].position) - v3(t.vertex[0].position)));
                 const TessVertex *a = &t.vertex[0], *b = &t.vertex[1], *c = &t.vertex[2];
                 auto turn = [](const TessVertex* x, const TessVertex* y, double u, double v) {
                     return (y->u - x->u) * (v - x->v) - (y->v - x->v) * (u - x->u);
@@ -240,7 +245,7 @@ TEST(TessPlanar, CombsAndNeedlesAreCutWithoutAPointInsideAnEar) {
                         << "point " << u << "," << v << " inside a triangle";
                 }
             }
-            EXPECT_NEAR(covered, area, 1e-9 * area);
+            EXPECT_NEAR(covered_area(p.r.tris), area, 1e-9 * area);
         }
     }
 }
