@@ -159,6 +159,37 @@ std::vector<uint64_t> sorted_edge_keys(const std::vector<std::array<int, 3>>& tr
     return all;
 }
 
+// The sides of a triangle list (vertex numbers from 0), each run as its
+// triangle turns, listed by the vertex they start from: a face's own
+// triangles meet few at a vertex, so looking a side up scans a handful.
+struct Sides {
+    std::vector<int> first, to;  // sides from a: to[first[a]] .. to[first[a + 1] - 1]
+
+    explicit Sides(const std::vector<std::array<int, 3>>& tris) {
+        int n = 0;
+        for (const auto& k : tris)
+            for (int v : k) n = std::max(n, v + 1);
+        first.assign(static_cast<size_t>(n) + 1, 0);
+        for (const auto& k : tris)
+            for (int v : k) ++first[static_cast<size_t>(v) + 1];
+        for (size_t a = 0; a < static_cast<size_t>(n); ++a) first[a + 1] += first[a];
+        std::vector<int> fill(first.begin(), first.end() - 1);
+        to.resize(tris.size() * 3);
+        for (const auto& k : tris)
+            for (size_t i = 0; i < 3; ++i)
+                to[static_cast<size_t>(fill[static_cast<size_t>(k[i])]++)] = k[(i + 1) % 3];
+    }
+    int vertices() const { return static_cast<int>(first.size()) - 1; }
+    // How often a -> b is run.
+    int runs(int a, int b) const {
+        if (a < 0 || a >= vertices()) return 0;
+        int count = 0;
+        for (int i = first[static_cast<size_t>(a)]; i < first[static_cast<size_t>(a) + 1]; ++i)
+            count += to[static_cast<size_t>(i)] == b;
+        return count;
+    }
+};
+
 // The directed edges of a triangle list with how often each is run, sorted
 // by edge: a sorted vector, as a map per edge costs a node allocation each.
 struct DirectedEdges {
@@ -613,8 +644,12 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
-    const std::vector<uint64_t> runs = sorted_edge_keys(tri);
-    return std::adjacent_find(runs.begin(), runs.end()) != runs.end();
+    const Sides sides(tri);
+    for (int a = 0; a < sides.vertices(); ++a)
+        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
+             ++i)
+            if (sides.runs(a, sides.to[static_cast<size_t>(i)]) > 1) return true;
+    return false;
 }
 
 class Mesher {
@@ -906,15 +941,20 @@ bool Mesher::tessellate(size_t f) {
 
 void Mesher::project_boundary(size_t f) {
     FaceMesh& m = meshes_[f];
-    const DirectedEdges directed(m.tri);
+    // Open edges: run once, and not the other way.
+    const Sides sides(m.tri);
     std::vector<int> boundary;
     OpenEdges& open = open_[f];
-    for (const auto& [e, count] : directed.runs)
-        if (count == 1 && !directed.count({e.second, e.first})) {
-            boundary.push_back(e.first);
-            boundary.push_back(e.second);
-            open.keys.push_back(edge_key(e.first, e.second));  // the runs ascend
+    for (int a = 0; a < sides.vertices(); ++a)
+        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
+             ++i) {
+            const int b = sides.to[static_cast<size_t>(i)];
+            if (sides.runs(a, b) != 1 || sides.runs(b, a) != 0) continue;
+            boundary.push_back(a);
+            boundary.push_back(b);
+            open.keys.push_back(edge_key(a, b));
         }
+    std::sort(open.keys.begin(), open.keys.end());
     open.used.assign(open.keys.size(), 0);
     on_[f].place.assign(m.vertex.size(), OnChain{});
     on_[f].known.assign(m.vertex.size(), 0);
