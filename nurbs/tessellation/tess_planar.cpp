@@ -203,10 +203,14 @@ struct PlaceGrid {
     Table<int> first, items;  // per cell its places, in order
     Table<char> gone;
 
+    // The cell's number is clamped after the conversion too: x87 code may
+    // compare a wider value than the one it then converts (just under
+    // `side`, rounded up to it).
     int cell(double t, double t0) const {
         const double c = (t - t0) * scale;
         if (!(c > 0.0)) return 0;  // NaN too
-        return c >= side ? side - 1 : static_cast<int>(c);
+        if (!(c < side)) return side - 1;
+        return std::min(static_cast<int>(c), side - 1);
     }
 
     // False when the storage is refused: the ears then look at every place.
