@@ -269,7 +269,7 @@ void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, 
 // The factors de Boor's triangle blends with at t in span k, in the order it uses
 // them (p (p + 1) / 2 of them), and the same blends from them for points
 // of four values: one evaluation's factors serve several rows of a net.
-void de_boor_factors(const std::vector<double>& knots, int p, int k, double t, double* alpha) {
+[[gnu::always_inline]] inline void de_boor_factors(const std::vector<double>& knots, int p, int k, double t, double* alpha) {
     for (int r = 1; r <= p; ++r)
         for (int j = p; j >= r; --j) {
             const double lo = knots[static_cast<size_t>(j + k - p)];
@@ -291,7 +291,7 @@ void de_boor_with_in(const double* alpha, int p, double* d) {
 }
 
 // The usual degrees with their loops laid out by the compiler.
-void de_boor_with(const double* alpha, int p, double* d) {
+[[gnu::always_inline]] inline void de_boor_with(const double* alpha, int p, double* d) {
     switch (p) {
         case 1:
             return de_boor_with_in<1>(alpha, p, d);
