@@ -1136,6 +1136,7 @@ void Mesher::emit(size_t f) {
     // triangle's other edges and are looked at again for theirs.
     std::vector<std::array<int, 3>> work(m.tri.rbegin(), m.tri.rend());
     std::vector<std::array<int, 3>> done;
+    done.reserve(m.tri.size());
     while (!work.empty()) {
         const std::array<int, 3> k = work.back();
         work.pop_back();
@@ -1293,6 +1294,13 @@ bool Mesher::run() {
     }
     for (size_t f = 0; f < model_.faces.size(); ++f) project_boundary(f);
     merge_cuts();
+    // Room for every face's vertices and triangles at once (the fans along
+    // the boundary add a few more).
+    size_t vertices = 0, triangles = 0;
+    for (const FaceMesh& m : meshes_) vertices += m.vertex.size(), triangles += m.tri.size();
+    out_->vertices.reserve(vertices + vertices / 8);
+    out_->triangles.reserve(triangles + triangles / 8);
+    out_->triangle_face.reserve(triangles + triangles / 8);
     for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
     // One vertex per position: faces meet at the very same points.
     PointIndex index;
