@@ -1065,8 +1065,11 @@ void Mesher::emit(size_t f) {
         const size_t i = std::min(static_cast<size_t>(std::floor(s)), L.size() - 2);
         return L[i] + (s - static_cast<double>(i)) * (L[i + 1] - L[i]);
     };
-    auto between = [&](int ia, int ib) {
-        std::vector<std::pair<double, P3>> pts;
+    // Working lists, kept from one boundary edge to the next.
+    std::vector<std::pair<double, P3>> pts;
+    std::vector<size_t> near;
+    auto between = [&](int ia, int ib) -> const std::vector<std::pair<double, P3>>& {
+        pts.clear();
         double best = -1;
         size_t chain = 0;
         double from = 0, to = 0;
@@ -1117,7 +1120,7 @@ void Mesher::emit(size_t f) {
         } else {
             const long ns = static_cast<long>(ch.segs.size());
             const long base = static_cast<long>(std::floor(forward ? from : from - span));
-            std::vector<size_t> near;
+            near.clear();
             for (long k = -1; k <= static_cast<long>(reach); ++k)
                 near.push_back(static_cast<size_t>(((base + k) % ns + ns) % ns));
             std::sort(near.begin(), near.end());
@@ -1141,12 +1144,12 @@ void Mesher::emit(size_t f) {
         const std::array<int, 3> k = work.back();
         work.pop_back();
         int split_at = -1;
-        std::vector<std::pair<double, P3>> extra;
+        const std::vector<std::pair<double, P3>>* extra = nullptr;
         for (int i = 0; i < 3 && split_at < 0; ++i) {
             const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
             if (!open_[f].open(a, b) || !on.has(a) || !on.has(b)) continue;
-            extra = between(a, b);
-            if (!extra.empty()) split_at = i;
+            extra = &between(a, b);
+            if (!extra->empty()) split_at = i;
         }
         if (split_at < 0) {
             done.push_back(k);
@@ -1158,7 +1161,7 @@ void Mesher::emit(size_t f) {
         open_[f].close(a, b);
         int prev = a;
         std::vector<std::array<int, 3>> fan;
-        for (const auto& e : extra) {
+        for (const auto& e : *extra) {
             const int x = static_cast<int>(m.vertex.size());
             m.vertex.push_back(e.second);
             fan.push_back({prev, x, c});
