@@ -584,18 +584,30 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
     return x;
 }
 
+// An edge's points as a part runs them, forwards or backwards, without a copy.
+struct Run {
+    const std::vector<P3>& points;
+    bool reversed;
+    size_t size() const { return points.size(); }
+    const P3& operator[](size_t i) const { return points[reversed ? points.size() - 1 - i : i]; }
+    const P3& front() const { return (*this)[0]; }
+    const P3& back() const { return (*this)[points.size() - 1]; }
+};
+
 // The (u, v) of a part's shared points `q` (in loop order) on the face:
 // each found on the part's trim curves near its place along the edge
 // (its share of the edge's length, taken along the curves' image), then
 // refined; the ends are the curves' ends. False when a point lies farther
 // than `tol` from where the face puts it.
 bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p,
-             const std::vector<P3>& q, double tol, std::vector<Vec3>* uv) {
+             const Run& q, double tol, std::vector<Vec3>* uv) {
     const size_t n = q.size();
     const int curves = p.last_curve - p.first_curve + 1;
     const int per = std::clamp(static_cast<int>(n) / curves, 8, 512);
     std::vector<OnCurve> samples;
     std::vector<double> along{0.0};
+    samples.reserve(static_cast<size_t>(curves) * static_cast<size_t>(per) + 1);
+    along.reserve(samples.capacity());
     for (int c = p.first_curve; c <= p.last_curve; ++c) {
         const HCurve& hc = loop[static_cast<size_t>(c)].curve;
         for (int k = c == p.first_curve ? 0 : 1; k <= per; ++k) {
@@ -607,6 +619,7 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
         }
     }
     std::vector<double> edge{0.0};
+    edge.reserve(n);
     for (size_t i = 1; i < n; ++i) edge.push_back(edge.back() + dist(q[i - 1], q[i]));
     uv->assign(n, {});
     const size_t last = samples.size() - 1;
@@ -806,8 +819,7 @@ bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
     std::vector<std::vector<Vec3>> uv(parts.size());
     for (size_t pi = 0; pi < parts.size(); ++pi) {
         const Part& p = parts[pi];
-        std::vector<P3> q = topo_.edges[static_cast<size_t>(p.edge)].q;
-        if (p.reversed) std::reverse(q.begin(), q.end());
+        const Run q{topo_.edges[static_cast<size_t>(p.edge)].q, p.reversed};
         if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi])) return false;
     }
     const HSurface& sur = face.surface;
