@@ -250,35 +250,64 @@ HCurve join(std::vector<HCurve> pieces) {
 namespace {
 
 // de Boor's triangle over the p + 1 points of span k, `dim` values each,
-// in place in d; the point at t ends in the last slot. `Dim` fixed at
-// compile time lets the usual four values (x w, y w, z w, w) stay in
-// registers; 0 takes `dim` as it comes. The same arithmetic either way.
-template <int Dim>
-void de_boor_in(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
-    const int n = Dim > 0 ? Dim : dim;
+// in place in d; the point at t ends in the last slot. Points of four values
+// (x w, y w, z w, w) go through de_boor_factors and de_boor_with instead,
+// with the same arithmetic.
+void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
     for (int r = 1; r <= p; ++r) {
         for (int j = p; j >= r; --j) {
             const double lo = knots[static_cast<size_t>(j + k - p)];
             const double hi = knots[static_cast<size_t>(j + 1 + k - r)];
             const double alpha = hi > lo ? (t - lo) / (hi - lo) : 0.0;
-            double* out = &d[at(j, n)];
-            const double* a = &d[at(j - 1, n)];
-            for (int x = 0; x < n; ++x) out[x] = (1.0 - alpha) * a[x] + alpha * out[x];
+            double* out = &d[at(j, dim)];
+            const double* a = &d[at(j - 1, dim)];
+            for (int x = 0; x < dim; ++x) out[x] = (1.0 - alpha) * a[x] + alpha * out[x];
         }
     }
 }
 
-void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, double* d) {
-    if (dim == 4)
-        de_boor_in<4>(knots, p, k, dim, t, d);
-    else
-        de_boor_in<0>(knots, p, k, dim, t, d);
+// The factors de Boor's triangle blends with at t in span k, in the order it uses
+// them (p (p + 1) / 2 of them), and the same blends from them for points
+// of four values: one evaluation's factors serve several rows of a net.
+[[gnu::always_inline]] inline void de_boor_factors(const std::vector<double>& knots, int p, int k, double t, double* alpha) {
+    for (int r = 1; r <= p; ++r)
+        for (int j = p; j >= r; --j) {
+            const double lo = knots[static_cast<size_t>(j + k - p)];
+            const double hi = knots[static_cast<size_t>(j + 1 + k - r)];
+            *alpha++ = hi > lo ? (t - lo) / (hi - lo) : 0.0;
+        }
+}
+
+template <int P>
+void de_boor_with_in(const double* alpha, int p, double* d) {
+    const int q = P > 0 ? P : p;
+    for (int r = 1; r <= q; ++r)
+        for (int j = q; j >= r; --j) {
+            const double f = *alpha++;
+            double* out = d + 4 * j;
+            const double* a = out - 4;
+            for (int x = 0; x < 4; ++x) out[x] = (1.0 - f) * a[x] + f * out[x];
+        }
+}
+
+// The usual degrees with their loops laid out by the compiler.
+[[gnu::always_inline]] inline void de_boor_with(const double* alpha, int p, double* d) {
+    switch (p) {
+        case 1:
+            return de_boor_with_in<1>(alpha, p, d);
+        case 2:
+            return de_boor_with_in<2>(alpha, p, d);
+        case 3:
+            return de_boor_with_in<3>(alpha, p, d);
+        default:
+            return de_boor_with_in<0>(alpha, p, d);
+    }
 }
 
 // The p + 1 points of span k into d, `dim` values each.
 void gather(const double* points, int p, int k, int dim, double* d) {
     if (dim == 4) {
-        for (int x = 0; x < 4 * (p + 1); ++x) d[x] = points[at(k - p, 4) + static_cast<size_t>(x)];
+        std::copy_n(points + at(k - p, 4), at(p + 1, 4), d);
         return;
     }
     for (int j = 0; j <= p; ++j) std::copy_n(&points[at(j + k - p, dim)], dim, &d[at(j, dim)]);
@@ -307,11 +336,18 @@ void evaluate(const HCurve& c, double t, double* out) {
     const int p = c.degree, dim = c.dim;
     t = std::clamp(t, c.first(), c.last());
     const int k = find_span(c, t);
-    const size_t need = at(p + 1, dim);
+    const size_t blends = static_cast<size_t>(p) * static_cast<size_t>(p + 1) / 2;
+    const size_t need = at(p + 1, dim) + (dim == 4 ? blends : 0);
     Scratch scratch(need);
     double* d = scratch.data();
     gather(c.points.data(), p, k, dim, d);
-    de_boor(c.knots, p, k, dim, t, d);
+    if (dim == 4) {
+        double* alpha = d + at(p + 1, 4);
+        de_boor_factors(c.knots, p, k, t, alpha);
+        de_boor_with(alpha, p, d);
+    } else {
+        de_boor(c.knots, p, k, dim, t, d);
+    }
     for (int x = 0; x < dim; ++x) out[x] = d[at(p, dim) + static_cast<size_t>(x)];
 }
 
@@ -405,18 +441,23 @@ Vec3 surface_point(const HSurface& s, double u, double v) {
     u = std::clamp(u, u0, u1);
     v = std::clamp(v, v0, v1);
     const int ku = span_of(s.uk, pu, s.nu, u), kv = span_of(s.vk, pv, s.nv, v);
-    const size_t need = at(pu + 1, 4) + at(pv + 1, 4);
+    const size_t blends = static_cast<size_t>(std::max(pu, pv)) * static_cast<size_t>(std::max(pu, pv) + 1) / 2;
+    const size_t need = at(pu + 1, 4) + at(pv + 1, 4) + blends;
     Scratch scratch(need);
     double* du = scratch.data();
     double* dv = du + at(pu + 1, 4);
+    // Every row blends with the same factors in u: worked out once.
+    double* alpha = dv + at(pv + 1, 4);
+    de_boor_factors(s.uk, pu, ku, u, alpha);
     for (int r = 0; r <= pv; ++r) {
         const int j = r + kv - pv;
         gather(&s.points[at(j * s.nu, 4)], pu, ku, 4, du);
-        de_boor(s.uk, pu, ku, 4, u, du);
+        de_boor_with(alpha, pu, du);
         for (int x = 0; x < 4; ++x)
             dv[at(r, 4) + static_cast<size_t>(x)] = du[at(pu, 4) + static_cast<size_t>(x)];
     }
-    de_boor(s.vk, pv, kv, 4, v, dv);
+    de_boor_factors(s.vk, pv, kv, v, alpha);
+    de_boor_with(alpha, pv, dv);
     const double* h = &dv[at(pv, 4)];
     const double w = h[3] != 0 ? h[3] : 1.0;
     return {h[0] / w, h[1] / w, h[2] / w};

@@ -1,12 +1,12 @@
 #include "iges/model_mesh.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace ruvane::iges {
 namespace {
@@ -41,13 +41,47 @@ struct P3Hash {
         return static_cast<size_t>(h);
     }
 };
-using PointIndex = std::unordered_map<P3, int, P3Hash>;
+// One number per distinct point, in an open table: no block per point, as
+// the mesher looks up every corner of every triangle. Points are equal as
+// doubles compare (a NaN point equals nothing and is always new).
+class PointIndex {
+public:
+    // The number of p, or `value` when p is new (then stored for p), and
+    // whether it was new.
+    std::pair<int, bool> insert(const P3& p, int value) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        size_t i = first(p);
+        while (slots_[i].value >= 0) {
+            if (slots_[i].p == p) return {slots_[i].value, false};
+            i = (i + 1) & (slots_.size() - 1);
+        }
+        slots_[i] = {p, value};
+        ++count_;
+        return {value, true};
+    }
 
-struct PairHash {
-    size_t operator()(const std::pair<int, int>& e) const {
-        const uint64_t h = (static_cast<uint64_t>(static_cast<uint32_t>(e.first)) << 32) |
-                           static_cast<uint32_t>(e.second);
-        return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 16);
+private:
+    struct Slot {
+        P3 p;
+        int value;  // -1: empty
+    };
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
+
+    size_t first(const P3& p) const {
+        return static_cast<size_t>((P3Hash{}(p) * 0x9E3779B97F4A7C15ull) >> 20) &
+               (slots_.size() - 1);
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.empty() ? 0 : slots_.size());
+        old.swap(slots_);
+        slots_.assign(old.empty() ? 64 : 2 * old.size(), Slot{{0, 0, 0}, -1});
+        for (const Slot& x : old) {
+            if (x.value < 0) continue;
+            size_t i = first(x.p);
+            while (slots_[i].value >= 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = x;
+        }
     }
 };
 
@@ -103,6 +137,59 @@ private:
     }
 };
 
+// A directed edge (a, b) as one number that sorts as the pair does: each
+// index with its sign bit flipped, a in the high half. Sorting numbers costs
+// about half what sorting pairs does.
+uint64_t edge_key(int a, int b) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(a) ^ 0x80000000u) << 32) |
+           (static_cast<uint32_t>(b) ^ 0x80000000u);
+}
+std::pair<int, int> edge_of_key(uint64_t key) {
+    return {static_cast<int>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u),
+            static_cast<int>(static_cast<uint32_t>(key) ^ 0x80000000u)};
+}
+
+// The keys of every side of every triangle, run as the triangle turns, sorted.
+std::vector<uint64_t> sorted_edge_keys(const std::vector<std::array<int, 3>>& tris) {
+    std::vector<uint64_t> all;
+    all.reserve(tris.size() * 3);
+    for (const auto& k : tris)
+        for (size_t i = 0; i < 3; ++i) all.push_back(edge_key(k[i], k[(i + 1) % 3]));
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+// The sides of a triangle list (vertex numbers from 0), each run as its
+// triangle turns, listed by the vertex they start from: a face's own
+// triangles meet few at a vertex, so looking a side up scans a handful.
+struct Sides {
+    std::vector<int> first, to;  // sides from a: to[first[a]] .. to[first[a + 1] - 1]
+
+    explicit Sides(const std::vector<std::array<int, 3>>& tris) {
+        int n = 0;
+        for (const auto& k : tris)
+            for (int v : k) n = std::max(n, v + 1);
+        first.assign(static_cast<size_t>(n) + 1, 0);
+        for (const auto& k : tris)
+            for (int v : k) ++first[static_cast<size_t>(v) + 1];
+        for (size_t a = 0; a < static_cast<size_t>(n); ++a) first[a + 1] += first[a];
+        std::vector<int> fill(first.begin(), first.end() - 1);
+        to.resize(tris.size() * 3);
+        for (const auto& k : tris)
+            for (size_t i = 0; i < 3; ++i)
+                to[static_cast<size_t>(fill[static_cast<size_t>(k[i])]++)] = k[(i + 1) % 3];
+    }
+    int vertices() const { return static_cast<int>(first.size()) - 1; }
+    // How often a -> b is run.
+    int runs(int a, int b) const {
+        if (a < 0 || a >= vertices()) return 0;
+        int count = 0;
+        for (int i = first[static_cast<size_t>(a)]; i < first[static_cast<size_t>(a) + 1]; ++i)
+            count += to[static_cast<size_t>(i)] == b;
+        return count;
+    }
+};
+
 // The directed edges of a triangle list with how often each is run, sorted
 // by edge: a sorted vector, as a map per edge costs a node allocation each.
 struct DirectedEdges {
@@ -110,15 +197,11 @@ struct DirectedEdges {
     std::vector<std::pair<Edge, int>> runs;
 
     explicit DirectedEdges(const std::vector<std::array<int, 3>>& tris) {
-        std::vector<Edge> all;
-        all.reserve(tris.size() * 3);
-        for (const auto& k : tris)
-            for (size_t i = 0; i < 3; ++i) all.push_back({k[i], k[(i + 1) % 3]});
-        std::sort(all.begin(), all.end());
+        const std::vector<uint64_t> all = sorted_edge_keys(tris);
         for (size_t i = 0; i < all.size();) {
             size_t j = i;
             while (j < all.size() && all[j] == all[i]) ++j;
-            runs.push_back({all[i], static_cast<int>(j - i)});
+            runs.push_back({edge_of_key(all[i]), static_cast<int>(j - i)});
             i = j;
         }
     }
@@ -349,13 +432,66 @@ struct OnChain {
     std::vector<std::pair<int, double>> at;
 };
 
+// A face's boundary vertices' places, by vertex number (looked up only;
+// running through them, the order does not matter).
+struct Places {
+    std::vector<OnChain> place;
+    std::vector<char> known;
+    bool has(int v) const {
+        return v >= 0 && static_cast<size_t>(v) < known.size() && known[static_cast<size_t>(v)];
+    }
+    const OnChain& at(int v) const { return place[static_cast<size_t>(v)]; }
+    void set(int v, OnChain&& p) {
+        place[static_cast<size_t>(v)] = std::move(p);
+        known[static_cast<size_t>(v)] = 1;
+    }
+    template <class F>
+    void each(F f) {
+        for (size_t v = 0; v < known.size(); ++v)
+            if (known[v]) f(static_cast<int>(v), place[v]);
+    }
+};
+
+// A face's open boundary edges as sorted keys, each struck off once used.
+struct OpenEdges {
+    std::vector<uint64_t> keys;  // ascending
+    std::vector<char> used;
+    size_t find(int a, int b) const {
+        const uint64_t k = edge_key(a, b);
+        const auto it = std::lower_bound(keys.begin(), keys.end(), k);
+        return it != keys.end() && *it == k ? static_cast<size_t>(it - keys.begin()) : keys.size();
+    }
+    bool open(int a, int b) const {
+        const size_t i = find(a, b);
+        return i < keys.size() && !used[i];
+    }
+    void close(int a, int b) {
+        const size_t i = find(a, b);
+        if (i < keys.size()) used[i] = 1;
+    }
+};
+
 struct FaceMesh {
     std::vector<P3> vertex;
     std::vector<std::array<int, 3>> tri;
     std::vector<P3> normal_sum;
-    // Vertices that are shared points of fixed loops, with the numbers of
-    // the fixed points they carry.
-    std::map<int, std::vector<int>> pinned;
+    // Per vertex: the numbers of the fixed points it carries (empty for a
+    // vertex that is no shared point of a fixed loop).
+    // The first number of each vertex is kept by itself (-1: none), any
+    // further one (a point a loop passes twice) in `more`.
+    std::vector<int> pinned;
+    std::vector<std::pair<int, int>> more;  // (vertex, number), as found
+    // Calls f(number) for each fixed point vertex v carries, in the order
+    // found; `more` sorted by vertex (stably) once every triangle is in.
+    template <class F>
+    void pins(int v, F f) const {
+        const int first = pinned[static_cast<size_t>(v)];
+        if (first < 0) return;
+        f(first);
+        auto it = std::lower_bound(more.begin(), more.end(), std::make_pair(v, INT_MIN),
+                                   [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (; it != more.end() && it->first == v; ++it) f(it->second);
+    }
 };
 
 struct Collect {
@@ -369,14 +505,23 @@ struct Collect {
         const double id = v.reserved;
         const bool shared = fixed && id >= 1 && id <= static_cast<double>(fixed->size());
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
-        auto [it, fresh] = index.emplace(p, static_cast<int>(mesh->vertex.size()));
-        if (fresh) mesh->vertex.push_back(p);
-        if (shared) {
-            auto& ids = mesh->pinned[it->second];
-            const int k = static_cast<int>(id) - 1;
-            if (std::find(ids.begin(), ids.end(), k) == ids.end()) ids.push_back(k);
+        const auto [number, fresh] = index.insert(p, static_cast<int>(mesh->vertex.size()));
+        if (fresh) {
+            mesh->vertex.push_back(p);
+            mesh->pinned.push_back(-1);
         }
-        return it->second;
+        if (shared) {
+            const int k = static_cast<int>(id) - 1;
+            int& first = mesh->pinned[static_cast<size_t>(number)];
+            if (first < 0) {
+                first = k;
+            } else if (first != k &&
+                       std::find(mesh->more.begin(), mesh->more.end(), std::make_pair(number, k)) ==
+                           mesh->more.end()) {
+                mesh->more.push_back({number, k});
+            }
+        }
+        return number;
     }
 };
 
@@ -439,18 +584,30 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
     return x;
 }
 
+// An edge's points as a part runs them, forwards or backwards, without a copy.
+struct Run {
+    const std::vector<P3>& points;
+    bool reversed;
+    size_t size() const { return points.size(); }
+    const P3& operator[](size_t i) const { return points[reversed ? points.size() - 1 - i : i]; }
+    const P3& front() const { return (*this)[0]; }
+    const P3& back() const { return (*this)[points.size() - 1]; }
+};
+
 // The (u, v) of a part's shared points `q` (in loop order) on the face:
 // each found on the part's trim curves near its place along the edge
 // (its share of the edge's length, taken along the curves' image), then
 // refined; the ends are the curves' ends. False when a point lies farther
 // than `tol` from where the face puts it.
 bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p,
-             const std::vector<P3>& q, double tol, std::vector<Vec3>* uv) {
+             const Run& q, double tol, std::vector<Vec3>* uv) {
     const size_t n = q.size();
     const int curves = p.last_curve - p.first_curve + 1;
     const int per = std::clamp(static_cast<int>(n) / curves, 8, 512);
     std::vector<OnCurve> samples;
     std::vector<double> along{0.0};
+    samples.reserve(static_cast<size_t>(curves) * static_cast<size_t>(per) + 1);
+    along.reserve(samples.capacity());
     for (int c = p.first_curve; c <= p.last_curve; ++c) {
         const HCurve& hc = loop[static_cast<size_t>(c)].curve;
         for (int k = c == p.first_curve ? 0 : 1; k <= per; ++k) {
@@ -462,6 +619,7 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
         }
     }
     std::vector<double> edge{0.0};
+    edge.reserve(n);
     for (size_t i = 1; i < n; ++i) edge.push_back(edge.back() + dist(q[i - 1], q[i]));
     uv->assign(n, {});
     const size_t last = samples.size() - 1;
@@ -499,12 +657,12 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
-    std::vector<std::pair<int, int>> runs;
-    runs.reserve(tri.size() * 3);
-    for (const auto& k : tri)
-        for (size_t i = 0; i < 3; ++i) runs.push_back({k[i], k[(i + 1) % 3]});
-    std::sort(runs.begin(), runs.end());
-    return std::adjacent_find(runs.begin(), runs.end()) != runs.end();
+    const Sides sides(tri);
+    for (int a = 0; a < sides.vertices(); ++a)
+        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
+             ++i)
+            if (sides.runs(a, sides.to[static_cast<size_t>(i)]) > 1) return true;
+    return false;
 }
 
 class Mesher {
@@ -521,8 +679,8 @@ private:
     std::vector<FaceMesh> meshes_;
     // Per face: boundary vertex -> place, and its boundary edges (looked
     // up only, never run through in order).
-    std::vector<std::unordered_map<int, OnChain>> on_;
-    std::vector<std::unordered_set<std::pair<int, int>, PairHash>> open_;
+    std::vector<Places> on_;
+    std::vector<OpenEdges> open_;
     // Per face: the chain and place of each fixed point it was meshed with.
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
@@ -563,8 +721,8 @@ void Mesher::merge_cuts() {
             c = kept;
         }
     for (auto& on : on_)
-        for (auto& [v, place] : on) {
-            if (place.edge < 0) continue;
+        on.each([&](int, OnChain& place) {
+            if (place.edge < 0) return;
             const SharedEdge& e = topo_.edges[static_cast<size_t>(place.edge)];
             const auto& c = e.cuts[static_cast<size_t>(place.index)];
             double best = place.f < 0.5 ? 0.0 : 1.0;
@@ -575,7 +733,7 @@ void Mesher::merge_cuts() {
             auto& [chain, s] = place.at.front();
             s = std::floor(s) + (place.reversed ? 1 - best : best);
             (void)chain;
-        }
+        });
 }
 
 void Mesher::build_topology() {
@@ -661,8 +819,7 @@ bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
     std::vector<std::vector<Vec3>> uv(parts.size());
     for (size_t pi = 0; pi < parts.size(); ++pi) {
         const Part& p = parts[pi];
-        std::vector<P3> q = topo_.edges[static_cast<size_t>(p.edge)].q;
-        if (p.reversed) std::reverse(q.begin(), q.end());
+        const Run q{topo_.edges[static_cast<size_t>(p.edge)].q, p.reversed};
         if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi])) return false;
     }
     const HSurface& sur = face.surface;
@@ -796,35 +953,71 @@ bool Mesher::tessellate(size_t f) {
 
 void Mesher::project_boundary(size_t f) {
     FaceMesh& m = meshes_[f];
-    const DirectedEdges directed(m.tri);
+    // Open edges: run once, and not the other way.
+    const Sides sides(m.tri);
     std::vector<int> boundary;
-    for (const auto& [e, count] : directed.runs)
-        if (count == 1 && !directed.count({e.second, e.first})) {
-            boundary.push_back(e.first);
-            boundary.push_back(e.second);
-            open_[f].insert(e);
+    OpenEdges& open = open_[f];
+    for (int a = 0; a < sides.vertices(); ++a)
+        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
+             ++i) {
+            const int b = sides.to[static_cast<size_t>(i)];
+            if (sides.runs(a, b) != 1 || sides.runs(b, a) != 0) continue;
+            boundary.push_back(a);
+            boundary.push_back(b);
+            open.keys.push_back(edge_key(a, b));
         }
+    std::sort(open.keys.begin(), open.keys.end());
+    open.used.assign(open.keys.size(), 0);
+    on_[f].place.assign(m.vertex.size(), OnChain{});
+    on_[f].known.assign(m.vertex.size(), 0);
     std::sort(boundary.begin(), boundary.end());
     boundary.erase(std::unique(boundary.begin(), boundary.end()), boundary.end());
+    std::stable_sort(m.more.begin(), m.more.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
     const double snap = opt_.deflection * 1e-3;
+    // Per chain segment its box (low and high x, y, z), and a bound far
+    // above the rounding of a computed distance at the chains' scale.
+    std::vector<std::vector<double>> boxes(chains_[f].size());
+    double scale = 1;
+    for (size_t c = 0; c < chains_[f].size(); ++c) {
+        const Chain& ch = chains_[f][c];
+        boxes[c].reserve(6 * ch.segs.size());
+        for (size_t s = 0; s < ch.segs.size(); ++s)
+            for (size_t k = 0; k < 3; ++k) {
+                const double a = ch.points[s][k], b = ch.points[s + 1][k];
+                boxes[c].push_back(std::min(a, b));
+                boxes[c].push_back(std::max(a, b));
+                scale = std::max({scale, std::fabs(a), std::fabs(b)});
+            }
+    }
+    const double slack = 1e-9 * scale;
     for (int v : boundary) {
         const P3 p = m.vertex[static_cast<size_t>(v)];
         OnChain best;
-        const auto pin = m.pinned.find(v);
-        if (pin != m.pinned.end()) {  // a shared point already
+        if (m.pinned[static_cast<size_t>(v)] >= 0) {  // a shared point already
             best.point = p;
-            for (int k : pin->second) {
+            m.pins(v, [&](int k) {
                 const auto [c, i] = where_[f][static_cast<size_t>(k)];
                 best.chain = c;
                 best.at.push_back({c, static_cast<double>(i)});
-            }
-            on_[f][v] = best;
+            });
+            on_[f].set(v, std::move(best));
             continue;
         }
         double best_d = -1;
         for (size_t c = 0; c < chains_[f].size(); ++c) {
             const Chain& ch = chains_[f][c];
+            const std::vector<double>& box = boxes[c];
             for (size_t s = 0; s < ch.segs.size(); ++s) {
+                // A segment whose box lies farther than the best distance
+                // (with room for rounding) cannot come nearer.
+                if (best_d >= 0) {
+                    const double* x = &box[6 * s];
+                    const double reach = best_d + slack;
+                    if (p[0] < x[0] - reach || p[0] > x[1] + reach || p[1] < x[2] - reach ||
+                        p[1] > x[3] + reach || p[2] < x[4] - reach || p[2] > x[5] + reach)
+                        continue;
+                }
                 const P3 a = ch.points[s], b = ch.points[s + 1];
                 const P3 ab = minus(b, a);
                 const double len2 = dot3(ab, ab);
@@ -859,14 +1052,14 @@ void Mesher::project_boundary(size_t f) {
             e.cuts[static_cast<size_t>(seg.index)].push_back(f_edge);
         }
         best.at.push_back({best.chain, static_cast<double>(s) + t});
-        on_[f][v] = best;
+        on_[f].set(v, std::move(best));
     }
 }
 
 void Mesher::emit(size_t f) {
     FaceMesh& m = meshes_[f];
     auto& on = on_[f];
-    for (auto& [v, place] : on) m.vertex[static_cast<size_t>(v)] = place.point;
+    on.each([&](int v, const OnChain& place) { m.vertex[static_cast<size_t>(v)] = place.point; });
     // A boundary edge between two places on one chain passes the chain's
     // points and the cuts any face made between them, taken the shorter way
     // round (by length along the chain), in order from a to b. Only the
@@ -884,8 +1077,11 @@ void Mesher::emit(size_t f) {
         const size_t i = std::min(static_cast<size_t>(std::floor(s)), L.size() - 2);
         return L[i] + (s - static_cast<double>(i)) * (L[i + 1] - L[i]);
     };
-    auto between = [&](int ia, int ib) {
-        std::vector<std::pair<double, P3>> pts;
+    // Working lists, kept from one boundary edge to the next.
+    std::vector<std::pair<double, P3>> pts;
+    std::vector<size_t> near;
+    auto between = [&](int ia, int ib) -> const std::vector<std::pair<double, P3>>& {
+        pts.clear();
         double best = -1;
         size_t chain = 0;
         double from = 0, to = 0;
@@ -936,7 +1132,7 @@ void Mesher::emit(size_t f) {
         } else {
             const long ns = static_cast<long>(ch.segs.size());
             const long base = static_cast<long>(std::floor(forward ? from : from - span));
-            std::vector<size_t> near;
+            near.clear();
             for (long k = -1; k <= static_cast<long>(reach); ++k)
                 near.push_back(static_cast<size_t>(((base + k) % ns + ns) % ns));
             std::sort(near.begin(), near.end());
@@ -955,16 +1151,17 @@ void Mesher::emit(size_t f) {
     // triangle's other edges and are looked at again for theirs.
     std::vector<std::array<int, 3>> work(m.tri.rbegin(), m.tri.rend());
     std::vector<std::array<int, 3>> done;
+    done.reserve(m.tri.size());
     while (!work.empty()) {
         const std::array<int, 3> k = work.back();
         work.pop_back();
         int split_at = -1;
-        std::vector<std::pair<double, P3>> extra;
+        const std::vector<std::pair<double, P3>>* extra = nullptr;
         for (int i = 0; i < 3 && split_at < 0; ++i) {
             const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
-            if (!open_[f].count({a, b}) || !on.count(a) || !on.count(b)) continue;
-            extra = between(a, b);
-            if (!extra.empty()) split_at = i;
+            if (!open_[f].open(a, b) || !on.has(a) || !on.has(b)) continue;
+            extra = &between(a, b);
+            if (!extra->empty()) split_at = i;
         }
         if (split_at < 0) {
             done.push_back(k);
@@ -973,10 +1170,10 @@ void Mesher::emit(size_t f) {
         const int a = k[static_cast<size_t>(split_at)],
                   b = k[static_cast<size_t>((split_at + 1) % 3)],
                   c = k[static_cast<size_t>((split_at + 2) % 3)];
-        open_[f].erase({a, b});
+        open_[f].close(a, b);
         int prev = a;
         std::vector<std::array<int, 3>> fan;
-        for (const auto& e : extra) {
+        for (const auto& e : *extra) {
             const int x = static_cast<int>(m.vertex.size());
             m.vertex.push_back(e.second);
             fan.push_back({prev, x, c});
@@ -1112,15 +1309,22 @@ bool Mesher::run() {
     }
     for (size_t f = 0; f < model_.faces.size(); ++f) project_boundary(f);
     merge_cuts();
+    // Room for every face's vertices and triangles at once (the fans along
+    // the boundary add a few more).
+    size_t vertices = 0, triangles = 0;
+    for (const FaceMesh& m : meshes_) vertices += m.vertex.size(), triangles += m.tri.size();
+    out_->vertices.reserve(vertices + vertices / 8);
+    out_->triangles.reserve(triangles + triangles / 8);
+    out_->triangle_face.reserve(triangles + triangles / 8);
     for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
     // One vertex per position: faces meet at the very same points.
     PointIndex index;
     std::vector<int> remap(out_->vertices.size());
     std::vector<P3> unique;
     for (size_t i = 0; i < out_->vertices.size(); ++i) {
-        auto [it, fresh] = index.emplace(out_->vertices[i], static_cast<int>(unique.size()));
+        const auto [number, fresh] = index.insert(out_->vertices[i], static_cast<int>(unique.size()));
         if (fresh) unique.push_back(out_->vertices[i]);
-        remap[i] = it->second;
+        remap[i] = number;
     }
     out_->vertices = unique;
     std::vector<std::array<int, 3>> kept;
@@ -1279,48 +1483,48 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
 // curve ends with as few chords as its sagitta allows.
 std::vector<std::array<double, 3>> edge_polyline(
     const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
-    std::vector<double> ts;
-    std::function<void(double, const P3&, double, const P3&, int)> split =
-        [&](double t0, const P3& a, double t1, const P3& b, int depth) {
-            double worst = 0;
-            for (double f : {0.25, 0.5, 0.75})
-                worst = std::max(worst, dist(at(t0 + (t1 - t0) * f), lerp(a, b, f)));
-            if (!(worst > D) || depth >= 24) {
-                ts.push_back(t1);
-                return;
-            }
-            const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
-            double s0 = t0;
-            P3 p0 = a;
-            for (int i = 1; i <= k; ++i) {
-                const double s1 = i == k ? t1 : t0 + (t1 - t0) * i / k;
-                const P3 p1 = i == k ? b : at(s1);
-                split(s0, p0, s1, p1, depth + 1);
-                s0 = s1;
-                p0 = p1;
-            }
-        };
+    // Each piece's end and quarter points, kept as evaluated while splitting:
+    // the joining below checks chords against them.
+    std::vector<P3> q, quarter;
+    auto split = [&](auto& self, double t0, const P3& a, double t1, const P3& b,
+                     int depth) -> void {
+        double worst = 0;
+        P3 seen[3];
+        int i = 0;
+        for (double f : {0.25, 0.5, 0.75}) {
+            seen[i] = at(t0 + (t1 - t0) * f);
+            worst = std::max(worst, dist(seen[i++], lerp(a, b, f)));
+        }
+        if (!(worst > D) || depth >= 24) {
+            q.push_back(b);
+            quarter.insert(quarter.end(), seen, seen + 3);
+            return;
+        }
+        const int k = static_cast<int>(std::clamp(std::ceil(std::sqrt(worst / D)), 2.0, 64.0));
+        double s0 = t0;
+        P3 p0 = a;
+        for (int j = 1; j <= k; ++j) {
+            const double s1 = j == k ? t1 : t0 + (t1 - t0) * j / k;
+            const P3 p1 = j == k ? b : at(s1);
+            self(self, s0, p0, s1, p1, depth + 1);
+            s0 = s1;
+            p0 = p1;
+        }
+    };
     // Eight starting pieces, so that a curve straight at its quarters is
     // still looked at in between.
     constexpr int kStart = 8;
-    ts.push_back(0);
     P3 prev = at(0);
+    q.push_back(prev);
     for (int k = 0; k < kStart; ++k) {
         const double t1 = (k + 1.0) / kStart;
         const P3 next = at(t1);
-        split(k * 1.0 / kStart, prev, t1, next, 0);
+        split(split, k * 1.0 / kStart, prev, t1, next, 0);
         prev = next;
     }
-    std::vector<P3> q;
-    q.reserve(ts.size());
-    for (double t : ts) q.push_back(at(t));
     // Witnesses of each piece: its quarter points, checked against any
     // chord that spans it.
     const size_t n = q.size() - 1;
-    std::vector<P3> quarter(3 * n);
-    for (size_t i = 0; i < n; ++i)
-        for (int f = 1; f <= 3; ++f)
-            quarter[3 * i + static_cast<size_t>(f) - 1] = at(ts[i] + (ts[i + 1] - ts[i]) * f / 4);
     auto off_chord = [](const P3& p, const P3& a, const P3& b) {
         const P3 ab = minus(b, a);
         const double len2 = dot3(ab, ab);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "nurbs/nurbs.h"
 #include "nurbs/tessellation/tess_fixed.h"
@@ -44,6 +45,17 @@ bool touch(const P2& p, const P2& q, const P2& r, const P2& s, double eps) {
         return true;
     return point_segment(p, r, s) <= eps || point_segment(q, r, s) <= eps ||
            point_segment(r, p, q) <= eps || point_segment(s, p, q) <= eps;
+}
+
+// Whether the boxes of segments pq and rs lie more than `gap` apart along x
+// or y. With `gap` at twice the outline's eps the segments are then farther
+// apart than eps, so touch() could only answer no: the rounding of its
+// products is some millionths of eps on coordinates the outline's size.
+bool boxes_apart(const P2& p, const P2& q, const P2& r, const P2& s, double gap) {
+    return std::fmin(r.x, s.x) > std::fmax(p.x, q.x) + gap ||
+           std::fmin(p.x, q.x) > std::fmax(r.x, s.x) + gap ||
+           std::fmin(r.y, s.y) > std::fmax(p.y, q.y) + gap ||
+           std::fmin(p.y, q.y) > std::fmax(r.y, s.y) + gap;
 }
 
 // Whether the direction from b to m lies strictly inside the region's angle
@@ -112,6 +124,7 @@ bool simple_outline(Scratch& s, Outline& o) {
         for (int b = a + 1; b < n && lo(order[b]) <= hi; ++b) {
             const int j = order[b], jn = o.next[j];
             if (jn == i || in == j) continue;  // neighbours share a point
+            if (boxes_apart(p, q, o.p[j], o.p[jn], 2.0 * o.eps)) continue;
             if (touch(p, q, o.p[j], o.p[jn], o.eps)) return false;
         }
     }
@@ -126,11 +139,13 @@ bool bridge_clear(Outline& o, int m, int v) {
     for (int k = 0; k < n; ++k) {
         const int kn = o.next[k];
         if (k == m || k == v || kn == m || kn == v) continue;
+        if (boxes_apart(a, b, o.p[k], o.p[kn], 2.0 * o.eps)) continue;
         if (touch(a, b, o.p[k], o.p[kn], o.eps)) return false;
     }
     for (int k = 0; k < o.bridge_a.size; ++k) {
         const int x = o.bridge_a[k], y = o.bridge_b[k];
         if (x == m || x == v || y == m || y == v) continue;
+        if (boxes_apart(a, b, o.p[x], o.p[y], 2.0 * o.eps)) continue;
         if (touch(a, b, o.p[x], o.p[y], o.eps)) return false;
     }
     return true;
@@ -145,16 +160,18 @@ bool bridge_hole(Scratch& s, Outline& o, int h, Table<int>& chain) {
         if (o.p[k].x > o.p[m].x) m = k;
     const int mp = m == f ? f + c - 1 : m - 1;
     Table<int> cand;
-    if (!o.room(cand.resize(s, chain.size, 0))) return false;
-    for (int k = 0; k < chain.size; ++k) cand[k] = k;
-    auto d2 = [&](int k) {
+    Table<double> d2;
+    if (!o.room(cand.resize(s, chain.size, 0)) || !o.room(d2.resize(s, chain.size, 0.0)))
+        return false;
+    for (int k = 0; k < chain.size; ++k) {
         const P2& q = o.p[chain[k]];
-        return (q.x - o.p[m].x) * (q.x - o.p[m].x) + (q.y - o.p[m].y) * (q.y - o.p[m].y);
-    };
+        cand[k] = k;
+        d2[k] = (q.x - o.p[m].x) * (q.x - o.p[m].x) + (q.y - o.p[m].y) * (q.y - o.p[m].y);
+    }
     std::sort(cand.data, cand.data + cand.size, [&](int a, int b) {
-        const double da = d2(a), db = d2(b);
-        return da < db || (da == db && a < b);
+        return d2[a] < d2[b] || (d2[a] == d2[b] && a < b);
     });
+    s.put(d2.data);
     const int n = chain.size;
     for (int t = 0; t < n && o.work <= o.budget; ++t) {
         const int pos = cand[t], v = chain[pos];
@@ -177,6 +194,56 @@ bool bridge_hole(Scratch& s, Outline& o, int h, Table<int>& chain) {
     return false;
 }
 
+// The chain's places in square cells over the outline's box, so that an
+// ear asks only the places near it whether they lie inside it. Places are
+// marked gone as their ears are cut.
+struct PlaceGrid {
+    double x0 = 0.0, y0 = 0.0, scale = 0.0;
+    int side = 0;
+    Table<int> first, items;  // per cell its places, in order
+    Table<char> gone;
+
+    // The cell's number is clamped after the conversion too: x87 code may
+    // compare a wider value than the one it then converts (just under
+    // `side`, rounded up to it).
+    int cell(double t, double t0) const {
+        const double c = (t - t0) * scale;
+        if (!(c > 0.0)) return 0;  // NaN too
+        if (!(c < side)) return side - 1;
+        return std::min(static_cast<int>(c), side - 1);
+    }
+
+    // False when the storage is refused: the ears then look at every place.
+    bool build(Scratch& s, const Outline& o, const Table<int>& chain) {
+        const int n = chain.size;
+        double x1 = o.p[chain[0]].x, y1 = o.p[chain[0]].y;
+        x0 = x1, y0 = y1;
+        for (int j = 1; j < n; ++j) {
+            const P2& q = o.p[chain[j]];
+            x0 = std::fmin(x0, q.x), x1 = std::fmax(x1, q.x);
+            y0 = std::fmin(y0, q.y), y1 = std::fmax(y1, q.y);
+        }
+        const double extent = std::fmax(x1 - x0, y1 - y0);
+        side = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n))));
+        scale = extent > 0.0 ? side / extent : 0.0;
+        if (!first.resize(s, side * side + 1, 0) || !items.resize(s, n, 0) ||
+            !gone.resize(s, n, 0))
+            return false;
+        auto at = [&](int j) {
+            const P2& q = o.p[chain[j]];
+            return cell(q.y, y0) * side + cell(q.x, x0);
+        };
+        for (int j = 0; j < n; ++j) ++first[at(j) + 1];
+        for (int c = 0; c < side * side; ++c) first[c + 1] += first[c];
+        Table<int> fill;
+        if (!fill.resize(s, side * side, 0)) return false;
+        for (int c = 0; c < side * side; ++c) fill[c] = first[c];
+        for (int j = 0; j < n; ++j) items[fill[at(j)]++] = j;
+        s.put(fill.data);
+        return true;
+    }
+};
+
 // Ear clipping of the chain (points may repeat where bridges run).
 struct Ears {
     const Outline& o;
@@ -184,6 +251,7 @@ struct Ears {
     const double* u;  // metric-plane coordinates per point
     const double* v;
     Table<int> prev, next;
+    const PlaceGrid* grid = nullptr;  // null: every place is looked at
 
     // Counter-clockwise in the metric plane too: a plane parametrised
     // other than affinely bends straight lines of one plane in the other.
@@ -207,13 +275,103 @@ struct Ears {
         auto out = [&](const P2& p, const P2& q, double len, const P2& x) {
             return to_double((q.x - p.x) * (x.y - p.y) - (q.y - p.y) * (x.x - p.x)) < -o.eps * len;
         };
-        for (int j = next[next[k]]; j != prev[k]; j = next[j]) {
+        auto inside = [&](int j) {
             const int q = chain[j];
-            if (q == ia || q == ib || q == ic) continue;
+            if (q == ia || q == ib || q == ic) return false;
             const P2& x = o.p[q];
-            if (!out(a, b, lab, x) && !out(b, c, lbc, x) && !out(c, a, lca, x)) return -1.0;
+            return !out(a, b, lab, x) && !out(b, c, lbc, x) && !out(c, a, lca, x);
+        };
+        const double shape = 0.5 * twice / (lab * lab + lbc * lbc + lca * lca);
+        double box[4];
+        if (grid && reach(a, b, c, lab, lbc, lca, twice, box)) {
+            // Whether any place is inside does not depend on the order the
+            // places are looked at in: only those near the ear are.
+            const PlaceGrid& g = *grid;
+            const int cx0 = g.cell(box[0], g.x0), cx1 = g.cell(box[1], g.x0);
+            const int cy0 = g.cell(box[2], g.y0), cy1 = g.cell(box[3], g.y0);
+            for (int cy = cy0; cy <= cy1; ++cy)
+                for (int cx = cx0; cx <= cx1; ++cx) {
+                    const int cell = cy * g.side + cx;
+                    for (int i = g.first[cell]; i < g.first[cell + 1]; ++i) {
+                        const int j = g.items[i];
+                        if (g.gone[j] || j == k || j == prev[k] || j == next[k]) continue;
+                        if (inside(j)) return -1.0;
+                    }
+                }
+            return shape;
         }
-        return 0.5 * twice / (lab * lab + lbc * lbc + lca * lca);
+        for (int j = next[next[k]]; j != prev[k]; j = next[j])
+            if (inside(j)) return -1.0;
+        return shape;
+    }
+
+    // The box of every point no more than eps outside the ear's sides (by
+    // their rounded tests): the ear grown about its incentre until its
+    // inradius r is r + 2 eps, then widened by a margin for the rounding of
+    // this very sum. False when that is no finite box.
+    bool reach(const P2& a, const P2& b, const P2& c, double lab, double lbc, double lca,
+               double twice, double* box) const {
+        const double perimeter = lab + lbc + lca;
+        const double r = twice / perimeter;
+        const double grow = (r + 2.0 * o.eps) / r;
+        const double ix = (lbc * a.x + lca * b.x + lab * c.x) / perimeter;
+        const double iy = (lbc * a.y + lca * b.y + lab * c.y) / perimeter;
+        box[0] = box[1] = ix;
+        box[2] = box[3] = iy;
+        for (const P2* p : {&a, &b, &c}) {
+            const double x = ix + grow * (p->x - ix), y = iy + grow * (p->y - iy);
+            box[0] = std::fmin(box[0], x), box[1] = std::fmax(box[1], x);
+            box[2] = std::fmin(box[2], y), box[3] = std::fmax(box[3], y);
+        }
+        const double margin = 1e-6 * std::fmax(box[1] - box[0], box[3] - box[2]) + 2.0 * o.eps;
+        box[0] -= margin, box[1] += margin, box[2] -= margin, box[3] += margin;
+        return std::isfinite(box[0]) && std::isfinite(box[1]) && std::isfinite(box[2]) &&
+               std::isfinite(box[3]);
+    }
+};
+
+// The ears' qualities over the chain's places, with the best of any run of
+// places at hand: a tree of maxima, the first place winning a tie.
+struct BestEar {
+    int leaves = 0;
+    Table<int> best;  // per node: the place of its best leaf
+    const Table<double>* q = nullptr;
+
+    int better(int a, int b) const {
+        if (a < 0) return b;
+        if (b < 0) return a;
+        return (*q)[b] > (*q)[a] ? b : a;  // a is the earlier place
+    }
+    bool build(Scratch& s, const Table<double>& quality) {
+        q = &quality;
+        leaves = 1;
+        while (leaves < quality.size) leaves *= 2;
+        if (!best.resize(s, 2 * leaves, -1)) return false;
+        for (int k = 0; k < quality.size; ++k) best[leaves + k] = k;
+        for (int i = leaves - 1; i >= 1; --i) best[i] = better(best[2 * i], best[2 * i + 1]);
+        return true;
+    }
+    // After quality[k] changed, or place k went (gone: no longer a candidate).
+    void update(int k, bool gone) {
+        int i = leaves + k;
+        best[i] = gone ? -1 : k;
+        for (i /= 2; i >= 1; i /= 2) best[i] = better(best[2 * i], best[2 * i + 1]);
+    }
+    // The best place in [lo, hi), -1 for none.
+    int range(int lo, int hi) const {
+        int left = -1, right = -1;
+        for (int a = lo + leaves, b = hi + leaves; a < b; a /= 2, b /= 2) {
+            if (a & 1) left = better(left, best[a++]);
+            if (b & 1) right = better(best[--b], right);
+        }
+        return better(left, right);
+    }
+    // The best place met going round from `start`: of equal ones the first.
+    int from(int start) const {
+        const int ahead = range(start, q->size), behind = range(0, start);
+        if (ahead < 0) return behind;
+        if (behind < 0) return ahead;
+        return (*q)[behind] > (*q)[ahead] ? behind : ahead;
     }
 };
 
@@ -229,21 +387,36 @@ bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh
         e.prev[k] = (k + n - 1) % n;
         e.next[k] = (k + 1) % n;
     }
+    PlaceGrid grid;
+    if (grid.build(s, o, chain)) e.grid = &grid;
     for (int k = 0; k < n; ++k) q[k] = e.quality(k);
+    BestEar ears;
+    const bool tree = ears.build(s, q);
     int start = 0;
     for (int left = n; left > 3; --left) {
         int best = -1;
-        int k = start;
-        for (int i = 0; i < left; ++i, k = e.next[k])
-            if (q[k] > 0.0 && (best < 0 || q[k] > q[best])) best = k;
+        if (tree) {
+            best = ears.from(start);
+            if (best >= 0 && !(q[best] > 0.0)) best = -1;
+        } else {
+            int k = start;
+            for (int i = 0; i < left; ++i, k = e.next[k])
+                if (q[k] > 0.0 && (best < 0 || q[k] > q[best])) best = k;
+        }
         if (best < 0) return false;
         tris.push(s, {chain[e.prev[best]], chain[best], chain[e.next[best]]});
         const int a = e.prev[best], c = e.next[best];
         e.next[a] = c;
         e.prev[c] = a;
+        if (e.grid) grid.gone[best] = 1;
         start = a;
         q[a] = e.quality(a);
         q[c] = e.quality(c);
+        if (tree) {
+            ears.update(best, true);
+            ears.update(a, false);
+            ears.update(c, false);
+        }
     }
     // The last three: a proper triangle, or the outline was degenerate.
     if (!(e.quality(start) > 0.0)) return false;

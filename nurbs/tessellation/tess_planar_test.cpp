@@ -4,6 +4,7 @@
 // it did not exist.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <set>
 
@@ -67,6 +68,27 @@ double loop_area(const Eval& ev, const Points& p) {
     for (size_t i = 0, j = p.size() - 2; i < p.size(); j = i, i += 2)
         sum = sum + cross(ev.at(p[j], p[j + 1]), ev.at(p[i], p[i + 1]));
     return 0.5 * norm(sum);
+}
+
+// The boundary points of loops on the affine plane (outer first) and the
+// area they enclose there.
+std::pair<int, double> region(const std::vector<Points>& loops) {
+    const Eval ev{affine()};
+    int total = 0;
+    double area = 0;
+    for (size_t k = 0; k < loops.size(); ++k) {
+        total += static_cast<int>(loops[k].size() / 2);
+        area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
+    }
+    return {total, area};
+}
+
+double covered_area(const std::vector<TessTriangle>& tris) {
+    double covered = 0;
+    for (const TessTriangle& t : tris)
+        covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
+                                    v3(t.vertex[2].position) - v3(t.vertex[0].position)));
+    return covered;
 }
 
 TEST(TessPlanar, PlaneMeshedFromItsBoundaryAloneTurnedAsTheGeneralPath) {
@@ -161,18 +183,70 @@ TEST(TessPlanar, JaggedOutlinesWithHolesAreCoveredExactly) {
                                  0.5 + 0.15 * std::sin(2 * kPi * k / h), 0.04 + 0.02 * rnd(),
                                  3 + static_cast<int>(rnd() * 30), false));
         const Meshed p = run(affine(), loops, true);
-        const Eval ev{affine()};
-        int total = 0;
-        double area = 0, covered = 0;
-        for (size_t k = 0; k < loops.size(); ++k) {
-            total += static_cast<int>(loops[k].size() / 2);
-            area += (k == 0 ? 1 : -1) * loop_area(ev, loops[k]);
-        }
-        for (const TessTriangle& t : p.r.tris)
-            covered += 0.5 * norm(cross(v3(t.vertex[1].position) - v3(t.vertex[0].position),
-                                        v3(t.vertex[2].position) - v3(t.vertex[0].position)));
+        const auto [total, area] = region(loops);
+        const double covered = covered_area(p.r.tris);
         EXPECT_EQ(static_cast<int>(p.r.tris.size()), total + 2 * h - 2) << "outline " << it;
         EXPECT_NEAR(covered, area, 1e-9 * area) << "outline " << it;
+    }
+}
+
+// Combs of long thin teeth with many points along their sides, and needle
+// holes between them: ears there are long slivers whose sides pass within a
+// hair of far-off points, the cases where an ear looking only at the points
+// near it could miss one inside it. Every outline is taken, and no triangle
+// holds another boundary point or overlaps another.
+TEST(TessPlanar, CombsAndNeedlesAreCutWithoutAPointInsideAnEar) {
+    for (int teeth : {3, 8, 21}) {
+        for (int per_side : {1, 6, 25}) {
+            SCOPED_TRACE(testing::Message() << teeth << " teeth, " << per_side << " per side");
+            const double pitch = 0.9 / teeth, width = 0.35 * pitch;
+            Points outer;
+            auto side = [&](double u0, double v0, double u1, double v1) {
+                for (int k = 0; k < per_side; ++k) {
+                    const double f = static_cast<double>(k) / per_side;
+                    outer.insert(outer.end(), {u0 + f * (u1 - u0), v0 + f * (v1 - v0)});
+                }
+            };
+            side(0.05, 0.05, 0.95, 0.05);
+            for (int t = teeth - 1; t >= 0; --t) {
+                const double right = 0.05 + (t + 1) * pitch, left = right - width;
+                side(right, t + 1 == teeth ? 0.05 : 0.2, right, 0.95);
+                side(right, 0.95, left, 0.95);
+                side(left, 0.95, left, 0.2);
+                if (t > 0) side(left, 0.2, right - pitch, 0.2);
+            }
+            side(0.05 + pitch - width, 0.2, 0.05, 0.2);
+            side(0.05, 0.2, 0.05, 0.05);
+            std::vector<Points> loops{outer};
+            // Needle holes in the comb's back, under the first teeth.
+            for (int t = 0; t + 1 < teeth && t < 3; ++t) {
+                const double u = 0.05 + (t + 1) * pitch - 0.5 * width;
+                loops.push_back({u, 0.12, u + 0.004, 0.1201, u + 0.3 * pitch, 0.12});
+            }
+            const Meshed p = run(affine(), loops, true);
+            ASSERT_TRUE(p.r.result);
+            const auto [total, area] = region(loops);
+            const int h = static_cast<int>(loops.size()) - 1;
+            ASSERT_EQ(static_cast<int>(p.r.tris.size()), total + 2 * h - 2);
+            // Every vertex is a boundary point: their places in the metric plane.
+            std::set<std::pair<double, double>> all;
+            for (const TessTriangle& t : p.r.tris)
+                for (const TessVertex& q : t.vertex) all.insert({q.u, q.v});
+            ASSERT_EQ(static_cast<int>(all.size()), total);
+            for (const TessTriangle& t : p.r.tris) {
+                const TessVertex *a = &t.vertex[0], *b = &t.vertex[1], *c = &t.vertex[2];
+                auto turn = [](const TessVertex* x, const TessVertex* y, double u, double v) {
+                    return (y->u - x->u) * (v - x->v) - (y->v - x->v) * (u - x->u);
+                };
+                for (const auto& [u, v] : all) {
+                    // Strictly inside by more than rounding: a boundary point in an ear.
+                    const double e = 1e-12;
+                    EXPECT_FALSE(turn(a, b, u, v) > e && turn(b, c, u, v) > e && turn(c, a, u, v) > e)
+                        << "point " << u << "," << v << " inside a triangle";
+                }
+            }
+            EXPECT_NEAR(covered_area(p.r.tris), area, 1e-9 * area);
+        }
     }
 }
 
