@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
 
 namespace ruvane {
@@ -228,25 +229,69 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
     double Nv[kMaxDegree + 1];
     int su = 0;
     int sv = 0;
-    if (N_KNTALB(*sur.uknt, sur.p, u, side, Nu, &su) != kOk) return kFail;
-    if (N_KNTALB(*sur.vknt, sur.q, v, side, Nv, &sv) != kOk) return kFail;
+    if (basis_in_range(*sur.uknt, sur.p, u, side, Nu, &su) != kOk) return kFail;
+    if (basis_in_range(*sur.vknt, sur.q, v, side, Nv, &sv) != kOk) return kFail;
     *S = surface_point_of_basis(sur, Nu, su, Nv, sv);
     return kOk;
 }
+
+namespace {
+
+// Adds N * P to r as weighted_sum does, point by point in the same order.
+// The sentinel coordinates are summed as well and only flagged: the flag
+// then replaces the whole sum, so the result is weighted_sum's to the bit,
+// without a branch per point.
+inline void add_weighted(double N, const Point4& P, Point4& r, bool& planar, bool& nonrational) {
+    r.x += N * P.x;
+    r.y += N * P.y;
+    r.z += N * P.z;
+    r.w += N * P.w;
+    planar |= P.z == kPlanarZ;
+    nonrational |= P.w == kNonRationalW;
+}
+
+inline void keep_sentinels(Point4& r, bool planar, bool nonrational) {
+    if (planar) r.z = kPlanarZ;
+    if (nonrational) r.w = kNonRationalW;
+}
+
+// surface_point_of_basis with the degrees constants (0: read from p, q), so
+// that the usual degrees run unrolled.
+template <int P, int Q>
+Point3 point_of_basis(const Point4* const* Pw, int p, int q, const double* Nu, int i0,
+                      const double* Nv, int j0) {
+    const int np = P > 0 ? P : p + 1;
+    const int nq = Q > 0 ? Q : q + 1;
+    Point4 r = {0.0, 0.0, 0.0, 0.0};
+    bool planar = false, nonrational = false;
+#pragma GCC unroll 6
+    for (int j = 0; j < nq; ++j) {
+        Point4 row = {0.0, 0.0, 0.0, 0.0};
+        bool row_planar = false, row_nonrational = false;
+#pragma GCC unroll 6
+        for (int i = 0; i < np; ++i)
+            add_weighted(Nu[i], Pw[i0 + i][j0 + j], row, row_planar, row_nonrational);
+        keep_sentinels(row, row_planar, row_nonrational);
+        add_weighted(Nv[j], row, r, planar, nonrational);
+    }
+    keep_sentinels(r, planar, nonrational);
+    return project_point(r);
+}
+
+}  // namespace
 
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
                               int sv) {
     const int p = sur.p;
     const int q = sur.q;
-    Point4 rows[kMaxDegree + 1];
-    const Point4* row_ptr[kMaxDegree + 1];
-    const Point4* col[kMaxDegree + 1];
-    for (int j = 0; j <= q; ++j) {
-        for (int i = 0; i <= p; ++i) col[i] = &sur.net->Pw[su - p + i][sv - q + j];
-        rows[j] = weighted_sum(Nu, col, p + 1);
-        row_ptr[j] = &rows[j];
+    const Point4* const* Pw = sur.net->Pw;
+    const int i0 = su - p, j0 = sv - q;
+    if (p == q && p >= 1 && p <= 3) {
+        if (p == 1) return point_of_basis<2, 2>(Pw, p, q, Nu, i0, Nv, j0);
+        if (p == 2) return point_of_basis<3, 3>(Pw, p, q, Nu, i0, Nv, j0);
+        return point_of_basis<4, 4>(Pw, p, q, Nu, i0, Nv, j0);
     }
-    return project_point(weighted_sum(Nv, row_ptr, q + 1));
+    return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,

@@ -339,13 +339,9 @@ Status surface_storage(Surface* sur, int n, int m, int mu, int mv, const char* r
     return kOk;
 }
 
-Status check_range(const KnotVector& knt, const char* routine, double x) {
-    // Written so that NaN fails too.
-    if (knt.U == nullptr || knt.m < 0 || !(knt.U[0] <= x && x <= knt.U[knt.m])) {
-        set_error(kErrRange, routine);
-        return kFail;
-    }
-    return kOk;
+Status range_failed(const char* routine) {
+    set_error(kErrRange, routine);
+    return kFail;
 }
 
 }  // namespace ruvane

@@ -161,7 +161,14 @@ Status curve_storage(Curve* cur, int n, int m, const char* routine, Pool* pool);
 // The same for a surface: net 0..n x 0..m, knots 0..mu and 0..mv.
 Status surface_storage(Surface* sur, int n, int m, int mu, int mv, const char* routine, Pool* pool);
 
-// Range check: U[0] <= x <= U[m], else code 6 with `routine`.
-Status check_range(const KnotVector& knt, const char* routine, double x);
+// Records code 6 with `routine` and fails: check_range's way out.
+Status range_failed(const char* routine);
+// Range check: U[0] <= x <= U[m], else code 6 with `routine`. Inline: every
+// evaluation asks it, mostly of points well inside.
+inline Status check_range(const KnotVector& knt, const char* routine, double x) {
+    // Written so that NaN fails too.
+    if (knt.U != nullptr && knt.m >= 0 && knt.U[0] <= x && x <= knt.U[knt.m]) return kOk;
+    return range_failed(routine);
+}
 
 }  // namespace ruvane
