@@ -6,6 +6,7 @@
 // record code 15 with their own name and return null, leaving the pool as it was.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "nurbs/conventions.h"
@@ -153,6 +154,16 @@ double** S_GETR2D(int n, int m, Pool* pool);
 Surface* S_GETSUS(Pool* pool);
 // Net (n + 1) x (m + 1), degrees p and q, knot vectors of highest indices mu, mv.
 Surface* S_GETSUR(int n, int m, int p, int q, int mu, int mv, Pool* pool);
+
+// A surface's records and arrays in one block of the caller's, for pieces
+// made by the thousand and dropped soon after (a subdivision's cells): one
+// block instead of the seven the allocators take, and reusable. The size is
+// 0 when the counts are negative or absurd.
+std::size_t surface_block_size(int n, int m, int mu, int mv);
+// Lays out a net 0..n x 0..m and knot vectors 0..mu, 0..mv in `block` (at
+// least surface_block_size bytes, aligned for doubles), every value zero and
+// every capacity that size, and points `sur`'s net and knot vectors at them.
+void surface_in_block(void* block, int n, int m, int mu, int mv, Surface* sur);
 
 // Gives `cur` room for points 0..n and knots 0..m: reuses its arrays when they
 // are large enough (code 9 with `routine` when not), or allocates fresh ones

@@ -1,6 +1,8 @@
 // Lattices of sized cut lines for N_TESSUB.
 #include "nurbs/tessellation/tess_lattice.h"
 
+#include "nurbs/tessellation/tess_sample.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -49,6 +51,38 @@ bool other_bend(const Surface& sur, int direction, double L, double L_other, dou
     return true;
 }
 
+// The sampled lines of lay_lattice: kLinesAcross lines across the sized
+// direction, M + 1 points along each, every line's basis found once.
+class SampledLines {
+public:
+    bool lay(const Surface& sur, int direction, double L, double L_other, int M, Scratch& s) {
+        sur_ = &sur;
+        direction_ = direction;
+        for (int i = 0; i < kLinesAcross; ++i) across_[i] = L_other * i / (kLinesAcross - 1);
+        if (!along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))
+            return false;
+        // As the points were once asked one by one: 0, L / M, L * (k + 1) / M.
+        for (int k = 1; k <= M; ++k) along_[k] = L * k / M;
+        return true;
+    }
+    // The point at position k along line i.
+    bool at(int i, int k, Point3* S) {
+        if (direction_ == 1)
+            return LineSampler(*sur_, across_, across_basis_, along_.data, along_basis_.data)
+                .at(i, k, S);
+        return LineSampler(*sur_, along_.data, along_basis_.data, across_, across_basis_)
+            .at(k, i, S);
+    }
+
+private:
+    const Surface* sur_ = nullptr;
+    int direction_ = 1;
+    double across_[kLinesAcross];
+    LineBasis across_basis_[kLinesAcross];
+    Table<double> along_;
+    Table<LineBasis> along_basis_;
+};
+
 double span_density(const Table<double>& density, int from, int to) {
     double total = 0.0;
     for (int k = from; k < to; ++k) total += std::fmax(density[k], density[k + 1]);
@@ -79,14 +113,13 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     Table<double> density;
     if (!(share > 0.0)) return true;
     if (!density.resize(s, M + 1, 0.0)) return false;
+    SampledLines lines;
+    if (!lines.lay(sur, direction, L, L_other, M, s)) return false;
     for (int i = 0; i < kLinesAcross; ++i) {
-        const double across = L_other * i / (kLinesAcross - 1);
         Point3 prev, here, next;
-        if (!sample(sur, direction, 0.0, across, &prev) ||
-            !sample(sur, direction, L / M, across, &here))
-            return true;
+        if (!lines.at(i, 0, &prev) || !lines.at(i, 1, &here)) return true;
         for (int k = 1; k < M; ++k) {
-            if (!sample(sur, direction, L * (k + 1) / M, across, &next)) return true;
+            if (!lines.at(i, k + 1, &next)) return true;
             const double sag = vec_distance(here, vec_scale(vec_add(prev, next), 0.5));
             density[k] = std::fmax(density[k], 0.5 * std::sqrt(sag / share));
             prev = here;
