@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "nurbs/conventions.h"
 #include "nurbs/geometry.h"
@@ -73,16 +74,31 @@ void pool_release_all(Pool* pool);
 void pool_release_block(Pool* pool, PoolList list, const void* block);
 void pool_release_block(Pool* pool, const void* block);  // searches every list
 // Scoped private pool: released on every exit of the routine that owns it.
+// Its lists are set up at the first get(): many owners (a subdivision's
+// thousands of cells) never need it, and clearing and scanning 37 empty
+// lists for each of them cost as much as cutting a small net.
 class PrivatePool {
 public:
-    PrivatePool() = default;
-    ~PrivatePool() { pool_release_all(&pool_); }
+    PrivatePool() {}
+    ~PrivatePool() {
+        if (made_) pool_release_all(&lazy_.pool);
+    }
     PrivatePool(const PrivatePool&) = delete;
     PrivatePool& operator=(const PrivatePool&) = delete;
-    Pool* get() { return &pool_; }
+    Pool* get() {
+        if (!made_) new (&lazy_.pool) Pool();
+        made_ = true;
+        return &lazy_.pool;
+    }
 
 private:
-    Pool pool_;
+    union Lazy {
+        Lazy() {}
+        ~Lazy() {}
+        Pool pool;
+    };
+    bool made_ = false;
+    Lazy lazy_;
 };
 
 // --- Records --------------------------------------------------------------

@@ -224,7 +224,7 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
 // A net closed onto itself: either the piece wraps round (cut it across the
 // wrap), or it has collapsed onto a curve that must be straight. False when
 // the net is closed in neither direction.
-bool closed_flatness(const Surface& piece, double A, Pool* pool, Flatness* out) {
+bool closed_flatness(const Surface& piece, double A, PrivatePool& pool, Flatness* out) {
     const ControlNet& net = *piece.net;
     const int n = net.n, m = net.m;
     for (int direction = 1; direction <= 2; ++direction) {
@@ -243,7 +243,7 @@ bool closed_flatness(const Surface& piece, double A, Pool* pool, Flatness* out) 
             }
         Curve iso;
         const double t = direction == 1 ? piece.uknt->U[0] : piece.vknt->U[0];
-        if (N_TOOSCX(piece, direction, t, &iso, pool) != kOk)
+        if (N_TOOSCX(piece, direction, t, &iso, pool.get()) != kOk)
             *out = {false, direction};
         else if (curve_straight(iso, A))
             *out = {true, 0};
@@ -415,7 +415,7 @@ bool edge_sides_hold(const ControlNet& net, double A, const double side[4], cons
 // tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
 // A inside the domain, finer where a line is part of the mesh boundary.
 Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
-                  double vb, double A, const double side[4], Pool* pool) {
+                  double vb, double A, const double side[4], PrivatePool& pool) {
     Flatness closed{true, 0};
     if (closed_flatness(piece, A, pool, &closed)) return closed;
     const ControlNet& net = *piece.net;
@@ -615,7 +615,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
         const double side[4] = {
             !d.closed_v && c.va == 0.0 ? edge : 0.0, !d.closed_v && c.vb == d.Lv ? edge : 0.0,
             !d.closed_u && c.ua == 0.0 ? edge : 0.0, !d.closed_u && c.ub == d.Lu ? edge : 0.0};
-        f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
+        f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch);
         final_cell = f.flat;
         // Across a strip, the opposite edges' chords are held to A, and the
         // strip to its area.
@@ -626,7 +626,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
                                      across_u ? A : side[2], across_u ? A : side[3]};
             PrivatePool again;
             const Flatness g =
-                flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again.get());
+                flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again);
             if (g.flat && strip_area_kept(d.sur, c.ua, c.ub, c.va, c.vb, kStripAreaShare)) {
                 f = g;
                 final_cell = true;
