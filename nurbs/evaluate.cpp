@@ -237,23 +237,38 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
 
 namespace {
 
-// Adds N * P to r as weighted_sum does, point by point in the same order.
-// The sentinel coordinates are summed as well and only flagged: the flag
-// then replaces the whole sum, so the result is weighted_sum's to the bit,
-// without a branch per point.
-inline void add_weighted(double N, const Point4& P, Point4& r, bool& planar, bool& nonrational) {
-    r.x += N * P.x;
-    r.y += N * P.y;
-    r.z += N * P.z;
-    r.w += N * P.w;
-    planar |= P.z == kPlanarZ;
-    nonrational |= P.w == kNonRationalW;
-}
+// Two coordinates of a point side by side: each lane is computed as the
+// scalar code computes it (one rounding per operation, the same order), so
+// the sums below are weighted_sum's to the bit, two coordinates at a time.
+typedef double Pair __attribute__((vector_size(16)));
+typedef long long PairMask __attribute__((vector_size(16)));
 
-inline void keep_sentinels(Point4& r, bool planar, bool nonrational) {
-    if (planar) r.z = kPlanarZ;
-    if (nonrational) r.w = kNonRationalW;
-}
+// Running sum of N * P as weighted_sum forms it, point by point in the same
+// order. The sentinel coordinates (z of a two-dimensional point, w of an
+// unweighted one) are summed as well and only flagged: a flag then replaces
+// the whole sum, as weighted_sum's does, without a branch per point.
+struct PairSum {
+    Pair xy = {0.0, 0.0};
+    Pair zw = {0.0, 0.0};
+    PairMask flagged = {0, 0};
+
+    void add(double N, Pair xy_in, Pair zw_in) {
+        const Pair n = {N, N};
+        const Pair sentinel = {kPlanarZ, kNonRationalW};
+        xy += n * xy_in;
+        zw += n * zw_in;
+        flagged |= zw_in == sentinel;
+    }
+    void add(double N, const Point4& P) {
+        add(N, Pair{P.x, P.y}, Pair{P.z, P.w});
+    }
+    // The sum with its flagged coordinates replaced by their sentinels.
+    Pair zw_kept() const {
+        const Pair sentinel = {kPlanarZ, kNonRationalW};
+        return reinterpret_cast<Pair>((reinterpret_cast<PairMask>(zw) & ~flagged) |
+                                      (reinterpret_cast<PairMask>(sentinel) & flagged));
+    }
+};
 
 // surface_point_of_basis with the degrees constants (0: read from p, q), so
 // that the usual degrees run unrolled.
@@ -262,20 +277,16 @@ Point3 point_of_basis(const Point4* const* Pw, int p, int q, const double* Nu, i
                       const double* Nv, int j0) {
     const int np = P > 0 ? P : p + 1;
     const int nq = Q > 0 ? Q : q + 1;
-    Point4 r = {0.0, 0.0, 0.0, 0.0};
-    bool planar = false, nonrational = false;
+    PairSum r;
 #pragma GCC unroll 6
     for (int j = 0; j < nq; ++j) {
-        Point4 row = {0.0, 0.0, 0.0, 0.0};
-        bool row_planar = false, row_nonrational = false;
+        PairSum row;
 #pragma GCC unroll 6
-        for (int i = 0; i < np; ++i)
-            add_weighted(Nu[i], Pw[i0 + i][j0 + j], row, row_planar, row_nonrational);
-        keep_sentinels(row, row_planar, row_nonrational);
-        add_weighted(Nv[j], row, r, planar, nonrational);
+        for (int i = 0; i < np; ++i) row.add(Nu[i], Pw[i0 + i][j0 + j]);
+        r.add(Nv[j], row.xy, row.zw_kept());
     }
-    keep_sentinels(r, planar, nonrational);
-    return project_point(r);
+    const Pair zw = r.zw_kept();
+    return project_point(Point4{r.xy[0], r.xy[1], zw[0], zw[1]});
 }
 
 }  // namespace
