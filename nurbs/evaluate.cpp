@@ -264,6 +264,7 @@ struct PairSum {
     }
     // The sum with its flagged coordinates replaced by their sentinels.
     Pair zw_kept() const {
+        if ((flagged[0] | flagged[1]) == 0) return zw;
         const Pair sentinel = {kPlanarZ, kNonRationalW};
         return reinterpret_cast<Pair>((reinterpret_cast<PairMask>(zw) & ~flagged) |
                                       (reinterpret_cast<PairMask>(sentinel) & flagged));
