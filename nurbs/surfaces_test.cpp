@@ -366,4 +366,107 @@ TEST_F(Surfaces, SentinelNetsEvaluateAsTheirCoordinates) {
     }
 }
 
+// A surface clipped along u has, row by row, the points of its rows' curves
+// clipped alone (the curves' clipping works each row by itself), to the
+// bit; the same along v. Long nets take the work arrays beyond the stack.
+TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
+    std::mt19937 rng(2024);
+    for (int p = 1; p <= 6; ++p) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const int q = 1 + (p + variant) % 4;
+            const SurfaceData s =
+                random_surface(rng, p, q, true, variant & 1, false, variant == 3 ? 60 : 3);
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur), kOk);
+            const ControlNet& net = *sur.net;
+            for (int direction = 1; direction <= 2; ++direction) {
+                const KnotVector& along = direction == 1 ? *sur.uknt : *sur.vknt;
+                const KnotVector& other = direction == 1 ? *sur.vknt : *sur.uknt;
+                const int deg = direction == 1 ? sur.p : sur.q;
+                const int count = direction == 1 ? net.n : net.m;
+                const double lo = along.U[0], hi = along.U[along.m];
+                // A knot as one end, so that a multiplicity counts too.
+                const double a = along.m > 2 * deg + 1 ? along.U[deg + 1] : lo + 0.3 * (hi - lo);
+                const double b = lo + 0.81 * (hi - lo);
+                if (!(a < b)) continue;
+                Surface piece;
+                ASSERT_EQ(direction == 1 ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m],
+                                                    &piece, &pool_)
+                                         : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b,
+                                                    &piece, &pool_),
+                          kOk);
+                const int rows = direction == 1 ? net.m : net.n;
+                for (int r = 0; r <= rows; ++r) {
+                    Curve* row = S_GETCUR(count, along.m, deg, &pool_);
+                    ASSERT_NE(row, nullptr);
+                    for (int i = 0; i <= along.m; ++i) row->knt->U[i] = along.U[i];
+                    for (int i = 0; i <= count; ++i)
+                        row->pol->Pw[i] = direction == 1 ? net.Pw[i][r] : net.Pw[r][i];
+                    Curve cut;
+                    ASSERT_EQ(N_TOOCCP(*row, a, b, &cut, &pool_), kOk);
+                    const int got = direction == 1 ? piece.net->n : piece.net->m;
+                    ASSERT_EQ(got, cut.pol->n) << "row " << r;
+                    for (int i = 0; i <= got; ++i) {
+                        const Point4& P = direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
+                        EXPECT_EQ(0, std::memcmp(&P, &cut.pol->Pw[i], sizeof P))
+                            << "direction " << direction << " row " << r << " point " << i;
+                    }
+                    const KnotVector& knots = direction == 1 ? *piece.uknt : *piece.vknt;
+                    ASSERT_EQ(knots.m, cut.knt->m);
+                    EXPECT_EQ(0, std::memcmp(knots.U, cut.knt->U, (knots.m + 1) * sizeof(double)));
+                }
+            }
+        }
+    }
+}
+
+// Knot runs beyond the degree (an interior knot p + 1 times, an end run
+// longer than p + 1) are cleaned out of a surface as out of each of its
+// rows' curves, to the bit; a vector without such runs is left alone.
+TEST_F(Surfaces, SurfaceKnotsAreCleanedAsTheirRowsCurves) {
+    std::mt19937 rng(31);
+    for (int p = 1; p <= 4; ++p) {
+        for (int variant = 0; variant < 3; ++variant) {
+            SurfaceData s = random_surface(rng, p, 2, true, false, false, 2 * p + 2);
+            // variant 0: an interior run of p + 1; 1: of p + 2 and a long
+            // start run; 2: nothing to clean.
+            const int at = s.p + 2, run = variant == 0 ? p + 1 : variant == 1 ? p + 2 : 1;
+            for (int k = 1; k < run; ++k) s.uknots[at + k] = s.uknots[at];
+            if (variant == 1) s.uknots[s.p + 1] = s.uknots[0];
+            std::sort(s.uknots.begin(), s.uknots.end());
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " variant=" << variant);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur, s.uknots[0], s.uknots.back()), kOk);
+            for (int j = 0; j < s.nv; ++j) {
+                std::vector<Point3> pts(s.nu);
+                std::vector<double> w(s.nu, 1.0);
+                for (int i = 0; i < s.nu; ++i) {
+                    const int e = j * s.nu + i;
+                    pts[i] = {s.points[3 * e], s.points[3 * e + 1], s.points[3 * e + 2]};
+                }
+                Curve row;
+                ASSERT_EQ(N_IGS126(s.nu - 1, s.p, s.uknots.data(), w.data(), pts.data(),
+                                   s.uknots[0], s.uknots.back(), &row, &pool_),
+                          kOk);
+                ASSERT_EQ(sur.net->n, row.pol->n);
+                ASSERT_EQ(sur.uknt->m, row.knt->m);
+                EXPECT_EQ(0, std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
+                for (int i = 0; i <= row.pol->n; ++i)
+                    EXPECT_EQ(0, std::memcmp(&sur.net->Pw[i][j], &row.pol->Pw[i], sizeof(Point4)))
+                        << "row " << j << " point " << i;
+            }
+            // Cleaned: no interior run beyond p, no end run beyond p + 1.
+            const KnotVector& U = *sur.uknt;
+            for (int k = 0, h = 1; k < U.m; ++k, h = U.U[k] == U.U[k - 1] ? h + 1 : 1) {
+                const bool end = U.U[k] == U.U[0] || U.U[k] == U.U[U.m];
+                EXPECT_LE(h, end ? p + 1 : p) << "knot " << k;
+            }
+            if (variant < 2) {
+                EXPECT_LT(sur.net->n, s.nu - 1);
+            }
+        }
+    }
+}
+
 }  // namespace
