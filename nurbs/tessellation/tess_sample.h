@@ -24,15 +24,16 @@ public:
                 LineBasis* vb)
         : sur_(sur), us_(us), vs_(vs), ub_(ub), vb_(vb) {}
 
+    // A line whose basis is ready has passed its range check: the checks
+    // are asked again only where they could fail, in N_SUREVN's order.
     bool at(int i, int j, Point3* S) {
-        if (check_range(*sur_.uknt, "N_SUREVN", us_[i]) != kOk ||
-            check_range(*sur_.vknt, "N_SUREVN", vs_[j]) != kOk)
-            return false;
         LineBasis& a = ub_[i];
+        LineBasis& b = vb_[j];
+        if (!a.ready && check_range(*sur_.uknt, "N_SUREVN", us_[i]) != kOk) return false;
+        if (!b.ready && check_range(*sur_.vknt, "N_SUREVN", vs_[j]) != kOk) return false;
         if (!a.ready && basis_in_range(*sur_.uknt, sur_.p, us_[i], 1, a.N, &a.span) != kOk)
             return false;
         a.ready = true;
-        LineBasis& b = vb_[j];
         if (!b.ready && basis_in_range(*sur_.vknt, sur_.q, vs_[j], 1, b.N, &b.span) != kOk)
             return false;
         b.ready = true;
