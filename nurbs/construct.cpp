@@ -39,6 +39,26 @@ int multiplicity(const double* K, int nk, double x) {
     return s;
 }
 
+// The knots of a sequence clamped to [a, b] once a and b have been inserted
+// p times into WK[0..nk-1]: written to outK; returns the count of points
+// kept and sets *first to the first of them.
+int clipped_knots(const double* WK, int nk, int p, double a, double b, double* outK, int* first) {
+    int r = 0;
+    for (int i = 0; i < nk; ++i) {
+        if (WK[i] == a) r = i;
+    }
+    int l = nk - 1;
+    for (int i = nk - 1; i >= 0; --i) {
+        if (WK[i] == b) l = i;
+    }
+    int k = 0;
+    for (int i = 0; i <= p; ++i) outK[k++] = a;
+    for (int i = r + 1; i <= l - 1; ++i) outK[k++] = WK[i];
+    for (int i = 0; i <= p; ++i) outK[k++] = b;
+    *first = r - p;
+    return l - r + p;
+}
+
 // Clamps the sequence K[0..n+p+1], Q[0..n] to [a, b] (inside its domain),
 // writing the result to outK / outQ (which may be K / Q). Work arrays need
 // room for n + p + 2 + 2p knots and n + 1 + 2p points. Returns the new
@@ -53,20 +73,9 @@ int clip_sequence(const double* K, const Point4* Q, int n, int p, double a, doub
         insert_knot(WK, &nk, WQ, &nq, p, a);
     for (int times = p - multiplicity(WK, nk, b); times > 0; --times)
         insert_knot(WK, &nk, WQ, &nq, p, b);
-    int r = 0;
-    for (int i = 0; i < nk; ++i) {
-        if (WK[i] == a) r = i;
-    }
-    int l = nk - 1;
-    for (int i = nk - 1; i >= 0; --i) {
-        if (WK[i] == b) l = i;
-    }
-    const int count = l - r + p;
-    for (int i = 0; i < count; ++i) outQ[i] = WQ[r - p + i];
-    int k = 0;
-    for (int i = 0; i <= p; ++i) outK[k++] = a;
-    for (int i = r + 1; i <= l - 1; ++i) outK[k++] = WK[i];
-    for (int i = 0; i <= p; ++i) outK[k++] = b;
+    int first = 0;
+    const int count = clipped_knots(WK, nk, p, a, b, outK, &first);
+    for (int i = 0; i < count; ++i) outQ[i] = WQ[first + i];
     return count - 1;
 }
 
@@ -267,20 +276,7 @@ void plan_clip(const double* K, int n, int p, double a, double b, double* WK, do
     };
     for (int times = p - multiplicity(WK, nk, a); times > 0; --times) insert(a);
     for (int times = p - multiplicity(WK, nk, b); times > 0; --times) insert(b);
-    int r = 0;
-    for (int i = 0; i < nk; ++i) {
-        if (WK[i] == a) r = i;
-    }
-    int l = nk - 1;
-    for (int i = nk - 1; i >= 0; --i) {
-        if (WK[i] == b) l = i;
-    }
-    plan->first = r - p;
-    plan->count = l - r + p;
-    int k = 0;
-    for (int i = 0; i <= p; ++i) outK[k++] = a;
-    for (int i = r + 1; i <= l - 1; ++i) outK[k++] = WK[i];
-    for (int i = 0; i <= p; ++i) outK[k++] = b;
+    plan->count = clipped_knots(WK, nk, p, a, b, outK, &plan->first);
 }
 
 // insert_knot's point steps for every planned insertion, on the n + 1

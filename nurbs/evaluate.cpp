@@ -259,9 +259,7 @@ struct PairSum {
         zw += n * zw_in;
         flagged |= zw_in == sentinel;
     }
-    void add(double N, const Point4& P) {
-        add(N, Pair{P.x, P.y}, Pair{P.z, P.w});
-    }
+    void add(double N, const Point4& P) { add(N, Pair{P.x, P.y}, Pair{P.z, P.w}); }
     // The sum with its flagged coordinates replaced by their sentinels.
     Pair zw_kept() const {
         if ((flagged[0] | flagged[1]) == 0) return zw;
@@ -298,28 +296,15 @@ Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, cons
     const int q = sur.q;
     const Point4* const* Pw = sur.net->Pw;
     const int i0 = su - p, j0 = sv - q;
-    switch (p * 8 + q) {
-        case 1 * 8 + 1:
-            return point_of_basis<2, 2>(Pw, p, q, Nu, i0, Nv, j0);
-        case 1 * 8 + 2:
-            return point_of_basis<2, 3>(Pw, p, q, Nu, i0, Nv, j0);
-        case 1 * 8 + 3:
-            return point_of_basis<2, 4>(Pw, p, q, Nu, i0, Nv, j0);
-        case 2 * 8 + 1:
-            return point_of_basis<3, 2>(Pw, p, q, Nu, i0, Nv, j0);
-        case 2 * 8 + 2:
-            return point_of_basis<3, 3>(Pw, p, q, Nu, i0, Nv, j0);
-        case 2 * 8 + 3:
-            return point_of_basis<3, 4>(Pw, p, q, Nu, i0, Nv, j0);
-        case 3 * 8 + 1:
-            return point_of_basis<4, 2>(Pw, p, q, Nu, i0, Nv, j0);
-        case 3 * 8 + 2:
-            return point_of_basis<4, 3>(Pw, p, q, Nu, i0, Nv, j0);
-        case 3 * 8 + 3:
-            return point_of_basis<4, 4>(Pw, p, q, Nu, i0, Nv, j0);
-        default:
-            return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
-    }
+    using Kernel =
+        Point3 (*)(const Point4* const*, int, int, const double*, int, const double*, int);
+    static constexpr Kernel kUsual[3][3] = {
+        {point_of_basis<2, 2>, point_of_basis<2, 3>, point_of_basis<2, 4>},
+        {point_of_basis<3, 2>, point_of_basis<3, 3>, point_of_basis<3, 4>},
+        {point_of_basis<4, 2>, point_of_basis<4, 3>, point_of_basis<4, 4>}};
+    if (p >= 1 && p <= 3 && q >= 1 && q <= 3)
+        return kUsual[p - 1][q - 1](Pw, p, q, Nu, i0, Nv, j0);
+    return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,

@@ -354,8 +354,7 @@ struct BlockLayout {
 };
 
 bool block_layout(int n, int m, int mu, int mv, BlockLayout* out) {
-    const std::size_t records =
-        doubles_up(sizeof(ControlNet)) + 2 * doubles_up(sizeof(KnotVector));
+    const std::size_t records = doubles_up(sizeof(ControlNet)) + 2 * doubles_up(sizeof(KnotVector));
     const std::size_t row_bytes = block_size(n, 0, sizeof(Point4*));
     const std::size_t point_bytes = block_size(n, m, sizeof(Point4));
     const std::size_t u_bytes = block_size(mu, 0, sizeof(double));
