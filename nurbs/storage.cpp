@@ -341,13 +341,13 @@ Status surface_storage(Surface* sur, int n, int m, int mu, int mv, const char* r
 
 namespace {
 
-// Rounds a byte count up to whole doubles, so that every part of a joined
+// Rounds a byte count up to whole doubles, so that every array of a joined
 // block stays aligned on 32-bit builds too.
 constexpr std::size_t doubles_up(std::size_t bytes) {
     return (bytes + sizeof(double) - 1) / sizeof(double) * sizeof(double);
 }
 
-// The parts of a surface block, in order: the three records, the row
+// The layout of a surface block, in order: the three records, the row
 // pointers, the points, the two knot arrays.
 struct BlockLayout {
     std::size_t rows, points, uknots, vknots, total;

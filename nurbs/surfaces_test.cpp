@@ -209,7 +209,7 @@ Point3 point_in_order(const Surface& sur, const double* Nu, int su, const double
 }
 
 // A piece cut into one joined block (as the subdivision's cells hold theirs)
-// is the piece cut into pooled storage, to the bit, and the block's parts
+// is the piece cut into pooled storage, to the bit, and the block's arrays
 // stay inside it without overlapping.
 TEST_F(Surfaces, PiecesInOneBlockMatchPooledPieces) {
     std::mt19937 rng(4711);
@@ -223,13 +223,13 @@ TEST_F(Surfaces, PiecesInOneBlockMatchPooledPieces) {
             const int n = sur.net->n, m = sur.net->m, mu = sur.uknt->m, mv = sur.vknt->m;
             const std::size_t bytes = surface_block_size(n, m, mu, mv);
             ASSERT_GT(bytes, 0u);
-            // Filled with a pattern, so that a part left unset shows.
+            // Filled with a pattern, so that a value left unset shows.
             std::vector<double> block(bytes / sizeof(double) + 1, 1e300);
             Surface joined;
             surface_in_block(block.data(), n, m, mu, mv, &joined);
             const auto* lo = reinterpret_cast<const unsigned char*>(block.data());
-            auto inside = [&](const void* part, std::size_t size) {
-                const auto* at = static_cast<const unsigned char*>(part);
+            auto inside = [&](const void* first, std::size_t size) {
+                const auto* at = static_cast<const unsigned char*>(first);
                 return at >= lo && at + size <= lo + bytes;
             };
             EXPECT_TRUE(inside(joined.net->Pw, (n + 1) * sizeof(Point4*)));
