@@ -288,6 +288,17 @@ Point3 point_of_basis(const Point4* const* Pw, int p, int q, const double* Nu, i
     return project_point(Point4{r.xy[0], r.xy[1], zw[0], zw[1]});
 }
 
+// The kernel for the degree in v once the one in u is fixed (called
+// directly, so that the kernel runs inlined).
+template <int P>
+Point3 point_of_degree_v(const Point4* const* Pw, int p, int q, const double* Nu, int i0,
+                         const double* Nv, int j0) {
+    if (q == 1) return point_of_basis<P, 2>(Pw, p, q, Nu, i0, Nv, j0);
+    if (q == 2) return point_of_basis<P, 3>(Pw, p, q, Nu, i0, Nv, j0);
+    if (q == 3) return point_of_basis<P, 4>(Pw, p, q, Nu, i0, Nv, j0);
+    return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+}
+
 }  // namespace
 
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
@@ -296,15 +307,16 @@ Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, cons
     const int q = sur.q;
     const Point4* const* Pw = sur.net->Pw;
     const int i0 = su - p, j0 = sv - q;
-    using Kernel =
-        Point3 (*)(const Point4* const*, int, int, const double*, int, const double*, int);
-    static constexpr Kernel kUsual[3][3] = {
-        {point_of_basis<2, 2>, point_of_basis<2, 3>, point_of_basis<2, 4>},
-        {point_of_basis<3, 2>, point_of_basis<3, 3>, point_of_basis<3, 4>},
-        {point_of_basis<4, 2>, point_of_basis<4, 3>, point_of_basis<4, 4>}};
-    if (p >= 1 && p <= 3 && q >= 1 && q <= 3)
-        return kUsual[p - 1][q - 1](Pw, p, q, Nu, i0, Nv, j0);
-    return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+    switch (p) {
+        case 1:
+            return point_of_degree_v<2>(Pw, p, q, Nu, i0, Nv, j0);
+        case 2:
+            return point_of_degree_v<3>(Pw, p, q, Nu, i0, Nv, j0);
+        case 3:
+            return point_of_degree_v<4>(Pw, p, q, Nu, i0, Nv, j0);
+        default:
+            return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+    }
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,
