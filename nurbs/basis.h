@@ -72,6 +72,13 @@ inline void span_basis(const double* U, int p, int s, double u, double* N) {
     }
 }
 
+struct KnotVector;
+
+// N_KNTALB for a u its caller has range-checked already (N_SUREVN checks
+// both parameters before it asks for either basis): the same results and
+// error records, one range check fewer.
+Status basis_in_range(const KnotVector& knt, int p, double u, int side, double* N, int* span);
+
 }  // namespace ruvane
 
 #endif

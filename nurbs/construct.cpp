@@ -39,6 +39,26 @@ int multiplicity(const double* K, int nk, double x) {
     return s;
 }
 
+// The knots of a sequence clamped to [a, b] once a and b have been inserted
+// p times into WK[0..nk-1]: written to outK; returns the count of points
+// kept and sets *first to the first of them.
+int clipped_knots(const double* WK, int nk, int p, double a, double b, double* outK, int* first) {
+    int r = 0;
+    for (int i = 0; i < nk; ++i) {
+        if (WK[i] == a) r = i;
+    }
+    int l = nk - 1;
+    for (int i = nk - 1; i >= 0; --i) {
+        if (WK[i] == b) l = i;
+    }
+    int k = 0;
+    for (int i = 0; i <= p; ++i) outK[k++] = a;
+    for (int i = r + 1; i <= l - 1; ++i) outK[k++] = WK[i];
+    for (int i = 0; i <= p; ++i) outK[k++] = b;
+    *first = r - p;
+    return l - r + p;
+}
+
 // Clamps the sequence K[0..n+p+1], Q[0..n] to [a, b] (inside its domain),
 // writing the result to outK / outQ (which may be K / Q). Work arrays need
 // room for n + p + 2 + 2p knots and n + 1 + 2p points. Returns the new
@@ -53,20 +73,9 @@ int clip_sequence(const double* K, const Point4* Q, int n, int p, double a, doub
         insert_knot(WK, &nk, WQ, &nq, p, a);
     for (int times = p - multiplicity(WK, nk, b); times > 0; --times)
         insert_knot(WK, &nk, WQ, &nq, p, b);
-    int r = 0;
-    for (int i = 0; i < nk; ++i) {
-        if (WK[i] == a) r = i;
-    }
-    int l = nk - 1;
-    for (int i = nk - 1; i >= 0; --i) {
-        if (WK[i] == b) l = i;
-    }
-    const int count = l - r + p;
-    for (int i = 0; i < count; ++i) outQ[i] = WQ[r - p + i];
-    int k = 0;
-    for (int i = 0; i <= p; ++i) outK[k++] = a;
-    for (int i = r + 1; i <= l - 1; ++i) outK[k++] = WK[i];
-    for (int i = 0; i <= p; ++i) outK[k++] = b;
+    int first = 0;
+    const int count = clipped_knots(WK, nk, p, a, b, outK, &first);
+    for (int i = 0; i < count; ++i) outQ[i] = WQ[first + i];
     return count - 1;
 }
 
@@ -123,6 +132,32 @@ int clean_sequence(double* K, int* m, Point4* Q, int n, int p) {
         e += h;
     }
     return n;
+}
+
+// Whether clean_sequence would change the sequence with knots K[0..m]: an
+// end run longer than p + 1 or an interior run longer than p (the same scan
+// as there). Most pieces of a subdivision are clean already, and cleaning
+// them row by row only copied every row out and back.
+bool needs_cleaning(const double* K, int m, int p) {
+    int run = 1;
+    while (run <= m && K[run] == K[0]) ++run;
+    if (run > p + 1) return true;
+    run = 1;
+    while (run <= m && K[m - run] == K[m]) ++run;
+    if (run > p + 1) return true;
+    int e = 1;
+    while (e < m) {
+        if (K[e] == K[0]) {
+            ++e;
+            continue;
+        }
+        int h = 1;
+        while (e + h <= m && K[e + h] == K[e]) ++h;
+        if (e + h - 1 >= m) break;
+        if (h > p) return true;
+        e += h;
+    }
+    return false;
 }
 
 Status clip_curve(Curve* cur, double V0, double V1) {
@@ -203,6 +238,62 @@ private:
     PrivatePool pool_;
 };
 
+// The knot insertions that clip a net's rows along one direction: the rows
+// share their knots, so the spans, multiplicities and ratios of
+// clip_sequence are found once and only the points are worked row by row,
+// with the same arithmetic in the same order.
+struct ClipPlan {
+    int p = 0;
+    int inserts = 0;
+    int span[2 * kMaxDegree];
+    int mult[2 * kMaxDegree];
+    double* alpha = nullptr;  // p ratios per insertion
+    int first = 0;            // the first point kept
+    int count = 0;            // points kept
+};
+
+// Plans clip_sequence's insertions of a and b into K[0..n+p+1] in WK (room
+// for n + p + 2 + 2p knots) and leaves the clipped knots in outK.
+void plan_clip(const double* K, int n, int p, double a, double b, double* WK, double* outK,
+               ClipPlan* plan) {
+    int nk = n + p + 2;
+    for (int i = 0; i < nk; ++i) WK[i] = K[i];
+    plan->p = p;
+    plan->inserts = 0;
+    auto insert = [&](double ubar) {
+        int k = nk - 2;
+        while (k > 0 && !(WK[k] <= ubar && ubar < WK[k + 1])) --k;
+        const int s = multiplicity(WK, nk, ubar);
+        double* alpha = plan->alpha + plan->inserts * p;
+        for (int i = k - s; i >= k - p + 1; --i)
+            alpha[k - s - i] = (ubar - WK[i]) / (WK[i + p] - WK[i]);
+        plan->span[plan->inserts] = k;
+        plan->mult[plan->inserts] = s;
+        ++plan->inserts;
+        for (int i = nk; i > k + 1; --i) WK[i] = WK[i - 1];
+        WK[k + 1] = ubar;
+        ++nk;
+    };
+    for (int times = p - multiplicity(WK, nk, a); times > 0; --times) insert(a);
+    for (int times = p - multiplicity(WK, nk, b); times > 0; --times) insert(b);
+    plan->count = clipped_knots(WK, nk, p, a, b, outK, &plan->first);
+}
+
+// insert_knot's point steps for every planned insertion, on the n + 1
+// points of one row in Q (room for 2p more).
+void apply_clip(const ClipPlan& plan, int n, Point4* Q) {
+    const int p = plan.p;
+    int nq = n + 1;
+    for (int t = 0; t < plan.inserts; ++t) {
+        const int k = plan.span[t], s = plan.mult[t];
+        const double* alpha = plan.alpha + t * p;
+        for (int i = nq; i >= k - s + 1; --i) Q[i] = Q[i - 1];
+        for (int i = k - s; i >= k - p + 1; --i)
+            Q[i] = combine_points(alpha[k - s - i], Q[i], 1.0 - alpha[k - s - i], Q[i - 1]);
+        ++nq;
+    }
+}
+
 // Clip of a surface in place along u (direction 1) or v (direction 2).
 Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     ControlNet* net = sur->net;
@@ -212,18 +303,18 @@ Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     const int rows = direction == 1 ? net->m : net->n;  // across it
     if (clamped_at(knt->U, knt->m, p, a, b)) return kOk;
     RowWork work;
+    ClipPlan plan;
     double* WK = work.knots(knt->m + 2 * p + 1);
-    double* K0 = WK == nullptr ? nullptr : work.knots(knt->m);
-    double* K1 = K0 == nullptr ? nullptr : work.knots(knt->m);
-    Point4* WQ = K1 == nullptr ? nullptr : work.points(n + 2 * p + 1);
-    Point4* G = WQ == nullptr ? nullptr : work.points(n);
-    if (G == nullptr) return kFail;
-    for (int i = 0; i <= knt->m; ++i) K0[i] = knt->U[i];
-    int n2 = n;
+    double* K1 = WK == nullptr ? nullptr : work.knots(knt->m);
+    plan.alpha = K1 == nullptr ? nullptr : work.knots(2 * p * p - 1);
+    Point4* WQ = plan.alpha == nullptr ? nullptr : work.points(n + 2 * p + 1);
+    if (WQ == nullptr) return kFail;
+    plan_clip(knt->U, n, p, a, b, WK, K1, &plan);
+    const int n2 = plan.count - 1;
     for (int r = 0; r <= rows; ++r) {
-        gather_row(net, direction, r, n, G);
-        n2 = clip_sequence(K0, G, n, p, a, b, WK, WQ, K1, G);
-        scatter_row(net, direction, r, n2, G);
+        gather_row(net, direction, r, n, WQ);
+        apply_clip(plan, n, WQ);
+        scatter_row(net, direction, r, n2, WQ + plan.first);
     }
     store_direction(knt, K1, n2 + p + 1, net, direction, n2);
     return kOk;
@@ -233,6 +324,7 @@ Status clean_surface_direction(Surface* sur, int direction) {
     ControlNet* net = sur->net;
     KnotVector* knt = direction == 1 ? sur->uknt : sur->vknt;
     const int p = direction == 1 ? sur->p : sur->q;
+    if (!needs_cleaning(knt->U, knt->m, p)) return kOk;
     const int n = direction == 1 ? net->n : net->m;
     const int rows = direction == 1 ? net->m : net->n;
     RowWork work;

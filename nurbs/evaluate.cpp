@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
 
 namespace ruvane {
@@ -228,25 +229,94 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
     double Nv[kMaxDegree + 1];
     int su = 0;
     int sv = 0;
-    if (N_KNTALB(*sur.uknt, sur.p, u, side, Nu, &su) != kOk) return kFail;
-    if (N_KNTALB(*sur.vknt, sur.q, v, side, Nv, &sv) != kOk) return kFail;
+    if (basis_in_range(*sur.uknt, sur.p, u, side, Nu, &su) != kOk) return kFail;
+    if (basis_in_range(*sur.vknt, sur.q, v, side, Nv, &sv) != kOk) return kFail;
     *S = surface_point_of_basis(sur, Nu, su, Nv, sv);
     return kOk;
 }
+
+namespace {
+
+// Two coordinates of a point side by side: each lane is computed as the
+// scalar code computes it (one rounding per operation, the same order), so
+// the sums below are weighted_sum's to the bit, two coordinates at a time.
+typedef double Pair __attribute__((vector_size(16)));
+typedef long long PairMask __attribute__((vector_size(16)));
+
+// Running sum of N * P as weighted_sum forms it, point by point in the same
+// order. The sentinel coordinates (z of a two-dimensional point, w of an
+// unweighted one) are summed as well and only flagged: a flag then replaces
+// the whole sum, as weighted_sum's does, without a branch per point.
+struct PairSum {
+    Pair xy = {0.0, 0.0};
+    Pair zw = {0.0, 0.0};
+    PairMask flagged = {0, 0};
+
+    void add(double N, Pair xy_in, Pair zw_in) {
+        const Pair n = {N, N};
+        const Pair sentinel = {kPlanarZ, kNonRationalW};
+        xy += n * xy_in;
+        zw += n * zw_in;
+        flagged |= zw_in == sentinel;
+    }
+    void add(double N, const Point4& P) { add(N, Pair{P.x, P.y}, Pair{P.z, P.w}); }
+    // The sum with its flagged coordinates replaced by their sentinels.
+    Pair zw_kept() const {
+        if ((flagged[0] | flagged[1]) == 0) return zw;
+        const Pair sentinel = {kPlanarZ, kNonRationalW};
+        return reinterpret_cast<Pair>((reinterpret_cast<PairMask>(zw) & ~flagged) |
+                                      (reinterpret_cast<PairMask>(sentinel) & flagged));
+    }
+};
+
+// surface_point_of_basis with the degrees constants (0: read from p, q), so
+// that the usual degrees run unrolled.
+template <int P, int Q>
+Point3 point_of_basis(const Point4* const* Pw, int p, int q, const double* Nu, int i0,
+                      const double* Nv, int j0) {
+    const int np = P > 0 ? P : p + 1;
+    const int nq = Q > 0 ? Q : q + 1;
+    PairSum r;
+#pragma GCC unroll 6
+    for (int j = 0; j < nq; ++j) {
+        PairSum row;
+#pragma GCC unroll 6
+        for (int i = 0; i < np; ++i) row.add(Nu[i], Pw[i0 + i][j0 + j]);
+        r.add(Nv[j], row.xy, row.zw_kept());
+    }
+    const Pair zw = r.zw_kept();
+    return project_point(Point4{r.xy[0], r.xy[1], zw[0], zw[1]});
+}
+
+// The kernel for the degree in v once the one in u is fixed (called
+// directly, so that the kernel runs inlined).
+template <int P>
+Point3 point_of_degree_v(const Point4* const* Pw, int p, int q, const double* Nu, int i0,
+                         const double* Nv, int j0) {
+    if (q == 1) return point_of_basis<P, 2>(Pw, p, q, Nu, i0, Nv, j0);
+    if (q == 2) return point_of_basis<P, 3>(Pw, p, q, Nu, i0, Nv, j0);
+    if (q == 3) return point_of_basis<P, 4>(Pw, p, q, Nu, i0, Nv, j0);
+    return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+}
+
+}  // namespace
 
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
                               int sv) {
     const int p = sur.p;
     const int q = sur.q;
-    Point4 rows[kMaxDegree + 1];
-    const Point4* row_ptr[kMaxDegree + 1];
-    const Point4* col[kMaxDegree + 1];
-    for (int j = 0; j <= q; ++j) {
-        for (int i = 0; i <= p; ++i) col[i] = &sur.net->Pw[su - p + i][sv - q + j];
-        rows[j] = weighted_sum(Nu, col, p + 1);
-        row_ptr[j] = &rows[j];
+    const Point4* const* Pw = sur.net->Pw;
+    const int i0 = su - p, j0 = sv - q;
+    switch (p) {
+        case 1:
+            return point_of_degree_v<2>(Pw, p, q, Nu, i0, Nv, j0);
+        case 2:
+            return point_of_degree_v<3>(Pw, p, q, Nu, i0, Nv, j0);
+        case 3:
+            return point_of_degree_v<4>(Pw, p, q, Nu, i0, Nv, j0);
+        default:
+            return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
     }
-    return project_point(weighted_sum(Nv, row_ptr, q + 1));
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,

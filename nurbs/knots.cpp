@@ -6,12 +6,14 @@
 
 namespace ruvane {
 
-Status N_KNTFSP(const KnotVector& knt, int p, double u, int side, int* span) {
+namespace {
+
+// N_KNTFSP for a u its caller has range-checked already.
+Status span_in_range(const KnotVector& knt, int p, double u, int side, int* span) {
     if (side != 1 && side != 2) {
         set_error(kErrSelector, "N_KNTFSP");
         return kFail;
     }
-    if (check_range(knt, "N_KNTFSP", u) != kOk) return kFail;
     const double* U = knt.U;
     const int m = knt.m;
     // Only [U[p], U[m - p]] is covered by spans with p + 1 basis functions; an
@@ -63,6 +65,17 @@ Status N_KNTFSP(const KnotVector& knt, int p, double u, int side, int* span) {
     return kOk;
 }
 
+}  // namespace
+
+Status N_KNTFSP(const KnotVector& knt, int p, double u, int side, int* span) {
+    if (side != 1 && side != 2) {
+        set_error(kErrSelector, "N_KNTFSP");
+        return kFail;
+    }
+    if (check_range(knt, "N_KNTFSP", u) != kOk) return kFail;
+    return span_in_range(knt, p, u, side, span);
+}
+
 Status N_KNTFSM(const KnotVector& knt, int p, double u, int side, int* span, int* multiplicity) {
     if (N_KNTFSP(knt, p, u, side, span) != kOk) return kFail;
     int count = 0;
@@ -75,6 +88,10 @@ Status N_KNTFSM(const KnotVector& knt, int p, double u, int side, int* span, int
 
 Status N_KNTALB(const KnotVector& knt, int p, double u, int side, double* N, int* span) {
     if (check_range(knt, "N_KNTALB", u) != kOk) return kFail;
+    return basis_in_range(knt, p, u, side, N, span);
+}
+
+Status basis_in_range(const KnotVector& knt, int p, double u, int side, double* N, int* span) {
     if (p < 1 || p > kMaxDegree || knt.m < 2 * p + 1) {
         set_error(kErrRange, "N_KNTALB");
         return kFail;
@@ -96,7 +113,7 @@ Status N_KNTALB(const KnotVector& knt, int p, double u, int side, double* N, int
         return kOk;
     }
     int s = 0;
-    if (N_KNTFSP(knt, p, u, side, &s) != kOk) return kFail;
+    if (span_in_range(knt, p, u, side, &s) != kOk) return kFail;
     span_basis(U, p, s, u, N);
     *span = s;
     return kOk;
@@ -109,7 +126,7 @@ Status N_KNTABD(const KnotVector& knt, int p, double u, int side, int nd, double
         return kFail;
     }
     int s = 0;
-    if (N_KNTFSP(knt, p, u, side, &s) != kOk) return kFail;
+    if (span_in_range(knt, p, u, side, &s) != kOk) return kFail;
     const double* U = knt.U;
     const int P = p + 1;
     // ndu: basis functions (upper triangle) and knot differences (lower).

@@ -339,13 +339,77 @@ Status surface_storage(Surface* sur, int n, int m, int mu, int mv, const char* r
     return kOk;
 }
 
-Status check_range(const KnotVector& knt, const char* routine, double x) {
-    // Written so that NaN fails too.
-    if (knt.U == nullptr || knt.m < 0 || !(knt.U[0] <= x && x <= knt.U[knt.m])) {
-        set_error(kErrRange, routine);
-        return kFail;
-    }
-    return kOk;
+namespace {
+
+// Rounds a byte count up to whole doubles, so that every array of a joined
+// block stays aligned on 32-bit builds too.
+constexpr std::size_t doubles_up(std::size_t bytes) {
+    return (bytes + sizeof(double) - 1) / sizeof(double) * sizeof(double);
+}
+
+// The layout of a surface block, in order: the three records, the row
+// pointers, the points, the two knot arrays.
+struct BlockLayout {
+    std::size_t rows, points, uknots, vknots, total;
+};
+
+bool block_layout(int n, int m, int mu, int mv, BlockLayout* out) {
+    const std::size_t records = doubles_up(sizeof(ControlNet)) + 2 * doubles_up(sizeof(KnotVector));
+    const std::size_t row_bytes = block_size(n, 0, sizeof(Point4*));
+    const std::size_t point_bytes = block_size(n, m, sizeof(Point4));
+    const std::size_t u_bytes = block_size(mu, 0, sizeof(double));
+    const std::size_t v_bytes = block_size(mv, 0, sizeof(double));
+    if (row_bytes == 0 || point_bytes == 0 || u_bytes == 0 || v_bytes == 0) return false;
+    out->rows = records;
+    out->points = out->rows + doubles_up(row_bytes);
+    out->uknots = out->points + point_bytes;
+    out->vknots = out->uknots + u_bytes;
+    const std::uint64_t total = static_cast<std::uint64_t>(out->vknots) + v_bytes;
+    if (total > kMaxBlock) return false;
+    out->total = static_cast<std::size_t>(total);
+    return true;
+}
+
+}  // namespace
+
+std::size_t surface_block_size(int n, int m, int mu, int mv) {
+    BlockLayout layout{};
+    return block_layout(n, m, mu, mv, &layout) ? layout.total : 0;
+}
+
+void surface_in_block(void* block, int n, int m, int mu, int mv, Surface* sur) {
+    BlockLayout layout{};
+    if (!block_layout(n, m, mu, mv, &layout)) return;
+    unsigned char* base = static_cast<unsigned char*>(block);
+    ControlNet* net = new (base) ControlNet();
+    KnotVector* uknt = new (base + doubles_up(sizeof(ControlNet))) KnotVector();
+    KnotVector* vknt =
+        new (base + doubles_up(sizeof(ControlNet)) + doubles_up(sizeof(KnotVector))) KnotVector();
+    Point4** rows = reinterpret_cast<Point4**>(base + layout.rows);
+    Point4* points = reinterpret_cast<Point4*>(base + layout.points);
+    const std::size_t stride = static_cast<std::size_t>(m) + 1;
+    for (std::size_t k = 0; k < (static_cast<std::size_t>(n) + 1) * stride; ++k)
+        new (&points[k]) Point4();
+    for (int i = 0; i <= n; ++i) rows[i] = points + static_cast<std::size_t>(i) * stride;
+    double* U = reinterpret_cast<double*>(base + layout.uknots);
+    double* V = reinterpret_cast<double*>(base + layout.vknots);
+    for (int i = 0; i <= mu; ++i) U[i] = 0.0;
+    for (int i = 0; i <= mv; ++i) V[i] = 0.0;
+    net->n = net->cap_n = n;
+    net->m = net->cap_m = m;
+    net->Pw = rows;
+    uknt->m = uknt->cap = mu;
+    uknt->U = U;
+    vknt->m = vknt->cap = mv;
+    vknt->U = V;
+    sur->net = net;
+    sur->uknt = uknt;
+    sur->vknt = vknt;
+}
+
+Status range_failed(const char* routine) {
+    set_error(kErrRange, routine);
+    return kFail;
 }
 
 }  // namespace ruvane

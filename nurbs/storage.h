@@ -6,7 +6,9 @@
 // record code 15 with their own name and return null, leaving the pool as it was.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "nurbs/conventions.h"
 #include "nurbs/geometry.h"
@@ -72,16 +74,31 @@ void pool_release_all(Pool* pool);
 void pool_release_block(Pool* pool, PoolList list, const void* block);
 void pool_release_block(Pool* pool, const void* block);  // searches every list
 // Scoped private pool: released on every exit of the routine that owns it.
+// Its lists are set up at the first get(): many owners (a subdivision's
+// thousands of cells) never need it, and clearing and scanning 37 empty
+// lists for each of them cost as much as cutting a small net.
 class PrivatePool {
 public:
-    PrivatePool() = default;
-    ~PrivatePool() { pool_release_all(&pool_); }
+    PrivatePool() {}
+    ~PrivatePool() {
+        if (made_) pool_release_all(&lazy_.pool);
+    }
     PrivatePool(const PrivatePool&) = delete;
     PrivatePool& operator=(const PrivatePool&) = delete;
-    Pool* get() { return &pool_; }
+    Pool* get() {
+        if (!made_) new (&lazy_.pool) Pool();
+        made_ = true;
+        return &lazy_.pool;
+    }
 
 private:
-    Pool pool_;
+    union Lazy {
+        Lazy() {}
+        ~Lazy() {}
+        Pool pool;
+    };
+    bool made_ = false;
+    Lazy lazy_;
 };
 
 // --- Records --------------------------------------------------------------
@@ -154,6 +171,16 @@ Surface* S_GETSUS(Pool* pool);
 // Net (n + 1) x (m + 1), degrees p and q, knot vectors of highest indices mu, mv.
 Surface* S_GETSUR(int n, int m, int p, int q, int mu, int mv, Pool* pool);
 
+// A surface's records and arrays in one block of the caller's, for pieces
+// made by the thousand and dropped soon after (a subdivision's cells): one
+// block instead of the seven the allocators take, and reusable. The size is
+// 0 when the counts are negative or absurd.
+std::size_t surface_block_size(int n, int m, int mu, int mv);
+// Lays out a net 0..n x 0..m and knot vectors 0..mu, 0..mv in `block` (at
+// least surface_block_size bytes, aligned for doubles), every value zero and
+// every capacity that size, and points `sur`'s net and knot vectors at them.
+void surface_in_block(void* block, int n, int m, int mu, int mv, Surface* sur);
+
 // Gives `cur` room for points 0..n and knots 0..m: reuses its arrays when they
 // are large enough (code 9 with `routine` when not), or allocates fresh ones
 // when it has none. Sets n and m.
@@ -161,7 +188,14 @@ Status curve_storage(Curve* cur, int n, int m, const char* routine, Pool* pool);
 // The same for a surface: net 0..n x 0..m, knots 0..mu and 0..mv.
 Status surface_storage(Surface* sur, int n, int m, int mu, int mv, const char* routine, Pool* pool);
 
-// Range check: U[0] <= x <= U[m], else code 6 with `routine`.
-Status check_range(const KnotVector& knt, const char* routine, double x);
+// Records code 6 with `routine` and fails: check_range's way out.
+Status range_failed(const char* routine);
+// Range check: U[0] <= x <= U[m], else code 6 with `routine`. Inline: every
+// evaluation asks it, mostly of points well inside.
+inline Status check_range(const KnotVector& knt, const char* routine, double x) {
+    // Written so that NaN fails too.
+    if (knt.U != nullptr && knt.m >= 0 && knt.U[0] <= x && x <= knt.U[knt.m]) return kOk;
+    return range_failed(routine);
+}
 
 }  // namespace ruvane

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
+#include "nurbs/tessellation/tess_sample.h"
 #include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/testing/ruvane_test_reference.h"
 
@@ -167,6 +171,307 @@ TEST_F(Surfaces, DerivativesMatchFiniteDifferences) {
                     EXPECT_LE(vec_distance(diff(i, j), d[2 * i][2 * j]), 1e3 * tol);
                     EXPECT_LE(vec_distance(diff(j, i), d[1][1]), 1e3 * tol);
                 }
+            }
+        }
+    }
+}
+
+bool same_bits(const Point3& a, const Point3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ == 0 && !defined(__FMA__)
+constexpr bool kPlainDoubles = true;
+#else
+constexpr bool kPlainDoubles = false;
+#endif
+
+// The surface point from its bases in the order meshes have always been
+// computed in (each column of the net summed along u from its first point,
+// then those sums along v), for nets without sentinels: the meshes' bits
+// hang on this order.
+Point3 point_in_order(const Surface& sur, const double* Nu, int su, const double* Nv, int sv) {
+    Point4 r{0.0, 0.0, 0.0, 0.0};
+    for (int j = 0; j <= sur.q; ++j) {
+        Point4 c{0.0, 0.0, 0.0, 0.0};
+        for (int i = 0; i <= sur.p; ++i) {
+            const Point4& P = sur.net->Pw[su - sur.p + i][sv - sur.q + j];
+            c.x += Nu[i] * P.x;
+            c.y += Nu[i] * P.y;
+            c.z += Nu[i] * P.z;
+            c.w += Nu[i] * P.w;
+        }
+        r.x += Nv[j] * c.x;
+        r.y += Nv[j] * c.y;
+        r.z += Nv[j] * c.z;
+        r.w += Nv[j] * c.w;
+    }
+    if (r.w == kNonRationalW) return {r.x, r.y, r.z};
+    return {r.x / r.w, r.y / r.w, r.z / r.w};
+}
+
+// A piece cut into one joined block (as the subdivision's cells hold theirs)
+// is the piece cut into pooled storage, to the bit, and the block's arrays
+// stay inside it without overlapping.
+TEST_F(Surfaces, PiecesInOneBlockMatchPooledPieces) {
+    std::mt19937 rng(4711);
+    for (int p = 1; p <= 5; ++p) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const int q = 1 + (p + variant) % 5;
+            const SurfaceData s = random_surface(rng, p, q, true, variant & 1, false, 6 * variant);
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur), kOk);
+            const int n = sur.net->n, m = sur.net->m, mu = sur.uknt->m, mv = sur.vknt->m;
+            const std::size_t bytes = surface_block_size(n, m, mu, mv);
+            ASSERT_GT(bytes, 0u);
+            // Filled with a pattern, so that a value left unset shows.
+            std::vector<double> block(bytes / sizeof(double) + 1, 1e300);
+            Surface joined;
+            surface_in_block(block.data(), n, m, mu, mv, &joined);
+            const auto* lo = reinterpret_cast<const unsigned char*>(block.data());
+            auto inside = [&](const void* first, std::size_t size) {
+                const auto* at = static_cast<const unsigned char*>(first);
+                return at >= lo && at + size <= lo + bytes;
+            };
+            EXPECT_TRUE(inside(joined.net->Pw, (n + 1) * sizeof(Point4*)));
+            EXPECT_TRUE(inside(joined.net->Pw[0], (n + 1) * (m + 1) * sizeof(Point4)));
+            EXPECT_TRUE(inside(joined.uknt->U, (mu + 1) * sizeof(double)));
+            EXPECT_TRUE(inside(joined.vknt->U, (mv + 1) * sizeof(double)));
+            EXPECT_EQ(joined.net->cap_n, n);
+            EXPECT_EQ(joined.vknt->cap, mv);
+            EXPECT_EQ(joined.vknt->U[mv], 0.0);
+            EXPECT_EQ(joined.net->Pw[n][m].w, 0.0);
+            const double u0 = sur.uknt->U[0], u1 = sur.uknt->U[mu];
+            const double v0 = sur.vknt->U[0], v1 = sur.vknt->U[mv];
+            const double a = u0 + 0.3 * (u1 - u0), b = u0 + 0.8 * (u1 - u0);
+            const double c = v0 + 0.1 * (v1 - v0), d = v0 + 0.55 * (v1 - v0);
+            Surface pooled;
+            ASSERT_EQ(N_TOOSSG(sur, a, b, c, d, &pooled, &pool_), kOk);
+            ASSERT_EQ(N_TOOSSG(sur, a, b, c, d, &joined, nullptr), kOk);
+            ASSERT_EQ(joined.net->n, pooled.net->n);
+            ASSERT_EQ(joined.net->m, pooled.net->m);
+            ASSERT_EQ(joined.uknt->m, pooled.uknt->m);
+            ASSERT_EQ(joined.vknt->m, pooled.vknt->m);
+            EXPECT_EQ(0, std::memcmp(joined.uknt->U, pooled.uknt->U,
+                                     (pooled.uknt->m + 1) * sizeof(double)));
+            EXPECT_EQ(0, std::memcmp(joined.vknt->U, pooled.vknt->U,
+                                     (pooled.vknt->m + 1) * sizeof(double)));
+            for (int i = 0; i <= pooled.net->n; ++i)
+                EXPECT_EQ(0, std::memcmp(joined.net->Pw[i], pooled.net->Pw[i],
+                                         (pooled.net->m + 1) * sizeof(Point4)))
+                    << "row " << i;
+        }
+    }
+    EXPECT_EQ(surface_block_size(-1, 2, 3, 3), 0u);
+    EXPECT_EQ(surface_block_size(3, 3, 7, -1), 0u);
+    EXPECT_EQ(surface_block_size(1 << 20, 1 << 20, 7, 7), 0u);  // beyond any 32-bit block
+}
+
+// Points on a grid of parameter lines, each line's basis found once, are
+// N_SUREVN's to the bit in any order; a value outside the domain fails as
+// N_SUREVN fails (code 6, its name), and so does N_KNTALB's own range check.
+TEST_F(Surfaces, LineSamplesAreSurfacePointsBitForBit) {
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 6; ++p) {
+        const int q = 1 + (p * 2) % 6;
+        const SurfaceData s = random_surface(rng, p, q, true, p % 2, false);
+        SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q);
+        Surface sur;
+        ASSERT_EQ(build(s, &sur), kOk);
+        const double u0 = sur.uknt->U[0], u1 = sur.uknt->U[sur.uknt->m];
+        const double v0 = sur.vknt->U[0], v1 = sur.vknt->U[sur.vknt->m];
+        double us[6] = {u0, u1, 0, 0, 0, u1 + 1e-9}, vs[5] = {v0, v1, 0, 0, v0 - 1.0};
+        for (int k = 2; k < 5; ++k) us[k] = u0 + (u1 - u0) * unit(rng);
+        for (int k = 2; k < 4; ++k) vs[k] = v0 + (v1 - v0) * unit(rng);
+        tess::LineBasis ub[6], vb[5];
+        tess::LineSampler sample(sur, us, ub, vs, vb);
+        std::vector<std::pair<int, int>> order;
+        for (int i = 0; i < 6; ++i)
+            for (int j = 0; j < 5; ++j) order.push_back({i, j});
+        std::shuffle(order.begin(), order.end(), rng);
+        for (const auto& [i, j] : order) {
+            Point3 got{}, want{};
+            const bool outside = i == 5 || j == 4;
+            error_record() = ErrorRecord{0, ""};
+            EXPECT_EQ(sample.at(i, j, &got), !outside) << i << " " << j;
+            if (outside) {
+                EXPECT_EQ(error_record().code, 6);
+                EXPECT_STREQ(error_record().routine, "N_SUREVN");
+                continue;
+            }
+            ASSERT_EQ(N_SUREVN(sur, 1, us[i], vs[j], &want), kOk);
+            EXPECT_TRUE(same_bits(got, want)) << i << " " << j;
+            // Plain double arithmetic only: x87's wider registers and fused
+            // multiply-adds may round the two copies of the sums apart.
+            if (!kPlainDoubles || sur.net->Pw[0][0].w == kNonRationalW) continue;
+            EXPECT_TRUE(same_bits(got, point_in_order(sur, ub[i].N, ub[i].span, vb[j].N,
+                                                      vb[j].span)))
+                << i << " " << j;
+        }
+        // basis_in_range is N_KNTALB after the range check, to the bit.
+        for (int k = 0; k < 5; ++k) {
+            double N1[kMaxDegree + 1], N2[kMaxDegree + 1];
+            int s1 = -1, s2 = -2;
+            ASSERT_EQ(N_KNTALB(*sur.uknt, p, us[k], 1, N1, &s1), kOk);
+            ASSERT_EQ(basis_in_range(*sur.uknt, p, us[k], 1, N2, &s2), kOk);
+            EXPECT_EQ(s1, s2);
+            EXPECT_EQ(0, std::memcmp(N1, N2, (p + 1) * sizeof(double)));
+        }
+    }
+    KnotVector knots;
+    double U[4] = {0.0, 0.0, 1.0, 1.0};
+    knots.U = U;
+    knots.m = 3;
+    double N[kMaxDegree + 1];
+    int span = 0;
+    EXPECT_EQ(N_KNTALB(knots, 1, NAN, 1, N, &span), kFail);
+    EXPECT_EQ(error_record().code, 6);
+    EXPECT_STREQ(error_record().routine, "N_KNTALB");
+    EXPECT_EQ(basis_in_range(knots, 2, 0.5, 1, N, &span), kFail);  // too few knots for p = 2
+    EXPECT_STREQ(error_record().routine, "N_KNTALB");
+}
+
+// A net stored with the sentinels (unweighted points, two-dimensional
+// points) evaluates as its plain coordinates, on every degree's path.
+TEST_F(Surfaces, SentinelNetsEvaluateAsTheirCoordinates) {
+    for (int p = 1; p <= 5; ++p) {
+        const int q = 6 - p;
+        SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q);
+        std::vector<double> U(2 * (p + 1), 0.0), V(2 * (q + 1), 0.0);
+        for (int k = p + 1; k < 2 * (p + 1); ++k) U[k] = 1.0;
+        for (int k = q + 1; k < 2 * (q + 1); ++k) V[k] = 1.0;
+        std::vector<Point4> points((p + 1) * (q + 1));
+        std::vector<Point4*> rows(p + 1);
+        // A plane in x and y over the parameters: a Bezier net with evenly
+        // spaced points reproduces (u, v) exactly enough.
+        for (int i = 0; i <= p; ++i) {
+            rows[i] = &points[i * (q + 1)];
+            for (int j = 0; j <= q; ++j)
+                rows[i][j] = {double(i) / p, 2.0 * j / q, kPlanarZ, kNonRationalW};
+        }
+        KnotVector uk{2 * p + 1, U.data(), 2 * p + 1}, vk{2 * q + 1, V.data(), 2 * q + 1};
+        ControlNet net{p, q, rows.data(), p, q};
+        Surface sur{&net, static_cast<std::int16_t>(p), static_cast<std::int16_t>(q), &uk, &vk};
+        for (const double u : {0.0, 0.3, 1.0})
+            for (const double v : {0.0, 0.6, 1.0}) {
+                const Point3 S = at(sur, u, v);
+                EXPECT_NEAR(S.x, u, 1e-14);
+                EXPECT_NEAR(S.y, 2.0 * v, 1e-14);
+                EXPECT_EQ(S.z, 0.0);
+            }
+        // One weighted point among unweighted ones still counts as unweighted.
+        rows[0][0].w = 2.0;
+        EXPECT_EQ(at(sur, 0.0, 0.0).z, 0.0);
+        EXPECT_NEAR(at(sur, 0.5, 0.5).x, 0.5, 1e-14);
+    }
+}
+
+// A surface clipped along u has, row by row, the points of its rows' curves
+// clipped alone (the curves' clipping works each row by itself), to the
+// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the stack.
+TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
+    std::mt19937 rng(2024);
+    for (int p = 1; p <= 6; ++p) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const int q = 1 + (p + variant) % 4;
+            const SurfaceData s =
+                random_surface(rng, p, q, true, variant & 1, false, variant == 3 ? 60 : 3);
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur), kOk);
+            const ControlNet& net = *sur.net;
+            for (int direction = 1; direction <= 2; ++direction) {
+                const KnotVector& along = direction == 1 ? *sur.uknt : *sur.vknt;
+                const KnotVector& other = direction == 1 ? *sur.vknt : *sur.uknt;
+                const int deg = direction == 1 ? sur.p : sur.q;
+                const int count = direction == 1 ? net.n : net.m;
+                const double lo = along.U[0], hi = along.U[along.m];
+                // A knot as one end, so that a multiplicity counts too.
+                const double a = along.m > 2 * deg + 1 ? along.U[deg + 1] : lo + 0.3 * (hi - lo);
+                const double b = lo + 0.81 * (hi - lo);
+                if (!(a < b)) continue;
+                Surface piece;
+                ASSERT_EQ(direction == 1 ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m],
+                                                    &piece, &pool_)
+                                         : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b,
+                                                    &piece, &pool_),
+                          kOk);
+                const int rows = direction == 1 ? net.m : net.n;
+                for (int r = 0; r <= rows; ++r) {
+                    Curve* row = S_GETCUR(count, along.m, deg, &pool_);
+                    ASSERT_NE(row, nullptr);
+                    for (int i = 0; i <= along.m; ++i) row->knt->U[i] = along.U[i];
+                    for (int i = 0; i <= count; ++i)
+                        row->pol->Pw[i] = direction == 1 ? net.Pw[i][r] : net.Pw[r][i];
+                    Curve cut;
+                    ASSERT_EQ(N_TOOCCP(*row, a, b, &cut, &pool_), kOk);
+                    const int got = direction == 1 ? piece.net->n : piece.net->m;
+                    ASSERT_EQ(got, cut.pol->n) << "row " << r;
+                    for (int i = 0; i <= got; ++i) {
+                        const Point4& P = direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
+                        const Point4& Q = cut.pol->Pw[i];
+                        // Wider registers may keep a ratio the plan stores.
+                        if (kPlainDoubles)
+                            EXPECT_EQ(0, std::memcmp(&P, &Q, sizeof P))
+                                << "direction " << direction << " row " << r << " point " << i;
+                        else
+                            EXPECT_LE(std::fabs(P.x - Q.x) + std::fabs(P.y - Q.y) +
+                                          std::fabs(P.z - Q.z) + std::fabs(P.w - Q.w),
+                                      1e-12 * scale_of(s))
+                                << "direction " << direction << " row " << r << " point " << i;
+                    }
+                    const KnotVector& knots = direction == 1 ? *piece.uknt : *piece.vknt;
+                    ASSERT_EQ(knots.m, cut.knt->m);
+                    EXPECT_EQ(0, std::memcmp(knots.U, cut.knt->U, (knots.m + 1) * sizeof(double)));
+                }
+            }
+        }
+    }
+}
+
+// Knot runs beyond the degree (an interior knot p + 1 times, an end run
+// longer than p + 1) are cleaned out of a surface as out of each of its
+// rows' curves, to the bit; a vector without such runs is left alone.
+TEST_F(Surfaces, SurfaceKnotsAreCleanedAsTheirRowsCurves) {
+    std::mt19937 rng(31);
+    for (int p = 1; p <= 4; ++p) {
+        for (int variant = 0; variant < 3; ++variant) {
+            SurfaceData s = random_surface(rng, p, 2, true, false, false, 2 * p + 2);
+            // variant 0: an interior run of p + 1; 1: of p + 2 and a long
+            // start run; 2: nothing to clean.
+            const int at = s.p + 2, run = variant == 0 ? p + 1 : variant == 1 ? p + 2 : 1;
+            for (int k = 1; k < run; ++k) s.uknots[at + k] = s.uknots[at];
+            if (variant == 1) s.uknots[s.p + 1] = s.uknots[0];
+            std::sort(s.uknots.begin(), s.uknots.end());
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " variant=" << variant);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur, s.uknots[0], s.uknots.back()), kOk);
+            for (int j = 0; j < s.nv; ++j) {
+                std::vector<Point3> pts(s.nu);
+                std::vector<double> w(s.nu, 1.0);
+                for (int i = 0; i < s.nu; ++i) {
+                    const int e = j * s.nu + i;
+                    pts[i] = {s.points[3 * e], s.points[3 * e + 1], s.points[3 * e + 2]};
+                }
+                Curve row;
+                ASSERT_EQ(N_IGS126(s.nu - 1, s.p, s.uknots.data(), w.data(), pts.data(),
+                                   s.uknots[0], s.uknots.back(), &row, &pool_),
+                          kOk);
+                ASSERT_EQ(sur.net->n, row.pol->n);
+                ASSERT_EQ(sur.uknt->m, row.knt->m);
+                EXPECT_EQ(0, std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
+                for (int i = 0; i <= row.pol->n; ++i)
+                    EXPECT_EQ(0, std::memcmp(&sur.net->Pw[i][j], &row.pol->Pw[i], sizeof(Point4)))
+                        << "row " << j << " point " << i;
+            }
+            // Cleaned: no interior run beyond p, no end run beyond p + 1.
+            const KnotVector& U = *sur.uknt;
+            for (int k = 0, h = 1; k < U.m; ++k, h = U.U[k] == U.U[k - 1] ? h + 1 : 1) {
+                const bool end = U.U[k] == U.U[0] || U.U[k] == U.U[U.m];
+                EXPECT_LE(h, end ? p + 1 : p) << "knot " << k;
+            }
+            if (variant < 2) {
+                EXPECT_LT(sur.net->n, s.nu - 1);
             }
         }
     }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "nurbs/tessellation/tess_sample.h"
+
 namespace ruvane::tess {
 
 namespace {
@@ -48,6 +50,38 @@ bool other_bend(const Surface& sur, int direction, double L, double L_other, dou
     }
     return true;
 }
+
+// The sampled lines of lay_lattice: kLinesAcross lines across the sized
+// direction, M + 1 points along each, every line's basis found once.
+class SampledLines {
+public:
+    bool lay(const Surface& sur, int direction, double L, double L_other, int M, Scratch& s) {
+        sur_ = &sur;
+        direction_ = direction;
+        for (int i = 0; i < kLinesAcross; ++i) across_[i] = L_other * i / (kLinesAcross - 1);
+        if (!along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))
+            return false;
+        // The points along: 0, L / M, 2 L / M, ..., L, each computed as L * k / M.
+        for (int k = 1; k <= M; ++k) along_[k] = L * k / M;
+        return true;
+    }
+    // The point at position k along line i.
+    bool at(int i, int k, Point3* S) {
+        if (direction_ == 1)
+            return LineSampler(*sur_, across_, across_basis_, along_.data, along_basis_.data)
+                .at(i, k, S);
+        return LineSampler(*sur_, along_.data, along_basis_.data, across_, across_basis_)
+            .at(k, i, S);
+    }
+
+private:
+    const Surface* sur_ = nullptr;
+    int direction_ = 1;
+    double across_[kLinesAcross];
+    LineBasis across_basis_[kLinesAcross];
+    Table<double> along_;
+    Table<LineBasis> along_basis_;
+};
 
 double triangle_area(const Point3& a, const Point3& b, const Point3& c) {
     return 0.5 * vec_length(vec_cross(vec_sub(b, a), vec_sub(c, a)));
@@ -135,11 +169,11 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     // The surface on the sampled lines: line i across, point k along.
     Table<Point3> grid;
     if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
+    SampledLines lines;
+    if (!lines.lay(sur, direction, L, L_other, M, s)) return false;
     for (int i = 0; i < kLinesAcross; ++i)
         for (int k = 0; k <= M; ++k)
-            if (!sample(sur, direction, L * k / M, L_other * i / (kLinesAcross - 1),
-                        &grid[i * (M + 1) + k]))
-                return true;
+            if (!lines.at(i, k, &grid[i * (M + 1) + k])) return true;
     const auto at = [&](int i, int k) { return grid[i * (M + 1) + k]; };
     // The net's points along a cut piece of an edge line stand twice as far
     // across the edge as the line itself where it is a quadratic (its middle

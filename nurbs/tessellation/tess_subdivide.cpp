@@ -7,6 +7,7 @@
 
 #include "include/ruvane.h"
 #include "nurbs/tessellation/tess_lattice.h"
+#include "nurbs/tessellation/tess_sample.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -34,10 +35,18 @@ struct Cell {
     double ua, ub, va, vb;
     int16_t code;
     // The cell's piece of surface, cut from its parent's piece (much smaller
-    // than the whole net deep in the subdivision), in its own pool.
+    // than the whole net deep in the subdivision), in a block of its own
+    // from the subdivision's scratch storage.
     bool has_piece;
     Surface piece;
-    Pool pool;
+    void* block;
+    std::size_t block_bytes;
+};
+
+// A piece's block no cell holds any more, kept for the next cell's piece.
+struct SpareBlock {
+    void* block;
+    std::size_t bytes;
 };
 
 // Whether the cell holds more than kMaxCellTrimPoints trim polygon points
@@ -56,24 +65,6 @@ bool crowded(const LoopSet& loops, const Cell& c, double smallest) {
     }
     return false;
 }
-
-// Releases the pools of the cells still waiting when the subdivision ends,
-// on every path.
-struct StackPools {
-    Table<Cell>& stack;
-    ~StackPools() {
-        for (int k = 0; k < stack.size; ++k)
-            if (stack[k].has_piece) pool_release_all(&stack[k].pool);
-    }
-};
-
-struct CellPool {
-    Cell& cell;
-    ~CellPool() {
-        if (cell.has_piece) pool_release_all(&cell.pool);
-        cell.has_piece = false;
-    }
-};
 
 Point3 net_point(const ControlNet& net, int i, int j) { return project_point(net.Pw[i][j]); }
 
@@ -172,40 +163,6 @@ bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3
     return true;
 }
 
-// The surface at the points of a grid of parameter lines, each line's
-// basis functions found once, at its first use: N_SUREVN's result, its
-// checks and its error record, point by point, in the order asked.
-class LineSampler {
-public:
-    LineSampler(const Surface& sur, const double* us, const double* vs)
-        : sur_(sur), us_(us), vs_(vs) {}
-
-    bool at(int i, int j, Point3* S) {
-        if (check_range(*sur_.uknt, "N_SUREVN", us_[i]) != kOk ||
-            check_range(*sur_.vknt, "N_SUREVN", vs_[j]) != kOk)
-            return false;
-        if (!u_[i].ready && N_KNTALB(*sur_.uknt, sur_.p, us_[i], 1, u_[i].N, &u_[i].span) != kOk)
-            return false;
-        u_[i].ready = true;
-        if (!v_[j].ready && N_KNTALB(*sur_.vknt, sur_.q, vs_[j], 1, v_[j].N, &v_[j].span) != kOk)
-            return false;
-        v_[j].ready = true;
-        *S = surface_point_of_basis(sur_, u_[i].N, u_[i].span, v_[j].N, v_[j].span);
-        return true;
-    }
-
-private:
-    struct Line {
-        double N[kMaxDegree + 1];
-        int span = 0;
-        bool ready = false;
-    };
-    const Surface& sur_;
-    const double* us_;
-    const double* vs_;
-    Line u_[7], v_[7];
-};
-
 // Whether the surface over the cell, sampled on a 5 x 5 grid, stays within
 // `tol` of the planes of the two triangles through its corners, each sample
 // against the triangle over its parameters, whichever diagonal the cell is
@@ -232,7 +189,8 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
         vs[k] = va + 0.25 * k * (vb - va);
     }
     us[5] = ua, us[6] = ub, vs[5] = va, vs[6] = vb;
-    LineSampler sample(sur, us, vs);
+    tess::LineBasis u_lines[7], v_lines[7];
+    tess::LineSampler sample(sur, us, u_lines, vs, v_lines);
     Point3 c[4];
     const int ci[4] = {5, 6, 5, 6}, cj[4] = {5, 5, 6, 6};
     for (int k = 0; k < 4; ++k)
@@ -266,7 +224,7 @@ bool surface_close(const Surface& sur, double ua, double ub, double va, double v
 // A net closed onto itself: either the piece wraps round (cut it across the
 // wrap), or it has collapsed onto a curve that must be straight. False when
 // the net is closed in neither direction.
-bool closed_flatness(const Surface& piece, double A, Pool* pool, Flatness* out) {
+bool closed_flatness(const Surface& piece, double A, PrivatePool& pool, Flatness* out) {
     const ControlNet& net = *piece.net;
     const int n = net.n, m = net.m;
     for (int direction = 1; direction <= 2; ++direction) {
@@ -285,7 +243,7 @@ bool closed_flatness(const Surface& piece, double A, Pool* pool, Flatness* out) 
             }
         Curve iso;
         const double t = direction == 1 ? piece.uknt->U[0] : piece.vknt->U[0];
-        if (N_TOOSCX(piece, direction, t, &iso, pool) != kOk)
+        if (N_TOOSCX(piece, direction, t, &iso, pool.get()) != kOk)
             *out = {false, direction};
         else if (curve_straight(iso, A))
             *out = {true, 0};
@@ -457,7 +415,7 @@ bool edge_sides_hold(const ControlNet& net, double A, const double side[4], cons
 // tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
 // A inside the domain, finer where a line is part of the mesh boundary.
 Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
-                  double vb, double A, const double side[4], Pool* pool) {
+                  double vb, double A, const double side[4], PrivatePool& pool) {
     Flatness closed{true, 0};
     if (closed_flatness(piece, A, pool, &closed)) return closed;
     const ControlNet& net = *piece.net;
@@ -557,9 +515,11 @@ bool strip_area_kept(const Surface& sur, double ua, double ub, double va, double
     }
     us[kN] = ub, vs[kN] = vb;
     Point3 g[kN + 1][kN + 1];
+    tess::LineBasis u_lines[kN + 1], v_lines[kN + 1];
+    tess::LineSampler sample(sur, us, u_lines, vs, v_lines);
     for (int i = 0; i <= kN; ++i)
         for (int j = 0; j <= kN; ++j)
-            if (N_SUREVN(sur, 1, us[i], vs[j], &g[i][j]) != kOk) return false;
+            if (!sample.at(i, j, &g[i][j])) return false;
     const auto tri = [](const Point3& a, const Point3& b, const Point3& c) {
         return 0.5 * vec_length(vec_cross(vec_sub(b, a), vec_sub(c, a)));
     };
@@ -587,6 +547,35 @@ struct Division {
     double margin = 0.0, edge = 0.0;
     bool closed_u = false, closed_v = false;
     tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
+    Table<SpareBlock> spare{};  // blocks of finished cells' pieces
+};
+
+// A block of at least `bytes` for a piece: a spare one when one is large
+// enough (pieces shrink down the subdivision, so one mostly is), else a new
+// one. The scratch storage releases them all when the tessellation ends.
+void* piece_block(Division& d, std::size_t bytes, std::size_t* got) {
+    for (int k = d.spare.size - 1; k >= 0; --k) {
+        if (d.spare[k].bytes < bytes) continue;
+        const SpareBlock found = d.spare[k];
+        d.spare[k] = d.spare[d.spare.size - 1];
+        --d.spare.size;
+        *got = found.bytes;
+        return found.block;
+    }
+    *got = bytes;
+    return d.s.get(bytes);
+}
+
+// Keeps a finished cell's block for the next piece (when the list cannot
+// grow, the block simply waits for the end of the tessellation).
+struct CellBlock {
+    Division& d;
+    Cell& cell;
+    ~CellBlock() {
+        if (cell.block != nullptr) d.spare.push(d.s, SpareBlock{cell.block, cell.block_bytes});
+        cell.block = nullptr;
+        cell.has_piece = false;
+    }
 };
 
 bool add_corner(Division& d, double u, double v) {
@@ -597,14 +586,21 @@ int16_t classify(const Division& d, double ua, double ub, double va, double vb) 
     return static_cast<int16_t>(tess::classify_cell(d.loops, ua, ub, va, vb, d.c_prime));
 }
 
-// Gives a new cell its piece, unless it will never be tested.
-bool cut(Cell& c, const Surface& from) {
+// Gives a new cell its piece, unless it will never be tested: N_TOOSSG
+// into a block laid out for a copy of the parent's piece.
+bool cut(Division& d, Cell& c, const Surface& from) {
     c.has_piece = false;
     c.piece = Surface{};
-    c.pool = Pool{};
+    c.block = nullptr;
+    c.block_bytes = 0;
     if (c.code == -1 || c.ub - c.ua < kZeroTest || c.vb - c.va < kZeroTest) return true;
+    const int n = from.net->n, m = from.net->m, mu = from.uknt->m, mv = from.vknt->m;
+    const std::size_t bytes = surface_block_size(n, m, mu, mv);
+    c.block = bytes == 0 ? nullptr : piece_block(d, bytes, &c.block_bytes);
+    if (c.block == nullptr) return storage_failed() == kOk;
     c.has_piece = true;
-    return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, &c.pool) == kOk;
+    surface_in_block(c.block, n, m, mu, mv, &c.piece);
+    return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, nullptr) == kOk;
 }
 
 // Whether the cell needs no further cut; otherwise f.direction says where.
@@ -619,7 +615,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
         const double side[4] = {
             !d.closed_v && c.va == 0.0 ? edge : 0.0, !d.closed_v && c.vb == d.Lv ? edge : 0.0,
             !d.closed_u && c.ua == 0.0 ? edge : 0.0, !d.closed_u && c.ub == d.Lu ? edge : 0.0};
-        f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch.get());
+        f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch);
         final_cell = f.flat;
         // Across a strip, the opposite edges' chords are held to A, and the
         // strip to its area.
@@ -630,7 +626,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
                                      across_u ? A : side[2], across_u ? A : side[3]};
             PrivatePool again;
             const Flatness g =
-                flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again.get());
+                flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again);
             if (g.flat && strip_area_kept(d.sur, c.ua, c.ub, c.va, c.vb, kStripAreaShare)) {
                 f = g;
                 final_cell = true;
@@ -713,17 +709,11 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
     return true;
 }
 
-// Cuts a child's piece and stacks it; on failure the child's pool is freed
-// here, as nothing else owns it yet.
+// Cuts a child's piece and stacks it (its block stays with the scratch
+// storage on failure).
 Status stack_child(Division& d, Cell& child, const Surface& from) {
-    if (!cut(child, from)) {
-        if (child.has_piece) pool_release_all(&child.pool);
-        return kFail;
-    }
-    if (!d.stack.push(d.s, child)) {
-        if (child.has_piece) pool_release_all(&child.pool);
-        return storage_failed();
-    }
+    if (!cut(d, child, from)) return kFail;
+    if (!d.stack.push(d.s, child)) return storage_failed();
     return kOk;
 }
 
@@ -754,11 +744,12 @@ Status split_cell(Division& d, const Cell& c, const Flatness& f) {
 Status subdivide(Division& d, bool* split_any) {
     while (d.stack.size > 0) {
         Cell c = d.stack[--d.stack.size];
-        CellPool owned{c};
+        CellBlock owned{d, c};
         Flatness f{true, 0};
         if (settle_cell(d, c, f)) {
             Cell leaf = c;
-            leaf.has_piece = false;  // the piece goes with the cell's pool
+            leaf.has_piece = false;  // the piece goes with the cell's block
+            leaf.block = nullptr;
             if (!d.leaves.push(d.s, leaf)) return storage_failed();
             continue;
         }
@@ -935,13 +926,10 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     if (!add_corner(d, 0, 0) || !add_corner(d, Lu, 0) || !add_corner(d, 0, Lv) ||
         !add_corner(d, Lu, Lv))
         return storage_failed();
-    StackPools pending{stack};
     {
-        Cell root{0, Lu, 0, Lv, classify(d, 0, Lu, 0, Lv), false, Surface{}, Pool{}};
-        if (!cut(root, *sur) || !stack.push(s, root)) {
-            if (root.has_piece) pool_release_all(&root.pool);
-            return kFail;
-        }
+        Cell root{0, Lu, 0, Lv, classify(d, 0, Lu, 0, Lv), false, Surface{}, nullptr, 0};
+        if (!cut(d, root, *sur)) return kFail;
+        if (!stack.push(s, root)) return storage_failed();
     }
 
     d.margin = 20.0 * c_prime;
