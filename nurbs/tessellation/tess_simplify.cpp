@@ -45,82 +45,6 @@ constexpr double kBary[kSamples][3] = {{0.5, 0.5, 0},
                                        {5.0 / 12, 1.0 / 6, 5.0 / 12},
                                        {5.0 / 12, 5.0 / 12, 1.0 / 6}};
 
-}  // namespace
-
-// What is known of a triangle (a, b, c) of the vertices' fixed points: per
-// sample whether the surface stays near it, and whether its shape is fair.
-// Both hang only on the three corners, which never move, so a triangle a
-// collapse or a turn would make again is judged from here.
-class TriangleMemo {
-public:
-    static constexpr int kShapeBit = 7;
-    static constexpr int kEdge = -2;  // c of an edge's entry
-    struct Entry {
-        int a, b, c;               // a < 0: empty slot
-        unsigned char known, held;  // bit per sample (and kShapeBit)
-    };
-
-    bool start(Scratch& s, int vertices) {
-        int want = 256;
-        while (want < 8 * vertices && want < (1 << 22)) want *= 2;
-        return reset(s, want);
-    }
-
-    // The entry of t, made when new; null when no room is left (the caller
-    // then judges afresh, as it would without the memo).
-    Entry* find(Scratch& s, const Tri& t) {
-        if (2 * (used_ + 1) > slots_.size && !grow(s)) return lookup(t, false);
-        return lookup(t, true);
-    }
-
-    int used() const { return used_; }
-
-private:
-    Table<Entry> slots_;
-    int used_ = 0;
-
-    bool reset(Scratch& s, int size) {
-        slots_.clear();
-        used_ = 0;
-        return slots_.resize(s, size, Entry{-1, -1, -1, 0, 0});
-    }
-
-    Entry* lookup(const Tri& t, bool make) {
-        const unsigned mask = static_cast<unsigned>(slots_.size - 1);
-        unsigned h = static_cast<unsigned>(t.a) * 0x9E3779B1u ^
-                     static_cast<unsigned>(t.b) * 0x85EBCA77u ^
-                     static_cast<unsigned>(t.c) * 0xC2B2AE3Du;
-        for (unsigned i = (h ^ (h >> 15)) & mask;; i = (i + 1) & mask) {
-            Entry& e = slots_[static_cast<int>(i)];
-            if (e.a == t.a && e.b == t.b && e.c == t.c) return &e;
-            if (e.a < 0) {
-                if (!make) return nullptr;
-                e = {t.a, t.b, t.c, 0, 0};
-                ++used_;
-                return &e;
-            }
-        }
-    }
-
-    bool grow(Scratch& s) {
-        if (slots_.size >= (1 << 26)) return false;
-        Table<Entry> old = slots_;
-        slots_ = Table<Entry>{};
-        if (!slots_.resize(s, 2 * old.size, Entry{-1, -1, -1, 0, 0})) {
-            s.put(slots_.data);
-            slots_ = old;
-            return false;
-        }
-        used_ = 0;
-        for (int i = 0; i < old.size; ++i)
-            if (old[i].a >= 0) *lookup({old[i].a, old[i].b, old[i].c}, true) = old[i];
-        s.put(old.data);
-        return true;
-    }
-};
-
-namespace {
-
 class Simplifier {
 public:
     Simplifier(Scratch& s, const SimplifyInput& in, Table<Tri>& tris)
@@ -130,8 +54,7 @@ public:
         *removed = 0;
         const int n = in_.count;
         if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) ||
-            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0) ||
-            !seen_.start(s_, n))
+            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0))
             return kErrStorage;
         // Collapses get stuck where the grid's diagonals run across the
         // surface's curvature; turning such diagonals frees more of them.
@@ -311,7 +234,6 @@ private:
     Table<Tri> fresh_;          // the triangles a change would make
     Table<int> mark_;           // neighbours of a collapse's target, by token
     int token_ = 0;
-    TriangleMemo seen_;         // samples and shapes of triangles already judged
 
     bool regular(int k) {
         if (state_[k] == 0) {
@@ -444,30 +366,7 @@ private:
 
     // The farthest sample of (y, b, c) from the surface is within tol_ (the
     // samples on b-c are left out: that edge does not change).
-    // The middles of y-b and y-c are kept by their edge, whichever triangle
-    // or turn asks: the weights of the absent corner are zero and the two
-    // halves add alike either way round, so the point is the same.
     bool near_surface(const Tri& t, int sample) {
-        const unsigned bit = 1u << (sample < 2 ? 0 : sample);
-        TriangleMemo::Entry* e;
-        if (sample < 2) {
-            const int o = sample == 0 ? t.b : t.c;
-            e = seen_.find(s_, {std::min(t.a, o), std::max(t.a, o), TriangleMemo::kEdge});
-        } else {
-            e = seen_.find(s_, t);
-        }
-        if (e && (e->known & bit)) {
-            return (e->held & bit) != 0;
-        }
-        const bool held = sample_near(t, sample);
-        if (e) {
-            e->known |= bit;
-            if (held) e->held |= bit;
-        }
-        return held;
-    }
-
-    bool sample_near(const Tri& t, int sample) {
         const double* w = kBary[sample];
         const int k[3] = {t.a, t.b, t.c};
         double u = 0, v = 0;
@@ -484,18 +383,6 @@ private:
     // Whether the new triangle (y, b, c) has a fair shape, faces the way
     // the surface does and bends little enough to be worth sampling.
     bool shaped(int y, int b, int c) {
-        TriangleMemo::Entry* e = seen_.find(s_, {y, b, c});
-        const unsigned bit = 1u << TriangleMemo::kShapeBit;
-        if (e && (e->known & bit)) return (e->held & bit) != 0;
-        const bool held = fair(y, b, c);
-        if (e) {
-            e->known |= bit;
-            if (held) e->held |= bit;
-        }
-        return held;
-    }
-
-    bool fair(int y, int b, int c) {
         if (!regular(b) || !regular(c)) return false;
         const double eu = in_.u[b] - in_.u[y], ev = in_.v[b] - in_.v[y];
         const double fu = in_.u[c] - in_.u[y], fv = in_.v[c] - in_.v[y];
