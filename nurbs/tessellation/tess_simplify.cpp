@@ -395,9 +395,14 @@ private:
         if (!(len > 0.0)) return false;
         for (int k : {y, b, c})
             if (!(vec_dot(n, N_[k]) > kFacing * len)) return false;
-        // An edge whose ends' normals turn by theta over a chord L stands
-        // about L theta / 8 off the surface: far beyond the margin, the
-        // samples need not be taken.
+        return bends_little(y, b, c);
+    }
+
+    // An edge whose ends' normals turn by theta over a chord L stands about
+    // L theta / 8 off the surface: far beyond the margin, the samples need
+    // not be taken. False too where b or c is not regular, as for `shaped`.
+    bool bends_little(int y, int b, int c) {
+        if (!regular(b) || !regular(c)) return false;
         return !(bend(y, b) > kBendCut * tol_ || bend(y, c) > kBendCut * tol_);
     }
 
@@ -434,6 +439,10 @@ private:
                 return -1;
         }
         if (dying == 0) return 0;
+        // Most refusals come from an edge at y that bends too much; that
+        // test alone, ahead of the others, refuses what they would.
+        for (int k = 0; k < fresh_.size; ++k)
+            if (!bends_little(y, fresh_[k].b, fresh_[k].c)) return 0;
         for (int k = 0; k < fresh_.size; ++k)
             if (!shaped(y, fresh_[k].b, fresh_[k].c)) return 0;
         // Neighbours of y marked; those of the dying triangles' third
