@@ -36,20 +36,10 @@ constexpr double kDegenerateNormal = 1e-6;
 
 enum class Normal : std::int16_t { kFailed = 0, kRegular = 1, kDegenerate = 2 };
 
-// The point and unit normal at (u, v), the normal formed as N_SURNOR forms
-// it. At a degenerate point the point is still given; the tangents there are
-// rounding noise, and a normal made of them can point anywhere.
-Normal normal_of(const Point3& point, Point3 tu, Point3 tv, Point3* S, Point3* n);
-
-Normal surface_normal(const Surface& sur, double u, double v, Point3* S, Point3* n) {
-    Point3 row0[2];
-    Point3 row1[2];
-    Point3* skl[2] = {row0, row1};
-    if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Normal::kFailed;
-    return normal_of(row0[0], row1[0], row0[1], S, n);
-}
-
-// The same from a point and its derivatives along u (tu) and v (tv).
+// The point and unit normal from a point and its derivatives along u (tu)
+// and v (tv), the normal formed as N_SURNOR forms it. At a degenerate point
+// the point is still given; the tangents there are rounding noise, and a
+// normal made of them can point anywhere.
 Normal normal_of(const Point3& point, Point3 tu, Point3 tv, Point3* S, Point3* n) {
     *S = point;
     if (vec_length(vec_cross(tu, tv)) < kDegenerateNormal) return Normal::kDegenerate;
@@ -58,6 +48,15 @@ Normal normal_of(const Point3& point, Point3 tu, Point3 tv, Point3* S, Point3* n
     if (vec_length(m) < kMinTolerance * 0.01 || G_VECNIP(&m) != kOk) return Normal::kDegenerate;
     *n = m;
     return Normal::kRegular;
+}
+
+// The same at (u, v).
+Normal surface_normal(const Surface& sur, double u, double v, Point3* S, Point3* n) {
+    Point3 row0[2];
+    Point3 row1[2];
+    Point3* skl[2] = {row0, row1};
+    if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Normal::kFailed;
+    return normal_of(row0[0], row1[0], row0[1], S, n);
 }
 
 // The normal at a degenerate vertex as approached from inside one of its
@@ -392,8 +391,8 @@ struct VertexCache {
         // very same parameters (a failed one is made again, for its error
         // record).
         const tess::VertexDerivatives& known = w.known;
-        const bool same = std::memcmp(&u, &w.u[k], sizeof u) == 0 &&
-                          std::memcmp(&v, &w.v[k], sizeof v) == 0;
+        const bool same =
+            std::memcmp(&u, &w.u[k], sizeof u) == 0 && std::memcmp(&v, &w.v[k], sizeof v) == 0;
         const Normal got = same && known.state && known.state[k] == 1
                                ? normal_of(known.S[k], known.Su[k], known.Sv[k], S, n)
                                : surface_normal(w.sur, u, v, S, n);

@@ -25,10 +25,10 @@ struct SimplifyInput {
     const Surface* sur;  // reparametrised to the metric plane
     const double* u;     // vertex coordinates in the metric plane
     const double* v;
-    int count;            // vertices
-    double Lu, Lv;        // the domain is [0, Lu] x [0, Lv]
-    double A;             // surface tolerance
-    const int* fixed_id;  // per vertex, -1 unless it must stay; may be null
+    int count;                // vertices
+    double Lu, Lv;            // the domain is [0, Lu] x [0, Lv]
+    double A;                 // surface tolerance
+    const int* fixed_id;      // per vertex, -1 unless it must stay; may be null
     VertexDerivatives known;  // read and filled when its state is given
 };
 

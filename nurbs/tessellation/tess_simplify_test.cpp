@@ -220,9 +220,10 @@ TEST(TessSimplify, KeptVerticesCarryThePointAndNormalOfTheUnremovedMesh) {
                 const auto at = before.find({x.u, x.v});
                 ASSERT_NE(at, before.end()) << "a vertex the unremoved mesh does not have";
                 const std::vector<const TessVertex*>& was = at->second;
-                const bool one_normal = std::all_of(was.begin(), was.end(), [&](const TessVertex* y) {
-                    return std::equal(y->normal, y->normal + 3, was[0]->normal);
-                });
+                const bool one_normal =
+                    std::all_of(was.begin(), was.end(), [&](const TessVertex* y) {
+                        return std::equal(y->normal, y->normal + 3, was[0]->normal);
+                    });
                 for (int c = 0; c < 3; ++c) {
                     EXPECT_EQ(x.position[c], was[0]->position[c]);
                     if (one_normal) {
