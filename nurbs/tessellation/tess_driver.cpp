@@ -4,6 +4,7 @@
 // hands the triangles to the caller one at a time.
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #include "include/ruvane.h"
 #include "nurbs/curve_desc.h"
@@ -35,22 +36,27 @@ constexpr double kDegenerateNormal = 1e-6;
 
 enum class Normal : std::int16_t { kFailed = 0, kRegular = 1, kDegenerate = 2 };
 
-// The point and unit normal at (u, v), the normal formed as N_SURNOR forms
-// it. At a degenerate point the point is still given; the tangents there are
-// rounding noise, and a normal made of them can point anywhere.
-Normal surface_normal(const Surface& sur, double u, double v, Point3* S, Point3* n) {
-    Point3 row0[2];
-    Point3 row1[2];
-    Point3* skl[2] = {row0, row1};
-    if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Normal::kFailed;
-    *S = row0[0];
-    Point3 tu = row1[0], tv = row0[1];
+// The point and unit normal from a point and its derivatives along u (tu)
+// and v (tv), the normal formed as N_SURNOR forms it. At a degenerate point
+// the point is still given; the tangents there are rounding noise, and a
+// normal made of them can point anywhere.
+Normal normal_of(const Point3& point, Point3 tu, Point3 tv, Point3* S, Point3* n) {
+    *S = point;
     if (vec_length(vec_cross(tu, tv)) < kDegenerateNormal) return Normal::kDegenerate;
     if (G_VECNIP(&tu) != kOk || G_VECNIP(&tv) != kOk) return Normal::kDegenerate;
     Point3 m = vec_cross(tu, tv);
     if (vec_length(m) < kMinTolerance * 0.01 || G_VECNIP(&m) != kOk) return Normal::kDegenerate;
     *n = m;
     return Normal::kRegular;
+}
+
+// The same at (u, v).
+Normal surface_normal(const Surface& sur, double u, double v, Point3* S, Point3* n) {
+    Point3 row0[2];
+    Point3 row1[2];
+    Point3* skl[2] = {row0, row1};
+    if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Normal::kFailed;
+    return normal_of(row0[0], row1[0], row0[1], S, n);
 }
 
 // The normal at a degenerate vertex as approached from inside one of its
@@ -93,6 +99,8 @@ struct Work {
     // tessellator, and per mesh vertex the fixed point it carries.
     const FixedLoopDesc* fixed_desc = nullptr;
     FixedLoops fixed{};
+    // Vertices the simplification evaluated, for the normals after it.
+    tess::VertexDerivatives known{};
 };
 
 // Ends the attempt with a status (and, for the checks made here rather than
@@ -310,6 +318,17 @@ Attempt simplify(Work& w) {
     in.Lv = w.ctx.measures.Lv;
     in.A = w.ctx.tol.surface;
     in.fixed_id = w.fixed.vertex_id;
+    tess::VertexDerivatives& known = w.known;
+    known.S = S_GETP1D(w.last, w.pool);
+    known.Su = S_GETP1D(w.last, w.pool);
+    known.Sv = S_GETP1D(w.last, w.pool);
+    known.state = S_GETF1D(w.last, w.pool);
+    if (known.S && known.Su && known.Sv && known.state) {
+        for (int k = 0; k <= w.last; ++k) known.state[k] = -1;
+        in.known = known;
+    } else {
+        known.state = nullptr;  // the simplification and the normals evaluate apart
+    }
     int removed = 0;
     if (tess::simplify_mesh(s, in, tris, &removed) != 0) return Attempt::kNoMemory;
     if (removed == 0) return Attempt::kGoOn;
@@ -368,7 +387,15 @@ struct VertexCache {
         }
         const double u = closed_u ? near_bound(*w.sur.uknt, w.u[k]) : w.u[k];
         const double v = closed_v ? near_bound(*w.sur.vknt, w.v[k]) : w.v[k];
-        const Normal got = surface_normal(w.sur, u, v, S, n);
+        // The simplification's evaluation serves when it was made at the
+        // very same parameters (a failed one is made again, for its error
+        // record).
+        const tess::VertexDerivatives& known = w.known;
+        const bool same =
+            std::memcmp(&u, &w.u[k], sizeof u) == 0 && std::memcmp(&v, &w.v[k], sizeof v) == 0;
+        const Normal got = same && known.state && known.state[k] == 1
+                               ? normal_of(known.S[k], known.Su[k], known.Sv[k], S, n)
+                               : surface_normal(w.sur, u, v, S, n);
         if (state) {
             points[k] = *S;
             normals[k] = *n;

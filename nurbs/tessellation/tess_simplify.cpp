@@ -238,9 +238,8 @@ private:
     bool regular(int k) {
         if (state_[k] == 0) {
             Point3 row0[2], row1[2];
-            Point3* skl[2] = {row0, row1};
             state_[k] = 2;
-            if (N_SURDER(*in_.sur, 1, in_.u[k], in_.v[k], 1, 1, 1, skl) == kOk) {
+            if (evaluate(k, row0, row1)) {
                 P_[k] = row0[0];
                 const Point3 m = vec_cross(row1[0], row0[1]);
                 const double len = vec_length(m);
@@ -252,6 +251,25 @@ private:
             }
         }
         return state_[k] == 1;
+    }
+
+    // N_SURDER's point (row0[0]) and first derivatives (row1[0] along u,
+    // row0[1] along v) at vertex k, taken from or kept in in_.known.
+    bool evaluate(int k, Point3 row0[2], Point3 row1[2]) {
+        const VertexDerivatives& known = in_.known;
+        if (known.state && known.state[k] >= 0) {
+            row0[0] = known.S[k];
+            row1[0] = known.Su[k];
+            row0[1] = known.Sv[k];
+            return known.state[k] == 1;
+        }
+        Point3* skl[2] = {row0, row1};
+        const bool ok = N_SURDER(*in_.sur, 1, in_.u[k], in_.v[k], 1, 1, 1, skl) == kOk;
+        if (known.state) {
+            known.state[k] = ok ? 1 : 0;
+            if (ok) known.S[k] = row0[0], known.Su[k] = row1[0], known.Sv[k] = row0[1];
+        }
+        return ok;
     }
 
     // Which of the domain's bounds the vertex lies on: 0 none, 1 one that
@@ -377,9 +395,14 @@ private:
         if (!(len > 0.0)) return false;
         for (int k : {y, b, c})
             if (!(vec_dot(n, N_[k]) > kFacing * len)) return false;
-        // An edge whose ends' normals turn by theta over a chord L stands
-        // about L theta / 8 off the surface: far beyond the margin, the
-        // samples need not be taken.
+        return bends_little(y, b, c);
+    }
+
+    // An edge whose ends' normals turn by theta over a chord L stands about
+    // L theta / 8 off the surface: far beyond the margin, the samples need
+    // not be taken. False too where b or c is not regular, as for `shaped`.
+    bool bends_little(int y, int b, int c) {
+        if (!regular(b) || !regular(c)) return false;
         return !(bend(y, b) > kBendCut * tol_ || bend(y, c) > kBendCut * tol_);
     }
 
@@ -416,6 +439,10 @@ private:
                 return -1;
         }
         if (dying == 0) return 0;
+        // Most refusals come from an edge at y that bends too much; that
+        // test alone, ahead of the others, refuses what they would.
+        for (int k = 0; k < fresh_.size; ++k)
+            if (!bends_little(y, fresh_[k].b, fresh_[k].c)) return 0;
         for (int k = 0; k < fresh_.size; ++k)
             if (!shaped(y, fresh_[k].b, fresh_[k].c)) return 0;
         // Neighbours of y marked; those of the dying triangles' third
@@ -491,15 +518,21 @@ private:
         } else {
             for (int k = 0; k < rx_.size; ++k) targets[count++] = rx_[k].b;
         }
-        auto d = [&](int y) { return regular(y) ? vec_distance(P_[y], P_[x]) : HUGE_VAL; };
-        std::sort(targets, targets + count,
-                  [&](int p, int q) { return d(p) < d(q) || (d(p) == d(q) && before(p, q)); });
+        // Each distance taken once, before the sort compares them.
+        Order near[kMaxFan];
         for (int k = 0; k < count; ++k) {
-            const int r = may_collapse(targets[k]);
+            const int y = targets[k];
+            near[k] = {regular(y) ? vec_distance(P_[y], P_[x]) : HUGE_VAL, y};
+        }
+        std::sort(near, near + count, [&](const Order& p, const Order& q) {
+            return p.cost < q.cost || (p.cost == q.cost && before(p.x, q.x));
+        });
+        for (int k = 0; k < count; ++k) {
+            const int r = may_collapse(near[k].x);
             if (r < 0) return false;
             if (r > 0) {
                 for (int j = 0; j < rx_.size; ++j) dirty_[rx_[j].b] = dirty_[rx_[j].c] = 1;
-                collapse(x, targets[k]);
+                collapse(x, near[k].x);
                 *gone = true;
                 return true;
             }

@@ -4,18 +4,32 @@
 // they change stays close to the surface.
 #pragma once
 
+#include <cstdint>
+
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane::tess {
+
+// The point and first derivatives of each vertex, shared between the
+// simplification and the caller's later normals so that no vertex is
+// evaluated twice. state: -1 not yet evaluated, 0 the evaluation failed,
+// 1 S, Su and Sv hold what N_SURDER gave at the vertex.
+struct VertexDerivatives {
+    Point3* S = nullptr;
+    Point3* Su = nullptr;
+    Point3* Sv = nullptr;
+    std::int16_t* state = nullptr;  // null: nothing shared
+};
 
 struct SimplifyInput {
     const Surface* sur;  // reparametrised to the metric plane
     const double* u;     // vertex coordinates in the metric plane
     const double* v;
-    int count;            // vertices
-    double Lu, Lv;        // the domain is [0, Lu] x [0, Lv]
-    double A;             // surface tolerance
-    const int* fixed_id;  // per vertex, -1 unless it must stay; may be null
+    int count;                // vertices
+    double Lu, Lv;            // the domain is [0, Lu] x [0, Lv]
+    double A;                 // surface tolerance
+    const int* fixed_id;      // per vertex, -1 unless it must stay; may be null
+    VertexDerivatives known;  // read and filled when its state is given
 };
 
 // Share of the surface tolerance a changed triangle may use, measured on its

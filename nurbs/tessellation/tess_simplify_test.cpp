@@ -189,4 +189,51 @@ TEST(TessSimplify, FewerTrianglesWithinToleranceOverSurfaceFamilies) {
     }
 }
 
+// The normals after the removal reuse the points and derivatives it
+// evaluated: a kept vertex carries, bit for bit, the point and normal it has
+// in the mesh made without removal (where the driver evaluates every vertex
+// itself), seam vertices of a closed surface included. At a degenerate
+// vertex each triangle has its own normal, so only the point is compared.
+TEST(TessSimplify, KeptVerticesCarryThePointAndNormalOfTheUnremovedMesh) {
+    struct Case {
+        const char* name;
+        Surface s;
+        double A;
+    };
+    Surface ball = sphere(15);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    const Case cases[] = {{"dome", patch(2), 0.002},
+                          {"saddle", patch(0, 1.5), 0.002},
+                          {"sphere r 15, seam and poles", ball, 0.052}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const Meshed plain = mesh(k.s, {}, k.A, false);
+        const Meshed fewer = mesh(k.s, {}, k.A, true);
+        ASSERT_TRUE(plain.r.result && fewer.r.result);
+        ASSERT_LT(fewer.r.tris.size(), plain.r.tris.size());
+        std::map<std::pair<double, double>, std::vector<const TessVertex*>> before;
+        for (const TessTriangle& t : plain.r.tris)
+            for (const TessVertex& x : t.vertex) before[{x.u, x.v}].push_back(&x);
+        int compared = 0;
+        for (const TessTriangle& t : fewer.r.tris)
+            for (const TessVertex& x : t.vertex) {
+                const auto at = before.find({x.u, x.v});
+                ASSERT_NE(at, before.end()) << "a vertex the unremoved mesh does not have";
+                const std::vector<const TessVertex*>& was = at->second;
+                const bool one_normal =
+                    std::all_of(was.begin(), was.end(), [&](const TessVertex* y) {
+                        return std::equal(y->normal, y->normal + 3, was[0]->normal);
+                    });
+                for (int c = 0; c < 3; ++c) {
+                    EXPECT_EQ(x.position[c], was[0]->position[c]);
+                    if (one_normal) {
+                        EXPECT_EQ(x.normal[c], was[0]->normal[c]);
+                    }
+                }
+                compared += one_normal;
+            }
+        EXPECT_GT(compared, 0);
+    }
+}
+
 }  // namespace
