@@ -70,6 +70,18 @@ public:
         slots_[i] = {k, v, true};
     }
 
+    // Room for about n results before the first regrowth (a power of two
+    // at least twice n): rehashing as it fills cost more than the lookups.
+    void reserve(Scratch& s, int n) {
+        int size = 256;
+        while (size < 2 * n && size < (1 << 20)) size *= 2;
+        if (count_ == 0 && size > slots_.size) {
+            s.put(slots_.data);
+            slots_ = Table<Slot>{};
+            if (!slots_.resize(s, size, Slot{{0, 0, 0}, V{}, false})) slots_ = Table<Slot>{};
+        }
+    }
+
 private:
     struct Slot {
         Key key;
@@ -124,6 +136,9 @@ public:
                 continue;
             if (!(on_seam(x) ? fs_.left.push(s_, x) : candidates.push(s_, x))) return kErrStorage;
         }
+        // Each candidate asks about a few triangles and their edges.
+        deviations_.reserve(s_, 4 * candidates.size);
+        middles_.reserve(s_, 4 * candidates.size);
         // A collapse may wait for its neighbour to go first; a few passes
         // settle every chain of such vertices along one segment.
         for (int pass = 0; pass < 4 && candidates.size > 0; ++pass) {
@@ -345,9 +360,11 @@ private:
                 continue;
             }
             if (!(shape(y, t.b, t.c) > kMinShape)) return false;
-            const double before = deviation({x, t.b, t.c});
+            // The triangle as it was matters only when the new one is
+            // farther than A from the surface: fmax(A, before) >= A.
             const double after = deviation({y, t.b, t.c});
-            if (after < 0.0 || after > std::fmax(fs_.A, before)) return false;
+            if (after < 0.0) return false;
+            if (after > fs_.A && after > std::fmax(fs_.A, deviation({x, t.b, t.c}))) return false;
         }
         if (shared < 0) return false;
         for (int k = 0; k < rx.size; ++k)
@@ -396,9 +413,19 @@ private:
         Table<Tri>& ring = ring_;
         if (!around(prev, ring)) return false;
         if (has(ring, next)) return true;
-        double before = 0.0;
-        for (int k = 0; k < rx.size; ++k) before = std::fmax(before, deviation(rx[k]));
-        const double allowed = std::fmax(fs_.A, before);
+        // The star's own deviation is worked out only when a new triangle
+        // strays farther than A: below that it cannot change a decision.
+        double allowed = -1.0;
+        auto refused = [&](double dev) {
+            if (dev < 0.0) return true;
+            if (dev <= fs_.A) return false;
+            if (allowed < 0.0) {
+                double before = 0.0;
+                for (int k = 0; k < rx.size; ++k) before = std::fmax(before, deviation(rx[k]));
+                allowed = std::fmax(fs_.A, before);
+            }
+            return dev > allowed;
+        };
         Table<Tri>& made = made_;
         made.clear();
         while (link.size > 3) {
@@ -411,8 +438,7 @@ private:
                 if (!(q > quality)) continue;
                 if (!around(a, ring)) return false;
                 if (has(ring, c)) continue;
-                const double dev = deviation({a, b, c});
-                if (dev < 0.0 || dev > allowed) continue;
+                if (refused(deviation({a, b, c}))) continue;
                 best = i;
                 quality = q;
             }
@@ -425,8 +451,7 @@ private:
         }
         const Tri last{link[0], link[1], link[2]};
         if (!(shape(last.a, last.b, last.c) > kMinShape)) return true;
-        const double dev = deviation(last);
-        if (dev < 0.0 || dev > allowed) return true;
+        if (refused(deviation(last))) return true;
         if (!made.push(s_, last)) return false;
         for (int k = 0; k < slots.size; ++k) {
             tris_[slots[k]] = k < made.size ? made[k] : Tri{-1, -1, -1};
