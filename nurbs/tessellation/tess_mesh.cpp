@@ -297,6 +297,7 @@ private:
             if (rc) return rc;
         }
         if (!boundary_pieces()) return kErrStorage;
+        begin_angles();
         if (plain) return plain_face();
         return faces();
     }
@@ -508,10 +509,8 @@ private:
         halves_.clear();
         for (int x = 0; x < segs_.size; ++x) {
             const Seg sg = segs_[x];
-            const Node& a = nodes_[sg.a];
-            const Node& b = nodes_[sg.b];
-            if (!halves_.push(s_, Half{sg.a, sg.b, -1, -1, direction(b.u - a.u, b.v - a.v)}) ||
-                !halves_.push(s_, Half{sg.b, sg.a, -1, -1, direction(a.u - b.u, a.v - b.v)}))
+            if (!halves_.push(s_, Half{sg.a, sg.b, -1, -1, angle_of(sg.a, sg.b)}) ||
+                !halves_.push(s_, Half{sg.b, sg.a, -1, -1, angle_of(sg.b, sg.a)}))
                 return kErrStorage;
         }
         // Outgoing half-edges of every node, sorted counter-clockwise.
@@ -643,8 +642,38 @@ private:
         return front_.push(s_, FrontEdge{a, b});
     }
 
+    // The cell's nodes are fixed from here on: the direction from one node
+    // to another is worked out once per cell and remembered (the front
+    // tests ask for the same ones for every candidate). Up to kAngleNodes
+    // nodes; a larger cell, or one whose table cannot be had, works every
+    // direction out afresh, to the same value.
+    static constexpr int kAngleNodes = 128;
+
+    void begin_angles() {
+        angle_n_ = 0;
+        const int n = nodes_.size;
+        if (n > kAngleNodes) return;
+        if (n * n > angle_stamp_.size) {
+            if (!angle_.resize(s_, n * n, 0.0) || !angle_stamp_.resize(s_, n * n, 0)) return;
+            for (int i = 0; i < angle_stamp_.size; ++i) angle_stamp_[i] = 0;
+            angle_gen_ = 0;
+        }
+        if (++angle_gen_ == 0) {  // the stamps came round: forget them all
+            for (int i = 0; i < angle_stamp_.size; ++i) angle_stamp_[i] = 0;
+            angle_gen_ = 1;
+        }
+        angle_n_ = n;
+    }
+
     double angle_of(int from, int to) const {
-        return direction(nodes_[to].u - nodes_[from].u, nodes_[to].v - nodes_[from].v);
+        if (angle_n_ == 0)
+            return direction(nodes_[to].u - nodes_[from].u, nodes_[to].v - nodes_[from].v);
+        const int k = from * angle_n_ + to;
+        if (angle_stamp_[k] != angle_gen_) {
+            angle_[k] = direction(nodes_[to].u - nodes_[from].u, nodes_[to].v - nodes_[from].v);
+            angle_stamp_[k] = angle_gen_;
+        }
+        return angle_[k];
     }
 
     // Whether the triangle (a, b, w) fits into the untriangulated region.
@@ -894,6 +923,10 @@ private:
     Table<double> cand_sigma_;
     Table<int> order_keys_;
     Table<int> near_;
+    mutable Table<double> angle_;          // direction from node i to node j at i * angle_n_ + j
+    mutable Table<unsigned> angle_stamp_;  // angle_gen_ where that direction is known
+    unsigned angle_gen_ = 0;
+    int angle_n_ = 0;
 };
 
 }  // namespace
