@@ -29,9 +29,11 @@ double segment_distance(double pu, double pv, double au, double av, double bu, d
 
 // Whether p lies more than `far` outside the box of segment ab along u or v:
 // then no point of the segment is within `far` of it.
+// Fixed loop points are finite (clamped to the surface's box), so a plain
+// comparison picks the same bound as fmin/fmax, without a library call.
 bool beyond_box(double pu, double pv, double au, double av, double bu, double bv, double far) {
-    return pu < std::fmin(au, bu) - far || pu > std::fmax(au, bu) + far ||
-           pv < std::fmin(av, bv) - far || pv > std::fmax(av, bv) + far;
+    return pu < (au < bu ? au : bu) - far || pu > (au > bu ? au : bu) + far ||
+           pv < (av < bv ? av : bv) - far || pv > (av > bv ? av : bv) + far;
 }
 
 double distance3(const Point3& p, const Point3& a, const Point3& b) {

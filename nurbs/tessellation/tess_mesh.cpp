@@ -111,6 +111,20 @@ double ccw_turn(double from, double to) {
     return d;
 }
 
+// fmax(p, q) < x and fmin(p, q) > x, without a library call: a NaN is
+// passed over as fmax and fmin pass it over, and two NaNs fail.
+bool all_below(double p, double q, double x) {
+    if (p != p) return q < x;
+    if (q != q) return p < x;
+    return p < x && q < x;
+}
+
+bool all_above(double p, double q, double x) {
+    if (p != p) return q > x;
+    if (q != q) return p > x;
+    return p > x && q > x;
+}
+
 // Whether the open segments PQ and RS cross at a single interior point.
 bool proper_cross(const Node& p, const Node& q, const Node& r, const Node& s) {
     const double d1 = cross(q.u - p.u, q.v - p.v, r.u - p.u, r.v - p.v);
@@ -233,8 +247,8 @@ private:
         Loop& loop = set_.loops[k];
         const int j = (i + 1) % loop.u.size;
         const double pu = loop.u[i], pv = loop.v[i], qu = loop.u[j], qv = loop.v[j];
-        if (std::fmax(pu, qu) < ua_ - eps_ || std::fmin(pu, qu) > ub_ + eps_ ||
-            std::fmax(pv, qv) < va_ - eps_ || std::fmin(pv, qv) > vb_ + eps_)
+        if (all_below(pu, qu, ua_ - eps_) || all_above(pu, qu, ub_ + eps_) ||
+            all_below(pv, qv, va_ - eps_) || all_above(pv, qv, vb_ + eps_))
             return true;
         int side0 = -1, side1 = -1;
         if (!clip_to_box(pu, pv, qu, qv, ua_, ub_, va_, vb_, side0, side1)) return true;
