@@ -249,3 +249,38 @@ TEST(TessFixed, SeamVerticesStayInPairsAndCloseTheBall) {
 }
 
 }  // namespace
+
+namespace {
+
+// Loops of few points on a ball: long chords, the triangles along them
+// already farther than A from the surface, many cell vertices to settle and
+// many ears tried. The mesh stays whole (edges run once each way, nothing
+// folded), keeps every fixed point, and marks exactly the vertices it left
+// on the loop.
+TEST(TessFixed, SparseLoopsOnABallSettleIntoAWholeMesh) {
+    for (const int points : {2, 3, 5}) {
+        for (const double A : {0.05, 0.01, 0.002}) {
+            SCOPED_TRACE("points " + std::to_string(points) + ", A " + std::to_string(A));
+            Surface s = sphere(4);
+            s.outer = rectangle(0, 0.1, 1, 0.9, true);
+            const Points loop = box(0.05, 0.15, 0.95, 0.85, points);
+            const Fixed f = tessellate_fixed(s, {loop}, A);
+            ASSERT_TRUE(f.r.result);
+            ASSERT_EQ(f.r.status, 0);
+            const Eval ev{s};
+            const auto [lu, lv] = ev.lengths();
+            EXPECT_EQ(mesh_check::check(f.r.raw, f.r.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+            std::set<int> ids;
+            std::set<std::pair<double, double>> left;
+            for (const TessTriangle& t : f.r.tris)
+                for (const TessVertex& x : t.vertex) {
+                    if (x.reserved > 0) ids.insert(static_cast<int>(x.reserved));
+                    if (x.reserved == -1) left.insert({x.u, x.v});
+                }
+            EXPECT_EQ(static_cast<int>(ids.size()), static_cast<int>(loop.size() / 2));
+            EXPECT_EQ(static_cast<int>(left.size()), f.left);
+        }
+    }
+}
+
+}  // namespace
