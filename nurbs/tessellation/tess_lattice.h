@@ -12,6 +12,7 @@ namespace ruvane::tess {
 struct Lattice {
     Table<double> lines;  // ascending from 0 to the domain's length; empty: none
     bool tried = false;   // laid once per direction, successful or not
+    bool closed = false;  // the sized direction closes on itself (a full turn)
 };
 
 // Lays lines at constant v (direction 1) or constant u (direction 2) over
