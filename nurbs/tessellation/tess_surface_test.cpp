@@ -388,6 +388,35 @@ TEST(TessSurfaces, FullCylindersGetNoPowerOfTwoOfChords) {
     }
 }
 
+// A ball's octant with its pole, as a filleted box's corner: both
+// directions bend alike, and each direction's pieces rounded up to whole
+// ones from half the budget left a row or column the other's share would
+// have spared (41 triangles where 33 keep within A at the coarsest, 2.1
+// times the ideal grid's). The first lattice takes a share a little above
+// half where that needs a piece less and the two counts' product goes down.
+TEST(TessSurfaces, BallCornersTakeTheRoundingFromOneDirection) {
+    const double R = 4, C = 1e-6;
+    for (const double A : {0.1616, 0.06, 0.0539, 0.03}) {
+        Surface s;
+        s.u_order = s.v_order = 3;
+        s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
+        for (int k : {6, 7, 8})
+            for (int i = 0; i < 3; ++i) {
+                const double r = R * kCircle[k][0];
+                s.points.insert(s.points.end(),
+                                {r * kCircle[i][0], r * kCircle[i][1], R * kCircle[k][1]});
+                s.weights.push_back(kCircle[i][2] * kCircle[k][2]);
+            }
+        s.outer = rectangle(0, 0, 1, 1, true);
+        s.name = "ball corner A " + std::to_string(A);
+        const Outcome out = tessellate(s, A, A, C);
+        check_result(s, out, A, C, R);
+        const double ideal = kPi * R / (4 * A);
+        EXPECT_LE(static_cast<double>(out.tris.size()), 1.9 * ideal)
+            << s.name << ", ideal " << ideal;
+    }
+}
+
 }  // namespace
 
 namespace {
