@@ -391,12 +391,15 @@ TEST(TessSurfaces, FullCylindersGetNoPowerOfTwoOfChords) {
 // A ball's octant with its pole, as a filleted box's corner: both
 // directions bend alike, and each direction's pieces rounded up to whole
 // ones from half the budget left a row or column the other's share would
-// have spared (41 triangles where 33 keep within A at the coarsest, 2.1
-// times the ideal grid's). The first lattice takes a share a little above
-// half where that needs a piece less and the two counts' product goes down.
+// have spared (37 triangles where 32 keep within A at the coarser
+// tolerance, 55 where 52 at the finer). The first lattice takes a share a
+// little above half where that needs a piece less and the two counts'
+// product goes down: together within 1.75 times the ideal grid's (the
+// rounding gave 1.84).
 TEST(TessSurfaces, BallCornersTakeTheRoundingFromOneDirection) {
     const double R = 4, C = 1e-6;
-    for (const double A : {0.1616, 0.06, 0.0539, 0.03}) {
+    double triangles = 0, ideal = 0;
+    for (const double A : {0.17, 0.1}) {
         Surface s;
         s.u_order = s.v_order = 3;
         s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
@@ -411,10 +414,10 @@ TEST(TessSurfaces, BallCornersTakeTheRoundingFromOneDirection) {
         s.name = "ball corner A " + std::to_string(A);
         const Outcome out = tessellate(s, A, A, C);
         check_result(s, out, A, C, R);
-        const double ideal = kPi * R / (4 * A);
-        EXPECT_LE(static_cast<double>(out.tris.size()), 1.9 * ideal)
-            << s.name << ", ideal " << ideal;
+        triangles += static_cast<double>(out.tris.size());
+        ideal += kPi * R / (4 * A);
     }
+    EXPECT_LE(triangles, 1.75 * ideal) << "ideal " << ideal;
 }
 
 }  // namespace
