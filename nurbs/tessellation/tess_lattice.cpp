@@ -132,10 +132,12 @@ double span_density(const Table<double>& density, int from, int to) {
 }
 
 // The pieces the surface's lines along `direction` need for the sag of
-// each to keep within `share`, as the lattice counts them (unrounded);
-// false when the surface cannot be sampled or storage fails.
+// each to keep within `share`, as the lattice counts them (unrounded), or
+// -1 when the surface cannot be sampled; false only when storage fails,
+// which must fail the whole call rather than lay another lattice.
 bool bend_pieces(const Surface& sur, int direction, double L, double L_other, double share,
                  Scratch& s, double* total) {
+    *total = -1.0;
     const int M = samples_along(sur, direction);
     Table<double> density;
     if (!density.resize(s, M + 1, 0.0)) return false;
@@ -143,9 +145,9 @@ bool bend_pieces(const Surface& sur, int direction, double L, double L_other, do
         const double at = L_other * i / (kLinesAcross - 1);
         Point3 a, b, c;
         if (!sample(sur, direction, 0.0, at, &a) || !sample(sur, direction, L / M, at, &b))
-            return false;
+            return true;
         for (int k = 1; k < M; ++k, a = b, b = c) {
-            if (!sample(sur, direction, L * (k + 1) / M, at, &c)) return false;
+            if (!sample(sur, direction, L * (k + 1) / M, at, &c)) return true;
             const Point3 off = vec_sub(b, vec_scale(vec_add(a, c), 0.5));
             density[k] = std::fmax(density[k], 0.5 * std::sqrt(vec_length(off) / share));
         }
@@ -281,10 +283,12 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
             now += std::max(1, static_cast<int>(std::ceil(total)));
             fewer += std::max(1, static_cast<int>(std::ceil(total / grow - 1e-9)));
         }
-        double other = 0.0;
+        double other = -1.0;
         const int other_direction = direction == 1 ? 2 : 1;
         if (grow * grow <= kShareGrowth && share * grow * grow < budget &&
-            bend_pieces(sur, other_direction, L_other, L, share, s, &other)) {
+            !bend_pieces(sur, other_direction, L_other, L, share, s, &other))
+            return false;
+        if (other >= 0.0) {
             const double left = std::sqrt(share / (budget - share * grow * grow));
             const double before = std::ceil(other), after = std::ceil(other * left);
             if (fewer * after < now * before) {
