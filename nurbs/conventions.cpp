@@ -32,11 +32,19 @@ int guard_div(double a, double b) {
     return 0;
 }
 
+namespace {
+unsigned long refusals = 0;
+}  // namespace
+
 void* host_allocate(std::size_t size) {
     const ComponentServices& host = host_services();
     if (host.allocate == nullptr || size == 0) return nullptr;
-    return host.allocate(size);
+    void* block = host.allocate(size);
+    if (block == nullptr) ++refusals;
+    return block;
 }
+
+unsigned long host_refusals() { return refusals; }
 
 void host_release(void* block) {
     if (block == nullptr) return;

@@ -58,4 +58,11 @@ int guard_div(double a, double b);
 void* host_allocate(std::size_t size);
 void host_release(void* block);
 
+// How many requests the host has refused since the library was loaded. A
+// step that takes a refusal for "not this way" (a cell left uncut, a
+// lattice not laid) would make another mesh than the host would get with
+// the memory; a tessellation compares the count before and after and
+// fails as out of storage instead of delivering such a mesh.
+unsigned long host_refusals();
+
 }  // namespace ruvane

@@ -29,6 +29,14 @@ bool usable(const CurveDesc& c) {
 // What an attempt, or one step of it, came to.
 enum class Attempt { kGoOn, kDone, kRetry, kNoMemory };
 
+// A request the host refused on the way, even one a step took in its
+// stride: the mesh might differ from the one the memory would have given,
+// so none is delivered.
+Attempt storage_refused() {
+    set_error(kErrStorage, "N_TESSUR");
+    return Attempt::kNoMemory;
+}
+
 // Below this |Su x Sv| marks a degenerate point (a pole, an apex, a collapsed
 // edge). In the metric plane the tangents have about unit length, so the
 // bound does not depend on the size of the part.
@@ -462,7 +470,7 @@ void deliver_triangles(Work& w, TriangleSink sink, void* user) {
 // A planar surface whose loops are all fixed: its boundary polygons
 // triangulated in the plane, every vertex a fixed point. kGoOn when the
 // general path is to mesh it.
-Attempt planar(Work& w, TriangleSink sink, void* user, int32_t* left) {
+Attempt planar(Work& w, TriangleSink sink, void* user, int32_t* left, unsigned long refused) {
     const FixedLoops& f = w.fixed;
     if (!w.fixed_desc) return Attempt::kGoOn;
     for (int k = 0; k < f.loops; ++k)
@@ -501,6 +509,7 @@ Attempt planar(Work& w, TriangleSink sink, void* user, int32_t* left) {
             watch->on_loop(k, k == 0, w.u + m.first[k], w.v + m.first[k], m.count[k]);
         watch->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
     }
+    if (host_refusals() != refused) return storage_refused();
     if (left) *left = 0;
     const Point3 n = m.normal;
     const Point3 face = w.outer_test ? vec_scale(n, -1.0) : n;
@@ -531,6 +540,7 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
                 void* user, bool flip_outer, bool flip_holes, const FixedLoopDesc* fixed,
                 int32_t* left) {
     *status = RUVANE_TESS_OK;
+    const unsigned long refused = host_refusals();
     PrivatePool owner;
     Work w{ctx, d, status, owner.get()};
     w.fixed_desc = fixed;
@@ -539,7 +549,7 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
     r = build_loops(w, flip_outer, flip_holes);
     if (r != Attempt::kGoOn) return r;
     if (ctx.planar && !flip_outer && !flip_holes) {
-        r = planar(w, sink, user, left);
+        r = planar(w, sink, user, left, refused);
         if (r != Attempt::kGoOn) return r;
     }
     // The context points at this attempt's fixed loops only while it runs.
@@ -560,6 +570,7 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
         r = simplify(w);
         if (r != Attempt::kGoOn) return r;
     }
+    if (host_refusals() != refused) return storage_refused();
     if (ctx.observer) ctx.observer->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
     if (left) *left = w.fixed.left;
     deliver_triangles(w, sink, user);

@@ -12,6 +12,11 @@ namespace ruvane::tess {
 struct Lattice {
     Table<double> lines;  // ascending from 0 to the domain's length; empty: none
     bool tried = false;   // laid once per direction, successful or not
+    bool closed = false;        // the sized direction closes on itself (a full turn)
+    bool other_closed = false;  // and the other direction
+    // The budget's share its pieces take (0: none laid); when the other
+    // direction's lattice is laid first, its share, set by the caller.
+    double share = 0.0, other_share = 0.0;
 };
 
 // Lays lines at constant v (direction 1) or constant u (direction 2) over

@@ -701,6 +701,9 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
         const bool open = at_v ? !d.closed_u : !d.closed_v;
         const double edge[2] = {open ? d.edge : 0.0, open ? d.edge : 0.0};
         const double strip = open && d.edge < d.A ? kStripAreaShare : 0.0;
+        lattice.closed = at_v ? d.closed_v : d.closed_u;
+        lattice.other_closed = at_v ? d.closed_u : d.closed_v;
+        lattice.other_share = (at_v ? d.lattice_u : d.lattice_v).share;
         if (!tess::lay_lattice(d.sur, f.direction, d.Lu, d.Lv, periods, kSampledShare * d.A,
                                edge, strip, d.s, &lattice))
             return false;

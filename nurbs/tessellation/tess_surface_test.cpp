@@ -371,6 +371,55 @@ TEST(TessSurfaces, CylindersOfFastArcsGetTheirChordsLaidEvenly) {
     EXPECT_LE(static_cast<double>(res.tris.size()), 2 * std::ceil(1.25 * fewest)) << fewest;
 }
 
+// Full cylinders of four quarter arcs where a turn needs somewhat fewer
+// chords than a power of two: halving gave 32 cells where 26 or 28 keep
+// within A, 64 where 52 do. Around a full turn whose other direction needs
+// no cut, a lattice is laid as soon as it saves a twentieth of halving's
+// pieces, so the turn gets at most a tenth more chords than the fewest.
+TEST(TessSurfaces, FullCylindersGetNoPowerOfTwoOfChords) {
+    const double r = 4, height = 10, C = 1e-6;
+    for (const double A : {0.0075, 0.026, 0.03, 0.112}) {
+        const Surface s = cone_strip(r, r, height, "cylinder A " + std::to_string(A));
+        const Outcome res = tessellate(s, A, A, C);
+        check_result(s, res, A, C, height);
+        const double fewest = std::ceil(kPi / std::acos(1 - A / r));
+        EXPECT_LE(static_cast<double>(res.tris.size()), 2 * std::ceil(1.1 * fewest))
+            << s.name << ", fewest " << fewest;
+    }
+}
+
+// A ball's octant with its pole, as a filleted box's corner: both
+// directions bend alike, and each direction's pieces rounded up to whole
+// ones from half the budget left a row or column the other's share would
+// have spared (37 triangles where 32 keep within A at the coarser
+// tolerance, 55 where 52 at the finer). The first lattice takes a share a
+// little above half where that needs a piece less and the two counts'
+// product goes down: together within 1.75 times the ideal grid's (the
+// rounding gave 1.84).
+TEST(TessSurfaces, BallCornersTakeTheRoundingFromOneDirection) {
+    const double R = 4, C = 1e-6;
+    double triangles = 0, ideal = 0;
+    for (const double A : {0.17, 0.1}) {
+        Surface s;
+        s.u_order = s.v_order = 3;
+        s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
+        for (int k : {6, 7, 8})
+            for (int i = 0; i < 3; ++i) {
+                const double r = R * kCircle[k][0];
+                s.points.insert(s.points.end(),
+                                {r * kCircle[i][0], r * kCircle[i][1], R * kCircle[k][1]});
+                s.weights.push_back(kCircle[i][2] * kCircle[k][2]);
+            }
+        s.outer = rectangle(0, 0, 1, 1, true);
+        s.name = "ball corner A " + std::to_string(A);
+        const Outcome out = tessellate(s, A, A, C);
+        check_result(s, out, A, C, R);
+        triangles += static_cast<double>(out.tris.size());
+        ideal += kPi * R / (4 * A);
+    }
+    EXPECT_LE(triangles, 1.75 * ideal) << "ideal " << ideal;
+}
+
 }  // namespace
 
 namespace {
