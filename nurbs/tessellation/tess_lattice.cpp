@@ -90,6 +90,28 @@ private:
     Table<LineBasis> along_basis_;
 };
 
+// The surface on the sampled lines: grid[i * (M + 1) + k] is point k along
+// line i across. False only when storage fails; *sampled is false when the
+// surface cannot be evaluated there.
+bool sample_grid(const Surface& sur, int direction, double L, double L_other, int M, Scratch& s,
+                 Table<Point3>& grid, bool* sampled) {
+    *sampled = false;
+    if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
+    SampledLines lines;
+    if (!lines.lay(sur, direction, L, L_other, M, s)) return false;
+    for (int i = 0; i < kLinesAcross; ++i)
+        for (int k = 0; k <= M; ++k)
+            if (!lines.at(i, k, &grid[i * (M + 1) + k])) return true;
+    *sampled = true;
+    return true;
+}
+
+// How far point k of line i stands off the chord of its two neighbours.
+Point3 sag_at(const Table<Point3>& grid, int M, int i, int k) {
+    const Point3* line = &grid[i * (M + 1)];
+    return vec_sub(line[k], vec_scale(vec_add(line[k - 1], line[k + 1]), 0.5));
+}
+
 double triangle_area(const Point3& a, const Point3& b, const Point3& c) {
     return 0.5 * vec_length(vec_cross(vec_sub(b, a), vec_sub(c, a)));
 }
@@ -140,18 +162,16 @@ bool bend_pieces(const Surface& sur, int direction, double L, double L_other, do
     *total = -1.0;
     const int M = samples_along(sur, direction);
     Table<double> density;
-    if (!density.resize(s, M + 1, 0.0)) return false;
-    for (int i = 0; i < kLinesAcross; ++i) {
-        const double at = L_other * i / (kLinesAcross - 1);
-        Point3 a, b, c;
-        if (!sample(sur, direction, 0.0, at, &a) || !sample(sur, direction, L / M, at, &b))
-            return true;
-        for (int k = 1; k < M; ++k, a = b, b = c) {
-            if (!sample(sur, direction, L * (k + 1) / M, at, &c)) return true;
-            const Point3 off = vec_sub(b, vec_scale(vec_add(a, c), 0.5));
-            density[k] = std::fmax(density[k], 0.5 * std::sqrt(vec_length(off) / share));
-        }
-    }
+    Table<Point3> grid;
+    bool sampled = false;
+    if (!density.resize(s, M + 1, 0.0) ||
+        !sample_grid(sur, direction, L, L_other, M, s, grid, &sampled))
+        return false;
+    if (!sampled) return true;
+    for (int i = 0; i < kLinesAcross; ++i)
+        for (int k = 1; k < M; ++k)
+            density[k] =
+                std::fmax(density[k], 0.5 * std::sqrt(vec_length(sag_at(grid, M, i, k)) / share));
     density[0] = density[1];
     density[M] = density[M - 1];
     *total = span_density(density, 0, M);
@@ -203,14 +223,10 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     Table<double> density;
     if (!(share > 0.0)) return true;
     if (!density.resize(s, M + 1, 0.0)) return false;
-    // The surface on the sampled lines: line i across, point k along.
     Table<Point3> grid;
-    if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
-    SampledLines lines;
-    if (!lines.lay(sur, direction, L, L_other, M, s)) return false;
-    for (int i = 0; i < kLinesAcross; ++i)
-        for (int k = 0; k <= M; ++k)
-            if (!lines.at(i, k, &grid[i * (M + 1) + k])) return true;
+    bool sampled = false;
+    if (!sample_grid(sur, direction, L, L_other, M, s, grid, &sampled)) return false;
+    if (!sampled) return true;
     const auto at = [&](int i, int k) { return grid[i * (M + 1) + k]; };
     // The net's points along a cut piece of an edge line stand twice as far
     // across the edge as the line itself where it is a quadratic (its middle
@@ -227,8 +243,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
         double edges = 0.0;
         for (int i = 0; i < kLinesAcross; ++i) {
             const Point3 here = at(i, k), tangent = vec_sub(at(i, k + 1), at(i, k - 1));
-            const Point3 off =
-                vec_sub(here, vec_scale(vec_add(at(i, k - 1), at(i, k + 1)), 0.5));
+            const Point3 off = sag_at(grid, M, i, k);
             density[k] = std::fmax(density[k], 0.5 * std::sqrt(vec_length(off) / share));
             const int end = i == 0 ? 0 : i == kLinesAcross - 1 ? 1 : -1;
             if (!strip || end < 0 || !(edge[end] > 0.0) || !(edge[end] < share)) continue;
