@@ -275,16 +275,7 @@ TEST(TessDriver, BezierSegmentsOfOneSmoothCurveShareTheirChords) {
         c.knots.insert(c.knots.end(), 4, 1.0);
         return c;
     };
-    Surface s;
-    s.u_order = 3;
-    s.v_order = 2;
-    s.u_knots = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
-    s.v_knots = {0, 0, 1, 1};
-    for (double z : {0.0, 6.0})
-        for (int k = 0; k < 5; ++k) {
-            s.points.insert(s.points.end(), {3 * kCircle[k][0], 3 * kCircle[k][1], z});
-            s.weights.push_back(kCircle[k][2]);
-        }
+    Surface s = half_cylinder(3);
     s.outer = {segmented(0, 0.1, 1), line(1, 0.1, 1, 0.9), segmented(1, 0.9, 0),
                line(0, 0.9, 0, 0.1)};
     const double B = 0.05;

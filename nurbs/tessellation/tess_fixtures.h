@@ -180,6 +180,21 @@ inline void circle_row(double r, double z, double wz, Surface& s) {
     }
 }
 
+// A half cylinder of radius r and length 6 (u around, v along), no loops yet.
+inline Surface half_cylinder(double r) {
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 2;
+    s.u_knots = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
+    s.v_knots = {0, 0, 1, 1};
+    for (double z : {0.0, 6.0})
+        for (int k = 0; k < 5; ++k) {
+            s.points.insert(s.points.end(), {r * kCircle[k][0], r * kCircle[k][1], z});
+            s.weights.push_back(kCircle[k][2]);
+        }
+    return s;
+}
+
 // A sphere of radius R about the origin: closed in u, poles at both ends of v.
 inline Surface sphere(double R) {
     Surface s;

@@ -36,16 +36,7 @@ Surface patch(double h, double twist = 0) {
 
 // A half cylinder of radius r and length 6 (u around, v along).
 Surface cylinder(double r) {
-    Surface s;
-    s.u_order = 3;
-    s.v_order = 2;
-    s.u_knots = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
-    s.v_knots = {0, 0, 1, 1};
-    for (double z : {0.0, 6.0})
-        for (int k = 0; k < 5; ++k) {
-            s.points.insert(s.points.end(), {r * kCircle[k][0], r * kCircle[k][1], z});
-            s.weights.push_back(kCircle[k][2]);
-        }
+    Surface s = half_cylinder(r);
     s.outer = rectangle(0, 0, 1, 1, true);
     return s;
 }
