@@ -912,7 +912,11 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
 
     double r = g.area / A;
     if (!(r <= 500000.0)) r = 500000.0;
-    const int vertex_cap = initial_vertex_capacity(r);
+    // The estimate is for a face of cells A across; a nearly flat face needs
+    // a handful of corners, and a large first reservation spreads a small
+    // face's data over heap pages it never fills. The tables double when
+    // they must.
+    const int vertex_cap = std::min(initial_vertex_capacity(r), 256);
     // The pending cells of a depth-first split are few; the stack grows when
     // it must (a cell holds a pool, so a large first reservation is pages of
     // the host's heap a small face never uses).
