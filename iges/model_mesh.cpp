@@ -13,16 +13,19 @@ namespace {
 
 using P3 = std::array<double, 3>;
 
-P3 to_p3(const Vec3& v) { return {v.x, v.y, v.z}; }
-P3 minus(const P3& a, const P3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double dot3(const P3& a, const P3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double dist(const P3& a, const P3& b) { return std::sqrt(dot3(minus(a, b), minus(a, b))); }
-P3 lerp(const P3& a, const P3& b, double f) {
+// The small vector helpers are forced inline: the mesher calls them for
+// every point it places and looks at, and at -O2 they stayed calls.
+#define RUVANE_HOT [[gnu::always_inline]] inline
+RUVANE_HOT P3 to_p3(const Vec3& v) { return {v.x, v.y, v.z}; }
+RUVANE_HOT P3 minus(const P3& a, const P3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+RUVANE_HOT double dot3(const P3& a, const P3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+RUVANE_HOT double dist(const P3& a, const P3& b) { return std::sqrt(dot3(minus(a, b), minus(a, b))); }
+RUVANE_HOT P3 lerp(const P3& a, const P3& b, double f) {
     if (f == 0) return a;
     if (f == 1) return b;  // exactly, not a + (b - a)
     return {a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1]), a[2] + f * (b[2] - a[2])};
 }
-P3 cross3(const P3& a, const P3& b) {
+RUVANE_HOT P3 cross3(const P3& a, const P3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
@@ -213,10 +216,29 @@ struct DirectedEdges {
     }
 };
 
+P3 trim_point(const HSurface& s, const HCurve& c, double t) {
+    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t);
+    return to_p3(surface_point(s, uv.x, uv.y));
+}
+
+// A model edge's point at x in [0, 1]: on the file's edge curve, or on a
+// face's trim curve taken onto its surface (a face without B-rep edges).
+// A plain value rather than a std::function: the discretisation calls it
+// for every point it looks at.
+struct EdgeCurve {
+    const HCurve* curve = nullptr;
+    const HSurface* surface = nullptr;  // null: `curve` lies in model space
+    explicit operator bool() const { return curve != nullptr; }
+    P3 operator()(double x) const {
+        if (surface) return trim_point(*surface, *curve, x);
+        return to_p3(point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
+    }
+};
+
 // A model edge: its 3D evaluator over [0, 1] and, once discretised, its
 // polyline.
 struct SharedEdge {
-    std::function<P3(double)> at;
+    EdgeCurve at;
     std::vector<P3> q;
     int uses = 0;
     std::vector<std::vector<double>> cuts;  // per segment: fractions other faces put there
@@ -244,14 +266,12 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-void discretise(SharedEdge* e, double D, int least_chords) {
-    e->q = edge_polyline(e->at, D, least_chords);
-    e->cuts.assign(e->q.size() - 1, {});
-}
+template <class At>
+std::vector<P3> polyline_of(const At& at, double D, int least_chords);
 
-P3 trim_point(const HSurface& s, const HCurve& c, double t) {
-    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t);
-    return to_p3(surface_point(s, uv.x, uv.y));
+void discretise(SharedEdge* e, double D, int least_chords) {
+    e->q = polyline_of(e->at, D, least_chords);
+    e->cuts.assign(e->q.size() - 1, {});
 }
 
 // Boundary edges of faces without B-rep topology, matched pairwise by
@@ -277,13 +297,7 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
                 const Edge* edge = slot == model_edges.end() ? nullptr : slot->second;
                 id = static_cast<int>(t->edges.size());
                 SharedEdge se;
-                if (edge) {
-                    const HCurve* curve = &edge->curve;
-                    se.at = [curve](double x) {
-                        return to_p3(
-                            point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
-                    };
-                }
+                if (edge) se.at.curve = &edge->curve;
                 t->edges.push_back(se);
                 (*ids)[key] = id;
             } else {
@@ -336,10 +350,8 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         // The model outlives the edges: a copy of the surface per curve
         // would cost a large net once for each of its many trim curves.
         const Face& face = model.faces[ci.face];
-        const HSurface* surface = &face.surface;
-        const HCurve* curve = &face.loops[ci.loop][ci.curve].curve;
         SharedEdge se;
-        se.at = [surface, curve](double x) { return trim_point(*surface, *curve, x); };
+        se.at = {&face.loops[ci.loop][ci.curve].curve, &face.surface};
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
         if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
@@ -792,7 +804,7 @@ void Mesher::build_topology() {
             const auto& parts = topo_.loops[f][l];
             bool ok = true;
             for (const Part& p : parts)
-                ok = ok && topo_.edges[static_cast<size_t>(p.edge)].at != nullptr;
+                ok = ok && static_cast<bool>(topo_.edges[static_cast<size_t>(p.edge)].at);
             if (ok) {
                 chains_[f].push_back(make_chain(parts, topo_.edges));
                 chains_[f].back().loop = static_cast<int>(l);
@@ -1473,6 +1485,8 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
     return c;
 }
 
+namespace {
+
 // Points within D of the curve: a piece is split while a quarter, half or
 // three-quarter point is further than D from its chord. A chord's sagitta
 // falls with the square of the number of pieces, so a piece that strays by
@@ -1481,8 +1495,8 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
 // piece is checked again. The pieces are then joined greedily while the
 // joined chord stays within D of every point looked at under it, so a gentle
 // curve ends with as few chords as its sagitta allows.
-std::vector<std::array<double, 3>> edge_polyline(
-    const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
+template <class At>
+std::vector<P3> polyline_of(const At& at, double D, int least_chords) {
     // Each piece's end and quarter points, kept as evaluated while splitting:
     // the joining below checks chords against them.
     std::vector<P3> q, quarter;
@@ -1566,6 +1580,13 @@ std::vector<std::array<double, 3>> edge_polyline(
         }
     }
     return kept;
+}
+
+}  // namespace
+
+std::vector<std::array<double, 3>> edge_polyline(
+    const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
+    return polyline_of(at, D, least_chords);
 }
 
 }  // namespace ruvane::iges
