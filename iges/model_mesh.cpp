@@ -183,6 +183,20 @@ struct Sides {
                 to[static_cast<size_t>(fill[static_cast<size_t>(k[i])]++)] = k[(i + 1) % 3];
     }
     int vertices() const { return static_cast<int>(first.size()) - 1; }
+    // Each vertex's list in ascending order, for runs_sorted.
+    void sort_lists() {
+        for (size_t a = 0; a + 1 < first.size(); ++a)
+            std::sort(to.data() + first[a], to.data() + first[a + 1]);
+    }
+    // How often a -> b is run, by a binary search once the lists are sorted
+    // (a vertex many triangles meet costs a logarithm, not its count).
+    int runs_sorted(int a, int b) const {
+        if (a < 0 || a >= vertices()) return 0;
+        const int* lo = to.data() + first[static_cast<size_t>(a)];
+        const int* hi = to.data() + first[static_cast<size_t>(a) + 1];
+        const auto range = std::equal_range(lo, hi, b);
+        return static_cast<int>(range.second - range.first);
+    }
     // How often a -> b is run.
     int runs(int a, int b) const {
         if (a < 0 || a >= vertices()) return 0;
@@ -1214,23 +1228,41 @@ void Mesher::orient_loose_faces() {
     for (size_t f = 0; f < nf; ++f) loose = loose || model_.faces[f].shell == 0;
     if (!loose) return;  // every face is oriented by its shell
     // Each triangle side as (edge, face, forward), grouped by edge in
-    // triangle order: one sort instead of a map of vectors.
+    // triangle order: counted out by the edge's lower end (in order), then
+    // each end's few sides put in order of the upper end, stably.
     struct Use {
         std::pair<int, int> edge;
         int face;
         bool forward;
     };
-    std::vector<Use> uses;
-    uses.reserve(out_->triangles.size() * 3);
-    for (size_t t = 0; t < out_->triangles.size(); ++t) {
-        const auto& k = out_->triangles[t];
-        for (int i = 0; i < 3; ++i) {
-            const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
-            uses.push_back({{std::min(a, b), std::max(a, b)}, out_->triangle_face[t], a < b});
+    const size_t nv = out_->vertices.size();
+    std::vector<int> start(nv + 1, 0);
+    for (const auto& k : out_->triangles)
+        for (size_t i = 0; i < 3; ++i) ++start[static_cast<size_t>(std::min(k[i], k[(i + 1) % 3])) + 1];
+    for (size_t v = 0; v < nv; ++v) start[v + 1] += start[v];
+    std::vector<Use> uses(out_->triangles.size() * 3);
+    {
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (size_t t = 0; t < out_->triangles.size(); ++t) {
+            const auto& k = out_->triangles[t];
+            for (size_t i = 0; i < 3; ++i) {
+                const int a = k[i], b = k[(i + 1) % 3];
+                uses[static_cast<size_t>(fill[static_cast<size_t>(std::min(a, b))]++)] = {
+                    {std::min(a, b), std::max(a, b)}, out_->triangle_face[t], a < b};
+            }
         }
     }
-    std::stable_sort(uses.begin(), uses.end(),
-                     [](const Use& x, const Use& y) { return x.edge < y.edge; });
+    const auto by_upper = [](const Use& x, const Use& y) { return x.edge.second < y.edge.second; };
+    for (size_t v = 0; v < nv; ++v) {
+        Use* lo = uses.data() + start[v];
+        Use* hi = uses.data() + start[v + 1];
+        if (hi - lo > 16) {
+            std::stable_sort(lo, hi, by_upper);
+            continue;
+        }
+        for (Use* i = lo + 1; i < hi; ++i)  // insertion: stable, no buffer
+            for (Use* j = i; j > lo && by_upper(*j, j[-1]); --j) std::swap(*j, j[-1]);
+    }
     std::vector<std::vector<std::pair<size_t, bool>>> next(nf);  // neighbour, must differ
     for (size_t i = 0; i < uses.size();) {
         size_t j = i;
@@ -1471,16 +1503,46 @@ bool mesh_model(const Model& model, const MeshOptions& options, ModelMesh* out) 
     return m.run();
 }
 
+namespace {
+
+// One directed edge a -> b run n times, and b -> a m times, counted.
+void count_edge(int a, int b, int n, int m, EdgeCheck* c) {
+    if (a > b && m > 0) return;  // seen from the other side
+    if (n == 1 && m == 0)
+        ++c->free;
+    else if (!(n == 1 && m == 1))
+        ++c->bad;
+}
+
+}  // namespace
+
+// Each vertex's sides in order (linear in the mesh, as few triangles meet
+// at a vertex); a mesh whose triangles name no vertex of its own (a
+// caller's) goes through one sort of every side instead.
 EdgeCheck check_edges(const ModelMesh& mesh) {
-    const DirectedEdges directed(mesh.triangles);
+    bool own = true;
+    for (const auto& k : mesh.triangles)
+        for (int v : k) own = own && v >= 0 && static_cast<size_t>(v) < mesh.vertices.size();
     EdgeCheck c;
+    if (own) {
+        Sides sides(mesh.triangles);
+        sides.sort_lists();
+        for (int a = 0; a < sides.vertices(); ++a) {
+            const int* i = sides.to.data() + sides.first[static_cast<size_t>(a)];
+            const int* end = sides.to.data() + sides.first[static_cast<size_t>(a) + 1];
+            while (i < end) {
+                const int b = *i;
+                const int* j = i;
+                while (j < end && *j == b) ++j;
+                count_edge(a, b, static_cast<int>(j - i), sides.runs_sorted(b, a), &c);
+                i = j;
+            }
+        }
+        return c;
+    }
+    const DirectedEdges directed(mesh.triangles);
     for (const auto& [e, n] : directed.runs) {
-        const int m = directed.count({e.second, e.first});
-        if (e.first > e.second && m > 0) continue;  // seen from the other side
-        if (n == 1 && m == 0)
-            ++c.free;
-        else if (!(n == 1 && m == 1))
-            ++c.bad;
+        count_edge(e.first, e.second, n, directed.count({e.second, e.first}), &c);
     }
     return c;
 }
