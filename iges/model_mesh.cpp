@@ -1581,7 +1581,12 @@ std::vector<P3> polyline_of(const At& at, double D, int least_chords) {
         P3 p0 = a;
         for (int j = 1; j <= k; ++j) {
             const double s1 = j == k ? t1 : t0 + (t1 - t0) * j / k;
-            const P3 p1 = j == k ? b : at(s1);
+            // Cut in two or four, the cuts fall on the quarter points just
+            // looked at (j / k of the span is that quarter's fraction to the
+            // bit: the two differ by a power of two), so they are not
+            // evaluated again.
+            const bool seen_there = j < k && (k == 2 || k == 4);
+            const P3 p1 = j == k ? b : seen_there ? seen[j * 4 / k - 1] : at(s1);
             self(self, s0, p0, s1, p1, depth + 1);
             s0 = s1;
             p0 = p1;
