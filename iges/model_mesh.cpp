@@ -591,6 +591,7 @@ OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve
 OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const OnCurve& start,
                    double lo, double hi, const P3& q) {
     OnCurve x = start;
+    double x_off = dist(x.at, q);
     const double h = 1e-7 * (hi - lo);
     for (int k = 0; k < 6 && h > 0; ++k) {
         const double th = x.t + h <= hi ? x.t + h : x.t - h;
@@ -602,9 +603,11 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
         const double step = -dot3(minus(x.at, q), d) * span / dd;
         const double t = std::clamp(x.t + step, lo, hi);
         const OnCurve y = on_curve(face, loop, x.curve, t);
-        if (!(dist(y.at, q) < dist(x.at, q))) break;
+        const double y_off = dist(y.at, q);
+        if (!(y_off < x_off)) break;
         const bool small = std::fabs(t - x.t) <= 1e-12 * (hi - lo);
         x = y;
+        x_off = y_off;
         if (small) break;
     }
     return x;
@@ -665,8 +668,11 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
         size_t j = from;
         while (j < last && along[j] < target) ++j;
         size_t best = j;
-        for (size_t k = j > from + 4 ? j - 4 : from; k <= std::min(last, j + 4); ++k)
-            if (dist(samples[k].at, q[i]) < dist(samples[best].at, q[i])) best = k;
+        double best_off = dist(samples[j].at, q[i]);
+        for (size_t k = j > from + 4 ? j - 4 : from; k <= std::min(last, j + 4); ++k) {
+            const double off = dist(samples[k].at, q[i]);
+            if (off < best_off) best = k, best_off = off;
+        }
         // Refined between the samples on either side (of the same curve).
         const size_t lo =
             best > 0 && samples[best - 1].curve == samples[best].curve ? best - 1 : best;
