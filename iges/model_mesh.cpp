@@ -716,6 +716,7 @@ private:
     // Per face: the chain and place of each fixed point it was meshed with.
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
+    FaceDesc desc_;   // the face being meshed, its storage kept from face to face
 
     // A face's loops as fixed polylines of their shared points.
     struct FixedSet {
@@ -907,7 +908,7 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
 
 bool Mesher::tessellate(size_t f) {
     const Face& face = model_.faces[f];
-    FaceDesc d;
+    FaceDesc& d = desc_;
     face_desc(face, &d);
     Collect c{&meshes_[f], {}};
     int32_t status = 0;
@@ -1447,6 +1448,8 @@ void face_desc(const Face& face, FaceDesc* out) {
     out->v_knots = s.vk;
     out->points.clear();
     out->weights.clear();
+    out->points.reserve(s.points.size() / 4 * 3);
+    out->weights.reserve(s.points.size() / 4);
     for (size_t i = 0; i + 3 < s.points.size(); i += 4) {
         const double w = s.points[i + 3];
         out->points.insert(out->points.end(),
@@ -1455,11 +1458,17 @@ void face_desc(const Face& face, FaceDesc* out) {
     }
     size_t total = 0;
     for (const auto& loop : face.loops) total += loop.size();
-    out->curve_points.assign(total, {});
-    out->curve_weights.assign(total, {});
-    out->curve_knots.assign(total, {});
+    // Emptied rather than made anew: a mesher reuses one description for
+    // every face, and the blocks of the last face serve the next.
+    auto empty = [](auto* lists, size_t n) {
+        lists->resize(n);
+        for (auto& l : *lists) l.clear();
+    };
+    empty(&out->curve_points, total);
+    empty(&out->curve_weights, total);
+    empty(&out->curve_knots, total);
     out->outer.clear();
-    out->holes.assign(face.loops.empty() ? 0 : face.loops.size() - 1, {});
+    empty(&out->holes, face.loops.empty() ? 0 : face.loops.size() - 1);
     size_t k = 0;
     for (size_t l = 0; l < face.loops.size(); ++l)
         for (const TrimCurve& t : face.loops[l]) {
@@ -1467,6 +1476,9 @@ void face_desc(const Face& face, FaceDesc* out) {
             auto& pts = out->curve_points[k];
             auto& ws = out->curve_weights[k];
             auto& ks = out->curve_knots[k];
+            pts.reserve(c.points.size() / 4 * 3);
+            ws.reserve(c.points.size() / 4);
+            ks.reserve(c.knots.size());
             for (size_t i = 0; i + 3 < c.points.size(); i += 4) {
                 const double w = c.points[i + 3];
                 pts.insert(pts.end(), {c.points[i] / w, c.points[i + 1] / w, 0.0});
