@@ -91,16 +91,18 @@ private:
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
 // thousand edges. Each cube lists its points' numbers in the order added.
+// The cubes sit in an open table of their own (no block per cube, and a
+// look-up of one of the 27 neighbours costs a hash of three integers).
 class PointGrid {
 public:
     explicit PointGrid(double cell) : cell_(cell > 0 && std::isfinite(cell) ? cell : 0.0) {}
 
-    void add(const P3& p, int id) { cubes_[key(cube(p))].push_back(id); }
+    void add(const P3& p, int id) { lists_[static_cast<size_t>(slot(cube(p), true))].push_back(id); }
 
     void remove(const P3& p, int id) {
-        auto found = cubes_.find(key(cube(p)));
-        if (found == cubes_.end()) return;
-        auto& ids = found->second;
+        const int found = slot(cube(p), false);
+        if (found < 0) return;
+        auto& ids = lists_[static_cast<size_t>(found)];
         ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
     }
 
@@ -112,15 +114,20 @@ public:
         for (int64_t dx = -1; dx <= 1; ++dx)
             for (int64_t dy = -1; dy <= 1; ++dy)
                 for (int64_t dz = -1; dz <= 1; ++dz) {
-                    const auto found = cubes_.find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
-                    if (found != cubes_.end()) f(found->second);
+                    const int found = find({c[0] + dx, c[1] + dy, c[2] + dz});
+                    if (found >= 0) f(lists_[static_cast<size_t>(found)]);
                 }
     }
 
 private:
     using Cube = std::array<int64_t, 3>;
+    struct Slot {
+        Cube cube;
+        int list;  // -1: empty
+    };
     double cell_;
-    std::unordered_map<P3, std::vector<int>, P3Hash> cubes_;
+    std::vector<Slot> slots_;  // a power of two, at most half full
+    std::vector<std::vector<int>> lists_;
 
     // Clamped far from the int64 range (and NaN sent to one side), which
     // keeps points within a cube of each other in neighbouring cubes.
@@ -135,8 +142,39 @@ private:
         }
         return c;
     }
-    static P3 key(const Cube& c) {
-        return {static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2])};
+    size_t first(const Cube& c) const {
+        uint64_t h = static_cast<uint64_t>(c[0]) * 0x9E3779B97F4A7C15ull;
+        h = (h ^ static_cast<uint64_t>(c[1])) * 0xC2B2AE3D27D4EB4Full;
+        h = (h ^ static_cast<uint64_t>(c[2])) * 0x165667B19E3779F9ull;
+        return static_cast<size_t>(h ^ (h >> 29)) & (slots_.size() - 1);
+    }
+    int find(const Cube& c) const {
+        if (slots_.empty()) return -1;
+        for (size_t i = first(c);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].list < 0) return -1;
+            if (slots_[i].cube == c) return slots_[i].list;
+        }
+    }
+    // The cube's list number; a new (empty) list when `make` and it has none.
+    int slot(const Cube& c, bool make) {
+        const int found = find(c);
+        if (found >= 0 || !make) return found;
+        if (2 * (lists_.size() + 1) > slots_.size()) grow();
+        size_t i = first(c);
+        while (slots_[i].list >= 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = {c, static_cast<int>(lists_.size())};
+        lists_.emplace_back();
+        return slots_[i].list;
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{{0, 0, 0}, -1});
+        old.swap(slots_);  // slots_ now the larger table, empty
+        for (const Slot& x : old) {
+            if (x.list < 0) continue;
+            size_t i = first(x.cube);
+            while (slots_[i].list >= 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = x;
+        }
     }
 };
 
