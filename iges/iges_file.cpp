@@ -1,5 +1,6 @@
 #include "iges/iges_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -28,16 +29,28 @@ std::vector<Line> split_lines(const char* data, size_t size) {
             lines.push_back({data + at, size - at < kRecord ? size - at : kRecord});
         return lines;
     }
+    // The line ends are found with memchr, which looks at many bytes a step.
+    const char* nl = static_cast<const char*>(std::memchr(data, '\n', size));
     size_t at = 0;
     while (at < size) {
-        size_t end = at;
-        while (end < size && data[end] != '\n' && data[end] != '\r') ++end;
+        if (nl && nl < data + at)
+            nl = static_cast<const char*>(std::memchr(data + at, '\n', size - at));
+        const size_t stop = nl ? static_cast<size_t>(nl - data) : size;
+        const char* cr = static_cast<const char*>(std::memchr(data + at, '\r', stop - at));
+        size_t end = cr ? static_cast<size_t>(cr - data) : stop;
         const size_t length = end - at;
         if (length > 0) lines.push_back({data + at, length > kRecord ? kRecord : length});
         if (end < size && data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ++end;
         at = end + 1;
     }
     return lines;
+}
+
+// The line's first `width` columns, padded with blanks, added to `out`.
+void add_columns(const Line& line, size_t width, std::string* out) {
+    const size_t n = line.length < width ? line.length : width;
+    out->append(line.text, n);
+    out->append(width - n, ' ');
 }
 
 std::string columns(const Line& line, size_t width) {
@@ -47,19 +60,20 @@ std::string columns(const Line& line, size_t width) {
 }
 
 // An 8-column integer field of a directory entry; blank is 0, junk is `bad`.
+// Read in place: the reader looks at six fields of every entry.
 bool field_int(const Line& line, int field, int* out) {
     const size_t from = static_cast<size_t>(field) * 8;
     *out = 0;
     if (from >= line.length) return true;
-    std::string s(line.text + from, line.length - from < 8 ? line.length - from : 8);
-    size_t a = s.find_first_not_of(' ');
-    if (a == std::string::npos) return true;
-    size_t b = s.find_last_not_of(' ');
-    s = s.substr(a, b - a + 1);
-    if (s[0] == '+') s.erase(0, 1);
+    const char* a = line.text + from;
+    const char* b = a + (line.length - from < 8 ? line.length - from : 8);
+    while (a < b && *a == ' ') ++a;
+    if (a == b) return true;
+    while (b[-1] == ' ') --b;
+    if (*a == '+') ++a;
     long v = 0;
-    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
+    auto r = std::from_chars(a, b, v);
+    if (r.ec != std::errc() || r.ptr != b) return false;
     *out = static_cast<int>(v);
     return true;
 }
@@ -168,6 +182,10 @@ bool parse_params(const std::string& text, size_t from, char pd, char rd, size_t
                   std::vector<Param>* out) {
     size_t at = from;
     const size_t n = text.size();
+    // Room for a parameter per eight characters (a short number and its
+    // delimiter) at once, rather than growing by doubling: most entities
+    // hold a few dozen. Bounded, as the text is the file's.
+    out->reserve(std::min({max, (n - std::min(n, from)) / 8 + 2, size_t{4096}}));
     while (at < n) {
         if (out->size() >= max) return false;
         while (at < n && text[at] == ' ') ++at;
@@ -191,7 +209,7 @@ bool parse_params(const std::string& text, size_t from, char pd, char rd, size_t
                 return true;
             }
             p.kind = Param::kText;
-            p.text = text.substr(d + 1, count);
+            p.text.assign(text, d + 1, count);
             at = d + 1 + count;
             while (at < n && text[at] == ' ') ++at;
         } else {
@@ -201,7 +219,7 @@ bool parse_params(const std::string& text, size_t from, char pd, char rd, size_t
                 parse_number(text.data() + at, e - at, &p.number) ? Param::kNumber : Param::kBad;
             at = e;
         }
-        out->push_back(p);
+        out->push_back(std::move(p));
         if (at >= n) break;
         if (text[at] == rd) return true;
         if (text[at] == pd) {
@@ -282,7 +300,7 @@ ReadStatus read_file(const char* data, size_t size, const Limits& limits, File* 
                 d_lines.push_back(line);
                 break;
             case 'P':
-                out->pd_lines.push_back(columns(line, kDataWidth));
+                add_columns(line, kDataWidth, &out->pd_text);
                 break;
             case 'T':
                 break;
@@ -327,10 +345,9 @@ bool entity_params(const File& file, const DirEntry& entry, const Limits& limits
     if (entry.pd_first <= 0 || entry.pd_count <= 0) return false;
     const size_t first = static_cast<size_t>(entry.pd_first) - 1;
     const size_t count = static_cast<size_t>(entry.pd_count);
-    if (first >= file.pd_lines.size() || count > file.pd_lines.size() - first) return false;
-    std::string text;
-    text.reserve(count * kDataWidth);
-    for (size_t i = 0; i < count; ++i) text += file.pd_lines[first + i];
+    const size_t lines = file.pd_lines();
+    if (first >= lines || count > lines - first) return false;
+    const std::string text = file.pd_text.substr(first * kDataWidth, count * kDataWidth);
     return parse_params(text, 0, file.global.param_delim, file.global.record_delim,
                         limits.max_params, out);
 }

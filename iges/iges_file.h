@@ -54,7 +54,10 @@ struct File {
     Global global;
     std::vector<std::string> start;
     std::vector<DirEntry> entries;
-    std::vector<std::string> pd_lines;  // columns 1-64 of each P line, in order
+    // Columns 1-64 of every P line, in order, end to end (one block rather
+    // than a string per line): line k is pd_text.substr(64 * k, 64).
+    std::string pd_text;
+    size_t pd_lines() const { return pd_text.size() / 64; }
     std::vector<std::string> problems;  // file-level faults that were survived
 };
 

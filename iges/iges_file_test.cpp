@@ -99,15 +99,16 @@ TEST(IgesRecords, ContinuationLinesAndLineEnds) {
     b.add(406, many, 15);
     b.add(116, {"1.", "2.", "3."}, 0, 0, "01010000");
     const std::string lf = b.str();
-    std::string crlf, fixed;
+    std::string crlf, cr, fixed;
     for (char c : lf) {
         if (c == '\n')
-            crlf += "\r\n";
+            crlf += "\r\n", cr += '\r';
         else
-            crlf += c, fixed += c;
+            crlf += c, cr += c, fixed += c;
     }
-    for (const std::string* s :
-         {&lf, static_cast<const std::string*>(&crlf), static_cast<const std::string*>(&fixed)}) {
+    for (const std::string* s : {&lf, static_cast<const std::string*>(&crlf),
+                                 static_cast<const std::string*>(&cr),
+                                 static_cast<const std::string*>(&fixed)}) {
         File f;
         ASSERT_EQ(read_file(s->data(), s->size(), Limits{}, &f), ReadStatus::kOk);
         ASSERT_EQ(f.entries.size(), 2u);
@@ -127,6 +128,40 @@ TEST(IgesRecords, ContinuationLinesAndLineEnds) {
         wild.pd_first = 1;
         wild.pd_count = 100000;
         EXPECT_FALSE(entity_params(f, wild, Limits{}, &p));
+    }
+}
+
+// Directory fields as writers lay them out: right or left in their eight
+// columns, a plus sign, blank for zero; anything else makes the entry
+// unreadable (kept, typed -1, and named among the problems).
+TEST(IgesRecords, DirectoryFieldSpellings) {
+    struct Case {
+        const char* field;  // the eight columns of the second field (the P pointer)
+        bool readable;
+    };
+    const Case cases[] = {
+        {"       1", true}, {"1       ", true}, {"  +1    ", true}, {"+1      ", true},
+        {"   1 2  ", false}, {"   1x   ", false}, {"   +    ", false}, {"  ++1   ", false},
+    };
+    IgesBuilder b;
+    b.add(116, {"1.", "2.", "3."});
+    const std::string clean = b.str();
+    const size_t d = clean.find("     116");
+    ASSERT_NE(d, std::string::npos);
+    ASSERT_EQ(clean[d + 72], 'D');
+    for (const Case& c : cases) {
+        std::string text = clean;
+        text.replace(d + 8, 8, c.field);
+        File f;
+        ASSERT_EQ(read_file(text.data(), text.size(), Limits{}, &f), ReadStatus::kOk) << c.field;
+        ASSERT_EQ(f.entries.size(), 1u);
+        EXPECT_EQ(f.entries[0].type, c.readable ? 116 : -1) << c.field;
+        EXPECT_EQ(f.problems.empty(), c.readable) << c.field;
+        std::vector<Param> p;
+        if (c.readable) {
+            ASSERT_TRUE(entity_params(f, f.entries[0], Limits{}, &p)) << c.field;
+            EXPECT_EQ(p.size(), 4u);
+        }
     }
 }
 

@@ -279,7 +279,7 @@ void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, 
 }
 
 template <int P>
-void de_boor_with_in(const double* alpha, int p, double* d) {
+[[gnu::always_inline]] inline void de_boor_with_in(const double* alpha, int p, double* d) {
     const int q = P > 0 ? P : p;
     for (int r = 1; r <= q; ++r)
         for (int j = q; j >= r; --j) {
@@ -330,12 +330,71 @@ private:
     std::vector<double> heap_;
 };
 
+// The point de Boor's triangle gives from the p + 1 points of four values
+// at `src`, into out: the blends of de_boor_with with the same factors, on
+// a copy held in registers for the usual degrees (1 to 3), as the mesher
+// evaluates every boundary point it places many times over.
+template <int P>
+[[gnu::always_inline]] inline void point_at_in(const double* alpha, const double* src,
+                                               double* out) {
+    double d[4 * (P + 1)];
+    for (int i = 0; i < 4 * (P + 1); ++i) d[i] = src[i];
+    de_boor_with_in<P>(alpha, P, d);
+    for (int x = 0; x < 4; ++x) out[x] = d[4 * P + x];
+}
+
+// A curve's point of four values at t in span k, degree P.
+template <int P>
+void curve_point_in(const HCurve& c, int k, double t, double* out) {
+    double alpha[P * (P + 1) / 2];
+    de_boor_factors(c.knots, P, k, t, alpha);
+    point_at_in<P>(alpha, &c.points[at(k - P, 4)], out);
+}
+
+// surface_point for degrees 1 to 3 both ways: the rows the v span uses
+// blended in u, then the column they give blended in v.
+template <int PU, int PV>
+Vec3 surface_point_in(const HSurface& s, int ku, int kv, double u, double v) {
+    double au[PU * (PU + 1) / 2], av[PV * (PV + 1) / 2];
+    de_boor_factors(s.uk, PU, ku, u, au);
+    de_boor_factors(s.vk, PV, kv, v, av);
+    double col[4 * (PV + 1)];
+    for (int r = 0; r <= PV; ++r)
+        point_at_in<PU>(au, &s.points[at((r + kv - PV) * s.nu + ku - PU, 4)], &col[4 * r]);
+    double h[4];
+    point_at_in<PV>(av, col, h);
+    const double w = h[3] != 0 ? h[3] : 1.0;
+    return {h[0] / w, h[1] / w, h[2] / w};
+}
+
+template <int PU>
+Vec3 surface_point_u(const HSurface& s, int ku, int kv, double u, double v) {
+    switch (s.dv) {
+        case 1:
+            return surface_point_in<PU, 1>(s, ku, kv, u, v);
+        case 2:
+            return surface_point_in<PU, 2>(s, ku, kv, u, v);
+        default:
+            return surface_point_in<PU, 3>(s, ku, kv, u, v);
+    }
+}
+
 }  // namespace
 
 void evaluate(const HCurve& c, double t, double* out) {
     const int p = c.degree, dim = c.dim;
     t = std::clamp(t, c.first(), c.last());
     const int k = find_span(c, t);
+    if (dim == 4 && p >= 1 && p <= 3) {
+        switch (p) {
+            case 1:
+                return curve_point_in<1>(c, k, t, out);
+            case 2:
+                return curve_point_in<2>(c, k, t, out);
+            default:
+                return curve_point_in<3>(c, k, t, out);
+        }
+    }
     const size_t blends = static_cast<size_t>(p) * static_cast<size_t>(p + 1) / 2;
     const size_t need = at(p + 1, dim) + (dim == 4 ? blends : 0);
     Scratch scratch(need);
@@ -441,6 +500,16 @@ Vec3 surface_point(const HSurface& s, double u, double v) {
     u = std::clamp(u, u0, u1);
     v = std::clamp(v, v0, v1);
     const int ku = span_of(s.uk, pu, s.nu, u), kv = span_of(s.vk, pv, s.nv, v);
+    if (pu >= 1 && pu <= 3 && pv >= 1 && pv <= 3) {
+        switch (pu) {
+            case 1:
+                return surface_point_u<1>(s, ku, kv, u, v);
+            case 2:
+                return surface_point_u<2>(s, ku, kv, u, v);
+            default:
+                return surface_point_u<3>(s, ku, kv, u, v);
+        }
+    }
     const size_t blends = static_cast<size_t>(std::max(pu, pv)) * static_cast<size_t>(std::max(pu, pv) + 1) / 2;
     const size_t need = at(pu + 1, 4) + at(pv + 1, 4) + blends;
     Scratch scratch(need);

@@ -133,6 +133,39 @@ TEST(IgesNurbs, ArcsAreCirclesAndTheAngleMapIsExact) {
     }
 }
 
+// A rational curve of degree 1 to 3 (blended in registers) gives the point
+// the general de Boor evaluation gives for the same points carried twice
+// over (eight values a point), on every span, at the ends and beyond them.
+TEST(IgesNurbs, CurvePointOfTheUsualDegreesIsTheGeneralOne) {
+    for (int degree = 1; degree <= 3; ++degree) {
+        HCurve c = wavy();
+        c.degree = degree;
+        if (degree == 2) c.knots = {0.5, 0.5, 0.5, 1.0, 1.7, 2.2, 3, 3, 3};
+        if (degree == 1) c.knots = {0.5, 0.5, 1.0, 1.3, 1.7, 2.2, 3, 3};
+        ASSERT_TRUE(valid(c)) << degree;
+        HCurve twice = c;
+        twice.dim = 8;
+        twice.points.clear();
+        for (size_t i = 0; i < c.points.size(); i += 4)
+            for (int copy = 0; copy < 2; ++copy)
+                twice.points.insert(twice.points.end(), c.points.begin() + static_cast<long>(i),
+                                    c.points.begin() + static_cast<long>(i + 4));
+        for (int i = -2; i <= 62; ++i) {
+            const double t = c.first() + (c.last() - c.first()) * i / 60.0;
+            double h[4], g[8];
+            evaluate(c, t, h);
+            evaluate(twice, t, g);
+            for (int x = 0; x < 4; ++x) {
+                EXPECT_NEAR(h[x], g[x], 1e-12 * (1 + std::fabs(g[x])))
+                    << "degree " << degree << " at " << t;
+#if FLT_EVAL_METHOD == 0 && !defined(__FMA__)
+                EXPECT_EQ(h[x], g[x]) << "degree " << degree << " at " << t;
+#endif
+            }
+        }
+    }
+}
+
 // A surface point is the net's rows evaluated along u as one curve whose
 // points are whole rows, then the column that gives evaluated along v:
 // that to the last bit or so, for low and high degrees, at the ends, on inner knots and
@@ -141,7 +174,8 @@ TEST(IgesNurbs, SurfacePointIsTheRowsThenTheColumn) {
     struct Case {
         int du, dv, nu, nv;
     };
-    const Case cases[] = {{1, 1, 2, 2}, {2, 1, 9, 2}, {3, 3, 6, 5}, {9, 8, 12, 10}};
+    const Case cases[] = {{1, 1, 2, 2}, {2, 1, 9, 2}, {3, 3, 6, 5},  {2, 2, 5, 4},
+                          {1, 3, 3, 7}, {3, 2, 7, 4}, {9, 8, 12, 10}};
     for (const Case& c : cases) {
         HSurface s;
         s.du = c.du, s.dv = c.dv, s.nu = c.nu, s.nv = c.nv;

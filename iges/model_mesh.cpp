@@ -13,16 +13,19 @@ namespace {
 
 using P3 = std::array<double, 3>;
 
-P3 to_p3(const Vec3& v) { return {v.x, v.y, v.z}; }
-P3 minus(const P3& a, const P3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double dot3(const P3& a, const P3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double dist(const P3& a, const P3& b) { return std::sqrt(dot3(minus(a, b), minus(a, b))); }
-P3 lerp(const P3& a, const P3& b, double f) {
+// The small vector helpers are forced inline: the mesher calls them for
+// every point it places and looks at, and at -O2 they stayed calls.
+#define RUVANE_HOT [[gnu::always_inline]] inline
+RUVANE_HOT P3 to_p3(const Vec3& v) { return {v.x, v.y, v.z}; }
+RUVANE_HOT P3 minus(const P3& a, const P3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+RUVANE_HOT double dot3(const P3& a, const P3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+RUVANE_HOT double dist(const P3& a, const P3& b) { return std::sqrt(dot3(minus(a, b), minus(a, b))); }
+RUVANE_HOT P3 lerp(const P3& a, const P3& b, double f) {
     if (f == 0) return a;
     if (f == 1) return b;  // exactly, not a + (b - a)
     return {a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1]), a[2] + f * (b[2] - a[2])};
 }
-P3 cross3(const P3& a, const P3& b) {
+RUVANE_HOT P3 cross3(const P3& a, const P3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
@@ -88,16 +91,18 @@ private:
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
 // thousand edges. Each cube lists its points' numbers in the order added.
+// The cubes sit in an open table of their own (no block per cube, and a
+// look-up of one of the 27 neighbours costs a hash of three integers).
 class PointGrid {
 public:
     explicit PointGrid(double cell) : cell_(cell > 0 && std::isfinite(cell) ? cell : 0.0) {}
 
-    void add(const P3& p, int id) { cubes_[key(cube(p))].push_back(id); }
+    void add(const P3& p, int id) { lists_[static_cast<size_t>(slot(cube(p), true))].push_back(id); }
 
     void remove(const P3& p, int id) {
-        auto found = cubes_.find(key(cube(p)));
-        if (found == cubes_.end()) return;
-        auto& ids = found->second;
+        const int found = slot(cube(p), false);
+        if (found < 0) return;
+        auto& ids = lists_[static_cast<size_t>(found)];
         ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
     }
 
@@ -109,15 +114,20 @@ public:
         for (int64_t dx = -1; dx <= 1; ++dx)
             for (int64_t dy = -1; dy <= 1; ++dy)
                 for (int64_t dz = -1; dz <= 1; ++dz) {
-                    const auto found = cubes_.find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
-                    if (found != cubes_.end()) f(found->second);
+                    const int found = find({c[0] + dx, c[1] + dy, c[2] + dz});
+                    if (found >= 0) f(lists_[static_cast<size_t>(found)]);
                 }
     }
 
 private:
     using Cube = std::array<int64_t, 3>;
+    struct Slot {
+        Cube cube;
+        int list;  // -1: empty
+    };
     double cell_;
-    std::unordered_map<P3, std::vector<int>, P3Hash> cubes_;
+    std::vector<Slot> slots_;  // a power of two, at most half full
+    std::vector<std::vector<int>> lists_;
 
     // Clamped far from the int64 range (and NaN sent to one side), which
     // keeps points within a cube of each other in neighbouring cubes.
@@ -132,8 +142,39 @@ private:
         }
         return c;
     }
-    static P3 key(const Cube& c) {
-        return {static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2])};
+    size_t first(const Cube& c) const {
+        uint64_t h = static_cast<uint64_t>(c[0]) * 0x9E3779B97F4A7C15ull;
+        h = (h ^ static_cast<uint64_t>(c[1])) * 0xC2B2AE3D27D4EB4Full;
+        h = (h ^ static_cast<uint64_t>(c[2])) * 0x165667B19E3779F9ull;
+        return static_cast<size_t>(h ^ (h >> 29)) & (slots_.size() - 1);
+    }
+    int find(const Cube& c) const {
+        if (slots_.empty()) return -1;
+        for (size_t i = first(c);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].list < 0) return -1;
+            if (slots_[i].cube == c) return slots_[i].list;
+        }
+    }
+    // The cube's list number; a new (empty) list when `make` and it has none.
+    int slot(const Cube& c, bool make) {
+        const int found = find(c);
+        if (found >= 0 || !make) return found;
+        if (2 * (lists_.size() + 1) > slots_.size()) grow();
+        size_t i = first(c);
+        while (slots_[i].list >= 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = {c, static_cast<int>(lists_.size())};
+        lists_.emplace_back();
+        return slots_[i].list;
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{{0, 0, 0}, -1});
+        old.swap(slots_);  // slots_ now the larger table, empty
+        for (const Slot& x : old) {
+            if (x.list < 0) continue;
+            size_t i = first(x.cube);
+            while (slots_[i].list >= 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = x;
+        }
     }
 };
 
@@ -180,6 +221,20 @@ struct Sides {
                 to[static_cast<size_t>(fill[static_cast<size_t>(k[i])]++)] = k[(i + 1) % 3];
     }
     int vertices() const { return static_cast<int>(first.size()) - 1; }
+    // Each vertex's list in ascending order, for runs_sorted.
+    void sort_lists() {
+        for (size_t a = 0; a + 1 < first.size(); ++a)
+            std::sort(to.data() + first[a], to.data() + first[a + 1]);
+    }
+    // How often a -> b is run, by a binary search once the lists are sorted
+    // (a vertex many triangles meet costs a logarithm, not its count).
+    int runs_sorted(int a, int b) const {
+        if (a < 0 || a >= vertices()) return 0;
+        const int* lo = to.data() + first[static_cast<size_t>(a)];
+        const int* hi = to.data() + first[static_cast<size_t>(a) + 1];
+        const auto range = std::equal_range(lo, hi, b);
+        return static_cast<int>(range.second - range.first);
+    }
     // How often a -> b is run.
     int runs(int a, int b) const {
         if (a < 0 || a >= vertices()) return 0;
@@ -213,10 +268,29 @@ struct DirectedEdges {
     }
 };
 
+P3 trim_point(const HSurface& s, const HCurve& c, double t) {
+    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t);
+    return to_p3(surface_point(s, uv.x, uv.y));
+}
+
+// A model edge's point at x in [0, 1]: on the file's edge curve, or on a
+// face's trim curve taken onto its surface (a face without B-rep edges).
+// A plain value rather than a std::function: the discretisation calls it
+// for every point it looks at.
+struct EdgeCurve {
+    const HCurve* curve = nullptr;
+    const HSurface* surface = nullptr;  // null: `curve` lies in model space
+    explicit operator bool() const { return curve != nullptr; }
+    P3 operator()(double x) const {
+        if (surface) return trim_point(*surface, *curve, x);
+        return to_p3(point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
+    }
+};
+
 // A model edge: its 3D evaluator over [0, 1] and, once discretised, its
 // polyline.
 struct SharedEdge {
-    std::function<P3(double)> at;
+    EdgeCurve at;
     std::vector<P3> q;
     int uses = 0;
     std::vector<std::vector<double>> cuts;  // per segment: fractions other faces put there
@@ -244,14 +318,12 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
-void discretise(SharedEdge* e, double D, int least_chords) {
-    e->q = edge_polyline(e->at, D, least_chords);
-    e->cuts.assign(e->q.size() - 1, {});
-}
+template <class At>
+std::vector<P3> polyline_of(const At& at, double D, int least_chords);
 
-P3 trim_point(const HSurface& s, const HCurve& c, double t) {
-    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t);
-    return to_p3(surface_point(s, uv.x, uv.y));
+void discretise(SharedEdge* e, double D, int least_chords) {
+    e->q = polyline_of(e->at, D, least_chords);
+    e->cuts.assign(e->q.size() - 1, {});
 }
 
 // Boundary edges of faces without B-rep topology, matched pairwise by
@@ -277,13 +349,7 @@ void brep_parts(const Model& model, size_t f, Topology* t, std::map<std::pair<in
                 const Edge* edge = slot == model_edges.end() ? nullptr : slot->second;
                 id = static_cast<int>(t->edges.size());
                 SharedEdge se;
-                if (edge) {
-                    const HCurve* curve = &edge->curve;
-                    se.at = [curve](double x) {
-                        return to_p3(
-                            point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
-                    };
-                }
+                if (edge) se.at.curve = &edge->curve;
                 t->edges.push_back(se);
                 (*ids)[key] = id;
             } else {
@@ -336,10 +402,8 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         // The model outlives the edges: a copy of the surface per curve
         // would cost a large net once for each of its many trim curves.
         const Face& face = model.faces[ci.face];
-        const HSurface* surface = &face.surface;
-        const HCurve* curve = &face.loops[ci.loop][ci.curve].curve;
         SharedEdge se;
-        se.at = [surface, curve](double x) { return trim_point(*surface, *curve, x); };
+        se.at = {&face.loops[ci.loop][ci.curve].curve, &face.surface};
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
         if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
@@ -456,10 +520,21 @@ struct Places {
 struct OpenEdges {
     std::vector<uint64_t> keys;  // ascending
     std::vector<char> used;
+    std::vector<int> from;  // the keys of the edges from a: from[a] .. from[a + 1] - 1
+    // Each vertex's first key, once the keys are sorted: a look-up then
+    // scans the one or two open edges of its vertex instead of searching
+    // them all (the fans look up every side of every triangle).
+    void index(size_t vertices) {
+        from.assign(vertices + 1, 0);
+        for (uint64_t k : keys) ++from[static_cast<size_t>(edge_of_key(k).first) + 1];
+        for (size_t a = 0; a < vertices; ++a) from[a + 1] += from[a];
+    }
     size_t find(int a, int b) const {
+        if (a < 0 || static_cast<size_t>(a) + 1 >= from.size()) return keys.size();
         const uint64_t k = edge_key(a, b);
-        const auto it = std::lower_bound(keys.begin(), keys.end(), k);
-        return it != keys.end() && *it == k ? static_cast<size_t>(it - keys.begin()) : keys.size();
+        for (int i = from[static_cast<size_t>(a)]; i < from[static_cast<size_t>(a) + 1]; ++i)
+            if (keys[static_cast<size_t>(i)] == k) return static_cast<size_t>(i);
+        return keys.size();
     }
     bool open(int a, int b) const {
         const size_t i = find(a, b);
@@ -565,6 +640,7 @@ OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve
 OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const OnCurve& start,
                    double lo, double hi, const P3& q) {
     OnCurve x = start;
+    double x_off = dist(x.at, q);
     const double h = 1e-7 * (hi - lo);
     for (int k = 0; k < 6 && h > 0; ++k) {
         const double th = x.t + h <= hi ? x.t + h : x.t - h;
@@ -576,9 +652,11 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
         const double step = -dot3(minus(x.at, q), d) * span / dd;
         const double t = std::clamp(x.t + step, lo, hi);
         const OnCurve y = on_curve(face, loop, x.curve, t);
-        if (!(dist(y.at, q) < dist(x.at, q))) break;
+        const double y_off = dist(y.at, q);
+        if (!(y_off < x_off)) break;
         const bool small = std::fabs(t - x.t) <= 1e-12 * (hi - lo);
         x = y;
+        x_off = y_off;
         if (small) break;
     }
     return x;
@@ -639,8 +717,11 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
         size_t j = from;
         while (j < last && along[j] < target) ++j;
         size_t best = j;
-        for (size_t k = j > from + 4 ? j - 4 : from; k <= std::min(last, j + 4); ++k)
-            if (dist(samples[k].at, q[i]) < dist(samples[best].at, q[i])) best = k;
+        double best_off = dist(samples[j].at, q[i]);
+        for (size_t k = j > from + 4 ? j - 4 : from; k <= std::min(last, j + 4); ++k) {
+            const double off = dist(samples[k].at, q[i]);
+            if (off < best_off) best = k, best_off = off;
+        }
         // Refined between the samples on either side (of the same curve).
         const size_t lo =
             best > 0 && samples[best - 1].curve == samples[best].curve ? best - 1 : best;
@@ -684,6 +765,7 @@ private:
     // Per face: the chain and place of each fixed point it was meshed with.
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
+    FaceDesc desc_;   // the face being meshed, its storage kept from face to face
 
     // A face's loops as fixed polylines of their shared points.
     struct FixedSet {
@@ -792,7 +874,7 @@ void Mesher::build_topology() {
             const auto& parts = topo_.loops[f][l];
             bool ok = true;
             for (const Part& p : parts)
-                ok = ok && topo_.edges[static_cast<size_t>(p.edge)].at != nullptr;
+                ok = ok && static_cast<bool>(topo_.edges[static_cast<size_t>(p.edge)].at);
             if (ok) {
                 chains_[f].push_back(make_chain(parts, topo_.edges));
                 chains_[f].back().loop = static_cast<int>(l);
@@ -875,7 +957,7 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
 
 bool Mesher::tessellate(size_t f) {
     const Face& face = model_.faces[f];
-    FaceDesc d;
+    FaceDesc& d = desc_;
     face_desc(face, &d);
     Collect c{&meshes_[f], {}};
     int32_t status = 0;
@@ -968,6 +1050,7 @@ void Mesher::project_boundary(size_t f) {
         }
     std::sort(open.keys.begin(), open.keys.end());
     open.used.assign(open.keys.size(), 0);
+    open.index(m.vertex.size());
     on_[f].place.assign(m.vertex.size(), OnChain{});
     on_[f].known.assign(m.vertex.size(), 0);
     std::sort(boundary.begin(), boundary.end());
@@ -1202,23 +1285,41 @@ void Mesher::orient_loose_faces() {
     for (size_t f = 0; f < nf; ++f) loose = loose || model_.faces[f].shell == 0;
     if (!loose) return;  // every face is oriented by its shell
     // Each triangle side as (edge, face, forward), grouped by edge in
-    // triangle order: one sort instead of a map of vectors.
+    // triangle order: counted out by the edge's lower end (in order), then
+    // each end's few sides put in order of the upper end, stably.
     struct Use {
         std::pair<int, int> edge;
         int face;
         bool forward;
     };
-    std::vector<Use> uses;
-    uses.reserve(out_->triangles.size() * 3);
-    for (size_t t = 0; t < out_->triangles.size(); ++t) {
-        const auto& k = out_->triangles[t];
-        for (int i = 0; i < 3; ++i) {
-            const int a = k[static_cast<size_t>(i)], b = k[static_cast<size_t>((i + 1) % 3)];
-            uses.push_back({{std::min(a, b), std::max(a, b)}, out_->triangle_face[t], a < b});
+    const size_t nv = out_->vertices.size();
+    std::vector<int> start(nv + 1, 0);
+    for (const auto& k : out_->triangles)
+        for (size_t i = 0; i < 3; ++i) ++start[static_cast<size_t>(std::min(k[i], k[(i + 1) % 3])) + 1];
+    for (size_t v = 0; v < nv; ++v) start[v + 1] += start[v];
+    std::vector<Use> uses(out_->triangles.size() * 3);
+    {
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (size_t t = 0; t < out_->triangles.size(); ++t) {
+            const auto& k = out_->triangles[t];
+            for (size_t i = 0; i < 3; ++i) {
+                const int a = k[i], b = k[(i + 1) % 3];
+                uses[static_cast<size_t>(fill[static_cast<size_t>(std::min(a, b))]++)] = {
+                    {std::min(a, b), std::max(a, b)}, out_->triangle_face[t], a < b};
+            }
         }
     }
-    std::stable_sort(uses.begin(), uses.end(),
-                     [](const Use& x, const Use& y) { return x.edge < y.edge; });
+    const auto by_upper = [](const Use& x, const Use& y) { return x.edge.second < y.edge.second; };
+    for (size_t v = 0; v < nv; ++v) {
+        Use* lo = uses.data() + start[v];
+        Use* hi = uses.data() + start[v + 1];
+        if (hi - lo > 16) {
+            std::stable_sort(lo, hi, by_upper);
+            continue;
+        }
+        for (Use* i = lo + 1; i < hi; ++i)  // insertion: stable, no buffer
+            for (Use* j = i; j > lo && by_upper(*j, j[-1]); --j) std::swap(*j, j[-1]);
+    }
     std::vector<std::vector<std::pair<size_t, bool>>> next(nf);  // neighbour, must differ
     for (size_t i = 0; i < uses.size();) {
         size_t j = i;
@@ -1397,6 +1498,8 @@ void face_desc(const Face& face, FaceDesc* out) {
     out->v_knots = s.vk;
     out->points.clear();
     out->weights.clear();
+    out->points.reserve(s.points.size() / 4 * 3);
+    out->weights.reserve(s.points.size() / 4);
     for (size_t i = 0; i + 3 < s.points.size(); i += 4) {
         const double w = s.points[i + 3];
         out->points.insert(out->points.end(),
@@ -1405,11 +1508,17 @@ void face_desc(const Face& face, FaceDesc* out) {
     }
     size_t total = 0;
     for (const auto& loop : face.loops) total += loop.size();
-    out->curve_points.assign(total, {});
-    out->curve_weights.assign(total, {});
-    out->curve_knots.assign(total, {});
+    // Emptied rather than made anew: a mesher reuses one description for
+    // every face, and the blocks of the last face serve the next.
+    auto empty = [](auto* lists, size_t n) {
+        lists->resize(n);
+        for (auto& l : *lists) l.clear();
+    };
+    empty(&out->curve_points, total);
+    empty(&out->curve_weights, total);
+    empty(&out->curve_knots, total);
     out->outer.clear();
-    out->holes.assign(face.loops.empty() ? 0 : face.loops.size() - 1, {});
+    empty(&out->holes, face.loops.empty() ? 0 : face.loops.size() - 1);
     size_t k = 0;
     for (size_t l = 0; l < face.loops.size(); ++l)
         for (const TrimCurve& t : face.loops[l]) {
@@ -1417,6 +1526,9 @@ void face_desc(const Face& face, FaceDesc* out) {
             auto& pts = out->curve_points[k];
             auto& ws = out->curve_weights[k];
             auto& ks = out->curve_knots[k];
+            pts.reserve(c.points.size() / 4 * 3);
+            ws.reserve(c.points.size() / 4);
+            ks.reserve(c.knots.size());
             for (size_t i = 0; i + 3 < c.points.size(); i += 4) {
                 const double w = c.points[i + 3];
                 pts.insert(pts.end(), {c.points[i] / w, c.points[i + 1] / w, 0.0});
@@ -1459,19 +1571,51 @@ bool mesh_model(const Model& model, const MeshOptions& options, ModelMesh* out) 
     return m.run();
 }
 
+namespace {
+
+// One directed edge a -> b run n times, and b -> a m times, counted.
+void count_edge(int a, int b, int n, int m, EdgeCheck* c) {
+    if (a > b && m > 0) return;  // seen from the other side
+    if (n == 1 && m == 0)
+        ++c->free;
+    else if (!(n == 1 && m == 1))
+        ++c->bad;
+}
+
+}  // namespace
+
+// Each vertex's sides in order (linear in the mesh, as few triangles meet
+// at a vertex); a mesh whose triangles name no vertex of its own (a
+// caller's) goes through one sort of every side instead.
 EdgeCheck check_edges(const ModelMesh& mesh) {
-    const DirectedEdges directed(mesh.triangles);
+    bool own = true;
+    for (const auto& k : mesh.triangles)
+        for (int v : k) own = own && v >= 0 && static_cast<size_t>(v) < mesh.vertices.size();
     EdgeCheck c;
+    if (own) {
+        Sides sides(mesh.triangles);
+        sides.sort_lists();
+        for (int a = 0; a < sides.vertices(); ++a) {
+            const int* i = sides.to.data() + sides.first[static_cast<size_t>(a)];
+            const int* end = sides.to.data() + sides.first[static_cast<size_t>(a) + 1];
+            while (i < end) {
+                const int b = *i;
+                const int* j = i;
+                while (j < end && *j == b) ++j;
+                count_edge(a, b, static_cast<int>(j - i), sides.runs_sorted(b, a), &c);
+                i = j;
+            }
+        }
+        return c;
+    }
+    const DirectedEdges directed(mesh.triangles);
     for (const auto& [e, n] : directed.runs) {
-        const int m = directed.count({e.second, e.first});
-        if (e.first > e.second && m > 0) continue;  // seen from the other side
-        if (n == 1 && m == 0)
-            ++c.free;
-        else if (!(n == 1 && m == 1))
-            ++c.bad;
+        count_edge(e.first, e.second, n, directed.count({e.second, e.first}), &c);
     }
     return c;
 }
+
+namespace {
 
 // Points within D of the curve: a piece is split while a quarter, half or
 // three-quarter point is further than D from its chord. A chord's sagitta
@@ -1481,8 +1625,8 @@ EdgeCheck check_edges(const ModelMesh& mesh) {
 // piece is checked again. The pieces are then joined greedily while the
 // joined chord stays within D of every point looked at under it, so a gentle
 // curve ends with as few chords as its sagitta allows.
-std::vector<std::array<double, 3>> edge_polyline(
-    const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
+template <class At>
+std::vector<P3> polyline_of(const At& at, double D, int least_chords) {
     // Each piece's end and quarter points, kept as evaluated while splitting:
     // the joining below checks chords against them.
     std::vector<P3> q, quarter;
@@ -1505,7 +1649,12 @@ std::vector<std::array<double, 3>> edge_polyline(
         P3 p0 = a;
         for (int j = 1; j <= k; ++j) {
             const double s1 = j == k ? t1 : t0 + (t1 - t0) * j / k;
-            const P3 p1 = j == k ? b : at(s1);
+            // Cut in two or four, the cuts fall on the quarter points just
+            // looked at (j / k of the span is that quarter's fraction to the
+            // bit: the two differ by a power of two), so they are not
+            // evaluated again.
+            const bool seen_there = j < k && (k == 2 || k == 4);
+            const P3 p1 = j == k ? b : seen_there ? seen[j * 4 / k - 1] : at(s1);
             self(self, s0, p0, s1, p1, depth + 1);
             s0 = s1;
             p0 = p1;
@@ -1566,6 +1715,13 @@ std::vector<std::array<double, 3>> edge_polyline(
         }
     }
     return kept;
+}
+
+}  // namespace
+
+std::vector<std::array<double, 3>> edge_polyline(
+    const std::function<std::array<double, 3>(double)>& at, double D, int least_chords) {
+    return polyline_of(at, D, least_chords);
 }
 
 }  // namespace ruvane::iges

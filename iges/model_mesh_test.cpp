@@ -366,6 +366,36 @@ TEST_F(ModelMeshTest, EdgeCheckSeesCracksAndMisorientation) {
     EXPECT_EQ(closed.bad, 0);
 }
 
+// A cone of many triangles round one apex (far more sides at a vertex than
+// a face's own mesh has), open, capped, with one triangle turned, and with a
+// triangle naming a vertex the mesh does not hold.
+TEST_F(ModelMeshTest, EdgeCheckAroundAManySidedVertex) {
+    constexpr int kRim = 40;
+    ModelMesh m;
+    m.vertices.assign(kRim + 1, {0, 0, 0});
+    for (int i = 1; i <= kRim; ++i) m.triangles.push_back({0, i, i % kRim + 1});
+    EXPECT_EQ(check_edges(m).free, kRim);
+    EXPECT_EQ(check_edges(m).bad, 0);
+    for (int i = 2; i < kRim; ++i) m.triangles.push_back({1, i + 1, i});  // the cap
+    const EdgeCheck closed = check_edges(m);
+    EXPECT_EQ(closed.free, 0);
+    EXPECT_EQ(closed.bad, 0);
+    ModelMesh turned = m;
+    std::swap(turned.triangles[7][1], turned.triangles[7][2]);
+    const EdgeCheck t = check_edges(turned);
+    EXPECT_EQ(t.free, 0);
+    EXPECT_EQ(t.bad, 3);  // each of its sides now run twice one way
+    // 0 -> 1 twice and back once; 1 -> 99 and 99 -> 0 once each: the same
+    // answer whether the mesh holds vertex 99 or not.
+    m.triangles.push_back({0, 1, 99});
+    for (size_t held : {m.vertices.size(), size_t{100}}) {
+        m.vertices.resize(held, {0, 0, 0});
+        const EdgeCheck e = check_edges(m);
+        EXPECT_EQ(e.free, 2) << held;
+        EXPECT_EQ(e.bad, 1) << held;
+    }
+}
+
 // A face the tessellator cannot mesh is reported; the others are delivered.
 TEST_F(ModelMeshTest, FailingFaceReportedRestDelivered) {
     IgesBuilder b;
