@@ -152,11 +152,19 @@ constexpr double kSampledShare = 0.9;
 // The unit normals of a diagonal's two triangles (a, b, c) and (a, c, d). A
 // triangle with no plane (two corners on a pole or an apex) takes its
 // partner's: the pair is then that one triangle. False when neither has one.
+// A pole's corners evaluated from different control points may lie a last
+// bit apart: a triangle whose area is a rounding error of its partner's has
+// no plane either (normalised, its normal pointed anywhere and a ball's pole
+// cell failed against it).
+constexpr double kNoPlane = 1e-9;
+
 bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3& d,
                  Point3 n[2]) {
     n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
     n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
-    const bool first = G_VECNIP(&n[0]) == kOk, second = G_VECNIP(&n[1]) == kOk;
+    const double l0 = vec_length(n[0]), l1 = vec_length(n[1]);
+    const bool first = l0 > kNoPlane * l1 && G_VECNIP(&n[0]) == kOk;
+    const bool second = l1 > kNoPlane * l0 && G_VECNIP(&n[1]) == kOk;
     if (!first && !second) return false;
     if (!first) n[0] = n[1];
     if (!second) n[1] = n[0];
