@@ -396,21 +396,29 @@ TEST(TessSurfaces, FullCylindersGetNoPowerOfTwoOfChords) {
 // little above half where that needs a piece less and the two counts'
 // product goes down: together within 1.75 times the ideal grid's (the
 // rounding gave 1.84).
+// A ball's octant of radius R with its pole at v = 0, the pole's three
+// control points moved by (i - 1) x `pole_off` across each other.
+Surface ball_corner(double R, double pole_off = 0.0) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
+    for (int k : {6, 7, 8})
+        for (int i = 0; i < 3; ++i) {
+            const double r = R * kCircle[k][0];
+            const double off = k == 6 ? (i - 1) * pole_off : 0.0;
+            s.points.insert(s.points.end(), {r * kCircle[i][0] + off, r * kCircle[i][1] - off,
+                                             R * kCircle[k][1]});
+            s.weights.push_back(kCircle[i][2] * kCircle[k][2]);
+        }
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
 TEST(TessSurfaces, BallCornersTakeTheRoundingFromOneDirection) {
     const double R = 4, C = 1e-6;
     double triangles = 0, ideal = 0;
     for (const double A : {0.17, 0.1}) {
-        Surface s;
-        s.u_order = s.v_order = 3;
-        s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
-        for (int k : {6, 7, 8})
-            for (int i = 0; i < 3; ++i) {
-                const double r = R * kCircle[k][0];
-                s.points.insert(s.points.end(),
-                                {r * kCircle[i][0], r * kCircle[i][1], R * kCircle[k][1]});
-                s.weights.push_back(kCircle[i][2] * kCircle[k][2]);
-            }
-        s.outer = rectangle(0, 0, 1, 1, true);
+        Surface s = ball_corner(R);
         s.name = "ball corner A " + std::to_string(A);
         const Outcome out = tessellate(s, A, A, C);
         check_result(s, out, A, C, R);
@@ -517,19 +525,8 @@ TEST(TessSurfaces, BallCornersWithAPoleALastBitApartMeshAsTheExactPole) {
     const double R = 4, A = 0.054, C = 1e-6;
     size_t triangles[2] = {0, 0};
     for (const bool apart : {false, true}) {
-        Surface s;
-        s.u_order = s.v_order = 3;
-        s.u_knots = s.v_knots = {0, 0, 0, 1, 1, 1};
-        for (int k : {6, 7, 8})
-            for (int i = 0; i < 3; ++i) {
-                const double r = R * kCircle[k][0];
-                // The pole's points off by a few units of their last bit.
-                const double off = apart && k == 6 ? (i - 1) * 4e-16 * R : 0.0;
-                s.points.insert(s.points.end(), {r * kCircle[i][0] + off, r * kCircle[i][1] - off,
-                                                 R * kCircle[k][1]});
-                s.weights.push_back(kCircle[i][2] * kCircle[k][2]);
-            }
-        s.outer = rectangle(0, 0, 1, 1, true);
+        // The pole's points off by a few units of their last bit.
+        Surface s = ball_corner(R, apart ? 4e-16 * R : 0.0);
         s.name = apart ? "ball corner, pole apart" : "ball corner, exact pole";
         const Outcome out = tessellate(s, A, A, C);
         check_result(s, out, A, C, R);
