@@ -21,6 +21,7 @@ constexpr double kStraightSaving = 1.05;
 // How far above half of the budget the first of two bending directions
 // may take its share to need a piece less.
 constexpr double kShareGrowth = 1.15;
+constexpr double kGrowRound = 1e-9;
 
 // Surface point at position `along` of the sized direction and `across`
 // of the other, both in the metric plane.
@@ -278,20 +279,29 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
         }
         saves = saves || halved > saving * pieces;
     }
-    if (!saves) return true;
     // Laid first where both bend: rounding the pieces up wastes up to a
     // whole row; a share a little above half takes the fewer pieces, and
     // the other direction, laid later, gets what is left.
     // Taken only where the two counts' product, as sampled, goes down, and
     // on a patch closed in neither direction: around a turn the rows find
     // their own counts, which the product does not foresee (a ring got 8%
-    // more triangles).
-    if (!second && bend >= 0.5 * budget && !out->closed && !out->other_closed) {
+    // more triangles). Where a grown share is within reach, such a first
+    // lattice is laid even when halving gives no more pieces: its lines
+    // follow the bend where halving's lie evenly (a ball's corner patch and
+    // a patch of crowded knots got 5 to 7 % fewer triangles so; laid also
+    // out of that reach, a shallow freeform patch got 5 % more).
+    const bool first_of_two =
+        !second && bend >= 0.5 * budget && !out->closed && !out->other_closed;
+    if (!saves && !first_of_two) return true;
+    if (first_of_two) {
         double grow = 1.0;
         int now = 0, fewer = 0;
         for (int p = 0; p < periods; ++p) {
             const double total = span_density(density, p * per, (p + 1) * per);
-            if (total >= 1.0) grow = std::fmax(grow, total / std::floor(total));
+            // A hair above the ratio, so that the grown total rounds up to
+            // its floor and not to one piece more.
+            if (total >= 1.0)
+                grow = std::fmax(grow, total / std::floor(total) * (1.0 + kGrowRound));
         }
         for (int p = 0; p < periods; ++p) {
             const double total = span_density(density, p * per, (p + 1) * per);
@@ -304,6 +314,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
             !bend_pieces(sur, other_direction, L_other, L, share, s, &other))
             return false;
         if (other >= 0.0) {
+            saves = true;
             const double left = std::sqrt(share / (budget - share * grow * grow));
             const double before = std::ceil(other), after = std::ceil(other * left);
             if (fewer * after < now * before) {
@@ -312,6 +323,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
             }
         }
     }
+    if (!saves) return true;
     out->share = share;
     if (!out->lines.push(s, 0.0)) return false;
     for (int p = 0; p < periods; ++p) {

@@ -152,11 +152,19 @@ constexpr double kSampledShare = 0.9;
 // The unit normals of a diagonal's two triangles (a, b, c) and (a, c, d). A
 // triangle with no plane (two corners on a pole or an apex) takes its
 // partner's: the pair is then that one triangle. False when neither has one.
+// A pole's corners evaluated from different control points may lie a last
+// bit apart: a triangle whose area is a rounding error of its partner's has
+// no plane either (normalised, its normal pointed anywhere and a ball's pole
+// cell failed against it).
+constexpr double kNoPlane = 1e-9;
+
 bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3& d,
                  Point3 n[2]) {
     n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
     n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
-    const bool first = G_VECNIP(&n[0]) == kOk, second = G_VECNIP(&n[1]) == kOk;
+    const double l0 = vec_length(n[0]), l1 = vec_length(n[1]);
+    const bool first = l0 > kNoPlane * l1 && G_VECNIP(&n[0]) == kOk;
+    const bool second = l1 > kNoPlane * l0 && G_VECNIP(&n[1]) == kOk;
     if (!first && !second) return false;
     if (!first) n[0] = n[1];
     if (!second) n[1] = n[0];
@@ -534,6 +542,49 @@ bool strip_area_kept(const Surface& sur, double ua, double ub, double va, double
     return fine > 0.0 && coarse >= (1.0 - share) * fine;
 }
 
+// A cell flat within A whose only fault is a side on an open domain edge
+// bending beyond the edge tolerance gets points of its own on that side
+// (as a trim polygon has), instead of being cut through: each such cut
+// laid a whole column of cells and vertices through the face (a ring's
+// rim took four times the columns its rows need). At most this many
+// pieces a side.
+constexpr int kMaxEdgePieces = 16;
+
+// The fewest equal parameter pieces of the side from (u0, v0) to (u1, v1)
+// whose chords keep the surface, sampled at eighths of each piece, within
+// `tol`; 0 when more than kMaxEdgePieces would be needed or the surface
+// cannot be evaluated.
+int edge_pieces(const Surface& sur, double u0, double v0, double u1, double v1, double tol) {
+    constexpr int kSteps = 8;
+    const auto at = [&](double t, Point3* S) {
+        return N_SUREVN(sur, 1, u0 + t * (u1 - u0), v0 + t * (v1 - v0), S) == kOk;
+    };
+    for (int n = 2; n <= kMaxEdgePieces; ++n) {
+        bool holds = true;
+        for (int p = 0; p < n && holds; ++p) {
+            Point3 a, b, S;
+            if (!at(static_cast<double>(p) / n, &a) || !at(static_cast<double>(p + 1) / n, &b))
+                return 0;
+            for (int k = 1; k < kSteps && holds; ++k) {
+                if (!at((p + static_cast<double>(k) / kSteps) / n, &S)) return 0;
+                double d = 0.0;
+                holds = G_DISPAB(S, a, b, &d) == kOk && d <= tol;
+            }
+        }
+        if (holds) return n;
+    }
+    return 0;
+}
+
+// Side k of a cell (v = va, v = vb, u = ua, u = ub) from (e[0], e[1]) to
+// (e[2], e[3]).
+void side_ends(const double ua, const double ub, const double va, const double vb, int k,
+               double e[4]) {
+    const double ends[4][4] = {
+        {ua, va, ub, va}, {ua, vb, ub, vb}, {ua, va, ua, vb}, {ub, va, ub, vb}};
+    for (int i = 0; i < 4; ++i) e[i] = ends[k][i];
+}
+
 // The subdivision's working state, shared by its steps.
 struct Division {
     const Surface& sur;
@@ -604,7 +655,10 @@ bool cut(Division& d, Cell& c, const Surface& from) {
 }
 
 // Whether the cell needs no further cut; otherwise f.direction says where.
-bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
+// `edge_split[k]` (side k as in `side` below) is set to the pieces a side on
+// an open domain edge is to be split into when that is all the cell needs.
+bool settle_cell(const Division& d, const Cell& c, Flatness& f, int edge_split[4]) {
+    for (int k = 0; k < 4; ++k) edge_split[k] = 0;
     bool final_cell = !c.has_piece;
     if (!final_cell) {
         PrivatePool scratch;
@@ -631,9 +685,31 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f) {
                 f = g;
                 final_cell = true;
             }
+        } else if (!final_cell) {
+            bool held = false;
+            double loose[4];
+            for (int k = 0; k < 4; ++k) {
+                held = held || (side[k] > 0.0 && side[k] < A);
+                loose[k] = side[k] < A ? 0.0 : side[k];
+            }
+            PrivatePool again;
+            if (held && flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again).flat) {
+                bool all = true;
+                for (int k = 0; k < 4 && all; ++k) {
+                    if (!(side[k] > 0.0 && side[k] < A)) continue;
+                    double e[4];
+                    side_ends(c.ua, c.ub, c.va, c.vb, k, e);
+                    edge_split[k] = edge_pieces(d.sur, e[0], e[1], e[2], e[3], side[k]);
+                    all = edge_split[k] > 0;
+                }
+                final_cell = all;
+                if (!all)
+                    for (int k = 0; k < 4; ++k) edge_split[k] = 0;
+            }
         }
         if (final_cell && crowded(d.loops, c, 2.0 * d.margin)) {
             final_cell = false;
+            for (int k = 0; k < 4; ++k) edge_split[k] = 0;
             f.direction = c.ub - c.ua > c.vb - c.va ? 2 : 1;  // across the longer side
         }
     }
@@ -749,7 +825,16 @@ Status subdivide(Division& d, bool* split_any) {
         Cell c = d.stack[--d.stack.size];
         CellBlock owned{d, c};
         Flatness f{true, 0};
-        if (settle_cell(d, c, f)) {
+        int edge_split[4];
+        if (settle_cell(d, c, f, edge_split)) {
+            for (int k = 0; k < 4; ++k)
+                for (int p = 1; p < edge_split[k]; ++p) {
+                    const double t = static_cast<double>(p) / edge_split[k];
+                    double e[4];
+                    side_ends(c.ua, c.ub, c.va, c.vb, k, e);
+                    if (!add_corner(d, e[0] + t * (e[2] - e[0]), e[1] + t * (e[3] - e[1])))
+                        return storage_failed();
+                }
             Cell leaf = c;
             leaf.has_piece = false;  // the piece goes with the cell's block
             leaf.block = nullptr;
