@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <random>
+#include <set>
 
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tess_fixtures.h"
@@ -37,6 +38,26 @@ Surface quad(std::vector<double> corners) {
 
 // The rectangle [0, 4] x [0, 2] in z = 0.
 Surface flat_patch() { return quad({0, 0, 0, 4, 0, 0, 0, 2, 0, 4, 2, 0}); }
+
+// The (u, v) of a rational curve at t, by de Boor's algorithm on the
+// weighted points.
+V3 curve_uv(const Curve& c, double t) {
+    const int p = c.order - 1, n = count_of(c.weights) - 1;
+    int k = p;
+    while (k < n && !(t < c.knots[k + 1])) ++k;
+    std::vector<V3> d;
+    for (int j = k - p; j <= k; ++j) {
+        const double w = c.weights[j];
+        d.push_back({w * c.points[3 * j], w * c.points[3 * j + 1], w});
+    }
+    for (int r = 1; r <= p; ++r)
+        for (int j = p; j >= r; --j) {
+            const double lo = c.knots[j + k - p], hi = c.knots[j + 1 + k - r];
+            const double a = hi > lo ? (t - lo) / (hi - lo) : 0.0;
+            d[j] = (1 - a) * d[j - 1] + a * d[j];
+        }
+    return {d[p][0] / d[p][2], d[p][1] / d[p][2], 0};
+}
 
 // A curved patch, so that trim curves need real polygonisation.
 Surface dome() {
@@ -225,6 +246,36 @@ TEST(TessDriver, TrimPolygonsAreNoFinerThanTheAreaOfTheFaceNeeds) {
     }
 }
 
+// Loops on a flat patch at tolerances far coarser than they are: their
+// polygons are made as fine as keeping the area within the flat face's
+// share (0.85 %) needs, and not much finer, even where the first, coarse
+// polygon missed the area by far more than the finer ones do.
+TEST(TessDriver, CoarseLoopsAreNoFinerThanTheirAreaNeeds) {
+    for (int lobes : {0, 3, 5}) {
+        std::vector<double> radius;
+        for (int k = 0; k < std::max(2 * lobes, 8); ++k) radius.push_back(k % 2 && lobes ? 0.3 : 0.4);
+        Surface s = flat_patch();  // [0, 1]^2 spans 4 x 2 on the part
+        s.outer = {star_spline(0.5, 0.5, radius, true)};
+        // The loop's area on the part (x = 4 u, y = 2 v), from a dense polygon.
+        double area = 0;
+        V3 last = curve_uv(s.outer[0], 0);
+        for (int k = 1; k <= 20000; ++k) {
+            const V3 q = curve_uv(s.outer[0], k / 20000.0);
+            area += 4 * 2 * 0.5 * (last[0] * q[1] - q[0] * last[1]);
+            last = q;
+        }
+        for (const double B : {0.5, 0.2}) {
+            SCOPED_TRACE(lobes + B);
+            const Outcome c = tessellate(s, B, B);
+            ASSERT_EQ(c.status, 0);
+            ASSERT_EQ(c.loops.size(), 1u);
+            const double lost = 1 - std::fabs(mesh_check::signed_area(c.loops[0])) / area;
+            EXPECT_LE(lost, 0.01);
+            EXPECT_GE(lost, 0.5 * 0.0085) << c.loops[0].size() << " points";
+        }
+    }
+}
+
 // A circle, as one curve of four arcs, gets chords of even sagitta: no more
 // of them than a regular polygon whose every chord has the sagitta of the
 // worst one (the sagitta read from each chord's length, so the test does
@@ -257,6 +308,83 @@ TEST(TessDriver, CircleChordsComeOutEvenAcrossItsArcs) {
         EXPECT_LE(worst, k.B);
         const double even = std::ceil(kPi / std::acos(1 - worst / k.R) - 1e-9);
         EXPECT_LE(static_cast<double>(n), even + 1) << "worst sagitta " << worst / k.B << " B";
+        // ... and the chords reach for the tolerance itself: at most one
+        // more than the fewest whose sagitta keeps within B.
+        const double fewest = std::ceil(kPi / std::acos(1 - k.B / k.R) - 1e-9);
+        EXPECT_LE(static_cast<double>(n), fewest + 1) << "worst sagitta " << worst / k.B << " B";
+    }
+}
+
+// A loop of many lobes on a flat patch, where the bend of the curve turns
+// back and forth: every chord keeps within B of its stretch of the curve
+// (densely sampled), even where one chord could span a whole lobe.
+TEST(TessDriver, ChordsOfAWavyLoopKeepWithinTheTrimTolerance) {
+    for (int lobes : {5, 11, 13}) {
+        std::vector<double> radius;
+        for (int k = 0; k < 2 * lobes; ++k) radius.push_back(k % 2 ? 0.3 : 0.4);
+        Surface s = flat_patch();  // [0, 1]^2 spans 4 x 2 on the part
+        s.outer = {star_spline(0.5, 0.5, radius, true)};
+        // The curve on the part (x = 4 u, y = 2 v, as in the metric plane).
+        std::vector<V3> curve;
+        for (int k = 0; k <= 20000; ++k) {
+            const V3 uv = curve_uv(s.outer[0], k / 20000.0);
+            curve.push_back({4 * uv[0], 2 * uv[1], 0});
+        }
+        for (double B : {0.05, 0.02, 0.005}) {
+            SCOPED_TRACE(lobes + B);
+            const Outcome out = tessellate(s, B, B);
+            ASSERT_EQ(out.status, 0);
+            ASSERT_EQ(out.loops.size(), 1u);
+            const auto& loop = out.loops[0];
+            double worst = 0;
+            for (size_t i = 0; i < loop.size(); ++i) {
+                const auto& a = loop[i];
+                const auto& b = loop[(i + 1) % loop.size()];
+                const V3 pa{a.u, a.v, 0}, pb{b.u, b.v, 0};
+                // The farthest point of the curve between the chord's ends.
+                size_t ia = 0, ib = 0;
+                for (size_t k = 0; k < curve.size(); ++k) {
+                    if (norm(curve[k] - pa) < norm(curve[ia] - pa)) ia = k;
+                    if (norm(curve[k] - pb) < norm(curve[ib] - pb)) ib = k;
+                }
+                if (ib < ia) ib += curve.size() - 1;
+                for (size_t k = ia; k <= ib; ++k)
+                    worst = std::max(worst,
+                                     point_segment(curve[k % (curve.size() - 1)], pa, pb));
+            }
+            EXPECT_LE(worst, B) << "a chord strays " << worst / B << " B from its curve";
+        }
+    }
+}
+
+// The chords of a hole in a half cylinder are edges of the triangles along
+// them: held close enough to the surface that the vertices the cell grid
+// leaves on them can be removed, so that the boundary has the hole's
+// polygon points and nothing else.
+TEST(TessDriver, HoleChordsOnACylinderKeepNoGridVerticesOnThem) {
+    for (double B : {0.05, 0.01}) {
+        SCOPED_TRACE(B);
+        Surface s = half_cylinder(3);
+        s.outer = rectangle(0, 0, 1, 1, true);
+        s.holes = {circle(0.5, 0.5, 0.45, 0.05, false, false)};
+        const Outcome out = tessellate(s, B, B);
+        ASSERT_EQ(out.status, 0);
+        ASSERT_EQ(out.loops.size(), 2u);
+        // Mesh vertices on the hole: those within a hair of its polygon.
+        const auto& hole = out.loops[1];
+        std::set<std::pair<double, double>> on;
+        std::set<int> used;
+        for (const auto& t : out.raw.tri) used.insert(t.begin(), t.end());
+        for (int x : used)
+            for (size_t i = 0; i < hole.size(); ++i) {
+                const mesh_check::P2 q = out.raw.vertex[x];
+                const auto& a = hole[i];
+                const auto& b = hole[(i + 1) % hole.size()];
+                if (point_segment({q.u, q.v, 0}, {a.u, a.v, 0}, {b.u, b.v, 0}) < 1e-9)
+                    on.insert({q.u, q.v});
+            }
+        // A few may stay where removing them would spoil a triangle's shape.
+        EXPECT_LE(on.size(), hole.size() + hole.size() / 20);
     }
 }
 

@@ -29,7 +29,7 @@ constexpr double kCoincide = 1e-7;  // control points closer than this are one p
 // A flat cell holding more trim polygon points than this is split as well:
 // triangulating one cell costs the square of the points in it, so a long
 // loop through a few large cells would make the whole run quadratic.
-constexpr int kMaxCellTrimPoints = 96;
+constexpr int kMaxCellTrimPoints = 128;
 
 struct Cell {
     double ua, ub, va, vb;
