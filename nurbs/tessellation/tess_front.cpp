@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "nurbs/tessellation/tess_fixed.h"
@@ -160,7 +158,8 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
                        vec_add(vec_scale(Q[2], b2), vec_scale(Q[3], b3)));
     }
     double off = 0.0;
-    for (int k = 1; k < kCubicSamples; ++k) off = std::fmax(off, segment_distance(B[k], S[0], S[3]));
+    for (int k = 1; k < kCubicSamples; ++k)
+        off = std::fmax(off, segment_distance(B[k], S[0], S[3]));
     // Each probe against the cubic near its nearest sample.
     double away[4];
     for (int i = 0; i < 4; ++i) {
@@ -182,8 +181,8 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
     *dev = std::fmax(off, std::fmax(away[1], std::fmax(away[2], away[3]))) + 2.0 * away[0];
     *lift = 0.0;
     for (int k = 1; k <= 3; ++k)
-        *lift = std::fmax(*lift, vec_distance(probe[k], vec_add(S[0], vec_scale(vec_sub(S[3], S[0]),
-                                                                                 0.25 * k))));
+        *lift = std::fmax(
+            *lift, vec_distance(probe[k], vec_add(S[0], vec_scale(vec_sub(S[3], S[0]), 0.25 * k))));
     return *dev == *dev && *lift == *lift;
 }
 
@@ -734,8 +733,8 @@ bool find_step(Measure& measure, double t0, double t_end, double w, double h, do
 // chords that nearly reach the tolerance, so that few are left for even_out
 // to save where its estimate of their spread falls short (along a curve
 // whose bend changes, a blob's lobes). N is the number of starting steps.
-Status march(const Surface& sur, const Curve& piece, double w, double lift_weight, int N, Scratch& s,
-             Table<double>& pu, Table<double>& pv, Table<double>& pt) {
+Status march(const Surface& sur, const Curve& piece, double w, double lift_weight, int N,
+             Scratch& s, Table<double>& pu, Table<double>& pv, Table<double>& pt) {
     const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
     const double h = 0.9 * w;
     auto no_storage = [] {
@@ -1024,7 +1023,6 @@ struct TrimInput {
     const int* const* hole_curve_last;
     const FixedLoops* fixed;  // null when no loop is fixed
 };
-
 
 // Every trim polygon, polygonised with tolerance B, moved to the metric
 // plane and indexed.
