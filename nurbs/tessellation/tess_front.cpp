@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <utility>
 
 #include "nurbs/tessellation/tess_fixed.h"
 #include "nurbs/tessellation/tess_simplify.h"
@@ -659,8 +660,8 @@ bool surface_length(const Surface& sur, const Curve& piece, double* length) {
 
 // Deviation of [a, b], or the chord's lift off the surface weighed against
 // its own limit where that is larger; when it cannot be computed, the
-// distance of the end images stands in, and a tiny interval that still
-// fails is an error. Each call uses up one of `budget`.
+// distance of the end images stands in, and a tiny interval that still fails is an error. Each
+// call uses up one of `budget`.
 struct Measure {
     const Surface& sur;
     const Curve& piece;
@@ -796,47 +797,92 @@ bool spread(const Table<double>& pt, const Table<double>& weight, double total, 
     return out.push(s, pt[pt.size - 1]);
 }
 
+// Measures sqrt(dev / w) of each interval of pt into `weight`, their sum
+// into `total`; false when a deviation is unavailable.
+bool chord_weights(Measure& measure, const Table<double>& pt, double w, Scratch& s,
+                   Table<double>& weight, double* total, bool* stored) {
+    weight.clear();
+    *total = 0.0;
+    for (int i = 0; i + 1 < pt.size; ++i) {
+        double dev = 0.0;
+        if (!measure(pt[i], pt[i + 1], &dev)) return false;
+        if (!weight.push(s, std::sqrt(std::fmax(dev, 0.0) / w))) {
+            *stored = false;
+            return false;
+        }
+        *total += weight[i];
+    }
+    return true;
+}
+
+// The parameters of a and b together, sorted, each once.
+bool merge_points(const Table<double>& a, const Table<double>& b, Scratch& s, Table<double>& out) {
+    out.clear();
+    if (!out.reserve(s, a.size + b.size)) return false;
+    int i = 0, j = 0;
+    while (i < a.size || j < b.size) {
+        const double t = j >= b.size || (i < a.size && a[i] <= b[j]) ? a[i++] : b[j++];
+        if (out.size == 0 || t > out[out.size - 1]) out.push(s, t);
+    }
+    return true;
+}
+
+// Rounds of a count's spread measured on finer intervals before the count
+// is raised.
+constexpr int kSpreadRounds = 3;
+
 // The fewest chords within w, spread evenly over the piece. The march's
-// chords fall short of w by up to a tenth and its last one takes what is
-// left (with a band from w / 2, a long arc got 10 to 15% more chords than
-// it needs). A chord's deviation grows with the square of its length, so
-// sqrt(dev / w) is the share of a full chord that each of the march's
-// spans; their sum,
+// chords deviate anywhere between w / 2 and w and its last one takes what is
+// left, so a long arc got some 10 to 15% more chords than it needs. A
+// chord's deviation grows with the square of its length, so sqrt(dev / w)
+// is the share of a full chord that each of the march's spans; their sum,
 // rounded up, is the count to try, its ends where the running sum reaches
-// each equal part. A count whose chords do not all keep within w is raised
-// by one, up to the march's own (pt is then left as it was).
+// each equal part. That share is taken as even within each span, which it
+// is not where the curvature changes along the piece: a chord came out
+// beyond w, and raising the count by one until none did left a blob's holes
+// with the march's own points, a fifth more than they need. So a spread
+// that fails is measured again on the march's points and its own together,
+// whose finer spans place the same count better, up to kSpreadRounds times
+// for the first count; a larger one is spread once over the finest spans
+// found, raised by one up to the march's own (pt is then left as it was).
 Status even_out(const Surface& sur, const Curve& piece, double w, double lift_weight, Scratch& s,
                 Table<double>& pt) {
     const int n = pt.size - 1;
     if (n < 2) return kOk;
-    Table<double> weight, trial;
-    if (!weight.reserve(s, n) || !trial.reserve(s, n + 1)) {
+    Table<double> base, weight, trial, finer;
+    bool stored = true;
+    auto no_storage = [] {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
-    }
+    };
+    if (!base.reserve(s, n + 1) || !trial.reserve(s, n + 1)) return no_storage();
+    for (int i = 0; i <= n; ++i) base.push(s, pt[i]);
     Measure measure{sur, piece, kMaxDeviations, lift_weight};
     double total = 0.0;
-    for (int i = 0; i < n; ++i) {
-        double dev = 0.0;
-        if (!measure(pt[i], pt[i + 1], &dev)) return kOk;  // the march's points stand
-        weight.push(s, std::sqrt(std::fmax(dev, 0.0) / w));
-        total += weight[i];
-    }
-    for (int k = std::max(1, static_cast<int>(std::ceil(total))); k < n; ++k) {
-        if (!spread(pt, weight, total, k, s, trial)) {
-            set_error(kErrStorage, "N_TESPTC");
-            return kFail;
+    if (!chord_weights(measure, base, w, s, weight, &total, &stored))
+        return stored ? kOk : no_storage();  // the march's points stand
+    const int first = std::max(1, static_cast<int>(std::ceil(total)));
+    for (int k = first; k < n; ++k) {
+        for (int round = 0; round < (k == first ? kSpreadRounds : 1); ++round) {
+            if (!spread(base, weight, total, k, s, trial)) return no_storage();
+            bool within = true;
+            for (int j = 0; j < k && within; ++j) {
+                double dev = 0.0;
+                if (!(trial[j + 1] > trial[j]) || !measure(trial[j], trial[j + 1], &dev))
+                    return kOk;
+                within = dev < w;
+            }
+            if (within) {
+                pt.clear();
+                for (int j = 0; j <= k; ++j) pt.push(s, trial[j]);
+                return kOk;
+            }
+            if (k != first || round + 1 == kSpreadRounds || base.size > 4 * (n + 1)) break;
+            if (!merge_points(base, trial, s, finer)) return no_storage();
+            std::swap(base, finer);
+            if (!chord_weights(measure, base, w, s, weight, &total, &stored))
+                return stored ? kOk : no_storage();
         }
-        bool within = true;
-        for (int j = 0; j < k && within; ++j) {
-            double dev = 0.0;
-            if (!(trial[j + 1] > trial[j]) || !measure(trial[j], trial[j + 1], &dev)) return kOk;
-            within = dev < w;
-        }
-        if (!within) continue;
-        pt.clear();
-        for (int j = 0; j <= k; ++j) pt.push(s, trial[j]);
-        return kOk;
     }
     return kOk;
 }
