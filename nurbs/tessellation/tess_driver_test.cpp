@@ -278,20 +278,35 @@ TEST(TessDriver, CoarseLoopsAreNoFinerThanTheirAreaNeeds) {
     }
 }
 
-// A circle, as one curve of four arcs, gets chords of even sagitta: no more
+// A full circle as one rational quadratic curve of three arcs (weights 1/2
+// at the corners), whose parameter runs unevenly along each arc.
+LoopCurves circle_in_thirds(double cu, double cv, double ru, double rv, bool ccw) {
+    Curve c{3, {}, {}, {0, 0, 0, 1.0 / 3, 1.0 / 3, 2.0 / 3, 2.0 / 3, 1, 1, 1}};
+    for (int k = 0; k <= 6; ++k) {
+        const double a = (ccw ? 1 : -1) * kPi * k / 3, r = k % 2 ? 2.0 : 1.0;
+        c.points.insert(c.points.end(), {cu + ru * r * std::cos(a), cv + rv * r * std::sin(a), 0});
+        c.weights.push_back(k % 2 ? 0.5 : 1.0);
+    }
+    return {c};
+}
+
+// A circle, as one curve of four arcs or three, gets chords of even sagitta: no more
 // of them than a regular polygon whose every chord has the sagitta of the
 // worst one (the sagitta read from each chord's length, so the test does
 // not hang on where the polygon starts).
 TEST(TessDriver, CircleChordsComeOutEvenAcrossItsArcs) {
     struct Case {
         double R, B;
-        bool hole;
+        bool hole, thirds;
     };
-    for (const Case& k : {Case{0.9, 0.002, false}, Case{0.9, 0.0004, false}, Case{0.6, 0.001, true},
-                          Case{0.3, 0.0005, true}}) {
+    for (const Case& k : {Case{0.9, 0.002, false, false}, Case{0.9, 0.0004, false, false},
+                          Case{0.6, 0.001, true, false}, Case{0.3, 0.0005, true, false},
+                          Case{0.4, 0.0117, true, true}, Case{0.6, 0.0117, true, true},
+                          Case{0.8, 0.0117, true, true}}) {
         SCOPED_TRACE(k.R + k.B);
         Surface s = flat_patch();  // the metric plane is the part's plane
-        const LoopCurves round = circle(0.5, 0.5, k.R / 4, k.R / 2, !k.hole, false);
+        const LoopCurves round = k.thirds ? circle_in_thirds(0.5, 0.5, k.R / 4, k.R / 2, !k.hole)
+                                          : circle(0.5, 0.5, k.R / 4, k.R / 2, !k.hole, false);
         if (k.hole)
             s.holes = {round};
         else
