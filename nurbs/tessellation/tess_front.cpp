@@ -832,15 +832,16 @@ bool merge_points(const Table<double>& a, const Table<double>& b, Scratch& s, Ta
 constexpr int kSpreadRounds = 3;
 
 // The fewest chords within w, spread evenly over the piece. The march's
-// chords deviate anywhere between w / 2 and w and its last one takes what is
-// left, so a long arc got some 10 to 15% more chords than it needs. A
-// chord's deviation grows with the square of its length, so sqrt(dev / w)
-// is the share of a full chord that each of the march's spans; their sum,
-// rounded up, is the count to try, its ends where the running sum reaches
-// each equal part. That share is taken as even within each span, which it
-// is not where the curvature changes along the piece: a chord came out
-// beyond w, and raising the count by one until none did left a blob's holes
-// with the march's own points, a fifth more than they need. So a spread
+// chords fall short of w by up to a tenth and its last one takes what is
+// left (with a band from w / 2, a long arc got 10 to 15% more chords than
+// it needs). A chord's deviation grows with the square of its length, so
+// sqrt(dev / w) is the share of a full chord that each of the march's
+// spans; their sum, rounded up, is the count to try, its ends where the
+// running sum reaches each equal part. That share is taken as even within
+// each span, which it is not where the parameter's speed or the curvature
+// changes along the piece: a chord came out beyond w, and raising the count
+// by one left a blob's holes with the march's own points, a fifth more than
+// they need, and a plate's holes of three rational arcs one more. So a spread
 // that fails is measured again on the march's points and its own together,
 // whose finer spans place the same count better, up to kSpreadRounds times
 // for the first count; a larger one is spread once over the finest spans
