@@ -247,37 +247,6 @@ TEST(TessDriver, TrimPolygonsAreNoFinerThanTheAreaOfTheFaceNeeds) {
     }
 }
 
-// Loops on a flat patch at tolerances far coarser than they are: their
-// polygons are made as fine as keeping the area within the flat face's
-// share (0.85 %) needs, and not much finer, even where the first, coarse
-// polygon missed the area by far more than the finer ones do.
-TEST(TessDriver, CoarseLoopsAreNoFinerThanTheirAreaNeeds) {
-    for (int lobes : {0, 3, 5}) {
-        std::vector<double> radius;
-        for (int k = 0; k < std::max(2 * lobes, 8); ++k)
-            radius.push_back(k % 2 && lobes ? 0.3 : 0.4);
-        Surface s = flat_patch();  // [0, 1]^2 spans 4 x 2 on the part
-        s.outer = {star_spline(0.5, 0.5, radius, true)};
-        // The loop's area on the part (x = 4 u, y = 2 v), from a dense polygon.
-        double area = 0;
-        V3 last = curve_uv(s.outer[0], 0);
-        for (int k = 1; k <= 20000; ++k) {
-            const V3 q = curve_uv(s.outer[0], k / 20000.0);
-            area += 4 * 2 * 0.5 * (last[0] * q[1] - q[0] * last[1]);
-            last = q;
-        }
-        for (const double B : {0.5, 0.2}) {
-            SCOPED_TRACE(lobes + B);
-            const Outcome c = tessellate(s, B, B);
-            ASSERT_EQ(c.status, 0);
-            ASSERT_EQ(c.loops.size(), 1u);
-            const double lost = 1 - std::fabs(mesh_check::signed_area(c.loops[0])) / area;
-            EXPECT_LE(lost, 0.01);
-            EXPECT_GE(lost, 0.5 * 0.0085) << c.loops[0].size() << " points";
-        }
-    }
-}
-
 // A full circle as one rational quadratic curve of three arcs (weights 1/2
 // at the corners), whose parameter runs unevenly along each arc.
 LoopCurves circle_in_thirds(double cu, double cv, double ru, double rv, bool ccw) {
