@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <utility>
 
 #include "nurbs/tessellation/tess_fixed.h"
+#include "nurbs/tessellation/tess_simplify.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace ruvane {
@@ -75,16 +77,25 @@ bool surface_at(const Surface& sur, double u, double v, Point3* S) {
     return N_SUREVN(sur, 1, u, v, S) == kOk;
 }
 
-// Deviation of the surface image of the piece on [t0, t1] from its chord,
-// through the cubic Bezier curve that interpolates four samples.
-bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, double* dev) {
-    const double ts[4] = {t0, (2.0 * t0 + t1) / 3.0, (t0 + 2.0 * t1) / 3.0, t1};
-    Point3 uv[4], S[4];
-    for (int k = 0; k < 4; ++k) {
-        bool ok = true;
-        uv[k] = curve_point(piece, ts[k], &ok);
-        if (!ok || !surface_at(sur, uv[k].x, uv[k].y, &S[k])) return false;
-    }
+// Samples of the interpolating cubic measured against the chord. Its
+// control points stand some 4/3 as far off as the curve itself, so taking
+// them as the deviation left every trim chord at about three quarters of
+// its tolerance and gave a hole in a plate a sixth more points than it needs.
+constexpr int kCubicSamples = 16;
+
+// Distance from p to the segment ab (to a when the segment is a point); the
+// deviation measures many points against short segments, where a library
+// call per point cost more than the surface points themselves.
+double segment_distance(const Point3& p, const Point3& a, const Point3& b) {
+    const Point3 ab = vec_sub(b, a), ap = vec_sub(p, a);
+    const double len2 = vec_dot(ab, ab);
+    const double f = len2 > 0.0 ? clamp(vec_dot(ap, ab) / len2, 0.0, 1.0) : 0.0;
+    return vec_length(vec_sub(ap, vec_scale(ab, f)));
+}
+
+// The cubic Bezier curve through S[0..3] at the chord-length shares of its
+// legs (thirds where a leg is too short to divide by).
+bool interpolating_cubic(const Point3 (&S)[4], Point3 (&Q)[4]) {
     const double c1 = vec_distance(S[1], S[0]), c2 = vec_distance(S[2], S[1]);
     const double c3 = vec_distance(S[3], S[2]);
     const double total = c1 + c2 + c3;
@@ -102,18 +113,77 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
     double z[4] = {S[0].z, S[1].z, S[2].z, S[3].z};
     if (M_FORBAC(a, 4, x) != kOk || M_FORBAC(a, 4, y) != kOk || M_FORBAC(a, 4, z) != kOk)
         return false;
-    const Point3 Q[4] = {
-        {x[0], y[0], z[0]}, {x[1], y[1], z[1]}, {x[2], y[2], z[2]}, {x[3], y[3], z[3]}};
-    double d1a = 0.0, d1b = 0.0;
-    if (G_DISPAB(Q[1], S[0], S[3], &d1a) != kOk || G_DISPAB(Q[2], S[0], S[3], &d1b) != kOk)
-        return false;
-    Point3 mid;
-    if (!surface_at(sur, 0.5 * (uv[0].x + uv[3].x), 0.5 * (uv[0].y + uv[3].y), &mid)) return false;
-    const Point3 half = vec_add(vec_add(vec_scale(Q[0], 0.125), vec_scale(Q[1], 0.375)),
-                                vec_add(vec_scale(Q[2], 0.375), vec_scale(Q[3], 0.125)));
-    const double d2 = vec_distance(mid, half);
-    *dev = std::fmax(std::fmax(d1a, d1b), d2);
-    return *dev == *dev;
+    for (int k = 0; k < 4; ++k) Q[k] = {x[k], y[k], z[k]};
+    return true;
+}
+
+// Deviation of the surface image of the piece on [t0, t1] from its chord,
+// through the cubic Bezier curve that interpolates four samples (ends and
+// thirds of the parameter): the farthest of the cubic's points from the
+// chord, or, when farther, of the surface under the chord in the parameter
+// plane (at its quarters: a grid line that crosses the chord puts a mesh
+// vertex there, and where the surface's parameter runs unevenly its image
+// bends away from the curve off the middle) from the cubic. The curve's own
+// point half way along the parameter checks the cubic: how far it lies from
+// the cubic is added, since a curve the cubic does not follow (a trim
+// across crowded surface knots) may stray from the chord by that much more
+// between the samples. `lift` receives how far the chord in space stands off
+// the surface under the parameter chord (at its quarters): a triangle edge
+// along the chord stands off the surface so.
+bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, double* dev,
+               double* lift) {
+    const double ts[5] = {t0, (2.0 * t0 + t1) / 3.0, (t0 + 2.0 * t1) / 3.0, t1, 0.5 * (t0 + t1)};
+    Point3 uv[5], S[4], probe[4];
+    for (int k = 0; k < 5; ++k) {
+        bool ok = true;
+        uv[k] = curve_point(piece, ts[k], &ok);
+        if (!ok || !surface_at(sur, uv[k].x, uv[k].y, k < 4 ? &S[k] : &probe[0])) return false;
+    }
+    // probe[0]: the curve half way; probe[1..3]: the surface under the
+    // parameter chord's quarters.
+    for (int k = 1; k <= 3; ++k) {
+        const double f = 0.25 * k;
+        if (!surface_at(sur, uv[0].x + f * (uv[3].x - uv[0].x), uv[0].y + f * (uv[3].y - uv[0].y),
+                        &probe[k]))
+            return false;
+    }
+    Point3 Q[4];
+    if (!interpolating_cubic(S, Q)) return false;
+    // The cubic's points, from the Bernstein polynomials at k / kCubicSamples.
+    Point3 B[kCubicSamples + 1];
+    for (int k = 0; k <= kCubicSamples; ++k) {
+        const double s = static_cast<double>(k) / kCubicSamples, r = 1.0 - s;
+        const double b0 = r * r * r, b1 = 3.0 * s * r * r, b2 = 3.0 * s * s * r, b3 = s * s * s;
+        B[k] = vec_add(vec_add(vec_scale(Q[0], b0), vec_scale(Q[1], b1)),
+                       vec_add(vec_scale(Q[2], b2), vec_scale(Q[3], b3)));
+    }
+    double off = 0.0;
+    for (int k = 1; k < kCubicSamples; ++k)
+        off = std::fmax(off, segment_distance(B[k], S[0], S[3]));
+    // Each probe against the cubic near its nearest sample.
+    double away[4];
+    for (int i = 0; i < 4; ++i) {
+        int near = 0;
+        double best = 0.0;
+        for (int k = 0; k <= kCubicSamples; ++k) {
+            const Point3 d = vec_sub(probe[i], B[k]);
+            const double d2 = vec_dot(d, d);
+            if (k == 0 || d2 < best) {
+                best = d2;
+                near = k;
+            }
+        }
+        best = std::sqrt(best);
+        for (int k = std::max(near - 1, 0); k < std::min(near + 1, kCubicSamples); ++k)
+            best = std::fmin(best, segment_distance(probe[i], B[k], B[k + 1]));
+        away[i] = best;
+    }
+    *dev = std::fmax(off, std::fmax(away[1], std::fmax(away[2], away[3]))) + 2.0 * away[0];
+    *lift = 0.0;
+    for (int k = 1; k <= 3; ++k)
+        *lift = std::fmax(
+            *lift, vec_distance(probe[k], vec_add(S[0], vec_scale(vec_sub(S[3], S[0]), 0.25 * k))));
+    return *dev == *dev && *lift == *lift;
 }
 
 // The piece of the curve over control points a..b and parameters
@@ -355,18 +425,19 @@ bool push_edge_piece(const SurfaceMeasures& g, Builder& out, Loop& loop, const E
     return true;
 }
 
-Status polygonise(const Surface& sur, const Curve& piece, double B, double scale, double** u,
-                  double** v, int* count, Pool* pool, ChordArea* area);
+Status polygonise(const Surface& sur, const Curve& piece, double B, double lift, double scale,
+                  double** u, double** v, int* count, Pool* pool, ChordArea* area);
 
 // A piece inside the domain adds its polygon after its first point; when the
 // loop's last piece gives a single point, the end of that piece replaces
 // the point that closes the loop instead.
 Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece, double B,
-                        double scale, Builder& out, Loop& loop, Pool* pool, ChordArea* area) {
+                        double lift, double scale, Builder& out, Loop& loop, Pool* pool,
+                        ChordArea* area) {
     double* pu = nullptr;
     double* pv = nullptr;
     int pts = 0;
-    if (polygonise(sur, piece, B, scale, &pu, &pv, &pts, pool, area) != kOk) return kFail;
+    if (polygonise(sur, piece, B, lift, scale, &pu, &pv, &pts, pool, area) != kOk) return kFail;
     if (pts == 1 && last_piece) {
         bool ok = true;
         const Point3 endp = curve_point(piece, piece.knt->U[piece.knt->m], &ok);
@@ -385,8 +456,8 @@ Status push_curve_piece(const Surface& sur, const Curve& piece, bool last_piece,
 
 // Builds one loop's polygon in the parameter plane.
 Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* curves,
-                  int last_curve, bool outer, double B, double scale, double C, Scratch& s,
-                  Loop& loop, Pool* pool, ChordArea* area) {
+                  int last_curve, bool outer, double B, double lift, double scale, double C,
+                  Scratch& s, Loop& loop, Pool* pool, ChordArea* area) {
     Builder out{s, loop};
     const double X = 30.0 * C;
     bool started = false;
@@ -410,7 +481,8 @@ Status build_loop(const SurfaceMeasures& g, const Surface& sur, Curve* const* cu
                 if (!push_edge_piece(g, out, loop, e, a, b, X, C)) return no_storage();
                 continue;
             }
-            if (push_curve_piece(sur, piece, last_piece, B, scale, out, loop, pool, area) != kOk)
+            if (push_curve_piece(sur, piece, last_piece, B, lift, scale, out, loop, pool, area) !=
+                kOk)
                 return kFail;
         }
     }
@@ -586,17 +658,24 @@ bool surface_length(const Surface& sur, const Curve& piece, double* length) {
     return true;
 }
 
-// Deviation of [a, b]; when it cannot be computed, the distance of the end
-// images stands in, and a tiny interval that still fails is an error. Each
+// Deviation of [a, b], or the chord's lift off the surface weighed against
+// its own limit where that is larger; when it cannot be computed, the
+// distance of the end images stands in, and a tiny interval that still fails is an error. Each
 // call uses up one of `budget`.
 struct Measure {
     const Surface& sur;
     const Curve& piece;
     int budget;
+    // w over the most a chord may stand off the surface (0: no such limit).
+    double lift_weight;
 
     bool operator()(double a, double b, double* dev) {
         if (--budget < 0) return false;
-        if (deviation(sur, piece, a, b, dev)) return true;
+        double lift = 0.0;
+        if (deviation(sur, piece, a, b, dev, &lift)) {
+            *dev = std::fmax(*dev, lift * lift_weight);
+            return true;
+        }
         bool fine = true;
         const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
         Point3 Sa, Sb;
@@ -607,47 +686,57 @@ struct Measure {
     }
 };
 
-// The end t1 of the step from t0, whose deviation lies between h and w where
-// the bisections allow; q (the step) and smallest carry over from step to
-// step. False when a deviation is unavailable.
+// The end t1 of the step from t0, whose deviation lies between h and w
+// where the parameter allows; q (the step's length, the next step's first
+// guess) and smallest (the finest correction made) carry over from step to
+// step. A deviation grows with the square of the chord's length, so each
+// guess scales the last by the square root of how far its deviation is
+// from the middle of the band, kept inside the lengths already found too
+// short and too long (halving between them when it is not): two or three
+// measurements a step, where halving a band as narrow as this took six or
+// more. False when a deviation is unavailable.
 bool find_step(Measure& measure, double t0, double t_end, double w, double h, double range,
                double& q, double& smallest, double& t1) {
-    t1 = std::fmin(t0 + q, t_end);
-    double dev = 0.0;
-    if (!measure(t0, t1, &dev)) return false;
-    // Reach out while the piece stays well within the tolerance; the
-    // reach doubles each time, so that a long straight stretch after a
-    // fine bend costs a few steps, not thousands.
-    while (dev < h && t1 != t_end) {
-        q *= 2.0;
-        t1 = std::fmin(t1 + q, t_end);
-        if (!measure(t0, t1, &dev)) return false;
-    }
-    q = t1 - t0;
+    const double aim = 0.5 * (h + w);
+    double lo = 0.0, hi = t_end - t0, len = std::fmin(q, hi);
+    bool too_long = false;  // whether hi is known to stray beyond w
     for (int it = 0; it < kMaxBisections; ++it) {
+        t1 = len < t_end - t0 ? t0 + len : t_end;
+        double dev = 0.0;
+        if (!measure(t0, t1, &dev)) return false;
         if (dev >= w) {
-            q *= 0.5;
-            t1 -= q;
-        } else if (dev < h && t1 != t_end) {
-            q *= 0.5;
-            t1 = std::fmin(t1 + q, t_end);
+            hi = len;
+            too_long = true;
         } else {
+            lo = len;
+            if (dev >= h || t1 == t_end) break;
+        }
+        if (!(hi - lo > range * 1e-15) || it + 1 == kMaxBisections) {
+            // As fine as the parameter allows: the longest step found within.
+            if (lo > 0.0 && t1 - t0 > lo) t1 = t0 + lo;
             break;
         }
-        smallest = std::fmin(smallest, q);
-        if (!(q > range * 1e-15)) break;  // as fine as the parameter allows
-        if (!measure(t0, t1, &dev)) return false;
+        double next = len * clamp(dev > 0.0 ? std::sqrt(aim / dev) : 4.0, 0.25, 4.0);
+        if (!too_long)
+            next = std::fmin(next, hi);
+        else if (!(next > lo && next < hi))
+            next = 0.5 * (lo + hi);
+        smallest = std::fmin(smallest, std::fabs(next - len));
+        len = next;
     }
+    q = t1 - t0;
     return true;
 }
 
 // Walks along the piece from its first knot, appending the end of each
-// interval whose deviation lies between w / 2 and w (its parameter to pt).
-// N is the number of starting steps.
-Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s, Table<double>& pu,
-             Table<double>& pv, Table<double>& pt) {
+// interval whose deviation lies between 0.9 w and w (its parameter to pt):
+// chords that nearly reach the tolerance, so that few are left for even_out
+// to save where its estimate of their spread falls short (along a curve
+// whose bend changes, a blob's lobes). N is the number of starting steps.
+Status march(const Surface& sur, const Curve& piece, double w, double lift_weight, int N,
+             Scratch& s, Table<double>& pu, Table<double>& pv, Table<double>& pt) {
     const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
-    const double h = 0.5 * w;
+    const double h = 0.9 * w;
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
@@ -666,7 +755,7 @@ Status march(const Surface& sur, const Curve& piece, double w, int N, Scratch& s
         return no_storage();
     const double range = t_end - t_first;
     double t0 = t_first, q = range / N, smallest = q;
-    Measure measure{sur, piece, kMaxDeviations};
+    Measure measure{sur, piece, kMaxDeviations, lift_weight};
     while (t0 < t_end) {
         double t1 = t0;
         if (!find_step(measure, t0, t_end, w, h, range, q, smallest, t1)) return unavailable();
@@ -708,45 +797,93 @@ bool spread(const Table<double>& pt, const Table<double>& weight, double total, 
     return out.push(s, pt[pt.size - 1]);
 }
 
+// Measures sqrt(dev / w) of each interval of pt into `weight`, their sum
+// into `total`; false when a deviation is unavailable.
+bool chord_weights(Measure& measure, const Table<double>& pt, double w, Scratch& s,
+                   Table<double>& weight, double* total, bool* stored) {
+    weight.clear();
+    *total = 0.0;
+    for (int i = 0; i + 1 < pt.size; ++i) {
+        double dev = 0.0;
+        if (!measure(pt[i], pt[i + 1], &dev)) return false;
+        if (!weight.push(s, std::sqrt(std::fmax(dev, 0.0) / w))) {
+            *stored = false;
+            return false;
+        }
+        *total += weight[i];
+    }
+    return true;
+}
+
+// The parameters of a and b together, sorted, each once.
+bool merge_points(const Table<double>& a, const Table<double>& b, Scratch& s, Table<double>& out) {
+    out.clear();
+    if (!out.reserve(s, a.size + b.size)) return false;
+    int i = 0, j = 0;
+    while (i < a.size || j < b.size) {
+        const double t = j >= b.size || (i < a.size && a[i] <= b[j]) ? a[i++] : b[j++];
+        if (out.size == 0 || t > out[out.size - 1]) out.push(s, t);
+    }
+    return true;
+}
+
+// Rounds of a count's spread measured on finer intervals before the count
+// is raised.
+constexpr int kSpreadRounds = 3;
+
 // The fewest chords within w, spread evenly over the piece. The march's
-// chords deviate anywhere between w / 2 and w and its last one takes what is
-// left, so a long arc got some 10 to 15% more chords than it needs. A
-// chord's deviation grows with the square of its length, so sqrt(dev / w)
-// is the share of a full chord that each of the march's spans; their sum,
-// rounded up, is the count to try, its ends where the running sum reaches
-// each equal part. A count whose chords do not all keep within w is raised
-// by one, up to the march's own (pt is then left as it was).
-Status even_out(const Surface& sur, const Curve& piece, double w, Scratch& s, Table<double>& pt) {
+// chords fall short of w by up to a tenth and its last one takes what is
+// left (with a band from w / 2, a long arc got 10 to 15% more chords than
+// it needs). A chord's deviation grows with the square of its length, so
+// sqrt(dev / w) is the share of a full chord that each of the march's
+// spans; their sum, rounded up, is the count to try, its ends where the
+// running sum reaches each equal part. That share is taken as even within
+// each span, which it is not where the parameter's speed or the curvature
+// changes along the piece: a chord came out beyond w, and raising the count
+// by one left a blob's holes with the march's own points, a fifth more than
+// they need, and a plate's holes of three rational arcs one more. So a spread
+// that fails is measured again on the march's points and its own together,
+// whose finer spans place the same count better, up to kSpreadRounds times
+// for the first count; a larger one is spread once over the finest spans
+// found, raised by one up to the march's own (pt is then left as it was).
+Status even_out(const Surface& sur, const Curve& piece, double w, double lift_weight, Scratch& s,
+                Table<double>& pt) {
     const int n = pt.size - 1;
     if (n < 2) return kOk;
-    Table<double> weight, trial;
-    if (!weight.reserve(s, n) || !trial.reserve(s, n + 1)) {
+    Table<double> base, weight, trial, finer;
+    bool stored = true;
+    auto no_storage = [] {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
-    }
-    Measure measure{sur, piece, kMaxDeviations};
+    };
+    if (!base.reserve(s, n + 1) || !trial.reserve(s, n + 1)) return no_storage();
+    for (int i = 0; i <= n; ++i) base.push(s, pt[i]);
+    Measure measure{sur, piece, kMaxDeviations, lift_weight};
     double total = 0.0;
-    for (int i = 0; i < n; ++i) {
-        double dev = 0.0;
-        if (!measure(pt[i], pt[i + 1], &dev)) return kOk;  // the march's points stand
-        weight.push(s, std::sqrt(std::fmax(dev, 0.0) / w));
-        total += weight[i];
-    }
-    for (int k = std::max(1, static_cast<int>(std::ceil(total))); k < n; ++k) {
-        if (!spread(pt, weight, total, k, s, trial)) {
-            set_error(kErrStorage, "N_TESPTC");
-            return kFail;
+    if (!chord_weights(measure, base, w, s, weight, &total, &stored))
+        return stored ? kOk : no_storage();  // the march's points stand
+    const int first = std::max(1, static_cast<int>(std::ceil(total)));
+    for (int k = first; k < n; ++k) {
+        for (int round = 0; round < (k == first ? kSpreadRounds : 1); ++round) {
+            if (!spread(base, weight, total, k, s, trial)) return no_storage();
+            bool within = true;
+            for (int j = 0; j < k && within; ++j) {
+                double dev = 0.0;
+                if (!(trial[j + 1] > trial[j]) || !measure(trial[j], trial[j + 1], &dev))
+                    return kOk;
+                within = dev < w;
+            }
+            if (within) {
+                pt.clear();
+                for (int j = 0; j <= k; ++j) pt.push(s, trial[j]);
+                return kOk;
+            }
+            if (k != first || round + 1 == kSpreadRounds || base.size > 4 * (n + 1)) break;
+            if (!merge_points(base, trial, s, finer)) return no_storage();
+            std::swap(base, finer);
+            if (!chord_weights(measure, base, w, s, weight, &total, &stored))
+                return stored ? kOk : no_storage();
         }
-        bool within = true;
-        for (int j = 0; j < k && within; ++j) {
-            double dev = 0.0;
-            if (!(trial[j + 1] > trial[j]) || !measure(trial[j], trial[j + 1], &dev)) return kOk;
-            within = dev < w;
-        }
-        if (!within) continue;
-        pt.clear();
-        for (int j = 0; j <= k; ++j) pt.push(s, trial[j]);
-        return kOk;
     }
     return kOk;
 }
@@ -792,9 +929,11 @@ Status points_at(const Surface& sur, const Curve& piece, const Table<double>& pt
     return kOk;
 }
 
-// N_TESPTC, adding the area its chords leave out to `area` when given.
-Status polygonise(const Surface& sur, const Curve& piece, double B, double scale, double** u,
-                  double** v, int* count, Pool* pool, ChordArea* area) {
+// N_TESPTC, adding the area its chords leave out to `area` when given;
+// chords also stand off the surface by less than `lift` when that is
+// positive.
+Status polygonise(const Surface& sur, const Curve& piece, double B, double lift, double scale,
+                  double** u, double** v, int* count, Pool* pool, ChordArea* area) {
     if (!(B >= kMinTolerance)) {
         set_error(kErrTolerance, "N_TESPTC");
         return kFail;
@@ -818,14 +957,16 @@ Status polygonise(const Surface& sur, const Curve& piece, double B, double scale
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     }
-    if (march(sur, piece, w, N, s, pu, pv, pt) != kOk) return kFail;
+    const double lift_weight = lift > 0.0 ? w / lift : 0.0;
+    if (march(sur, piece, w, lift_weight, N, s, pu, pv, pt) != kOk) return kFail;
     // Ends exactly at the piece's last point.
     pt[pt.size - 1] = piece.knt->U[piece.knt->m];
     if (pt.size == 1 && !pt.push(s, pt[0])) {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     }
-    if (even_out(sur, piece, w, s, pt) != kOk || points_at(sur, piece, pt, s, pu, pv, area) != kOk)
+    if (even_out(sur, piece, w, lift_weight, s, pt) != kOk ||
+        points_at(sur, piece, pt, s, pu, pv, area) != kOk)
         return kFail;
     double* ru = S_GETR1D(pu.size - 1, pool);
     double* rv = S_GETR1D(pu.size - 1, pool);
@@ -844,7 +985,7 @@ Status polygonise(const Surface& sur, const Curve& piece, double B, double scale
 
 Status N_TESPTC(const Surface& sur, const Curve& piece, double B, double** u, double** v,
                 int* count, Pool* pool) {
-    return polygonise(sur, piece, B, 1.0, u, v, count, pool, nullptr);
+    return polygonise(sur, piece, B, 0.0, 1.0, u, v, count, pool, nullptr);
 }
 
 namespace {
@@ -884,13 +1025,12 @@ struct TrimInput {
     const FixedLoops* fixed;  // null when no loop is fixed
 };
 
-
 // Every trim polygon, polygonised with tolerance B, moved to the metric
 // plane and indexed.
 // `left_out` receives per loop the area its chords leave out (ChordArea).
 Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in, double B,
-                     double scale, double C, Scratch& s, LoopSet& loops, Table<double>& left_out,
-                     Pool* pool) {
+                     double lift, double scale, double C, Scratch& s, LoopSet& loops,
+                     Table<double>& left_out, Pool* pool) {
     auto no_storage = [] {
         set_error(kErrStorage, "N_TESSUR");
         return kFail;
@@ -914,9 +1054,9 @@ Status make_polygons(SurfaceMeasures& g, const Surface& sur, const TrimInput& in
             ChordArea area{g.su, g.sv, 0.0};
             const Status st = h < 0
                                   ? build_loop(g, sur, in.outer[grp], in.outer_last[grp], true, B,
-                                               scale, C, s, loop, pool, &area)
+                                               lift, scale, C, s, loop, pool, &area)
                                   : build_loop(g, sur, in.holes[grp][h], in.hole_curve_last[grp][h],
-                                               false, B, scale, C, s, loop, pool, &area);
+                                               false, B, lift, scale, C, s, loop, pool, &area);
             if (st != kOk) return kFail;
             if (!loops.loops.push(s, loop) || !left_out.push(s, area.sum)) return no_storage();
         }
@@ -961,22 +1101,18 @@ RegionArea region_area(const LoopSet& loops, const Table<double>& left_out) {
     return r;
 }
 
-// The factor on every piece's working tolerance under which the polygons'
-// chords change the face's area by at most kTrimAreaShare (kFlatTrimAreaShare
-// on a flat face), from what those made with the factor `used` left out
-// (chords shrink with the tolerance); `used` itself when they are within it.
-// The factor applies to the pieces held to a tenth of their size too:
-// scaling the trim tolerance alone left a plate's small holes as coarse as
-// they were until it fell below their own, and three rounds were not enough.
-double trim_coverage_scale(const LoopSet& loops, const Table<double>& left_out, double used,
-                           bool flat) {
+// How far the polygons' chords change the face's area, as a share of
+// kTrimAreaShare (kFlatTrimAreaShare on a flat face): 1 or less is within.
+double coverage_excess(const LoopSet& loops, const Table<double>& left_out, bool flat) {
     const RegionArea r = region_area(loops, left_out);
-    if (!(r.area > 0.0)) return used;
+    if (!(r.area > 0.0)) return 0.0;
     const double allowed = flat ? kFlatTrimAreaShare : kTrimAreaShare;
-    const double share = std::fabs(r.left_out) / r.area;
-    if (share <= allowed) return used;
-    return std::fmax(used * allowed / share, kMaxTightening);
+    return std::fabs(r.left_out) / r.area / allowed;
 }
+
+// A factor found within is loosened no further once its polygons change
+// the area by this share of the allowed change or more.
+constexpr double kCoverageNear = 0.97;
 
 // The tolerance of cell sides on open domain edges under which they lose
 // at most about one percent of the face's area (metric plane, where a unit
@@ -1010,6 +1146,40 @@ bool flat_parallelogram(const Surface& sur) {
     const Point3 twist = vec_sub(vec_add(o, c), vec_add(a, b));
     const double size = vec_distance(o, c) + vec_distance(a, b);
     return vec_length(twist) <= 1e-9 * size;
+}
+
+// Polygons again with every piece's working tolerance scaled (the pieces
+// held to a tenth of their size too: scaling the trim tolerance alone left a
+// plate's small holes as coarse as they were) until their chords change the
+// face's area by no more than allowed. The change grows about in proportion
+// to the factor, so each round aims at the allowed change from the last; a
+// factor found within is loosened towards it as well, since from a coarse
+// first polygon (a wavy loop in eleven points) the proportion overshot and
+// left a small face with a third more points than its area asks for. The
+// finest factor is kMaxTightening; the loosest one found within is kept.
+Status cover(SurfaceMeasures& g, const Surface& sur, const TrimInput& in, double B, double lift,
+             double C, Scratch& s, LoopSet& loops, Table<double>& left_out, Pool* pool) {
+    const bool flat = flat_parallelogram(sur);
+    double scale = 1.0, within = 0.0, beyond = 2.0;  // loosest within, finest beyond
+    double excess = coverage_excess(loops, left_out, flat);
+    for (int round = 0; round < kCoverageRounds; ++round) {
+        if (excess <= 1.0) {
+            within = scale;
+            if (scale == 1.0 || excess >= kCoverageNear) return kOk;
+        } else {
+            beyond = scale;
+        }
+        double next = std::fmax(scale / std::fmax(excess, 1e-9), kMaxTightening);
+        next = std::fmin(next, 1.0);
+        if (!(next > within && next < beyond)) next = 0.5 * (within + beyond);
+        if (within == 0.0 && !(next < scale)) return kOk;  // as fine as allowed
+        scale = next;
+        if (make_polygons(g, sur, in, B, lift, scale, C, s, loops, left_out, pool) != kOk)
+            return kFail;
+        excess = coverage_excess(loops, left_out, flat);
+    }
+    if (excess <= 1.0 || within == 0.0 || within == scale) return kOk;
+    return make_polygons(g, sur, in, B, lift, within, C, s, loops, left_out, pool);
 }
 
 // Nothing of the mesh may stray outside the outer polygon's box.
@@ -1100,19 +1270,18 @@ Status N_TESSUR(TessContext& ctx, Surface* sur, Curve* const* const* outer,
     const TrimInput in{outer, holes, last_group, outer_last, hole_last, hole_curve_last, ctx.fixed};
     LoopSet loops;
     Table<double> left_out;
-    if (make_polygons(g, *sur, in, B, 1.0, C, s, loops, left_out, priv.get()) != kOk) return kFail;
+    // A chord is an edge of the triangles along it: held, off the surface, to
+    // the margin vertex removal keeps, so that the vertices the cell grid
+    // leaves on it can go (at the trim tolerance's full depth a cylinder's
+    // trim chords kept them all and its triangles nearly doubled).
+    const double lift = tess::kSimplifyMargin * A;
+    if (make_polygons(g, *sur, in, B, lift, 1.0, C, s, loops, left_out, priv.get()) != kOk)
+        return kFail;
     // A face small or narrow for its outline needs finer cell sides along its
     // open domain edges, and finer polygons where their chords leave out or
     // add too much of it, to be covered.
     g.edge_tolerance = edge_coverage_tolerance(loops, B);
-    double scale = 1.0;
-    for (int round = 0; round < kCoverageRounds; ++round) {
-        const double finer = trim_coverage_scale(loops, left_out, scale, flat_parallelogram(*sur));
-        if (!(finer < scale)) break;
-        scale = finer;
-        if (make_polygons(g, *sur, in, B, scale, C, s, loops, left_out, priv.get()) != kOk)
-            return kFail;
-    }
+    if (cover(g, *sur, in, B, lift, C, s, loops, left_out, priv.get()) != kOk) return kFail;
 
     tess::CellGrid grid;
     tess::VertexTable verts;

@@ -28,8 +28,10 @@ constexpr int kMaxCorners = RUVANE_TESS_CORNER_LIMIT;
 constexpr double kCoincide = 1e-7;  // control points closer than this are one point
 // A flat cell holding more trim polygon points than this is split as well:
 // triangulating one cell costs the square of the points in it, so a long
-// loop through a few large cells would make the whole run quadratic.
-constexpr int kMaxCellTrimPoints = 96;
+// loop through a few large cells would make the whole run quadratic. (At 96
+// a plate's six holes, 97 points, were split for it, and the cut left two
+// vertices on the plate's open edges that no collapse could take.)
+constexpr int kMaxCellTrimPoints = 128;
 
 struct Cell {
     double ua, ub, va, vb;
