@@ -3,6 +3,8 @@
 // N_SUREVN would find the same basis functions again at every point.
 #pragma once
 
+#include <cstring>
+
 #include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
 
@@ -47,6 +49,52 @@ private:
     const double* vs_;
     LineBasis* ub_;
     LineBasis* vb_;
+};
+
+// Points at the crossings of parameter lines named by value, each line's
+// basis and each crossing's point computed once however often it is asked
+// for (the same value being the same bits, not merely equal): one cell's
+// flatness and area tests ask for the same lines again. At most kLines
+// distinct values in each direction; a further one is refused (-1).
+class PointCache {
+public:
+    static constexpr int kLines = 16;
+    explicit PointCache(const Surface& sur) : sur_(sur) {}
+
+    int u_line(double u) { return line(us_, nu_, u); }
+    int v_line(double v) { return line(vs_, nv_, v); }
+
+    // The point at lines i and j, with the same checks and records as
+    // LineSampler::at, in its order, for the lines met the first time.
+    bool at(int i, int j, Point3* S) {
+        if (i < 0 || j < 0) return false;
+        const unsigned bit = 1u << j;
+        if (have_[i] & bit) {
+            *S = points_[i][j];
+            return true;
+        }
+        LineSampler sample(sur_, us_, ub_, vs_, vb_);
+        if (!sample.at(i, j, S)) return false;
+        points_[i][j] = *S;
+        have_[i] |= bit;
+        return true;
+    }
+
+private:
+    static int line(double* values, int& count, double x) {
+        for (int k = 0; k < count; ++k)
+            if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
+        if (count == kLines) return -1;
+        values[count] = x;
+        return count++;
+    }
+
+    const Surface& sur_;
+    double us_[kLines], vs_[kLines];
+    LineBasis ub_[kLines], vb_[kLines];
+    int nu_ = 0, nv_ = 0;
+    unsigned have_[kLines] = {};  // per u line, a bit per v line
+    Point3 points_[kLines][kLines];
 };
 
 }  // namespace ruvane::tess
