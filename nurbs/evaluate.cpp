@@ -319,6 +319,65 @@ Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, cons
     }
 }
 
+namespace {
+
+// The column sums of point_of_basis's inner loop, one net column each.
+template <int P>
+void column_sums_of(const Point4* const* Pw, int p, const double* Nu, int i0, int j_first,
+                    int count, ColumnSum* out) {
+    const int np = P > 0 ? P : p + 1;
+    for (int c = 0; c < count; ++c) {
+        PairSum row;
+#pragma GCC unroll 6
+        for (int i = 0; i < np; ++i) row.add(Nu[i], Pw[i0 + i][j_first + c]);
+        const Pair zw = row.zw_kept();
+        out[c] = ColumnSum{row.xy[0], row.xy[1], zw[0], zw[1]};
+    }
+}
+
+// point_of_basis's outer loop over sums formed before.
+template <int Q>
+Point3 point_of_sums(int q, const ColumnSum* sums, const double* Nv) {
+    const int nq = Q > 0 ? Q : q + 1;
+    PairSum r;
+#pragma GCC unroll 6
+    for (int j = 0; j < nq; ++j)
+        r.add(Nv[j], Pair{sums[j].x, sums[j].y}, Pair{sums[j].z, sums[j].w});
+    const Pair zw = r.zw_kept();
+    return project_point(Point4{r.xy[0], r.xy[1], zw[0], zw[1]});
+}
+
+}  // namespace
+
+void surface_column_sums(const Surface& sur, const double* Nu, int su, int j_first, int count,
+                         ColumnSum* out) {
+    const Point4* const* Pw = sur.net->Pw;
+    const int p = sur.p, i0 = su - p;
+    switch (p) {
+        case 1:
+            return column_sums_of<2>(Pw, p, Nu, i0, j_first, count, out);
+        case 2:
+            return column_sums_of<3>(Pw, p, Nu, i0, j_first, count, out);
+        case 3:
+            return column_sums_of<4>(Pw, p, Nu, i0, j_first, count, out);
+        default:
+            return column_sums_of<0>(Pw, p, Nu, i0, j_first, count, out);
+    }
+}
+
+Point3 surface_point_of_sums(const Surface& sur, const ColumnSum* sums, const double* Nv) {
+    switch (sur.q) {
+        case 1:
+            return point_of_sums<2>(sur.q, sums, Nv);
+        case 2:
+            return point_of_sums<3>(sur.q, sums, Nv);
+        case 3:
+            return point_of_sums<4>(sur.q, sums, Nv);
+        default:
+            return point_of_sums<0>(sur.q, sums, Nv);
+    }
+}
+
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,
                 Point3* normal) {
     if (check_range(*sur.uknt, "N_SURNOR", u) != kOk) return kFail;

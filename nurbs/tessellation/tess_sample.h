@@ -3,10 +3,12 @@
 // N_SUREVN would find the same basis functions again at every point.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 
 #include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
+#include "nurbs/tessellation/tess_scratch.h"
 
 namespace ruvane::tess {
 
@@ -29,6 +31,13 @@ public:
     // A line whose basis is ready has passed its range check: the checks
     // are asked again only where they could fail, in N_SUREVN's order.
     bool at(int i, int j, Point3* S) {
+        if (!bases(i, j)) return false;
+        *S = surface_point_of_basis(sur_, ub_[i].N, ub_[i].span, vb_[j].N, vb_[j].span);
+        return true;
+    }
+
+    // The two lines' bases made ready, with at's checks and records.
+    bool bases(int i, int j) {
         LineBasis& a = ub_[i];
         LineBasis& b = vb_[j];
         if (!a.ready && check_range(*sur_.uknt, "N_SUREVN", us_[i]) != kOk) return false;
@@ -39,7 +48,6 @@ public:
         if (!b.ready && basis_in_range(*sur_.vknt, sur_.q, vs_[j], 1, b.N, &b.span) != kOk)
             return false;
         b.ready = true;
-        *S = surface_point_of_basis(sur_, a.N, a.span, b.N, b.span);
         return true;
     }
 
@@ -51,18 +59,115 @@ private:
     LineBasis* vb_;
 };
 
-// Points at the crossings of parameter lines named by value, each line's
-// basis and each crossing's point computed once however often it is asked
-// for (the same value being the same bits, not merely equal): one cell's
-// flatness and area tests ask for the same lines again. At most kLines
-// distinct values in each direction; a further one is refused (-1).
+// A u parameter line met by the subdivision: its basis and the net's
+// column sums along it, for kColumns columns around where it was sampled
+// last.
+struct ULine {
+    static constexpr int kColumns = 8;
+    double value;
+    LineBasis basis;
+    int first;
+    unsigned columns;  // a bit per column kept
+    ColumnSum sums[kColumns];
+};
+
+// A v parameter line met by the subdivision: its basis.
+struct VLine {
+    double value;
+    LineBasis basis;
+};
+
+// The lines of one subdivision by value (its bits): a cell shares most of
+// its lines with its parent and its neighbours, so each line's basis is
+// found once. Open addressing over the value's bits; the lines themselves
+// sit in blocks that never move (copying them as a table grows cost more
+// than their bases).
+template <class Line>
+class LineStore {
+public:
+    // The number of the line of value x, added when new; -1 when storage
+    // runs out (the caller then works without the store).
+    int find(Scratch& s, double x) {
+        if (2 * (count_ + 1) > slots_.size && !rehash(s)) return -1;
+        uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        const unsigned mask = static_cast<unsigned>(slots_.size - 1);
+        for (unsigned h = hash(bits) & mask;; h = (h + 1) & mask) {
+            const int k = slots_[h];
+            if (k >= 0 && std::memcmp(&(*this)[k].value, &x, sizeof x) == 0) return k;
+            if (k >= 0) continue;
+            if (count_ % kBlock == 0) {
+                void* block = s.get(sizeof(Line) * kBlock);
+                if (block == nullptr || !blocks_.push(s, static_cast<Line*>(block))) {
+                    s.put(block);
+                    return -1;
+                }
+            }
+            Line& fresh = (*this)[count_];
+            fresh.value = x;
+            fresh.basis.ready = false;
+            clear_columns(fresh);
+            slots_[h] = count_;
+            return count_++;
+        }
+    }
+    Line& operator[](int k) { return blocks_[k / kBlock][k % kBlock]; }
+
+private:
+    // Mixes every bit into the low ones: parameter values are often short
+    // binary fractions, whose low bits are all zero.
+    static constexpr int kBlock = 32;
+    static void clear_columns(ULine& line) {
+        line.first = -1;
+        line.columns = 0;
+    }
+    static void clear_columns(VLine&) {}
+    static unsigned hash(uint64_t bits) {
+        bits ^= bits >> 31;
+        bits *= 0xBF58476D1CE4E5B9ull;
+        bits ^= bits >> 29;
+        return static_cast<unsigned>(bits);
+    }
+    bool rehash(Scratch& s) {
+        Table<int> fresh;
+        if (!fresh.resize(s, slots_.size == 0 ? 64 : 2 * slots_.size, -1)) return false;
+        const unsigned mask = static_cast<unsigned>(fresh.size - 1);
+        for (int k = 0; k < count_; ++k) {
+            uint64_t bits;
+            std::memcpy(&bits, &(*this)[k].value, sizeof bits);
+            unsigned h = hash(bits) & mask;
+            while (fresh[h] >= 0) h = (h + 1) & mask;
+            fresh[h] = k;
+        }
+        s.put(slots_.data);
+        slots_ = fresh;
+        return true;
+    }
+
+    Table<Line*> blocks_;  // kBlock lines each
+    int count_ = 0;
+    Table<int> slots_;  // a power of two of them, -1 where empty
+};
+
+// The lines of one subdivision in both directions.
+struct LineStores {
+    LineStore<ULine> u;
+    LineStore<VLine> v;
+};
+
+// Points at the crossings of parameter lines named by value, for one cell:
+// each point is computed once however often the cell's tests ask for it
+// (the same value being the same bits, not merely equal), from its lines'
+// bases and column sums in the subdivision's store. At most kLines distinct
+// values in each direction; a further one is refused (-1).
 class PointCache {
 public:
     static constexpr int kLines = 16;
-    explicit PointCache(const Surface& sur) : sur_(sur) {}
+    PointCache(const Surface& sur, Scratch& s, LineStores& store)
+        : sur_(sur), s_(s), store_(store) {}
 
-    int u_line(double u) { return line(us_, nu_, u); }
-    int v_line(double v) { return line(vs_, nv_, v); }
+    int u_line(double u) { return line(us_, gu_, nu_, u, store_.u); }
+    int v_line(double v) { return line(vs_, gv_, nv_, v, store_.v); }
 
     // The point at lines i and j, with the same checks and records as
     // LineSampler::at, in its order, for the lines met the first time.
@@ -73,25 +178,73 @@ public:
             *S = points_[i][j];
             return true;
         }
-        LineSampler sample(sur_, us_, ub_, vs_, vb_);
-        if (!sample.at(i, j, S)) return false;
+        if (gu_[i] < 0 || gv_[j] < 0) {
+            // Not in the store: on the lines' own.
+            LineBasis a, b;
+            LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
+            if (!one.at(0, 0, S)) return false;
+        } else {
+            ULine& a = store_.u[gu_[i]];
+            VLine& b = store_.v[gv_[j]];
+            if (!bases(a, b)) return false;
+            *S = point(a, b);
+        }
         points_[i][j] = *S;
         have_[i] |= bit;
         return true;
     }
 
 private:
-    static int line(double* values, int& count, double x) {
+    template <class Line>
+    int line(double* values, int* global, int& count, double x, LineStore<Line>& store) {
         for (int k = 0; k < count; ++k)
             if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
         if (count == kLines) return -1;
         values[count] = x;
+        global[count] = store.find(s_, x);
         return count++;
     }
 
+    bool bases(ULine& a, VLine& b) {
+        LineBasis& ba = a.basis;
+        LineBasis& bb = b.basis;
+        if (!ba.ready && check_range(*sur_.uknt, "N_SUREVN", a.value) != kOk) return false;
+        if (!bb.ready && check_range(*sur_.vknt, "N_SUREVN", b.value) != kOk) return false;
+        if (!ba.ready && basis_in_range(*sur_.uknt, sur_.p, a.value, 1, ba.N, &ba.span) != kOk)
+            return false;
+        ba.ready = true;
+        if (!bb.ready && basis_in_range(*sur_.vknt, sur_.q, b.value, 1, bb.N, &bb.span) != kOk)
+            return false;
+        bb.ready = true;
+        return true;
+    }
+
+    // The point from the u line's column sums, formed where missing; the
+    // whole sum where the v span lies outside the columns kept.
+    Point3 point(ULine& a, const VLine& b) {
+        const int q = sur_.q, j0 = b.basis.span - q;
+        if (q + 1 > ULine::kColumns)
+            return surface_point_of_basis(sur_, a.basis.N, a.basis.span, b.basis.N, b.basis.span);
+        if (a.first < 0 || j0 < a.first || j0 + q >= a.first + ULine::kColumns) {
+            // The columns kept move to where the line is sampled now (cells
+            // are settled depth first, so mostly near the last ones).
+            a.first = j0;
+            a.columns = 0;
+        }
+        const int k0 = j0 - a.first;
+        const unsigned want = ((2u << q) - 1u) << k0;
+        if ((a.columns & want) != want) {
+            surface_column_sums(sur_, a.basis.N, a.basis.span, j0, q + 1, &a.sums[k0]);
+            a.columns |= want;
+        }
+        return surface_point_of_sums(sur_, &a.sums[k0], b.basis.N);
+    }
+
     const Surface& sur_;
+    Scratch& s_;
+    LineStores& store_;
     double us_[kLines], vs_[kLines];
-    LineBasis ub_[kLines], vb_[kLines];
+    int gu_[kLines], gv_[kLines];  // the lines' numbers in the store, -1 outside it
     int nu_ = 0, nv_ = 0;
     unsigned have_[kLines] = {};  // per u line, a bit per v line
     Point3 points_[kLines][kLines];

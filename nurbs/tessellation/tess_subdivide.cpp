@@ -592,6 +592,7 @@ struct Division {
     tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
     Table<SpareBlock> spare{};  // blocks of finished cells' pieces
     Table<Point3> net_points{};  // the cell's net projected, room made by cut
+    tess::LineStores lines{};  // the sampled lines' bases and column sums
 };
 
 // The cell's net projected into the subdivision's table (cut has made room).
@@ -663,7 +664,7 @@ bool settle_cell(Division& d, const Cell& c, Flatness& f) {
     bool final_cell = !c.has_piece;
     if (!final_cell) {
         PrivatePool scratch;
-        tess::PointCache sample(d.sur);
+        tess::PointCache sample(d.sur, d.s, d.lines);
         CellTest t{project_net(d, *c.piece.net), sample, c.ua, c.ub, c.va, c.vb, d.A};
         prepare_test(d.sur, c.piece, scratch, t);
         // A cell side on an open edge of the domain is where the mesh
