@@ -210,24 +210,28 @@ bool surface_close(tess::PointCache& sample, double ua, double ub, double va, do
     Point3 n03[2], n12[2];
     if (!pair_planes(c[0], c[1], c[3], c[2], n03) || !pair_planes(c[1], c[0], c[2], c[3], n12))
         return false;
-    for (int i = 0; i <= 4; ++i)
-        for (int j = 0; j <= 4; ++j) {
-            if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
-            Point3 S;
-            if (!sample.at(us[i], vs[j], &S)) return false;
-            const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
-            const double across_12 =
-                std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
-            if (!(std::fmax(across_03, across_12) <= tol)) return false;
-            // The chord of an open side the sample lies on, and its tolerance.
-            const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
-            if (on < 0 || !(side[on] > 0.0)) continue;
-            static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
-            const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
-            const double f = 0.25 * (on < 2 ? i : j);
-            const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
-            if (!(vec_distance(S, at) <= tol)) return false;
-        }
+    // Every sample must keep close, so the order does not change the
+    // answer: those that stray farthest on a curved cell come first, so
+    // that a cell that must be cut is found out after a few points.
+    static const int kOrder[21][2] = {{2, 2}, {1, 1}, {3, 3}, {1, 3}, {3, 1}, {2, 1}, {2, 3},
+                                      {1, 2}, {3, 2}, {2, 0}, {2, 4}, {0, 2}, {4, 2}, {1, 0},
+                                      {3, 0}, {1, 4}, {3, 4}, {0, 1}, {0, 3}, {4, 1}, {4, 3}};
+    for (const auto& ij : kOrder) {
+        const int i = ij[0], j = ij[1];
+        Point3 S;
+        if (!sample.at(us[i], vs[j], &S)) return false;
+        const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
+        const double across_12 = std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
+        if (!(std::fmax(across_03, across_12) <= tol)) return false;
+        // The chord of an open side the sample lies on, and its tolerance.
+        const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
+        if (on < 0 || !(side[on] > 0.0)) continue;
+        static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
+        const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
+        const double f = 0.25 * (on < 2 ? i : j);
+        const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
+        if (!(vec_distance(S, at) <= tol)) return false;
+    }
     return true;
 }
 
