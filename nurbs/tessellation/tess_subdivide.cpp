@@ -643,9 +643,9 @@ int16_t classify(const Division& d, double ua, double ub, double va, double vb) 
     return static_cast<int16_t>(tess::classify_cell(d.loops, ua, ub, va, vb, d.c_prime));
 }
 
-// Gives a new cell its piece, unless it will never be tested: N_TOOSSG
-// into a block laid out for a copy of the parent's piece.
-bool cut(Division& d, Cell& c, const Surface& from) {
+// Lays out a block for a new cell's piece, unless it will never be tested:
+// room for a copy of the parent's piece. False when storage runs out.
+bool lay_piece(Division& d, Cell& c, const Surface& from) {
     c.has_piece = false;
     c.piece = Surface{};
     c.block = nullptr;
@@ -657,10 +657,41 @@ bool cut(Division& d, Cell& c, const Surface& from) {
     if (c.block == nullptr) return storage_failed() == kOk;
     c.has_piece = true;
     surface_in_block(c.block, n, m, mu, mv, &c.piece);
-    if (N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, nullptr) != kOk) return false;
+    return true;
+}
+
+// Room to project the cell's net when it is settled.
+bool net_room(Division& d, const Cell& c) {
+    if (!c.has_piece) return true;
     const ControlNet& net = *c.piece.net;
     if (!d.net_points.reserve(d.s, (net.n + 1) * (net.m + 1))) return storage_failed() == kOk;
     return true;
+}
+
+// Gives a new cell its piece: N_TOOSSG into a block laid out for a copy of
+// the parent's piece.
+bool cut(Division& d, Cell& c, const Surface& from) {
+    if (!lay_piece(d, c, from)) return false;
+    if (c.has_piece && N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, nullptr) != kOk)
+        return false;
+    return net_room(d, c);
+}
+
+// Gives the two halves of cell c, cut at `line` across `direction`, their
+// pieces; where both need one, the knots at the cut are inserted once.
+bool cut_halves(Division& d, const Cell& c, int direction, double line, Cell& a, Cell& b) {
+    if (!lay_piece(d, b, c.piece) || !lay_piece(d, a, c.piece)) return false;
+    if (a.has_piece && b.has_piece) {
+        if (split_segments(c.piece, c.ua, c.ub, c.va, c.vb, direction == 1 ? 2 : 1, line,
+                           &a.piece, &b.piece) != kOk)
+            return false;
+    } else {
+        for (Cell* h : {&b, &a})
+            if (h->has_piece &&
+                N_TOOSSG(c.piece, h->ua, h->ub, h->va, h->vb, &h->piece, nullptr) != kOk)
+                return false;
+    }
+    return net_room(d, a) && net_room(d, b);
 }
 
 // Whether the cell needs no further cut; otherwise f.direction says where.
@@ -773,13 +804,6 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
     return true;
 }
 
-// Cuts a child's piece and stacks it (its block stays with the scratch
-// storage on failure).
-Status stack_child(Division& d, Cell& child, const Surface& from) {
-    if (!cut(d, child, from)) return kFail;
-    if (!d.stack.push(d.s, child)) return storage_failed();
-    return kOk;
-}
 
 // Splits cell c in two across `direction`, recording the new corners.
 Status split_cell(Division& d, const Cell& c, const Flatness& f) {
@@ -799,9 +823,10 @@ Status split_cell(Division& d, const Cell& c, const Flatness& f) {
     }
     a.code = classify(d, a.ua, a.ub, a.va, a.vb);
     b.code = classify(d, b.ua, b.ub, b.va, b.vb);
-    const Status sb = stack_child(d, b, c.piece);
-    if (sb != kOk) return sb;
-    return stack_child(d, a, c.piece);
+    // On failure the children's blocks stay with the scratch storage.
+    if (!cut_halves(d, c, f.direction, line, a, b)) return kFail;
+    if (!d.stack.push(d.s, b) || !d.stack.push(d.s, a)) return storage_failed();
+    return kOk;
 }
 
 // Takes cells off the stack until every one is flat or outside.
