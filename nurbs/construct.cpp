@@ -559,34 +559,10 @@ Status N_TOOCCP(const Curve& src, double a, double b, Curve* dst, Pool* pool) {
     return N_IGSCSK(dst);
 }
 
-Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, Surface* dst,
-                Pool* pool) {
-    const KnotVector& U = *src.uknt;
-    const KnotVector& V = *src.vknt;
-    if (!(u0 < u1) || !(v0 < v1) || !(U.U[src.p] <= u0) || !(u1 <= U.U[U.m - src.p]) ||
-        !(V.U[src.q] <= v0) || !(v1 <= V.U[V.m - src.q])) {
-        set_error(kErrOrderedSet, "N_TOOSSG");
-        return kFail;
-    }
-    const int n = src.net->n;
-    const int m = src.net->m;
-    if (dst != &src) {
-        if (surface_storage(dst, n, m, U.m, V.m, "N_TOOSSG", pool) != kOk) return kFail;
-        dst->p = src.p;
-        dst->q = src.q;
-        for (int i = 0; i <= U.m; ++i) dst->uknt->U[i] = U.U[i];
-        for (int j = 0; j <= V.m; ++j) dst->vknt->U[j] = V.U[j];
-        for (int i = 0; i <= n; ++i) {
-            for (int j = 0; j <= m; ++j) dst->net->Pw[i][j] = src.net->Pw[i][j];
-        }
-    }
-    if (N_IGSSCP(dst, u0, u1, v0, v1) != kOk) return kFail;
-    return N_IGSSSK(dst);
-}
-
 namespace {
 
-// N_TOOSSG's checks of a box, without its records.
+// Whether the box [u0, u1] x [v0, v1] (box[0..3]) is not empty and lies
+// in the surface's domain; false for NaN.
 bool box_inside(const Surface& src, const double box[4]) {
     const KnotVector& U = *src.uknt;
     const KnotVector& V = *src.vknt;
@@ -594,12 +570,12 @@ bool box_inside(const Surface& src, const double box[4]) {
            box[1] <= U.U[U.m - src.p] && V.U[src.q] <= box[2] && box[3] <= V.U[V.m - src.q];
 }
 
-// Copies src into dst as N_TOOSSG does.
-Status copy_surface(const Surface& src, Surface* dst) {
+// Copies src into dst (fresh, or reused when large enough).
+Status copy_surface(const Surface& src, Surface* dst, Pool* pool) {
     const KnotVector& U = *src.uknt;
     const KnotVector& V = *src.vknt;
     const int n = src.net->n, m = src.net->m;
-    if (surface_storage(dst, n, m, U.m, V.m, "N_TOOSSG", nullptr) != kOk) return kFail;
+    if (surface_storage(dst, n, m, U.m, V.m, "N_TOOSSG", pool) != kOk) return kFail;
     dst->p = src.p;
     dst->q = src.q;
     for (int i = 0; i <= U.m; ++i) dst->uknt->U[i] = U.U[i];
@@ -619,11 +595,13 @@ bool split_shared(const Surface& src, const double lo_box[4], const double hi_bo
         return false;
     if (direction == 2) {
         // The same u clip for both halves: once.
-        if (copy_surface(src, lo) != kOk || clip_surface_direction(lo, 1, lo_box[0], lo_box[1]) != kOk)
+        if (copy_surface(src, lo, nullptr) != kOk ||
+            clip_surface_direction(lo, 1, lo_box[0], lo_box[1]) != kOk)
             return false;
         return split_direction(lo, hi, 2, lo_box[2], lo_box[3], hi_box[3]);
     }
-    if (copy_surface(src, lo) != kOk || !split_direction(lo, hi, 1, lo_box[0], lo_box[1], hi_box[1]))
+    if (copy_surface(src, lo, nullptr) != kOk ||
+        !split_direction(lo, hi, 1, lo_box[0], lo_box[1], hi_box[1]))
         return false;
     return clip_surface_direction(lo, 2, lo_box[2], lo_box[3]) == kOk &&
            clip_surface_direction(hi, 2, hi_box[2], hi_box[3]) == kOk;
@@ -631,7 +609,20 @@ bool split_shared(const Surface& src, const double lo_box[4], const double hi_bo
 
 }  // namespace
 
-Status split_segments(const Surface& src, double u0, double u1, double v0, double v1,
+Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, Surface* dst,
+                Pool* pool) {
+    const double box[4] = {u0, u1, v0, v1};
+    if (!box_inside(src, box)) {
+        set_error(kErrOrderedSet, "N_TOOSSG");
+        return kFail;
+    }
+    if (dst != &src && copy_surface(src, dst, pool) != kOk) return kFail;
+    if (N_IGSSCP(dst, u0, u1, v0, v1) != kOk) return kFail;
+    return N_IGSSSK(dst);
+}
+
+
+Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1,
                       int direction, double t, Surface* lo, Surface* hi) {
     const bool at_v = direction == 2;
     const double lo_box[4] = {u0, at_v ? u1 : t, v0, at_v ? t : v1};

@@ -682,7 +682,7 @@ bool cut(Division& d, Cell& c, const Surface& from) {
 bool cut_halves(Division& d, const Cell& c, int direction, double line, Cell& a, Cell& b) {
     if (!lay_piece(d, b, c.piece) || !lay_piece(d, a, c.piece)) return false;
     if (a.has_piece && b.has_piece) {
-        if (split_segments(c.piece, c.ua, c.ub, c.va, c.vb, direction == 1 ? 2 : 1, line,
+        if (segment_halves(c.piece, c.ua, c.ub, c.va, c.vb, direction == 1 ? 2 : 1, line,
                            &a.piece, &b.piece) != kOk)
             return false;
     } else {
