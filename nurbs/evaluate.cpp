@@ -2,6 +2,7 @@
 // iso-curves and component access.
 #include <cfloat>
 #include <cmath>
+#include <type_traits>
 
 #include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
@@ -301,22 +302,37 @@ Point3 point_of_degree_v(const Point4* const* Pw, int p, int q, const double* Nu
 
 }  // namespace
 
+namespace {
+
+// Calls f with the count of basis functions of degree p as a constant for
+// the usual degrees (0 for any other: the kernels read it from p then), so
+// that their loops run unrolled.
+template <class F>
+auto by_degree(int p, F f) {
+    switch (p) {
+        case 1:
+            return f(std::integral_constant<int, 2>{});
+        case 2:
+            return f(std::integral_constant<int, 3>{});
+        case 3:
+            return f(std::integral_constant<int, 4>{});
+        default:
+            return f(std::integral_constant<int, 0>{});
+    }
+}
+
+}  // namespace
+
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
                               int sv) {
     const int p = sur.p;
     const int q = sur.q;
     const Point4* const* Pw = sur.net->Pw;
     const int i0 = su - p, j0 = sv - q;
-    switch (p) {
-        case 1:
-            return point_of_degree_v<2>(Pw, p, q, Nu, i0, Nv, j0);
-        case 2:
-            return point_of_degree_v<3>(Pw, p, q, Nu, i0, Nv, j0);
-        case 3:
-            return point_of_degree_v<4>(Pw, p, q, Nu, i0, Nv, j0);
-        default:
-            return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
-    }
+    return by_degree(p, [&](auto P) {
+        if constexpr (P == 0) return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+        else return point_of_degree_v<P>(Pw, p, q, Nu, i0, Nv, j0);
+    });
 }
 
 namespace {
@@ -351,31 +367,14 @@ Point3 point_of_sums(int q, const ColumnSum* sums, const double* Nv) {
 
 void surface_column_sums(const Surface& sur, const double* Nu, int su, int j_first, int count,
                          ColumnSum* out) {
-    const Point4* const* Pw = sur.net->Pw;
-    const int p = sur.p, i0 = su - p;
-    switch (p) {
-        case 1:
-            return column_sums_of<2>(Pw, p, Nu, i0, j_first, count, out);
-        case 2:
-            return column_sums_of<3>(Pw, p, Nu, i0, j_first, count, out);
-        case 3:
-            return column_sums_of<4>(Pw, p, Nu, i0, j_first, count, out);
-        default:
-            return column_sums_of<0>(Pw, p, Nu, i0, j_first, count, out);
-    }
+    const int p = sur.p;
+    by_degree(p, [&](auto P) {
+        column_sums_of<P>(sur.net->Pw, p, Nu, su - p, j_first, count, out);
+    });
 }
 
 Point3 surface_point_of_sums(const Surface& sur, const ColumnSum* sums, const double* Nv) {
-    switch (sur.q) {
-        case 1:
-            return point_of_sums<2>(sur.q, sums, Nv);
-        case 2:
-            return point_of_sums<3>(sur.q, sums, Nv);
-        case 3:
-            return point_of_sums<4>(sur.q, sums, Nv);
-        default:
-            return point_of_sums<0>(sur.q, sums, Nv);
-    }
+    return by_degree(sur.q, [&](auto Q) { return point_of_sums<Q>(sur.q, sums, Nv); });
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,
