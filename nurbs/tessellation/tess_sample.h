@@ -12,12 +12,38 @@
 
 namespace ruvane::tess {
 
-// One parameter line's span and basis functions, found at its first use.
+// One parameter line's span and basis functions, found at its first use;
+// along a u line also the net's column sums (surface_column_sums) for
+// kColumns columns from `first`, where its points were asked last, a bit in
+// `columns` for each one formed.
 struct LineBasis {
+    static constexpr int kColumns = 8;
     double N[kMaxDegree + 1];
     int span = 0;
     bool ready = false;
+    int first = -1;
+    unsigned columns = 0;
+    ColumnSum sums[kColumns];
 };
+
+// The point at u line a and v line b, both ready: from a's column sums,
+// formed where missing (the columns kept move to the point's v span when
+// it lies beyond them); the whole sum where the degree in v is too high.
+inline Point3 point_on_lines(const Surface& sur, LineBasis& a, const LineBasis& b) {
+    const int q = sur.q, j0 = b.span - q;
+    if (q + 1 > LineBasis::kColumns) return surface_point_of_basis(sur, a.N, a.span, b.N, b.span);
+    if (a.first < 0 || j0 < a.first || j0 + q >= a.first + LineBasis::kColumns) {
+        a.first = j0;
+        a.columns = 0;
+    }
+    const int k0 = j0 - a.first;
+    const unsigned want = ((2u << q) - 1u) << k0;
+    if ((a.columns & want) != want) {
+        surface_column_sums(sur, a.N, a.span, j0, q + 1, &a.sums[k0]);
+        a.columns |= want;
+    }
+    return surface_point_of_sums(sur, &a.sums[k0], b.N);
+}
 
 // Points at (us[i], vs[j]) with the caller's storage for the lines' bases
 // (as many as there are values). Each point is N_SUREVN's to the bit, with
@@ -32,7 +58,7 @@ public:
     // are asked again only where they could fail, in N_SUREVN's order.
     bool at(int i, int j, Point3* S) {
         if (!bases(i, j)) return false;
-        *S = surface_point_of_basis(sur_, ub_[i].N, ub_[i].span, vb_[j].N, vb_[j].span);
+        *S = point_on_lines(sur_, ub_[i], vb_[j]);
         return true;
     }
 
@@ -59,20 +85,8 @@ private:
     LineBasis* vb_;
 };
 
-// A u parameter line met by the subdivision: its basis and the net's
-// column sums along it, for kColumns columns around where it was sampled
-// last.
-struct ULine {
-    static constexpr int kColumns = 8;
-    double value;
-    LineBasis basis;
-    int first;
-    unsigned columns;  // a bit per column kept
-    ColumnSum sums[kColumns];
-};
-
-// A v parameter line met by the subdivision: its basis.
-struct VLine {
+// A parameter line met by the subdivision: its value and basis.
+struct Line {
     double value;
     LineBasis basis;
 };
@@ -82,7 +96,6 @@ struct VLine {
 // found once. Open addressing over the value's bits; the lines themselves
 // sit in blocks that never move (copying them as a table grows cost more
 // than their bases).
-template <class Line>
 class LineStore {
 public:
     // The number of the line of value x, added when new; -1 when storage
@@ -106,7 +119,8 @@ public:
             Line& fresh = (*this)[count_];
             fresh.value = x;
             fresh.basis.ready = false;
-            clear_columns(fresh);
+            fresh.basis.first = -1;
+            fresh.basis.columns = 0;
             slots_[h] = count_;
             return count_++;
         }
@@ -114,14 +128,9 @@ public:
     Line& operator[](int k) { return blocks_[k / kBlock][k % kBlock]; }
 
 private:
+    static constexpr int kBlock = 32;
     // Mixes every bit into the low ones: parameter values are often short
     // binary fractions, whose low bits are all zero.
-    static constexpr int kBlock = 32;
-    static void clear_columns(ULine& line) {
-        line.first = -1;
-        line.columns = 0;
-    }
-    static void clear_columns(VLine&) {}
     static unsigned hash(uint64_t bits) {
         bits ^= bits >> 31;
         bits *= 0xBF58476D1CE4E5B9ull;
@@ -151,8 +160,8 @@ private:
 
 // The lines of one subdivision in both directions.
 struct LineStores {
-    LineStore<ULine> u;
-    LineStore<VLine> v;
+    LineStore u;
+    LineStore v;
 };
 
 // Points at the crossings of parameter lines named by value, for one cell:
@@ -184,10 +193,10 @@ public:
             LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
             if (!one.at(0, 0, S)) return false;
         } else {
-            ULine& a = store_.u[gu_[i]];
-            VLine& b = store_.v[gv_[j]];
+            Line& a = store_.u[gu_[i]];
+            Line& b = store_.v[gv_[j]];
             if (!bases(a, b)) return false;
-            *S = point(a, b);
+            *S = point_on_lines(sur_, a.basis, b.basis);
         }
         points_[i][j] = *S;
         have_[i] |= bit;
@@ -195,8 +204,7 @@ public:
     }
 
 private:
-    template <class Line>
-    int line(double* values, int* global, int& count, double x, LineStore<Line>& store) {
+    int line(double* values, int* global, int& count, double x, LineStore& store) {
         for (int k = 0; k < count; ++k)
             if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
         if (count == kLines) return -1;
@@ -205,7 +213,7 @@ private:
         return count++;
     }
 
-    bool bases(ULine& a, VLine& b) {
+    bool bases(Line& a, Line& b) {
         LineBasis& ba = a.basis;
         LineBasis& bb = b.basis;
         if (!ba.ready && check_range(*sur_.uknt, "N_SUREVN", a.value) != kOk) return false;
@@ -217,27 +225,6 @@ private:
             return false;
         bb.ready = true;
         return true;
-    }
-
-    // The point from the u line's column sums, formed where missing; the
-    // whole sum where the v span lies outside the columns kept.
-    Point3 point(ULine& a, const VLine& b) {
-        const int q = sur_.q, j0 = b.basis.span - q;
-        if (q + 1 > ULine::kColumns)
-            return surface_point_of_basis(sur_, a.basis.N, a.basis.span, b.basis.N, b.basis.span);
-        if (a.first < 0 || j0 < a.first || j0 + q >= a.first + ULine::kColumns) {
-            // The columns kept move to where the line is sampled now (cells
-            // are settled depth first, so mostly near the last ones).
-            a.first = j0;
-            a.columns = 0;
-        }
-        const int k0 = j0 - a.first;
-        const unsigned want = ((2u << q) - 1u) << k0;
-        if ((a.columns & want) != want) {
-            surface_column_sums(sur_, a.basis.N, a.basis.span, j0, q + 1, &a.sums[k0]);
-            a.columns |= want;
-        }
-        return surface_point_of_sums(sur_, &a.sums[k0], b.basis.N);
     }
 
     const Surface& sur_;
