@@ -588,8 +588,8 @@ Status copy_surface(const Surface& src, Surface* dst, Pool* pool) {
 // The split with its shared insertions: N_TOOSSG's clips in its order (u,
 // then v), the cut direction's once for both halves. False where the
 // halves' insertions differ; lo and hi are then to be made afresh.
-bool split_shared(const Surface& src, const double lo_box[4], const double hi_box[4],
-                  int direction, Surface* lo, Surface* hi) {
+bool split_shared(const Surface& src, const double lo_box[4], const double hi_box[4], int direction,
+                  Surface* lo, Surface* hi) {
     if (surface_storage(hi, src.net->n, src.net->m, src.uknt->m, src.vknt->m, "N_TOOSSG",
                         nullptr) != kOk)
         return false;
@@ -621,17 +621,15 @@ Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, 
     return N_IGSSSK(dst);
 }
 
-
-Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1,
-                      int direction, double t, Surface* lo, Surface* hi) {
+Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1, int direction,
+                      double t, Surface* lo, Surface* hi) {
     const bool at_v = direction == 2;
     const double lo_box[4] = {u0, at_v ? u1 : t, v0, at_v ? t : v1};
     const double hi_box[4] = {at_v ? u0 : t, u1, at_v ? t : v0, v1};
     if (box_inside(src, lo_box) && box_inside(src, hi_box) &&
         split_shared(src, lo_box, hi_box, direction, lo, hi))
         return N_IGSSSK(lo) == kOk && N_IGSSSK(hi) == kOk ? kOk : kFail;
-    if (N_TOOSSG(src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], lo, nullptr) != kOk)
-        return kFail;
+    if (N_TOOSSG(src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], lo, nullptr) != kOk) return kFail;
     return N_TOOSSG(src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], hi, nullptr);
 }
 

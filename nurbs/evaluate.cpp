@@ -330,8 +330,10 @@ Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, cons
     const Point4* const* Pw = sur.net->Pw;
     const int i0 = su - p, j0 = sv - q;
     return by_degree(p, [&](auto P) {
-        if constexpr (P == 0) return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
-        else return point_of_degree_v<P>(Pw, p, q, Nu, i0, Nv, j0);
+        if constexpr (P == 0)
+            return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+        else
+            return point_of_degree_v<P>(Pw, p, q, Nu, i0, Nv, j0);
     });
 }
 
@@ -368,9 +370,8 @@ Point3 point_of_sums(int q, const ColumnSum* sums, const double* Nv) {
 void surface_column_sums(const Surface& sur, const double* Nu, int su, int j_first, int count,
                          ColumnSum* out) {
     const int p = sur.p;
-    by_degree(p, [&](auto P) {
-        column_sums_of<P>(sur.net->Pw, p, Nu, su - p, j_first, count, out);
-    });
+    by_degree(p,
+              [&](auto P) { column_sums_of<P>(sur.net->Pw, p, Nu, su - p, j_first, count, out); });
 }
 
 Point3 surface_point_of_sums(const Surface& sur, const ColumnSum* sums, const double* Nv) {

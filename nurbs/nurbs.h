@@ -86,8 +86,8 @@ Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, 
 // The two segments N_TOOSSG gives of src over [u0, u1] x [v0, v1] cut at t
 // across `direction` (1: at u = t, 2: at v = t), `lo` below t and `hi`
 // above, to the bit; the knots at t are inserted once for both.
-Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1,
-                      int direction, double t, Surface* lo, Surface* hi);
+Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1, int direction,
+                      double t, Surface* lo, Surface* hi);
 // Iso-curve: direction 1 fixes u = t (a curve along v), direction 2 fixes v = t.
 Status N_TOOSCX(const Surface& src, int direction, double t, Curve* dst, Pool* pool);
 

@@ -77,6 +77,21 @@ struct NetPoints {
 
 const Point3& net_point(const NetPoints& net, int i, int j) { return net.p[i * (net.m + 1) + j]; }
 
+// std::fmax and std::fmin as the library works them out (a NaN gives way to
+// the other value; of two equal values the second), inline: the flatness
+// test asks for them at every net point, and a library call each time cost
+// more than the comparison.
+inline double larger(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return a > b ? a : b;
+}
+inline double smaller(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return a < b ? a : b;
+}
+
 // Closed-surface test of a control net: direction 1 compares the first and
 // last points of every u row, direction 2 of every v column.
 template <class Net>
@@ -138,13 +153,13 @@ double line_excess(const NetPoints& net, int i0, int j0, int di, int dj, int las
         const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
         double d = 0.0;
         if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
-        worst = std::fmax(worst, d / A);
+        worst = larger(worst, d / A);
         if (!(tol > 0.0) || tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
         const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
         const Point3 nrm = line_normal(net, i0, j0, di, dj, k, mean);
         const Point3 across = vec_sub(off, vec_scale(nrm, vec_dot(off, nrm)));
-        worst = std::fmax(worst, vec_length(across) / tol);
+        worst = larger(worst, vec_length(across) / tol);
     }
     return worst;
 }
@@ -222,7 +237,7 @@ bool surface_close(tess::PointCache& sample, double ua, double ub, double va, do
         if (!sample.at(us[i], vs[j], &S)) return false;
         const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
         const double across_12 = std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
-        if (!(std::fmax(across_03, across_12) <= tol)) return false;
+        if (!(larger(across_03, across_12) <= tol)) return false;
         // The chord of an open side the sample lies on, and its tolerance.
         const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
         if (on < 0 || !(side[on] > 0.0)) continue;
@@ -321,13 +336,13 @@ Flatness point_flatness(const NetPoints& net, const Point3& centre, double A) {
     double reach = 0.0, along_u = 0.0, along_v = 0.0;
     for (int i = 0; i <= n; ++i)
         for (int j = 0; j <= m; ++j) {
-            reach = std::fmax(reach, vec_distance(net_point(net, i, j), centre));
+            reach = larger(reach, vec_distance(net_point(net, i, j), centre));
             if (i > 0)
-                along_u = std::fmax(along_u,
-                                    vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
+                along_u =
+                    larger(along_u, vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
             if (j > 0)
-                along_v = std::fmax(along_v,
-                                    vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
+                along_v =
+                    larger(along_v, vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
         }
     if (reach <= A) return {true, 0};
     return {false, along_u > along_v ? 2 : 1};
@@ -342,14 +357,14 @@ double off_plane(const NetPoints& net, const Point3& centre, const Point3& norma
     for (int i = 0; i <= n; ++i)
         for (int j = 0; j <= m; ++j) {
             const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
-            lo = std::fmin(lo, d);
-            hi = std::fmax(hi, d);
+            lo = smaller(lo, d);
+            hi = larger(hi, d);
             if ((i == 0 || i == n) && (j == 0 || j == m)) {
-                corner_lo = std::fmin(corner_lo, d);
-                corner_hi = std::fmax(corner_hi, d);
+                corner_lo = smaller(corner_lo, d);
+                corner_hi = larger(corner_hi, d);
             }
         }
-    return std::fmax(hi - corner_lo, corner_hi - lo);
+    return larger(hi - corner_lo, corner_hi - lo);
 }
 
 // The cut for a piece off its plane: across the net's rows or columns,
@@ -366,8 +381,8 @@ int spread_direction(const NetPoints& net, const Point3& centre, const Point3& n
             for (int k = 0; k <= points; ++k) {
                 const Point3 p = along_u ? net_point(net, k, line) : net_point(net, line, k);
                 const double d = vec_dot(vec_sub(p, centre), normal);
-                lo = std::fmin(lo, d);
-                hi = std::fmax(hi, d);
+                lo = smaller(lo, d);
+                hi = larger(hi, d);
             }
             spread += (hi - lo) / (lines + 1);
         }
@@ -390,7 +405,7 @@ double net_bend(const NetPoints& net, bool along_u) {
         for (int k = 1; k < points; ++k) {
             double d = 0.0;
             if (G_DISPAB(at(line, k), a, b, &d) != kOk) d = vec_distance(at(line, k), a);
-            worst = std::fmax(worst, d);
+            worst = larger(worst, d);
         }
     }
     return worst;
@@ -486,10 +501,10 @@ Flatness flatness(CellTest& t, const double side[4]) {
     }
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
-    const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
-                                    line_excess(net, 0, m, 1, 0, n, A, side[1], normal));
-    const double over_v = std::fmax(line_excess(net, 0, 0, 0, 1, m, A, side[2], normal),
-                                    line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
+    const double over_u = larger(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
+                                 line_excess(net, 0, m, 1, 0, n, A, side[1], normal));
+    const double over_v = larger(line_excess(net, 0, 0, 0, 1, m, A, side[2], normal),
+                                 line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
     if (over_u > 1.0 || over_v > 1.0) {
         if (over_u <= kNetSlack && over_v <= kNetSlack && sampled_close()) return {true, 0};
         return {false, over_u > over_v ? 2 : 1, true};
@@ -682,8 +697,8 @@ bool cut(Division& d, Cell& c, const Surface& from) {
 bool cut_halves(Division& d, const Cell& c, int direction, double line, Cell& a, Cell& b) {
     if (!lay_piece(d, b, c.piece) || !lay_piece(d, a, c.piece)) return false;
     if (a.has_piece && b.has_piece) {
-        if (segment_halves(c.piece, c.ua, c.ub, c.va, c.vb, direction == 1 ? 2 : 1, line,
-                           &a.piece, &b.piece) != kOk)
+        if (segment_halves(c.piece, c.ua, c.ub, c.va, c.vb, direction == 1 ? 2 : 1, line, &a.piece,
+                           &b.piece) != kOk)
             return false;
     } else {
         for (Cell* h : {&b, &a})
