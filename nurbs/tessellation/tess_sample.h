@@ -175,8 +175,8 @@ public:
     PointCache(const Surface& sur, Scratch& s, LineStores& store)
         : sur_(sur), s_(s), store_(store) {}
 
-    int u_line(double u) { return line(us_, gu_, nu_, u, store_.u); }
-    int v_line(double v) { return line(vs_, gv_, nv_, v, store_.v); }
+    int u_line(double u) { return line(us_, lu_, nu_, u, store_.u); }
+    int v_line(double v) { return line(vs_, lv_, nv_, v, store_.v); }
 
     // The point at lines i and j, with the same checks and records as
     // LineSampler::at, in its order, for the lines met the first time.
@@ -187,16 +187,16 @@ public:
             *S = points_[i][j];
             return true;
         }
-        if (gu_[i] < 0 || gv_[j] < 0) {
+        Line* a = lu_[i];
+        Line* b = lv_[j];
+        if (a == nullptr || b == nullptr) {
             // Not in the store: on the lines' own.
             LineBasis a, b;
             LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
             if (!one.at(0, 0, S)) return false;
         } else {
-            Line& a = store_.u[gu_[i]];
-            Line& b = store_.v[gv_[j]];
-            if (!bases(a, b)) return false;
-            *S = point_on_lines(sur_, a.basis, b.basis);
+            if (!bases(*a, *b)) return false;
+            *S = point_on_lines(sur_, a->basis, b->basis);
         }
         points_[i][j] = *S;
         have_[i] |= bit;
@@ -204,12 +204,13 @@ public:
     }
 
 private:
-    int line(double* values, int* global, int& count, double x, LineStore& store) {
+    int line(double* values, Line** stored, int& count, double x, LineStore& store) {
         for (int k = 0; k < count; ++k)
             if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
         if (count == kLines) return -1;
         values[count] = x;
-        global[count] = store.find(s_, x);
+        const int k = store.find(s_, x);
+        stored[count] = k < 0 ? nullptr : &store[k];
         return count++;
     }
 
@@ -231,7 +232,8 @@ private:
     Scratch& s_;
     LineStores& store_;
     double us_[kLines], vs_[kLines];
-    int gu_[kLines], gv_[kLines];  // the lines' numbers in the store, -1 outside it
+    Line* lu_[kLines];  // the lines in the store (which never moves them), null outside it
+    Line* lv_[kLines];
     int nu_ = 0, nv_ = 0;
     unsigned have_[kLines] = {};  // per u line, a bit per v line
     Point3 points_[kLines][kLines];

@@ -227,19 +227,21 @@ bool surface_close(tess::PointCache& sample, double ua, double ub, double va, do
         return false;
     // Every sample must keep close, so the order does not change the
     // answer: those that stray farthest on a curved cell come first, so
-    // that a cell that must be cut is found out after a few points.
-    static const int kOrder[21][2] = {{2, 2}, {1, 1}, {3, 3}, {1, 3}, {3, 1}, {2, 1}, {2, 3},
-                                      {1, 2}, {3, 2}, {2, 0}, {2, 4}, {0, 2}, {4, 2}, {1, 0},
-                                      {3, 0}, {1, 4}, {3, 4}, {0, 1}, {0, 3}, {4, 1}, {4, 3}};
+    // that a cell that must be cut is found out after a few points; each
+    // with the side it lies on (0: v = va, 1: v = vb, 2: u = ua, 3: u = ub;
+    // -1 inside).
+    static const int kOrder[21][3] = {
+        {2, 2, -1}, {1, 1, -1}, {3, 3, -1}, {1, 3, -1}, {3, 1, -1}, {2, 1, -1}, {2, 3, -1},
+        {1, 2, -1}, {3, 2, -1}, {2, 0, 0},  {2, 4, 1},  {0, 2, 2},  {4, 2, 3},  {1, 0, 0},
+        {3, 0, 0},  {1, 4, 1},  {3, 4, 1},  {0, 1, 2},  {0, 3, 2},  {4, 1, 3},  {4, 3, 3}};
     for (const auto& ij : kOrder) {
-        const int i = ij[0], j = ij[1];
+        const int i = ij[0], j = ij[1], on = ij[2];
         Point3 S;
         if (!sample.at(us[i], vs[j], &S)) return false;
         const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
         const double across_12 = std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
         if (!(larger(across_03, across_12) <= tol)) return false;
         // The chord of an open side the sample lies on, and its tolerance.
-        const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
         if (on < 0 || !(side[on] > 0.0)) continue;
         static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
         const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
