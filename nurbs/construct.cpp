@@ -1,6 +1,7 @@
 // Building curves and surfaces: validation, clipping to a parameter range by
 // knot insertion, knot cleaning, and the segment tools built on them.
 #include <cmath>
+#include <cstring>
 
 #include "nurbs/nurbs.h"
 
@@ -320,6 +321,63 @@ Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     return kOk;
 }
 
+// Whether two plans make the same insertions (the same spans,
+// multiplicities and ratios, bit for bit): then one pass over a row gives
+// the points of both.
+bool same_insertions(const ClipPlan& a, const ClipPlan& b) {
+    if (a.p != b.p || a.inserts != b.inserts) return false;
+    for (int t = 0; t < a.inserts; ++t)
+        if (a.span[t] != b.span[t] || a.mult[t] != b.mult[t]) return false;
+    return std::memcmp(a.alpha, b.alpha, sizeof(double) * a.inserts * a.p) == 0;
+}
+
+// Clips `lo` (a net clipped already in the other direction) along
+// `direction` to [a, t] in place and to [t, b] into `hi` (room for the same
+// sizes), when both clips make the same insertions; false, with both left
+// alone, when they do not or work storage runs out.
+bool split_direction(Surface* lo, Surface* hi, int direction, double a, double t, double b) {
+    ControlNet* net = lo->net;
+    KnotVector* knt = direction == 1 ? lo->uknt : lo->vknt;
+    const int p = direction == 1 ? lo->p : lo->q;
+    const int n = direction == 1 ? net->n : net->m;
+    const int rows = direction == 1 ? net->m : net->n;
+    if (clamped_at(knt->U, knt->m, p, a, t) || clamped_at(knt->U, knt->m, p, t, b)) return false;
+    RowWork work;
+    ClipPlan plan_lo, plan_hi;
+    double* WK = work.knots(knt->m + 2 * p + 1);
+    double* K_lo = WK == nullptr ? nullptr : work.knots(knt->m);
+    double* K_hi = K_lo == nullptr ? nullptr : work.knots(knt->m);
+    plan_lo.alpha = K_hi == nullptr ? nullptr : work.knots(2 * p * p - 1);
+    plan_hi.alpha = plan_lo.alpha == nullptr ? nullptr : work.knots(2 * p * p - 1);
+    Point4* WQ = plan_hi.alpha == nullptr ? nullptr : work.points(n + 2 * p + 1);
+    if (WQ == nullptr) return false;
+    plan_clip(knt->U, n, p, a, t, WK, K_lo, &plan_lo);
+    plan_clip(knt->U, n, p, t, b, WK, K_hi, &plan_hi);
+    if (!same_insertions(plan_lo, plan_hi)) return false;
+    const int n_lo = plan_lo.count - 1, n_hi = plan_hi.count - 1;
+    for (int r = 0; r <= rows; ++r) {
+        gather_row(net, direction, r, n, WQ);
+        apply_clip(plan_lo, n, WQ);
+        scatter_row(hi->net, direction, r, n_hi, WQ + plan_hi.first);
+        scatter_row(net, direction, r, n_lo, WQ + plan_lo.first);
+    }
+    // The other direction as `lo` has it.
+    KnotVector* other = direction == 1 ? lo->vknt : lo->uknt;
+    KnotVector* other_hi = direction == 1 ? hi->vknt : hi->uknt;
+    for (int i = 0; i <= other->m; ++i) other_hi->U[i] = other->U[i];
+    other_hi->m = other->m;
+    if (direction == 1)
+        hi->net->m = net->m;
+    else
+        hi->net->n = net->n;
+    hi->p = lo->p;
+    hi->q = lo->q;
+    store_direction(direction == 1 ? hi->uknt : hi->vknt, K_hi, n_hi + p + 1, hi->net, direction,
+                    n_hi);
+    store_direction(knt, K_lo, n_lo + p + 1, net, direction, n_lo);
+    return true;
+}
+
 Status clean_surface_direction(Surface* sur, int direction) {
     ControlNet* net = sur->net;
     KnotVector* knt = direction == 1 ? sur->uknt : sur->vknt;
@@ -501,29 +559,78 @@ Status N_TOOCCP(const Curve& src, double a, double b, Curve* dst, Pool* pool) {
     return N_IGSCSK(dst);
 }
 
-Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, Surface* dst,
-                Pool* pool) {
+namespace {
+
+// Whether the box [u0, u1] x [v0, v1] (box[0..3]) is not empty and lies
+// in the surface's domain; false for NaN.
+bool box_inside(const Surface& src, const double box[4]) {
     const KnotVector& U = *src.uknt;
     const KnotVector& V = *src.vknt;
-    if (!(u0 < u1) || !(v0 < v1) || !(U.U[src.p] <= u0) || !(u1 <= U.U[U.m - src.p]) ||
-        !(V.U[src.q] <= v0) || !(v1 <= V.U[V.m - src.q])) {
+    return box[0] < box[1] && box[2] < box[3] && U.U[src.p] <= box[0] &&
+           box[1] <= U.U[U.m - src.p] && V.U[src.q] <= box[2] && box[3] <= V.U[V.m - src.q];
+}
+
+// Copies src into dst (fresh, or reused when large enough).
+Status copy_surface(const Surface& src, Surface* dst, Pool* pool) {
+    const KnotVector& U = *src.uknt;
+    const KnotVector& V = *src.vknt;
+    const int n = src.net->n, m = src.net->m;
+    if (surface_storage(dst, n, m, U.m, V.m, "N_TOOSSG", pool) != kOk) return kFail;
+    dst->p = src.p;
+    dst->q = src.q;
+    for (int i = 0; i <= U.m; ++i) dst->uknt->U[i] = U.U[i];
+    for (int j = 0; j <= V.m; ++j) dst->vknt->U[j] = V.U[j];
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= m; ++j) dst->net->Pw[i][j] = src.net->Pw[i][j];
+    return kOk;
+}
+
+// The split with its shared insertions: N_TOOSSG's clips in its order (u,
+// then v), the cut direction's once for both halves. False where the
+// halves' insertions differ; lo and hi are then to be made afresh.
+bool split_shared(const Surface& src, const double lo_box[4], const double hi_box[4], int direction,
+                  Surface* lo, Surface* hi) {
+    if (surface_storage(hi, src.net->n, src.net->m, src.uknt->m, src.vknt->m, "N_TOOSSG",
+                        nullptr) != kOk)
+        return false;
+    if (direction == 2) {
+        // The same u clip for both halves: once.
+        if (copy_surface(src, lo, nullptr) != kOk ||
+            clip_surface_direction(lo, 1, lo_box[0], lo_box[1]) != kOk)
+            return false;
+        return split_direction(lo, hi, 2, lo_box[2], lo_box[3], hi_box[3]);
+    }
+    if (copy_surface(src, lo, nullptr) != kOk ||
+        !split_direction(lo, hi, 1, lo_box[0], lo_box[1], hi_box[1]))
+        return false;
+    return clip_surface_direction(lo, 2, lo_box[2], lo_box[3]) == kOk &&
+           clip_surface_direction(hi, 2, hi_box[2], hi_box[3]) == kOk;
+}
+
+}  // namespace
+
+Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, Surface* dst,
+                Pool* pool) {
+    const double box[4] = {u0, u1, v0, v1};
+    if (!box_inside(src, box)) {
         set_error(kErrOrderedSet, "N_TOOSSG");
         return kFail;
     }
-    const int n = src.net->n;
-    const int m = src.net->m;
-    if (dst != &src) {
-        if (surface_storage(dst, n, m, U.m, V.m, "N_TOOSSG", pool) != kOk) return kFail;
-        dst->p = src.p;
-        dst->q = src.q;
-        for (int i = 0; i <= U.m; ++i) dst->uknt->U[i] = U.U[i];
-        for (int j = 0; j <= V.m; ++j) dst->vknt->U[j] = V.U[j];
-        for (int i = 0; i <= n; ++i) {
-            for (int j = 0; j <= m; ++j) dst->net->Pw[i][j] = src.net->Pw[i][j];
-        }
-    }
+    if (dst != &src && copy_surface(src, dst, pool) != kOk) return kFail;
     if (N_IGSSCP(dst, u0, u1, v0, v1) != kOk) return kFail;
     return N_IGSSSK(dst);
+}
+
+Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1, int direction,
+                      double t, Surface* lo, Surface* hi) {
+    const bool at_v = direction == 2;
+    const double lo_box[4] = {u0, at_v ? u1 : t, v0, at_v ? t : v1};
+    const double hi_box[4] = {at_v ? u0 : t, u1, at_v ? t : v0, v1};
+    if (box_inside(src, lo_box) && box_inside(src, hi_box) &&
+        split_shared(src, lo_box, hi_box, direction, lo, hi))
+        return N_IGSSSK(lo) == kOk && N_IGSSSK(hi) == kOk ? kOk : kFail;
+    if (N_TOOSSG(src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], lo, nullptr) != kOk) return kFail;
+    return N_TOOSSG(src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], hi, nullptr);
 }
 
 }  // namespace ruvane

@@ -2,6 +2,7 @@
 // iso-curves and component access.
 #include <cfloat>
 #include <cmath>
+#include <type_traits>
 
 #include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
@@ -301,22 +302,80 @@ Point3 point_of_degree_v(const Point4* const* Pw, int p, int q, const double* Nu
 
 }  // namespace
 
+namespace {
+
+// Calls f with the count of basis functions of degree p as a constant for
+// the usual degrees (0 for any other: the kernels read it from p then), so
+// that their loops run unrolled.
+template <class F>
+auto by_degree(int p, F f) {
+    switch (p) {
+        case 1:
+            return f(std::integral_constant<int, 2>{});
+        case 2:
+            return f(std::integral_constant<int, 3>{});
+        case 3:
+            return f(std::integral_constant<int, 4>{});
+        default:
+            return f(std::integral_constant<int, 0>{});
+    }
+}
+
+}  // namespace
+
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
                               int sv) {
     const int p = sur.p;
     const int q = sur.q;
     const Point4* const* Pw = sur.net->Pw;
     const int i0 = su - p, j0 = sv - q;
-    switch (p) {
-        case 1:
-            return point_of_degree_v<2>(Pw, p, q, Nu, i0, Nv, j0);
-        case 2:
-            return point_of_degree_v<3>(Pw, p, q, Nu, i0, Nv, j0);
-        case 3:
-            return point_of_degree_v<4>(Pw, p, q, Nu, i0, Nv, j0);
-        default:
+    return by_degree(p, [&](auto P) {
+        if constexpr (P == 0)
             return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
+        else
+            return point_of_degree_v<P>(Pw, p, q, Nu, i0, Nv, j0);
+    });
+}
+
+namespace {
+
+// The column sums of point_of_basis's inner loop, one net column each.
+template <int P>
+void column_sums_of(const Point4* const* Pw, int p, const double* Nu, int i0, int j_first,
+                    int count, ColumnSum* out) {
+    const int np = P > 0 ? P : p + 1;
+    for (int c = 0; c < count; ++c) {
+        PairSum row;
+#pragma GCC unroll 6
+        for (int i = 0; i < np; ++i) row.add(Nu[i], Pw[i0 + i][j_first + c]);
+        const Pair zw = row.zw_kept();
+        out[c] = ColumnSum{row.xy[0], row.xy[1], zw[0], zw[1]};
     }
+}
+
+// point_of_basis's outer loop over sums formed before.
+template <int Q>
+Point3 point_of_sums(int q, const ColumnSum* sums, const double* Nv) {
+    const int nq = Q > 0 ? Q : q + 1;
+    PairSum r;
+#pragma GCC unroll 6
+    for (int j = 0; j < nq; ++j)
+        r.add(Nv[j], Pair{sums[j].x, sums[j].y}, Pair{sums[j].z, sums[j].w});
+    const Pair zw = r.zw_kept();
+    return project_point(Point4{r.xy[0], r.xy[1], zw[0], zw[1]});
+}
+
+}  // namespace
+
+void surface_column_sums(const Surface& sur, const double* Nu, int su, int j_first, int count,
+                         ColumnSum* out) {
+    const int p = sur.p;
+    by_degree(p,
+              [&](auto P) { column_sums_of<P>(sur.net->Pw, p, Nu, su - p, j_first, count, out); });
+}
+
+Point3 surface_point_of_sums(const Surface& sur, const ColumnSum* sums, const double* Nv) {
+    return by_degree(sur.q, [&](auto Q) { return point_of_sums<Q>(sur.q, sums, Nv); });
 }
 
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,

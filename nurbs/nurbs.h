@@ -63,6 +63,17 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S);
 // su) and at v (span sv): for many points on few parameter lines.
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,
                               int sv);
+// The same point in two steps, for many points on one u parameter line:
+// first the sums of the net's columns j_first .. j_first + count - 1 over
+// the u basis (span su), then for each point the sums of its v span's
+// columns (sums[0] for column sv - q) over its v basis. Each point is
+// surface_point_of_basis's to the bit.
+struct ColumnSum {
+    double x, y, z, w;
+};
+void surface_column_sums(const Surface& sur, const double* Nu, int su, int j_first, int count,
+                         ColumnSum* out);
+Point3 surface_point_of_sums(const Surface& sur, const ColumnSum* sums, const double* Nv);
 // Point, unit tangents and unit normal; code 17 at degenerate points.
 Status N_SURNOR(const Surface& sur, int side, double u, double v, Point3* S, Point3* Su, Point3* Sv,
                 Point3* normal);
@@ -72,6 +83,11 @@ Status N_TOOCCP(const Curve& src, double a, double b, Curve* dst, Pool* pool);
 // Piece of a surface on [u0, u1] x [v0, v1] in `dst` (code 14 for a bad rectangle).
 Status N_TOOSSG(const Surface& src, double u0, double u1, double v0, double v1, Surface* dst,
                 Pool* pool);
+// The two segments N_TOOSSG gives of src over [u0, u1] x [v0, v1] cut at t
+// across `direction` (1: at u = t, 2: at v = t), `lo` below t and `hi`
+// above, to the bit; the knots at t are inserted once for both.
+Status segment_halves(const Surface& src, double u0, double u1, double v0, double v1, int direction,
+                      double t, Surface* lo, Surface* hi);
 // Iso-curve: direction 1 fixes u = t (a curve along v), direction 2 fixes v = t.
 Status N_TOOSCX(const Surface& src, int direction, double t, Curve* dst, Pool* pool);
 

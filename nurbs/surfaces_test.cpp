@@ -20,7 +20,7 @@ using namespace ruvane;
 using sx::testing::SurfaceData;
 
 SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool rational,
-                           bool planar, int more = 0) {
+                           bool planar, int more = 0, int more_v = 0) {
     std::uniform_real_distribution<double> coord(-5.0, 5.0);
     std::uniform_real_distribution<double> weight(0.3, 3.0);
     std::uniform_int_distribution<int> extra(0, 3);
@@ -28,7 +28,7 @@ SurfaceData random_surface(std::mt19937& rng, int p, int q, bool clamped, bool r
     s.p = p;
     s.q = q;
     s.nu = p + 1 + extra(rng) + more;
-    s.nv = q + 1 + extra(rng);
+    s.nv = q + 1 + extra(rng) + more_v;
     s.uknots = sx::testing::random_knots(rng, s.nu, p, 0.0, 2.0, clamped);
     s.vknots = sx::testing::random_knots(rng, s.nv, q, -1.0, 1.0, clamped);
     for (int e = 0; e < s.nu * s.nv; ++e) {
@@ -329,6 +329,141 @@ TEST_F(Surfaces, LineSamplesAreSurfacePointsBitForBit) {
     EXPECT_STREQ(error_record().routine, "N_KNTALB");
     EXPECT_EQ(basis_in_range(knots, 2, 0.5, 1, N, &span), kFail);  // too few knots for p = 2
     EXPECT_STREQ(error_record().routine, "N_KNTALB");
+}
+
+// Points asked by value from caches that share one store of lines (as the
+// cells of a subdivision do) are N_SUREVN's to the bit, whether the point,
+// its lines or its u line's column sums were there before or not: values
+// met again in other caches, v values far apart on one u line (the columns
+// kept move), and degrees beyond the unrolled ones. A value outside the
+// domain fails with N_SUREVN's record; a cache takes kLines values.
+TEST_F(Surfaces, CachedSamplesAreSurfacePointsBitForBit) {
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 6; ++p) {
+        const int q = 1 + (p * 5) % 6;
+        // Many columns, so that a u line's kept column sums move along it.
+        const SurfaceData s = random_surface(rng, p, q, true, p % 2 == 0, false, 2, 20);
+        SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q);
+        Surface sur;
+        ASSERT_EQ(build(s, &sur), kOk);
+        const double u0 = sur.uknt->U[0], u1 = sur.uknt->U[sur.uknt->m];
+        const double v0 = sur.vknt->U[0], v1 = sur.vknt->U[sur.vknt->m];
+        // A few shared values (a cell's sides), the rest fresh per cache.
+        const double shared_u[3] = {u0, u1, u0 + 0.5 * (u1 - u0)};
+        const double shared_v[3] = {v0, v1, v0 + 0.25 * (v1 - v0)};
+        tess::Scratch scratch;
+        tess::LineStores store;
+        for (int cell = 0; cell < 6; ++cell) {
+            tess::PointCache cache(sur, scratch, store);
+            for (int k = 0; k < 40; ++k) {
+                const double u = k % 3 == 0 ? shared_u[k % 9 / 3] : u0 + (u1 - u0) * unit(rng);
+                const double v = k % 2 == 0 ? shared_v[k % 6 / 2] : v0 + (v1 - v0) * unit(rng);
+                const int i = cache.u_line(u), j = cache.v_line(v);
+                if (i < 0 || j < 0) break;  // a fresh cache per batch of lines
+                Point3 got{}, want{};
+                ASSERT_TRUE(cache.at(i, j, &got)) << u << " " << v;
+                ASSERT_EQ(N_SUREVN(sur, 1, u, v, &want), kOk);
+                EXPECT_TRUE(same_bits(got, want)) << cell << " " << k;
+                EXPECT_TRUE(cache.at(i, j, &got));  // kept
+                EXPECT_TRUE(same_bits(got, want)) << cell << " " << k << " again";
+            }
+            const int outside = cache.v_line(v1 + 1.0);
+            Point3 none{};
+            error_record() = ErrorRecord{0, ""};
+            if (outside >= 0) {
+                EXPECT_FALSE(cache.at(cache.u_line(u0), outside, &none));
+                EXPECT_EQ(error_record().code, 6);
+                EXPECT_STREQ(error_record().routine, "N_SUREVN");
+            }
+        }
+    }
+    SurfaceData s = random_surface(rng, 2, 2, true, false, false);
+    Surface sur;
+    ASSERT_EQ(build(s, &sur), kOk);
+    tess::Scratch scratch;
+    tess::LineStores store;
+    tess::PointCache cache(sur, scratch, store);
+    for (int k = 0; k < tess::PointCache::kLines; ++k) EXPECT_EQ(cache.u_line(0.01 * k), k);
+    EXPECT_EQ(cache.u_line(0.05), 5);  // the same value, the same line
+    EXPECT_EQ(cache.u_line(0.99), -1);
+    Point3 none{};
+    EXPECT_FALSE(cache.at(-1, 0, &none));
+}
+
+// The two halves of a cut are N_TOOSSG's segments to the bit, across u and
+// across v, where the cut falls inside a span, on a knot or near one end,
+// from a piece clamped to the box already (the knots at the cut inserted
+// once for both) or from the whole surface (not clamped to the box); where
+// the cut lies outside the box, it fails as N_TOOSSG fails.
+TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
+    std::mt19937 rng(77);
+    auto same_surface = [](const Surface& a, const Surface& b) {
+        if (a.p != b.p || a.q != b.q || a.net->n != b.net->n || a.net->m != b.net->m ||
+            a.uknt->m != b.uknt->m || a.vknt->m != b.vknt->m)
+            return false;
+        if (std::memcmp(a.uknt->U, b.uknt->U, (a.uknt->m + 1) * sizeof(double)) != 0 ||
+            std::memcmp(a.vknt->U, b.vknt->U, (a.vknt->m + 1) * sizeof(double)) != 0)
+            return false;
+        for (int i = 0; i <= a.net->n; ++i)
+            if (std::memcmp(a.net->Pw[i], b.net->Pw[i], (a.net->m + 1) * sizeof(Point4)) != 0)
+                return false;
+        return true;
+    };
+    for (int p = 1; p <= 5; ++p) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const int q = 1 + (p + variant) % 5;
+            const SurfaceData s = random_surface(rng, p, q, true, variant & 1, false, 4, 4);
+            Surface whole, piece;
+            ASSERT_EQ(build(s, &whole), kOk);
+            const double U0 = whole.uknt->U[0], U1 = whole.uknt->U[whole.uknt->m];
+            const double V0 = whole.vknt->U[0], V1 = whole.vknt->U[whole.vknt->m];
+            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0),
+                                   V0 + 0.2 * (V1 - V0), V1};
+            ASSERT_EQ(N_TOOSSG(whole, box[0], box[1], box[2], box[3], &piece, &pool_), kOk);
+            for (const Surface* src : {&piece, &whole}) {
+                for (int direction = 1; direction <= 2; ++direction) {
+                    const double lo = box[2 * direction - 2], hi = box[2 * direction - 1];
+                    const KnotVector& K = direction == 1 ? *src->uknt : *src->vknt;
+                    for (const double t : {0.5 * (lo + hi), K.U[K.m / 2], lo + 1e-9 * (hi - lo),
+                                           hi - 0.01 * (hi - lo), hi + 0.1}) {
+                        SCOPED_TRACE(::testing::Message()
+                                     << "p=" << p << " q=" << q << " variant=" << variant
+                                     << " piece=" << (src == &piece)
+                                     << " direction=" << direction << " t=" << t);
+                        double lo_box[4] = {box[0], box[1], box[2], box[3]};
+                        double hi_box[4] = {box[0], box[1], box[2], box[3]};
+                        lo_box[2 * direction - 1] = t;
+                        hi_box[2 * direction - 2] = t;
+                        Surface want_lo, want_hi, got_lo, got_hi;
+                        const bool want =
+                            N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], &want_lo,
+                                     &pool_) == kOk &&
+                            N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], &want_hi,
+                                     &pool_) == kOk;
+                        // The halves in blocks laid out for copies of the source,
+                        // as the subdivision gives them.
+                        const int n = src->net->n, m = src->net->m;
+                        const int mu = src->uknt->m, mv = src->vknt->m;
+                        const std::size_t bytes = surface_block_size(n, m, mu, mv);
+                        std::vector<double> block_lo(bytes / sizeof(double) + 1, 1e300);
+                        std::vector<double> block_hi(bytes / sizeof(double) + 1, -1e300);
+                        surface_in_block(block_lo.data(), n, m, mu, mv, &got_lo);
+                        surface_in_block(block_hi.data(), n, m, mu, mv, &got_hi);
+                        const Status got = segment_halves(*src, box[0], box[1], box[2], box[3],
+                                                          direction, t, &got_lo, &got_hi);
+                        ASSERT_EQ(got == kOk, want);
+                        if (!want) {
+                            EXPECT_EQ(error_record().code, kErrOrderedSet);
+                            continue;
+                        }
+                        EXPECT_TRUE(same_surface(got_lo, want_lo));
+                        EXPECT_TRUE(same_surface(got_hi, want_hi));
+                    }
+                }
+            }
+        }
+    }
 }
 
 // A net stored with the sentinels (unweighted points, two-dimensional

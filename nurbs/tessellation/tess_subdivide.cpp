@@ -70,9 +70,34 @@ bool crowded(const LoopSet& loops, const Cell& c, double smallest) {
 
 Point3 net_point(const ControlNet& net, int i, int j) { return project_point(net.Pw[i][j]); }
 
+// A cell's control net with its points projected once: the flatness test
+// reads each of them several times (plane, bends, spreads, edges).
+struct NetPoints {
+    const Point3* p;
+    int n, m;
+};
+
+const Point3& net_point(const NetPoints& net, int i, int j) { return net.p[i * (net.m + 1) + j]; }
+
+// std::fmax and std::fmin as the library works them out (a NaN gives way to
+// the other value; of two equal values the second), inline: the flatness
+// test asks for them at every net point, and a library call each time cost
+// more than the comparison.
+inline double larger(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return a > b ? a : b;
+}
+inline double smaller(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return a < b ? a : b;
+}
+
 // Closed-surface test of a control net: direction 1 compares the first and
 // last points of every u row, direction 2 of every v column.
-bool net_closed(const ControlNet& net, int direction) {
+template <class Net>
+bool net_closed(const Net& net, int direction) {
     if (direction == 1) {
         for (int j = 0; j <= net.m; ++j)
             if (vec_distance(net_point(net, 0, j), net_point(net, net.n, j)) > kCoincide)
@@ -105,7 +130,7 @@ struct Flatness {
 // The net's normal at inner point k of the line (i0, j0) + k (di, dj), which
 // is a boundary line of the net: from the line's tangent there and the step
 // into the net. `fallback` (the cell's mean normal) where either vanishes.
-Point3 line_normal(const ControlNet& net, int i0, int j0, int di, int dj, int k,
+Point3 line_normal(const NetPoints& net, int i0, int j0, int di, int dj, int k,
                    const Point3& fallback) {
     const int i = i0 + k * di, j = j0 + k * dj;
     const int ii = di != 0 ? 0 : (i0 == 0 ? 1 : -1), jj = dj != 0 ? 0 : (j0 == 0 ? 1 : -1);
@@ -120,7 +145,7 @@ Point3 line_normal(const ControlNet& net, int i0, int j0, int di, int dj, int k,
 // the mesh boundary cuts off the face (`tol` 0: a line inside the mesh). "Within the surface" is taken at the
 // line itself: against the cell's mean normal, a strongly curved cell would
 // count part of the line's bend out of the surface as a bend across it.
-double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int last, double A,
+double line_excess(const NetPoints& net, int i0, int j0, int di, int dj, int last, double A,
                    double tol, const Point3& mean) {
     const Point3 a = net_point(net, i0, j0), b = net_point(net, i0 + last * di, j0 + last * dj);
     const Point3 ab = vec_sub(b, a);
@@ -130,13 +155,13 @@ double line_excess(const ControlNet& net, int i0, int j0, int di, int dj, int la
         const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
         double d = 0.0;
         if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
-        worst = std::fmax(worst, d / A);
+        worst = larger(worst, d / A);
         if (!(tol > 0.0) || tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
         const Point3 off = vec_sub(p, vec_add(a, vec_scale(ab, t)));
         const Point3 nrm = line_normal(net, i0, j0, di, dj, k, mean);
         const Point3 across = vec_sub(off, vec_scale(nrm, vec_dot(off, nrm)));
-        worst = std::fmax(worst, vec_length(across) / tol);
+        worst = larger(worst, vec_length(across) / tol);
     }
     return worst;
 }
@@ -191,51 +216,57 @@ bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3
 // of the mesh, what it cuts off is lost, and the sample's slide along the
 // side is kept as the measure it always was (tested by the open faces'
 // coverage).
-bool surface_close(const Surface& sur, double ua, double ub, double va, double vb, double tol,
+bool surface_close(tess::PointCache& sample, double ua, double ub, double va, double vb, double tol,
                    const double side[4]) {
-    double us[7], vs[7];
+    // Lines 0 to 4 of the grid, then the cell's sides.
+    int us[7], vs[7];
     for (int k = 0; k <= 4; ++k) {
-        us[k] = ua + 0.25 * k * (ub - ua);
-        vs[k] = va + 0.25 * k * (vb - va);
+        us[k] = sample.u_line(ua + 0.25 * k * (ub - ua));
+        vs[k] = sample.v_line(va + 0.25 * k * (vb - va));
     }
-    us[5] = ua, us[6] = ub, vs[5] = va, vs[6] = vb;
-    tess::LineBasis u_lines[7], v_lines[7];
-    tess::LineSampler sample(sur, us, u_lines, vs, v_lines);
+    us[5] = sample.u_line(ua), us[6] = sample.u_line(ub);
+    vs[5] = sample.v_line(va), vs[6] = sample.v_line(vb);
     Point3 c[4];
     const int ci[4] = {5, 6, 5, 6}, cj[4] = {5, 5, 6, 6};
     for (int k = 0; k < 4; ++k)
-        if (!sample.at(ci[k], cj[k], &c[k])) return false;
+        if (!sample.at(us[ci[k]], vs[cj[k]], &c[k])) return false;
     // Diagonal c0-c3: (c0, c1, c3) below it, (c0, c3, c2) above; diagonal
     // c1-c2: (c1, c0, c2) below it, (c1, c2, c3) above.
     Point3 n03[2], n12[2];
     if (!pair_planes(c[0], c[1], c[3], c[2], n03) || !pair_planes(c[1], c[0], c[2], c[3], n12))
         return false;
-    for (int i = 0; i <= 4; ++i)
-        for (int j = 0; j <= 4; ++j) {
-            if ((i == 0 || i == 4) && (j == 0 || j == 4)) continue;
-            Point3 S;
-            if (!sample.at(i, j, &S)) return false;
-            const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
-            const double across_12 =
-                std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
-            if (!(std::fmax(across_03, across_12) <= tol)) return false;
-            // The chord of an open side the sample lies on, and its tolerance.
-            const int on = j == 0 ? 0 : j == 4 ? 1 : i == 0 ? 2 : i == 4 ? 3 : -1;
-            if (on < 0 || !(side[on] > 0.0)) continue;
-            static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
-            const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
-            const double f = 0.25 * (on < 2 ? i : j);
-            const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
-            if (!(vec_distance(S, at) <= tol)) return false;
-        }
+    // Every sample must keep close, so the order does not change the
+    // answer: those that stray farthest on a curved cell come first, so
+    // that a cell that must be cut is found out after a few points; each
+    // with the side it lies on (0: v = va, 1: v = vb, 2: u = ua, 3: u = ub;
+    // -1 inside).
+    static const int kOrder[21][3] = {
+        {2, 2, -1}, {1, 1, -1}, {3, 3, -1}, {1, 3, -1}, {3, 1, -1}, {2, 1, -1}, {2, 3, -1},
+        {1, 2, -1}, {3, 2, -1}, {2, 0, 0},  {2, 4, 1},  {0, 2, 2},  {4, 2, 3},  {1, 0, 0},
+        {3, 0, 0},  {1, 4, 1},  {3, 4, 1},  {0, 1, 2},  {0, 3, 2},  {4, 1, 3},  {4, 3, 3}};
+    for (const auto& ij : kOrder) {
+        const int i = ij[0], j = ij[1], on = ij[2];
+        Point3 S;
+        if (!sample.at(us[i], vs[j], &S)) return false;
+        const double across_03 = std::fabs(vec_dot(vec_sub(S, c[0]), n03[i >= j ? 0 : 1]));
+        const double across_12 = std::fabs(vec_dot(vec_sub(S, c[1]), n12[i + j <= 4 ? 0 : 1]));
+        if (!(larger(across_03, across_12) <= tol)) return false;
+        // The chord of an open side the sample lies on, and its tolerance.
+        if (on < 0 || !(side[on] > 0.0)) continue;
+        static const int kEnds[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
+        const Point3 a = c[kEnds[on][0]], b = c[kEnds[on][1]];
+        const double f = 0.25 * (on < 2 ? i : j);
+        const Point3 at = vec_add(vec_scale(a, 1.0 - f), vec_scale(b, f));
+        if (!(vec_distance(S, at) <= tol)) return false;
+    }
     return true;
 }
 
 // A net closed onto itself: either the piece wraps round (cut it across the
 // wrap), or it has collapsed onto a curve that must be straight. False when
 // the net is closed in neither direction.
-bool closed_flatness(const Surface& piece, double A, PrivatePool& pool, Flatness* out) {
-    const ControlNet& net = *piece.net;
+bool closed_flatness(const Surface& piece, const NetPoints& net, double A, PrivatePool& pool,
+                     Flatness* out) {
     const int n = net.n, m = net.m;
     for (int direction = 1; direction <= 2; ++direction) {
         if (!net_closed(net, direction)) continue;
@@ -266,7 +297,7 @@ bool closed_flatness(const Surface& piece, double A, PrivatePool& pool, Flatness
 
 // Corner normals from the two net edges meeting at each corner, oriented
 // as (along u) x (along v).
-void corner_normals(const ControlNet& net, Point3 normals[4]) {
+void corner_normals(const NetPoints& net, Point3 normals[4]) {
     const int n = net.n, m = net.m;
     const Point3 c00 = net_point(net, 0, 0), cn0 = net_point(net, n, 0);
     const Point3 c0m = net_point(net, 0, m), cnm = net_point(net, n, m);
@@ -312,18 +343,18 @@ bool cell_normal(const Surface& sur, double ua, double ub, double va, double vb,
 
 // No usable normal: the piece is flat only when it has shrunk to within A of
 // a point; otherwise cut its longer side.
-Flatness point_flatness(const ControlNet& net, const Point3& centre, double A) {
+Flatness point_flatness(const NetPoints& net, const Point3& centre, double A) {
     const int n = net.n, m = net.m;
     double reach = 0.0, along_u = 0.0, along_v = 0.0;
     for (int i = 0; i <= n; ++i)
         for (int j = 0; j <= m; ++j) {
-            reach = std::fmax(reach, vec_distance(net_point(net, i, j), centre));
+            reach = larger(reach, vec_distance(net_point(net, i, j), centre));
             if (i > 0)
-                along_u = std::fmax(along_u,
-                                    vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
+                along_u =
+                    larger(along_u, vec_distance(net_point(net, i - 1, j), net_point(net, i, j)));
             if (j > 0)
-                along_v = std::fmax(along_v,
-                                    vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
+                along_v =
+                    larger(along_v, vec_distance(net_point(net, i, j - 1), net_point(net, i, j)));
         }
     if (reach <= A) return {true, 0};
     return {false, along_u > along_v ? 2 : 1};
@@ -332,25 +363,25 @@ Flatness point_flatness(const ControlNet& net, const Point3& centre, double A) {
 // The surface lies between the highest and the lowest control point over the
 // plane, the triangles between the highest and the lowest corner (a twisted
 // piece's corners stand off the plane): how far the two can be apart.
-double off_plane(const ControlNet& net, const Point3& centre, const Point3& normal) {
+double off_plane(const NetPoints& net, const Point3& centre, const Point3& normal) {
     const int n = net.n, m = net.m;
     double lo = DBL_MAX, hi = -DBL_MAX, corner_lo = DBL_MAX, corner_hi = -DBL_MAX;
     for (int i = 0; i <= n; ++i)
         for (int j = 0; j <= m; ++j) {
             const double d = vec_dot(vec_sub(net_point(net, i, j), centre), normal);
-            lo = std::fmin(lo, d);
-            hi = std::fmax(hi, d);
+            lo = smaller(lo, d);
+            hi = larger(hi, d);
             if ((i == 0 || i == n) && (j == 0 || j == m)) {
-                corner_lo = std::fmin(corner_lo, d);
-                corner_hi = std::fmax(corner_hi, d);
+                corner_lo = smaller(corner_lo, d);
+                corner_hi = larger(corner_hi, d);
             }
         }
-    return std::fmax(hi - corner_lo, corner_hi - lo);
+    return larger(hi - corner_lo, corner_hi - lo);
 }
 
 // The cut for a piece off its plane: across the net's rows or columns,
 // whichever spread more over the plane on average.
-int spread_direction(const ControlNet& net, const Point3& centre, const Point3& normal) {
+int spread_direction(const NetPoints& net, const Point3& centre, const Point3& normal) {
     const int n = net.n, m = net.m;
     // The mean over the rows (along u) or the columns (along v) of how far the
     // points of one spread across the plane.
@@ -362,8 +393,8 @@ int spread_direction(const ControlNet& net, const Point3& centre, const Point3& 
             for (int k = 0; k <= points; ++k) {
                 const Point3 p = along_u ? net_point(net, k, line) : net_point(net, line, k);
                 const double d = vec_dot(vec_sub(p, centre), normal);
-                lo = std::fmin(lo, d);
-                hi = std::fmax(hi, d);
+                lo = smaller(lo, d);
+                hi = larger(hi, d);
             }
             spread += (hi - lo) / (lines + 1);
         }
@@ -375,7 +406,7 @@ int spread_direction(const ControlNet& net, const Point3& centre, const Point3& 
 
 // How far the inner control points of the net's rows (along u) or columns
 // (along v) stray at most from the chords of their ends.
-double net_bend(const ControlNet& net, bool along_u) {
+double net_bend(const NetPoints& net, bool along_u) {
     const int lines = along_u ? net.m : net.n, points = along_u ? net.n : net.m;
     auto at = [&](int line, int k) {
         return along_u ? net_point(net, k, line) : net_point(net, line, k);
@@ -386,7 +417,7 @@ double net_bend(const ControlNet& net, bool along_u) {
         for (int k = 1; k < points; ++k) {
             double d = 0.0;
             if (G_DISPAB(at(line, k), a, b, &d) != kOk) d = vec_distance(at(line, k), a);
-            worst = std::fmax(worst, d);
+            worst = larger(worst, d);
         }
     }
     return worst;
@@ -397,7 +428,7 @@ double net_bend(const ControlNet& net, bool along_u) {
 // mean plane of a ruled piece (a cone or cylinder strip half way round)
 // may hold the rings flat and put all the spread along the straight
 // generators. Otherwise by the spread over the plane.
-int off_plane_direction(const ControlNet& net, const Point3& centre, const Point3& normal,
+int off_plane_direction(const NetPoints& net, const Point3& centre, const Point3& normal,
                         double A) {
     const double bend_u = net_bend(net, true), bend_v = net_bend(net, false);
     if (bend_u > A && bend_u > 4.0 * bend_v) return 2;
@@ -409,7 +440,7 @@ int off_plane_direction(const ControlNet& net, const Point3& centre, const Point
 // edges) keep their tolerance across the edge by their control points alone:
 // then the sampled surface may stand in for the net inside the cell, since
 // the samples measure the distance to the surface but not across the edge.
-bool edge_sides_hold(const ControlNet& net, double A, const double side[4], const Point3& normal) {
+bool edge_sides_hold(const NetPoints& net, double A, const double side[4], const Point3& normal) {
     const int n = net.n, m = net.m;
     const int line[4][5] = {{0, 0, 1, 0, n}, {0, m, 1, 0, n}, {0, 0, 0, 1, m}, {n, 0, 0, 1, m}};
     for (int k = 0; k < 4; ++k) {
@@ -421,40 +452,73 @@ bool edge_sides_hold(const ControlNet& net, double A, const double side[4], cons
     return true;
 }
 
-// The flatness test of a cell's piece of surface. `side` holds the
-// tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
-// A inside the domain, finer where a line is part of the mesh boundary.
-Flatness flatness(const Surface& sur, const Surface& piece, double ua, double ub, double va,
-                  double vb, double A, const double side[4], PrivatePool& pool) {
-    Flatness closed{true, 0};
-    if (closed_flatness(piece, A, pool, &closed)) return closed;
-    const ControlNet& net = *piece.net;
+// One cell's flatness test: what does not hang on the sides' tolerances is
+// worked out once, and the surface samples are kept, so that a strip's
+// second test with looser sides, and its area test, repeat none of the
+// first test's work.
+struct CellTest {
+    NetPoints net;
+    tess::PointCache& sample;
+    double ua, ub, va, vb, A;
+    bool decided = false;  // closed, or without a usable normal: `verdict` stands
+    Flatness verdict{true, 0};
+    Point3 centre{}, normal{};
+    double off = 0.0;   // off_plane over the mean plane
+    int direction = 0;  // off_plane_direction, once asked
+};
+
+// The side-free part of the test: closed nets, the mean plane, the net's
+// band over it.
+void prepare_test(const Surface& sur, const Surface& piece, PrivatePool& pool, CellTest& t) {
+    if (closed_flatness(piece, t.net, t.A, pool, &t.verdict)) {
+        t.decided = true;
+        return;
+    }
+    const NetPoints& net = t.net;
     const int n = net.n, m = net.m;
     const Point3 c00 = net_point(net, 0, 0), cn0 = net_point(net, n, 0);
     const Point3 c0m = net_point(net, 0, m), cnm = net_point(net, n, m);
-    const Point3 centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
+    t.centre = vec_scale(vec_add(vec_add(c00, cn0), vec_add(c0m, cnm)), 0.25);
     Point3 normals[4];
     corner_normals(net, normals);
-    Point3 normal;
-    if (!cell_normal(sur, ua, ub, va, vb, normals, &normal)) return point_flatness(net, centre, A);
+    if (!cell_normal(sur, t.ua, t.ub, t.va, t.vb, normals, &t.normal)) {
+        t.verdict = point_flatness(net, t.centre, t.A);
+        t.decided = true;
+        return;
+    }
     // Plane test: the surface and its triangles must be within A of each other.
-    const double off = off_plane(net, centre, normal);
-    const bool sides_hold = edge_sides_hold(net, A, side, normal);
-    const bool in_plane = off <= A;
-    if (!in_plane && off <= kNetSlack * A && sides_hold &&
-        surface_close(sur, ua, ub, va, vb, kSampledShare * A, side))
-        return {true, 0};
-    if (!in_plane) return {false, off_plane_direction(net, centre, normal, A), true};
+    t.off = off_plane(net, t.centre, t.normal);
+}
+
+// The flatness test of a cell's piece of surface. `side` holds the
+// tolerances of the net's boundary lines (v = va, v = vb, u = ua, u = ub):
+// A inside the domain, finer where a line is part of the mesh boundary.
+Flatness flatness(CellTest& t, const double side[4]) {
+    if (t.decided) return t.verdict;
+    const NetPoints& net = t.net;
+    const int n = net.n, m = net.m;
+    const double A = t.A;
+    const Point3& normal = t.normal;
+    // The net stands in for the surface where the sampled surface keeps
+    // close to the cell's triangles.
+    const auto sampled_close = [&] {
+        return edge_sides_hold(net, A, side, normal) &&
+               surface_close(t.sample, t.ua, t.ub, t.va, t.vb, kSampledShare * A, side);
+    };
+    const bool in_plane = t.off <= A;
+    if (!in_plane && t.off <= kNetSlack * A && sampled_close()) return {true, 0};
+    if (!in_plane) {
+        if (t.direction == 0) t.direction = off_plane_direction(net, t.centre, normal, A);
+        return {false, t.direction, true};
+    }
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
-    const double over_u = std::fmax(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
-                                    line_excess(net, 0, m, 1, 0, n, A, side[1], normal));
-    const double over_v = std::fmax(line_excess(net, 0, 0, 0, 1, m, A, side[2], normal),
-                                    line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
+    const double over_u = larger(line_excess(net, 0, 0, 1, 0, n, A, side[0], normal),
+                                 line_excess(net, 0, m, 1, 0, n, A, side[1], normal));
+    const double over_v = larger(line_excess(net, 0, 0, 0, 1, m, A, side[2], normal),
+                                 line_excess(net, n, 0, 0, 1, m, A, side[3], normal));
     if (over_u > 1.0 || over_v > 1.0) {
-        if (over_u <= kNetSlack && over_v <= kNetSlack && sides_hold &&
-            surface_close(sur, ua, ub, va, vb, kSampledShare * A, side))
-            return {true, 0};
+        if (over_u <= kNetSlack && over_v <= kNetSlack && sampled_close()) return {true, 0};
         return {false, over_u > over_v ? 2 : 1, true};
     }
     return {true, 0};
@@ -515,7 +579,7 @@ Status storage_failed() {
 // of the area of the surface over it, sampled on a 9 x 9 grid.
 constexpr double kStripAreaShare = 0.006;
 
-bool strip_area_kept(const Surface& sur, double ua, double ub, double va, double vb,
+bool strip_area_kept(tess::PointCache& sample, double ua, double ub, double va, double vb,
                      double share) {
     constexpr int kN = 8;
     double us[kN + 1], vs[kN + 1];
@@ -524,12 +588,12 @@ bool strip_area_kept(const Surface& sur, double ua, double ub, double va, double
         vs[k] = va + (vb - va) * k / kN;
     }
     us[kN] = ub, vs[kN] = vb;
+    int ui[kN + 1], vj[kN + 1];
+    for (int k = 0; k <= kN; ++k) ui[k] = sample.u_line(us[k]), vj[k] = sample.v_line(vs[k]);
     Point3 g[kN + 1][kN + 1];
-    tess::LineBasis u_lines[kN + 1], v_lines[kN + 1];
-    tess::LineSampler sample(sur, us, u_lines, vs, v_lines);
     for (int i = 0; i <= kN; ++i)
         for (int j = 0; j <= kN; ++j)
-            if (!sample.at(i, j, &g[i][j])) return false;
+            if (!sample.at(ui[i], vj[j], &g[i][j])) return false;
     const auto tri = [](const Point3& a, const Point3& b, const Point3& c) {
         return 0.5 * vec_length(vec_cross(vec_sub(b, a), vec_sub(c, a)));
     };
@@ -601,7 +665,17 @@ struct Division {
     bool closed_u = false, closed_v = false;
     tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
     Table<SpareBlock> spare{};  // blocks of finished cells' pieces
+    Table<Point3> net_points{};  // the cell's net projected, room made by cut
+    tess::LineStores lines{};  // the sampled lines' bases and column sums
 };
+
+// The cell's net projected into the subdivision's table (cut has made room).
+NetPoints project_net(Division& d, const ControlNet& net) {
+    Point3* p = d.net_points.data;
+    for (int i = 0; i <= net.n; ++i)
+        for (int j = 0; j <= net.m; ++j) p[i * (net.m + 1) + j] = net_point(net, i, j);
+    return NetPoints{p, net.n, net.m};
+}
 
 // A block of at least `bytes` for a piece: a spare one when one is large
 // enough (pieces shrink down the subdivision, so one mostly is), else a new
@@ -639,9 +713,9 @@ int16_t classify(const Division& d, double ua, double ub, double va, double vb) 
     return static_cast<int16_t>(tess::classify_cell(d.loops, ua, ub, va, vb, d.c_prime));
 }
 
-// Gives a new cell its piece, unless it will never be tested: N_TOOSSG
-// into a block laid out for a copy of the parent's piece.
-bool cut(Division& d, Cell& c, const Surface& from) {
+// Lays out a block for a new cell's piece, unless it will never be tested:
+// room for a copy of the parent's piece. False when storage runs out.
+bool lay_piece(Division& d, Cell& c, const Surface& from) {
     c.has_piece = false;
     c.piece = Surface{};
     c.block = nullptr;
@@ -653,17 +727,54 @@ bool cut(Division& d, Cell& c, const Surface& from) {
     if (c.block == nullptr) return storage_failed() == kOk;
     c.has_piece = true;
     surface_in_block(c.block, n, m, mu, mv, &c.piece);
-    return N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, nullptr) == kOk;
+    return true;
+}
+
+// Room to project the cell's net when it is settled.
+bool net_room(Division& d, const Cell& c) {
+    if (!c.has_piece) return true;
+    const ControlNet& net = *c.piece.net;
+    if (!d.net_points.reserve(d.s, (net.n + 1) * (net.m + 1))) return storage_failed() == kOk;
+    return true;
+}
+
+// Gives a new cell its piece: N_TOOSSG into a block laid out for a copy of
+// the parent's piece.
+bool cut(Division& d, Cell& c, const Surface& from) {
+    if (!lay_piece(d, c, from)) return false;
+    if (c.has_piece && N_TOOSSG(from, c.ua, c.ub, c.va, c.vb, &c.piece, nullptr) != kOk)
+        return false;
+    return net_room(d, c);
+}
+
+// Gives the two halves of cell c, cut at `line` across `direction`, their
+// pieces; where both need one, the knots at the cut are inserted once.
+bool cut_halves(Division& d, const Cell& c, int direction, double line, Cell& a, Cell& b) {
+    if (!lay_piece(d, b, c.piece) || !lay_piece(d, a, c.piece)) return false;
+    if (a.has_piece && b.has_piece) {
+        if (segment_halves(c.piece, c.ua, c.ub, c.va, c.vb, direction == 1 ? 2 : 1, line, &a.piece,
+                           &b.piece) != kOk)
+            return false;
+    } else {
+        for (Cell* h : {&b, &a})
+            if (h->has_piece &&
+                N_TOOSSG(c.piece, h->ua, h->ub, h->va, h->vb, &h->piece, nullptr) != kOk)
+                return false;
+    }
+    return net_room(d, a) && net_room(d, b);
 }
 
 // Whether the cell needs no further cut; otherwise f.direction says where.
 // `edge_split[k]` (side k as in `side` below) is set to the pieces a side on
 // an open domain edge is to be split into when that is all the cell needs.
-bool settle_cell(const Division& d, const Cell& c, Flatness& f, int edge_split[4]) {
+bool settle_cell(Division& d, const Cell& c, Flatness& f, int edge_split[4]) {
     for (int k = 0; k < 4; ++k) edge_split[k] = 0;
     bool final_cell = !c.has_piece;
     if (!final_cell) {
         PrivatePool scratch;
+        tess::PointCache sample(d.sur, d.s, d.lines);
+        CellTest t{project_net(d, *c.piece.net), sample, c.ua, c.ub, c.va, c.vb, d.A};
+        prepare_test(d.sur, c.piece, scratch, t);
         // A cell side on an open edge of the domain is where the mesh
         // ends: it is held to the trim tolerance, as the trim polygons are.
         const double A = d.A, edge = d.edge;
@@ -671,7 +782,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f, int edge_split[4
         const double side[4] = {
             !d.closed_v && c.va == 0.0 ? edge : 0.0, !d.closed_v && c.vb == d.Lv ? edge : 0.0,
             !d.closed_u && c.ua == 0.0 ? edge : 0.0, !d.closed_u && c.ub == d.Lu ? edge : 0.0};
-        f = flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, side, scratch);
+        f = flatness(t, side);
         final_cell = f.flat;
         // Across a strip, the opposite edges' chords are held to A, and the
         // strip to its area.
@@ -680,10 +791,8 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f, int edge_split[4
         if (!final_cell && (across_v || across_u)) {
             const double loose[4] = {across_v ? A : side[0], across_v ? A : side[1],
                                      across_u ? A : side[2], across_u ? A : side[3]};
-            PrivatePool again;
-            const Flatness g =
-                flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again);
-            if (g.flat && strip_area_kept(d.sur, c.ua, c.ub, c.va, c.vb, kStripAreaShare)) {
+            const Flatness g = flatness(t, loose);
+            if (g.flat && strip_area_kept(sample, c.ua, c.ub, c.va, c.vb, kStripAreaShare)) {
                 f = g;
                 final_cell = true;
             }
@@ -694,8 +803,7 @@ bool settle_cell(const Division& d, const Cell& c, Flatness& f, int edge_split[4
                 held = held || (side[k] > 0.0 && side[k] < A);
                 loose[k] = side[k] < A ? 0.0 : side[k];
             }
-            PrivatePool again;
-            if (held && flatness(d.sur, c.piece, c.ua, c.ub, c.va, c.vb, A, loose, again).flat) {
+            if (held && flatness(t, loose).flat) {
                 bool all = true;
                 for (int k = 0; k < 4 && all; ++k) {
                     if (!(side[k] > 0.0 && side[k] < A)) continue;
@@ -790,13 +898,6 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, double* line) {
     return true;
 }
 
-// Cuts a child's piece and stacks it (its block stays with the scratch
-// storage on failure).
-Status stack_child(Division& d, Cell& child, const Surface& from) {
-    if (!cut(d, child, from)) return kFail;
-    if (!d.stack.push(d.s, child)) return storage_failed();
-    return kOk;
-}
 
 // Splits cell c in two across `direction`, recording the new corners.
 Status split_cell(Division& d, const Cell& c, const Flatness& f) {
@@ -816,9 +917,10 @@ Status split_cell(Division& d, const Cell& c, const Flatness& f) {
     }
     a.code = classify(d, a.ua, a.ub, a.va, a.vb);
     b.code = classify(d, b.ua, b.ub, b.va, b.vb);
-    const Status sb = stack_child(d, b, c.piece);
-    if (sb != kOk) return sb;
-    return stack_child(d, a, c.piece);
+    // On failure the children's blocks stay with the scratch storage.
+    if (!cut_halves(d, c, f.direction, line, a, b)) return kFail;
+    if (!d.stack.push(d.s, b) || !d.stack.push(d.s, a)) return storage_failed();
+    return kOk;
 }
 
 // Takes cells off the stack until every one is flat or outside.
