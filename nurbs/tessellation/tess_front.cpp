@@ -181,7 +181,7 @@ bool interpolating_cubic(const Point3 (&S)[4], Point3 (&Q)[4]) {
 // one that fell in it. Only evaluations that succeeded are kept, so a
 // failure is met (and reported) where it was.
 class PieceMemo {
-  public:
+public:
     PieceMemo(const Surface& surface, const Curve& curve) : sur(surface), piece(curve) {}
 
     const Surface& sur;
@@ -203,6 +203,14 @@ class PieceMemo {
         return true;
     }
 
+    // curve_point at t, from the points kept where it is one of them.
+    Point3 curve_at(double t, bool* ok) const {
+        const std::uint64_t key = std::bit_cast<std::uint64_t>(t);
+        const PointEntry& e = points_[slot(key) % kPoints];
+        if (e.filled && e.key == key) return e.uv;
+        return curve_point(piece, t, ok);
+    }
+
     bool find(double a, double b, double* dev) const {
         const std::uint64_t ka = std::bit_cast<std::uint64_t>(a);
         const std::uint64_t kb = std::bit_cast<std::uint64_t>(b);
@@ -218,16 +226,17 @@ class PieceMemo {
         chords_[chord_slot(ka, kb)] = {ka, kb, dev, true};
     }
 
-  private:
-    static constexpr unsigned kPoints = 32, kChords = 256;
+private:
+    static constexpr unsigned kPoints = 128, kChords = 256;
+    // Only `filled` is set up front: an entry is read once it is filled.
     struct PointEntry {
-        std::uint64_t key = 0;
-        Point3 uv{}, S{};
+        std::uint64_t key;
+        Point3 uv, S;
         bool filled = false;
     };
     struct ChordEntry {
-        std::uint64_t a = 0, b = 0;
-        double dev = 0.0;
+        std::uint64_t a, b;
+        double dev;
         bool filled = false;
     };
     static std::uint64_t slot(std::uint64_t x) {
@@ -266,8 +275,7 @@ bool deviation(PieceMemo& memo, double t0, double t1, double* dev, double* lift)
         }
         bool ok = true;
         uv[k] = curve_point(memo.piece, ts[k], &ok);
-        if (!ok || !surface_at(memo.sur, uv[k].x, uv[k].y, k < 4 ? &S[k] : &probe[0]))
-            return false;
+        if (!ok || !surface_at(memo.sur, uv[k].x, uv[k].y, k < 4 ? &S[k] : &probe[0])) return false;
     }
     // probe[0]: the curve half way; probe[1..3]: the surface under the
     // parameter chord's quarters.
@@ -866,8 +874,8 @@ bool find_step(Measure& measure, double t0, double t_end, double w, double h, do
 // chords that nearly reach the tolerance, so that few are left for even_out
 // to save where its estimate of their spread falls short (along a curve
 // whose bend changes, a blob's lobes). N is the number of starting steps.
-Status march(PieceMemo& memo, double w, double lift_weight, int N, Scratch& s,
-             Table<double>& pu, Table<double>& pv, Table<double>& pt) {
+Status march(PieceMemo& memo, double w, double lift_weight, int N, Scratch& s, Table<double>& pu,
+             Table<double>& pv, Table<double>& pt) {
     const Surface& sur = memo.sur;
     const Curve& piece = memo.piece;
     const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
@@ -896,7 +904,7 @@ Status march(PieceMemo& memo, double w, double lift_weight, int N, Scratch& s,
         if (!find_step(measure, t0, t_end, w, h, range, q, smallest, t1)) return unavailable();
         if (!(t1 > t0)) t1 = std::fmin(t0 + smallest, t_end);
         if (t_end - t1 <= 0.01 * smallest) t1 = t_end;
-        const Point3 at = curve_point(piece, t1, &ok);
+        const Point3 at = memo.curve_at(t1, &ok);
         if (!ok) return kFail;
         const double cu = clamp(at.x, du_lo, du_hi), cv = clamp(at.y, dv_lo, dv_hi);
         const int last = pu.size - 1;
@@ -1026,8 +1034,10 @@ Status even_out(PieceMemo& memo, double w, double lift_weight, Scratch& s, Table
 // (but for its last point, which is the piece's end as it is), without
 // points that repeat their predecessor; the area its chords leave out goes
 // to `area` when given.
-Status points_at(const Surface& sur, const Curve& piece, const Table<double>& pt, Scratch& s,
-                 Table<double>& pu, Table<double>& pv, ChordArea* area) {
+Status points_at(const PieceMemo& memo, const Table<double>& pt, Scratch& s, Table<double>& pu,
+                 Table<double>& pv, ChordArea* area) {
+    const Surface& sur = memo.sur;
+    const Curve& piece = memo.piece;
     const double du_lo = sur.uknt->U[0], du_hi = sur.uknt->U[sur.uknt->m];
     const double dv_lo = sur.vknt->U[0], dv_hi = sur.vknt->U[sur.vknt->m];
     pu.clear();
@@ -1035,7 +1045,7 @@ Status points_at(const Surface& sur, const Curve& piece, const Table<double>& pt
     bool ok = true;
     for (int i = 0; i < pt.size; ++i) {
         const bool end = i == pt.size - 1;
-        const Point3 q = curve_point(piece, pt[i], &ok);
+        const Point3 q = memo.curve_at(pt[i], &ok);
         if (!ok) return kFail;
         const double cu = end ? q.x : clamp(q.x, du_lo, du_hi);
         const double cv = end ? q.y : clamp(q.y, dv_lo, dv_hi);
@@ -1100,8 +1110,7 @@ Status polygonise(const Surface& sur, const Curve& piece, double B, double lift,
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     }
-    if (even_out(memo, w, lift_weight, s, pt) != kOk ||
-        points_at(sur, piece, pt, s, pu, pv, area) != kOk)
+    if (even_out(memo, w, lift_weight, s, pt) != kOk || points_at(memo, pt, s, pu, pv, area) != kOk)
         return kFail;
     double* ru = S_GETR1D(pu.size - 1, pool);
     double* rv = S_GETR1D(pu.size - 1, pool);
