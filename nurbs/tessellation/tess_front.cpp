@@ -227,7 +227,7 @@ public:
     }
 
 private:
-    static constexpr unsigned kPoints = 128, kChords = 256;
+    static constexpr unsigned kPoints = 128, kChords = 1024;
     // Only `filled` is set up front: an entry is read once it is filled.
     struct PointEntry {
         std::uint64_t key;
