@@ -418,6 +418,36 @@ TEST(TessDriver, BezierSegmentsOfOneSmoothCurveShareTheirChords) {
     EXPECT_NEAR(covered, 3 * kPi * 6 * 0.8, 0.01 * 3 * kPi * 6 * 0.8);
 }
 
+// What the front end keeps of one trim piece's measurements (points and
+// chord deviations by their parameters) serves that piece only: two faces
+// whose loops share every parameter but not their surfaces, meshed in turn,
+// each come out as when meshed alone.
+TEST(TessDriver, TrimPolygonsDoNotDependOnFacesMeshedBefore) {
+    Surface steep = dome();
+    for (size_t k = 2; k < steep.points.size(); k += 3) steep.points[k] *= 3.0;
+    steep.holes = {circle(0.5, 0.5, 0.1, 0.15, false, true)};
+    Surface low = steep;
+    for (size_t k = 2; k < low.points.size(); k += 3) low.points[k] *= 0.2;
+    auto points = [](const Outcome& o) {
+        std::vector<double> uv;
+        for (const auto& loop : o.loops)
+            for (const auto& q : loop) uv.insert(uv.end(), {q.u, q.v});
+        return uv;
+    };
+    for (double B : {0.02, 0.005}) {
+        SCOPED_TRACE(B);
+        const Outcome first = tessellate(steep, B, B);
+        const Outcome other = tessellate(low, B, B);
+        const Outcome again = tessellate(steep, B, B);
+        ASSERT_EQ(first.status, 0);
+        ASSERT_EQ(other.status, 0);
+        ASSERT_EQ(first.loops.size(), 2u);
+        ASSERT_NE(points(other), points(first));  // the surfaces do matter
+        EXPECT_EQ(points(again), points(first));
+        EXPECT_EQ(again.tris.size(), first.tris.size());
+    }
+}
+
 TEST(TessDriver, TrimmedEdgeOfANonUniformFaceStaysWithinTheTrimToleranceIn3D) {
     // A bicubic face whose knots crowd at one end: a straight line in the
     // parameter plane runs there much faster on the part than elsewhere.

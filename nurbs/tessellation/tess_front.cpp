@@ -3,8 +3,10 @@
 // the polygons moved to the metric plane, where a unit of length is roughly a
 // unit of model length.
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "nurbs/tessellation/tess_fixed.h"
@@ -83,14 +85,61 @@ bool surface_at(const Surface& sur, double u, double v, Point3* S) {
 // its tolerance and gave a hole in a plate a sixth more points than it needs.
 constexpr int kCubicSamples = 16;
 
-// Distance from p to the segment ab (to a when the segment is a point); the
-// deviation measures many points against short segments, where a library
-// call per point cost more than the surface points themselves.
-double segment_distance(const Point3& p, const Point3& a, const Point3& b) {
-    const Point3 ab = vec_sub(b, a), ap = vec_sub(p, a);
-    const double len2 = vec_dot(ab, ab);
-    const double f = len2 > 0.0 ? clamp(vec_dot(ap, ab) / len2, 0.0, 1.0) : 0.0;
-    return vec_length(vec_sub(ap, vec_scale(ab, f)));
+// The Bernstein polynomials of degree 3 at k / kCubicSamples, the same for
+// every cubic.
+struct CubicWeights {
+    double b[kCubicSamples + 1][4];
+};
+
+constexpr CubicWeights cubic_weights() {
+    CubicWeights c{};
+    for (int k = 0; k <= kCubicSamples; ++k) {
+        const double s = static_cast<double>(k) / kCubicSamples, r = 1.0 - s;
+        c.b[k][0] = r * r * r;
+        c.b[k][1] = 3.0 * s * r * r;
+        c.b[k][2] = 3.0 * s * s * r;
+        c.b[k][3] = s * s * s;
+    }
+    return c;
+}
+
+constexpr CubicWeights kCubicWeights = cubic_weights();
+
+// std::fmax and std::fmin (the one that is not NaN when one is), which the
+// compiler leaves to library calls; the deviation takes thousands of them.
+double larger(double a, double b) { return (b > a || a != a) ? b : a; }
+double smaller(double a, double b) { return (b < a || a != a) ? b : a; }
+
+// Squared distance from p to the segment from a along ab, len2 = |ab|^2 (to
+// a when the segment is a point). The deviation compares squares and takes
+// one root of the farthest: the root keeps their order.
+double segment_distance2(const Point3& p, const Point3& a, const Point3& ab, double len2) {
+    const Point3 ap = vec_sub(p, a);
+    const double f = len2 > 0.0 ? smaller(larger(vec_dot(ap, ab) / len2, 0.0), 1.0) : 0.0;
+    const Point3 d = vec_sub(ap, vec_scale(ab, f));
+    return vec_dot(d, d);
+}
+
+// Three systems of M_LUDCMP's factors a, solved as M_FORBAC solves each
+// (the same operations in the same order) without its calls and checks of
+// size; false where one of its divisions would be refused, and then
+// nothing is reported.
+bool solve_three(double* const (&a)[4], double (&x)[4], double (&y)[4], double (&z)[4]) {
+    double* col[3] = {x, y, z};
+    for (double* b : col)
+        for (int i = 1; i < 4; ++i) {
+            double sum = b[i];
+            for (int j = 0; j < i; ++j) sum -= a[i][j] * b[j];
+            b[i] = sum;
+        }
+    for (double* b : col)
+        for (int i = 3; i >= 0; --i) {
+            double sum = b[i];
+            for (int j = i + 1; j < 4; ++j) sum -= a[i][j] * b[j];
+            if (guard_div(sum, a[i][i]) != 0) return false;
+            b[i] = sum / a[i][i];
+        }
+    return true;
 }
 
 // The cubic Bezier curve through S[0..3] at the chord-length shares of its
@@ -111,11 +160,96 @@ bool interpolating_cubic(const Point3 (&S)[4], Point3 (&Q)[4]) {
     double x[4] = {S[0].x, S[1].x, S[2].x, S[3].x};
     double y[4] = {S[0].y, S[1].y, S[2].y, S[3].y};
     double z[4] = {S[0].z, S[1].z, S[2].z, S[3].z};
-    if (M_FORBAC(a, 4, x) != kOk || M_FORBAC(a, 4, y) != kOk || M_FORBAC(a, 4, z) != kOk)
-        return false;
+    if (!solve_three(a, x, y, z)) {
+        // M_FORBAC again, one system after the other, for its report.
+        for (int k = 0; k < 4; ++k) {
+            x[k] = S[k].x;
+            y[k] = S[k].y;
+            z[k] = S[k].z;
+        }
+        if (M_FORBAC(a, 4, x) != kOk || M_FORBAC(a, 4, y) != kOk || M_FORBAC(a, 4, z) != kOk)
+            return false;
+    }
     for (int k = 0; k < 4; ++k) Q[k] = {x[k], y[k], z[k]};
     return true;
 }
+
+// The points and deviations of one piece already measured: the march tries
+// several steps from each point, whose end starts the next step, and
+// even_out measures the march's chords again. Points are kept by their
+// parameter's bits, deviations by their interval's; a slot holds the last
+// one that fell in it. Only evaluations that succeeded are kept, so a
+// failure is met (and reported) where it was.
+class PieceMemo {
+public:
+    PieceMemo(const Surface& surface, const Curve& curve) : sur(surface), piece(curve) {}
+
+    const Surface& sur;
+    const Curve& piece;
+
+    // curve_point at t and surface_at under it.
+    bool point(double t, Point3* uv, Point3* S) {
+        const std::uint64_t key = std::bit_cast<std::uint64_t>(t);
+        PointEntry& e = points_[slot(key) % kPoints];
+        if (e.filled && e.key == key) {
+            *uv = e.uv;
+            *S = e.S;
+            return true;
+        }
+        bool ok = true;
+        *uv = curve_point(piece, t, &ok);
+        if (!ok || !surface_at(sur, uv->x, uv->y, S)) return false;
+        e = {key, *uv, *S, true};
+        return true;
+    }
+
+    // curve_point at t, from the points kept where it is one of them.
+    Point3 curve_at(double t, bool* ok) const {
+        const std::uint64_t key = std::bit_cast<std::uint64_t>(t);
+        const PointEntry& e = points_[slot(key) % kPoints];
+        if (e.filled && e.key == key) return e.uv;
+        return curve_point(piece, t, ok);
+    }
+
+    bool find(double a, double b, double* dev) const {
+        const std::uint64_t ka = std::bit_cast<std::uint64_t>(a);
+        const std::uint64_t kb = std::bit_cast<std::uint64_t>(b);
+        const ChordEntry& e = chords_[chord_slot(ka, kb)];
+        if (!e.filled || e.a != ka || e.b != kb) return false;
+        *dev = e.dev;
+        return true;
+    }
+
+    void keep(double a, double b, double dev) {
+        const std::uint64_t ka = std::bit_cast<std::uint64_t>(a);
+        const std::uint64_t kb = std::bit_cast<std::uint64_t>(b);
+        chords_[chord_slot(ka, kb)] = {ka, kb, dev, true};
+    }
+
+private:
+    static constexpr unsigned kPoints = 128, kChords = 1024;
+    // Only `filled` is set up front: an entry is read once it is filled.
+    struct PointEntry {
+        std::uint64_t key;
+        Point3 uv, S;
+        bool filled = false;
+    };
+    struct ChordEntry {
+        std::uint64_t a, b;
+        double dev;
+        bool filled = false;
+    };
+    static std::uint64_t slot(std::uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xff51afd7ed558ccdULL;
+        return x ^ (x >> 33);
+    }
+    static std::uint64_t chord_slot(std::uint64_t a, std::uint64_t b) {
+        return slot(a ^ slot(b)) % kChords;
+    }
+    PointEntry points_[kPoints];
+    ChordEntry chords_[kChords];
+};
 
 // Deviation of the surface image of the piece on [t0, t1] from its chord,
 // through the cubic Bezier curve that interpolates four samples (ends and
@@ -130,36 +264,40 @@ bool interpolating_cubic(const Point3 (&S)[4], Point3 (&Q)[4]) {
 // between the samples. `lift` receives how far the chord in space stands off
 // the surface under the parameter chord (at its quarters): a triangle edge
 // along the chord stands off the surface so.
-bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, double* dev,
-               double* lift) {
+bool deviation(PieceMemo& memo, double t0, double t1, double* dev, double* lift) {
     const double ts[5] = {t0, (2.0 * t0 + t1) / 3.0, (t0 + 2.0 * t1) / 3.0, t1, 0.5 * (t0 + t1)};
     Point3 uv[5], S[4], probe[4];
     for (int k = 0; k < 5; ++k) {
+        if (k == 0 || k == 3) {
+            // The ends: a step's start is measured with every try.
+            if (!memo.point(ts[k], &uv[k], &S[k])) return false;
+            continue;
+        }
         bool ok = true;
-        uv[k] = curve_point(piece, ts[k], &ok);
-        if (!ok || !surface_at(sur, uv[k].x, uv[k].y, k < 4 ? &S[k] : &probe[0])) return false;
+        uv[k] = curve_point(memo.piece, ts[k], &ok);
+        if (!ok || !surface_at(memo.sur, uv[k].x, uv[k].y, k < 4 ? &S[k] : &probe[0])) return false;
     }
     // probe[0]: the curve half way; probe[1..3]: the surface under the
     // parameter chord's quarters.
     for (int k = 1; k <= 3; ++k) {
         const double f = 0.25 * k;
-        if (!surface_at(sur, uv[0].x + f * (uv[3].x - uv[0].x), uv[0].y + f * (uv[3].y - uv[0].y),
-                        &probe[k]))
+        if (!surface_at(memo.sur, uv[0].x + f * (uv[3].x - uv[0].x),
+                        uv[0].y + f * (uv[3].y - uv[0].y), &probe[k]))
             return false;
     }
     Point3 Q[4];
     if (!interpolating_cubic(S, Q)) return false;
-    // The cubic's points, from the Bernstein polynomials at k / kCubicSamples.
     Point3 B[kCubicSamples + 1];
     for (int k = 0; k <= kCubicSamples; ++k) {
-        const double s = static_cast<double>(k) / kCubicSamples, r = 1.0 - s;
-        const double b0 = r * r * r, b1 = 3.0 * s * r * r, b2 = 3.0 * s * s * r, b3 = s * s * s;
-        B[k] = vec_add(vec_add(vec_scale(Q[0], b0), vec_scale(Q[1], b1)),
-                       vec_add(vec_scale(Q[2], b2), vec_scale(Q[3], b3)));
+        const double* b = kCubicWeights.b[k];
+        B[k] = vec_add(vec_add(vec_scale(Q[0], b[0]), vec_scale(Q[1], b[1])),
+                       vec_add(vec_scale(Q[2], b[2]), vec_scale(Q[3], b[3])));
     }
-    double off = 0.0;
+    const Point3 chord = vec_sub(S[3], S[0]);
+    const double chord2 = vec_dot(chord, chord);
+    double off2 = 0.0;
     for (int k = 1; k < kCubicSamples; ++k)
-        off = std::fmax(off, segment_distance(B[k], S[0], S[3]));
+        off2 = larger(off2, segment_distance2(B[k], S[0], chord, chord2));
     // Each probe against the cubic near its nearest sample.
     double away[4];
     for (int i = 0; i < 4; ++i) {
@@ -173,16 +311,16 @@ bool deviation(const Surface& sur, const Curve& piece, double t0, double t1, dou
                 near = k;
             }
         }
-        best = std::sqrt(best);
-        for (int k = std::max(near - 1, 0); k < std::min(near + 1, kCubicSamples); ++k)
-            best = std::fmin(best, segment_distance(probe[i], B[k], B[k + 1]));
-        away[i] = best;
+        for (int k = std::max(near - 1, 0); k < std::min(near + 1, kCubicSamples); ++k) {
+            const Point3 leg = vec_sub(B[k + 1], B[k]);
+            best = smaller(best, segment_distance2(probe[i], B[k], leg, vec_dot(leg, leg)));
+        }
+        away[i] = std::sqrt(best);
     }
-    *dev = std::fmax(off, std::fmax(away[1], std::fmax(away[2], away[3]))) + 2.0 * away[0];
+    *dev = larger(std::sqrt(off2), larger(away[1], larger(away[2], away[3]))) + 2.0 * away[0];
     *lift = 0.0;
     for (int k = 1; k <= 3; ++k)
-        *lift = std::fmax(
-            *lift, vec_distance(probe[k], vec_add(S[0], vec_scale(vec_sub(S[3], S[0]), 0.25 * k))));
+        *lift = larger(*lift, vec_distance(probe[k], vec_add(S[0], vec_scale(chord, 0.25 * k))));
     return *dev == *dev && *lift == *lift;
 }
 
@@ -661,27 +799,30 @@ bool surface_length(const Surface& sur, const Curve& piece, double* length) {
 // Deviation of [a, b], or the chord's lift off the surface weighed against
 // its own limit where that is larger; when it cannot be computed, the
 // distance of the end images stands in, and a tiny interval that still fails is an error. Each
-// call uses up one of `budget`.
+// call uses up one of `budget`, a deviation found in the memo too.
 struct Measure {
-    const Surface& sur;
-    const Curve& piece;
+    PieceMemo& memo;
     int budget;
     // w over the most a chord may stand off the surface (0: no such limit).
     double lift_weight;
 
     bool operator()(double a, double b, double* dev) {
         if (--budget < 0) return false;
+        if (memo.find(a, b, dev)) return true;
         double lift = 0.0;
-        if (deviation(sur, piece, a, b, dev, &lift)) {
+        if (deviation(memo, a, b, dev, &lift)) {
             *dev = std::fmax(*dev, lift * lift_weight);
+            memo.keep(a, b, *dev);
             return true;
         }
         bool fine = true;
-        const Point3 ua = curve_point(piece, a, &fine), ub = curve_point(piece, b, &fine);
+        const Point3 ua = curve_point(memo.piece, a, &fine), ub = curve_point(memo.piece, b, &fine);
         Point3 Sa, Sb;
-        if (!fine || !surface_at(sur, ua.x, ua.y, &Sa) || !surface_at(sur, ub.x, ub.y, &Sb))
+        if (!fine || !surface_at(memo.sur, ua.x, ua.y, &Sa) ||
+            !surface_at(memo.sur, ub.x, ub.y, &Sb))
             return false;
         *dev = vec_distance(Sa, Sb);
+        memo.keep(a, b, *dev);
         return true;
     }
 };
@@ -733,8 +874,10 @@ bool find_step(Measure& measure, double t0, double t_end, double w, double h, do
 // chords that nearly reach the tolerance, so that few are left for even_out
 // to save where its estimate of their spread falls short (along a curve
 // whose bend changes, a blob's lobes). N is the number of starting steps.
-Status march(const Surface& sur, const Curve& piece, double w, double lift_weight, int N,
-             Scratch& s, Table<double>& pu, Table<double>& pv, Table<double>& pt) {
+Status march(PieceMemo& memo, double w, double lift_weight, int N, Scratch& s, Table<double>& pu,
+             Table<double>& pv, Table<double>& pt) {
+    const Surface& sur = memo.sur;
+    const Curve& piece = memo.piece;
     const double t_first = piece.knt->U[0], t_end = piece.knt->U[piece.knt->m];
     const double h = 0.9 * w;
     auto no_storage = [] {
@@ -755,13 +898,13 @@ Status march(const Surface& sur, const Curve& piece, double w, double lift_weigh
         return no_storage();
     const double range = t_end - t_first;
     double t0 = t_first, q = range / N, smallest = q;
-    Measure measure{sur, piece, kMaxDeviations, lift_weight};
+    Measure measure{memo, kMaxDeviations, lift_weight};
     while (t0 < t_end) {
         double t1 = t0;
         if (!find_step(measure, t0, t_end, w, h, range, q, smallest, t1)) return unavailable();
         if (!(t1 > t0)) t1 = std::fmin(t0 + smallest, t_end);
         if (t_end - t1 <= 0.01 * smallest) t1 = t_end;
-        const Point3 at = curve_point(piece, t1, &ok);
+        const Point3 at = memo.curve_at(t1, &ok);
         if (!ok) return kFail;
         const double cu = clamp(at.x, du_lo, du_hi), cv = clamp(at.y, dv_lo, dv_hi);
         const int last = pu.size - 1;
@@ -846,8 +989,7 @@ constexpr int kSpreadRounds = 3;
 // whose finer spans place the same count better, up to kSpreadRounds times
 // for the first count; a larger one is spread once over the finest spans
 // found, raised by one up to the march's own (pt is then left as it was).
-Status even_out(const Surface& sur, const Curve& piece, double w, double lift_weight, Scratch& s,
-                Table<double>& pt) {
+Status even_out(PieceMemo& memo, double w, double lift_weight, Scratch& s, Table<double>& pt) {
     const int n = pt.size - 1;
     if (n < 2) return kOk;
     Table<double> base, weight, trial, finer;
@@ -858,7 +1000,7 @@ Status even_out(const Surface& sur, const Curve& piece, double w, double lift_we
     };
     if (!base.reserve(s, n + 1) || !trial.reserve(s, n + 1)) return no_storage();
     for (int i = 0; i <= n; ++i) base.push(s, pt[i]);
-    Measure measure{sur, piece, kMaxDeviations, lift_weight};
+    Measure measure{memo, kMaxDeviations, lift_weight};
     double total = 0.0;
     if (!chord_weights(measure, base, w, s, weight, &total, &stored))
         return stored ? kOk : no_storage();  // the march's points stand
@@ -892,8 +1034,10 @@ Status even_out(const Surface& sur, const Curve& piece, double w, double lift_we
 // (but for its last point, which is the piece's end as it is), without
 // points that repeat their predecessor; the area its chords leave out goes
 // to `area` when given.
-Status points_at(const Surface& sur, const Curve& piece, const Table<double>& pt, Scratch& s,
-                 Table<double>& pu, Table<double>& pv, ChordArea* area) {
+Status points_at(const PieceMemo& memo, const Table<double>& pt, Scratch& s, Table<double>& pu,
+                 Table<double>& pv, ChordArea* area) {
+    const Surface& sur = memo.sur;
+    const Curve& piece = memo.piece;
     const double du_lo = sur.uknt->U[0], du_hi = sur.uknt->U[sur.uknt->m];
     const double dv_lo = sur.vknt->U[0], dv_hi = sur.vknt->U[sur.vknt->m];
     pu.clear();
@@ -901,7 +1045,7 @@ Status points_at(const Surface& sur, const Curve& piece, const Table<double>& pt
     bool ok = true;
     for (int i = 0; i < pt.size; ++i) {
         const bool end = i == pt.size - 1;
-        const Point3 q = curve_point(piece, pt[i], &ok);
+        const Point3 q = memo.curve_at(pt[i], &ok);
         if (!ok) return kFail;
         const double cu = end ? q.x : clamp(q.x, du_lo, du_hi);
         const double cv = end ? q.y : clamp(q.y, dv_lo, dv_hi);
@@ -958,15 +1102,15 @@ Status polygonise(const Surface& sur, const Curve& piece, double B, double lift,
         return kFail;
     }
     const double lift_weight = lift > 0.0 ? w / lift : 0.0;
-    if (march(sur, piece, w, lift_weight, N, s, pu, pv, pt) != kOk) return kFail;
+    PieceMemo memo(sur, piece);
+    if (march(memo, w, lift_weight, N, s, pu, pv, pt) != kOk) return kFail;
     // Ends exactly at the piece's last point.
     pt[pt.size - 1] = piece.knt->U[piece.knt->m];
     if (pt.size == 1 && !pt.push(s, pt[0])) {
         set_error(kErrStorage, "N_TESPTC");
         return kFail;
     }
-    if (even_out(sur, piece, w, lift_weight, s, pt) != kOk ||
-        points_at(sur, piece, pt, s, pu, pv, area) != kOk)
+    if (even_out(memo, w, lift_weight, s, pt) != kOk || points_at(memo, pt, s, pu, pv, area) != kOk)
         return kFail;
     double* ru = S_GETR1D(pu.size - 1, pool);
     double* rv = S_GETR1D(pu.size - 1, pool);
