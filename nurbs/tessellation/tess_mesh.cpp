@@ -986,53 +986,69 @@ int group_fans(Scratch& s, int vertex_count, const Table<Tri>& tris, Fans& f) {
     return 0;
 }
 
-// Two triangles with the same fan edge around one vertex overlap.
-bool fans_overlap(const Fans& f, int b, int e) {
-    for (int x = b; x < e; ++x)
-        for (int y = x + 1; y < e; ++y)
-            if (f.fan_d[x] == f.fan_d[y] || f.fan_e[x] == f.fan_e[y]) return true;
-    return false;
+// How the fan edges of one vertex link up: the edge whose d is this edge's
+// e (next) and the one whose e is its d (prev), -1 for none. at_d and at_e
+// give, per mesh vertex, the edge of the current vertex having it as d or
+// as e; they are -1 between vertices.
+struct Links {
+    Table<int> at_d, at_e, next, prev;
+    Table<char> used;
+};
+
+// Links the edges b .. e of one vertex. False when two of them share a d
+// or an e: their triangles overlap.
+bool link_fan(const Fans& f, Links& l, int b, int e) {
+    bool overlap = false;
+    for (int x = b; x < e; ++x) {
+        int& d = l.at_d[f.fan_d[x]];
+        int& en = l.at_e[f.fan_e[x]];
+        if (d >= 0 || en >= 0) overlap = true;
+        d = en = x;
+    }
+    for (int x = b; !overlap && x < e; ++x) {
+        l.next[x - b] = l.at_d[f.fan_e[x]];
+        l.prev[x - b] = l.at_e[f.fan_d[x]];
+    }
+    for (int x = b; x < e; ++x) l.at_d[f.fan_d[x]] = l.at_e[f.fan_e[x]] = -1;
+    return !overlap;
 }
 
 // The unused edge a fan starts at: one whose d ends no other unused edge (an
 // open fan), else any unused edge (a closed one).
-int fan_start(const Fans& f, const Table<char>& used, int b, int e) {
+int fan_start(const Links& l, int b, int e) {
     for (int x = b; x < e; ++x) {
-        if (used[x - b]) continue;
-        bool ends_other = false;
-        for (int y = b; y < e; ++y)
-            if (!used[y - b] && f.fan_e[y] == f.fan_d[x]) ends_other = true;
-        if (!ends_other) return x;
+        if (l.used[x - b]) continue;
+        const int p = l.prev[x - b];
+        if (p < 0 || l.used[p - b]) return x;
     }
     for (int x = b; x < e; ++x)
-        if (!used[x - b]) return x;
+        if (!l.used[x - b]) return x;
     return -1;
 }
 
 // Appends the ring of vertex j: its fans one after another, each following
 // edge starting where the last ended, separated by j itself.
-int append_ring(Scratch& s, int j, const Fans& f, Table<char>& used, Rings& rings) {
+int append_ring(Scratch& s, int j, const Fans& f, Links& l, Rings& rings) {
     const int b = f.first[j], e = f.first[j + 1];
     rings.start[j] = rings.entries.size;
     if (b == e) {
         rings.count[j] = 0;
         return rings.entries.push(s, -1) ? 0 : kErrStorage;
     }
-    if (fans_overlap(f, b, e)) return kErrDegenerate;
-    if (!used.resize(s, e - b, 0)) return kErrStorage;
-    for (int x = 0; x < e - b; ++x) used[x] = 0;
+    if (!l.next.resize(s, e - b, 0) || !l.prev.resize(s, e - b, 0) || !l.used.resize(s, e - b, 0))
+        return kErrStorage;
+    if (!link_fan(f, l, b, e)) return kErrDegenerate;
+    for (int x = 0; x < e - b; ++x) l.used[x] = 0;
     for (int placed = 0; placed < e - b;) {
-        const int start = fan_start(f, used, b, e);
+        const int start = fan_start(l, b, e);
         if (placed > 0 && !rings.entries.push(s, j)) return kErrStorage;
         if (!rings.entries.push(s, f.fan_d[start])) return kErrStorage;
         for (int x = start; x >= 0;) {
-            used[x - b] = 1;
+            l.used[x - b] = 1;
             ++placed;
             if (!rings.entries.push(s, f.fan_e[x])) return kErrStorage;
-            int next = -1;
-            for (int y = b; y < e; ++y)
-                if (!used[y - b] && f.fan_d[y] == f.fan_e[x]) next = y;
-            x = next;
+            const int next = l.next[x - b];
+            x = next >= 0 && !l.used[next - b] ? next : -1;
         }
     }
     rings.count[j] = rings.entries.size - rings.start[j] - 1;
@@ -1048,9 +1064,11 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
     if (!rings.start.resize(s, vertex_count, 0) || !rings.count.resize(s, vertex_count, 0))
         return kErrStorage;
     rings.entries.clear();
-    Table<char> used;
+    Links l;
+    if (!l.at_d.resize(s, vertex_count, -1) || !l.at_e.resize(s, vertex_count, -1))
+        return kErrStorage;
     for (int j = 0; j < vertex_count; ++j) {
-        const int ring_rc = append_ring(s, j, f, used, rings);
+        const int ring_rc = append_ring(s, j, f, l, rings);
         if (ring_rc != 0) return ring_rc;
     }
     return 0;
