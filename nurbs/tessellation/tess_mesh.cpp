@@ -986,43 +986,44 @@ int group_fans(Scratch& s, int vertex_count, const Table<Tri>& tris, Fans& f) {
     return 0;
 }
 
-// How the fan edges of one vertex link up: the edge whose d is this edge's
-// e (next) and the one whose e is its d (prev), -1 for none. at_d and at_e
-// give, per mesh vertex, the edge of the current vertex having it as d or
-// as e; they are -1 between vertices.
-struct Links {
-    Table<int> at_d, at_e, next, prev;
-    Table<char> used;
+// How one fan edge of a vertex links up: the edge whose d is this edge's e
+// (next) and the one whose e is its d (prev), -1 for none; and whether a
+// ring has taken it yet.
+struct Link {
+    int next, prev;
+    bool used;
 };
+using Links = Table<Link>;
 
-// Links the edges b .. e of one vertex. False when two of them share a d
-// or an e: their triangles overlap.
+// Links the edges b .. e of one vertex in one pass over their pairs. False
+// when two of them share a d or an e: their triangles overlap (and then
+// each edge has at most one next and one prev).
 bool link_fan(const Fans& f, Links& l, int b, int e) {
-    bool overlap = false;
     for (int x = b; x < e; ++x) {
-        int& d = l.at_d[f.fan_d[x]];
-        int& en = l.at_e[f.fan_e[x]];
-        if (d >= 0 || en >= 0) overlap = true;
-        d = en = x;
+        const int dx = f.fan_d[x], ex = f.fan_e[x];
+        l[x - b] = {ex == dx ? x : -1, ex == dx ? x : -1, false};
     }
-    for (int x = b; !overlap && x < e; ++x) {
-        l.next[x - b] = l.at_d[f.fan_e[x]];
-        l.prev[x - b] = l.at_e[f.fan_d[x]];
+    for (int x = b; x < e; ++x) {
+        const int dx = f.fan_d[x], ex = f.fan_e[x];
+        for (int y = x + 1; y < e; ++y) {
+            if (dx == f.fan_d[y] || ex == f.fan_e[y]) return false;
+            if (ex == f.fan_d[y]) l[x - b].next = y, l[y - b].prev = x;
+            if (dx == f.fan_e[y]) l[x - b].prev = y, l[y - b].next = x;
+        }
     }
-    for (int x = b; x < e; ++x) l.at_d[f.fan_d[x]] = l.at_e[f.fan_e[x]] = -1;
-    return !overlap;
+    return true;
 }
 
 // The unused edge a fan starts at: one whose d ends no other unused edge (an
 // open fan), else any unused edge (a closed one).
 int fan_start(const Links& l, int b, int e) {
     for (int x = b; x < e; ++x) {
-        if (l.used[x - b]) continue;
-        const int p = l.prev[x - b];
-        if (p < 0 || l.used[p - b]) return x;
+        if (l[x - b].used) continue;
+        const int p = l[x - b].prev;
+        if (p < 0 || l[p - b].used) return x;
     }
     for (int x = b; x < e; ++x)
-        if (!l.used[x - b]) return x;
+        if (!l[x - b].used) return x;
     return -1;
 }
 
@@ -1035,20 +1036,18 @@ int append_ring(Scratch& s, int j, const Fans& f, Links& l, Rings& rings) {
         rings.count[j] = 0;
         return rings.entries.push(s, -1) ? 0 : kErrStorage;
     }
-    if (!l.next.resize(s, e - b, 0) || !l.prev.resize(s, e - b, 0) || !l.used.resize(s, e - b, 0))
-        return kErrStorage;
+    if (!l.resize(s, e - b, Link{})) return kErrStorage;
     if (!link_fan(f, l, b, e)) return kErrDegenerate;
-    for (int x = 0; x < e - b; ++x) l.used[x] = 0;
     for (int placed = 0; placed < e - b;) {
         const int start = fan_start(l, b, e);
         if (placed > 0 && !rings.entries.push(s, j)) return kErrStorage;
         if (!rings.entries.push(s, f.fan_d[start])) return kErrStorage;
         for (int x = start; x >= 0;) {
-            l.used[x - b] = 1;
+            l[x - b].used = true;
             ++placed;
             if (!rings.entries.push(s, f.fan_e[x])) return kErrStorage;
-            const int next = l.next[x - b];
-            x = next >= 0 && !l.used[next - b] ? next : -1;
+            const int next = l[x - b].next;
+            x = next >= 0 && !l[next - b].used ? next : -1;
         }
     }
     rings.count[j] = rings.entries.size - rings.start[j] - 1;
@@ -1065,8 +1064,6 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
         return kErrStorage;
     rings.entries.clear();
     Links l;
-    if (!l.at_d.resize(s, vertex_count, -1) || !l.at_e.resize(s, vertex_count, -1))
-        return kErrStorage;
     for (int j = 0; j < vertex_count; ++j) {
         const int ring_rc = append_ring(s, j, f, l, rings);
         if (ring_rc != 0) return ring_rc;
