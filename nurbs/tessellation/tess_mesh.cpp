@@ -898,13 +898,19 @@ private:
             const double sigma = dot * std::fabs(dot) / den;
             if (!cand_.push(s_, i) || !cand_sigma_.push(s_, sigma)) return -3;
         }
-        // Best first; among equal angles the first met keeps its place.
+        // Best first; among equal angles the first met keeps its place. The
+        // best one mostly fits: the others are put in order only when not.
+        if (cand_.size == 0) return -1;
+        int best = 0;
+        for (int x = 1; x < cand_.size; ++x)
+            if (cand_sigma_[x] < cand_sigma_[best]) best = x;
+        if (valid(a, b, cand_[best])) return cand_[best];
         if (!order_keys_.resize(s_, cand_.size, 0)) return -3;
         for (int x = 0; x < cand_.size; ++x) order_keys_[x] = x;
         std::sort(order_keys_.data, order_keys_.data + cand_.size, [&](int x, int y) {
             return cand_sigma_[x] != cand_sigma_[y] ? cand_sigma_[x] < cand_sigma_[y] : x < y;
         });
-        for (int x = 0; x < cand_.size; ++x)
+        for (int x = 1; x < cand_.size; ++x)
             if (valid(a, b, cand_[order_keys_[x]])) return cand_[order_keys_[x]];
         return -1;
     }
