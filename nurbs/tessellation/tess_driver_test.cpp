@@ -580,6 +580,45 @@ TEST(TessDriver, StorageFailureAtAnyAllocationIsCleanAndReported) {
 
 // The segment index is only a shortcut: with it, the region test and the
 // cell classification give what a scan of every segment gives.
+// The ring of a vertex lists its neighbours in turn: a closed fan all
+// round, an open fan from its free end whatever order the triangles come
+// in, two fans at one vertex one after the other with the vertex between
+// them, nothing for a vertex without triangles. Two triangles on one fan
+// edge overlap and are refused.
+TEST(TessRings, RingsFollowEachFanFromItsOpenEnd) {
+    using namespace ruvane::tess;
+    using ruvane::kErrDegenerate;
+    using ruvane::kErrStorage;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    Scratch s;
+    Rings r;
+    auto build = [&](std::vector<Tri> list, int n) -> int {
+        Table<Tri> tris;
+        for (const Tri& t : list)
+            if (!tris.push(s, t)) return kErrStorage;
+        return build_rings(s, n, tris, r);
+    };
+    auto ring = [&](int j) {
+        return std::vector<int>(r.entries.data + r.start[j],
+                                r.entries.data + r.start[j] + r.count[j] + 1);
+    };
+    // A square fan round 0, and 5 unused.
+    ASSERT_EQ(build({{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 1}}, 6), 0);
+    EXPECT_EQ(ring(0), (std::vector<int>{1, 2, 3, 4, 1}));
+    EXPECT_EQ(ring(1), (std::vector<int>{2, 0, 4}));
+    EXPECT_EQ(ring(3), (std::vector<int>{4, 0, 2}));
+    EXPECT_EQ(r.count[5], 0);
+    EXPECT_EQ(r.entries[r.start[5]], -1);
+    // An open fan listed from its middle, and a second fan at 0.
+    ASSERT_EQ(build({{0, 2, 3}, {0, 3, 4}, {0, 1, 2}, {0, 6, 7}, {0, 5, 6}}, 8), 0);
+    EXPECT_EQ(ring(0), (std::vector<int>{1, 2, 3, 4, 0, 5, 6, 7}));
+    EXPECT_EQ(ring(2), (std::vector<int>{3, 0, 1}));
+    // One fan edge twice, by where it starts and by where it ends.
+    EXPECT_EQ(build({{0, 1, 2}, {0, 1, 3}}, 4), kErrDegenerate);
+    EXPECT_EQ(build({{0, 1, 2}, {0, 3, 2}}, 4), kErrDegenerate);
+}
+
 TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
     using namespace ruvane::tess;
     sx::testing::install_counting_host();

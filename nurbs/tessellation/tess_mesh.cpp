@@ -898,13 +898,19 @@ private:
             const double sigma = dot * std::fabs(dot) / den;
             if (!cand_.push(s_, i) || !cand_sigma_.push(s_, sigma)) return -3;
         }
-        // Best first; among equal angles the first met keeps its place.
+        // Best first; among equal angles the first met keeps its place. The
+        // best one mostly fits: the others are put in order only when not.
+        if (cand_.size == 0) return -1;
+        int best = 0;
+        for (int x = 1; x < cand_.size; ++x)
+            if (cand_sigma_[x] < cand_sigma_[best]) best = x;
+        if (valid(a, b, cand_[best])) return cand_[best];
         if (!order_keys_.resize(s_, cand_.size, 0)) return -3;
         for (int x = 0; x < cand_.size; ++x) order_keys_[x] = x;
         std::sort(order_keys_.data, order_keys_.data + cand_.size, [&](int x, int y) {
             return cand_sigma_[x] != cand_sigma_[y] ? cand_sigma_[x] < cand_sigma_[y] : x < y;
         });
-        for (int x = 0; x < cand_.size; ++x)
+        for (int x = 1; x < cand_.size; ++x)
             if (valid(a, b, cand_[order_keys_[x]])) return cand_[order_keys_[x]];
         return -1;
     }
@@ -986,53 +992,68 @@ int group_fans(Scratch& s, int vertex_count, const Table<Tri>& tris, Fans& f) {
     return 0;
 }
 
-// Two triangles with the same fan edge around one vertex overlap.
-bool fans_overlap(const Fans& f, int b, int e) {
-    for (int x = b; x < e; ++x)
-        for (int y = x + 1; y < e; ++y)
-            if (f.fan_d[x] == f.fan_d[y] || f.fan_e[x] == f.fan_e[y]) return true;
-    return false;
+// How one fan edge of a vertex links up: the edge whose d is this edge's e
+// (next) and the one whose e is its d (prev), -1 for none; and whether a
+// ring has taken it yet.
+struct Link {
+    int next, prev;
+    bool used;
+};
+using Links = Table<Link>;
+
+// Links the edges b .. e of one vertex in one pass over their pairs. False
+// when two of them share a d or an e: their triangles overlap (and then
+// each edge has at most one next and one prev).
+bool link_fan(const Fans& f, Links& l, int b, int e) {
+    for (int x = b; x < e; ++x) {
+        const int dx = f.fan_d[x], ex = f.fan_e[x];
+        l[x - b] = {ex == dx ? x : -1, ex == dx ? x : -1, false};
+    }
+    for (int x = b; x < e; ++x) {
+        const int dx = f.fan_d[x], ex = f.fan_e[x];
+        for (int y = x + 1; y < e; ++y) {
+            if (dx == f.fan_d[y] || ex == f.fan_e[y]) return false;
+            if (ex == f.fan_d[y]) l[x - b].next = y, l[y - b].prev = x;
+            if (dx == f.fan_e[y]) l[x - b].prev = y, l[y - b].next = x;
+        }
+    }
+    return true;
 }
 
 // The unused edge a fan starts at: one whose d ends no other unused edge (an
 // open fan), else any unused edge (a closed one).
-int fan_start(const Fans& f, const Table<char>& used, int b, int e) {
+int fan_start(const Links& l, int b, int e) {
     for (int x = b; x < e; ++x) {
-        if (used[x - b]) continue;
-        bool ends_other = false;
-        for (int y = b; y < e; ++y)
-            if (!used[y - b] && f.fan_e[y] == f.fan_d[x]) ends_other = true;
-        if (!ends_other) return x;
+        if (l[x - b].used) continue;
+        const int p = l[x - b].prev;
+        if (p < 0 || l[p - b].used) return x;
     }
     for (int x = b; x < e; ++x)
-        if (!used[x - b]) return x;
+        if (!l[x - b].used) return x;
     return -1;
 }
 
 // Appends the ring of vertex j: its fans one after another, each following
 // edge starting where the last ended, separated by j itself.
-int append_ring(Scratch& s, int j, const Fans& f, Table<char>& used, Rings& rings) {
+int append_ring(Scratch& s, int j, const Fans& f, Links& l, Rings& rings) {
     const int b = f.first[j], e = f.first[j + 1];
     rings.start[j] = rings.entries.size;
     if (b == e) {
         rings.count[j] = 0;
         return rings.entries.push(s, -1) ? 0 : kErrStorage;
     }
-    if (fans_overlap(f, b, e)) return kErrDegenerate;
-    if (!used.resize(s, e - b, 0)) return kErrStorage;
-    for (int x = 0; x < e - b; ++x) used[x] = 0;
+    if (!l.resize(s, e - b, Link{})) return kErrStorage;
+    if (!link_fan(f, l, b, e)) return kErrDegenerate;
     for (int placed = 0; placed < e - b;) {
-        const int start = fan_start(f, used, b, e);
+        const int start = fan_start(l, b, e);
         if (placed > 0 && !rings.entries.push(s, j)) return kErrStorage;
         if (!rings.entries.push(s, f.fan_d[start])) return kErrStorage;
         for (int x = start; x >= 0;) {
-            used[x - b] = 1;
+            l[x - b].used = true;
             ++placed;
             if (!rings.entries.push(s, f.fan_e[x])) return kErrStorage;
-            int next = -1;
-            for (int y = b; y < e; ++y)
-                if (!used[y - b] && f.fan_d[y] == f.fan_e[x]) next = y;
-            x = next;
+            const int next = l[x - b].next;
+            x = next >= 0 && !l[next - b].used ? next : -1;
         }
     }
     rings.count[j] = rings.entries.size - rings.start[j] - 1;
@@ -1048,9 +1069,9 @@ int build_rings(Scratch& s, int vertex_count, const Table<Tri>& tris, Rings& rin
     if (!rings.start.resize(s, vertex_count, 0) || !rings.count.resize(s, vertex_count, 0))
         return kErrStorage;
     rings.entries.clear();
-    Table<char> used;
+    Links l;
     for (int j = 0; j < vertex_count; ++j) {
-        const int ring_rc = append_ring(s, j, f, used, rings);
+        const int ring_rc = append_ring(s, j, f, l, rings);
         if (ring_rc != 0) return ring_rc;
     }
     return 0;

@@ -131,18 +131,7 @@ private:
     // turn per pass, so no edge is made twice.
     bool flip_pass(int* flipped) {
         const int n = in_.count;
-        halves_.clear();
-        for (int t = 0; t < tris_.size; ++t) {
-            const int c[3] = {tris_[t].a, tris_[t].b, tris_[t].c};
-            for (int k = 0; k < 3; ++k) {
-                const int p = c[k], q = c[(k + 1) % 3];
-                const long long key = static_cast<long long>(std::min(p, q)) * n + std::max(p, q);
-                if (!halves_.push(s_, {key, t})) return false;
-            }
-        }
-        std::sort(halves_.data, halves_.data + halves_.size, [](const Half& x, const Half& y) {
-            return x.key < y.key || (x.key == y.key && x.t < y.t);
-        });
+        if (!sort_halves()) return false;
         Table<char>& busy = busy_;
         busy.clear();
         if (!busy.resize(s_, n, 0)) return false;
@@ -158,8 +147,12 @@ private:
             if (halves_[i].key != halves_[i + 1].key) continue;
             const int p = static_cast<int>(halves_[i].key / n),
                       q = static_cast<int>(halves_[i].key % n);
-            if (!pairs_.push(s_, {in_.u[p] + in_.u[q], in_.v[p] + in_.v[q], i + 1})) return false;
             ++i;
+            // An edge that does not bend is never turned (the other
+            // diagonal must bend less than half as much), nor one with an
+            // end that is not regular: such are left out before the sort.
+            if (!regular(p) || !regular(q) || !(bend(p, q) > 0.0)) continue;
+            if (!pairs_.push(s_, {in_.u[p] + in_.u[q], in_.v[p] + in_.v[q], i})) return false;
         }
         std::sort(pairs_.data, pairs_.data + pairs_.size, [](const Pair& x, const Pair& y) {
             return x.u < y.u || (x.u == y.u && (x.v < y.v || (x.v == y.v && x.i < y.i)));
@@ -190,6 +183,42 @@ private:
         return true;
     }
 
+    // Every triangle's edges by key, and by triangle within a key: counted
+    // into one bucket per smaller vertex, in triangle order, then each
+    // (short) bucket put in order of the larger vertex, keeping that order.
+    bool sort_halves() {
+        const int n = in_.count;
+        const int m = 3 * tris_.size;
+        bucket_.clear();
+        if (!bucket_.resize(s_, n + 1, 0) || !halves_.resize(s_, m, Half{}) ||
+            !spare_.resize(s_, m, Half{}))
+            return false;
+        for (int t = 0; t < tris_.size; ++t) {
+            const int c[3] = {tris_[t].a, tris_[t].b, tris_[t].c};
+            for (int k = 0; k < 3; ++k) ++bucket_[std::min(c[k], c[(k + 1) % 3]) + 1];
+        }
+        for (int k = 0; k < n; ++k) bucket_[k + 1] += bucket_[k];
+        for (int t = 0; t < tris_.size; ++t) {
+            const int c[3] = {tris_[t].a, tris_[t].b, tris_[t].c};
+            for (int k = 0; k < 3; ++k) {
+                const int p = std::min(c[k], c[(k + 1) % 3]), q = std::max(c[k], c[(k + 1) % 3]);
+                spare_[bucket_[p]++] = {static_cast<long long>(p) * n + q, t};
+            }
+        }
+        int begin = 0;
+        for (int p = 0; p < n; ++p) {
+            const int end = bucket_[p];
+            for (int x = begin; x < end; ++x) {
+                const Half h = spare_[x];
+                int y = x;
+                for (; y > begin && halves_[y - 1].key > h.key; --y) halves_[y] = halves_[y - 1];
+                halves_[y] = h;
+            }
+            begin = end;
+        }
+        return true;
+    }
+
     // Ties are broken by position, not by number, so that the result does
     // not hang on the order the triangulation made the vertices in (the
     // driver's retries with other loop orientations number them otherwise).
@@ -213,7 +242,8 @@ private:
         int t;
     };
     Table<Order> order_;
-    Table<Half> halves_;
+    Table<Half> halves_, spare_;
+    Table<int> bucket_;  // end of each smaller vertex's edges in spare_
     struct Pair {
         double u, v;  // twice the edge's middle
         int i;        // its second half in halves_

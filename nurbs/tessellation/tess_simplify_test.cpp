@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <random>
 #include <set>
 
 #include "nurbs/tessellation/mesh_check.h"
 #include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tess_simplify.h"
 #include "nurbs/tessellation/tessellation.h"
 
 namespace {
@@ -224,6 +226,81 @@ TEST(TessSimplify, KeptVerticesCarryThePointAndNormalOfTheUnremovedMesh) {
                 compared += one_normal;
             }
         EXPECT_GT(compared, 0);
+    }
+}
+
+// The removal and the turns of diagonals visit vertices and edges by
+// position, never by number: a grid mesh of a dome numbered and listed in
+// another order (corners rotated too) comes out as the same triangles.
+TEST(TessSimplify, ResultDoesNotHangOnHowTheMeshIsNumbered) {
+    using namespace ruvane;
+    using tess::Tri;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    // A biquadratic dome over the metric plane [0, 4]^2, 0.5 high.
+    std::vector<double> knots = {0, 0, 0, 4, 4, 4};
+    std::vector<Point4> points(9);
+    std::vector<Point4*> rows(3);
+    for (int i = 0; i < 3; ++i) {
+        rows[i] = &points[3 * i];
+        for (int j = 0; j < 3; ++j)
+            rows[i][j] = {2.0 * i, 2.0 * j, i == 1 && j == 1 ? 2.0 : 0.0, kNonRationalW};
+    }
+    KnotVector uk{5, knots.data(), 5}, vk{5, knots.data(), 5};
+    ControlNet net{2, 2, rows.data(), 2, 2};
+    const ruvane::Surface sur{&net, 2, 2, &uk, &vk};
+    constexpr int n = 17;
+    std::vector<double> u, v;
+    std::vector<Tri> grid;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            u.push_back(4.0 * i / (n - 1));
+            v.push_back(4.0 * j / (n - 1));
+            if (i + 1 < n && j + 1 < n) {
+                const int a = j * n + i;
+                grid.push_back({a, a + 1, a + n + 1});
+                grid.push_back({a, a + n + 1, a + n});
+            }
+        }
+    // The triangles left, as corner positions from the smallest one on.
+    using Corners = std::array<std::pair<double, double>, 3>;
+    auto simplify = [&](const std::vector<int>& id, const std::vector<Tri>& list) {
+        std::vector<double> pu(n * n), pv(n * n);
+        for (int k = 0; k < n * n; ++k) pu[id[k]] = u[k], pv[id[k]] = v[k];
+        tess::Scratch s;
+        tess::Table<Tri> tris;
+        for (const Tri& t : list) EXPECT_TRUE(tris.push(s, t));
+        tess::SimplifyInput in{&sur, pu.data(), pv.data(), n * n, 4.0, 4.0, 0.004, nullptr, {}};
+        int removed = 0;
+        EXPECT_EQ(tess::simplify_mesh(s, in, tris, &removed), 0);
+        EXPECT_GT(removed, n);
+        std::vector<Corners> out;
+        for (int t = 0; t < tris.size; ++t) {
+            Corners c{{{pu[tris[t].a], pv[tris[t].a]},
+                       {pu[tris[t].b], pv[tris[t].b]},
+                       {pu[tris[t].c], pv[tris[t].c]}}};
+            std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
+            out.push_back(c);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    std::vector<int> same(n * n);
+    for (int k = 0; k < n * n; ++k) same[k] = k;
+    const std::vector<Corners> first = simplify(same, grid);
+    ASSERT_LT(first.size(), grid.size());
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<int> id = same;
+        std::shuffle(id.begin(), id.end(), rng);
+        std::vector<Tri> list;
+        for (const Tri& t : grid) {
+            const Tri r{id[t.a], id[t.b], id[t.c]};
+            const int turn = static_cast<int>(rng() % 3);
+            list.push_back(turn == 0 ? r : turn == 1 ? Tri{r.b, r.c, r.a} : Tri{r.c, r.a, r.b});
+        }
+        std::shuffle(list.begin(), list.end(), rng);
+        EXPECT_EQ(simplify(id, list), first) << "round " << round;
     }
 }
 
