@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "nurbs/tessellation/mesh_check.h"
 #include "nurbs/tessellation/tess_fixtures.h"
 #include "nurbs/tessellation/tessellation.h"
+#include "tools/ruvane_tess/surface_json.h"
 
 namespace {
 
@@ -237,6 +240,63 @@ TEST(TessSurfaces, GeneratedFamiliesKeepEveryProperty) {
         const double C = 1e-6 * (s.u_knots.back() - s.u_knots.front());
         check_result(s, tessellate(s, A, B, C), A, C, size);
         if (::testing::Test::HasFailure()) break;
+    }
+}
+
+// A ruvane-tess sample file as a test surface, its tolerances in `tol`.
+Surface tool_sample(const std::string& name, ruvane_tess::Tolerances* tol) {
+    Surface s;
+    s.name = name;
+    std::ifstream in(std::string(RUVANE_TESS_SAMPLES) + "/" + name + ".json", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    ruvane_tess::SurfaceData d;
+    std::string error;
+    EXPECT_TRUE(ruvane_tess::read_surface_description(text.str(), d, error)) << name << ": " << error;
+    const auto curve = [](const ruvane_tess::CurveData& c) {
+        return Curve{c.order, c.points, c.weights, c.knots};
+    };
+    s.u_order = d.u_order;
+    s.v_order = d.v_order;
+    s.u_knots = d.u_knots;
+    s.v_knots = d.v_knots;
+    s.points = d.points;
+    s.weights = d.weights;
+    for (const auto& c : d.outer) s.outer.push_back(curve(c));
+    for (const auto& h : d.holes) {
+        s.holes.emplace_back();
+        for (const auto& c : h) s.holes.back().push_back(curve(c));
+    }
+    // The outer loop's turn, from its control polygons (the face normals
+    // are negated for a clockwise loop).
+    double area = 0;
+    for (const Curve& c : s.outer)
+        for (size_t k = 3; k < c.points.size(); k += 3)
+            area += c.points[k - 3] * c.points[k + 1] - c.points[k] * c.points[k - 2];
+    s.outer_clockwise = area < 0;
+    *tol = d.tolerances;
+    return s;
+}
+
+// The ruvane-tess samples at their own tolerances and at a third and a tenth
+// of them (the meshes scripts/mesh_fingerprint.sh sums): however the economy
+// rules change their triangle counts, every property holds.
+TEST(TessSurfaces, ToolSamplesKeepEveryPropertyAtEachTolerance) {
+    for (const char* name : {"bicubic_bump", "cylinder", "planar_hole", "sphere_pole", "torus"}) {
+        ruvane_tess::Tolerances tol;
+        const Surface s = tool_sample(name, &tol);
+        if (::testing::Test::HasFailure()) return;
+        double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+        for (size_t k = 0; k < s.points.size(); ++k) {
+            lo[k % 3] = std::min(lo[k % 3], s.points[k]);
+            hi[k % 3] = std::max(hi[k % 3], s.points[k]);
+        }
+        const double size = norm(V3{hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+        for (double f : {1.0, 1.0 / 3.0, 0.1}) {
+            SCOPED_TRACE("tolerance factor " + std::to_string(f));
+            const double A = tol.surface * f, B = tol.trim * f;
+            check_result(s, tessellate(s, A, B, tol.param), A, tol.param, size);
+        }
     }
 }
 
