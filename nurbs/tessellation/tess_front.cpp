@@ -105,10 +105,8 @@ constexpr CubicWeights cubic_weights() {
 
 constexpr CubicWeights kCubicWeights = cubic_weights();
 
-// std::fmax and std::fmin (the one that is not NaN when one is), which the
-// compiler leaves to library calls; the deviation takes thousands of them.
-double larger(double a, double b) { return (b > a || a != a) ? b : a; }
-double smaller(double a, double b) { return (b < a || a != a) ? b : a; }
+using tess::larger;
+using tess::smaller;
 
 // Squared distance from p to the segment from a along ab, len2 = |ab|^2 (to
 // a when the segment is a point). The deviation compares squares and takes

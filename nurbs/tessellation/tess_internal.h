@@ -27,6 +27,14 @@ inline double to_double(double x) {
 #endif
 }
 
+// std::fmax and std::fmin as the library works them out (a NaN gives way to
+// the other value; of two equal values the second), inline: without
+// -ffast-math they are library calls, and the flatness test, the trim
+// chords' deviation and the plane path's box tests ask for them by the
+// thousand.
+inline double larger(double a, double b) { return a > b || b != b ? a : b; }
+inline double smaller(double a, double b) { return a < b || b != b ? a : b; }
+
 // Buckets of a loop's segments (point i to point i + 1) over its box, so
 // that a cell or a ray meets the few segments near it instead of all of
 // them. Each segment sits in every bucket its box, padded, overlaps; points

@@ -30,16 +30,11 @@ double side(const P2& a, const P2& b, const P2& c) {
     return to_double((dx * (c.y - a.y) - dy * (c.x - a.x)) / std::sqrt(dx * dx + dy * dy));
 }
 
-// fmin and fmax as the library gives them (a NaN loses to a number), but
-// inline: without -ffast-math they are calls, and the bridge and outline
-// tests make some for every pair of segments they look at.
-inline double min_of(double a, double b) { return a < b || b != b ? a : b; }
-inline double max_of(double a, double b) { return a > b || b != b ? a : b; }
 
 double point_segment(const P2& p, const P2& a, const P2& b) {
     const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
     double t = l2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2 : 0.0;
-    t = min_of(1.0, max_of(0.0, t));
+    t = smaller(1.0, larger(0.0, t));
     return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
 }
 
@@ -58,10 +53,10 @@ bool touch(const P2& p, const P2& q, const P2& r, const P2& s, double eps) {
 // apart than eps, so touch() could only answer no: the rounding of its
 // products is some millionths of eps on coordinates the outline's size.
 bool boxes_apart(const P2& p, const P2& q, const P2& r, const P2& s, double gap) {
-    return min_of(r.x, s.x) > max_of(p.x, q.x) + gap ||
-           min_of(p.x, q.x) > max_of(r.x, s.x) + gap ||
-           min_of(r.y, s.y) > max_of(p.y, q.y) + gap ||
-           min_of(p.y, q.y) > max_of(r.y, s.y) + gap;
+    return smaller(r.x, s.x) > larger(p.x, q.x) + gap ||
+           smaller(p.x, q.x) > larger(r.x, s.x) + gap ||
+           smaller(r.y, s.y) > larger(p.y, q.y) + gap ||
+           smaller(p.y, q.y) > larger(r.y, s.y) + gap;
 }
 
 // Whether the direction from b to m lies strictly inside the region's angle
@@ -113,7 +108,7 @@ bool simple_outline(Scratch& s, Outline& o) {
     Table<int> order;
     if (!o.room(order.resize(s, n, 0))) return false;
     for (int k = 0; k < n; ++k) order[k] = k;
-    auto lo = [&](int k) { return min_of(o.p[k].x, o.p[o.next[k]].x); };
+    auto lo = [&](int k) { return smaller(o.p[k].x, o.p[o.next[k]].x); };
     std::sort(order.data, order.data + n, [&](int a, int b) {
         const double la = lo(a), lb = lo(b);
         return la < lb || (la == lb && a < b);
@@ -126,7 +121,7 @@ bool simple_outline(Scratch& s, Outline& o) {
         if (std::fabs(side(p, q, after)) <= o.eps &&
             (q.x - p.x) * (after.x - q.x) + (q.y - p.y) * (after.y - q.y) < 0.0)
             return false;
-        const double hi = max_of(p.x, q.x) + o.eps;
+        const double hi = larger(p.x, q.x) + o.eps;
         for (int b = a + 1; b < n && lo(order[b]) <= hi; ++b) {
             const int j = order[b], jn = o.next[j];
             if (jn == i || in == j) continue;  // neighbours share a point
@@ -330,10 +325,10 @@ struct Ears {
         box[2] = box[3] = iy;
         for (const P2* p : {&a, &b, &c}) {
             const double x = ix + grow * (p->x - ix), y = iy + grow * (p->y - iy);
-            box[0] = min_of(box[0], x), box[1] = max_of(box[1], x);
-            box[2] = min_of(box[2], y), box[3] = max_of(box[3], y);
+            box[0] = smaller(box[0], x), box[1] = larger(box[1], x);
+            box[2] = smaller(box[2], y), box[3] = larger(box[3], y);
         }
-        const double margin = 1e-6 * max_of(box[1] - box[0], box[3] - box[2]) + 2.0 * o.eps;
+        const double margin = 1e-6 * larger(box[1] - box[0], box[3] - box[2]) + 2.0 * o.eps;
         box[0] -= margin, box[1] += margin, box[2] -= margin, box[3] += margin;
         return std::isfinite(box[0]) && std::isfinite(box[1]) && std::isfinite(box[2]) &&
                std::isfinite(box[3]);

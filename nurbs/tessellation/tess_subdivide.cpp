@@ -79,20 +79,8 @@ struct NetPoints {
 
 const Point3& net_point(const NetPoints& net, int i, int j) { return net.p[i * (net.m + 1) + j]; }
 
-// std::fmax and std::fmin as the library works them out (a NaN gives way to
-// the other value; of two equal values the second), inline: the flatness
-// test asks for them at every net point, and a library call each time cost
-// more than the comparison.
-inline double larger(double a, double b) {
-    if (std::isnan(a)) return b;
-    if (std::isnan(b)) return a;
-    return a > b ? a : b;
-}
-inline double smaller(double a, double b) {
-    if (std::isnan(a)) return b;
-    if (std::isnan(b)) return a;
-    return a < b ? a : b;
-}
+using tess::larger;
+using tess::smaller;
 
 // Closed-surface test of a control net: direction 1 compares the first and
 // last points of every u row, direction 2 of every v column.
