@@ -919,14 +919,15 @@ Status subdivide(Division& d, bool* split_any) {
         Flatness f{true, 0};
         int edge_split[4];
         if (settle_cell(d, c, f, edge_split)) {
-            for (int k = 0; k < 4; ++k)
+            for (int k = 0; k < 4; ++k) {
+                double e[4];
+                side_ends(c.ua, c.ub, c.va, c.vb, k, e);
                 for (int p = 1; p < edge_split[k]; ++p) {
                     const double t = static_cast<double>(p) / edge_split[k];
-                    double e[4];
-                    side_ends(c.ua, c.ub, c.va, c.vb, k, e);
                     if (!add_corner(d, e[0] + t * (e[2] - e[0]), e[1] + t * (e[3] - e[1])))
                         return storage_failed();
                 }
+            }
             Cell leaf = c;
             leaf.has_piece = false;  // the piece goes with the cell's block
             leaf.block = nullptr;
