@@ -1721,9 +1721,11 @@ double chord_sag(const At& at, const CurveSamples& c, double t0, const P3& a, do
 }
 
 // Whether a chord from a to b straying `sag` from its curve keeps both
-// bounds.
+// bounds. A sag that cannot be measured (a curve evaluated to NaN there)
+// keeps: halving would not make it measurable, only cut the chord 2^24
+// times.
 bool chord_keeps(double sag, const P3& a, const P3& b, double w) {
-    return sag <= w && sag <= kBendShare * dist(a, b);
+    return !(sag > w) && !(sag > kBendShare * dist(a, b));
 }
 
 // The chords a piece needs: one of sag s and length L cut in m has chords

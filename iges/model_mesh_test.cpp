@@ -264,6 +264,28 @@ TEST(EdgePolyline, ChordsStayNearCurvesOfChangingBend) {
         }
 }
 
+// A curve that evaluates to NaN over a stretch (a zero weight) still ends
+// in a few points: a chord that cannot be measured is not cut again and
+// again, and the stretches that can be measured keep their bound.
+TEST(EdgePolyline, StretchThatCannotBeMeasuredEndsFew) {
+    using P3 = std::array<double, 3>;
+    auto at = [](double t) -> P3 {
+        if (t > 0.3 && t < 0.5) return {NAN, NAN, NAN};
+        return {std::cos(3 * t), std::sin(3 * t), 0};
+    };
+    const double D = 1e-3;
+    const auto q = edge_polyline(at, D, 1);
+    ASSERT_GE(q.size(), 2u);
+    EXPECT_LT(q.size(), 200u);
+    EXPECT_EQ(q.front(), at(0));
+    EXPECT_EQ(q.back(), at(1));
+    for (size_t k = 0; k + 1 < q.size(); ++k) {
+        const double mx = (q[k][0] + q[k + 1][0]) / 2, my = (q[k][1] + q[k + 1][1]) / 2;
+        if (!std::isfinite(mx) || !std::isfinite(my)) continue;
+        EXPECT_LE(1 - std::hypot(mx, my), 0.98 * D) << "chord " << k;
+    }
+}
+
 // Edge ends paired through the grid land exactly where looking at every
 // pair would put them: clusters straddling the grid's cubes, ends just
 // inside and just beyond either distance, several equally near partners,
