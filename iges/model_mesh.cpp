@@ -651,6 +651,8 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
         // P'(t) = d / span; step = -(P - q).P' / |P'|^2.
         const double step = -dot3(minus(x.at, q), d) * span / dd;
         const double t = std::clamp(x.t + step, lo, hi);
+        // The same parameter gives the same point, no nearer: not evaluated.
+        if (t == x.t) break;
         const OnCurve y = on_curve(face, loop, x.curve, t);
         const double y_off = dist(y.at, q);
         if (!(y_off < x_off)) break;
