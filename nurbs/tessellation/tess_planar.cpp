@@ -300,6 +300,11 @@ struct Ears {
                     for (int i = g.first[cell]; i < g.first[cell + 1]; ++i) {
                         const int j = g.items[i];
                         if (g.gone[j] || j == k || j == prev[k] || j == next[k]) continue;
+                        // Beyond the box is beyond eps outside a side: not
+                        // inside, as the cells beyond it are not.
+                        const P2& x = o.p[chain[j]];
+                        if (x.x < box[0] || x.x > box[1] || x.y < box[2] || x.y > box[3])
+                            continue;
                         if (inside(j)) return -1.0;
                     }
                 }
