@@ -72,8 +72,7 @@ private:
     size_t count_ = 0;
 
     size_t first(const P3& p) const {
-        return static_cast<size_t>((P3Hash{}(p) * 0x9E3779B97F4A7C15ull) >> 20) &
-               (slots_.size() - 1);
+        return static_cast<size_t>((P3Hash{}(p)*0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1);
     }
     void grow() {
         std::vector<Slot> old(slots_.empty() ? 0 : slots_.size());
@@ -90,32 +89,67 @@ private:
 
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
-// thousand edges. Each cube lists its points' numbers in the order added.
-// The cubes sit in an open table of their own (no block per cube, and a
-// look-up of one of the 27 neighbours costs a hash of three integers).
+// thousand edges. Each cube lists its points' numbers in the order added,
+// chained through one table of successors (no block per cube or per point).
+// The cubes sit in an open table of their own (a look-up of one of the 27
+// neighbours costs a hash of three integers).
 class PointGrid {
 public:
     explicit PointGrid(double cell) : cell_(cell > 0 && std::isfinite(cell) ? cell : 0.0) {}
 
-    void add(const P3& p, int id) { lists_[static_cast<size_t>(slot(cube(p), true))].push_back(id); }
+    // A number is in one cube at a time.
+    void add(const P3& p, int id) {
+        const size_t c = static_cast<size_t>(slot(cube(p), true));
+        if (static_cast<size_t>(id) >= next_.size()) next_.resize(static_cast<size_t>(id) + 1, -1);
+        next_[static_cast<size_t>(id)] = -1;
+        if (tail_[c] < 0)
+            head_[c] = id;
+        else
+            next_[static_cast<size_t>(tail_[c])] = id;
+        tail_[c] = id;
+    }
 
     void remove(const P3& p, int id) {
         const int found = slot(cube(p), false);
         if (found < 0) return;
-        auto& ids = lists_[static_cast<size_t>(found)];
-        ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+        const size_t c = static_cast<size_t>(found);
+        for (int x = head_[c], before = -1; x >= 0; before = x, x = next_[static_cast<size_t>(x)]) {
+            if (x != id) continue;
+            const int after = next_[static_cast<size_t>(x)];
+            if (before < 0)
+                head_[c] = after;
+            else
+                next_[static_cast<size_t>(before)] = after;
+            if (tail_[c] == id) tail_[c] = before;
+            return;
+        }
     }
 
-    // Calls f(list) for the lists of the cubes round p (p's own and its 26
-    // neighbours): every point within `cell` of p is in one of them.
+    // Calls f(id) for the points of the cubes round p that can hold a point
+    // within half a cube of it (of p's own and its 26 neighbours, those on
+    // the sides p is not well inside of), each cube's in the order added,
+    // until f returns true for one (the rest of that cube is passed over).
+    // Every caller asks for points within half a cube: a quarter of one to
+    // spare covers any rounding.
     template <class F>
     void near(const P3& p, F f) const {
-        const auto c = cube(p);
-        for (int64_t dx = -1; dx <= 1; ++dx)
-            for (int64_t dy = -1; dy <= 1; ++dy)
-                for (int64_t dz = -1; dz <= 1; ++dz) {
+        Cube c{};
+        int64_t lo[3], hi[3];
+        for (size_t k = 0; k < 3; ++k) {
+            double fraction = 0.5;
+            bool clamped = false;
+            c[k] = axis(p[k], &fraction, &clamped);
+            lo[k] = clamped || fraction < 0.75 ? -1 : 0;
+            hi[k] = clamped || fraction > 0.25 ? 1 : 0;
+        }
+        for (int64_t dx = lo[0]; dx <= hi[0]; ++dx)
+            for (int64_t dy = lo[1]; dy <= hi[1]; ++dy)
+                for (int64_t dz = lo[2]; dz <= hi[2]; ++dz) {
                     const int found = find({c[0] + dx, c[1] + dy, c[2] + dz});
-                    if (found >= 0) f(lists_[static_cast<size_t>(found)]);
+                    if (found < 0) continue;
+                    for (int x = head_[static_cast<size_t>(found)]; x >= 0;
+                         x = next_[static_cast<size_t>(x)])
+                        if (f(x)) break;
                 }
     }
 
@@ -126,21 +160,32 @@ private:
         int list;  // -1: empty
     };
     double cell_;
-    std::vector<Slot> slots_;  // a power of two, at most half full
-    std::vector<std::vector<int>> lists_;
+    std::vector<Slot> slots_;       // a power of two, at most half full
+    std::vector<int> head_, tail_;  // per cube: its first and last point, -1: none
+    std::vector<int> next_;         // per point: the next in its cube, -1: the last
 
-    // Clamped far from the int64 range (and NaN sent to one side), which
-    // keeps points within a cube of each other in neighbouring cubes.
+    // A coordinate's cube, clamped far from the int64 range (and NaN sent to
+    // one side), which keeps points within a cube of each other in
+    // neighbouring cubes; and where it lies across its cube. The floor of a
+    // value inside the clamp is taken by conversion (exact there), without a
+    // library call.
+    int64_t axis(double v, double* fraction, bool* clamped) const {
+        constexpr double kFar = 1e15;
+        if (!(cell_ > 0)) return 0;
+        const double q = v / cell_;
+        *clamped = !(q > -kFar) || !(q < kFar);
+        if (!(q > -kFar)) return static_cast<int64_t>(-kFar);
+        if (!(q < kFar)) return static_cast<int64_t>(kFar);
+        int64_t x = static_cast<int64_t>(q);
+        if (static_cast<double>(x) > q) --x;
+        *fraction = q - static_cast<double>(x);
+        return x;
+    }
     Cube cube(const P3& p) const {
-        Cube c{};
-        for (int k = 0; k < 3; ++k) {
-            constexpr double kFar = 1e15;
-            double x = cell_ > 0 ? std::floor(p[static_cast<size_t>(k)] / cell_) : 0.0;
-            if (!(x > -kFar)) x = -kFar;
-            if (!(x < kFar)) x = kFar;
-            c[static_cast<size_t>(k)] = static_cast<int64_t>(x);
-        }
-        return c;
+        double fraction = 0;
+        bool clamped = false;
+        return {axis(p[0], &fraction, &clamped), axis(p[1], &fraction, &clamped),
+                axis(p[2], &fraction, &clamped)};
     }
     size_t first(const Cube& c) const {
         uint64_t h = static_cast<uint64_t>(c[0]) * 0x9E3779B97F4A7C15ull;
@@ -159,11 +204,12 @@ private:
     int slot(const Cube& c, bool make) {
         const int found = find(c);
         if (found >= 0 || !make) return found;
-        if (2 * (lists_.size() + 1) > slots_.size()) grow();
+        if (2 * (head_.size() + 1) > slots_.size()) grow();
         size_t i = first(c);
         while (slots_[i].list >= 0) i = (i + 1) & (slots_.size() - 1);
-        slots_[i] = {c, static_cast<int>(lists_.size())};
-        lists_.emplace_back();
+        slots_[i] = {c, static_cast<int>(head_.size())};
+        head_.push_back(-1);
+        tail_.push_back(-1);
         return slots_[i].list;
     }
     void grow() {
@@ -414,9 +460,9 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         bool best_same = false;
         double best_fit = 0;
         later.clear();
-        middles.near(ci.m, [&](const std::vector<int>& ids) {
-            for (int j : ids)
-                if (static_cast<size_t>(j) > i) later.push_back(static_cast<size_t>(j));
+        middles.near(ci.m, [&](int j) {
+            if (static_cast<size_t>(j) > i) later.push_back(static_cast<size_t>(j));
+            return false;
         });
         std::sort(later.begin(), later.end());
         for (size_t j : later) {
@@ -1458,12 +1504,11 @@ void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
     PointGrid earlier(2 * tight);
     for (int i = 0; i < n; ++i) {
         int first = -1;
-        earlier.near(*ends[static_cast<size_t>(i)], [&](const std::vector<int>& ids) {
-            for (int j : ids) {
-                if (first >= 0 && j >= first) break;  // the lists ascend
-                if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
-                    first = j;
-            }
+        earlier.near(*ends[static_cast<size_t>(i)], [&](int j) {
+            if (first >= 0 && j >= first) return true;  // the lists ascend
+            if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
+                first = j;
+            return false;
         });
         if (first >= 0) {
             *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(first)];
@@ -1478,13 +1523,12 @@ void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
         const P3 p = *ends[static_cast<size_t>(i)];
         int best = -1;
         double best_d = 0;
-        all.near(p, [&](const std::vector<int>& ids) {
-            for (int j : ids) {
-                if (j == i) continue;
-                const double d = dist(p, *ends[static_cast<size_t>(j)]);
-                if (!(d <= tol)) continue;
-                if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
-            }
+        all.near(p, [&](int j) {
+            if (j == i) return false;
+            const double d = dist(p, *ends[static_cast<size_t>(j)]);
+            if (!(d <= tol)) return false;
+            if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
+            return false;
         });
         if (best < 0) continue;
         all.remove(p, i);
