@@ -289,6 +289,13 @@ struct Sides {
             count += to[static_cast<size_t>(i)] == b;
         return count;
     }
+    // Whether a -> b is run at all (the scan stops at the first).
+    bool any(int a, int b) const {
+        if (a < 0 || a >= vertices()) return false;
+        for (int i = first[static_cast<size_t>(a)]; i < first[static_cast<size_t>(a) + 1]; ++i)
+            if (to[static_cast<size_t>(i)] == b) return true;
+        return false;
+    }
 };
 
 // The directed edges of a triangle list with how often each is run, sorted
@@ -787,10 +794,15 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
     const Sides sides(tri);
-    for (int a = 0; a < sides.vertices(); ++a)
-        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
-             ++i)
-            if (sides.runs(a, sides.to[static_cast<size_t>(i)]) > 1) return true;
+    // A side a -> b run twice is b twice in a's list: each entry is looked
+    // for among the ones before it.
+    for (int a = 0; a < sides.vertices(); ++a) {
+        const int* list = sides.to.data() + sides.first[static_cast<size_t>(a)];
+        const int n = sides.first[static_cast<size_t>(a) + 1] - sides.first[static_cast<size_t>(a)];
+        for (int i = 1; i < n; ++i)
+            for (int j = 0; j < i; ++j)
+                if (list[j] == list[i]) return true;
+    }
     return false;
 }
 
@@ -1091,7 +1103,8 @@ void Mesher::project_boundary(size_t f) {
         for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
              ++i) {
             const int b = sides.to[static_cast<size_t>(i)];
-            if (sides.runs(a, b) != 1 || sides.runs(b, a) != 0) continue;
+            // Most sides are run back by a neighbour: that is asked first.
+            if (sides.any(b, a) || sides.runs(a, b) != 1) continue;
             boundary.push_back(a);
             boundary.push_back(b);
             open.keys.push_back(edge_key(a, b));
@@ -1208,9 +1221,8 @@ void Mesher::emit(size_t f) {
         const size_t i = std::min(static_cast<size_t>(std::floor(s)), L.size() - 2);
         return L[i] + (s - static_cast<double>(i)) * (L[i + 1] - L[i]);
     };
-    // Working lists, kept from one boundary edge to the next.
+    // Working list, kept from one boundary edge to the next.
     std::vector<std::pair<double, P3>> pts;
-    std::vector<size_t> near;
     auto between = [&](int ia, int ib) -> const std::vector<std::pair<double, P3>>& {
         pts.clear();
         double best = -1;
@@ -1263,12 +1275,14 @@ void Mesher::emit(size_t f) {
         } else {
             const long ns = static_cast<long>(ch.segs.size());
             const long base = static_cast<long>(std::floor(forward ? from : from - span));
-            near.clear();
-            for (long k = -1; k <= static_cast<long>(reach); ++k)
-                near.push_back(static_cast<size_t>(((base + k) % ns + ns) % ns));
-            std::sort(near.begin(), near.end());
-            near.erase(std::unique(near.begin(), near.end()), near.end());
-            for (size_t s : near) visit(s);
+            // The segments base - 1 .. base + reach round the chain, in
+            // ascending order: the run from the first to the chain's end
+            // after the one from its start, when it wraps.
+            const long count = std::min(static_cast<long>(reach) + 2, ns);
+            const long start = ((base - 1) % ns + ns) % ns;
+            const long wrapped = std::max(0L, start + count - ns);
+            for (long s = 0; s < wrapped; ++s) visit(static_cast<size_t>(s));
+            for (long s = start; s < start + count - wrapped; ++s) visit(static_cast<size_t>(s));
         }
         std::sort(pts.begin(), pts.end(),
                   [](const auto& x, const auto& y) { return x.first < y.first; });
