@@ -59,8 +59,18 @@ public:
             i = (i + 1) & (slots_.size() - 1);
         }
         slots_[i] = {p, value};
+        filled_.push_back(i);
         ++count_;
         return {value, true};
+    }
+
+    // Forgets every point and keeps the room: the faces' meshes are
+    // collected one after the other, and the table then grows only past the
+    // largest face so far.
+    void clear() {
+        for (size_t i : filled_) slots_[i].value = -1;
+        filled_.clear();
+        count_ = 0;
     }
 
 private:
@@ -69,6 +79,7 @@ private:
         int value;  // -1: empty
     };
     std::vector<Slot> slots_;
+    std::vector<size_t> filled_;  // the slots in use
     size_t count_ = 0;
 
     size_t first(const P3& p) const {
@@ -78,11 +89,13 @@ private:
         std::vector<Slot> old(slots_.empty() ? 0 : slots_.size());
         old.swap(slots_);
         slots_.assign(old.empty() ? 64 : 2 * old.size(), Slot{{0, 0, 0}, -1});
+        filled_.clear();
         for (const Slot& x : old) {
             if (x.value < 0) continue;
             size_t i = first(x.p);
             while (slots_[i].value >= 0) i = (i + 1) & (slots_.size() - 1);
             slots_[i] = x;
+            filled_.push_back(i);
         }
     }
 };
@@ -624,7 +637,7 @@ struct FaceMesh {
 
 struct Collect {
     FaceMesh* mesh;
-    PointIndex index;
+    PointIndex* index;  // empty at the start
     // The shared points of the fixed loops, by the number the tessellator
     // gives back in a vertex's `reserved` (one more than the index).
     const std::vector<P3>* fixed = nullptr;
@@ -633,7 +646,7 @@ struct Collect {
         const double id = v.reserved;
         const bool shared = fixed && id >= 1 && id <= static_cast<double>(fixed->size());
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
-        const auto [number, fresh] = index.insert(p, static_cast<int>(mesh->vertex.size()));
+        const auto [number, fresh] = index->insert(p, static_cast<int>(mesh->vertex.size()));
         if (fresh) {
             mesh->vertex.push_back(p);
             mesh->pinned.push_back(-1);
@@ -826,6 +839,7 @@ private:
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
     FaceDesc desc_;   // the face being meshed, its storage kept from face to face
+    PointIndex index_;  // the face's vertices by position, its room kept likewise
 
     // A face's loops as fixed polylines of their shared points.
     struct FixedSet {
@@ -1019,7 +1033,13 @@ bool Mesher::tessellate(size_t f) {
     const Face& face = model_.faces[f];
     FaceDesc& d = desc_;
     face_desc(face, &d);
-    Collect c{&meshes_[f], {}};
+    // A face's mesh collected afresh: nothing in it, its vertex index empty.
+    auto fresh = [&]() {
+        meshes_[f] = FaceMesh{};
+        index_.clear();
+        return Collect{&meshes_[f], &index_};
+    };
+    Collect c = fresh();
     int32_t status = 0;
     const double D = opt_.deflection;
     FaceOutcome& o = out_->faces[f];
@@ -1035,8 +1055,7 @@ bool Mesher::tessellate(size_t f) {
     bool fixed_used = false;
     int32_t left = 0;
     for (double A = D;; A /= 4) {
-        meshes_[f] = FaceMesh{};
-        c = Collect{&meshes_[f], {}};
+        c = fresh();
         fixed_used = false;
         left = 0;
         if (fixed.fixed > 0) {
@@ -1045,10 +1064,7 @@ bool Mesher::tessellate(size_t f) {
                                         opt_.param_tolerance, &c, &left))
                 return false;
             fixed_used = !meshes_[f].tri.empty() && status == RUVANE_TESS_OK;
-            if (!fixed_used) {
-                meshes_[f] = FaceMesh{};
-                c = Collect{&meshes_[f], {}};
-            }
+            if (!fixed_used) c = fresh();
         }
         if (!fixed_used &&
             !ruvane_tesselate_ruvane(collect, &d.desc, &status, A, D, opt_.param_tolerance, &c))
