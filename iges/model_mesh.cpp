@@ -549,6 +549,35 @@ Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& 
     return ch;
 }
 
+// A boundary vertex's places along a face's chains, as (chain, s): nearly
+// always one, two where a loop passes twice (a seam's end), so two are kept
+// in place and only more take a block of their own (every boundary vertex
+// of every face has such a list).
+class PlaceList {
+public:
+    using Place = std::pair<int, double>;
+    void push_back(const Place& x) {
+        if (n_ < kInPlace) {
+            here_[n_++] = x;
+            return;
+        }
+        if (more_.empty()) more_.assign(here_, here_ + kInPlace);
+        more_.push_back(x);
+        ++n_;
+    }
+    Place* begin() { return n_ <= kInPlace ? here_ : more_.data(); }
+    Place* end() { return begin() + n_; }
+    const Place* begin() const { return n_ <= kInPlace ? here_ : more_.data(); }
+    const Place* end() const { return begin() + n_; }
+    Place& front() { return *begin(); }
+
+private:
+    static constexpr int kInPlace = 2;
+    Place here_[kInPlace];
+    int n_ = 0;
+    std::vector<Place> more_;
+};
+
 // Where a boundary vertex lies on a face's chains.
 struct OnChain {
     int chain = -1;
@@ -559,7 +588,7 @@ struct OnChain {
     bool reversed = false;  // the chain runs that segment against the edge
     // Every place of the vertex along the face's chains, as (chain, s): a
     // point where a loop passes twice (a seam's end) has two.
-    std::vector<std::pair<int, double>> at;
+    PlaceList at;
 };
 
 // A face's boundary vertices' places, by vertex number (looked up only;
