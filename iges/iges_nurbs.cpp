@@ -16,23 +16,27 @@ int multiplicity(const HCurve& c, double t) {
 }
 
 // Span k with knots[k] <= t < knots[k + 1], kept inside [degree, n - 1]
-// for n control points.
-int span_of(const std::vector<double>& knots, int degree, int n, double t) {
+// for n control points. Inlined into the evaluators, which the mesher calls
+// for every point it places and looks at.
+[[gnu::always_inline]] inline int span_in(const double* knots, int degree, int n, double t) {
     int lo = degree, hi = n - 1;
-    if (t >= knots[static_cast<size_t>(hi)]) {
-        while (hi > lo && knots[static_cast<size_t>(hi)] >= knots[static_cast<size_t>(hi + 1)])
-            --hi;
+    if (t >= knots[hi]) {
+        while (hi > lo && knots[hi] >= knots[hi + 1]) --hi;
         return hi;
     }
-    if (t <= knots[static_cast<size_t>(lo)]) return lo;
+    if (t <= knots[lo]) return lo;
     while (hi - lo > 1) {
         const int mid = (lo + hi) / 2;
-        if (t < knots[static_cast<size_t>(mid)])
+        if (t < knots[mid])
             hi = mid;
         else
             lo = mid;
     }
     return lo;
+}
+
+int span_of(const std::vector<double>& knots, int degree, int n, double t) {
+    return span_in(knots.data(), degree, n, t);
 }
 
 int find_span(const HCurve& c, double t) { return span_of(c.knots, c.degree, c.count(), t); }
@@ -266,26 +270,40 @@ void de_boor(const std::vector<double>& knots, int p, int k, int dim, double t, 
     }
 }
 
-// The factors de Boor's triangle blends with at t in span k, in the order it uses
-// them (p (p + 1) / 2 of them), and the same blends from them for points
-// of four values: one evaluation's factors serve several rows of a net.
-[[gnu::always_inline]] inline void de_boor_factors(const std::vector<double>& knots, int p, int k, double t, double* alpha) {
-    for (int r = 1; r <= p; ++r)
-        for (int j = p; j >= r; --j) {
-            const double lo = knots[static_cast<size_t>(j + k - p)];
-            const double hi = knots[static_cast<size_t>(j + 1 + k - r)];
+// The factors de Boor's triangle blends with at t in span k, in the order it
+// uses them (p (p + 1) / 2 of them), and the same blends from them for
+// points of four values: one evaluation's factors serve several rows of a
+// net. P > 0 fixes the degree, so that the compiler lays the loops out.
+template <int P>
+[[gnu::always_inline]] inline void de_boor_factors_in(const double* knots, int p, int k, double t,
+                                                      double* alpha) {
+    const int q = P > 0 ? P : p;
+#pragma GCC unroll 3
+    for (int r = 1; r <= q; ++r)
+#pragma GCC unroll 3
+        for (int j = q; j >= r; --j) {
+            const double lo = knots[j + k - q];
+            const double hi = knots[j + 1 + k - r];
             *alpha++ = hi > lo ? (t - lo) / (hi - lo) : 0.0;
         }
+}
+
+[[gnu::always_inline]] inline void de_boor_factors(const std::vector<double>& knots, int p, int k,
+                                                   double t, double* alpha) {
+    de_boor_factors_in<0>(knots.data(), p, k, t, alpha);
 }
 
 template <int P>
 [[gnu::always_inline]] inline void de_boor_with_in(const double* alpha, int p, double* d) {
     const int q = P > 0 ? P : p;
+#pragma GCC unroll 3
     for (int r = 1; r <= q; ++r)
+#pragma GCC unroll 3
         for (int j = q; j >= r; --j) {
             const double f = *alpha++;
             double* out = d + 4 * j;
             const double* a = out - 4;
+#pragma GCC unroll 4
             for (int x = 0; x < 4; ++x) out[x] = (1.0 - f) * a[x] + f * out[x];
         }
 }
@@ -338,29 +356,45 @@ template <int P>
 [[gnu::always_inline]] inline void point_at_in(const double* alpha, const double* src,
                                                double* out) {
     double d[4 * (P + 1)];
+#pragma GCC unroll 16
     for (int i = 0; i < 4 * (P + 1); ++i) d[i] = src[i];
     de_boor_with_in<P>(alpha, P, d);
+#pragma GCC unroll 4
     for (int x = 0; x < 4; ++x) out[x] = d[4 * P + x];
 }
 
-// A curve's point of four values at t in span k, degree P.
+// A curve's point of four values at t (clamped to its range), degree P.
 template <int P>
-void curve_point_in(const HCurve& c, int k, double t, double* out) {
+void curve_point_in(const HCurve& c, double t, double* out) {
+    const double* knots = c.knots.data();
+    const int n = static_cast<int>(c.points.size() / 4);
+    t = std::clamp(t, knots[P], knots[n]);
+    const int k = span_in(knots, P, n, t);
     double alpha[P * (P + 1) / 2];
-    de_boor_factors(c.knots, P, k, t, alpha);
-    point_at_in<P>(alpha, &c.points[at(k - P, 4)], out);
+    de_boor_factors_in<P>(knots, P, k, t, alpha);
+    point_at_in<P>(alpha, c.points.data() + 4 * (k - P), out);
 }
 
 // surface_point for degrees 1 to 3 both ways: the rows the v span uses
 // blended in u, then the column they give blended in v.
 template <int PU, int PV>
-Vec3 surface_point_in(const HSurface& s, int ku, int kv, double u, double v) {
+Vec3 surface_point_in(const HSurface& s, double u, double v) {
+    const double* uk = s.uk.data();
+    const double* vk = s.vk.data();
+    u = std::clamp(u, uk[PU], uk[s.nu]);
+    v = std::clamp(v, vk[PV], vk[s.nv]);
+    const int ku = span_in(uk, PU, s.nu, u), kv = span_in(vk, PV, s.nv, v);
     double au[PU * (PU + 1) / 2], av[PV * (PV + 1) / 2];
-    de_boor_factors(s.uk, PU, ku, u, au);
-    de_boor_factors(s.vk, PV, kv, v, av);
+    de_boor_factors_in<PU>(uk, PU, ku, u, au);
+    de_boor_factors_in<PV>(vk, PV, kv, v, av);
     double col[4 * (PV + 1)];
+    const double* row =
+        s.points.data() + 4 * (static_cast<size_t>(kv - PV) * static_cast<size_t>(s.nu) +
+                               static_cast<size_t>(ku - PU));
+#pragma GCC unroll 4
     for (int r = 0; r <= PV; ++r)
-        point_at_in<PU>(au, &s.points[at((r + kv - PV) * s.nu + ku - PU, 4)], &col[4 * r]);
+        point_at_in<PU>(au, row + 4 * static_cast<size_t>(r) * static_cast<size_t>(s.nu),
+                        &col[4 * r]);
     double h[4];
     point_at_in<PV>(av, col, h);
     const double w = h[3] != 0 ? h[3] : 1.0;
@@ -368,33 +402,27 @@ Vec3 surface_point_in(const HSurface& s, int ku, int kv, double u, double v) {
 }
 
 template <int PU>
-Vec3 surface_point_u(const HSurface& s, int ku, int kv, double u, double v) {
+Vec3 surface_point_u(const HSurface& s, double u, double v) {
     switch (s.dv) {
         case 1:
-            return surface_point_in<PU, 1>(s, ku, kv, u, v);
+            return surface_point_in<PU, 1>(s, u, v);
         case 2:
-            return surface_point_in<PU, 2>(s, ku, kv, u, v);
+            return surface_point_in<PU, 2>(s, u, v);
         default:
-            return surface_point_in<PU, 3>(s, ku, kv, u, v);
+            return surface_point_in<PU, 3>(s, u, v);
     }
 }
 
 }  // namespace
 
-void evaluate(const HCurve& c, double t, double* out) {
+namespace {
+
+// evaluate for any degree and dimension, apart from the usual cases so that
+// they do not carry its frame.
+[[gnu::noinline]] void evaluate_any(const HCurve& c, double t, double* out) {
     const int p = c.degree, dim = c.dim;
     t = std::clamp(t, c.first(), c.last());
     const int k = find_span(c, t);
-    if (dim == 4 && p >= 1 && p <= 3) {
-        switch (p) {
-            case 1:
-                return curve_point_in<1>(c, k, t, out);
-            case 2:
-                return curve_point_in<2>(c, k, t, out);
-            default:
-                return curve_point_in<3>(c, k, t, out);
-        }
-    }
     const size_t blends = static_cast<size_t>(p) * static_cast<size_t>(p + 1) / 2;
     const size_t need = at(p + 1, dim) + (dim == 4 ? blends : 0);
     Scratch scratch(need);
@@ -410,9 +438,33 @@ void evaluate(const HCurve& c, double t, double* out) {
     for (int x = 0; x < dim; ++x) out[x] = d[at(p, dim) + static_cast<size_t>(x)];
 }
 
+// The homogeneous point of four values: true when the usual case gave it.
+[[gnu::always_inline]] inline bool evaluate_usual(const HCurve& c, double t, double* out) {
+    if (c.dim != 4) return false;
+    switch (c.degree) {
+        case 1:
+            curve_point_in<1>(c, t, out);
+            return true;
+        case 2:
+            curve_point_in<2>(c, t, out);
+            return true;
+        case 3:
+            curve_point_in<3>(c, t, out);
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void evaluate(const HCurve& c, double t, double* out) {
+    if (!evaluate_usual(c, t, out)) evaluate_any(c, t, out);
+}
+
 Vec3 point3(const HCurve& c, double t) {
     double h[4] = {0, 0, 0, 1};
-    evaluate(c, t, h);
+    if (!evaluate_usual(c, t, h)) evaluate_any(c, t, h);
     const double w = h[3] != 0 ? h[3] : 1.0;
     return {h[0] / w, h[1] / w, h[2] / w};
 }
@@ -495,22 +547,23 @@ void from_v(const HCurve& c, HSurface* s) {
 // v span uses are worked out, with the same arithmetic.
 Vec3 surface_point(const HSurface& s, double u, double v) {
     const int pu = s.du, pv = s.dv;
+    if (pu >= 1 && pu <= 3 && pv >= 1 && pv <= 3) {
+        switch (pu) {
+            case 1:
+                return surface_point_u<1>(s, u, v);
+            case 2:
+                return surface_point_u<2>(s, u, v);
+            default:
+                return surface_point_u<3>(s, u, v);
+        }
+    }
     const double u0 = s.uk[static_cast<size_t>(pu)], u1 = s.uk[static_cast<size_t>(s.nu)];
     const double v0 = s.vk[static_cast<size_t>(pv)], v1 = s.vk[static_cast<size_t>(s.nv)];
     u = std::clamp(u, u0, u1);
     v = std::clamp(v, v0, v1);
     const int ku = span_of(s.uk, pu, s.nu, u), kv = span_of(s.vk, pv, s.nv, v);
-    if (pu >= 1 && pu <= 3 && pv >= 1 && pv <= 3) {
-        switch (pu) {
-            case 1:
-                return surface_point_u<1>(s, ku, kv, u, v);
-            case 2:
-                return surface_point_u<2>(s, ku, kv, u, v);
-            default:
-                return surface_point_u<3>(s, ku, kv, u, v);
-        }
-    }
-    const size_t blends = static_cast<size_t>(std::max(pu, pv)) * static_cast<size_t>(std::max(pu, pv) + 1) / 2;
+    const size_t blends =
+        static_cast<size_t>(std::max(pu, pv)) * static_cast<size_t>(std::max(pu, pv) + 1) / 2;
     const size_t need = at(pu + 1, 4) + at(pv + 1, 4) + blends;
     Scratch scratch(need);
     double* du = scratch.data();

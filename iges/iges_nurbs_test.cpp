@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <functional>
@@ -162,6 +163,53 @@ TEST(IgesNurbs, CurvePointOfTheUsualDegreesIsTheGeneralOne) {
                 EXPECT_EQ(h[x], g[x]) << "degree " << degree << " at " << t;
 #endif
             }
+        }
+    }
+}
+
+// Curves whose inner knots repeat up to the degree (spans of no length
+// between them), taken at every knot, between knots and beyond the ends
+// (at the nearest end): each point is the rational sum of the control
+// points with the basis functions of the Cox-de Boor recursion, worked out
+// here on their own.
+TEST(IgesNurbs, CurvePointsAtRepeatedKnotsAreTheBasisSums) {
+    std::function<double(const std::vector<double>&, int, int, double)> basis =
+        [&](const std::vector<double>& U, int i, int p, double t) -> double {
+        const size_t k = static_cast<size_t>(i);
+        if (p == 0) return U[k] <= t && t < U[k + 1] ? 1.0 : 0.0;
+        double sum = 0;
+        const double a = U[k + static_cast<size_t>(p)] - U[k];
+        const double b = U[k + static_cast<size_t>(p) + 1] - U[k + 1];
+        if (a > 0) sum += (t - U[k]) / a * basis(U, i, p - 1, t);
+        if (b > 0) sum += (U[k + static_cast<size_t>(p) + 1] - t) / b * basis(U, i + 1, p - 1, t);
+        return sum;
+    };
+    for (int p = 1; p <= 3; ++p) {
+        HCurve c;
+        c.degree = p;
+        c.knots.assign(static_cast<size_t>(p + 1), 0.0);
+        c.knots.insert(c.knots.end(), static_cast<size_t>(p), 0.4);  // a joint of the degree
+        c.knots.insert(c.knots.end(), {1.1, 1.1, 2.0});
+        c.knots.insert(c.knots.end(), static_cast<size_t>(p + 1), 3.0);
+        const int n = static_cast<int>(c.knots.size()) - p - 1;
+        for (int i = 0; i < n; ++i) {
+            const double w = 0.5 + 0.25 * (i % 5);
+            c.points.insert(c.points.end(), {w * i, w * std::sin(i), w * (i % 3), w});
+        }
+        ASSERT_TRUE(valid(c)) << p;
+        std::vector<double> ts{-1.0, 4.0};
+        for (size_t k = 0; k + 1 < c.knots.size(); ++k)
+            ts.insert(ts.end(), {c.knots[k], 0.5 * (c.knots[k] + c.knots[k + 1])});
+        for (double t : ts) {
+            const double at = std::clamp(t, 0.0, 3.0);
+            double h[4] = {0, 0, 0, 0};
+            for (int i = 0; i < n; ++i) {
+                // The last point at the end, where the half-open spans end.
+                const double N = at == 3.0 ? (i == n - 1 ? 1.0 : 0.0) : basis(c.knots, i, p, at);
+                for (int x = 0; x < 4; ++x) h[x] += N * c.points[static_cast<size_t>(4 * i + x)];
+            }
+            const Vec3 want{h[0] / h[3], h[1] / h[3], h[2] / h[3]};
+            EXPECT_LT(distance(point3(c, t), want), 1e-12) << "degree " << p << " at " << t;
         }
     }
 }

@@ -59,8 +59,18 @@ public:
             i = (i + 1) & (slots_.size() - 1);
         }
         slots_[i] = {p, value};
+        filled_.push_back(i);
         ++count_;
         return {value, true};
+    }
+
+    // Forgets every point and keeps the room: the faces' meshes are
+    // collected one after the other, and the table then grows only past the
+    // largest face so far.
+    void clear() {
+        for (size_t i : filled_) slots_[i].value = -1;
+        filled_.clear();
+        count_ = 0;
     }
 
 private:
@@ -69,53 +79,90 @@ private:
         int value;  // -1: empty
     };
     std::vector<Slot> slots_;
+    std::vector<size_t> filled_;  // the slots in use
     size_t count_ = 0;
 
     size_t first(const P3& p) const {
-        return static_cast<size_t>((P3Hash{}(p) * 0x9E3779B97F4A7C15ull) >> 20) &
-               (slots_.size() - 1);
+        return static_cast<size_t>((P3Hash{}(p)*0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1);
     }
     void grow() {
         std::vector<Slot> old(slots_.empty() ? 0 : slots_.size());
         old.swap(slots_);
         slots_.assign(old.empty() ? 64 : 2 * old.size(), Slot{{0, 0, 0}, -1});
+        filled_.clear();
         for (const Slot& x : old) {
             if (x.value < 0) continue;
             size_t i = first(x.p);
             while (slots_[i].value >= 0) i = (i + 1) & (slots_.size() - 1);
             slots_[i] = x;
+            filled_.push_back(i);
         }
     }
 };
 
 // Points in cubes of side `cell`, to find those within `cell` of a point
 // without looking at all of them: a hostile file may have a hundred
-// thousand edges. Each cube lists its points' numbers in the order added.
-// The cubes sit in an open table of their own (no block per cube, and a
-// look-up of one of the 27 neighbours costs a hash of three integers).
+// thousand edges. Each cube lists its points' numbers in the order added,
+// chained through one table of successors (no block per cube or per point).
+// The cubes sit in an open table of their own (a look-up of one of the 27
+// neighbours costs a hash of three integers).
 class PointGrid {
 public:
     explicit PointGrid(double cell) : cell_(cell > 0 && std::isfinite(cell) ? cell : 0.0) {}
 
-    void add(const P3& p, int id) { lists_[static_cast<size_t>(slot(cube(p), true))].push_back(id); }
+    // A number is in one cube at a time.
+    void add(const P3& p, int id) {
+        const size_t c = static_cast<size_t>(slot(cube(p), true));
+        if (static_cast<size_t>(id) >= next_.size()) next_.resize(static_cast<size_t>(id) + 1, -1);
+        next_[static_cast<size_t>(id)] = -1;
+        if (tail_[c] < 0)
+            head_[c] = id;
+        else
+            next_[static_cast<size_t>(tail_[c])] = id;
+        tail_[c] = id;
+    }
 
     void remove(const P3& p, int id) {
         const int found = slot(cube(p), false);
         if (found < 0) return;
-        auto& ids = lists_[static_cast<size_t>(found)];
-        ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+        const size_t c = static_cast<size_t>(found);
+        for (int x = head_[c], before = -1; x >= 0; before = x, x = next_[static_cast<size_t>(x)]) {
+            if (x != id) continue;
+            const int after = next_[static_cast<size_t>(x)];
+            if (before < 0)
+                head_[c] = after;
+            else
+                next_[static_cast<size_t>(before)] = after;
+            if (tail_[c] == id) tail_[c] = before;
+            return;
+        }
     }
 
-    // Calls f(list) for the lists of the cubes round p (p's own and its 26
-    // neighbours): every point within `cell` of p is in one of them.
+    // Calls f(id) for the points of the cubes round p that can hold a point
+    // within half a cube of it (of p's own and its 26 neighbours, those on
+    // the sides p is not well inside of), each cube's in the order added,
+    // until f returns true for one (the rest of that cube is passed over).
+    // Every caller asks for points within half a cube: a quarter of one to
+    // spare covers any rounding.
     template <class F>
     void near(const P3& p, F f) const {
-        const auto c = cube(p);
-        for (int64_t dx = -1; dx <= 1; ++dx)
-            for (int64_t dy = -1; dy <= 1; ++dy)
-                for (int64_t dz = -1; dz <= 1; ++dz) {
+        Cube c{};
+        int64_t lo[3], hi[3];
+        for (size_t k = 0; k < 3; ++k) {
+            double fraction = 0.5;
+            bool clamped = false;
+            c[k] = axis(p[k], &fraction, &clamped);
+            lo[k] = clamped || fraction < 0.75 ? -1 : 0;
+            hi[k] = clamped || fraction > 0.25 ? 1 : 0;
+        }
+        for (int64_t dx = lo[0]; dx <= hi[0]; ++dx)
+            for (int64_t dy = lo[1]; dy <= hi[1]; ++dy)
+                for (int64_t dz = lo[2]; dz <= hi[2]; ++dz) {
                     const int found = find({c[0] + dx, c[1] + dy, c[2] + dz});
-                    if (found >= 0) f(lists_[static_cast<size_t>(found)]);
+                    if (found < 0) continue;
+                    for (int x = head_[static_cast<size_t>(found)]; x >= 0;
+                         x = next_[static_cast<size_t>(x)])
+                        if (f(x)) break;
                 }
     }
 
@@ -126,21 +173,32 @@ private:
         int list;  // -1: empty
     };
     double cell_;
-    std::vector<Slot> slots_;  // a power of two, at most half full
-    std::vector<std::vector<int>> lists_;
+    std::vector<Slot> slots_;       // a power of two, at most half full
+    std::vector<int> head_, tail_;  // per cube: its first and last point, -1: none
+    std::vector<int> next_;         // per point: the next in its cube, -1: the last
 
-    // Clamped far from the int64 range (and NaN sent to one side), which
-    // keeps points within a cube of each other in neighbouring cubes.
+    // A coordinate's cube, clamped far from the int64 range (and NaN sent to
+    // one side), which keeps points within a cube of each other in
+    // neighbouring cubes; and where it lies across its cube. The floor of a
+    // value inside the clamp is taken by conversion (exact there), without a
+    // library call.
+    int64_t axis(double v, double* fraction, bool* clamped) const {
+        constexpr double kFar = 1e15;
+        if (!(cell_ > 0)) return 0;
+        const double q = v / cell_;
+        *clamped = !(q > -kFar) || !(q < kFar);
+        if (!(q > -kFar)) return static_cast<int64_t>(-kFar);
+        if (!(q < kFar)) return static_cast<int64_t>(kFar);
+        int64_t x = static_cast<int64_t>(q);
+        if (static_cast<double>(x) > q) --x;
+        *fraction = q - static_cast<double>(x);
+        return x;
+    }
     Cube cube(const P3& p) const {
-        Cube c{};
-        for (int k = 0; k < 3; ++k) {
-            constexpr double kFar = 1e15;
-            double x = cell_ > 0 ? std::floor(p[static_cast<size_t>(k)] / cell_) : 0.0;
-            if (!(x > -kFar)) x = -kFar;
-            if (!(x < kFar)) x = kFar;
-            c[static_cast<size_t>(k)] = static_cast<int64_t>(x);
-        }
-        return c;
+        double fraction = 0;
+        bool clamped = false;
+        return {axis(p[0], &fraction, &clamped), axis(p[1], &fraction, &clamped),
+                axis(p[2], &fraction, &clamped)};
     }
     size_t first(const Cube& c) const {
         uint64_t h = static_cast<uint64_t>(c[0]) * 0x9E3779B97F4A7C15ull;
@@ -159,11 +217,12 @@ private:
     int slot(const Cube& c, bool make) {
         const int found = find(c);
         if (found >= 0 || !make) return found;
-        if (2 * (lists_.size() + 1) > slots_.size()) grow();
+        if (2 * (head_.size() + 1) > slots_.size()) grow();
         size_t i = first(c);
         while (slots_[i].list >= 0) i = (i + 1) & (slots_.size() - 1);
-        slots_[i] = {c, static_cast<int>(lists_.size())};
-        lists_.emplace_back();
+        slots_[i] = {c, static_cast<int>(head_.size())};
+        head_.push_back(-1);
+        tail_.push_back(-1);
         return slots_[i].list;
     }
     void grow() {
@@ -242,6 +301,13 @@ struct Sides {
         for (int i = first[static_cast<size_t>(a)]; i < first[static_cast<size_t>(a) + 1]; ++i)
             count += to[static_cast<size_t>(i)] == b;
         return count;
+    }
+    // Whether a -> b is run at all (the scan stops at the first).
+    bool any(int a, int b) const {
+        if (a < 0 || a >= vertices()) return false;
+        for (int i = first[static_cast<size_t>(a)]; i < first[static_cast<size_t>(a) + 1]; ++i)
+            if (to[static_cast<size_t>(i)] == b) return true;
+        return false;
     }
 };
 
@@ -414,9 +480,9 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         bool best_same = false;
         double best_fit = 0;
         later.clear();
-        middles.near(ci.m, [&](const std::vector<int>& ids) {
-            for (int j : ids)
-                if (static_cast<size_t>(j) > i) later.push_back(static_cast<size_t>(j));
+        middles.near(ci.m, [&](int j) {
+            if (static_cast<size_t>(j) > i) later.push_back(static_cast<size_t>(j));
+            return false;
         });
         std::sort(later.begin(), later.end());
         for (size_t j : later) {
@@ -483,6 +549,35 @@ Chain make_chain(const std::vector<Part>& parts, const std::vector<SharedEdge>& 
     return ch;
 }
 
+// A boundary vertex's places along a face's chains, as (chain, s): nearly
+// always one, two where a loop passes twice (a seam's end), so two are kept
+// in place and only more take a block of their own (every boundary vertex
+// of every face has such a list).
+class PlaceList {
+public:
+    using Place = std::pair<int, double>;
+    void push_back(const Place& x) {
+        if (n_ < kInPlace) {
+            here_[n_++] = x;
+            return;
+        }
+        if (more_.empty()) more_.assign(here_, here_ + kInPlace);
+        more_.push_back(x);
+        ++n_;
+    }
+    Place* begin() { return n_ <= kInPlace ? here_ : more_.data(); }
+    Place* end() { return begin() + n_; }
+    const Place* begin() const { return n_ <= kInPlace ? here_ : more_.data(); }
+    const Place* end() const { return begin() + n_; }
+    Place& front() { return *begin(); }
+
+private:
+    static constexpr int kInPlace = 2;
+    Place here_[kInPlace];
+    int n_ = 0;
+    std::vector<Place> more_;
+};
+
 // Where a boundary vertex lies on a face's chains.
 struct OnChain {
     int chain = -1;
@@ -493,7 +588,7 @@ struct OnChain {
     bool reversed = false;  // the chain runs that segment against the edge
     // Every place of the vertex along the face's chains, as (chain, s): a
     // point where a loop passes twice (a seam's end) has two.
-    std::vector<std::pair<int, double>> at;
+    PlaceList at;
 };
 
 // A face's boundary vertices' places, by vertex number (looked up only;
@@ -571,7 +666,7 @@ struct FaceMesh {
 
 struct Collect {
     FaceMesh* mesh;
-    PointIndex index;
+    PointIndex* index;  // empty at the start
     // The shared points of the fixed loops, by the number the tessellator
     // gives back in a vertex's `reserved` (one more than the index).
     const std::vector<P3>* fixed = nullptr;
@@ -580,7 +675,7 @@ struct Collect {
         const double id = v.reserved;
         const bool shared = fixed && id >= 1 && id <= static_cast<double>(fixed->size());
         if (shared) p = (*fixed)[static_cast<size_t>(id) - 1];
-        const auto [number, fresh] = index.insert(p, static_cast<int>(mesh->vertex.size()));
+        const auto [number, fresh] = index->insert(p, static_cast<int>(mesh->vertex.size()));
         if (fresh) {
             mesh->vertex.push_back(p);
             mesh->pinned.push_back(-1);
@@ -651,6 +746,8 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
         // P'(t) = d / span; step = -(P - q).P' / |P'|^2.
         const double step = -dot3(minus(x.at, q), d) * span / dd;
         const double t = std::clamp(x.t + step, lo, hi);
+        // The same parameter gives the same point, no nearer: not evaluated.
+        if (t == x.t) break;
         const OnCurve y = on_curve(face, loop, x.curve, t);
         const double y_off = dist(y.at, q);
         if (!(y_off < x_off)) break;
@@ -739,10 +836,15 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 // Whether two triangles run the same edge the same way.
 bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
     const Sides sides(tri);
-    for (int a = 0; a < sides.vertices(); ++a)
-        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
-             ++i)
-            if (sides.runs(a, sides.to[static_cast<size_t>(i)]) > 1) return true;
+    // A side a -> b run twice is b twice in a's list: each entry is looked
+    // for among the ones before it.
+    for (int a = 0; a < sides.vertices(); ++a) {
+        const int* list = sides.to.data() + sides.first[static_cast<size_t>(a)];
+        const int n = sides.first[static_cast<size_t>(a) + 1] - sides.first[static_cast<size_t>(a)];
+        for (int i = 1; i < n; ++i)
+            for (int j = 0; j < i; ++j)
+                if (list[j] == list[i]) return true;
+    }
     return false;
 }
 
@@ -766,6 +868,7 @@ private:
     std::vector<std::vector<std::pair<int, int>>> where_;
     double tol_ = 0;  // the model's tolerance for matching and placing points
     FaceDesc desc_;   // the face being meshed, its storage kept from face to face
+    PointIndex index_;  // the face's vertices by position, its room kept likewise
 
     // A face's loops as fixed polylines of their shared points.
     struct FixedSet {
@@ -959,7 +1062,13 @@ bool Mesher::tessellate(size_t f) {
     const Face& face = model_.faces[f];
     FaceDesc& d = desc_;
     face_desc(face, &d);
-    Collect c{&meshes_[f], {}};
+    // A face's mesh collected afresh: nothing in it, its vertex index empty.
+    auto fresh = [&]() {
+        meshes_[f] = FaceMesh{};
+        index_.clear();
+        return Collect{&meshes_[f], &index_};
+    };
+    Collect c = fresh();
     int32_t status = 0;
     const double D = opt_.deflection;
     FaceOutcome& o = out_->faces[f];
@@ -975,8 +1084,7 @@ bool Mesher::tessellate(size_t f) {
     bool fixed_used = false;
     int32_t left = 0;
     for (double A = D;; A /= 4) {
-        meshes_[f] = FaceMesh{};
-        c = Collect{&meshes_[f], {}};
+        c = fresh();
         fixed_used = false;
         left = 0;
         if (fixed.fixed > 0) {
@@ -985,10 +1093,7 @@ bool Mesher::tessellate(size_t f) {
                                         opt_.param_tolerance, &c, &left))
                 return false;
             fixed_used = !meshes_[f].tri.empty() && status == RUVANE_TESS_OK;
-            if (!fixed_used) {
-                meshes_[f] = FaceMesh{};
-                c = Collect{&meshes_[f], {}};
-            }
+            if (!fixed_used) c = fresh();
         }
         if (!fixed_used &&
             !ruvane_tesselate_ruvane(collect, &d.desc, &status, A, D, opt_.param_tolerance, &c))
@@ -1043,7 +1148,8 @@ void Mesher::project_boundary(size_t f) {
         for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
              ++i) {
             const int b = sides.to[static_cast<size_t>(i)];
-            if (sides.runs(a, b) != 1 || sides.runs(b, a) != 0) continue;
+            // Most sides are run back by a neighbour: that is asked first.
+            if (sides.any(b, a) || sides.runs(a, b) != 1) continue;
             boundary.push_back(a);
             boundary.push_back(b);
             open.keys.push_back(edge_key(a, b));
@@ -1160,9 +1266,8 @@ void Mesher::emit(size_t f) {
         const size_t i = std::min(static_cast<size_t>(std::floor(s)), L.size() - 2);
         return L[i] + (s - static_cast<double>(i)) * (L[i + 1] - L[i]);
     };
-    // Working lists, kept from one boundary edge to the next.
+    // Working list, kept from one boundary edge to the next.
     std::vector<std::pair<double, P3>> pts;
-    std::vector<size_t> near;
     auto between = [&](int ia, int ib) -> const std::vector<std::pair<double, P3>>& {
         pts.clear();
         double best = -1;
@@ -1215,12 +1320,14 @@ void Mesher::emit(size_t f) {
         } else {
             const long ns = static_cast<long>(ch.segs.size());
             const long base = static_cast<long>(std::floor(forward ? from : from - span));
-            near.clear();
-            for (long k = -1; k <= static_cast<long>(reach); ++k)
-                near.push_back(static_cast<size_t>(((base + k) % ns + ns) % ns));
-            std::sort(near.begin(), near.end());
-            near.erase(std::unique(near.begin(), near.end()), near.end());
-            for (size_t s : near) visit(s);
+            // The segments base - 1 .. base + reach round the chain, in
+            // ascending order: the run from the first to the chain's end
+            // after the one from its start, when it wraps.
+            const long count = std::min(static_cast<long>(reach) + 2, ns);
+            const long start = ((base - 1) % ns + ns) % ns;
+            const long wrapped = std::max(0L, start + count - ns);
+            for (long s = 0; s < wrapped; ++s) visit(static_cast<size_t>(s));
+            for (long s = start; s < start + count - wrapped; ++s) visit(static_cast<size_t>(s));
         }
         std::sort(pts.begin(), pts.end(),
                   [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -1456,12 +1563,11 @@ void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
     PointGrid earlier(2 * tight);
     for (int i = 0; i < n; ++i) {
         int first = -1;
-        earlier.near(*ends[static_cast<size_t>(i)], [&](const std::vector<int>& ids) {
-            for (int j : ids) {
-                if (first >= 0 && j >= first) break;  // the lists ascend
-                if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
-                    first = j;
-            }
+        earlier.near(*ends[static_cast<size_t>(i)], [&](int j) {
+            if (first >= 0 && j >= first) return true;  // the lists ascend
+            if (dist(*ends[static_cast<size_t>(i)], *ends[static_cast<size_t>(j)]) <= tight)
+                first = j;
+            return false;
         });
         if (first >= 0) {
             *ends[static_cast<size_t>(i)] = *ends[static_cast<size_t>(first)];
@@ -1476,13 +1582,12 @@ void pair_ends(const std::vector<P3*>& ends, double tight, double tol) {
         const P3 p = *ends[static_cast<size_t>(i)];
         int best = -1;
         double best_d = 0;
-        all.near(p, [&](const std::vector<int>& ids) {
-            for (int j : ids) {
-                if (j == i) continue;
-                const double d = dist(p, *ends[static_cast<size_t>(j)]);
-                if (!(d <= tol)) continue;
-                if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
-            }
+        all.near(p, [&](int j) {
+            if (j == i) return false;
+            const double d = dist(p, *ends[static_cast<size_t>(j)]);
+            if (!(d <= tol)) return false;
+            if (best < 0 || d < best_d || (d == best_d && j < best)) best = j, best_d = d;
+            return false;
         });
         if (best < 0) continue;
         all.remove(p, i);

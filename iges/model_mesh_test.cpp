@@ -348,6 +348,28 @@ TEST(PairEnds, MatchesLookingAtEveryPair) {
                       {2.5, -1.0, 0},
                       {4, 0, 0},
                       {5.0000001, 0, 0}}});
+    // Pairs across a cube's face from well inside the cube (0.47 and 0.53
+    // of the way across, cubes being twice the distance), along each axis,
+    // within `tight` (cubes of 0.5) and, apart from everything else, within
+    // `tol` only (cubes of 2).
+    Case across{"across a face from inside a cube", 0.25, 1.0, {}};
+    for (int axis = 0; axis < 3; ++axis) {
+        const double base = 10.0 * (axis + 1);
+        auto at = [&](double along) {
+            P3 p{base, base, base};
+            p[static_cast<size_t>(axis)] += along;
+            return p;
+        };
+        across.points.push_back(at(0.235));  // 0.47 of its cube
+        across.points.push_back(at(-0.01));  // 0.245 away, the cube below
+        across.points.push_back(at(4.265));  // 0.53 of its cube
+        across.points.push_back(at(4.51));   // 0.245 away, the cube above
+        across.points.push_back(at(6.94));   // 0.47 of a cube of 2
+        across.points.push_back(at(5.98));   // 0.96 away, the cube below
+        across.points.push_back(at(9.06));   // 0.53 of a cube of 2
+        across.points.push_back(at(10.02));  // 0.96 away, the cube above
+    }
+    cases.push_back(across);
     cases.push_back({"equally near",
                      0.0,
                      1.0,

@@ -19,7 +19,7 @@ double segment_distance(double pu, double pv, double au, double av, double bu, d
     const double du = bu - au, dv = bv - av;
     const double len2 = du * du + dv * dv;
     double t = len2 > 0.0 ? ((pu - au) * du + (pv - av) * dv) / len2 : 0.0;
-    t = std::fmin(std::fmax(t, 0.0), 1.0);
+    t = smaller(larger(t, 0.0), 1.0);
     // Metric-plane coordinates are bounded by the surface's size: the
     // squares cannot overflow, and a library hypot call costs more than
     // the whole rest of this test.
@@ -40,7 +40,7 @@ double distance3(const Point3& p, const Point3& a, const Point3& b) {
     const Point3 ab = vec_sub(b, a);
     const double len2 = vec_dot(ab, ab);
     double t = len2 > 0.0 ? vec_dot(vec_sub(p, a), ab) / len2 : 0.0;
-    t = std::fmin(std::fmax(t, 0.0), 1.0);
+    t = smaller(larger(t, 0.0), 1.0);
     return vec_distance(p, {a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z});
 }
 
@@ -309,14 +309,14 @@ private:
             const Middle m = middle(c[i], c[(i + 1) % 3]);
             if (m.state == 0) continue;
             if (m.state == 2) ok = false;
-            worst = std::fmax(worst, distance3(m.at, P[i], P[(i + 1) % 3]));
+            worst = larger(worst, distance3(m.at, P[i], P[(i + 1) % 3]));
         }
         const double cu = (verts_.u[c[0]] + verts_.u[c[1]] + verts_.u[c[2]]) / 3.0;
         const double cv = (verts_.v[c[0]] + verts_.v[c[1]] + verts_.v[c[2]]) / 3.0;
         const Point3 n = vec_cross(vec_sub(P[1], P[0]), vec_sub(P[2], P[0]));
         const double len = vec_length(n);
         if (len > 0.0)
-            worst = std::fmax(worst, std::fabs(vec_dot(vec_sub(at(cu, cv, &ok), P[0]), n)) / len);
+            worst = larger(worst, std::fabs(vec_dot(vec_sub(at(cu, cv, &ok), P[0]), n)) / len);
         const double result = ok ? worst : -1.0;
         deviations_.put(s_, {t.a, t.b, t.c}, result);
         return result;
@@ -366,7 +366,7 @@ private:
             // farther than A from the surface: fmax(A, before) >= A.
             const double after = deviation({y, t.b, t.c});
             if (after < 0.0) return false;
-            if (after > fs_.A && after > std::fmax(fs_.A, deviation({x, t.b, t.c}))) return false;
+            if (after > fs_.A && after > larger(fs_.A, deviation({x, t.b, t.c}))) return false;
         }
         if (shared < 0) return false;
         for (int k = 0; k < rx.size; ++k)
@@ -423,8 +423,8 @@ private:
             if (dev <= fs_.A) return false;
             if (allowed < 0.0) {
                 double before = 0.0;
-                for (int k = 0; k < rx.size; ++k) before = std::fmax(before, deviation(rx[k]));
-                allowed = std::fmax(fs_.A, before);
+                for (int k = 0; k < rx.size; ++k) before = larger(before, deviation(rx[k]));
+                allowed = larger(fs_.A, before);
             }
             return dev > allowed;
         };
@@ -567,8 +567,8 @@ void finish_fixed_loop(const SurfaceMeasures& g, Loop& loop, double C) {
     const double snap = 7.0 * C;
     int kept = 0;
     for (int i = 0; i < n; ++i) {
-        double u = std::fmin(std::fmax(loop.u[i], g.u_min), g.u_max);
-        double v = std::fmin(std::fmax(loop.v[i], g.v_min), g.v_max);
+        double u = smaller(larger(loop.u[i], g.u_min), g.u_max);
+        double v = smaller(larger(loop.v[i], g.v_min), g.v_max);
         if (u - g.u_min <= snap) u = g.u_min;
         if (g.u_max - u <= snap) u = g.u_max;
         if (v - g.v_min <= snap) v = g.v_min;

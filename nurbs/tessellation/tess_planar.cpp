@@ -225,10 +225,10 @@ struct PlaceGrid {
         x0 = x1, y0 = y1;
         for (int j = 1; j < n; ++j) {
             const P2& q = o.p[chain[j]];
-            x0 = std::fmin(x0, q.x), x1 = std::fmax(x1, q.x);
-            y0 = std::fmin(y0, q.y), y1 = std::fmax(y1, q.y);
+            x0 = smaller(x0, q.x), x1 = larger(x1, q.x);
+            y0 = smaller(y0, q.y), y1 = larger(y1, q.y);
         }
-        const double extent = std::fmax(x1 - x0, y1 - y0);
+        const double extent = larger(x1 - x0, y1 - y0);
         side = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n))));
         scale = extent > 0.0 ? side / extent : 0.0;
         if (!first.resize(s, side * side + 1, 0) || !items.resize(s, n, 0) ||
@@ -300,6 +300,11 @@ struct Ears {
                     for (int i = g.first[cell]; i < g.first[cell + 1]; ++i) {
                         const int j = g.items[i];
                         if (g.gone[j] || j == k || j == prev[k] || j == next[k]) continue;
+                        // Beyond the box is beyond eps outside a side: not
+                        // inside, as the cells beyond it are not.
+                        const P2& x = o.p[chain[j]];
+                        if (x.x < box[0] || x.x > box[1] || x.y < box[2] || x.y > box[3])
+                            continue;
                         if (inside(j)) return -1.0;
                     }
                 }
@@ -446,7 +451,7 @@ Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C,
             const double u = loop.u[i] == g.Lu ? g.u_max : g.u_min + loop.u[i] / g.su;
             const double v = loop.v[i] == g.Lv ? g.v_max : g.v_min + loop.v[i] / g.sv;
             Point3 S;
-            if (N_SUREVN(sur, 1, std::fmin(u, g.u_max), std::fmin(v, g.v_max), &S) != kOk)
+            if (N_SUREVN(sur, 1, smaller(u, g.u_max), smaller(v, g.v_max), &S) != kOk)
                 return Planar::kDeclined;
             const int next = i + 1 < loop.u.size ? out.u.size + 1 : o.first[k];
             if (!out.u.push(s, loop.u[i]) || !out.v.push(s, loop.v[i]) ||
@@ -475,8 +480,8 @@ bool to_frame(Scratch& s, PlanarMesh& out, Outline& o) {
         const Point3 d = vec_sub(out.at[k], origin);
         const P2 q{vec_dot(d, e1), vec_dot(d, e2)};
         if (!o.room(o.p.push(s, q))) return false;
-        x0 = std::fmin(x0, q.x), x1 = std::fmax(x1, q.x);
-        y0 = std::fmin(y0, q.y), y1 = std::fmax(y1, q.y);
+        x0 = smaller(x0, q.x), x1 = larger(x1, q.x);
+        y0 = smaller(y0, q.y), y1 = larger(y1, q.y);
     }
     o.eps = 1e-9 * std::hypot(x1 - x0, y1 - y0);
     if (loop_area(o.p, o.first[0], o.count[0]) < 0.0) {
@@ -558,7 +563,7 @@ Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, doub
         if (!order.push(s, h)) return Planar::kNoStorage;
     auto right = [&](int h) {
         double x = o.p[o.first[h]].x;
-        for (int k = 1; k < o.count[h]; ++k) x = std::fmax(x, o.p[o.first[h] + k].x);
+        for (int k = 1; k < o.count[h]; ++k) x = larger(x, o.p[o.first[h] + k].x);
         return x;
     };
     std::sort(order.data, order.data + order.size, [&](int a, int b) {
