@@ -658,6 +658,42 @@ TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
     }
 }
 
+// The segment-against-box clip that cell classification and cell pieces
+// share: whether the segment meets the closed box and through which sides
+// it enters and leaves (0: u = ua, 1: u = ub, 2: v = va, 3: v = vb; -1
+// where an end lies inside).
+TEST(TessIndex, SegmentClipToBoxFindsTheSidesItCrosses) {
+    using ruvane::tess::clip_to_box;
+    struct Case {
+        double pu, pv, qu, qv;
+        bool meets;
+        int side0, side1;
+    } cases[] = {
+        {0.2, 0.3, 0.7, 0.6, true, -1, -1},    // wholly inside
+        {-1, 0.5, 2, 0.5, true, 0, 1},         // left to right
+        {2, 0.4, -1, 0.6, true, 1, 0},         // right to left
+        {0.5, -1, 0.5, 2, true, 2, 3},         // upwards
+        {0.4, 0.5, 0.4, 3, true, -1, 3},       // from inside out of the top
+        {-2, -1, 0.5, 0.25, true, 0, -1},      // in from the left to inside
+        {-1, -1, 2, 2, true, 0, 1},            // the diagonal, through the corners
+        {-0.5, 0.5, -0.1, 0.9, false, -1, -1},  // left of the box
+        {-1, 0.5, 0.5, 2, false, -1, -1},      // past the top left corner
+        {1.5, -1, 1.5, 2, false, -1, -1},      // upright, right of the box
+        {0.3, 1.2, 0.8, 1.2, false, -1, -1},   // level, above the box
+        {1, -1, 1, 2, true, 2, 3},             // along the right side
+        {2, 1, 1, 2, false, -1, -1},           // towards the corner, not reaching it
+        {1.5, 0.5, 1, 1, true, 1, -1},         // ending on the corner
+    };
+    for (const Case& c : cases) {
+        int side0 = -1, side1 = -1;
+        const bool meets = clip_to_box(c.pu, c.pv, c.qu, c.qv, 0, 1, 0, 1, side0, side1);
+        EXPECT_EQ(meets, c.meets) << c.pu << " " << c.pv << " " << c.qu << " " << c.qv;
+        if (!meets || !c.meets) continue;
+        EXPECT_EQ(side0, c.side0) << c.pu << " " << c.pv << " " << c.qu << " " << c.qv;
+        EXPECT_EQ(side1, c.side1) << c.pu << " " << c.pv << " " << c.qu << " " << c.qv;
+    }
+}
+
 #if HOSTILE_FP_TESTS
 struct HostState {
     const char* name;
