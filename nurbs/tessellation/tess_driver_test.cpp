@@ -694,6 +694,51 @@ TEST(TessIndex, SegmentClipToBoxFindsTheSidesItCrosses) {
     }
 }
 
+// Cells wholly inside the region with only their four corners are made
+// into two triangles at once: the same triangles, in the same order, as the
+// advancing front makes of them, for squares, long and thin cells, needles
+// and cells far from the origin.
+TEST(TessCells, PlainFourCornerCellsGetTheFrontsTriangles) {
+    using namespace ruvane::tess;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> step(0.5, 2.0);
+    const double scales[] = {1.0, 1e-4, 1e-9, 3e5};
+    for (double su : scales)
+        for (double sv : scales) {
+            Scratch s;
+            CellGrid grid;
+            VertexTable verts;
+            LoopSet none;
+            const int n = 6;
+            double u = 1e3 * su, v = -7.0 * sv;
+            for (int k = 0; k < n; ++k, u += su * step(rng), v += sv * step(rng))
+                ASSERT_TRUE(grid.us.push(s, u) && grid.vs.push(s, v));
+            ASSERT_TRUE(grid.index.resize(s, n * n, -1));
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i) {
+                    grid.index[j * n + i] = verts.u.size;
+                    ASSERT_TRUE(verts.u.push(s, grid.us[i]) && verts.v.push(s, grid.vs[j]));
+                }
+            for (int j = 0; j + 1 < n; ++j)
+                for (int i = 0; i + 1 < n; ++i)
+                    ASSERT_TRUE(grid.leaves.push(s, Leaf{grid.us[i], grid.us[i + 1], grid.vs[j],
+                                                         grid.vs[j + 1], i, i + 1, j, j + 1, 1}));
+            const double eps = 1e-3 * std::fmin(su, sv);
+            Table<Tri> quick, front;
+            ASSERT_EQ(triangulate_cells(s, none, grid, verts, eps, quick, true), 0);
+            ASSERT_EQ(triangulate_cells(s, none, grid, verts, eps, front, false), 0);
+            ASSERT_EQ(quick.size, 2 * (n - 1) * (n - 1)) << su << " x " << sv;
+            ASSERT_EQ(front.size, quick.size) << su << " x " << sv;
+            for (int t = 0; t < quick.size; ++t) {
+                EXPECT_EQ(quick[t].a, front[t].a) << su << " x " << sv << " triangle " << t;
+                EXPECT_EQ(quick[t].b, front[t].b) << su << " x " << sv << " triangle " << t;
+                EXPECT_EQ(quick[t].c, front[t].c) << su << " x " << sv << " triangle " << t;
+            }
+        }
+}
+
 #if HOSTILE_FP_TESTS
 struct HostState {
     const char* name;
