@@ -100,11 +100,10 @@ bool net_closed(const Net& net, int direction) {
 // Whether a curve's control polygon lies within A of the chord of its ends.
 bool curve_straight(const Curve& cur, double A) {
     const int n = cur.pol->n;
-    const Point3 a = project_point(cur.pol->Pw[0]);
-    const Point3 b = project_point(cur.pol->Pw[n]);
+    const SegmentDistance chord(project_point(cur.pol->Pw[0]), project_point(cur.pol->Pw[n]));
     for (int i = 1; i < n; ++i) {
         double d = 0.0;
-        if (G_DISPAB(project_point(cur.pol->Pw[i]), a, b, &d) != kOk || d > A) return false;
+        if (chord.distance(project_point(cur.pol->Pw[i]), &d) != kOk || d > A) return false;
     }
     return true;
 }
@@ -138,11 +137,12 @@ double line_excess(const NetPoints& net, int i0, int j0, int di, int dj, int las
     const Point3 a = net_point(net, i0, j0), b = net_point(net, i0 + last * di, j0 + last * dj);
     const Point3 ab = vec_sub(b, a);
     const double len2 = vec_dot(ab, ab);
+    const SegmentDistance chord(a, b);
     double worst = 0.0;
     for (int k = 1; k < last; ++k) {
         const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
         double d = 0.0;
-        if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
+        if (chord.distance(p, &d) != kOk) return DBL_MAX;
         worst = larger(worst, d / A);
         if (!(tol > 0.0) || tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
@@ -401,10 +401,11 @@ double net_bend(const NetPoints& net, bool along_u) {
     };
     double worst = 0.0;
     for (int line = 0; line <= lines; ++line) {
-        const Point3 a = at(line, 0), b = at(line, points);
+        const Point3 a = at(line, 0);
+        const SegmentDistance chord(a, at(line, points));
         for (int k = 1; k < points; ++k) {
             double d = 0.0;
-            if (G_DISPAB(at(line, k), a, b, &d) != kOk) d = vec_distance(at(line, k), a);
+            if (chord.distance(at(line, k), &d) != kOk) d = vec_distance(at(line, k), a);
             worst = larger(worst, d);
         }
     }
@@ -619,10 +620,11 @@ int edge_pieces(const Surface& sur, double u0, double v0, double u1, double v1, 
             Point3 a, b, S;
             if (!at(static_cast<double>(p) / n, &a) || !at(static_cast<double>(p + 1) / n, &b))
                 return 0;
+            const SegmentDistance chord(a, b);
             for (int k = 1; k < kSteps && holds; ++k) {
                 if (!at((p + static_cast<double>(k) / kSteps) / n, &S)) return 0;
                 double d = 0.0;
-                holds = G_DISPAB(S, a, b, &d) == kOk && d <= tol;
+                holds = chord.distance(S, &d) == kOk && d <= tol;
             }
         }
         if (holds) return n;
