@@ -625,7 +625,7 @@ TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
     sx::testing::arm(0);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> at(-0.2, 1.2), size(0.001, 0.3);
-    for (int n : {64, 300, 2000}) {
+    for (int n : {16, 40, 64, 300, 2000}) {
         Scratch s;
         LoopSet scanned, indexed;
         Loop outer, hole;
