@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -86,6 +87,32 @@ TEST_F(Conventions, SegmentDistanceToTheNearestPointOfTheSegment) {
     const SegmentDistance unit({0, 0, 0}, {1, 0, 0});
     ASSERT_EQ(unit.distance({0.5, 1e-150, 0}, &d), kOk);
     EXPECT_EQ(d, 1e-150);
+}
+
+// Normalising: a unit vector the same way, over the whole range of lengths
+// whose inverse is a normal number; a vector whose inverse length would
+// overflow (or is none) refused with code 17 and left as it was.
+TEST_F(Conventions, NormalisingKeepsTheDirectionOrRefuses) {
+    const double scales[] = {1.0, 3e-7, 1e-150, 1e150};
+    for (double scale : scales) {
+        const Point3 v{3 * scale, -4 * scale, 12 * scale};
+        Point3 w = v;
+        ASSERT_EQ(G_VECNIP(&w), kOk) << scale;
+        EXPECT_NEAR(w.x, 3.0 / 13, 1e-15) << scale;
+        EXPECT_NEAR(w.y, -4.0 / 13, 1e-15) << scale;
+        EXPECT_NEAR(w.z, 12.0 / 13, 1e-15) << scale;
+        Point3 known = v;
+        ASSERT_EQ(normalise_of_length(&known, vec_length(v)), kOk);
+        EXPECT_TRUE(known.x == w.x && known.y == w.y && known.z == w.z) << scale;
+    }
+    const Point3 refused[] = {{0, 0, 0}, {1e-310, 0, 0}, {INFINITY, 0, 0}, {NAN, 1, 1}};
+    for (const Point3& v : refused) {
+        Point3 w = v;
+        error_record().code = 0;
+        EXPECT_EQ(G_VECNIP(&w), kFail) << v.x;
+        EXPECT_EQ(error_record().code, kErrDegenerate) << v.x;
+        EXPECT_TRUE(std::memcmp(&w, &v, sizeof w) == 0) << v.x;
+    }
 }
 
 TEST_F(Conventions, BernsteinPolynomials) {

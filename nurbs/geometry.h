@@ -58,6 +58,9 @@ inline Point4 combine_points(double a, const Point4& p, double b, const Point4& 
 
 // Normalises v in place; code 17 and v unchanged when 1 / |v| is unsafe.
 Status G_VECNIP(Point3* v);
+// G_VECNIP for a caller that has |v| (vec_length(*v)) already: the same
+// result and record, without working the length out again.
+Status normalise_of_length(Point3* v, double length);
 // Distance from P to the segment AB (code 11 on a refused division).
 Status G_DISPAB(const Point3& p, const Point3& a, const Point3& b, double* distance);
 // G_DISPAB for many points against one segment (a net line's inner points,

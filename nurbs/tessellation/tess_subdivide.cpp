@@ -178,8 +178,8 @@ bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3
     n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
     n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
     const double l0 = vec_length(n[0]), l1 = vec_length(n[1]);
-    const bool first = l0 > kNoPlane * l1 && G_VECNIP(&n[0]) == kOk;
-    const bool second = l1 > kNoPlane * l0 && G_VECNIP(&n[1]) == kOk;
+    const bool first = l0 > kNoPlane * l1 && normalise_of_length(&n[0], l0) == kOk;
+    const bool second = l1 > kNoPlane * l0 && normalise_of_length(&n[1], l1) == kOk;
     if (!first && !second) return false;
     if (!first) n[0] = n[1];
     if (!second) n[1] = n[0];
@@ -300,9 +300,11 @@ void corner_normals(const NetPoints& net, Point3 normals[4]) {
 
 // The unit mean of four normals, each turned to the side of the longest.
 bool mean_normal(const Point3 normals[4], Point3* out) {
+    double length[4];
+    for (int k = 0; k < 4; ++k) length[k] = vec_length(normals[k]);
     int ref = 0;
     for (int k = 1; k < 4; ++k)
-        if (vec_length(normals[k]) > vec_length(normals[ref])) ref = k;
+        if (length[k] > length[ref]) ref = k;
     Point3 sum{0, 0, 0};
     for (int k = 0; k < 4; ++k) {
         Point3 nk = normals[k];
