@@ -183,27 +183,34 @@ public:
     bool at(int i, int j, Point3* S) {
         if (i < 0 || j < 0) return false;
         const unsigned bit = 1u << j;
-        if (have_[i] & bit) {
-            *S = points_[i][j];
-            return true;
+        if (!(have_[i] & bit)) {
+            if (!fill(i, j)) return false;
+            have_[i] |= bit;
         }
-        Line* a = lu_[i];
-        Line* b = lv_[j];
-        if (a == nullptr || b == nullptr) {
-            // Not in the store: on the lines' own.
-            LineBasis a, b;
-            LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
-            if (!one.at(0, 0, S)) return false;
-        } else {
-            if (!bases(*a, *b)) return false;
-            *S = point_on_lines(sur_, a->basis, b->basis);
-        }
-        points_[i][j] = *S;
-        have_[i] |= bit;
+        *S = points_[i][j];
         return true;
     }
 
 private:
+    // Works out the point at lines i and j into its slot. Lines whose bases
+    // are ready (most: the store keeps them for the whole subdivision) go
+    // straight to the sums; the rest take the checks first.
+    bool fill(int i, int j) {
+        Line* a = lu_[i];
+        Line* b = lv_[j];
+        if (a == nullptr || b == nullptr) return fill_alone(i, j);
+        if (!(a->basis.ready && b->basis.ready) && !bases(*a, *b)) return false;
+        points_[i][j] = point_on_lines(sur_, a->basis, b->basis);
+        return true;
+    }
+
+    // A line not in the store: the point on the lines' own bases.
+    __attribute__((noinline)) bool fill_alone(int i, int j) {
+        LineBasis a, b;
+        LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
+        return one.at(0, 0, &points_[i][j]);
+    }
+
     int line(double* values, Line** stored, int& count, double x, LineStore& store) {
         for (int k = 0; k < count; ++k)
             if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
