@@ -389,6 +389,16 @@ TEST_F(Surfaces, CachedSamplesAreSurfacePointsBitForBit) {
     EXPECT_EQ(cache.u_line(0.99), -1);
     Point3 none{};
     EXPECT_FALSE(cache.at(-1, 0, &none));
+    // Values in any order: the largest asked again is its line, one above
+    // it a new line, one below found among the others by its bits.
+    tess::PointCache order(sur, scratch, store);
+    const double asked[] = {0.5, 0.25, 0.75, 0.75, 0.5, 0.9, 0.25, 0.6, 0.9, -0.0, 0.0};
+    const int line[] = {0, 1, 2, 2, 0, 3, 1, 4, 3, 5, 6};
+    const int backwards[] = {0, 1, 2, 3, 4, 2, 5, 6, 6, 4, 5};  // the values from the last
+    for (int k = 0; k < 11; ++k) {
+        EXPECT_EQ(order.v_line(asked[k]), line[k]) << k;
+        EXPECT_EQ(order.u_line(asked[10 - k]), backwards[k]) << k;
+    }
 }
 
 // The two halves of a cut are N_TOOSSG's segments to the bit, across u and

@@ -175,8 +175,8 @@ public:
     PointCache(const Surface& sur, Scratch& s, LineStores& store)
         : sur_(sur), s_(s), store_(store) {}
 
-    int u_line(double u) { return line(us_, lu_, nu_, u, store_.u); }
-    int v_line(double v) { return line(vs_, lv_, nv_, v, store_.v); }
+    int u_line(double u) { return line(us_, lu_, nu_, top_u_, u, store_.u); }
+    int v_line(double v) { return line(vs_, lv_, nv_, top_v_, v, store_.v); }
 
     // The point at lines i and j, with the same checks and records as
     // LineSampler::at, in its order, for the lines met the first time.
@@ -211,10 +211,14 @@ private:
         return one.at(0, 0, &points_[i][j]);
     }
 
-    int line(double* values, Line** stored, int& count, double x, LineStore& store) {
-        for (int k = 0; k < count; ++k)
+    // The cell's tests ask for most lines in ascending order: a value above
+    // the largest so far (`top`) is none of them, and needs no search.
+    int line(double* values, Line** stored, int& count, double& top, double x, LineStore& store) {
+        const bool above = count > 0 && x > top;
+        for (int k = 0; k < count && !above; ++k)
             if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
         if (count == kLines) return -1;
+        if (count == 0 || above) top = x;
         values[count] = x;
         const int k = store.find(s_, x);
         stored[count] = k < 0 ? nullptr : &store[k];
@@ -242,6 +246,7 @@ private:
     Line* lu_[kLines];  // the lines in the store (which never moves them), null outside it
     Line* lv_[kLines];
     int nu_ = 0, nv_ = 0;
+    double top_u_ = 0.0, top_v_ = 0.0;  // the largest value of each direction's lines
     unsigned have_[kLines] = {};  // per u line, a bit per v line
     Point3 points_[kLines][kLines];
 };
