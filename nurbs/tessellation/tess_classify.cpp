@@ -22,15 +22,21 @@ void update_box(Loop& loop) {
     }
 }
 
-int SegmentIndex::column(double u) const {
-    const double c = std::floor((u - u0) / du);
-    return c < 0 ? 0 : c >= nu - 1 ? nu - 1 : static_cast<int>(c);
+namespace {
+
+// floor(x) clamped to [0, last], without the library's floor: below 0 (or
+// NaN) is 0, at or beyond the last bucket (an integer) is the last, and
+// between, truncation is the floor.
+int bucket_of(double x, int last) {
+    if (!(x >= 0.0)) return 0;
+    return x >= last ? last : static_cast<int>(x);
 }
 
-int SegmentIndex::row(double v) const {
-    const double r = std::floor((v - v0) / dv);
-    return r < 0 ? 0 : r >= nv - 1 ? nv - 1 : static_cast<int>(r);
-}
+}  // namespace
+
+int SegmentIndex::column(double u) const { return bucket_of((u - u0) / du, nu - 1); }
+
+int SegmentIndex::row(double v) const { return bucket_of((v - v0) / dv, nv - 1); }
 
 bool index_loop(Scratch& s, Loop& loop, double pad) {
     SegmentIndex& x = loop.index;

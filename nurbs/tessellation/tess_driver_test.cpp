@@ -658,6 +658,25 @@ TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
     }
 }
 
+// The bucket of a coordinate: the floor of its offset in bucket widths,
+// clamped to the index (before the first bucket, the first; beyond the
+// last, the last), and a NaN in the first.
+TEST(TessIndex, BucketsAreTheFloorClampedToTheIndex) {
+    ruvane::tess::SegmentIndex x;
+    x.nu = 4;
+    x.nv = 3;
+    x.u0 = -1.0;
+    x.du = 0.5;
+    x.v0 = 2.0;
+    x.dv = 2.0;
+    const double us[] = {-1e300, -2.0, -1.2, -1.0, -0.75, -0.5, 0.24, 0.5, 0.9, 1e300, NAN};
+    const int columns[] = {0, 0, 0, 0, 0, 1, 2, 3, 3, 3, 0};
+    for (int k = 0; k < 11; ++k) EXPECT_EQ(x.column(us[k]), columns[k]) << us[k];
+    const double vs[] = {-3.0, 1.0, 2.0, 3.999, 4.0, 5.0, 6.0, 7.5};
+    const int rows[] = {0, 0, 0, 0, 1, 1, 2, 2};
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(x.row(vs[k]), rows[k]) << vs[k];
+}
+
 // The segment-against-box clip that cell classification and cell pieces
 // share: whether the segment meets the closed box and through which sides
 // it enters and leaves (0: u = ua, 1: u = ub, 2: v = va, 3: v = vb; -1
