@@ -713,6 +713,67 @@ TEST(TessIndex, SegmentClipToBoxFindsTheSidesItCrosses) {
     }
 }
 
+// Cell pieces from an indexed loop (the segments near each cell, by bit
+// or sorted) are the pieces from the loop scanned whole: the same
+// vertices and triangles for wavy loops of 16 to 300 points over a grid.
+TEST(TessCells, IndexedLoopsGiveTheScannedPieces) {
+    using namespace ruvane::tess;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    for (int n : {16, 40, 64, 65, 300}) {
+        Scratch s;
+        CellGrid grid;
+        const int g = 9;
+        for (int k = 0; k < g; ++k)
+            ASSERT_TRUE(grid.us.push(s, k / (g - 1.0)) && grid.vs.push(s, k / (g - 1.0)));
+        VertexTable verts[2];
+        ASSERT_TRUE(grid.index.resize(s, g * g, -1));
+        for (int j = 0; j < g; ++j)
+            for (int i = 0; i < g; ++i) {
+                grid.index[j * g + i] = verts[0].u.size;
+                for (VertexTable& v : verts)
+                    ASSERT_TRUE(v.u.push(s, grid.us[i]) && v.v.push(s, grid.vs[j]));
+            }
+        LoopSet sets[2];
+        for (int k = 0; k < 2; ++k) {
+            Loop loop;
+            loop.outer = true;
+            for (int i = 0; i < n; ++i) {
+                const double a = 2 * kPi * i / n, r = 0.37 + 0.05 * std::sin(7 * a);
+                ASSERT_TRUE(loop.u.push(s, 0.5 + r * std::cos(a)) &&
+                            loop.v.push(s, 0.52 + r * std::sin(a)));
+            }
+            update_box(loop);
+            if (k == 0) {
+                ASSERT_TRUE(index_loop(s, loop, 1e-3));
+            }
+            ASSERT_TRUE(sets[k].loops.push(s, loop));
+        }
+        EXPECT_GT(sets[0].loops[0].index.nu, 0);
+        for (int j = 0; j + 1 < g; ++j)
+            for (int i = 0; i + 1 < g; ++i) {
+                const double ua = grid.us[i], ub = grid.us[i + 1], va = grid.vs[j],
+                             vb = grid.vs[j + 1];
+                const auto code = static_cast<int16_t>(classify_cell(sets[1], ua, ub, va, vb, 1e-4));
+                ASSERT_TRUE(grid.leaves.push(s, Leaf{ua, ub, va, vb, i, i + 1, j, j + 1, code}));
+            }
+        Table<Tri> tris[2];
+        for (int k = 0; k < 2; ++k)
+            ASSERT_EQ(triangulate_cells(s, sets[k], grid, verts[k], 1e-6, tris[k]), 0) << n;
+        ASSERT_GT(tris[0].size, 2 * 16) << n;
+        ASSERT_EQ(tris[0].size, tris[1].size) << n;
+        ASSERT_EQ(verts[0].u.size, verts[1].u.size) << n;
+        for (int v = 0; v < verts[0].u.size; ++v) {
+            ASSERT_TRUE(verts[0].u[v] == verts[1].u[v] && verts[0].v[v] == verts[1].v[v]) << n;
+        }
+        for (int t = 0; t < tris[0].size; ++t) {
+            ASSERT_TRUE(tris[0][t].a == tris[1][t].a && tris[0][t].b == tris[1][t].b &&
+                        tris[0][t].c == tris[1][t].c)
+                << n << " triangle " << t;
+        }
+    }
+}
+
 // Cells wholly inside the region with only their four corners are made
 // into two triangles at once: the same triangles, in the same order, as the
 // advancing front makes of them, for squares, long and thin cells, needles

@@ -343,7 +343,16 @@ private:
                     if (!N_TESLPI(k, i)) return kErrStorage;
                 continue;
             }
-            // Only the segments near the cell, in loop order as above.
+            // Only the segments near the cell, in loop order as above: for
+            // a loop of up to 64, a bit per segment keeps them in order.
+            if (loop.u.size <= 64) {
+                std::uint64_t near = 0;
+                for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
+                                  [&](int i) { near |= std::uint64_t{1} << i; });
+                for (; near != 0; near &= near - 1)
+                    if (!N_TESLPI(k, __builtin_ctzll(near))) return kErrStorage;
+                continue;
+            }
             near_.clear();
             bool stored = true;
             for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
