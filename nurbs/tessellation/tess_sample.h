@@ -85,6 +85,16 @@ private:
     LineBasis* vb_;
 };
 
+// A hash of a value's bits that mixes every bit into the low ones:
+// parameter values are often short binary fractions, whose low bits are
+// all zero.
+inline unsigned value_hash(uint64_t bits) {
+    bits ^= bits >> 31;
+    bits *= 0xBF58476D1CE4E5B9ull;
+    bits ^= bits >> 29;
+    return static_cast<unsigned>(bits);
+}
+
 // A parameter line met by the subdivision: its value and basis.
 struct Line {
     double value;
@@ -129,14 +139,7 @@ public:
 
 private:
     static constexpr int kBlock = 32;
-    // Mixes every bit into the low ones: parameter values are often short
-    // binary fractions, whose low bits are all zero.
-    static unsigned hash(uint64_t bits) {
-        bits ^= bits >> 31;
-        bits *= 0xBF58476D1CE4E5B9ull;
-        bits ^= bits >> 29;
-        return static_cast<unsigned>(bits);
-    }
+    static unsigned hash(uint64_t bits) { return value_hash(bits); }
     bool rehash(Scratch& s) {
         Table<int> fresh;
         if (!fresh.resize(s, slots_.size == 0 ? 64 : 2 * slots_.size, -1)) return false;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #include "include/ruvane.h"
 #include "nurbs/tessellation/tess_lattice.h"
@@ -551,6 +552,42 @@ int find_value(const double* values, int count, double x) {
     return -1;
 }
 
+// find_value remembered by the value's bits: the cell corners and the
+// leaves ask for the same few values over and over. Without its table (no
+// storage) or once the table is half full, each value is searched afresh,
+// to the same index.
+class ValueLookup {
+public:
+    ValueLookup(Scratch& s, const double* values, int count, int expected)
+        : values_(values), count_(count) {
+        int slots = 64;
+        while (slots < 4 * expected && slots < (1 << 20)) slots *= 2;
+        if (!keys_.resize(s, slots, 0) || !index_.resize(s, slots, -1)) index_.size = 0;
+    }
+    int find(double x) {
+        if (index_.size == 0 || 2 * used_ >= index_.size) return find_value(values_, count_, x);
+        uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        const unsigned mask = static_cast<unsigned>(index_.size - 1);
+        unsigned h = tess::value_hash(bits) & mask;
+        for (; index_[h] >= 0; h = (h + 1) & mask)
+            if (keys_[h] == bits) return index_[h];
+        const int k = find_value(values_, count_, x);
+        if (k < 0) return k;
+        keys_[h] = bits;
+        index_[h] = k;
+        ++used_;
+        return k;
+    }
+
+private:
+    const double* values_;
+    int count_;
+    Table<uint64_t> keys_;
+    Table<int> index_;  // -1 where empty
+    int used_ = 0;
+};
+
 int initial_vertex_capacity(double r) {
     const long q = static_cast<long>(std::floor(r / 4.0));
     if (q <= 5) return 12;
@@ -979,9 +1016,10 @@ Status number_corners(const Table<double>& raw_u, const Table<double>& raw_v, Sc
     verts.u.clear();
     verts.v.clear();
     if (!verts.u.reserve(s, raw_u.size) || !verts.v.reserve(s, raw_u.size)) return storage_failed();
+    ValueLookup find_u(s, grid.us.data, nu, nu), find_v(s, grid.vs.data, nv, nv);
     for (int k = 0; k < raw_u.size; ++k) {
-        const int i = find_value(grid.us.data, nu, raw_u[k]);
-        const int j = find_value(grid.vs.data, nv, raw_v[k]);
+        const int i = find_u.find(raw_u[k]);
+        const int j = find_v.find(raw_v[k]);
         if (i < 0 || j < 0) {
             set_error(kErrDivision, "N_TESSUB");
             return kFail;
@@ -1022,17 +1060,12 @@ Status collect_leaves(const Table<Cell>& leaves, Scratch& s, CellGrid& grid) {
     const int nu = grid.us.size, nv = grid.vs.size;
     grid.leaves.clear();
     if (!grid.leaves.reserve(s, leaves.size)) return storage_failed();
+    ValueLookup find_u(s, grid.us.data, nu, nu), find_v(s, grid.vs.data, nv, nv);
     for (int k = 0; k < leaves.size; ++k) {
         const Cell& c = leaves[k];
-        Leaf leaf{c.ua,
-                  c.ub,
-                  c.va,
-                  c.vb,
-                  find_value(grid.us.data, nu, c.ua),
-                  find_value(grid.us.data, nu, c.ub),
-                  find_value(grid.vs.data, nv, c.va),
-                  find_value(grid.vs.data, nv, c.vb),
-                  c.code};
+        const int i0 = find_u.find(c.ua), i1 = find_u.find(c.ub);
+        const int j0 = find_v.find(c.va), j1 = find_v.find(c.vb);
+        Leaf leaf{c.ua, c.ub, c.va, c.vb, i0, i1, j0, j1, c.code};
         if (leaf.i0 < 0 || leaf.i1 < 0 || leaf.j0 < 0 || leaf.j1 < 0) {
             set_error(kErrDivision, "N_TESSUB");
             return kFail;
