@@ -553,15 +553,17 @@ int find_value(const double* values, int count, double x) {
 }
 
 // find_value remembered by the value's bits: the cell corners and the
-// leaves ask for the same few values over and over. Without its table (no
-// storage) or once the table is half full, each value is searched afresh,
-// to the same index.
+// leaves ask for the same few values over and over. Without its table (a
+// few lookups, where laying it out costs more than it saves; no storage)
+// or once the table is half full, each value is searched afresh, to the
+// same index.
 class ValueLookup {
 public:
-    ValueLookup(Scratch& s, const double* values, int count, int expected)
+    ValueLookup(Scratch& s, const double* values, int count, int lookups)
         : values_(values), count_(count) {
+        if (lookups < 4 * count || lookups < 256) return;
         int slots = 64;
-        while (slots < 4 * expected && slots < (1 << 20)) slots *= 2;
+        while (slots < 4 * count && slots < (1 << 20)) slots *= 2;
         if (!keys_.resize(s, slots, 0) || !index_.resize(s, slots, -1)) index_.size = 0;
     }
     int find(double x) {
@@ -1016,7 +1018,7 @@ Status number_corners(const Table<double>& raw_u, const Table<double>& raw_v, Sc
     verts.u.clear();
     verts.v.clear();
     if (!verts.u.reserve(s, raw_u.size) || !verts.v.reserve(s, raw_u.size)) return storage_failed();
-    ValueLookup find_u(s, grid.us.data, nu, nu), find_v(s, grid.vs.data, nv, nv);
+    ValueLookup find_u(s, grid.us.data, nu, raw_u.size), find_v(s, grid.vs.data, nv, raw_u.size);
     for (int k = 0; k < raw_u.size; ++k) {
         const int i = find_u.find(raw_u[k]);
         const int j = find_v.find(raw_v[k]);
@@ -1060,7 +1062,8 @@ Status collect_leaves(const Table<Cell>& leaves, Scratch& s, CellGrid& grid) {
     const int nu = grid.us.size, nv = grid.vs.size;
     grid.leaves.clear();
     if (!grid.leaves.reserve(s, leaves.size)) return storage_failed();
-    ValueLookup find_u(s, grid.us.data, nu, nu), find_v(s, grid.vs.data, nv, nv);
+    ValueLookup find_u(s, grid.us.data, nu, 2 * leaves.size),
+        find_v(s, grid.vs.data, nv, 2 * leaves.size);
     for (int k = 0; k < leaves.size; ++k) {
         const Cell& c = leaves[k];
         const int i0 = find_u.find(c.ua), i1 = find_u.find(c.ub);
