@@ -238,6 +238,39 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
 
 namespace {
 
+// basis_in_range at side 1, skipping the span search where x lies strictly
+// inside the hinted span (there the search finds that span, and neither end
+// shortcut applies).
+Status basis_near(const KnotVector& knt, int p, double x, int* hint, double* N, int* span) {
+    const int h = *hint;
+    if (h >= p && h < knt.m - p && p >= 1 && p <= kMaxDegree && knt.U[h] < x &&
+        x < knt.U[h + 1]) {
+        span_basis(knt.U, p, h, x, N);
+        *span = h;
+        return kOk;
+    }
+    if (basis_in_range(knt, p, x, 1, N, span) != kOk) return kFail;
+    *hint = *span;
+    return kOk;
+}
+
+}  // namespace
+
+Status surface_point_near(const Surface& sur, double u, double v, int hint[2], Point3* S) {
+    if (check_range(*sur.uknt, "N_SUREVN", u) != kOk) return kFail;
+    if (check_range(*sur.vknt, "N_SUREVN", v) != kOk) return kFail;
+    double Nu[kMaxDegree + 1];
+    double Nv[kMaxDegree + 1];
+    int su = 0;
+    int sv = 0;
+    if (basis_near(*sur.uknt, sur.p, u, &hint[0], Nu, &su) != kOk) return kFail;
+    if (basis_near(*sur.vknt, sur.q, v, &hint[1], Nv, &sv) != kOk) return kFail;
+    *S = surface_point_of_basis(sur, Nu, su, Nv, sv);
+    return kOk;
+}
+
+namespace {
+
 // Two coordinates of a point side by side: each lane is computed as the
 // scalar code computes it (one rounding per operation, the same order), so
 // the sums below are weighted_sum's to the bit, two coordinates at a time.
