@@ -66,10 +66,9 @@ TEST_F(Conventions, SegmentDistanceToTheNearestPointOfTheSegment) {
                                  b.z - (long double)a.z};
             long double ap[3] = {p.x - (long double)a.x, p.y - (long double)a.y,
                                  p.z - (long double)a.z};
-            const long double t = std::clamp(
-                (ab[0] * ap[0] + ab[1] * ap[1] + ab[2] * ap[2]) /
-                    (ab[0] * ab[0] + ab[1] * ab[1] + ab[2] * ab[2]),
-                0.0L, 1.0L);
+            const long double t = std::clamp((ab[0] * ap[0] + ab[1] * ap[1] + ab[2] * ap[2]) /
+                                                 (ab[0] * ab[0] + ab[1] * ab[1] + ab[2] * ab[2]),
+                                             0.0L, 1.0L);
             long double d2 = 0;
             for (int c = 0; c < 3; ++c) d2 += (ap[c] - t * ab[c]) * (ap[c] - t * ab[c]);
             double d = -1.0;

@@ -246,8 +246,7 @@ Status surface_point_with(const Surface& sur, double u, double v, Basis basis, P
 // shortcut applies).
 Status basis_near(const KnotVector& knt, int p, double x, int* hint, double* N, int* span) {
     const int h = *hint;
-    if (h >= p && h < knt.m - p && p >= 1 && p <= kMaxDegree && knt.U[h] < x &&
-        x < knt.U[h + 1]) {
+    if (h >= p && h < knt.m - p && p >= 1 && p <= kMaxDegree && knt.U[h] < x && x < knt.U[h + 1]) {
         span_basis(knt.U, p, h, x, N);
         *span = h;
         return kOk;
@@ -267,8 +266,9 @@ Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
 }
 
 Status surface_point_near(const Surface& sur, double u, double v, int hint[2], Point3* S) {
-    const auto basis = [hint](int d, const KnotVector& knt, int p, double x, double* N,
-                              int* span) { return basis_near(knt, p, x, &hint[d], N, span); };
+    const auto basis = [hint](int d, const KnotVector& knt, int p, double x, double* N, int* span) {
+        return basis_near(knt, p, x, &hint[d], N, span);
+    };
     return surface_point_with(sur, u, v, basis, S);
 }
 

@@ -688,20 +688,20 @@ TEST(TessIndex, SegmentClipToBoxFindsTheSidesItCrosses) {
         bool meets;
         int side0, side1;
     } cases[] = {
-        {0.2, 0.3, 0.7, 0.6, true, -1, -1},    // wholly inside
-        {-1, 0.5, 2, 0.5, true, 0, 1},         // left to right
-        {2, 0.4, -1, 0.6, true, 1, 0},         // right to left
-        {0.5, -1, 0.5, 2, true, 2, 3},         // upwards
-        {0.4, 0.5, 0.4, 3, true, -1, 3},       // from inside out of the top
-        {-2, -1, 0.5, 0.25, true, 0, -1},      // in from the left to inside
-        {-1, -1, 2, 2, true, 0, 1},            // the diagonal, through the corners
+        {0.2, 0.3, 0.7, 0.6, true, -1, -1},     // wholly inside
+        {-1, 0.5, 2, 0.5, true, 0, 1},          // left to right
+        {2, 0.4, -1, 0.6, true, 1, 0},          // right to left
+        {0.5, -1, 0.5, 2, true, 2, 3},          // upwards
+        {0.4, 0.5, 0.4, 3, true, -1, 3},        // from inside out of the top
+        {-2, -1, 0.5, 0.25, true, 0, -1},       // in from the left to inside
+        {-1, -1, 2, 2, true, 0, 1},             // the diagonal, through the corners
         {-0.5, 0.5, -0.1, 0.9, false, -1, -1},  // left of the box
-        {-1, 0.5, 0.5, 2, false, -1, -1},      // past the top left corner
-        {1.5, -1, 1.5, 2, false, -1, -1},      // upright, right of the box
-        {0.3, 1.2, 0.8, 1.2, false, -1, -1},   // level, above the box
-        {1, -1, 1, 2, true, 2, 3},             // along the right side
-        {2, 1, 1, 2, false, -1, -1},           // towards the corner, not reaching it
-        {1.5, 0.5, 1, 1, true, 1, -1},         // ending on the corner
+        {-1, 0.5, 0.5, 2, false, -1, -1},       // past the top left corner
+        {1.5, -1, 1.5, 2, false, -1, -1},       // upright, right of the box
+        {0.3, 1.2, 0.8, 1.2, false, -1, -1},    // level, above the box
+        {1, -1, 1, 2, true, 2, 3},              // along the right side
+        {2, 1, 1, 2, false, -1, -1},            // towards the corner, not reaching it
+        {1.5, 0.5, 1, 1, true, 1, -1},          // ending on the corner
     };
     for (const Case& c : cases) {
         int side0 = -1, side1 = -1;
@@ -754,7 +754,8 @@ TEST(TessCells, IndexedLoopsGiveTheScannedPieces) {
             for (int i = 0; i + 1 < g; ++i) {
                 const double ua = grid.us[i], ub = grid.us[i + 1], va = grid.vs[j],
                              vb = grid.vs[j + 1];
-                const auto code = static_cast<int16_t>(classify_cell(sets[1], ua, ub, va, vb, 1e-4));
+                const auto code =
+                    static_cast<int16_t>(classify_cell(sets[1], ua, ub, va, vb, 1e-4));
                 ASSERT_TRUE(grid.leaves.push(s, Leaf{ua, ub, va, vb, i, i + 1, j, j + 1, code}));
             }
         Table<Tri> tris[2];

@@ -250,7 +250,7 @@ private:
     Line* lv_[kLines];
     int nu_ = 0, nv_ = 0;
     double top_u_ = 0.0, top_v_ = 0.0;  // the largest value of each direction's lines
-    unsigned have_[kLines] = {};  // per u line, a bit per v line
+    unsigned have_[kLines] = {};        // per u line, a bit per v line
     Point3 points_[kLines][kLines];
 };
 
