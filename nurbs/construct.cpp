@@ -351,9 +351,18 @@ bool split_direction(Surface* lo, Surface* hi, int direction, double a, double t
     plan_hi.alpha = plan_lo.alpha == nullptr ? nullptr : work.knots(2 * p * p - 1);
     Point4* WQ = plan_hi.alpha == nullptr ? nullptr : work.points(n + 2 * p + 1);
     if (WQ == nullptr) return false;
+    // Ends already clamped (a cell's piece always is) take no insertions:
+    // both clips then insert t alone, the same way, and the upper one's
+    // knots are read off the lower one's work.
+    const int nk = n + p + 2;  // as plan_clip counts them
+    const bool ends_kept = multiplicity(knt->U, nk, a) >= p && multiplicity(knt->U, nk, b) >= p;
     plan_clip(knt->U, n, p, a, t, WK, K_lo, &plan_lo);
-    plan_clip(knt->U, n, p, t, b, WK, K_hi, &plan_hi);
-    if (!same_insertions(plan_lo, plan_hi)) return false;
+    if (ends_kept) {
+        plan_hi.count = clipped_knots(WK, nk + plan_lo.inserts, p, t, b, K_hi, &plan_hi.first);
+    } else {
+        plan_clip(knt->U, n, p, t, b, WK, K_hi, &plan_hi);
+        if (!same_insertions(plan_lo, plan_hi)) return false;
+    }
     const int n_lo = plan_lo.count - 1, n_hi = plan_hi.count - 1;
     for (int r = 0; r <= rows; ++r) {
         gather_row(net, direction, r, n, WQ);

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -46,6 +47,70 @@ TEST_F(Conventions, DivisionGuardExamples) {
         const long double lo = DBL_MIN, hi = DBL_MAX;
         if (std::fabs(q / lo - 1) < 1e-6L || std::fabs(q / hi - 1) < 1e-6L) continue;
         ASSERT_EQ(guard_div(a, b), q <= lo || q >= hi ? 1 : 0) << a << " / " << b;
+    }
+}
+
+// Distances from one segment to many points (net lines, chords' samples):
+// the nearest point of the segment in wider arithmetic, a segment shorter
+// than the smallest tolerance taken as its middle, and a quotient that
+// would underflow refused with code 11, as G_DISPAB refuses it.
+TEST_F(Conventions, SegmentDistanceToTheNearestPointOfTheSegment) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> at(-3.0, 3.0);
+    for (int k = 0; k < 2000; ++k) {
+        const Point3 a{at(rng), at(rng), at(rng)}, b{at(rng), at(rng), at(rng)};
+        const SegmentDistance segment(a, b);
+        for (int i = 0; i < 5; ++i) {
+            const Point3 p{at(rng), at(rng), at(rng)};
+            long double ab[3] = {b.x - (long double)a.x, b.y - (long double)a.y,
+                                 b.z - (long double)a.z};
+            long double ap[3] = {p.x - (long double)a.x, p.y - (long double)a.y,
+                                 p.z - (long double)a.z};
+            const long double t = std::clamp((ab[0] * ap[0] + ab[1] * ap[1] + ab[2] * ap[2]) /
+                                                 (ab[0] * ab[0] + ab[1] * ab[1] + ab[2] * ab[2]),
+                                             0.0L, 1.0L);
+            long double d2 = 0;
+            for (int c = 0; c < 3; ++c) d2 += (ap[c] - t * ab[c]) * (ap[c] - t * ab[c]);
+            double d = -1.0;
+            ASSERT_EQ(segment.distance(p, &d), kOk);
+            ASSERT_NEAR(d, std::sqrt(static_cast<double>(d2)), 1e-12 * (1 + d)) << k;
+        }
+    }
+    double d = -1.0;
+    const SegmentDistance dot({1, 1, 1}, {1 + 1e-9, 1, 1});
+    ASSERT_EQ(dot.distance({1 - 1e-8, 1, 1}, &d), kOk);  // from the middle, not the end
+    EXPECT_NEAR(d, 1.05e-8, 1e-15);
+    const SegmentDistance vast({0, 0, 0}, {1e160, 0, 0});
+    EXPECT_EQ(vast.distance({0.5e160, 1e-310, 0}, &d), kFail);  // 1e-310 across
+    EXPECT_EQ(error_record().code, kErrDivision);
+    const SegmentDistance unit({0, 0, 0}, {1, 0, 0});
+    ASSERT_EQ(unit.distance({0.5, 1e-150, 0}, &d), kOk);
+    EXPECT_EQ(d, 1e-150);
+}
+
+// Normalising: a unit vector the same way, over the whole range of lengths
+// whose inverse is a normal number; a vector whose inverse length would
+// overflow (or is none) refused with code 17 and left as it was.
+TEST_F(Conventions, NormalisingKeepsTheDirectionOrRefuses) {
+    const double scales[] = {1.0, 3e-7, 1e-150, 1e150};
+    for (double scale : scales) {
+        const Point3 v{3 * scale, -4 * scale, 12 * scale};
+        Point3 w = v;
+        ASSERT_EQ(G_VECNIP(&w), kOk) << scale;
+        EXPECT_NEAR(w.x, 3.0 / 13, 1e-15) << scale;
+        EXPECT_NEAR(w.y, -4.0 / 13, 1e-15) << scale;
+        EXPECT_NEAR(w.z, 12.0 / 13, 1e-15) << scale;
+        Point3 known = v;
+        ASSERT_EQ(normalise_of_length(&known, vec_length(v)), kOk);
+        EXPECT_TRUE(known.x == w.x && known.y == w.y && known.z == w.z) << scale;
+    }
+    const Point3 refused[] = {{0, 0, 0}, {1e-310, 0, 0}, {INFINITY, 0, 0}, {NAN, 1, 1}};
+    for (const Point3& v : refused) {
+        Point3 w = v;
+        error_record().code = 0;
+        EXPECT_EQ(G_VECNIP(&w), kFail) << v.x;
+        EXPECT_EQ(error_record().code, kErrDegenerate) << v.x;
+        EXPECT_TRUE(std::memcmp(&w, &v, sizeof w) == 0) << v.x;
     }
 }
 

@@ -223,17 +223,53 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
     return status;
 }
 
-Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
+namespace {
+
+// N_SUREVN's steps, the basis functions of direction d (0: u, 1: v) found
+// by basis(d, knots, degree, x, N, &span).
+template <class Basis>
+Status surface_point_with(const Surface& sur, double u, double v, Basis basis, Point3* S) {
     if (check_range(*sur.uknt, "N_SUREVN", u) != kOk) return kFail;
     if (check_range(*sur.vknt, "N_SUREVN", v) != kOk) return kFail;
     double Nu[kMaxDegree + 1];
     double Nv[kMaxDegree + 1];
     int su = 0;
     int sv = 0;
-    if (basis_in_range(*sur.uknt, sur.p, u, side, Nu, &su) != kOk) return kFail;
-    if (basis_in_range(*sur.vknt, sur.q, v, side, Nv, &sv) != kOk) return kFail;
+    if (basis(0, *sur.uknt, sur.p, u, Nu, &su) != kOk) return kFail;
+    if (basis(1, *sur.vknt, sur.q, v, Nv, &sv) != kOk) return kFail;
     *S = surface_point_of_basis(sur, Nu, su, Nv, sv);
     return kOk;
+}
+
+// basis_in_range at side 1, skipping the span search where x lies strictly
+// inside the hinted span (there the search finds that span, and neither end
+// shortcut applies).
+Status basis_near(const KnotVector& knt, int p, double x, int* hint, double* N, int* span) {
+    const int h = *hint;
+    if (h >= p && h < knt.m - p && p >= 1 && p <= kMaxDegree && knt.U[h] < x && x < knt.U[h + 1]) {
+        span_basis(knt.U, p, h, x, N);
+        *span = h;
+        return kOk;
+    }
+    if (basis_in_range(knt, p, x, 1, N, span) != kOk) return kFail;
+    *hint = *span;
+    return kOk;
+}
+
+}  // namespace
+
+Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S) {
+    const auto basis = [side](int, const KnotVector& knt, int p, double x, double* N, int* span) {
+        return basis_in_range(knt, p, x, side, N, span);
+    };
+    return surface_point_with(sur, u, v, basis, S);
+}
+
+Status surface_point_near(const Surface& sur, double u, double v, int hint[2], Point3* S) {
+    const auto basis = [hint](int d, const KnotVector& knt, int p, double x, double* N, int* span) {
+        return basis_near(knt, p, x, &hint[d], N, span);
+    };
+    return surface_point_with(sur, u, v, basis, S);
 }
 
 namespace {

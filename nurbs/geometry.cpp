@@ -7,9 +7,12 @@
 
 namespace ruvane {
 
-Status G_VECNIP(Point3* v) {
-    const double length = vec_length(*v);
-    if (guard_div(1.0, length) != 0) {
+Status G_VECNIP(Point3* v) { return normalise_of_length(v, vec_length(*v)); }
+
+Status normalise_of_length(Point3* v, double length) {
+    // 1 / length is plainly safe between these bounds: no call to the guard.
+    const bool plain = length >= 1e-200 && length <= 1e200;
+    if (!plain && guard_div(1.0, length) != 0) {
         set_error(kErrDegenerate, "G_VECNIP");
         return kFail;
     }
@@ -18,25 +21,12 @@ Status G_VECNIP(Point3* v) {
 }
 
 Status G_DISPAB(const Point3& p, const Point3& a, const Point3& b, double* distance) {
-    const Point3 ab = vec_sub(b, a);
-    const double length = vec_length(ab);
-    if (length < kMinTolerance) {
-        *distance = vec_distance(p, vec_scale(vec_add(a, b), 0.5));
-        return kOk;
-    }
-    const Point3 ap = vec_sub(p, a);
-    const double along = vec_dot(ap, ab);
-    if (along >= 0.0 && along <= vec_dot(ab, ab)) {
-        const double area = vec_length(vec_cross(ab, ap));
-        if (guard_div(area, length) != 0) {
-            set_error(kErrDivision, "G_DISPAB");
-            return kFail;
-        }
-        *distance = area / length;
-        return kOk;
-    }
-    *distance = along < 0.0 ? vec_length(ap) : vec_distance(p, b);
-    return kOk;
+    return SegmentDistance(a, b).distance(p, distance);
+}
+
+Status SegmentDistance::refused() {
+    set_error(kErrDivision, "G_DISPAB");
+    return kFail;
 }
 
 Status G_DISQAB(const Point3& p, const Point3& a, const Point3& b, double* distance) {

@@ -58,8 +58,50 @@ inline Point4 combine_points(double a, const Point4& p, double b, const Point4& 
 
 // Normalises v in place; code 17 and v unchanged when 1 / |v| is unsafe.
 Status G_VECNIP(Point3* v);
+// G_VECNIP for a caller that has |v| (vec_length(*v)) already: the same
+// result and record, without working the length out again.
+Status normalise_of_length(Point3* v, double length);
 // Distance from P to the segment AB (code 11 on a refused division).
 Status G_DISPAB(const Point3& p, const Point3& a, const Point3& b, double* distance);
+// G_DISPAB for many points against one segment (a net line's inner points,
+// the samples under a chord): the segment's vector and length are worked
+// out once. Each distance is G_DISPAB's to the bit, with its error record.
+class SegmentDistance {
+public:
+    SegmentDistance(const Point3& a, const Point3& b)
+        : a_(a), b_(b), ab_(vec_sub(b, a)), mid_(vec_scale(vec_add(a, b), 0.5)) {
+        length2_ = vec_dot(ab_, ab_);
+        length_ = std::sqrt(length2_);
+    }
+    Status distance(const Point3& p, double* distance) const {
+        if (length_ < kMinTolerance) {
+            *distance = vec_distance(p, mid_);
+            return kOk;
+        }
+        const Point3 ap = vec_sub(p, a_);
+        const double along = vec_dot(ap, ab_);
+        if (along >= 0.0 && along <= length2_) {
+            const double area = vec_length(vec_cross(ab_, ap));
+            if (!plainly_divisible(area) && guard_div(area, length_) != 0) return refused();
+            *distance = area / length_;
+            return kOk;
+        }
+        *distance = along < 0.0 ? vec_length(ap) : vec_distance(p, b_);
+        return kOk;
+    }
+
+private:
+    // A quotient guard_div is sure to let through (the length is at least
+    // kMinTolerance here), so that the usual case asks for no call.
+    bool plainly_divisible(double area) const {
+        return (area == 0.0 || (area >= 1e-200 && area <= 1e200)) && length_ <= 1e100;
+    }
+    static Status refused();
+
+    Point3 a_, b_, ab_, mid_;
+    double length2_, length_;
+};
+
 // Distance from P to the line through A and B (code 11 when A and B coincide).
 Status G_DISQAB(const Point3& p, const Point3& a, const Point3& b, double* distance);
 

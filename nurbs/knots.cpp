@@ -119,15 +119,14 @@ Status basis_in_range(const KnotVector& knt, int p, double u, int side, double* 
     return kOk;
 }
 
-Status N_KNTABD(const KnotVector& knt, int p, double u, int side, int nd, double* ders, int* span) {
-    if (check_range(knt, "N_KNTABD", u) != kOk) return kFail;
-    if (p < 1 || p > kMaxDegree || nd < 0) {
-        set_error(kErrRange, "N_KNTABD");
-        return kFail;
-    }
-    int s = 0;
-    if (span_in_range(knt, p, u, side, &s) != kOk) return kFail;
-    const double* U = knt.U;
+namespace {
+
+// N_KNTABD's table and derivatives in span s, with the degree a constant
+// for the usual degrees (PD > 0: the loops run unrolled) or read from p
+// (PD 0). The same steps in the same order either way.
+template <int PD>
+void basis_derivatives(const double* U, int p_runtime, int s, double u, int nd, double* ders) {
+    const int p = PD > 0 ? PD : p_runtime;
     const int P = p + 1;
     // ndu: basis functions (upper triangle) and knot differences (lower).
     double ndu[kMaxDegree + 1][kMaxDegree + 1];
@@ -183,6 +182,28 @@ Status N_KNTABD(const KnotVector& knt, int p, double u, int side, int nd, double
     for (int k = top + 1; k <= nd; ++k) {
         for (int j = 0; j <= p; ++j) ders[k * P + j] = 0.0;
     }
+}
+
+}  // namespace
+
+Status N_KNTABD(const KnotVector& knt, int p, double u, int side, int nd, double* ders, int* span) {
+    if (check_range(knt, "N_KNTABD", u) != kOk) return kFail;
+    if (p < 1 || p > kMaxDegree || nd < 0) {
+        set_error(kErrRange, "N_KNTABD");
+        return kFail;
+    }
+    int s = 0;
+    if (span_in_range(knt, p, u, side, &s) != kOk) return kFail;
+    // Surface normals ask for the first derivatives of degrees 1 to 3 by
+    // the thousand.
+    if (p == 1)
+        basis_derivatives<1>(knt.U, p, s, u, nd, ders);
+    else if (p == 2)
+        basis_derivatives<2>(knt.U, p, s, u, nd, ders);
+    else if (p == 3)
+        basis_derivatives<3>(knt.U, p, s, u, nd, ders);
+    else
+        basis_derivatives<0>(knt.U, p, s, u, nd, ders);
     *span = s;
     return kOk;
 }

@@ -59,6 +59,11 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
                 Point3** skl);
 // Surface point (projected) without derivatives.
 Status N_SUREVN(const Surface& sur, int side, double u, double v, Point3* S);
+// N_SUREVN (side 1) for many points close to one another: where u (v) lies
+// strictly inside the span in hint[0] (hint[1]) the span search is skipped,
+// and each hint becomes the span found. The same point, checks and records
+// as N_SUREVN; hints start at -1.
+Status surface_point_near(const Surface& sur, double u, double v, int hint[2], Point3* S);
 // The point of N_SUREVN from the basis functions N_KNTALB gave at u (span
 // su) and at v (span sv): for many points on few parameter lines.
 Point3 surface_point_of_basis(const Surface& sur, const double* Nu, int su, const double* Nv,

@@ -389,6 +389,55 @@ TEST_F(Surfaces, CachedSamplesAreSurfacePointsBitForBit) {
     EXPECT_EQ(cache.u_line(0.99), -1);
     Point3 none{};
     EXPECT_FALSE(cache.at(-1, 0, &none));
+    // Values in any order: the largest asked again is its line, one above
+    // it a new line, one below found among the others by its bits.
+    tess::PointCache order(sur, scratch, store);
+    const double asked[] = {0.5, 0.25, 0.75, 0.75, 0.5, 0.9, 0.25, 0.6, 0.9, -0.0, 0.0};
+    const int line[] = {0, 1, 2, 2, 0, 3, 1, 4, 3, 5, 6};
+    const int backwards[] = {0, 1, 2, 3, 4, 2, 5, 6, 6, 4, 5};  // the values from the last
+    for (int k = 0; k < 11; ++k) {
+        EXPECT_EQ(order.v_line(asked[k]), line[k]) << k;
+        EXPECT_EQ(order.u_line(asked[10 - k]), backwards[k]) << k;
+    }
+}
+
+// Points asked with span hints are N_SUREVN's to the bit, whatever the hint
+// says: points in one span after another, points on knots and at the ends
+// of the domain (a span's left end is not inside it: the ends take
+// N_KNTALB's shortcut there), and points outside, refused with N_SUREVN's
+// record.
+TEST_F(Surfaces, HintedPointsAreSurfacePointsBitForBit) {
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 5; ++p) {
+        const int q = 1 + (p + 2) % 5;
+        SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q);
+        const SurfaceData s = random_surface(rng, p, q, p % 2 == 1, p % 3 == 0, false, 3, 3);
+        Surface sur;
+        ASSERT_EQ(build(s, &sur), kOk);
+        const KnotVector &U = *sur.uknt, &V = *sur.vknt;
+        std::vector<double> us, vs;
+        for (int k = p; k <= U.m - p; ++k) us.push_back(U.U[k]);
+        for (int k = q; k <= V.m - q; ++k) vs.push_back(V.U[k]);
+        for (int k = 0; k < 60; ++k) {
+            us.push_back(U.U[p] + (U.U[U.m - p] - U.U[p]) * unit(rng));
+            vs.push_back(V.U[q] + (V.U[V.m - q] - V.U[q]) * unit(rng));
+        }
+        int hint[2] = {-1, -1};
+        for (int pass = 0; pass < 2; ++pass)
+            for (double u : us)
+                for (double v : vs) {
+                    Point3 got{}, want{};
+                    ASSERT_EQ(N_SUREVN(sur, 1, u, v, &want), kOk);
+                    ASSERT_EQ(surface_point_near(sur, u, v, hint, &got), kOk);
+                    ASSERT_TRUE(same_bits(got, want)) << u << " " << v << " pass " << pass;
+                }
+        Point3 none{};
+        error_record() = ErrorRecord{0, ""};
+        EXPECT_EQ(surface_point_near(sur, U.U[U.m - p] + 1.0, vs[0], hint, &none), kFail);
+        EXPECT_EQ(error_record().code, 6);
+        EXPECT_STREQ(error_record().routine, "N_SUREVN");
+    }
 }
 
 // The two halves of a cut are N_TOOSSG's segments to the bit, across u and

@@ -774,7 +774,7 @@ TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
     sx::testing::arm(0);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> at(-0.2, 1.2), size(0.001, 0.3);
-    for (int n : {64, 300, 2000}) {
+    for (int n : {16, 40, 64, 300, 2000}) {
         Scratch s;
         LoopSet scanned, indexed;
         Loop outer, hole;
@@ -805,6 +805,168 @@ TEST(TessIndex, SegmentIndexAnswersAsTheFullScan) {
         EXPECT_GT(inside, 300);  // both answers occur often
         EXPECT_GT(crossed, 300);
     }
+}
+
+// The bucket of a coordinate: the floor of its offset in bucket widths,
+// clamped to the index (before the first bucket, the first; beyond the
+// last, the last), and a NaN in the first.
+TEST(TessIndex, BucketsAreTheFloorClampedToTheIndex) {
+    ruvane::tess::SegmentIndex x;
+    x.nu = 4;
+    x.nv = 3;
+    x.u0 = -1.0;
+    x.du = 0.5;
+    x.v0 = 2.0;
+    x.dv = 2.0;
+    const double us[] = {-1e300, -2.0, -1.2, -1.0, -0.75, -0.5, 0.24, 0.5, 0.9, 1e300, NAN};
+    const int columns[] = {0, 0, 0, 0, 0, 1, 2, 3, 3, 3, 0};
+    for (int k = 0; k < 11; ++k) EXPECT_EQ(x.column(us[k]), columns[k]) << us[k];
+    const double vs[] = {-3.0, 1.0, 2.0, 3.999, 4.0, 5.0, 6.0, 7.5};
+    const int rows[] = {0, 0, 0, 0, 1, 1, 2, 2};
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(x.row(vs[k]), rows[k]) << vs[k];
+}
+
+// The segment-against-box clip that cell classification and cell pieces
+// share: whether the segment meets the closed box and through which sides
+// it enters and leaves (0: u = ua, 1: u = ub, 2: v = va, 3: v = vb; -1
+// where an end lies inside).
+TEST(TessIndex, SegmentClipToBoxFindsTheSidesItCrosses) {
+    using ruvane::tess::clip_to_box;
+    struct Case {
+        double pu, pv, qu, qv;
+        bool meets;
+        int side0, side1;
+    } cases[] = {
+        {0.2, 0.3, 0.7, 0.6, true, -1, -1},     // wholly inside
+        {-1, 0.5, 2, 0.5, true, 0, 1},          // left to right
+        {2, 0.4, -1, 0.6, true, 1, 0},          // right to left
+        {0.5, -1, 0.5, 2, true, 2, 3},          // upwards
+        {0.4, 0.5, 0.4, 3, true, -1, 3},        // from inside out of the top
+        {-2, -1, 0.5, 0.25, true, 0, -1},       // in from the left to inside
+        {-1, -1, 2, 2, true, 0, 1},             // the diagonal, through the corners
+        {-0.5, 0.5, -0.1, 0.9, false, -1, -1},  // left of the box
+        {-1, 0.5, 0.5, 2, false, -1, -1},       // past the top left corner
+        {1.5, -1, 1.5, 2, false, -1, -1},       // upright, right of the box
+        {0.3, 1.2, 0.8, 1.2, false, -1, -1},    // level, above the box
+        {1, -1, 1, 2, true, 2, 3},              // along the right side
+        {2, 1, 1, 2, false, -1, -1},            // towards the corner, not reaching it
+        {1.5, 0.5, 1, 1, true, 1, -1},          // ending on the corner
+    };
+    for (const Case& c : cases) {
+        int side0 = -1, side1 = -1;
+        const bool meets = clip_to_box(c.pu, c.pv, c.qu, c.qv, 0, 1, 0, 1, side0, side1);
+        EXPECT_EQ(meets, c.meets) << c.pu << " " << c.pv << " " << c.qu << " " << c.qv;
+        if (!meets || !c.meets) continue;
+        EXPECT_EQ(side0, c.side0) << c.pu << " " << c.pv << " " << c.qu << " " << c.qv;
+        EXPECT_EQ(side1, c.side1) << c.pu << " " << c.pv << " " << c.qu << " " << c.qv;
+    }
+}
+
+// Cell pieces from an indexed loop (the segments near each cell, by bit
+// or sorted) are the pieces from the loop scanned whole: the same
+// vertices and triangles for wavy loops of 16 to 300 points over a grid.
+TEST(TessCells, IndexedLoopsGiveTheScannedPieces) {
+    using namespace ruvane::tess;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    for (int n : {16, 40, 64, 65, 300}) {
+        Scratch s;
+        CellGrid grid;
+        const int g = 9;
+        for (int k = 0; k < g; ++k)
+            ASSERT_TRUE(grid.us.push(s, k / (g - 1.0)) && grid.vs.push(s, k / (g - 1.0)));
+        VertexTable verts[2];
+        ASSERT_TRUE(grid.index.resize(s, g * g, -1));
+        for (int j = 0; j < g; ++j)
+            for (int i = 0; i < g; ++i) {
+                grid.index[j * g + i] = verts[0].u.size;
+                for (VertexTable& v : verts)
+                    ASSERT_TRUE(v.u.push(s, grid.us[i]) && v.v.push(s, grid.vs[j]));
+            }
+        LoopSet sets[2];
+        for (int k = 0; k < 2; ++k) {
+            Loop loop;
+            loop.outer = true;
+            for (int i = 0; i < n; ++i) {
+                const double a = 2 * kPi * i / n, r = 0.37 + 0.05 * std::sin(7 * a);
+                ASSERT_TRUE(loop.u.push(s, 0.5 + r * std::cos(a)) &&
+                            loop.v.push(s, 0.52 + r * std::sin(a)));
+            }
+            update_box(loop);
+            if (k == 0) {
+                ASSERT_TRUE(index_loop(s, loop, 1e-3));
+            }
+            ASSERT_TRUE(sets[k].loops.push(s, loop));
+        }
+        EXPECT_GT(sets[0].loops[0].index.nu, 0);
+        for (int j = 0; j + 1 < g; ++j)
+            for (int i = 0; i + 1 < g; ++i) {
+                const double ua = grid.us[i], ub = grid.us[i + 1], va = grid.vs[j],
+                             vb = grid.vs[j + 1];
+                const auto code =
+                    static_cast<int16_t>(classify_cell(sets[1], ua, ub, va, vb, 1e-4));
+                ASSERT_TRUE(grid.leaves.push(s, Leaf{ua, ub, va, vb, i, i + 1, j, j + 1, code}));
+            }
+        Table<Tri> tris[2];
+        for (int k = 0; k < 2; ++k)
+            ASSERT_EQ(triangulate_cells(s, sets[k], grid, verts[k], 1e-6, tris[k]), 0) << n;
+        ASSERT_GT(tris[0].size, 2 * 16) << n;
+        ASSERT_EQ(tris[0].size, tris[1].size) << n;
+        ASSERT_EQ(verts[0].u.size, verts[1].u.size) << n;
+        for (int v = 0; v < verts[0].u.size; ++v) {
+            ASSERT_TRUE(verts[0].u[v] == verts[1].u[v] && verts[0].v[v] == verts[1].v[v]) << n;
+        }
+        for (int t = 0; t < tris[0].size; ++t) {
+            ASSERT_TRUE(tris[0][t].a == tris[1][t].a && tris[0][t].b == tris[1][t].b &&
+                        tris[0][t].c == tris[1][t].c)
+                << n << " triangle " << t;
+        }
+    }
+}
+
+// Cells wholly inside the region with only their four corners are made
+// into two triangles at once: the same triangles, in the same order, as the
+// advancing front makes of them, for squares, long and thin cells, needles
+// and cells far from the origin.
+TEST(TessCells, PlainFourCornerCellsGetTheFrontsTriangles) {
+    using namespace ruvane::tess;
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> step(0.5, 2.0);
+    const double scales[] = {1.0, 1e-4, 1e-9, 3e5};
+    for (double su : scales)
+        for (double sv : scales) {
+            Scratch s;
+            CellGrid grid;
+            VertexTable verts;
+            LoopSet none;
+            const int n = 6;
+            double u = 1e3 * su, v = -7.0 * sv;
+            for (int k = 0; k < n; ++k, u += su * step(rng), v += sv * step(rng))
+                ASSERT_TRUE(grid.us.push(s, u) && grid.vs.push(s, v));
+            ASSERT_TRUE(grid.index.resize(s, n * n, -1));
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i) {
+                    grid.index[j * n + i] = verts.u.size;
+                    ASSERT_TRUE(verts.u.push(s, grid.us[i]) && verts.v.push(s, grid.vs[j]));
+                }
+            for (int j = 0; j + 1 < n; ++j)
+                for (int i = 0; i + 1 < n; ++i)
+                    ASSERT_TRUE(grid.leaves.push(s, Leaf{grid.us[i], grid.us[i + 1], grid.vs[j],
+                                                         grid.vs[j + 1], i, i + 1, j, j + 1, 1}));
+            const double eps = 1e-3 * std::fmin(su, sv);
+            Table<Tri> quick, front;
+            ASSERT_EQ(triangulate_cells(s, none, grid, verts, eps, quick, true), 0);
+            ASSERT_EQ(triangulate_cells(s, none, grid, verts, eps, front, false), 0);
+            ASSERT_EQ(quick.size, 2 * (n - 1) * (n - 1)) << su << " x " << sv;
+            ASSERT_EQ(front.size, quick.size) << su << " x " << sv;
+            for (int t = 0; t < quick.size; ++t) {
+                EXPECT_EQ(quick[t].a, front[t].a) << su << " x " << sv << " triangle " << t;
+                EXPECT_EQ(quick[t].b, front[t].b) << su << " x " << sv << " triangle " << t;
+                EXPECT_EQ(quick[t].c, front[t].c) << su << " x " << sv << " triangle " << t;
+            }
+        }
 }
 
 #if HOSTILE_FP_TESTS

@@ -143,9 +143,11 @@ struct Tri {
 // Cuts every leaf cell by the trim polygons and triangulates the pieces in
 // the trimmed region. Grows `verts` by the new vertices (polygon points and
 // crossings). `eps` is the coincidence distance. Returns 0, or the error code
-// (11, 15, 17) after which the caller records the failure.
+// (11, 15, 17) after which the caller records the failure. `quads` false
+// sends plain four-corner cells through the advancing front too (the same
+// triangles, made the long way).
 int triangulate_cells(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTable& verts,
-                      double eps, Table<Tri>& tris);
+                      double eps, Table<Tri>& tris, bool quads = true);
 
 // Builds the neighbour lists of every vertex from the triangles. Returns 0 or
 // an error code (15 storage, 17 inconsistent structure).

@@ -148,8 +148,8 @@ double distance_inside_segment(const Node& p, const Node& a, const Node& b) {
 class CellTriangulator {
 public:
     CellTriangulator(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTable& verts, double eps,
-                     Table<Tri>& tris)
-        : s_(s), set_(set), grid_(grid), verts_(verts), eps_(eps), tris_(tris) {}
+                     Table<Tri>& tris, bool quads)
+        : s_(s), set_(set), grid_(grid), verts_(verts), eps_(eps), tris_(tris), quads_(quads) {}
 
     int run() {
         // Sized to the face (a small face has a few crossings, not a
@@ -306,6 +306,7 @@ private:
         segs_.clear();
         if (!boundary_nodes(leaf)) return kErrStorage;
         const bool plain = leaf.code == 1;
+        if (plain && quads_ && nodes_.size == 4 && plain_quad()) return 0;
         if (!plain) {
             const int rc = clip_loops();
             if (rc) return rc;
@@ -342,7 +343,16 @@ private:
                     if (!N_TESLPI(k, i)) return kErrStorage;
                 continue;
             }
-            // Only the segments near the cell, in loop order as above.
+            // Only the segments near the cell, in loop order as above: for
+            // a loop of up to 64, a bit per segment keeps them in order.
+            if (loop.u.size <= 64) {
+                std::uint64_t near = 0;
+                for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
+                                  [&](int i) { near |= std::uint64_t{1} << i; });
+                for (; near != 0; near &= near - 1)
+                    if (!N_TESLPI(k, __builtin_ctzll(near))) return kErrStorage;
+                continue;
+            }
             near_.clear();
             bool stored = true;
             for_segments_near(loop, ua_ - eps_, ub_ + eps_, va_ - eps_, vb_ + eps_,
@@ -390,6 +400,34 @@ private:
         face_cycles_.clear();
         if (!face_cycles_.push(s_, 0)) return kErrStorage;
         return triangulate_face(true);
+    }
+
+    // A cell wholly in the region with only its four corners (0 to 3
+    // counter-clockwise from (ua, va)), most of a face's cells: the front
+    // takes (3, 0, 1), corners 1 and 2 seeing its closing side under the
+    // same angle and 1 met first, then (2, 3, 1). Those two triangles are
+    // made at once where every test of the front is sure to pass (the
+    // cell's sides within a factor kQuadShape of each other, so that no
+    // direction rounds onto an axis; corner 2 off the diagonal by more than
+    // the coincidence distance); false, and nothing made, elsewhere.
+    static constexpr double kQuadShape = 1e-6;
+
+    bool plain_quad() {
+        const Node& n0 = nodes_[0];
+        const Node& n1 = nodes_[1];
+        const Node& n2 = nodes_[2];
+        const Node& n3 = nodes_[3];
+        const double w = ub_ - ua_, h = vb_ - va_;
+        if (!(n0.s == 0.0 && n0.s < n1.s && n1.s < n2.s && n2.s < n3.s)) return false;
+        if (!(w > kQuadShape * h && h > kQuadShape * w)) return false;
+        double sigma1 = 0.0, sigma2 = 0.0, sigma = 0.0;
+        if (candidate(3, 0, 1, &sigma1) != 1 || candidate(3, 0, 2, &sigma2) != 1 ||
+            !(sigma1 == sigma2) || candidate(2, 3, 1, &sigma) != 1)
+            return false;
+        if (distance_inside_segment(n2, n3, n1) <= eps_) return false;
+        const int v0 = n0.vertex, v1 = n1.vertex, v2 = n2.vertex, v3 = n3.vertex;
+        if (v0 == v1 || v0 == v2 || v0 == v3 || v1 == v2 || v1 == v3 || v2 == v3) return false;
+        return tris_.push(s_, Tri{v3, v0, v1}) && tris_.push(s_, Tri{v2, v3, v1});
     }
 
     bool grid_node(int i, int j) {
@@ -876,6 +914,29 @@ private:
         return inside_region(set_, (a.u + b.u + c.u) / 3.0, (a.v + b.v + c.v) / 3.0);
     }
 
+    // Whether node i lies clearly left of a->b (1, with *sigma the signed
+    // squared cosine of the angle it sees a->b under: smaller is wider), not
+    // (0), or the angle cannot be had (-2).
+    int candidate(int a, int b, int i, double* sigma) const {
+        const Node& na = nodes_[a];
+        const Node& nb = nodes_[b];
+        const double eu = nb.u - na.u, ev = nb.v - na.v;
+        return candidate(na, nb, eu, ev, std::sqrt(eu * eu + ev * ev), nodes_[i], sigma);
+    }
+    // The same with the edge's vector and length worked out once for all nodes.
+    static int candidate(const Node& na, const Node& nb, double eu, double ev, double elen,
+                         const Node& w, double* sigma) {
+        const double wu = w.u - na.u, wv = w.v - na.v;
+        const double c = cross(eu, ev, wu, wv);
+        if (!(c > 1e-12 * elen * std::sqrt(wu * wu + wv * wv))) return 0;
+        const double d1u = na.u - w.u, d1v = na.v - w.v, d2u = nb.u - w.u, d2v = nb.v - w.v;
+        const double dot = d1u * d2u + d1v * d2v;
+        const double den = (d1u * d1u + d1v * d1v) * (d2u * d2u + d2v * d2v);
+        if (!(den > 0.0) || !std::isfinite(den)) return -2;
+        *sigma = dot * std::fabs(dot) / den;
+        return 1;
+    }
+
     // The front node that sees a->b under the largest angle and whose
     // triangle fits; -1 when none fits, -2 when a division was refused.
     int best_vertex(int a, int b) {
@@ -887,15 +948,10 @@ private:
         cand_sigma_.clear();
         for (int i = 0; i < nodes_.size; ++i) {
             if (i == a || i == b || degree_[i] == 0) continue;
-            const Node& w = nodes_[i];
-            const double wu = w.u - na.u, wv = w.v - na.v;
-            const double c = cross(eu, ev, wu, wv);
-            if (!(c > 1e-12 * elen * std::sqrt(wu * wu + wv * wv))) continue;
-            const double d1u = na.u - w.u, d1v = na.v - w.v, d2u = nb.u - w.u, d2v = nb.v - w.v;
-            const double dot = d1u * d2u + d1v * d2v;
-            const double den = (d1u * d1u + d1v * d1v) * (d2u * d2u + d2v * d2v);
-            if (!(den > 0.0) || !std::isfinite(den)) return -2;
-            const double sigma = dot * std::fabs(dot) / den;
+            double sigma = 0.0;
+            const int c = candidate(na, nb, eu, ev, elen, nodes_[i], &sigma);
+            if (c == 0) continue;
+            if (c < 0) return c;
             if (!cand_.push(s_, i) || !cand_sigma_.push(s_, sigma)) return -3;
         }
         // Best first; among equal angles the first met keeps its place. The
@@ -921,6 +977,7 @@ private:
     VertexTable& verts_;
     double eps_;
     Table<Tri>& tris_;
+    bool quads_;  // plain four-corner cells made at once
     CrossingMap crossings_;
 
     double ua_ = 0, ub_ = 0, va_ = 0, vb_ = 0;
@@ -952,8 +1009,8 @@ private:
 }  // namespace
 
 int triangulate_cells(Scratch& s, LoopSet& set, const CellGrid& grid, VertexTable& verts,
-                      double eps, Table<Tri>& tris) {
-    CellTriangulator t(s, set, grid, verts, eps, tris);
+                      double eps, Table<Tri>& tris, bool quads) {
+    CellTriangulator t(s, set, grid, verts, eps, tris, quads);
     return t.run();
 }
 

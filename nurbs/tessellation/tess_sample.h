@@ -85,6 +85,16 @@ private:
     LineBasis* vb_;
 };
 
+// A hash of a value's bits that mixes every bit into the low ones:
+// parameter values are often short binary fractions, whose low bits are
+// all zero.
+inline unsigned value_hash(uint64_t bits) {
+    bits ^= bits >> 31;
+    bits *= 0xBF58476D1CE4E5B9ull;
+    bits ^= bits >> 29;
+    return static_cast<unsigned>(bits);
+}
+
 // A parameter line met by the subdivision: its value and basis.
 struct Line {
     double value;
@@ -129,14 +139,7 @@ public:
 
 private:
     static constexpr int kBlock = 32;
-    // Mixes every bit into the low ones: parameter values are often short
-    // binary fractions, whose low bits are all zero.
-    static unsigned hash(uint64_t bits) {
-        bits ^= bits >> 31;
-        bits *= 0xBF58476D1CE4E5B9ull;
-        bits ^= bits >> 29;
-        return static_cast<unsigned>(bits);
-    }
+    static unsigned hash(uint64_t bits) { return value_hash(bits); }
     bool rehash(Scratch& s) {
         Table<int> fresh;
         if (!fresh.resize(s, slots_.size == 0 ? 64 : 2 * slots_.size, -1)) return false;
@@ -175,39 +178,50 @@ public:
     PointCache(const Surface& sur, Scratch& s, LineStores& store)
         : sur_(sur), s_(s), store_(store) {}
 
-    int u_line(double u) { return line(us_, lu_, nu_, u, store_.u); }
-    int v_line(double v) { return line(vs_, lv_, nv_, v, store_.v); }
+    int u_line(double u) { return line(us_, lu_, nu_, top_u_, u, store_.u); }
+    int v_line(double v) { return line(vs_, lv_, nv_, top_v_, v, store_.v); }
 
     // The point at lines i and j, with the same checks and records as
     // LineSampler::at, in its order, for the lines met the first time.
     bool at(int i, int j, Point3* S) {
         if (i < 0 || j < 0) return false;
         const unsigned bit = 1u << j;
-        if (have_[i] & bit) {
-            *S = points_[i][j];
-            return true;
+        if (!(have_[i] & bit)) {
+            if (!fill(i, j)) return false;
+            have_[i] |= bit;
         }
-        Line* a = lu_[i];
-        Line* b = lv_[j];
-        if (a == nullptr || b == nullptr) {
-            // Not in the store: on the lines' own.
-            LineBasis a, b;
-            LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
-            if (!one.at(0, 0, S)) return false;
-        } else {
-            if (!bases(*a, *b)) return false;
-            *S = point_on_lines(sur_, a->basis, b->basis);
-        }
-        points_[i][j] = *S;
-        have_[i] |= bit;
+        *S = points_[i][j];
         return true;
     }
 
 private:
-    int line(double* values, Line** stored, int& count, double x, LineStore& store) {
-        for (int k = 0; k < count; ++k)
+    // Works out the point at lines i and j into its slot. Lines whose bases
+    // are ready (most: the store keeps them for the whole subdivision) go
+    // straight to the sums; the rest take the checks first.
+    bool fill(int i, int j) {
+        Line* a = lu_[i];
+        Line* b = lv_[j];
+        if (a == nullptr || b == nullptr) return fill_alone(i, j);
+        if (!(a->basis.ready && b->basis.ready) && !bases(*a, *b)) return false;
+        points_[i][j] = point_on_lines(sur_, a->basis, b->basis);
+        return true;
+    }
+
+    // A line not in the store: the point on the lines' own bases.
+    __attribute__((noinline)) bool fill_alone(int i, int j) {
+        LineBasis a, b;
+        LineSampler one(sur_, &us_[i], &a, &vs_[j], &b);
+        return one.at(0, 0, &points_[i][j]);
+    }
+
+    // The cell's tests ask for most lines in ascending order: a value above
+    // the largest so far (`top`) is none of them, and needs no search.
+    int line(double* values, Line** stored, int& count, double& top, double x, LineStore& store) {
+        const bool above = count > 0 && x > top;
+        for (int k = 0; k < count && !above; ++k)
             if (std::memcmp(&values[k], &x, sizeof x) == 0) return k;
         if (count == kLines) return -1;
+        if (count == 0 || above) top = x;
         values[count] = x;
         const int k = store.find(s_, x);
         stored[count] = k < 0 ? nullptr : &store[k];
@@ -235,7 +249,8 @@ private:
     Line* lu_[kLines];  // the lines in the store (which never moves them), null outside it
     Line* lv_[kLines];
     int nu_ = 0, nv_ = 0;
-    unsigned have_[kLines] = {};  // per u line, a bit per v line
+    double top_u_ = 0.0, top_v_ = 0.0;  // the largest value of each direction's lines
+    unsigned have_[kLines] = {};        // per u line, a bit per v line
     Point3 points_[kLines][kLines];
 };
 

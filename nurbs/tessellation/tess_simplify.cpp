@@ -264,6 +264,7 @@ private:
     Table<Tri> fresh_;          // the triangles a change would make
     Table<int> mark_;           // neighbours of a collapse's target, by token
     int token_ = 0;
+    int hint_[2] = {-1, -1};  // the spans of the last sample: the next lies close by
 
     bool regular(int k) {
         if (state_[k] == 0) {
@@ -407,7 +408,7 @@ private:
             Q = {Q.x + w[j] * P_[k[j]].x, Q.y + w[j] * P_[k[j]].y, Q.z + w[j] * P_[k[j]].z};
         }
         Point3 S{};
-        return N_SUREVN(*in_.sur, 1, u, v, &S) == kOk && vec_distance(S, Q) <= tol_;
+        return surface_point_near(*in_.sur, u, v, hint_, &S) == kOk && vec_distance(S, Q) <= tol_;
     }
 
     // Whether the new triangle (y, b, c) has a fair shape, faces the way
@@ -511,8 +512,8 @@ private:
         Point3 S{};
         const Point3 mid{0.5 * (P_[p].x + P_[q].x), 0.5 * (P_[p].y + P_[q].y),
                          0.5 * (P_[p].z + P_[q].z)};
-        if (N_SUREVN(*in_.sur, 1, 0.5 * (in_.u[p] + in_.u[q]), 0.5 * (in_.v[p] + in_.v[q]), &S) !=
-            kOk)
+        if (surface_point_near(*in_.sur, 0.5 * (in_.u[p] + in_.u[q]), 0.5 * (in_.v[p] + in_.v[q]),
+                               hint_, &S) != kOk)
             return -1.0;
         return vec_distance(S, mid);
     }

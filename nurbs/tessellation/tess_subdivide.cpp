@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #include "include/ruvane.h"
 #include "nurbs/tessellation/tess_lattice.h"
@@ -100,11 +101,10 @@ bool net_closed(const Net& net, int direction) {
 // Whether a curve's control polygon lies within A of the chord of its ends.
 bool curve_straight(const Curve& cur, double A) {
     const int n = cur.pol->n;
-    const Point3 a = project_point(cur.pol->Pw[0]);
-    const Point3 b = project_point(cur.pol->Pw[n]);
+    const SegmentDistance chord(project_point(cur.pol->Pw[0]), project_point(cur.pol->Pw[n]));
     for (int i = 1; i < n; ++i) {
         double d = 0.0;
-        if (G_DISPAB(project_point(cur.pol->Pw[i]), a, b, &d) != kOk || d > A) return false;
+        if (chord.distance(project_point(cur.pol->Pw[i]), &d) != kOk || d > A) return false;
     }
     return true;
 }
@@ -138,11 +138,12 @@ double line_excess(const NetPoints& net, int i0, int j0, int di, int dj, int las
     const Point3 a = net_point(net, i0, j0), b = net_point(net, i0 + last * di, j0 + last * dj);
     const Point3 ab = vec_sub(b, a);
     const double len2 = vec_dot(ab, ab);
+    const SegmentDistance chord(a, b);
     double worst = 0.0;
     for (int k = 1; k < last; ++k) {
         const Point3 p = net_point(net, i0 + k * di, j0 + k * dj);
         double d = 0.0;
-        if (G_DISPAB(p, a, b, &d) != kOk) return DBL_MAX;
+        if (chord.distance(p, &d) != kOk) return DBL_MAX;
         worst = larger(worst, d / A);
         if (!(tol > 0.0) || tol >= A || !(len2 > 0.0)) continue;
         const double t = std::fmin(std::fmax(vec_dot(vec_sub(p, a), ab) / len2, 0.0), 1.0);
@@ -178,8 +179,8 @@ bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3
     n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
     n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
     const double l0 = vec_length(n[0]), l1 = vec_length(n[1]);
-    const bool first = l0 > kNoPlane * l1 && G_VECNIP(&n[0]) == kOk;
-    const bool second = l1 > kNoPlane * l0 && G_VECNIP(&n[1]) == kOk;
+    const bool first = l0 > kNoPlane * l1 && normalise_of_length(&n[0], l0) == kOk;
+    const bool second = l1 > kNoPlane * l0 && normalise_of_length(&n[1], l1) == kOk;
     if (!first && !second) return false;
     if (!first) n[0] = n[1];
     if (!second) n[1] = n[0];
@@ -300,9 +301,11 @@ void corner_normals(const NetPoints& net, Point3 normals[4]) {
 
 // The unit mean of four normals, each turned to the side of the longest.
 bool mean_normal(const Point3 normals[4], Point3* out) {
+    double length[4];
+    for (int k = 0; k < 4; ++k) length[k] = vec_length(normals[k]);
     int ref = 0;
     for (int k = 1; k < 4; ++k)
-        if (vec_length(normals[k]) > vec_length(normals[ref])) ref = k;
+        if (length[k] > length[ref]) ref = k;
     Point3 sum{0, 0, 0};
     for (int k = 0; k < 4; ++k) {
         Point3 nk = normals[k];
@@ -401,10 +404,11 @@ double net_bend(const NetPoints& net, bool along_u) {
     };
     double worst = 0.0;
     for (int line = 0; line <= lines; ++line) {
-        const Point3 a = at(line, 0), b = at(line, points);
+        const Point3 a = at(line, 0);
+        const SegmentDistance chord(a, at(line, points));
         for (int k = 1; k < points; ++k) {
             double d = 0.0;
-            if (G_DISPAB(at(line, k), a, b, &d) != kOk) d = vec_distance(at(line, k), a);
+            if (chord.distance(at(line, k), &d) != kOk) d = vec_distance(at(line, k), a);
             worst = larger(worst, d);
         }
     }
@@ -548,6 +552,44 @@ int find_value(const double* values, int count, double x) {
     return -1;
 }
 
+// find_value remembered by the value's bits: the cell corners and the
+// leaves ask for the same few values over and over. Without its table (a
+// few lookups, where laying it out costs more than it saves; no storage)
+// or once the table is half full, each value is searched afresh, to the
+// same index.
+class ValueLookup {
+public:
+    ValueLookup(Scratch& s, const double* values, int count, int lookups)
+        : values_(values), count_(count) {
+        if (lookups < 4 * count || lookups < 256) return;
+        int slots = 64;
+        while (slots < 4 * count && slots < (1 << 20)) slots *= 2;
+        if (!keys_.resize(s, slots, 0) || !index_.resize(s, slots, -1)) index_.size = 0;
+    }
+    int find(double x) {
+        if (index_.size == 0 || 2 * used_ >= index_.size) return find_value(values_, count_, x);
+        uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        const unsigned mask = static_cast<unsigned>(index_.size - 1);
+        unsigned h = tess::value_hash(bits) & mask;
+        for (; index_[h] >= 0; h = (h + 1) & mask)
+            if (keys_[h] == bits) return index_[h];
+        const int k = find_value(values_, count_, x);
+        if (k < 0) return k;
+        keys_[h] = bits;
+        index_[h] = k;
+        ++used_;
+        return k;
+    }
+
+private:
+    const double* values_;
+    int count_;
+    Table<uint64_t> keys_;
+    Table<int> index_;  // -1 where empty
+    int used_ = 0;
+};
+
 int initial_vertex_capacity(double r) {
     const long q = static_cast<long>(std::floor(r / 4.0));
     if (q <= 5) return 12;
@@ -619,10 +661,11 @@ int edge_pieces(const Surface& sur, double u0, double v0, double u1, double v1, 
             Point3 a, b, S;
             if (!at(static_cast<double>(p) / n, &a) || !at(static_cast<double>(p + 1) / n, &b))
                 return 0;
+            const SegmentDistance chord(a, b);
             for (int k = 1; k < kSteps && holds; ++k) {
                 if (!at((p + static_cast<double>(k) / kSteps) / n, &S)) return 0;
                 double d = 0.0;
-                holds = G_DISPAB(S, a, b, &d) == kOk && d <= tol;
+                holds = chord.distance(S, &d) == kOk && d <= tol;
             }
         }
         if (holds) return n;
@@ -975,9 +1018,10 @@ Status number_corners(const Table<double>& raw_u, const Table<double>& raw_v, Sc
     verts.u.clear();
     verts.v.clear();
     if (!verts.u.reserve(s, raw_u.size) || !verts.v.reserve(s, raw_u.size)) return storage_failed();
+    ValueLookup find_u(s, grid.us.data, nu, raw_u.size), find_v(s, grid.vs.data, nv, raw_u.size);
     for (int k = 0; k < raw_u.size; ++k) {
-        const int i = find_value(grid.us.data, nu, raw_u[k]);
-        const int j = find_value(grid.vs.data, nv, raw_v[k]);
+        const int i = find_u.find(raw_u[k]);
+        const int j = find_v.find(raw_v[k]);
         if (i < 0 || j < 0) {
             set_error(kErrDivision, "N_TESSUB");
             return kFail;
@@ -1018,17 +1062,13 @@ Status collect_leaves(const Table<Cell>& leaves, Scratch& s, CellGrid& grid) {
     const int nu = grid.us.size, nv = grid.vs.size;
     grid.leaves.clear();
     if (!grid.leaves.reserve(s, leaves.size)) return storage_failed();
+    ValueLookup find_u(s, grid.us.data, nu, 2 * leaves.size),
+        find_v(s, grid.vs.data, nv, 2 * leaves.size);
     for (int k = 0; k < leaves.size; ++k) {
         const Cell& c = leaves[k];
-        Leaf leaf{c.ua,
-                  c.ub,
-                  c.va,
-                  c.vb,
-                  find_value(grid.us.data, nu, c.ua),
-                  find_value(grid.us.data, nu, c.ub),
-                  find_value(grid.vs.data, nv, c.va),
-                  find_value(grid.vs.data, nv, c.vb),
-                  c.code};
+        const int i0 = find_u.find(c.ua), i1 = find_u.find(c.ub);
+        const int j0 = find_v.find(c.va), j1 = find_v.find(c.vb);
+        Leaf leaf{c.ua, c.ub, c.va, c.vb, i0, i1, j0, j1, c.code};
         if (leaf.i0 < 0 || leaf.i1 < 0 || leaf.j0 < 0 || leaf.j1 < 0) {
             set_error(kErrDivision, "N_TESSUB");
             return kFail;
