@@ -164,51 +164,52 @@ double strip_density(const Table<Point3>& grid, int M, int k, double share) {
 // (a saddle: the triangles through a cell's corners then stand off its
 // surface by the larger of the two sags, not their sum). Never below
 // `share`, the half each took so far. At most kMaxSharePieces of the
-// other lattice's pieces are sampled, spread over it. False only when
-// storage fails; steps where the surface cannot be sampled keep `share`.
-constexpr int kMaxSharePieces = 64;
+// other lattice's pieces are sampled, spread over it, at some kShareSteps
+// steps along (between two, the smaller share). False only when storage
+// fails; where the surface cannot be sampled every step keeps `share`.
+constexpr int kMaxSharePieces = 8;
+constexpr int kShareSteps = 64;
 
 bool local_shares(const Surface& sur, int direction, double L, int M, const Table<double>& other,
                   double share, double budget, Scratch& s, Table<double>& shares) {
-    if (!shares.resize(s, M + 1, budget)) return false;
+    if (!shares.resize(s, M + 1, share)) return false;
     const int pieces = other.size - 1;
-    if (pieces < 1) {
-        for (int k = 0; k <= M; ++k) shares[k] = share;
-        return true;
-    }
+    if (pieces < 1) return true;
+    // The steps measured: every `step`-th and the last inner one.
+    const int step = std::max(1, M / kShareSteps), count = (M - 2) / step + 2;
+    Table<double> left;
+    if (!left.resize(s, count, budget)) return false;
+    const auto measured = [&](int t) { return std::min(1 + t * step, M - 1); };
     const int stride = (pieces + kMaxSharePieces - 1) / kMaxSharePieces;
     SampledLines lines;
-    Table<Point3> p;
-    if (!p.resize(s, 3 * (M + 1), Point3{0, 0, 0})) return false;
     for (int j = 0; j < pieces; j += stride) {
-        // The piece's ends and middle across, M + 1 points along each.
+        // The piece's ends and middle across.
         const double across[3] = {other[j], 0.5 * (other[j] + other[j + 1]), other[j + 1]};
         if (!lines.lay(sur, direction, L, across, 3, M, s)) return false;
-        bool sampled = true;
-        for (int i = 0; i < 3 && sampled; ++i)
-            for (int k = 0; k <= M && sampled; ++k) sampled = lines.at(i, k, &p[i * (M + 1) + k]);
-        if (!sampled) {
-            for (int k = 0; k <= M; ++k) shares[k] = share;
-            return true;
-        }
-        const Point3* a = &p[0];
-        const Point3* m = &p[M + 1];
-        const Point3* b = &p[2 * (M + 1)];
-        for (int k = 1; k < M; ++k) {
-            Point3 normal = vec_cross(vec_sub(b[k], a[k]), vec_sub(m[k + 1], m[k - 1]));
-            if (G_VECNIP(&normal) != kOk) {
-                shares[k] = std::fmin(shares[k], share);
-                continue;
+        for (int t = 0; t < count; ++t) {
+            const int k = measured(t);
+            Point3 a, b, m, before, after;
+            if (!lines.at(0, k, &a) || !lines.at(2, k, &b) || !lines.at(1, k, &m) ||
+                !lines.at(1, k - 1, &before) || !lines.at(1, k + 1, &after))
+                return true;  // not sampled: the same share everywhere
+            Point3 normal = vec_cross(vec_sub(b, a), vec_sub(after, before));
+            double here = share;
+            if (G_VECNIP(&normal) == kOk) {
+                const double theirs = vec_dot(vec_sub(m, vec_scale(vec_add(a, b), 0.5)), normal);
+                const double ours =
+                    vec_dot(vec_sub(m, vec_scale(vec_add(before, after), 0.5)), normal);
+                here = theirs * ours < 0.0 ? budget : budget - std::fabs(theirs);
             }
-            const double theirs =
-                vec_dot(vec_sub(m[k], vec_scale(vec_add(a[k], b[k]), 0.5)), normal);
-            const double ours =
-                vec_dot(vec_sub(m[k], vec_scale(vec_add(m[k - 1], m[k + 1]), 0.5)), normal);
-            const double left = theirs * ours < 0.0 ? budget : budget - std::fabs(theirs);
-            shares[k] = std::fmin(shares[k], left);
+            left[t] = std::fmin(left[t], here);
         }
     }
-    for (int k = 1; k < M; ++k) shares[k] = std::fmax(shares[k], share);
+    // Between two measured steps, the smaller of theirs.
+    for (int t = 0; t < count; ++t) {
+        shares[measured(t)] = std::fmax(share, left[t]);
+        if (t + 1 < count)
+            for (int k = measured(t) + 1; k < measured(t + 1); ++k)
+                shares[k] = std::fmax(share, std::fmin(left[t], left[t + 1]));
+    }
     shares[0] = shares[1];
     shares[M] = shares[M - 1];
     return true;
@@ -327,6 +328,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
                  double budget, const double edge[2], double strip_share, Scratch& s,
                  Lattice* out) {
     out->tried = true;
+    out->bent_across = false;
     out->periods = periods;
     out->lines.clear();
     out->expected.clear();
@@ -336,6 +338,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     const int M = per * periods;
     double bend = 0.0;
     if (!other_bend(sur, direction, L, L_other, &bend)) return true;
+    out->bent_across = bend >= 0.5 * budget;
     // Each direction's pieces get half the budget, unless the other one
     // bends so little that it needs no cut.
     double share = bend < 0.5 * budget ? budget - bend : 0.5 * budget;
@@ -397,10 +400,9 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     // On a patch closed in neither direction whose other lattice is not
     // laid, a first lattice's grown share may take a piece off as well.
     const int grown = !second && !out->closed && !out->other_closed ? 1 : 0;
-    if (local && !local_saves(density, shares, share, periods, per, grown, s)) {
-        local = false;
-        for (int k = 0; k <= M; ++k) shares[k] = share;
-    }
+    // The shares found still tell where the saddles are.
+    const bool shared = local;
+    if (local && !local_saves(density, shares, share, periods, per, grown, s)) local = false;
     // Halving's lines meet the points of boundary polylines split by halving
     // too: a lattice only where it saves a fair share of the pieces halving
     // gives. Where the other direction needs no cut, cells reach across the
@@ -499,7 +501,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     out->expected.clear();
     for (int k = 0; k < out->lines.size; ++k)
         if (!out->expected.push(s, out->lines[k])) return false;
-    return !local || saddle_bands(shares, budget, L, M, s, out);
+    return !shared || saddle_bands(shares, budget, L, M, s, out);
 }
 
 bool lattice_cut(const Lattice& lattice, double lo, double hi, double* line) {

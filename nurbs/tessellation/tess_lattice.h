@@ -32,6 +32,8 @@ struct Lattice {
     double from = 0.0, to = 0.0;
     bool saddle = false;
     int periods = 1;  // the spans it was laid in
+    // The other direction bends by half the budget or more.
+    bool bent_across = false;
     // Laid second: the bands of its pieces where every sampled step is a
     // saddle, as pairs of its lines (low, high).
     Table<double> saddles;

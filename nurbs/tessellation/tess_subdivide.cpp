@@ -642,6 +642,13 @@ void side_ends(const double ua, const double ub, const double va, const double v
 // Bands of saddle rows (or columns) that get a lattice of their own.
 constexpr int kMaxBands = 8;
 
+// The bands of saddle rows (or columns) that got a lattice of their own:
+// `direction` is their lattices' (0: none).
+struct Bands {
+    tess::Lattice at[kMaxBands];
+    int count = 0, direction = 0;
+};
+
 // The subdivision's working state, shared by its steps.
 struct Division {
     const Surface& sur;
@@ -655,11 +662,10 @@ struct Division {
     double margin = 0.0, edge = 0.0;
     bool closed_u = false, closed_v = false;
     tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
-    Table<SpareBlock> spare{};               // blocks of finished cells' pieces
-    Table<Point3> net_points{};              // the cell's net projected, room made by cut
-    tess::LineStores lines{};                // the sampled lines' bases and column sums
-    tess::Lattice bands[kMaxBands]{};        // lattices of bands of saddle rows
-    int band_count = 0, band_direction = 0;
+    Table<SpareBlock> spare{};  // blocks of finished cells' pieces
+    Table<Point3> net_points{};  // the cell's net projected, room made by cut
+    tess::LineStores lines{};  // the sampled lines' bases and column sums
+    Bands bands{};  // lattices of bands of saddle rows
 };
 
 // The cell's net projected into the subdivision's table (cut has made room).
@@ -882,27 +888,22 @@ bool lay_direction(Division& d, int direction, double lo, double hi) {
     return true;
 }
 
-// Pieces of the two lattices' expected cuts, multiplied: about the cells
-// they lead to (0 when either could not be sampled).
-double expected_cells(const tess::Lattice& a, const tess::Lattice& b) {
-    if (a.expected.size < 2 || b.expected.size < 2) return 0.0;
-    return static_cast<double>(a.expected.size - 1) * (b.expected.size - 1);
-}
-
 // Lattices of their own for bands of saddle rows (or columns): where the
 // lattice laid second found every sampled step of some of its pieces a
 // saddle, the first direction's pieces there may take the whole budget as
 // well, and so need fewer lines than the lattice laid for the whole domain.
 // Where the two lattices meet, a band's cells carry their neighbours'
 // corners on their sides; a band is kept only where the cells it saves
-// outnumber twice its pieces, what its two borders add.
-bool lay_bands(Division& d, int first_direction) {
-    const tess::Lattice& first = first_direction == 1 ? d.lattice_v : d.lattice_u;
-    const tess::Lattice& second = first_direction == 1 ? d.lattice_u : d.lattice_v;
+// outnumber twice its pieces, what its two borders add. *saved: the cells
+// the kept bands save, net of that; false only when storage fails.
+bool lay_bands(Division& d, const tess::Lattice& first, int first_direction,
+               const tess::Lattice& second, Bands& out, double* saved) {
     const Table<double>& rows = second.lines;
     const int whole = first.expected.size - 1;
-    for (int k = 0; k + 1 < second.saddles.size && d.band_count < kMaxBands; k += 2) {
-        tess::Lattice& band = d.bands[d.band_count];
+    *saved = 0.0;
+    out.count = 0;
+    for (int k = 0; k + 1 < second.saddles.size && out.count < kMaxBands; k += 2) {
+        tess::Lattice& band = out.at[out.count];
         band = tess::Lattice{};
         band.from = second.saddles[k];
         band.to = second.saddles[k + 1];
@@ -917,9 +918,24 @@ bool lay_bands(Division& d, int first_direction) {
         int inside = 0;
         for (int j = 0; j + 1 < rows.size; ++j)
             inside += rows[j] >= band.from && rows[j + 1] <= band.to ? 1 : 0;
-        if (pieces >= 1 && inside * (whole - pieces) > 2 * pieces) ++d.band_count;
+        if (pieces < 1 || inside * (whole - pieces) <= 2 * pieces) continue;
+        *saved += inside * (whole - pieces) - 2 * pieces;
+        ++out.count;
     }
-    d.band_direction = d.band_count > 0 ? first_direction : 0;
+    out.direction = out.count > 0 ? first_direction : 0;
+    return true;
+}
+
+// Pieces of the two lattices' expected cuts, multiplied, less what bands
+// of saddle rows save: about the cells they lead to (0 when either could
+// not be sampled); false only when storage fails.
+bool expected_cells(Division& d, const tess::Lattice& first, int first_direction,
+                    const tess::Lattice& second, Bands& bands, double* cells) {
+    double saved = 0.0;
+    if (!lay_bands(d, first, first_direction, second, bands, &saved)) return false;
+    *cells = 0.0;
+    if (first.expected.size >= 2 && second.expected.size >= 2)
+        *cells = static_cast<double>(first.expected.size - 1) * (second.expected.size - 1) - saved;
     return true;
 }
 
@@ -927,9 +943,9 @@ bool lay_bands(Division& d, int first_direction) {
 // other direction has none yet, both are laid now: a lattice laid second
 // gives each of its pieces what the first one's leave there, so the order
 // matters (along a revolved profile, the rows take what the parallels of
-// small radius leave; the parallels gain nothing from the profile's rows).
-// Both orders are tried and the one expecting fewer cells kept, this
-// direction first on a tie.
+// small radius leave, and its saddle rows get columns of their own; the
+// parallels gain nothing from the profile's rows). Both orders are tried
+// and the one expecting fewer cells kept, this direction first on a tie.
 bool lay_lattices(Division& d, const Cell& c, int direction) {
     const int other_direction = direction == 1 ? 2 : 1;
     tess::Lattice& lattice = direction == 1 ? d.lattice_v : d.lattice_u;
@@ -938,20 +954,29 @@ bool lay_lattices(Division& d, const Cell& c, int direction) {
         return dir == 1 ? lay_direction(d, 1, c.va, c.vb) : lay_direction(d, 2, c.ua, c.ub);
     };
     if (other.tried) return lay(direction);
-    if (!lay(direction) || !lay(other_direction)) return false;
+    // Where the other direction bends little, it takes no share of this
+    // one's budget: it is laid when it is first cut, if ever.
+    if (!lay(direction)) return false;
+    if (!lattice.bent_across) return true;
+    if (!lay(other_direction)) return false;
     const tess::Lattice first = lattice, second = other;
+    double before = 0.0, after = 0.0;
+    if (!expected_cells(d, first, direction, second, d.bands, &before)) return false;
+    if (!second.bent_across) return true;  // nor this one of the other's: one order
     lattice = tess::Lattice{};
     other = tess::Lattice{};
-    if (!lay(other_direction) || !lay(direction)) return false;
-    const double before = expected_cells(first, second), after = expected_cells(lattice, other);
-    int first_direction = other_direction;
-    if (!(after > 0.0 && after < before)) {
+    Bands bands;
+    if (!lay(other_direction) || !lay(direction) ||
+        !expected_cells(d, other, other_direction, lattice, bands, &after))
+        return false;
+    if (after > 0.0 && after < before) {
+        d.bands = bands;
+    } else {
         lattice = first;
         other = second;
-        first_direction = direction;
     }
     lattice.other = other.other = nullptr;
-    return lay_bands(d, first_direction);
+    return true;
 }
 
 // Where a cell off its plane is cut. Halving alone leaves cells anywhere
@@ -976,8 +1001,8 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, int* direction, d
     if (!lattice.tried && !lay_lattices(d, c, f.direction)) return false;
     const tess::Lattice* use = &lattice;
     const double across_lo = at_v ? c.ua : c.va, across_hi = at_v ? c.ub : c.vb;
-    for (int b = 0; b < d.band_count && f.direction == d.band_direction; ++b) {
-        const tess::Lattice& band = d.bands[b];
+    for (int b = 0; b < d.bands.count && f.direction == d.bands.direction; ++b) {
+        const tess::Lattice& band = d.bands.at[b];
         if (across_lo >= band.from && across_hi <= band.to) {
             use = &band;
             break;
