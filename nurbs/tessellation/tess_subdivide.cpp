@@ -944,8 +944,9 @@ bool expected_cells(Division& d, const tess::Lattice& first, int first_direction
 // gives each of its pieces what the first one's leave there, so the order
 // matters (along a revolved profile, the rows take what the parallels of
 // small radius leave, and its saddle rows get columns of their own; the
-// parallels gain nothing from the profile's rows). Both orders are tried
-// and the one expecting fewer cells kept, this direction first on a tie.
+// parallels gain nothing from the profile's rows). Around a turn both
+// orders are tried and the one expecting fewer cells kept, this direction
+// first on a tie.
 bool lay_lattices(Division& d, const Cell& c, int direction) {
     const int other_direction = direction == 1 ? 2 : 1;
     tess::Lattice& lattice = direction == 1 ? d.lattice_v : d.lattice_u;
@@ -963,6 +964,11 @@ bool lay_lattices(Division& d, const Cell& c, int direction) {
     double before = 0.0, after = 0.0;
     if (!expected_cells(d, first, direction, second, d.bands, &before)) return false;
     if (!second.bent_across) return true;  // nor this one of the other's: one order
+    // On a patch closed in neither direction (a ball's corner, a freeform
+    // patch) the other order gained nothing over the comparison's faces (a
+    // ball corner got a triangle more) and cost a ball corner's subdivision
+    // 1.5 million instructions where one order takes 0.9.
+    if (!d.closed_u && !d.closed_v) return true;
     lattice = tess::Lattice{};
     other = tess::Lattice{};
     Bands bands;
