@@ -649,6 +649,26 @@ TEST(TessSurfaces, RowsTakeWhatTheParallelsLeave) {
     }
 }
 
+// A ring's quarter from the bottom of its tube (v = 0) to the inside, round
+// the axis in three arcs of 120 degrees (u), as a model has it.
+Surface ring_quarter(double R, double r) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.closed_u = true;
+    s.u_knots = {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1};
+    s.v_knots = {0, 0, 0, 1, 1, 1};
+    for (int k : {6, 5, 4}) {
+        const double rho = R + r * kCircle[k][0], z = r * kCircle[k][1], wz = kCircle[k][2];
+        for (int i = 0; i <= 6; ++i) {
+            const double angle = kPi * i / 3, out = i % 2 == 0 ? rho : 2 * rho;
+            s.points.insert(s.points.end(), {out * std::cos(angle), out * std::sin(angle), z});
+            s.weights.push_back((i % 2 == 0 ? 1.0 : 0.5) * wz);
+        }
+    }
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
 // A ring's quarter from the bottom of its tube to the inside (a saddle,
 // open along both circles), as a bracket's fillet: the parallels there may
 // take the whole budget, but not more than the open edges' finer tolerance
@@ -657,22 +677,7 @@ TEST(TessSurfaces, RowsTakeWhatTheParallelsLeave) {
 TEST(TessSurfaces, SaddleStripsKeepTheirAreaAlongOpenEdges) {
     const double R = 13, r = 3, C = 1e-6;
     for (const double A : {0.0763, 0.229}) {
-        Surface s;
-        s.u_order = s.v_order = 3;
-        s.closed_u = true;
-        // Round the axis in three arcs of 120 degrees, as the model has it.
-        s.u_knots = {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1};
-        s.v_knots = {0, 0, 0, 1, 1, 1};
-        for (int k : {6, 5, 4}) {
-            const double rho = R + r * kCircle[k][0], z = r * kCircle[k][1], wz = kCircle[k][2];
-            for (int i = 0; i <= 6; ++i) {
-                const double angle = kPi * i / 3, out = i % 2 == 0 ? rho : 2 * rho;
-                s.points.insert(s.points.end(),
-                                {out * std::cos(angle), out * std::sin(angle), z});
-                s.weights.push_back((i % 2 == 0 ? 1.0 : 0.5) * wz);
-            }
-        }
-        s.outer = rectangle(0, 0, 1, 1, true);
+        Surface s = ring_quarter(R, r);
         s.name = "ring quarter A " + std::to_string(A);
         const Outcome out = tessellate(s, A, A, C);
         check_result(s, out, A, C, R + r);
