@@ -22,6 +22,7 @@ constexpr double kStraightSaving = 1.05;
 // may take its share to need a piece less.
 constexpr double kShareGrowth = 1.15;
 constexpr double kGrowRound = 1e-9;
+constexpr int kMaxPeriods = 32;  // halving cuts made before a lattice is laid
 
 // Surface point at position `along` of the sized direction and `across`
 // of the other, both in the metric plane.
@@ -59,16 +60,21 @@ bool other_bend(const Surface& sur, int direction, double L, double L_other, dou
     return true;
 }
 
-// The sampled lines of lay_lattice: kLinesAcross lines across the sized
-// direction, M + 1 points along each, every line's basis found once.
+// The sampled lines of lay_lattice: lines at the given positions across
+// the sized direction, M + 1 points along each, every line's basis found
+// once.
 class SampledLines {
 public:
-    bool lay(const Surface& sur, int direction, double L, double L_other, int M, Scratch& s) {
+    bool lay(const Surface& sur, int direction, double L, const double* across, int count, int M,
+             Scratch& s) {
         sur_ = &sur;
         direction_ = direction;
-        for (int i = 0; i < kLinesAcross; ++i) across_[i] = L_other * i / (kLinesAcross - 1);
-        if (!along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))
+        across_basis_.clear();  // laid again: every basis found anew
+        along_basis_.clear();
+        if (!across_.resize(s, count, 0.0) || !across_basis_.resize(s, count, LineBasis{}) ||
+            !along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))
             return false;
+        for (int i = 0; i < count; ++i) across_[i] = across[i];
         // The points along: 0, L / M, 2 L / M, ..., L, each computed as L * k / M.
         for (int k = 1; k <= M; ++k) along_[k] = L * k / M;
         return true;
@@ -76,30 +82,31 @@ public:
     // The point at position k along line i.
     bool at(int i, int k, Point3* S) {
         if (direction_ == 1)
-            return LineSampler(*sur_, across_, across_basis_, along_.data, along_basis_.data)
+            return LineSampler(*sur_, across_.data, across_basis_.data, along_.data,
+                               along_basis_.data)
                 .at(i, k, S);
-        return LineSampler(*sur_, along_.data, along_basis_.data, across_, across_basis_)
+        return LineSampler(*sur_, along_.data, along_basis_.data, across_.data, across_basis_.data)
             .at(k, i, S);
     }
 
 private:
     const Surface* sur_ = nullptr;
     int direction_ = 1;
-    double across_[kLinesAcross];
-    LineBasis across_basis_[kLinesAcross];
-    Table<double> along_;
-    Table<LineBasis> along_basis_;
+    Table<double> across_, along_;
+    Table<LineBasis> across_basis_, along_basis_;
 };
 
 // The surface on the sampled lines: grid[i * (M + 1) + k] is point k along
 // line i across. False only when storage fails; *sampled is false when the
 // surface cannot be evaluated there.
-bool sample_grid(const Surface& sur, int direction, double L, double L_other, int M, Scratch& s,
-                 Table<Point3>& grid, bool* sampled) {
+bool sample_grid(const Surface& sur, int direction, double L, double from, double to, int M,
+                 Scratch& s, Table<Point3>& grid, bool* sampled) {
     *sampled = false;
     if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
+    double across[kLinesAcross];
+    for (int i = 0; i < kLinesAcross; ++i) across[i] = from + (to - from) * i / (kLinesAcross - 1);
     SampledLines lines;
-    if (!lines.lay(sur, direction, L, L_other, M, s)) return false;
+    if (!lines.lay(sur, direction, L, across, kLinesAcross, M, s)) return false;
     for (int i = 0; i < kLinesAcross; ++i)
         for (int k = 0; k <= M; ++k)
             if (!lines.at(i, k, &grid[i * (M + 1) + k])) return true;
@@ -148,6 +155,66 @@ double strip_density(const Table<Point3>& grid, int M, int k, double share) {
     return 0.5 * std::sqrt(lost / share);
 }
 
+// Of the budget shared by two directions, what the pieces of a lattice
+// laid second may take at each of its M + 1 sample steps: what the other
+// lattice's pieces, sampled at that step, leave (their sag off the surface
+// normal there is known now, and where the other direction bends little,
+// as along a revolved profile's parallels of small radius, most is left),
+// and the whole budget where the two directions bend to opposite sides
+// (a saddle: the triangles through a cell's corners then stand off its
+// surface by the larger of the two sags, not their sum). Never below
+// `share`, the half each took so far. At most kMaxSharePieces of the
+// other lattice's pieces are sampled, spread over it, at some kShareSteps
+// steps along (between two, the smaller share). False only when storage
+// fails; where the surface cannot be sampled every step keeps `share`.
+constexpr int kMaxSharePieces = 8;
+constexpr int kShareSteps = 64;
+
+bool local_shares(const Surface& sur, int direction, double L, int M, const Table<double>& other,
+                  double share, double budget, Scratch& s, Table<double>& shares) {
+    if (!shares.resize(s, M + 1, share)) return false;
+    const int pieces = other.size - 1;
+    if (pieces < 1) return true;
+    // The steps measured: every `step`-th and the last inner one.
+    const int step = std::max(1, M / kShareSteps), count = (M - 2) / step + 2;
+    Table<double> left;
+    if (!left.resize(s, count, budget)) return false;
+    const auto measured = [&](int t) { return std::min(1 + t * step, M - 1); };
+    const int stride = (pieces + kMaxSharePieces - 1) / kMaxSharePieces;
+    SampledLines lines;
+    for (int j = 0; j < pieces; j += stride) {
+        // The piece's ends and middle across.
+        const double across[3] = {other[j], 0.5 * (other[j] + other[j + 1]), other[j + 1]};
+        if (!lines.lay(sur, direction, L, across, 3, M, s)) return false;
+        for (int t = 0; t < count; ++t) {
+            const int k = measured(t);
+            Point3 a, b, m, before, after;
+            if (!lines.at(0, k, &a) || !lines.at(2, k, &b) || !lines.at(1, k, &m) ||
+                !lines.at(1, k - 1, &before) || !lines.at(1, k + 1, &after))
+                return true;  // not sampled: the same share everywhere
+            Point3 normal = vec_cross(vec_sub(b, a), vec_sub(after, before));
+            double here = share;
+            if (G_VECNIP(&normal) == kOk) {
+                const double theirs = vec_dot(vec_sub(m, vec_scale(vec_add(a, b), 0.5)), normal);
+                const double ours =
+                    vec_dot(vec_sub(m, vec_scale(vec_add(before, after), 0.5)), normal);
+                here = theirs * ours < 0.0 ? budget : budget - std::fabs(theirs);
+            }
+            left[t] = std::fmin(left[t], here);
+        }
+    }
+    // Between two measured steps, the smaller of theirs.
+    for (int t = 0; t < count; ++t) {
+        shares[measured(t)] = std::fmax(share, left[t]);
+        if (t + 1 < count)
+            for (int k = measured(t) + 1; k < measured(t + 1); ++k)
+                shares[k] = std::fmax(share, std::fmin(left[t], left[t + 1]));
+    }
+    shares[0] = shares[1];
+    shares[M] = shares[M - 1];
+    return true;
+}
+
 double span_density(const Table<double>& density, int from, int to) {
     double total = 0.0;
     for (int k = from; k < to; ++k) total += std::fmax(density[k], density[k + 1]);
@@ -166,7 +233,7 @@ bool bend_pieces(const Surface& sur, int direction, double L, double L_other, do
     Table<Point3> grid;
     bool sampled = false;
     if (!density.resize(s, M + 1, 0.0) ||
-        !sample_grid(sur, direction, L, L_other, M, s, grid, &sampled))
+        !sample_grid(sur, direction, L, 0.0, L_other, M, s, grid, &sampled))
         return false;
     if (!sampled) return true;
     for (int i = 0; i < kLinesAcross; ++i)
@@ -201,32 +268,107 @@ int halving_pieces(const Table<double>& density, int from, int to) {
     return halving_pieces(density, from, mid) + halving_pieces(density, mid, to);
 }
 
+// The bands of the lattice's pieces whose every sample step (those on
+// their ends included) took the whole budget: saddles.
+bool saddle_bands(const Table<double>& shares, double budget, double L, int M, Scratch& s,
+                  Lattice* out) {
+    const Table<double>& lines = out->lines;
+    int k = 0;
+    for (int j = 0; j + 1 < lines.size; ++j) {
+        bool saddle = true;
+        while (k < M && L * (k + 1) / M <= lines[j]) ++k;
+        for (int i = k; i <= M && L * i / M <= lines[j + 1] + L / M && saddle; ++i)
+            saddle = shares[i] >= budget;
+        if (!saddle) continue;
+        const int n = out->saddles.size;
+        if (n > 0 && out->saddles[n - 1] == lines[j]) {
+            out->saddles[n - 1] = lines[j + 1];
+        } else if (!out->saddles.push(s, lines[j]) || !out->saddles.push(s, lines[j + 1])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the shares of each step take a piece (`fewer` + 1 pieces) off
+// some span of the lattice, against the same share everywhere; if not,
+// `density` is turned
+// back to that share's (a lattice that is no coarser is laid as before: its
+// lines moved to where the other direction leaves more cost a freeform
+// patch 6 % more triangles). Where storage fails the shares stay.
+bool local_saves(Table<double>& density, const Table<double>& shares, double share, int periods,
+                 int per, int fewer, Scratch& s) {
+    const int M = periods * per;
+    Table<double> even;
+    if (!even.resize(s, M + 1, 0.0)) return true;
+    for (int k = 0; k <= M; ++k) even[k] = density[k] * std::sqrt(shares[k] / share);
+    for (int p = 0; p < periods; ++p)
+        if (span_pieces(density, p * per, (p + 1) * per) + fewer <
+            span_pieces(even, p * per, (p + 1) * per))
+            return true;
+    for (int k = 0; k <= M; ++k) density[k] = even[k];
+    return false;
+}
+
+// No lattice laid: the cells are expected to be halved into `halving[p]`
+// even pieces of each of the `periods` spans.
+bool expect_halving(double L, int periods, const int* halving, Scratch& s, Lattice* out) {
+    out->expected.clear();
+    if (!out->expected.push(s, 0.0)) return false;
+    for (int p = 0; p < periods; ++p)
+        for (int j = 1; j <= halving[p]; ++j)
+            if (!out->expected.push(s, L * (p + static_cast<double>(j) / halving[p]) / periods))
+                return false;
+    return true;
+}
+
 }  // namespace
 
 bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int periods,
                  double budget, const double edge[2], double strip_share, Scratch& s,
                  Lattice* out) {
     out->tried = true;
+    out->bent_across = false;
+    out->periods = periods;
     out->lines.clear();
+    out->expected.clear();
+    out->saddles.clear();
     const double L = direction == 1 ? Lv : Lu, L_other = direction == 1 ? Lu : Lv;
     const int per = std::max(4, samples_along(sur, direction) / periods);
     const int M = per * periods;
     double bend = 0.0;
     if (!other_bend(sur, direction, L, L_other, &bend)) return true;
+    out->bent_across = bend >= 0.5 * budget;
     // Each direction's pieces get half the budget, unless the other one
     // bends so little that it needs no cut.
     double share = bend < 0.5 * budget ? budget - bend : 0.5 * budget;
+    if (out->saddle) share = budget;
     // Laid second where both bend: what the first left.
-    const bool second = out->other_share > 0.0 && bend >= 0.5 * budget;
+    const bool second = out->other_share > 0.0 && bend >= 0.5 * budget && !out->saddle;
     if (second) share = std::fmin(share, budget - out->other_share);
     // Pieces per sample step: a double step whose middle sags by `sag` from
     // its chord holds sqrt(sag / share) pieces whose sag is `share`.
-    Table<double> density;
+    Table<double> density, shares;
     if (!(share > 0.0)) return true;
     if (!density.resize(s, M + 1, 0.0)) return false;
+    bool local = bend >= 0.5 * budget && !out->saddle && out->other != nullptr &&
+                 out->other->expected.size >= 2;
+    if (local) {
+        if (!local_shares(sur, direction, L, M, out->other->expected, share, budget, s, shares))
+            return false;
+        // Where the lines' ends are open domain edges held finer, a share
+        // above theirs cuts off more of the face along them (a ring's
+        // quarter standing on its inner edge kept 98.97 % of its area).
+        for (const double e : {edge[0], edge[1]})
+            if (e > 0.0)
+                for (int k = 0; k <= M; ++k) shares[k] = std::fmin(shares[k], std::fmax(share, e));
+    } else if (!shares.resize(s, M + 1, share)) {
+        return false;
+    }
     Table<Point3> grid;
     bool sampled = false;
-    if (!sample_grid(sur, direction, L, L_other, M, s, grid, &sampled)) return false;
+    const double to = out->to > out->from ? out->to : L_other;
+    if (!sample_grid(sur, direction, L, out->from, to, M, s, grid, &sampled)) return false;
     if (!sampled) return true;
     const auto at = [&](int i, int k) { return grid[i * (M + 1) + k]; };
     // The net's points along a cut piece of an edge line stand twice as far
@@ -245,7 +387,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
         for (int i = 0; i < kLinesAcross; ++i) {
             const Point3 here = at(i, k), tangent = vec_sub(at(i, k + 1), at(i, k - 1));
             const Point3 off = sag_at(grid, M, i, k);
-            density[k] = std::fmax(density[k], 0.5 * std::sqrt(vec_length(off) / share));
+            density[k] = std::fmax(density[k], 0.5 * std::sqrt(vec_length(off) / shares[k]));
             const int end = i == 0 ? 0 : i == kLinesAcross - 1 ? 1 : -1;
             if (!strip || end < 0 || !(edge[end] > 0.0) || !(edge[end] < share)) continue;
             const int beside = i == 0 ? 1 : kLinesAcross - 2;
@@ -261,6 +403,12 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     }
     density[0] = density[1];
     density[M] = density[M - 1];
+    // On a patch closed in neither direction whose other lattice is not
+    // laid, a first lattice's grown share may take a piece off as well.
+    const int grown = !second && !out->closed && !out->other_closed ? 1 : 0;
+    // The shares found still tell where the saddles are.
+    const bool shared = local;
+    if (local && !local_saves(density, shares, share, periods, per, grown, s)) local = false;
     // Halving's lines meet the points of boundary polylines split by halving
     // too: a lattice only where it saves a fair share of the pieces halving
     // gives. Where the other direction needs no cut, cells reach across the
@@ -268,16 +416,18 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     // is taken as the next power of two of the pieces, halving's cells
     // finding their own sizes from row to row.
     bool saves = false;
+    int halving[kMaxPeriods];
     for (int p = 0; p < periods; ++p) {
         const int pieces = span_pieces(density, p * per, (p + 1) * per);
         int halved = 1;
         while (halved < pieces) halved *= 2;
         double saving = kSaving;
-        if (bend < 0.5 * budget) {
-            halved = halving_pieces(density, p * per, (p + 1) * per);
-            if (out->closed) saving = kStraightSaving;
-        }
+        // Halving's cells follow the bend along where the other direction
+        // needs no cut, or takes a share of its own at each step.
+        if (bend < 0.5 * budget || local) halved = halving_pieces(density, p * per, (p + 1) * per);
+        if (bend < 0.5 * budget && out->closed) saving = kStraightSaving;
         saves = saves || halved > saving * pieces;
+        halving[p] = halved;
     }
     // Laid first where both bend: rounding the pieces up wastes up to a
     // whole row; a share a little above half takes the fewer pieces, and
@@ -290,9 +440,10 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     // follow the bend where halving's lie evenly (a ball's corner patch and
     // a patch of crowded knots got 5 to 7 % fewer triangles so; laid also
     // out of that reach, a shallow freeform patch got 5 % more).
-    const bool first_of_two =
-        !second && bend >= 0.5 * budget && !out->closed && !out->other_closed;
-    if (!saves && !first_of_two) return true;
+    const bool first_of_two = !second && !local && !out->saddle && bend >= 0.5 * budget &&
+                              !out->closed && !out->other_closed;
+    saves = saves || out->saddle;
+    if (!saves && !first_of_two) return expect_halving(L, periods, halving, s, out);
     if (first_of_two) {
         double grow = 1.0;
         int now = 0, fewer = 0;
@@ -323,7 +474,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
             }
         }
     }
-    if (!saves) return true;
+    if (!saves) return expect_halving(L, periods, halving, s, out);
     out->share = share;
     if (!out->lines.push(s, 0.0)) return false;
     for (int p = 0; p < periods; ++p) {
@@ -353,7 +504,10 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
         if (!(end > out->lines[out->lines.size - 1])) --out->lines.size;
         if (!out->lines.push(s, end)) return false;
     }
-    return true;
+    out->expected.clear();
+    for (int k = 0; k < out->lines.size; ++k)
+        if (!out->expected.push(s, out->lines[k])) return false;
+    return !shared || saddle_bands(shares, budget, L, M, s, out);
 }
 
 bool lattice_cut(const Lattice& lattice, double lo, double hi, double* line) {

@@ -17,6 +17,26 @@ struct Lattice {
     // The budget's share its pieces take (0: none laid); when the other
     // direction's lattice is laid first, its share, set by the caller.
     double share = 0.0, other_share = 0.0;
+    // The other direction's lattice when it was laid first (else null): a
+    // lattice laid second gives each of its pieces what the other's pieces
+    // leave of the budget there.
+    const Lattice* other = nullptr;
+    // Where the direction's cells are expected to be cut: the lines when
+    // laid, else halving's even pieces (empty where the surface could not
+    // be sampled).
+    Table<double> expected;
+    // A lattice for a band of the other direction's pieces, [from, to]
+    // across (to 0: the whole domain), where the surface is a saddle: the
+    // triangles through a cell's corners stand off it by the larger of the
+    // two directions' sags, not their sum, so each takes the whole budget.
+    double from = 0.0, to = 0.0;
+    bool saddle = false;
+    int periods = 1;  // the spans it was laid in
+    // The other direction bends by half the budget or more.
+    bool bent_across = false;
+    // Laid second: the bands of its pieces where every sampled step is a
+    // saddle, as pairs of its lines (low, high).
+    Table<double> saddles;
 };
 
 // Lays lines at constant v (direction 1) or constant u (direction 2) over
@@ -34,8 +54,7 @@ struct Lattice {
 // surface cannot be sampled or halving would do as well; false only when
 // storage fails.
 bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int periods,
-                 double budget, const double edge[2], double strip_share, Scratch& s,
-                 Lattice* out);
+                 double budget, const double edge[2], double strip_share, Scratch& s, Lattice* out);
 
 // The lattice line half way (by count) between the lines `lo` and `hi`;
 // false when either is not a line or no line lies between them.

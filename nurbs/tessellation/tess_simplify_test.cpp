@@ -195,9 +195,12 @@ TEST(TessSimplify, KeptVerticesCarryThePointAndNormalOfTheUnremovedMesh) {
     };
     Surface ball = sphere(15);
     ball.outer = rectangle(0, 0, 1, 1, true);
+    // A hole, so that removal has vertices to take: the whole ball's cells
+    // are sized to the tolerance and leave it none.
+    ball.holes.push_back(circle(0.5, 0.5, 0.1, 0.1, false, true));
     const Case cases[] = {{"dome", patch(2), 0.002},
                           {"saddle", patch(0, 1.5), 0.002},
-                          {"sphere r 15, seam and poles", ball, 0.052}};
+                          {"sphere r 15 with a hole, seam and poles", ball, 0.052}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         const Meshed plain = mesh(k.s, {}, k.A, false);

@@ -532,7 +532,7 @@ TEST(TessSurfaces, BallsAndRingsGetAboutTheCellsTheirCurvatureAsksFor) {
         const double size = k.R + k.r, C = 1e-6;
         const Outcome out = tessellate(s, k.A, k.A, C);
         check_result(s, out, k.A, C, size);
-        EXPECT_LE(static_cast<double>(out.tris.size()), (k.r == 0 ? 1.8 : 2.4) * ideal)
+        EXPECT_LE(static_cast<double>(out.tris.size()), (k.r == 0 ? 1.8 : 1.9) * ideal)
             << s.name << ", ideal " << ideal;
     }
 }
@@ -595,6 +595,166 @@ TEST(TessSurfaces, BallCornersWithAPoleALastBitApartMeshAsTheExactPole) {
     EXPECT_EQ(triangles[1], triangles[0]);
     const double ideal = kPi * R / (4 * A);
     EXPECT_LE(static_cast<double>(triangles[0]), 1.72 * ideal) << "ideal " << ideal;
+}
+
+}  // namespace
+
+namespace {
+
+// A ring of tube radius r about a circle of radius R, u round the axis and
+// v round the tube (v = 0 outside).
+Surface ring(double R, double r) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.closed_u = s.closed_v = true;
+    for (const auto& c : kCircle) circle_row(R + r * c[0], r * c[1], c[2], s);
+    s.u_knots = s.v_knots = kCircleKnots;
+    s.outer = rectangle(0, 0, 1, 1, true);
+    s.name = "ring R " + std::to_string(R) + " r " + std::to_string(r);
+    return s;
+}
+
+// How far the surface sags, half way along v, from the chord of each piece
+// between two neighbouring rows of vertices on the line u = 0, the largest
+// over the pieces, against `A`.
+double largest_row_sag(const Surface& s, const Outcome& out, double A) {
+    const Eval ev{s};
+    const double lv = ev.lengths().second;
+    const double v0 = s.v_knots.front(), v1 = s.v_knots.back(), u0 = s.u_knots.front();
+    std::set<double> rows;
+    for (const TessTriangle& t : out.tris)
+        for (const TessVertex& x : t.vertex)
+            if (x.u == 0.0) rows.insert(x.v);
+    const auto at = [&](double mv) { return ev.at(u0, v0 + mv / lv * (v1 - v0)); };
+    double largest = 0;
+    for (auto a = rows.begin(), b = std::next(a); b != rows.end(); ++a, ++b)
+        largest = std::max(largest, point_segment(at(0.5 * (*a + *b)), at(*a), at(*b)) / A);
+    return largest;
+}
+
+// Where a direction's pieces bend less, the other direction's take what
+// they leave of the budget: on a ball the parallels near a pole are short
+// and bend little, and the rows along the meridians there may sag by more
+// than the half each direction took everywhere (at most 0.45 A, the rows
+// then as many as at the equator).
+TEST(TessSurfaces, RowsTakeWhatTheParallelsLeave) {
+    const double C = 1e-6;
+    for (const double A : {0.0121, 0.05, 0.121}) {
+        Surface s = sphere(6);
+        s.outer = rectangle(0, 0, 1, 1, true);
+        s.name += " A " + std::to_string(A);
+        const Outcome out = tessellate(s, A, A, C);
+        check_result(s, out, A, C, 6);
+        EXPECT_GT(largest_row_sag(s, out, A), 0.55) << s.name;
+    }
+}
+
+// A ring's quarter from the bottom of its tube (v = 0) to the inside, round
+// the axis in three arcs of 120 degrees (u), as a model has it.
+Surface ring_quarter(double R, double r) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.closed_u = true;
+    s.u_knots = {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1};
+    s.v_knots = {0, 0, 0, 1, 1, 1};
+    for (int k : {6, 5, 4}) {
+        const double rho = R + r * kCircle[k][0], z = r * kCircle[k][1], wz = kCircle[k][2];
+        for (int i = 0; i <= 6; ++i) {
+            const double angle = kPi * i / 3, out = i % 2 == 0 ? rho : 2 * rho;
+            s.points.insert(s.points.end(), {out * std::cos(angle), out * std::sin(angle), z});
+            s.weights.push_back((i % 2 == 0 ? 1.0 : 0.5) * wz);
+        }
+    }
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
+// A ring's quarter from the bottom of its tube to the inside (a saddle,
+// open along both circles), as a bracket's fillet: the parallels there may
+// take the whole budget, but not more than the open edges' finer tolerance
+// allows, or their chords cut off more of the face (its mesh, carried onto
+// the surface, covered 98.97 % of it at A = 0.076).
+TEST(TessSurfaces, SaddleStripsKeepTheirAreaAlongOpenEdges) {
+    const double R = 13, r = 3, C = 1e-6;
+    for (const double A : {0.0763, 0.229}) {
+        Surface s = ring_quarter(R, r);
+        s.name = "ring quarter A " + std::to_string(A);
+        const Outcome out = tessellate(s, A, A, C);
+        check_result(s, out, A, C, R + r);
+        // Each triangle cut into 16, their corners carried to the nearest
+        // point of the ring: chords inside the face hardly count, its
+        // edges' do.
+        const auto nearest = [&](const V3& x) {
+            const double out = std::hypot(x[0], x[1]);
+            const V3 centre{R * x[0] / out, R * x[1] / out, 0};
+            const V3 off = x - centre;
+            return centre + (r / norm(off)) * off;
+        };
+        double covered = 0;
+        for (const TessTriangle& t : out.tris) {
+            V3 p[5][5];
+            for (int i = 0; i <= 4; ++i)
+                for (int j = 0; i + j <= 4; ++j)
+                    p[i][j] = nearest(((4.0 - i - j) / 4) * v3(t.vertex[0].position) +
+                                      (i / 4.0) * v3(t.vertex[1].position) +
+                                      (j / 4.0) * v3(t.vertex[2].position));
+            for (int i = 0; i < 4; ++i)
+                for (int j = 0; i + j < 4; ++j) {
+                    covered += 0.5 * norm(cross(p[i + 1][j] - p[i][j], p[i][j + 1] - p[i][j]));
+                    if (i + j < 3)
+                        covered += 0.5 * norm(cross(p[i][j + 1] - p[i + 1][j],
+                                                    p[i + 1][j + 1] - p[i + 1][j]));
+                }
+        }
+        const double exact = 2 * kPi * r * (R * kPi / 2 - r);
+        EXPECT_NEAR(covered / exact, 1.0, 0.01) << s.name;
+    }
+}
+
+// On a ring's inner side the two directions bend to opposite sides (a
+// saddle): the triangles through a cell's corners stand off the surface by
+// the larger of its two sags, not their sum, so each takes the whole
+// budget, and the rows there get columns of their own, fewer than the
+// outer side's rows (on a ring of 40 whose tube is 3 across, half the outer
+// side's columns ask too much of the inner rows, which had as many as the
+// outer ones). The inner side gets within 2.2 times the ideal grid's
+// triangles there (a side of 2 sqrt(2 A / k) each way); laid at the half
+// budget and the outer side's columns, it got 2.4 to 3.5 times.
+TEST(TessSurfaces, RingsTakeTheWholeBudgetOnTheirSaddleSide) {
+    struct Case {
+        double R, r, A;
+    } cases[] = {{7, 2, 0.0121}, {40, 3, 0.05}, {40, 3, 0.01}, {10, 4, 0.03}};
+    for (const Case& k : cases) {
+        Surface s = ring(k.R, k.r);
+        s.name += " A " + std::to_string(k.A);
+        const double C = 1e-6;
+        const Outcome out = tessellate(s, k.A, k.A, C);
+        check_result(s, out, k.A, C, k.R + k.r);
+        // Round the tube's inner half: |K| dA = |cos t| dt dphi.
+        double ideal = 0;
+        const int steps = 1000;
+        for (int i = 0; i < steps; ++i) {
+            const double t = kPi * (0.5 + (i + 0.5) / steps), c = std::cos(t);
+            ideal += std::sqrt(-c * k.r * (k.R + k.r * c)) * 2 * kPi * (kPi / steps) / (4 * k.A);
+        }
+        double inner = 0;
+        // Rows well outside and well inside: v -> the u of their vertices.
+        std::map<double, std::set<double>> rows[2];
+        for (const TessTriangle& t : out.tris) {
+            V3 centre{0, 0, 0};
+            for (const TessVertex& x : t.vertex) {
+                centre = centre + (1.0 / 3) * v3(x.position);
+                const double from_axis = std::hypot(x.position[0], x.position[1]);
+                if (std::fabs(from_axis - k.R) > 0.5 * k.r) rows[from_axis < k.R][x.v].insert(x.u);
+            }
+            inner += std::hypot(centre[0], centre[1]) < k.R ? 1 : 0;
+        }
+        EXPECT_LE(inner, 2.2 * ideal) << s.name << ", ideal " << ideal;
+        size_t most[2] = {0, 0};
+        for (int side = 0; side < 2; ++side)
+            for (const auto& [v, us] : rows[side]) most[side] = std::max(most[side], us.size());
+        EXPECT_LT(most[1], most[0]) << s.name;
+    }
 }
 
 }  // namespace
