@@ -188,6 +188,7 @@ private:
     };
     mutable Memo<Middle> middles_;
     mutable Memo<double> deviations_;
+    mutable int hint_[2] = {-1, -1};  // the spans of the last point evaluated
     // Working tables, reused from one vertex to the next.
     Table<int> seen_, slots_, link_;
     Table<Tri> rx_, ry_, ring_, made_;
@@ -279,9 +280,12 @@ private:
         return true;
     }
 
+    // The surface point at (u, v), N_SUREVN's: the points asked for lie
+    // close together (one vertex's star after another along a loop), so
+    // the span search starts from the last point's spans.
     Point3 at(double u, double v, bool* ok) const {
         Point3 S{};
-        if (N_SUREVN(*fs_.sur, 1, u, v, &S) != kOk) *ok = false;
+        if (surface_point_near(*fs_.sur, u, v, hint_, &S) != kOk) *ok = false;
         return S;
     }
 
