@@ -54,7 +54,8 @@ public:
         *removed = 0;
         const int n = in_.count;
         if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) ||
-            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0))
+            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0) ||
+            !fan_stamp_.resize(s_, n, 0) || !ends_.resize(s_, n, 0) || !leaves_.resize(s_, n, -1))
             return kErrStorage;
         // Collapses get stuck where the grid's diagonals run across the
         // surface's curvature; turning such diagonals frees more of them.
@@ -264,6 +265,8 @@ private:
     Table<Tri> fresh_;          // the triangles a change would make
     Table<int> mark_;           // neighbours of a collapse's target, by token
     int token_ = 0;
+    Table<int> fan_stamp_, ends_, leaves_;  // fan_role's counts per neighbour
+    int fan_token_ = 0;
     int hint_[2] = {-1, -1};  // the spans of the last sample: the next lies close by
 
     bool regular(int k) {
@@ -359,12 +362,21 @@ private:
     // The fan of x as one chain: the triangle whose b has no triangle
     // before it starts the chain (none: x is interior and any starts).
     // Returns the role x can take and its two boundary neighbours.
-    Role fan_role(int x, int* nb, int* nc) const {
+    Role fan_role(int x, int* nb, int* nc) {
         const int m = rx_.size;
+        // Per neighbour, stamped with this call's token: how many triangles
+        // end at it (c) and the last triangle that leaves it (b).
+        ++fan_token_;
+        for (int j = 0; j < m; ++j) {
+            const int b = rx_[j].b, c = rx_[j].c;
+            if (fan_stamp_[c] != fan_token_) fan_stamp_[c] = fan_token_, ends_[c] = 0, leaves_[c] = -1;
+            if (fan_stamp_[b] != fan_token_) fan_stamp_[b] = fan_token_, ends_[b] = 0, leaves_[b] = -1;
+            ++ends_[c];
+            leaves_[b] = j;
+        }
         int start = -1, starts = 0;
         for (int k = 0; k < m; ++k) {
-            int before = 0;
-            for (int j = 0; j < m; ++j) before += rx_[j].c == rx_[k].b;
+            const int before = ends_[rx_[k].b];
             if (before > 1) return kKeep;
             if (before == 0) start = k, ++starts;
         }
@@ -374,9 +386,8 @@ private:
         // Walk the chain; it must take in every triangle once.
         int at = start, steps = 1;
         while (steps <= m) {
-            int next = -1;
-            for (int j = 0; j < m; ++j)
-                if (rx_[j].b == rx_[at].c) next = j;
+            const int c = rx_[at].c;
+            const int next = fan_stamp_[c] == fan_token_ ? leaves_[c] : -1;
             if (next < 0 || next == start) break;
             at = next;
             ++steps;
