@@ -414,6 +414,9 @@ private:
         double u = 0, v = 0;
         Point3 Q{0, 0, 0};
         for (int j = 0; j < 3; ++j) {
+            // A corner of no weight would add a zero of either sign to a
+            // sum that is never -0 (it starts at +0): nothing changes.
+            if (w[j] == 0.0) continue;
             u += w[j] * in_.u[k[j]];
             v += w[j] * in_.v[k[j]];
             Q = {Q.x + w[j] * P_[k[j]].x, Q.y + w[j] * P_[k[j]].y, Q.z + w[j] * P_[k[j]].z};
@@ -424,8 +427,11 @@ private:
 
     // Whether the new triangle (y, b, c) has a fair shape, faces the way
     // the surface does and bends little enough to be worth sampling.
-    bool shaped(int y, int b, int c) {
-        if (!regular(b) || !regular(c)) return false;
+    bool shaped(int y, int b, int c) { return bends_little(y, b, c) && fair(y, b, c); }
+
+    // `shaped` less the bend: the shape in the metric plane and the facing,
+    // for regular b and c.
+    bool fair(int y, int b, int c) {
         const double eu = in_.u[b] - in_.u[y], ev = in_.v[b] - in_.v[y];
         const double fu = in_.u[c] - in_.u[y], fv = in_.v[c] - in_.v[y];
         const double gu = in_.u[c] - in_.u[b], gv = in_.v[c] - in_.v[b];
@@ -437,7 +443,7 @@ private:
         if (!(len > 0.0)) return false;
         for (int k : {y, b, c})
             if (!(vec_dot(n, N_[k]) > kFacing * len)) return false;
-        return bends_little(y, b, c);
+        return true;
     }
 
     // An edge whose ends' normals turn by theta over a chord L stands about
@@ -486,7 +492,7 @@ private:
         for (int k = 0; k < fresh_.size; ++k)
             if (!bends_little(y, fresh_[k].b, fresh_[k].c)) return 0;
         for (int k = 0; k < fresh_.size; ++k)
-            if (!shaped(y, fresh_[k].b, fresh_[k].c)) return 0;
+            if (!fair(y, fresh_[k].b, fresh_[k].c)) return 0;
         // Neighbours of y marked; those of the dying triangles' third
         // corners unmarked again, as they may be shared.
         if (!around(y, ry_)) return -1;
