@@ -55,7 +55,7 @@ public:
         const int n = in_.count;
         if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) ||
             !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0) ||
-            !fan_stamp_.resize(s_, n, 0) || !ends_.resize(s_, n, 0) || !leaves_.resize(s_, n, -1))
+            !fan_.resize(s_, n, FanCount{0, 0, -1}))
             return kErrStorage;
         // Collapses get stuck where the grid's diagonals run across the
         // surface's curvature; turning such diagonals frees more of them.
@@ -265,7 +265,12 @@ private:
     Table<Tri> fresh_;          // the triangles a change would make
     Table<int> mark_;           // neighbours of a collapse's target, by token
     int token_ = 0;
-    Table<int> fan_stamp_, ends_, leaves_;  // fan_role's counts per neighbour
+    struct FanCount {
+        int stamp;   // fan_token_ when the counts below are this call's
+        int ends;    // triangles of the fan ending at the vertex (its c)
+        int leaves;  // the last triangle leaving it (its b), -1 none
+    };
+    Table<FanCount> fan_;  // fan_role's counts per neighbour
     int fan_token_ = 0;
     int hint_[2] = {-1, -1};  // the spans of the last sample: the next lies close by
 
@@ -369,14 +374,14 @@ private:
         ++fan_token_;
         for (int j = 0; j < m; ++j) {
             const int b = rx_[j].b, c = rx_[j].c;
-            if (fan_stamp_[c] != fan_token_) fan_stamp_[c] = fan_token_, ends_[c] = 0, leaves_[c] = -1;
-            if (fan_stamp_[b] != fan_token_) fan_stamp_[b] = fan_token_, ends_[b] = 0, leaves_[b] = -1;
-            ++ends_[c];
-            leaves_[b] = j;
+            if (fan_[c].stamp != fan_token_) fan_[c] = {fan_token_, 0, -1};
+            if (fan_[b].stamp != fan_token_) fan_[b] = {fan_token_, 0, -1};
+            ++fan_[c].ends;
+            fan_[b].leaves = j;
         }
         int start = -1, starts = 0;
         for (int k = 0; k < m; ++k) {
-            const int before = ends_[rx_[k].b];
+            const int before = fan_[rx_[k].b].ends;
             if (before > 1) return kKeep;
             if (before == 0) start = k, ++starts;
         }
@@ -387,7 +392,7 @@ private:
         int at = start, steps = 1;
         while (steps <= m) {
             const int c = rx_[at].c;
-            const int next = fan_stamp_[c] == fan_token_ ? leaves_[c] : -1;
+            const int next = fan_[c].stamp == fan_token_ ? fan_[c].leaves : -1;
             if (next < 0 || next == start) break;
             at = next;
             ++steps;
