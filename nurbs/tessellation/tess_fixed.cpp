@@ -188,15 +188,17 @@ private:
     };
     mutable Memo<Middle> middles_;
     mutable Memo<double> deviations_;
+    mutable int hint_[2] = {-1, -1};  // the spans of the last point evaluated
     // Working tables, reused from one vertex to the next.
-    Table<int> seen_, slots_, link_;
+    Table<int> taken_, slots_, link_;  // taken_: around's stamp per triangle slot
+    int token_ = 0;
     Table<Tri> rx_, ry_, ring_, made_;
 
     int index_triangles() {
         const int n = verts_.u.size;
         if (!first_.resize(s_, n + 1, 0) || !merged_.resize(s_, n, -1) || !own_.resize(s_, n, 0) ||
             !more_.resize(s_, n, Table<int>{}) || !point_.resize(s_, n, Point3{}) ||
-            !point_state_.resize(s_, n, 0))
+            !point_state_.resize(s_, n, 0) || !taken_.resize(s_, tris_.size, 0))
             return kErrStorage;
         for (int k = 0; k < set_.loops.size; ++k) {
             const Loop& l = set_.loops[k];
@@ -254,8 +256,9 @@ private:
     bool around(int y, Table<Tri>& out, Table<int>* ids = nullptr) {
         out.clear();
         if (ids) ids->clear();
-        Table<int>& seen = seen_;
-        seen.clear();
+        // A slot listed twice (first made, then refilled) is taken once:
+        // stamped with this call's token when taken.
+        ++token_;
         auto take = [&](int slot) {
             const Tri t = tris_[slot];
             if (t.a < 0) return true;
@@ -266,9 +269,9 @@ private:
                 r = {t.c, t.a, t.b};
             else if (t.a != y)
                 return true;
-            for (int k = 0; k < seen.size; ++k)
-                if (seen[k] == slot) return true;
-            return seen.push(s_, slot) && out.push(s_, r) && (!ids || ids->push(s_, slot));
+            if (taken_[slot] == token_) return true;
+            taken_[slot] = token_;
+            return out.push(s_, r) && (!ids || ids->push(s_, slot));
         };
         for (int z = y; z >= 0; z = merged_[z]) {
             for (int k = first_[z]; k < first_[z + 1]; ++k)
@@ -279,9 +282,12 @@ private:
         return true;
     }
 
+    // The surface point at (u, v), N_SUREVN's: the points asked for lie
+    // close together (one vertex's star after another along a loop), so
+    // the span search starts from the last point's spans.
     Point3 at(double u, double v, bool* ok) const {
         Point3 S{};
-        if (N_SUREVN(*fs_.sur, 1, u, v, &S) != kOk) *ok = false;
+        if (surface_point_near(*fs_.sur, u, v, hint_, &S) != kOk) *ok = false;
         return S;
     }
 

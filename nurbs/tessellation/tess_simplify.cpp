@@ -54,7 +54,8 @@ public:
         *removed = 0;
         const int n = in_.count;
         if (!state_.resize(s_, n, 0) || !P_.resize(s_, n, Point3{}) ||
-            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0))
+            !N_.resize(s_, n, Point3{}) || !dirty_.resize(s_, n, 1) || !mark_.resize(s_, n, 0) ||
+            !fan_.resize(s_, n, FanCount{0, 0, -1}))
             return kErrStorage;
         // Collapses get stuck where the grid's diagonals run across the
         // surface's curvature; turning such diagonals frees more of them.
@@ -264,6 +265,13 @@ private:
     Table<Tri> fresh_;          // the triangles a change would make
     Table<int> mark_;           // neighbours of a collapse's target, by token
     int token_ = 0;
+    struct FanCount {
+        int stamp;   // fan_token_ when the counts below are this call's
+        int ends;    // triangles of the fan ending at the vertex (its c)
+        int leaves;  // the last triangle leaving it (its b), -1 none
+    };
+    Table<FanCount> fan_;  // fan_role's counts per neighbour
+    int fan_token_ = 0;
     int hint_[2] = {-1, -1};  // the spans of the last sample: the next lies close by
 
     bool regular(int k) {
@@ -359,12 +367,21 @@ private:
     // The fan of x as one chain: the triangle whose b has no triangle
     // before it starts the chain (none: x is interior and any starts).
     // Returns the role x can take and its two boundary neighbours.
-    Role fan_role(int x, int* nb, int* nc) const {
+    Role fan_role(int x, int* nb, int* nc) {
         const int m = rx_.size;
+        // Per neighbour, stamped with this call's token: how many triangles
+        // end at it (c) and the last triangle that leaves it (b).
+        ++fan_token_;
+        for (int j = 0; j < m; ++j) {
+            const int b = rx_[j].b, c = rx_[j].c;
+            if (fan_[c].stamp != fan_token_) fan_[c] = {fan_token_, 0, -1};
+            if (fan_[b].stamp != fan_token_) fan_[b] = {fan_token_, 0, -1};
+            ++fan_[c].ends;
+            fan_[b].leaves = j;
+        }
         int start = -1, starts = 0;
         for (int k = 0; k < m; ++k) {
-            int before = 0;
-            for (int j = 0; j < m; ++j) before += rx_[j].c == rx_[k].b;
+            const int before = fan_[rx_[k].b].ends;
             if (before > 1) return kKeep;
             if (before == 0) start = k, ++starts;
         }
@@ -374,9 +391,8 @@ private:
         // Walk the chain; it must take in every triangle once.
         int at = start, steps = 1;
         while (steps <= m) {
-            int next = -1;
-            for (int j = 0; j < m; ++j)
-                if (rx_[j].b == rx_[at].c) next = j;
+            const int c = rx_[at].c;
+            const int next = fan_[c].stamp == fan_token_ ? fan_[c].leaves : -1;
             if (next < 0 || next == start) break;
             at = next;
             ++steps;
@@ -403,6 +419,9 @@ private:
         double u = 0, v = 0;
         Point3 Q{0, 0, 0};
         for (int j = 0; j < 3; ++j) {
+            // A corner of no weight would add a zero of either sign to a
+            // sum that is never -0 (it starts at +0): nothing changes.
+            if (w[j] == 0.0) continue;
             u += w[j] * in_.u[k[j]];
             v += w[j] * in_.v[k[j]];
             Q = {Q.x + w[j] * P_[k[j]].x, Q.y + w[j] * P_[k[j]].y, Q.z + w[j] * P_[k[j]].z};
@@ -413,8 +432,11 @@ private:
 
     // Whether the new triangle (y, b, c) has a fair shape, faces the way
     // the surface does and bends little enough to be worth sampling.
-    bool shaped(int y, int b, int c) {
-        if (!regular(b) || !regular(c)) return false;
+    bool shaped(int y, int b, int c) { return bends_little(y, b, c) && fair(y, b, c); }
+
+    // `shaped` less the bend: the shape in the metric plane and the facing,
+    // for regular b and c.
+    bool fair(int y, int b, int c) {
         const double eu = in_.u[b] - in_.u[y], ev = in_.v[b] - in_.v[y];
         const double fu = in_.u[c] - in_.u[y], fv = in_.v[c] - in_.v[y];
         const double gu = in_.u[c] - in_.u[b], gv = in_.v[c] - in_.v[b];
@@ -426,7 +448,7 @@ private:
         if (!(len > 0.0)) return false;
         for (int k : {y, b, c})
             if (!(vec_dot(n, N_[k]) > kFacing * len)) return false;
-        return bends_little(y, b, c);
+        return true;
     }
 
     // An edge whose ends' normals turn by theta over a chord L stands about
@@ -475,7 +497,7 @@ private:
         for (int k = 0; k < fresh_.size; ++k)
             if (!bends_little(y, fresh_[k].b, fresh_[k].c)) return 0;
         for (int k = 0; k < fresh_.size; ++k)
-            if (!shaped(y, fresh_[k].b, fresh_[k].c)) return 0;
+            if (!fair(y, fresh_[k].b, fresh_[k].c)) return 0;
         // Neighbours of y marked; those of the dying triangles' third
         // corners unmarked again, as they may be shared.
         if (!around(y, ry_)) return -1;

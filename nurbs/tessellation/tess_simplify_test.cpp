@@ -232,6 +232,26 @@ TEST(TessSimplify, KeptVerticesCarryThePointAndNormalOfTheUnremovedMesh) {
     }
 }
 
+// A biquadratic patch over the metric plane [0, 4]^2 as the removal takes
+// it, its middle control point at height h (0: a plane).
+struct MetricPatch {
+    explicit MetricPatch(double h) {
+        for (int i = 0; i < 3; ++i) {
+            rows[i] = &points[3 * i];
+            for (int j = 0; j < 3; ++j)
+                rows[i][j] = {2.0 * i, 2.0 * j, i == 1 && j == 1 ? h : 0.0, ruvane::kNonRationalW};
+        }
+    }
+    MetricPatch(const MetricPatch&) = delete;
+    MetricPatch& operator=(const MetricPatch&) = delete;
+    double knots[6] = {0, 0, 0, 4, 4, 4};
+    ruvane::Point4 points[9];
+    ruvane::Point4* rows[3];
+    ruvane::KnotVector uk{5, knots, 5}, vk{5, knots, 5};
+    ruvane::ControlNet net{2, 2, rows, 2, 2};
+    ruvane::Surface sur{&net, 2, 2, &uk, &vk};
+};
+
 // The removal and the turns of diagonals visit vertices and edges by
 // position, never by number: a grid mesh of a dome numbered and listed in
 // another order (corners rotated too) comes out as the same triangles.
@@ -240,18 +260,9 @@ TEST(TessSimplify, ResultDoesNotHangOnHowTheMeshIsNumbered) {
     using tess::Tri;
     sx::testing::install_counting_host();
     sx::testing::arm(0);
-    // A biquadratic dome over the metric plane [0, 4]^2, 0.5 high.
-    std::vector<double> knots = {0, 0, 0, 4, 4, 4};
-    std::vector<Point4> points(9);
-    std::vector<Point4*> rows(3);
-    for (int i = 0; i < 3; ++i) {
-        rows[i] = &points[3 * i];
-        for (int j = 0; j < 3; ++j)
-            rows[i][j] = {2.0 * i, 2.0 * j, i == 1 && j == 1 ? 2.0 : 0.0, kNonRationalW};
-    }
-    KnotVector uk{5, knots.data(), 5}, vk{5, knots.data(), 5};
-    ControlNet net{2, 2, rows.data(), 2, 2};
-    const ruvane::Surface sur{&net, 2, 2, &uk, &vk};
+    // A dome 0.5 high.
+    const MetricPatch dome(2.0);
+    const ruvane::Surface& sur = dome.sur;
     constexpr int n = 17;
     std::vector<double> u, v;
     std::vector<Tri> grid;
@@ -305,6 +316,53 @@ TEST(TessSimplify, ResultDoesNotHangOnHowTheMeshIsNumbered) {
         std::shuffle(list.begin(), list.end(), rng);
         EXPECT_EQ(simplify(id, list), first) << "round " << round;
     }
+}
+
+// On a plane every vertex may go but those that shape the domain: the
+// corners, and a vertex where two parts of the mesh touch (its fan is two
+// chains, and moving it would tear them apart or fold one onto the other).
+TEST(TessSimplify, CornersAndTouchingPointsStayOnAPlane) {
+    namespace tess = ruvane::tess;
+    using tess::Tri;
+    const MetricPatch plane(0.0);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    // Two 4 x 4 squares of cells, [0, 2]^2 and [2, 4]^2: they share (2, 2)
+    // alone. Cells are split along alternating diagonals.
+    constexpr int n = 9;
+    std::vector<double> u, v;
+    tess::Scratch s;
+    tess::Table<Tri> tris;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) u.push_back(0.5 * i), v.push_back(0.5 * j);
+    for (int j = 0; j + 1 < n; ++j)
+        for (int i = 0; i + 1 < n; ++i) {
+            if ((i < 4) != (j < 4)) continue;
+            const int a = j * n + i;
+            const bool flip = (i + j) % 2 == 1;
+            ASSERT_TRUE(tris.push(s, flip ? Tri{a, a + 1, a + n} : Tri{a, a + 1, a + n + 1}));
+            ASSERT_TRUE(
+                tris.push(s, flip ? Tri{a + 1, a + n + 1, a + n} : Tri{a, a + n + 1, a + n}));
+        }
+    const int before = tris.size;
+    tess::SimplifyInput in{&plane.sur, u.data(), v.data(), n * n, 4.0, 4.0, 0.01, nullptr, {}};
+    int removed = 0;
+    ASSERT_EQ(tess::simplify_mesh(s, in, tris, &removed), 0);
+    EXPECT_GT(removed, 30);
+    EXPECT_LT(tris.size, before / 4);
+    std::set<int> used;
+    double area = 0.0;
+    for (int t = 0; t < tris.size; ++t) {
+        const Tri& r = tris[t];
+        const double twice =
+            (u[r.b] - u[r.a]) * (v[r.c] - v[r.a]) - (v[r.b] - v[r.a]) * (u[r.c] - u[r.a]);
+        EXPECT_GT(twice, 0.0) << "triangle " << t << " turned or flat";
+        area += 0.5 * twice;
+        used.insert({r.a, r.b, r.c});
+    }
+    EXPECT_NEAR(area, 8.0, 1e-12);
+    for (int corner : {0, 4, 4 * n, 4 * n + 4, 4 * n + 8, 8 * n + 4, 8 * n + 8})
+        EXPECT_TRUE(used.count(corner)) << "corner (" << u[corner] << ", " << v[corner] << ") went";
 }
 
 }  // namespace
