@@ -47,6 +47,8 @@ namespace {
 using Tri = std::array<int, 3>;
 using P3 = std::array<double, 3>;
 
+constexpr int kTimedRuns = 3;
+
 double cpu_ms() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 struct Measure {
@@ -307,11 +309,31 @@ int main(int argc, char** argv) {
             BRepBndLib::Add(probe.OneShape(), box);
             const double diag = std::sqrt(box.SquareExtent());
             const double D = rel * diag;
+            // Each side reads and meshes the model kTimedRuns times afresh and
+            // keeps its best reading and meshing times: a single run carries
+            // the process's first-time costs into whichever model comes
+            // first (the box measured 0.51 ms in one report, 0.20 in the one
+            // before). The mesh measured is the first run's.
             Measure o = run_occt(file, D, &shape, &ov, &ot, &osurf);
+            for (int again = 1; again < kTimedRuns; ++again) {
+                TopoDS_Shape s;
+                std::vector<P3> v;
+                std::vector<Tri> t;
+                std::vector<Handle(Geom_Surface)> f;
+                const Measure m = run_occt(file, D, &s, &v, &t, &f);
+                o.read_ms = std::min(o.read_ms, m.read_ms);
+                o.mesh_ms = std::min(o.mesh_ms, m.mesh_ms);
+            }
             o.deviation = deviation(
                 ov, ot, [&](size_t t) { return osurf[t]; }, &o.unmeasured);
             ruvane::iges::ModelMesh mesh;
             Measure r = run_ruvane(text, D, &mesh);
+            for (int again = 1; again < kTimedRuns; ++again) {
+                ruvane::iges::ModelMesh m;
+                const Measure t = run_ruvane(text, D, &m);
+                r.read_ms = std::min(r.read_ms, t.read_ms);
+                r.mesh_ms = std::min(r.mesh_ms, t.mesh_ms);
+            }
             r.deviation = ruvane_deviation(text, mesh, &r.unmeasured);
             const double time_ratio = o.mesh_ms > 0 ? r.mesh_ms / o.mesh_ms : 0.0;
             const double tri_ratio =

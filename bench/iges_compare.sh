@@ -21,7 +21,7 @@ report=$root/bench/results/iges_compare.md
   echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"
   echo "$(nproc) cores (shared), OpenCASCADE $(dpkg-query -W -f='${Version}' libocct-foundation-dev)."
   echo "The models are the files of iges/samples/ (bench/iges_models.cpp writes them)."
-  echo "Processor times in ms; D is the linear deflection, a fraction of the bounding box"
+  echo "Processor times in ms, the best of 3 fresh reads and meshes per side; D is the linear deflection, a fraction of the bounding box"
   echo "diagonal; open edges are mesh edges not used exactly once each way (for the open skin"
   echo "also their total length, since the two meshes' boundaries are divided differently);"
   echo "deviation is the largest distance of sampled triangle centroids and edge midpoints"
