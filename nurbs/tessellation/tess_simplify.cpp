@@ -259,7 +259,7 @@ private:
     double tol_;
     Table<int> first_, items_;  // triangles of each vertex as first made
     Table<int> merged_;         // next vertex collapsed into the same survivor
-    Table<char> state_;         // 0 not evaluated, 1 regular, 2 degenerate or failed
+    Table<char> state_;         // 0 not evaluated, 1 regular, 2 failed, 3 degenerate
     Table<Point3> P_, N_;       // point and unit normal per vertex
     Table<Tri> rx_, ry_;        // fans of the vertex going and of its target
     Table<Tri> fresh_;          // the triangles a change would make
@@ -286,10 +286,19 @@ private:
                 if (len >= kDegenerate && std::isfinite(len) && std::isfinite(p.x + p.y + p.z)) {
                     N_[k] = {m.x / len, m.y / len, m.z / len};
                     state_[k] = 1;
+                } else if (std::isfinite(p.x + p.y + p.z)) {
+                    state_[k] = 3;
                 }
             }
         }
         return state_[k] == 1;
+    }
+
+    // Copies of one degenerate point (a pole, an apex): a point but no
+    // normal, and both in the same place.
+    bool same_pole(int p, int q) {
+        return !regular(p) && !regular(q) && state_[p] == 3 && state_[q] == 3 &&
+               vec_distance(P_[p], P_[q]) <= 1e-9 * in_.A;
     }
 
     // N_SURDER's point (row0[0]) and first derivatives (row1[0] along u,
@@ -311,6 +320,13 @@ private:
         return ok;
     }
 
+    // How many of the domain's bounds the vertex lies on.
+    int bounds(int k) const {
+        const double e = 1e-9 * std::fmax(in_.Lu, in_.Lv);
+        const double u = in_.u[k], v = in_.v[k];
+        return !(u > e) + !(u < in_.Lu - e) + !(v > e) + !(v < in_.Lv - e);
+    }
+
     // Which of the domain's bounds the vertex lies on: 0 none, 1 one that
     // is an open edge of the surface, 2 two bounds, or a bound the surface
     // closes over (a seam, whose partner vertex must stay paired).
@@ -318,7 +334,7 @@ private:
         const double e = 1e-9 * std::fmax(in_.Lu, in_.Lv);
         const double u = in_.u[k], v = in_.v[k];
         const bool u0 = !(u > e), u1 = !(u < in_.Lu - e), v0 = !(v > e), v1 = !(v < in_.Lv - e);
-        const int count = u0 + u1 + v0 + v1;
+        const int count = bounds(k);
         if (count == 0) return 0;
         if (count > 1 || !regular(k)) return 2;
         Point3 S{};
@@ -329,7 +345,10 @@ private:
 
     bool movable(int x) {
         if (in_.fixed_id && in_.fixed_id[x] != -1) return false;
-        return regular(x) && on_bound(x) < 2;
+        // A degenerate point's copy may go into another copy along the
+        // domain edge it stands for (try_remove), never from a domain corner.
+        if (!regular(x)) return state_[x] == 3 && bounds(x) == 1;
+        return on_bound(x) < 2;
     }
 
     // The live triangles around y, each turned so that y comes first.
@@ -355,6 +374,7 @@ private:
     // How far the neighbours stand off x's tangent plane: flat vertices go
     // first, so the removal spreads from where it is safest.
     double height(int x) {
+        if (!regular(x)) return HUGE_VAL;
         double h = 0.0;
         for (int k = 0; k < rx_.size; ++k) {
             const int b = rx_[k].b;
@@ -498,6 +518,15 @@ private:
             if (!bends_little(y, fresh_[k].b, fresh_[k].c)) return 0;
         for (int k = 0; k < fresh_.size; ++k)
             if (!fair(y, fresh_[k].b, fresh_[k].c)) return 0;
+        const int shared = shares_no_other(y);
+        if (shared <= 0) return shared;
+        return near_all(fresh_) ? 1 : 0;
+    }
+
+    // Whether x (its fan in rx_) and y share no neighbour but the third
+    // corners of the triangles on their edge: 1 yes, 0 no, -1 on storage
+    // failure.
+    int shares_no_other(int y) {
         // Neighbours of y marked; those of the dying triangles' third
         // corners unmarked again, as they may be shared.
         if (!around(y, ry_)) return -1;
@@ -508,7 +537,31 @@ private:
         for (int k = 0; k < rx_.size; ++k)
             for (int w : {rx_[k].b, rx_[k].c})
                 if (w != y && mark_[w] == token_) return 0;
-        return near_all(fresh_) ? 1 : 0;
+        return 1;
+    }
+
+    // Whether a degenerate point's copy x may go into another copy y: the
+    // same as `may_collapse` less what measures the surface and the shape,
+    // as every triangle stays where it was in space; each changed triangle
+    // need only keep its turn in the parameter plane.
+    int may_join(int y) {
+        int dying = 0;
+        fresh_.clear();
+        for (int k = 0; k < rx_.size; ++k) {
+            const Tri& t = rx_[k];
+            if (t.b == y || t.c == y)
+                ++dying;
+            else if (!fresh_.push(s_, {y, t.b, t.c}))
+                return -1;
+        }
+        if (dying == 0) return 0;
+        for (int k = 0; k < fresh_.size; ++k) {
+            const Tri& t = fresh_[k];
+            const double eu = in_.u[t.b] - in_.u[y], ev = in_.v[t.b] - in_.v[y];
+            const double fu = in_.u[t.c] - in_.u[y], fv = in_.v[t.c] - in_.v[y];
+            if (!(to_double(eu * fv - ev * fu) > 0.0)) return 0;
+        }
+        return shares_no_other(y);
     }
 
     void collapse(int x, int y) {
@@ -563,7 +616,14 @@ private:
         if (role == kKeep || (role == kInterior && on_bound(x) != 0)) return true;
         int targets[kMaxFan];
         int count = 0;
-        if (role == kBoundary) {
+        if (!regular(x)) {
+            // A copy of a degenerate point between two others on its domain
+            // edge: the collapse changes no triangle in space and drops the
+            // one of no area on the edge.
+            if (role != kBoundary || !same_pole(x, nb) || !same_pole(x, nc)) return true;
+            targets[count++] = nb;
+            targets[count++] = nc;
+        } else if (role == kBoundary) {
             if (regular(nb) && regular(nc) && (on_bound(x) == 0 || chord_fits(nb, x, nc))) {
                 targets[count++] = nb;
                 targets[count++] = nc;
@@ -575,13 +635,13 @@ private:
         Order near[kMaxFan];
         for (int k = 0; k < count; ++k) {
             const int y = targets[k];
-            near[k] = {regular(y) ? vec_distance(P_[y], P_[x]) : HUGE_VAL, y};
+            near[k] = {regular(y) || same_pole(x, y) ? vec_distance(P_[y], P_[x]) : HUGE_VAL, y};
         }
         std::sort(near, near + count, [&](const Order& p, const Order& q) {
             return p.cost < q.cost || (p.cost == q.cost && before(p.x, q.x));
         });
         for (int k = 0; k < count; ++k) {
-            const int r = may_collapse(near[k].x);
+            const int r = same_pole(x, near[k].x) ? may_join(near[k].x) : may_collapse(near[k].x);
             if (r < 0) return false;
             if (r > 0) {
                 for (int j = 0; j < rx_.size; ++j) dirty_[rx_[j].b] = dirty_[rx_[j].c] = 1;

@@ -182,6 +182,48 @@ TEST(TessSimplify, FewerTrianglesWithinToleranceOverSurfaceFamilies) {
     }
 }
 
+// A pole is a whole domain edge with one point in space, and the cell grid
+// leaves a copy of it wherever a column line meets that edge, each cell on
+// the edge a triangle of no area. The removal joins the copies between the
+// edge's two domain corners into those, so each pole keeps the one triangle
+// of no area on the edge between them; in space the mesh is otherwise that
+// of the collapses elsewhere, within A.
+TEST(TessSimplify, PoleCopiesJoinUntilOneFlatTriangleIsLeftPerPole) {
+    struct Case {
+        const char* name;
+        Surface s;
+        double A;
+        int poles;
+    };
+    Surface ball = sphere(15);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    Surface corner = sphere(3);  // the quarter from a pole to the equator
+    corner.outer = rectangle(0, 0, 0.25, 0.5, true);
+    const Case cases[] = {{"sphere r 15", ball, 0.052, 2},
+                          {"sphere r 15, finer", ball, 0.01, 2},
+                          {"ball's corner", corner, 0.0949, 1}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const Meshed plain = mesh(k.s, {}, k.A, false);
+        const Meshed fewer = mesh(k.s, {}, k.A, true);
+        ASSERT_TRUE(plain.r.result && fewer.r.result);
+        ASSERT_EQ(fewer.r.status, 0);
+        const Eval ev{k.s};
+        const auto [lu, lv] = ev.lengths();
+        EXPECT_EQ(mesh_check::check(fewer.r.raw, fewer.r.loops, lu, lv, 2e-8 * std::max(lu, lv)),
+                  "");
+        EXPECT_LE(deviation(k.s, fewer.r.tris), k.A);
+        auto flat = [&](const std::vector<TessTriangle>& tris) {
+            int n = 0;
+            for (const TessTriangle& t : tris) n += triangle_area(t) < 1e-12 * k.A * k.A;
+            return n;
+        };
+        // The grid leaves more, or the case does not show the joining.
+        EXPECT_GT(flat(plain.r.tris), k.poles);
+        EXPECT_EQ(flat(fewer.r.tris), k.poles);
+    }
+}
+
 // The normals after the removal reuse the points and derivatives it
 // evaluated: a kept vertex carries, bit for bit, the point and normal it has
 // in the mesh made without removal (where the driver evaluates every vertex
