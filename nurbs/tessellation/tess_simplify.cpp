@@ -496,12 +496,10 @@ private:
         return true;
     }
 
-    // Whether x may go into y: the triangles on the edge x-y die (two inside,
-    // one on the boundary), x and y share no other neighbour (that would
-    // double an edge or pinch the mesh), and every other triangle of x fits.
-    // 1 yes, 0 no, -1 on storage failure.
-    int may_collapse(int y) {
-        if (!regular(y)) return 0;
+    // x's triangles moved to y into fresh_, but for those on the edge x-y:
+    // returns how many of those die (0: x and y are no neighbours), -1 on
+    // storage failure.
+    int moved_fan(int y) {
         int dying = 0;
         fresh_.clear();
         for (int k = 0; k < rx_.size; ++k) {
@@ -511,7 +509,17 @@ private:
             else if (!fresh_.push(s_, {y, t.b, t.c}))
                 return -1;
         }
-        if (dying == 0) return 0;
+        return dying;
+    }
+
+    // Whether x may go into y: the triangles on the edge x-y die (two inside,
+    // one on the boundary), x and y share no other neighbour (that would
+    // double an edge or pinch the mesh), and every other triangle of x fits.
+    // 1 yes, 0 no, -1 on storage failure.
+    int may_collapse(int y) {
+        if (!regular(y)) return 0;
+        const int dying = moved_fan(y);
+        if (dying <= 0) return dying;
         // Most refusals come from an edge at y that bends too much; that
         // test alone, ahead of the others, refuses what they would.
         for (int k = 0; k < fresh_.size; ++k)
@@ -545,16 +553,8 @@ private:
     // as every triangle stays where it was in space; each changed triangle
     // need only keep its turn in the parameter plane.
     int may_join(int y) {
-        int dying = 0;
-        fresh_.clear();
-        for (int k = 0; k < rx_.size; ++k) {
-            const Tri& t = rx_[k];
-            if (t.b == y || t.c == y)
-                ++dying;
-            else if (!fresh_.push(s_, {y, t.b, t.c}))
-                return -1;
-        }
-        if (dying == 0) return 0;
+        const int dying = moved_fan(y);
+        if (dying <= 0) return dying;
         for (int k = 0; k < fresh_.size; ++k) {
             const Tri& t = fresh_[k];
             const double eu = in_.u[t.b] - in_.u[y], ev = in_.v[t.b] - in_.v[y];
