@@ -201,4 +201,80 @@ TEST_F(Curves, SpanSearchEndsAndSides) {
     EXPECT_EQ(span, 2);
 }
 
+// The k-th derivative of basis function i of degree p at u, straight from
+// the recursive definitions (Cox-de Boor for the values, the derivative of
+// that recursion for the rest; 0/0 taken as 0). `side` 1 takes the knot
+// intervals closed below, 2 closed above, as the span search does.
+double plain_basis(const std::vector<double>& U, int i, int p, int k, double u, int side) {
+    if (k == 0 && p == 0) {
+        return side == 1 ? (U[i] <= u && u < U[i + 1] ? 1.0 : 0.0)
+                         : (U[i] < u && u <= U[i + 1] ? 1.0 : 0.0);
+    }
+    if (k > p) return 0.0;
+    const double d0 = U[i + p] - U[i];
+    const double d1 = U[i + p + 1] - U[i + 1];
+    if (k == 0) {
+        const double a = d0 > 0 ? (u - U[i]) / d0 * plain_basis(U, i, p - 1, 0, u, side) : 0.0;
+        const double b =
+            d1 > 0 ? (U[i + p + 1] - u) / d1 * plain_basis(U, i + 1, p - 1, 0, u, side) : 0.0;
+        return a + b;
+    }
+    const double a = d0 > 0 ? plain_basis(U, i, p - 1, k - 1, u, side) / d0 : 0.0;
+    const double b = d1 > 0 ? plain_basis(U, i + 1, p - 1, k - 1, u, side) / d1 : 0.0;
+    return p * (a - b);
+}
+
+// Every degree up to 5 (1 to 3 take their own fixed-degree path), every
+// order of derivative to one past the degree (all zero there), on knot
+// vectors with repeated interior knots, inside spans and at interior knots
+// from either side.
+TEST_F(Curves, BasisDerivativesMatchThePlainRecursion) {
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> step(0, 3);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 5; ++p) {
+        for (int trial = 0; trial < 12; ++trial) {
+            // Clamped: p + 1 zeros, interior knots with gaps 0 (repeats, at
+            // most p in a row) to 3 quarters, p + 1 copies of the end.
+            std::vector<double> U(static_cast<size_t>(p + 1), 0.0);
+            double x = 0.0;
+            int run = 0;
+            for (int n = 0; n < 6; ++n) {
+                int g = step(rng);
+                if (g == 0 && run >= p - 1) g = 1;
+                run = g == 0 ? run + 1 : 0;
+                x += 0.25 * g;
+                if (x == 0.0) x = 0.25;
+                U.push_back(x);
+            }
+            const double end = x + 0.25 + 0.25 * step(rng);
+            for (int n = 0; n <= p; ++n) U.push_back(end);
+            const KnotVector knt{static_cast<int>(U.size()) - 1, U.data(),
+                                 static_cast<int>(U.size()) - 1};
+            std::vector<double> at;
+            for (int n = 0; n < 8; ++n) at.push_back(end * unit(rng));
+            for (size_t n = static_cast<size_t>(p + 1); n + p + 1 < U.size(); ++n)
+                at.push_back(U[n]);
+            for (double u : at) {
+                for (int side = 1; side <= 2; ++side) {
+                    if (side == 2 && u == 0.0) continue;
+                    const int nd = p + 1;
+                    std::vector<double> ders(static_cast<size_t>((nd + 1) * (p + 1)), -7.0);
+                    int span = -1;
+                    ASSERT_EQ(N_KNTABD(knt, p, u, side, nd, ders.data(), &span), kOk);
+                    for (int k = 0; k <= nd; ++k) {
+                        for (int r = 0; r <= p; ++r) {
+                            const double want = plain_basis(U, span - p + r, p, k, u, side);
+                            const double got = ders[static_cast<size_t>(k * (p + 1) + r)];
+                            EXPECT_NEAR(got, want, 1e-9 * (1.0 + std::fabs(want)))
+                                << "p=" << p << " u=" << u << " side=" << side << " k=" << k
+                                << " r=" << r;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace

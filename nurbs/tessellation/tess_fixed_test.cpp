@@ -285,4 +285,28 @@ TEST(TessFixed, SparseLoopsOnABallSettleIntoAWholeMesh) {
     }
 }
 
+// The bump's sides are straight lines on the surface: a vertex the mesh
+// puts on one between fixed points can go (collapsed along the side, or
+// its star filled anew) without leaving the surface. With the fixed points
+// a fifth of a side apart or nearer, none is left, whichever vertices'
+// stars were filled anew before (a refilled star's triangle is then
+// reachable twice from its vertices, and counts once).
+TEST(TessFixed, StraightSidesOfDenseFixedLoopsKeepNoOtherVertex) {
+    for (const int points : {5, 9, 17, 33}) {
+        for (const double A : {0.05, 0.01, 0.002}) {
+            SCOPED_TRACE("points " + std::to_string(points) + ", A " + std::to_string(A));
+            const Surface s = bump();
+            const Points loop = box(0, 0, 1, 1, points);
+            const Fixed f = tessellate_fixed(s, {loop}, A);
+            ASSERT_TRUE(f.r.result);
+            ASSERT_EQ(f.r.status, 0);
+            EXPECT_EQ(f.left, 0);
+            int others = 0;
+            for (const TessTriangle& t : f.r.tris)
+                for (const TessVertex& x : t.vertex) others += x.reserved == -1;
+            EXPECT_EQ(others, 0);
+        }
+    }
+}
+
 }  // namespace
