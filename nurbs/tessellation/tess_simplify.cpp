@@ -320,25 +320,28 @@ private:
         return ok;
     }
 
-    // How many of the domain's bounds the vertex lies on.
-    int bounds(int k) const {
+    // Which of the domain's bounds the vertex lies on.
+    struct Sides {
+        bool u0, u1, v0, v1;
+        int count() const { return u0 + u1 + v0 + v1; }
+    };
+    Sides sides(int k) const {
         const double e = 1e-9 * std::fmax(in_.Lu, in_.Lv);
         const double u = in_.u[k], v = in_.v[k];
-        return !(u > e) + !(u < in_.Lu - e) + !(v > e) + !(v < in_.Lv - e);
+        return {!(u > e), !(u < in_.Lu - e), !(v > e), !(v < in_.Lv - e)};
     }
 
     // Which of the domain's bounds the vertex lies on: 0 none, 1 one that
     // is an open edge of the surface, 2 two bounds, or a bound the surface
     // closes over (a seam, whose partner vertex must stay paired).
     int on_bound(int k) {
-        const double e = 1e-9 * std::fmax(in_.Lu, in_.Lv);
-        const double u = in_.u[k], v = in_.v[k];
-        const bool u0 = !(u > e), u1 = !(u < in_.Lu - e), v0 = !(v > e), v1 = !(v < in_.Lv - e);
-        const int count = bounds(k);
+        const Sides at = sides(k);
+        const int count = at.count();
         if (count == 0) return 0;
         if (count > 1 || !regular(k)) return 2;
         Point3 S{};
-        const double pu = u0 ? in_.Lu : u1 ? 0.0 : u, pv = v0 ? in_.Lv : v1 ? 0.0 : v;
+        const double u = in_.u[k], v = in_.v[k];
+        const double pu = at.u0 ? in_.Lu : at.u1 ? 0.0 : u, pv = at.v0 ? in_.Lv : at.v1 ? 0.0 : v;
         if (N_SUREVN(*in_.sur, 1, pu, pv, &S) != kOk) return 2;
         return vec_distance(S, P_[k]) > 1e-3 * in_.A ? 1 : 2;
     }
@@ -347,7 +350,7 @@ private:
         if (in_.fixed_id && in_.fixed_id[x] != -1) return false;
         // A degenerate point's copy may go into another copy along the
         // domain edge it stands for (try_remove), never from a domain corner.
-        if (!regular(x)) return state_[x] == 3 && bounds(x) == 1;
+        if (!regular(x)) return state_[x] == 3 && sides(x).count() == 1;
         return on_bound(x) < 2;
     }
 
