@@ -74,6 +74,7 @@ void score(Run& run, const Mesh& mesh, const SurfaceProbe& surface, const EdgePr
            double area) {
     run.triangles = static_cast<long>(mesh.triangles.size());
     if (mesh.triangles.empty()) return;
+    run.edge_bound = edge_bound_triangles(mesh);
     const Quality q = measure(mesh, surface, edges);
     run.deviation = q.deviation;
     run.boundary = q.boundary;

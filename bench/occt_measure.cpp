@@ -65,6 +65,17 @@ std::vector<double> sample_params(const TColStd_Array1OfReal* knots, double lo, 
 }  // namespace
 
 std::vector<std::array<int, 2>> open_edges(const Mesh& mesh) { return edge_list(mesh, true); }
+
+long edge_bound_triangles(const Mesh& mesh) {
+    std::vector<char> rim(mesh.nodes.size(), 0), used(mesh.nodes.size(), 0);
+    for (const auto& e : open_edges(mesh))
+        rim[static_cast<size_t>(e[0])] = rim[static_cast<size_t>(e[1])] = 1;
+    for (const auto& t : mesh.triangles)
+        for (int k : t) used[static_cast<size_t>(k)] = 1;
+    long inner = 0;
+    for (size_t k = 0; k < rim.size(); ++k) inner += used[k] && !rim[k];
+    return std::max(0L, static_cast<long>(mesh.triangles.size()) - 2 * inner);
+}
 std::vector<std::array<int, 2>> all_edges(const Mesh& mesh) { return edge_list(mesh, false); }
 
 double triangle_area(const gp_Pnt& a, const gp_Pnt& b, const gp_Pnt& c) {

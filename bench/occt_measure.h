@@ -22,6 +22,13 @@ struct Mesh {
 // like the others), each as a pair of node indices, smaller first.
 std::vector<std::array<int, 2>> open_edges(const Mesh& mesh);
 
+// The triangles the mesh would keep with the same boundary points and no
+// vertex inside: a mesh of genus 0 with T triangles and n_i vertices off its
+// open boundary has T = n_b + 2 n_i + 2 b - 4 (b boundary loops of n_b
+// points in all), so each inner vertex costs two triangles and what is left,
+// T - 2 n_i (at least 0), is set by the boundary points alone.
+long edge_bound_triangles(const Mesh& mesh);
+
 // Every distinct undirected edge of the mesh.
 std::vector<std::array<int, 2>> all_edges(const Mesh& mesh);
 

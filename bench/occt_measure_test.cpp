@@ -107,6 +107,37 @@ TEST(OcctMeshers, WeldJoinsCornersThatShareTheirParameters) {
     EXPECT_EQ(mesh.nodes[mesh.triangles[1][2]].Y(), 1.0);
 }
 
+// What the boundary points alone demand: the unit square as two triangles
+// (no inner vertex: 2), as a fan of four round its centre (one inner vertex:
+// still 2), and a square ring of eight outer and four inner points with no
+// vertex inside (8 + 4 + 2 * 2 - 4 = 12 triangles, all set by the points).
+TEST(OcctMeasure, EdgeBoundTrianglesCountTwoPerInnerVertex) {
+    Mesh square;
+    square.nodes = {gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(1, 1, 0), gp_Pnt(0, 1, 0)};
+    square.triangles = {{0, 1, 2}, {0, 2, 3}};
+    EXPECT_EQ(edge_bound_triangles(square), 2);
+    Mesh fan = square;
+    fan.nodes.emplace_back(0.5, 0.5, 0.1);
+    fan.triangles = {{0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
+    EXPECT_EQ(edge_bound_triangles(fan), 2);
+    // Outer square 0..7 (corners and side middles of [0, 4]^2), inner
+    // square 8..11 ([1, 3]^2), joined by a strip of 12 triangles.
+    Mesh ring;
+    const double outer[8][2] = {{0, 0}, {2, 0}, {4, 0}, {4, 2}, {4, 4}, {2, 4}, {0, 4}, {0, 2}};
+    const double inner[4][2] = {{1, 1}, {3, 1}, {3, 3}, {1, 3}};
+    for (const auto& p : outer) ring.nodes.emplace_back(p[0], p[1], 0);
+    for (const auto& p : inner) ring.nodes.emplace_back(p[0], p[1], 0);
+    for (int s = 0; s < 4; ++s) {
+        const int o0 = 2 * s, o1 = 2 * s + 1, o2 = (2 * s + 2) % 8;
+        const int i0 = 8 + s, i1 = 8 + (s + 1) % 4;
+        ring.triangles.push_back({o0, o1, i0});
+        ring.triangles.push_back({o1, i1, i0});
+        ring.triangles.push_back({o1, o2, i1});
+    }
+    ASSERT_EQ(open_edges(ring).size(), 12u);
+    EXPECT_EQ(edge_bound_triangles(ring), 12);
+}
+
 // Every exported face as the comparison runs it, on the plate with a round
 // hole (top and bottom faces: 200 - 9 pi) and a sphere (64 pi): its loops are
 // closed, run over [0, 1] and end on the face's vertices; both meshers cover

@@ -19,6 +19,7 @@ struct Run {
     double deviation = 0;  // largest distance to the surface, model units
     double boundary = 0;   // largest distance of the open boundary to the edges
     double coverage = 0;   // mesh area / face area
+    long edge_bound = 0;   // triangles set by the boundary points alone
 };
 
 struct FaceResult {
