@@ -50,6 +50,64 @@ constexpr std::size_t kSurderWorkspace = 384;
 static_assert(sizeof(Point4) == 4 * sizeof(double) && sizeof(Point3) == 3 * sizeof(double),
               "points are packed doubles");
 
+// Local nets up to degree 5 in each direction take the first-derivative
+// kernel below.
+constexpr int kFirstLocal = 36;
+
+// N_SURDER's rational table for the point and first derivatives (f = g = 1,
+// triangular: R00, R01, R10) and its sums over the local net, N_KNTASD's
+// steps written out for that case: the same operations in the same order,
+// so the same bits, without the general table's loops over orders and
+// binomials (each of which is 1 here). Simplification and the driver's
+// normals ask for this at every vertex. False, with N_KNTASD's record, where
+// the weights sum to nothing usable.
+bool rational_first_derivatives(int P, int Q, const double* du, const double* dv,
+                                const Point4* local, Point3** skl) {
+    const int count = P * Q;
+    double R00[kFirstLocal], R01[kFirstLocal], R10[kFirstLocal];
+    double W00 = 0.0, W01 = 0.0, W10 = 0.0;
+    for (int i = 0; i < P; ++i) {
+        for (int j = 0; j < Q; ++j) {
+            const int e = i * Q + j;
+            const double w = local[e].w;
+            const double v00 = w * du[i] * dv[j];
+            const double v01 = w * du[i] * dv[Q + j];
+            const double v10 = w * du[P + i] * dv[j];
+            R00[e] = v00;
+            R01[e] = v01;
+            R10[e] = v10;
+            W00 += v00;
+            W01 += v01;
+            W10 += v10;
+        }
+    }
+    if (guard_div(1.0, W00) != 0) {
+        set_error(kErrRational, "N_KNTASD");
+        return false;
+    }
+    const double inv = 1.0 / W00;
+    for (int e = 0; e < count; ++e) R00[e] *= inv;
+    for (int e = 0; e < count; ++e) {
+        R01[e] -= W01 * R00[e];
+        R01[e] *= inv;
+        R10[e] -= W10 * R00[e];
+        R10[e] *= inv;
+    }
+    const double* tables[3] = {R00, R01, R10};
+    Point3* out[3] = {&skl[0][0], &skl[0][1], &skl[1][0]};
+    for (int t = 0; t < 3; ++t) {
+        const double* R = tables[t];
+        Point3 sum = {0.0, 0.0, 0.0};
+        for (int e = 0; e < count; ++e) {
+            sum.x += R[e] * local[e].x;
+            sum.y += R[e] * local[e].y;
+            sum.z += R[e] * local[e].z;
+        }
+        *out[t] = sum;
+    }
+    return true;
+}
+
 }  // namespace
 
 Status N_CUREVN(const Curve& cur, int side, double u, Point4* Cw) {
@@ -170,7 +228,9 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
             local[e].y = difference(local[e].y, ref.y);
             local[e].z = difference(local[e].z, ref.z);
         }
-        if (rational) {
+        if (rational && triangular && f == 1 && p >= 1 && q >= 1 && P * Q <= kFirstLocal) {
+            if (!rational_first_derivatives(P, Q, du, dv, local, skl)) status = kFail;
+        } else if (rational) {
             double* R = table;
             double* weights = table + static_cast<std::size_t>(f + 1) * (g + 1) * P * Q;
             for (int e = 0; e < P * Q; ++e) weights[e] = local[e].w;

@@ -440,6 +440,73 @@ TEST_F(Surfaces, HintedPointsAreSurfacePointsBitForBit) {
     }
 }
 
+// The point and first derivatives of a rational surface (the triangular
+// table of first order, which has a kernel of its own up to degree 5) are
+// those of the full square table to the bit, on knots and between them;
+// where the weights sum to zero both fail with N_KNTASD's record. (x87's
+// wider registers and fused multiply-adds may round the two apart: there
+// they agree to rounding.)
+TEST_F(Surfaces, FirstDerivativesAreTheFullTableBitForBit) {
+    const auto same = [](const Point3& a, const Point3& b) {
+        if (kPlainDoubles) return same_bits(a, b);
+        const double size = std::max({1.0, std::fabs(b.x), std::fabs(b.y), std::fabs(b.z)});
+        return vec_distance(a, b) <= 1e-12 * size;
+    };
+    std::mt19937 rng(1208);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 6; ++p) {
+        for (int variant = 0; variant < 3; ++variant) {
+            const int q = 1 + (p + variant) % 6;
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
+            const SurfaceData s = random_surface(rng, p, q, variant != 1, true, variant == 2, 2, 2);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur), kOk);
+            const KnotVector &U = *sur.uknt, &V = *sur.vknt;
+            for (int k = 0; k < 40; ++k) {
+                const double u = k < 8 ? U.U[std::min(p + k, U.m - p)]
+                                       : U.U[p] + (U.U[U.m - p] - U.U[p]) * unit(rng);
+                const double v = k < 8 ? V.U[std::min(q + k, V.m - q)]
+                                       : V.U[q] + (V.U[V.m - q] - V.U[q]) * unit(rng);
+                for (int side : {1, 2}) {
+                    // Left limits only inside the domain.
+                    if (side == 2 && !(u > U.U[p] && v > V.U[q])) continue;
+                    Point3 t0[2], t1[2], f0[2], f1[2];
+                    Point3* tri[2] = {t0, t1};
+                    Point3* full[2] = {f0, f1};
+                    ASSERT_EQ(N_SURDER(sur, side, u, v, 1, 1, 1, tri), kOk)
+                        << side << " " << u << " " << v << " " << error_record().code;
+                    ASSERT_EQ(N_SURDER(sur, side, u, v, 1, 1, 0, full), kOk);
+                    EXPECT_TRUE(same(t0[0], f0[0])) << u << " " << v;
+                    EXPECT_TRUE(same(t0[1], f0[1])) << u << " " << v;
+                    EXPECT_TRUE(same(t1[0], f1[0])) << u << " " << v;
+                }
+            }
+        }
+    }
+    // A bilinear patch whose weights, turned negative at two corners after
+    // it is built, cancel at its middle.
+    SurfaceData s;
+    s.p = s.q = 1;
+    s.nu = s.nv = 2;
+    s.uknots = {0.0, 0.0, 1.0, 1.0};
+    s.vknots = {0.0, 0.0, 1.0, 1.0};
+    s.weights = {1.0, 2.0, 2.0, 3.0};
+    s.points = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 1};
+    Surface sur;
+    ASSERT_EQ(build(s, &sur), kOk);
+    for (Point4* corner : {&sur.net->Pw[0][1], &sur.net->Pw[1][0]})
+        *corner = {-corner->x, -corner->y, -corner->z, -corner->w};
+    for (int selector : {1, 0}) {
+        Point3 r0[2], r1[2];
+        Point3* skl[2] = {r0, r1};
+        error_record() = ErrorRecord{0, ""};
+        EXPECT_EQ(N_SURDER(sur, 1, 0.5, 0.5, 1, 1, selector, skl), kFail) << selector;
+        EXPECT_EQ(error_record().code, kErrRational) << selector;
+        EXPECT_STREQ(error_record().routine, "N_KNTASD");
+        EXPECT_EQ(N_SURDER(sur, 1, 0.25, 0.5, 1, 1, selector, skl), kOk) << selector;
+    }
+}
+
 // The two halves of a cut are N_TOOSSG's segments to the bit, across u and
 // across v, where the cut falls inside a span, on a knot or near one end,
 // from a piece clamped to the box already (the knots at the cut inserted
@@ -467,8 +534,8 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
             ASSERT_EQ(build(s, &whole), kOk);
             const double U0 = whole.uknt->U[0], U1 = whole.uknt->U[whole.uknt->m];
             const double V0 = whole.vknt->U[0], V1 = whole.vknt->U[whole.vknt->m];
-            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0),
-                                   V0 + 0.2 * (V1 - V0), V1};
+            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0), V0 + 0.2 * (V1 - V0),
+                                   V1};
             ASSERT_EQ(N_TOOSSG(whole, box[0], box[1], box[2], box[3], &piece, &pool_), kOk);
             for (const Surface* src : {&piece, &whole}) {
                 for (int direction = 1; direction <= 2; ++direction) {
@@ -478,18 +545,17 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
                                            hi - 0.01 * (hi - lo), hi + 0.1}) {
                         SCOPED_TRACE(::testing::Message()
                                      << "p=" << p << " q=" << q << " variant=" << variant
-                                     << " piece=" << (src == &piece)
-                                     << " direction=" << direction << " t=" << t);
+                                     << " piece=" << (src == &piece) << " direction=" << direction
+                                     << " t=" << t);
                         double lo_box[4] = {box[0], box[1], box[2], box[3]};
                         double hi_box[4] = {box[0], box[1], box[2], box[3]};
                         lo_box[2 * direction - 1] = t;
                         hi_box[2 * direction - 2] = t;
                         Surface want_lo, want_hi, got_lo, got_hi;
-                        const bool want =
-                            N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], &want_lo,
-                                     &pool_) == kOk &&
-                            N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], &want_hi,
-                                     &pool_) == kOk;
+                        const bool want = N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3],
+                                                   &want_lo, &pool_) == kOk &&
+                                          N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3],
+                                                   &want_hi, &pool_) == kOk;
                         // The halves in blocks laid out for copies of the source,
                         // as the subdivision gives them.
                         const int n = src->net->n, m = src->net->m;
@@ -552,7 +618,8 @@ TEST_F(Surfaces, SentinelNetsEvaluateAsTheirCoordinates) {
 
 // A surface clipped along u has, row by row, the points of its rows' curves
 // clipped alone (the curves' clipping works each row by itself), to the
-// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the stack.
+// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the
+// stack.
 TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
     std::mt19937 rng(2024);
     for (int p = 1; p <= 6; ++p) {
@@ -575,10 +642,9 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                 const double b = lo + 0.81 * (hi - lo);
                 if (!(a < b)) continue;
                 Surface piece;
-                ASSERT_EQ(direction == 1 ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m],
-                                                    &piece, &pool_)
-                                         : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b,
-                                                    &piece, &pool_),
+                ASSERT_EQ(direction == 1
+                              ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m], &piece, &pool_)
+                              : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b, &piece, &pool_),
                           kOk);
                 const int rows = direction == 1 ? net.m : net.n;
                 for (int r = 0; r <= rows; ++r) {
@@ -592,7 +658,8 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                     const int got = direction == 1 ? piece.net->n : piece.net->m;
                     ASSERT_EQ(got, cut.pol->n) << "row " << r;
                     for (int i = 0; i <= got; ++i) {
-                        const Point4& P = direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
+                        const Point4& P =
+                            direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
                         const Point4& Q = cut.pol->Pw[i];
                         // Wider registers may keep a ratio the plan stores.
                         if (kPlainDoubles)
@@ -643,7 +710,8 @@ TEST_F(Surfaces, SurfaceKnotsAreCleanedAsTheirRowsCurves) {
                           kOk);
                 ASSERT_EQ(sur.net->n, row.pol->n);
                 ASSERT_EQ(sur.uknt->m, row.knt->m);
-                EXPECT_EQ(0, std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
+                EXPECT_EQ(0,
+                          std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
                 for (int i = 0; i <= row.pol->n; ++i)
                     EXPECT_EQ(0, std::memcmp(&sur.net->Pw[i][j], &row.pol->Pw[i], sizeof(Point4)))
                         << "row " << j << " point " << i;
