@@ -51,8 +51,25 @@ static_assert(sizeof(Point4) == 4 * sizeof(double) && sizeof(Point3) == 3 * size
               "points are packed doubles");
 
 // Local nets up to degree 5 in each direction take the first-derivative
-// kernel below.
+// kernels below.
 constexpr int kFirstLocal = 36;
+
+// Calls f with the count of basis functions of degree p as a constant for
+// the usual degrees (0 for any other: the kernels read it from p then), so
+// that their loops run unrolled.
+template <class F>
+auto by_degree(int p, F f) {
+    switch (p) {
+        case 1:
+            return f(std::integral_constant<int, 2>{});
+        case 2:
+            return f(std::integral_constant<int, 3>{});
+        case 3:
+            return f(std::integral_constant<int, 4>{});
+        default:
+            return f(std::integral_constant<int, 0>{});
+    }
+}
 
 // N_SURDER's rational table for the point and first derivatives (f = g = 1,
 // triangular: R00, R01, R10) and its sums over the local net, N_KNTASD's
@@ -60,9 +77,12 @@ constexpr int kFirstLocal = 36;
 // so the same bits, without the general table's loops over orders and
 // binomials (each of which is 1 here). Simplification and the driver's
 // normals ask for this at every vertex. False, with N_KNTASD's record, where
-// the weights sum to nothing usable.
-bool rational_first_derivatives(int P, int Q, const double* du, const double* dv,
+// the weights sum to nothing usable. PC, QC: the counts of basis functions
+// as constants for the usual degrees (0: read from P, Q).
+template <int PC, int QC>
+bool rational_first_derivatives(int P_in, int Q_in, const double* du, const double* dv,
                                 const Point4* local, Point3** skl) {
+    const int P = PC > 0 ? PC : P_in, Q = QC > 0 ? QC : Q_in;
     const int count = P * Q;
     double R00[kFirstLocal], R01[kFirstLocal], R10[kFirstLocal];
     double W00 = 0.0, W01 = 0.0, W10 = 0.0;
@@ -106,6 +126,51 @@ bool rational_first_derivatives(int P, int Q, const double* du, const double* dv
         *out[t] = sum;
     }
     return true;
+}
+
+// The same for a surface without weights: N_SURDER's sums over the net's
+// columns, then along v, for the point and the first derivatives.
+template <int PC, int QC>
+void plain_first_derivatives(int P_in, int Q_in, const double* du, const double* dv,
+                             const Point4* local, Point3** skl) {
+    const int P = PC > 0 ? PC : P_in, Q = QC > 0 ? QC : Q_in;
+    for (int k = 0; k <= 1; ++k) {
+        Point3 temp[kMaxDegree + 1];
+        for (int j = 0; j < Q; ++j) {
+            Point3 s = {0.0, 0.0, 0.0};
+            for (int i = 0; i < P; ++i) {
+                const double c = du[k * P + i];
+                s.x += c * local[i * Q + j].x;
+                s.y += c * local[i * Q + j].y;
+                s.z += c * local[i * Q + j].z;
+            }
+            temp[j] = s;
+        }
+        for (int l = 0; l + k <= 1; ++l) {
+            Point3 s = {0.0, 0.0, 0.0};
+            for (int j = 0; j < Q; ++j) {
+                const double c = dv[l * Q + j];
+                s.x += c * temp[j].x;
+                s.y += c * temp[j].y;
+                s.z += c * temp[j].z;
+            }
+            skl[k][l] = s;
+        }
+    }
+}
+
+// The kernels above with the degrees as constants where they are usual.
+bool first_derivatives(int p, int q, bool rational, const double* du, const double* dv,
+                       const Point4* local, Point3** skl) {
+    return by_degree(p, [&](auto PC) {
+        return by_degree(q, [&](auto QC) {
+            if (!rational) {
+                plain_first_derivatives<PC, QC>(p + 1, q + 1, du, dv, local, skl);
+                return true;
+            }
+            return rational_first_derivatives<PC, QC>(p + 1, q + 1, du, dv, local, skl);
+        });
+    });
 }
 
 }  // namespace
@@ -228,8 +293,8 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
             local[e].y = difference(local[e].y, ref.y);
             local[e].z = difference(local[e].z, ref.z);
         }
-        if (rational && triangular && f == 1 && p >= 1 && q >= 1 && P * Q <= kFirstLocal) {
-            if (!rational_first_derivatives(P, Q, du, dv, local, skl)) status = kFail;
+        if (triangular && f == 1 && p >= 1 && q >= 1 && P * Q <= kFirstLocal) {
+            if (!first_derivatives(p, q, rational, du, dv, local, skl)) status = kFail;
         } else if (rational) {
             double* R = table;
             double* weights = table + static_cast<std::size_t>(f + 1) * (g + 1) * P * Q;
@@ -394,27 +459,6 @@ Point3 point_of_degree_v(const Point4* const* Pw, int p, int q, const double* Nu
     if (q == 2) return point_of_basis<P, 3>(Pw, p, q, Nu, i0, Nv, j0);
     if (q == 3) return point_of_basis<P, 4>(Pw, p, q, Nu, i0, Nv, j0);
     return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
-}
-
-}  // namespace
-
-namespace {
-
-// Calls f with the count of basis functions of degree p as a constant for
-// the usual degrees (0 for any other: the kernels read it from p then), so
-// that their loops run unrolled.
-template <class F>
-auto by_degree(int p, F f) {
-    switch (p) {
-        case 1:
-            return f(std::integral_constant<int, 2>{});
-        case 2:
-            return f(std::integral_constant<int, 3>{});
-        case 3:
-            return f(std::integral_constant<int, 4>{});
-        default:
-            return f(std::integral_constant<int, 0>{});
-    }
 }
 
 }  // namespace
