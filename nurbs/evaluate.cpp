@@ -71,6 +71,32 @@ auto by_degree(int p, F f) {
     }
 }
 
+// sum_i c[i] * local[i * Q + j] over i < P, in that order (one net column).
+template <int PC>
+inline Point3 column_sum(const double* c, int P_in, int Q, const Point4* local, int j) {
+    const int P = PC > 0 ? PC : P_in;
+    Point3 s = {0.0, 0.0, 0.0};
+    for (int i = 0; i < P; ++i) {
+        s.x += c[i] * local[i * Q + j].x;
+        s.y += c[i] * local[i * Q + j].y;
+        s.z += c[i] * local[i * Q + j].z;
+    }
+    return s;
+}
+
+// sum_e c[e] * pts[e] over e < count, in that order.
+template <int CC, class Pt>
+inline Point3 weighted_points(const double* c, const Pt* pts, int count_in) {
+    const int count = CC > 0 ? CC : count_in;
+    Point3 s = {0.0, 0.0, 0.0};
+    for (int e = 0; e < count; ++e) {
+        s.x += c[e] * pts[e].x;
+        s.y += c[e] * pts[e].y;
+        s.z += c[e] * pts[e].z;
+    }
+    return s;
+}
+
 // N_SURDER's rational table for the point and first derivatives (f = g = 1,
 // triangular: R00, R01, R10) and its sums over the local net, N_KNTASD's
 // steps written out for that case: the same operations in the same order,
@@ -113,18 +139,10 @@ bool rational_first_derivatives(int P_in, int Q_in, const double* du, const doub
         R10[e] -= W10 * R00[e];
         R10[e] *= inv;
     }
-    const double* tables[3] = {R00, R01, R10};
-    Point3* out[3] = {&skl[0][0], &skl[0][1], &skl[1][0]};
-    for (int t = 0; t < 3; ++t) {
-        const double* R = tables[t];
-        Point3 sum = {0.0, 0.0, 0.0};
-        for (int e = 0; e < count; ++e) {
-            sum.x += R[e] * local[e].x;
-            sum.y += R[e] * local[e].y;
-            sum.z += R[e] * local[e].z;
-        }
-        *out[t] = sum;
-    }
+    constexpr int kCount = PC * QC;
+    skl[0][0] = weighted_points<kCount>(R00, local, count);
+    skl[0][1] = weighted_points<kCount>(R01, local, count);
+    skl[1][0] = weighted_points<kCount>(R10, local, count);
     return true;
 }
 
@@ -136,26 +154,8 @@ void plain_first_derivatives(int P_in, int Q_in, const double* du, const double*
     const int P = PC > 0 ? PC : P_in, Q = QC > 0 ? QC : Q_in;
     for (int k = 0; k <= 1; ++k) {
         Point3 temp[kMaxDegree + 1];
-        for (int j = 0; j < Q; ++j) {
-            Point3 s = {0.0, 0.0, 0.0};
-            for (int i = 0; i < P; ++i) {
-                const double c = du[k * P + i];
-                s.x += c * local[i * Q + j].x;
-                s.y += c * local[i * Q + j].y;
-                s.z += c * local[i * Q + j].z;
-            }
-            temp[j] = s;
-        }
-        for (int l = 0; l + k <= 1; ++l) {
-            Point3 s = {0.0, 0.0, 0.0};
-            for (int j = 0; j < Q; ++j) {
-                const double c = dv[l * Q + j];
-                s.x += c * temp[j].x;
-                s.y += c * temp[j].y;
-                s.z += c * temp[j].z;
-            }
-            skl[k][l] = s;
-        }
+        for (int j = 0; j < Q; ++j) temp[j] = column_sum<PC>(du + k * P, P, Q, local, j);
+        for (int l = 0; l + k <= 1; ++l) skl[k][l] = weighted_points<QC>(dv + l * Q, temp, Q);
     }
 }
 
@@ -306,39 +306,17 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
                     for (int l = 0; l <= g; ++l) {
                         if (triangular && k + l > f) continue;
                         const double* Rkl = R + static_cast<std::size_t>(k * (g + 1) + l) * P * Q;
-                        Point3 s = {0.0, 0.0, 0.0};
-                        for (int e = 0; e < P * Q; ++e) {
-                            s.x += Rkl[e] * local[e].x;
-                            s.y += Rkl[e] * local[e].y;
-                            s.z += Rkl[e] * local[e].z;
-                        }
-                        skl[k][l] = s;
+                        skl[k][l] = weighted_points<0>(Rkl, local, P * Q);
                     }
                 }
             }
         } else {
             Point3* temp = reinterpret_cast<Point3*>(table);
             for (int k = 0; k <= f; ++k) {
-                for (int j = 0; j < Q; ++j) {
-                    Point3 s = {0.0, 0.0, 0.0};
-                    for (int i = 0; i < P; ++i) {
-                        const double c = du[k * P + i];
-                        s.x += c * local[i * Q + j].x;
-                        s.y += c * local[i * Q + j].y;
-                        s.z += c * local[i * Q + j].z;
-                    }
-                    temp[j] = s;
-                }
+                for (int j = 0; j < Q; ++j) temp[j] = column_sum<0>(du + k * P, P, Q, local, j);
                 for (int l = 0; l <= g; ++l) {
                     if (triangular && k + l > f) continue;
-                    Point3 s = {0.0, 0.0, 0.0};
-                    for (int j = 0; j < Q; ++j) {
-                        const double c = dv[l * Q + j];
-                        s.x += c * temp[j].x;
-                        s.y += c * temp[j].y;
-                        s.z += c * temp[j].z;
-                    }
-                    skl[k][l] = s;
+                    skl[k][l] = weighted_points<0>(dv + l * Q, temp, Q);
                 }
             }
         }
