@@ -50,6 +50,129 @@ constexpr std::size_t kSurderWorkspace = 384;
 static_assert(sizeof(Point4) == 4 * sizeof(double) && sizeof(Point3) == 3 * sizeof(double),
               "points are packed doubles");
 
+// Local nets up to degree 5 in each direction take the first-derivative
+// kernels below.
+constexpr int kFirstLocal = 36;
+
+// Calls f with the count of basis functions of degree p as a constant for
+// the usual degrees (0 for any other: the kernels read it from p then), so
+// that their loops run unrolled.
+template <class F>
+auto by_degree(int p, F f) {
+    switch (p) {
+        case 1:
+            return f(std::integral_constant<int, 2>{});
+        case 2:
+            return f(std::integral_constant<int, 3>{});
+        case 3:
+            return f(std::integral_constant<int, 4>{});
+        default:
+            return f(std::integral_constant<int, 0>{});
+    }
+}
+
+// sum_i c[i] * local[i * Q + j] over i < P, in that order (one net column).
+template <int PC>
+inline Point3 column_sum(const double* c, int P_in, int Q, const Point4* local, int j) {
+    const int P = PC > 0 ? PC : P_in;
+    Point3 s = {0.0, 0.0, 0.0};
+    for (int i = 0; i < P; ++i) {
+        s.x += c[i] * local[i * Q + j].x;
+        s.y += c[i] * local[i * Q + j].y;
+        s.z += c[i] * local[i * Q + j].z;
+    }
+    return s;
+}
+
+// sum_e c[e] * pts[e] over e < count, in that order.
+template <int CC, class Pt>
+inline Point3 weighted_points(const double* c, const Pt* pts, int count_in) {
+    const int count = CC > 0 ? CC : count_in;
+    Point3 s = {0.0, 0.0, 0.0};
+    for (int e = 0; e < count; ++e) {
+        s.x += c[e] * pts[e].x;
+        s.y += c[e] * pts[e].y;
+        s.z += c[e] * pts[e].z;
+    }
+    return s;
+}
+
+// N_SURDER's rational table for the point and first derivatives (f = g = 1,
+// triangular: R00, R01, R10) and its sums over the local net, N_KNTASD's
+// steps written out for that case: the same operations in the same order,
+// so the same bits, without the general table's loops over orders and
+// binomials (each of which is 1 here). Simplification and the driver's
+// normals ask for this at every vertex. False, with N_KNTASD's record, where
+// the weights sum to nothing usable. PC, QC: the counts of basis functions
+// as constants for the usual degrees (0: read from P, Q).
+template <int PC, int QC>
+bool rational_first_derivatives(int P_in, int Q_in, const double* du, const double* dv,
+                                const Point4* local, Point3** skl) {
+    const int P = PC > 0 ? PC : P_in, Q = QC > 0 ? QC : Q_in;
+    const int count = P * Q;
+    double R00[kFirstLocal], R01[kFirstLocal], R10[kFirstLocal];
+    double W00 = 0.0, W01 = 0.0, W10 = 0.0;
+    for (int i = 0; i < P; ++i) {
+        for (int j = 0; j < Q; ++j) {
+            const int e = i * Q + j;
+            const double w = local[e].w;
+            const double v00 = w * du[i] * dv[j];
+            const double v01 = w * du[i] * dv[Q + j];
+            const double v10 = w * du[P + i] * dv[j];
+            R00[e] = v00;
+            R01[e] = v01;
+            R10[e] = v10;
+            W00 += v00;
+            W01 += v01;
+            W10 += v10;
+        }
+    }
+    if (guard_div(1.0, W00) != 0) {
+        set_error(kErrRational, "N_KNTASD");
+        return false;
+    }
+    const double inv = 1.0 / W00;
+    for (int e = 0; e < count; ++e) R00[e] *= inv;
+    for (int e = 0; e < count; ++e) {
+        R01[e] -= W01 * R00[e];
+        R01[e] *= inv;
+        R10[e] -= W10 * R00[e];
+        R10[e] *= inv;
+    }
+    constexpr int kCount = PC * QC;
+    skl[0][0] = weighted_points<kCount>(R00, local, count);
+    skl[0][1] = weighted_points<kCount>(R01, local, count);
+    skl[1][0] = weighted_points<kCount>(R10, local, count);
+    return true;
+}
+
+// The same for a surface without weights: N_SURDER's sums over the net's
+// columns, then along v, for the point and the first derivatives.
+template <int PC, int QC>
+void plain_first_derivatives(int P_in, int Q_in, const double* du, const double* dv,
+                             const Point4* local, Point3** skl) {
+    const int P = PC > 0 ? PC : P_in, Q = QC > 0 ? QC : Q_in;
+    for (int k = 0; k <= 1; ++k) {
+        Point3 temp[kMaxDegree + 1];
+        for (int j = 0; j < Q; ++j) temp[j] = column_sum<PC>(du + k * P, P, Q, local, j);
+        for (int l = 0; l + k <= 1; ++l) skl[k][l] = weighted_points<QC>(dv + l * Q, temp, Q);
+    }
+}
+
+// The kernels above with the degrees as constants where they are usual.
+bool first_derivatives(int p, int q, bool rational, const double* du, const double* dv,
+                       const Point4* local, Point3** skl) {
+    return by_degree(p, [&](auto PC) {
+        return by_degree(q, [&](auto QC) {
+            if (!rational) {
+                plain_first_derivatives<PC, QC>(p + 1, q + 1, du, dv, local, skl);
+                return true;
+            }
+            return rational_first_derivatives<PC, QC>(p + 1, q + 1, du, dv, local, skl);
+        });
+    });
+}
+
 }  // namespace
 
 Status N_CUREVN(const Curve& cur, int side, double u, Point4* Cw) {
@@ -170,7 +293,9 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
             local[e].y = difference(local[e].y, ref.y);
             local[e].z = difference(local[e].z, ref.z);
         }
-        if (rational) {
+        if (triangular && f == 1 && p >= 1 && q >= 1 && P * Q <= kFirstLocal) {
+            if (!first_derivatives(p, q, rational, du, dv, local, skl)) status = kFail;
+        } else if (rational) {
             double* R = table;
             double* weights = table + static_cast<std::size_t>(f + 1) * (g + 1) * P * Q;
             for (int e = 0; e < P * Q; ++e) weights[e] = local[e].w;
@@ -181,39 +306,17 @@ Status N_SURDER(const Surface& sur, int side, double u, double v, int f, int g, 
                     for (int l = 0; l <= g; ++l) {
                         if (triangular && k + l > f) continue;
                         const double* Rkl = R + static_cast<std::size_t>(k * (g + 1) + l) * P * Q;
-                        Point3 s = {0.0, 0.0, 0.0};
-                        for (int e = 0; e < P * Q; ++e) {
-                            s.x += Rkl[e] * local[e].x;
-                            s.y += Rkl[e] * local[e].y;
-                            s.z += Rkl[e] * local[e].z;
-                        }
-                        skl[k][l] = s;
+                        skl[k][l] = weighted_points<0>(Rkl, local, P * Q);
                     }
                 }
             }
         } else {
             Point3* temp = reinterpret_cast<Point3*>(table);
             for (int k = 0; k <= f; ++k) {
-                for (int j = 0; j < Q; ++j) {
-                    Point3 s = {0.0, 0.0, 0.0};
-                    for (int i = 0; i < P; ++i) {
-                        const double c = du[k * P + i];
-                        s.x += c * local[i * Q + j].x;
-                        s.y += c * local[i * Q + j].y;
-                        s.z += c * local[i * Q + j].z;
-                    }
-                    temp[j] = s;
-                }
+                for (int j = 0; j < Q; ++j) temp[j] = column_sum<0>(du + k * P, P, Q, local, j);
                 for (int l = 0; l <= g; ++l) {
                     if (triangular && k + l > f) continue;
-                    Point3 s = {0.0, 0.0, 0.0};
-                    for (int j = 0; j < Q; ++j) {
-                        const double c = dv[l * Q + j];
-                        s.x += c * temp[j].x;
-                        s.y += c * temp[j].y;
-                        s.z += c * temp[j].z;
-                    }
-                    skl[k][l] = s;
+                    skl[k][l] = weighted_points<0>(dv + l * Q, temp, Q);
                 }
             }
         }
@@ -334,27 +437,6 @@ Point3 point_of_degree_v(const Point4* const* Pw, int p, int q, const double* Nu
     if (q == 2) return point_of_basis<P, 3>(Pw, p, q, Nu, i0, Nv, j0);
     if (q == 3) return point_of_basis<P, 4>(Pw, p, q, Nu, i0, Nv, j0);
     return point_of_basis<0, 0>(Pw, p, q, Nu, i0, Nv, j0);
-}
-
-}  // namespace
-
-namespace {
-
-// Calls f with the count of basis functions of degree p as a constant for
-// the usual degrees (0 for any other: the kernels read it from p then), so
-// that their loops run unrolled.
-template <class F>
-auto by_degree(int p, F f) {
-    switch (p) {
-        case 1:
-            return f(std::integral_constant<int, 2>{});
-        case 2:
-            return f(std::integral_constant<int, 3>{});
-        case 3:
-            return f(std::integral_constant<int, 4>{});
-        default:
-            return f(std::integral_constant<int, 0>{});
-    }
 }
 
 }  // namespace

@@ -440,6 +440,74 @@ TEST_F(Surfaces, HintedPointsAreSurfacePointsBitForBit) {
     }
 }
 
+// The point and first derivatives of a surface, rational or not (the
+// triangular table of first order, which has kernels of its own up to
+// degree 5) are those of the full square table to the bit, on knots and between them;
+// where the weights sum to zero both fail with N_KNTASD's record. (x87's
+// wider registers and fused multiply-adds may round the two apart: there
+// they agree to rounding.)
+TEST_F(Surfaces, FirstDerivativesAreTheFullTableBitForBit) {
+    const auto same = [](const Point3& a, const Point3& b) {
+        if (kPlainDoubles) return same_bits(a, b);
+        const double size = std::max({1.0, std::fabs(b.x), std::fabs(b.y), std::fabs(b.z)});
+        return vec_distance(a, b) <= 1e-12 * size;
+    };
+    std::mt19937 rng(1208);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int p = 1; p <= 6; ++p) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const int q = 1 + (p + variant) % 6;
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " variant=" << variant);
+            const SurfaceData s =
+                random_surface(rng, p, q, variant != 1, variant != 3, variant == 2, 2, 2);
+            Surface sur;
+            ASSERT_EQ(build(s, &sur), kOk);
+            const KnotVector &U = *sur.uknt, &V = *sur.vknt;
+            for (int k = 0; k < 40; ++k) {
+                const double u = k < 8 ? U.U[std::min(p + k, U.m - p)]
+                                       : U.U[p] + (U.U[U.m - p] - U.U[p]) * unit(rng);
+                const double v = k < 8 ? V.U[std::min(q + k, V.m - q)]
+                                       : V.U[q] + (V.U[V.m - q] - V.U[q]) * unit(rng);
+                for (int side : {1, 2}) {
+                    // Left limits only inside the domain.
+                    if (side == 2 && !(u > U.U[p] && v > V.U[q])) continue;
+                    Point3 t0[2], t1[2], f0[2], f1[2];
+                    Point3* tri[2] = {t0, t1};
+                    Point3* full[2] = {f0, f1};
+                    ASSERT_EQ(N_SURDER(sur, side, u, v, 1, 1, 1, tri), kOk)
+                        << side << " " << u << " " << v << " " << error_record().code;
+                    ASSERT_EQ(N_SURDER(sur, side, u, v, 1, 1, 0, full), kOk);
+                    EXPECT_TRUE(same(t0[0], f0[0])) << u << " " << v;
+                    EXPECT_TRUE(same(t0[1], f0[1])) << u << " " << v;
+                    EXPECT_TRUE(same(t1[0], f1[0])) << u << " " << v;
+                }
+            }
+        }
+    }
+    // A bilinear patch whose weights, turned negative at two corners after
+    // it is built, cancel at its middle.
+    SurfaceData s;
+    s.p = s.q = 1;
+    s.nu = s.nv = 2;
+    s.uknots = {0.0, 0.0, 1.0, 1.0};
+    s.vknots = {0.0, 0.0, 1.0, 1.0};
+    s.weights = {1.0, 2.0, 2.0, 3.0};
+    s.points = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 1};
+    Surface sur;
+    ASSERT_EQ(build(s, &sur), kOk);
+    for (Point4* corner : {&sur.net->Pw[0][1], &sur.net->Pw[1][0]})
+        *corner = {-corner->x, -corner->y, -corner->z, -corner->w};
+    for (int selector : {1, 0}) {
+        Point3 r0[2], r1[2];
+        Point3* skl[2] = {r0, r1};
+        error_record() = ErrorRecord{0, ""};
+        EXPECT_EQ(N_SURDER(sur, 1, 0.5, 0.5, 1, 1, selector, skl), kFail) << selector;
+        EXPECT_EQ(error_record().code, kErrRational) << selector;
+        EXPECT_STREQ(error_record().routine, "N_KNTASD");
+        EXPECT_EQ(N_SURDER(sur, 1, 0.25, 0.5, 1, 1, selector, skl), kOk) << selector;
+    }
+}
+
 // The two halves of a cut are N_TOOSSG's segments to the bit, across u and
 // across v, where the cut falls inside a span, on a knot or near one end,
 // from a piece clamped to the box already (the knots at the cut inserted

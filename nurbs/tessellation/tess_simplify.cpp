@@ -274,24 +274,29 @@ private:
     int fan_token_ = 0;
     int hint_[2] = {-1, -1};  // the spans of the last sample: the next lies close by
 
+    // Asked over a hundred thousand times on a fine mesh, almost always of
+    // a vertex already evaluated: the look-up stays inline, the evaluation
+    // does not.
     bool regular(int k) {
-        if (state_[k] == 0) {
-            Point3 row0[2], row1[2];
-            state_[k] = 2;
-            if (evaluate(k, row0, row1)) {
-                P_[k] = row0[0];
-                const Point3 m = vec_cross(row1[0], row0[1]);
-                const double len = vec_length(m);
-                const Point3& p = P_[k];
-                if (len >= kDegenerate && std::isfinite(len) && std::isfinite(p.x + p.y + p.z)) {
-                    N_[k] = {m.x / len, m.y / len, m.z / len};
-                    state_[k] = 1;
-                } else if (std::isfinite(p.x + p.y + p.z)) {
-                    state_[k] = 3;
-                }
-            }
-        }
+        if (state_[k] == 0) find_state(k);
         return state_[k] == 1;
+    }
+
+    // The vertex's point, normal and state (1 regular, 2 failed, 3 degenerate).
+    __attribute__((noinline)) void find_state(int k) {
+        Point3 row0[2], row1[2];
+        state_[k] = 2;
+        if (!evaluate(k, row0, row1)) return;
+        P_[k] = row0[0];
+        const Point3 m = vec_cross(row1[0], row0[1]);
+        const double len = vec_length(m);
+        const Point3& p = P_[k];
+        if (len >= kDegenerate && std::isfinite(len) && std::isfinite(p.x + p.y + p.z)) {
+            N_[k] = {m.x / len, m.y / len, m.z / len};
+            state_[k] = 1;
+        } else if (std::isfinite(p.x + p.y + p.z)) {
+            state_[k] = 3;
+        }
     }
 
     // Copies of one degenerate point (a pole, an apex): a point but no
