@@ -23,6 +23,9 @@ constexpr double kStraightSaving = 1.05;
 constexpr double kShareGrowth = 1.15;
 constexpr double kGrowRound = 1e-9;
 constexpr int kMaxPeriods = 32;  // halving cuts made before a lattice is laid
+// An edge line whose sag lies across the edge, within the surface, by no
+// more than this share of it bends out of the surface only (a geodesic).
+constexpr double kMostlyOut = 0.1;
 
 // Surface point at position `along` of the sized direction and `across`
 // of the other, both in the metric plane.
@@ -131,6 +134,25 @@ double across_edge(const Point3& off, const Point3& tangent, const Point3& norma
     Point3 a = vec_sub(off, vec_scale(t, vec_dot(off, t)));
     a = vec_sub(a, vec_scale(normal, vec_dot(a, normal)));
     return vec_length(a);
+}
+
+// The share of edge line i's (the first or last sampled line) sag at step
+// k that lies across the edge within the surface: about 0 for a line that
+// bends out of the surface only. The direction across is the tangent of the
+// parabola through the edge line and the next two (the chord to the next
+// alone dips into a ball by half its turn).
+double across_share(const Table<Point3>& grid, int M, int direction, int i, int k) {
+    const auto at = [&](int line, int j) { return grid[line * (M + 1) + j]; };
+    const Point3 off = sag_at(grid, M, i, k), tangent = vec_sub(at(i, k + 1), at(i, k - 1));
+    const int one = i == 0 ? 1 : i - 1, two = i == 0 ? 2 : i - 2;
+    Point3 step =
+        vec_sub(vec_scale(at(one, k), 4.0), vec_add(at(two, k), vec_scale(at(i, k), 3.0)));
+    if (i != 0) step = vec_scale(step, -1.0);
+    Point3 normal = direction == 1 ? vec_cross(step, tangent) : vec_cross(tangent, step);
+    const double sag = vec_length(off);
+    if (!(sag > 0.0)) return 0.0;
+    if (G_VECNIP(&normal) != kOk) return 1.0;
+    return across_edge(off, tangent, normal) / sag;
 }
 
 // Pieces per sample step that a strip between the outermost sampled lines
@@ -329,6 +351,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
                  Lattice* out) {
     out->tried = true;
     out->bent_across = false;
+    out->local = false;
     out->periods = periods;
     out->lines.clear();
     out->expected.clear();
@@ -356,12 +379,6 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     if (local) {
         if (!local_shares(sur, direction, L, M, out->other->expected, share, budget, s, shares))
             return false;
-        // Where the lines' ends are open domain edges held finer, a share
-        // above theirs cuts off more of the face along them (a ring's
-        // quarter standing on its inner edge kept 98.97 % of its area).
-        for (const double e : {edge[0], edge[1]})
-            if (e > 0.0)
-                for (int k = 0; k <= M; ++k) shares[k] = std::fmin(shares[k], std::fmax(share, e));
     } else if (!shares.resize(s, M + 1, share)) {
         return false;
     }
@@ -371,6 +388,24 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     if (!sample_grid(sur, direction, L, out->from, to, M, s, grid, &sampled)) return false;
     if (!sampled) return true;
     const auto at = [&](int i, int k) { return grid[i * (M + 1) + k]; };
+    // Where the lines' ends are open domain edges held finer, a share above
+    // theirs cut off more of the face along them (a ring's quarter standing
+    // on its inner edge kept 98.97 % of its area). Steps where both edge
+    // lines bend out of the surface only keep their local share: a chord of
+    // such a line cuts off nothing across the edge (a ball's corner patch
+    // between two meridians, clamped, kept five rows where four hold).
+    if (local && (edge[0] > 0.0 || edge[1] > 0.0)) {
+        for (int k = 1; k < M; ++k) {
+            const bool out_only =
+                across_share(grid, M, direction, 0, k) <= kMostlyOut &&
+                across_share(grid, M, direction, kLinesAcross - 1, k) <= kMostlyOut;
+            if (out_only) continue;
+            for (const double e : {edge[0], edge[1]})
+                if (e > 0.0) shares[k] = std::fmin(shares[k], std::fmax(share, e));
+        }
+        shares[0] = shares[1];
+        shares[M] = shares[M - 1];
+    }
     // The net's points along a cut piece of an edge line stand twice as far
     // across the edge as the line itself where it is a quadratic (its middle
     // point), some 4/3 where it is a cubic, and the edge test measures
@@ -476,6 +511,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     }
     if (!saves) return expect_halving(L, periods, halving, s, out);
     out->share = share;
+    out->local = local;
     if (!out->lines.push(s, 0.0)) return false;
     for (int p = 0; p < periods; ++p) {
         const double total = span_density(density, p * per, (p + 1) * per);
@@ -518,6 +554,13 @@ bool lattice_cut(const Lattice& lattice, double lo, double hi, double* line) {
     if (a == last || b == last || *a != lo || *b != hi || b - a < 2) return false;
     *line = a[(b - a) / 2];
     return true;
+}
+
+bool lattice_piece(const Lattice& lattice, double lo, double hi) {
+    const double* first = lattice.lines.data;
+    const double* last = first + lattice.lines.size;
+    const double* a = std::lower_bound(first, last, lo);
+    return a != last && a + 1 != last && *a == lo && a[1] == hi;
 }
 
 }  // namespace ruvane::tess

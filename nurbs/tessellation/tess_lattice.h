@@ -34,6 +34,9 @@ struct Lattice {
     int periods = 1;  // the spans it was laid in
     // The other direction bends by half the budget or more.
     bool bent_across = false;
+    // Laid second, its pieces take what the other lattice's pieces leave
+    // at each step: they count on those being cut as laid.
+    bool local = false;
     // Laid second: the bands of its pieces where every sampled step is a
     // saddle, as pairs of its lines (low, high).
     Table<double> saddles;
@@ -59,5 +62,9 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
 // The lattice line half way (by count) between the lines `lo` and `hi`;
 // false when either is not a line or no line lies between them.
 bool lattice_cut(const Lattice& lattice, double lo, double hi, double* line);
+
+// Whether `lo` and `hi` are neighbouring lines of the lattice: a cell
+// between them is one piece of it.
+bool lattice_piece(const Lattice& lattice, double lo, double hi);
 
 }  // namespace ruvane::tess

@@ -111,8 +111,9 @@ bool curve_straight(const Curve& cur, double A) {
 
 struct Flatness {
     bool flat;
-    int direction;  // 1: cut at constant v, 2: cut at constant u
-    bool sized = false;  // the cut may aim at the size the tolerance asks for
+    int direction;            // 1: cut at constant v, 2: cut at constant u
+    bool sized = false;       // the cut may aim at the size the tolerance asks for
+    bool near_plane = false;  // off its plane, but within kNetSlack A of it
 };
 
 // The net's normal at inner point k of the line (i0, j0) + k (di, dj), which
@@ -501,7 +502,7 @@ Flatness flatness(CellTest& t, const double side[4]) {
     if (!in_plane && t.off <= kNetSlack * A && sampled_close()) return {true, 0};
     if (!in_plane) {
         if (t.direction == 0) t.direction = off_plane_direction(net, t.centre, normal, A);
-        return {false, t.direction, true};
+        return {false, t.direction, true, t.off <= kNetSlack * A};
     }
     // Edge test: the boundary lines of the net must be straight within their
     // tolerances.
@@ -987,9 +988,10 @@ bool expected_cells(Division& d, const tess::Lattice& first, int first_direction
 // gives each of its pieces what the first one's leave there, so the order
 // matters (along a revolved profile, the rows take what the parallels of
 // small radius leave, and its saddle rows get columns of their own; the
-// parallels gain nothing from the profile's rows). Around a turn both
-// orders are tried and the one expecting fewer cells kept, this direction
-// first on a tie.
+// parallels gain nothing from the profile's rows; on a ball's corner patch
+// the rows take what the short parallels near its pole leave). Where both
+// directions bend, both orders are tried and the one expecting fewer cells
+// kept, this direction first on a tie.
 bool lay_lattices(Division& d, const Cell& c, int direction) {
     const int other_direction = direction == 1 ? 2 : 1;
     tess::Lattice& lattice = direction == 1 ? d.lattice_v : d.lattice_u;
@@ -1007,11 +1009,6 @@ bool lay_lattices(Division& d, const Cell& c, int direction) {
     double before = 0.0, after = 0.0;
     if (!expected_cells(d, first, direction, second, d.bands, &before)) return false;
     if (!second.bent_across) return true;  // nor this one of the other's: one order
-    // On a patch closed in neither direction (a ball's corner, a freeform
-    // patch) the other order gained nothing over the comparison's faces (a
-    // ball corner got a triangle more) and cost a ball corner's subdivision
-    // 1.5 million instructions where one order takes 0.9.
-    if (!d.closed_u && !d.closed_v) return true;
     lattice = tess::Lattice{};
     other = tess::Lattice{};
     Bands bands;
@@ -1065,7 +1062,22 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, int* direction, d
             }
         }
     }
-    tess::lattice_cut(*use, lo, hi, line);
+    if (tess::lattice_cut(*use, lo, hi, line)) return true;
+    // A cell that is one piece of its lattice in this direction but spans
+    // several of the other lattice's is cut along the other's line: the
+    // two were sized so that a piece of each is flat, where halving the
+    // piece adds a row across the whole face (a ball's corner patch whose
+    // four rows take what its short parallels leave near the pole got a
+    // fifth so).
+    const tess::Lattice& other = at_v ? d.lattice_u : d.lattice_v;
+    double across = 0.0;
+    if (d.bands.count == 0 && use == &lattice && lattice.local && f.near_plane &&
+        tess::lattice_piece(lattice, lo, hi) &&
+        tess::lattice_cut(other, across_lo, across_hi, &across) &&
+        cut_line(d, c, !at_v, across) == across) {
+        *direction = at_v ? 2 : 1;
+        *line = across;
+    }
     return true;
 }
 

@@ -758,3 +758,37 @@ TEST(TessSurfaces, RingsTakeTheWholeBudgetOnTheirSaddleSide) {
 }
 
 }  // namespace
+
+namespace {
+
+// A ball's corner patch as a filleted slab has it (radius 3, at tolerances
+// about its meridians' finer edge tolerance apart): its parallels near the
+// pole are short and leave the rows there most of the budget, as on a
+// whole ball. Three rules let the rows take it: the row lattice is laid
+// second where that expects fewer cells (a patch closed in neither
+// direction was laid in one order only); its edge lines, meridians held to
+// the open edges' finer tolerance, bend out of the surface only, which
+// cuts off nothing across the edge, so their steps keep the share (it was
+// clamped to the half); and a cell one row high that two columns of the
+// other lattice span is cut along their line, not across its row (halving
+// the row laid a fifth one). At 1e-3 of the slab's diagonal the patch went
+// from 5 rows (42 triangles) to 4 (36).
+TEST(TessSurfaces, BallCornersGiveTheirPoleRowsWhatTheParallelsLeave) {
+    const double R = 3, C = 1e-6;
+    for (const double A : {0.0949, 0.06}) {
+        Surface s = ball_corner(R);
+        s.name = "ball corner r 3 A " + std::to_string(A);
+        const Outcome out = tessellate(s, A, A, C);
+        check_result(s, out, A, C, R);
+        // Rows along the meridians sagging by more than the half budget
+        // each direction takes where both bend (0.40 and 0.44 A when
+        // clamped), and within 1.5 times the ideal grid's triangles (1.69
+        // and 1.60 times with 5 rows).
+        EXPECT_GT(largest_row_sag(s, out, A), 0.6) << s.name;
+        const double ideal = kPi * R / (4 * A);
+        EXPECT_LE(static_cast<double>(out.tris.size()), 1.5 * ideal)
+            << s.name << ", ideal " << ideal;
+    }
+}
+
+}  // namespace
