@@ -1028,6 +1028,14 @@ bool lay_lattices(Division& d, const Cell& c, int direction) {
     return true;
 }
 
+// Whether [lo, hi] is one piece of the lattice: two neighbouring lines.
+bool one_piece(const tess::Lattice& lattice, double lo, double hi) {
+    const double* first = lattice.lines.data;
+    const double* last = first + lattice.lines.size;
+    const double* a = std::lower_bound(first, last, lo);
+    return a != last && *a == lo && a + 1 != last && a[1] == hi;
+}
+
 // Where a cell off its plane is cut. Halving alone leaves cells anywhere
 // between the size the tolerance allows and half of it in each direction
 // (a ball got twice the rows it needs). So the first such cut in a
@@ -1065,7 +1073,20 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, int* direction, d
             }
         }
     }
-    tess::lattice_cut(*use, lo, hi, line);
+    if (tess::lattice_cut(*use, lo, hi, line) || !one_piece(*use, lo, hi)) return true;
+    // One piece of its lattice in this direction but more than one of the
+    // other's, laid round a turn: the cut goes at the other's line. Halved
+    // across its row, such a cell of a revolved profile made two cells where
+    // the column's cut makes one (and a short row of vertices of its own);
+    // done so on patches closed in neither direction, it cost a patch of
+    // crowded rational knots a quarter more triangles.
+    const tess::Lattice& across = at_v ? d.lattice_u : d.lattice_v;
+    double other = 0.0;
+    if (across.closed && tess::lattice_cut(across, across_lo, across_hi, &other) &&
+        cut_line(d, c, !at_v, other) == other) {
+        *direction = at_v ? 2 : 1;
+        *line = other;
+    }
     return true;
 }
 
