@@ -453,8 +453,8 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     // either count (a ring standing on a plane, whose parallels bend within
     // the surface at its rim, which the sampled sag counts: 144 triangles
     // became 172).
-    const bool spread_turn = !second && !local && !out->saddle && bend >= 0.5 * budget &&
-                             out->closed && near;
+    const bool spread_turn =
+        !second && !local && !out->saddle && bend >= 0.5 * budget && out->closed && near;
     saves = saves || out->saddle || spread_turn;
     if (!saves && !first_of_two) return expect_halving(L, periods, halving, s, out);
     if (first_of_two) {

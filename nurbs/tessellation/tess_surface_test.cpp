@@ -765,9 +765,14 @@ namespace {
 // arcs of 120 degrees, as a model hands it over: u round the axis, v along
 // the profile.
 Surface revolved_profile() {
-    const double profile[8][2] = {{10, 0},        {13.4122, 2.6412}, {16.1453, 9.2190},
-                                  {4.9810, 19.4735}, {15.7265, 31.6403}, {5.9259, 38.7404},
-                                  {6.5645, 43.7903}, {8, 46}};
+    const double profile[8][2] = {{10, 0},
+                                  {13.4122, 2.6412},
+                                  {16.1453, 9.2190},
+                                  {4.9810, 19.4735},
+                                  {15.7265, 31.6403},
+                                  {5.9259, 38.7404},
+                                  {6.5645, 43.7903},
+                                  {8, 46}};
     Surface s;
     s.u_order = 3;
     s.v_order = 4;
