@@ -131,9 +131,9 @@ Point3 line_normal(const NetPoints& net, int i0, int j0, int di, int dj, int k,
 // How far the inner points of net line (i0, j0) + k (di, dj) stray from the
 // chord of its ends, as a multiple of the allowed: A for the distance, `tol`
 // for its part across the line within the surface, which is what a chord on
-// the mesh boundary cuts off the face (`tol` 0: a line inside the mesh). "Within the surface" is taken at the
-// line itself: against the cell's mean normal, a strongly curved cell would
-// count part of the line's bend out of the surface as a bend across it.
+// the mesh boundary cuts off the face (`tol` 0: a line inside the mesh). "Within the surface" is
+// taken at the line itself: against the cell's mean normal, a strongly curved cell would count part
+// of the line's bend out of the surface as a bend across it.
 double line_excess(const NetPoints& net, int i0, int j0, int di, int dj, int last, double A,
                    double tol, const Point3& mean) {
     const Point3 a = net_point(net, i0, j0), b = net_point(net, i0 + last * di, j0 + last * dj);
@@ -175,8 +175,7 @@ constexpr double kSampledShare = 0.9;
 // cell failed against it).
 constexpr double kNoPlane = 1e-9;
 
-bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3& d,
-                 Point3 n[2]) {
+bool pair_planes(const Point3& a, const Point3& b, const Point3& c, const Point3& d, Point3 n[2]) {
     n[0] = vec_cross(vec_sub(b, a), vec_sub(c, a));
     n[1] = vec_cross(vec_sub(c, a), vec_sub(d, a));
     const double l0 = vec_length(n[0]), l1 = vec_length(n[1]);
@@ -634,8 +633,8 @@ bool strip_area_kept(tess::PointCache& sample, double ua, double ub, double va, 
             fine += tri(g[i][j], g[i + 1][j], g[i + 1][j + 1]) +
                     tri(g[i][j], g[i + 1][j + 1], g[i][j + 1]);
     const Point3 &c0 = g[0][0], &c1 = g[kN][0], &c2 = g[0][kN], &c3 = g[kN][kN];
-    const double coarse = std::fmin(tri(c0, c1, c3) + tri(c0, c3, c2),
-                                    tri(c1, c2, c0) + tri(c1, c3, c2));
+    const double coarse =
+        std::fmin(tri(c0, c1, c3) + tri(c0, c3, c2), tri(c1, c2, c0) + tri(c1, c3, c2));
     return fine > 0.0 && coarse >= (1.0 - share) * fine;
 }
 
@@ -706,10 +705,10 @@ struct Division {
     double margin = 0.0, edge = 0.0;
     bool closed_u = false, closed_v = false;
     tess::Lattice lattice_u{}, lattice_v{};  // lines of sized cuts, laid at the first
-    Table<SpareBlock> spare{};  // blocks of finished cells' pieces
-    Table<Point3> net_points{};  // the cell's net projected, room made by cut
-    tess::LineStores lines{};  // the sampled lines' bases and column sums
-    Bands bands{};  // lattices of bands of saddle rows
+    Table<SpareBlock> spare{};               // blocks of finished cells' pieces
+    Table<Point3> net_points{};              // the cell's net projected, room made by cut
+    tess::LineStores lines{};                // the sampled lines' bases and column sums
+    Bands bands{};                           // lattices of bands of saddle rows
 };
 
 // The cell's net projected into the subdivision's table (cut has made room).
@@ -1062,18 +1061,22 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, int* direction, d
             }
         }
     }
-    if (tess::lattice_cut(*use, lo, hi, line)) return true;
+    if (tess::lattice_cut(*use, lo, hi, line) || !tess::lattice_piece(*use, lo, hi)) return true;
     // A cell that is one piece of its lattice in this direction but spans
-    // several of the other lattice's is cut along the other's line: the
-    // two were sized so that a piece of each is flat, where halving the
-    // piece adds a row across the whole face (a ball's corner patch whose
-    // four rows take what its short parallels leave near the pole got a
-    // fifth so).
+    // several of the other lattice's is cut along the other's line where
+    // the two were sized so that a piece of each is flat; halving the piece
+    // adds a row across the whole face. So on a lattice laid second with
+    // shares of its own over a net near its plane (a ball's corner patch
+    // whose four rows take what its short parallels leave near the pole got
+    // a fifth so), and where the other lattice goes round a turn (halved
+    // across its row, such a cell of a revolved profile made two cells where
+    // the column's cut makes one, and a short row of vertices of its own).
+    // Done so on every patch closed in neither direction, it cost a patch
+    // of crowded rational knots a quarter more triangles.
     const tess::Lattice& other = at_v ? d.lattice_u : d.lattice_v;
+    const bool own_shares = d.bands.count == 0 && use == &lattice && lattice.local && f.near_plane;
     double across = 0.0;
-    if (d.bands.count == 0 && use == &lattice && lattice.local && f.near_plane &&
-        tess::lattice_piece(lattice, lo, hi) &&
-        tess::lattice_cut(other, across_lo, across_hi, &across) &&
+    if ((own_shares || other.closed) && tess::lattice_cut(other, across_lo, across_hi, &across) &&
         cut_line(d, c, !at_v, across) == across) {
         *direction = at_v ? 2 : 1;
         *line = across;

@@ -792,3 +792,75 @@ TEST(TessSurfaces, BallCornersGiveTheirPoleRowsWhatTheParallelsLeave) {
 }
 
 }  // namespace
+
+namespace {
+
+// A spline profile (radius 5 to 16) revolved a full turn in three rational
+// arcs of 120 degrees, as a model hands it over: u round the axis, v along
+// the profile.
+Surface revolved_profile() {
+    const double profile[8][2] = {{10, 0},
+                                  {13.4122, 2.6412},
+                                  {16.1453, 9.2190},
+                                  {4.9810, 19.4735},
+                                  {15.7265, 31.6403},
+                                  {5.9259, 38.7404},
+                                  {6.5645, 43.7903},
+                                  {8, 46}};
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 4;
+    s.closed_u = true;
+    s.u_knots = {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1};
+    s.v_knots = {0, 0, 0, 0, 0.1795, 0.4404, 0.6886, 0.8779, 1, 1, 1, 1};
+    for (const auto& [rho, z] : profile)
+        for (int i = 0; i <= 6; ++i) {
+            const double angle = kPi * i / 3, out = i % 2 == 0 ? rho : 2 * rho;
+            s.points.insert(s.points.end(), {out * std::cos(angle), out * std::sin(angle), z});
+            s.weights.push_back(i % 2 == 0 ? 1.0 : 0.5);
+        }
+    s.outer = rectangle(0, 0, 1, 1, true);
+    return s;
+}
+
+// Around a turn whose profile bends too, the columns are laid first and the
+// rows take what they leave at each step. Halving's even pieces of the
+// rational arcs differ in angle (the widest 1.26 to 1.3 times the
+// narrowest), and the rows took what the widest left everywhere; the
+// columns' lattice spreads them by the bend, evenly round the axis (within
+// 1.08), and the rows get more (at A = 0.609, 10 rows became 9 and 300
+// triangles 288).
+TEST(TessSurfaces, ColumnsRoundATurnAreSpreadEvenlyBeforeTheRows) {
+    const double C = 1e-6;
+    for (const double A : {0.609, 0.183}) {
+        Surface s = revolved_profile();
+        s.name = "revolved profile A " + std::to_string(A);
+        const Outcome out = tessellate(s, A, A, C);
+        check_result(s, out, A, C, 30);
+        // The angles round the axis of the vertices of each row (v).
+        std::map<double, std::set<double>> rows;
+        for (const TessTriangle& t : out.tris)
+            for (const TessVertex& x : t.vertex)
+                rows[x.v].insert(std::atan2(x.position[1], x.position[0]));
+        // The columns of the row with the most vertices (a full grid row).
+        const std::set<double>* full = &rows.begin()->second;
+        for (const auto& [v, angles] : rows)
+            if (angles.size() > full->size()) full = &angles;
+        ASSERT_GE(full->size(), 8u) << s.name;
+        double widest = 0, narrowest = 2 * kPi;
+        for (auto a = full->begin(), b = std::next(a); b != full->end(); ++a, ++b) {
+            widest = std::max(widest, *b - *a);
+            narrowest = std::min(narrowest, *b - *a);
+        }
+        EXPECT_LT(widest, 1.15 * narrowest) << s.name;
+        // Every row of vertices runs round the whole turn: a cell one
+        // row high but two columns wide, cut across its row by halving,
+        // left a short row of its own (two cells where one cut at the
+        // columns' line gives one).
+        for (const auto& [v, angles] : rows)
+            EXPECT_GT(4 * angles.size(), full->size()) << s.name << ", row at v " << v;
+    }
+}
+
+}  // namespace
+
