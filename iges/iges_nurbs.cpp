@@ -35,6 +35,16 @@ int multiplicity(const HCurve& c, double t) {
     return lo;
 }
 
+// span_in, tried first at *hint: where t lies strictly inside that span
+// the search would find it too (and neither end case applies). *hint gets
+// the span found.
+[[gnu::always_inline]] inline int span_near(const double* knots, int degree, int n, double t,
+                                            int* hint) {
+    const int h = *hint;
+    if (h >= degree && h < n && knots[h] < t && t < knots[h + 1]) return h;
+    return *hint = span_in(knots, degree, n, t);
+}
+
 int span_of(const std::vector<double>& knots, int degree, int n, double t) {
     return span_in(knots.data(), degree, n, t);
 }
@@ -365,11 +375,11 @@ template <int P>
 
 // A curve's point of four values at t (clamped to its range), degree P.
 template <int P>
-void curve_point_in(const HCurve& c, double t, double* out) {
+void curve_point_in(const HCurve& c, double t, double* out, int* hint) {
     const double* knots = c.knots.data();
     const int n = static_cast<int>(c.points.size() / 4);
     t = std::clamp(t, knots[P], knots[n]);
-    const int k = span_in(knots, P, n, t);
+    const int k = span_near(knots, P, n, t, hint);
     double alpha[P * (P + 1) / 2];
     de_boor_factors_in<P>(knots, P, k, t, alpha);
     point_at_in<P>(alpha, c.points.data() + 4 * (k - P), out);
@@ -378,12 +388,12 @@ void curve_point_in(const HCurve& c, double t, double* out) {
 // surface_point for degrees 1 to 3 both ways: the rows the v span uses
 // blended in u, then the column they give blended in v.
 template <int PU, int PV>
-Vec3 surface_point_in(const HSurface& s, double u, double v) {
+Vec3 surface_point_in(const HSurface& s, double u, double v, SpanHint* hint) {
     const double* uk = s.uk.data();
     const double* vk = s.vk.data();
     u = std::clamp(u, uk[PU], uk[s.nu]);
     v = std::clamp(v, vk[PV], vk[s.nv]);
-    const int ku = span_in(uk, PU, s.nu, u), kv = span_in(vk, PV, s.nv, v);
+    const int ku = span_near(uk, PU, s.nu, u, &hint->u), kv = span_near(vk, PV, s.nv, v, &hint->v);
     double au[PU * (PU + 1) / 2], av[PV * (PV + 1) / 2];
     de_boor_factors_in<PU>(uk, PU, ku, u, au);
     de_boor_factors_in<PV>(vk, PV, kv, v, av);
@@ -402,14 +412,14 @@ Vec3 surface_point_in(const HSurface& s, double u, double v) {
 }
 
 template <int PU>
-Vec3 surface_point_u(const HSurface& s, double u, double v) {
+Vec3 surface_point_u(const HSurface& s, double u, double v, SpanHint* hint) {
     switch (s.dv) {
         case 1:
-            return surface_point_in<PU, 1>(s, u, v);
+            return surface_point_in<PU, 1>(s, u, v, hint);
         case 2:
-            return surface_point_in<PU, 2>(s, u, v);
+            return surface_point_in<PU, 2>(s, u, v, hint);
         default:
-            return surface_point_in<PU, 3>(s, u, v);
+            return surface_point_in<PU, 3>(s, u, v, hint);
     }
 }
 
@@ -439,17 +449,18 @@ namespace {
 }
 
 // The homogeneous point of four values: true when the usual case gave it.
-[[gnu::always_inline]] inline bool evaluate_usual(const HCurve& c, double t, double* out) {
+[[gnu::always_inline]] inline bool evaluate_usual(const HCurve& c, double t, double* out,
+                                                  int* hint) {
     if (c.dim != 4) return false;
     switch (c.degree) {
         case 1:
-            curve_point_in<1>(c, t, out);
+            curve_point_in<1>(c, t, out, hint);
             return true;
         case 2:
-            curve_point_in<2>(c, t, out);
+            curve_point_in<2>(c, t, out, hint);
             return true;
         case 3:
-            curve_point_in<3>(c, t, out);
+            curve_point_in<3>(c, t, out, hint);
             return true;
         default:
             return false;
@@ -459,12 +470,18 @@ namespace {
 }  // namespace
 
 void evaluate(const HCurve& c, double t, double* out) {
-    if (!evaluate_usual(c, t, out)) evaluate_any(c, t, out);
+    int hint = -1;
+    if (!evaluate_usual(c, t, out, &hint)) evaluate_any(c, t, out);
 }
 
 Vec3 point3(const HCurve& c, double t) {
+    int hint = -1;
+    return point3(c, t, &hint);
+}
+
+Vec3 point3(const HCurve& c, double t, int* hint) {
     double h[4] = {0, 0, 0, 1};
-    if (!evaluate_usual(c, t, h)) evaluate_any(c, t, h);
+    if (!evaluate_usual(c, t, h, hint)) evaluate_any(c, t, h);
     const double w = h[3] != 0 ? h[3] : 1.0;
     return {h[0] / w, h[1] / w, h[2] / w};
 }
@@ -546,15 +563,20 @@ void from_v(const HCurve& c, HSurface* s) {
 // along u whose points are whole rows would: only the dv + 1 rows the
 // v span uses are worked out, with the same arithmetic.
 Vec3 surface_point(const HSurface& s, double u, double v) {
+    SpanHint hint;
+    return surface_point(s, u, v, &hint);
+}
+
+Vec3 surface_point(const HSurface& s, double u, double v, SpanHint* hint) {
     const int pu = s.du, pv = s.dv;
     if (pu >= 1 && pu <= 3 && pv >= 1 && pv <= 3) {
         switch (pu) {
             case 1:
-                return surface_point_u<1>(s, u, v);
+                return surface_point_u<1>(s, u, v, hint);
             case 2:
-                return surface_point_u<2>(s, u, v);
+                return surface_point_u<2>(s, u, v, hint);
             default:
-                return surface_point_u<3>(s, u, v);
+                return surface_point_u<3>(s, u, v, hint);
         }
     }
     const double u0 = s.uk[static_cast<size_t>(pu)], u1 = s.uk[static_cast<size_t>(s.nu)];
