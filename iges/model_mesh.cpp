@@ -70,6 +70,15 @@ public:
         return {value, true};
     }
 
+    // Room for n points before the table first grows (its size alone
+    // changes no number given).
+    void reserve(size_t n) {
+        if (count_ != 0) return;
+        size_t size = 64;
+        while (size < 2 * n + 2) size *= 2;
+        if (size > slots_.size()) slots_.assign(size, Slot{{0, 0, 0}, -1});
+    }
+
     // Forgets every point and keeps the room: the faces' meshes are
     // collected one after the other, and the table then grows only past the
     // largest face so far.
@@ -1617,18 +1626,20 @@ bool Mesher::run() {
     out_->triangles.reserve(triangles + triangles / 8);
     out_->triangle_face.reserve(triangles + triangles / 8);
     for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
-    // One vertex per position: faces meet at the very same points.
+    // One vertex per position: faces meet at the very same points. The
+    // lists are compacted in place: an entry only ever moves forward.
     PointIndex index;
+    index.reserve(out_->vertices.size());
     std::vector<int> remap(out_->vertices.size());
-    std::vector<P3> unique;
+    size_t unique = 0;
     for (size_t i = 0; i < out_->vertices.size(); ++i) {
-        const auto [number, fresh] = index.insert(out_->vertices[i], static_cast<int>(unique.size()));
-        if (fresh) unique.push_back(out_->vertices[i]);
+        const P3 p = out_->vertices[i];
+        const auto [number, fresh] = index.insert(p, static_cast<int>(unique));
+        if (fresh) out_->vertices[unique++] = p;
         remap[i] = number;
     }
-    out_->vertices = unique;
-    std::vector<std::array<int, 3>> kept;
-    std::vector<int> kept_face;
+    out_->vertices.resize(unique);
+    size_t kept = 0;
     for (size_t t = 0; t < out_->triangles.size(); ++t) {
         auto k = out_->triangles[t];
         for (int& v : k) v = remap[static_cast<size_t>(v)];
@@ -1636,11 +1647,12 @@ bool Mesher::run() {
             --out_->faces[static_cast<size_t>(out_->triangle_face[t])].triangles;
             continue;
         }
-        kept.push_back(k);
-        kept_face.push_back(out_->triangle_face[t]);
+        out_->triangles[kept] = k;
+        out_->triangle_face[kept] = out_->triangle_face[t];
+        ++kept;
     }
-    out_->triangles = kept;
-    out_->triangle_face = kept_face;
+    out_->triangles.resize(kept);
+    out_->triangle_face.resize(kept);
     orient_loose_faces();
     return true;
 }
