@@ -35,16 +35,6 @@ int multiplicity(const HCurve& c, double t) {
     return lo;
 }
 
-// span_in, tried first at *hint: where t lies strictly inside that span
-// the search would find it too (and neither end case applies). *hint gets
-// the span found.
-[[gnu::always_inline]] inline int span_near(const double* knots, int degree, int n, double t,
-                                            int* hint) {
-    const int h = *hint;
-    if (h >= degree && h < n && knots[h] < t && t < knots[h + 1]) return h;
-    return *hint = span_in(knots, degree, n, t);
-}
-
 int span_of(const std::vector<double>& knots, int degree, int n, double t) {
     return span_in(knots.data(), degree, n, t);
 }
@@ -375,11 +365,11 @@ template <int P>
 
 // A curve's point of four values at t (clamped to its range), degree P.
 template <int P>
-void curve_point_in(const HCurve& c, double t, double* out, int* hint) {
+void curve_point_in(const HCurve& c, double t, double* out) {
     const double* knots = c.knots.data();
     const int n = static_cast<int>(c.points.size() / 4);
     t = std::clamp(t, knots[P], knots[n]);
-    const int k = span_near(knots, P, n, t, hint);
+    const int k = span_in(knots, P, n, t);
     double alpha[P * (P + 1) / 2];
     de_boor_factors_in<P>(knots, P, k, t, alpha);
     point_at_in<P>(alpha, c.points.data() + 4 * (k - P), out);
@@ -388,12 +378,12 @@ void curve_point_in(const HCurve& c, double t, double* out, int* hint) {
 // surface_point for degrees 1 to 3 both ways: the rows the v span uses
 // blended in u, then the column they give blended in v.
 template <int PU, int PV>
-Vec3 surface_point_in(const HSurface& s, double u, double v, SpanHint* hint) {
+Vec3 surface_point_in(const HSurface& s, double u, double v) {
     const double* uk = s.uk.data();
     const double* vk = s.vk.data();
     u = std::clamp(u, uk[PU], uk[s.nu]);
     v = std::clamp(v, vk[PV], vk[s.nv]);
-    const int ku = span_near(uk, PU, s.nu, u, &hint->u), kv = span_near(vk, PV, s.nv, v, &hint->v);
+    const int ku = span_in(uk, PU, s.nu, u), kv = span_in(vk, PV, s.nv, v);
     double au[PU * (PU + 1) / 2], av[PV * (PV + 1) / 2];
     de_boor_factors_in<PU>(uk, PU, ku, u, au);
     de_boor_factors_in<PV>(vk, PV, kv, v, av);
@@ -412,14 +402,14 @@ Vec3 surface_point_in(const HSurface& s, double u, double v, SpanHint* hint) {
 }
 
 template <int PU>
-Vec3 surface_point_u(const HSurface& s, double u, double v, SpanHint* hint) {
+Vec3 surface_point_u(const HSurface& s, double u, double v) {
     switch (s.dv) {
         case 1:
-            return surface_point_in<PU, 1>(s, u, v, hint);
+            return surface_point_in<PU, 1>(s, u, v);
         case 2:
-            return surface_point_in<PU, 2>(s, u, v, hint);
+            return surface_point_in<PU, 2>(s, u, v);
         default:
-            return surface_point_in<PU, 3>(s, u, v, hint);
+            return surface_point_in<PU, 3>(s, u, v);
     }
 }
 
@@ -449,18 +439,17 @@ namespace {
 }
 
 // The homogeneous point of four values: true when the usual case gave it.
-[[gnu::always_inline]] inline bool evaluate_usual(const HCurve& c, double t, double* out,
-                                                  int* hint) {
+[[gnu::always_inline]] inline bool evaluate_usual(const HCurve& c, double t, double* out) {
     if (c.dim != 4) return false;
     switch (c.degree) {
         case 1:
-            curve_point_in<1>(c, t, out, hint);
+            curve_point_in<1>(c, t, out);
             return true;
         case 2:
-            curve_point_in<2>(c, t, out, hint);
+            curve_point_in<2>(c, t, out);
             return true;
         case 3:
-            curve_point_in<3>(c, t, out, hint);
+            curve_point_in<3>(c, t, out);
             return true;
         default:
             return false;
@@ -470,18 +459,12 @@ namespace {
 }  // namespace
 
 void evaluate(const HCurve& c, double t, double* out) {
-    int hint = -1;
-    if (!evaluate_usual(c, t, out, &hint)) evaluate_any(c, t, out);
+    if (!evaluate_usual(c, t, out)) evaluate_any(c, t, out);
 }
 
 Vec3 point3(const HCurve& c, double t) {
-    int hint = -1;
-    return point3(c, t, &hint);
-}
-
-Vec3 point3(const HCurve& c, double t, int* hint) {
     double h[4] = {0, 0, 0, 1};
-    if (!evaluate_usual(c, t, h, hint)) evaluate_any(c, t, h);
+    if (!evaluate_usual(c, t, h)) evaluate_any(c, t, h);
     const double w = h[3] != 0 ? h[3] : 1.0;
     return {h[0] / w, h[1] / w, h[2] / w};
 }
@@ -563,20 +546,15 @@ void from_v(const HCurve& c, HSurface* s) {
 // along u whose points are whole rows would: only the dv + 1 rows the
 // v span uses are worked out, with the same arithmetic.
 Vec3 surface_point(const HSurface& s, double u, double v) {
-    SpanHint hint;
-    return surface_point(s, u, v, &hint);
-}
-
-Vec3 surface_point(const HSurface& s, double u, double v, SpanHint* hint) {
     const int pu = s.du, pv = s.dv;
     if (pu >= 1 && pu <= 3 && pv >= 1 && pv <= 3) {
         switch (pu) {
             case 1:
-                return surface_point_u<1>(s, u, v, hint);
+                return surface_point_u<1>(s, u, v);
             case 2:
-                return surface_point_u<2>(s, u, v, hint);
+                return surface_point_u<2>(s, u, v);
             default:
-                return surface_point_u<3>(s, u, v, hint);
+                return surface_point_u<3>(s, u, v);
         }
     }
     const double u0 = s.uk[static_cast<size_t>(pu)], u1 = s.uk[static_cast<size_t>(s.nu)];

@@ -65,11 +65,6 @@ HCurve join(std::vector<HCurve> pieces);
 // Homogeneous point at t (dim values).
 void evaluate(const HCurve& c, double t, double* out);
 Vec3 point3(const HCurve& c, double t);
-// The same, the knot span looked for first in *hint (the span of the last
-// point asked for, -1 for none), which then holds the span used: a caller
-// that walks along a curve skips the search. The point does not depend on
-// the hint.
-Vec3 point3(const HCurve& c, double t, int* hint);
 
 // The counter-clockwise arc in the plane z = 0 around `center` of `radius`
 // from angle a0 to a1 (a1 > a0, at most 2 pi), knots from a0 to a1.
@@ -83,11 +78,5 @@ HCurve along_v(const HSurface& s);
 void from_u(const HCurve& c, HSurface* s);
 void from_v(const HCurve& c, HSurface* s);
 Vec3 surface_point(const HSurface& s, double u, double v);
-// The same with the spans of the last point asked for looked at first, as
-// point3's hint.
-struct SpanHint {
-    int u = -1, v = -1;
-};
-Vec3 surface_point(const HSurface& s, double u, double v, SpanHint* hint);
 
 }  // namespace ruvane::iges

@@ -273,55 +273,5 @@ TEST(IgesNurbs, SurfacePointIsTheRowsThenTheColumn) {
     }
 }
 
-// A span hint only spares the search: whatever it holds (none, any span,
-// one beyond the knots, the span of a point just asked for), the point is
-// the one evaluated without it, to the bit, on knots, just beside them, at
-// the ends and beyond them.
-TEST(IgesNurbs, HintedEvaluationGivesTheSamePoint) {
-    auto same = [](const Vec3& a, const Vec3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; };
-    auto params = [](const std::vector<double>& knots) {
-        std::vector<double> ts{knots.front() - 1, knots.back() + 1};
-        for (size_t k = 0; k + 1 < knots.size(); ++k)
-            ts.insert(ts.end(), {knots[k], std::nextafter(knots[k], -1e9),
-                                 std::nextafter(knots[k], 1e9), 0.5 * (knots[k] + knots[k + 1])});
-        ts.push_back(knots.back());
-        return ts;
-    };
-    const HCurve c = wavy();
-    const std::vector<double> ts = params(c.knots);
-    const int spans = static_cast<int>(c.knots.size());
-    int walking = -1;  // kept from one point to the next, as the mesher keeps it
-    for (double t : ts) {
-        const Vec3 want = point3(c, t);
-        EXPECT_TRUE(same(point3(c, t, &walking), want)) << "walking, at " << t;
-        for (int h = -2; h <= spans + 1; ++h) {
-            int hint = h;
-            EXPECT_TRUE(same(point3(c, t, &hint), want)) << "hint " << h << " at " << t;
-        }
-    }
-    HSurface s;
-    s.du = 2, s.dv = 3, s.nu = 5, s.nv = 6;
-    s.uk = {0, 0, 0, 0.4, 1.1, 2, 2, 2};
-    s.vk = {-1, -1, -1, -1, 0.2, 0.2, 1.5, 1.5, 1.5, 1.5};
-    for (int j = 0; j < s.nv; ++j)
-        for (int i = 0; i < s.nu; ++i) {
-            const double w = 0.6 + 0.15 * ((i * 5 + j * 3) % 7);
-            s.points.insert(s.points.end(),
-                            {w * (i + 0.3 * j), w * std::cos(i + j), w * std::sin(i * j + 0.2), w});
-        }
-    SpanHint walk;
-    for (double u : params(s.uk))
-        for (double v : params(s.vk)) {
-            const Vec3 want = surface_point(s, u, v);
-            EXPECT_TRUE(same(surface_point(s, u, v, &walk), want)) << "walking, at " << u << "," << v;
-            for (int hu = -1; hu <= s.nu + 1; ++hu)
-                for (int hv = -1; hv <= s.nv + 1; ++hv) {
-                    SpanHint hint{hu, hv};
-                    EXPECT_TRUE(same(surface_point(s, u, v, &hint), want))
-                        << "hint " << hu << "," << hv << " at " << u << "," << v;
-                }
-        }
-}
-
 }  // namespace
 }  // namespace ruvane::iges

@@ -354,22 +354,9 @@ struct DirectedEdges {
     }
 };
 
-// The spans of the last trim curve and surface point evaluated: points
-// asked for one after another mostly lie in the same spans, whose search
-// is then skipped (the points are the same either way).
-struct Spans {
-    int curve = -1;
-    SpanHint surface;
-};
-
-P3 trim_point(const HSurface& s, const HCurve& c, double t, Spans* spans) {
-    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t, &spans->curve);
-    return to_p3(surface_point(s, uv.x, uv.y, &spans->surface));
-}
-
 P3 trim_point(const HSurface& s, const HCurve& c, double t) {
-    Spans fresh;
-    return trim_point(s, c, t, &fresh);
+    const Vec3 uv = point3(c, c.first() + (c.last() - c.first()) * t);
+    return to_p3(surface_point(s, uv.x, uv.y));
 }
 
 // A model edge's point at x in [0, 1]: on the file's edge curve, or on a
@@ -379,12 +366,10 @@ P3 trim_point(const HSurface& s, const HCurve& c, double t) {
 struct EdgeCurve {
     const HCurve* curve = nullptr;
     const HSurface* surface = nullptr;  // null: `curve` lies in model space
-    mutable Spans spans;
     explicit operator bool() const { return curve != nullptr; }
     P3 operator()(double x) const {
-        if (surface) return trim_point(*surface, *curve, x, &spans);
-        return to_p3(
-            point3(*curve, curve->first() + (curve->last() - curve->first()) * x, &spans.curve));
+        if (surface) return trim_point(*surface, *curve, x);
+        return to_p3(point3(*curve, curve->first() + (curve->last() - curve->first()) * x));
     }
 };
 
@@ -504,7 +489,7 @@ void sew(const Model& model, const std::vector<size_t>& loose, double tol, doubl
         // would cost a large net once for each of its many trim curves.
         const Face& face = model.faces[ci.face];
         SharedEdge se;
-        se.at = {&face.loops[ci.loop][ci.curve].curve, &face.surface, {}};
+        se.at = {&face.loops[ci.loop][ci.curve].curve, &face.surface};
         ci.edge = static_cast<int>(t->edges.size());
         t->edges.push_back(se);
         if (dist(ci.a, ci.b) <= tight && dist(ci.a, ci.m) <= tight) continue;  // a pole
@@ -758,10 +743,9 @@ struct OnCurve {
     P3 at{};
 };
 
-OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve, double t,
-                 Spans* spans) {
-    OnCurve o{curve, t, point3(loop[static_cast<size_t>(curve)].curve, t, &spans->curve), {}};
-    o.at = to_p3(surface_point(face.surface, o.uv.x, o.uv.y, &spans->surface));
+OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve, double t) {
+    OnCurve o{curve, t, point3(loop[static_cast<size_t>(curve)].curve, t), {}};
+    o.at = to_p3(surface_point(face.surface, o.uv.x, o.uv.y));
     return o;
 }
 
@@ -769,13 +753,13 @@ OnCurve on_curve(const Face& face, const std::vector<TrimCurve>& loop, int curve
 // from `start`: Gauss-Newton on the curve parameter (the surface point's
 // derivative along the curve by a one-sided difference), a few steps.
 OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const OnCurve& start,
-                   double lo, double hi, const P3& q, Spans* spans) {
+                   double lo, double hi, const P3& q) {
     OnCurve x = start;
     double x_off = dist(x.at, q);
     const double h = 1e-7 * (hi - lo);
     for (int k = 0; k < 6 && h > 0; ++k) {
         const double th = x.t + h <= hi ? x.t + h : x.t - h;
-        const P3 d = minus(on_curve(face, loop, x.curve, th, spans).at, x.at);
+        const P3 d = minus(on_curve(face, loop, x.curve, th).at, x.at);
         const double span = th - x.t;
         const double dd = dot3(d, d);
         if (!(dd > 0) || span == 0) break;
@@ -784,7 +768,7 @@ OnCurve nearest_on(const Face& face, const std::vector<TrimCurve>& loop, const O
         const double t = std::clamp(x.t + step, lo, hi);
         // The same parameter gives the same point, no nearer: not evaluated.
         if (t == x.t) break;
-        const OnCurve y = on_curve(face, loop, x.curve, t, spans);
+        const OnCurve y = on_curve(face, loop, x.curve, t);
         const double y_off = dist(y.at, q);
         if (!(y_off < x_off)) break;
         const bool small = std::fabs(t - x.t) <= 1e-12 * (hi - lo);
@@ -814,7 +798,6 @@ struct Run {
 struct PartRoom {
     std::vector<OnCurve> samples;
     std::vector<double> along, edge;
-    Spans spans;
 };
 
 bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p,
@@ -832,7 +815,7 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
         const HCurve& hc = loop[static_cast<size_t>(c)].curve;
         for (int k = c == p.first_curve ? 0 : 1; k <= per; ++k) {
             const double t = k == per ? hc.last() : hc.first() + (hc.last() - hc.first()) * k / per;
-            samples.push_back(on_curve(face, loop, c, t, &room->spans));
+            samples.push_back(on_curve(face, loop, c, t));
             if (samples.size() > 1)
                 along.push_back(along.back() +
                                 dist(samples[samples.size() - 2].at, samples.back().at));
@@ -871,8 +854,7 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
         const size_t hi =
             best < last && samples[best + 1].curve == samples[best].curve ? best + 1 : best;
         const OnCurve found =
-            nearest_on(face, loop, samples[best], samples[lo].t, samples[hi].t, q[i],
-                       &room->spans);
+            nearest_on(face, loop, samples[best], samples[lo].t, samples[hi].t, q[i]);
         if (dist(found.at, q[i]) > tol) return false;
         (*uv)[i] = found.uv;
         from = best;
