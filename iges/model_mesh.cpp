@@ -31,16 +31,22 @@ RUVANE_HOT P3 cross3(const P3& a, const P3& b) {
 
 // Hash of a point for the maps that give one vertex per position. Equal
 // points must hash alike: -0 and +0 compare equal, so both hash as +0.
+// The three coordinates' bits are turned apart before they are joined, so
+// that a point and its coordinates swapped do not meet, and the product's
+// high half is folded down: coordinates that differ only in their exponent
+// (1, 2, 4) differ only in the high bits.
 struct P3Hash {
+    static uint64_t bits(double c) {
+        c += 0.0;  // -0 becomes +0
+        uint64_t b;
+        std::memcpy(&b, &c, sizeof b);
+        return b;
+    }
+    static uint64_t turn(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
     size_t operator()(const P3& p) const {
-        uint64_t h = 1469598103934665603ull;
-        for (double c : p) {
-            c += 0.0;  // -0 becomes +0
-            uint64_t bits;
-            std::memcpy(&bits, &c, sizeof bits);
-            h = (h ^ bits) * 1099511628211ull;
-            h ^= h >> 29;
-        }
+        uint64_t h = bits(p[0]) ^ turn(bits(p[1]), 21) ^ turn(bits(p[2]), 42);
+        h *= 0xC2B2AE3D27D4EB4Full;
+        h ^= h >> 32;
         return static_cast<size_t>(h);
     }
 };
@@ -62,6 +68,15 @@ public:
         filled_.push_back(i);
         ++count_;
         return {value, true};
+    }
+
+    // Room for n points before the table first grows (its size alone
+    // changes no number given).
+    void reserve(size_t n) {
+        if (count_ != 0) return;
+        size_t size = 64;
+        while (size < 2 * n + 2) size *= 2;
+        if (size > slots_.size()) slots_.assign(size, Slot{{0, 0, 0}, -1});
     }
 
     // Forgets every point and keeps the room: the faces' meshes are
@@ -264,8 +279,13 @@ std::vector<uint64_t> sorted_edge_keys(const std::vector<std::array<int, 3>>& tr
 // triangles meet few at a vertex, so looking a side up scans a handful.
 struct Sides {
     std::vector<int> first, to;  // sides from a: to[first[a]] .. to[first[a + 1] - 1]
+    std::vector<int> fill;       // working: where each list is filled up to
 
-    explicit Sides(const std::vector<std::array<int, 3>>& tris) {
+    Sides() = default;
+    explicit Sides(const std::vector<std::array<int, 3>>& tris) { build(tris); }
+    // The lists of `tris`, in the room of the last ones: the mesher lists
+    // the sides of every face two or three times, one face after another.
+    void build(const std::vector<std::array<int, 3>>& tris) {
         int n = 0;
         for (const auto& k : tris)
             for (int v : k) n = std::max(n, v + 1);
@@ -273,7 +293,7 @@ struct Sides {
         for (const auto& k : tris)
             for (int v : k) ++first[static_cast<size_t>(v) + 1];
         for (size_t a = 0; a < static_cast<size_t>(n); ++a) first[a + 1] += first[a];
-        std::vector<int> fill(first.begin(), first.end() - 1);
+        fill.assign(first.begin(), first.end() - 1);
         to.resize(tris.size() * 3);
         for (const auto& k : tris)
             for (size_t i = 0; i < 3; ++i)
@@ -774,13 +794,21 @@ struct Run {
 // (its share of the edge's length, taken along the curves' image), then
 // refined; the ends are the curves' ends. False when a point lies farther
 // than `tol` from where the face puts it.
+// Working lists of part_uv, kept from one part to the next.
+struct PartRoom {
+    std::vector<OnCurve> samples;
+    std::vector<double> along, edge;
+};
+
 bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p,
-             const Run& q, double tol, std::vector<Vec3>* uv) {
+             const Run& q, double tol, std::vector<Vec3>* uv, PartRoom* room) {
     const size_t n = q.size();
     const int curves = p.last_curve - p.first_curve + 1;
     const int per = std::clamp(static_cast<int>(n) / curves, 8, 512);
-    std::vector<OnCurve> samples;
-    std::vector<double> along{0.0};
+    std::vector<OnCurve>& samples = room->samples;
+    std::vector<double>& along = room->along;
+    samples.clear();
+    along.assign(1, 0.0);
     samples.reserve(static_cast<size_t>(curves) * static_cast<size_t>(per) + 1);
     along.reserve(samples.capacity());
     for (int c = p.first_curve; c <= p.last_curve; ++c) {
@@ -793,7 +821,8 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
                                 dist(samples[samples.size() - 2].at, samples.back().at));
         }
     }
-    std::vector<double> edge{0.0};
+    std::vector<double>& edge = room->edge;
+    edge.assign(1, 0.0);
     edge.reserve(n);
     for (size_t i = 1; i < n; ++i) edge.push_back(edge.back() + dist(q[i - 1], q[i]));
     uv->assign(n, {});
@@ -834,8 +863,9 @@ bool part_uv(const Face& face, const std::vector<TrimCurve>& loop, const Part& p
 }
 
 // Whether two triangles run the same edge the same way.
-bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
-    const Sides sides(tri);
+bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri, Sides* room) {
+    Sides& sides = *room;
+    sides.build(tri);
     // A side a -> b run twice is b twice in a's list: each entry is looked
     // for among the ones before it.
     for (int a = 0; a < sides.vertices(); ++a) {
@@ -846,6 +876,20 @@ bool doubles_an_edge(const std::vector<std::array<int, 3>>& tri) {
                 if (list[j] == list[i]) return true;
     }
     return false;
+}
+
+// The keys of the edges a triangle list runs once and not the other way
+// (its open edges), from its sides; each taken the other way when
+// `reversed` (the list's triangles since turned over), unsorted.
+void open_edges(const Sides& sides, bool reversed, std::vector<uint64_t>* keys) {
+    for (int a = 0; a < sides.vertices(); ++a)
+        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
+             ++i) {
+            const int b = sides.to[static_cast<size_t>(i)];
+            // Most sides are run back by a neighbour: that is asked first.
+            if (sides.any(b, a) || sides.runs(a, b) != 1) continue;
+            keys->push_back(reversed ? edge_key(b, a) : edge_key(a, b));
+        }
 }
 
 class Mesher {
@@ -869,6 +913,11 @@ private:
     double tol_ = 0;  // the model's tolerance for matching and placing points
     FaceDesc desc_;   // the face being meshed, its storage kept from face to face
     PointIndex index_;  // the face's vertices by position, its room kept likewise
+    Sides sides_;       // a face's triangle sides, the room kept likewise
+    FaceMesh room_;     // the face's mesh as it is collected, likewise
+    // The (u, v) of each part of the loop being placed, and part_uv's lists.
+    mutable std::vector<std::vector<Vec3>> part_uv_;
+    mutable PartRoom part_room_;
 
     // A face's loops as fixed polylines of their shared points.
     struct FixedSet {
@@ -877,12 +926,15 @@ private:
         std::vector<P3> shared;  // the shared point of each fixed point, by its number
         std::vector<std::pair<int, int>> where;  // and its chain and place there
         int fixed = 0;
+        std::vector<int> kept;  // working: the chain points a loop keeps
     };
+    FixedSet fixed_;  // the face being meshed, its room kept from face to face
     void build_topology();
     bool chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
                   std::vector<int>* kept) const;
-    FixedSet fixed_loops(size_t f) const;
+    void fixed_loops(size_t f, FixedSet* out) const;
     bool tessellate(size_t f);
+    void keep_mesh(size_t f);
     void project_boundary(size_t f);
     void merge_cuts();
     void orient_loose_faces();
@@ -1001,11 +1053,12 @@ bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
     const Face& face = model_.faces[f];
     const auto& loop = face.loops[static_cast<size_t>(ch.loop)];
     const auto& parts = topo_.loops[f][static_cast<size_t>(ch.loop)];
-    std::vector<std::vector<Vec3>> uv(parts.size());
+    std::vector<std::vector<Vec3>>& uv = part_uv_;
+    if (uv.size() < parts.size()) uv.resize(parts.size());
     for (size_t pi = 0; pi < parts.size(); ++pi) {
         const Part& p = parts[pi];
         const Run q{topo_.edges[static_cast<size_t>(p.edge)].q, p.reversed};
-        if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi])) return false;
+        if (q.size() < 2 || !part_uv(face, loop, p, q, tol_, &uv[pi], &part_room_)) return false;
     }
     const HSurface& sur = face.surface;
     const double near = opt_.param_tolerance *
@@ -1028,11 +1081,17 @@ bool Mesher::chain_uv(size_t f, const Chain& ch, std::vector<double>* points,
     return points->size() >= 6;
 }
 
-Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
+void Mesher::fixed_loops(size_t f, FixedSet* out) const {
     const Face& face = model_.faces[f];
-    FixedSet set;
+    // Refilled in the room of the last face's.
+    FixedSet& set = *out;
     const size_t loops = std::max<size_t>(1, face.loops.size());
-    set.points.assign(loops, {});
+    set.points.resize(loops);
+    for (auto& p : set.points) p.clear();
+    set.descs.clear();
+    set.shared.clear();
+    set.where.clear();
+    set.fixed = 0;
     std::vector<const Chain*> chain(loops, nullptr);
     std::vector<int> chain_index(loops, -1);
     for (size_t c = 0; c < chains_[f].size(); ++c) {
@@ -1041,8 +1100,8 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
         chain[static_cast<size_t>(ch.loop)] = &ch;
         chain_index[static_cast<size_t>(ch.loop)] = static_cast<int>(c);
     }
+    std::vector<int>& kept = set.kept;
     for (size_t l = 0; l < loops; ++l) {
-        std::vector<int> kept;
         if (!chain[l] || !chain_uv(f, *chain[l], &set.points[l], &kept)) {
             set.points[l].clear();
             continue;
@@ -1055,7 +1114,6 @@ Mesher::FixedSet Mesher::fixed_loops(size_t f) const {
     }
     for (const auto& p : set.points)
         set.descs.push_back({static_cast<int32_t>(p.size() / 2), p.empty() ? nullptr : p.data()});
-    return set;
 }
 
 bool Mesher::tessellate(size_t f) {
@@ -1063,10 +1121,18 @@ bool Mesher::tessellate(size_t f) {
     FaceDesc& d = desc_;
     face_desc(face, &d);
     // A face's mesh collected afresh: nothing in it, its vertex index empty.
+    // It is collected in the room of the last face's and copied out once
+    // done: grown afresh for every face, its lists cost more in regrowth
+    // than the copy does.
+    FaceMesh& m = room_;
     auto fresh = [&]() {
-        meshes_[f] = FaceMesh{};
+        m.vertex.clear();
+        m.tri.clear();
+        m.normal_sum.clear();
+        m.pinned.clear();
+        m.more.clear();
         index_.clear();
-        return Collect{&meshes_[f], &index_};
+        return Collect{&m, &index_};
     };
     Collect c = fresh();
     int32_t status = 0;
@@ -1075,13 +1141,15 @@ bool Mesher::tessellate(size_t f) {
     o.entity = face.entity;
     // First with the shared points fixed on the face's boundary; the face's
     // own trim curves where that cannot be done.
-    const FixedSet fixed = fixed_loops(f);
+    fixed_loops(f, &fixed_);
+    const FixedSet& fixed = fixed_;
     const int loops = static_cast<int>(fixed.points.size());
     // A surface closed on itself and thinner than the deflection (a ring's
     // tube) can get only two vertices round its closed direction: the two
     // halves then share every edge across it in space. Such a face is
     // meshed again with a finer surface tolerance (the boundary points stay).
     bool fixed_used = false;
+    bool listed = false;  // sides_ holds the sides of the face's mesh
     int32_t left = 0;
     for (double A = D;; A /= 4) {
         c = fresh();
@@ -1092,13 +1160,16 @@ bool Mesher::tessellate(size_t f) {
             if (!ruvane_tesselate_fixed(collect, &d.desc, fixed.descs.data(), &status, A, D,
                                         opt_.param_tolerance, &c, &left))
                 return false;
-            fixed_used = !meshes_[f].tri.empty() && status == RUVANE_TESS_OK;
+            fixed_used = !m.tri.empty() && status == RUVANE_TESS_OK;
             if (!fixed_used) c = fresh();
         }
         if (!fixed_used &&
             !ruvane_tesselate_ruvane(collect, &d.desc, &status, A, D, opt_.param_tolerance, &c))
             return false;
-        if (meshes_[f].tri.empty() || A < D / 60 || !doubles_an_edge(meshes_[f].tri)) break;
+        listed = false;
+        if (m.tri.empty() || A < D / 60) break;
+        listed = true;
+        if (!doubles_an_edge(m.tri, &sides_)) break;
     }
     if (fixed_used) {
         out_->fixed_loops += fixed.fixed;
@@ -1110,7 +1181,8 @@ bool Mesher::tessellate(size_t f) {
         out_->curve_loops += loops;
     }
     o.status = status;
-    if (meshes_[f].tri.empty()) {
+    if (m.tri.empty()) {
+        keep_mesh(f);
         char routine[9] = {0};
         const int code = ruvane_last_error(routine);
         o.failure = "no triangles (status " + std::to_string(status) + ", error " +
@@ -1123,7 +1195,6 @@ bool Mesher::tessellate(size_t f) {
     // that folds over in space (a coarse chord of a narrow chamfer passing
     // inside a row of inner vertices) would be turned alone and double an
     // edge with its neighbour.
-    FaceMesh& m = meshes_[f];
     double agree = 0;
     for (size_t t = 0; t < m.tri.size(); ++t) {
         const auto& k = m.tri[t];
@@ -1133,27 +1204,39 @@ bool Mesher::tessellate(size_t f) {
         const double n = std::sqrt(dot3(m.normal_sum[t], m.normal_sum[t]));
         if (n > 0) agree += dot3(g, m.normal_sum[t]) / n;
     }
-    if ((agree < 0) != face.reversed)
+    const bool turn = (agree < 0) != face.reversed;
+    // The open edges, from the sides as the tessellator ran them (each
+    // taken the other way when the triangles are turned).
+    if (!listed) sides_.build(m.tri);
+    open_edges(sides_, turn, &open_[f].keys);
+    if (turn)
         for (auto& k : m.tri) std::swap(k[1], k[2]);
+    keep_mesh(f);
     return true;
+}
+
+// The face's mesh out of the working room, as long as its lists and no
+// longer (the normals served only to turn it).
+void Mesher::keep_mesh(size_t f) {
+    FaceMesh& kept = meshes_[f];
+    kept.vertex = room_.vertex;
+    kept.tri = room_.tri;
+    kept.pinned = room_.pinned;
+    kept.more = room_.more;
 }
 
 void Mesher::project_boundary(size_t f) {
     FaceMesh& m = meshes_[f];
-    // Open edges: run once, and not the other way.
-    const Sides sides(m.tri);
-    std::vector<int> boundary;
+    // The open edges were listed with the face's mesh; their ends are the
+    // boundary vertices.
     OpenEdges& open = open_[f];
-    for (int a = 0; a < sides.vertices(); ++a)
-        for (int i = sides.first[static_cast<size_t>(a)]; i < sides.first[static_cast<size_t>(a) + 1];
-             ++i) {
-            const int b = sides.to[static_cast<size_t>(i)];
-            // Most sides are run back by a neighbour: that is asked first.
-            if (sides.any(b, a) || sides.runs(a, b) != 1) continue;
-            boundary.push_back(a);
-            boundary.push_back(b);
-            open.keys.push_back(edge_key(a, b));
-        }
+    std::vector<int> boundary;
+    boundary.reserve(2 * open.keys.size());
+    for (uint64_t k : open.keys) {
+        const auto [a, b] = edge_of_key(k);
+        boundary.push_back(a);
+        boundary.push_back(b);
+    }
     std::sort(open.keys.begin(), open.keys.end());
     open.used.assign(open.keys.size(), 0);
     open.index(m.vertex.size());
@@ -1525,18 +1608,20 @@ bool Mesher::run() {
     out_->triangles.reserve(triangles + triangles / 8);
     out_->triangle_face.reserve(triangles + triangles / 8);
     for (size_t f = 0; f < model_.faces.size(); ++f) emit(f);
-    // One vertex per position: faces meet at the very same points.
+    // One vertex per position: faces meet at the very same points. The
+    // lists are compacted in place: an entry only ever moves forward.
     PointIndex index;
+    index.reserve(out_->vertices.size());
     std::vector<int> remap(out_->vertices.size());
-    std::vector<P3> unique;
+    size_t unique = 0;
     for (size_t i = 0; i < out_->vertices.size(); ++i) {
-        const auto [number, fresh] = index.insert(out_->vertices[i], static_cast<int>(unique.size()));
-        if (fresh) unique.push_back(out_->vertices[i]);
+        const P3 p = out_->vertices[i];
+        const auto [number, fresh] = index.insert(p, static_cast<int>(unique));
+        if (fresh) out_->vertices[unique++] = p;
         remap[i] = number;
     }
-    out_->vertices = unique;
-    std::vector<std::array<int, 3>> kept;
-    std::vector<int> kept_face;
+    out_->vertices.resize(unique);
+    size_t kept = 0;
     for (size_t t = 0; t < out_->triangles.size(); ++t) {
         auto k = out_->triangles[t];
         for (int& v : k) v = remap[static_cast<size_t>(v)];
@@ -1544,11 +1629,12 @@ bool Mesher::run() {
             --out_->faces[static_cast<size_t>(out_->triangle_face[t])].triangles;
             continue;
         }
-        kept.push_back(k);
-        kept_face.push_back(out_->triangle_face[t]);
+        out_->triangles[kept] = k;
+        out_->triangle_face[kept] = out_->triangle_face[t];
+        ++kept;
     }
-    out_->triangles = kept;
-    out_->triangle_face = kept_face;
+    out_->triangles.resize(kept);
+    out_->triangle_face.resize(kept);
     orient_loose_faces();
     return true;
 }
@@ -1733,12 +1819,18 @@ constexpr double kChordShare = 0.97;
 // face lost triangles between them.
 constexpr double kBendShare = 0.134;
 
-double off_chord(const P3& p, const P3& a, const P3& b) {
-    const P3 ab = minus(b, a);
-    const double len2 = dot3(ab, ab);
-    const double f = len2 > 0 ? std::clamp(dot3(minus(p, a), ab) / len2, 0.0, 1.0) : 0.0;
-    return dist(p, lerp(a, b, f));
-}
+// How far points stray from the chord a -> b (to its nearest point), its
+// direction and squared length worked out once for the many points
+// measured against one chord.
+struct Chord {
+    P3 a, b, ab;
+    double len2;
+    Chord(const P3& from, const P3& to) : a(from), b(to), ab(minus(to, from)), len2(dot3(ab, ab)) {}
+    RUVANE_HOT double off(const P3& p) const {
+        const double f = len2 > 0 ? std::clamp(dot3(minus(p, a), ab) / len2, 0.0, 1.0) : 0.0;
+        return dist(p, lerp(a, b, f));
+    }
+};
 
 // A curve looked at: every point evaluated while splitting it into pieces
 // within D (by increasing parameter), and the pieces with their sags.
@@ -1820,11 +1912,11 @@ template <class At>
 double chord_sag(const At& at, const CurveSamples& c, double t0, const P3& a, double t1,
                  const P3& b) {
     double worst = 0;
+    const Chord chord(a, b);
     const auto first = std::upper_bound(c.t.begin(), c.t.end(), t0) - c.t.begin();
     for (size_t k = static_cast<size_t>(first); k < c.t.size() && c.t[k] < t1; ++k)
-        worst = std::max(worst, off_chord(c.p[k], a, b));
-    for (int j = 1; j < 4; ++j)
-        worst = std::max(worst, off_chord(at(t0 + (t1 - t0) * j / 4), a, b));
+        worst = std::max(worst, chord.off(c.p[k]));
+    for (int j = 1; j < 4; ++j) worst = std::max(worst, chord.off(at(t0 + (t1 - t0) * j / 4)));
     return worst;
 }
 
@@ -1887,8 +1979,9 @@ std::vector<P3> polyline_of(const At& at, double D, int least_chords) {
     // points whatever `least_chords` asks.
     size_t least = static_cast<size_t>(std::max(least_chords, 1));
     bool straight = true;
+    const Chord whole(front, back);
     for (size_t k = 1; k + 1 < c.p.size() && straight; ++k)
-        straight = off_chord(c.p[k], front, back) <= D * 1e-3;
+        straight = whole.off(c.p[k]) <= D * 1e-3;
     if (straight) least = 1;
     if (dist(front, back) <= D) least = std::max<size_t>(least, 3);
     const double w = kChordShare * D;

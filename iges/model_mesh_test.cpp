@@ -449,6 +449,56 @@ TEST_F(ModelMeshTest, EdgeCheckAroundAManySidedVertex) {
     }
 }
 
+// The mesher keeps its working lists from one face to the next: a solid
+// meshed after another comes out to the bit as it does alone, whichever of
+// the two goes first (a list not emptied between faces, or a stale entry
+// of a larger face before, would show in the later solid's triangles).
+TEST_F(ModelMeshTest, SolidMeshesAloneAsAfterAnother) {
+    using Build = std::function<void(IgesBuilder*)>;
+    const Build plate = [](IgesBuilder* b) { testing::plate_sewn(b, 12, 8, 2, 3, 2, 1); };
+    const Build cylinder = [](IgesBuilder* b) { testing::cylinder_brep(b, 0.5, 1); };
+    using Corners = std::array<std::array<double, 3>, 3>;
+    // The triangles of the faces whose entities are (or are not) in `of`,
+    // in order, as corner positions.
+    auto triangles = [](const ModelMesh& m, const std::vector<int>& of, bool in) {
+        std::vector<Corners> out;
+        for (size_t t = 0; t < m.triangles.size(); ++t) {
+            const int e = m.faces[static_cast<size_t>(m.triangle_face[t])].entity;
+            if ((std::find(of.begin(), of.end(), e) != of.end()) != in) continue;
+            Corners c;
+            for (size_t k = 0; k < 3; ++k)
+                c[k] = m.vertices[static_cast<size_t>(m.triangles[t][k])];
+            out.push_back(c);
+        }
+        return out;
+    };
+    for (double D : {0.05, 0.01}) {
+        MeshOptions o;
+        o.deflection = D;
+        for (const auto& [first, second] : {std::pair{plate, cylinder}, {cylinder, plate}}) {
+            IgesBuilder a, b, both;
+            first(&a);
+            second(&b);
+            first(&both);
+            second(&both);
+            ModelMesh alone_a, alone_b, after;
+            ASSERT_TRUE(mesh_model(read(a), o, &alone_a));
+            ASSERT_TRUE(mesh_model(read(b), o, &alone_b));
+            ASSERT_TRUE(mesh_model(read(both), o, &after));
+            // The first solid's entities are numbered alike in both files.
+            std::vector<int> firsts;
+            for (const FaceOutcome& f : alone_a.faces) firsts.push_back(f.entity);
+            const auto in_a = triangles(alone_a, {}, false);
+            const auto in_b = triangles(alone_b, {}, false);
+            ASSERT_FALSE(in_a.empty());
+            ASSERT_FALSE(in_b.empty());
+            EXPECT_TRUE(triangles(after, firsts, true) == in_a) << "first solid at " << D;
+            EXPECT_TRUE(triangles(after, firsts, false) == in_b) << "second solid at " << D;
+            EXPECT_EQ(check_edges(after).free, 0) << D;
+        }
+    }
+}
+
 // A face the tessellator cannot mesh is reported; the others are delivered.
 TEST_F(ModelMeshTest, FailingFaceReportedRestDelivered) {
     IgesBuilder b;
