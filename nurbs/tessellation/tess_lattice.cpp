@@ -27,40 +27,12 @@ constexpr int kMaxPeriods = 32;  // halving cuts made before a lattice is laid
 // more than this share of it bends out of the surface only (a geodesic).
 constexpr double kMostlyOut = 0.1;
 
-// Surface point at position `along` of the sized direction and `across`
-// of the other, both in the metric plane.
-bool sample(const Surface& sur, int direction, double along, double across, Point3* S) {
-    const double u = direction == 1 ? across : along, v = direction == 1 ? along : across;
-    return N_SUREVN(sur, 1, u, v, S) == kOk;
-}
-
 // Samples along the sized direction: enough for every span of its knots.
 int samples_along(const Surface& sur, int direction) {
     const KnotVector& k = direction == 1 ? *sur.vknt : *sur.uknt;
     int spans = 0;
     for (int i = 0; i < k.m; ++i) spans += k.U[i + 1] > k.U[i] ? 1 : 0;
     return std::min(512, std::max(64, 8 * spans));
-}
-
-// The largest distance of the surface's lines along the other direction
-// from the chords of their ends: what the other direction takes of the
-// budget when it is not cut at all (nothing for a cylinder's generators).
-bool other_bend(const Surface& sur, int direction, double L, double L_other, double* bend) {
-    constexpr int kSamples = 16;
-    const int other = direction == 1 ? 2 : 1;
-    *bend = 0.0;
-    for (int i = 0; i < kLinesAcross; ++i) {
-        Point3 a, b, S;
-        const double at = L * i / (kLinesAcross - 1);
-        if (!sample(sur, other, 0.0, at, &a) || !sample(sur, other, L_other, at, &b)) return false;
-        for (int k = 1; k < kSamples; ++k) {
-            if (!sample(sur, other, L_other * k / kSamples, at, &S)) return false;
-            double d = 0.0;
-            if (G_DISPAB(S, a, b, &d) != kOk) d = vec_distance(S, a);
-            *bend = std::fmax(*bend, d);
-        }
-    }
-    return true;
 }
 
 // The sampled lines of lay_lattice: lines at the given positions across
@@ -98,6 +70,37 @@ private:
     Table<double> across_, along_;
     Table<LineBasis> across_basis_, along_basis_;
 };
+
+// The largest distance of the surface's lines along the other direction
+// from the chords of their ends: what the other direction takes of the
+// budget when it is not cut at all (nothing for a cylinder's generators).
+// The lines' points come from their bases, found once per line (N_SUREVN's
+// to the bit, asked in its order: each line's two ends, then its inside).
+// False only when storage fails; *sampled is false when the surface cannot
+// be evaluated there.
+bool other_bend(const Surface& sur, int direction, double L, double L_other, Scratch& s,
+                double* bend, bool* sampled) {
+    constexpr int kSamples = 16;
+    const int other = direction == 1 ? 2 : 1;
+    *bend = 0.0;
+    *sampled = false;
+    double at[kLinesAcross];
+    for (int i = 0; i < kLinesAcross; ++i) at[i] = L * i / (kLinesAcross - 1);
+    SampledLines lines;
+    if (!lines.lay(sur, other, L_other, at, kLinesAcross, kSamples, s)) return false;
+    for (int i = 0; i < kLinesAcross; ++i) {
+        Point3 a, b, S;
+        if (!lines.at(i, 0, &a) || !lines.at(i, kSamples, &b)) return true;
+        for (int k = 1; k < kSamples; ++k) {
+            if (!lines.at(i, k, &S)) return true;
+            double d = 0.0;
+            if (G_DISPAB(S, a, b, &d) != kOk) d = vec_distance(S, a);
+            *bend = std::fmax(*bend, d);
+        }
+    }
+    *sampled = true;
+    return true;
+}
 
 // The surface on the sampled lines: grid[i * (M + 1) + k] is point k along
 // line i across. False only when storage fails; *sampled is false when the
@@ -204,16 +207,33 @@ bool local_shares(const Surface& sur, int direction, double L, int M, const Tabl
     const auto measured = [&](int t) { return std::min(1 + t * step, M - 1); };
     const int stride = (pieces + kMaxSharePieces - 1) / kMaxSharePieces;
     SampledLines lines;
+    // Each point is worked out once: the middle line's points serve the
+    // steps on either side as well, and with every piece sampled a piece's
+    // high end is the next one's low end (the same value, the same bits).
+    Table<Point3> ends, middle;
+    Table<char> have;
+    if (!ends.resize(s, count, Point3{0, 0, 0}) || !middle.resize(s, M + 1, Point3{0, 0, 0}) ||
+        !have.resize(s, M + 1, 0))
+        return false;
     for (int j = 0; j < pieces; j += stride) {
         // The piece's ends and middle across.
         const double across[3] = {other[j], 0.5 * (other[j] + other[j + 1]), other[j + 1]};
         if (!lines.lay(sur, direction, L, across, 3, M, s)) return false;
+        const bool low_known = stride == 1 && j > 0;
+        for (int k = 0; k <= M; ++k) have[k] = 0;
+        const auto on_middle = [&](int k, Point3* P) {
+            if (!have[k] && !lines.at(1, k, &middle[k])) return false;
+            have[k] = 1;
+            *P = middle[k];
+            return true;
+        };
         for (int t = 0; t < count; ++t) {
             const int k = measured(t);
-            Point3 a, b, m, before, after;
-            if (!lines.at(0, k, &a) || !lines.at(2, k, &b) || !lines.at(1, k, &m) ||
-                !lines.at(1, k - 1, &before) || !lines.at(1, k + 1, &after))
+            Point3 a = ends[t], b, m, before, after;
+            if ((!low_known && !lines.at(0, k, &a)) || !lines.at(2, k, &b) || !on_middle(k, &m) ||
+                !on_middle(k - 1, &before) || !on_middle(k + 1, &after))
                 return true;  // not sampled: the same share everywhere
+            ends[t] = b;
             Point3 normal = vec_cross(vec_sub(b, a), vec_sub(after, before));
             double here = share;
             if (G_VECNIP(&normal) == kOk) {
@@ -360,7 +380,9 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     const int per = std::max(4, samples_along(sur, direction) / periods);
     const int M = per * periods;
     double bend = 0.0;
-    if (!other_bend(sur, direction, L, L_other, &bend)) return true;
+    bool bent_sampled = false;
+    if (!other_bend(sur, direction, L, L_other, s, &bend, &bent_sampled)) return false;
+    if (!bent_sampled) return true;
     out->bent_across = bend >= 0.5 * budget;
     // Each direction's pieces get half the budget, unless the other one
     // bends so little that it needs no cut.
