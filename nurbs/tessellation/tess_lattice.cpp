@@ -42,16 +42,24 @@ class SampledLines {
 public:
     bool lay(const Surface& sur, int direction, double L, const double* across, int count, int M,
              Scratch& s) {
+        // Laid again along the same points of the same surface, the lines
+        // along keep their bases (and column sums, which hold for any line
+        // across); the lines across are found anew.
+        const bool same_along = sur_ == &sur && direction_ == direction &&
+                                along_.size == M + 1 && L_ == L;
         sur_ = &sur;
         direction_ = direction;
-        across_basis_.clear();  // laid again: every basis found anew
-        along_basis_.clear();
+        L_ = L;
+        across_basis_.clear();
+        if (!same_along) along_basis_.clear();
         if (!across_.resize(s, count, 0.0) || !across_basis_.resize(s, count, LineBasis{}) ||
-            !along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))
+            (!same_along &&
+             (!along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))))
             return false;
         for (int i = 0; i < count; ++i) across_[i] = across[i];
         // The points along: 0, L / M, 2 L / M, ..., L, each computed as L * k / M.
-        for (int k = 1; k <= M; ++k) along_[k] = L * k / M;
+        if (!same_along)
+            for (int k = 1; k <= M; ++k) along_[k] = L * k / M;
         return true;
     }
     // The point at position k along line i.
@@ -67,6 +75,7 @@ public:
 private:
     const Surface* sur_ = nullptr;
     int direction_ = 1;
+    double L_ = 0.0;  // the length the points along were laid over
     Table<double> across_, along_;
     Table<LineBasis> across_basis_, along_basis_;
 };
