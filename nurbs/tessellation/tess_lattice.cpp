@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "nurbs/tessellation/tess_sample.h"
 
@@ -80,6 +81,17 @@ private:
     Table<LineBasis> across_basis_, along_basis_;
 };
 
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The samples kept for `sur`, emptied when they were another surface's.
+LatticeSamples* kept_for(const Surface& sur, LatticeSamples* kept) {
+    if (kept != nullptr && kept->sur != &sur) {
+        kept->sur = &sur;
+        kept->grid_count = kept->grid_next = kept->bend_count = 0;
+    }
+    return kept;
+}
+
 // The largest distance of the surface's lines along the other direction
 // from the chords of their ends: what the other direction takes of the
 // budget when it is not cut at all (nothing for a cylinder's generators).
@@ -87,8 +99,8 @@ private:
 // to the bit, asked in its order: each line's two ends, then its inside).
 // False only when storage fails; *sampled is false when the surface cannot
 // be evaluated there.
-bool other_bend(const Surface& sur, int direction, double L, double L_other, Scratch& s,
-                double* bend, bool* sampled) {
+bool measure_bend(const Surface& sur, int direction, double L, double L_other, Scratch& s,
+                  double* bend, bool* sampled) {
     constexpr int kSamples = 16;
     const int other = direction == 1 ? 2 : 1;
     *bend = 0.0;
@@ -111,11 +123,32 @@ bool other_bend(const Surface& sur, int direction, double L, double L_other, Scr
     return true;
 }
 
+// measure_bend, taken from `kept` where measured there before (a surface
+// that could not be sampled is tried again, its failure recorded again).
+bool other_bend(const Surface& sur, int direction, double L, double L_other, Scratch& s,
+                LatticeSamples* kept, double* bend, bool* sampled) {
+    kept = kept_for(sur, kept);
+    for (int k = 0; kept != nullptr && k < kept->bend_count; ++k) {
+        const LatticeSamples::Bend& b = kept->bends[k];
+        if (b.direction == direction && same_bits(b.L, L) && same_bits(b.L_other, L_other)) {
+            *bend = b.bend;
+            *sampled = true;
+            return true;
+        }
+    }
+    if (!measure_bend(sur, direction, L, L_other, s, bend, sampled)) return false;
+    if (kept != nullptr && *sampled) {
+        const int k = kept->bend_count < 2 ? kept->bend_count++ : direction - 1;
+        kept->bends[k] = {direction, L, L_other, *bend};
+    }
+    return true;
+}
+
 // The surface on the sampled lines: grid[i * (M + 1) + k] is point k along
 // line i across. False only when storage fails; *sampled is false when the
 // surface cannot be evaluated there.
-bool sample_grid(const Surface& sur, int direction, double L, double from, double to, int M,
-                 Scratch& s, Table<Point3>& grid, bool* sampled) {
+bool fresh_grid(const Surface& sur, int direction, double L, double from, double to, int M,
+                Scratch& s, Table<Point3>& grid, bool* sampled) {
     *sampled = false;
     if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
     double across[kLinesAcross];
@@ -126,6 +159,47 @@ bool sample_grid(const Surface& sur, int direction, double L, double from, doubl
         for (int k = 0; k <= M; ++k)
             if (!lines.at(i, k, &grid[i * (M + 1) + k])) return true;
     *sampled = true;
+    return true;
+}
+
+bool copy_points(Scratch& s, const Table<Point3>& from, Table<Point3>& to) {
+    to.clear();
+    if (!to.reserve(s, from.size)) return false;
+    std::memcpy(static_cast<void*>(to.data), from.data, sizeof(Point3) * from.size);
+    to.size = from.size;
+    return true;
+}
+
+// fresh_grid, copied from `kept` where sampled there before, and kept there
+// when new and sampled if `keep` (a grid is sampled again only where both
+// directions bend: copying every grid cost more than it saved elsewhere).
+bool sample_grid(const Surface& sur, int direction, double L, double from, double to, int M,
+                 Scratch& s, LatticeSamples* kept, bool keep, Table<Point3>& grid,
+                 bool* sampled) {
+    kept = kept_for(sur, kept);
+    const auto same = [&](const LatticeSamples::Grid& g) {
+        return g.direction == direction && g.M == M && same_bits(g.L, L) &&
+               same_bits(g.from, from) && same_bits(g.to, to);
+    };
+    for (int k = 0; kept != nullptr && k < kept->grid_count; ++k) {
+        const LatticeSamples::Grid& g = kept->grids[k];
+        if (!same(g)) continue;
+        *sampled = true;
+        return copy_points(s, g.points, grid);
+    }
+    if (!fresh_grid(sur, direction, L, from, to, M, s, grid, sampled)) return false;
+    if (kept == nullptr || !keep || !*sampled) return true;
+    const int k = kept->grid_count < LatticeSamples::kGrids ? kept->grid_count++
+                                                            : kept->grid_next++;
+    kept->grid_next %= LatticeSamples::kGrids;
+    LatticeSamples::Grid& g = kept->grids[k];
+    g.direction = 0;  // matches nothing until filled
+    if (!copy_points(s, grid, g.points)) return false;
+    g.direction = direction;
+    g.M = M;
+    g.L = L;
+    g.from = from;
+    g.to = to;
     return true;
 }
 
@@ -277,14 +351,14 @@ double span_density(const Table<double>& density, int from, int to) {
 // -1 when the surface cannot be sampled; false only when storage fails,
 // which must fail the whole call rather than lay another lattice.
 bool bend_pieces(const Surface& sur, int direction, double L, double L_other, double share,
-                 Scratch& s, double* total) {
+                 Scratch& s, LatticeSamples* kept, double* total) {
     *total = -1.0;
     const int M = samples_along(sur, direction);
     Table<double> density;
     Table<Point3> grid;
     bool sampled = false;
     if (!density.resize(s, M + 1, 0.0) ||
-        !sample_grid(sur, direction, L, 0.0, L_other, M, s, grid, &sampled))
+        !sample_grid(sur, direction, L, 0.0, L_other, M, s, kept, true, grid, &sampled))
         return false;
     if (!sampled) return true;
     for (int i = 0; i < kLinesAcross; ++i)
@@ -390,7 +464,8 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     const int M = per * periods;
     double bend = 0.0;
     bool bent_sampled = false;
-    if (!other_bend(sur, direction, L, L_other, s, &bend, &bent_sampled)) return false;
+    if (!other_bend(sur, direction, L, L_other, s, out->samples, &bend, &bent_sampled))
+        return false;
     if (!bent_sampled) return true;
     out->bent_across = bend >= 0.5 * budget;
     // Each direction's pieces get half the budget, unless the other one
@@ -416,7 +491,9 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
     Table<Point3> grid;
     bool sampled = false;
     const double to = out->to > out->from ? out->to : L_other;
-    if (!sample_grid(sur, direction, L, out->from, to, M, s, grid, &sampled)) return false;
+    if (!sample_grid(sur, direction, L, out->from, to, M, s, out->samples, out->bent_across, grid,
+                     &sampled))
+        return false;
     if (!sampled) return true;
     const auto at = [&](int i, int k) { return grid[i * (M + 1) + k]; };
     // Where the lines' ends are open domain edges held finer, a share above
@@ -541,7 +618,7 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
         double other = -1.0;
         const int other_direction = direction == 1 ? 2 : 1;
         if (grow * grow <= kShareGrowth && share * grow * grow < budget &&
-            !bend_pieces(sur, other_direction, L_other, L, share, s, &other))
+            !bend_pieces(sur, other_direction, L_other, L, share, s, out->samples, &other))
             return false;
         if (other >= 0.0) {
             saves = true;

@@ -9,6 +9,29 @@
 
 namespace ruvane::tess {
 
+// What lay_lattice sampled of one surface, kept for the lattices laid on it
+// after: both orders of two bending directions, and the bands of saddle
+// rows, sample the same lines again. A sampling is reused only where every
+// value that placed its points is the same (to the bit), so the lattices
+// come out as they would from fresh samples; only successful ones are kept.
+struct LatticeSamples {
+    static constexpr int kGrids = 6;
+    struct Grid {
+        int direction = 0, M = 0;
+        double L = 0.0, from = 0.0, to = 0.0;
+        Table<Point3> points;
+    };
+    struct Bend {
+        int direction = 0;
+        double L = 0.0, L_other = 0.0, bend = 0.0;
+    };
+    const Surface* sur = nullptr;
+    Grid grids[kGrids];
+    int grid_count = 0, grid_next = 0;  // grid_next: the one replaced when all are taken
+    Bend bends[2];
+    int bend_count = 0;
+};
+
 struct Lattice {
     Table<double> lines;  // ascending from 0 to the domain's length; empty: none
     bool tried = false;   // laid once per direction, successful or not
@@ -40,6 +63,8 @@ struct Lattice {
     // Laid second: the bands of its pieces where every sampled step is a
     // saddle, as pairs of its lines (low, high).
     Table<double> saddles;
+    // Where the surface's samples are kept between lattices (null: none).
+    LatticeSamples* samples = nullptr;
 };
 
 // Lays lines at constant v (direction 1) or constant u (direction 2) over

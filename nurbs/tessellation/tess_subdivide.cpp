@@ -709,6 +709,7 @@ struct Division {
     Table<Point3> net_points{};              // the cell's net projected, room made by cut
     tess::LineStores lines{};                // the sampled lines' bases and column sums
     Bands bands{};                           // lattices of bands of saddle rows
+    tess::LatticeSamples lattice_samples{};  // what the lattices sampled, for the next ones
 };
 
 // The cell's net projected into the subdivision's table (cut has made room).
@@ -925,6 +926,7 @@ bool lay_direction(Division& d, int direction, double lo, double hi) {
     const tess::Lattice& other = at_v ? d.lattice_u : d.lattice_v;
     lattice.other_share = other.share;
     lattice.other = other.tried ? &other : nullptr;
+    lattice.samples = &d.lattice_samples;
     if (!tess::lay_lattice(d.sur, direction, d.Lu, d.Lv, periods, kSampledShare * d.A, edge, strip,
                            d.s, &lattice))
         return false;
@@ -953,6 +955,7 @@ bool lay_bands(Division& d, const tess::Lattice& first, int first_direction,
         band.saddle = true;
         band.closed = first.closed;
         band.other_closed = first.other_closed;
+        band.samples = &d.lattice_samples;
         const double none[2] = {0.0, 0.0};
         if (!tess::lay_lattice(d.sur, first_direction, d.Lu, d.Lv, first.periods,
                                kSampledShare * d.A, none, 0.0, d.s, &band))
