@@ -10,6 +10,7 @@
 
 #include "nurbs/basis.h"
 #include "nurbs/nurbs.h"
+#include "nurbs/tessellation/tess_lattice.h"
 #include "nurbs/tessellation/tess_sample.h"
 #include "nurbs/testing/ruvane_test_host.h"
 #include "nurbs/testing/ruvane_test_reference.h"
@@ -304,8 +305,8 @@ TEST_F(Surfaces, LineSamplesAreSurfacePointsBitForBit) {
             // Plain double arithmetic only: x87's wider registers and fused
             // multiply-adds may round the two copies of the sums apart.
             if (!kPlainDoubles || sur.net->Pw[0][0].w == kNonRationalW) continue;
-            EXPECT_TRUE(same_bits(got, point_in_order(sur, ub[i].N, ub[i].span, vb[j].N,
-                                                      vb[j].span)))
+            EXPECT_TRUE(
+                same_bits(got, point_in_order(sur, ub[i].N, ub[i].span, vb[j].N, vb[j].span)))
                 << i << " " << j;
         }
         // basis_in_range is N_KNTALB after the range check, to the bit.
@@ -329,6 +330,65 @@ TEST_F(Surfaces, LineSamplesAreSurfacePointsBitForBit) {
     EXPECT_STREQ(error_record().routine, "N_KNTALB");
     EXPECT_EQ(basis_in_range(knots, 2, 0.5, 1, N, &span), kFail);  // too few knots for p = 2
     EXPECT_STREQ(error_record().routine, "N_KNTALB");
+}
+
+// Lattices laid from samples kept between lays (both orders of two bending
+// directions, saddle bands, another surface after) are the ones laid from
+// fresh samples, to the bit: a kept grid or bend is taken only for the same
+// surface, direction, length and band.
+TEST_F(Surfaces, LatticesFromKeptSamplesAreTheFreshOnes) {
+    std::mt19937 rng(7);
+    const auto same_table = [](const tess::Table<double>& a, const tess::Table<double>& b) {
+        return a.size == b.size &&
+               (a.size == 0 || std::memcmp(a.data, b.data, a.size * sizeof(double)) == 0);
+    };
+    int laid = 0, bands = 0;
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(::testing::Message() << "round " << round);
+        Surface sur[2];
+        for (Surface& one : sur) {
+            SurfaceData d =
+                random_surface(rng, 2 + round % 2, 2 + round / 3, true, round % 2, false, 2, 2);
+            for (double& v : d.vknots) v += 1.0;  // the metric domain starts at 0
+            ASSERT_EQ(build(d, &one), kOk);
+        }
+        const double Lu = 2.0, Lv = 2.0, edge[2] = {0.0, 0.0};
+        tess::Scratch s;
+        tess::LatticeSamples kept;
+        // Surface 0: each direction, again in the other order, then a band;
+        // then surface 1 the same way, on the same kept samples.
+        struct Lay {
+            int surface, direction;
+            double from, to;
+        };
+        const Lay lays[] = {{0, 1, 0, 0},     {0, 2, 0, 0}, {0, 2, 0, 0},     {0, 1, 0, 0},
+                            {0, 1, 0.5, 1.5}, {1, 1, 0, 0}, {1, 2, 0.5, 1.5}, {1, 2, 0, 0}};
+        for (const Lay& lay : lays) {
+            SCOPED_TRACE(::testing::Message() << "surface " << lay.surface << " direction "
+                                              << lay.direction << " from " << lay.from);
+            tess::Lattice fresh, reused;
+            for (tess::Lattice* l : {&fresh, &reused}) {
+                l->from = lay.from;
+                l->to = lay.to;
+                l->saddle = lay.to > lay.from;
+            }
+            reused.samples = &kept;
+            const Surface& one = sur[lay.surface];
+            ASSERT_TRUE(
+                tess::lay_lattice(one, lay.direction, Lu, Lv, 1, 0.01, edge, 0.0, s, &fresh));
+            ASSERT_TRUE(
+                tess::lay_lattice(one, lay.direction, Lu, Lv, 1, 0.01, edge, 0.0, s, &reused));
+            EXPECT_TRUE(same_table(fresh.lines, reused.lines));
+            EXPECT_TRUE(same_table(fresh.expected, reused.expected));
+            EXPECT_EQ(fresh.bent_across, reused.bent_across);
+            EXPECT_EQ(std::memcmp(&fresh.share, &reused.share, sizeof(double)), 0);
+            laid += fresh.lines.size > 0 ? 1 : 0;
+            bands += fresh.lines.size > 0 && lay.to > lay.from ? 1 : 0;
+        }
+    }
+    // The lays compared are real lattices, bands among them.
+    EXPECT_GT(laid, 10);
+    EXPECT_GT(bands, 2);
 }
 
 // Points asked by value from caches that share one store of lines (as the
@@ -535,8 +595,8 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
             ASSERT_EQ(build(s, &whole), kOk);
             const double U0 = whole.uknt->U[0], U1 = whole.uknt->U[whole.uknt->m];
             const double V0 = whole.vknt->U[0], V1 = whole.vknt->U[whole.vknt->m];
-            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0),
-                                   V0 + 0.2 * (V1 - V0), V1};
+            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0), V0 + 0.2 * (V1 - V0),
+                                   V1};
             ASSERT_EQ(N_TOOSSG(whole, box[0], box[1], box[2], box[3], &piece, &pool_), kOk);
             for (const Surface* src : {&piece, &whole}) {
                 for (int direction = 1; direction <= 2; ++direction) {
@@ -546,18 +606,17 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
                                            hi - 0.01 * (hi - lo), hi + 0.1}) {
                         SCOPED_TRACE(::testing::Message()
                                      << "p=" << p << " q=" << q << " variant=" << variant
-                                     << " piece=" << (src == &piece)
-                                     << " direction=" << direction << " t=" << t);
+                                     << " piece=" << (src == &piece) << " direction=" << direction
+                                     << " t=" << t);
                         double lo_box[4] = {box[0], box[1], box[2], box[3]};
                         double hi_box[4] = {box[0], box[1], box[2], box[3]};
                         lo_box[2 * direction - 1] = t;
                         hi_box[2 * direction - 2] = t;
                         Surface want_lo, want_hi, got_lo, got_hi;
-                        const bool want =
-                            N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], &want_lo,
-                                     &pool_) == kOk &&
-                            N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], &want_hi,
-                                     &pool_) == kOk;
+                        const bool want = N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3],
+                                                   &want_lo, &pool_) == kOk &&
+                                          N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3],
+                                                   &want_hi, &pool_) == kOk;
                         // The halves in blocks laid out for copies of the source,
                         // as the subdivision gives them.
                         const int n = src->net->n, m = src->net->m;
@@ -620,7 +679,8 @@ TEST_F(Surfaces, SentinelNetsEvaluateAsTheirCoordinates) {
 
 // A surface clipped along u has, row by row, the points of its rows' curves
 // clipped alone (the curves' clipping works each row by itself), to the
-// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the stack.
+// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the
+// stack.
 TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
     std::mt19937 rng(2024);
     for (int p = 1; p <= 6; ++p) {
@@ -643,10 +703,9 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                 const double b = lo + 0.81 * (hi - lo);
                 if (!(a < b)) continue;
                 Surface piece;
-                ASSERT_EQ(direction == 1 ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m],
-                                                    &piece, &pool_)
-                                         : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b,
-                                                    &piece, &pool_),
+                ASSERT_EQ(direction == 1
+                              ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m], &piece, &pool_)
+                              : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b, &piece, &pool_),
                           kOk);
                 const int rows = direction == 1 ? net.m : net.n;
                 for (int r = 0; r <= rows; ++r) {
@@ -660,7 +719,8 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                     const int got = direction == 1 ? piece.net->n : piece.net->m;
                     ASSERT_EQ(got, cut.pol->n) << "row " << r;
                     for (int i = 0; i <= got; ++i) {
-                        const Point4& P = direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
+                        const Point4& P =
+                            direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
                         const Point4& Q = cut.pol->Pw[i];
                         // Wider registers may keep a ratio the plan stores.
                         if (kPlainDoubles)
@@ -711,7 +771,8 @@ TEST_F(Surfaces, SurfaceKnotsAreCleanedAsTheirRowsCurves) {
                           kOk);
                 ASSERT_EQ(sur.net->n, row.pol->n);
                 ASSERT_EQ(sur.uknt->m, row.knt->m);
-                EXPECT_EQ(0, std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
+                EXPECT_EQ(0,
+                          std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
                 for (int i = 0; i <= row.pol->n; ++i)
                     EXPECT_EQ(0, std::memcmp(&sur.net->Pw[i][j], &row.pol->Pw[i], sizeof(Point4)))
                         << "row " << j << " point " << i;

@@ -46,8 +46,8 @@ public:
         // Laid again along the same points of the same surface, the lines
         // along keep their bases (and column sums, which hold for any line
         // across); the lines across are found anew.
-        const bool same_along = sur_ == &sur && direction_ == direction &&
-                                along_.size == M + 1 && L_ == L;
+        const bool same_along =
+            sur_ == &sur && direction_ == direction && along_.size == M + 1 && L_ == L;
         sur_ = &sur;
         direction_ = direction;
         L_ = L;
@@ -174,8 +174,7 @@ bool copy_points(Scratch& s, const Table<Point3>& from, Table<Point3>& to) {
 // when new and sampled if `keep` (a grid is sampled again only where both
 // directions bend: copying every grid cost more than it saved elsewhere).
 bool sample_grid(const Surface& sur, int direction, double L, double from, double to, int M,
-                 Scratch& s, LatticeSamples* kept, bool keep, Table<Point3>& grid,
-                 bool* sampled) {
+                 Scratch& s, LatticeSamples* kept, bool keep, Table<Point3>& grid, bool* sampled) {
     kept = kept_for(sur, kept);
     const auto same = [&](const LatticeSamples::Grid& g) {
         return g.direction == direction && g.M == M && same_bits(g.L, L) &&
@@ -189,8 +188,8 @@ bool sample_grid(const Surface& sur, int direction, double L, double from, doubl
     }
     if (!fresh_grid(sur, direction, L, from, to, M, s, grid, sampled)) return false;
     if (kept == nullptr || !keep || !*sampled) return true;
-    const int k = kept->grid_count < LatticeSamples::kGrids ? kept->grid_count++
-                                                            : kept->grid_next++;
+    const int k =
+        kept->grid_count < LatticeSamples::kGrids ? kept->grid_count++ : kept->grid_next++;
     kept->grid_next %= LatticeSamples::kGrids;
     LatticeSamples::Grid& g = kept->grids[k];
     g.direction = 0;  // matches nothing until filled

@@ -33,8 +33,8 @@ struct LatticeSamples {
 };
 
 struct Lattice {
-    Table<double> lines;  // ascending from 0 to the domain's length; empty: none
-    bool tried = false;   // laid once per direction, successful or not
+    Table<double> lines;        // ascending from 0 to the domain's length; empty: none
+    bool tried = false;         // laid once per direction, successful or not
     bool closed = false;        // the sized direction closes on itself (a full turn)
     bool other_closed = false;  // and the other direction
     // The budget's share its pieces take (0: none laid); when the other
