@@ -305,8 +305,8 @@ TEST_F(Surfaces, LineSamplesAreSurfacePointsBitForBit) {
             // Plain double arithmetic only: x87's wider registers and fused
             // multiply-adds may round the two copies of the sums apart.
             if (!kPlainDoubles || sur.net->Pw[0][0].w == kNonRationalW) continue;
-            EXPECT_TRUE(
-                same_bits(got, point_in_order(sur, ub[i].N, ub[i].span, vb[j].N, vb[j].span)))
+            EXPECT_TRUE(same_bits(got, point_in_order(sur, ub[i].N, ub[i].span, vb[j].N,
+                                                      vb[j].span)))
                 << i << " " << j;
         }
         // basis_in_range is N_KNTALB after the range check, to the bit.
