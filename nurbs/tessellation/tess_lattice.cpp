@@ -194,11 +194,7 @@ bool sample_grid(const Surface& sur, int direction, double L, double from, doubl
     LatticeSamples::Grid& g = kept->grids[k];
     g.direction = 0;  // matches nothing until filled
     if (!copy_points(s, grid, g.points)) return false;
-    g.direction = direction;
-    g.M = M;
-    g.L = L;
-    g.from = from;
-    g.to = to;
+    g = {direction, M, L, from, to, g.points};
     return true;
 }
 
