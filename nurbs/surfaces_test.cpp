@@ -595,8 +595,8 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
             ASSERT_EQ(build(s, &whole), kOk);
             const double U0 = whole.uknt->U[0], U1 = whole.uknt->U[whole.uknt->m];
             const double V0 = whole.vknt->U[0], V1 = whole.vknt->U[whole.vknt->m];
-            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0), V0 + 0.2 * (V1 - V0),
-                                   V1};
+            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0),
+                                   V0 + 0.2 * (V1 - V0), V1};
             ASSERT_EQ(N_TOOSSG(whole, box[0], box[1], box[2], box[3], &piece, &pool_), kOk);
             for (const Surface* src : {&piece, &whole}) {
                 for (int direction = 1; direction <= 2; ++direction) {
@@ -606,17 +606,18 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
                                            hi - 0.01 * (hi - lo), hi + 0.1}) {
                         SCOPED_TRACE(::testing::Message()
                                      << "p=" << p << " q=" << q << " variant=" << variant
-                                     << " piece=" << (src == &piece) << " direction=" << direction
-                                     << " t=" << t);
+                                     << " piece=" << (src == &piece)
+                                     << " direction=" << direction << " t=" << t);
                         double lo_box[4] = {box[0], box[1], box[2], box[3]};
                         double hi_box[4] = {box[0], box[1], box[2], box[3]};
                         lo_box[2 * direction - 1] = t;
                         hi_box[2 * direction - 2] = t;
                         Surface want_lo, want_hi, got_lo, got_hi;
-                        const bool want = N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3],
-                                                   &want_lo, &pool_) == kOk &&
-                                          N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3],
-                                                   &want_hi, &pool_) == kOk;
+                        const bool want =
+                            N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], &want_lo,
+                                     &pool_) == kOk &&
+                            N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], &want_hi,
+                                     &pool_) == kOk;
                         // The halves in blocks laid out for copies of the source,
                         // as the subdivision gives them.
                         const int n = src->net->n, m = src->net->m;
@@ -679,8 +680,7 @@ TEST_F(Surfaces, SentinelNetsEvaluateAsTheirCoordinates) {
 
 // A surface clipped along u has, row by row, the points of its rows' curves
 // clipped alone (the curves' clipping works each row by itself), to the
-// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the
-// stack.
+// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the stack.
 TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
     std::mt19937 rng(2024);
     for (int p = 1; p <= 6; ++p) {
@@ -703,9 +703,10 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                 const double b = lo + 0.81 * (hi - lo);
                 if (!(a < b)) continue;
                 Surface piece;
-                ASSERT_EQ(direction == 1
-                              ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m], &piece, &pool_)
-                              : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b, &piece, &pool_),
+                ASSERT_EQ(direction == 1 ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m],
+                                                    &piece, &pool_)
+                                         : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b,
+                                                    &piece, &pool_),
                           kOk);
                 const int rows = direction == 1 ? net.m : net.n;
                 for (int r = 0; r <= rows; ++r) {
@@ -719,8 +720,7 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                     const int got = direction == 1 ? piece.net->n : piece.net->m;
                     ASSERT_EQ(got, cut.pol->n) << "row " << r;
                     for (int i = 0; i <= got; ++i) {
-                        const Point4& P =
-                            direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
+                        const Point4& P = direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
                         const Point4& Q = cut.pol->Pw[i];
                         // Wider registers may keep a ratio the plan stores.
                         if (kPlainDoubles)
@@ -771,8 +771,7 @@ TEST_F(Surfaces, SurfaceKnotsAreCleanedAsTheirRowsCurves) {
                           kOk);
                 ASSERT_EQ(sur.net->n, row.pol->n);
                 ASSERT_EQ(sur.uknt->m, row.knt->m);
-                EXPECT_EQ(0,
-                          std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
+                EXPECT_EQ(0, std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
                 for (int i = 0; i <= row.pol->n; ++i)
                     EXPECT_EQ(0, std::memcmp(&sur.net->Pw[i][j], &row.pol->Pw[i], sizeof(Point4)))
                         << "row " << j << " point " << i;
