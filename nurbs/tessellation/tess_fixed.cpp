@@ -617,17 +617,8 @@ private:
         Table<Tri>& ry = ry_;
         Table<int>& slots = slots_;
         if (!around(x, rx, &slots)) return false;
-        int next = -1, prev = -1, nexts = 0, prevs = 0;
-        for (int k = 0; k < rx.size; ++k) {
-            bool inner_next = false, inner_prev = false;
-            for (int m = 0; m < rx.size; ++m) {
-                inner_next = inner_next || rx[m].c == rx[k].b;
-                inner_prev = inner_prev || rx[m].b == rx[k].c;
-            }
-            if (!inner_next) next = rx[k].b, ++nexts;
-            if (!inner_prev) prev = rx[k].c, ++prevs;
-        }
-        if (nexts != 1 || prevs != 1) return true;  // not a simple boundary vertex
+        int next = -1, prev = -1;
+        if (!boundary_neighbours(rx, &next, &prev)) return true;
         auto d = [&](int y) {
             return std::hypot(verts_.u[y] - verts_.u[x], verts_.v[y] - verts_.v[x]);
         };
