@@ -132,11 +132,11 @@ public:
         if (rc != 0) return rc;
         closed_u_ = net_closes(*fs_.sur->net, 1);
         closed_v_ = net_closes(*fs_.sur->net, 2);
-        Table<int> candidates;
+        Table<int> candidates, seam;
         for (int x = 0; x < verts_.u.size; ++x) {
             if (own_[x] || first_[x] == first_[x + 1] || !on_fixed(verts_.u[x], verts_.v[x]))
                 continue;
-            if (!(on_seam(x) ? fs_.left.push(s_, x) : candidates.push(s_, x))) return kErrStorage;
+            if (!(on_seam(x) ? seam.push(s_, x) : candidates.push(s_, x))) return kErrStorage;
         }
         // Each candidate asks about a few triangles and their edges.
         deviations_.reserve(s_, 4 * candidates.size);
@@ -155,6 +155,7 @@ public:
         }
         for (int k = 0; k < candidates.size; ++k)
             if (!fs_.left.push(s_, candidates[k])) return kErrStorage;
+        if (!settle_seam(seam)) return kErrStorage;
         int live = 0;
         for (int t = 0; t < tris_.size; ++t)
             if (tris_[t].a >= 0) tris_[live++] = tris_[t];
@@ -192,7 +193,8 @@ private:
     // Working tables, reused from one vertex to the next.
     Table<int> taken_, slots_, link_;  // taken_: around's stamp per triangle slot
     int token_ = 0;
-    Table<Tri> rx_, ry_, ring_, made_;
+    Table<Tri> rx_, ry_, ring_, made_, rx2_, ry2_;
+    Table<int> slots2_;
 
     int index_triangles() {
         const int n = verts_.u.size;
@@ -218,11 +220,124 @@ private:
         return 0;
     }
 
-    // A vertex on a bound the surface closes over stays (and is counted as
-    // left): its seam partner on the opposite bound is settled on its own,
-    // and rounding could remove one and keep the other (the x87 build folded
-    // a ball's pole so). Kept, the two carry one point and close the mesh
-    // across the seam by themselves.
+    // A vertex on a bound the surface closes over is settled together with
+    // its partner on the opposite bound (the same coordinate along the
+    // bound, which the cells give both exactly): both collapse onto the
+    // matching copies of one fixed point, or both stay (and are counted as
+    // left). Settled each on its own, rounding could remove one and keep
+    // the other (the x87 build folded a ball's pole so); kept, the two carry
+    // one point and close the mesh across the seam by themselves. A ball's
+    // seam kept a vertex per parallel and a torus' two seams one per row
+    // and column, with the triangles around them.
+    bool settle_seam(const Table<int>& seam) {
+        Table<int> low, high;  // the pairs still to settle
+        for (int k = 0; k < seam.size; ++k) {
+            const int x = seam[k];
+            if (seam_side(x) == 2) continue;
+            const int partner = seam_side(x) == 1 ? seam_partner(x, seam) : -1;
+            if (partner < 0) {
+                if (!fs_.left.push(s_, x)) return false;
+            } else if (!low.push(s_, x) || !high.push(s_, partner)) {
+                return false;
+            }
+        }
+        for (int k = 0; k < seam.size; ++k) {
+            bool paired = false;
+            for (int m = 0; m < high.size; ++m) paired = paired || high[m] == seam[k];
+            if (seam_side(seam[k]) == 2 && !paired && !fs_.left.push(s_, seam[k])) return false;
+        }
+        for (int pass = 0; pass < 4 && low.size > 0; ++pass) {
+            int kept = 0;
+            for (int k = 0; k < low.size; ++k) {
+                bool done = false;
+                if (!try_remove_pair(low[k], high[k], &done)) return false;
+                if (!done) low[kept] = low[k], high[kept++] = high[k];
+            }
+            if (kept == low.size) break;
+            low.size = high.size = kept;
+        }
+        for (int k = 0; k < low.size; ++k)
+            if (!fs_.left.push(s_, low[k]) || !fs_.left.push(s_, high[k])) return false;
+        return true;
+    }
+
+    // 1 on the low copy of a seam (u = 0 of a surface closed in u, or v = 0
+    // of one closed in v), 2 on the high copy, 0 on both seams at once (a
+    // corner of a surface closed both ways, left alone).
+    int seam_side(int x) const {
+        const Surface& sur = *fs_.sur;
+        const double Lu = sur.uknt->U[sur.uknt->m], Lv = sur.vknt->U[sur.vknt->m];
+        const double u = verts_.u[x], v = verts_.v[x];
+        const bool su = closed_u_ && (u == 0.0 || u == Lu), sv = closed_v_ && (v == 0.0 || v == Lv);
+        if (su == sv) return 0;
+        return (su ? u : v) == 0.0 ? 1 : 2;
+    }
+
+    // The vertex across the seam from x at exactly its coordinate along
+    // the bound, or -1.
+    int seam_partner(int x, const Table<int>& seam) const {
+        const bool along_v = closed_u_ && (verts_.u[x] == 0.0);
+        for (int k = 0; k < seam.size; ++k) {
+            const int y = seam[k];
+            if (seam_side(y) != 2) continue;
+            if (along_v ? verts_.v[y] == verts_.v[x] && verts_.u[y] != 0.0
+                        : verts_.u[y] == verts_.u[x] && verts_.v[y] != 0.0)
+                return y;
+        }
+        return -1;
+    }
+
+    // The neighbours of x along the mesh boundary, when x is a simple
+    // boundary vertex.
+    bool boundary_neighbours(const Table<Tri>& rx, int* next, int* prev) const {
+        int nexts = 0, prevs = 0;
+        for (int k = 0; k < rx.size; ++k) {
+            bool inner_next = false, inner_prev = false;
+            for (int m = 0; m < rx.size; ++m) {
+                inner_next = inner_next || rx[m].c == rx[k].b;
+                inner_prev = inner_prev || rx[m].b == rx[k].c;
+            }
+            if (!inner_next) *next = rx[k].b, ++nexts;
+            if (!inner_prev) *prev = rx[k].c, ++prevs;
+        }
+        return nexts == 1 && prevs == 1;
+    }
+
+    // Collapses x and its partner x2 onto the two copies of one boundary
+    // neighbour (the nearer first), when both collapses keep the rules.
+    // False only on storage failure.
+    bool try_remove_pair(int x, int x2, bool* done) {
+        Table<Tri>& rx = rx_;
+        Table<Tri>& ry = ry_;
+        Table<int>& slots = slots_;
+        if (!around(x, rx, &slots) || !around(x2, rx2_, &slots2_)) return false;
+        int next = -1, prev = -1, next2 = -1, prev2 = -1;
+        if (!boundary_neighbours(rx, &next, &prev) || !boundary_neighbours(rx2_, &next2, &prev2))
+            return true;
+        for (int k = 0; k < slots.size; ++k)
+            for (int m = 0; m < slots2_.size; ++m)
+                if (slots[k] == slots2_[m]) return true;  // the stars touch: a narrow domain
+        const bool along_v = verts_.u[x] == 0.0;
+        auto along = [&](int y) { return along_v ? verts_.v[y] : verts_.u[y]; };
+        auto d = [&](int y) { return std::fabs(along(y) - along(x)); };
+        const int first = d(next) <= d(prev) ? next : prev;
+        for (int y : {first, first == next ? prev : next}) {
+            int y2 = -1;
+            for (int w : {next2, prev2})
+                if (std::fabs(along(w) - along(y)) <= tol_) y2 = w;
+            if (y2 < 0) continue;
+            if (!around(y, ry)) return false;
+            if (!may_collapse(x, y, rx, ry)) continue;
+            if (!around(y2, ry2_)) return false;
+            if (!may_collapse(x2, y2, rx2_, ry2_)) continue;
+            collapse(x, y, slots);
+            collapse(x2, y2, slots2_);
+            *done = true;
+            return true;
+        }
+        return true;
+    }
+
     bool on_seam(int x) const {
         const Surface& sur = *fs_.sur;
         const double Lu = sur.uknt->U[sur.uknt->m], Lv = sur.vknt->U[sur.vknt->m];
@@ -502,17 +617,8 @@ private:
         Table<Tri>& ry = ry_;
         Table<int>& slots = slots_;
         if (!around(x, rx, &slots)) return false;
-        int next = -1, prev = -1, nexts = 0, prevs = 0;
-        for (int k = 0; k < rx.size; ++k) {
-            bool inner_next = false, inner_prev = false;
-            for (int m = 0; m < rx.size; ++m) {
-                inner_next = inner_next || rx[m].c == rx[k].b;
-                inner_prev = inner_prev || rx[m].b == rx[k].c;
-            }
-            if (!inner_next) next = rx[k].b, ++nexts;
-            if (!inner_prev) prev = rx[k].c, ++prevs;
-        }
-        if (nexts != 1 || prevs != 1) return true;  // not a simple boundary vertex
+        int next = -1, prev = -1;
+        if (!boundary_neighbours(rx, &next, &prev)) return true;
         auto d = [&](int y) {
             return std::hypot(verts_.u[y] - verts_.u[x], verts_.v[y] - verts_.v[x]);
         };

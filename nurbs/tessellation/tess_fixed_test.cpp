@@ -202,50 +202,100 @@ TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
 
 namespace {
 
-// A ball meshed whole, its loop the domain's boundary with few points on the
-// seam (a meridian the face runs up and down): the vertices the cells leave
-// on the seam stay, in pairs with one point each, so that the triangles
-// joined by position close across the seam, pole to pole.
-TEST(TessFixed, SeamVerticesStayInPairsAndCloseTheBall) {
-    for (const int per_side : {2, 3, 5}) {
+// Mesh edges not run exactly once each way, vertices joined by position
+// within `grain` (the caller's two copies of a seam point may differ in the
+// last bit); triangles folded to a point or a line (at a pole) left out.
+int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
+    std::map<std::array<long long, 3>, int> id;
+    std::map<std::pair<int, int>, int> runs;
+    for (const TessTriangle& t : tris) {
+        int k[3];
+        for (int c = 0; c < 3; ++c) {
+            std::array<long long, 3> key;
+            for (int i = 0; i < 3; ++i) key[i] = std::llround(t.vertex[c].position[i] / grain);
+            k[c] = id.emplace(key, static_cast<int>(id.size())).first->second;
+        }
+        if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;
+        for (int c = 0; c < 3; ++c) ++runs[{k[c], k[(c + 1) % 3]}];
+    }
+    int open = 0;
+    for (const auto& [e, n] : runs) {
+        const auto back = runs.find({e.second, e.first});
+        open += n != 1 || back == runs.end() || back->second != 1;
+    }
+    return open;
+}
+
+// A ball meshed whole, its loop the domain's boundary with few or many
+// points on the seam (a meridian the face runs up and down): the vertices
+// the cells leave on the seam go or stay in pairs, a kept pair with one
+// point, so that the triangles joined by position close across the seam,
+// pole to pole. Where the seam's chords stray no more than A / 4 from
+// the ball (the seam as dense as the cells need) every pair goes onto the
+// copies of a seam point.
+TEST(TessFixed, SeamVerticesSettleInPairsAndCloseTheBall) {
+    for (const int per_side : {2, 3, 5, 33}) {
         for (const double A : {0.05, 0.01, 0.002}) {
+            const double chord = 6 * kPi / per_side, sag = chord * chord / (8 * 6);
             SCOPED_TRACE("seam points " + std::to_string(per_side) + ", A " + std::to_string(A));
             Surface s = sphere(6);
             s.outer = rectangle(0, 0, 1, 1, true);
             const Fixed f = tessellate_fixed(s, {box(0, 0, 1, 1, per_side)}, A);
             ASSERT_TRUE(f.r.result);
             ASSERT_FALSE(f.r.tris.empty());
-            // Positions on each side of the seam, by v.
+            // Positions on each side of the seam, by v: the cells' own seam
+            // vertices must agree exactly.
             std::map<double, std::array<double, 3>> low, high;
             double lu = 0;
             for (const TessTriangle& t : f.r.tris)
                 for (const TessVertex& x : t.vertex) lu = std::max(lu, x.u);
-            // Vertices joined by position within 1e-9 of the radius (the
-            // caller's two copies of a seam point may differ in the last bit);
-            // the cells' own seam vertices must agree exactly.
-            std::map<std::array<long long, 3>, int> id;
-            std::map<std::pair<int, int>, int> runs;
-            for (const TessTriangle& t : f.r.tris) {
-                int k[3];
-                for (int c = 0; c < 3; ++c) {
-                    const TessVertex& x = t.vertex[c];
+            int kept = 0;
+            for (const TessTriangle& t : f.r.tris)
+                for (const TessVertex& x : t.vertex) {
                     const std::array<double, 3> p{x.position[0], x.position[1], x.position[2]};
                     if (x.reserved <= 0 && x.u == 0) low[x.v] = p;
                     if (x.reserved <= 0 && x.u == lu) high[x.v] = p;
-                    std::array<long long, 3> key;
-                    for (int i = 0; i < 3; ++i) key[i] = std::llround(p[i] / 6e-9);
-                    k[c] = id.emplace(key, static_cast<int>(id.size())).first->second;
+                    kept += x.reserved == -1 && (x.u == 0 || x.u == lu);
                 }
-                if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;  // at a pole
-                for (int c = 0; c < 3; ++c) ++runs[{k[c], k[(c + 1) % 3]}];
-            }
             EXPECT_EQ(low, high) << "seam vertices without their partner's point";
-            int open = 0;
-            for (const auto& [e, n] : runs) {
-                const auto back = runs.find({e.second, e.first});
-                open += n != 1 || back == runs.end() || back->second != 1;
+            if (sag <= A / 4) {
+                EXPECT_EQ(kept, 0) << "cell vertices kept on a dense seam";
             }
-            EXPECT_EQ(open, 0) << "edges not run once each way";
+            EXPECT_EQ(open_by_position(f.r.tris, 6e-9), 0) << "edges not run once each way";
+        }
+    }
+}
+
+// A torus (7 about its axis, tube 2) closed both ways, its loop the
+// domain's boundary: two seams, one round the tube and one round the axis
+// on the outer equator, crossing at the domain's corners. The mesh closes
+// across both; with the loop's chords within A / 4 of the torus no cell
+// vertex stays on either seam.
+TEST(TessFixed, SeamPairsOnBothSeamsOfATorus) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = s.v_knots = kCircleKnots;
+    for (const auto& c : kCircle) circle_row(7 + 2 * c[0], 2 * c[1], c[2], s);
+    s.closed_u = s.closed_v = true;
+    s.outer = rectangle(0, 0, 1, 1, true);
+    for (const int per_side : {5, 64}) {
+        for (const double A : {0.05, 0.02}) {
+            SCOPED_TRACE("seam points " + std::to_string(per_side) + ", A " + std::to_string(A));
+            const double chord = 2 * kPi * 9 / per_side, sag = chord * chord / (8 * 9);
+            const Fixed f = tessellate_fixed(s, {box(0, 0, 1, 1, per_side)}, A);
+            ASSERT_TRUE(f.r.result);
+            ASSERT_EQ(f.r.status, 0);
+            double lu = 0, lv = 0;
+            for (const TessTriangle& t : f.r.tris)
+                for (const TessVertex& x : t.vertex) lu = std::max(lu, x.u), lv = std::max(lv, x.v);
+            int kept = 0;
+            for (const TessTriangle& t : f.r.tris)
+                for (const TessVertex& x : t.vertex)
+                    kept += x.reserved == -1 && (x.u == 0 || x.u == lu || x.v == 0 || x.v == lv);
+            if (sag <= A / 4) {
+                EXPECT_EQ(kept, 0) << "cell vertices kept on a dense seam";
+            }
+            EXPECT_EQ(open_by_position(f.r.tris, 9e-9), 0) << "edges not run once each way";
         }
     }
 }
