@@ -121,6 +121,13 @@ private:
 // nearly collinear points would only be a crack in the making.
 constexpr double kMinShape = 1e-8;
 
+// A seam pair's collapses keep their new triangles within this share of A
+// at the points measured (edge middles, centre). A seam's pair stretches
+// triangles along a whole parallel, and a single vertex's rule (within A at
+// those points) let the assembly's torus reach the deflection itself
+// between them; vertex removal keeps the same margin for the same reason.
+constexpr double kPairShare = 0.8;
+
 class Settler {
 public:
     Settler(Scratch& s, FixedSettle& fs, const LoopSet& set, const VertexTable& verts, double tol,
@@ -327,9 +334,9 @@ private:
                 if (std::fabs(along(w) - along(y)) <= tol_) y2 = w;
             if (y2 < 0) continue;
             if (!around(y, ry)) return false;
-            if (!may_collapse(x, y, rx, ry)) continue;
+            if (!may_collapse(x, y, rx, ry, kPairShare * fs_.A)) continue;
             if (!around(y2, ry2_)) return false;
-            if (!may_collapse(x2, y2, rx2_, ry2_)) continue;
+            if (!may_collapse(x2, y2, rx2_, ry2_, kPairShare * fs_.A)) continue;
             collapse(x, y, slots);
             collapse(x2, y2, slots2_);
             *done = true;
@@ -471,9 +478,11 @@ private:
     }
 
     // Whether x may go onto y: the one triangle they share dies, every
-    // other triangle of x keeps its turn and stays near the surface, and
-    // no other neighbour is shared (that would double an edge).
-    bool may_collapse(int x, int y, const Table<Tri>& rx, const Table<Tri>& ry) const {
+    // other triangle of x keeps its turn and stays within `limit` of the
+    // surface (or no farther than before), and no other neighbour is
+    // shared (that would double an edge).
+    bool may_collapse(int x, int y, const Table<Tri>& rx, const Table<Tri>& ry,
+                      double limit) const {
         int shared = -1;
         for (int k = 0; k < rx.size; ++k) {
             const Tri& t = rx[k];
@@ -484,10 +493,10 @@ private:
             }
             if (!(shape(y, t.b, t.c) > kMinShape)) return false;
             // The triangle as it was matters only when the new one is
-            // farther than A from the surface: fmax(A, before) >= A.
+            // farther than the limit: fmax(limit, before) >= limit.
             const double after = deviation({y, t.b, t.c});
             if (after < 0.0) return false;
-            if (after > fs_.A && after > larger(fs_.A, deviation({x, t.b, t.c}))) return false;
+            if (after > limit && after > larger(limit, deviation({x, t.b, t.c}))) return false;
         }
         if (shared < 0) return false;
         for (int k = 0; k < rx.size; ++k)
@@ -625,7 +634,7 @@ private:
         const int first = d(next) <= d(prev) ? next : prev;
         for (int y : {first, first == next ? prev : next}) {
             if (!around(y, ry)) return false;
-            if (may_collapse(x, y, rx, ry)) {
+            if (may_collapse(x, y, rx, ry, fs_.A)) {
                 collapse(x, y, slots);
                 *done = true;
                 return true;
