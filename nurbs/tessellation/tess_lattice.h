@@ -88,6 +88,10 @@ bool lay_lattice(const Surface& sur, int direction, double Lu, double Lv, int pe
 // false when either is not a line or no line lies between them.
 bool lattice_cut(const Lattice& lattice, double lo, double hi, double* line);
 
+// The lattice line strictly between `lo` and `hi` nearest their middle,
+// whether or not they are lines; false when there is none.
+bool lattice_inner(const Lattice& lattice, double lo, double hi, double* line);
+
 // Whether `lo` and `hi` are neighbouring lines of the lattice: a cell
 // between them is one piece of it.
 bool lattice_piece(const Lattice& lattice, double lo, double hi);

@@ -114,6 +114,7 @@ struct Flatness {
     int direction;            // 1: cut at constant v, 2: cut at constant u
     bool sized = false;       // the cut may aim at the size the tolerance asks for
     bool near_plane = false;  // off its plane, but within kNetSlack A of it
+    bool turn = false;        // a cell closed round a full turn, cut across it
 };
 
 // The net's normal at inner point k of the line (i0, j0) + k (di, dj), which
@@ -268,6 +269,7 @@ bool closed_flatness(const Surface& piece, const NetPoints& net, double A, Priva
                                                                 net_point(net, i, j)) > kCoincide);
                 if (apart) {
                     *out = {false, direction == 1 ? 2 : 1};
+                    out->turn = true;
                     return true;
                 }
             }
@@ -1044,9 +1046,16 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, int* direction, d
     const bool at_v = f.direction == 1;
     const double lo = at_v ? c.va : c.ua, hi = at_v ? c.vb : c.ub;
     *line = 0.5 * (lo + hi);
-    if (!f.sized) return true;
+    if (!f.sized && !f.turn) return true;
     tess::Lattice& lattice = at_v ? d.lattice_v : d.lattice_u;
     if (!lattice.tried && !lay_lattices(d, c, f.direction)) return false;
+    // A full turn is halved unless its lattice was laid over the whole turn
+    // (the halves would each round their pieces up): then at its middle
+    // line by count.
+    if (f.turn) {
+        if (lattice.periods == 1 && !tess::lattice_cut(lattice, lo, hi, line)) *line = 0.5 * (lo + hi);
+        return true;
+    }
     const tess::Lattice* use = &lattice;
     const double across_lo = at_v ? c.ua : c.va, across_hi = at_v ? c.ub : c.vb;
     for (int b = 0; b < d.bands.count && f.direction == d.bands.direction; ++b) {
@@ -1064,7 +1073,14 @@ bool sized_line(Division& d, const Cell& c, const Flatness& f, int* direction, d
             }
         }
     }
-    if (tess::lattice_cut(*use, lo, hi, line) || !tess::lattice_piece(*use, lo, hi)) return true;
+    if (tess::lattice_cut(*use, lo, hi, line)) return true;
+    // Round a turn laid whole, the turn's first cut is at the middle line of
+    // its lattice, which a band's lattice need not have: a band's cell
+    // there is cut at the band's line nearest its middle (halved, it got
+    // half again as many columns as the band's).
+    if (use != &lattice && lattice.periods == 1 && tess::lattice_inner(*use, lo, hi, line))
+        return true;
+    if (!tess::lattice_piece(*use, lo, hi)) return true;
     // A cell that is one piece of its lattice in this direction but spans
     // several of the other lattice's is cut along the other's line where
     // the two were sized so that a piece of each is flat; halving the piece
