@@ -434,11 +434,17 @@ bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh
     return true;
 }
 
+// The surface's parameters of a metric-plane point, as the general path
+// evaluates it.
+void to_parameters(const SurfaceMeasures& g, double mu, double mv, double* u, double* v) {
+    *u = smaller(mu == g.Lu ? g.u_max : g.u_min + mu / g.su, g.u_max);
+    *v = smaller(mv == g.Lv ? g.v_max : g.v_min + mv / g.sv, g.v_max);
+}
+
 // The fixed loops in the metric plane (as the general path moves them) and
 // their surface points; false on storage failure or a degenerate loop.
 Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C, PlanarMesh& out,
-              Outline& o) {
-    SurfaceMeasures g{};
+              Outline& o, SurfaceMeasures& g) {
     if (take_measures(sur, g) != kOk) return Planar::kDeclined;
     for (int k = 0; k < fixed.loops; ++k) {
         Loop loop;
@@ -448,11 +454,10 @@ Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C,
         if (!o.first.push(s, out.u.size) || !o.count.push(s, loop.u.size))
             return Planar::kNoStorage;
         for (int i = 0; i < loop.u.size; ++i) {
-            const double u = loop.u[i] == g.Lu ? g.u_max : g.u_min + loop.u[i] / g.su;
-            const double v = loop.v[i] == g.Lv ? g.v_max : g.v_min + loop.v[i] / g.sv;
+            double u, v;
+            to_parameters(g, loop.u[i], loop.v[i], &u, &v);
             Point3 S;
-            if (N_SUREVN(sur, 1, smaller(u, g.u_max), smaller(v, g.v_max), &S) != kOk)
-                return Planar::kDeclined;
+            if (N_SUREVN(sur, 1, u, v, &S) != kOk) return Planar::kDeclined;
             const int next = i + 1 < loop.u.size ? out.u.size + 1 : o.first[k];
             if (!out.u.push(s, loop.u[i]) || !out.v.push(s, loop.v[i]) ||
                 !out.id.push(s, loop.id[i]) || !out.at.push(s, S) || !o.next.push(s, next))
@@ -463,6 +468,17 @@ Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C,
         s.put(loop.id.data);
     }
     return Planar::kMeshed;
+}
+
+// The outer loop counter-clockwise and the holes clockwise, each clearly
+// (the outline's box has diagonal `size`).
+bool loops_turn(const Outline& o, double size) {
+    const double floor = o.eps * size;
+    for (int h = 0; h < o.first.size; ++h) {
+        const double a = loop_area(o.p, o.first[h], o.count[h]);
+        if (h == 0 ? !(a > floor) : !(a < -floor)) return false;
+    }
+    return true;
 }
 
 // The points in the plane's frame, turned so that the outer loop runs
@@ -488,12 +504,21 @@ bool to_frame(Scratch& s, PlanarMesh& out, Outline& o) {
         for (int k = 0; k < o.p.size; ++k) o.p[k].y = -o.p[k].y;
         out.normal = vec_scale(n, -1.0);
     }
-    const double floor = o.eps * std::hypot(x1 - x0, y1 - y0);
-    for (int h = 0; h < o.first.size; ++h) {
-        const double a = loop_area(o.p, o.first[h], o.count[h]);
-        if (h == 0 ? !(a > floor) : !(a < -floor)) return false;
+    return loops_turn(o, std::hypot(x1 - x0, y1 - y0));
+}
+
+// The metric-plane points themselves as the frame.
+bool metric_frame(Scratch& s, const PlanarMesh& out, Outline& o) {
+    double x0 = out.u[0], x1 = x0, y0 = out.v[0], y1 = y0;
+    for (int k = 0; k < out.u.size; ++k) {
+        const P2 q{out.u[k], out.v[k]};
+        if (!o.room(o.p.push(s, q))) return false;
+        x0 = smaller(x0, q.x), x1 = larger(x1, q.x);
+        y0 = smaller(y0, q.y), y1 = larger(y1, q.y);
     }
-    return true;
+    const double size = std::hypot(x1 - x0, y1 - y0);
+    o.eps = 1e-9 * size;
+    return loops_turn(o, size);
 }
 
 // Every hole inside the outer loop and outside every other hole (the loops
@@ -507,6 +532,211 @@ bool holes_placed(const Outline& o) {
     }
     return true;
 }
+
+// The outline, simple and with its holes inside the outer loop, bridged
+// into one polygon and cut into ears, counter-clockwise in the metric plane.
+Planar triangulate(Scratch& s, Outline& o, PlanarMesh& out) {
+    if (!simple_outline(s, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
+    if (!holes_placed(o)) return Planar::kDeclined;
+    // Holes in order of their largest x, each bridged to what is joined so far.
+    Table<int> chain, order;
+    if (!chain.reserve(s, o.p.size + 3 * o.first.size)) return Planar::kNoStorage;
+    for (int k = 0; k < o.count[0]; ++k) chain.push(s, o.first[0] + k);
+    for (int h = 1; h < o.first.size; ++h)
+        if (!order.push(s, h)) return Planar::kNoStorage;
+    auto right = [&](int h) {
+        double x = o.p[o.first[h]].x;
+        for (int k = 1; k < o.count[h]; ++k) x = larger(x, o.p[o.first[h] + k].x);
+        return x;
+    };
+    std::sort(order.data, order.data + order.size, [&](int a, int b) {
+        const double ra = right(a), rb = right(b);
+        return ra > rb || (ra == rb && a < b);
+    });
+    o.budget = kBridgeWork * static_cast<double>(o.p.size) * o.p.size;
+    for (int k = 0; k < order.size; ++k)
+        if (!bridge_hole(s, o, order[k], chain))
+            return o.refused ? Planar::kNoStorage : Planar::kDeclined;
+    if (!clip_ears(s, o, chain, out, out.tris))
+        return o.refused ? Planar::kNoStorage : Planar::kDeclined;
+    out.first = o.first;
+    out.count = o.count;
+    // Counter-clockwise in the plane must be so in the metric plane too.
+    for (int t = 0; t < out.tris.size; ++t) {
+        const Tri& r = out.tris[t];
+        const double a = (out.u[r.b] - out.u[r.a]) * (out.v[r.c] - out.v[r.a]) -
+                         (out.v[r.b] - out.v[r.a]) * (out.u[r.c] - out.u[r.a]);
+        if (!(a > 0.0)) return Planar::kDeclined;
+    }
+    return Planar::kMeshed;
+}
+
+// The check of a curved face's boundary triangles against the surface: the
+// unit normal per point, how far each fixed chord's middle strays from the
+// surface, and the samples of every triangle.
+class SurfaceCheck {
+public:
+    SurfaceCheck(Scratch& s, const Surface& sur, const SurfaceMeasures& g, double A,
+                 const Outline& o, PlanarMesh& m)
+        : s_(s), sur_(sur), g_(g), o_(o), m_(m), margin_(kBoundaryMargin * A) {}
+
+    // kMeshed when every triangle fits, turning a diagonal where one does
+    // not (the ears are cut by their shape in the metric plane, blind to the
+    // surface); kDeclined when that does not mend it or too many fail.
+    Planar run() {
+        const int n = m_.u.size;
+        if (!N_.resize(s_, n, Point3{}) || !stray_.resize(s_, n, 0.0)) return Planar::kNoStorage;
+        for (int k = 0; k < n; ++k)
+            if (!normal(k)) return Planar::kDeclined;
+        for (int k = 0; k < n; ++k) {
+            stray_[k] = off(k, o_.next[k], 0.5, 0.5, 0.0, k);
+            if (!(stray_[k] >= 0.0)) return Planar::kDeclined;
+        }
+        int repairs = 0;
+        for (int t = 0; t < m_.tris.size; ++t) {
+            if (fits(m_.tris[t])) continue;
+            if (++repairs > kBoundaryRepairs || !mend(t)) return Planar::kDeclined;
+        }
+        return Planar::kMeshed;
+    }
+
+private:
+    // Whether the triangle turns left in the metric plane, faces as the
+    // surface does and stays near it at every sample.
+    bool fits(const Tri& t) {
+        const double turn = (m_.u[t.b] - m_.u[t.a]) * (m_.v[t.c] - m_.v[t.a]) -
+                            (m_.v[t.b] - m_.v[t.a]) * (m_.u[t.c] - m_.u[t.a]);
+        if (!(to_double(turn) > 0.0) || !facing(t)) return false;
+        // A diagonal as long across the curvature as a chord strays exactly
+        // as far (a cylinder's): the rounding of the two distances must not
+        // tell them apart.
+        const double allow = allowance(t) * (1.0 + 1e-9);
+        for (int k = 0; k < kSamples; ++k) {
+            // The middle of a fixed chord strays as the chord does.
+            if (k < 3 && chord_middle(t, k)) continue;
+            const double* w = kBarycentric[k];
+            if (!(off(t.a, t.b, w[0], w[1], w[2], t.c) <= allow)) return false;
+        }
+        return true;
+    }
+
+    // Turns one diagonal of triangle t (an edge of no fixed loop, shared with
+    // another triangle) so that both triangles it makes fit. Triangles before
+    // t are known to fit; the other one is held to the same test.
+    bool mend(int t) {
+        for (int e = 0; e < 3; ++e) {
+            const Tri r = rotated(m_.tris[t], e);  // the edge r.a -> r.b
+            if (o_.next[r.a] == r.b || o_.next[r.b] == r.a) continue;
+            for (int x = 0; x < m_.tris.size; ++x) {
+                if (x == t) continue;
+                const Tri& q = m_.tris[x];
+                int f = -1;
+                for (int k = 0; k < 3; ++k)
+                    if (rotated(q, k).a == r.b && rotated(q, k).b == r.a) f = k;
+                if (f < 0) continue;
+                const int d = rotated(q, f).c;
+                const Tri one{r.c, r.a, d}, two{d, r.b, r.c};
+                if (d == r.c || !fits(one) || !fits(two)) break;
+                m_.tris[t] = one;
+                m_.tris[x] = two;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static Tri rotated(const Tri& t, int k) {
+        return k == 0 ? t : k == 1 ? Tri{t.b, t.c, t.a} : Tri{t.c, t.a, t.b};
+    }
+
+private:
+    // The middles of the edges, the centroid and the points halfway from it
+    // to the edge middles.
+    static constexpr int kSamples = 7;
+    static constexpr double kBarycentric[kSamples][3] = {
+        {0.5, 0.5, 0},          {0, 0.5, 0.5},          {0.5, 0, 0.5},
+        {1.0 / 3, 1.0 / 3, 1.0 / 3},
+        {5.0 / 12, 5.0 / 12, 1.0 / 6}, {1.0 / 6, 5.0 / 12, 5.0 / 12}, {5.0 / 12, 1.0 / 6, 5.0 / 12}};
+
+    bool normal(int k) {
+        double u, v;
+        to_parameters(g_, m_.u[k], m_.v[k], &u, &v);
+        Point3 row0[2], row1[2];
+        Point3* skl[2] = {row0, row1};
+        if (N_SURDER(sur_, 1, u, v, 1, 1, 1, skl) != kOk) return false;
+        // Tangents of about unit length in the metric plane: a pole or an
+        // apex is told by its small cross product whatever the part's size.
+        const Point3 c = vec_cross(vec_scale(row1[0], 1.0 / g_.su), vec_scale(row0[1], 1.0 / g_.sv));
+        const double len = vec_length(c);
+        if (!(len >= kBoundaryDegenerate) || !std::isfinite(len)) return false;
+        N_[k] = vec_scale(c, 1.0 / len);
+        return true;
+    }
+
+    // The triangle's normal within about 45 degrees of the surface's at
+    // each corner.
+    bool facing(const Tri& t) const {
+        const Point3 n = vec_cross(vec_sub(m_.at[t.b], m_.at[t.a]), vec_sub(m_.at[t.c], m_.at[t.a]));
+        const double len = vec_length(n);
+        if (!(len > 0.0)) return false;
+        for (int k : {t.a, t.b, t.c})
+            if (!(vec_dot(n, N_[k]) > kBoundaryFacing * len)) return false;
+        return true;
+    }
+
+    // Whether sample `edge` (0 to 2, the middle of a-b, b-c or c-a) is the
+    // middle of a fixed chord.
+    bool chord_middle(const Tri& t, int edge) const {
+        const int p = edge == 0 ? t.a : edge == 1 ? t.b : t.c;
+        const int q = edge == 0 ? t.b : edge == 1 ? t.c : t.a;
+        return o_.next[p] == q || o_.next[q] == p;
+    }
+
+    // The stray of edge p-q when it is a fixed chord, else 0.
+    double chord(int p, int q) const {
+        if (o_.next[p] == q) return stray_[p];
+        if (o_.next[q] == p) return stray_[q];
+        return 0.0;
+    }
+
+    // The margin, or the larger stray of a fixed chord among the triangle's
+    // edges: the model mesher chose those chords, and the samples near them
+    // cannot come closer to the surface than the chords themselves.
+    double allowance(const Tri& t) const {
+        return larger(margin_, larger(chord(t.a, t.b), larger(chord(t.b, t.c), chord(t.c, t.a))));
+    }
+
+    // The distance between the triangle's point of barycentric weights
+    // (wa, wb, wc) and the surface at the same weights in the metric
+    // plane; negative when the surface cannot be evaluated there.
+    double off(int a, int b, double wa, double wb, double wc, int c) {
+        const int k[3] = {a, b, c};
+        const double w[3] = {wa, wb, wc};
+        double mu = 0.0, mv = 0.0;
+        Point3 Q{0, 0, 0};
+        for (int j = 0; j < 3; ++j) {
+            if (w[j] == 0.0) continue;
+            mu += w[j] * m_.u[k[j]];
+            mv += w[j] * m_.v[k[j]];
+            Q = vec_add(Q, vec_scale(m_.at[k[j]], w[j]));
+        }
+        double u, v;
+        to_parameters(g_, mu, mv, &u, &v);
+        Point3 S{};
+        if (surface_point_near(sur_, u, v, hint_, &S) != kOk) return -1.0;
+        return vec_distance(S, Q);
+    }
+
+    Scratch& s_;
+    const Surface& sur_;
+    const SurfaceMeasures& g_;
+    const Outline& o_;
+    PlanarMesh& m_;
+    double margin_;
+    Table<Point3> N_;
+    Table<double> stray_;  // per point k: of the chord from k to its successor
+    int hint_[2] = {-1, -1};
+};
 
 }  // namespace
 
@@ -547,45 +777,52 @@ Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, doub
     Point3 net_normal;
     if (!plane_of_net(sur, kPlanarShare * A, &net_normal)) return Planar::kDeclined;
     Outline o;
-    const Planar got = gather(s, sur, fixed, C, out, o);
+    SurfaceMeasures g{};
+    const Planar got = gather(s, sur, fixed, C, out, o, g);
     if (got != Planar::kMeshed) return got;
     out.normal = net_normal;
     if (!to_frame(s, out, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
     // A net turned against its boundary: the parametrisation folds.
     if (vec_dot(out.normal, net_normal) < 0.0) return Planar::kDeclined;
-    if (!simple_outline(s, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
-    if (!holes_placed(o)) return Planar::kDeclined;
-    // Holes in order of their largest x, each bridged to what is joined so far.
-    Table<int> chain, order;
-    if (!chain.reserve(s, o.p.size + 3 * o.first.size)) return Planar::kNoStorage;
-    for (int k = 0; k < o.count[0]; ++k) chain.push(s, o.first[0] + k);
-    for (int h = 1; h < o.first.size; ++h)
-        if (!order.push(s, h)) return Planar::kNoStorage;
-    auto right = [&](int h) {
-        double x = o.p[o.first[h]].x;
-        for (int k = 1; k < o.count[h]; ++k) x = larger(x, o.p[o.first[h] + k].x);
-        return x;
-    };
-    std::sort(order.data, order.data + order.size, [&](int a, int b) {
-        const double ra = right(a), rb = right(b);
-        return ra > rb || (ra == rb && a < b);
-    });
-    o.budget = kBridgeWork * static_cast<double>(o.p.size) * o.p.size;
-    for (int k = 0; k < order.size; ++k)
-        if (!bridge_hole(s, o, order[k], chain))
-            return o.refused ? Planar::kNoStorage : Planar::kDeclined;
-    if (!clip_ears(s, o, chain, out, out.tris))
-        return o.refused ? Planar::kNoStorage : Planar::kDeclined;
-    out.first = o.first;
-    out.count = o.count;
-    // Counter-clockwise in the plane must be so in the metric plane too.
-    for (int t = 0; t < out.tris.size; ++t) {
-        const Tri& r = out.tris[t];
-        const double a = (out.u[r.b] - out.u[r.a]) * (out.v[r.c] - out.v[r.a]) -
-                         (out.v[r.b] - out.v[r.a]) * (out.u[r.c] - out.u[r.a]);
-        if (!(a > 0.0)) return Planar::kDeclined;
+    return triangulate(s, o, out);
+}
+
+Planar mesh_boundary(Scratch& s, const Surface& sur, const FixedLoops& fixed, double A, double C,
+                     PlanarMesh& out) {
+    int total = 0;
+    for (int k = 0; k < fixed.loops; ++k) {
+        if (fixed.count[k] < 3) return Planar::kDeclined;
+        total += fixed.count[k];
+        if (total > kPlanarMaxPoints) return Planar::kDeclined;
     }
-    return Planar::kMeshed;
+    // Planes are the plane triangulation's (or the general path's).
+    Point3 n;
+    if (plane_of_net(sur, kPlanarShare * A, &n)) return Planar::kDeclined;
+    Outline o;
+    SurfaceMeasures g{};
+    const Planar got = gather(s, sur, fixed, C, out, o, g);
+    if (got != Planar::kMeshed) return got;
+    out.measures = g;
+    if (!metric_frame(s, out, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
+    const Planar cut = triangulate(s, o, out);
+    if (cut != Planar::kMeshed) return cut;
+    return SurfaceCheck(s, sur, g, A, o, out).run();
+}
+
+void to_metric_plane(Surface& sur, const SurfaceMeasures& g) {
+    struct Axis {
+        KnotVector& k;
+        int p;
+        double L;
+    };
+    for (const Axis& x : {Axis{*sur.uknt, sur.p, g.Lu}, Axis{*sur.vknt, sur.q, g.Lv}}) {
+        KnotVector& k = x.k;
+        const double a = k.U[0], b = k.U[k.m];
+        if (a == 0.0 && b == x.L) continue;
+        const double scale = x.L / (b - a);
+        for (int i = 0; i <= k.m; ++i)
+            k.U[i] = i <= x.p ? 0.0 : i >= k.m - x.p ? x.L : scale * (k.U[i] - a);
+    }
 }
 
 }  // namespace ruvane::tess
