@@ -257,6 +257,11 @@ struct Ears {
     const double* v;
     Table<int> prev, next;
     const PlaceGrid* grid = nullptr;  // null: every place is looked at
+    // On a curved surface: the points and unit normals, and the height a cut
+    // may bend to (chord times normal turn) at which its ear's worth halves.
+    const Point3* at = nullptr;
+    const Point3* normal = nullptr;
+    double bend = 0.0;
 
     // Counter-clockwise in the metric plane too: a plane parametrised
     // other than affinely bends straight lines of one plane in the other.
@@ -286,7 +291,13 @@ struct Ears {
             const P2& x = o.p[q];
             return !out(a, b, lab, x) && !out(b, c, lbc, x) && !out(c, a, lca, x);
         };
-        const double shape = 0.5 * twice / (lab * lab + lbc * lbc + lca * lca);
+        double shape = 0.5 * twice / (lab * lab + lbc * lbc + lca * lca);
+        // The cut a-c that bends least across the surface first: along a
+        // strip between two curves its cuts then join the points facing
+        // each other, rather than those the metric plane's shape prefers.
+        if (normal)
+            shape /= 1.0 + std::fabs(vec_dot(vec_sub(at[ic], at[ia]),
+                                             vec_sub(normal[ic], normal[ia]))) / bend;
         double box[4];
         if (grid && reach(a, b, c, lab, lbc, lca, twice, box)) {
             // Whether any place is inside does not depend on the order the
@@ -389,6 +400,11 @@ bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh
                Table<Tri>& tris) {
     const int n = chain.size;
     Ears e{o, chain, m.u.data, m.v.data, {}, {}};
+    if (m.normals.size == m.at.size) {
+        e.at = m.at.data;
+        e.normal = m.normals.data;
+        e.bend = m.bend;
+    }
     Table<double> q;
     if (!o.room(e.prev.resize(s, n, 0) && e.next.resize(s, n, 0) && q.resize(s, n, -1.0) &&
                 tris.reserve(s, n)))
@@ -571,9 +587,29 @@ Planar triangulate(Scratch& s, Outline& o, PlanarMesh& out) {
     return Planar::kMeshed;
 }
 
-// The check of a curved face's boundary triangles against the surface: the
-// unit normal per point, how far each fixed chord's middle strays from the
-// surface, and the samples of every triangle.
+// The unit normal of the surface at every point, on the side of Su x Sv;
+// false at a pole or an apex (told by a small cross product of the
+// tangents, which have about unit length in the metric plane) or where the
+// surface cannot be evaluated.
+Planar surface_normals(Scratch& s, const Surface& sur, const SurfaceMeasures& g, PlanarMesh& m) {
+    if (!m.normals.resize(s, m.u.size, Point3{})) return Planar::kNoStorage;
+    for (int k = 0; k < m.u.size; ++k) {
+        double u, v;
+        to_parameters(g, m.u[k], m.v[k], &u, &v);
+        Point3 row0[2], row1[2];
+        Point3* skl[2] = {row0, row1};
+        if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Planar::kDeclined;
+        const Point3 c = vec_cross(vec_scale(row1[0], 1.0 / g.su), vec_scale(row0[1], 1.0 / g.sv));
+        const double len = vec_length(c);
+        if (!(len >= kBoundaryDegenerate) || !std::isfinite(len)) return Planar::kDeclined;
+        m.normals[k] = vec_scale(c, 1.0 / len);
+    }
+    return Planar::kMeshed;
+}
+
+// The check of a curved face's boundary triangles against the surface: how
+// far each fixed chord's middle strays from it, and the samples of every
+// triangle.
 class SurfaceCheck {
 public:
     SurfaceCheck(Scratch& s, const Surface& sur, const SurfaceMeasures& g, double A,
@@ -585,9 +621,7 @@ public:
     // surface); kDeclined when that does not mend it or too many fail.
     Planar run() {
         const int n = m_.u.size;
-        if (!N_.resize(s_, n, Point3{}) || !stray_.resize(s_, n, 0.0)) return Planar::kNoStorage;
-        for (int k = 0; k < n; ++k)
-            if (!normal(k)) return Planar::kDeclined;
+        if (!stray_.resize(s_, n, 0.0)) return Planar::kNoStorage;
         for (int k = 0; k < n; ++k) {
             stray_[k] = off(k, o_.next[k], 0.5, 0.5, 0.0, k);
             if (!(stray_[k] >= 0.0)) return Planar::kDeclined;
@@ -658,21 +692,6 @@ private:
         {1.0 / 3, 1.0 / 3, 1.0 / 3},
         {5.0 / 12, 5.0 / 12, 1.0 / 6}, {1.0 / 6, 5.0 / 12, 5.0 / 12}, {5.0 / 12, 1.0 / 6, 5.0 / 12}};
 
-    bool normal(int k) {
-        double u, v;
-        to_parameters(g_, m_.u[k], m_.v[k], &u, &v);
-        Point3 row0[2], row1[2];
-        Point3* skl[2] = {row0, row1};
-        if (N_SURDER(sur_, 1, u, v, 1, 1, 1, skl) != kOk) return false;
-        // Tangents of about unit length in the metric plane: a pole or an
-        // apex is told by its small cross product whatever the part's size.
-        const Point3 c = vec_cross(vec_scale(row1[0], 1.0 / g_.su), vec_scale(row0[1], 1.0 / g_.sv));
-        const double len = vec_length(c);
-        if (!(len >= kBoundaryDegenerate) || !std::isfinite(len)) return false;
-        N_[k] = vec_scale(c, 1.0 / len);
-        return true;
-    }
-
     // The triangle's normal within about 45 degrees of the surface's at
     // each corner.
     bool facing(const Tri& t) const {
@@ -680,7 +699,7 @@ private:
         const double len = vec_length(n);
         if (!(len > 0.0)) return false;
         for (int k : {t.a, t.b, t.c})
-            if (!(vec_dot(n, N_[k]) > kBoundaryFacing * len)) return false;
+            if (!(vec_dot(n, m_.normals[k]) > kBoundaryFacing * len)) return false;
         return true;
     }
 
@@ -733,7 +752,6 @@ private:
     const Outline& o_;
     PlanarMesh& m_;
     double margin_;
-    Table<Point3> N_;
     Table<double> stray_;  // per point k: of the chord from k to its successor
     int hint_[2] = {-1, -1};
 };
@@ -803,6 +821,9 @@ Planar mesh_boundary(Scratch& s, const Surface& sur, const FixedLoops& fixed, do
     const Planar got = gather(s, sur, fixed, C, out, o, g);
     if (got != Planar::kMeshed) return got;
     out.measures = g;
+    const Planar faced = surface_normals(s, sur, g, out);
+    if (faced != Planar::kMeshed) return faced;
+    out.bend = 8.0 * kBoundaryMargin * A;
     if (!metric_frame(s, out, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
     const Planar cut = triangulate(s, o, out);
     if (cut != Planar::kMeshed) return cut;

@@ -42,6 +42,8 @@ struct PlanarMesh {
     Table<Tri> tris;          // counter-clockwise in the metric plane
     Point3 normal{};          // unit normal of the plane, on the side of Su x Sv
     SurfaceMeasures measures{};
+    Table<Point3> normals;    // curved surfaces: the unit normal per point
+    double bend = 0.0;        // and the bend at which an ear's worth halves
 };
 
 // Whether every control point (weights positive) lies within `tol` of one
