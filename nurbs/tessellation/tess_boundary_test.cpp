@@ -113,11 +113,14 @@ double check_mesh(const Surface& s, const std::vector<Points>& loops, const Mesh
         }
         const TessVertex *a = &t.vertex[0], *b = &t.vertex[1], *e = &t.vertex[2];
         EXPECT_GT((b->u - a->u) * (e->v - a->v) - (b->v - a->v) * (e->u - a->u), 0.0);
-        const double allow = std::max(
-            {0.8 * A, chord(id[0], id[1]), chord(id[1], id[2]), chord(id[2], id[0])});
-        static const double kW[7][3] = {{0.5, 0.5, 0},       {0, 0.5, 0.5},
-                                        {0.5, 0, 0.5},       {1.0 / 3, 1.0 / 3, 1.0 / 3},
-                                        {5. / 12, 5. / 12, 1. / 6}, {1. / 6, 5. / 12, 5. / 12},
+        const double allow =
+            std::max({0.8 * A, chord(id[0], id[1]), chord(id[1], id[2]), chord(id[2], id[0])});
+        static const double kW[7][3] = {{0.5, 0.5, 0},
+                                        {0, 0.5, 0.5},
+                                        {0.5, 0, 0.5},
+                                        {1.0 / 3, 1.0 / 3, 1.0 / 3},
+                                        {5. / 12, 5. / 12, 1. / 6},
+                                        {1. / 6, 5. / 12, 5. / 12},
                                         {5. / 12, 1. / 6, 5. / 12}};
         for (const auto& w : kW) {
             double u = 0, v = 0;
@@ -260,7 +263,8 @@ TEST(TessBoundary, WhatTheBoundaryCannotTakeIsMeshedAsByTheGeneralPath) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(short_path(c.s, c.loops, c.A), ruvane::tess::Planar::kDeclined);
-        const Meshed b = run(c.s, c.loops, true, c.A, true), g = run(c.s, c.loops, false, c.A, true);
+        const Meshed b = run(c.s, c.loops, true, c.A, true),
+                     g = run(c.s, c.loops, false, c.A, true);
         ASSERT_TRUE(b.r.result && g.r.result);
         EXPECT_EQ(b.r.status, g.r.status);
         EXPECT_EQ(b.left, g.left);

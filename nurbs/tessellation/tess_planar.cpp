@@ -30,7 +30,6 @@ double side(const P2& a, const P2& b, const P2& c) {
     return to_double((dx * (c.y - a.y) - dy * (c.x - a.x)) / std::sqrt(dx * dx + dy * dy));
 }
 
-
 double point_segment(const P2& p, const P2& a, const P2& b) {
     const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
     double t = l2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2 : 0.0;
@@ -55,8 +54,7 @@ bool touch(const P2& p, const P2& q, const P2& r, const P2& s, double eps) {
 bool boxes_apart(const P2& p, const P2& q, const P2& r, const P2& s, double gap) {
     return smaller(r.x, s.x) > larger(p.x, q.x) + gap ||
            smaller(p.x, q.x) > larger(r.x, s.x) + gap ||
-           smaller(r.y, s.y) > larger(p.y, q.y) + gap ||
-           smaller(p.y, q.y) > larger(r.y, s.y) + gap;
+           smaller(r.y, s.y) > larger(p.y, q.y) + gap || smaller(p.y, q.y) > larger(r.y, s.y) + gap;
 }
 
 // Whether the direction from b to m lies strictly inside the region's angle
@@ -231,8 +229,7 @@ struct PlaceGrid {
         const double extent = larger(x1 - x0, y1 - y0);
         side = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n))));
         scale = extent > 0.0 ? side / extent : 0.0;
-        if (!first.resize(s, side * side + 1, 0) || !items.resize(s, n, 0) ||
-            !gone.resize(s, n, 0))
+        if (!first.resize(s, side * side + 1, 0) || !items.resize(s, n, 0) || !gone.resize(s, n, 0))
             return false;
         auto at = [&](int j) {
             const P2& q = o.p[chain[j]];
@@ -296,8 +293,9 @@ struct Ears {
         // strip between two curves its cuts then join the points facing
         // each other, rather than those the metric plane's shape prefers.
         if (normal)
-            shape /= 1.0 + std::fabs(vec_dot(vec_sub(at[ic], at[ia]),
-                                             vec_sub(normal[ic], normal[ia]))) / bend;
+            shape /=
+                1.0 +
+                std::fabs(vec_dot(vec_sub(at[ic], at[ia]), vec_sub(normal[ic], normal[ia]))) / bend;
         double box[4];
         if (grid && reach(a, b, c, lab, lbc, lca, twice, box)) {
             // Whether any place is inside does not depend on the order the
@@ -314,8 +312,7 @@ struct Ears {
                         // Beyond the box is beyond eps outside a side: not
                         // inside, as the cells beyond it are not.
                         const P2& x = o.p[chain[j]];
-                        if (x.x < box[0] || x.x > box[1] || x.y < box[2] || x.y > box[3])
-                            continue;
+                        if (x.x < box[0] || x.x > box[1] || x.y < box[2] || x.y > box[3]) continue;
                         if (inside(j)) return -1.0;
                     }
                 }
@@ -613,12 +610,10 @@ Planar surface_normals(Scratch& s, const Surface& sur, const SurfaceMeasures& g,
 class SurfaceCheck {
 public:
     SurfaceCheck(Scratch& s, const Surface& sur, const SurfaceMeasures& g, double A,
-                 const Outline& o, PlanarMesh& m)
+                 const Outline& o, const PlanarMesh& m)
         : s_(s), sur_(sur), g_(g), o_(o), m_(m), margin_(kBoundaryMargin * A) {}
 
-    // kMeshed when every triangle fits, turning a diagonal where one does
-    // not (the ears are cut by their shape in the metric plane, blind to the
-    // surface); kDeclined when that does not mend it or too many fail.
+    // kMeshed when every triangle fits, kDeclined at the first that does not.
     Planar run() {
         const int n = m_.u.size;
         if (!stray_.resize(s_, n, 0.0)) return Planar::kNoStorage;
@@ -626,21 +621,17 @@ public:
             stray_[k] = off(k, o_.next[k], 0.5, 0.5, 0.0, k);
             if (!(stray_[k] >= 0.0)) return Planar::kDeclined;
         }
-        int repairs = 0;
-        for (int t = 0; t < m_.tris.size; ++t) {
-            if (fits(m_.tris[t])) continue;
-            if (++repairs > kBoundaryRepairs || !mend(t)) return Planar::kDeclined;
-        }
+        for (int t = 0; t < m_.tris.size; ++t)
+            if (!fits(m_.tris[t])) return Planar::kDeclined;
         return Planar::kMeshed;
     }
 
 private:
-    // Whether the triangle turns left in the metric plane, faces as the
-    // surface does and stays near it at every sample.
+    // Whether the triangle (turning left in the metric plane, as the
+    // triangulation made sure) faces as the surface does and stays near it
+    // at every sample.
     bool fits(const Tri& t) {
-        const double turn = (m_.u[t.b] - m_.u[t.a]) * (m_.v[t.c] - m_.v[t.a]) -
-                            (m_.v[t.b] - m_.v[t.a]) * (m_.u[t.c] - m_.u[t.a]);
-        if (!(to_double(turn) > 0.0) || !facing(t)) return false;
+        if (!facing(t)) return false;
         // A diagonal as long across the curvature as a chord strays exactly
         // as far (a cylinder's): the rounding of the two distances must not
         // tell them apart.
@@ -654,48 +645,22 @@ private:
         return true;
     }
 
-    // Turns one diagonal of triangle t (an edge of no fixed loop, shared with
-    // another triangle) so that both triangles it makes fit. Triangles before
-    // t are known to fit; the other one is held to the same test.
-    bool mend(int t) {
-        for (int e = 0; e < 3; ++e) {
-            const Tri r = rotated(m_.tris[t], e);  // the edge r.a -> r.b
-            if (o_.next[r.a] == r.b || o_.next[r.b] == r.a) continue;
-            for (int x = 0; x < m_.tris.size; ++x) {
-                if (x == t) continue;
-                const Tri& q = m_.tris[x];
-                int f = -1;
-                for (int k = 0; k < 3; ++k)
-                    if (rotated(q, k).a == r.b && rotated(q, k).b == r.a) f = k;
-                if (f < 0) continue;
-                const int d = rotated(q, f).c;
-                const Tri one{r.c, r.a, d}, two{d, r.b, r.c};
-                if (d == r.c || !fits(one) || !fits(two)) break;
-                m_.tris[t] = one;
-                m_.tris[x] = two;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    static Tri rotated(const Tri& t, int k) {
-        return k == 0 ? t : k == 1 ? Tri{t.b, t.c, t.a} : Tri{t.c, t.a, t.b};
-    }
-
-private:
     // The middles of the edges, the centroid and the points halfway from it
     // to the edge middles.
     static constexpr int kSamples = 7;
-    static constexpr double kBarycentric[kSamples][3] = {
-        {0.5, 0.5, 0},          {0, 0.5, 0.5},          {0.5, 0, 0.5},
-        {1.0 / 3, 1.0 / 3, 1.0 / 3},
-        {5.0 / 12, 5.0 / 12, 1.0 / 6}, {1.0 / 6, 5.0 / 12, 5.0 / 12}, {5.0 / 12, 1.0 / 6, 5.0 / 12}};
+    static constexpr double kBarycentric[kSamples][3] = {{0.5, 0.5, 0},
+                                                         {0, 0.5, 0.5},
+                                                         {0.5, 0, 0.5},
+                                                         {1.0 / 3, 1.0 / 3, 1.0 / 3},
+                                                         {5.0 / 12, 5.0 / 12, 1.0 / 6},
+                                                         {1.0 / 6, 5.0 / 12, 5.0 / 12},
+                                                         {5.0 / 12, 1.0 / 6, 5.0 / 12}};
 
     // The triangle's normal within about 45 degrees of the surface's at
     // each corner.
     bool facing(const Tri& t) const {
-        const Point3 n = vec_cross(vec_sub(m_.at[t.b], m_.at[t.a]), vec_sub(m_.at[t.c], m_.at[t.a]));
+        const Point3 n =
+            vec_cross(vec_sub(m_.at[t.b], m_.at[t.a]), vec_sub(m_.at[t.c], m_.at[t.a]));
         const double len = vec_length(n);
         if (!(len > 0.0)) return false;
         for (int k : {t.a, t.b, t.c})
@@ -750,7 +715,7 @@ private:
     const Surface& sur_;
     const SurfaceMeasures& g_;
     const Outline& o_;
-    PlanarMesh& m_;
+    const PlanarMesh& m_;
     double margin_;
     Table<double> stray_;  // per point k: of the chord from k to its successor
     int hint_[2] = {-1, -1};

@@ -23,9 +23,6 @@ constexpr double kPlanarShare = 1e-3;
 // stray from the surface at its samples (as vertex removal allows), unless
 // one of its edges is a fixed chord straying more.
 constexpr double kBoundaryMargin = 0.8;
-// Triangles mended by turning a diagonal before the face is declined: a
-// face that needs inner vertices fails at most this many checks.
-constexpr int kBoundaryRepairs = 16;
 // Its normal within about 45 degrees of the surface's at each corner.
 constexpr double kBoundaryFacing = 0.7;
 // Below this |Su x Sv| in the metric plane a corner is a pole or an apex:
@@ -42,8 +39,8 @@ struct PlanarMesh {
     Table<Tri> tris;          // counter-clockwise in the metric plane
     Point3 normal{};          // unit normal of the plane, on the side of Su x Sv
     SurfaceMeasures measures{};
-    Table<Point3> normals;    // curved surfaces: the unit normal per point
-    double bend = 0.0;        // and the bend at which an ear's worth halves
+    Table<Point3> normals;  // curved surfaces: the unit normal per point
+    double bend = 0.0;      // and the bend at which an ear's worth halves
 };
 
 // Whether every control point (weights positive) lies within `tol` of one
