@@ -38,12 +38,14 @@ Meshed run(Surface s, const std::vector<Points>& loops, bool boundary, double A,
     return f;
 }
 
-// A strip of the half cylinder of radius 1 between v0 and v1, n chords along
-// each arc at the same u, the straight sides one chord each.
-Points strip(double v0, double v1, int n) {
+// A strip of a surface between v0 and v1, n chords along the arc at v0 and
+// m (n unless given) along the one at v1, the sides at u = 0 and 1 one
+// chord each.
+Points strip(double v0, double v1, int n, int m = 0) {
+    if (m == 0) m = n;
     Points p;
     for (int k = 0; k <= n; ++k) p.insert(p.end(), {static_cast<double>(k) / n, v0});
-    for (int k = 0; k <= n; ++k) p.insert(p.end(), {1.0 - static_cast<double>(k) / n, v1});
+    for (int k = 0; k <= m; ++k) p.insert(p.end(), {1.0 - static_cast<double>(k) / m, v1});
     return p;
 }
 
@@ -200,6 +202,11 @@ TEST(TessBoundary, CurvedFacesThatNeedNoInnerVertexAreMeshedFromTheirLoops) {
         std::vector<Points> loops;
     } cases[] = {
         {"cylinder strip between two fixed arcs", half_cylinder(1.0), {strip(0.2, 0.5, 24)}},
+        // Cut by their shape alone, the ears of a long strip ran ahead along
+        // one arc: their cuts joined points far apart around.
+        {"long cylinder strip, arcs of 24 and 17 chords",
+         half_cylinder(1.0),
+         {strip(0, 1, 24, 17)}},
         {"gentle dome with two holes",
          dome(0.02),
          {box(0, 0, 1, 1, 6), ring(0.3, 0.4, 0.12, 12, false), ring(0.7, 0.6, 0.15, 9, false)}},
@@ -245,8 +252,9 @@ TEST(TessBoundary, AFixedChordsOwnStrayIsAllowedToItsTriangleAndNoMore) {
     }
 }
 
-// A cap of a ball needs inner vertices, as does a strip with more points than
-// the short path takes: the mesh is the general path's, to the last bit.
+// A cap of a ball needs inner vertices, a pipe narrower than the tolerance
+// triangles that face its way, and a strip may have more points than the
+// short path takes: the mesh is the general path's, to the last bit.
 TEST(TessBoundary, WhatTheBoundaryCannotTakeIsMeshedAsByTheGeneralPath) {
     const struct {
         const char* name;
@@ -255,6 +263,9 @@ TEST(TessBoundary, WhatTheBoundaryCannotTakeIsMeshedAsByTheGeneralPath) {
         double A;
     } cases[] = {
         {"ball cap", sphere(1.0), {box(0.05, 0.3, 0.45, 0.7, 4)}, 0.01},
+        // Within the tolerance everywhere, but its triangles stand across
+        // the surface.
+        {"half pipe narrower than the tolerance", half_cylinder(0.004), {strip(0, 1, 1)}, 0.01},
         {"too many points",
          half_cylinder(1.0),
          {strip(0.2, 0.5, ruvane::tess::kPlanarMaxPoints / 2)},

@@ -23,7 +23,7 @@ constexpr double kPlanarShare = 1e-3;
 // stray from the surface at its samples (as vertex removal allows), unless
 // one of its edges is a fixed chord straying more.
 constexpr double kBoundaryMargin = 0.8;
-// Its normal within about 45 degrees of the surface's at each corner.
+// The triangle's normal within about 45 degrees of the surface's at each corner.
 constexpr double kBoundaryFacing = 0.7;
 // Below this |Su x Sv| in the metric plane a corner is a pole or an apex:
 // the boundary triangles then decline.
