@@ -458,6 +458,12 @@ void to_parameters(const SurfaceMeasures& g, double mu, double mv, double* u, do
 // their surface points; false on storage failure or a degenerate loop.
 Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C, PlanarMesh& out,
               Outline& o, SurfaceMeasures& g) {
+    int total = 0;
+    for (int k = 0; k < fixed.loops; ++k) {
+        if (fixed.count[k] < 3) return Planar::kDeclined;
+        total += fixed.count[k];
+        if (total > kPlanarMaxPoints) return Planar::kDeclined;
+    }
     if (take_measures(sur, g) != kOk) return Planar::kDeclined;
     for (int k = 0; k < fixed.loops; ++k) {
         Loop loop;
@@ -751,12 +757,6 @@ bool plane_of_net(const Surface& sur, double tol, Point3* n) {
 
 Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, double A, double C,
                    PlanarMesh& out) {
-    int total = 0;
-    for (int k = 0; k < fixed.loops; ++k) {
-        if (fixed.count[k] < 3) return Planar::kDeclined;
-        total += fixed.count[k];
-        if (total > kPlanarMaxPoints) return Planar::kDeclined;
-    }
     Point3 net_normal;
     if (!plane_of_net(sur, kPlanarShare * A, &net_normal)) return Planar::kDeclined;
     Outline o;
@@ -772,12 +772,6 @@ Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, doub
 
 Planar mesh_boundary(Scratch& s, const Surface& sur, const FixedLoops& fixed, double A, double C,
                      PlanarMesh& out) {
-    int total = 0;
-    for (int k = 0; k < fixed.loops; ++k) {
-        if (fixed.count[k] < 3) return Planar::kDeclined;
-        total += fixed.count[k];
-        if (total > kPlanarMaxPoints) return Planar::kDeclined;
-    }
     // Planes are the plane triangulation's (or the general path's).
     Point3 n;
     if (plane_of_net(sur, kPlanarShare * A, &n)) return Planar::kDeclined;
