@@ -467,20 +467,18 @@ void deliver_triangles(Work& w, TriangleSink sink, void* user) {
     }
 }
 
-// A planar surface whose loops are all fixed: its boundary polygons
-// triangulated in the plane, every vertex a fixed point. kGoOn when the
-// general path is to mesh it.
-Attempt planar(Work& w, TriangleSink sink, void* user, int32_t* left, unsigned long refused) {
-    const FixedLoops& f = w.fixed;
-    if (!w.fixed_desc) return Attempt::kGoOn;
-    for (int k = 0; k < f.loops; ++k)
-        if (f.count[k] == 0) return Attempt::kGoOn;
-    tess::Scratch s;
-    tess::PlanarMesh m;
-    const tess::Planar got =
-        tess::mesh_planar(s, w.sur, f, w.ctx.tol.surface, w.ctx.tol.parameter, m);
-    if (got == tess::Planar::kNoStorage) return Attempt::kNoMemory;
-    if (got == tess::Planar::kDeclined) return Attempt::kGoOn;
+// Whether the caller fixed every loop as a polyline.
+bool all_fixed(const Work& w) {
+    if (!w.fixed_desc) return false;
+    for (int k = 0; k < w.fixed.loops; ++k)
+        if (w.fixed.count[k] == 0) return false;
+    return true;
+}
+
+// Takes a boundary mesh over as the attempt's vertices, rings and
+// triangles: kDone when it is ready to deliver, kGoOn (with nothing
+// changed) when its triangles do not form rings.
+Attempt take_over(Work& w, tess::Scratch& s, const tess::PlanarMesh& m, unsigned long refused) {
     const int count = m.u.size;
     w.u = S_GETR1D(count - 1, w.pool);
     w.v = S_GETR1D(count - 1, w.pool);
@@ -510,7 +508,32 @@ Attempt planar(Work& w, TriangleSink sink, void* user, int32_t* left, unsigned l
         watch->on_mesh(w.u, w.v, w.last, w.rings, w.counts);
     }
     if (host_refusals() != refused) return storage_refused();
+    return Attempt::kDone;
+}
+
+// A surface whose loops are all fixed, meshed from its boundary points
+// alone. A plane's triangles carry its normal and the fixed points; a
+// curved face's (whose triangles were found to fit it) are delivered as the
+// general path delivers its mesh, the surface moved to the metric plane
+// first as that path moves it. kGoOn when the general path is to mesh it.
+Attempt from_boundary(Work& w, bool curved, TriangleSink sink, void* user, int32_t* left,
+                      unsigned long refused) {
+    if (!all_fixed(w)) return Attempt::kGoOn;
+    tess::Scratch s;
+    tess::PlanarMesh m;
+    const double A = w.ctx.tol.surface, C = w.ctx.tol.parameter;
+    const tess::Planar got = curved ? tess::mesh_boundary(s, w.sur, w.fixed, A, C, m)
+                                    : tess::mesh_planar(s, w.sur, w.fixed, A, C, m);
+    if (got == tess::Planar::kNoStorage) return Attempt::kNoMemory;
+    if (got == tess::Planar::kDeclined) return Attempt::kGoOn;
+    const Attempt r = take_over(w, s, m, refused);
+    if (r != Attempt::kDone) return r;
     if (left) *left = 0;
+    if (curved) {
+        tess::to_metric_plane(w.sur, m.measures);
+        deliver_triangles(w, sink, user);
+        return Attempt::kDone;
+    }
     const Point3 n = m.normal;
     const Point3 face = w.outer_test ? vec_scale(n, -1.0) : n;
     TessTriangle out;
@@ -549,7 +572,11 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
     r = build_loops(w, flip_outer, flip_holes);
     if (r != Attempt::kGoOn) return r;
     if (ctx.planar && !flip_outer && !flip_holes) {
-        r = planar(w, sink, user, left, refused);
+        r = from_boundary(w, false, sink, user, left, refused);
+        if (r != Attempt::kGoOn) return r;
+    }
+    if (ctx.boundary && !flip_outer && !flip_holes) {
+        r = from_boundary(w, true, sink, user, left, refused);
         if (r != Attempt::kGoOn) return r;
     }
     // The context points at this attempt's fixed loops only while it runs.

@@ -30,7 +30,6 @@ double side(const P2& a, const P2& b, const P2& c) {
     return to_double((dx * (c.y - a.y) - dy * (c.x - a.x)) / std::sqrt(dx * dx + dy * dy));
 }
 
-
 double point_segment(const P2& p, const P2& a, const P2& b) {
     const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
     double t = l2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2 : 0.0;
@@ -55,8 +54,7 @@ bool touch(const P2& p, const P2& q, const P2& r, const P2& s, double eps) {
 bool boxes_apart(const P2& p, const P2& q, const P2& r, const P2& s, double gap) {
     return smaller(r.x, s.x) > larger(p.x, q.x) + gap ||
            smaller(p.x, q.x) > larger(r.x, s.x) + gap ||
-           smaller(r.y, s.y) > larger(p.y, q.y) + gap ||
-           smaller(p.y, q.y) > larger(r.y, s.y) + gap;
+           smaller(r.y, s.y) > larger(p.y, q.y) + gap || smaller(p.y, q.y) > larger(r.y, s.y) + gap;
 }
 
 // Whether the direction from b to m lies strictly inside the region's angle
@@ -231,8 +229,7 @@ struct PlaceGrid {
         const double extent = larger(x1 - x0, y1 - y0);
         side = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n))));
         scale = extent > 0.0 ? side / extent : 0.0;
-        if (!first.resize(s, side * side + 1, 0) || !items.resize(s, n, 0) ||
-            !gone.resize(s, n, 0))
+        if (!first.resize(s, side * side + 1, 0) || !items.resize(s, n, 0) || !gone.resize(s, n, 0))
             return false;
         auto at = [&](int j) {
             const P2& q = o.p[chain[j]];
@@ -257,6 +254,11 @@ struct Ears {
     const double* v;
     Table<int> prev, next;
     const PlaceGrid* grid = nullptr;  // null: every place is looked at
+    // On a curved surface: the points and unit normals, and the height a cut
+    // may bend to (chord times normal turn) at which its ear's worth halves.
+    const Point3* at = nullptr;
+    const Point3* normal = nullptr;
+    double bend = 0.0;
 
     // Counter-clockwise in the metric plane too: a plane parametrised
     // other than affinely bends straight lines of one plane in the other.
@@ -286,7 +288,14 @@ struct Ears {
             const P2& x = o.p[q];
             return !out(a, b, lab, x) && !out(b, c, lbc, x) && !out(c, a, lca, x);
         };
-        const double shape = 0.5 * twice / (lab * lab + lbc * lbc + lca * lca);
+        double shape = 0.5 * twice / (lab * lab + lbc * lbc + lca * lca);
+        // The cut a-c that bends least across the surface first: along a
+        // strip between two curves its cuts then join the points facing
+        // each other, rather than those the metric plane's shape prefers.
+        if (normal)
+            shape /=
+                1.0 +
+                std::fabs(vec_dot(vec_sub(at[ic], at[ia]), vec_sub(normal[ic], normal[ia]))) / bend;
         double box[4];
         if (grid && reach(a, b, c, lab, lbc, lca, twice, box)) {
             // Whether any place is inside does not depend on the order the
@@ -303,8 +312,7 @@ struct Ears {
                         // Beyond the box is beyond eps outside a side: not
                         // inside, as the cells beyond it are not.
                         const P2& x = o.p[chain[j]];
-                        if (x.x < box[0] || x.x > box[1] || x.y < box[2] || x.y > box[3])
-                            continue;
+                        if (x.x < box[0] || x.x > box[1] || x.y < box[2] || x.y > box[3]) continue;
                         if (inside(j)) return -1.0;
                     }
                 }
@@ -389,6 +397,11 @@ bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh
                Table<Tri>& tris) {
     const int n = chain.size;
     Ears e{o, chain, m.u.data, m.v.data, {}, {}};
+    if (m.normals.size == m.at.size) {
+        e.at = m.at.data;
+        e.normal = m.normals.data;
+        e.bend = m.bend;
+    }
     Table<double> q;
     if (!o.room(e.prev.resize(s, n, 0) && e.next.resize(s, n, 0) && q.resize(s, n, -1.0) &&
                 tris.reserve(s, n)))
@@ -434,11 +447,23 @@ bool clip_ears(Scratch& s, Outline& o, const Table<int>& chain, const PlanarMesh
     return true;
 }
 
+// The surface's parameters of a metric-plane point, as the general path
+// evaluates it.
+void to_parameters(const SurfaceMeasures& g, double mu, double mv, double* u, double* v) {
+    *u = smaller(mu == g.Lu ? g.u_max : g.u_min + mu / g.su, g.u_max);
+    *v = smaller(mv == g.Lv ? g.v_max : g.v_min + mv / g.sv, g.v_max);
+}
+
 // The fixed loops in the metric plane (as the general path moves them) and
 // their surface points; false on storage failure or a degenerate loop.
 Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C, PlanarMesh& out,
-              Outline& o) {
-    SurfaceMeasures g{};
+              Outline& o, SurfaceMeasures& g) {
+    int total = 0;
+    for (int k = 0; k < fixed.loops; ++k) {
+        if (fixed.count[k] < 3) return Planar::kDeclined;
+        total += fixed.count[k];
+        if (total > kPlanarMaxPoints) return Planar::kDeclined;
+    }
     if (take_measures(sur, g) != kOk) return Planar::kDeclined;
     for (int k = 0; k < fixed.loops; ++k) {
         Loop loop;
@@ -448,11 +473,10 @@ Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C,
         if (!o.first.push(s, out.u.size) || !o.count.push(s, loop.u.size))
             return Planar::kNoStorage;
         for (int i = 0; i < loop.u.size; ++i) {
-            const double u = loop.u[i] == g.Lu ? g.u_max : g.u_min + loop.u[i] / g.su;
-            const double v = loop.v[i] == g.Lv ? g.v_max : g.v_min + loop.v[i] / g.sv;
+            double u, v;
+            to_parameters(g, loop.u[i], loop.v[i], &u, &v);
             Point3 S;
-            if (N_SUREVN(sur, 1, smaller(u, g.u_max), smaller(v, g.v_max), &S) != kOk)
-                return Planar::kDeclined;
+            if (N_SUREVN(sur, 1, u, v, &S) != kOk) return Planar::kDeclined;
             const int next = i + 1 < loop.u.size ? out.u.size + 1 : o.first[k];
             if (!out.u.push(s, loop.u[i]) || !out.v.push(s, loop.v[i]) ||
                 !out.id.push(s, loop.id[i]) || !out.at.push(s, S) || !o.next.push(s, next))
@@ -463,6 +487,17 @@ Planar gather(Scratch& s, const Surface& sur, const FixedLoops& fixed, double C,
         s.put(loop.id.data);
     }
     return Planar::kMeshed;
+}
+
+// The outer loop counter-clockwise and the holes clockwise, each clearly
+// (the outline's box has diagonal `size`).
+bool loops_turn(const Outline& o, double size) {
+    const double floor = o.eps * size;
+    for (int h = 0; h < o.first.size; ++h) {
+        const double a = loop_area(o.p, o.first[h], o.count[h]);
+        if (h == 0 ? !(a > floor) : !(a < -floor)) return false;
+    }
+    return true;
 }
 
 // The points in the plane's frame, turned so that the outer loop runs
@@ -488,12 +523,21 @@ bool to_frame(Scratch& s, PlanarMesh& out, Outline& o) {
         for (int k = 0; k < o.p.size; ++k) o.p[k].y = -o.p[k].y;
         out.normal = vec_scale(n, -1.0);
     }
-    const double floor = o.eps * std::hypot(x1 - x0, y1 - y0);
-    for (int h = 0; h < o.first.size; ++h) {
-        const double a = loop_area(o.p, o.first[h], o.count[h]);
-        if (h == 0 ? !(a > floor) : !(a < -floor)) return false;
+    return loops_turn(o, std::hypot(x1 - x0, y1 - y0));
+}
+
+// The metric-plane points themselves as the frame.
+bool metric_frame(Scratch& s, const PlanarMesh& out, Outline& o) {
+    double x0 = out.u[0], x1 = x0, y0 = out.v[0], y1 = y0;
+    for (int k = 0; k < out.u.size; ++k) {
+        const P2 q{out.u[k], out.v[k]};
+        if (!o.room(o.p.push(s, q))) return false;
+        x0 = smaller(x0, q.x), x1 = larger(x1, q.x);
+        y0 = smaller(y0, q.y), y1 = larger(y1, q.y);
     }
-    return true;
+    const double size = std::hypot(x1 - x0, y1 - y0);
+    o.eps = 1e-9 * size;
+    return loops_turn(o, size);
 }
 
 // Every hole inside the outer loop and outside every other hole (the loops
@@ -508,51 +552,9 @@ bool holes_placed(const Outline& o) {
     return true;
 }
 
-}  // namespace
-
-bool plane_of_net(const Surface& sur, double tol, Point3* n) {
-    const ControlNet& net = *sur.net;
-    Point3 sum{0, 0, 0}, mid{0, 0, 0};
-    for (int i = 0; i <= net.n; ++i)
-        for (int j = 0; j <= net.m; ++j) {
-            const double w = net.Pw[i][j].w;
-            if (w != kNonRationalW && !(w > 0.0)) return false;
-            mid = vec_add(mid, project_point(net.Pw[i][j]));
-            if (i == net.n || j == net.m) continue;
-            const Point3 a = project_point(net.Pw[i][j]), b = project_point(net.Pw[i + 1][j]);
-            const Point3 c = project_point(net.Pw[i + 1][j + 1]);
-            const Point3 d = project_point(net.Pw[i][j + 1]);
-            sum = vec_add(sum, vec_cross(vec_sub(c, a), vec_sub(d, b)));
-        }
-    const double len = vec_length(sum);
-    if (!(len > 0.0) || !std::isfinite(len)) return false;
-    const Point3 u = vec_scale(sum, 1.0 / len);
-    mid = vec_scale(mid, 1.0 / ((net.n + 1.0) * (net.m + 1.0)));
-    for (int i = 0; i <= net.n; ++i)
-        for (int j = 0; j <= net.m; ++j)
-            if (!(std::fabs(vec_dot(u, vec_sub(project_point(net.Pw[i][j]), mid))) <= tol))
-                return false;
-    *n = u;
-    return true;
-}
-
-Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, double A, double C,
-                   PlanarMesh& out) {
-    int total = 0;
-    for (int k = 0; k < fixed.loops; ++k) {
-        if (fixed.count[k] < 3) return Planar::kDeclined;
-        total += fixed.count[k];
-        if (total > kPlanarMaxPoints) return Planar::kDeclined;
-    }
-    Point3 net_normal;
-    if (!plane_of_net(sur, kPlanarShare * A, &net_normal)) return Planar::kDeclined;
-    Outline o;
-    const Planar got = gather(s, sur, fixed, C, out, o);
-    if (got != Planar::kMeshed) return got;
-    out.normal = net_normal;
-    if (!to_frame(s, out, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
-    // A net turned against its boundary: the parametrisation folds.
-    if (vec_dot(out.normal, net_normal) < 0.0) return Planar::kDeclined;
+// The outline, simple and with its holes inside the outer loop, bridged
+// into one polygon and cut into ears, counter-clockwise in the metric plane.
+Planar triangulate(Scratch& s, Outline& o, PlanarMesh& out) {
     if (!simple_outline(s, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
     if (!holes_placed(o)) return Planar::kDeclined;
     // Holes in order of their largest x, each bridged to what is joined so far.
@@ -586,6 +588,221 @@ Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, doub
         if (!(a > 0.0)) return Planar::kDeclined;
     }
     return Planar::kMeshed;
+}
+
+// The unit normal of the surface at every point, on the side of Su x Sv;
+// false at a pole or an apex (told by a small cross product of the
+// tangents, which have about unit length in the metric plane) or where the
+// surface cannot be evaluated.
+Planar surface_normals(Scratch& s, const Surface& sur, const SurfaceMeasures& g, PlanarMesh& m) {
+    if (!m.normals.resize(s, m.u.size, Point3{})) return Planar::kNoStorage;
+    for (int k = 0; k < m.u.size; ++k) {
+        double u, v;
+        to_parameters(g, m.u[k], m.v[k], &u, &v);
+        Point3 row0[2], row1[2];
+        Point3* skl[2] = {row0, row1};
+        if (N_SURDER(sur, 1, u, v, 1, 1, 1, skl) != kOk) return Planar::kDeclined;
+        const Point3 c = vec_cross(vec_scale(row1[0], 1.0 / g.su), vec_scale(row0[1], 1.0 / g.sv));
+        const double len = vec_length(c);
+        if (!(len >= kBoundaryDegenerate) || !std::isfinite(len)) return Planar::kDeclined;
+        m.normals[k] = vec_scale(c, 1.0 / len);
+    }
+    return Planar::kMeshed;
+}
+
+// The check of a curved face's boundary triangles against the surface: how
+// far each fixed chord's middle strays from it, and the samples of every
+// triangle.
+class SurfaceCheck {
+public:
+    SurfaceCheck(Scratch& s, const Surface& sur, const SurfaceMeasures& g, double A,
+                 const Outline& o, const PlanarMesh& m)
+        : s_(s), sur_(sur), g_(g), o_(o), m_(m), margin_(kBoundaryMargin * A) {}
+
+    // kMeshed when every triangle fits, kDeclined at the first that does not.
+    Planar run() {
+        const int n = m_.u.size;
+        if (!stray_.resize(s_, n, 0.0)) return Planar::kNoStorage;
+        for (int k = 0; k < n; ++k) {
+            stray_[k] = off(k, o_.next[k], 0.5, 0.5, 0.0, k);
+            if (!(stray_[k] >= 0.0)) return Planar::kDeclined;
+        }
+        for (int t = 0; t < m_.tris.size; ++t)
+            if (!fits(m_.tris[t])) return Planar::kDeclined;
+        return Planar::kMeshed;
+    }
+
+private:
+    // Whether the triangle (turning left in the metric plane, as the
+    // triangulation made sure) faces as the surface does and stays near it
+    // at every sample.
+    bool fits(const Tri& t) {
+        if (!facing(t)) return false;
+        // A diagonal as long across the curvature as a chord strays exactly
+        // as far (a cylinder's): the rounding of the two distances must not
+        // tell them apart.
+        const double allow = allowance(t) * (1.0 + 1e-9);
+        for (int k = 0; k < kSamples; ++k) {
+            // The middle of a fixed chord strays as the chord does.
+            if (k < 3 && chord_middle(t, k)) continue;
+            const double* w = kBarycentric[k];
+            if (!(off(t.a, t.b, w[0], w[1], w[2], t.c) <= allow)) return false;
+        }
+        return true;
+    }
+
+    // The middles of the edges, the centroid and the points halfway from it
+    // to the edge middles.
+    static constexpr int kSamples = 7;
+    static constexpr double kBarycentric[kSamples][3] = {{0.5, 0.5, 0},
+                                                         {0, 0.5, 0.5},
+                                                         {0.5, 0, 0.5},
+                                                         {1.0 / 3, 1.0 / 3, 1.0 / 3},
+                                                         {5.0 / 12, 5.0 / 12, 1.0 / 6},
+                                                         {1.0 / 6, 5.0 / 12, 5.0 / 12},
+                                                         {5.0 / 12, 1.0 / 6, 5.0 / 12}};
+
+    // The triangle's normal within about 45 degrees of the surface's at
+    // each corner.
+    bool facing(const Tri& t) const {
+        const Point3 n =
+            vec_cross(vec_sub(m_.at[t.b], m_.at[t.a]), vec_sub(m_.at[t.c], m_.at[t.a]));
+        const double len = vec_length(n);
+        if (!(len > 0.0)) return false;
+        for (int k : {t.a, t.b, t.c})
+            if (!(vec_dot(n, m_.normals[k]) > kBoundaryFacing * len)) return false;
+        return true;
+    }
+
+    // Whether sample `edge` (0 to 2, the middle of a-b, b-c or c-a) is the
+    // middle of a fixed chord.
+    bool chord_middle(const Tri& t, int edge) const {
+        const int p = edge == 0 ? t.a : edge == 1 ? t.b : t.c;
+        const int q = edge == 0 ? t.b : edge == 1 ? t.c : t.a;
+        return o_.next[p] == q || o_.next[q] == p;
+    }
+
+    // The stray of edge p-q when it is a fixed chord, else 0.
+    double chord(int p, int q) const {
+        if (o_.next[p] == q) return stray_[p];
+        if (o_.next[q] == p) return stray_[q];
+        return 0.0;
+    }
+
+    // The margin, or the larger stray of a fixed chord among the triangle's
+    // edges: the model mesher chose those chords, and the samples near them
+    // cannot come closer to the surface than the chords themselves.
+    double allowance(const Tri& t) const {
+        return larger(margin_, larger(chord(t.a, t.b), larger(chord(t.b, t.c), chord(t.c, t.a))));
+    }
+
+    // The distance between the triangle's point of barycentric weights
+    // (wa, wb, wc) and the surface at the same weights in the metric
+    // plane; negative when the surface cannot be evaluated there.
+    double off(int a, int b, double wa, double wb, double wc, int c) {
+        const int k[3] = {a, b, c};
+        const double w[3] = {wa, wb, wc};
+        double mu = 0.0, mv = 0.0;
+        Point3 Q{0, 0, 0};
+        for (int j = 0; j < 3; ++j) {
+            if (w[j] == 0.0) continue;
+            mu += w[j] * m_.u[k[j]];
+            mv += w[j] * m_.v[k[j]];
+            Q = vec_add(Q, vec_scale(m_.at[k[j]], w[j]));
+        }
+        double u, v;
+        to_parameters(g_, mu, mv, &u, &v);
+        Point3 S{};
+        if (surface_point_near(sur_, u, v, hint_, &S) != kOk) return -1.0;
+        return vec_distance(S, Q);
+    }
+
+    Scratch& s_;
+    const Surface& sur_;
+    const SurfaceMeasures& g_;
+    const Outline& o_;
+    const PlanarMesh& m_;
+    double margin_;
+    Table<double> stray_;  // per point k: of the chord from k to its successor
+    int hint_[2] = {-1, -1};
+};
+
+}  // namespace
+
+bool plane_of_net(const Surface& sur, double tol, Point3* n) {
+    const ControlNet& net = *sur.net;
+    Point3 sum{0, 0, 0}, mid{0, 0, 0};
+    for (int i = 0; i <= net.n; ++i)
+        for (int j = 0; j <= net.m; ++j) {
+            const double w = net.Pw[i][j].w;
+            if (w != kNonRationalW && !(w > 0.0)) return false;
+            mid = vec_add(mid, project_point(net.Pw[i][j]));
+            if (i == net.n || j == net.m) continue;
+            const Point3 a = project_point(net.Pw[i][j]), b = project_point(net.Pw[i + 1][j]);
+            const Point3 c = project_point(net.Pw[i + 1][j + 1]);
+            const Point3 d = project_point(net.Pw[i][j + 1]);
+            sum = vec_add(sum, vec_cross(vec_sub(c, a), vec_sub(d, b)));
+        }
+    const double len = vec_length(sum);
+    if (!(len > 0.0) || !std::isfinite(len)) return false;
+    const Point3 u = vec_scale(sum, 1.0 / len);
+    mid = vec_scale(mid, 1.0 / ((net.n + 1.0) * (net.m + 1.0)));
+    for (int i = 0; i <= net.n; ++i)
+        for (int j = 0; j <= net.m; ++j)
+            if (!(std::fabs(vec_dot(u, vec_sub(project_point(net.Pw[i][j]), mid))) <= tol))
+                return false;
+    *n = u;
+    return true;
+}
+
+Planar mesh_planar(Scratch& s, const Surface& sur, const FixedLoops& fixed, double A, double C,
+                   PlanarMesh& out) {
+    Point3 net_normal;
+    if (!plane_of_net(sur, kPlanarShare * A, &net_normal)) return Planar::kDeclined;
+    Outline o;
+    SurfaceMeasures g{};
+    const Planar got = gather(s, sur, fixed, C, out, o, g);
+    if (got != Planar::kMeshed) return got;
+    out.normal = net_normal;
+    if (!to_frame(s, out, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
+    // A net turned against its boundary: the parametrisation folds.
+    if (vec_dot(out.normal, net_normal) < 0.0) return Planar::kDeclined;
+    return triangulate(s, o, out);
+}
+
+Planar mesh_boundary(Scratch& s, const Surface& sur, const FixedLoops& fixed, double A, double C,
+                     PlanarMesh& out) {
+    // Planes are the plane triangulation's (or the general path's).
+    Point3 n;
+    if (plane_of_net(sur, kPlanarShare * A, &n)) return Planar::kDeclined;
+    Outline o;
+    SurfaceMeasures g{};
+    const Planar got = gather(s, sur, fixed, C, out, o, g);
+    if (got != Planar::kMeshed) return got;
+    out.measures = g;
+    const Planar faced = surface_normals(s, sur, g, out);
+    if (faced != Planar::kMeshed) return faced;
+    out.bend = 8.0 * kBoundaryMargin * A;
+    if (!metric_frame(s, out, o)) return o.refused ? Planar::kNoStorage : Planar::kDeclined;
+    const Planar cut = triangulate(s, o, out);
+    if (cut != Planar::kMeshed) return cut;
+    return SurfaceCheck(s, sur, g, A, o, out).run();
+}
+
+void to_metric_plane(Surface& sur, const SurfaceMeasures& g) {
+    struct Axis {
+        KnotVector& k;
+        int p;
+        double L;
+    };
+    for (const Axis& x : {Axis{*sur.uknt, sur.p, g.Lu}, Axis{*sur.vknt, sur.q, g.Lv}}) {
+        KnotVector& k = x.k;
+        const double a = k.U[0], b = k.U[k.m];
+        if (a == 0.0 && b == x.L) continue;
+        const double scale = x.L / (b - a);
+        for (int i = 0; i <= k.m; ++i)
+            k.U[i] = i <= x.p ? 0.0 : i >= k.m - x.p ? x.L : scale * (k.U[i] - a);
+    }
 }
 
 }  // namespace ruvane::tess

@@ -86,6 +86,7 @@ struct TessContext {
     FixedLoops* fixed = nullptr;  // none unless the caller fixed some loops
     bool simplify = true;         // remove the vertices the tolerance does not need
     bool planar = true;           // mesh planes with fixed loops from their boundary alone
+    bool boundary = true;         // and curved faces whose boundary triangles fit the surface
 };
 
 // The driver behind the exported entry point, with an explicit context.
