@@ -14,28 +14,15 @@ namespace {
 
 using namespace tess_fixtures;
 
-struct Meshed {
-    Outcome r;
-    int32_t left = -1;
-};
+using Meshed = FixedMeshed;
 
 Meshed run(Surface s, const std::vector<Points>& loops, bool boundary, double A,
            bool simplify = false) {
-    s.holes.resize(loops.size() - 1);
-    sx::testing::install_counting_host();
-    sx::testing::arm(0);
-    Meshed f;
     ruvane::TessContext ctx;
     ctx.tol = {A, A, 1e-6};
     ctx.boundary = boundary;
     ctx.simplify = simplify;
-    Desc d(s);
-    std::vector<FixedLoopDesc> descs;
-    for (const Points& p : loops) descs.push_back({static_cast<int32_t>(p.size() / 2), p.data()});
-    f.r.result =
-        ruvane::tessellate_surface(ctx, collect, d.get(), &f.r.status, &f.r, descs.data(), &f.left);
-    EXPECT_EQ(sx::testing::counters().live, 0) << "host blocks left over";
-    return f;
+    return mesh_fixed(std::move(s), loops, ctx);
 }
 
 // A strip of a surface between v0 and v1, n chords along the arc at v0 and
@@ -277,14 +264,8 @@ TEST(TessBoundary, WhatTheBoundaryCannotTakeIsMeshedAsByTheGeneralPath) {
         const Meshed b = run(c.s, c.loops, true, c.A, true),
                      g = run(c.s, c.loops, false, c.A, true);
         ASSERT_TRUE(b.r.result && g.r.result);
-        EXPECT_EQ(b.r.status, g.r.status);
         EXPECT_EQ(b.left, g.left);
-        ASSERT_EQ(b.r.tris.size(), g.r.tris.size());
-        for (size_t t = 0; t < b.r.tris.size(); ++t)
-            for (int k = 0; k < 3; ++k) {
-                EXPECT_EQ(v3(b.r.tris[t].vertex[k].position), v3(g.r.tris[t].vertex[k].position));
-                EXPECT_EQ(b.r.tris[t].vertex[k].reserved, g.r.tris[t].vertex[k].reserved);
-            }
+        expect_same_mesh(b.r, g.r);
     }
 }
 
@@ -302,18 +283,7 @@ TEST(TessBoundary, StorageFailureAtAnyAllocationIsClean) {
     const FixedLoopDesc loops[] = {{static_cast<int32_t>(outer.size() / 2), outer.data()}};
     sx::testing::install_counting_host();
     Desc d(s);
-    auto attempt = [&](long fail_at) { return fixed_refusing(d.get(), loops, fail_at); };
-    const Outcome full = attempt(0);
-    ASSERT_TRUE(full.result);
-    ASSERT_EQ(full.tris.size(), 24u);
-    const long total = sx::testing::counters().calls;
-    for (long k = 1; k <= total; ++k) {
-        const Outcome seen = attempt(k);
-        if (!seen.tris.empty()) {
-            EXPECT_EQ(seen.tris.size(), full.tris.size()) << "allocation " << k;
-        }
-    }
-    sx::testing::arm(0);
+    every_refusal_clean(d.get(), loops, 24u);
 }
 
 }  // namespace

@@ -310,6 +310,29 @@ inline Points ring(double cu, double cv, double r, int n, bool ccw = true) {
     return p;
 }
 
+// A surface meshed through `ctx` (its tolerances and paths as the test
+// set them) with every loop given as a fixed polyline, on the counting host,
+// which it must leave with no block live; `left` the vertices left on them.
+struct FixedMeshed {
+    Outcome r;
+    int32_t left = -1;
+};
+
+inline FixedMeshed mesh_fixed(Surface s, const std::vector<Points>& loops,
+                              ruvane::TessContext ctx) {
+    s.holes.resize(loops.size() - 1);
+    sx::testing::install_counting_host();
+    sx::testing::arm(0);
+    FixedMeshed f;
+    Desc d(s);
+    std::vector<FixedLoopDesc> descs;
+    for (const Points& p : loops) descs.push_back({static_cast<int32_t>(p.size() / 2), p.data()});
+    f.r.result =
+        ruvane::tessellate_surface(ctx, collect, d.get(), &f.r.status, &f.r, descs.data(), &f.left);
+    EXPECT_EQ(sx::testing::counters().live, 0) << "host blocks left over";
+    return f;
+}
+
 // The fixed-loop export on the counting host with its `fail_at`-th
 // allocation refused (0: none); it must leave no block live either way.
 inline Outcome fixed_refusing(const TrimmedSurfaceDesc* d, const FixedLoopDesc* loops,
@@ -321,6 +344,36 @@ inline Outcome fixed_refusing(const TrimmedSurfaceDesc* d, const FixedLoopDesc* 
         ruvane_tesselate_fixed(collect, d, loops, &seen.status, 0.01, 0.01, 1e-6, &seen, &left);
     EXPECT_EQ(sx::testing::counters().live, 0) << "allocation " << fail_at;
     return seen;
+}
+
+// Two runs that must agree to the bit: the same triangles, corner by
+// corner, at the same points with the same fixed-point marks.
+inline void expect_same_mesh(const Outcome& a, const Outcome& b) {
+    EXPECT_EQ(a.status, b.status);
+    ASSERT_EQ(a.tris.size(), b.tris.size());
+    for (size_t t = 0; t < a.tris.size(); ++t)
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(v3(a.tris[t].vertex[k].position), v3(b.tris[t].vertex[k].position));
+            EXPECT_EQ(a.tris[t].vertex[k].reserved, b.tris[t].vertex[k].reserved);
+        }
+}
+
+// The fixed-loop export with each of its allocations refused in turn (the
+// counting host installed): the whole mesh, `expected` triangles, when
+// nothing is refused, and a run that still delivers delivers all of it.
+inline void every_refusal_clean(const TrimmedSurfaceDesc* d, const FixedLoopDesc* loops,
+                                size_t expected) {
+    const Outcome full = fixed_refusing(d, loops, 0);
+    ASSERT_TRUE(full.result);
+    ASSERT_EQ(full.tris.size(), expected);
+    const long total = sx::testing::counters().calls;
+    for (long k = 1; k <= total; ++k) {
+        const Outcome seen = fixed_refusing(d, loops, k);
+        if (!seen.tris.empty()) {
+            EXPECT_EQ(seen.tris.size(), full.tris.size()) << "allocation " << k;
+        }
+    }
+    sx::testing::arm(0);
 }
 
 // Independent evaluation of the surface at (u, v) in its own parameters.

@@ -40,26 +40,13 @@ Surface rational() {
     return net(3, p, {1, 2, 1, 2, 5, 2, 1, 2, 1});
 }
 
-struct Meshed {
-    Outcome r;
-    int32_t left = -1;
-};
+using Meshed = FixedMeshed;
 
 Meshed run(Surface s, const std::vector<Points>& loops, bool planar, double A = 0.01) {
-    s.holes.resize(loops.size() - 1);
-    sx::testing::install_counting_host();
-    sx::testing::arm(0);
-    Meshed f;
     ruvane::TessContext ctx;
     ctx.tol = {A, A, 1e-6};
     ctx.planar = planar;
-    Desc d(s);
-    std::vector<FixedLoopDesc> descs;
-    for (const Points& p : loops) descs.push_back({static_cast<int32_t>(p.size() / 2), p.data()});
-    f.r.result =
-        ruvane::tessellate_surface(ctx, collect, d.get(), &f.r.status, &f.r, descs.data(), &f.left);
-    EXPECT_EQ(sx::testing::counters().live, 0) << "host blocks left over";
-    return f;
+    return mesh_fixed(std::move(s), loops, ctx);
 }
 
 // Area of a loop of surface points (Newell's vector, evaluated independently).
@@ -241,7 +228,8 @@ TEST(TessPlanar, CombsAndNeedlesAreCutWithoutAPointInsideAnEar) {
                 for (const auto& [u, v] : all) {
                     // Strictly inside by more than rounding: a boundary point in an ear.
                     const double e = 1e-12;
-                    EXPECT_FALSE(turn(a, b, u, v) > e && turn(b, c, u, v) > e && turn(c, a, u, v) > e)
+                    EXPECT_FALSE(turn(a, b, u, v) > e && turn(b, c, u, v) > e &&
+                                 turn(c, a, u, v) > e)
                         << "point " << u << "," << v << " inside a triangle";
                 }
             }
@@ -279,14 +267,8 @@ TEST(TessPlanar, WhatThePlaneCannotTakeIsMeshedAsByTheGeneralPath) {
         SCOPED_TRACE(c.name);
         const Meshed p = run(c.s, c.loops, true), g = run(c.s, c.loops, false);
         EXPECT_EQ(p.r.result, g.r.result);
-        EXPECT_EQ(p.r.status, g.r.status);
         EXPECT_EQ(p.left, g.left);
-        ASSERT_EQ(p.r.tris.size(), g.r.tris.size());
-        for (size_t t = 0; t < p.r.tris.size(); ++t)
-            for (int k = 0; k < 3; ++k) {
-                EXPECT_EQ(v3(p.r.tris[t].vertex[k].position), v3(g.r.tris[t].vertex[k].position));
-                EXPECT_EQ(p.r.tris[t].vertex[k].reserved, g.r.tris[t].vertex[k].reserved);
-            }
+        expect_same_mesh(p.r, g.r);
         std::printf("[ %s: %zu triangles ]\n", c.name, p.r.tris.size());
     }
 }
@@ -307,18 +289,7 @@ TEST(TessPlanar, StorageFailureAtAnyAllocationIsClean) {
                                    {static_cast<int32_t>(b.size() / 2), b.data()}};
     sx::testing::install_counting_host();
     Desc d(s);
-    auto attempt = [&](long fail_at) { return fixed_refusing(d.get(), loops, fail_at); };
-    const Outcome full = attempt(0);
-    ASSERT_TRUE(full.result);
-    ASSERT_EQ(full.tris.size(), 24u + 12 + 9 + 2);
-    const long total = sx::testing::counters().calls;
-    for (long k = 1; k <= total; ++k) {
-        const Outcome seen = attempt(k);
-        if (!seen.tris.empty()) {
-            EXPECT_EQ(seen.tris.size(), full.tris.size()) << "allocation " << k;
-        }
-    }
-    sx::testing::arm(0);
+    every_refusal_clean(d.get(), loops, 24u + 12 + 9 + 2);
 }
 
 }  // namespace
