@@ -2,6 +2,7 @@
 // knot insertion, knot cleaning, and the segment tools built on them.
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "nurbs/nurbs.h"
 
@@ -331,14 +332,16 @@ bool same_insertions(const ClipPlan& a, const ClipPlan& b) {
     return std::memcmp(a.alpha, b.alpha, sizeof(double) * a.inserts * a.p) == 0;
 }
 
-// Clips `lo` (a net clipped already in the other direction) along
-// `direction` to [a, t] in place and to [t, b] into `hi` (room for the same
-// sizes), when both clips make the same insertions; false, with both left
-// alone, when they do not or work storage runs out.
-bool split_direction(Surface* lo, Surface* hi, int direction, double a, double t, double b) {
-    ControlNet* net = lo->net;
-    KnotVector* knt = direction == 1 ? lo->uknt : lo->vknt;
-    const int p = direction == 1 ? lo->p : lo->q;
+// Clips `from` (a net clipped already in the other direction) along
+// `direction` to [a, t] into `lo` and to [t, b] into `hi` (each with room
+// for from's sizes; `lo` may be `from`, clipped in place), when both clips
+// make the same insertions; false, with both left alone, when they do not
+// or work storage runs out.
+bool split_direction(const Surface& from, Surface* lo, Surface* hi, int direction, double a,
+                     double t, double b) {
+    const ControlNet* net = from.net;
+    const KnotVector* knt = direction == 1 ? from.uknt : from.vknt;
+    const int p = direction == 1 ? from.p : from.q;
     const int n = direction == 1 ? net->n : net->m;
     const int rows = direction == 1 ? net->m : net->n;
     if (clamped_at(knt->U, knt->m, p, a, t) || clamped_at(knt->U, knt->m, p, t, b)) return false;
@@ -368,22 +371,26 @@ bool split_direction(Surface* lo, Surface* hi, int direction, double a, double t
         gather_row(net, direction, r, n, WQ);
         apply_clip(plan_lo, n, WQ);
         scatter_row(hi->net, direction, r, n_hi, WQ + plan_hi.first);
-        scatter_row(net, direction, r, n_lo, WQ + plan_lo.first);
+        scatter_row(lo->net, direction, r, n_lo, WQ + plan_lo.first);
     }
-    // The other direction as `lo` has it.
-    KnotVector* other = direction == 1 ? lo->vknt : lo->uknt;
-    KnotVector* other_hi = direction == 1 ? hi->vknt : hi->uknt;
-    for (int i = 0; i <= other->m; ++i) other_hi->U[i] = other->U[i];
-    other_hi->m = other->m;
-    if (direction == 1)
-        hi->net->m = net->m;
-    else
-        hi->net->n = net->n;
-    hi->p = lo->p;
-    hi->q = lo->q;
+    // The other direction as `from` has it.
+    const KnotVector* other = direction == 1 ? from.vknt : from.uknt;
+    for (Surface* half : {lo, hi}) {
+        if (half == &from) continue;
+        KnotVector* to = direction == 1 ? half->vknt : half->uknt;
+        for (int i = 0; i <= other->m; ++i) to->U[i] = other->U[i];
+        to->m = other->m;
+        if (direction == 1)
+            half->net->m = net->m;
+        else
+            half->net->n = net->n;
+        half->p = from.p;
+        half->q = from.q;
+    }
     store_direction(direction == 1 ? hi->uknt : hi->vknt, K_hi, n_hi + p + 1, hi->net, direction,
                     n_hi);
-    store_direction(knt, K_lo, n_lo + p + 1, net, direction, n_lo);
+    store_direction(direction == 1 ? lo->uknt : lo->vknt, K_lo, n_lo + p + 1, lo->net, direction,
+                    n_lo);
     return true;
 }
 
@@ -607,13 +614,38 @@ bool split_shared(const Surface& src, const double lo_box[4], const double hi_bo
         if (copy_surface(src, lo, nullptr) != kOk ||
             clip_surface_direction(lo, 1, lo_box[0], lo_box[1]) != kOk)
             return false;
-        return split_direction(lo, hi, 2, lo_box[2], lo_box[3], hi_box[3]);
+        return split_direction(*lo, lo, hi, 2, lo_box[2], lo_box[3], hi_box[3]);
     }
     if (copy_surface(src, lo, nullptr) != kOk ||
-        !split_direction(lo, hi, 1, lo_box[0], lo_box[1], hi_box[1]))
+        !split_direction(*lo, lo, hi, 1, lo_box[0], lo_box[1], hi_box[1]))
         return false;
     return clip_surface_direction(lo, 2, lo_box[2], lo_box[3]) == kOk &&
            clip_surface_direction(hi, 2, hi_box[2], hi_box[3]) == kOk;
+}
+
+// split_shared for a box that is the whole of the piece's domain, where
+// the piece is clamped (a subdivision cell's piece): the clip across the
+// cut would leave it as it is, so the halves are worked straight from the
+// piece, without copying it first. False, with nothing done that
+// split_shared would not do again, where that does not hold, the other
+// direction's knots would be cleaned, or storage runs out; on true the cut
+// direction of each half is still to be cleaned.
+bool split_whole(const Surface& src, const double lo_box[4], const double hi_box[4], int direction,
+                 Surface* lo, Surface* hi) {
+    const KnotVector& U = *src.uknt;
+    const KnotVector& V = *src.vknt;
+    if (lo == &src || hi == &src || !clamped_at(U.U, U.m, src.p, lo_box[0], hi_box[1]) ||
+        !clamped_at(V.U, V.m, src.q, lo_box[2], hi_box[3]))
+        return false;
+    if (direction == 1 ? needs_cleaning(V.U, V.m, src.q) : needs_cleaning(U.U, U.m, src.p))
+        return false;
+    const int n = src.net->n, m = src.net->m;
+    if (surface_storage(hi, n, m, U.m, V.m, "N_TOOSSG", nullptr) != kOk ||
+        surface_storage(lo, n, m, U.m, V.m, "N_TOOSSG", nullptr) != kOk)
+        return false;
+    const int d = direction - 1;
+    return split_direction(src, lo, hi, direction, lo_box[2 * d], lo_box[2 * d + 1],
+                           hi_box[2 * d + 1]);
 }
 
 }  // namespace
@@ -635,9 +667,15 @@ Status segment_halves(const Surface& src, double u0, double u1, double v0, doubl
     const bool at_v = direction == 2;
     const double lo_box[4] = {u0, at_v ? u1 : t, v0, at_v ? t : v1};
     const double hi_box[4] = {at_v ? u0 : t, u1, at_v ? t : v0, v1};
-    if (box_inside(src, lo_box) && box_inside(src, hi_box) &&
-        split_shared(src, lo_box, hi_box, direction, lo, hi))
-        return N_IGSSSK(lo) == kOk && N_IGSSSK(hi) == kOk ? kOk : kFail;
+    if (box_inside(src, lo_box) && box_inside(src, hi_box)) {
+        if (split_whole(src, lo_box, hi_box, direction, lo, hi))
+            return clean_surface_direction(lo, direction) == kOk &&
+                           clean_surface_direction(hi, direction) == kOk
+                       ? kOk
+                       : kFail;
+        if (split_shared(src, lo_box, hi_box, direction, lo, hi))
+            return N_IGSSSK(lo) == kOk && N_IGSSSK(hi) == kOk ? kOk : kFail;
+    }
     if (N_TOOSSG(src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], lo, nullptr) != kOk) return kFail;
     return N_TOOSSG(src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], hi, nullptr);
 }

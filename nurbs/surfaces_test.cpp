@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "nurbs/basis.h"
@@ -571,8 +572,9 @@ TEST_F(Surfaces, FirstDerivativesAreTheFullTableBitForBit) {
 // The two halves of a cut are N_TOOSSG's segments to the bit, across u and
 // across v, where the cut falls inside a span, on a knot or near one end,
 // from a piece clamped to the box already (the knots at the cut inserted
-// once for both) or from the whole surface (not clamped to the box); where
-// the cut lies outside the box, it fails as N_TOOSSG fails.
+// once for both, the halves worked straight from the piece), from one
+// Bezier patch of it, or from the whole surface (not clamped to the box);
+// where the cut lies outside the box, it fails as N_TOOSSG fails.
 TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
     std::mt19937 rng(77);
     auto same_surface = [](const Surface& a, const Surface& b) {
@@ -591,14 +593,26 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
         for (int variant = 0; variant < 4; ++variant) {
             const int q = 1 + (p + variant) % 5;
             const SurfaceData s = random_surface(rng, p, q, true, variant & 1, false, 4, 4);
-            Surface whole, piece;
+            Surface whole, piece, patch;
             ASSERT_EQ(build(s, &whole), kOk);
             const double U0 = whole.uknt->U[0], U1 = whole.uknt->U[whole.uknt->m];
             const double V0 = whole.vknt->U[0], V1 = whole.vknt->U[whole.vknt->m];
-            const double box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0),
-                                   V0 + 0.2 * (V1 - V0), V1};
-            ASSERT_EQ(N_TOOSSG(whole, box[0], box[1], box[2], box[3], &piece, &pool_), kOk);
-            for (const Surface* src : {&piece, &whole}) {
+            const double piece_box[4] = {U0 + 0.1 * (U1 - U0), U0 + 0.9 * (U1 - U0),
+                                         V0 + 0.2 * (V1 - V0), V1};
+            ASSERT_EQ(N_TOOSSG(whole, piece_box[0], piece_box[1], piece_box[2], piece_box[3],
+                               &piece, &pool_),
+                      kOk);
+            // The first span of the piece both ways.
+            const double patch_box[4] = {piece.uknt->U[p], piece.uknt->U[p + 1], piece.vknt->U[q],
+                                         piece.vknt->U[q + 1]};
+            ASSERT_EQ(N_TOOSSG(piece, patch_box[0], patch_box[1], patch_box[2], patch_box[3],
+                               &patch, &pool_),
+                      kOk);
+            ASSERT_EQ(patch.uknt->m, 2 * p + 1);
+            ASSERT_EQ(patch.vknt->m, 2 * q + 1);
+            const std::pair<const Surface*, const double*> sources[] = {
+                {&piece, piece_box}, {&patch, patch_box}, {&whole, piece_box}};
+            for (const auto& [src, box] : sources) {
                 for (int direction = 1; direction <= 2; ++direction) {
                     const double lo = box[2 * direction - 2], hi = box[2 * direction - 1];
                     const KnotVector& K = direction == 1 ? *src->uknt : *src->vknt;
@@ -606,18 +620,20 @@ TEST_F(Surfaces, HalvesAreTheSegmentsBitForBit) {
                                            hi - 0.01 * (hi - lo), hi + 0.1}) {
                         SCOPED_TRACE(::testing::Message()
                                      << "p=" << p << " q=" << q << " variant=" << variant
-                                     << " piece=" << (src == &piece)
+                                     << " source="
+                                     << (src == &piece   ? "piece"
+                                         : src == &patch ? "patch"
+                                                         : "whole")
                                      << " direction=" << direction << " t=" << t);
                         double lo_box[4] = {box[0], box[1], box[2], box[3]};
                         double hi_box[4] = {box[0], box[1], box[2], box[3]};
                         lo_box[2 * direction - 1] = t;
                         hi_box[2 * direction - 2] = t;
                         Surface want_lo, want_hi, got_lo, got_hi;
-                        const bool want =
-                            N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3], &want_lo,
-                                     &pool_) == kOk &&
-                            N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3], &want_hi,
-                                     &pool_) == kOk;
+                        const bool want = N_TOOSSG(*src, lo_box[0], lo_box[1], lo_box[2], lo_box[3],
+                                                   &want_lo, &pool_) == kOk &&
+                                          N_TOOSSG(*src, hi_box[0], hi_box[1], hi_box[2], hi_box[3],
+                                                   &want_hi, &pool_) == kOk;
                         // The halves in blocks laid out for copies of the source,
                         // as the subdivision gives them.
                         const int n = src->net->n, m = src->net->m;
@@ -680,7 +696,8 @@ TEST_F(Surfaces, SentinelNetsEvaluateAsTheirCoordinates) {
 
 // A surface clipped along u has, row by row, the points of its rows' curves
 // clipped alone (the curves' clipping works each row by itself), to the
-// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the stack.
+// bit in plain double arithmetic; the same along v. Long nets take the work arrays beyond the
+// stack.
 TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
     std::mt19937 rng(2024);
     for (int p = 1; p <= 6; ++p) {
@@ -703,10 +720,9 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                 const double b = lo + 0.81 * (hi - lo);
                 if (!(a < b)) continue;
                 Surface piece;
-                ASSERT_EQ(direction == 1 ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m],
-                                                    &piece, &pool_)
-                                         : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b,
-                                                    &piece, &pool_),
+                ASSERT_EQ(direction == 1
+                              ? N_TOOSSG(sur, a, b, other.U[0], other.U[other.m], &piece, &pool_)
+                              : N_TOOSSG(sur, other.U[0], other.U[other.m], a, b, &piece, &pool_),
                           kOk);
                 const int rows = direction == 1 ? net.m : net.n;
                 for (int r = 0; r <= rows; ++r) {
@@ -720,7 +736,8 @@ TEST_F(Surfaces, ClippedRowsAreTheirCurvesClipped) {
                     const int got = direction == 1 ? piece.net->n : piece.net->m;
                     ASSERT_EQ(got, cut.pol->n) << "row " << r;
                     for (int i = 0; i <= got; ++i) {
-                        const Point4& P = direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
+                        const Point4& P =
+                            direction == 1 ? piece.net->Pw[i][r] : piece.net->Pw[r][i];
                         const Point4& Q = cut.pol->Pw[i];
                         // Wider registers may keep a ratio the plan stores.
                         if (kPlainDoubles)
@@ -771,7 +788,8 @@ TEST_F(Surfaces, SurfaceKnotsAreCleanedAsTheirRowsCurves) {
                           kOk);
                 ASSERT_EQ(sur.net->n, row.pol->n);
                 ASSERT_EQ(sur.uknt->m, row.knt->m);
-                EXPECT_EQ(0, std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
+                EXPECT_EQ(0,
+                          std::memcmp(sur.uknt->U, row.knt->U, (row.knt->m + 1) * sizeof(double)));
                 for (int i = 0; i <= row.pol->n; ++i)
                     EXPECT_EQ(0, std::memcmp(&sur.net->Pw[i][j], &row.pol->Pw[i], sizeof(Point4)))
                         << "row " << j << " point " << i;
