@@ -322,6 +322,34 @@ Status clip_surface_direction(Surface* sur, int direction, double a, double b) {
     return kOk;
 }
 
+// plan_clip's two plans and knots for a cut at t inside one Bezier span
+// [a, b] of degree p (knots K), worked out without searching the knots:
+// the j-th insertion (from 0) falls in span p + j, where t already has
+// multiplicity j, and every ratio is (t - a) / (b - a); the lower half
+// keeps the first p + 1 points, the upper one the last. False, with
+// nothing done, for any other knots.
+bool bezier_plan(const KnotVector& K, int p, double a, double t, double b, ClipPlan* lo,
+                 ClipPlan* hi, double* K_lo, double* K_hi) {
+    if (K.m != 2 * p + 1 || !clamped_at(K.U, K.m, p, a, b) || !(a < t && t < b)) return false;
+    const double ratio = (t - a) / (b - a);
+    lo->p = p;
+    lo->inserts = p;
+    for (int j = 0; j < p; ++j) {
+        lo->span[j] = p + j;
+        lo->mult[j] = j;
+        for (int i = 0; i < p; ++i) lo->alpha[j * p + i] = ratio;
+    }
+    lo->first = 0;
+    hi->first = p;
+    lo->count = hi->count = p + 1;
+    for (int i = 0; i <= p; ++i) {
+        K_lo[i] = a;
+        K_lo[p + 1 + i] = K_hi[i] = t;
+        K_hi[p + 1 + i] = b;
+    }
+    return true;
+}
+
 // Whether two plans make the same insertions (the same spans,
 // multiplicities and ratios, bit for bit): then one pass over a row gives
 // the points of both.
@@ -354,17 +382,19 @@ bool split_direction(const Surface& from, Surface* lo, Surface* hi, int directio
     plan_hi.alpha = plan_lo.alpha == nullptr ? nullptr : work.knots(2 * p * p - 1);
     Point4* WQ = plan_hi.alpha == nullptr ? nullptr : work.points(n + 2 * p + 1);
     if (WQ == nullptr) return false;
-    // Ends already clamped (a cell's piece always is) take no insertions:
-    // both clips then insert t alone, the same way, and the upper one's
-    // knots are read off the lower one's work.
-    const int nk = n + p + 2;  // as plan_clip counts them
-    const bool ends_kept = multiplicity(knt->U, nk, a) >= p && multiplicity(knt->U, nk, b) >= p;
-    plan_clip(knt->U, n, p, a, t, WK, K_lo, &plan_lo);
-    if (ends_kept) {
-        plan_hi.count = clipped_knots(WK, nk + plan_lo.inserts, p, t, b, K_hi, &plan_hi.first);
-    } else {
-        plan_clip(knt->U, n, p, t, b, WK, K_hi, &plan_hi);
-        if (!same_insertions(plan_lo, plan_hi)) return false;
+    if (!bezier_plan(*knt, p, a, t, b, &plan_lo, &plan_hi, K_lo, K_hi)) {
+        // Ends already clamped (a cell's piece always is) take no
+        // insertions: both clips then insert t alone, the same way, and
+        // the upper one's knots are read off the lower one's work.
+        const int nk = n + p + 2;  // as plan_clip counts them
+        const bool ends_kept = multiplicity(knt->U, nk, a) >= p && multiplicity(knt->U, nk, b) >= p;
+        plan_clip(knt->U, n, p, a, t, WK, K_lo, &plan_lo);
+        if (ends_kept) {
+            plan_hi.count = clipped_knots(WK, nk + plan_lo.inserts, p, t, b, K_hi, &plan_hi.first);
+        } else {
+            plan_clip(knt->U, n, p, t, b, WK, K_hi, &plan_hi);
+            if (!same_insertions(plan_lo, plan_hi)) return false;
+        }
     }
     const int n_lo = plan_lo.count - 1, n_hi = plan_hi.count - 1;
     for (int r = 0; r <= rows; ++r) {
