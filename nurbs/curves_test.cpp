@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -227,7 +228,8 @@ double plain_basis(const std::vector<double>& U, int i, int p, int k, double u, 
 // Every degree up to 5 (1 to 3 take their own fixed-degree path), every
 // order of derivative to one past the degree (all zero there), on knot
 // vectors with repeated interior knots, inside spans and at interior knots
-// from either side.
+// from either side. The first derivatives asked alone (degrees 2 and 3 take
+// their own path for them) are the full table's first rows to the bit.
 TEST_F(Curves, BasisDerivativesMatchThePlainRecursion) {
     std::mt19937 rng(20261208);
     std::uniform_int_distribution<int> step(0, 3);
@@ -262,6 +264,13 @@ TEST_F(Curves, BasisDerivativesMatchThePlainRecursion) {
                     std::vector<double> ders(static_cast<size_t>((nd + 1) * (p + 1)), -7.0);
                     int span = -1;
                     ASSERT_EQ(N_KNTABD(knt, p, u, side, nd, ders.data(), &span), kOk);
+                    std::vector<double> first(static_cast<size_t>(2 * (p + 1)), -7.0);
+                    int first_span = -1;
+                    ASSERT_EQ(N_KNTABD(knt, p, u, side, 1, first.data(), &first_span), kOk);
+                    EXPECT_EQ(first_span, span);
+                    EXPECT_EQ(std::memcmp(first.data(), ders.data(), first.size() * sizeof(double)),
+                              0)
+                        << "p=" << p << " u=" << u << " side=" << side;
                     for (int k = 0; k <= nd; ++k) {
                         for (int r = 0; r <= p; ++r) {
                             const double want = plain_basis(U, span - p + r, p, k, u, side);

@@ -123,10 +123,13 @@ namespace {
 
 // N_KNTABD's table and derivatives in span s, with the degree a constant
 // for the usual degrees (PD > 0: the loops run unrolled) or read from p
-// (PD 0). The same steps in the same order either way.
-template <int PD>
-void basis_derivatives(const double* U, int p_runtime, int s, double u, int nd, double* ders) {
+// (PD 0), and the same for the count of derivatives (ND > 0, or nd). The
+// same steps in the same order either way.
+template <int PD, int ND = 0>
+void basis_derivatives(const double* U, int p_runtime, int s, double u, int nd_runtime,
+                       double* ders) {
     const int p = PD > 0 ? PD : p_runtime;
+    const int nd = ND > 0 ? ND : nd_runtime;
     const int P = p + 1;
     // ndu: basis functions (upper triangle) and knot differences (lower).
     double ndu[kMaxDegree + 1][kMaxDegree + 1];
@@ -198,8 +201,12 @@ Status N_KNTABD(const KnotVector& knt, int p, double u, int side, int nd, double
     // the thousand.
     if (p == 1)
         basis_derivatives<1>(knt.U, p, s, u, nd, ders);
+    else if (p == 2 && nd == 1)
+        basis_derivatives<2, 1>(knt.U, p, s, u, nd, ders);
     else if (p == 2)
         basis_derivatives<2>(knt.U, p, s, u, nd, ders);
+    else if (p == 3 && nd == 1)
+        basis_derivatives<3, 1>(knt.U, p, s, u, nd, ders);
     else if (p == 3)
         basis_derivatives<3>(knt.U, p, s, u, nd, ders);
     else
