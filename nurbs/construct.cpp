@@ -350,52 +350,6 @@ bool bezier_plan(const KnotVector& K, int p, double a, double t, double b, ClipP
     return true;
 }
 
-// apply_clip's steps for bezier_plan's insertions with the degree P a
-// constant, on the 2P + 1 points of Q (the first P + 1 the row's): the
-// j-th insertion moves the points above P up by one and blends points P
-// down to j + 1 with `ratio`, as apply_clip does with every ratio equal.
-template <int P>
-void bezier_insertions(double ratio, Point4* Q) {
-    for (int j = 0; j < P; ++j) {
-        for (int i = P + 1 + j; i >= P + 1; --i) Q[i] = Q[i - 1];
-        for (int i = P; i >= j + 1; --i) Q[i] = combine_points(ratio, Q[i], 1.0 - ratio, Q[i - 1]);
-    }
-}
-
-template <int P>
-void bezier_rows_of(const ControlNet* net, int direction, int rows, double ratio, ControlNet* lo,
-                    ControlNet* hi) {
-    for (int r = 0; r <= rows; ++r) {
-        Point4 Q[2 * P + 1];
-        for (int i = 0; i <= P; ++i) Q[i] = direction == 1 ? net->Pw[i][r] : net->Pw[r][i];
-        bezier_insertions<P>(ratio, Q);
-        for (int i = 0; i <= P; ++i) {
-            (direction == 1 ? lo->Pw[i][r] : lo->Pw[r][i]) = Q[i];
-            (direction == 1 ? hi->Pw[i][r] : hi->Pw[r][i]) = Q[P + i];
-        }
-    }
-}
-
-// The rows of a cut planned by bezier_plan (degree p, every ratio
-// `ratio`), from `net` into the halves' nets, for the usual degrees; false
-// for the others, which take apply_clip.
-bool bezier_rows(const ControlNet* net, int direction, int rows, int p, double ratio,
-                 ControlNet* lo, ControlNet* hi) {
-    switch (p) {
-        case 1:
-            bezier_rows_of<1>(net, direction, rows, ratio, lo, hi);
-            return true;
-        case 2:
-            bezier_rows_of<2>(net, direction, rows, ratio, lo, hi);
-            return true;
-        case 3:
-            bezier_rows_of<3>(net, direction, rows, ratio, lo, hi);
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Whether two plans make the same insertions (the same spans,
 // multiplicities and ratios, bit for bit): then one pass over a row gives
 // the points of both.
@@ -428,8 +382,7 @@ bool split_direction(const Surface& from, Surface* lo, Surface* hi, int directio
     plan_hi.alpha = plan_lo.alpha == nullptr ? nullptr : work.knots(2 * p * p - 1);
     Point4* WQ = plan_hi.alpha == nullptr ? nullptr : work.points(n + 2 * p + 1);
     if (WQ == nullptr) return false;
-    const bool bezier = bezier_plan(*knt, p, a, t, b, &plan_lo, &plan_hi, K_lo, K_hi);
-    if (!bezier) {
+    if (!bezier_plan(*knt, p, a, t, b, &plan_lo, &plan_hi, K_lo, K_hi)) {
         // Ends already clamped (a cell's piece always is) take no
         // insertions: both clips then insert t alone, the same way, and
         // the upper one's knots are read off the lower one's work.
@@ -444,13 +397,11 @@ bool split_direction(const Surface& from, Surface* lo, Surface* hi, int directio
         }
     }
     const int n_lo = plan_lo.count - 1, n_hi = plan_hi.count - 1;
-    if (!bezier || !bezier_rows(net, direction, rows, p, plan_lo.alpha[0], lo->net, hi->net)) {
-        for (int r = 0; r <= rows; ++r) {
-            gather_row(net, direction, r, n, WQ);
-            apply_clip(plan_lo, n, WQ);
-            scatter_row(hi->net, direction, r, n_hi, WQ + plan_hi.first);
-            scatter_row(lo->net, direction, r, n_lo, WQ + plan_lo.first);
-        }
+    for (int r = 0; r <= rows; ++r) {
+        gather_row(net, direction, r, n, WQ);
+        apply_clip(plan_lo, n, WQ);
+        scatter_row(hi->net, direction, r, n_hi, WQ + plan_hi.first);
+        scatter_row(lo->net, direction, r, n_lo, WQ + plan_lo.first);
     }
     // The other direction as `from` has it.
     const KnotVector* other = direction == 1 ? from.vknt : from.uknt;
