@@ -225,11 +225,20 @@ double plain_basis(const std::vector<double>& U, int i, int p, int k, double u, 
     return p * (a - b);
 }
 
+// Wider x87 registers and fused multiply-adds may round two ways of the
+// same steps apart in their last bits: bits are compared on plain doubles.
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ == 0 && !defined(__FMA__)
+constexpr bool kPlainDoubles = true;
+#else
+constexpr bool kPlainDoubles = false;
+#endif
+
 // Every degree up to 5 (1 to 3 take their own fixed-degree path), every
 // order of derivative to one past the degree (all zero there), on knot
 // vectors with repeated interior knots, inside spans and at interior knots
 // from either side. The first derivatives asked alone (degrees 2 and 3 take
-// their own path for them) are the full table's first rows to the bit.
+// their own path for them) are the full table's first rows, to the bit on
+// plain doubles.
 TEST_F(Curves, BasisDerivativesMatchThePlainRecursion) {
     std::mt19937 rng(20261208);
     std::uniform_int_distribution<int> step(0, 3);
@@ -268,9 +277,15 @@ TEST_F(Curves, BasisDerivativesMatchThePlainRecursion) {
                     int first_span = -1;
                     ASSERT_EQ(N_KNTABD(knt, p, u, side, 1, first.data(), &first_span), kOk);
                     EXPECT_EQ(first_span, span);
-                    EXPECT_EQ(std::memcmp(first.data(), ders.data(), first.size() * sizeof(double)),
-                              0)
-                        << "p=" << p << " u=" << u << " side=" << side;
+                    if (kPlainDoubles) {
+                        EXPECT_EQ(
+                            std::memcmp(first.data(), ders.data(), first.size() * sizeof(double)),
+                            0)
+                            << "p=" << p << " u=" << u << " side=" << side;
+                    }
+                    for (size_t k = 0; !kPlainDoubles && k < first.size(); ++k)
+                        EXPECT_NEAR(first[k], ders[k], 1e-12 * (1.0 + std::fabs(ders[k])))
+                            << "p=" << p << " u=" << u << " side=" << side << " k=" << k;
                     for (int k = 0; k <= nd; ++k) {
                         for (int r = 0; r <= p; ++r) {
                             const double want = plain_basis(U, span - p + r, p, k, u, side);
