@@ -244,8 +244,12 @@ private:
         std::uint64_t a, b;
         double dev;
     };
-    static bool used(const std::uint64_t* bits, unsigned k) { return (bits[k / 64] >> (k % 64)) & 1u; }
-    static void mark(std::uint64_t* bits, unsigned k) { bits[k / 64] |= std::uint64_t{1} << (k % 64); }
+    static bool used(const std::uint64_t* bits, unsigned k) {
+        return (bits[k / 64] >> (k % 64)) & 1u;
+    }
+    static void mark(std::uint64_t* bits, unsigned k) {
+        bits[k / 64] |= std::uint64_t{1} << (k % 64);
+    }
     static std::uint64_t slot(std::uint64_t x) {
         x ^= x >> 33;
         x *= 0xff51afd7ed558ccdULL;
