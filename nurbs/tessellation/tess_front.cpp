@@ -188,8 +188,9 @@ public:
     // curve_point at t and surface_at under it.
     bool point(double t, Point3* uv, Point3* S) {
         const std::uint64_t key = std::bit_cast<std::uint64_t>(t);
-        PointEntry& e = points_[slot(key) % kPoints];
-        if (e.filled && e.key == key) {
+        const unsigned k = static_cast<unsigned>(slot(key) % kPoints);
+        PointEntry& e = points_[k];
+        if (used(point_used_, k) && e.key == key) {
             *uv = e.uv;
             *S = e.S;
             return true;
@@ -197,23 +198,26 @@ public:
         bool ok = true;
         *uv = curve_point(piece, t, &ok);
         if (!ok || !surface_at(sur, uv->x, uv->y, S)) return false;
-        e = {key, *uv, *S, true};
+        e = {key, *uv, *S};
+        mark(point_used_, k);
         return true;
     }
 
     // curve_point at t, from the points kept where it is one of them.
     Point3 curve_at(double t, bool* ok) const {
         const std::uint64_t key = std::bit_cast<std::uint64_t>(t);
-        const PointEntry& e = points_[slot(key) % kPoints];
-        if (e.filled && e.key == key) return e.uv;
+        const unsigned k = static_cast<unsigned>(slot(key) % kPoints);
+        const PointEntry& e = points_[k];
+        if (used(point_used_, k) && e.key == key) return e.uv;
         return curve_point(piece, t, ok);
     }
 
     bool find(double a, double b, double* dev) const {
         const std::uint64_t ka = std::bit_cast<std::uint64_t>(a);
         const std::uint64_t kb = std::bit_cast<std::uint64_t>(b);
-        const ChordEntry& e = chords_[chord_slot(ka, kb)];
-        if (!e.filled || e.a != ka || e.b != kb) return false;
+        const unsigned k = chord_slot(ka, kb);
+        const ChordEntry& e = chords_[k];
+        if (!used(chord_used_, k) || e.a != ka || e.b != kb) return false;
         *dev = e.dev;
         return true;
     }
@@ -221,30 +225,41 @@ public:
     void keep(double a, double b, double dev) {
         const std::uint64_t ka = std::bit_cast<std::uint64_t>(a);
         const std::uint64_t kb = std::bit_cast<std::uint64_t>(b);
-        chords_[chord_slot(ka, kb)] = {ka, kb, dev, true};
+        const unsigned k = chord_slot(ka, kb);
+        chords_[k] = {ka, kb, dev};
+        mark(chord_used_, k);
     }
 
 private:
     static constexpr unsigned kPoints = 128, kChords = 1024;
-    // Only `filled` is set up front: an entry is read once it is filled.
+    // An entry is read once its bit is set. Only the bits are cleared up
+    // front: clearing a mark in every entry wrote all 40 KB of the tables
+    // (640 cache lines, ten fresh stack pages in a first call) for every
+    // piece, of which a small one fills a few dozen entries.
     struct PointEntry {
         std::uint64_t key;
         Point3 uv, S;
-        bool filled = false;
     };
     struct ChordEntry {
         std::uint64_t a, b;
         double dev;
-        bool filled = false;
     };
+    static bool used(const std::uint64_t* bits, unsigned k) {
+        return (bits[k / 64] >> (k % 64)) & 1u;
+    }
+    static void mark(std::uint64_t* bits, unsigned k) {
+        bits[k / 64] |= std::uint64_t{1} << (k % 64);
+    }
     static std::uint64_t slot(std::uint64_t x) {
         x ^= x >> 33;
         x *= 0xff51afd7ed558ccdULL;
         return x ^ (x >> 33);
     }
-    static std::uint64_t chord_slot(std::uint64_t a, std::uint64_t b) {
-        return slot(a ^ slot(b)) % kChords;
+    static unsigned chord_slot(std::uint64_t a, std::uint64_t b) {
+        return static_cast<unsigned>(slot(a ^ slot(b)) % kChords);
     }
+    std::uint64_t point_used_[kPoints / 64] = {};
+    std::uint64_t chord_used_[kChords / 64] = {};
     PointEntry points_[kPoints];
     ChordEntry chords_[kChords];
 };

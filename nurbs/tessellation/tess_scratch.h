@@ -29,6 +29,15 @@ public:
     void put(void* block);
     void release_all();
 
+    // Grows a table of records of `record` bytes, `size` of them in use in
+    // `*data` (`*cap` slots), to room for at least `wanted`: a fresh table
+    // gets what it asks for (at least 8 slots), a full one doubles until it
+    // fits. The bigger block is taken first and the old one given back
+    // after the copy, so a refusal leaves the table as it was. One copy of
+    // this for every record type, out of line: the tables' own code at each
+    // use is then a test and a call, which keeps a small face's path short.
+    bool grow(void** data, int* cap, int size, int wanted, size_t record);
+
 private:
     struct Header {
         Header* prev;
@@ -51,17 +60,9 @@ struct Table {
 
     bool reserve(Scratch& s, int wanted) {
         if (wanted <= cap) return true;
-        int grown = cap < 8 ? 8 : cap;
-        while (grown < wanted) {
-            if (grown > (1 << 28)) return false;
-            grown *= 2;
-        }
-        T* fresh = static_cast<T*>(s.get(sizeof(T) * static_cast<size_t>(grown)));
-        if (!fresh) return false;
-        if (size > 0) std::memcpy(static_cast<void*>(fresh), data, sizeof(T) * size);
-        s.put(data);
-        data = fresh;
-        cap = grown;
+        void* block = data;
+        if (!s.grow(&block, &cap, size, wanted, sizeof(T))) return false;
+        data = static_cast<T*>(block);
         return true;
     }
     bool push(Scratch& s, const T& value) {
