@@ -234,7 +234,7 @@ int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
 // the ball (the seam as dense as the cells need) every pair goes onto the
 // copies of a seam point.
 TEST(TessFixed, SeamVerticesSettleInPairsAndCloseTheBall) {
-    for (const int per_side : {2, 3, 5, 33}) {
+    for (const int per_side : {2, 3, 5, 33, 65}) {
         for (const double A : {0.05, 0.01, 0.002}) {
             const double chord = 6 * kPi / per_side, sag = chord * chord / (8 * 6);
             SCOPED_TRACE("seam points " + std::to_string(per_side) + ", A " + std::to_string(A));
@@ -355,6 +355,89 @@ TEST(TessFixed, StraightSidesOfDenseFixedLoopsKeepNoOtherVertex) {
             for (const TessTriangle& t : f.r.tris)
                 for (const TessVertex& x : t.vertex) others += x.reserved == -1;
             EXPECT_EQ(others, 0);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Directed edges run more than once the same way, vertices joined by
+// position as in open_by_position (free edges are not counted: a face
+// with an open rim).
+int doubled_by_position(const std::vector<TessTriangle>& tris, double grain) {
+    std::map<std::array<long long, 3>, int> id;
+    std::map<std::pair<int, int>, int> runs;
+    int doubled = 0;
+    for (const TessTriangle& t : tris) {
+        int k[3];
+        for (int c = 0; c < 3; ++c) {
+            std::array<long long, 3> key;
+            for (int i = 0; i < 3; ++i) key[i] = std::llround(t.vertex[c].position[i] / grain);
+            k[c] = id.emplace(key, static_cast<int>(id.size())).first->second;
+        }
+        if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;
+        for (int c = 0; c < 3; ++c) doubled += ++runs[{k[c], k[(c + 1) % 3]}] == 2;
+    }
+    return doubled;
+}
+
+// A cone of radius 5 and height 4 about z, closed in u, its apex at v = 0
+// (`apex_first`) or at v = 1.
+Surface cone(bool apex_first) {
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 2;
+    s.u_knots = kCircleKnots;
+    s.v_knots = {0, 0, 1, 1};
+    circle_row(apex_first ? 0 : 5, apex_first ? 4 : 0, 1, s);
+    circle_row(apex_first ? 5 : 0, apex_first ? 0 : 4, 1, s);
+    s.closed_u = true;
+    return s;
+}
+
+// A side collapsed to one point (a ball's pole, a cone's apex) carrying
+// many fixed points beside a side of many points (a seam, or a meridian
+// two faces share): the cells fan out from the pole's points to the next
+// side's, each such triangle along that side's curve; joined by position,
+// the faces on either side of it doubled each other's edges. Whichever
+// way the loop runs, the pole's points fan out to inner vertices instead:
+// the whole ball closes, two half balls meshed apart close together, and
+// no cone edge is run twice the same way.
+TEST(TessFixed, PolesOfManyFixedPointsFanOutToInnerVertices) {
+    for (const int per_side : {65, 129}) {
+        for (const double A : {0.2, 0.05, 0.01}) {
+            for (const bool turned : {false, true}) {
+                auto loop = [&](double u0, double u1) {
+                    const Points p = box(u0, 0, u1, 1, per_side);
+                    return turned ? reversed(p) : p;
+                };
+                SCOPED_TRACE("points " + std::to_string(per_side) + ", A " + std::to_string(A) +
+                             (turned ? ", clockwise" : ""));
+                Surface ball = sphere(6);
+                ball.outer = rectangle(0, 0, 1, 1, true);
+                const Fixed whole = tessellate_fixed(ball, {loop(0, 1)}, A);
+                ASSERT_FALSE(whole.r.tris.empty());
+                EXPECT_EQ(open_by_position(whole.r.tris, 6e-9), 0) << "whole ball";
+                std::vector<TessTriangle> halves;
+                for (const double u0 : {0.0, 0.5}) {
+                    Surface half = sphere(6);
+                    half.outer = rectangle(u0, 0, u0 + 0.5, 1, true);
+                    const Fixed f = tessellate_fixed(half, {loop(u0, u0 + 0.5)}, A);
+                    ASSERT_FALSE(f.r.tris.empty());
+                    halves.insert(halves.end(), f.r.tris.begin(), f.r.tris.end());
+                }
+                EXPECT_EQ(open_by_position(halves, 6e-9), 0) << "two half balls";
+                for (const bool apex_first : {true, false}) {
+                    Surface c = cone(apex_first);
+                    c.outer = rectangle(0, 0, 1, 1, true);
+                    const Fixed f = tessellate_fixed(c, {loop(0, 1)}, A);
+                    ASSERT_FALSE(f.r.tris.empty());
+                    EXPECT_EQ(doubled_by_position(f.r.tris, 6e-9), 0)
+                        << "cone, apex at v = " << (apex_first ? 0 : 1);
+                }
+            }
         }
     }
 }
