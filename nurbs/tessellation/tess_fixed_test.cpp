@@ -443,3 +443,108 @@ TEST(TessFixed, PolesOfManyFixedPointsFanOutToInnerVertices) {
 }
 
 }  // namespace
+
+namespace {
+
+// Triangles of the delivered mesh, in the parameter plane, that are
+// folded (not counter-clockwise, or without area) or repeat an edge one
+// way; vertices joined by their (u, v).
+int folded_or_repeated(const std::vector<TessTriangle>& tris) {
+    std::map<std::pair<double, double>, int> id;
+    std::map<std::pair<int, int>, int> runs;
+    int bad = 0;
+    for (const TessTriangle& t : tris) {
+        int k[3];
+        for (int c = 0; c < 3; ++c)
+            k[c] = id.emplace(std::pair{t.vertex[c].u, t.vertex[c].v}, static_cast<int>(id.size()))
+                       .first->second;
+        const mesh_check::P2 a{t.vertex[0].u, t.vertex[0].v}, b{t.vertex[1].u, t.vertex[1].v},
+            c{t.vertex[2].u, t.vertex[2].v};
+        bad += !(mesh_check::cross(a, b, c) > 0);
+        for (int e = 0; e < 3; ++e) bad += ++runs[{k[e], k[(e + 1) % 3]}] == 2;
+    }
+    return bad;
+}
+
+// Fixed loops as a hostile file could give them: too few points, points
+// repeated, all one point, crossing or touching themselves or each other,
+// outside the domain, on a line, non-finite or huge coordinates. On a
+// curved face (the boundary-only path, then the cells) and a flat one (the
+// plane's triangulation), through the export and the context: a clean
+// refusal (a loop's status, no triangles) or a mesh without a folded or
+// repeated triangle, never a crash.
+TEST(TessFixed, HostileFixedLoopsAreRefusedOrMeshedCleanly) {
+    const double nan = std::nan(""), inf = INFINITY;
+    auto doubled = [](const Points& p) {
+        Points out;
+        for (size_t i = 0; i < p.size(); i += 2)
+            out.insert(out.end(), {p[i], p[i + 1], p[i], p[i + 1]});
+        return out;
+    };
+    auto with = [](Points p, size_t at, double x) {
+        p[at] = x;
+        return p;
+    };
+    const struct {
+        const char* name;
+        std::vector<Points> fixed;  // outer, then holes
+        // The region is the outer loop less the holes, each loop simple:
+        // the mesh must then fill it exactly.
+        bool simple = false;
+    } cases[] = {
+        {"one point", {{0.5, 0.5}}},
+        {"three equal points", {{0.5, 0.5, 0.5, 0.5, 0.5, 0.5}}},
+        {"every point twice", {doubled(box(0, 0, 1, 1, 5))}, true},
+        {"running clockwise", {reversed(box(0.1, 0.1, 0.9, 0.9, 5))}, true},
+        {"a point repeated ten thousand times", {Points(20000, 0.25)}},
+        {"figure of eight", {{0.1, 0.1, 0.9, 0.9, 0.9, 0.1, 0.1, 0.9}}},
+        {"touching itself at a point",
+         {{0.1, 0.1, 0.5, 0.5, 0.9, 0.1, 0.9, 0.9, 0.5, 0.5, 0.1, 0.9}},
+         true},
+        {"on a line", {{0.1, 0.1, 0.5, 0.5, 0.9, 0.9}}},
+        {"wholly outside the domain", {{2, 2, 3, 2, 3, 3, 2, 3}}},
+        {"straddling the domain", {box(-0.5, -0.5, 0.5, 0.5, 4)}, true},
+        {"a NaN", {with(box(0, 0, 1, 1, 3), 4, nan)}},
+        {"an infinity", {with(box(0, 0, 1, 1, 3), 7, inf)}},
+        {"huge coordinates", {with(with(box(0, 0, 1, 1, 3), 2, 1e300), 9, -1e300)}, true},
+        {"a loop a millionth of a millionth wide", {box(0.5, 0.5, 0.5 + 1e-12, 0.5 + 1e-12, 3)}},
+        {"hole crossing the outer loop",
+         {box(0.2, 0.2, 0.8, 0.8, 4), box(0.6, 0.6, 0.95, 0.95, 4)}},
+        {"hole touching the outer loop",
+         {box(0.2, 0.2, 0.8, 0.8, 4), box(0.5, 0.2, 0.7, 0.4, 4)},
+         true},
+        {"hole on the outer loop",
+         {box(0.2, 0.2, 0.8, 0.8, 4), reversed(box(0.2, 0.2, 0.8, 0.8, 4))}},
+        {"holes crossing each other",
+         {box(0, 0, 1, 1, 4), ring(0.4, 0.5, 0.2, 12, false), ring(0.6, 0.5, 0.2, 12, false)}},
+        {"hole running the outer loop's way", {box(0, 0, 1, 1, 4), ring(0.5, 0.5, 0.2, 12)}, true},
+        {"hole outside the outer loop",
+         {box(0.1, 0.1, 0.4, 0.4, 4), ring(0.7, 0.7, 0.1, 12, false)}},
+    };
+    Surface curved = bump();
+    Surface flat = bump();
+    flat.points[3 * 4 + 2] = 0;
+    for (const auto& c : cases) {
+        for (const Surface* s : {&curved, &flat}) {
+            for (const bool exported : {false, true}) {
+                SCOPED_TRACE(std::string(c.name) + (s == &flat ? ", flat" : ", curved") +
+                             (exported ? ", export" : ""));
+                const Fixed f = tessellate_fixed(*s, c.fixed, 0.01, exported);
+                EXPECT_TRUE(f.r.result);
+                if (f.r.status != RUVANE_TESS_OK) {
+                    EXPECT_TRUE(f.r.tris.empty());
+                    continue;
+                }
+                EXPECT_EQ(folded_or_repeated(f.r.tris), 0);
+                if (c.simple && !exported) {
+                    const Eval ev{*s};
+                    const auto [lu, lv] = ev.lengths();
+                    EXPECT_EQ(
+                        mesh_check::check(f.r.raw, f.r.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
