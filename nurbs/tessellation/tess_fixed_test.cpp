@@ -202,10 +202,11 @@ TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
 
 namespace {
 
-// Mesh edges not run exactly once each way, vertices joined by position
+// How often each directed mesh edge is run, vertices joined by position
 // within `grain` (the caller's two copies of a seam point may differ in the
 // last bit); triangles folded to a point or a line (at a pole) left out.
-int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
+std::map<std::pair<int, int>, int> runs_by_position(const std::vector<TessTriangle>& tris,
+                                                    double grain) {
     std::map<std::array<long long, 3>, int> id;
     std::map<std::pair<int, int>, int> runs;
     for (const TessTriangle& t : tris) {
@@ -218,6 +219,12 @@ int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
         if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;
         for (int c = 0; c < 3; ++c) ++runs[{k[c], k[(c + 1) % 3]}];
     }
+    return runs;
+}
+
+// Mesh edges not run exactly once each way, joined as above.
+int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
+    const auto runs = runs_by_position(tris, grain);
     int open = 0;
     for (const auto& [e, n] : runs) {
         const auto back = runs.find({e.second, e.first});
@@ -367,19 +374,8 @@ namespace {
 // position as in open_by_position (free edges are not counted: a face
 // with an open rim).
 int doubled_by_position(const std::vector<TessTriangle>& tris, double grain) {
-    std::map<std::array<long long, 3>, int> id;
-    std::map<std::pair<int, int>, int> runs;
     int doubled = 0;
-    for (const TessTriangle& t : tris) {
-        int k[3];
-        for (int c = 0; c < 3; ++c) {
-            std::array<long long, 3> key;
-            for (int i = 0; i < 3; ++i) key[i] = std::llround(t.vertex[c].position[i] / grain);
-            k[c] = id.emplace(key, static_cast<int>(id.size())).first->second;
-        }
-        if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;
-        for (int c = 0; c < 3; ++c) doubled += ++runs[{k[c], k[(c + 1) % 3]}] == 2;
-    }
+    for (const auto& [e, n] : runs_by_position(tris, grain)) doubled += n > 1;
     return doubled;
 }
 
