@@ -182,7 +182,7 @@ private:
     Table<int> merged_;         // next vertex collapsed into the same survivor, -1 at the end
     Table<Table<int>> more_;    // triangles written later (a refilled star) per vertex
     Table<char> own_;           // a point of a fixed loop
-    Table<char> pole_;          // a point of a fixed loop on a side collapsed to a point
+    Table<char> pole_;          // a vertex on a side collapsed to a point (fixed or left)
     bool closed_u_ = false, closed_v_ = false;
     // Each vertex's surface point, evaluated once: the collapse and refill
     // tests ask for the same corners over and over.
@@ -335,9 +335,9 @@ private:
                     pole_[x] = 1;
             if (pole_[x] && !poles.push(s_, x)) return false;
         }
-        // Each flip takes one such triangle's edge away; a flip that made
-        // another undoes no earlier one, but the passes are bounded all
-        // the same.
+        // A flip can leave another such triangle nearer the pole (the side
+        // point it joined still fans out from a pole point), taken in the
+        // next pass; the passes are bounded all the same.
         for (int pass = 0; pass < 64; ++pass) {
             bool flipped = false;
             for (int k = 0; k < poles.size; ++k) {
