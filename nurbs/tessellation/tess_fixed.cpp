@@ -163,6 +163,7 @@ public:
         for (int k = 0; k < candidates.size; ++k)
             if (!fs_.left.push(s_, candidates[k])) return kErrStorage;
         if (!settle_seam(seam)) return kErrStorage;
+        if (!unfold_poles()) return kErrStorage;
         int live = 0;
         for (int t = 0; t < tris_.size; ++t)
             if (tris_[t].a >= 0) tris_[live++] = tris_[t];
@@ -181,6 +182,7 @@ private:
     Table<int> merged_;         // next vertex collapsed into the same survivor, -1 at the end
     Table<Table<int>> more_;    // triangles written later (a refilled star) per vertex
     Table<char> own_;           // a point of a fixed loop
+    Table<char> pole_;          // a vertex on a side collapsed to a point (fixed or left)
     bool closed_u_ = false, closed_v_ = false;
     // Each vertex's surface point, evaluated once: the collapse and refill
     // tests ask for the same corners over and over.
@@ -292,6 +294,127 @@ private:
                 return y;
         }
         return -1;
+    }
+
+    // Whether the net's side (0: u = 0, 1: u at its end, 2: v = 0, 3: v at
+    // its end) is one point: a pole, a cone's apex.
+    bool side_collapses(int side) const {
+        const ControlNet& net = *fs_.sur->net;
+        const int count = side < 2 ? net.m : net.n;
+        const int fixed_index = side == 0 || side == 2 ? 0 : side == 1 ? net.n : net.m;
+        auto at = [&](int k) {
+            return project_point(side < 2 ? net.Pw[fixed_index][k] : net.Pw[k][fixed_index]);
+        };
+        const Point3 first = at(0);
+        for (int k = 1; k <= count; ++k)
+            if (vec_distance(at(k), first) > 1e-7) return false;
+        return true;
+    }
+
+    // A side collapsed to a point carries a fixed loop's points, all one
+    // point in space, but the cells see them apart: beside the next side
+    // of the loop they can fan out from them to that side's points, each
+    // triangle (one point of the pole, two of the side) lying along the
+    // side's curve, turned away from the surface. Joined by position (as
+    // the caller joins a ball's seam, or two faces along that side) those
+    // triangles double one another's edges. Each such triangle's edge from
+    // the pole to the side point farther from it is flipped into the mesh,
+    // so that the side's points fan out to inner vertices instead. False
+    // only on storage failure.
+    bool unfold_poles() {
+        const Surface& sur = *fs_.sur;
+        const double L[4] = {0.0, sur.uknt->U[sur.uknt->m], 0.0, sur.vknt->U[sur.vknt->m]};
+        bool collapsed[4], any = false;
+        for (int side = 0; side < 4; ++side) any = (collapsed[side] = side_collapses(side)) || any;
+        if (!any) return true;
+        if (!pole_.resize(s_, verts_.u.size, 0)) return false;
+        Table<int> poles;
+        for (int x = 0; x < verts_.u.size; ++x) {
+            for (int side = 0; side < 4; ++side)
+                if (collapsed[side] && (side < 2 ? verts_.u[x] : verts_.v[x]) == L[side])
+                    pole_[x] = 1;
+            if (pole_[x] && !poles.push(s_, x)) return false;
+        }
+        // A flip can leave another such triangle nearer the pole (the side
+        // point it joined still fans out from a pole point), taken in the
+        // next pass; the passes are bounded all the same.
+        for (int pass = 0; pass < 64; ++pass) {
+            bool flipped = false;
+            for (int k = 0; k < poles.size; ++k) {
+                bool done = false;
+                if (!unfold_at(poles[k], &done)) return false;
+                flipped = flipped || done;
+            }
+            if (!flipped) break;
+        }
+        return true;
+    }
+
+    // One flip at pole point p, if a triangle of its star lies along a
+    // side. False only on storage failure.
+    bool unfold_at(int p, bool* done) {
+        Table<Tri>& rx = rx_;
+        Table<int>& slots = slots_;
+        if (!around(p, rx, &slots)) return false;
+        for (int k = 0; k < rx.size; ++k) {
+            const Tri t = rx[k];
+            if (pole_[t.b] || pole_[t.c] || !own_[t.b] || !own_[t.c] || faces_surface(t)) continue;
+            bool ok = true;
+            const Point3 P = vertex_point(p, &ok);
+            const bool far_b =
+                vec_distance(vertex_point(t.b, &ok), P) >= vec_distance(vertex_point(t.c, &ok), P);
+            if (!ok) continue;
+            // Across the edge p-b the triangle (p, q, b); across c-p, (p, c, q).
+            int across = -1;
+            for (int m = 0; m < rx.size; ++m)
+                if (far_b ? rx[m].c == t.b : rx[m].b == t.c) across = m;
+            if (across < 0) continue;
+            const int q = far_b ? rx[across].b : rx[across].c;
+            const Tri one = far_b ? Tri{q, t.b, t.c} : Tri{t.b, t.c, q};
+            const Tri two = far_b ? Tri{p, q, t.c} : Tri{p, t.b, q};
+            const int joined = far_b ? t.c : t.b;  // the new edge is q-joined
+            if (!(shape(one.a, one.b, one.c) > kMinShape) ||
+                !(shape(two.a, two.b, two.c) > kMinShape))
+                continue;
+            Table<Tri>& ring = ry_;
+            if (!around(q, ring)) return false;
+            if (has(ring, joined)) continue;
+            const double before = larger(deviation(t), deviation(rx[across]));
+            const double after = larger(deviation(one), deviation(two));
+            // A triangle along the side is a fold, not a near miss: the
+            // two that replace it may stray past A (up to twice the worse
+            // of A and what was there) when neither lies along a side.
+            const double limit = larger(fs_.A, before);
+            if (before < 0.0 || after < 0.0 || after > 2.0 * limit) continue;
+            if (after > limit && !(faces_surface(one) && faces_surface(two))) continue;
+            const int slot_t = slots[k], slot_across = slots[across];
+            tris_[slot_t] = one;
+            tris_[slot_across] = two;
+            if (!more_[q].push(s_, slot_t) || !more_[joined].push(s_, slot_across)) return false;
+            *done = true;
+            return true;
+        }
+        return true;
+    }
+
+    // Whether the triangle's normal lies within 60 degrees of the
+    // surface's at its centre (a triangle the surface cannot be measured
+    // at counts as facing: nothing is known against it).
+    bool faces_surface(const Tri& t) const {
+        bool ok = true;
+        const Point3 A = vertex_point(t.a, &ok), B = vertex_point(t.b, &ok),
+                     C = vertex_point(t.c, &ok);
+        if (!ok) return true;
+        const double cu = (verts_.u[t.a] + verts_.u[t.b] + verts_.u[t.c]) / 3.0;
+        const double cv = (verts_.v[t.a] + verts_.v[t.b] + verts_.v[t.c]) / 3.0;
+        Point3 row0[2], row1[2];
+        Point3* skl[2] = {row0, row1};
+        if (N_SURDER(*fs_.sur, 1, cu, cv, 1, 1, 1, skl) != kOk) return true;
+        const Point3 N = vec_cross(row1[0], row0[1]);
+        const Point3 n = vec_cross(vec_sub(B, A), vec_sub(C, A));
+        const double scale = vec_length(N) * vec_length(n);
+        if (!(vec_length(N) > 0.0)) return true;
+        return vec_dot(n, N) > 0.5 * scale;
     }
 
     // The neighbours of x along the mesh boundary, when x is a simple

@@ -202,10 +202,11 @@ TEST(TessFixed, StorageFailureAtAnyAllocationIsClean) {
 
 namespace {
 
-// Mesh edges not run exactly once each way, vertices joined by position
+// How often each directed mesh edge is run, vertices joined by position
 // within `grain` (the caller's two copies of a seam point may differ in the
 // last bit); triangles folded to a point or a line (at a pole) left out.
-int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
+std::map<std::pair<int, int>, int> runs_by_position(const std::vector<TessTriangle>& tris,
+                                                    double grain) {
     std::map<std::array<long long, 3>, int> id;
     std::map<std::pair<int, int>, int> runs;
     for (const TessTriangle& t : tris) {
@@ -218,6 +219,12 @@ int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
         if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;
         for (int c = 0; c < 3; ++c) ++runs[{k[c], k[(c + 1) % 3]}];
     }
+    return runs;
+}
+
+// Mesh edges not run exactly once each way, joined as above.
+int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
+    const auto runs = runs_by_position(tris, grain);
     int open = 0;
     for (const auto& [e, n] : runs) {
         const auto back = runs.find({e.second, e.first});
@@ -234,7 +241,7 @@ int open_by_position(const std::vector<TessTriangle>& tris, double grain) {
 // the ball (the seam as dense as the cells need) every pair goes onto the
 // copies of a seam point.
 TEST(TessFixed, SeamVerticesSettleInPairsAndCloseTheBall) {
-    for (const int per_side : {2, 3, 5, 33}) {
+    for (const int per_side : {2, 3, 5, 33, 65}) {
         for (const double A : {0.05, 0.01, 0.002}) {
             const double chord = 6 * kPi / per_side, sag = chord * chord / (8 * 6);
             SCOPED_TRACE("seam points " + std::to_string(per_side) + ", A " + std::to_string(A));
@@ -355,6 +362,183 @@ TEST(TessFixed, StraightSidesOfDenseFixedLoopsKeepNoOtherVertex) {
             for (const TessTriangle& t : f.r.tris)
                 for (const TessVertex& x : t.vertex) others += x.reserved == -1;
             EXPECT_EQ(others, 0);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Directed edges run more than once the same way, vertices joined by
+// position as in open_by_position (free edges are not counted: a face
+// with an open rim).
+int doubled_by_position(const std::vector<TessTriangle>& tris, double grain) {
+    int doubled = 0;
+    for (const auto& [e, n] : runs_by_position(tris, grain)) doubled += n > 1;
+    return doubled;
+}
+
+// A cone of radius 5 and height 4 about z, closed in u, its apex at v = 0
+// (`apex_first`) or at v = 1.
+Surface cone(bool apex_first) {
+    Surface s;
+    s.u_order = 3;
+    s.v_order = 2;
+    s.u_knots = kCircleKnots;
+    s.v_knots = {0, 0, 1, 1};
+    circle_row(apex_first ? 0 : 5, apex_first ? 4 : 0, 1, s);
+    circle_row(apex_first ? 5 : 0, apex_first ? 0 : 4, 1, s);
+    s.closed_u = true;
+    return s;
+}
+
+// A side collapsed to one point (a ball's pole, a cone's apex) carrying
+// many fixed points beside a side of many points (a seam, or a meridian
+// two faces share): the cells fan out from the pole's points to the next
+// side's, each such triangle along that side's curve; joined by position,
+// the faces on either side of it doubled each other's edges. Whichever
+// way the loop runs, the pole's points fan out to inner vertices instead:
+// the whole ball closes, two half balls meshed apart close together, and
+// no cone edge is run twice the same way.
+TEST(TessFixed, PolesOfManyFixedPointsFanOutToInnerVertices) {
+    for (const int per_side : {65, 129}) {
+        for (const double A : {0.2, 0.05, 0.01}) {
+            for (const bool turned : {false, true}) {
+                auto loop = [&](double u0, double u1) {
+                    const Points p = box(u0, 0, u1, 1, per_side);
+                    return turned ? reversed(p) : p;
+                };
+                SCOPED_TRACE("points " + std::to_string(per_side) + ", A " + std::to_string(A) +
+                             (turned ? ", clockwise" : ""));
+                Surface ball = sphere(6);
+                ball.outer = rectangle(0, 0, 1, 1, true);
+                const Fixed whole = tessellate_fixed(ball, {loop(0, 1)}, A);
+                ASSERT_FALSE(whole.r.tris.empty());
+                EXPECT_EQ(open_by_position(whole.r.tris, 6e-9), 0) << "whole ball";
+                std::vector<TessTriangle> halves;
+                for (const double u0 : {0.0, 0.5}) {
+                    Surface half = sphere(6);
+                    half.outer = rectangle(u0, 0, u0 + 0.5, 1, true);
+                    const Fixed f = tessellate_fixed(half, {loop(u0, u0 + 0.5)}, A);
+                    ASSERT_FALSE(f.r.tris.empty());
+                    halves.insert(halves.end(), f.r.tris.begin(), f.r.tris.end());
+                }
+                EXPECT_EQ(open_by_position(halves, 6e-9), 0) << "two half balls";
+                for (const bool apex_first : {true, false}) {
+                    Surface c = cone(apex_first);
+                    c.outer = rectangle(0, 0, 1, 1, true);
+                    const Fixed f = tessellate_fixed(c, {loop(0, 1)}, A);
+                    ASSERT_FALSE(f.r.tris.empty());
+                    EXPECT_EQ(doubled_by_position(f.r.tris, 6e-9), 0)
+                        << "cone, apex at v = " << (apex_first ? 0 : 1);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Triangles of the delivered mesh, in the parameter plane, that are
+// folded (not counter-clockwise, or without area) or repeat an edge one
+// way; vertices joined by their (u, v).
+int folded_or_repeated(const std::vector<TessTriangle>& tris) {
+    std::map<std::pair<double, double>, int> id;
+    std::map<std::pair<int, int>, int> runs;
+    int bad = 0;
+    for (const TessTriangle& t : tris) {
+        int k[3];
+        for (int c = 0; c < 3; ++c)
+            k[c] = id.emplace(std::pair{t.vertex[c].u, t.vertex[c].v}, static_cast<int>(id.size()))
+                       .first->second;
+        const mesh_check::P2 a{t.vertex[0].u, t.vertex[0].v}, b{t.vertex[1].u, t.vertex[1].v},
+            c{t.vertex[2].u, t.vertex[2].v};
+        bad += !(mesh_check::cross(a, b, c) > 0);
+        for (int e = 0; e < 3; ++e) bad += ++runs[{k[e], k[(e + 1) % 3]}] == 2;
+    }
+    return bad;
+}
+
+// Fixed loops as a hostile file could give them: too few points, points
+// repeated, all one point, crossing or touching themselves or each other,
+// outside the domain, on a line, non-finite or huge coordinates. On a
+// curved face (the boundary-only path, then the cells) and a flat one (the
+// plane's triangulation), through the export and the context: a clean
+// refusal (a loop's status, no triangles) or a mesh without a folded or
+// repeated triangle, never a crash.
+TEST(TessFixed, HostileFixedLoopsAreRefusedOrMeshedCleanly) {
+    const double nan = std::nan(""), inf = INFINITY;
+    auto doubled = [](const Points& p) {
+        Points out;
+        for (size_t i = 0; i < p.size(); i += 2)
+            out.insert(out.end(), {p[i], p[i + 1], p[i], p[i + 1]});
+        return out;
+    };
+    auto with = [](Points p, size_t at, double x) {
+        p[at] = x;
+        return p;
+    };
+    const struct {
+        const char* name;
+        std::vector<Points> fixed;  // outer, then holes
+        // The region is the outer loop less the holes, each loop simple:
+        // the mesh must then fill it exactly.
+        bool simple = false;
+    } cases[] = {
+        {"one point", {{0.5, 0.5}}},
+        {"three equal points", {{0.5, 0.5, 0.5, 0.5, 0.5, 0.5}}},
+        {"every point twice", {doubled(box(0, 0, 1, 1, 5))}, true},
+        {"running clockwise", {reversed(box(0.1, 0.1, 0.9, 0.9, 5))}, true},
+        {"a point repeated ten thousand times", {Points(20000, 0.25)}},
+        {"figure of eight", {{0.1, 0.1, 0.9, 0.9, 0.9, 0.1, 0.1, 0.9}}},
+        {"touching itself at a point",
+         {{0.1, 0.1, 0.5, 0.5, 0.9, 0.1, 0.9, 0.9, 0.5, 0.5, 0.1, 0.9}},
+         true},
+        {"on a line", {{0.1, 0.1, 0.5, 0.5, 0.9, 0.9}}},
+        {"wholly outside the domain", {{2, 2, 3, 2, 3, 3, 2, 3}}},
+        {"straddling the domain", {box(-0.5, -0.5, 0.5, 0.5, 4)}, true},
+        {"a NaN", {with(box(0, 0, 1, 1, 3), 4, nan)}},
+        {"an infinity", {with(box(0, 0, 1, 1, 3), 7, inf)}},
+        {"huge coordinates", {with(with(box(0, 0, 1, 1, 3), 2, 1e300), 9, -1e300)}, true},
+        {"a loop a millionth of a millionth wide", {box(0.5, 0.5, 0.5 + 1e-12, 0.5 + 1e-12, 3)}},
+        {"hole crossing the outer loop",
+         {box(0.2, 0.2, 0.8, 0.8, 4), box(0.6, 0.6, 0.95, 0.95, 4)}},
+        {"hole touching the outer loop",
+         {box(0.2, 0.2, 0.8, 0.8, 4), box(0.5, 0.2, 0.7, 0.4, 4)},
+         true},
+        {"hole on the outer loop",
+         {box(0.2, 0.2, 0.8, 0.8, 4), reversed(box(0.2, 0.2, 0.8, 0.8, 4))}},
+        {"holes crossing each other",
+         {box(0, 0, 1, 1, 4), ring(0.4, 0.5, 0.2, 12, false), ring(0.6, 0.5, 0.2, 12, false)}},
+        {"hole running the outer loop's way", {box(0, 0, 1, 1, 4), ring(0.5, 0.5, 0.2, 12)}, true},
+        {"hole outside the outer loop",
+         {box(0.1, 0.1, 0.4, 0.4, 4), ring(0.7, 0.7, 0.1, 12, false)}},
+    };
+    Surface curved = bump();
+    Surface flat = bump();
+    flat.points[3 * 4 + 2] = 0;
+    for (const auto& c : cases) {
+        for (const Surface* s : {&curved, &flat}) {
+            for (const bool exported : {false, true}) {
+                SCOPED_TRACE(std::string(c.name) + (s == &flat ? ", flat" : ", curved") +
+                             (exported ? ", export" : ""));
+                const Fixed f = tessellate_fixed(*s, c.fixed, 0.01, exported);
+                EXPECT_TRUE(f.r.result);
+                if (f.r.status != RUVANE_TESS_OK) {
+                    EXPECT_TRUE(f.r.tris.empty());
+                    continue;
+                }
+                EXPECT_EQ(folded_or_repeated(f.r.tris), 0);
+                if (c.simple && !exported) {
+                    const Eval ev{*s};
+                    const auto [lu, lv] = ev.lengths();
+                    EXPECT_EQ(
+                        mesh_check::check(f.r.raw, f.r.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+                }
+            }
         }
     }
 }
