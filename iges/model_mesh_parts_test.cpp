@@ -1,20 +1,24 @@
-// The mesher's inner tables, tested through its own source (they live in
-// its unnamed namespace): the grid of points that finds edge ends near one
-// another, and the list of a boundary vertex's places along a face's
+// The mesher's small tables: the grid of points that finds edge ends near
+// one another, and the list of a boundary vertex's places along a face's
 // chains. Both are reached from the mesher only through cases a test file
 // can hardly arrange (an end moved out of the last slot of its cube, a
 // vertex a loop passes three times), and a wrong removal or a lost place
 // there changes a mesh only now and then.
-#include "iges/model_mesh.cpp"
+#include "iges/model_mesh_parts.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <string>
 
-namespace ruvane::iges {
+namespace ruvane::iges::detail {
 namespace {
+
+double dist(const P3& a, const P3& b) {
+    return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+}
 
 // Points added, removed and moved in random order, many to a cube (the
 // cubes are 1 wide, the points within 3 of the origin): after every step
@@ -76,22 +80,20 @@ TEST(PointGrid, RemovalsKeepEveryOtherPointFindable) {
 TEST(PlaceList, ThreeOrMorePlacesAreKeptInOrder) {
     for (int count : {1, 2, 3, 4, 9}) {
         SCOPED_TRACE(std::to_string(count) + " places");
-        OnChain on;
+        PlaceList list;
         std::vector<PlaceList::Place> want;
         for (int k = 0; k < count; ++k) {
             want.push_back({k % 3, 10.0 * k + 0.5});
-            on.at.push_back(want.back());
+            list.push_back(want.back());
         }
-        EXPECT_EQ(on.at.front(), want.front());
-        const OnChain copy = on;
-        Places places;
-        places.place.resize(3);
-        places.known.assign(3, 0);
-        places.set(2, std::move(on));
-        for (const PlaceList* list : {&copy.at, &places.at(2).at})
-            EXPECT_EQ(std::vector<PlaceList::Place>(list->begin(), list->end()), want);
+        EXPECT_EQ(list.front(), want.front());
+        const PlaceList copy = list;
+        std::vector<PlaceList> stored(3);
+        stored[2] = std::move(list);
+        for (const PlaceList* kept : {&copy, static_cast<const PlaceList*>(&stored[2])})
+            EXPECT_EQ(std::vector<PlaceList::Place>(kept->begin(), kept->end()), want);
     }
 }
 
 }  // namespace
-}  // namespace ruvane::iges
+}  // namespace ruvane::iges::detail
