@@ -261,8 +261,10 @@ inline void collect(const TessTriangle* t, void* user) {
 }
 
 // The driver as the export runs it (A surface, B trim, C parameter
-// tolerance) on the counting host, which it must leave with no block live.
-inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
+// tolerance) on the counting host, which it must leave with no block live;
+// without `rows`, a face that turns round an axis takes the cell lattice.
+inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6,
+                          bool rows = true) {
     sx::testing::install_counting_host();
     sx::testing::arm(0);
     Outcome r;
@@ -270,6 +272,7 @@ inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, do
     ruvane::TessContext ctx;
     ctx.tol = {B, A, C};
     ctx.observer = &watch;
+    ctx.rows = rows;
     Desc d(s);
     r.result = ruvane::tessellate_surface(ctx, collect, d.get(), &r.status, &r);
     EXPECT_EQ(sx::testing::counters().live, 0) << s.name << ": host blocks left over";
