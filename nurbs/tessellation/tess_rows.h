@@ -12,7 +12,7 @@
 namespace ruvane::tess {
 
 // Rounds of refinement (rows given more points) before the face declines.
-constexpr int kRowsRounds = 40;
+constexpr int kRowsRounds = 16;
 // Above this many points the face takes the general path.
 constexpr int kRowsMaxPoints = 200000;
 
