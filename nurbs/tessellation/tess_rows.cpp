@@ -274,13 +274,18 @@ struct Corner {
 
 // Barycentric samples: the edge middles, the centroid and halfway from it
 // to the edge middles.
-constexpr double kSamples[7][3] = {{0.5, 0.5, 0},
-                                   {0, 0.5, 0.5},
-                                   {0.5, 0, 0.5},
-                                   {1.0 / 3, 1.0 / 3, 1.0 / 3},
-                                   {5.0 / 12, 5.0 / 12, 1.0 / 6},
-                                   {1.0 / 6, 5.0 / 12, 5.0 / 12},
-                                   {5.0 / 12, 1.0 / 6, 5.0 / 12}};
+struct Samples {
+    double w[7][3];
+    Samples() {
+        for (int e = 0; e < 3; ++e)
+            for (int k = 0; k < 3; ++k) {
+                const double middle = k == e || k == (e + 1) % 3 ? 0.5 : 0.0;
+                w[e][k] = middle;
+                w[4 + e][k] = 0.5 * (middle + 1.0 / 3);
+                w[3][k] = 1.0 / 3;
+            }
+    }
+};
 
 // Whether the triangle (counter-clockwise in (s, t)) faces as the surface
 // does at its regular corners and keeps the surface, at its samples, within
@@ -312,7 +317,8 @@ bool fits(Rows& r, const Corner* c, double allow, double* excess) {
         if (!c[k].row->deg[c[k].j] && !(vec_dot(n, c[k].row->nrm[c[k].j]) > kBoundaryFacing * len))
             return false;
     const Point3 unit = vec_scale(n, 1.0 / len);
-    for (const auto& w : kSamples) {
+    static const Samples samples;
+    for (const auto& w : samples.w) {
         double s = 0.0, t = 0.0;
         for (int k = 0; k < 3; ++k) {
             s += w[k] * cs[k];
@@ -761,15 +767,15 @@ Planar rows_of_face(Scratch& s, Rows& r, double B) {
         row.floor = ring_chords(r.f, row.t, 0.9 * B, Sag::kFull, &ok);
         if (!closed_t) cut[e] = open_cut(r.f, row.t, &ok);
     }
-    // More chords on the edge that cuts most, until what both cut together
-    // is within the face's budget.
+    // More chords on the edge that cuts or adds most, until what both change
+    // together is within the face's budget.
     const double budget = open > 0 ? kOpenLoss * face_area(r.f) : 0.0;
     if (!ok || (open > 0 && !(budget > 0.0))) return Planar::kDeclined;
     for (int round = 0; round < 4 * kRowsRounds; ++round) {
         int *n0 = &r.rows[0].floor, *n1 = &r.rows[K].floor;
         const double c0 = cut[0] / (double(*n0) * *n0), c1 = cut[1] / (double(*n1) * *n1);
-        if (c0 + c1 <= budget) break;
-        int* more = c0 > c1 ? n0 : n1;
+        if (std::fabs(c0 + c1) <= budget) break;
+        int* more = std::fabs(c0) > std::fabs(c1) ? n0 : n1;
         *more += std::max(1, *more / 10);
     }
     for (int k = 1; k <= K; ++k) {

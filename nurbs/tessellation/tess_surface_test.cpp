@@ -693,22 +693,7 @@ TEST(TessSurfaces, SaddleStripsKeepTheirAreaAlongOpenEdges) {
             const V3 off = x - centre;
             return centre + (r / norm(off)) * off;
         };
-        double covered = 0;
-        for (const TessTriangle& t : out.tris) {
-            V3 p[5][5];
-            for (int i = 0; i <= 4; ++i)
-                for (int j = 0; i + j <= 4; ++j)
-                    p[i][j] = nearest(((4.0 - i - j) / 4) * v3(t.vertex[0].position) +
-                                      (i / 4.0) * v3(t.vertex[1].position) +
-                                      (j / 4.0) * v3(t.vertex[2].position));
-            for (int i = 0; i < 4; ++i)
-                for (int j = 0; i + j < 4; ++j) {
-                    covered += 0.5 * norm(cross(p[i + 1][j] - p[i][j], p[i][j + 1] - p[i][j]));
-                    if (i + j < 3)
-                        covered += 0.5 * norm(cross(p[i][j + 1] - p[i + 1][j],
-                                                    p[i + 1][j + 1] - p[i + 1][j]));
-                }
-        }
+        const double covered = carried_area(out.tris, nearest);
         const double exact = 2 * kPi * r * (R * kPi / 2 - r);
         EXPECT_NEAR(covered / exact, 1.0, 0.01) << s.name;
     }
