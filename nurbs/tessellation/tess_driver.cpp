@@ -12,6 +12,7 @@
 #include "nurbs/tessellation/tess_driver.h"
 #include "nurbs/tessellation/tess_fixed.h"
 #include "nurbs/tessellation/tess_planar.h"
+#include "nurbs/tessellation/tess_rows.h"
 #include "nurbs/tessellation/tess_simplify.h"
 #include "nurbs/tessellation/tessellation.h"
 
@@ -559,6 +560,34 @@ Attempt from_boundary(Work& w, bool curved, TriangleSink sink, void* user, int32
     return Attempt::kDone;
 }
 
+// A face that turns round an axis, meshed as zipped rings (every loop
+// fixed, or none), delivered as a curved face from its boundary. kGoOn when
+// the general path is to mesh it.
+Attempt from_rows(Work& w, TriangleSink sink, void* user, int32_t* left, unsigned long refused) {
+    const bool fixed = all_fixed(w);
+    if (w.fixed_desc && !fixed) return Attempt::kGoOn;
+    tess::Scratch s;
+    tess::PlanarMesh m;
+    tess::RowsInput in;
+    in.sur = &w.sur;
+    in.fixed = fixed ? &w.fixed : nullptr;
+    in.outer = w.outer[0];
+    in.outer_last = w.outer_last[0];
+    in.holes = w.hole_last[0] + 1;
+    in.A = w.ctx.tol.surface;
+    in.B = w.ctx.tol.trim;
+    in.C = w.ctx.tol.parameter;
+    const tess::Planar got = tess::mesh_rows(s, in, m);
+    if (got == tess::Planar::kNoStorage) return Attempt::kNoMemory;
+    if (got == tess::Planar::kDeclined) return Attempt::kGoOn;
+    const Attempt r = take_over(w, s, m, refused);
+    if (r != Attempt::kDone) return r;
+    if (left) *left = 0;
+    tess::to_metric_plane(w.sur, m.measures);
+    deliver_triangles(w, sink, user);
+    return Attempt::kDone;
+}
+
 Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
                 void* user, bool flip_outer, bool flip_holes, const FixedLoopDesc* fixed,
                 int32_t* left) {
@@ -577,6 +606,10 @@ Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d
     }
     if (ctx.boundary && !flip_outer && !flip_holes) {
         r = from_boundary(w, true, sink, user, left, refused);
+        if (r != Attempt::kGoOn) return r;
+    }
+    if (ctx.rows && !flip_outer && !flip_holes) {
+        r = from_rows(w, sink, user, left, refused);
         if (r != Attempt::kGoOn) return r;
     }
     // The context points at this attempt's fixed loops only while it runs.

@@ -213,6 +213,30 @@ inline double triangle_area(const TessTriangle& t) {
     return 0.5 * norm(cross(v3(t.vertex[1].position) - p, v3(t.vertex[2].position) - p));
 }
 
+// The triangles' area carried onto the surface: each cut into 16, their
+// corners moved to the nearest point of it, so that only what the mesh
+// leaves uncovered (an open edge's chords) counts, not its sag.
+template <class Nearest>
+inline double carried_area(const std::vector<TessTriangle>& tris, Nearest nearest) {
+    double covered = 0;
+    for (const TessTriangle& t : tris) {
+        V3 p[5][5];
+        for (int i = 0; i <= 4; ++i)
+            for (int j = 0; i + j <= 4; ++j)
+                p[i][j] = nearest(((4.0 - i - j) / 4) * v3(t.vertex[0].position) +
+                                  (i / 4.0) * v3(t.vertex[1].position) +
+                                  (j / 4.0) * v3(t.vertex[2].position));
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; i + j < 4; ++j) {
+                covered += 0.5 * norm(cross(p[i + 1][j] - p[i][j], p[i][j + 1] - p[i][j]));
+                if (i + j < 3)
+                    covered +=
+                        0.5 * norm(cross(p[i][j + 1] - p[i + 1][j], p[i + 1][j + 1] - p[i + 1][j]));
+            }
+    }
+    return covered;
+}
+
 // Distance from p to the segment ab in space.
 inline double point_segment(const V3& p, const V3& a, const V3& b) {
     const V3 d = b - a;
@@ -261,8 +285,10 @@ inline void collect(const TessTriangle* t, void* user) {
 }
 
 // The driver as the export runs it (A surface, B trim, C parameter
-// tolerance) on the counting host, which it must leave with no block live.
-inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6) {
+// tolerance) on the counting host, which it must leave with no block live;
+// without `rows`, a face that turns round an axis takes the cell lattice.
+inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, double C = 1e-6,
+                          bool rows = true) {
     sx::testing::install_counting_host();
     sx::testing::arm(0);
     Outcome r;
@@ -270,6 +296,7 @@ inline Outcome tessellate(const Surface& s, double A = 0.01, double B = 0.01, do
     ruvane::TessContext ctx;
     ctx.tol = {B, A, C};
     ctx.observer = &watch;
+    ctx.rows = rows;
     Desc d(s);
     r.result = ruvane::tessellate_surface(ctx, collect, d.get(), &r.status, &r);
     EXPECT_EQ(sx::testing::counters().live, 0) << s.name << ": host blocks left over";

@@ -58,6 +58,7 @@ Meshed mesh(Surface s, const std::vector<Points>& fixed, double A, bool simplify
     ctx.tol = {A, A, 1e-6};
     ctx.observer = &watch;
     ctx.simplify = simplify;
+    ctx.rows = false;  // vertex removal runs on the general path's meshes
     Desc d(s);
     std::vector<FixedLoopDesc> descs(1 + s.holes.size(), FixedLoopDesc{0, nullptr});
     for (size_t k = 0; k < fixed.size(); ++k)

@@ -87,6 +87,7 @@ struct TessContext {
     bool simplify = true;         // remove the vertices the tolerance does not need
     bool planar = true;           // mesh planes with fixed loops from their boundary alone
     bool boundary = true;         // and curved faces whose boundary triangles fit the surface
+    bool rows = true;             // mesh faces that turn round an axis as zipped rings
 };
 
 // The driver behind the exported entry point, with an explicit context.

@@ -1,0 +1,38 @@
+// Faces that turn round an axis (a ball, a ring, a profile revolved a full
+// turn) meshed as rings: closed rows of points at parameter values across
+// the direction that does not close, each row with the point count it needs
+// itself, neighbouring rows zipped into strips. A strip between closed rows
+// of n and m chords takes n + m triangles and leaves no hanging point, so
+// the short rows near a pole or on a ring's inner side cost only what they
+// need, where the cell lattice gives every row the widest row's columns.
+#pragma once
+
+#include "nurbs/tessellation/tess_planar.h"
+
+namespace ruvane::tess {
+
+// Rounds of refinement (rows given more points) before the face declines.
+constexpr int kRowsRounds = 16;
+// Above this many points the face takes the general path.
+constexpr int kRowsMaxPoints = 200000;
+
+struct RowsInput {
+    const Surface* sur = nullptr;
+    // Every loop fixed (the model mesher), or null: the face's own outer
+    // loop, whose curves must then run along the domain's bounds.
+    const FixedLoops* fixed = nullptr;
+    Curve* const* outer = nullptr;
+    int outer_last = -1;
+    int holes = 0;
+    double A = 0.0, B = 0.0, C = 0.0;  // surface, trim and parameter tolerances
+};
+
+// Meshes a surface closed in one parameter direction (or both) whose only
+// loop is its domain's boundary (a side collapsed to a point is fine) as
+// zipped rows. Every triangle is held to the surface as mesh_boundary holds
+// its triangles; a strip that fails gets more points in its rows, a bounded
+// number of times. kDeclined, with nothing else changed, for any other face
+// or when the strips do not pass.
+Planar mesh_rows(Scratch& s, const RowsInput& in, PlanarMesh& out);
+
+}  // namespace ruvane::tess

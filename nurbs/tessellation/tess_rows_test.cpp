@@ -1,0 +1,242 @@
+// Faces that turn round an axis, meshed as zipped rings: every triangle
+// near the surface, rows that take fewer points where they are short,
+// meshes closed across their seams and poles, and every other face left to
+// the general path as if the rows did not exist.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "nurbs/tessellation/tess_fixtures.h"
+
+namespace {
+
+using namespace tess_fixtures;
+
+// A ring (torus) of radii R and r round the z axis: u round the axis, v
+// round the tube from the outside, `turns` quarters of it (4: closed).
+Surface ring_surface(double R, double r, int quarters) {
+    Surface s;
+    s.u_order = s.v_order = 3;
+    s.u_knots = kCircleKnots;
+    s.v_knots = {0, 0, 0};
+    for (int q = 1; q < quarters; ++q) s.v_knots.insert(s.v_knots.end(), {q / 4.0, q / 4.0});
+    s.v_knots.insert(s.v_knots.end(), {quarters / 4.0, quarters / 4.0, quarters / 4.0});
+    for (int k = 0; k <= 2 * quarters; ++k)
+        circle_row(R + r * kCircle[k][0], r * kCircle[k][1], kCircle[k][2], s);
+    s.closed_u = true;
+    s.closed_v = quarters == 4;
+    s.outer = rectangle(0, 0, 1, quarters / 4.0, true);
+    s.name = "ring";
+    return s;
+}
+
+// How far the triangles' edge middles and centroids lie from the surface,
+// given the distance of a point from it.
+template <class Off>
+double worst_off(const std::vector<TessTriangle>& tris, Off off) {
+    double worst = 0;
+    for (const TessTriangle& t : tris) {
+        const V3 a = v3(t.vertex[0].position), b = v3(t.vertex[1].position),
+                 c = v3(t.vertex[2].position);
+        for (const V3& p : {0.5 * (a + b), 0.5 * (b + c), 0.5 * (c + a), (1.0 / 3) * (a + b + c)})
+            worst = std::max(worst, off(p));
+    }
+    return worst;
+}
+
+// The nearest point of the ball of radius R about the origin, and of the
+// ring of radii R and r round the z axis.
+V3 on_ball(double R, const V3& x) { return (R / norm(x)) * x; }
+V3 on_ring(double R, double r, const V3& x) {
+    const double out = std::hypot(x[0], x[1]);
+    const V3 centre{R * x[0] / out, R * x[1] / out, 0};
+    return centre + (r / norm(x - centre)) * (x - centre);
+}
+
+// Per row (v of its vertices) the number of distinct u on it.
+std::map<double, int> row_counts(const std::vector<TessTriangle>& tris) {
+    std::map<double, std::set<double>> rows;
+    for (const TessTriangle& t : tris)
+        for (const TessVertex& x : t.vertex) rows[x.v].insert(x.u);
+    std::map<double, int> n;
+    for (const auto& [v, us] : rows) n[v] = static_cast<int>(us.size());
+    return n;
+}
+
+// Whether the mesh, its vertices joined by position (within `near`) as a
+// caller joins them, is closed: every edge between two triangles of some
+// area, once each way. Triangles of no area (a pole's copies) join nothing.
+std::string closed(const std::vector<TessTriangle>& tris, double near = 0) {
+    std::vector<V3> id;
+    const auto number = [&](const V3& p) {
+        for (size_t k = 0; k < id.size(); ++k)
+            if (norm(id[k] - p) <= near) return static_cast<int>(k);
+        id.push_back(p);
+        return static_cast<int>(id.size()) - 1;
+    };
+    std::map<std::pair<int, int>, int> edges;
+    for (const TessTriangle& t : tris) {
+        int k[3];
+        for (int c = 0; c < 3; ++c) k[c] = number(v3(t.vertex[c].position));
+        if (k[0] == k[1] || k[1] == k[2] || k[2] == k[0]) continue;
+        for (int c = 0; c < 3; ++c) ++edges[{k[c], k[(c + 1) % 3]}];
+    }
+    for (const auto& [e, n] : edges)
+        if (n != 1 || edges.count({e.second, e.first}) != 1 || edges.at({e.second, e.first}) != 1)
+            return "edge " + std::to_string(e.first) + "-" + std::to_string(e.second) + " used " +
+                   std::to_string(n) + " times";
+    return "";
+}
+
+// A ball and a closed ring meshed alone: the mesh checks out in the
+// parameter plane, keeps the surface within A, is closed across its seams
+// and poles, takes fewer triangles than the cell lattice, and a ball's rows
+// take fewer points toward its poles.
+TEST(TessRows, BallsAndRingsMeshAsRowsOfTheirOwnCounts) {
+    struct Case {
+        Surface s;
+        double A;
+        double exact_area;
+        std::function<V3(const V3&)> nearest;
+    };
+    const double R = 6, Rt = 7, rt = 2;
+    auto ball_off = [&](const V3& p) { return on_ball(R, p); };
+    auto ring_off = [&](const V3& p) { return on_ring(Rt, rt, p); };
+    Surface ball = sphere(R);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    const Case cases[] = {{ball, 0.0121, 4 * kPi * R * R, ball_off},
+                          {ball, 0.1, 4 * kPi * R * R, ball_off},
+                          {ring_surface(Rt, rt, 4), 0.0121, 4 * kPi * kPi * Rt * rt, ring_off},
+                          {ring_surface(Rt, rt, 4), 0.05, 4 * kPi * kPi * Rt * rt, ring_off}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.s.name + " A " + std::to_string(k.A));
+        const Outcome rows = tessellate(k.s, k.A, k.A);
+        const Outcome lattice = tessellate(k.s, k.A, k.A, 1e-6, false);
+        ASSERT_TRUE(rows.result);
+        ASSERT_EQ(rows.status, 0);
+        const Eval ev{k.s};
+        const auto [lu, lv] = ev.lengths();
+        EXPECT_EQ(mesh_check::check(rows.raw, rows.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+        EXPECT_LE(worst_off(rows.tris, [&](const V3& p) { return norm(p - k.nearest(p)); }), k.A);
+        EXPECT_EQ(closed(rows.tris), "");
+        EXPECT_NEAR(carried_area(rows.tris, k.nearest) / k.exact_area, 1.0, 0.01);
+        EXPECT_LT(rows.tris.size(), lattice.tris.size());
+        if (!k.s.closed_v) {
+            // The rows next to each pole take under half the widest row's
+            // points, the pole itself its two copies.
+            const std::map<double, int> n = row_counts(rows.tris);
+            int widest = 0;
+            for (const auto& [v, count] : n) widest = std::max(widest, count);
+            ASSERT_GE(n.size(), 5u);
+            EXPECT_EQ(n.begin()->second, 2);
+            EXPECT_EQ(n.rbegin()->second, 2);
+            EXPECT_LT(2 * std::next(n.begin())->second, widest);
+            EXPECT_LT(2 * std::next(n.rbegin())->second, widest);
+        }
+    }
+}
+
+// A quarter and half a ring, open along their circles: the chords of those
+// edges cut off (outside) and add (inside) no more than a percent of the
+// area together, and the surface stays within A.
+TEST(TessRows, OpenEdgesKeepTheFaceArea) {
+    const double R = 13, r = 3;
+    for (const int quarters : {1, 2})
+        for (const double A : {0.0763, 0.229, 0.6}) {
+            SCOPED_TRACE(std::to_string(quarters) + " quarters, A " + std::to_string(A));
+            const Surface s = ring_surface(R, r, quarters);
+            const Outcome out = tessellate(s, A, A);
+            ASSERT_EQ(out.status, 0);
+            const Eval ev{s};
+            const auto [lu, lv] = ev.lengths();
+            EXPECT_EQ(mesh_check::check(out.raw, out.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+            const auto nearest = [&](const V3& p) { return on_ring(R, r, p); };
+            // The tube from its outside over its top, and on to its inside.
+            const double exact = 2 * kPi * r * (R * kPi * quarters / 2 + (quarters == 1 ? r : 0));
+            EXPECT_NEAR(carried_area(out.tris, nearest) / exact, 1.0, 0.01);
+            EXPECT_LE(worst_off(out.tris, [&](const V3& p) { return norm(p - nearest(p)); }), A);
+        }
+}
+
+// The loop fixed as a model mesher fixes it (the seam's points, the poles'
+// copies, a ring's second seam as a whole row): every given point is a
+// vertex carrying its number, no other vertex lies on the loop, and the
+// mesh, joined by position, is closed.
+TEST(TessRows, FixedSeamsAndPolesCloseTheMesh) {
+    struct Case {
+        Surface s;
+        Points loop;
+        double A;
+    };
+    Surface ball = sphere(6);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    const Case cases[] = {{ball, box(0, 0, 1, 1, 27), 0.0121},
+                          {ball, box(0, 0, 1, 1, 9), 0.05},
+                          {ring_surface(7, 2, 4), box(0, 0, 1, 1, 31), 0.05}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.s.name);
+        ruvane::TessContext ctx;
+        ctx.tol = {k.A, k.A, 1e-6};
+        FixedMeshed on = mesh_fixed(k.s, {k.loop}, ctx);
+        ctx.rows = false;
+        FixedMeshed off = mesh_fixed(k.s, {k.loop}, ctx);
+        ASSERT_TRUE(on.r.result);
+        ASSERT_EQ(on.r.status, 0);
+        EXPECT_EQ(on.left, 0);
+        EXPECT_LT(on.r.tris.size(), off.r.tris.size());
+        const Eval ev{k.s};
+        const auto [lu, lv] = ev.lengths();
+        const auto at = [](double x, double bound) { return std::fabs(x - bound) <= 1e-9 * bound; };
+        std::set<int> seen;
+        for (const TessTriangle& t : on.r.tris)
+            for (const TessVertex& x : t.vertex) {
+                const bool on_loop = x.u == 0 || at(x.u, lu) || x.v == 0 || at(x.v, lv);
+                EXPECT_EQ(on_loop, x.reserved > 0) << x.u << " " << x.v;
+                if (x.reserved > 0) seen.insert(static_cast<int>(x.reserved) - 1);
+            }
+        EXPECT_EQ(seen.size(), k.loop.size() / 2);
+        EXPECT_EQ(closed(on.r.tris, 1e-12 * k.A), "");
+    }
+}
+
+// Faces the rows do not take (a band that stops short of the poles, a ball
+// with a hole, a fixed loop with a point inside the domain) mesh exactly as
+// with the rows switched off.
+TEST(TessRows, OtherFacesAreLeftToTheGeneralPath) {
+    Surface band = sphere(4);
+    band.outer = rectangle(0, 0.1, 1, 0.9, true);
+    Surface holed = sphere(4);
+    holed.outer = rectangle(0, 0, 1, 1, true);
+    holed.holes.push_back(circle(0.5, 0.5, 0.1, 0.1, false, false));
+    for (const Surface& s : {band, holed}) {
+        SCOPED_TRACE(s.name);
+        expect_same_mesh(tessellate(s, 0.02, 0.02), tessellate(s, 0.02, 0.02, 1e-6, false));
+    }
+    Surface ball = sphere(4);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    Points dented = box(0, 0, 1, 1, 8);
+    dented[2 * 12 + 0] = 0.9;  // a point of the side u = 1 moved inside
+    ruvane::TessContext ctx;
+    ctx.tol = {0.02, 0.02, 1e-6};
+    const FixedMeshed on = mesh_fixed(ball, {dented}, ctx);
+    ctx.rows = false;
+    const FixedMeshed off = mesh_fixed(ball, {dented}, ctx);
+    expect_same_mesh(on.r, off.r);
+}
+
+// Storage refused at any allocation of the row path: a clean failure, or
+// the whole mesh.
+TEST(TessRows, StorageFailureAtAnyAllocationIsClean) {
+    Surface ball = sphere(0.4);  // a few rows at the export's tolerance of 0.01
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    const Desc d(ball);
+    const Points loop = box(0, 0, 1, 1, 5);
+    const FixedLoopDesc desc{static_cast<int32_t>(loop.size() / 2), loop.data()};
+    const Outcome full = fixed_refusing(d.get(), &desc, 0);
+    every_refusal_clean(d.get(), &desc, full.tris.size());
+}
+
+}  // namespace
