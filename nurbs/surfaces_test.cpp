@@ -539,6 +539,32 @@ TEST_F(Surfaces, CachedSamplesAreSurfacePointsBitForBit) {
     }
 }
 
+// A subdivision's line store numbers its values in the order they come,
+// finds each again by its bits (0 and -0 apart), keeps its records where
+// they were while its blocks grow, and asks the host for blocks that
+// double from eight lines.
+TEST_F(Surfaces, LineStoreKeepsLinesWhereTheyAre) {
+    tess::Scratch scratch;
+    tess::LineStore store;
+    std::vector<tess::Line*> where;
+    const long calls = sx::testing::counters().calls;
+    for (int k = 0; k < 200; ++k) {
+        const double x = k == 1 ? -0.0 : 0.37 * k;
+        ASSERT_EQ(store.find(scratch, x), k);
+        where.push_back(&store[k]);
+        // The slots, the table of blocks, a block; the ninth line a block more.
+        if (k == 7 || k == 8) {
+            EXPECT_EQ(sx::testing::counters().calls - calls, k - 4) << k;
+        }
+    }
+    for (int k = 199; k >= 0; --k) {
+        const double x = k == 1 ? -0.0 : 0.37 * k;
+        EXPECT_EQ(store.find(scratch, x), k);
+        EXPECT_EQ(&store[k], where[k]) << k;
+        EXPECT_EQ(0, std::memcmp(&store[k].value, &x, sizeof x)) << k;
+    }
+}
+
 // Points asked with span hints are N_SUREVN's to the bit, whatever the hint
 // says: points in one span after another, points on knots and at the ends
 // of the domain (a span's left end is not inside it: the ends take

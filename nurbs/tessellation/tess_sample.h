@@ -235,7 +235,7 @@ struct Line {
 // its lines with its parent and its neighbours, so each line's basis is
 // found once. Open addressing over the value's bits; the lines themselves
 // sit in blocks that never move (copying them as a table grows cost more
-// than their bases).
+// than their bases), each as large as all before it.
 class LineStore {
 public:
     // The number of the line of value x, added when new; -1 when storage
@@ -249,12 +249,14 @@ public:
             const int k = slots_[h];
             if (k >= 0 && std::memcmp(&(*this)[k].value, &x, sizeof x) == 0) return k;
             if (k >= 0) continue;
-            if (count_ % kBlock == 0) {
-                void* block = s.get(sizeof(Line) * kBlock);
+            if (count_ == capacity_) {
+                const int lines = capacity_ == 0 ? kFirst : capacity_;
+                void* block = s.get(sizeof(Line) * lines);
                 if (block == nullptr || !blocks_.push(s, static_cast<Line*>(block))) {
                     s.put(block);
                     return -1;
                 }
+                capacity_ += lines;
             }
             Line& fresh = (*this)[count_];
             fresh.value = x;
@@ -265,10 +267,18 @@ public:
             return count_++;
         }
     }
-    Line& operator[](int k) { return blocks_[k / kBlock][k % kBlock]; }
+    // Block 0 holds lines 0 to kFirst - 1, block b > 0 the kFirst << (b - 1)
+    // from kFirst << (b - 1) on.
+    Line& operator[](int k) {
+        if (k < kFirst) return blocks_[0][k];
+        const int b = 32 - __builtin_clz(static_cast<unsigned>(k / kFirst));
+        return blocks_[b][k - (kFirst << (b - 1))];
+    }
 
 private:
-    static constexpr int kBlock = 32;
+    // A small face's subdivision meets a few lines in each direction: the
+    // blocks start small (a line is some 500 bytes) and double.
+    static constexpr int kFirst = 8;
     static unsigned hash(uint64_t bits) { return value_hash(bits); }
     bool rehash(Scratch& s) {
         Table<int> fresh;
@@ -286,8 +296,9 @@ private:
         return true;
     }
 
-    Table<Line*> blocks_;  // kBlock lines each
+    Table<Line*> blocks_;  // kFirst, kFirst, 2 kFirst, 4 kFirst, ... lines
     int count_ = 0;
+    int capacity_ = 0;  // the lines the blocks hold
     Table<int> slots_;  // a power of two of them, -1 where empty
 };
 
