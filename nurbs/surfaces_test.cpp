@@ -333,6 +333,83 @@ TEST_F(Surfaces, LineSamplesAreSurfacePointsBitForBit) {
     EXPECT_STREQ(error_record().routine, "N_KNTALB");
 }
 
+// A lattice's grid of sampled lines gives N_SUREVN's points to the bit in
+// both directions, with u lines across or along, where the degree in v
+// keeps column sums and where it is too high for them; laid again along the
+// same points with other lines across, it still does. A value outside the
+// domain fails as N_SUREVN fails. Its storage is two blocks, reused when
+// laid again and given back when it goes.
+TEST_F(Surfaces, GridLinesAreSurfacePointsBitForBit) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (const auto& [p, q] : {std::pair{3, 2}, {2, 3}, {1, 9}, {5, 1}}) {
+        SurfaceData data = random_surface(rng, p, q, true, (p + q) % 2, false, 6, 6);
+        for (double& x : data.vknots) x += 1.0;  // both domains from 0, as the lattice's are
+        Surface sur;
+        ASSERT_EQ(build(data, &sur), kOk);
+        const KnotVector& U = *sur.uknt;
+        const KnotVector& V = *sur.vknt;
+        for (const int direction : {1, 2}) {
+            SCOPED_TRACE(::testing::Message() << "p=" << p << " q=" << q << " d=" << direction);
+            const KnotVector& across_knots = direction == 1 ? U : V;
+            const KnotVector& along_knots = direction == 1 ? V : U;
+            const double a0 = across_knots.U[0], a1 = across_knots.U[across_knots.m];
+            const double b0 = along_knots.U[0], L = along_knots.U[along_knots.m] - b0;
+            ASSERT_EQ(b0, 0.0);
+            tess::Scratch scratch;
+            const long live = sx::testing::counters().live;
+            {
+                tess::LineGrid grid;
+                for (int round = 0; round < 2; ++round) {
+                    constexpr int kAcross = 7;  // the last one outside the domain
+                    double across[kAcross] = {a0, a1};
+                    for (int i = 2; i + 1 < kAcross; ++i) across[i] = a0 + (a1 - a0) * unit(rng);
+                    across[kAcross - 1] = a1 + 1.0;
+                    const int M = 20;
+                    const long calls = sx::testing::counters().calls;
+                    ASSERT_TRUE(grid.lay(sur, direction, L, across, kAcross, M, scratch));
+                    // Laid again at the same sizes, it asks the host nothing.
+                    if (round == 1) {
+                        EXPECT_EQ(sx::testing::counters().calls, calls);
+                    }
+                    EXPECT_EQ(sx::testing::counters().live, live + 2);
+                    for (int n = 0; n < kAcross * (M + 1); ++n) {
+                        // Every crossing once: in order along the lines, then out of
+                        // order (37 is prime to 7 * 21).
+                        const int mixed = round == 0 ? n : (n * 37) % (kAcross * (M + 1));
+                        const int i = mixed % kAcross, k = mixed / kAcross;
+                        const double along = k == 0 ? 0.0 : L * k / M;
+                        const double u = direction == 1 ? across[i] : along;
+                        const double v = direction == 1 ? along : across[i];
+                        Point3 got{}, want{};
+                        error_record() = ErrorRecord{0, ""};
+                        const bool ok = grid.at(i, k, &got);
+                        ASSERT_EQ(ok, i != kAcross - 1) << i << " " << k;
+                        if (!ok) {
+                            EXPECT_EQ(error_record().code, 6);
+                            EXPECT_STREQ(error_record().routine, "N_SUREVN");
+                            continue;
+                        }
+                        ASSERT_EQ(N_SUREVN(sur, 1, u, v, &want), kOk);
+                        EXPECT_TRUE(same_bits(got, want)) << i << " " << k;
+                    }
+                }
+            }
+            EXPECT_EQ(sx::testing::counters().live, live);
+        }
+    }
+    // Storage refused: the grid says so.
+    const SurfaceData data = random_surface(rng, 3, 3, true, false, false);
+    Surface sur;
+    ASSERT_EQ(build(data, &sur), kOk);
+    tess::Scratch scratch;
+    tess::LineGrid grid;
+    const double across[2] = {sur.uknt->U[0], sur.uknt->U[sur.uknt->m]};
+    sx::testing::arm(2);
+    EXPECT_FALSE(grid.lay(sur, 1, 1.0, across, 2, 8, scratch));
+    sx::testing::arm(0);
+}
+
 // Lattices laid from samples kept between lays (both orders of two bending
 // directions, saddle bands, another surface after) are the ones laid from
 // fresh samples, to the bit: a kept grid or bend is taken only for the same
@@ -459,6 +536,32 @@ TEST_F(Surfaces, CachedSamplesAreSurfacePointsBitForBit) {
     for (int k = 0; k < 11; ++k) {
         EXPECT_EQ(order.v_line(asked[k]), line[k]) << k;
         EXPECT_EQ(order.u_line(asked[10 - k]), backwards[k]) << k;
+    }
+}
+
+// A subdivision's line store numbers its values in the order they come,
+// finds each again by its bits (0 and -0 apart), keeps its records where
+// they were while its blocks grow, and asks the host for blocks that
+// double from eight lines.
+TEST_F(Surfaces, LineStoreKeepsLinesWhereTheyAre) {
+    tess::Scratch scratch;
+    tess::LineStore store;
+    std::vector<tess::Line*> where;
+    const long calls = sx::testing::counters().calls;
+    for (int k = 0; k < 200; ++k) {
+        const double x = k == 1 ? -0.0 : 0.37 * k;
+        ASSERT_EQ(store.find(scratch, x), k);
+        where.push_back(&store[k]);
+        // The slots, the table of blocks, a block; the ninth line a block more.
+        if (k == 7 || k == 8) {
+            EXPECT_EQ(sx::testing::counters().calls - calls, k - 4) << k;
+        }
+    }
+    for (int k = 199; k >= 0; --k) {
+        const double x = k == 1 ? -0.0 : 0.37 * k;
+        EXPECT_EQ(store.find(scratch, x), k);
+        EXPECT_EQ(&store[k], where[k]) << k;
+        EXPECT_EQ(0, std::memcmp(&store[k].value, &x, sizeof x)) << k;
     }
 }
 

@@ -36,51 +36,6 @@ int samples_along(const Surface& sur, int direction) {
     return std::min(512, std::max(64, 8 * spans));
 }
 
-// The sampled lines of lay_lattice: lines at the given positions across
-// the sized direction, M + 1 points along each, every line's basis found
-// once.
-class SampledLines {
-public:
-    bool lay(const Surface& sur, int direction, double L, const double* across, int count, int M,
-             Scratch& s) {
-        // Laid again along the same points of the same surface, the lines
-        // along keep their bases (and column sums, which hold for any line
-        // across); the lines across are found anew.
-        const bool same_along =
-            sur_ == &sur && direction_ == direction && along_.size == M + 1 && L_ == L;
-        sur_ = &sur;
-        direction_ = direction;
-        L_ = L;
-        across_basis_.clear();
-        if (!same_along) along_basis_.clear();
-        if (!across_.resize(s, count, 0.0) || !across_basis_.resize(s, count, LineBasis{}) ||
-            (!same_along &&
-             (!along_.resize(s, M + 1, 0.0) || !along_basis_.resize(s, M + 1, LineBasis{}))))
-            return false;
-        for (int i = 0; i < count; ++i) across_[i] = across[i];
-        // The points along: 0, L / M, 2 L / M, ..., L, each computed as L * k / M.
-        if (!same_along)
-            for (int k = 1; k <= M; ++k) along_[k] = L * k / M;
-        return true;
-    }
-    // The point at position k along line i.
-    bool at(int i, int k, Point3* S) {
-        if (direction_ == 1)
-            return LineSampler(*sur_, across_.data, across_basis_.data, along_.data,
-                               along_basis_.data)
-                .at(i, k, S);
-        return LineSampler(*sur_, along_.data, along_basis_.data, across_.data, across_basis_.data)
-            .at(k, i, S);
-    }
-
-private:
-    const Surface* sur_ = nullptr;
-    int direction_ = 1;
-    double L_ = 0.0;  // the length the points along were laid over
-    Table<double> across_, along_;
-    Table<LineBasis> across_basis_, along_basis_;
-};
-
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The samples kept for `sur`, emptied when they were another surface's.
@@ -107,7 +62,7 @@ bool measure_bend(const Surface& sur, int direction, double L, double L_other, S
     *sampled = false;
     double at[kLinesAcross];
     for (int i = 0; i < kLinesAcross; ++i) at[i] = L * i / (kLinesAcross - 1);
-    SampledLines lines;
+    LineGrid lines;
     if (!lines.lay(sur, other, L_other, at, kLinesAcross, kSamples, s)) return false;
     for (int i = 0; i < kLinesAcross; ++i) {
         Point3 a, b, S;
@@ -153,7 +108,7 @@ bool fresh_grid(const Surface& sur, int direction, double L, double from, double
     if (!grid.resize(s, kLinesAcross * (M + 1), Point3{0, 0, 0})) return false;
     double across[kLinesAcross];
     for (int i = 0; i < kLinesAcross; ++i) across[i] = from + (to - from) * i / (kLinesAcross - 1);
-    SampledLines lines;
+    LineGrid lines;
     if (!lines.lay(sur, direction, L, across, kLinesAcross, M, s)) return false;
     for (int i = 0; i < kLinesAcross; ++i)
         for (int k = 0; k <= M; ++k)
@@ -284,7 +239,7 @@ bool local_shares(const Surface& sur, int direction, double L, int M, const Tabl
     if (!left.resize(s, count, budget)) return false;
     const auto measured = [&](int t) { return std::min(1 + t * step, M - 1); };
     const int stride = (pieces + kMaxSharePieces - 1) / kMaxSharePieces;
-    SampledLines lines;
+    LineGrid lines;
     // Each point is worked out once: the middle line's points serve the
     // steps on either side as well, and with every piece sampled a piece's
     // high end is the next one's low end (the same value, the same bits).

@@ -26,23 +26,48 @@ struct LineBasis {
     ColumnSum sums[kColumns];
 };
 
-// The point at u line a and v line b, both ready: from a's column sums,
-// formed where missing (the columns kept move to the point's v span when
-// it lies beyond them); the whole sum where the degree in v is too high.
-inline Point3 point_on_lines(const Surface& sur, LineBasis& a, const LineBasis& b) {
-    const int q = sur.q, j0 = b.span - q;
-    if (q + 1 > LineBasis::kColumns) return surface_point_of_basis(sur, a.N, a.span, b.N, b.span);
-    if (a.first < 0 || j0 < a.first || j0 + q >= a.first + LineBasis::kColumns) {
-        a.first = j0;
-        a.columns = 0;
+// The point at a u line and a v line whose bases (Na at span sa, Nb at
+// span sb) are ready: from the u line's column sums (`sums`, room for
+// kColumns of them from column `first`, a bit in `columns` for each one
+// formed), formed where missing (the columns kept move to the point's v
+// span when it lies beyond them); the whole sum where the degree in v is
+// too high (`sums` may then be null).
+inline Point3 point_of_bases(const Surface& sur, const double* Na, int sa, int& first,
+                             unsigned& columns, ColumnSum* sums, const double* Nb, int sb) {
+    constexpr int kColumns = LineBasis::kColumns;
+    const int q = sur.q, j0 = sb - q;
+    if (q + 1 > kColumns) return surface_point_of_basis(sur, Na, sa, Nb, sb);
+    if (first < 0 || j0 < first || j0 + q >= first + kColumns) {
+        first = j0;
+        columns = 0;
     }
-    const int k0 = j0 - a.first;
+    const int k0 = j0 - first;
     const unsigned want = ((2u << q) - 1u) << k0;
-    if ((a.columns & want) != want) {
-        surface_column_sums(sur, a.N, a.span, j0, q + 1, &a.sums[k0]);
-        a.columns |= want;
+    if ((columns & want) != want) {
+        surface_column_sums(sur, Na, sa, j0, q + 1, &sums[k0]);
+        columns |= want;
     }
-    return surface_point_of_sums(sur, &a.sums[k0], b.N);
+    return surface_point_of_sums(sur, &sums[k0], Nb);
+}
+
+// The point at u line a and v line b, both ready (point_of_bases).
+inline Point3 point_on_lines(const Surface& sur, LineBasis& a, const LineBasis& b) {
+    return point_of_bases(sur, a.N, a.span, a.first, a.columns, a.sums, b.N, b.span);
+}
+
+// Makes the bases of the u line at u and the v line at v ready where they
+// are not (`ready_u`, `ready_v`), with N_SUREVN's range checks and error
+// records in its order: both values checked before either basis is found.
+// A line whose basis is ready has passed its check already.
+inline bool ready_bases(const Surface& sur, double u, bool& ready_u, double* Nu, int* su,
+                        double v, bool& ready_v, double* Nv, int* sv) {
+    if (!ready_u && check_range(*sur.uknt, "N_SUREVN", u) != kOk) return false;
+    if (!ready_v && check_range(*sur.vknt, "N_SUREVN", v) != kOk) return false;
+    if (!ready_u && basis_in_range(*sur.uknt, sur.p, u, 1, Nu, su) != kOk) return false;
+    ready_u = true;
+    if (!ready_v && basis_in_range(*sur.vknt, sur.q, v, 1, Nv, sv) != kOk) return false;
+    ready_v = true;
+    return true;
 }
 
 // Points at (us[i], vs[j]) with the caller's storage for the lines' bases
@@ -66,15 +91,7 @@ public:
     bool bases(int i, int j) {
         LineBasis& a = ub_[i];
         LineBasis& b = vb_[j];
-        if (!a.ready && check_range(*sur_.uknt, "N_SUREVN", us_[i]) != kOk) return false;
-        if (!b.ready && check_range(*sur_.vknt, "N_SUREVN", vs_[j]) != kOk) return false;
-        if (!a.ready && basis_in_range(*sur_.uknt, sur_.p, us_[i], 1, a.N, &a.span) != kOk)
-            return false;
-        a.ready = true;
-        if (!b.ready && basis_in_range(*sur_.vknt, sur_.q, vs_[j], 1, b.N, &b.span) != kOk)
-            return false;
-        b.ready = true;
-        return true;
+        return ready_bases(sur_, us_[i], a.ready, a.N, &a.span, vs_[j], b.ready, b.N, &b.span);
     }
 
 private:
@@ -83,6 +100,119 @@ private:
     const double* vs_;
     LineBasis* ub_;
     LineBasis* vb_;
+};
+
+// The points at the crossings of a few lines across one direction with
+// M + 1 lines along it, at L * k / M (direction 1: the lines across are u
+// lines, those along v lines; direction 2 the other way round), each
+// LineSampler's to the bit, with its checks and records in its order. Each
+// line keeps only the basis functions its degree needs, and room for
+// column sums where it is a u line; nothing but a line's flags is filled
+// before its first use, and the storage goes back when the grid goes. (A
+// lattice samples a few such sets of some 65 lines for a small face: whole
+// LineBasis records, 504 bytes each, took 320 of the 469 KB a ball's corner
+// patch asked of the heap.)
+class LineGrid {
+public:
+    LineGrid() = default;
+    LineGrid(const LineGrid&) = delete;
+    LineGrid& operator=(const LineGrid&) = delete;
+    ~LineGrid() {
+        if (s_ == nullptr) return;
+        s_->put(across_.block);
+        s_->put(along_.block);
+    }
+
+    // Laid again along the same points of the same surface, the lines along
+    // keep their bases (and column sums, which hold for any line across);
+    // the lines across are found anew. False when storage fails.
+    bool lay(const Surface& sur, int direction, double L, const double* across, int count, int M,
+             Scratch& s) {
+        const bool same_along =
+            sur_ == &sur && direction_ == direction && along_.count == M + 1 && L_ == L;
+        s_ = &s;
+        sur_ = &sur;
+        direction_ = direction;
+        L_ = L;
+        const bool u_across = direction == 1;
+        if (!across_.make(s, count, u_across ? sur.p : sur.q, u_across && sur.q + 1 <= kColumns))
+            return false;
+        for (int i = 0; i < count; ++i) across_.values[i] = across[i];
+        if (same_along) return true;
+        if (!along_.make(s, M + 1, u_across ? sur.q : sur.p, !u_across && sur.q + 1 <= kColumns))
+            return false;
+        along_.values[0] = 0.0;
+        for (int k = 1; k <= M; ++k) along_.values[k] = L * k / M;
+        return true;
+    }
+
+    // The point at position k along line i across.
+    bool at(int i, int k, Point3* S) {
+        const bool u_across = direction_ == 1;
+        Set& us = u_across ? across_ : along_;
+        Set& vs = u_across ? along_ : across_;
+        const int a = u_across ? i : k, b = u_across ? k : i;
+        Head& ha = us.heads[a];
+        Head& hb = vs.heads[b];
+        double* Na = us.N + a * us.stride;
+        double* Nb = vs.N + b * vs.stride;
+        if (!ready_bases(*sur_, us.values[a], ha.ready, Na, &ha.span, vs.values[b], hb.ready, Nb,
+                         &hb.span))
+            return false;
+        ColumnSum* sums = us.sums != nullptr ? us.sums + a * kColumns : nullptr;
+        *S = point_of_bases(*sur_, Na, ha.span, ha.first, ha.columns, sums, Nb, hb.span);
+        return true;
+    }
+
+private:
+    static constexpr int kColumns = LineBasis::kColumns;
+    struct Head {
+        int span = 0;
+        int first = -1;
+        unsigned columns = 0;
+        bool ready = false;
+    };
+    // One direction's lines in one block: values, bases, sums, flags.
+    struct Set {
+        void* block = nullptr;
+        size_t bytes = 0;
+        int count = 0;
+        int stride = 1;  // basis functions per line
+        double* values = nullptr;
+        double* N = nullptr;
+        ColumnSum* sums = nullptr;  // kColumns per line; null: none kept
+        Head* heads = nullptr;
+
+        bool make(Scratch& s, int n, int degree, bool with_sums) {
+            // basis_in_range writes degree + 1 functions, none where the
+            // degree is out of its range.
+            stride = (degree >= 1 && degree <= kMaxDegree ? degree : 0) + 1;
+            const size_t line = sizeof(double) * (1 + stride) +
+                                (with_sums ? sizeof(ColumnSum) * kColumns : 0) + sizeof(Head);
+            const size_t wanted = line * static_cast<size_t>(n);
+            if (wanted > bytes) {
+                s.put(block);
+                block = s.get(wanted);
+                bytes = block != nullptr ? wanted : 0;
+                if (block == nullptr) return false;
+            }
+            count = n;
+            values = static_cast<double*>(block);
+            N = values + n;
+            sums = with_sums ? reinterpret_cast<ColumnSum*>(N + n * stride) : nullptr;
+            char* after = reinterpret_cast<char*>(N + n * stride) +
+                          (with_sums ? sizeof(ColumnSum) * kColumns * n : 0);
+            heads = reinterpret_cast<Head*>(after);
+            for (int i = 0; i < n; ++i) heads[i] = Head{};
+            return true;
+        }
+    };
+
+    Scratch* s_ = nullptr;
+    const Surface* sur_ = nullptr;
+    int direction_ = 1;
+    double L_ = 0.0;  // the length the points along were laid over
+    Set across_, along_;
 };
 
 // A hash of a value's bits that mixes every bit into the low ones:
@@ -105,7 +235,7 @@ struct Line {
 // its lines with its parent and its neighbours, so each line's basis is
 // found once. Open addressing over the value's bits; the lines themselves
 // sit in blocks that never move (copying them as a table grows cost more
-// than their bases).
+// than their bases), each as large as all before it.
 class LineStore {
 public:
     // The number of the line of value x, added when new; -1 when storage
@@ -119,12 +249,14 @@ public:
             const int k = slots_[h];
             if (k >= 0 && std::memcmp(&(*this)[k].value, &x, sizeof x) == 0) return k;
             if (k >= 0) continue;
-            if (count_ % kBlock == 0) {
-                void* block = s.get(sizeof(Line) * kBlock);
+            if (count_ == capacity_) {
+                const int lines = capacity_ == 0 ? kFirst : capacity_;
+                void* block = s.get(sizeof(Line) * lines);
                 if (block == nullptr || !blocks_.push(s, static_cast<Line*>(block))) {
                     s.put(block);
                     return -1;
                 }
+                capacity_ += lines;
             }
             Line& fresh = (*this)[count_];
             fresh.value = x;
@@ -135,10 +267,18 @@ public:
             return count_++;
         }
     }
-    Line& operator[](int k) { return blocks_[k / kBlock][k % kBlock]; }
+    // Block 0 holds lines 0 to kFirst - 1, block b > 0 the kFirst << (b - 1)
+    // from kFirst << (b - 1) on.
+    Line& operator[](int k) {
+        if (k < kFirst) return blocks_[0][k];
+        const int b = 32 - __builtin_clz(static_cast<unsigned>(k / kFirst));
+        return blocks_[b][k - (kFirst << (b - 1))];
+    }
 
 private:
-    static constexpr int kBlock = 32;
+    // A small face's subdivision meets a few lines in each direction: the
+    // blocks start small (a line is some 500 bytes) and double.
+    static constexpr int kFirst = 8;
     static unsigned hash(uint64_t bits) { return value_hash(bits); }
     bool rehash(Scratch& s) {
         Table<int> fresh;
@@ -156,8 +296,9 @@ private:
         return true;
     }
 
-    Table<Line*> blocks_;  // kBlock lines each
+    Table<Line*> blocks_;  // kFirst, kFirst, 2 kFirst, 4 kFirst, ... lines
     int count_ = 0;
+    int capacity_ = 0;  // the lines the blocks hold
     Table<int> slots_;  // a power of two of them, -1 where empty
 };
 
@@ -231,15 +372,8 @@ private:
     bool bases(Line& a, Line& b) {
         LineBasis& ba = a.basis;
         LineBasis& bb = b.basis;
-        if (!ba.ready && check_range(*sur_.uknt, "N_SUREVN", a.value) != kOk) return false;
-        if (!bb.ready && check_range(*sur_.vknt, "N_SUREVN", b.value) != kOk) return false;
-        if (!ba.ready && basis_in_range(*sur_.uknt, sur_.p, a.value, 1, ba.N, &ba.span) != kOk)
-            return false;
-        ba.ready = true;
-        if (!bb.ready && basis_in_range(*sur_.vknt, sur_.q, b.value, 1, bb.N, &bb.span) != kOk)
-            return false;
-        bb.ready = true;
-        return true;
+        return ready_bases(sur_, a.value, ba.ready, ba.N, &ba.span, b.value, bb.ready, bb.N,
+                           &bb.span);
     }
 
     const Surface& sur_;

@@ -592,8 +592,11 @@ private:
     int used_ = 0;
 };
 
+// Truncation, not floor: the same for r >= 0, and below 0 both give 12;
+// floor would be a libm import bound on every face's first call for this
+// alone.
 int initial_vertex_capacity(double r) {
-    const long q = static_cast<long>(std::floor(r / 4.0));
+    const long q = static_cast<long>(r / 4.0);
     if (q <= 5) return 12;
     if (q < 20000) return static_cast<int>(2 * q);
     return static_cast<int>(q);
@@ -1313,7 +1316,9 @@ Status N_TESSUB(const SurfaceMeasures& g, Surface* sur, LoopSet& loops, double A
     // it must (a cell holds a pool, so a large first reservation is pages of
     // the host's heap a small face never uses).
     const int stack_cap = 8;
-    const int buckets = std::max(20, static_cast<int>(std::floor(4.0 * std::sqrt(r))));
+    // r is an area over a positive tolerance, at most 500000: truncation
+    // is floor here (and below 0 the root is not a number either way).
+    const int buckets = std::max(20, static_cast<int>(4.0 * std::sqrt(r)));
 
     Table<double> raw_u, raw_v;
     Table<Cell> stack;
