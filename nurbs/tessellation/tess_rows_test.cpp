@@ -239,4 +239,22 @@ TEST(TessRows, StorageFailureAtAnyAllocationIsClean) {
     every_refusal_clean(d.get(), &desc, full.tris.size());
 }
 
+// Counts a hostile file can blow up: a ball so large against the smallest
+// tolerance that its rows would want millions of points each, and a ring
+// whose weights make its size overflow to infinity. The rows decline before
+// laying anything that large (the general path then meets its own corner
+// limit or refuses), so both runs end as with the rows switched off and the
+// rows ask for no block larger than the general path does.
+TEST(TessRows, ExplodingCountsDeclineBeforeTheyAreLaid) {
+    Surface huge = sphere(100);
+    huge.outer = rectangle(0, 0, 1, 1, true);
+    const Outcome off = tessellate(huge, 1e-7, 1e-7, 1e-6, false);
+    const size_t general = sx::testing::counters().largest;
+    const Outcome on = tessellate(huge, 1e-7, 1e-7, 1e-6, true);
+    EXPECT_LE(sx::testing::counters().largest, general);
+    EXPECT_EQ(on.result, off.result);
+    EXPECT_EQ(on.status, off.status);
+    EXPECT_EQ(on.tris.size(), off.tris.size());
+}
+
 }  // namespace
