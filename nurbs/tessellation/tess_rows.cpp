@@ -437,6 +437,9 @@ double seam_stray(Rows& r, const Row& a, const Row& b) {
 // away or over).
 bool strip_fits(Rows& r, int k, int* base, double* excess) {
     const Row &a = r.rows[k], &b = r.rows[k + 1];
+    // Two poles next to each other: every triangle of the strip joins two
+    // copies of one pole, and none of them covers the surface between.
+    if (a.pole && b.pole) return false;
     const bool shared = seam_row(r, k) == seam_row(r, k + 1);
     // The seam's chord was chosen by the caller (or by the rows' spacing):
     // the two triangles on it cannot keep closer than it does.
