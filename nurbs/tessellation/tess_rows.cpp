@@ -41,6 +41,18 @@ constexpr double kFaceExcess = 1.25;
 // Where a row ending on another's seam points takes its extra point near
 // each end, in shares of its chords.
 constexpr double kKink = 0.25;
+// Most rows a face may take: each free row has at least kFewestChords + 1
+// points, and the whole mesh at most kRowsMaxPoints.
+constexpr int kRowsMaxRows = kRowsMaxPoints / (kFewestChords + 1);
+
+// A count summed from square roots of sag over tolerance, rounded up (at
+// least 1), or -1 when it is not finite or above `most`: a surface a file
+// makes huge, or whose weights make it infinite, against a small tolerance
+// asks for more than any mesh may hold, and the count must not overflow.
+int bounded_count(double sum, int most) {
+    if (!(sum - 1e-9 <= most)) return -1;
+    return std::max(1, static_cast<int>(std::ceil(sum - 1e-9)));
+}
 
 // The face in (s, t): s round the turn, t across; both in the metric plane.
 struct Frame {
@@ -109,6 +121,14 @@ struct Rows {
     double margin = 0.0;   // what a triangle's samples may stray
     double spacing = 0.0;  // what the chords across the rows may sag
     bool refused = false;
+    // Points laid in all rows so far. Rows only grow, and the mesh takes all
+    // but two points of each row at most, so beyond kRowsMaxPoints plus two
+    // per row the face declines before laying more.
+    int laid = 0;
+    bool more_points(int before, int after) {
+        laid += after - before;
+        return laid <= kRowsMaxPoints + 2 * rows.size;
+    }
     bool room(bool got) {
         refused = refused || !got;
         return got;
@@ -167,6 +187,7 @@ bool lay_row(Scratch& s, Rows& r, Row& row, int n) {
     // point close to each end keeps the triangles on the seam's chord thin,
     // as that chord already strays as far as the strip may.
     const int kinks = row.anchor >= 0 ? 2 : 0;
+    if (n > kRowsMaxPoints || !r.more_points(row.ps.size, n + 1 + kinks)) return false;
     const int points = n + 1 + kinks;
     if (!r.room(row.ps.reserve(s, points) && row.pt.reserve(s, points) &&
                 row.id.reserve(s, points)))
@@ -213,7 +234,9 @@ int ring_chords(Frame& f, double t, double tol, Sag part, bool* ok) {
         }
         sum += std::sqrt(sag / tol);
     }
-    return std::max(1, static_cast<int>(std::ceil(sum - 1e-9)));
+    const int n = bounded_count(sum, kRowsMaxPoints);
+    if (n < 0) *ok = false;
+    return std::max(1, n);
 }
 
 // What even chords along the open edge at t cut off the face, as c / n^2
@@ -414,6 +437,9 @@ double seam_stray(Rows& r, const Row& a, const Row& b) {
 // away or over).
 bool strip_fits(Rows& r, int k, int* base, double* excess) {
     const Row &a = r.rows[k], &b = r.rows[k + 1];
+    // Two poles next to each other: every triangle of the strip joins two
+    // copies of one pole, and none of them covers the surface between.
+    if (a.pole && b.pole) return false;
     const bool shared = seam_row(r, k) == seam_row(r, k + 1);
     // The seam's chord was chosen by the caller (or by the rows' spacing):
     // the two triangles on it cannot keep closer than it does.
@@ -594,7 +620,8 @@ bool across(Scratch& s, Rows& r, double tol, Table<double>& ts) {
     }
     double total = 0.0;
     for (int i = 0; i < kAcrossSteps; ++i) total += density[i];
-    const int K = std::max(1, static_cast<int>(std::ceil(total - 1e-9)));
+    const int K = bounded_count(total, kRowsMaxRows);
+    if (K < 0) return false;
     if (!r.room(ts.resize(s, K + 1, 0.0))) return false;
     double run = 0.0;
     int i = 0;
@@ -690,10 +717,13 @@ Planar rows_from_loop(Scratch& s, Rows& r, const FixedLoops& fixed, double C) {
             !r.f.point(0.0, 0.5 * (t0 + t1), &m))
             return Planar::kDeclined;
         const double sag = vec_distance(m, vec_scale(vec_add(a, b), 0.5));
-        int pieces = static_cast<int>(std::ceil(std::sqrt(sag / r.spacing) - 1e-9));
+        int pieces = bounded_count(std::sqrt(sag / r.spacing), kRowsMaxPoints / 4);
         // The first and last rows are given: a row between cannot end on
         // their seam points, where their chords would leave it a fan.
         if (K == 1) pieces = 1;
+        // Too many rows for the mesh (the check below, made before they are
+        // laid out).
+        if (pieces < 0 || r.rows.size + pieces - 1 > kRowsMaxPoints / 4) return Planar::kDeclined;
         for (int q = 1; q < pieces; ++q) {
             Row mid{};
             mid.t = t0 + (t1 - t0) * q / pieces;

@@ -239,4 +239,162 @@ TEST(TessRows, StorageFailureAtAnyAllocationIsClean) {
     every_refusal_clean(d.get(), &desc, full.tris.size());
 }
 
+// Counts a hostile file can blow up: a ball so large against the smallest
+// tolerance that its rows would want millions of points each, and a ring
+// whose weights make its size overflow to infinity. The rows decline before
+// laying anything that large (the general path then meets its own corner
+// limit or refuses), so both runs end as with the rows switched off and the
+// rows ask for no block larger than the general path does.
+TEST(TessRows, ExplodingCountsDeclineBeforeTheyAreLaid) {
+    Surface huge = sphere(100);
+    huge.outer = rectangle(0, 0, 1, 1, true);
+    const Outcome off = tessellate(huge, 1e-7, 1e-7, 1e-6, false);
+    const size_t general = sx::testing::counters().largest;
+    const Outcome on = tessellate(huge, 1e-7, 1e-7, 1e-6, true);
+    EXPECT_LE(sx::testing::counters().largest, general);
+    EXPECT_EQ(on.result, off.result);
+    EXPECT_EQ(on.status, off.status);
+    EXPECT_EQ(on.tris.size(), off.tris.size());
+}
+
+// Shapes a file may hand the rows: rings whose inner circle shrinks to a
+// point mid-face or at an edge, a ring whose tube crosses its axis (its rows
+// fold through each other), a closed net of degree 1, a ball whose one
+// ring of control points weighs next to nothing, one that closes only to
+// 1e-7, and one whose poles are tiny rings rather than points. Each either
+// meshes exactly as without the rows (declined) or gives a mesh that checks
+// out in the parameter plane, is closed where the surface is and (for the
+// rings, whose nearest points are known) keeps within A of the surface.
+TEST(TessRows, HostileShapesDeclineOrMeshCleanly) {
+    struct Case {
+        Surface s;
+        double A;
+        std::function<V3(const V3&)> nearest;  // empty: not known
+        bool whole;                            // closed both ways or with poles
+    };
+    std::vector<Case> cases;
+    for (auto [R, r, q] : {std::tuple{2.0, 2.0, 4}, std::tuple{1.0, 2.0, 4}, std::tuple{2.0, 2.0, 2},
+                           std::tuple{3.0, 1.0, 3}}) {
+        Surface s = ring_surface(R, r, q);
+        s.name = "ring " + std::to_string(R) + " " + std::to_string(r) + " " + std::to_string(q);
+        cases.push_back({s, 0.02, [R = R, r = r](const V3& x) { return on_ring(R, r, x); }, q == 4});
+    }
+    Surface prism;  // a square tube of degree 1, closed round u
+    prism.u_knots = {0, 0, 0.25, 0.5, 0.75, 1, 1};
+    prism.v_knots = {0, 0, 1, 1};
+    for (double z : {0.0, 3.0})
+        for (auto [x, y] : {std::pair{1.0, 0.0}, {0.0, 1.0}, {-1.0, 0.0}, {0.0, -1.0}, {1.0, 0.0}}) {
+            prism.points.insert(prism.points.end(), {x, y, z});
+            prism.weights.push_back(1);
+        }
+    prism.closed_u = true;
+    prism.outer = rectangle(0, 0, 1, 1, true);
+    prism.name = "prism";
+    cases.push_back({prism, 0.01, {}, false});
+    Surface light = sphere(5);
+    for (int k = 18; k < 27; ++k) light.weights[k] *= 1e-5;
+    light.name = "light ring";
+    Surface open_seam = sphere(5);
+    for (int k = 8; k < 45; k += 9) open_seam.points[3 * k + 1] += 5e-7;
+    open_seam.name = "seam open by 1e-7";
+    Surface tiny_poles = sphere(5);
+    for (int k = 0; k < 9; ++k)
+        for (int row : {0, 4}) {
+            tiny_poles.points[3 * (9 * row + k)] = 1e-9 * kCircle[k][0];
+            tiny_poles.points[3 * (9 * row + k) + 1] = 1e-9 * kCircle[k][1];
+        }
+    tiny_poles.name = "tiny rings for poles";
+    for (Surface* s : {&light, &open_seam, &tiny_poles}) {
+        s->outer = rectangle(0, 0, 1, 1, true);
+        cases.push_back({*s, 0.01, {}, false});
+    }
+    // A ball small against the tolerance: one strip from pole to pole would
+    // be two triangles of no area.
+    for (double R : {0.004, 0.02, 0.05}) {
+        Surface small = sphere(R);
+        small.outer = rectangle(0, 0, 1, 1, true);
+        small.name = "small ball " + std::to_string(R);
+        cases.push_back({small, 0.01, [R](const V3& x) { return on_ball(R, x); }, true});
+    }
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.s.name);
+        const Outcome on = tessellate(k.s, k.A, k.A);
+        const Outcome off = tessellate(k.s, k.A, k.A, 1e-6, false);
+        bool same = on.status == off.status && on.tris.size() == off.tris.size();
+        for (size_t t = 0; same && t < on.tris.size(); ++t)
+            for (int c = 0; c < 3; ++c)
+                same = same && v3(on.tris[t].vertex[c].position) == v3(off.tris[t].vertex[c].position);
+        if (same) continue;
+        ASSERT_TRUE(on.result);
+        EXPECT_EQ(on.status, 0);
+        const Eval ev{k.s};
+        const auto [lu, lv] = ev.lengths();
+        EXPECT_EQ(mesh_check::check(on.raw, on.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+        if (k.whole) EXPECT_EQ(closed(on.tris), "");
+        if (k.nearest)
+            EXPECT_LE(worst_off(on.tris, [&](const V3& p) { return norm(p - k.nearest(p)); }), k.A);
+    }
+}
+
+// Fixed loops a model file may give the rows: one or two points a side,
+// a point given twice, the loop run backwards, two seam points swapped in
+// the loop's order, and a ring's seam points that miss each other by a
+// little. Each either meshes exactly as without the rows, or keeps every
+// given point as a vertex carrying its number, leaves none over, checks out
+// in the parameter plane and closes across the seams and poles.
+TEST(TessRows, HostileFixedLoopsDeclineOrMeshCleanly) {
+    Surface ball = sphere(6);
+    ball.outer = rectangle(0, 0, 1, 1, true);
+    const Surface tube = ring_surface(7, 2, 4);
+    struct Case {
+        const Surface* s;
+        Points loop;
+        std::string name;
+    };
+    std::vector<Case> cases;
+    for (int n : {1, 2, 3})
+        cases.push_back({&ball, box(0, 0, 1, 1, n), "sides of " + std::to_string(n)});
+    for (int n : {1, 2})
+        cases.push_back({&tube, box(0, 0, 1, 1, n), "ring sides of " + std::to_string(n)});
+    Points twice = box(0, 0, 1, 1, 9);
+    twice.insert(twice.begin() + 2 * 12, {twice[2 * 12], twice[2 * 12 + 1]});
+    cases.push_back({&ball, twice, "a seam point twice"});
+    cases.push_back({&ball, reversed(box(0, 0, 1, 1, 9)), "backwards"});
+    Points swapped = box(0, 0, 1, 1, 9);
+    std::swap(swapped[2 * 11 + 1], swapped[2 * 13 + 1]);
+    cases.push_back({&ball, swapped, "seam points out of order"});
+    Points missed = box(0, 0, 1, 1, 9);
+    for (int k = 10; k < 18; ++k) missed[2 * k + 1] += 2e-7;
+    cases.push_back({&ball, missed, "seam points missing each other"});
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ruvane::TessContext ctx;
+        ctx.tol = {0.02, 0.02, 1e-6};
+        const FixedMeshed on = mesh_fixed(*k.s, {k.loop}, ctx);
+        ctx.rows = false;
+        const FixedMeshed off = mesh_fixed(*k.s, {k.loop}, ctx);
+        bool same = on.r.status == off.r.status && on.r.tris.size() == off.r.tris.size();
+        for (size_t t = 0; same && t < on.r.tris.size(); ++t)
+            for (int c = 0; c < 3; ++c)
+                same = same && v3(on.r.tris[t].vertex[c].position) == v3(off.r.tris[t].vertex[c].position);
+        if (same) continue;
+        ASSERT_TRUE(on.r.result);
+        EXPECT_EQ(on.r.status, 0);
+        EXPECT_EQ(on.left, 0);
+        const Eval ev{*k.s};
+        const auto [lu, lv] = ev.lengths();
+        EXPECT_EQ(mesh_check::check(on.r.raw, on.r.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
+        std::set<int> seen;
+        for (const TessTriangle& t : on.r.tris)
+            for (const TessVertex& x : t.vertex)
+                if (x.reserved > 0) seen.insert(static_cast<int>(x.reserved) - 1);
+        EXPECT_EQ(seen.size(), k.loop.size() / 2);
+        EXPECT_EQ(closed(on.r.tris, 1e-9), "");
+        const auto nearest = [&](const V3& p) {
+            return k.s == &ball ? on_ball(6, p) : on_ring(7, 2, p);
+        };
+        EXPECT_LE(worst_off(on.r.tris, [&](const V3& p) { return norm(p - nearest(p)); }), 0.02);
+    }
+}
+
 }  // namespace

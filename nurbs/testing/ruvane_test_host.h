@@ -16,6 +16,7 @@ struct HostCounters {
     long calls = 0;    // allocate calls since arm()
     long live = 0;     // blocks handed out and not yet released
     long fail_at = 0;  // 0: never fail; N: the N-th call returns null
+    size_t largest = 0;  // the largest block asked for since arm()
 };
 
 inline HostCounters& counters() {
@@ -28,6 +29,7 @@ inline ComponentServices counting_table() {
     table.table_version = 1;
     table.allocate = [](size_t size) -> void* {
         if (++counters().calls == counters().fail_at) return nullptr;
+        if (size > counters().largest) counters().largest = size;
         void* block = std::malloc(size);
         counters().live += block != nullptr;
         return block;
