@@ -330,9 +330,12 @@ TEST(TessRows, HostileShapesDeclineOrMeshCleanly) {
         const Eval ev{k.s};
         const auto [lu, lv] = ev.lengths();
         EXPECT_EQ(mesh_check::check(on.raw, on.loops, lu, lv, 1e-8 * std::max(lu, lv)), "");
-        if (k.whole) EXPECT_EQ(closed(on.tris), "");
-        if (k.nearest)
+        if (k.whole) {
+            EXPECT_EQ(closed(on.tris), "");
+        }
+        if (k.nearest) {
             EXPECT_LE(worst_off(on.tris, [&](const V3& p) { return norm(p - k.nearest(p)); }), k.A);
+        }
     }
 }
 
