@@ -425,8 +425,10 @@ bool strip_fits(Rows& r, int k, int* base, double* excess) {
         if (first || last) allow = larger(allow, seam);
         *base = on_a >= 0 ? k : k + 1;
         // The triangle stands on a chord of one row, its apex on the other:
-        // where the apex's own chords are the longer, that row's points lie
-        // too far apart, and more on the base row only slant the triangle.
+        // where the apex's own chords are longer by a fifth, that row's
+        // points lie too far apart, and more on the base row only slant the
+        // triangle (a ring's rows on seams at their spacing grew one row
+        // to three times its neighbour's points and still failed).
         {
             const Row& x = on_a >= 0 ? a : b;
             const Corner apex = c[on_a >= 0 ? 2 : 0];
@@ -437,7 +439,7 @@ bool strip_fits(Rows& r, int k, int* base, double* excess) {
             if (apex.j > 0) other = larger(other, vec_distance(y.at[apex.j - 1], y.at[apex.j]));
             if (apex.j < y.chords())
                 other = larger(other, vec_distance(y.at[apex.j], y.at[apex.j + 1]));
-            if (other > own) *base = on_a >= 0 ? k + 1 : k;
+            if (other > 1.2 * own) *base = on_a >= 0 ? k + 1 : k;
         }
         *excess = kFaceExcess;
         return fits(r, c, allow * (1.0 + 1e-9), excess);
