@@ -849,28 +849,32 @@ void Mesher::build_topology() {
         for (size_t k = 1; k < seen.size(); ++k)
             if (seen[k] == seen[k - 1]) seam[static_cast<size_t>(seen[k])] = 1;
     }
+    for (size_t k = 0; k < topo_.edges.size(); ++k)
+        if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 2 : 1);
     // The seams of a face the tessellator meshes as closed rows (a ball, a
     // ring) set those rows: the seam across them gives the rows their places,
     // a ring's other seam is a whole row the triangles stand on. Their chords
     // sag no more than the rows' spacing, or rows between their points (ending
     // on one of them) and thin triangles on their chords cost more than the
-    // closer points do.
-    std::vector<double> seam_sag(topo_.edges.size(), 0.0);
+    // closer points do. A straight seam (a cylinder's) keeps its one chord
+    // whatever the sag: its face is not asked.
     for (size_t f = 0; f < topo_.loops.size(); ++f) {
         const auto& face_loops = topo_.loops[f];
         if (face_loops.size() != 1) continue;
-        bool any = false;
-        for (const Part& p : face_loops[0]) any = any || seam[static_cast<size_t>(p.edge)];
-        if (!any) continue;
+        auto bends = [&](const Part& p) {
+            const SharedEdge& e = topo_.edges[static_cast<size_t>(p.edge)];
+            return seam[static_cast<size_t>(p.edge)] && e.at && e.q.size() > 2;
+        };
+        if (std::none_of(face_loops[0].begin(), face_loops[0].end(), bends)) continue;
         face_desc(model_.faces[f], &desc_);
         double sag = 0.0;
         if (!ruvane_rows_seam(&desc_.desc, opt_.deflection, &sag)) continue;
         for (const Part& p : face_loops[0])
-            if (seam[static_cast<size_t>(p.edge)]) seam_sag[static_cast<size_t>(p.edge)] = sag;
+            if (bends(p)) {
+                discretise(&topo_.edges[static_cast<size_t>(p.edge)], opt_.deflection, 2, sag);
+                seam[static_cast<size_t>(p.edge)] = 0;  // its run back is the same edge
+            }
     }
-    for (size_t k = 0; k < topo_.edges.size(); ++k)
-        if (topo_.edges[k].at)
-            discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 2 : 1, seam_sag[k]);
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
     // Ends within ten times the model's resolution are one vertex; only an
