@@ -102,6 +102,7 @@ struct Rows {
     double A = 0.0;
     double margin = 0.0;   // what a triangle's samples may stray
     double spacing = 0.0;  // what the chords across the rows may sag
+    bool given = false;    // the rows stand on fixed loops' points
     bool refused = false;
     bool room(bool got) {
         refused = refused || !got;
@@ -427,9 +428,11 @@ bool strip_fits(Rows& r, int k, int* base, double* excess) {
         // The triangle stands on a chord of one row, its apex on the other:
         // where the apex's own chords are longer by a fifth, that row's
         // points lie too far apart, and more on the base row only slant the
-        // triangle (a ring's rows on seams at their spacing grew one row
-        // to three times its neighbour's points and still failed).
-        {
+        // triangle (a ring's rows on fixed seams at their spacing grew one
+        // row to three times its neighbour's points and still failed). Rows
+        // a face chooses itself start evenly matched: there the base row
+        // takes the points (the other way cost a ball 0.7 % more).
+        if (r.given) {
             const Row& x = on_a >= 0 ? a : b;
             const Corner apex = c[on_a >= 0 ? 2 : 0];
             const int jb = on_a >= 0 ? on_a : c[2].j;
@@ -891,6 +894,7 @@ Planar mesh_rows(Scratch& s, const RowsInput& in, PlanarMesh& out) {
     r.A = in.A;
     r.margin = kRowsMargin * in.A;
     r.spacing = kRowSpacing * r.margin;
+    r.given = in.fixed != nullptr;
     if (!eligible(in, r.f)) return Planar::kDeclined;
     const Planar got = in.fixed ? rows_from_loop(s, r, *in.fixed, in.C) : rows_of_face(s, r, in.B);
     if (got != Planar::kMeshed) return got;
