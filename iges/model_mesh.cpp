@@ -270,11 +270,12 @@ struct Chain {
     std::vector<Seg> segs;
 };
 
+// `sag`, when above 0, is what a chord may sag instead of kChordShare x D.
 template <class At>
-std::vector<P3> polyline_of(const At& at, double D, int least_chords);
+std::vector<P3> polyline_of(const At& at, double D, int least_chords, double sag = 0.0);
 
-void discretise(SharedEdge* e, double D, int least_chords) {
-    e->q = polyline_of(e->at, D, least_chords);
+void discretise(SharedEdge* e, double D, int least_chords, double sag = 0.0) {
+    e->q = polyline_of(e->at, D, least_chords, sag);
     e->cuts.assign(e->q.size() - 1, {});
 }
 
@@ -850,6 +851,30 @@ void Mesher::build_topology() {
     }
     for (size_t k = 0; k < topo_.edges.size(); ++k)
         if (topo_.edges[k].at) discretise(&topo_.edges[k], opt_.deflection, seam[k] ? 2 : 1);
+    // The seams of a face the tessellator meshes as closed rows (a ball, a
+    // ring) set those rows: the seam across them gives the rows their places,
+    // a ring's other seam is a whole row the triangles stand on. Their chords
+    // sag no more than the rows' spacing, or rows between their points (ending
+    // on one of them) and thin triangles on their chords cost more than the
+    // closer points do. A straight seam (a cylinder's) keeps its one chord
+    // whatever the sag: its face is not asked.
+    for (size_t f = 0; f < topo_.loops.size(); ++f) {
+        const auto& face_loops = topo_.loops[f];
+        if (face_loops.size() != 1) continue;
+        auto bends = [&](const Part& p) {
+            const SharedEdge& e = topo_.edges[static_cast<size_t>(p.edge)];
+            return seam[static_cast<size_t>(p.edge)] && e.at && e.q.size() > 2;
+        };
+        if (std::none_of(face_loops[0].begin(), face_loops[0].end(), bends)) continue;
+        face_desc(model_.faces[f], &desc_);
+        double sag = 0.0;
+        if (!ruvane_rows_seam(&desc_.desc, opt_.deflection, &sag)) continue;
+        for (const Part& p : face_loops[0])
+            if (bends(p)) {
+                discretise(&topo_.edges[static_cast<size_t>(p.edge)], opt_.deflection, 2, sag);
+                seam[static_cast<size_t>(p.edge)] = 0;  // its run back is the same edge
+            }
+    }
     // Edges meeting at a vertex end at the very same point (their ends were
     // evaluated from different curves, a closed edge's two ends from one).
     // Ends within ten times the model's resolution are one vertex; only an
@@ -1810,7 +1835,7 @@ std::vector<double> spread_chords(const CurveSamples& c, double w, size_t n) {
 // left chords well below D (a circle at three quarters of it), and runs
 // joined apart left short chords at their ends.
 template <class At>
-std::vector<P3> polyline_of(const At& at, double D, int least_chords) {
+std::vector<P3> polyline_of(const At& at, double D, int least_chords, double sag) {
     const CurveSamples c = sample_curve(at, D);
     const P3 front = c.p.front(), back = c.p.back();
     // At least `least` chords; a closed edge at least three, so it never
@@ -1823,7 +1848,7 @@ std::vector<P3> polyline_of(const At& at, double D, int least_chords) {
         straight = whole.off(c.p[k]) <= D * 1e-3;
     if (straight) least = 1;
     if (dist(front, back) <= D) least = std::max<size_t>(least, 3);
-    const double w = kChordShare * D;
+    const double w = sag > 0.0 ? sag : kChordShare * D;
     double need = 0;
     for (const auto& piece : c.pieces) need += piece_need(piece, w);
     size_t n = std::max(least, static_cast<size_t>(std::max(1.0, std::ceil(need - 1e-9))));

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -144,6 +145,19 @@ TEST(IgesSamples, AssemblyBallAndRingWithinTheDeflection) {
             EXPECT_LE(worst, 0.98 * D) << "at D " << D;
         }
         EXPECT_GT(measured, 100) << "at D " << D;
+        // The ring's seams are divided as its rows need, so it meshes as
+        // rows round the z axis, one through each seam point, and each row
+        // goes round with 8 points at least (the cell lattice left seam
+        // points alone at their angle round the tube, between its rows).
+        std::map<long, int> row;  // points per row, by its angle round the tube
+        for (const P& p : mesh.vertices)
+            if (ring(p) <= 1e-6) {
+                const double across = std::hypot(p[0] - 15, p[1] - 20) - 7;
+                const long angle = std::lround(1e4 * std::atan2(p[2] - 20, across));
+                ++row[angle == -31416 ? 31416 : angle];  // -pi is pi
+            }
+        ASSERT_GT(row.size(), 4u) << "at D " << D;
+        for (const auto& [angle, n] : row) EXPECT_GE(n, 8) << "at D " << D << ", " << angle;
     }
     component_client_shutdown();
 }

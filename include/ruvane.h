@@ -129,6 +129,15 @@ RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink, const TrimmedSurfaceDe
                                        double surface_tolerance, double trim_tolerance,
                                        double param_tolerance, void* user, int32_t* left);
 
+/* Whether ruvane_tesselate_fixed meshes the face, its loops fixed, as closed
+   rows round the direction its surface closes in (a ball, a ring, a profile
+   turned a full turn: one loop, running along the domain's bounds), and in
+   *seam_sag the most a chord of its seams may sag at this surface tolerance
+   for the rows to sit on the seam's points without rows between them. False,
+   with nothing written, for any other face or an unusable description. */
+RUVANE_API bool ruvane_rows_seam(const TrimmedSurfaceDesc* surface, double surface_tolerance,
+                                 double* seam_sag);
+
 /* The library's error record: the code of the last error any routine
    recorded (0 when none has yet) and, when routine is not null, its
    eight-character routine name, terminated (9 bytes). Nothing clears it; a

@@ -588,6 +588,23 @@ Attempt from_rows(Work& w, TriangleSink sink, void* user, int32_t* left, unsigne
     return Attempt::kDone;
 }
 
+// Whether from_rows would try the face with its loops fixed (mesh_rows's
+// own test, on the face's curves).
+bool rows_seam(TessContext& ctx, const TrimmedSurfaceDesc* d) {
+    int32_t status = RUVANE_TESS_OK;
+    PrivatePool owner;
+    Work w{ctx, d, &status, owner.get()};
+    if (build_surface(w) != Attempt::kGoOn || build_loops(w, false, false) != Attempt::kGoOn)
+        return false;
+    tess::RowsInput in;
+    in.sur = &w.sur;
+    in.outer = w.outer[0];
+    in.outer_last = w.outer_last[0];
+    in.holes = w.hole_last[0] + 1;
+    in.A = ctx.tol.surface;
+    return tess::takes_rows(in);
+}
+
 Attempt attempt(TessContext& ctx, TriangleSink sink, const TrimmedSurfaceDesc* d, int32_t* status,
                 void* user, bool flip_outer, bool flip_holes, const FixedLoopDesc* fixed,
                 int32_t* left) {
@@ -800,4 +817,22 @@ extern "C" RUVANE_API bool ruvane_tesselate_fixed(TriangleSink sink,
                                                   int32_t* left) {
     return tessellate_for_host(sink, surface, loops, status, surface_tolerance, trim_tolerance,
                                param_tolerance, user, left);
+}
+
+extern "C" RUVANE_API bool ruvane_rows_seam(const TrimmedSurfaceDesc* surface,
+                                            double surface_tolerance, double* seam_sag) {
+    ruvane::FpStateGuard fp;
+    if (surface == nullptr || seam_sag == nullptr ||
+        ruvane::refused_tolerance(surface_tolerance, surface_tolerance, 1.0))
+        return false;
+    ruvane::TessContext ctx;
+    ctx.tol = {surface_tolerance, surface_tolerance, 1e-6};
+    if (!ctx.rows) return false;
+    try {
+        if (!ruvane::rows_seam(ctx, surface)) return false;
+    } catch (...) {
+        return false;  // the standard allocation failure: nothing crosses the export
+    }
+    *seam_sag = ruvane::tess::kRowSpacing * ruvane::tess::kRowsMargin * surface_tolerance;
+    return true;
 }

@@ -15,6 +15,12 @@ namespace ruvane::tess {
 constexpr int kRowsRounds = 16;
 // Above this many points the face takes the general path.
 constexpr int kRowsMaxPoints = 200000;
+// Share of A a triangle's samples may stray from the surface.
+constexpr double kRowsMargin = 0.9;
+// Share of that the chords across the rows may sag: an equilateral
+// triangle's centroid strays 4/3 of its edges' middles, and its height is
+// 0.87 of its side (sag 0.75): 0.75 / (4/3).
+constexpr double kRowSpacing = 0.5625;
 
 struct RowsInput {
     const Surface* sur = nullptr;
@@ -34,5 +40,12 @@ struct RowsInput {
 // number of times. kDeclined, with nothing else changed, for any other face
 // or when the strips do not pass.
 Planar mesh_rows(Scratch& s, const RowsInput& in, PlanarMesh& out);
+
+// Whether mesh_rows would try the face as rows: the surface closes and is
+// not flat and, without fixed loops, its own loop runs along the domain's
+// bounds. A caller that fixes the face's loops gets rows that sit on its
+// seam points when the seam's chords sag no more than kRowSpacing x
+// kRowsMargin x A.
+bool takes_rows(const RowsInput& in);
 
 }  // namespace ruvane::tess

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "nurbs/tessellation/tess_fixtures.h"
+#include "nurbs/tessellation/tess_rows.h"
 
 namespace {
 
@@ -199,6 +200,68 @@ TEST(TessRows, FixedSeamsAndPolesCloseTheMesh) {
             }
         EXPECT_EQ(seen.size(), k.loop.size() / 2);
         EXPECT_EQ(closed(on.r.tris, 1e-12 * k.A), "");
+    }
+}
+
+// The sag ruvane_rows_seam names for a face the rows take (a ball, a closed
+// ring; none for a band short of the poles or a ball with a hole) carries
+// the rows: a ring whose two fixed seams are divided that finely meshes as
+// one row per seam point, with no row between, in fewer triangles than the
+// cell lattice.
+TEST(TessRows, SeamsAtTheRowsSpacingCarryTheRows) {
+    const double A = 0.05;
+    Surface ball = sphere(4), band = sphere(4), holed = sphere(4);
+    ball.outer = holed.outer = rectangle(0, 0, 1, 1, true);
+    band.outer = rectangle(0, 0.1, 1, 0.9, true);
+    holed.holes.push_back(circle(0.5, 0.5, 0.1, 0.1, false, false));
+    Surface ring = ring_surface(7, 2, 4);
+    sx::testing::install_counting_host();
+    for (Surface* s : {&ball, &ring, &band, &holed}) {
+        SCOPED_TRACE(s->name);
+        const Desc d(*s);
+        double sag = -1;
+        const bool takes = ruvane_rows_seam(d.get(), A, &sag);
+        EXPECT_EQ(takes, s == &ball || s == &ring);
+        EXPECT_EQ(sag, takes ? ruvane::tess::kRowSpacing * ruvane::tess::kRowsMargin * A : -1.0);
+    }
+    // The ring's seams are circles of radius 2 (across the rows: u = 0, 1)
+    // and 9 (a row: v = 0, 1); n even chords of a circle of radius r sag
+    // r (1 - cos(pi / n)), a rational quarter's even steps in its parameter
+    // a fifth more. The rows zipped to those seams refine the row with the
+    // longer chords where a triangle strays: more points on the other only
+    // slanted the triangle, and the face went to the lattice.
+    for (double tol : {0.05, 0.01}) {
+        SCOPED_TRACE(tol);
+        const double sag = ruvane::tess::kRowSpacing * ruvane::tess::kRowsMargin * tol;
+        const auto chords = [&](double r) {
+            return static_cast<int>(std::ceil(kPi / std::acos(1 - sag / (1.2 * r))));
+        };
+        const int across = chords(2), along = chords(9);
+        Points loop;
+        for (int side = 0; side < 4; ++side) {
+            const int n = side % 2 == 0 ? along : across;
+            for (int k = 0; k < n; ++k) {
+                const double f = static_cast<double>(k) / n;
+                const double u[] = {f, 1, 1 - f, 0}, v[] = {0, f, 1, 1 - f};
+                loop.insert(loop.end(), {u[side], v[side]});
+            }
+        }
+        ruvane::TessContext ctx;
+        ctx.tol = {tol, tol, 1e-6};
+        const FixedMeshed on = mesh_fixed(ring, {loop}, ctx);
+        ctx.rows = false;
+        const FixedMeshed off = mesh_fixed(ring, {loop}, ctx);
+        ASSERT_EQ(on.r.status, 0);
+        EXPECT_LT(on.r.tris.size(), off.r.tris.size());
+        // Rows by v, the two copies of a seam point a hair apart taken as one.
+        int rows = 0;
+        double last = -1;
+        for (const auto& [v, n] : row_counts(on.r.tris)) {
+            rows += v - last > 1e-6 ? 1 : 0;
+            last = v;
+        }
+        EXPECT_EQ(rows, across + 1);
+        EXPECT_EQ(closed(on.r.tris, 1e-12 * tol), "");
     }
 }
 
