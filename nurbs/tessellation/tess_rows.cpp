@@ -904,6 +904,32 @@ Planar assemble(Scratch& s, Rows& r, PlanarMesh& out) {
     return Planar::kMeshed;
 }
 
+// Whether a face that chooses its own rows is one they pay on: a surface
+// of revolution (a rational net) whose rings' control polygons differ in
+// length by half or more, or shrink to a point (a pole). A cylinder's
+// rings are all alike and the lattice is as sparse there, and a closed
+// free-form face pays the rows' sampling only to decline as often as not:
+// both keep the general path, without the rows' sampling.
+bool rows_pay(const Surface& sur, int d) {
+    const ControlNet& net = *sur.net;
+    const int rings = d == 0 ? net.m : net.n, along = d == 0 ? net.n : net.m;
+    bool rational = false;
+    double shortest = 0.0, longest = 0.0;
+    for (int j = 0; j <= rings; ++j) {
+        double length = 0.0;
+        for (int i = 0; i <= along; ++i) {
+            const Point4& a = d == 0 ? net.Pw[i][j] : net.Pw[j][i];
+            rational = rational || a.w != 1.0;
+            if (i == 0) continue;
+            const Point4& b = d == 0 ? net.Pw[i - 1][j] : net.Pw[j][i - 1];
+            length += vec_distance(project_point(a), project_point(b));
+        }
+        shortest = j == 0 ? length : smaller(shortest, length);
+        longest = j == 0 ? length : larger(longest, length);
+    }
+    return rational && (!(shortest > 0.0) || longest >= 1.5 * shortest);
+}
+
 // The face is one mesh_rows tries: see takes_rows.
 bool eligible(const RowsInput& in, Frame& f) {
     if (!choose_turn(*in.sur, f)) return false;
@@ -926,6 +952,7 @@ Planar mesh_rows(Scratch& s, const RowsInput& in, PlanarMesh& out) {
     r.spacing = kRowSpacing * r.margin;
     r.given = in.fixed != nullptr;
     if (!eligible(in, r.f)) return Planar::kDeclined;
+    if (!in.fixed && !rows_pay(*in.sur, r.f.d)) return Planar::kDeclined;
     const Planar got = in.fixed ? rows_from_loop(s, r, *in.fixed, in.C) : rows_of_face(s, r, in.B);
     if (got != Planar::kMeshed) return got;
     if (!settle(s, r)) return r.refused ? Planar::kNoStorage : Planar::kDeclined;

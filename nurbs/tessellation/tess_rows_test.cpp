@@ -290,6 +290,38 @@ TEST(TessRows, OtherFacesAreLeftToTheGeneralPath) {
     expect_same_mesh(on.r, off.r);
 }
 
+// Faces meshed whole that choose their own rows take them only where the
+// rows pay: a cylinder (every ring alike, the lattice as sparse) and a
+// closed face that is no surface of revolution (a polynomial net, here
+// rings widening from 4 to 12) mesh exactly as with the rows off; a cone
+// whose rings widen as much takes them.
+TEST(TessRows, FacesChoosingTheirRowsTakeThemWhereTheyPay) {
+    auto turned = [](double r0, double r1, bool rational) {
+        Surface s;
+        s.u_order = 3;
+        s.v_order = 2;
+        s.u_knots = kCircleKnots;
+        s.v_knots = {0, 0, 1, 1};
+        circle_row(r0, 0, 1, s);
+        circle_row(r1, 6, 1, s);
+        if (!rational) s.weights.assign(s.weights.size(), 1.0);
+        s.closed_u = true;
+        s.outer = rectangle(0, 0, 1, 1, true);
+        return s;
+    };
+    for (const double A : {0.05, 0.01}) {
+        SCOPED_TRACE("A " + std::to_string(A));
+        expect_same_mesh(tessellate(turned(5, 5, true), A, A),
+                         tessellate(turned(5, 5, true), A, A, 1e-6, false));
+        expect_same_mesh(tessellate(turned(4, 12, false), A, A),
+                         tessellate(turned(4, 12, false), A, A, 1e-6, false));
+        const Outcome on = tessellate(turned(4, 12, true), A, A);
+        const Outcome off = tessellate(turned(4, 12, true), A, A, 1e-6, false);
+        ASSERT_EQ(on.status, 0);
+        EXPECT_NE(on.tris.size(), off.tris.size()) << "the cone left to the lattice";
+    }
+}
+
 // Storage refused at any allocation of the row path: a clean failure, or
 // the whole mesh.
 TEST(TessRows, StorageFailureAtAnyAllocationIsClean) {
