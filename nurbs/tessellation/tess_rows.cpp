@@ -904,32 +904,6 @@ Planar assemble(Scratch& s, Rows& r, PlanarMesh& out) {
     return Planar::kMeshed;
 }
 
-// Whether a face that chooses its own rows is one they pay on: a surface
-// of revolution (a rational net) whose rings' control polygons differ in
-// length by half or more, or shrink to a point (a pole). A cylinder's
-// rings are all alike and the lattice is as sparse there, and a closed
-// free-form face pays the rows' sampling only to decline as often as not:
-// both keep the general path, without the rows' sampling.
-bool rows_pay(const Surface& sur, int d) {
-    const ControlNet& net = *sur.net;
-    const int rings = d == 0 ? net.m : net.n, along = d == 0 ? net.n : net.m;
-    bool rational = false;
-    double shortest = 0.0, longest = 0.0;
-    for (int j = 0; j <= rings; ++j) {
-        double length = 0.0;
-        for (int i = 0; i <= along; ++i) {
-            const Point4& a = d == 0 ? net.Pw[i][j] : net.Pw[j][i];
-            rational = rational || a.w != 1.0;
-            if (i == 0) continue;
-            const Point4& b = d == 0 ? net.Pw[i - 1][j] : net.Pw[j][i - 1];
-            length += vec_distance(project_point(a), project_point(b));
-        }
-        shortest = j == 0 ? length : smaller(shortest, length);
-        longest = j == 0 ? length : larger(longest, length);
-    }
-    return rational && (!(shortest > 0.0) || longest >= 1.5 * shortest);
-}
-
 // The face is one mesh_rows tries: see takes_rows.
 bool eligible(const RowsInput& in, Frame& f) {
     if (!choose_turn(*in.sur, f)) return false;
@@ -943,6 +917,29 @@ bool eligible(const RowsInput& in, Frame& f) {
 bool takes_rows(const RowsInput& in) {
     Frame f;
     return eligible(in, f);
+}
+
+bool rows_pay(const Surface& sur, int d) {
+    const ControlNet& net = *sur.net;
+    const int rings = d == 0 ? net.m : net.n, along = d == 0 ? net.n : net.m;
+    // Weights that differ only by rounding (an exported polynomial net)
+    // make no conic.
+    const double w0 = net.Pw[0][0].w;
+    bool rational = false;
+    double shortest = 0.0, longest = 0.0;
+    for (int j = 0; j <= rings; ++j) {
+        double length = 0.0;
+        for (int i = 0; i <= along; ++i) {
+            const Point4& a = d == 0 ? net.Pw[i][j] : net.Pw[j][i];
+            rational = rational || std::fabs(a.w - w0) > 1e-9 * std::fabs(w0);
+            if (i == 0) continue;
+            const Point4& b = d == 0 ? net.Pw[i - 1][j] : net.Pw[j][i - 1];
+            length += vec_distance(project_point(a), project_point(b));
+        }
+        shortest = j == 0 ? length : smaller(shortest, length);
+        longest = j == 0 ? length : larger(longest, length);
+    }
+    return rational && (!(shortest > 0.0) || longest >= 1.5 * shortest);
 }
 
 Planar mesh_rows(Scratch& s, const RowsInput& in, PlanarMesh& out) {

@@ -48,4 +48,13 @@ Planar mesh_rows(Scratch& s, const RowsInput& in, PlanarMesh& out);
 // kRowsMargin x A.
 bool takes_rows(const RowsInput& in);
 
+// Whether a face that chooses its own rows (no fixed loops) is one they pay
+// on, its rings running along parameter direction d (0: u): a surface of
+// revolution (a rational net) whose rings' control polygons differ in
+// length by half or more, or shrink to a point (a pole). A cylinder's
+// rings are all alike and the lattice is as sparse there, and a closed
+// free-form face pays the rows' sampling only to decline as often as not:
+// both keep the general path, without the rows' sampling.
+bool rows_pay(const Surface& sur, int d);
+
 }  // namespace ruvane::tess

@@ -304,7 +304,9 @@ TEST(TessRows, FacesChoosingTheirRowsTakeThemWhereTheyPay) {
         s.v_knots = {0, 0, 1, 1};
         circle_row(r0, 0, 1, s);
         circle_row(r1, 6, 1, s);
-        if (!rational) s.weights.assign(s.weights.size(), 1.0);
+        // A polynomial net as exports write it: weights 1 to a rounding.
+        if (!rational)
+            for (size_t k = 0; k < s.weights.size(); ++k) s.weights[k] = k % 2 ? 1 + 2e-16 : 1 - 3e-16;
         s.closed_u = true;
         s.outer = rectangle(0, 0, 1, 1, true);
         return s;
@@ -320,6 +322,36 @@ TEST(TessRows, FacesChoosingTheirRowsTakeThemWhereTheyPay) {
         ASSERT_EQ(on.status, 0);
         EXPECT_NE(on.tris.size(), off.tris.size()) << "the cone left to the lattice";
     }
+    // The rule itself, on the nets (rings along u): a polynomial net whose
+    // weights differ by rounding tried as rows would pay their sampling and
+    // decline, which the meshes above cannot show.
+    auto pays = [](const Surface& f) {
+        const int nu = static_cast<int>(f.u_knots.size()) - f.u_order;
+        const int nv = static_cast<int>(f.weights.size()) / nu;
+        std::vector<ruvane::Point4> at(f.weights.size());
+        std::vector<ruvane::Point4*> rows(static_cast<size_t>(nu));
+        for (int i = 0; i < nu; ++i) {
+            rows[static_cast<size_t>(i)] = &at[static_cast<size_t>(i * nv)];
+            for (int j = 0; j < nv; ++j) {
+                const size_t k = static_cast<size_t>(j * nu + i);
+                const double w = f.weights[k];
+                at[static_cast<size_t>(i * nv + j)] = {w * f.points[3 * k], w * f.points[3 * k + 1],
+                                                       w * f.points[3 * k + 2], w};
+            }
+        }
+        ruvane::ControlNet net;
+        net.n = nu - 1;
+        net.m = nv - 1;
+        net.Pw = rows.data();
+        ruvane::Surface sur;
+        sur.net = &net;
+        return ruvane::tess::rows_pay(sur, 0);
+    };
+    EXPECT_TRUE(pays(turned(4, 12, true)));
+    EXPECT_TRUE(pays(turned(0, 12, true))) << "a cone with its apex";
+    EXPECT_FALSE(pays(turned(5, 5, true))) << "a cylinder";
+    EXPECT_FALSE(pays(turned(5, 7, true))) << "rings within half of each other";
+    EXPECT_FALSE(pays(turned(4, 12, false))) << "weights apart by rounding only";
 }
 
 // Storage refused at any allocation of the row path: a clean failure, or
